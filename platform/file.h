@@ -1,0 +1,35 @@
+// File system helpers. Paths use '/', folders end with '/'.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vardane {
+
+// Replaces path with bytes atomically: a temporary file in the same folder is
+// written, fsync'ed and renamed over path, so a crash leaves either the old or
+// the new file. The file gets mode `mode` (before umask is not applied: the
+// mode is set explicitly). Returns false and leaves path untouched on failure.
+bool WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode = 0644);
+
+// Appends bytes to path, creating it with `mode` when missing.
+bool AppendFile(const std::string& path, std::string_view bytes, mode_t mode = 0644);
+
+// Reads the whole file; false when it cannot be opened or read.
+bool ReadFileBytes(const std::string& path, std::string& out);
+
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+// Creates the folder and its parents; true when it exists afterwards.
+bool MakeDirectories(const std::string& path);
+bool RemoveFile(const std::string& path);
+// Size in bytes, -1 when the file does not exist.
+int64_t FileSize(const std::string& path);
+
+// Ensures a trailing '/'.
+std::string WithTrailingSlash(std::string path);
+
+}  // namespace vardane

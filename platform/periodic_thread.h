@@ -1,0 +1,33 @@
+// A long-lived thread that runs a step at a fixed period and stops promptly:
+// Stop() wakes it at once and joins it, so a program can start and stop many
+// times in one process.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace vardane {
+
+class CPeriodicThread {
+public:
+    CPeriodicThread() = default;
+    ~CPeriodicThread() { Stop(); }
+    CPeriodicThread(const CPeriodicThread&) = delete;
+    CPeriodicThread& operator=(const CPeriodicThread&) = delete;
+
+    // Starts the thread: step runs every period until Stop.
+    void Start(std::chrono::milliseconds period, std::function<void()> step);
+    void Stop();
+    bool Running() const { return thread_.joinable(); }
+
+private:
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+};
+
+}  // namespace vardane

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the whole test suite: plain, then under
+# AddressSanitizer with UBSan, then the engine tests under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh --tests
+jobs=$(nproc)
+
+run_suite() {  # <build dir> <sanitizer> [ctest args...]
+    local dir=$1 san=$2; shift 2
+    echo "== build $dir (sanitizer: ${san:-none}) =="
+    cmake -S . -B "$dir" -G Ninja -DVARDANE_SANITIZE="$san" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    echo "== test $dir =="
+    (cd "$dir" && ctest -j "$jobs" --output-on-failure --no-tests=error "$@")
+}
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+run_suite build "" "$@"
+run_suite build-asan address "$@"
+if [[ -d engine ]]; then
+    run_suite build-tsan thread -L engine "$@"
+fi
+echo "All test runs passed."
