@@ -15,7 +15,7 @@ namespace vardane {
 // file changed on disk is seen after the next start or after SetCurrent.
 // Thread-safe: workers look up log texts while the window thread runs.
 class CLangTable {
-public:
+  public:
     CLangTable() = default;
     // folders: each ends with '/', best first; the file of a code is the
     // first <folder><code> that exists.
@@ -33,7 +33,7 @@ public:
     // Path of the file of code, "" when none exists.
     std::string LangFilePath(std::string_view code) const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> folders_;
     std::string code_;

@@ -1,0 +1,61 @@
+// The settings record: one instance per program, inside CAppContext. Fields
+// are named after the registry values they come from.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vardane {
+
+struct CAppSettings {
+    // Data root with its trailing '/', and the full path of the executable.
+    std::string AppDir;
+    std::string AppPath;
+    // Code of the current language file (HKLM SOFTWARE\Vardane).
+    std::string CurrentLang;
+
+    // General
+    bool MinAtStart = false;
+    bool DownloadAtStart = false;
+    bool MonitorIE = false;
+    bool LinkToClipBoard = false;
+    // Minimum block size in bytes (the stored value is in KB).
+    int64_t MinBlock = 0;
+
+    // Connection
+    int MaxTasks = 0;
+    bool RetryLimit = false;
+    int RetryCounts = 0;
+    int ConnectionTimeOut = 0;  // seconds
+    int RetryWaitSec = 0;       // seconds
+    // Read and written under CAppContext::SpeedLock; the limit itself is
+    // CAppContext::iSpeedLimitKB.
+    bool SpeedLimit = true;
+
+    // Alarm
+    bool Vibrative = false;
+    bool PlaySound = false;
+    std::string SoundPath;
+    bool ScreenNotify = false;
+    int AlarmSec = 0;
+
+    // Protocol
+    bool HTTPSendReferer = false;
+    bool HTTPEnableCookies = false;
+    // User-Agent text of the selected entry; "" sends no User-Agent header.
+    std::string UserAgent;
+    // Netscape cookies.txt file the HTTP requests take their cookies from.
+    std::string CookieFile;
+
+    // Localized label of the speed limit control.
+    std::string SpeedLimitText;
+
+    // Default (defaults of a new task)
+    std::string DownloadFolder;
+    bool DownloadImmediately = false;
+    int ThreadCnt = 0;
+    int ProxyHTTP = 0;
+    int ProxyFTP = 0;
+};
+
+}  // namespace vardane
