@@ -1,0 +1,384 @@
+#include "net/event_socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace vardane {
+
+namespace {
+
+using Mode = CSocketEvent::Mode;
+
+CSocketEvent& EventOf(CConnectionSet& set, int slot) {
+    return set.events[static_cast<size_t>(slot)];
+}
+
+bool ValidSlot(int slot) {
+    return slot >= 0 && slot < kConnectionSlots;
+}
+
+int CreationMask(int slot) {
+    return slot == slotListen ? kMaskListenSlot : kMaskConnection;
+}
+
+// A fresh event: nothing recorded, everything armed.
+void ResetEvent(CSocketEvent& event, int mask, Mode mode) {
+    event = CSocketEvent{};
+    event.iMask = mask;
+    event.mode = mode;
+}
+
+void Record(CSocketEvent& event, int bits) {
+    event.iPending |= bits & event.iMask;
+}
+
+// 0 means "no socket" in a slot, so a descriptor that came out as 0 (stdin
+// closed) is moved up; failures become 0 as well.
+int SlotHandle(int fd) {
+    if (fd == 0) {
+        int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 1);
+        ::close(fd);
+        fd = moved;
+    }
+    return fd < 0 ? 0 : fd;
+}
+
+int NewSocket() {
+    return SlotHandle(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+}
+
+int SocketError(int fd) {
+    int error = 0;
+    socklen_t length = sizeof(error);
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        return errno;
+    }
+    return error;
+}
+
+int QueuedBytes(int fd) {
+    int count = 0;
+    if (::ioctl(fd, FIONREAD, &count) != 0) {
+        return 0;
+    }
+    return count;
+}
+
+void ConnectDone(CSocketEvent& event, int error) {
+    event.iConnectError = error;
+    Record(event, FD_CONNECT);
+    if (error == 0) {
+        event.mode = Mode::Connected;
+        Record(event, FD_WRITE);
+    } else {
+        event.mode = Mode::Closed;
+    }
+}
+
+// The poll events a slot needs now; 0 means the slot is not polled at all
+// (which also keeps a level-triggered hang-up from waking the wait again).
+short PollEventsFor(const CSocketEvent& event) {
+    switch (event.mode) {
+        case Mode::Connecting:
+            return POLLOUT;
+        case Mode::Listening:
+            return event.bAcceptArmed && (event.iMask & FD_ACCEPT) ? POLLIN : 0;
+        case Mode::Connected:
+            return event.bReadArmed && (event.iMask & (FD_READ | FD_CLOSE)) ? POLLIN | POLLRDHUP
+                                                                            : 0;
+        default:
+            return 0;
+    }
+}
+
+// Turns what poll saw on a slot into recorded events.
+void TranslateReadiness(CSocketEvent& event, int fd, short revents) {
+    if (revents == 0) {
+        return;
+    }
+    switch (event.mode) {
+        case Mode::Connecting:
+            ConnectDone(event, SocketError(fd));
+            break;
+        case Mode::Listening:
+            event.bAcceptArmed = false;
+            event.iAcceptError = (revents & POLLERR) ? SocketError(fd) : 0;
+            Record(event, FD_ACCEPT);
+            break;
+        case Mode::Connected:
+            // Data still queued comes first; the close follows once it has
+            // been read.
+            event.bReadArmed = false;
+            if (QueuedBytes(fd) > 0) {
+                Record(event, FD_READ);
+            } else {
+                event.iCloseError = (revents & POLLERR) ? SocketError(fd) : 0;
+                event.mode = Mode::Closed;
+                Record(event, FD_CLOSE);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+int FirstSignalled(const CConnectionSet& set, int count) {
+    for (int i = 0; i < count; ++i) {
+        if (set.events[static_cast<size_t>(i)].iPending != 0) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool CreateSocket(CConnectionSet& set, int slot) {
+    if (!ValidSlot(slot)) {
+        return false;
+    }
+    CloseSocket(set, slot);
+    set[slot].hSocket = NewSocket();
+    ResetEvent(EventOf(set, slot), CreationMask(slot), Mode::Idle);
+    return set[slot].hSocket != 0;
+}
+
+bool CreateSockets(CConnectionSet& set, int n) {
+    for (int i = 0; i < n && i < kConnectionSlots; ++i) {
+        set[i].hSocket = NewSocket();
+        ResetEvent(EventOf(set, i), CreationMask(i), Mode::Idle);
+    }
+    return true;
+}
+
+void CloseSocket(CConnectionSet& set, int slot) {
+    if (!ValidSlot(slot)) {
+        return;
+    }
+    if (set[slot].hSocket != 0) {
+        ::close(set[slot].hSocket);
+        set[slot].hSocket = 0;
+    }
+    CSocketEvent& event = EventOf(set, slot);
+    ResetEvent(event, event.iMask, Mode::Idle);
+}
+
+void CloseSockets(CConnectionSet& set, int n) {
+    for (int i = 0; i < n && i < kConnectionSlots; ++i) {
+        CloseSocket(set, i);
+    }
+}
+
+bool ResolveAddress(const std::string& host, int port, sockaddr_in& address) {
+    std::memset(&address, 0, sizeof(address));
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) == 1) {
+        return true;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+        return false;
+    }
+    address.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+    ::freeaddrinfo(found);
+    return true;
+}
+
+bool ConnectSocket(CConnectionSet& set, int slot, const std::string& host, int port,
+                   const std::string& targetHost, int targetPort) {
+    if (!ValidSlot(slot)) {
+        return false;
+    }
+    sockaddr_in address{};
+    bool resolved = ResolveAddress(host, port, address);
+    CEventSocket& conn = set[slot];
+    conn.Host = host;
+    conn.ProxyStep = 1;
+    conn.Port = port;
+    conn.TargetHost = targetHost;
+    conn.TargetPort = targetPort;
+    if (conn.hSocket == 0) {
+        return false;
+    }
+    CSocketEvent& event = EventOf(set, slot);
+    event.iPending = 0;
+    if (!resolved) {
+        ConnectDone(event, kErrorHostNotFound);
+        return true;
+    }
+    event.mode = Mode::Connecting;
+    if (::connect(conn.hSocket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) ==
+        0) {
+        ConnectDone(event, 0);
+    } else if (errno != EINPROGRESS && errno != EINTR) {
+        ConnectDone(event, errno);
+    }
+    return true;
+}
+
+void RearmSocket(CConnectionSet& set, int slot, int mask) {
+    if (!ValidSlot(slot)) {
+        return;
+    }
+    CSocketEvent& event = EventOf(set, slot);
+    Mode mode = event.mode;
+    ResetEvent(event, mask, mode);
+    if (mode == Mode::Connected) {
+        Record(event, FD_WRITE);
+    }
+}
+
+int WaitForEvents(CConnectionSet& set, int count, int timeoutMs) {
+    if (count < 1 || count > kConnectionSlots) {
+        return kWaitFailed;
+    }
+    if (timeoutMs < 0 || timeoutMs > kWaitMillis) {
+        timeoutMs = kWaitMillis;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int signalled = FirstSignalled(set, count);
+        if (signalled >= 0) {
+            return signalled;
+        }
+        pollfd fds[kConnectionSlots];
+        for (int i = 0; i < count; ++i) {
+            const CSocketEvent& event = set.events[static_cast<size_t>(i)];
+            short wanted = set[i].hSocket != 0 ? PollEventsFor(event) : 0;
+            fds[i] = pollfd{wanted != 0 ? set[i].hSocket : -1, wanted, 0};
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+        int ready = ::poll(fds, static_cast<nfds_t>(count), static_cast<int>(left > 0 ? left : 0));
+        if (ready < 0 && errno != EINTR) {
+            return kWaitFailed;
+        }
+        for (int i = 0; ready > 0 && i < count; ++i) {
+            if (fds[i].fd >= 0) {
+                TranslateReadiness(EventOf(set, i), fds[i].fd, fds[i].revents);
+            }
+        }
+        if (FirstSignalled(set, count) < 0 && left <= 0) {
+            return kWaitTimeout;
+        }
+    }
+}
+
+bool EnumNetworkEvents(CConnectionSet& set, int slot, NetworkEvents& events) {
+    events = NetworkEvents{};
+    if (!ValidSlot(slot) || set[slot].hSocket == 0) {
+        return false;
+    }
+    CSocketEvent& event = EventOf(set, slot);
+    events.lNetworkEvents = event.iPending;
+    events.iConnectError = (event.iPending & FD_CONNECT) ? event.iConnectError : 0;
+    events.iAcceptError = (event.iPending & FD_ACCEPT) ? event.iAcceptError : 0;
+    events.iCloseError = (event.iPending & FD_CLOSE) ? event.iCloseError : 0;
+    event.iPending = 0;
+    return true;
+}
+
+int64_t ReceiveBytes(CConnectionSet& set, int slot, char* data, size_t size) {
+    if (!ValidSlot(slot) || set[slot].hSocket == 0) {
+        return -1;
+    }
+    EventOf(set, slot).bReadArmed = true;
+    ssize_t received = ::recv(set[slot].hSocket, data, size, 0);
+    return received < 0 ? -1 : static_cast<int64_t>(received);
+}
+
+int Receive(CConnectionSet& set, int slot, ReceiveBuffer& buffer) {
+    buffer.fill(0);
+    int64_t received = ReceiveBytes(set, slot, buffer.data(), kReceiveSize);
+    if (received > 0) {
+        buffer[static_cast<size_t>(received)] = 0;
+    }
+    return static_cast<int>(received);
+}
+
+bool SendBytes(int hSocket, const void* bytes, size_t size) {
+    // A command or request never fills a socket buffer on its own; the bound
+    // only keeps a peer that stopped reading from holding the thread.
+    constexpr int kStallMillis = 5000;
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        ssize_t sent = ::send(hSocket, next, size, MSG_NOSIGNAL);
+        if (sent > 0) {
+            next += sent;
+            size -= static_cast<size_t>(sent);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd fd{hSocket, POLLOUT, 0};
+            if (::poll(&fd, 1, kStallMillis) > 0 && (fd.revents & POLLOUT)) {
+                continue;
+            }
+        }
+        return false;
+    }
+    return true;
+}
+
+bool LocalAddress(const CConnectionSet& set, int slot, sockaddr_in& address) {
+    if (!ValidSlot(slot) || set[slot].hSocket == 0) {
+        return false;
+    }
+    socklen_t length = sizeof(address);
+    return ::getsockname(set[slot].hSocket, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+           address.sin_family == AF_INET;
+}
+
+bool BindSocket(CConnectionSet& set, int slot, const sockaddr_in& address) {
+    if (!ValidSlot(slot) || set[slot].hSocket == 0) {
+        return false;
+    }
+    return ::bind(set[slot].hSocket, reinterpret_cast<const sockaddr*>(&address),
+                  sizeof(address)) == 0;
+}
+
+bool ListenSocket(CConnectionSet& set, int slot, int backlog) {
+    if (!ValidSlot(slot) || set[slot].hSocket == 0 || ::listen(set[slot].hSocket, backlog) != 0) {
+        return false;
+    }
+    CSocketEvent& event = EventOf(set, slot);
+    event.mode = Mode::Listening;
+    event.bAcceptArmed = true;
+    return true;
+}
+
+int AcceptSocket(CConnectionSet& set, int slot) {
+    if (!ValidSlot(slot) || set[slot].hSocket == 0) {
+        return 0;
+    }
+    EventOf(set, slot).bAcceptArmed = true;
+    return SlotHandle(::accept4(set[slot].hSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+}
+
+void AdoptSocket(CConnectionSet& set, int slot, int hSocket) {
+    if (!ValidSlot(slot)) {
+        return;
+    }
+    CloseSocket(set, slot);
+    set[slot].hSocket = hSocket;
+    CSocketEvent& event = EventOf(set, slot);
+    ResetEvent(event, event.iMask, hSocket != 0 ? Mode::Connected : Mode::Idle);
+}
+
+}  // namespace vardane

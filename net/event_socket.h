@@ -1,0 +1,163 @@
+// Event-driven, non-blocking TCP connections (IPv4) for the download workers
+// and the FTP directory client.
+//
+// A record that owns connections (a worker's thread record, the explorer's
+// record) embeds one CConnectionSet: exactly three connection slots and the
+// event state of each. The owner creates sockets, starts connects, waits at
+// most 500 ms for network events on all three slots at once, reads which
+// events occurred and reacts. Nothing here blocks except the host name lookup.
+//
+// Events follow the Winsock event-selection rules the callers were written
+// for, on top of level-triggered poll():
+// - FD_CONNECT is recorded once per connect, with its error code (a failed
+//   name lookup or an immediately refused connect arrives the same way);
+// - FD_READ is recorded once and again only after the next Receive on that
+//   slot, so a read event that the owner ignores never wakes the wait again;
+// - FD_CLOSE is recorded once per connection, after the data still queued
+//   has been read;
+// - FD_ACCEPT is recorded once and again only after the next AcceptSocket;
+// - FD_WRITE is recorded once when a connection is established or re-armed.
+// Recorded events stay pending until EnumNetworkEvents reads and resets them.
+//
+// A set belongs to the one thread that owns its record. The set is a plain
+// copyable value (a launch record is copied into the worker's own record
+// before any socket exists); sockets are closed by CloseSockets, never by a
+// destructor.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vardane {
+
+// Network event bits, as Winsock numbers them.
+constexpr int FD_READ = 0x01;
+constexpr int FD_WRITE = 0x02;
+constexpr int FD_ACCEPT = 0x08;
+constexpr int FD_CONNECT = 0x10;
+constexpr int FD_CLOSE = 0x20;
+
+// Event masks by use.
+constexpr int kMaskConnection = 0x33;  // slots 0 and 1, a passive data socket
+constexpr int kMaskListenSlot = 0x3B;  // slot 2 when created
+constexpr int kMaskListening = 0x18;   // listening socket after the PORT set-up
+constexpr int kMaskAccepted = 0x23;    // data socket obtained by accept
+
+// Results of WaitForEvents besides a slot index.
+constexpr int kWaitTimeout = 0x102;
+constexpr int kWaitFailed = -1;
+constexpr int kWaitMillis = 500;
+
+constexpr int kConnectionSlots = 3;
+enum ConnectionSlot : int { slotControl = 0, slotData = 1, slotListen = 2 };
+
+// Receive size of the protocol readers.
+constexpr size_t kReceiveSize = 4096;
+// 4096 data bytes and a terminating zero byte.
+using ReceiveBuffer = std::array<char, kReceiveSize + 1>;
+
+// Error code of FD_CONNECT when the host name could not be resolved.
+constexpr int kErrorHostNotFound = -2;
+
+struct CEventSocket {
+    int hSocket = 0;   // 0 when the slot has no socket (a socket is never fd 0)
+    std::string Host;  // host actually connected to (the proxy when one is used)
+    int Port = 0;
+    int ProxyStep = 0;       // 1 connect started, 2..4 handshake, 5 ready, 0 failed
+    std::string TargetHost;  // the server the protocol talks to
+    int TargetPort = 0;
+};
+
+// The event of one slot: the selected mask, what was recorded and not yet
+// read, and what the poll emulation needs to keep the Winsock rules.
+struct CSocketEvent {
+    enum class Mode : uint8_t { Idle, Connecting, Connected, Listening, Closed };
+    int iMask = 0;
+    int iPending = 0;
+    int iConnectError = 0;
+    int iAcceptError = 0;
+    int iCloseError = 0;
+    Mode mode = Mode::Idle;
+    bool bReadArmed = true;    // a read (or close) may be recorded
+    bool bAcceptArmed = true;  // an accept may be recorded
+};
+
+struct CConnectionSet {
+    std::array<CEventSocket, kConnectionSlots> connections{};
+    std::array<CSocketEvent, kConnectionSlots> events{};
+
+    CEventSocket& operator[](int slot) { return connections[static_cast<size_t>(slot)]; }
+    const CEventSocket& operator[](int slot) const {
+        return connections[static_cast<size_t>(slot)];
+    }
+};
+
+// What EnumNetworkEvents reports for one slot.
+struct NetworkEvents {
+    int lNetworkEvents = 0;
+    int iConnectError = 0;  // errno of FD_CONNECT (kErrorHostNotFound for a lookup failure)
+    int iAcceptError = 0;
+    int iCloseError = 0;  // 0 for a graceful close, else errno (a reset)
+};
+
+// Creates a TCP socket in each of the slots 0..n-1 with a fresh event selecting
+// kMaskConnection (kMaskListenSlot for slot 2). Close the old sockets first:
+// creation overwrites the handle. Returns true.
+bool CreateSockets(CConnectionSet& set, int n);
+// Closes the sockets of slots 0..n-1 and clears their handles and pending
+// events.
+void CloseSockets(CConnectionSet& set, int n);
+// Closes one slot's socket.
+void CloseSocket(CConnectionSet& set, int slot);
+// Closes slot's socket (if any) and creates a new one with a fresh event.
+bool CreateSocket(CConnectionSet& set, int slot);
+
+// IPv4 address of host (dotted form used as is, else a name lookup) and port.
+// False when the lookup fails.
+bool ResolveAddress(const std::string& host, int port, sockaddr_in& address);
+
+// Stores host, proxy step 1, port, target host and port in the slot and
+// starts a non-blocking connect. The outcome arrives as FD_CONNECT with its
+// error code, also for a failed lookup or a connect refused at once.
+bool ConnectSocket(CConnectionSet& set, int slot, const std::string& host, int port,
+                   const std::string& targetHost, int targetPort);
+
+// Replaces the slot's event by a new one selecting mask; pending events are
+// dropped and the read/accept events are armed again.
+void RearmSocket(CConnectionSet& set, int slot, int mask);
+
+// Waits at most timeoutMs (at most 500 ms) for an event on slots 0..count-1.
+// Returns the lowest signalled slot, kWaitTimeout or kWaitFailed.
+int WaitForEvents(CConnectionSet& set, int count = kConnectionSlots, int timeoutMs = kWaitMillis);
+
+// Reads and resets the events recorded for slot. False when the slot has no
+// socket.
+bool EnumNetworkEvents(CConnectionSet& set, int slot, NetworkEvents& events);
+
+// One recv of up to kReceiveSize bytes into buffer, cleared first, followed by
+// a zero byte. Returns the count, 0 when the peer closed, -1 when there is
+// nothing to process. Arms the read event again.
+int Receive(CConnectionSet& set, int slot, ReceiveBuffer& buffer);
+// One recv of up to size bytes. Same results and re-arming as Receive.
+int64_t ReceiveBytes(CConnectionSet& set, int slot, char* data, size_t size);
+
+// Sends all of bytes on a socket, waiting (bounded) while the send buffer is
+// full. False on an error, a closed peer or a stall.
+bool SendBytes(int hSocket, const void* bytes, size_t size);
+
+// FTP active mode: local address of a slot's socket, bind, listen, accept.
+bool LocalAddress(const CConnectionSet& set, int slot, sockaddr_in& address);
+bool BindSocket(CConnectionSet& set, int slot, const sockaddr_in& address);
+bool ListenSocket(CConnectionSet& set, int slot, int backlog);
+// Accepts one pending connection on a listening slot and arms FD_ACCEPT again.
+// Returns the new non-blocking socket, or 0 when there is none.
+int AcceptSocket(CConnectionSet& set, int slot);
+// Puts a connected socket (from AcceptSocket) into slot, closing what the slot
+// held; follow with RearmSocket to select its events.
+void AdoptSocket(CConnectionSet& set, int slot, int hSocket);
+
+}  // namespace vardane
