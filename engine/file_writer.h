@@ -1,0 +1,59 @@
+// The temporary file beside the target (<target>.vd~): choice of a free local
+// name, creation and pre-sizing, writes at block offsets, the rename at
+// completion, and the folder helpers.
+//
+// The temporary file stays open between writes (one descriptor per slot,
+// guarded by FileLock) and every write goes with pwrite straight to its
+// offset; a write is complete or it fails, it never counts bytes that are not
+// on disk.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vardane {
+
+class CTaskSlot;
+
+// CreateLocalFile, then PrepareBlocks. False when either fails, and false
+// when the size is known and every byte is already in (nothing to fetch).
+bool PrepareLocalFile(CTaskSlot& slot, int threadNo);
+
+// Picks a free local name (under CreateFileLock: no existing file or folder,
+// no other downloading task's target), records it, creates the temporary file
+// and reserves its full size (posix_fallocate, else zero writes; the stop flag
+// is checked throughout). Reuses a temporary file recorded in the progress
+// file or already present. Logs Log_MallocSpace before the reservation.
+// Failures log Log_CreateLocalFileFailed or the system's text, set stateError
+// and Finish(false) where the task cannot go on.
+bool CreateLocalFile(CTaskSlot& slot, int threadNo);
+
+// Size unknown: delete the temporary file, blocks [1,0],[0,0],[0,0],[0,0],
+// create the file again, ThreadCount 1, iDownloaded 0, progress rewritten.
+bool RestartSingleStream(CTaskSlot& slot, int threadNo);
+
+// Writes n bytes at offset of the temporary file. Strict: a failure logs the
+// system's text, sets stateError and Finish(false), and returns false (the
+// caller logs Log_WriteLocalFileFailed). Loose: a failure only returns false.
+// Callers may hold TaskLock (FileLock is taken inside).
+bool WriteTempStrict(CTaskSlot& slot, int threadNo, int64_t offset, const char* bytes, int64_t n);
+bool WriteTempLoose(CTaskSlot& slot, int threadNo, int64_t offset, const char* bytes, int64_t n);
+
+// Closes the kept-open temporary file (task end, restart, deletion).
+void CloseTempFile(CTaskSlot& slot);
+// Deletes the temporary file of the task (closing it first).
+void DeleteTempFile(CTaskSlot& slot);
+
+// Size of the file at path; 0 when it cannot be opened.
+int64_t TempFileSize(const std::string& path);
+
+// A file or folder of that name exists (one trailing '/' ignored).
+bool PathExists(const std::string& path);
+// Creates the folder and every missing parent; failures are ignored.
+void CreateFolderPath(const std::string& path);
+
+// Completion: renames the temporary file to LocalDir + LocalFileName when it
+// exists and no file of the target name does. A failure leaves it in place.
+void RenameAtCompletion(CTaskSlot& slot);
+
+}  // namespace vardane

@@ -1,0 +1,46 @@
+// The process-wide speed limiter and the once-a-second steps: the total speed
+// sampler and a task's TaskTick. The app's long-lived threads call the steps
+// every second; the engine starts no thread of its own for them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace vardane {
+
+struct CAppContext;
+class CDownloadTask;
+class ITaskOwner;
+
+// Read size when the speed limit is off.
+inline constexpr int64_t kUnlimitedReadBytes = 256 * 1024;
+
+// Bytes the calling reader may receive now. With the SpeedLimit flag on:
+// a share of the second's budget (iSpeedLimitKB * 1024 / iRunningThreads),
+// 0 when the budget is spent (the reader sleeps 10 ms and asks again). With
+// it off: kUnlimitedReadBytes at once; the budget still records the bytes so
+// the sampler measures the total speed.
+int64_t TakeQuota(CAppContext& ctx);
+// Gives back the part of a quota that was not received.
+void ReturnQuota(CAppContext& ctx, int64_t bytes);
+// TakeQuota, sleeping 10 ms while it is 0, until bytes come or the task
+// stops (then 0).
+int64_t WaitForQuota(CAppContext& ctx, CDownloadTask& task);
+
+// The speed sampler's one-second step: the total speed sample from the budget
+// used, the budget refilled, fAvgSpeedKB over the last five samples, then
+// OnSpeedTick to owner (when not null), outside SpeedLock.
+class CSpeedSampler {
+  public:
+    void Step(CAppContext& ctx, ITaskOwner* owner);
+
+  private:
+    std::array<double, 5> samples_{};
+    int count_ = 0;
+};
+
+// A slot's one-second step while its task is active: percentage, task speed,
+// a progress rewrite after about each 1024 KB, then OnTaskProgress.
+void TaskTick(CDownloadTask& task);
+
+}  // namespace vardane

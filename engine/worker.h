@@ -1,0 +1,198 @@
+// The worker frame shared by the HTTP and FTP workers: task start, the
+// worker thread's main loop (connect, 500 ms event waits, retry wait),
+// time-out and retry accounting, block claim and release, the end of a worker
+// and of a task, and the task log.
+//
+// A protocol plugs into the frame through IProtocolHandler: one handler
+// object per worker thread, so it may keep per-connection state. The frame
+// picks the handler from the address's protocol prefix ("http://" or
+// "ftp://"); an HTTP redirect to an ftp:// address sets tsSwitchToFtp and the
+// frame restarts the task as FTP on the same slot.
+//
+// Threads: every worker thread of a slot is owned by its CTaskSlot and joined
+// by it, so no worker ever outlives the task object it works on.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "net/connection_owner.h"
+#include "task/download_task.h"
+
+namespace vardane {
+
+struct CAppContext;
+class CTaskSlot;
+class CWorker;
+
+// The part of a worker that speaks one protocol.
+class IProtocolHandler {
+  public:
+    virtual ~IProtocolHandler() = default;
+    // Connection slots the worker closes at its end: HTTP 1, FTP 3.
+    virtual int ConnectionCount() const = 0;
+    // Whether thread 0 of a resumed task (progress file with a FileSize)
+    // prepares the local file and the blocks before its first connect
+    // (HTTP: yes; FTP: no, it prepares after SIZE).
+    virtual bool PreparesOnResume() const = 0;
+    // State tsDisconnect or tsReconnect: close, reconnect.
+    virtual void ConnectStep(CWorker& w) = 0;
+    // Every other state: wait up to 500 ms for network events and react.
+    virtual void EventStep(CWorker& w) = 0;
+};
+
+// Handlers of the two protocols (engine/http_worker.cpp, engine/ftp_worker.cpp).
+std::unique_ptr<IProtocolHandler> MakeHttpHandler();
+std::unique_ptr<IProtocolHandler> MakeFtpHandler();
+// By protocol prefix: "ftp://" gives FTP, anything else HTTP.
+std::unique_ptr<IProtocolHandler> MakeProtocolHandler(std::string_view protocol);
+
+// One running worker: its own copy of the launch record and what the steps
+// need. Lives on the worker thread's stack; only that thread touches it.
+class CWorker : public IConnectionOwner {
+  public:
+    CWorker(CTaskSlot& slot, const ThreadRecord& launch, IProtocolHandler& handler);
+
+    CTaskSlot& slot;
+    CDownloadTask& task;
+    CAppContext& ctx;
+    IProtocolHandler& handler;
+    ThreadRecord rec;  // the thread's own record (connections, state, block)
+
+    int ThreadNo() const { return rec.iThreadID; }
+    int State() const { return rec.iState; }
+
+    // IConnectionOwner: the task's stop flag, and TaskLog for this thread.
+    bool IsStopped() override;
+    void ThreadLog(int kind, const std::string& text) override;
+
+    // Localized text of key (cached by the language table).
+    std::string Text(std::string_view key) const;
+    // TaskLog of the localized text of key, a space and values (just the
+    // text when values is empty).
+    void LogKey(int kind, std::string_view key, std::string_view values = "");
+
+    // True when the task is stopped or all bytes of a known size are in.
+    bool AtEnd();
+
+    // Claims a block (FindFreeBlock under TaskLock) into rec.iID and sets
+    // bHasBlock. traceName is "HTTPCheckBlock" or "FTPCheckBlock". Fails
+    // when stopped, complete or nothing is left (the caller sets tsStop).
+    bool ClaimBlock(std::string_view traceName);
+    // If bHasBlock: trace, SetBlockUsedState(iID, false), clear bHasBlock.
+    void ReleaseBlock();
+
+    // A 500 ms wait without events: counts the time-out (Log_TimeOut and
+    // tsDisconnect at ConnectionTimeOut), then the retry limit (Log_TooManyRetry
+    // and tsStop). Returns true when the caller must return at once.
+    bool OnIdleTick();
+    // A connect was started: counts it against RetryCounts when RetryLimit is
+    // on. The successful connect event resets the count (OnConnected).
+    void CountConnectAttempt();
+    void OnConnected() { rec.iRetries = 0; }
+    // After a step: releases the block on tsDisconnect/tsReconnect; on
+    // tsDisconnect sets the retry wait and logs Log_CanNotConnect host:port
+    // and the retry message.
+    void AfterStep(const std::string& host, int port);
+    // Logs the two lines of a failed connect ("Log_CanNotConnect host:port",
+    // "Log_RetryWait1 <sec> Log_RetryWait2") and sets the retry wait.
+    void LogRetry(const std::string& host, int port);
+
+    // Thread 0, once: OnTaskThreads to the owner, then launches workers 1 to
+    // ThreadCount - 1 with the same protocol (bSizeChecked set, no block).
+    void StartOtherThreads();
+
+    // Sends a protocol text on connection slot 0, CR LF separated lines, and
+    // logs each non-empty line with kind 0; header values of Cookie and
+    // Proxy-Authorization, and every occurrence of secret, are logged as
+    // "******". Nothing is sent once the task is stopped. False on a send
+    // failure.
+    bool SendText(std::string_view text, std::string_view secret = "");
+};
+
+// What a slot thread, a command or a test does with a task slot. Owns the
+// CDownloadTask and every worker thread started for it; the destructor stops
+// the task and joins its workers. Destroy a slot only when no worker can be
+// blocked in an owner call that the destroying thread would have to serve
+// (pump the window loop until Idle(), or close the loop first).
+class CTaskSlot {
+  public:
+    explicit CTaskSlot(CAppContext& context);
+    ~CTaskSlot();
+    CTaskSlot(const CTaskSlot&) = delete;
+    CTaskSlot& operator=(const CTaskSlot&) = delete;
+
+    CAppContext& ctx;
+    CDownloadTask task;
+
+    // Stop command: Finish(noSuccessor). The task reports its end later
+    // through OnTaskState.
+    void Stop(bool noSuccessor);
+    // True when no worker thread of this slot is alive.
+    bool Idle();
+    // Waits until every worker thread has ended and joins them. Never call it
+    // on a thread that serves the owner's calls while workers may call it.
+    void JoinWorkers();
+
+    // Starts a worker thread on launch record `launch` with handler.
+    void Launch(const ThreadRecord& launch, std::unique_ptr<IProtocolHandler> handler);
+
+    // The temporary file kept open between writes (engine/file_writer.cpp);
+    // -1 when closed. Guarded by task.FileLock.
+    int iTempFd = -1;
+    std::string TempFdPath;
+
+  private:
+    struct WorkerThread {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    void ReapFinished();  // joins threads that have finished (under threadsLock_)
+
+    std::mutex threadsLock_;
+    std::list<WorkerThread> threads_;
+};
+
+// Starts task id in slot: reads its progress file, loads the HTTP and FTP
+// proxy records, parses the address (urlOverride when not empty, else
+// BaseURL), creates the target folder and launches worker 0. Without a
+// progress file nothing happens; an unparsable address sets stateError and
+// logs Log_InvalidURL. Returns whether worker 0 was started.
+bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOverride = "");
+
+// The worker thread body: main loop until tsStop (or tsSwitchToFtp).
+void RunWorker(CTaskSlot& slot, const ThreadRecord& launch, IProtocolHandler& handler);
+
+// Sleeps up to seconds in 100 ms slices; returns early when the task is
+// stopped or complete. 0 returns at once.
+void RetryWait(CDownloadTask& task, int seconds);
+
+// Under TaskLock: index of a block to work on (claimed), or -1. First an
+// unclaimed block with bytes outstanding; else the upper half of the largest
+// outstanding block is split off into a free element, when that remainder is
+// at least minBlock bytes.
+int FindFreeBlock(TaskDescriptor& d, int64_t minBlock);
+
+// First split of the file into ThreadCount blocks, or the blocks stored in
+// the progress file (resume); then the progress file is rewritten.
+bool PrepareBlocks(CDownloadTask& task);
+
+// Closes the first n connections of the worker, counts the thread out, logs
+// Log_Disconnected and, for the last thread of the task, runs TaskEnd.
+void WorkerEnd(CWorker& w, int n);
+// Final state, SaveProgress, rename of the temporary file on completion,
+// bActive cleared, OnTaskState to the owner.
+void TaskEnd(CTaskSlot& slot);
+
+// Adds a log line of thread n (0..3) to the task's log list and sends it to
+// the owner. Empty texts, "\r\n" and "\r\n\r\n" are dropped; CR and LF are
+// removed. Call without any task lock.
+void TaskLog(CDownloadTask& task, int kind, int n, std::string_view text);
+
+}  // namespace vardane
