@@ -1,0 +1,204 @@
+// The in-memory state of one task slot: address fields, local names, blocks,
+// counters, the launch records of its workers and its locks.
+//
+// Lock order (never wait for a lock that comes earlier than one you hold):
+//   CreateFileLock (process-wide) -> ProgressLock -> TaskLock -> FileLock -> StopLock.
+// ListLock and SpeedLock (process-wide) are never taken while a task lock is
+// held, and no owner notification is sent while a task lock is held.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "net/event_socket.h"
+#include "settings/proxy_record.h"
+#include "task/task_owner.h"
+
+namespace vardane {
+
+struct CAppContext;
+class CDownloadTask;
+
+// Worker thread states of the HTTP side. The FTP worker uses its own values
+// 3..21 (engine/), so a record keeps its state as a plain int.
+enum ThreadState : int {
+    tsDisconnect = 0,    // not connected; wait the retry time, then connect
+    tsConnecting = 1,    // connect under way
+    tsConnected = 2,     // connection (or proxy tunnel) up, request not sent
+    tsReconnect = 22,    // close and connect again at once, no retry wait
+    tsReceiving = 23,    // receiving body bytes
+    tsRequestSent = 24,  // request sent, reading the response header
+    tsSwitchToFtp = 26,  // a redirect led to an FTP address: restart as FTP
+    tsStop = 27,         // the worker ends
+};
+
+// Task states, as stored in the progress file key State. 4 is not used.
+enum TaskState : int {
+    stateRunning = 0,
+    stateCompleted = 1,
+    stateStopped = 2,
+    stateQueued = 3,
+    stateError = 5,
+};
+
+inline constexpr int kMaxThreads = 4;
+inline constexpr int kBlockCount = 4;
+inline constexpr size_t kMaxThreadLog = 30;
+inline constexpr size_t kReplyBufferSize = 4096;
+
+// One byte range, 1-based and inclusive. iFrom = iTo = 0: unused element;
+// iFrom = iTo != 0: finished; iFrom < iTo: bytes outstanding. Single-stream
+// mode uses element 0 as [iFrom, 0] and only advances iFrom.
+struct TaskBlock {
+    int64_t iFrom = 0;   // position of the next byte to fetch (file offset iFrom - 1)
+    int64_t iTo = 0;     // position of the last byte of the block
+    bool bLock = false;  // a worker has claimed the block
+};
+
+using TaskBlocks = std::array<TaskBlock, kBlockCount>;
+
+// Connection and progress fields of a task; copied whole into worker steps
+// and owner notifications. The live copy in CDownloadTask is guarded by
+// TaskLock.
+struct TaskDescriptor {
+    std::string Host;
+    int iPort = 0;
+    std::string User, Password;
+    std::string LocalDir;       // target folder, ends with '/'
+    std::string LocalFileName;  // target file name inside LocalDir
+    std::string RequestPath;    // path and query sent to the server
+    std::string URL;            // address now in use (redirects replace it)
+    std::string BaseURL;        // address the task was created with
+    std::string FileName;       // from the address or a Content-Disposition header
+    std::string Protocol;       // "http://" or "ftp://"
+    std::string ProgressPath;   // full path of the progress file
+    bool bNoSuccessor = false;  // start no waiting task after this one; set by Finish
+    std::string Referer;
+    int64_t iFileSize = 0;             // 0 while unknown
+    int ThreadCount = 1;               // worker threads, 1..4
+    int iRunningThreads = 0;           // worker threads of this task now alive
+    int64_t iDownloaded = 0;           // bytes received and accounted to blocks
+    std::optional<TaskBlocks> Blocks;  // none before the file size is known
+    int iBestPercent = -1;             // highest completion percentage seen
+    int64_t iPrevDownloaded = 0;       // iDownloaded at the last one-second tick
+    double fAvgSpeedKB = 0;            // mean of the speed samples, KB/s
+    bool bRangeMode = true;            // size known, byte ranges used; false: one stream
+    std::string TaskId;
+    int iState = stateStopped;  // TaskState value
+    ProxyRecord ProxyHTTP;
+    ProxyRecord ProxyFTP;
+    int64_t iSaveCounter = 0;  // KB received since the progress file was rewritten
+
+    // LocalDir followed by LocalFileName.
+    std::string LocalPath() const { return LocalDir + LocalFileName; }
+    // The temporary file beside the target.
+    std::string TempPath() const { return LocalPath() + ".vd~"; }
+};
+
+// Launch record of one worker. The worker runs on its own copy; the copy in
+// the task is the launch record and holds the thread's log list.
+struct ThreadRecord {
+    CDownloadTask* pTask = nullptr;
+    int64_t iQuota = 0;         // bytes this thread may read now
+    int iID = 0;                // index of the claimed block (see bHasBlock)
+    int iThreadID = 0;          // 0..3; thread 0 probes and starts the others
+    int iState = tsDisconnect;  // ThreadState or an FTP state
+    int iRetryWait = 0;         // seconds before the next connect
+    int iRetries = 0;           // failed connects counted under RetryLimit
+    int iWaited = 0;            // milliseconds without network events
+    // Three connection slots with their network events; HTTP uses slot 0,
+    // FTP also slots 1 and 2.
+    CConnectionSet Connections;
+    bool bSizeChecked = false;                         // local file and blocks are ready
+    std::array<char, kReplyBufferSize> ReplyBuffer{};  // response header so far
+    int iReplyLength = 0;
+    bool bThreadsStarted = false;  // thread 0 has launched the others
+    bool bPeerClosed = false;      // the server closed the connection
+    // Recent log entries of this thread (launch record only), at most
+    // kMaxThreadLog; guarded by the task's TaskLock.
+    std::vector<TaskLogEntry> LogList;
+    bool bHasBlock = false;  // holds a claimed block to release on disconnect
+    std::string ListType;    // TYPE argument before an FTP listing: "A", "I" or ""
+};
+
+// One task slot, constructed once and reused for every task run in it.
+class CDownloadTask {
+  public:
+    // Builds the records and descriptor, resets, and leaves the slot idle
+    // (stopped).
+    explicit CDownloadTask(CAppContext& context);
+    ~CDownloadTask();
+    CDownloadTask(const CDownloadTask&) = delete;
+    CDownloadTask& operator=(const CDownloadTask&) = delete;
+
+    // Releases the blocks and clears the address and local name fields;
+    // port, sizes and counters 0, range mode on. Locks stay in place.
+    // Takes TaskLock.
+    void Reset();
+
+    // index >= 0 only: sets the element's bLock (when blocks exist) under
+    // TaskLock, then sends a trace line. Call without TaskLock.
+    void SetBlockUsedState(int index, bool lock);
+
+    bool IsStopped();
+    void SetStop(bool stop);
+    // Sets bNoSuccessor to noSuccessor and the stop flag. Takes TaskLock then
+    // StopLock; a caller that already holds TaskLock uses FinishLocked.
+    void Finish(bool noSuccessor);
+    void FinishLocked(bool noSuccessor);
+
+    // Adds delta under TaskLock and returns the new count, so exactly one
+    // ending worker sees 0.
+    int AddRunningThreads(int delta);
+    int GetRunningThreads();
+    int64_t GetDownloaded();
+    // Copy of the descriptor under TaskLock (for notifications and steps).
+    TaskDescriptor Snapshot();
+
+    // Store under TaskLock, then rewrite the progress file key under
+    // ProgressLock. Call without any task lock.
+    void SetState(int state);
+    void SetFileSize(int64_t size);
+    // Under ProgressLock: only while the progress file has no
+    // LocalTempFileName, sets LocalFileName in the descriptor and the file.
+    // Returns whether the name was set.
+    bool SetLocalFileName(const std::string& name);
+
+    std::string LocalPath();  // under TaskLock
+    std::string TempPath();   // LocalPath() + ".vd~"
+
+    // Log list of launch record n (0..3): appends under TaskLock, emptying a
+    // full list first. Call without TaskLock (the owner is told afterwards by
+    // the caller, outside every lock).
+    void AppendThreadLog(int n, TaskLogEntry entry);
+    std::vector<TaskLogEntry> ThreadLog(int n);  // copy under TaskLock
+    void ClearThreadLogs();                      // under TaskLock
+
+    // Sends a fixed-format trace line to TraceHook (no-op when unset).
+    void Trace(const std::string& line) const;
+
+    CAppContext& ctx;
+    std::atomic<bool> bActive{false};               // the slot holds a started task
+    std::array<ThreadRecord, kMaxThreads> threads;  // launch records; LogList under TaskLock
+    TaskDescriptor descriptor;                      // under TaskLock
+    std::mutex ProgressLock;                        // the progress file
+    std::mutex FileLock;                            // the temporary file
+    std::mutex TaskLock;  // descriptor, blocks, counters, log lists, speed samples
+    std::mutex StopLock;  // the stop flag
+    std::array<double, 5> fSpeedSamples{};  // last five one-second speeds, KB/s
+    int iSampleCount = 0;                   // valid samples, 0..5
+    // Written under StopLock; atomic as well so that hot loops may peek
+    // without the lock. Use IsStopped/SetStop.
+    std::atomic<bool> bStop{true};
+    ITaskOwner* hMainWnd = nullptr;  // receiver of notifications; nullptr = none
+    // Receiver of the fixed-format trace lines; set before the task runs.
+    std::function<void(const std::string&)> TraceHook;
+};
+
+}  // namespace vardane

@@ -1,0 +1,170 @@
+#include "task/progress_file.h"
+
+#include <mutex>
+
+#include "platform/file.h"
+#include "platform/text.h"
+#include "platform/utf16.h"
+#include "task/download_task.h"
+#include "task/url.h"
+
+namespace vardane {
+
+namespace {
+
+constexpr std::string_view kSection = "[FileInfo]";
+constexpr std::string_view kBlockKey = "Block_";
+constexpr std::string_view kCrLf = "\r\n";
+
+// The twelve named keys and their fields, in file order.
+template <typename Record, typename Visit>
+void ForEachNamedField(Record& r, Visit visit) {
+    visit("BaseURL", r.BaseURL);
+    visit("LocalDir", r.LocalDir);
+    visit("LocalFileName", r.LocalFileName);
+    visit("LocalTempFileName", r.LocalTempFileName);
+    visit("ProxyHTTP", r.ProxyHTTP);
+    visit("ProxyFTP", r.ProxyFTP);
+    visit("State", r.State);
+    visit("ThreadCount", r.ThreadCount);
+    visit("Folder", r.Folder);
+    visit("Cat", r.Cat);
+    visit("FileSize", r.FileSize);
+    visit("FilePos", r.FilePos);
+}
+
+void StoreValue(TaskProgressRecord& record, std::string_view key, std::string_view value) {
+    bool named = false;
+    ForEachNamedField(record, [&](std::string_view name, std::string& field) {
+        if (!named && key == name) {
+            field = value;
+            named = true;
+        }
+    });
+    if (named || key.substr(0, kBlockKey.size()) != kBlockKey) {
+        return;
+    }
+    // The index is the key's last character: Block_1 and Block_11 both mean 1.
+    char last = key.back();
+    if (last >= '0' && last <= '3') {
+        record.Block[last - '0'] = value;
+    }
+}
+
+// A wide C string ends at its first NUL character.
+std::string_view UpToNul(std::string_view text) {
+    return text.substr(0, text.find('\0'));
+}
+
+}  // namespace
+
+std::string FormatProgress(const TaskProgressRecord& record) {
+    std::string text(kSection);
+    text += kCrLf;
+    auto line = [&text](std::string_view key, const std::string& value) {
+        text += key;
+        text += '=';
+        text += value;
+        text += kCrLf;
+    };
+    ForEachNamedField(record, line);
+    for (int i = 0; i < 4; ++i) {
+        line(std::string(kBlockKey) + IntToText(i), record.Block[i]);
+    }
+    return Utf16LeFileBytes(text);
+}
+
+TaskProgressRecord ParseProgress(std::string_view bytes) {
+    TaskProgressRecord record;
+    if (bytes.substr(0, kUtf16LeBom.size()) != kUtf16LeBom) {
+        return record;
+    }
+    std::string decoded = DecodeUtf16Le(bytes.substr(kUtf16LeBom.size()));
+    std::string_view text = UpToNul(decoded);
+    // Lines end with CR LF; a last line without it is ignored, and the walk
+    // stops at an empty line.
+    for (;;) {
+        size_t end = text.find(kCrLf);
+        if (end == std::string_view::npos || end == 0) {
+            break;
+        }
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end + kCrLf.size());
+        if (line == kSection) {
+            continue;
+        }
+        size_t eq = line.find('=');
+        if (eq == std::string_view::npos) {
+            continue;  // empty key: matches nothing
+        }
+        StoreValue(record, line.substr(0, eq), line.substr(eq + 1));
+    }
+    return record;
+}
+
+TaskProgressRecord ReadProgress(const std::string& path) {
+    std::string bytes;
+    if (!ReadFileBytes(path, bytes)) {
+        return TaskProgressRecord{};
+    }
+    return ParseProgress(bytes);
+}
+
+bool WriteProgress(const TaskProgressRecord& record, const std::string& path) {
+    return WriteFileAtomic(path, FormatProgress(record), 0600);
+}
+
+bool UpdateProgress(const std::string& path,
+                    const std::function<void(TaskProgressRecord&)>& change) {
+    TaskProgressRecord record = ReadProgress(path);
+    change(record);
+    return WriteProgress(record, path);
+}
+
+bool UpdateTaskProgress(CDownloadTask& task,
+                        const std::function<void(TaskProgressRecord&)>& change) {
+    std::lock_guard progress(task.ProgressLock);
+    std::string path;
+    {
+        std::lock_guard lock(task.TaskLock);
+        path = task.descriptor.ProgressPath;
+    }
+    if (path.empty()) {
+        return false;  // idle slot: no task, no file
+    }
+    return UpdateProgress(path, change);
+}
+
+void SaveProgress(CDownloadTask& task) {
+    UpdateTaskProgress(task, [&task](TaskProgressRecord& record) {
+        std::lock_guard lock(task.TaskLock);
+        TaskDescriptor& d = task.descriptor;
+        if (!record.BaseURL.empty()) {
+            d.BaseURL = record.BaseURL;
+        } else {
+            record.BaseURL = d.BaseURL;
+        }
+        record.ThreadCount = IntToText(d.ThreadCount);
+        if (d.iFileSize > 0 && d.iState != stateError && d.bRangeMode) {
+            record.FileSize = IntToText(d.iFileSize);
+            record.FilePos = IntToText(d.iDownloaded);
+        }
+        if (d.Blocks) {
+            for (int i = 0; i < kBlockCount; ++i) {
+                const TaskBlock& b = (*d.Blocks)[i];
+                record.Block[i] = IntToText(b.iFrom) + "-" + IntToText(b.iTo);
+            }
+        }
+    });
+}
+
+int GetTaskState(const std::string& appDir, std::string_view id) {
+    return static_cast<int>(TextToInt(ReadProgress(ProgressFilePath(appDir, id)).State));
+}
+
+void SetTaskState(const std::string& appDir, std::string_view id, int state) {
+    UpdateProgress(ProgressFilePath(appDir, id),
+                   [state](TaskProgressRecord& record) { record.State = IntToText(state); });
+}
+
+}  // namespace vardane

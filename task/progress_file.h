@@ -1,0 +1,60 @@
+// The per-task progress file: UTF-16LE with byte-order mark, CR LF lines,
+// section [FileInfo], sixteen keys in a fixed order.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace vardane {
+
+class CDownloadTask;
+
+inline constexpr std::string_view kDefaultCategoryPath = "SOFTWARE\\Vardane\\Categories\\Download";
+
+// The text fields of a progress file, in file order; each holds the value
+// text. Defaults are those of a missing key.
+struct TaskProgressRecord {
+    std::string BaseURL;
+    std::string LocalDir;  // a folder ending with '/'
+    std::string LocalFileName;
+    std::string LocalTempFileName;  // LocalFileName + ".vd~" once created
+    std::string ProxyHTTP = "1";
+    std::string ProxyFTP = "1";
+    std::string State = "2";
+    std::string ThreadCount = "1";
+    std::string Folder = "0";
+    std::string Cat = std::string(kDefaultCategoryPath);
+    std::string FileSize;  // empty while unknown
+    std::string FilePos;
+    std::array<std::string, 4> Block;  // "iFrom-iTo"
+};
+
+// File bytes <-> record. ParseProgress gives the defaults for anything that
+// is not UTF-16LE with a byte-order mark.
+std::string FormatProgress(const TaskProgressRecord& record);
+TaskProgressRecord ParseProgress(std::string_view bytes);
+
+// Never fails: a missing or unreadable file gives the defaults.
+TaskProgressRecord ReadProgress(const std::string& path);
+// Replaces the file atomically with mode 0600 (BaseURL may hold a password).
+// False when nothing was written; the old file then stays.
+bool WriteProgress(const TaskProgressRecord& record, const std::string& path);
+// Read, change, write back. Takes no lock.
+bool UpdateProgress(const std::string& path,
+                    const std::function<void(TaskProgressRecord&)>& change);
+
+// Merges the task's live values (BaseURL, ThreadCount, FileSize, FilePos,
+// blocks) into its progress file under ProgressLock (TaskLock inside). Call
+// without any task lock.
+void SaveProgress(CDownloadTask& task);
+// UpdateProgress of the task's progress file under its ProgressLock.
+bool UpdateTaskProgress(CDownloadTask& task,
+                        const std::function<void(TaskProgressRecord&)>& change);
+
+// State of a task that is not running (defaults give stateStopped 2).
+int GetTaskState(const std::string& appDir, std::string_view id);
+void SetTaskState(const std::string& appDir, std::string_view id, int state);
+
+}  // namespace vardane

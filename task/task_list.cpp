@@ -1,0 +1,138 @@
+#include "task/task_list.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "platform/file.h"
+#include "platform/line_reader.h"
+#include "platform/text.h"
+#include "platform/utf16.h"
+#include "settings/app_context.h"
+#include "task/progress_file.h"
+#include "task/url.h"
+
+namespace vardane {
+
+namespace {
+
+constexpr std::string_view kCrLfUtf16{"\r\0\n\0", 4};
+
+std::string StripLineEnds(std::string line) {
+    std::erase_if(line, [](char c) { return c == '\r' || c == '\n'; });
+    return line;
+}
+
+// Lines of a list file without line ends; false when it cannot be opened.
+// Empty lines come only from hand edits or other tools; they are skipped so
+// that the tasks after them are not lost.
+bool ReadIds(const std::string& path, std::vector<std::string>& ids) {
+    CTextLineReader reader;
+    if (!reader.Open(path)) {
+        return false;
+    }
+    std::string line;
+    while (reader.ReadLine(line)) {
+        line = StripLineEnds(std::move(line));
+        if (!line.empty()) {
+            ids.push_back(std::move(line));
+        }
+    }
+    return true;
+}
+
+std::string ListLineBytes(std::string_view id) {
+    std::string line(id);
+    line += "\r\n";
+    return Utf16LeBytes(line);
+}
+
+// A file this program wrote: byte-order mark, whole UTF-16 units, and every
+// line ended by CR LF, so one more line can simply follow.
+bool IsAppendable(std::string_view bytes) {
+    if (bytes.substr(0, kUtf16LeBom.size()) != kUtf16LeBom || bytes.size() % 2 != 0) {
+        return false;
+    }
+    return bytes.size() == kUtf16LeBom.size() ||
+           (bytes.size() >= kCrLfUtf16.size() + kUtf16LeBom.size() &&
+            bytes.substr(bytes.size() - kCrLfUtf16.size()) == kCrLfUtf16);
+}
+
+}  // namespace
+
+std::string ListFilePath(const std::string& appDir, TaskList list) {
+    switch (list) {
+        case TaskList::Downloading:
+            return appDir + "Tasks/Downloading.lst";
+        case TaskList::Completed:
+            return appDir + "Tasks/Completed.lst";
+        case TaskList::Deleted:
+            return appDir + "Tasks/Deleted.lst";
+    }
+    return {};
+}
+
+std::vector<std::string> ReadListIds(const std::string& path) {
+    std::vector<std::string> ids;
+    ReadIds(path, ids);
+    return ids;
+}
+
+bool WriteListFile(const std::string& path, const std::vector<std::string>& ids) {
+    std::string bytes(kUtf16LeBom);
+    for (const std::string& id : ids) {
+        bytes += ListLineBytes(id);
+    }
+    return WriteFileAtomic(path, bytes);
+}
+
+bool AppendListLine(const std::string& path, std::string_view id) {
+    std::string bytes;
+    if (!ReadFileBytes(path, bytes) || bytes.empty()) {
+        return WriteFileAtomic(path, std::string(kUtf16LeBom) + ListLineBytes(id));
+    }
+    if (IsAppendable(bytes)) {
+        return WriteFileAtomic(path, bytes + ListLineBytes(id));
+    }
+    // Another tool's encoding or an unterminated last line: UTF-16LE bytes
+    // appended to it would be unreadable, so the list is written anew.
+    std::vector<std::string> ids = ReadListIds(path);
+    ids.emplace_back(id);
+    return WriteListFile(path, ids);
+}
+
+bool RemoveListLine(const std::string& path, std::string_view id) {
+    std::vector<std::string> ids;
+    if (!ReadIds(path, ids)) {
+        return false;
+    }
+    std::erase(ids, id);
+    return WriteListFile(path, ids);
+}
+
+bool SwapListLines(const std::string& path, std::string_view a, std::string_view b) {
+    std::vector<std::string> ids;
+    if (!ReadIds(path, ids)) {
+        return false;
+    }
+    for (std::string& line : ids) {
+        if (line == a) {
+            line = b;
+        } else if (line == b) {
+            line = a;
+        }
+    }
+    return WriteListFile(path, ids);
+}
+
+bool IsUrlInDownloadList(CAppContext& ctx, std::string_view address) {
+    std::lock_guard lock(ctx.ListLock);
+    const std::string& appDir = ctx.AppDir();
+    for (const std::string& id : ReadListIds(ListFilePath(appDir, TaskList::Downloading))) {
+        if (EqualsNoCase(ReadProgress(ProgressFilePath(appDir, id)).BaseURL, address)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace vardane

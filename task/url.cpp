@@ -1,0 +1,171 @@
+#include "task/url.h"
+
+#include <sys/time.h>
+
+#include <algorithm>
+#include <climits>
+#include <ctime>
+#include <mutex>
+#include <random>
+
+#include "platform/file.h"
+#include "platform/text.h"
+#include "task/download_task.h"
+
+namespace vardane {
+
+namespace {
+
+constexpr std::string_view kFtp = "ftp://";
+constexpr std::string_view kHttp = "http://";
+
+// Strips the protocol prefix into d; the rest stays empty for other schemes.
+std::string_view TakeProtocol(TaskDescriptor& d, std::string_view address) {
+    if (StartsWithNoCase(address, kFtp)) {
+        d.Protocol = kFtp;
+        return address.substr(kFtp.size());
+    }
+    if (StartsWithNoCase(address, kHttp)) {
+        d.Protocol = kHttp;
+        size_t query = address.find('?');
+        if (query != std::string_view::npos && query > 0) {
+            d.Referer = address.substr(0, address.rfind('/'));
+        }
+        return address.substr(kHttp.size());
+    }
+    return {};
+}
+
+// user:password@ in front of the host; both parts must be non-empty.
+bool TakeCredentials(TaskDescriptor& d, std::string_view& rest) {
+    size_t at = rest.find('@');
+    if (at == std::string_view::npos) {
+        d.User.clear();
+        d.Password.clear();
+        return true;
+    }
+    std::string_view login = rest.substr(0, at);
+    size_t colon = login.find(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 >= login.size()) {
+        return false;
+    }
+    d.User = login.substr(0, colon);
+    d.Password = login.substr(colon + 1);
+    rest = rest.substr(at + 1);
+    return true;
+}
+
+void TakeHostPort(TaskDescriptor& d, std::string_view hostPort) {
+    size_t colon = hostPort.find(':');
+    if (colon != std::string_view::npos && colon >= 1) {
+        int64_t port = TextToInt(hostPort.substr(colon + 1));
+        d.iPort = static_cast<int>(std::clamp<int64_t>(port, INT_MIN, INT_MAX));
+        d.Host = hostPort.substr(0, colon);
+        return;
+    }
+    d.Host = hostPort;
+    d.iPort = d.Protocol == kFtp ? 21 : 80;
+}
+
+std::string FileNameOf(std::string_view requestPath) {
+    PathParts parts = SplitPath(requestPath);
+    std::string name = parts.Name + parts.Ext;
+    name = name.substr(0, name.find('?'));
+    return name.substr(0, name.find('&'));
+}
+
+}  // namespace
+
+bool ParseUrlInto(TaskDescriptor& d, std::string_view address) {
+    d.Referer.clear();
+    d.RequestPath.clear();
+    d.URL = address;
+    std::string_view rest = TakeProtocol(d, address);
+    if (rest.empty() || !TakeCredentials(d, rest)) {
+        return false;
+    }
+    size_t slash = rest.find('/');
+    if (slash == std::string_view::npos || slash < 1) {
+        return false;
+    }
+    TakeHostPort(d, rest.substr(0, slash));
+    d.RequestPath = rest.substr(slash);
+    if (d.RequestPath.find('.') == std::string::npos) {
+        return false;
+    }
+    d.FileName = FileNameOf(d.RequestPath);
+    return true;
+}
+
+bool ParseUrl(CDownloadTask& task, std::string_view address) {
+    std::lock_guard lock(task.TaskLock);
+    return ParseUrlInto(task.descriptor, address);
+}
+
+PathParts SplitPath(std::string_view path) {
+    PathParts parts;
+    if (path.empty()) {
+        return parts;
+    }
+    size_t sep = path.find_last_of("/\\");
+    std::string_view rest = path;
+    if (sep != std::string_view::npos) {
+        parts.Dir = path.substr(0, sep + 1);
+        rest = path.substr(sep + 1);
+    }
+    size_t dot = rest.find('.');
+    parts.Name = rest.substr(0, dot);
+    if (dot != std::string_view::npos) {
+        parts.Ext = rest.substr(dot);
+    }
+    return parts;
+}
+
+TaskIdTime LocalTaskIdTime() {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    std::tm local{};
+    time_t seconds = now.tv_sec;
+    localtime_r(&seconds, &local);
+    return TaskIdTime{local.tm_year + 1900,
+                      local.tm_mon + 1,
+                      local.tm_mday,
+                      local.tm_hour,
+                      local.tm_min,
+                      local.tm_sec,
+                      static_cast<int>(now.tv_usec / 1000)};
+}
+
+std::string FormatTaskId(const TaskIdTime& t, int random) {
+    std::string id;
+    for (int part : {t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second, t.Milli, random}) {
+        id += IntToText(part);
+    }
+    return id;
+}
+
+std::string MakeTaskId(const std::string& appDir, const std::function<TaskIdTime()>& now,
+                       const std::function<int()>& random) {
+    // Two identifiers of the same millisecond may draw the same random part;
+    // reusing one would overwrite another task's progress file.
+    for (;;) {
+        std::string id = FormatTaskId(now(), random() % 10000);
+        if (!FileExists(ProgressFilePath(appDir, id))) {
+            return id;
+        }
+    }
+}
+
+std::string MakeTaskId(const std::string& appDir) {
+    std::random_device device;
+    std::uniform_int_distribution<int> draw(0, 9999);
+    return MakeTaskId(appDir, LocalTaskIdTime, [&] { return draw(device); });
+}
+
+std::string ProgressFilePath(const std::string& appDir, std::string_view id) {
+    std::string path = appDir + "Tasks/";
+    path += id;
+    return path + ".pro~";
+}
+
+}  // namespace vardane

@@ -1,0 +1,48 @@
+// Address parsing, task identifiers and the progress file path.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace vardane {
+
+class CDownloadTask;
+struct TaskDescriptor;
+
+// Parses address into the task's descriptor under TaskLock: protocol, host,
+// port, user, password, request path, URL, file name and Referer. Only
+// "http://" and "ftp://" (any case) are accepted. On false the fields changed
+// before the failure keep their new values.
+bool ParseUrl(CDownloadTask& task, std::string_view address);
+// The same on a descriptor the caller guards.
+bool ParseUrlInto(TaskDescriptor& d, std::string_view address);
+
+struct PathParts {
+    std::string Dir;   // up to and including the last '/' or '\'
+    std::string Name;  // the rest up to its first '.'
+    std::string Ext;   // from that '.' on, "" without a dot
+};
+PathParts SplitPath(std::string_view path);
+
+// Local time with milliseconds, the parts of a task identifier.
+struct TaskIdTime {
+    int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0, Milli = 0;
+};
+TaskIdTime LocalTaskIdTime();
+
+// Decimal year, month, day, hour, minute, second, milliseconds and random
+// (0..9999), unpadded and without separators.
+std::string FormatTaskId(const TaskIdTime& t, int random);
+
+// A new identifier whose progress file under appDir does not exist yet
+// (a clash is drawn again with a fresh time and random number).
+std::string MakeTaskId(const std::string& appDir);
+// Same with the time and random sources given (tests).
+std::string MakeTaskId(const std::string& appDir, const std::function<TaskIdTime()>& now,
+                       const std::function<int()>& random);
+
+// appDir + "Tasks/" + id + ".pro~"; appDir ends with '/'.
+std::string ProgressFilePath(const std::string& appDir, std::string_view id);
+
+}  // namespace vardane
