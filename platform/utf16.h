@@ -1,12 +1,20 @@
 // Conversion between program text (UTF-8) and the UTF-16 files of the design.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace vardane {
 
 inline constexpr std::string_view kUtf16LeBom{"\xFF\xFE", 2};
+
+// Decodes the UTF-8 character at text[pos]: stores it in cp and returns its
+// length in bytes, or 0 when the bytes there are not valid UTF-8 (overlong
+// forms, surrogates and values past U+10FFFF included). pos < text.size().
+size_t DecodeUtf8Char(std::string_view text, size_t pos, char32_t& cp);
+// Appends the UTF-8 form of cp; surrogates and invalid values become U+FFFD.
+void AppendUtf8(std::string& out, char32_t cp);
 
 std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);

@@ -1,0 +1,118 @@
+#include "platform/file.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "tests/platform/temp_folder.h"
+
+namespace vardane {
+namespace {
+
+using test::TempFolder;
+
+std::vector<std::string> Names(const TempFolder& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0);
+    return st.st_mode & 07777;
+}
+
+TEST(WriteFileAtomic, ReplacesContentAndHonoursMode) {
+    TempFolder dir;
+    const std::string path = dir / "settings";
+    const mode_t oldMask = ::umask(0077);
+    ASSERT_TRUE(WriteFileAtomic(path, "first", 0644));
+    ::umask(oldMask);
+    EXPECT_EQ(ModeOf(path), 0644u);  // set explicitly, not through the umask
+    ASSERT_TRUE(WriteFileAtomic(path, std::string("sec\0ond", 7), 0600));
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(path, bytes));
+    EXPECT_EQ(bytes, std::string("sec\0ond", 7));
+    EXPECT_EQ(ModeOf(path), 0600u);
+    EXPECT_EQ(Names(dir), std::vector<std::string>{"settings"});  // no temporary left
+    ASSERT_TRUE(WriteFileAtomic(path, "", 0600));
+    EXPECT_EQ(FileSize(path), 0);
+}
+
+TEST(WriteFileAtomic, FailsWithoutTouchingAnythingWhenTheFolderIsMissing) {
+    TempFolder dir;
+    EXPECT_FALSE(WriteFileAtomic(dir / "missing/file", "x"));
+    EXPECT_FALSE(WriteFileAtomic(dir.Path(), "x"));
+    EXPECT_TRUE(Names(dir).empty());
+}
+
+TEST(WriteFileAtomic, FailedWriteKeepsTheOldFile) {
+    TempFolder dir;
+    const std::string path = dir / "list";
+    ASSERT_TRUE(WriteFileAtomic(path, "old content", 0600));
+
+    // Make the write itself fail (EFBIG) as a full disk would.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = WriteFileAtomic(path, std::string(100000, 'n'), 0600);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(written);
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(path, bytes));
+    EXPECT_EQ(bytes, "old content");
+    EXPECT_EQ(Names(dir), std::vector<std::string>{"list"});
+}
+
+TEST(AppendFile, CreatesWithModeThenAppends) {
+    TempFolder dir;
+    const std::string path = dir / "log";
+    ASSERT_TRUE(AppendFile(path, "a", 0600));
+    ASSERT_TRUE(AppendFile(path, "bc", 0644));
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(path, bytes));
+    EXPECT_EQ(bytes, "abc");
+    EXPECT_EQ(ModeOf(path), 0600u);  // the mode applies only on creation
+    EXPECT_FALSE(AppendFile(dir / "no/such", "x"));
+}
+
+TEST(Files, QueriesAndFolders) {
+    TempFolder dir;
+    std::string bytes = "stale";
+    EXPECT_FALSE(ReadFileBytes(dir / "none", bytes));
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_FALSE(ReadFileBytes(dir.Path(), bytes));  // a folder is not a file
+    EXPECT_EQ(FileSize(dir / "none"), -1);
+    EXPECT_FALSE(FileExists(dir / "none"));
+    EXPECT_FALSE(FileExists(dir.Path()));
+    EXPECT_TRUE(DirectoryExists(dir.Path()));
+
+    ASSERT_TRUE(MakeDirectories(dir / "a/b/c/"));
+    EXPECT_TRUE(MakeDirectories(dir / "a/b"));  // already there
+    EXPECT_TRUE(DirectoryExists(dir / "a/b/c"));
+    ASSERT_TRUE(WriteFileAtomic(dir / "a/f", "12345"));
+    EXPECT_FALSE(MakeDirectories(dir / "a/f/g"));  // a file in the way
+    EXPECT_TRUE(FileExists(dir / "a/f"));
+    EXPECT_EQ(FileSize(dir / "a/f"), 5);
+    EXPECT_TRUE(RemoveFile(dir / "a/f"));
+    EXPECT_FALSE(RemoveFile(dir / "a/f"));
+
+    EXPECT_EQ(WithTrailingSlash("/x"), "/x/");
+    EXPECT_EQ(WithTrailingSlash("/x/"), "/x/");
+    EXPECT_EQ(WithTrailingSlash(""), "/");
+}
+
+}  // namespace
+}  // namespace vardane

@@ -1,0 +1,103 @@
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <limits>
+
+namespace vardane {
+namespace {
+
+TEST(TextToInt, ReadsLikeWtol) {
+    EXPECT_EQ(TextToInt("123"), 123);
+    EXPECT_EQ(TextToInt("  \t-42abc"), -42);
+    EXPECT_EQ(TextToInt("+7"), 7);
+    EXPECT_EQ(TextToInt("abc"), 0);
+    EXPECT_EQ(TextToInt(""), 0);
+    EXPECT_EQ(TextToInt("-"), 0);
+    EXPECT_EQ(TextToInt("12 34"), 12);
+    EXPECT_EQ(TextToInt("- 5"), 0);
+    EXPECT_EQ(TextToInt("5000000000"), 5000000000LL);  // sizes past 2 GiB
+}
+
+TEST(TextToInt, SaturatesInsteadOfOverflowing) {
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+    EXPECT_EQ(TextToInt("9223372036854775807"), kMax);
+    EXPECT_EQ(TextToInt("9223372036854775808"), kMax);
+    EXPECT_EQ(TextToInt("99999999999999999999999"), kMax);
+    EXPECT_EQ(TextToInt("-9223372036854775808"), kMin);
+    EXPECT_EQ(TextToInt("-9223372036854775809"), kMin);
+}
+
+TEST(IntToText, RoundTripsEveryRange) {
+    for (int64_t v : {int64_t{0}, int64_t{-1}, int64_t{42}, int64_t{4294967296},
+                      std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max()}) {
+        EXPECT_EQ(TextToInt(IntToText(v)), v);
+    }
+    EXPECT_EQ(IntToText(-305), "-305");
+}
+
+TEST(AnsiToWide, KeepsUtf8AndReadsOtherBytesAsLatin1) {
+    EXPECT_EQ(AnsiToWide("plain"), "plain");
+    EXPECT_EQ(AnsiToWide("caf\xC3\xA9 \xF0\x9F\x98\x80"), "caf\xC3\xA9 \xF0\x9F\x98\x80");
+    EXPECT_EQ(AnsiToWide("caf\xE9"), "caf\xC3\xA9");                    // Latin-1 e acute
+    EXPECT_EQ(AnsiToWide("\xC3"), "\xC3\x83");                          // truncated sequence
+    EXPECT_EQ(AnsiToWide("\xC0\xAF"), "\xC3\x80\xC2\xAF");              // overlong '/'
+    EXPECT_EQ(AnsiToWide("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xC2\x80");  // surrogate
+    EXPECT_EQ(AnsiToWide("\xFF"
+                         "A"),
+              "\xC3\xBF"
+              "A");
+    EXPECT_EQ(AnsiToWide(std::string_view("a\0b", 3)), std::string("a\0b", 3));
+    EXPECT_EQ(WideToAnsi("caf\xC3\xA9"), "caf\xC3\xA9");
+}
+
+TEST(ReplaceCopy, ReplacesLeftToRightWithoutOverlap) {
+    EXPECT_EQ(ReplaceCopy("PASS secret", "secret", "******"), "PASS ******");
+    EXPECT_EQ(ReplaceCopy("aaaa", "aa", "b"), "bb");
+    EXPECT_EQ(ReplaceCopy("aaa", "aa", "a"), "aa");
+    EXPECT_EQ(ReplaceCopy("abc", "", "x"), "abc");
+    EXPECT_EQ(ReplaceCopy("x", "x", "xx"), "xx");
+}
+
+std::vector<std::string> Split(std::string_view text, int expectedCount) {
+    std::vector<std::string> lines{"kept"};
+    EXPECT_EQ(SplitLines(text, lines), expectedCount);
+    EXPECT_EQ(lines.front(), "kept");  // appends, never clears
+    lines.erase(lines.begin());
+    return lines;
+}
+
+TEST(SplitLines, FollowsTheCrLfRule) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(Split("one\r\n\r\ntwo", 3), (V{"one", "", "two"}));
+    EXPECT_EQ(Split("one\r\ntwo\r\n", 2), (V{"one", "two"}));
+    EXPECT_EQ(Split("", 0), V{});
+    EXPECT_EQ(Split("single", 1), V{"single"});
+    EXPECT_EQ(Split("\r\nwhole\r\ntext", 1), V{"\r\nwhole\r\ntext"});
+    EXPECT_EQ(Split("GET / HTTP/1.1\r\nHost: x\r\n\r\n", 3), (V{"GET / HTTP/1.1", "Host: x", ""}));
+    EXPECT_EQ(Split("a\nb\rc", 1), V{"a\nb\rc"});  // only CR LF separates
+}
+
+TEST(ErrorText, SystemTextOrEmpty) {
+    EXPECT_FALSE(ErrorText(ENOENT).empty());
+    EXPECT_EQ(ErrorText(987654), "");
+    EXPECT_EQ(ErrorText(-3), "");
+}
+
+TEST(NoCase, FoldsAsciiLikeWcsicmp) {
+    EXPECT_TRUE(EqualsNoCase("MaxTasks", "maxtasks"));
+    EXPECT_FALSE(EqualsNoCase("MaxTask", "maxtasks"));
+    EXPECT_EQ(CompareNoCase("abc", "ABC"), 0);
+    EXPECT_LT(CompareNoCase("Apple", "banana"), 0);
+    EXPECT_GT(CompareNoCase("b", "A"), 0);
+    EXPECT_LT(CompareNoCase("ab", "ABC"), 0);
+    EXPECT_LT(CompareNoCase("_x", "a"), 0);  // folded to lower case, as _wcsicmp does
+    EXPECT_EQ(ToLowerAscii("HTTP://Host\xC3\x89"), "http://host\xC3\x89");
+    EXPECT_TRUE(StartsWithNoCase("FTP://x", "ftp://"));
+    EXPECT_FALSE(StartsWithNoCase("ft", "ftp://"));
+}
+
+}  // namespace
+}  // namespace vardane
