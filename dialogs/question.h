@@ -22,7 +22,7 @@ struct Question {
 };
 
 class IQuestions {
-public:
+  public:
     virtual ~IQuestions() = default;
     virtual QuestionAnswer Ask(const Question& question) = 0;
 };

@@ -1,0 +1,174 @@
+// The buttons of the task dialog that write: "Save as default" and OK.
+#include <unistd.h>
+
+#include <climits>
+#include <mutex>
+
+#include "dialogs/edit_task_dialog.h"
+#include "dialogs/message_box.h"
+#include "platform/file.h"
+#include "platform/text.h"
+#include "settings/app_context.h"
+#include "settings/registry_paths.h"
+#include "settings/setting_value.h"
+#include "task/download_task.h"
+#include "task/progress_file.h"
+#include "task/task_list.h"
+#include "task/url.h"
+
+namespace vardane {
+
+namespace {
+
+constexpr std::string_view kFtpPrefix = "ftp://";
+
+// Line breaks and other control characters would end up inside protocol lines
+// (request line, USER and PASS commands) and add lines of their own.
+bool HasControlCharacter(std::string_view text) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// An absolute folder ending with '/'. Relative folders are taken from the
+// current folder now: a task may later run in a process started elsewhere.
+std::string TargetFolder(std::string folder) {
+    if (!folder.empty() && folder.front() != '/') {
+        char cwd[PATH_MAX];
+        if (::getcwd(cwd, sizeof cwd) != nullptr) {
+            folder = WithTrailingSlash(cwd) + folder;
+        }
+    }
+    if (folder.empty() || folder.back() != '/') {
+        folder += '/';
+    }
+    return folder;
+}
+
+}  // namespace
+
+void CEdtTaskDlg::SaveAsDefault() {
+    std::lock_guard lock(ctx_.SpeedLock);
+    CAppSettings& settings = ctx_.settings;
+    CRegistryKey key(ctx_.registry);
+    key.Open(RegRoot::CurrentUser, GroupKeyPath("Default"), true);
+
+    settings.DownloadFolder = saveTo_;
+    key.SetString("DownloadFolder", saveTo_);
+    settings.DownloadImmediately = immediately_;
+    key.SetString("DownloadImmediately", FlagText(immediately_));
+    settings.ThreadCnt = split_ + 1;
+    key.SetString("ThreadCnt", IntToText(split_ + 1));
+    settings.ProxyHTTP = proxyHttp_ + 1;
+    key.SetString("ProxyHTTP", IntToText(proxyHttp_ + 1));
+    settings.ProxyFTP = proxyFtp_ + 1;
+    key.SetString("ProxyFTP", IntToText(proxyFtp_ + 1));
+}
+
+bool CEdtTaskDlg::Refuse(std::string text, QuestionIcon icon, const char* field) {
+    focusField_ = field;
+    ShowMessage(questions_, ctx_.lang, std::move(text), icon, QuestionButtons::Ok,
+                QuestionAnswer::Ok, field);
+    return false;
+}
+
+std::string CEdtTaskDlg::BuildFinalUrl() const {
+    if (!StartsWithNoCase(url_, kFtpPrefix)) {
+        return url_;
+    }
+    std::string rest = url_.substr(kFtpPrefix.size());
+    if (const size_t at = rest.find('@'); at != std::string::npos) {
+        rest.erase(0, at + 1);
+    }
+    std::string url(kFtpPrefix);
+    if (login_ && !user_.empty() && !password_.empty()) {
+        url += user_ + ":" + password_ + "@";
+    }
+    return url + rest;
+}
+
+bool CEdtTaskDlg::Validate() {
+    const CLangTable& lang = ctx_.lang;
+    TaskDescriptor parsed;
+    if (!ParseUrlInto(parsed, url_) || HasControlCharacter(url_)) {
+        return Refuse(lang.GetLangText("Msg_InvalidURL"), QuestionIcon::Error, kFieldUrl);
+    }
+    if (newTask_ &&
+        (IsUrlInDownloadList(ctx_, url_) || IsUrlInDownloadList(ctx_, BuildFinalUrl()))) {
+        return Refuse(lang.GetLangText("Msg_TaskExists"), QuestionIcon::Exclamation, kFieldUrl);
+    }
+    if (!newTask_ && GetTaskState(ctx_.AppDir(), taskId_) == stateRunning) {
+        return Refuse(lang.GetLangText("Msg_StopBeforeEdit"), QuestionIcon::Exclamation, "");
+    }
+    if (StartsWithNoCase(url_, kFtpPrefix) && login_) {
+        // The message names what is missing, and the focus goes to that edit.
+        // A user may not hold ':' or '@', a password not '@': the address
+        // would split at them into other login data and another host.
+        const std::string invalidUid = lang.GetLangText("EdtTaskDlg_InvalidUID");
+        const std::string invalidPwd = lang.GetLangText("EdtTaskDlg_InvalidPwd");
+        if (!user_.empty() && password_.empty()) {
+            return Refuse(invalidPwd, QuestionIcon::Exclamation, kFieldPwd);
+        }
+        if (user_.empty() && !password_.empty()) {
+            return Refuse(invalidUid, QuestionIcon::Exclamation, kFieldUid);
+        }
+        if (user_.find_first_of(":@") != std::string::npos || HasControlCharacter(user_)) {
+            return Refuse(invalidUid, QuestionIcon::Exclamation, kFieldUid);
+        }
+        if (password_.find('@') != std::string::npos || HasControlCharacter(password_)) {
+            return Refuse(invalidPwd, QuestionIcon::Exclamation, kFieldPwd);
+        }
+    }
+    return true;
+}
+
+bool CEdtTaskDlg::Apply() {
+    const std::string folder = TargetFolder(saveTo_);
+    const std::string id = newTask_ ? MakeTaskId(ctx_.AppDir()) : taskId_;
+    const std::string progressPath = ProgressFilePath(ctx_.AppDir(), id);
+
+    TaskProgressRecord record = newTask_ ? TaskProgressRecord{} : ReadProgress(progressPath);
+    record.BaseURL = finalUrl_;
+    record.LocalDir = folder;
+    record.LocalFileName = fileName_;
+    record.ProxyHTTP = IntToText(proxyHttp_ + 1);
+    record.ProxyFTP = IntToText(proxyFtp_ + 1);
+    record.State = IntToText(stateStopped);
+    record.ThreadCount = IntToText(split_ + 1);
+    record.Folder = IntToText(folderIndex_);
+    if (newTask_) {
+        record.LocalTempFileName.clear();
+    }
+    record.Cat = CategoryKeyPath();
+    // The progress file first: a list line must never name a task that has
+    // no progress file.
+    if (!WriteProgress(record, progressPath)) {
+        writeFailed_ = true;
+        return false;
+    }
+    if (newTask_) {
+        std::lock_guard lock(ctx_.ListLock);
+        AppendListLine(ListFilePath(ctx_.AppDir(), TaskList::Downloading), id);
+    }
+    taskId_ = id;
+    url_ = finalUrl_;
+    startImmediately_ = immediately_;
+    accepted_ = true;
+    MakeDirectories(folder);
+    return true;
+}
+
+bool CEdtTaskDlg::Ok() {
+    focusField_.clear();
+    writeFailed_ = false;
+    if (!Validate()) {
+        return false;
+    }
+    finalUrl_ = BuildFinalUrl();
+    return Apply();
+}
+
+}  // namespace vardane

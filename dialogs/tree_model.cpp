@@ -1,0 +1,196 @@
+#include "dialogs/tree_model.h"
+
+#include <algorithm>
+
+#include "platform/text.h"
+
+namespace vardane {
+
+namespace {
+const std::vector<TreeItem> kNoChildren;
+const std::string kNoText;
+}  // namespace
+
+CTreeModel::CTreeModel() {
+    Clear();
+}
+
+void CTreeModel::Clear() {
+    // Handles are never reused: keep the dead slots, only drop their contents.
+    for (Node& node : nodes_) {
+        node = Node{};
+    }
+    if (nodes_.empty()) {
+        nodes_.emplace_back();
+    }
+    nodes_[0].alive = true;
+    nodes_[0].expanded = true;
+    selected_ = kNoItem;
+    Touch();
+}
+
+CTreeModel::Node* CTreeModel::Find(TreeItem item) {
+    if (item < 0 || item >= static_cast<TreeItem>(nodes_.size()) || !nodes_[item].alive) {
+        return nullptr;
+    }
+    return &nodes_[item];
+}
+
+const CTreeModel::Node* CTreeModel::Find(TreeItem item) const {
+    return const_cast<CTreeModel*>(this)->Find(item);
+}
+
+TreeItem CTreeModel::Insert(TreeItem parent, std::string text, int icon, bool sorted) {
+    if (Find(parent) == nullptr) {
+        return kNoItem;
+    }
+    const TreeItem id = static_cast<TreeItem>(nodes_.size());
+    Node node;
+    node.alive = true;
+    node.parent = parent;
+    node.text = std::move(text);
+    node.icon = icon;
+    nodes_.push_back(std::move(node));
+
+    std::vector<TreeItem>& siblings = nodes_[parent].children;
+    auto where = siblings.end();
+    if (sorted) {
+        const std::string& mine = nodes_[id].text;
+        where = std::upper_bound(
+            siblings.begin(), siblings.end(), id,
+            [&](TreeItem, TreeItem other) { return CompareNoCase(mine, nodes_[other].text) < 0; });
+    }
+    siblings.insert(where, id);
+    Touch();
+    return id;
+}
+
+void CTreeModel::Kill(TreeItem item) {
+    Node& node = nodes_[item];
+    for (TreeItem child : node.children) {
+        Kill(child);
+    }
+    if (selected_ == item) {
+        selected_ = kNoItem;
+    }
+    node = Node{};
+}
+
+void CTreeModel::Delete(TreeItem item) {
+    Node* node = Find(item);
+    if (node == nullptr || item == kNoItem) {
+        return;
+    }
+    std::vector<TreeItem>& siblings = nodes_[node->parent].children;
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), item), siblings.end());
+    Kill(item);
+    Touch();
+}
+
+void CTreeModel::DeleteChildren(TreeItem item) {
+    Node* node = Find(item);
+    if (node == nullptr) {
+        return;
+    }
+    const std::vector<TreeItem> children = std::move(node->children);
+    nodes_[item].children.clear();
+    for (TreeItem child : children) {
+        Kill(child);
+    }
+    Touch();
+}
+
+bool CTreeModel::Exists(TreeItem item) const {
+    return item != kNoItem && Find(item) != nullptr;
+}
+
+TreeItem CTreeModel::Parent(TreeItem item) const {
+    const Node* node = Find(item);
+    return node == nullptr ? kNoItem : node->parent;
+}
+
+const std::vector<TreeItem>& CTreeModel::Children(TreeItem item) const {
+    const Node* node = Find(item);
+    return node == nullptr ? kNoChildren : node->children;
+}
+
+TreeItem CTreeModel::FirstChild(TreeItem item) const {
+    const std::vector<TreeItem>& children = Children(item);
+    return children.empty() ? kNoItem : children.front();
+}
+
+int CTreeModel::Depth(TreeItem item) const {
+    int depth = 0;
+    for (const Node* node = Find(item); node != nullptr && item != kNoItem;
+         item = node->parent, node = Find(item)) {
+        ++depth;
+    }
+    return depth;
+}
+
+const std::string& CTreeModel::Text(TreeItem item) const {
+    const Node* node = Find(item);
+    return node == nullptr ? kNoText : node->text;
+}
+
+void CTreeModel::SetText(TreeItem item, std::string text) {
+    if (Node* node = Find(item); node != nullptr && item != kNoItem) {
+        node->text = std::move(text);
+        Touch();
+    }
+}
+
+int CTreeModel::Icon(TreeItem item) const {
+    const Node* node = Find(item);
+    return node == nullptr ? -1 : node->icon;
+}
+
+void CTreeModel::SetIcon(TreeItem item, int icon) {
+    if (Node* node = Find(item); node != nullptr && item != kNoItem) {
+        node->icon = icon;
+        Touch();
+    }
+}
+
+bool CTreeModel::IsExpanded(TreeItem item) const {
+    const Node* node = Find(item);
+    return node != nullptr && node->expanded;
+}
+
+void CTreeModel::Expand(TreeItem item, bool expand) {
+    if (Node* node = Find(item); node != nullptr && item != kNoItem) {
+        node->expanded = expand;
+        Touch();
+    }
+}
+
+void CTreeModel::SortChildren(TreeItem item) {
+    Node* node = Find(item);
+    if (node == nullptr) {
+        return;
+    }
+    std::stable_sort(node->children.begin(), node->children.end(), [&](TreeItem a, TreeItem b) {
+        return CompareNoCase(nodes_[a].text, nodes_[b].text) < 0;
+    });
+    Touch();
+}
+
+void CTreeModel::Select(TreeItem item) {
+    selected_ = Exists(item) ? item : kNoItem;
+    Touch();
+}
+
+std::vector<TreeItem> CTreeModel::AllItems() const {
+    std::vector<TreeItem> out;
+    std::vector<TreeItem> stack(nodes_[0].children.rbegin(), nodes_[0].children.rend());
+    while (!stack.empty()) {
+        const TreeItem item = stack.back();
+        stack.pop_back();
+        out.push_back(item);
+        const std::vector<TreeItem>& children = nodes_[item].children;
+        stack.insert(stack.end(), children.rbegin(), children.rend());
+    }
+    return out;
+}
+
+}  // namespace vardane
