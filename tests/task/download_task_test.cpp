@@ -1,0 +1,81 @@
+#include "task/download_task.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/task/task_test_root.h"
+
+namespace vardane {
+namespace {
+
+using test::TaskTestRoot;
+
+class DownloadTaskTest : public ::testing::Test {
+  protected:
+    TaskTestRoot root;
+    CAppContext ctx{DataRoot{root.AppDir(), ""}};
+    CDownloadTask task{ctx};
+};
+
+TEST_F(DownloadTaskTest, IdleSlotIsStoppedAndResetClearsTheTask) {
+    EXPECT_TRUE(task.IsStopped());
+    EXPECT_FALSE(task.bActive);
+    EXPECT_EQ(task.threads[2].pTask, &task);
+
+    task.descriptor.Host = "h";
+    task.descriptor.iFileSize = 9;
+    task.descriptor.bRangeMode = false;
+    task.descriptor.Blocks = TaskBlocks{};
+    task.descriptor.LocalDir = "/d/";
+    task.descriptor.LocalFileName = "f.zip";
+    EXPECT_EQ(task.TempPath(), "/d/f.zip.vd~");
+    task.Reset();
+    TaskDescriptor d = task.Snapshot();
+    EXPECT_FALSE(d.Blocks.has_value());
+    EXPECT_EQ(d.Host, "");
+    EXPECT_EQ(d.iFileSize, 0);
+    EXPECT_TRUE(d.bRangeMode);
+    EXPECT_EQ(task.LocalPath(), "");
+}
+
+TEST_F(DownloadTaskTest, FinishSetsNoSuccessorAndStops) {
+    task.SetStop(false);
+    task.Finish(true);
+    EXPECT_TRUE(task.IsStopped());
+    EXPECT_TRUE(task.Snapshot().bNoSuccessor);
+    task.Finish(false);
+    EXPECT_FALSE(task.Snapshot().bNoSuccessor);
+}
+
+TEST_F(DownloadTaskTest, BlockUsedStateIsTracedForRealIndexesOnly) {
+    std::vector<std::string> trace;
+    task.TraceHook = [&](const std::string& line) { trace.push_back(line); };
+    task.SetBlockUsedState(-1, true);
+    EXPECT_TRUE(trace.empty());
+
+    task.SetBlockUsedState(2, true);  // no block array yet: only the trace
+    task.descriptor.Blocks = TaskBlocks{};
+    task.SetBlockUsedState(2, true);
+    EXPECT_TRUE((*task.descriptor.Blocks)[2].bLock);
+    task.SetBlockUsedState(2, false);
+    task.SetBlockUsedState(9, true);  // beyond the array: nothing touched
+    EXPECT_EQ(trace, (std::vector<std::string>{
+                         "SetBlockUsedState,iID=2,bLock=1", "SetBlockUsedState,iID=2,bLock=1",
+                         "SetBlockUsedState,iID=2,bLock=0", "SetBlockUsedState,iID=9,bLock=1"}));
+    EXPECT_FALSE((*task.descriptor.Blocks)[2].bLock);
+}
+
+TEST_F(DownloadTaskTest, ThreadLogKeepsAtMostThirtyEntriesDroppedInOneGo) {
+    for (int i = 0; i < 30; ++i) {
+        task.AppendThreadLog(1, TaskLogEntry{"id", 1, 2, "line " + std::to_string(i)});
+    }
+    EXPECT_EQ(task.ThreadLog(1).size(), 30u);
+    task.AppendThreadLog(1, TaskLogEntry{"id", 1, 3, "31st"});
+    ASSERT_EQ(task.ThreadLog(1).size(), 1u);
+    EXPECT_EQ(task.ThreadLog(1)[0].Text, "31st");
+    EXPECT_TRUE(task.ThreadLog(0).empty());
+    task.ClearThreadLogs();
+    EXPECT_TRUE(task.ThreadLog(1).empty());
+}
+
+}  // namespace
+}  // namespace vardane

@@ -1,0 +1,192 @@
+#include "task/progress_file.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+#include "task/download_task.h"
+#include "task/url.h"
+#include "tests/task/task_test_root.h"
+
+namespace vardane {
+namespace {
+
+using test::TaskTestRoot;
+using test::Utf16LeFile;
+
+const char* const kExampleText =
+    "[FileInfo]\r\n"
+    "BaseURL=http://HOST/pub/file.zip\r\n"
+    "LocalDir=/My Documents/\r\n"
+    "LocalFileName=file.zip\r\n"
+    "LocalTempFileName=file.zip.vd~\r\n"
+    "ProxyHTTP=1\r\n"
+    "ProxyFTP=1\r\n"
+    "State=0\r\n"
+    "ThreadCount=4\r\n"
+    "Folder=0\r\n"
+    "Cat=SOFTWARE\\Vardane\\Categories\\Download\r\n"
+    "FileSize=1000003\r\n"
+    "FilePos=200000\r\n"
+    "Block_0=100001-250000\r\n"
+    "Block_1=350001-500000\r\n"
+    "Block_2=500001-750000\r\n"
+    "Block_3=750001-1000003\r\n";
+
+const char* const kDefaultText =
+    "[FileInfo]\r\nBaseURL=\r\nLocalDir=\r\nLocalFileName=\r\nLocalTempFileName=\r\n"
+    "ProxyHTTP=1\r\nProxyFTP=1\r\nState=2\r\nThreadCount=1\r\nFolder=0\r\n"
+    "Cat=SOFTWARE\\Vardane\\Categories\\Download\r\nFileSize=\r\nFilePos=\r\n"
+    "Block_0=\r\nBlock_1=\r\nBlock_2=\r\nBlock_3=\r\n";
+
+TaskProgressRecord ExampleRecord() {
+    TaskProgressRecord r;
+    r.BaseURL = "http://HOST/pub/file.zip";
+    r.LocalDir = "/My Documents/";
+    r.LocalFileName = "file.zip";
+    r.LocalTempFileName = "file.zip.vd~";
+    r.State = "0";
+    r.ThreadCount = "4";
+    r.FileSize = "1000003";
+    r.FilePos = "200000";
+    r.Block = {"100001-250000", "350001-500000", "500001-750000", "750001-1000003"};
+    return r;
+}
+
+TEST(ProgressFile, WritesTheDesignedBytesWithMode0600) {
+    TaskTestRoot root;
+    std::string path = root.Path("Tasks/1.pro~");
+    ASSERT_TRUE(WriteProgress(ExampleRecord(), path));
+    EXPECT_EQ(test::ReadBytes(path), Utf16LeFile(kExampleText));
+    EXPECT_EQ(test::FileMode(path), 0600u);
+
+    ::chmod(path.c_str(), 0644);  // a rewrite restores the mode
+    ASSERT_TRUE(UpdateProgress(path, [](TaskProgressRecord& r) { r.State = "2"; }));
+    EXPECT_EQ(test::FileMode(path), 0600u);
+    EXPECT_EQ(ReadProgress(path).State, "2");
+    EXPECT_EQ(ReadProgress(path).Block[3], "750001-1000003");
+}
+
+TEST(ProgressFile, MissingFileReadAndWrittenBackHoldsTheDefaults) {
+    TaskTestRoot root;
+    std::string path = root.Path("Tasks/none.pro~");
+    ASSERT_TRUE(WriteProgress(ReadProgress(path), path));
+    EXPECT_EQ(test::ReadBytes(path), Utf16LeFile(kDefaultText));
+    EXPECT_EQ(GetTaskState(root.AppDir(), "missing"), stateStopped);
+}
+
+TEST(ProgressFile, ReadRules) {
+    // Without the UTF-16LE byte-order mark (UTF-8, or UTF-16LE bare) nothing is read.
+    EXPECT_EQ(ParseProgress("[FileInfo]\r\nState=0\r\n").State, "2");
+    EXPECT_EQ(ParseProgress(test::AsciiUtf16Le("[FileInfo]\r\nState=0\r\n")).State, "2");
+    EXPECT_EQ(ParseProgress("").State, "2");
+
+    TaskProgressRecord r = ParseProgress(
+        Utf16LeFile("[FileInfo]\r\n"
+                    "filesize=10\r\n"  // keys are case-sensitive
+                    "Block_7=1-2\r\n"  // index outside 0..3
+                    "Block_1=5-9\r\n"
+                    "BaseURL=http://h/a.php?x=1&y=2\r\n"  // value keeps every later '='
+                    "State=3\r\n"
+                    "[Other]\r\n"
+                    "State=1\r\n"  // other sections read alike, later wins
+                    "no separator\r\n"
+                    "ThreadCount=4"));  // last line without CR LF is ignored
+    EXPECT_EQ(r.FileSize, "");
+    EXPECT_EQ(r.Block[1], "5-9");
+    EXPECT_EQ(r.Block[3], "");
+    EXPECT_EQ(r.BaseURL, "http://h/a.php?x=1&y=2");
+    EXPECT_EQ(r.State, "1");
+    EXPECT_EQ(r.ThreadCount, "1");
+
+    // The walk stops at an empty line.
+    EXPECT_EQ(ParseProgress(Utf16LeFile("State=0\r\n\r\nFolder=4\r\n")).Folder, "0");
+    EXPECT_EQ(ParseProgress(Utf16LeFile("State=0\r\n\r\nFolder=4\r\n")).State, "0");
+}
+
+class SaveProgressTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        path = ProgressFilePath(root.AppDir(), "7");
+        TaskProgressRecord r;
+        r.BaseURL = "http://file/a.zip";
+        r.FileSize = "100";
+        r.FilePos = "50";
+        ASSERT_TRUE(WriteProgress(r, path));
+        TaskDescriptor& d = task.descriptor;
+        d.ProgressPath = path;
+        d.BaseURL = "http://task/b.zip";
+        d.ThreadCount = 3;
+        d.iFileSize = 1000;
+        d.iDownloaded = 600;
+        d.iState = stateRunning;
+    }
+
+    TaskTestRoot root;
+    CAppContext ctx{DataRoot{root.AppDir(), ""}};
+    CDownloadTask task{ctx};
+    std::string path;
+};
+
+TEST_F(SaveProgressTest, MergesLiveValuesIntoTheFile) {
+    task.descriptor.Blocks =
+        TaskBlocks{{{601, 700, true}, {0, 0, false}, {900, 900, false}, {1, 0, false}}};
+    SaveProgress(task);
+    TaskProgressRecord r = ReadProgress(path);
+    EXPECT_EQ(task.descriptor.BaseURL, "http://file/a.zip");  // the file's address wins
+    EXPECT_EQ(r.BaseURL, "http://file/a.zip");
+    EXPECT_EQ(r.ThreadCount, "3");
+    EXPECT_EQ(r.FileSize, "1000");
+    EXPECT_EQ(r.FilePos, "600");
+    EXPECT_EQ(r.Block[0], "601-700");
+    EXPECT_EQ(r.Block[1], "0-0");
+    EXPECT_EQ(r.Block[2], "900-900");
+    EXPECT_EQ(r.Block[3], "1-0");
+}
+
+TEST_F(SaveProgressTest, KeepsSizeAndPositionOfAFailedOrSingleStreamTask) {
+    ASSERT_TRUE(UpdateProgress(path, [](TaskProgressRecord& r) { r.BaseURL.clear(); }));
+    task.descriptor.iState = stateError;
+    SaveProgress(task);
+    TaskProgressRecord r = ReadProgress(path);
+    EXPECT_EQ(r.BaseURL, "http://task/b.zip");  // an empty file address gets the task's
+    EXPECT_EQ(r.FileSize, "100");
+    EXPECT_EQ(r.FilePos, "50");
+    EXPECT_EQ(r.Block[0], "");  // no block array: blocks untouched
+
+    task.descriptor.iState = stateRunning;
+    task.descriptor.bRangeMode = false;
+    SaveProgress(task);
+    EXPECT_EQ(ReadProgress(path).FileSize, "100");
+}
+
+TEST_F(SaveProgressTest, SizesBeyond32BitsRoundTrip) {
+    const int64_t size = 5LL << 30;  // 5 GiB
+    task.SetFileSize(size);
+    task.descriptor.iDownloaded = size - 7;
+    task.descriptor.Blocks = TaskBlocks{{{size - 6, size, false}}};
+    SaveProgress(task);
+    TaskProgressRecord r = ReadProgress(path);
+    EXPECT_EQ(r.FileSize, "5368709120");
+    EXPECT_EQ(TextToInt(r.FilePos), size - 7);
+    EXPECT_EQ(r.Block[0], "5368709114-5368709120");
+}
+
+TEST_F(SaveProgressTest, SingleFieldUpdates) {
+    task.SetState(stateQueued);
+    EXPECT_EQ(GetTaskState(root.AppDir(), "7"), stateQueued);
+    SetTaskState(root.AppDir(), "7", stateCompleted);
+    EXPECT_EQ(GetTaskState(root.AppDir(), "7"), stateCompleted);
+    EXPECT_EQ(ReadProgress(path).BaseURL, "http://file/a.zip");
+
+    EXPECT_TRUE(task.SetLocalFileName("new.zip"));
+    EXPECT_EQ(ReadProgress(path).LocalFileName, "new.zip");
+    // Once the temporary file exists its name is fixed.
+    ASSERT_TRUE(
+        UpdateProgress(path, [](TaskProgressRecord& r) { r.LocalTempFileName = "new.zip.vd~"; }));
+    EXPECT_FALSE(task.SetLocalFileName("other.zip"));
+    EXPECT_EQ(ReadProgress(path).LocalFileName, "new.zip");
+    EXPECT_EQ(task.Snapshot().LocalFileName, "new.zip");
+}
+
+}  // namespace
+}  // namespace vardane

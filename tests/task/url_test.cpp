@@ -1,0 +1,138 @@
+#include "task/url.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "task/download_task.h"
+#include "tests/task/task_test_root.h"
+
+namespace vardane {
+namespace {
+
+using test::TaskTestRoot;
+
+TaskDescriptor Parsed(const std::string& address, bool expectOk = true) {
+    TaskDescriptor d;
+    EXPECT_EQ(ParseUrlInto(d, address), expectOk) << address;
+    return d;
+}
+
+TEST(ParseUrl, ProtocolIsMatchedWithoutCaseAndStoredLowerCase) {
+    TaskDescriptor d = Parsed("HTTP://HOST/a.zip");
+    EXPECT_EQ(d.Protocol, "http://");
+    EXPECT_EQ(d.Host, "HOST");
+    EXPECT_EQ(d.iPort, 80);
+    EXPECT_EQ(d.RequestPath, "/a.zip");
+    EXPECT_EQ(d.URL, "HTTP://HOST/a.zip");
+    EXPECT_EQ(d.FileName, "a.zip");
+
+    d = Parsed("Ftp://host/pub/f.tar.gz");
+    EXPECT_EQ(d.Protocol, "ftp://");
+    EXPECT_EQ(d.iPort, 21);
+    EXPECT_EQ(d.FileName, "f.tar.gz");
+}
+
+TEST(ParseUrl, HostAndPort) {
+    EXPECT_EQ(Parsed("http://host:8080/a.zip").iPort, 8080);
+    EXPECT_EQ(Parsed("http://host:8080/a.zip").Host, "host");
+    EXPECT_EQ(Parsed("http://host:/a.zip").iPort, 0);  // empty number
+    EXPECT_EQ(Parsed("http://host:12ab/a.zip").iPort, 12);
+    TaskDescriptor d = Parsed("http://:81/a.zip");  // a colon at position 0 does not count
+    EXPECT_EQ(d.Host, ":81");
+    EXPECT_EQ(d.iPort, 80);
+}
+
+TEST(ParseUrl, Credentials) {
+    TaskDescriptor d = Parsed("ftp://me:se:cret@host:2121/f.bin");
+    EXPECT_EQ(d.User, "me");
+    EXPECT_EQ(d.Password, "se:cret");
+    EXPECT_EQ(d.Host, "host");
+    EXPECT_EQ(d.iPort, 2121);
+    EXPECT_EQ(d.RequestPath, "/f.bin");
+
+    for (const char* bad :
+         {"http://user@host/a.zip", "http://:pw@host/a.zip", "http://user:@host/a.zip"}) {
+        Parsed(bad, false);
+    }
+}
+
+TEST(ParseUrl, RejectsAddressesWithoutHostSlashOrDot) {
+    for (const char* bad : {"", "http://", "https://host/a.zip", "host/a.zip", "http://host",
+                            "http:///a.zip", "http://host/dir/", "http://host/download"}) {
+        Parsed(bad, false);
+    }
+    EXPECT_EQ(Parsed("http://host/get.cgi?id=1").FileName, "get.cgi");
+    EXPECT_EQ(Parsed("http://host/download?v=1.2").FileName, "download");
+}
+
+TEST(ParseUrl, QueryGivesRefererAndIsCutFromTheFileName) {
+    TaskDescriptor d = Parsed("http://host/dl.php?file=x.zip&x=1");
+    EXPECT_EQ(d.Referer, "http://host");
+    EXPECT_EQ(d.RequestPath, "/dl.php?file=x.zip&x=1");
+    EXPECT_EQ(d.FileName, "dl.php");
+
+    d = Parsed("http://host/get?u=/files/b.bin");  // the last slash lies in the query
+    EXPECT_EQ(d.FileName, "b.bin");
+    EXPECT_EQ(d.Referer, "http://host/get?u=/files");
+
+    EXPECT_EQ(Parsed("http://host/a/b.zip&k=v").FileName, "b.zip");
+    EXPECT_EQ(Parsed("http://host/a/b.zip").Referer, "");
+    EXPECT_EQ(Parsed("ftp://host/a?b.zip").Referer, "");  // Referer is HTTP only
+}
+
+TEST(ParseUrl, OnTaskClearsRefererAndRequestPathBeforeFailing) {
+    TaskTestRoot root;
+    CAppContext ctx(DataRoot{root.AppDir(), ""});
+    CDownloadTask task(ctx);
+    ASSERT_TRUE(ParseUrl(task, "http://host/x.php?a=1"));
+    EXPECT_FALSE(ParseUrl(task, "http://other"));
+    TaskDescriptor d = task.Snapshot();
+    EXPECT_EQ(d.URL, "http://other");
+    EXPECT_EQ(d.Referer, "");
+    EXPECT_EQ(d.RequestPath, "");
+}
+
+TEST(SplitPath, SeparatorIsTheLaterOfBothSlashesAndExtensionStartsAtTheFirstDot) {
+    PathParts p = SplitPath("/pub/a.tar.gz");
+    EXPECT_EQ(p.Dir, "/pub/");
+    EXPECT_EQ(p.Name, "a");
+    EXPECT_EQ(p.Ext, ".tar.gz");
+    p = SplitPath("a/b\\c");
+    EXPECT_EQ(p.Dir, "a/b\\");
+    EXPECT_EQ(p.Name, "c");
+    EXPECT_EQ(p.Ext, "");
+    p = SplitPath("");
+    EXPECT_TRUE(p.Dir.empty() && p.Name.empty() && p.Ext.empty());
+}
+
+TEST(TaskId, FormatIsUnpaddedDecimalParts) {
+    EXPECT_EQ(FormatTaskId({2007, 3, 9, 14, 5, 7, 12}, 4711), "2007391457124711");
+    EXPECT_EQ(FormatTaskId({2007, 11, 1, 0, 0, 0, 0}, 0),
+              FormatTaskId({2007, 1, 11, 0, 0, 0, 0}, 0));
+}
+
+TEST(TaskId, NeverReturnsTheIdOfAnExistingProgressFile) {
+    TaskTestRoot root;
+    TaskIdTime fixed{2026, 12, 6, 11, 5, 7, 12};
+    int draws[] = {4711, 14711, 42};  // 14711 % 10000 draws 4711 again
+    int next = 0;
+    auto now = [&] { return fixed; };
+    auto random = [&] { return draws[next++]; };
+
+    test::WriteBytes(ProgressFilePath(root.AppDir(), FormatTaskId(fixed, 4711)), "x");
+    EXPECT_EQ(MakeTaskId(root.AppDir(), now, random), FormatTaskId(fixed, 42));
+    EXPECT_EQ(next, 3);
+
+    std::string id = MakeTaskId(root.AppDir());
+    EXPECT_TRUE(std::all_of(id.begin(), id.end(), [](unsigned char c) { return std::isdigit(c); }));
+    EXPECT_EQ(id.substr(0, 4), std::to_string(LocalTaskIdTime().Year));
+}
+
+TEST(TaskId, ProgressFilePathIsInTasks) {
+    EXPECT_EQ(ProgressFilePath("/data/", "123"), "/data/Tasks/123.pro~");
+}
+
+}  // namespace
+}  // namespace vardane
