@@ -32,12 +32,20 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo);
 // create the file again, ThreadCount 1, iDownloaded 0, progress rewritten.
 bool RestartSingleStream(CTaskSlot& slot, int threadNo);
 
-// Writes n bytes at offset of the temporary file. Strict: a failure logs the
-// system's text, sets stateError and Finish(false), and returns false (the
-// caller logs Log_WriteLocalFileFailed). Loose: a failure only returns false.
-// Callers may hold TaskLock (FileLock is taken inside).
-bool WriteTempStrict(CTaskSlot& slot, int threadNo, int64_t offset, const char* bytes, int64_t n);
-bool WriteTempLoose(CTaskSlot& slot, int threadNo, int64_t offset, const char* bytes, int64_t n);
+// Writes all n bytes at offset of the temporary file (pwrite on the file
+// kept open; short writes are continued). Takes only FileLock, logs nothing,
+// so callers may hold TaskLock. On failure returns false with the errno in
+// *error and nothing is to be counted: the caller reports it with
+// ReportWriteFailure after releasing TaskLock. Loose is the same write for
+// the single-stream paths (a failed write there is no longer ignored).
+bool WriteTempStrict(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n,
+                     int* error = nullptr);
+bool WriteTempLoose(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n,
+                    int* error = nullptr);
+// A failed write: logs the system's text of error and Log_WriteLocalFileFailed
+// (kind 3) for thread threadNo, sets stateError and Finish(false). Call
+// without any task lock.
+void ReportWriteFailure(CTaskSlot& slot, int threadNo, int error);
 
 // Closes the kept-open temporary file (task end, restart, deletion).
 void CloseTempFile(CTaskSlot& slot);

@@ -92,9 +92,12 @@ class CWorker : public IConnectionOwner {
     // tsDisconnect at ConnectionTimeOut), then the retry limit (Log_TooManyRetry
     // and tsStop). Returns true when the caller must return at once.
     bool OnIdleTick();
-    // A connect was started: counts it against RetryCounts when RetryLimit is
-    // on. The successful connect event resets the count (OnConnected).
-    void CountConnectAttempt();
+    // Before a connect: with RetryLimit on, a worker that has used up
+    // RetryCounts attempts logs Log_TooManyRetry, sets tsStop and gets false;
+    // otherwise the attempt is counted. OnConnected resets the count (FTP: a
+    // successful connect; HTTP: an accepted reply, so that a server answering
+    // 500 forever is limited too).
+    bool CountConnectAttempt();
     void OnConnected() { rec.iRetries = 0; }
     // After a step: releases the block on tsDisconnect/tsReconnect; on
     // tsDisconnect sets the retry wait and logs Log_CanNotConnect host:port
@@ -108,12 +111,20 @@ class CWorker : public IConnectionOwner {
     // ThreadCount - 1 with the same protocol (bSizeChecked set, no block).
     void StartOtherThreads();
 
-    // Sends a protocol text on connection slot 0, CR LF separated lines, and
-    // logs each non-empty line with kind 0; header values of Cookie and
-    // Proxy-Authorization, and every occurrence of secret, are logged as
-    // "******". Nothing is sent once the task is stopped. False on a send
-    // failure.
-    bool SendText(std::string_view text, std::string_view secret = "");
+    // SendCommand on this worker's connections (slot 0), logged as sent with
+    // secret and credential headers masked.
+    void SendText(std::string_view text, std::string_view secret = "");
+
+    // Settings the steps use, read under SpeedLock (the settings reload runs
+    // under it). Never call with a task lock held.
+    struct Settings {
+        int ConnectionTimeOut = 30, RetryWaitSec = 30, RetryCounts = 99;
+        bool RetryLimit = false;
+        int64_t MinBlock = 0;
+        bool HTTPSendReferer = false, HTTPEnableCookies = false;
+        std::string UserAgent, CookieFile;
+    };
+    Settings ReadSettings() const;
 };
 
 // What a slot thread, a command or a test does with a task slot. Owns the
@@ -147,6 +158,11 @@ class CTaskSlot {
     // -1 when closed. Guarded by task.FileLock.
     int iTempFd = -1;
     std::string TempFdPath;
+
+    // Per-run engine state, reset by StartTask; guarded by task.TaskLock.
+    bool bFilePrepared = false;  // local file and blocks prepared for this run
+    int iStreamOwner = 0;        // single-stream mode: the one thread that reads
+    std::string FtpSwitchUrl;    // a redirect to FTP waits for the last worker
 
   private:
     struct WorkerThread {

@@ -1,0 +1,148 @@
+// Block allocation: the first split of a file, the reload of stored blocks,
+// and the choice of a block for an idle worker (splitting the largest).
+#include <algorithm>
+
+#include "engine/worker.h"
+#include "platform/text.h"
+#include "settings/app_context.h"
+#include "task/progress_file.h"
+#include "task/url.h"
+
+namespace vardane {
+
+namespace {
+
+// A block of one outstanding byte would read as finished (iFrom = iTo), so no
+// split may leave one: the remainder split must leave at least two bytes on
+// each side.
+constexpr int64_t kMinSplitRemainder = 4;
+
+bool Outstanding(const TaskBlock& b) {
+    return b.iFrom != 0 && b.iTo != 0 && b.iFrom < b.iTo;
+}
+
+// "from-to" as stored; false when it does not describe a usable block of a
+// file of size bytes (or an unused element).
+bool ParseStoredBlock(const std::string& text, int64_t size, TaskBlock& out) {
+    size_t dash = text.find('-');
+    if (dash == std::string::npos) {
+        return false;
+    }
+    TaskBlock b;
+    b.iFrom = TextToInt(std::string_view(text).substr(0, dash));
+    b.iTo = TextToInt(std::string_view(text).substr(dash + 1));
+    bool unused = b.iFrom == 0 && b.iTo == 0;
+    bool valid = b.iFrom >= 1 && b.iTo <= size && b.iFrom <= b.iTo;
+    if (!unused && !valid) {
+        return false;
+    }
+    out = b;
+    return true;
+}
+
+}  // namespace
+
+// Fresh split of size bytes into n blocks; a block never holds fewer than
+// two bytes (a one-byte block looks finished), so tiny files use one block.
+static TaskBlocks FreshSplit(int64_t size, int n) {
+    TaskBlocks blocks{};
+    if (n < 1) {
+        return blocks;
+    }
+    n = std::min(n, kBlockCount);
+    if (size / n < 2) {
+        n = 1;
+    }
+    int64_t part = size / n;
+    for (int i = 0; i < n; ++i) {
+        blocks[i].iFrom = i * part + 1;
+        blocks[i].iTo = i == n - 1 ? size : (i + 1) * part;
+    }
+    return blocks;
+}
+
+int FindFreeBlock(TaskDescriptor& d, int64_t minBlock) {
+    if (!d.Blocks || d.iDownloaded == d.iFileSize) {
+        return -1;
+    }
+    TaskBlocks& blocks = *d.Blocks;
+    for (int i = 0; i < kBlockCount; ++i) {
+        if (!blocks[i].bLock && Outstanding(blocks[i])) {
+            blocks[i].bLock = true;
+            return i;
+        }
+    }
+    int free = -1;
+    for (int i = 0; i < kBlockCount && free < 0; ++i) {
+        if (!blocks[i].bLock && blocks[i].iFrom == blocks[i].iTo) {
+            free = i;
+        }
+    }
+    int largest = -1;
+    int64_t best = 0;
+    for (int i = 0; i < kBlockCount; ++i) {
+        int64_t remaining = blocks[i].iTo - blocks[i].iFrom;
+        if (Outstanding(blocks[i]) && remaining > best) {
+            best = remaining;
+            largest = i;
+        }
+    }
+    if (largest < 0 || best < std::max(minBlock, kMinSplitRemainder) || free < 0) {
+        return -1;
+    }
+    TaskBlock& l = blocks[largest];
+    TaskBlock& f = blocks[free];
+    int64_t half = best / 2;
+    f.iTo = l.iTo;
+    l.iTo = l.iFrom + half;
+    f.iFrom = l.iTo + 1;
+    f.bLock = true;
+    return free;
+}
+
+bool PrepareBlocks(CDownloadTask& task) {
+    {
+        std::lock_guard progress(task.ProgressLock);
+        TaskProgressRecord record = ReadProgress(task.descriptor.ProgressPath);
+        std::string url;
+        bool hasProtocol;
+        {
+            std::lock_guard lock(task.TaskLock);
+            task.descriptor.BaseURL = record.BaseURL;
+            hasProtocol = !task.descriptor.Protocol.empty();
+            url = task.descriptor.URL;
+        }
+        if (!hasProtocol || !ParseUrl(task, url)) {
+            return false;
+        }
+        int64_t size = TextToInt(record.FileSize);
+        int64_t pos = TextToInt(record.FilePos);
+        std::lock_guard lock(task.TaskLock);
+        TaskDescriptor& d = task.descriptor;
+        d.iFileSize = size;
+        TaskBlocks blocks{};
+        bool stored = !record.Block[0].empty() && size > 0;
+        int64_t outstanding = 0;
+        for (int i = 0; stored && i < kBlockCount; ++i) {
+            stored = ParseStoredBlock(record.Block[i], size, blocks[i]);
+            if (Outstanding(blocks[i])) {
+                outstanding += blocks[i].iTo - blocks[i].iFrom + 1;
+            }
+        }
+        // The stored blocks say what is on disk; the position is derived from
+        // them rather than taken from FilePos, which a failed task does not
+        // update (its blocks are saved all the same).
+        (void)pos;
+        if (stored) {
+            d.iDownloaded = d.iPrevDownloaded = size - outstanding;
+        } else {
+            blocks = FreshSplit(size, d.ThreadCount);
+            d.iDownloaded = d.iPrevDownloaded = 0;
+        }
+        d.Blocks = blocks;
+    }
+    SaveProgress(task);
+    return true;
+}
+
+}  // namespace vardane

@@ -1,0 +1,141 @@
+#include "engine/file_name.h"
+
+#include "engine/http_text.h"
+#include "platform/text.h"
+
+namespace vardane {
+
+namespace {
+
+constexpr size_t kMaxNameBytes = 255;
+
+bool IsTrimmed(char c) {
+    return c == ' ' || c == '.' || c == '\t';
+}
+
+// Cuts a UTF-8 text to at most n bytes without splitting a character.
+std::string CutUtf8(std::string_view s, size_t n) {
+    if (s.size() <= n) {
+        return std::string(s);
+    }
+    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) {
+        --n;
+    }
+    return std::string(s.substr(0, n));
+}
+
+std::string PercentDecode(std::string_view s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && HexDigitValue(s[i + 1]) >= 0 &&
+            HexDigitValue(s[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigitValue(s[i + 1]) * 16 + HexDigitValue(s[i + 2]));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+// Position of parameter name (followed by optional blanks and '=') in the
+// lower-cased line, npos when absent; sets valueAt to the first value byte.
+size_t FindParam(const std::string& lower, std::string_view name, size_t& valueAt) {
+    size_t at = 0;
+    while ((at = lower.find(name, at)) != std::string::npos) {
+        size_t p = at + name.size();
+        while (p < lower.size() && lower[p] == ' ') {
+            ++p;
+        }
+        bool boundary = at == 0 || lower[at - 1] == ';' || lower[at - 1] == ' ';
+        if (boundary && p < lower.size() && lower[p] == '=') {
+            ++p;
+            while (p < lower.size() && lower[p] == ' ') {
+                ++p;
+            }
+            valueAt = p;
+            return at;
+        }
+        at = p;
+    }
+    return std::string::npos;
+}
+
+}  // namespace
+
+std::string SanitizeFileName(std::string_view name) {
+    size_t sep = name.find_last_of("/\\");
+    if (sep != std::string_view::npos) {
+        name = name.substr(sep + 1);
+    }
+    std::string clean;
+    for (char c : name) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F || c == '"') {
+            continue;
+        }
+        clean += c;
+    }
+    size_t b = 0;
+    while (b < clean.size() && IsTrimmed(clean[b])) {
+        ++b;
+    }
+    size_t e = clean.size();
+    while (e > b && IsTrimmed(clean[e - 1])) {
+        --e;
+    }
+    clean = clean.substr(b, e - b);
+    if (clean.size() > kMaxNameBytes) {
+        size_t dot = clean.rfind('.');
+        std::string ext = dot != std::string::npos && clean.size() - dot <= 32 ? clean.substr(dot)
+                                                                               : std::string();
+        clean = CutUtf8(clean, kMaxNameBytes - ext.size()) + ext;
+    }
+    if (clean.empty() || clean == "." || clean == "..") {
+        return "";
+    }
+    return clean;
+}
+
+bool IsAttachmentDisposition(std::string_view line) {
+    return ToLowerAscii(line).find("content-disposition: attachment; filename") !=
+           std::string::npos;
+}
+
+std::string DispositionFileName(std::string_view line) {
+    std::string lower = ToLowerAscii(line);
+    size_t v = 0;
+    if (FindParam(lower, "filename*", v) != std::string::npos) {
+        std::string_view value = line.substr(v);
+        value = value.substr(0, value.find(';'));
+        size_t quote = value.find("''");
+        if (quote != std::string_view::npos) {
+            std::string charset = ToLowerAscii(value.substr(0, quote));
+            std::string decoded = PercentDecode(value.substr(quote + 2));
+            // ISO-8859-1 bytes are read as Latin-1, which AnsiToWide does for
+            // bytes that are not UTF-8.
+            return charset == "utf-8" ? decoded : AnsiToWide(decoded);
+        }
+    }
+    if (FindParam(lower, "filename", v) == std::string::npos) {
+        return "";
+    }
+    std::string_view value = line.substr(v);
+    std::string out;
+    if (!value.empty() && value.front() == '"') {
+        for (size_t i = 1; i < value.size() && value[i] != '"'; ++i) {
+            if (value[i] == '\\' && i + 1 < value.size()) {
+                ++i;
+            }
+            out += value[i];
+        }
+        return out;
+    }
+    out = std::string(value.substr(0, value.find(';')));
+    while (!out.empty() && (out.back() == ' ' || out.back() == '\t')) {
+        out.pop_back();
+    }
+    return out;
+}
+
+}  // namespace vardane

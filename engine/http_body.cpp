@@ -1,0 +1,144 @@
+// The HTTP body: reads within the speed quota, written straight to the
+// block's offset in the temporary file and counted only once on disk.
+#include <algorithm>
+
+#include "engine/file_writer.h"
+#include "engine/http_worker.h"
+#include "engine/speed_limiter.h"
+#include "settings/app_context.h"
+
+namespace vardane {
+
+void CHttpHandler::ReadBody(CWorker& w) {
+    ThreadRecord& r = w.rec;
+    if (w.IsStopped()) {
+        return;
+    }
+    int64_t quota = WaitForQuota(w.ctx, w.task);
+    if (quota <= 0) {
+        return;
+    }
+    int64_t size = 0;
+    bool rangeMode;
+    {
+        std::lock_guard lock(w.task.TaskLock);
+        const TaskDescriptor& d = w.task.descriptor;
+        rangeMode = d.bRangeMode;
+        if (d.Blocks) {
+            const TaskBlock& b = (*d.Blocks)[r.iID];
+            size = rangeMode ? std::max<int64_t>(1, b.iTo - b.iFrom + 1) : quota;
+            if (b.iFrom == 0 && b.iTo == 0) {
+                size = 0;
+            }
+        }
+    }
+    if (size == 0) {
+        ReturnQuota(w.ctx, quota);
+        r.iState = tsStop;  // the block went away (the task fell back to one stream)
+        return;
+    }
+    if (buffer_.empty()) {
+        buffer_.resize(kUnlimitedReadBytes);
+    }
+    size = std::min({size, quota, static_cast<int64_t>(buffer_.size())});
+    int64_t n = ReceiveBytes(r.Connections, 0, buffer_.data(), static_cast<size_t>(size));
+    ReturnQuota(w.ctx, quota - std::max<int64_t>(n, 0));
+    if (n == 0) {
+        if (rangeMode) {
+            r.iState = tsReconnect;
+        }
+        return;
+    }
+    if (n > 0) {
+        Consume(w, buffer_.data(), n);
+    }
+}
+
+void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
+    ThreadRecord& r = w.rec;
+    if (chunked_) {
+        n = static_cast<int64_t>(decoder_.Decode(data, static_cast<size_t>(n)));
+        if (decoder_.Failed()) {
+            r.iState = tsDisconnect;
+            return;
+        }
+    }
+    int error = 0;
+    bool failed = false;
+    if (n > 0 && !w.IsStopped()) {
+        std::lock_guard lock(w.task.TaskLock);
+        TaskDescriptor& d = w.task.descriptor;
+        if (!d.Blocks) {
+            return;
+        }
+        TaskBlock& b = (*d.Blocks)[r.iID];
+        if (d.bRangeMode) {
+            // Bytes are written only where this connection's stream stands
+            // in the block; anything else ends the connection.
+            if (b.iFrom == 0 || b.iTo == 0 || b.iFrom >= b.iTo || b.iFrom - 1 != streamPos_) {
+                r.iState = b.iFrom == 0 && b.iTo == 0 ? tsStop : tsReconnect;
+                return;
+            }
+            int64_t take = std::min(n, b.iTo - b.iFrom + 1);
+            if (!WriteTempStrict(w.slot, b.iFrom - 1, data, take, &error)) {
+                failed = true;
+            } else {
+                streamPos_ += take;
+                int64_t next = b.iFrom + take;
+                int64_t counted = take;
+                if (next - 1 == b.iTo) {
+                    b.iFrom = b.iTo;  // finished
+                    r.iState = tsReconnect;
+                } else if (next == b.iTo) {
+                    // One byte would be left, which reads as finished: count
+                    // one byte less and fetch the last two on a new connection.
+                    b.iFrom = next - 1;
+                    counted = take - 1;
+                    r.iState = tsReconnect;
+                } else {
+                    b.iFrom = next;
+                }
+                d.iDownloaded += counted;
+                if (d.iDownloaded == d.iFileSize) {
+                    w.task.FinishLocked(true);
+                }
+            }
+        } else {
+            if (r.iThreadID != w.slot.iStreamOwner || b.iFrom < 1 || b.iFrom - 1 != streamPos_) {
+                r.iState = tsStop;
+                return;
+            }
+            int64_t take = d.iFileSize > 0 ? std::min(n, d.iFileSize - d.iDownloaded) : n;
+            if (take > 0 && !WriteTempLoose(w.slot, b.iFrom - 1, data, take, &error)) {
+                failed = true;
+            } else if (take > 0) {
+                streamPos_ += take;
+                b.iFrom += take;
+                d.iDownloaded += take;
+            }
+            if (d.iFileSize > 0 && d.iDownloaded >= d.iFileSize) {
+                r.iState = tsStop;  // the stream is complete
+            }
+        }
+    }
+    if (failed) {
+        ReportWriteFailure(w.slot, r.iThreadID, error);
+        r.iState = tsStop;
+        return;
+    }
+    if (chunked_ && decoder_.Done()) {
+        r.iState = tsStop;  // the last chunk ends the stream
+    }
+}
+
+// The server closed a single stream: complete only when its end is known to
+// have come; otherwise it is fetched again after the retry wait.
+void CHttpHandler::StreamClosed(CWorker& w) {
+    TaskDescriptor d = w.task.Snapshot();
+    bool shortOfSize = d.iFileSize > 0 && d.iDownloaded < d.iFileSize;
+    if ((chunked_ && !decoder_.Done()) || shortOfSize) {
+        w.rec.iState = tsDisconnect;
+    }
+}
+
+}  // namespace vardane

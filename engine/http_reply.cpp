@@ -1,0 +1,334 @@
+// The HTTP reply: header lines, redirects, the size decision, the checks that
+// a ranged reply really starts at the requested byte, and the body.
+#include <algorithm>
+
+#include "engine/file_name.h"
+#include "engine/file_writer.h"
+#include "engine/http_worker.h"
+#include "engine/speed_limiter.h"
+#include "platform/file.h"
+#include "platform/text.h"
+#include "settings/app_context.h"
+#include "task/url.h"
+
+namespace vardane {
+
+namespace {
+
+bool ContainsNoCase(std::string_view text, std::string_view word) {
+    return ToLowerAscii(text).find(ToLowerAscii(word)) != std::string::npos;
+}
+
+// Fills the address fields of d from an absolute http:// or ftp:// address
+// that the stricter task address rules may refuse (a path without a dot): a
+// server's redirect target is followed as it stands.
+bool SplitRedirect(const std::string& url, TaskDescriptor& d) {
+    if (ParseUrlInto(d, url)) {
+        return true;
+    }
+    std::string protocol = StartsWithNoCase(url, "ftp://")    ? "ftp://"
+                           : StartsWithNoCase(url, "http://") ? "http://"
+                                                              : "";
+    if (protocol.empty()) {
+        return false;
+    }
+    std::string rest = url.substr(protocol.size());
+    size_t slash = rest.find_first_of("/?");
+    std::string authority = rest.substr(0, slash);
+    std::string path = slash == std::string::npos ? "/" : rest.substr(slash);
+    if (path.front() == '?') {
+        path = "/" + path;
+    }
+    std::string user, password;
+    if (size_t at = authority.rfind('@'); at != std::string::npos) {
+        std::string cred = authority.substr(0, at);
+        authority = authority.substr(at + 1);
+        size_t colon = cred.find(':');
+        user = cred.substr(0, colon);
+        password = colon == std::string::npos ? "" : cred.substr(colon + 1);
+    }
+    int port = protocol == "ftp://" ? 21 : 80;
+    if (size_t colon = authority.find(':'); colon != std::string::npos && colon > 0) {
+        port = static_cast<int>(TextToInt(authority.substr(colon + 1)));
+        authority = authority.substr(0, colon);
+    }
+    if (authority.empty()) {
+        return false;
+    }
+    d.Protocol = protocol;
+    d.Host = authority;
+    d.iPort = port;
+    d.User = user;
+    d.Password = password;
+    d.RequestPath = path;
+    d.URL = url;
+    d.Referer.clear();
+    std::string name = path.substr(0, path.find('?'));
+    d.FileName = name.substr(name.rfind('/') + 1);
+    return true;
+}
+
+}  // namespace
+
+void FixFileNameByExtension(CDownloadTask& task) {
+    TaskDescriptor d = task.Snapshot();
+    if (EqualsNoCase(SplitPath(d.LocalFileName).Ext, SplitPath(d.FileName).Ext)) {
+        return;
+    }
+    std::string name = SanitizeFileName(d.FileName);
+    if (!name.empty()) {
+        task.SetLocalFileName(name);
+    }
+}
+
+void CHttpHandler::ReadReplyHeader(CWorker& w) {
+    if (w.IsStopped()) {
+        return;
+    }
+    char chunk[16384];
+    size_t room = std::min(sizeof chunk, kMaxHeaderBytes - header_.size());
+    int64_t n = ReceiveBytes(w.rec.Connections, 0, chunk, room);
+    if (n < 0) {
+        return;
+    }
+    if (n == 0) {
+        w.rec.iState = tsDisconnect;  // closed before the header was complete
+        return;
+    }
+    header_.append(chunk, static_cast<size_t>(n));
+    size_t end = HeaderEnd(header_.data(), header_.size());
+    if (end == 0) {
+        if (header_.size() >= kMaxHeaderBytes) {
+            header_.clear();
+            w.rec.iState = tsDisconnect;  // no sane reply header is this long
+        }
+        return;
+    }
+    std::string head = header_.substr(0, end - 4);
+    std::string body = header_.substr(end);
+    header_.clear();
+    HttpReplyInfo info;
+    if (ReadHeaderLines(w, head, info)) {
+        OnReply(w, info, body);
+    }
+}
+
+bool CHttpHandler::ReadHeaderLines(CWorker& w, const std::string& header, HttpReplyInfo& info) {
+    ThreadRecord& r = w.rec;
+    bool cookies = w.ReadSettings().HTTPEnableCookies;
+    for (const std::string& line : HeaderLines(header)) {
+        if (w.IsStopped()) {
+            return false;
+        }
+        TaskLog(w.task, 1, r.iThreadID, MaskHeaderLine(line));
+        if (info.Status.empty()) {
+            info.Status = StatusCode(line);
+        }
+        if (r.iThreadID == 0 && !r.bSizeChecked && ContainsNoCase(line, "Content-Length")) {
+            int64_t value = TextToInt(HeaderValue(line, "Content-Length"));
+            if ((info.Status == "206" || info.Status == "200") && value > 0) {
+                w.task.SetFileSize(value);
+            }
+            std::string temp = w.task.TempPath();
+            int64_t onDisk = FileExists(temp) ? TempFileSize(temp) : 0;
+            int64_t size = w.task.Snapshot().iFileSize;
+            if (onDisk != 0 && size != 0 && onDisk != size) {
+                w.LogKey(3, "Log_FileSizeChange");
+                w.task.SetState(stateError);
+                r.iState = tsStop;
+                return false;
+            }
+        }
+        if (info.Location.empty()) {
+            info.Location = HeaderValue(line, "Location");
+        }
+        if (cookies && IsAttachmentDisposition(line)) {
+            std::string name = SanitizeFileName(DispositionFileName(line));
+            if (!name.empty()) {
+                {
+                    std::lock_guard lock(w.task.TaskLock);
+                    w.task.descriptor.FileName = name;
+                }
+                FixFileNameByExtension(w.task);
+            }
+        }
+        if (std::string v = HeaderField(line, "Content-Range"); !v.empty()) {
+            info.ContentRange = v;
+        }
+        if (ContainsNoCase(HeaderField(line, "Transfer-Encoding"), "chunked")) {
+            info.Chunked = true;
+        }
+    }
+    return true;
+}
+
+void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
+    ThreadRecord& r = w.rec;
+    w.ReleaseBlock();
+    std::string current = w.task.Snapshot().URL;
+    if (++redirects_ > kMaxRedirects) {
+        std::string text = w.Text("Log_TooManyRedirects");
+        TaskLog(w.task, 3, r.iThreadID,
+                (text.empty() ? std::string("Too many redirects:") : text) + " " +
+                    IntToText(kMaxRedirects) + " " + location);
+        w.task.SetState(stateError);
+        r.iState = tsStop;
+        return;
+    }
+    std::string url = ResolveLocation(current, location);
+    w.LogKey(2, "Log_Redirect", url.empty() ? location : url);
+    TaskDescriptor target = w.task.Snapshot();
+    if (url.empty() || !SplitRedirect(url, target)) {
+        w.LogKey(3, "Log_InvalidURL", location);
+        w.task.SetState(stateError);
+        r.iState = tsStop;
+        return;
+    }
+    {
+        std::lock_guard lock(w.task.TaskLock);
+        TaskDescriptor& d = w.task.descriptor;
+        d.Protocol = target.Protocol;
+        d.Host = target.Host;
+        d.iPort = target.iPort;
+        d.User = target.User;
+        d.Password = target.Password;
+        d.RequestPath = target.RequestPath;
+        d.URL = target.URL;
+        d.FileName = target.FileName;
+        d.Referer = target.Referer;
+    }
+    if (target.Protocol == "ftp://") {
+        FixFileNameByExtension(w.task);
+        r.iState = tsSwitchToFtp;
+    } else {
+        r.iState = tsReconnect;
+    }
+}
+
+// A reply to a ranged request must be a 206 whose Content-Range starts at the
+// requested byte and whose total is the known size.
+bool CHttpHandler::RangeReplyFits(CWorker& w, const HttpReplyInfo& info) {
+    if (rangeStart_ == 0 && info.Status != "206") {
+        return true;
+    }
+    ContentRange range;
+    if (info.Status != "206" || !ParseContentRange(info.ContentRange, range) ||
+        range.First != rangeStart_) {
+        return false;
+    }
+    int64_t size = w.task.Snapshot().iFileSize;
+    if (range.Total > 0 && size > 0 && range.Total != size) {
+        w.LogKey(3, "Log_FileSizeChange");
+        w.task.SetState(stateError);
+        w.rec.iState = tsStop;
+    }
+    return true;
+}
+
+// The server does not honour ranges: the whole file is fetched again as one
+// stream from the first byte by the worker that noticed first; the others end.
+void CHttpHandler::FallBackToSingleStream(CWorker& w) {
+    ThreadRecord& r = w.rec;
+    w.LogKey(3, "Log_NotResumeSupport");
+    bool owner = false;
+    {
+        std::lock_guard lock(w.task.TaskLock);
+        if (w.task.descriptor.bRangeMode) {
+            w.task.descriptor.bRangeMode = false;
+            w.slot.iStreamOwner = r.iThreadID;
+            owner = true;
+        }
+    }
+    w.ReleaseBlock();
+    if (!owner || !RestartSingleStream(w.slot, r.iThreadID)) {
+        r.iState = tsStop;
+        return;
+    }
+    r.iID = 0;
+    r.bSizeChecked = true;
+    r.iState = tsReconnect;
+}
+
+// Thread 0's first reply: ranged download of a known size, or one stream.
+bool CHttpHandler::DecideSize(CWorker& w) {
+    ThreadRecord& r = w.rec;
+    int64_t size = w.task.Snapshot().iFileSize;
+    if (size < 2 || chunked_) {
+        // A size of 0 or 1 cannot be split into blocks (a one-byte block
+        // reads as finished): one stream to the end.
+        {
+            std::lock_guard lock(w.task.TaskLock);
+            w.task.descriptor.bRangeMode = false;
+            w.slot.iStreamOwner = 0;
+        }
+        if (size == 0) {
+            w.LogKey(3, "Log_NotResumeSupport");
+        }
+        r.bSizeChecked = true;
+        r.iID = 0;
+        return RestartSingleStream(w.slot, 0);
+    }
+    {
+        std::lock_guard lock(w.task.TaskLock);
+        w.task.descriptor.bRangeMode = true;
+    }
+    bool prepared;
+    {
+        std::lock_guard lock(w.task.TaskLock);
+        prepared = w.slot.bFilePrepared;
+    }
+    if ((!prepared && !PrepareLocalFile(w.slot, 0)) || !w.ClaimBlock("HTTPCheckBlock")) {
+        return false;
+    }
+    r.bSizeChecked = true;
+    return true;
+}
+
+void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& body) {
+    ThreadRecord& r = w.rec;
+    if (!info.Location.empty()) {
+        FollowRedirect(w, info.Location);
+        return;
+    }
+    if (r.iThreadID == 0 && !r.bSizeChecked) {
+        FixFileNameByExtension(w.task);
+    }
+    if (info.Status == "404") {
+        w.task.SetState(stateError);
+        w.LogKey(3, "Log_FileNotFound");
+        r.iState = tsStop;
+        return;
+    }
+    if (info.Status != "200" && info.Status != "206" && !info.Status.empty()) {
+        r.iState = tsDisconnect;
+        return;
+    }
+    if (!RangeReplyFits(w, info)) {
+        FallBackToSingleStream(w);
+        return;
+    }
+    if (r.iState == tsStop) {
+        return;
+    }
+    chunked_ = info.Chunked;
+    if (r.iThreadID == 0 && !r.bSizeChecked && !DecideSize(w)) {
+        r.iState = tsStop;
+        return;
+    }
+    redirects_ = 0;
+    w.OnConnected();
+    r.iState = tsReceiving;
+    streamPos_ = rangeStart_;
+    if (!body.empty()) {
+        Consume(w, body.data(), static_cast<int64_t>(body.size()));
+    }
+    if (r.iState == tsStop) {
+        return;
+    }
+    w.LogKey(2, "Log_StartRecv");
+    if (r.iThreadID == 0 && RangeMode(w)) {
+        w.StartOtherThreads();
+    }
+}
+
+}  // namespace vardane

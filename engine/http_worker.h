@@ -1,0 +1,76 @@
+// The HTTP side of a worker: one GET per block over its own connection, the
+// reply header (status, size, range, redirect, file name) and the body
+// written at the block's offset.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/http_text.h"
+#include "engine/worker.h"
+
+namespace vardane {
+
+struct NetworkEvents;
+
+// Redirects followed in a row before the task fails.
+inline constexpr int kMaxRedirects = 20;
+// A reply header may grow to this size; a longer one is a failed reply.
+inline constexpr size_t kMaxHeaderBytes = 64 * 1024;
+
+// What the header lines of one reply said.
+struct HttpReplyInfo {
+    std::string Status;
+    std::string Location;
+    std::string ContentRange;  // value of Content-Range, "" when absent
+    bool Chunked = false;
+};
+
+class CHttpHandler : public IProtocolHandler {
+  public:
+    int ConnectionCount() const override { return 1; }
+    bool PreparesOnResume() const override { return true; }
+    void ConnectStep(CWorker& w) override;
+    void EventStep(CWorker& w) override;
+
+  private:
+    void OnEvents(CWorker& w, const NetworkEvents& events);
+    void OnConnect(CWorker& w);
+    void OnProxyReply(CWorker& w, const ProxyRecord& proxy);
+    static ProxyRecord Proxy(CWorker& w);
+    static bool RangeMode(CWorker& w);
+
+    // Request.
+    bool ChooseRangeStart(CWorker& w, int64_t& start);
+    void SendRequest(CWorker& w);
+    static std::string CookieHeader(const CWorker::Settings& s, const TaskDescriptor& d,
+                                    const std::string& appDir);
+
+    // Reply.
+    void ReadReplyHeader(CWorker& w);
+    bool ReadHeaderLines(CWorker& w, const std::string& header, HttpReplyInfo& info);
+    void OnReply(CWorker& w, const HttpReplyInfo& info, std::string& body);
+    void FollowRedirect(CWorker& w, const std::string& location);
+    bool RangeReplyFits(CWorker& w, const HttpReplyInfo& info);
+    void FallBackToSingleStream(CWorker& w);
+    bool DecideSize(CWorker& w);
+    void ReadBody(CWorker& w);
+    // Writes received body bytes at the block's position and counts them.
+    void Consume(CWorker& w, char* data, int64_t n);
+    void StreamClosed(CWorker& w);
+
+    std::string header_;        // reply header bytes gathered so far
+    std::vector<char> buffer_;  // body reads, allocated once
+    int redirects_ = 0;         // redirects in a row
+    int64_t rangeStart_ = 0;    // first byte asked for by the request
+    int64_t streamPos_ = 0;     // file offset of the next body byte on this connection
+    bool chunked_ = false;
+    CChunkDecoder decoder_;
+};
+
+// Takes the descriptor's file name as the local name when the extensions
+// differ (the name made safe first; no effect once the temporary file exists).
+void FixFileNameByExtension(CDownloadTask& task);
+
+}  // namespace vardane

@@ -1,0 +1,129 @@
+#include "engine/speed_limiter.h"
+
+#include <chrono>
+#include <thread>
+
+#include "settings/app_context.h"
+#include "task/download_task.h"
+#include "task/progress_file.h"
+
+namespace vardane {
+
+namespace {
+
+constexpr double kBytesToKB = 0.0009766;
+
+// Appends to a ring of five samples (dropping the oldest once full) and
+// returns the mean over five slots (empty slots count as 0).
+double PushSample(std::array<double, 5>& samples, int& count, double sample) {
+    if (count < 5) {
+        samples[count++] = sample;
+    } else {
+        for (int i = 0; i < 4; ++i) {
+            samples[i] = samples[i + 1];
+        }
+        samples[4] = sample;
+    }
+    double sum = 0;
+    for (double s : samples) {
+        sum += s;
+    }
+    return sum * 0.2;
+}
+
+}  // namespace
+
+int64_t TakeQuota(CAppContext& ctx) {
+    std::lock_guard lock(ctx.SpeedLock);
+    if (!ctx.settings.SpeedLimit) {
+        // No limit: the budget only records what is read (it may go below
+        // zero) so the sampler can measure the total speed.
+        ctx.iSpeedBudget -= kUnlimitedReadBytes;
+        return kUnlimitedReadBytes;
+    }
+    int64_t budget = ctx.iSpeedBudget;
+    if (budget < 1) {
+        return 0;
+    }
+    int64_t share = ctx.iRunningThreads > 0 ? ctx.iSpeedLimitKB * 1024 / ctx.iRunningThreads : 0;
+    if (budget < share) {
+        ctx.iSpeedBudget = 0;
+        return budget;
+    }
+    ctx.iSpeedBudget = budget - share;
+    return share;
+}
+
+void ReturnQuota(CAppContext& ctx, int64_t bytes) {
+    std::lock_guard lock(ctx.SpeedLock);
+    if (bytes < 0) {
+        bytes = 0;
+    }
+    ctx.iSpeedBudget += bytes;
+    int64_t cap = ctx.iSpeedLimitKB * 1024;
+    if (ctx.settings.SpeedLimit && ctx.iSpeedBudget > cap) {
+        ctx.iSpeedBudget = cap;
+    }
+}
+
+int64_t WaitForQuota(CAppContext& ctx, CDownloadTask& task) {
+    while (true) {
+        int64_t quota = TakeQuota(ctx);
+        if (quota > 0) {
+            return quota;
+        }
+        if (task.IsStopped()) {
+            return 0;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+void CSpeedSampler::Step(CAppContext& ctx, ITaskOwner* owner) {
+    {
+        std::lock_guard lock(ctx.SpeedLock);
+        int64_t limit = ctx.iSpeedLimitKB * 1024;
+        double sample = 0;
+        if (ctx.iRunningThreads >= 1) {
+            sample = static_cast<double>(limit - ctx.iSpeedBudget) * kBytesToKB;
+        }
+        ctx.iSpeedBudget = limit;
+        ctx.fAvgSpeedKB = PushSample(samples_, count_, sample);
+    }
+    if (owner != nullptr) {
+        owner->OnSpeedTick();
+    }
+}
+
+void TaskTick(CDownloadTask& task) {
+    bool save = false;
+    {
+        std::lock_guard lock(task.TaskLock);
+        TaskDescriptor& d = task.descriptor;
+        int percent = 0;
+        if (d.iFileSize >= 1) {
+            percent = static_cast<int>(static_cast<float>(d.iDownloaded) /
+                                       static_cast<float>(d.iFileSize) * 100.0f);
+        }
+        double sample = 0;
+        if (!task.bStop.load()) {
+            sample = static_cast<double>(d.iDownloaded - d.iPrevDownloaded) * kBytesToKB;
+        }
+        d.fAvgSpeedKB = PushSample(task.fSpeedSamples, task.iSampleCount, sample);
+        d.iPrevDownloaded = d.iDownloaded;
+        d.iBestPercent = std::max(d.iBestPercent, percent);
+        if (d.iSaveCounter > 1023) {
+            d.iSaveCounter = 0;
+            save = true;
+        }
+        d.iSaveCounter = static_cast<int64_t>(static_cast<double>(d.iSaveCounter) + sample);
+    }
+    if (save) {
+        SaveProgress(task);
+    }
+    if (task.hMainWnd != nullptr) {
+        task.hMainWnd->OnTaskProgress(task.Snapshot());
+    }
+}
+
+}  // namespace vardane

@@ -1,0 +1,263 @@
+// Task slots: task start, the worker threads a slot owns, the end of a worker
+// and of a task, and the task log.
+#include <unistd.h>
+
+#include "engine/file_writer.h"
+#include "engine/worker.h"
+#include "platform/file.h"
+#include "platform/text.h"
+#include "settings/app_context.h"
+#include "task/progress_file.h"
+#include "task/url.h"
+
+namespace vardane {
+
+CTaskSlot::CTaskSlot(CAppContext& context) : ctx(context), task(context) {}
+
+CTaskSlot::~CTaskSlot() {
+    task.Finish(true);
+    JoinWorkers();
+    CloseTempFile(*this);
+}
+
+void CTaskSlot::Stop(bool noSuccessor) {
+    task.Finish(noSuccessor);
+}
+
+void CTaskSlot::ReapFinished() {
+    for (auto it = threads_.begin(); it != threads_.end();) {
+        if (it->done->load()) {
+            it->thread.join();
+            it = threads_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+bool CTaskSlot::Idle() {
+    std::lock_guard lock(threadsLock_);
+    ReapFinished();
+    return threads_.empty();
+}
+
+void CTaskSlot::JoinWorkers() {
+    while (true) {
+        std::list<WorkerThread> batch;
+        {
+            std::lock_guard lock(threadsLock_);
+            batch.swap(threads_);
+        }
+        if (batch.empty()) {
+            return;
+        }
+        for (WorkerThread& t : batch) {
+            t.thread.join();
+        }
+    }
+}
+
+void CTaskSlot::Launch(const ThreadRecord& launch, std::unique_ptr<IProtocolHandler> handler) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::lock_guard lock(threadsLock_);
+    ReapFinished();
+    IProtocolHandler* h = handler.release();
+    threads_.push_back({std::thread([this, launch, h, done] {
+                            std::unique_ptr<IProtocolHandler> own(h);
+                            RunWorker(*this, launch, *own);
+                            own.reset();
+                            done->store(true);
+                        }),
+                        done});
+}
+
+namespace {
+
+void Abandon(CTaskSlot& slot) {
+    slot.task.bActive = false;
+    slot.task.SetStop(true);
+}
+
+}  // namespace
+
+bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOverride) {
+    CDownloadTask& task = slot.task;
+    task.bActive = true;
+    task.SetStop(false);
+    task.ClearThreadLogs();
+    std::string progressPath = ProgressFilePath(slot.ctx.AppDir(), id);
+    {
+        std::lock_guard lock(task.TaskLock);
+        task.descriptor.TaskId = id;
+        task.descriptor.bNoSuccessor = false;
+        task.descriptor.ProgressPath = progressPath;
+        task.fSpeedSamples = {};
+        task.iSampleCount = 0;
+        slot.bFilePrepared = false;
+        slot.iStreamOwner = 0;
+        slot.FtpSwitchUrl.clear();
+    }
+    if (!FileExists(progressPath)) {
+        Abandon(slot);
+        return false;
+    }
+    TaskProgressRecord record;
+    {
+        std::lock_guard lock(task.ProgressLock);
+        record = ReadProgress(progressPath);
+    }
+    ProxyRecord http = LoadProxyRecord(slot.ctx, static_cast<int>(TextToInt(record.ProxyHTTP)));
+    ProxyRecord ftp = LoadProxyRecord(slot.ctx, static_cast<int>(TextToInt(record.ProxyFTP)));
+    {
+        std::lock_guard lock(task.TaskLock);
+        TaskDescriptor& d = task.descriptor;
+        d.BaseURL = record.BaseURL;
+        int threads = static_cast<int>(TextToInt(record.ThreadCount));
+        d.ThreadCount = threads < 1 ? 1 : (threads > kMaxThreads ? kMaxThreads : threads);
+        d.iSaveCounter = 0;
+        d.ProxyHTTP = http;
+        d.ProxyFTP = ftp;
+    }
+    task.SetState(stateRunning);
+    task.Reset();
+    std::string address = urlOverride.empty() ? record.BaseURL : urlOverride;
+    if (!ParseUrl(task, address)) {
+        task.SetState(stateError);
+        TaskLog(task, 3, 0, slot.ctx.lang.GetLangText("Log_InvalidURL"));
+        Abandon(slot);
+        return false;
+    }
+    std::string dir = WithTrailingSlash(record.LocalDir);
+    if (!PathExists(dir)) {
+        CreateFolderPath(dir);
+    }
+    std::string protocol;
+    {
+        std::lock_guard lock(task.TaskLock);
+        TaskDescriptor& d = task.descriptor;
+        d.LocalDir = dir;
+        d.LocalFileName = record.LocalFileName;
+        d.iFileSize = 0;
+        d.iBestPercent = -1;
+        d.iRunningThreads = 0;
+        d.iDownloaded = 0;
+        protocol = d.Protocol;
+    }
+    task.SetState(stateRunning);
+    ThreadRecord launch;
+    launch.pTask = &task;
+    launch.iThreadID = 0;
+    launch.bSizeChecked = false;
+    slot.Launch(launch, MakeProtocolHandler(protocol));
+    return true;
+}
+
+void WorkerEnd(CWorker& w, int n) {
+    CloseSockets(w.rec.Connections, n);
+    int left = w.task.AddRunningThreads(-1);
+    {
+        std::lock_guard lock(w.ctx.SpeedLock);
+        w.ctx.iRunningThreads -= 1;
+    }
+    // Logged before the task end so that nothing touches the task after the
+    // owner has been told it ended (it may start another task in the slot).
+    w.LogKey(2, "Log_Disconnected");
+    if (left != 0) {
+        return;
+    }
+    std::string ftpUrl;
+    {
+        std::lock_guard lock(w.task.TaskLock);
+        ftpUrl = w.slot.FtpSwitchUrl;
+    }
+    if (!ftpUrl.empty()) {
+        SaveProgress(w.task);
+        StartTask(w.slot, w.task.descriptor.TaskId, ftpUrl);
+        return;
+    }
+    TaskEnd(w.slot);
+}
+
+namespace {
+
+int FinalState(const TaskDescriptor& d) {
+    if (d.iState == stateError) {
+        return stateError;
+    }
+    if (d.iFileSize > 0 && d.iDownloaded >= d.iFileSize) {
+        return stateCompleted;
+    }
+    if (!d.bRangeMode) {
+        // One stream whose length is unknown ends when the server closes; a
+        // stream of known length is complete only with all its bytes.
+        return d.iFileSize > 0 ? stateStopped : stateCompleted;
+    }
+    return stateStopped;
+}
+
+}  // namespace
+
+void TaskEnd(CTaskSlot& slot) {
+    CDownloadTask& task = slot.task;
+    int state;
+    int64_t downloaded;
+    bool singleStream;
+    {
+        std::lock_guard lock(task.TaskLock);
+        state = FinalState(task.descriptor);
+        downloaded = task.descriptor.iDownloaded;
+        singleStream = !task.descriptor.bRangeMode;
+    }
+    task.SetState(state);
+    SaveProgress(task);
+    if (state == stateCompleted && downloaded > 0) {
+        if (singleStream) {
+            // The file was created with one byte; cut it to what came.
+            std::string temp = task.TempPath();
+            std::lock_guard lock(task.FileLock);
+            if (truncate(temp.c_str(), downloaded) != 0) {
+                // Left as it is; the rename below still happens.
+            }
+        }
+        CloseTempFile(slot);
+        RenameAtCompletion(slot);
+    }
+    CloseTempFile(slot);
+    TaskDescriptor snapshot;
+    {
+        std::lock_guard lock(task.TaskLock);
+        task.descriptor.iSaveCounter = 0;
+        snapshot = task.descriptor;
+    }
+    task.bActive = false;
+    if (task.hMainWnd != nullptr) {
+        task.hMainWnd->OnTaskState(snapshot);
+    }
+}
+
+void TaskLog(CDownloadTask& task, int kind, int n, std::string_view text) {
+    if (text.empty() || text == "\r\n" || text == "\r\n\r\n") {
+        return;
+    }
+    TaskLogEntry entry;
+    entry.ThreadNo = n;
+    entry.Kind = kind;
+    entry.Text.reserve(text.size());
+    for (char c : text) {
+        if (c != '\r' && c != '\n') {
+            entry.Text += c;
+        }
+    }
+    {
+        std::lock_guard lock(task.TaskLock);
+        entry.TaskId = task.descriptor.TaskId;
+    }
+    if (n >= 0 && n < kMaxThreads) {
+        task.AppendThreadLog(n, entry);
+    }
+    if (task.hMainWnd != nullptr) {
+        task.hMainWnd->OnTaskLog(entry);
+    }
+}
+
+}  // namespace vardane
