@@ -1,0 +1,42 @@
+// What CMainFrame needs from the download engine, behind a small interface:
+// the real engine for front ends, a scripted one for the scheduler's tests.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace vardane {
+
+class CDownloadTask;
+class ITaskOwner;
+struct CAppContext;
+
+// One task slot with the engine behind it.
+class ISlotEngine {
+  public:
+    virtual ~ISlotEngine() = default;
+    virtual CDownloadTask& Task() = 0;
+    // Starts task id in the slot. True when a worker was launched, so the
+    // task will report its end; false when the start was abandoned at once
+    // (missing progress file, bad address).
+    virtual bool Start(const std::string& id) = 0;
+    // Asks the running task to stop; it reports its end later.
+    virtual void Stop(bool noSuccessor) = 0;
+    // The one-second step of a busy slot; it notifies the task's owner.
+    virtual void Tick() = 0;
+    // True when no worker thread of the slot is alive any more.
+    virtual bool Idle() = 0;
+};
+
+class ITaskEngine {
+  public:
+    virtual ~ITaskEngine() = default;
+    virtual std::unique_ptr<ISlotEngine> MakeSlot(CAppContext& ctx) = 0;
+    // The speed sampler's one-second step; it sends the speed tick to owner.
+    virtual void SampleSpeed(CAppContext& ctx, ITaskOwner* owner) = 0;
+};
+
+// The download engine of engine/.
+std::unique_ptr<ITaskEngine> MakeDownloadEngine();
+
+}  // namespace vardane

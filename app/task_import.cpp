@@ -1,0 +1,74 @@
+// Import of a text file of addresses, one per line.
+#include "app/main_frame.h"
+#include "dialogs/message_box.h"
+#include "platform/file.h"
+#include "platform/line_reader.h"
+#include "platform/text.h"
+#include "settings/app_context.h"
+#include "task/task_list.h"
+#include "task/url.h"
+
+namespace vardane {
+
+void CMainFrame::Import() {
+    std::optional<std::string> path = host_.ChooseImportFile("*.txt;");
+    if (!path || path->empty()) {
+        return;
+    }
+    if (!Confirm("Msg_ImportConfirm", false)) {
+        return;
+    }
+    ImportFile(*path);
+}
+
+int CMainFrame::ImportFile(const std::string& path) {
+    int count = 0;
+    CTextLineReader reader;
+    if (reader.Open(path)) {
+        host_.SetWaitCursor(true);
+        std::lock_guard<std::mutex> lock(ctx_.ListLock);
+        const CAppSettings& settings = ctx_.settings;
+        const std::string folder =
+            settings.DownloadFolder.empty() ? "" : WithTrailingSlash(settings.DownloadFolder);
+        const std::string downloading = ListFilePath(ctx_.AppDir(), TaskList::Downloading);
+        std::string line;
+        while (reader.ReadLine(line)) {
+            line = ReplaceCopy(ReplaceCopy(line, "\r", ""), "\n", "");
+            if (line.empty()) {
+                continue;
+            }
+            TaskDescriptor parsed;
+            if (!ParseUrlInto(parsed, line)) {
+                continue;
+            }
+            // Defaults: no temporary file, Folder 0, the Download category.
+            TaskProgressRecord record;
+            record.BaseURL = line;
+            record.LocalDir = folder;
+            record.LocalFileName = parsed.FileName;
+            record.ProxyHTTP = IntToText(settings.ProxyHTTP);
+            record.ProxyFTP = IntToText(settings.ProxyFTP);
+            record.State = IntToText(stateStopped);
+            record.ThreadCount = IntToText(settings.ThreadCnt);
+            const std::string id = MakeTaskId(ctx_.AppDir());
+            if (!WriteProgress(record, ProgressFilePath(ctx_.AppDir(), id))) {
+                continue;
+            }
+            AppendListLine(downloading, id);
+            if (settings.DownloadImmediately) {
+                StartTaskById(id);
+            }
+            ++count;
+        }
+        host_.SetWaitCursor(false);
+    }
+    if (view_ == TaskView::Downloading) {
+        ReloadTaskList();
+    }
+    ShowMessage(questions_, ctx_.lang,
+                IntToText(count) + " " + ctx_.lang.GetLangText("Msg_ImportValidFilesCount"),
+                QuestionIcon::Information);
+    return count;
+}
+
+}  // namespace vardane
