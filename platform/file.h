@@ -31,5 +31,7 @@ int64_t FileSize(const std::string& path);
 
 // Ensures a trailing '/'.
 std::string WithTrailingSlash(std::string path);
+// The folder part of path with its trailing '/'; "" when path has no '/'.
+std::string FolderOf(const std::string& path);
 
 }  // namespace vardane

@@ -12,7 +12,7 @@
 namespace vardane {
 
 class CPeriodicThread {
-public:
+  public:
     CPeriodicThread() = default;
     ~CPeriodicThread() { Stop(); }
     CPeriodicThread(const CPeriodicThread&) = delete;
@@ -23,7 +23,7 @@ public:
     void Stop();
     bool Running() const { return thread_.joinable(); }
 
-private:
+  private:
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable wake_;

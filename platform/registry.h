@@ -25,7 +25,7 @@ enum class RegRoot { LocalMachine, CurrentUser };
 
 // One file-backed hive. Thread-safe.
 class CRegistryStore {
-public:
+  public:
     // Loads path if it exists. A file that does not parse is renamed to
     // path + ".corrupt-<time>" and the store starts empty.
     explicit CRegistryStore(std::string path);
@@ -61,7 +61,10 @@ public:
     void BeginBatch();
     void EndBatch();
 
-private:
+  private:
+    // Writes the file, or marks it for the end of the batch. Mutex held.
+    void WriteLocked();
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
     std::string path_;
@@ -70,20 +73,20 @@ private:
 
 // Both hives of one data root.
 class CRegistry {
-public:
+  public:
     // Opens (and creates on first write) <dataRoot>Registry/HKLM.reg and
     // <dataRoot>Registry/HKCU.reg.
     explicit CRegistry(const std::string& dataRoot);
     CRegistryStore& Store(RegRoot root);
 
-private:
+  private:
     CRegistryStore hklm_;
     CRegistryStore hkcu_;
 };
 
 // Holds one open key. Mirrors the small wrapper the program uses everywhere.
 class CRegistryKey {
-public:
+  public:
     explicit CRegistryKey(CRegistry& registry) : registry_(&registry) {}
     ~CRegistryKey() { Close(); }
 
@@ -109,7 +112,7 @@ public:
     // Deletes root\path with all its sub-keys.
     static bool DeleteKey(CRegistry& registry, RegRoot root, std::string_view path);
 
-private:
+  private:
     CRegistry* registry_;
     RegRoot root_ = RegRoot::CurrentUser;
     std::string path_;

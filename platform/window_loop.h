@@ -16,7 +16,7 @@
 namespace vardane {
 
 class CWindowLoop {
-public:
+  public:
     // The constructing thread becomes the window thread.
     CWindowLoop();
     ~CWindowLoop();
@@ -44,7 +44,7 @@ public:
     // are dropped). Used at the very end of shutdown.
     void Close();
 
-private:
+  private:
     struct Call;
     std::mutex mutex_;
     std::deque<std::shared_ptr<Call>> queue_;

@@ -112,6 +112,8 @@ TEST(Files, QueriesAndFolders) {
     EXPECT_EQ(WithTrailingSlash("/x"), "/x/");
     EXPECT_EQ(WithTrailingSlash("/x/"), "/x/");
     EXPECT_EQ(WithTrailingSlash(""), "/");
+    EXPECT_EQ(FolderOf("/a/b.reg"), "/a/");
+    EXPECT_EQ(FolderOf("b.reg"), "");
 }
 
 }  // namespace
