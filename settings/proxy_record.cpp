@@ -1,13 +1,11 @@
 #include "settings/proxy_record.h"
 
-#include <algorithm>
-#include <climits>
-
 #include "lang/lang_table.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
 #include "settings/registry_paths.h"
+#include "settings/setting_value.h"
 
 namespace vardane {
 
@@ -23,10 +21,6 @@ std::string TakeField(std::string_view& rest) {
     std::string field(rest.substr(0, comma));
     rest.remove_prefix(comma + 1);
     return field;
-}
-
-int ToInt(std::string_view text) {
-    return static_cast<int>(std::clamp<int64_t>(TextToInt(text), INT_MIN, INT_MAX));
 }
 
 }  // namespace
@@ -51,12 +45,12 @@ std::string ProxyTypeName(int type, const CLangTable& lang) {
 ProxyRecord ParseProxyRecord(std::string_view text, const CLangTable& lang) {
     ProxyRecord record;
     std::string_view rest = text;
-    record.Type = ToInt(TakeField(rest));
-    record.PASV = TextToInt(TakeField(rest)) != 0;
+    record.Type = SettingInt(TakeField(rest));
+    record.PASV = SettingFlag(TakeField(rest));
     record.Name = TakeField(rest);
     record.Server = TakeField(rest);
-    record.Port = ToInt(TakeField(rest));
-    record.Authenticate = TextToInt(TakeField(rest)) != 0;
+    record.Port = SettingInt(TakeField(rest));
+    record.Authenticate = SettingFlag(TakeField(rest));
     record.User = TakeField(rest);
     record.Password = std::string(rest);
     record.TypeName = ProxyTypeName(record.Type, lang);
@@ -65,9 +59,13 @@ ProxyRecord ParseProxyRecord(std::string_view text, const CLangTable& lang) {
 
 std::string FormatProxyRecord(const ProxyRecord& record) {
     std::string text = IntToText(record.Type);
-    text += record.PASV ? ",1," : ",0,";
+    text += ",";
+    text += FlagText(record.PASV);
+    text += ",";
     text += record.Name + "," + record.Server + "," + IntToText(record.Port);
-    text += record.Authenticate ? ",1," : ",0,";
+    text += ",";
+    text += FlagText(record.Authenticate);
+    text += ",";
     text += record.User + "," + record.Password;
     return text;
 }

@@ -1,0 +1,130 @@
+#include "settings/load_settings.h"
+
+#include <limits>
+#include <mutex>
+
+#include "platform/registry.h"
+#include "settings/app_context.h"
+#include "settings/registry_paths.h"
+#include "settings/setting_value.h"
+
+namespace vardane {
+
+namespace {
+
+// A group key opened with creation: a key that cannot be made reads as empty.
+class GroupReader {
+  public:
+    GroupReader(CAppContext& ctx, std::string_view group) : key_(ctx.registry) {
+        key_.Open(RegRoot::CurrentUser, GroupKeyPath(group), true);
+    }
+    std::string Text(std::string_view name) const { return key_.QueryString(name); }
+    int Int(std::string_view name) const { return SettingInt(Text(name)); }
+    bool Flag(std::string_view name) const { return SettingFlag(Text(name)); }
+
+  private:
+    CRegistryKey key_;
+};
+
+// The stored value is in KB; saturates instead of overflowing.
+int64_t KilobytesToBytes(int64_t kb) {
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max() / 1024;
+    constexpr int64_t kMin = std::numeric_limits<int64_t>::min() / 1024;
+    return kb > kMax ? kMax * 1024 : kb < kMin ? kMin * 1024 : kb * 1024;
+}
+
+void LoadGeneral(CAppContext& ctx) {
+    GroupReader g(ctx, "General");
+    CAppSettings& s = ctx.settings;
+    s.MinAtStart = g.Flag("MinAtStart");
+    s.DownloadAtStart = g.Flag("DownloadAtStart");
+    s.MinBlock = KilobytesToBytes(TextToInt(g.Text("MinBlock")));
+    s.MonitorIE = g.Flag("MonitorIE");
+    s.LinkToClipBoard = g.Flag("LinkToClipBoard");
+}
+
+void LoadConnection(CAppContext& ctx) {
+    GroupReader g(ctx, "Connection");
+    CAppSettings& s = ctx.settings;
+    s.ConnectionTimeOut = g.Int("ConnectionTimeOut");
+    s.RetryWaitSec = g.Int("RetryWaitSec");
+    s.MaxTasks = g.Int("MaxTasks");
+    s.RetryLimit = g.Flag("RetryLimit");
+    s.RetryCounts = g.Int("RetryCounts");
+}
+
+void LoadAlarm(CAppContext& ctx) {
+    GroupReader g(ctx, "Alarm");
+    CAppSettings& s = ctx.settings;
+    s.Vibrative = g.Flag("Vibrative");
+    s.PlaySound = g.Flag("PlaySound");
+    s.SoundPath = g.Text("SoundPath");
+    s.ScreenNotify = g.Flag("ScreenNotify");
+    s.AlarmSec = g.Int("AlarmSec");
+}
+
+// The selected entry is named by the text of HTTPUserAgent; a number outside
+// 1..HTTPUserAgentCount selects no entry, so no User-Agent is sent.
+std::string SelectedUserAgent(const GroupReader& g) {
+    std::string number = g.Text("HTTPUserAgent");
+    int64_t n = TextToInt(number);
+    if (n < 1 || n > TextToInt(g.Text("HTTPUserAgentCount"))) {
+        return {};
+    }
+    return UserAgentFromEntry(g.Text("HTTPUserAgent_" + number));
+}
+
+void LoadProtocol(CAppContext& ctx) {
+    GroupReader g(ctx, "Protocol");
+    CAppSettings& s = ctx.settings;
+    s.HTTPSendReferer = g.Flag("HTTPSendReferer");
+    s.HTTPEnableCookies = g.Flag("HTTPEnableCookies");
+    s.UserAgent = SelectedUserAgent(g);
+    s.CookieFile = g.Text("CookieFile");
+}
+
+void LoadCurrentLang(CAppContext& ctx) {
+    CRegistryKey key(ctx.registry);
+    key.Open(RegRoot::LocalMachine, kVardaneKey, true);
+    ctx.settings.CurrentLang = key.QueryString("CurrentLang");
+    if (ctx.lang.Current() != ctx.settings.CurrentLang) {
+        ctx.lang.SetCurrent(ctx.settings.CurrentLang);
+    }
+}
+
+void LoadDefault(CAppContext& ctx) {
+    GroupReader g(ctx, "Default");
+    CAppSettings& s = ctx.settings;
+    s.DownloadFolder = g.Text("DownloadFolder");
+    s.DownloadImmediately = g.Flag("DownloadImmediately");
+    s.ThreadCnt = g.Int("ThreadCnt");
+    s.ProxyHTTP = g.Int("ProxyHTTP");
+    s.ProxyFTP = g.Int("ProxyFTP");
+}
+
+}  // namespace
+
+void LoadSettings(CAppContext& ctx) {
+    std::lock_guard lock(ctx.SpeedLock);
+    LoadGeneral(ctx);
+    LoadConnection(ctx);
+    LoadAlarm(ctx);
+    LoadProtocol(ctx);
+    LoadCurrentLang(ctx);
+    LoadDefault(ctx);
+    ctx.settings.SpeedLimitText = ctx.lang.GetLangText("MainDlg_SpeedLimit");
+}
+
+std::string UserAgentFromEntry(std::string_view entry) {
+    size_t comma = entry.find(',');
+    return std::string(comma == std::string_view::npos || comma == 0 ? entry
+                                                                     : entry.substr(comma + 1));
+}
+
+std::string UserAgentDisplayName(std::string_view entry) {
+    size_t comma = entry.find(',');
+    return std::string(comma == std::string_view::npos || comma == 0 ? entry
+                                                                     : entry.substr(0, comma));
+}
+
+}  // namespace vardane
