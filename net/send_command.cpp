@@ -1,0 +1,31 @@
+#include "net/send_command.h"
+
+#include <string>
+#include <vector>
+
+#include "net/proxy_text.h"
+#include "platform/text.h"
+
+namespace vardane {
+
+void SendCommand(CConnectionSet& set, IConnectionOwner& owner, std::string_view command,
+                 std::string_view secret) {
+    if (owner.IsStopped() || set[slotControl].hSocket == 0) {
+        return;
+    }
+    std::vector<std::string> lines;
+    SplitLines(command, lines);
+    for (const std::string& line : lines) {
+        const std::string bytes = WideToAnsi(line + "\r\n");
+        // A failed send shows up as a missing reply, which the owner's
+        // time-out handles.
+        SendBytes(set[slotControl].hSocket, bytes.data(), bytes.size());
+        if (line.empty()) {
+            continue;
+        }
+        std::string logged = secret.empty() ? line : ReplaceCopy(line, secret, "******");
+        owner.ThreadLog(logSent, MaskCredentials(logged));
+    }
+}
+
+}  // namespace vardane

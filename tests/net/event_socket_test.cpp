@@ -1,0 +1,215 @@
+// The Winsock event rules on top of poll: connect once, read once per
+// receive, close once and only after the queued data, errors as events.
+#include "net/event_socket.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <future>
+
+#include "tests/net/net_test_util.h"
+#include "tests/support/ports.h"
+#include "tests/support/scripted_server.h"
+
+namespace vardane::test {
+namespace {
+
+class EventSocketTest : public ::testing::Test {
+  protected:
+    void TearDown() override { CloseSockets(set, kConnectionSlots); }
+
+    // Connects slot 0 to port and returns the events of the connect.
+    NetworkEvents Connect(int port) {
+        CreateSockets(set, 1);
+        ConnectSocket(set, slotControl, "127.0.0.1", port, "127.0.0.1", port);
+        return NextEvents(set, slotControl);
+    }
+
+    std::string ReceiveText() {
+        ReceiveBuffer buffer;
+        int n = Receive(set, slotControl, buffer);
+        return n > 0 ? std::string(buffer.data(), static_cast<size_t>(n)) : std::string();
+    }
+
+    CConnectionSet set;
+};
+
+TEST_F(EventSocketTest, ConnectIsReportedOnceAndStoresTheSlot) {
+    ScriptedServer server([](ScriptedConnection& c) { c.WaitForClose(); });
+    NetworkEvents events = Connect(server.Port());
+    EXPECT_TRUE(events.lNetworkEvents & FD_CONNECT);
+    EXPECT_EQ(events.iConnectError, 0);
+    EXPECT_EQ(set[0].Host, "127.0.0.1");
+    EXPECT_EQ(set[0].Port, server.Port());
+    EXPECT_EQ(set[0].ProxyStep, 1);
+    EXPECT_NE(set[0].hSocket, 0);
+    EXPECT_TRUE(StaysQuiet(set, slotControl));
+}
+
+TEST_F(EventSocketTest, RefusedConnectIsAnEventWithItsError) {
+    NetworkEvents events = Connect(FreePort());
+    EXPECT_TRUE(events.lNetworkEvents & FD_CONNECT);
+    EXPECT_EQ(events.iConnectError, ECONNREFUSED);
+    EXPECT_TRUE(StaysQuiet(set, slotControl));
+}
+
+TEST_F(EventSocketTest, UnresolvableHostIsAConnectError) {
+    CreateSockets(set, 1);
+    ConnectSocket(set, slotControl, "", 80, "", 80);
+    NetworkEvents events = NextEvents(set, slotControl);
+    EXPECT_TRUE(events.lNetworkEvents & FD_CONNECT);
+    EXPECT_EQ(events.iConnectError, kErrorHostNotFound);
+}
+
+TEST_F(EventSocketTest, DottedAddressNeedsNoLookup) {
+    sockaddr_in address{};
+    ASSERT_TRUE(ResolveAddress("10.0.0.7", 50000, address));
+    EXPECT_EQ(ntohl(address.sin_addr.s_addr), 0x0A000007u);
+    EXPECT_EQ(ntohs(address.sin_port), 50000);
+    EXPECT_TRUE(ResolveAddress("localhost", 21, address));
+    EXPECT_EQ(ntohl(address.sin_addr.s_addr), 0x7F000001u);
+}
+
+TEST_F(EventSocketTest, IgnoredReadEventDoesNotWakeTheWaitAgain) {
+    std::promise<void> more;
+    ScriptedServer server([&](ScriptedConnection& c) {
+        c.Write("first");
+        more.get_future().wait();
+        c.Write("second");
+        c.WaitForClose();
+    });
+    ASSERT_TRUE(Connect(server.Port()).lNetworkEvents & FD_CONNECT);
+    EXPECT_TRUE(NextEvents(set, slotControl).lNetworkEvents & FD_READ);
+    // The owner does not receive: the queued bytes cause no further event.
+    EXPECT_TRUE(StaysQuiet(set, slotControl));
+    EXPECT_TRUE(StaysQuiet(set, slotControl));
+    EXPECT_EQ(ReceiveText(), "first");
+    more.set_value();
+    EXPECT_TRUE(NextEvents(set, slotControl).lNetworkEvents & FD_READ);
+    EXPECT_EQ(ReceiveText(), "second");
+}
+
+TEST_F(EventSocketTest, DataLeftAfterAReceiveIsReportedAgain) {
+    ScriptedServer server([](ScriptedConnection& c) {
+        c.Write(std::string(10000, 'x'));
+        c.WaitForClose();
+    });
+    ASSERT_TRUE(Connect(server.Port()).lNetworkEvents & FD_CONNECT);
+    size_t total = 0;
+    while (total < 10000) {
+        ASSERT_TRUE(NextEvents(set, slotControl).lNetworkEvents & FD_READ) << total;
+        total += ReceiveText().size();
+    }
+    EXPECT_EQ(total, 10000u);
+    EXPECT_TRUE(StaysQuiet(set, slotControl));
+}
+
+TEST_F(EventSocketTest, CloseComesOnceAndAfterTheQueuedData) {
+    ScriptedServer server([](ScriptedConnection& c) { c.Write("tail"); });
+    ASSERT_TRUE(Connect(server.Port()).lNetworkEvents & FD_CONNECT);
+    ASSERT_TRUE(server.WaitForConnections(1));
+    NetworkEvents events = NextEvents(set, slotControl);
+    EXPECT_EQ(events.lNetworkEvents & (FD_READ | FD_CLOSE), FD_READ);
+    EXPECT_EQ(ReceiveText(), "tail");
+    events = NextEvents(set, slotControl);
+    EXPECT_TRUE(events.lNetworkEvents & FD_CLOSE);
+    EXPECT_EQ(events.iCloseError, 0);
+    ReceiveBuffer buffer;
+    EXPECT_EQ(Receive(set, slotControl, buffer), 0);
+    EXPECT_TRUE(StaysQuiet(set, slotControl));
+}
+
+TEST_F(EventSocketTest, ResetIsACloseWithAnError) {
+    ScriptedServer server([](ScriptedConnection& c) {
+        c.ReadLine();
+        c.Reset();
+    });
+    ASSERT_TRUE(Connect(server.Port()).lNetworkEvents & FD_CONNECT);
+    SendBytes(set[0].hSocket, "go\r\n", 4);
+    NetworkEvents events = NextEvents(set, slotControl);
+    EXPECT_TRUE(events.lNetworkEvents & FD_CLOSE);
+    EXPECT_EQ(events.iCloseError, ECONNRESET);
+    EXPECT_TRUE(StaysQuiet(set, slotControl));
+}
+
+TEST_F(EventSocketTest, ClosedSlotsStaySilentAndReportNoEvents) {
+    ScriptedServer server([](ScriptedConnection& c) { c.Write("x"); });
+    ASSERT_TRUE(Connect(server.Port()).lNetworkEvents & FD_CONNECT);
+    CloseSockets(set, 1);
+    EXPECT_EQ(set[0].hSocket, 0);
+    EXPECT_EQ(WaitForEvents(set, 3, 50), kWaitTimeout);
+    NetworkEvents events;
+    EXPECT_FALSE(EnumNetworkEvents(set, slotControl, events));
+}
+
+TEST_F(EventSocketTest, ActiveModeListenAcceptAndAdopt) {
+    CreateSockets(set, 3);
+    CloseSocket(set, slotListen);
+    ASSERT_TRUE(CreateSocket(set, slotListen));
+    RearmSocket(set, slotListen, kMaskListening);
+    sockaddr_in address{};
+    ASSERT_TRUE(ResolveAddress("127.0.0.1", 0, address));
+    ASSERT_TRUE(BindSocket(set, slotListen, address));
+    ASSERT_TRUE(LocalAddress(set, slotListen, address));
+    ASSERT_TRUE(ListenSocket(set, slotListen, 1));
+    int port = ntohs(address.sin_port);
+    ASSERT_GT(port, 0);
+
+    int client = ConnectLoopback(port);
+    ASSERT_GE(client, 0);
+    NetworkEvents events = NextEvents(set, slotListen);
+    EXPECT_TRUE(events.lNetworkEvents & FD_ACCEPT);
+    EXPECT_EQ(events.iAcceptError, 0);
+    int accepted = AcceptSocket(set, slotListen);
+    ASSERT_GT(accepted, 0);
+    AdoptSocket(set, slotData, accepted);
+    RearmSocket(set, slotData, kMaskAccepted);
+    CloseSocket(set, slotListen);
+
+    ::send(client, "listing", 7, MSG_NOSIGNAL);
+    ::close(client);
+    events = NextEvents(set, slotData);
+    EXPECT_TRUE(events.lNetworkEvents & FD_READ);
+    ReceiveBuffer buffer;
+    ASSERT_EQ(Receive(set, slotData, buffer), 7);
+    EXPECT_STREQ(buffer.data(), "listing");
+    EXPECT_TRUE(NextEvents(set, slotData).lNetworkEvents & FD_CLOSE);
+}
+
+TEST_F(EventSocketTest, WaitReturnsTheLowestSignalledSlot) {
+    ScriptedServer server([](ScriptedConnection& c) {
+        c.Write("x");
+        c.WaitForClose();
+    });
+    CreateSockets(set, 3);
+    ConnectSocket(set, slotData, "127.0.0.1", server.Port(), "127.0.0.1", server.Port());
+    ConnectSocket(set, slotControl, "127.0.0.1", server.Port(), "127.0.0.1", server.Port());
+    ASSERT_TRUE(server.WaitForConnections(2));
+    // Both connects complete; the wait names slot 0 until its events are read.
+    int first = kWaitTimeout;
+    for (int i = 0; i < 20 && first == kWaitTimeout; ++i) {
+        first = WaitForEvents(set);
+    }
+    ASSERT_GE(first, 0);
+    EXPECT_TRUE(NextEvents(set, slotControl).lNetworkEvents & FD_CONNECT);
+    EXPECT_TRUE(NextEvents(set, slotData).lNetworkEvents & FD_CONNECT);
+}
+
+TEST_F(EventSocketTest, ReceiveTerminatesTheTextAndReportsNothingAsMinusOne) {
+    ScriptedServer server([](ScriptedConnection& c) {
+        c.Write("220 ready\r\n");
+        c.WaitForClose();
+    });
+    ASSERT_TRUE(Connect(server.Port()).lNetworkEvents & FD_CONNECT);
+    ASSERT_TRUE(NextEvents(set, slotControl).lNetworkEvents & FD_READ);
+    ReceiveBuffer buffer;
+    buffer.fill('z');
+    ASSERT_EQ(Receive(set, slotControl, buffer), 11);
+    EXPECT_STREQ(buffer.data(), "220 ready\r\n");
+    EXPECT_EQ(Receive(set, slotControl, buffer), -1);
+}
+
+}  // namespace
+}  // namespace vardane::test

@@ -1,0 +1,96 @@
+#include "tests/net/net_test_util.h"
+
+#include "net/proxy.h"
+
+namespace vardane::test {
+
+NetworkEvents NextEvents(CConnectionSet& set, int slot, int slices) {
+    NetworkEvents events;
+    for (int i = 0; i < slices; ++i) {
+        int result = WaitForEvents(set);
+        if (result == slot) {
+            EnumNetworkEvents(set, slot, events);
+            if (events.lNetworkEvents != FD_WRITE) {
+                return events;
+            }
+            events = NetworkEvents{};
+            continue;
+        }
+        if (result == kWaitFailed) {
+            break;
+        }
+        if (result >= 0) {
+            NetworkEvents other;
+            EnumNetworkEvents(set, result, other);
+        }
+    }
+    return events;
+}
+
+bool StaysQuiet(CConnectionSet& set, int slot) {
+    return WaitForEvents(set, slot + 1) == kWaitTimeout;
+}
+
+HandshakeResult ConnectThrough(CConnectionSet& set, IConnectionOwner& owner,
+                               const ProxyRecord& proxy, const std::string& host, int port,
+                               const std::string& targetHost, int targetPort) {
+    HandshakeResult result;
+    ConnectSocket(set, slotControl, host, port, targetHost, targetPort);
+    NetworkEvents events = NextEvents(set, slotControl);
+    if (!(events.lNetworkEvents & FD_CONNECT) || events.iConnectError != 0) {
+        return result;
+    }
+    int64_t consumed = 0;
+    result.step = NegotiateProxy(owner, set[slotControl], proxy, nullptr, 0, consumed);
+    while (result.step != proxyFailed && result.step != proxyReady) {
+        events = NextEvents(set, slotControl);
+        if (!(events.lNetworkEvents & FD_READ)) {
+            result.step = -1;
+            return result;
+        }
+        ReceiveBuffer buffer;
+        int received = Receive(set, slotControl, buffer);
+        if (received < 0) {
+            continue;
+        }
+        consumed = 0;
+        result.step =
+            NegotiateProxy(owner, set[slotControl], proxy, buffer.data(), received, consumed);
+        if (result.step == proxyReady) {
+            result.leftover.assign(buffer.data() + consumed,
+                                   static_cast<size_t>(received - consumed));
+        }
+    }
+    return result;
+}
+
+std::string ExchangeOnSlot(CConnectionSet& set, const std::string& request, std::string leftover) {
+    SendBytes(set[slotControl].hSocket, request.data(), request.size());
+    std::string reply = std::move(leftover);
+    for (;;) {
+        NetworkEvents events = NextEvents(set, slotControl);
+        if (events.lNetworkEvents & FD_READ) {
+            ReceiveBuffer buffer;
+            int received = Receive(set, slotControl, buffer);
+            if (received > 0) {
+                reply.append(buffer.data(), static_cast<size_t>(received));
+            }
+        } else if (events.lNetworkEvents == 0 || (events.lNetworkEvents & FD_CLOSE)) {
+            return reply;
+        }
+    }
+}
+
+ProxyRecord MakeProxy(int type, const std::string& server, int port, const std::string& user,
+                      const std::string& password) {
+    ProxyRecord proxy;
+    proxy.Type = type;
+    proxy.Server = server;
+    proxy.Port = port;
+    proxy.Authenticate = !user.empty();
+    proxy.User = user;
+    proxy.Password = password;
+    return proxy;
+}
+
+}  // namespace vardane::test

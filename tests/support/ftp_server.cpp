@@ -1,0 +1,60 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/support/ports.h"
+#include "tests/support/servers.h"
+
+namespace vardane::test {
+
+namespace {
+
+constexpr int kPassivePorts = 16;
+
+}  // namespace
+
+FtpServer::FtpServer(std::string root) : ServerBase("vsftpd"), root_(std::move(root)) {
+    if (root_.empty()) {
+        root_ = work_.MakeDir("ftp");
+    }
+}
+
+std::string FtpServer::Url(const std::string& path) const {
+    return "ftp://127.0.0.1:" + std::to_string(port_) + "/" + path;
+}
+
+std::string FtpServer::Log() const {
+    return ReadFile(WorkDir() + "vsftpd.log");
+}
+
+bool FtpServer::Start() {
+    port_ = FreePort();
+    int pasvFirst = FreePortRange(kPassivePorts);
+    const std::string& dir = WorkDir();
+    // The anonymous session runs as an unprivileged user inside root_, which
+    // must therefore be readable (and not writable) by it.
+    ::chmod(root_.c_str(), 0755);
+    std::string empty = work_.MakeDir("empty");
+    ::chmod(empty.c_str(), 0555);
+    std::string conf;
+    conf += "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n";
+    conf += "listen_port=" + std::to_string(port_) + "\n";
+    conf += "background=NO\n";
+    conf += "anonymous_enable=YES\nno_anon_password=NO\nanon_root=" + root_ + "\n";
+    conf += "local_enable=NO\nwrite_enable=NO\n";
+    conf += "pasv_enable=YES\npasv_address=127.0.0.1\n";
+    conf += "pasv_min_port=" + std::to_string(pasvFirst) + "\n";
+    conf += "pasv_max_port=" + std::to_string(pasvFirst + kPassivePorts - 1) + "\n";
+    conf += "port_enable=YES\nconnect_from_port_20=NO\n";
+    conf += "seccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\n";
+    conf += "secure_chroot_dir=" + empty.substr(0, empty.size() - 1) + "\n";
+    conf += "xferlog_enable=YES\nvsftpd_log_file=" + dir + "vsftpd.log\n";
+    conf += "log_ftp_protocol=YES\n";
+    conf += "max_clients=64\nmax_per_ip=64\n";
+    if (::geteuid() != 0) {
+        conf += "run_as_launching_user=YES\n";
+    }
+    WriteFile(dir + "vsftpd.conf", conf);
+    return Launch(kBinary, {dir + "vsftpd.conf"});
+}
+
+}  // namespace vardane::test

@@ -1,0 +1,95 @@
+#include "tests/support/ports.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <random>
+#include <thread>
+
+namespace vardane::test {
+
+namespace {
+
+constexpr int kLowestPort = 20000;
+constexpr int kPortCount = 12000;  // up to 31999, below the ephemeral range
+
+sockaddr_in Loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+bool CanBind(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    sockaddr_in address = Loopback(port);
+    bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return ok;
+}
+
+int RandomPort() {
+    static std::mutex lock;
+    static std::mt19937 random(std::random_device{}());
+    std::lock_guard<std::mutex> guard(lock);
+    return kLowestPort + static_cast<int>(random() % kPortCount);
+}
+
+}  // namespace
+
+int FreePortRange(int count) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        int first = RandomPort();
+        bool free = first + count <= kLowestPort + kPortCount;
+        for (int i = 0; free && i < count; ++i) {
+            free = CanBind(first + i);
+        }
+        if (free) {
+            return first;
+        }
+    }
+    return 0;
+}
+
+int FreePort() {
+    return FreePortRange(1);
+}
+
+int ConnectLoopback(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    sockaddr_in address = Loopback(port);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool WaitForPort(int port, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        int fd = ConnectLoopback(port);
+        if (fd >= 0) {
+            ::close(fd);
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+}  // namespace vardane::test
