@@ -19,6 +19,11 @@ struct DataRoot {
 // readable.
 DataRoot ResolveDataRoot(const std::optional<std::string>& homeOption, const char* argv0);
 
+// The same order for an executable at exePath (its folder is the third
+// choice). Used by ResolveDataRoot and by tests.
+DataRoot ResolveDataRootFor(const std::optional<std::string>& homeOption,
+                            const std::string& exePath);
+
 // Full path of the running executable ("" when unknown).
 std::string ExecutablePath(const char* argv0);
 
