@@ -96,8 +96,10 @@ bool CEdtTaskDlg::Validate() {
     if (!ParseUrlInto(parsed, url_) || HasControlCharacter(url_)) {
         return Refuse(lang.GetLangText("Msg_InvalidURL"), QuestionIcon::Error, kFieldUrl);
     }
-    if (newTask_ &&
-        (IsUrlInDownloadList(ctx_, url_) || IsUrlInDownloadList(ctx_, BuildFinalUrl()))) {
+    // The address as typed, and as it would be stored with the dialog's login.
+    const std::string finalUrl = BuildFinalUrl();
+    if (newTask_ && (IsUrlInDownloadList(ctx_, url_) ||
+                     (finalUrl != url_ && IsUrlInDownloadList(ctx_, finalUrl)))) {
         return Refuse(lang.GetLangText("Msg_TaskExists"), QuestionIcon::Exclamation, kFieldUrl);
     }
     if (!newTask_ && GetTaskState(ctx_.AppDir(), taskId_) == stateRunning) {
