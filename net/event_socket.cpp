@@ -314,6 +314,9 @@ bool SendBytes(int hSocket, const void* bytes, size_t size) {
     // A command or request never fills a socket buffer on its own; the bound
     // only keeps a peer that stopped reading from holding the thread.
     constexpr int kStallMillis = 5000;
+    if (hSocket <= 0) {
+        return false;
+    }
     const char* next = static_cast<const char*>(bytes);
     while (size > 0) {
         ssize_t sent = ::send(hSocket, next, size, MSG_NOSIGNAL);

@@ -112,7 +112,9 @@ int OnHttpConnectReply(IConnectionOwner& owner, const Reply& reply, int64_t& con
         if (owner.IsStopped()) {
             break;
         }
-        owner.ThreadLog(logReceived, line);
+        if (!line.empty()) {
+            owner.ThreadLog(logReceived, line);
+        }
     }
     return ReplyStatus(header) == "200" ? proxyReady : proxyFailed;
 }

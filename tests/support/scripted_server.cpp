@@ -180,8 +180,11 @@ void ScriptedServer::AcceptLoop() {
         openFds_.push_back(fd);
         int index = accepted_++;
         handlers_.emplace_back([this, fd, index] {
-            ScriptedConnection connection(*this, fd, index);
-            handler_(connection);
+            {
+                ScriptedConnection connection(*this, fd, index);
+                handler_(connection);
+            }
+            ++finished_;
         });
     }
 }
@@ -217,6 +220,17 @@ void ScriptedServer::Record(const std::string& request) {
 std::vector<std::string> ScriptedServer::Requests() const {
     std::lock_guard<std::mutex> guard(lock_);
     return requests_;
+}
+
+bool ScriptedServer::WaitForHandlers(std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (finished_ < accepted_) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 bool ScriptedServer::WaitForConnections(int n, std::chrono::milliseconds timeout) {

@@ -91,6 +91,9 @@ class ScriptedServer {
     std::vector<std::string> Requests() const;
     // How many connections were accepted.
     int Connections() const { return accepted_; }
+    // Waits until the handler of every accepted connection has returned (for
+    // example after the client closed), so Requests() is complete.
+    bool WaitForHandlers(std::chrono::milliseconds timeout = ScriptedConnection::kTimeout);
     // Waits until at least n connections were accepted.
     bool WaitForConnections(int n,
                             std::chrono::milliseconds timeout = ScriptedConnection::kTimeout);
@@ -105,6 +108,7 @@ class ScriptedServer {
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> accepted_{0};
+    std::atomic<int> finished_{0};
     std::thread acceptThread_;
     mutable std::mutex lock_;
     std::vector<std::string> requests_;
