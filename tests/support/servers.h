@@ -88,6 +88,8 @@ class FtpServer : public ServerBase {
 };
 
 // tinyproxy: HTTP proxy for GET and CONNECT to any port, optional Basic auth.
+// Its configuration takes user and password as plain words: no blanks or
+// colons (it refuses to start otherwise).
 class TinyProxy : public ServerBase {
   public:
     static constexpr const char* kBinary = "tinyproxy";
