@@ -1,0 +1,85 @@
+// vardane-cli: the headless front end. The first process on a data root owns
+// it and runs the command itself; a later one hands its command line to the
+// owner and prints what comes back.
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "app/single_instance.h"
+#include "cli/cli_io.h"
+#include "cli/cli_runtime.h"
+#include "cli/command_line.h"
+#include "cli/forwarding.h"
+#include "platform/data_root.h"
+#include "settings/app_context.h"
+
+namespace vardane {
+namespace {
+
+int RunAsOwner(const DataRoot& root, std::unique_ptr<CInstanceLock> lock, CommandLine& line,
+               CliIo& io, const char* argv0) {
+    CAppContext ctx(root);
+    CliRuntime rt(ctx, std::move(lock));
+    rt.SetExecutor([&rt, argv0](const std::vector<std::string>& args, CliIo& clientIo) {
+        CommandLine forwarded(argv0);
+        if (std::optional<int> status = forwarded.Parse(args, clientIo)) {
+            return status;
+        }
+        if (forwarded.IsConfig()) {
+            return std::optional<int>(forwarded.RunConfig());
+        }
+        return forwarded.Run(rt, clientIo, true);
+    });
+    rt.Start(line.StartsDownloadsAtStart());
+    int status = kStatusOk;
+    std::optional<int> result =
+        rt.RunCommand([&] { return line.Run(rt, io, false); }, [&status](int s) { status = s; });
+    if (result) {
+        status = *result;
+    } else {
+        rt.Serve();
+    }
+    rt.Close();
+    return status;
+}
+
+}  // namespace
+}  // namespace vardane
+
+int main(int argc, char** argv) {
+    using namespace vardane;
+    // Ctrl-C is read from a signalfd by the loop, in every thread's stead.
+    BlockTerminationSignals();
+    const char* argv0 = argc > 0 ? argv[0] : nullptr;
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    StdIo io;
+    CommandLine line(argv0);
+    if (std::optional<int> status = line.Parse(args, io)) {
+        return *status;
+    }
+    if (line.IsConfig()) {
+        return line.RunConfig();
+    }
+    DataRoot root = ResolveDataRoot(line.Home(), argv0);
+    int signalFd = OpenTerminationSignalFd();
+    // The owner may be going away just as this process arrives: try again.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (auto lock = CInstanceLock::TryAcquire(root.AppDir)) {
+            close(signalFd);
+            return RunAsOwner(root, std::move(lock), line, io, argv0);
+        }
+        int fd = ConnectToInstance(root.AppDir);
+        if (fd >= 0) {
+            std::optional<int> status = ForwardCommand(fd, args, io, signalFd);
+            close(fd);
+            if (status) {
+                return *status;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    io.Err("vardane-cli: another process holds " + root.AppDir + " and does not answer\n");
+    return kStatusFailed;
+}

@@ -1,0 +1,130 @@
+// The program without a display: the main window model on the data root, its
+// window loop driven by poll, the jobs of long-running commands (get, run)
+// and, for the process that owns the data root, the requests of other
+// vardane-cli processes arriving on the instance socket.
+#pragma once
+
+#include <functional>
+#include <list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/main_frame.h"
+#include "app/main_frame_host.h"
+#include "app/single_instance.h"
+#include "app/task_engine.h"
+#include "cli/cli_io.h"
+#include "cli/cli_questions.h"
+#include "platform/window_loop.h"
+
+namespace vardane {
+
+struct CAppContext;
+class CliRuntime;
+
+// Exit statuses of vardane-cli.
+inline constexpr int kStatusOk = 0;
+inline constexpr int kStatusFailed = 1;  // refused, or the task failed
+inline constexpr int kStatusUsage = 2;
+inline constexpr int kStatusInterrupted = 3;
+
+// A command that goes on after it returned (get, run, a stand-alone start):
+// it watches the tasks until its Result is known.
+class CliJob {
+  public:
+    explicit CliJob(CliIo& io) : io(io) {}
+    virtual ~CliJob() = default;
+    virtual void Tick(CliRuntime& /*rt*/) {}
+    virtual void TaskEnded(CliRuntime& /*rt*/, const std::string& /*id*/, int /*state*/) {}
+    virtual void TaskLog(CliRuntime& /*rt*/, const TaskLogEntry& /*entry*/) {}
+    // The exit status once the job is over.
+    virtual std::optional<int> Result(CliRuntime& rt) = 0;
+
+    CliIo& io;
+    bool interrupted = false;
+};
+
+// Runs one command line (without the program name) against rt with io;
+// returns the exit status, or nullopt when the command left a job behind.
+using CommandExecutor =
+    std::function<std::optional<int>(const std::vector<std::string>& args, CliIo& io)>;
+
+class CliRuntime : public IMainFrameHost {
+  public:
+    // lock: this process owns the data root and serves other processes.
+    CliRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock);
+    ~CliRuntime() override;
+    CliRuntime(const CliRuntime&) = delete;
+    CliRuntime& operator=(const CliRuntime&) = delete;
+
+    // Start-up of the main window model.
+    void Start(bool allowDownloadAtStart);
+    // Shutdown: stops every task and waits for the workers.
+    void Close();
+
+    CAppContext& Context() { return ctx_; }
+    CMainFrame& Frame() { return *frame_; }
+    CWindowLoop& Loop() { return loop_; }
+    CliQuestions& Questions() { return questions_; }
+    void SetExecutor(CommandExecutor executor) { executor_ = std::move(executor); }
+
+    // Runs a command: its exit status, or nullopt when it left a job, which
+    // then reports to done.
+    std::optional<int> RunCommand(const std::function<std::optional<int>()>& run,
+                                  std::function<void(int)> done);
+    // Adds a job; done runs once with its exit status.
+    void AddJob(std::unique_ptr<CliJob> job, std::function<void(int)> done);
+    bool HasJobs() const { return !jobs_.empty(); }
+    // Runs the loop until every job is over (serving the socket meanwhile).
+    void Serve();
+    // Ctrl-C: Stop All; every job (or only that of io) ends as interrupted
+    // once the workers have ended.
+    void Interrupt(CliIo* only = nullptr);
+    // Waits while pumping the loop until fd is readable (a question's answer).
+    bool WaitReadable(int fd);
+
+    // Values the next command hands to the flows it starts.
+    std::optional<std::string> pendingImportFile;
+    std::optional<std::string> pendingCategoryName;
+
+    // IMainFrameHost
+    void OnTaskEnded(const std::string& id, int state) override;
+    void OnTaskLog(const TaskLogEntry& entry) override;
+    std::optional<std::string> ChooseImportFile(const std::string& filter) override;
+    void RunCategoryNameDialog(CEdtCatDlg& dialog) override;
+
+  private:
+    struct Job {
+        std::unique_ptr<CliJob> job;
+        std::function<void(int)> done;
+    };
+    struct Client;
+
+    void PollOnce(int timeoutMs);
+    void FinishJobs();
+    void AcceptClient();
+    void ServeClientRequest(int fd);
+    void ReadClient(Client& client);
+
+    CAppContext& ctx_;
+    std::unique_ptr<CInstanceLock> lock_;
+    CWindowLoop loop_;
+    std::unique_ptr<ITaskEngine> engine_;
+    CliQuestions questions_;
+    std::unique_ptr<CMainFrame> frame_;
+    CommandExecutor executor_;
+    std::list<Job> jobs_;
+    std::list<std::unique_ptr<Client>> clients_;
+    int signalFd_ = -1;
+    bool closed_ = false;
+};
+
+// Blocks SIGINT and SIGTERM in the calling thread and every thread started
+// after it; they are then read from a signalfd. Call first thing in main.
+void BlockTerminationSignals();
+// A signalfd for SIGINT and SIGTERM (-1 on failure).
+int OpenTerminationSignalFd();
+
+}  // namespace vardane

@@ -1,0 +1,54 @@
+// The whole vardane-cli command line: global options (--home, --yes,
+// --verbose), the task commands and config. One object per command line,
+// so that a forwarded command is parsed afresh in the owning process.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/task_command.h"
+
+namespace CLI {
+class App;
+}
+
+namespace vardane {
+
+class CliContext;
+class CliIo;
+class CliRuntime;
+class ConfigCommand;
+
+class CommandLine {
+  public:
+    explicit CommandLine(const char* argv0);
+    ~CommandLine();
+
+    // Parses args (without the program name). nullopt when a command is ready
+    // to run; else the exit status (0 after --help, 2 for bad usage), the
+    // messages written to io.
+    std::optional<int> Parse(const std::vector<std::string>& args, CliIo& io);
+
+    bool IsConfig() const;
+    // config runs on the settings store directly, in this process.
+    int RunConfig();
+    std::optional<std::string> Home() const;
+    bool StartsDownloadsAtStart() const;
+
+    // Runs the parsed task command on rt. nullopt: it left a job in rt.
+    std::optional<int> Run(CliRuntime& rt, CliIo& io, bool forwarded);
+
+  private:
+    std::unique_ptr<CLI::App> app_;
+    std::unique_ptr<CliContext> context_;
+    std::unique_ptr<ConfigCommand> config_;
+    CLI::App* configApp_ = nullptr;
+    std::vector<std::unique_ptr<TaskCommand>> commands_;
+    std::vector<CLI::App*> commandApps_;
+    bool yes_ = false;
+    bool verbose_ = false;
+};
+
+}  // namespace vardane

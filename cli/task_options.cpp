@@ -1,0 +1,68 @@
+#include "cli/task_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include "cli/cli_io.h"
+#include "dialogs/edit_task_dialog.h"
+#include "platform/file.h"
+
+namespace vardane {
+
+void TaskOptions::Register(CLI::App& command) {
+    command.add_option("--dir", Dir, "Folder to save the file in")->type_name("DIR");
+    command.add_option("--name", Name, "File name to save as")->type_name("NAME");
+    command.add_option("--connections", Connections, "Connections (segments), 1 to 4")
+        ->check(CLI::Range(1, 4));
+    command
+        .add_option("--category", Category,
+                    "Category: a text path such as Music or Downloading\\Music, or a key path")
+        ->type_name("PATH");
+    command.add_option("--user", User, "FTP user name");
+    command.add_option("--password", Password, "FTP password");
+    command.add_option("--http-proxy", HttpProxy, "Number of the proxy entry for HTTP")
+        ->type_name("N");
+    command.add_option("--ftp-proxy", FtpProxy, "Number of the proxy entry for FTP")
+        ->type_name("N");
+    command.add_flag("--manual", Manual, "Leave the task stopped instead of starting it");
+    command.add_flag("--save-default", SaveDefault,
+                     "Keep folder, start mode, connections and proxies as the defaults");
+}
+
+bool TaskOptions::ApplyTo(CEdtTaskDlg& dialog, CliIo& io) const {
+    if (Dir) {
+        dialog.SetSaveTo(WithTrailingSlash(AbsolutePath(io, *Dir)));
+    }
+    if (Name) {
+        dialog.SetFileName(*Name);
+    }
+    if (Connections && !dialog.SetConnections(*Connections)) {
+        io.Err("vardane-cli: --connections must be 1 to 4\n");
+        return false;
+    }
+    if (Category && !dialog.SelectCategory(*Category)) {
+        io.Err("vardane-cli: no category '" + *Category + "'\n");
+        return false;
+    }
+    if (User || Password) {
+        dialog.SetLogin(true);
+        dialog.SetUser(User.value_or(""));
+        dialog.SetPassword(Password.value_or(""));
+    }
+    if (HttpProxy && !dialog.SetProxyHttp(*HttpProxy)) {
+        io.Err("vardane-cli: no proxy entry " + std::to_string(*HttpProxy) + "\n");
+        return false;
+    }
+    if (FtpProxy && !dialog.SetProxyFtp(*FtpProxy)) {
+        io.Err("vardane-cli: no proxy entry " + std::to_string(*FtpProxy) + "\n");
+        return false;
+    }
+    if (Manual) {
+        dialog.SetImmediately(false);
+    }
+    if (SaveDefault) {
+        dialog.SaveAsDefault();
+    }
+    return true;
+}
+
+}  // namespace vardane

@@ -1,0 +1,35 @@
+// The task options of add, get and edit, applied to the task dialog model
+// the way a person would fill in its fields.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace vardane {
+
+class CEdtTaskDlg;
+class CliIo;
+
+struct TaskOptions {
+    std::optional<std::string> Dir;
+    std::optional<std::string> Name;
+    std::optional<int> Connections;
+    std::optional<std::string> Category;
+    std::optional<std::string> User;
+    std::optional<std::string> Password;
+    std::optional<int> HttpProxy;
+    std::optional<int> FtpProxy;
+    bool Manual = false;
+    bool SaveDefault = false;
+
+    void Register(CLI::App& command);
+    // Fills the dialog's fields; an option the dialog cannot take is
+    // reported on io and gives false.
+    bool ApplyTo(CEdtTaskDlg& dialog, CliIo& io) const;
+};
+
+}  // namespace vardane

@@ -1,0 +1,290 @@
+// Commands that run downloads: get, run, start, stop.
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <set>
+
+#include "app/command_ids.h"
+#include "app/main_frame.h"
+#include "cli/cli_runtime.h"
+#include "cli/progress_display.h"
+#include "cli/task_command.h"
+#include "cli/task_options.h"
+#include "dialogs/edit_task_dialog.h"
+#include "platform/text.h"
+#include "settings/app_context.h"
+#include "task/progress_file.h"
+#include "task/task_list.h"
+#include "task/url.h"
+
+namespace vardane {
+
+namespace {
+
+// Watches tasks while they download and shows their progress. With a
+// target, it ends with that task; otherwise when no task runs or waits (or,
+// with stay, only on Ctrl-C).
+class TransferJob : public CliJob {
+  public:
+    TransferJob(CliIo& io, std::string target, bool verbose, bool stay)
+        : CliJob(io), target_(std::move(target)), verbose_(verbose), stay_(stay) {}
+    ~TransferJob() override { EndBar(); }
+
+    void Tick(CliRuntime& rt) override {
+        std::vector<std::string> parts;
+        for (const TaskRow& row : rt.Frame().Rows()) {
+            bool watched = target_.empty() ? (row.Icon == imgTaskRunning) : row.Id() == target_;
+            if (!watched || (row.Icon != imgTaskRunning && row.Icon != imgTaskWaiting)) {
+                continue;
+            }
+            if (row.Icon == imgTaskWaiting) {
+                parts.push_back(row.Columns[0] + "  waiting");
+            } else {
+                parts.push_back(io.OutputIsTerminal() ? ProgressBar(row, 20) : ProgressLine(row));
+            }
+        }
+        if (parts.empty()) {
+            return;
+        }
+        if (io.OutputIsTerminal()) {
+            std::string line;
+            for (const std::string& part : parts) {
+                line += (line.empty() ? "" : " | ") + part;
+            }
+            io.Out("\r\033[K" + line);
+            barShown_ = true;
+        } else {
+            std::string text;
+            for (const std::string& part : parts) {
+                text += part + "\n";
+            }
+            io.Out(text);
+        }
+    }
+
+    void TaskEnded(CliRuntime& /*rt*/, const std::string& id, int state) override {
+        if (!target_.empty() && id != target_) {
+            return;
+        }
+        if (state == stateError) {
+            anyFailed_ = true;
+        }
+        if (id == target_) {
+            targetState_ = state;
+        }
+    }
+
+    void TaskLog(CliRuntime& /*rt*/, const TaskLogEntry& entry) override {
+        if (!verbose_ || (!target_.empty() && entry.TaskId != target_)) {
+            return;
+        }
+        EndBar();
+        io.Out("[" + entry.TaskId + "/" + IntToText(entry.ThreadNo + 1) + "] " + entry.Text + "\n");
+    }
+
+    std::optional<int> Result(CliRuntime& rt) override {
+        CMainFrame& frame = rt.Frame();
+        if (interrupted) {
+            bool busy = target_.empty() ? AnySlotBusy(frame) : frame.SlotOfTask(target_) >= 0;
+            if (busy || frame.RunningWorkerThreads() > 0) {
+                return std::nullopt;
+            }
+            EndBar();
+            return kStatusInterrupted;
+        }
+        if (!target_.empty()) {
+            if (!targetState_) {
+                return std::nullopt;
+            }
+            EndBar();
+            return *targetState_ == stateCompleted ? kStatusOk : kStatusFailed;
+        }
+        if (stay_ || rt.Frame().HasActiveTasks()) {
+            return std::nullopt;
+        }
+        EndBar();
+        return anyFailed_ ? kStatusFailed : kStatusOk;
+    }
+
+  private:
+    static bool AnySlotBusy(CMainFrame& frame) {
+        for (int i = 0; i < kTaskSlots; ++i) {
+            if (frame.IsSlotBusy(i)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    void EndBar() {
+        if (barShown_) {
+            io.Out("\n");
+            barShown_ = false;
+        }
+    }
+
+    std::string target_;
+    bool verbose_;
+    bool stay_;
+    bool barShown_ = false;
+    bool anyFailed_ = false;
+    std::optional<int> targetState_;
+};
+
+// The id of the downloading task created with url (case ignored), "" none.
+std::string FindTaskOfUrl(CAppContext& ctx, const std::string& url) {
+    std::lock_guard<std::mutex> lock(ctx.ListLock);
+    for (const std::string& id : ReadListIds(ListFilePath(ctx.AppDir(), TaskList::Downloading))) {
+        if (EqualsNoCase(ReadProgress(ProgressFilePath(ctx.AppDir(), id)).BaseURL, url)) {
+            return id;
+        }
+    }
+    return "";
+}
+
+class GetCommand : public TaskCommand {
+  public:
+    CLI::App* Register(CLI::App& app) override {
+        CLI::App* cmd = app.add_subcommand(
+            "get", "Download URL now and wait until it is done (resumes a task of the same URL)");
+        cmd->add_option("URL", url_, "HTTP or FTP address")->required();
+        options_.Register(*cmd);
+        return cmd;
+    }
+    std::optional<int> Run(CliEnv& env) override {
+        CMainFrame& frame = env.rt.Frame();
+        std::string id = FindTaskOfUrl(env.rt.Context(), url_);
+        if (!id.empty()) {
+            frame.SelectView(TaskView::Downloading);
+            frame.StartTaskById(id);
+        } else {
+            CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
+            dialog.InitNew(url_);
+            dialog.SetImmediately(true);
+            if (!options_.ApplyTo(dialog, env.io) || !dialog.Ok()) {
+                return kStatusFailed;
+            }
+            id = dialog.TaskId();
+            frame.OnNewTaskAdded(id, true);
+        }
+        env.rt.AddJob(std::make_unique<TransferJob>(env.io, id, env.verbose, false), nullptr);
+        return std::nullopt;
+    }
+
+  private:
+    std::string url_;
+    TaskOptions options_;
+};
+
+// start and run share this: start named tasks (or all) by the start rule.
+int StartTasks(CliEnv& env, const std::vector<std::string>& ids, bool all) {
+    CMainFrame& frame = env.rt.Frame();
+    if (all) {
+        frame.SelectView(TaskView::Downloading);
+        frame.OnCommand(ID_START_ALL);
+        return kStatusOk;
+    }
+    std::vector<std::string> missing = SelectTasks(frame, TaskView::Downloading, ids);
+    frame.OnCommand(ID_START);
+    return ReportUnknownTasks(env.io, missing);
+}
+
+class RunCommand : public TaskCommand {
+  public:
+    CLI::App* Register(CLI::App& app) override {
+        CLI::App* cmd = app.add_subcommand(
+            "run", "Start up, start the named tasks and run until no task runs or waits");
+        cmd->add_option("ID", ids_, "Tasks to start");
+        cmd->add_flag("--all", all_, "Start every task of the downloading list");
+        cmd->add_flag("--stay", stay_,
+                      "Keep running (and serving other vardane-cli commands) until Ctrl-C");
+        return cmd;
+    }
+    bool StartsDownloadsAtStart() const override { return true; }
+    std::optional<int> Run(CliEnv& env) override {
+        if (!ids_.empty() || all_) {
+            if (int status = StartTasks(env, ids_, all_)) {
+                return status;
+            }
+        }
+        env.rt.AddJob(std::make_unique<TransferJob>(env.io, "", env.verbose, stay_), nullptr);
+        return std::nullopt;
+    }
+
+  private:
+    std::vector<std::string> ids_;
+    bool all_ = false;
+    bool stay_ = false;
+};
+
+class StartCommand : public TaskCommand {
+  public:
+    CLI::App* Register(CLI::App& app) override {
+        CLI::App* cmd = app.add_subcommand(
+            "start", "Start tasks (without a running instance: and run until they end)");
+        cmd->add_option("ID", ids_, "Task ids");
+        cmd->add_flag("--all", all_, "Every task of the downloading list");
+        return cmd;
+    }
+    std::optional<int> Run(CliEnv& env) override {
+        if (ids_.empty() && !all_) {
+            env.io.Err("vardane-cli: start needs task ids or --all\n");
+            return kStatusUsage;
+        }
+        int status = StartTasks(env, ids_, all_);
+        if (env.forwarded || status != kStatusOk) {
+            return status;
+        }
+        // Nobody else would run them: this process does, until they end.
+        env.rt.AddJob(std::make_unique<TransferJob>(env.io, "", env.verbose, false), nullptr);
+        return std::nullopt;
+    }
+
+  private:
+    std::vector<std::string> ids_;
+    bool all_ = false;
+};
+
+class StopCommand : public TaskCommand {
+  public:
+    CLI::App* Register(CLI::App& app) override {
+        CLI::App* cmd = app.add_subcommand("stop", "Stop tasks (--all: Stop All)");
+        cmd->add_option("ID", ids_, "Task ids");
+        cmd->add_flag("--all", all_, "Every task; no waiting task starts in their place");
+        return cmd;
+    }
+    std::optional<int> Run(CliEnv& env) override {
+        CMainFrame& frame = env.rt.Frame();
+        if (all_) {
+            frame.SelectView(TaskView::Downloading);
+            frame.OnCommand(ID_STOP_ALL);
+            return kStatusOk;
+        }
+        if (ids_.empty()) {
+            env.io.Err("vardane-cli: stop needs task ids or --all\n");
+            return kStatusUsage;
+        }
+        std::vector<std::string> missing = SelectTasks(frame, TaskView::Downloading, ids_);
+        frame.OnCommand(ID_STOP);
+        return ReportUnknownTasks(env.io, missing);
+    }
+
+  private:
+    std::vector<std::string> ids_;
+    bool all_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<TaskCommand> MakeGetCommand() {
+    return std::make_unique<GetCommand>();
+}
+std::unique_ptr<TaskCommand> MakeRunCommand() {
+    return std::make_unique<RunCommand>();
+}
+std::unique_ptr<TaskCommand> MakeStartCommand() {
+    return std::make_unique<StartCommand>();
+}
+std::unique_ptr<TaskCommand> MakeStopCommand() {
+    return std::make_unique<StopCommand>();
+}
+
+}  // namespace vardane

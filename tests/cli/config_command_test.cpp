@@ -1,0 +1,171 @@
+// Runs the built vardane-cli as a process on a temporary data root.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace vardane {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+
+struct CliResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ShellQuote(const std::string& arg) {
+    std::string quoted = "'";
+    for (char c : arg) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+class ConfigCommandTest : public ::testing::Test {
+  protected:
+    // vardane-cli with args; --home is the test's data root unless noHome.
+    CliResult Run(const std::vector<std::string>& args, bool withHome = true) {
+        std::string command = ShellQuote(std::string(VARDANE_BINARY_DIR) + "/bin/vardane-cli");
+        if (withHome) {
+            command += " --home " + ShellQuote(home_.Path());
+        }
+        for (const std::string& arg : args) {
+            command += " " + ShellQuote(arg);
+        }
+        command += " >" + ShellQuote(out_ / "out") + " 2>" + ShellQuote(out_ / "err");
+        int raw = std::system(command.c_str());
+        CliResult result;
+        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        result.out = ReadFile(out_ / "out");
+        result.err = ReadFile(out_ / "err");
+        return result;
+    }
+
+    std::vector<std::string> Lines(const std::string& text) {
+        std::vector<std::string> lines;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    TempDir home_{"vardane-cli-home"};
+    TempDir out_{"vardane-cli-out"};
+};
+
+const char kConnection[] = "HKCU\\SOFTWARE\\Vardane\\Connection";
+
+TEST_F(ConfigCommandTest, ListsEveryValueSortedAfterTheStartUp) {
+    CliResult r = Run({"config"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines = Lines(r.out);
+    EXPECT_EQ(lines.size(), 57u);
+    EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end()));
+    auto has = [&lines](const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_TRUE(has("HKLM\\SOFTWARE\\Vardane\\CurrentLang=Eng"));
+    EXPECT_TRUE(has("HKCU\\SOFTWARE\\Vardane\\Connection\\MaxTasks=1"));
+    EXPECT_TRUE(has("HKCU\\SOFTWARE\\Vardane\\Protocol\\HTTPUserAgent_1="));
+    EXPECT_TRUE(has("HKCU\\SOFTWARE\\Vardane\\Alarm\\SoundPath=\\Windows\\Alarm1.wav"));
+    EXPECT_TRUE(
+        has("HKCU\\SOFTWARE\\Vardane\\Default\\DownloadFolder=" + home_.Path() + "Download/"));
+    // Category names come from the shipped English file.
+    EXPECT_TRUE(has("HKCU\\SOFTWARE\\Vardane\\Categories\\Download\\@=Downloading"));
+    EXPECT_TRUE(has("HKCU\\SOFTWARE\\Vardane\\Categories\\Downloaded\\eBook\\@=eBooks"));
+
+    // A second run writes nothing new and lists the same.
+    EXPECT_EQ(Run({"config"}).out, r.out);
+}
+
+TEST_F(ConfigCommandTest, GetsAndSetsOneValue) {
+    CliResult get = Run({"config", kConnection, "MaxTasks"});
+    EXPECT_EQ(get.status, 0);
+    EXPECT_EQ(get.out, "1\n");
+
+    EXPECT_EQ(Run({"config", kConnection, "MaxTasks", "3"}).status, 0);
+    EXPECT_EQ(Run({"config", kConnection, "maxtasks"}).out, "3\n");
+
+    // Emptied by hand: the next start writes the default again.
+    EXPECT_EQ(Run({"config", kConnection, "MaxTasks", ""}).status, 0);
+    EXPECT_EQ(Run({"config", kConnection, "MaxTasks"}).out, "1\n");
+
+    // The long root name, a new key, and the default value "@".
+    EXPECT_EQ(Run({"config", "HKEY_CURRENT_USER\\Test\\Key", "@", "two\nlines"}).status, 0);
+    EXPECT_EQ(Run({"config", "HKCU\\Test\\Key", "@"}).out, "two\nlines\n");
+    std::vector<std::string> lines = Lines(Run({"config"}).out);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "HKCU\\Test\\Key\\@=two\\nlines"), lines.end());
+}
+
+TEST_F(ConfigCommandTest, LanguageChangeRenamesTheFolderCategories) {
+    ASSERT_EQ(Run({"config", "HKLM\\SOFTWARE\\Vardane", "CurrentLang", "CHS"}).status, 0);
+    CliResult r = Run({"config", "HKCU\\SOFTWARE\\Vardane\\Categories\\Download", "@"});
+    EXPECT_EQ(r.out, "正在下载\n");
+    // The sub-categories keep the language they were made in.
+    r = Run({"config", "HKCU\\SOFTWARE\\Vardane\\Categories\\Download\\Music", "@"});
+    EXPECT_EQ(r.out, "Music\n");
+}
+
+TEST_F(ConfigCommandTest, MissingValuePrintsNothing) {
+    CliResult r = Run({"config", kConnection, "NoSuchValue"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(Run({"config", "HKCU\\No\\Such\\Key", "MaxTasks"}).status, 1);
+}
+
+TEST_F(ConfigCommandTest, BadUsageExitsWithTwo) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate"},
+        {"config", "--bogus"},
+        {"config", "SOFTWARE\\Vardane\\Connection", "MaxTasks"},
+        {"config", "HKXX\\SOFTWARE", "MaxTasks"},
+        {"config", "HKCU\\", "MaxTasks"},
+        {"config", kConnection},
+        {"config", kConnection, "MaxTasks", "2", "extra"},
+        {"--home"},
+    };
+    for (const auto& args : cases) {
+        CliResult r = Run(args);
+        std::string joined;
+        for (const auto& a : args) {
+            joined += a + " ";
+        }
+        EXPECT_EQ(r.status, 2) << joined;
+        EXPECT_FALSE(r.err.empty()) << joined;
+        EXPECT_EQ(r.out, "") << joined;
+    }
+    // Refused before the start-up: nothing was written.
+    EXPECT_FALSE(std::filesystem::exists(home_ / "Registry/HKCU.reg"));
+}
+
+TEST_F(ConfigCommandTest, HelpOnEveryCommand) {
+    CliResult main = Run({"--help"}, false);
+    EXPECT_EQ(main.status, 0);
+    EXPECT_NE(main.out.find("config"), std::string::npos);
+    EXPECT_NE(main.out.find("--home"), std::string::npos);
+    CliResult config = Run({"config", "--help"});
+    EXPECT_EQ(config.status, 0);
+    EXPECT_NE(config.out.find("KEY"), std::string::npos);
+}
+
+TEST_F(ConfigCommandTest, HomeMayFollowTheCommand) {
+    CliResult r = Run({"config", "--home", home_.Path(), kConnection, "RetryCounts"}, false);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "99\n");
+    EXPECT_TRUE(std::filesystem::exists(home_ / "Registry/HKCU.reg"));
+}
+
+}  // namespace
+}  // namespace vardane
