@@ -5,6 +5,7 @@
 
 #include "dialogs/edit_task_dialog.h"
 #include "platform/file.h"
+#include "platform/utf16.h"
 #include "settings/registry_paths.h"
 #include "task/progress_file.h"
 #include "task/task_list.h"
@@ -280,6 +281,24 @@ TEST_F(EditTaskDialogTest, SaveAsDefaultWritesRegistryAndRecordTogether) {
     EXPECT_EQ(next.SplitSelection(), 3);
     EXPECT_EQ(next.ProxyHttpSelection(), 2);
     EXPECT_TRUE(next.Immediately());
+}
+
+TEST_F(EditTaskDialogTest, CategoryKeysSurviveALanguageChange) {
+    test::WriteFile(root.Path("Lang/CHS"),
+                    Utf16LeFileBytes("AppTitle=Vardane\r\nMainDlg_Folder_Downloading=Xiazai\r\n"
+                                     "MainDlg_Folder_Music=Yinyue\r\n"));
+    Ctx().registry.Store(RegRoot::LocalMachine).SetValue("SOFTWARE\\Vardane", "CurrentLang", "CHS");
+    CAppContext restarted(DataRoot{root.AppDir(), root.AppDir() + "vardane"});
+    RunSettingsStartup(restarted);
+
+    // The folder follows the new language, the category keeps its old name.
+    CEdtTaskDlg dlg(restarted, questions);
+    dlg.InitNew("http://example.com/song.ogg");
+    EXPECT_EQ(dlg.CategoryText(), "Xiazai");
+    ASSERT_TRUE(dlg.SelectCategory("Xiazai\\Music"));
+    ASSERT_TRUE(dlg.Ok());
+    EXPECT_EQ(ReadProgress(ProgressPath(dlg.TaskId())).Cat,
+              "SOFTWARE\\Vardane\\Categories\\Download\\Music");
 }
 
 }  // namespace
