@@ -1,0 +1,364 @@
+// The FTP worker's data connection: opening it (PASV or PORT), connecting or
+// accepting it, the listing of the probe and the file data written at the
+// claimed block's position.
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include "engine/file_writer.h"
+#include "engine/ftp_reply.h"
+#include "engine/ftp_worker.h"
+#include "engine/speed_limiter.h"
+#include "net/proxy.h"
+#include "platform/text.h"
+#include "settings/app_context.h"
+
+namespace vardane {
+
+namespace {
+
+// The IPv4 peer address of a socket; false when it has none.
+bool PeerAddress(int hSocket, in_addr& address) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof(peer);
+    if (hSocket == 0 || getpeername(hSocket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+        peer.sin_family != AF_INET) {
+        return false;
+    }
+    address = peer.sin_addr;
+    return true;
+}
+
+}  // namespace
+
+bool CFtpHandler::OpenDataPath(CWorker& w) {
+    ThreadRecord& r = w.rec;
+    if (target_.proxy.PASV) {
+        w.SendText("PASV");
+        r.iState = tsPasvSent;
+        return true;
+    }
+    r.iState = tsPortSent;
+    if (!OpenListener(w)) {
+        r.iState = tsDisconnect;
+        return false;
+    }
+    return true;
+}
+
+// Active mode: a listener on the control connection's local address and a
+// port of the system's choice, announced with PORT.
+bool CFtpHandler::OpenListener(CWorker& w) {
+    CConnectionSet& set = w.rec.Connections;
+    sockaddr_in local{};
+    if (!LocalAddress(set, slotControl, local)) {
+        return false;
+    }
+    CreateSocket(set, slotListen);
+    RearmSocket(set, slotListen, kMaskListening);
+    local.sin_port = 0;
+    sockaddr_in bound{};
+    if (!BindSocket(set, slotListen, local) || !LocalAddress(set, slotListen, bound) ||
+        !ListenSocket(set, slotListen, 1)) {
+        return false;
+    }
+    w.SendText(FormatPortCommand(local.sin_addr, ntohs(bound.sin_port)));
+    return true;
+}
+
+// The host the data connection goes to: the server of the control
+// connection, never the address a PASV reply names, so that a server cannot
+// send the client to another host. Direct: the address the control
+// connection reached; through a proxy: the server as the proxy's target.
+std::string CFtpHandler::ControlHost(CWorker& w) const {
+    in_addr peer{};
+    if (target_.proxy.Type != proxyDirect ||
+        !PeerAddress(w.rec.Connections[slotControl].hSocket, peer)) {
+        return target_.host;
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    return inet_ntop(AF_INET, &peer, text, sizeof text) != nullptr ? std::string(text)
+                                                                   : target_.host;
+}
+
+void CFtpHandler::ConnectDataToPasv(CWorker& w, const std::string& line) {
+    CConnectionSet& set = w.rec.Connections;
+    const PasvReply reply = ParsePasvReply(line);
+    CreateSocket(set, slotData);
+    RearmSocket(set, slotData, kMaskConnection);
+    if (!reply.bFound || !IsValidPort(reply.port)) {
+        // Nothing to connect to: the transfer stalls and ends in the
+        // time-out, as a refused data connection does.
+        return;
+    }
+    const std::string host = ControlHost(w);
+    const int port = static_cast<int>(reply.port);
+    const ProxyRecord& proxy = target_.proxy;
+    if (proxy.Type == proxyDirect) {
+        w.LogKey(logInfo, "Log_Connecting", host + ":" + IntToText(port));
+        ConnectSocket(set, slotData, host, port, host, port);
+    } else {
+        w.LogKey(logInfo, "Log_ConnectingProxy", proxy.Server + ":" + IntToText(proxy.Port));
+        ConnectSocket(set, slotData, proxy.Server, proxy.Port, host, port);
+    }
+}
+
+void CFtpHandler::OnAccept(CWorker& w, const NetworkEvents& events) {
+    ThreadRecord& r = w.rec;
+    CConnectionSet& set = r.Connections;
+    if (events.iAcceptError != 0) {
+        r.iState = tsDisconnect;
+        return;
+    }
+    const int accepted = AcceptSocket(set, slotListen);
+    if (accepted == 0) {
+        return;
+    }
+    // On a direct connection only the server itself may deliver the data;
+    // anyone else who finds the port is turned away and the listener stays.
+    in_addr server{}, peer{};
+    if (target_.proxy.Type == proxyDirect && PeerAddress(set[slotControl].hSocket, server) &&
+        (!PeerAddress(accepted, peer) || peer.s_addr != server.s_addr)) {
+        close(accepted);
+        return;
+    }
+    AdoptSocket(set, slotData, accepted);
+    RearmSocket(set, slotData, kMaskAccepted);
+    // The server connected to us: no proxy handshake on this connection.
+    set[slotData].ProxyStep = proxyReady;
+    CloseSocket(set, slotListen);
+}
+
+// A listing that closes without a byte (nothing matched) ends like one that
+// sent its first part.
+void CFtpHandler::OnDataClosed(CWorker& w) {
+    if (w.rec.iState == tsListing) {
+        EndListing(w);
+    }
+}
+
+void CFtpHandler::FTPOnRecvData(CWorker& w) {
+    if (w.IsStopped()) {
+        return;
+    }
+    const bool proxiedPassive = target_.proxy.Type != proxyDirect && target_.proxy.PASV;
+    switch (w.rec.iState) {
+        case tsListing:
+            OnListingData(w);
+            return;
+        case tsRetrSent:
+            if (proxiedPassive) {
+                OnProxiedFirstData(w);
+            } else {
+                ReceiveFileData(w);
+            }
+            return;
+        case tsReceiving:
+            ReceiveFileData(w);
+            return;
+        default: {
+            // The proxy of a passive data connection answers while the
+            // control connection is still busy with REST and SIZE; its
+            // handshake goes on regardless of the control state.
+            const int step = w.rec.Connections[slotData].ProxyStep;
+            if (proxiedPassive && step != proxyReady && step != proxyFailed) {
+                OnDataHandshake(w);
+            }
+            return;
+        }
+    }
+}
+
+// One receive on the data connection, fed to the connection's proxy
+// handshake (which is done at once on a direct or accepted connection). A
+// failed handshake drops the connection. False when nothing was received.
+bool CFtpHandler::ReceiveData(CWorker& w, DataChunk& chunk) {
+    CConnectionSet& set = w.rec.Connections;
+    chunk.n = Receive(set, slotData, chunk.buffer);
+    if (chunk.n < 0) {
+        return false;
+    }
+    chunk.consumed = 0;
+    chunk.step = NegotiateProxy(w, set[slotData], target_.proxy, chunk.buffer.data(), chunk.n,
+                                chunk.consumed);
+    if (chunk.step == proxyFailed) {
+        w.rec.iState = tsDisconnect;
+    }
+    return true;
+}
+
+// Only the first receive of the listing is used: its lines go to the log.
+void CFtpHandler::OnListingData(CWorker& w) {
+    DataChunk chunk;
+    if (!ReceiveData(w, chunk) || chunk.step != proxyReady) {
+        return;
+    }
+    std::vector<std::string> lines;
+    SplitLines(AnsiToWide(chunk.Payload()), lines);
+    for (const std::string& line : lines) {
+        if (w.IsStopped()) {
+            break;
+        }
+        w.ThreadLog(logReceived, line);
+    }
+    EndListing(w);
+}
+
+// The rest of the listing is not wanted: the connection is dropped and the
+// transfer is prepared.
+void CFtpHandler::EndListing(CWorker& w) {
+    CloseSocket(w.rec.Connections, slotData);
+    w.rec.iState = tsTypeBinarySent;
+    w.SendText("TYPE I");
+}
+
+void CFtpHandler::OnDataHandshake(CWorker& w) {
+    DataChunk chunk;
+    ReceiveData(w, chunk);
+}
+
+// After RETR on a proxied passive connection the handshake may still be
+// finishing: the bytes after the proxy's reply are the first file data.
+void CFtpHandler::OnProxiedFirstData(CWorker& w) {
+    DataChunk chunk;
+    if (!ReceiveData(w, chunk) || chunk.step != proxyReady || chunk.Payload().empty()) {
+        return;
+    }
+    w.rec.iState = tsReceiving;
+    if (!w.IsStopped()) {
+        Store(w, chunk.Payload().data(), static_cast<int64_t>(chunk.Payload().size()));
+    }
+}
+
+void CFtpHandler::ReceiveFileData(CWorker& w) {
+    ThreadRecord& r = w.rec;
+    {
+        std::lock_guard lock(w.task.TaskLock);
+        if (!w.task.descriptor.Blocks) {
+            return;
+        }
+    }
+    const int64_t quota = WaitForQuota(w.ctx, w.task);
+    if (quota < 1) {
+        return;
+    }
+    TaskBlock block;
+    bool rangeMode;
+    {
+        std::lock_guard lock(w.task.TaskLock);
+        block = (*w.task.descriptor.Blocks)[r.iID];
+        rangeMode = w.task.descriptor.bRangeMode;
+    }
+    w.task.Trace("FTPOnRecvData,iThreadID=" + IntToText(r.iThreadID) + ",iID=" + IntToText(r.iID) +
+                 ",iFrom=" + IntToText(block.iFrom) + ",iTo=" + IntToText(block.iTo));
+    if (block.iFrom == 0 && block.iTo == 0) {
+        ReturnQuota(w.ctx, quota);
+        return;
+    }
+    // A ranged read never asks for more than the block still lacks.
+    const int64_t want = rangeMode ? block.iTo - (block.iFrom + iHeld_) + 1 : quota;
+    if (want < 1) {
+        ReturnQuota(w.ctx, quota);
+        r.iState = tsReconnect;
+        return;
+    }
+    buffer_.resize(static_cast<size_t>(kUnlimitedReadBytes));
+    const int64_t size = std::min({want, quota, kUnlimitedReadBytes});
+    const int64_t got =
+        ReceiveBytes(r.Connections, slotData, buffer_.data(), static_cast<size_t>(size));
+    r.iState = tsReceiving;
+    ReturnQuota(w.ctx, got < 0 ? quota : quota - got);
+    if (got < 0) {
+        return;
+    }
+    if (w.IsStopped()) {
+        // The loop head turns this into tsStop.
+        r.iState = rangeMode ? tsReconnect : r.iState;
+        return;
+    }
+    Store(w, buffer_.data(), got);
+}
+
+// Writes n received bytes where this connection stands and counts them.
+void CFtpHandler::Store(CWorker& w, const char* bytes, int64_t n) {
+    ThreadRecord& r = w.rec;
+    StoreResult result = StoreResult::Continue;
+    int error = 0;
+    {
+        std::lock_guard lock(w.task.TaskLock);
+        TaskDescriptor& d = w.task.descriptor;
+        if (!d.Blocks) {
+            return;
+        }
+        TaskBlock& b = (*d.Blocks)[r.iID];
+        result = d.bRangeMode ? StoreRanged(w, d, b, bytes, n, error)
+                              : StoreStream(w, d, b, bytes, n, error);
+    }
+    switch (result) {
+        case StoreResult::WriteFailed:
+            ReportWriteFailure(w.slot, r.iThreadID, error);
+            r.iState = tsStop;
+            break;
+        case StoreResult::BlockFinished:
+            r.iState = tsReconnect;
+            break;
+        case StoreResult::StreamComplete:
+            r.iState = tsStop;
+            break;
+        case StoreResult::Continue:
+            break;
+    }
+}
+
+// Ranged mode, under TaskLock. Bytes past the block's end (it may have been
+// split meanwhile) are dropped. A block never rests with exactly one byte
+// outstanding, since that reads as finished: the last-but-one byte is
+// written but counted only with the last one (iHeld_).
+CFtpHandler::StoreResult CFtpHandler::StoreRanged(CWorker& w, TaskDescriptor& d, TaskBlock& b,
+                                                  const char* bytes, int64_t n, int& error) {
+    if (b.iFrom == 0 || b.iTo == 0) {
+        return StoreResult::Continue;
+    }
+    const int64_t pos = b.iFrom + iHeld_;
+    n = std::min(n, std::max<int64_t>(b.iTo - pos + 1, 0));
+    if (n > 0 && !WriteTempStrict(w.slot, pos - 1, bytes, n, &error)) {
+        return StoreResult::WriteFailed;
+    }
+    const int64_t next = pos + n;
+    const int64_t from = b.iFrom;
+    bool finished = false;
+    if (next > b.iTo) {
+        b.iFrom = b.iTo;
+        iHeld_ = 0;
+        finished = true;
+    } else if (next == b.iTo) {
+        b.iFrom = next - 1;
+        iHeld_ = 1;
+    } else {
+        b.iFrom = next;
+        iHeld_ = 0;
+    }
+    d.iDownloaded += finished ? b.iTo - from + 1 : b.iFrom - from;
+    if (d.iDownloaded == d.iFileSize) {
+        w.task.FinishLocked(true);
+    }
+    return finished ? StoreResult::BlockFinished : StoreResult::Continue;
+}
+
+// One stream from byte 0 (the server has no REST), under TaskLock.
+CFtpHandler::StoreResult CFtpHandler::StoreStream(CWorker& w, TaskDescriptor& d, TaskBlock& b,
+                                                  const char* bytes, int64_t n, int& error) {
+    n = std::min(n, std::max<int64_t>(d.iFileSize - d.iDownloaded, 0));
+    if (n > 0 && !WriteTempLoose(w.slot, b.iFrom - 1, bytes, n, &error)) {
+        return StoreResult::WriteFailed;
+    }
+    b.iFrom += n;
+    d.iDownloaded += n;
+    return d.iDownloaded >= d.iFileSize ? StoreResult::StreamComplete : StoreResult::Continue;
+}
+
+}  // namespace vardane

@@ -1,0 +1,127 @@
+// The FTP side of a download worker: the command sequence on the control
+// connection (slot 0), passive and active data connections (slot 1, and the
+// active-mode listener on slot 2), the positioning of each block with REST
+// and the receive paths. One handler object per worker thread; the frame
+// (engine/worker.h) runs the loop, the retry wait and the block bookkeeping.
+//
+// Thread 0 alone probes the server: login, "REST 100", the listing (logged
+// only), SIZE, then the local file and the blocks, then the other threads.
+// Every block is fetched over a login of its own: REST <offset>, RETR, and
+// QUIT once the block is finished.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/worker.h"
+#include "net/event_socket.h"
+#include "settings/proxy_record.h"
+
+namespace vardane {
+
+// Thread states of the FTP worker, beside tsDisconnect, tsConnecting,
+// tsConnected, tsReconnect, tsReceiving and tsStop. Each names the reply (or
+// data) the worker is waiting for.
+enum FtpThreadState : int {
+    tsUserSent = 4,         // reply to USER
+    tsPassSent = 7,         // reply to PASS
+    tsRestProbeSent = 9,    // reply to "REST 100"
+    tsRestResetSent = 10,   // reply to "REST 0" after the probe
+    tsListTypeSent = 11,    // reply to the TYPE for the listing
+    tsListPasvSent = 12,    // reply to PASV before LIST
+    tsListPortSent = 13,    // reply to PORT before LIST
+    tsSizeRestSent = 14,    // reply to "REST 0" before SIZE
+    tsListing = 15,         // listing data on the data connection
+    tsTypeBinarySent = 16,  // reply to "TYPE I"
+    tsSizeSent = 17,        // reply to SIZE
+    tsRestSent = 18,        // reply to "REST <block offset>"
+    tsPasvSent = 19,        // reply to PASV before the transfer
+    tsPortSent = 20,        // reply to PORT before the transfer
+    tsRetrSent = 21,        // file data on the data connection
+};
+
+class CFtpHandler : public IProtocolHandler {
+  public:
+    int ConnectionCount() const override { return kConnectionSlots; }
+    bool PreparesOnResume() const override { return false; }
+    void ConnectStep(CWorker& w) override;
+    void EventStep(CWorker& w) override;
+
+  private:
+    // What a reply line handler tells the line loop.
+    enum class LineResult { Next, Stop };
+
+    // The server, credentials, path and proxy of this login (a copy taken at
+    // each connect, so no step needs TaskLock for them).
+    struct Target {
+        std::string host;
+        int port = 0;
+        std::string user, password, path;
+        ProxyRecord proxy;
+    };
+
+    // ftp_worker.cpp: events and the control connection.
+    void OnEvents(CWorker& w, int slot, const NetworkEvents& events);
+    bool OnConnectEvent(CWorker& w, int slot, const NetworkEvents& events);
+    void OnControlReply(CWorker& w);
+    LineResult OnReplyLine(CWorker& w, const std::string& line, const std::string& code,
+                           std::string& pending);
+    LineResult OnGreeting(CWorker& w, const std::string& code, std::string& pending);
+    LineResult OnUserReply(CWorker& w, const std::string& code, std::string& pending);
+    LineResult OnPassReply(CWorker& w, const std::string& code, std::string& pending);
+    LineResult OnRestProbeReply(CWorker& w, const std::string& code, std::string& pending);
+    LineResult OnSizeReply(CWorker& w, const std::string& line);
+    bool CheckSizeUnchanged(CWorker& w, int64_t size);
+    bool RangeStart(CWorker& w);
+    bool FTPCheckBlock(CWorker& w);
+    void FTPSetFilePos(CWorker& w, int64_t offset);
+    void SendPending(CWorker& w, const std::string& pending, const std::string& lastCode);
+    void Fail550(CWorker& w);
+
+    // ftp_data.cpp: the data connection and the receive paths.
+    bool OpenDataPath(CWorker& w);
+    bool OpenListener(CWorker& w);
+    void ConnectDataToPasv(CWorker& w, const std::string& line);
+    std::string ControlHost(CWorker& w) const;
+    void OnAccept(CWorker& w, const NetworkEvents& events);
+    void OnDataClosed(CWorker& w);
+    void FTPOnRecvData(CWorker& w);
+    // One receive on the data connection and what the proxy handshake made
+    // of it.
+    struct DataChunk {
+        ReceiveBuffer buffer;
+        int n = 0;
+        int64_t consumed = 0;
+        int step = 0;
+        // The bytes after the proxy's part.
+        std::string_view Payload() const {
+            return std::string_view(buffer.data() + consumed, static_cast<size_t>(n - consumed));
+        }
+    };
+    bool ReceiveData(CWorker& w, DataChunk& chunk);
+    void OnListingData(CWorker& w);
+    void OnDataHandshake(CWorker& w);
+    void OnProxiedFirstData(CWorker& w);
+    void ReceiveFileData(CWorker& w);
+    // What storing received bytes did to the block.
+    enum class StoreResult { Continue, BlockFinished, StreamComplete, WriteFailed };
+    void Store(CWorker& w, const char* bytes, int64_t n);
+    StoreResult StoreRanged(CWorker& w, TaskDescriptor& d, TaskBlock& b, const char* bytes,
+                            int64_t n, int& error);
+    StoreResult StoreStream(CWorker& w, TaskDescriptor& d, TaskBlock& b, const char* bytes,
+                            int64_t n, int& error);
+    void EndListing(CWorker& w);
+
+    Target target_;
+    // Bytes of the claimed block already written but not yet counted: a block
+    // with exactly one byte outstanding would read as finished (iFrom = iTo),
+    // so the last-but-one byte is counted only together with the last one.
+    int64_t iHeld_ = 0;
+    std::vector<char> buffer_;
+};
+
+}  // namespace vardane
