@@ -232,7 +232,10 @@ void PrepareResume(CWorker& w) {
         std::lock_guard lock(w.task.ProgressLock);
         record = ReadProgress(w.task.descriptor.ProgressPath);
     }
-    if (!record.FileSize.empty() && !PrepareLocalFile(w.slot, 0)) {
+    if (record.FileSize.empty()) {
+        return;  // a new task: the first reply tells the size
+    }
+    if (!PrepareLocalFile(w.slot, 0)) {
         w.rec.iState = tsStop;
     }
     w.rec.bSizeChecked = true;

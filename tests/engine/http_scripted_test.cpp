@@ -1,0 +1,253 @@
+// The HTTP worker against servers that misbehave: redirects, errors with
+// retries, no length, chunks, hostile names, cut and stalled connections,
+// ranges ignored or answered wrongly, huge headers, cookies.
+#include <gtest/gtest.h>
+
+#include "engine/worker.h"
+#include "platform/file.h"
+#include "tests/engine/engine_harness.h"
+#include "tests/engine/range_server.h"
+#include "tests/support/sha256.h"
+
+namespace vardane::test {
+namespace {
+
+const std::string kBody = RandomBytes(700 * 1024 + 333, 11);
+
+RangeServerOptions With(const std::function<void(RangeServerOptions&)>& change) {
+    RangeServerOptions options;
+    change(options);
+    return options;
+}
+
+std::string Reply(const std::string& status, const std::string& headers = "") {
+    return "HTTP/1.1 " + status + "\r\n" + headers + "Content-Length: 0\r\n\r\n";
+}
+
+class ScriptedHttp : public ::testing::Test {
+  protected:
+    // Runs a task for url with threads connections; returns the final state.
+    int Download(const std::string& url, int threads, const std::string& name = "data.bin") {
+        id = h.AddTask(url, threads, name);
+        return h.Run(slot, id, std::chrono::seconds(60));
+    }
+    std::string Downloaded(const std::string& name = "data.bin") {
+        return ReadFile(h.DownloadDir + name);
+    }
+    EngineHarness h;
+    CTaskSlot slot{h.ctx};
+    std::string id;
+};
+
+TEST_F(ScriptedHttp, RedirectToAnotherHostAndRelativeRedirectsAreFollowed) {
+    RangeServer target(With([&](RangeServerOptions& o) { o.body = kBody; }));
+    RangeServer first(With([&](RangeServerOptions& o) {
+        o.body = kBody;
+        o.reply = [&](int index) {
+            if (index == 0) {
+                return Reply("302 Found", "Location: /moved/data.bin\r\n");
+            }
+            if (index == 1) {
+                return Reply("301 Moved", "Location: " + target.Url("far/data.bin") + "\r\n");
+            }
+            return std::string();
+        };
+    }));
+    ASSERT_EQ(Download(first.Url("data.bin"), 2), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Downloaded(), kBody);
+    ASSERT_GE(first.Requests().size(), 2u);
+    EXPECT_EQ(first.Requests()[1].find("GET /moved/data.bin HTTP/1.1\r\n"), 0u);
+    ASSERT_FALSE(target.Requests().empty());
+    EXPECT_EQ(target.Requests()[0].find("GET /far/data.bin HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                        std::to_string(target.Port()) + "\r\n"),
+              0u);
+}
+
+TEST_F(ScriptedHttp, RedirectToFtpRestartsTheTaskAsFtp) {
+    ScriptedServer ftp([](ScriptedConnection& c) {
+        c.Write("220 scripted\r\n");
+        while (c.ReadLine(std::chrono::seconds(5))) {
+            c.Write("550 No such file\r\n");
+        }
+    });
+    std::string location = "ftp://127.0.0.1:" + std::to_string(ftp.Port()) + "/pub/x.zip";
+    RangeServer http(With([&](RangeServerOptions& o) {
+        o.reply = [&](int) { return Reply("302 Found", "Location: " + location + "\r\n"); };
+    }));
+    EXPECT_EQ(Download(http.Url("get.php?id=1"), 1, "get.php"), stateError);
+    EXPECT_TRUE(h.owner.LogHas(location)) << h.owner.Log();
+    EXPECT_EQ(h.owner.Last().Protocol, "ftp://");
+    EXPECT_EQ(h.owner.Last().URL, location);
+}
+
+TEST_F(ScriptedHttp, RedirectLoopEndsTheTaskWithAClearLine) {
+    RangeServer loop(With([&](RangeServerOptions& o) {
+        o.reply = [](int) { return Reply("302 Found", "Location: /again.bin\r\n"); };
+    }));
+    EXPECT_EQ(Download(loop.Url("data.bin"), 1), stateError);
+    EXPECT_EQ(loop.Connections(), 21);
+    EXPECT_TRUE(h.owner.LogHas(" 20 /again.bin")) << h.owner.Log();
+}
+
+TEST_F(ScriptedHttp, NotFoundFailsTheTask) {
+    RangeServer server(
+        With([&](RangeServerOptions& o) { o.reply = [](int) { return Reply("404 Not Found"); }; }));
+    EXPECT_EQ(Download(server.Url("data.bin"), 2), stateError);
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_FileNotFound")));
+    EXPECT_EQ(h.Progress(id).State, "5");
+    EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST_F(ScriptedHttp, ServerErrorsAreRetriedAfterTheWait) {
+    RangeServer server(With([&](RangeServerOptions& o) {
+        o.body = kBody;
+        o.reply = [](int index) {
+            return index == 0   ? Reply("500 Internal Server Error")
+                   : index == 1 ? Reply("416 Range Not Satisfiable")
+                                : std::string();
+        };
+    }));
+    ASSERT_EQ(Download(server.Url("data.bin"), 1), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Downloaded(), kBody);
+    EXPECT_TRUE(h.owner.LogHas("1 HTTP/1.1 500 Internal Server Error"));
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_RetryWait1") + " 1 "));
+}
+
+TEST_F(ScriptedHttp, RetryLimitEndsAServerThatAlwaysFails) {
+    h.Configure([](CAppSettings& s) {
+        s.RetryLimit = true;
+        s.RetryCounts = 2;
+        s.RetryWaitSec = 0;
+    });
+    RangeServer server(
+        With([&](RangeServerOptions& o) { o.reply = [](int) { return Reply("503 Busy"); }; }));
+    EXPECT_EQ(Download(server.Url("data.bin"), 1), stateStopped);
+    EXPECT_EQ(server.Connections(), 2);
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TooManyRetry")));
+}
+
+TEST_F(ScriptedHttp, NoContentLengthIsOneStreamEndingAtTheClose) {
+    RangeServer server(With([&](RangeServerOptions& o) {
+        o.body = kBody;
+        o.contentLength = false;
+    }));
+    ASSERT_EQ(Download(server.Url("data.bin"), 4), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Downloaded(), kBody);
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_NotResumeSupport")));
+    EXPECT_EQ(h.Progress(id).ThreadCount, "1");
+    EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST_F(ScriptedHttp, ChunkedBodyIsDecodedNotWrittenRaw) {
+    RangeServer server(With([&](RangeServerOptions& o) {
+        o.body = kBody;
+        o.chunked = true;
+    }));
+    ASSERT_EQ(Download(server.Url("data.bin"), 2), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Downloaded(), kBody);
+}
+
+TEST_F(ScriptedHttp, ContentDispositionNamesTheFileButNeverOutsideTheFolder) {
+    RangeServer server(With([&](RangeServerOptions& o) {
+        o.body = kBody;
+        o.extraHeaders = "Content-Disposition: attachment; filename=report.pdf\r\n";
+    }));
+    ASSERT_EQ(Download(server.Url("get.php?id=1"), 1, "get.php"), stateCompleted);
+    EXPECT_EQ(Downloaded("report.pdf"), kBody);
+    EXPECT_FALSE(FileExists(h.DownloadDir + "get.php"));
+
+    RangeServer hostile(With([&](RangeServerOptions& o) {
+        o.body = kBody;
+        o.extraHeaders = "Content-Disposition: attachment; filename=\"../../evil.sh\"\r\n";
+    }));
+    ASSERT_EQ(Download(hostile.Url("get.php?id=2"), 1, "get.php"), stateCompleted);
+    EXPECT_EQ(Downloaded("evil.sh"), kBody);
+    EXPECT_FALSE(FileExists(h.dir.Path() + "evil.sh"));
+    EXPECT_FALSE(FileExists(h.DownloadDir + "../evil.sh"));
+}
+
+TEST_F(ScriptedHttp, ConnectionCutMidBodyResumesTheBlock) {
+    for (bool reset : {false, true}) {
+        RangeServer server(With([&](RangeServerOptions& o) {
+            o.body = kBody;
+            o.cutConnection = 0;
+            o.cutAfter = 100 * 1024 + 7;
+            o.cutWithReset = reset;
+        }));
+        ASSERT_EQ(Download(server.Url("data.bin"), 1, reset ? "r.bin" : "data.bin"), stateCompleted)
+            << h.owner.Log();
+        EXPECT_EQ(Downloaded(reset ? "r.bin" : "data.bin"), kBody);
+        ASSERT_GE(server.Requests().size(), 2u);
+        if (!reset) {
+            EXPECT_NE(server.Requests()[1].find("Range: bytes=" + std::to_string(100 * 1024 + 7) +
+                                                "-\r\n"),
+                      std::string::npos);
+        }
+    }
+}
+
+TEST_F(ScriptedHttp, StalledConnectionTimesOutAndResumes) {
+    h.Configure([](CAppSettings& s) { s.ConnectionTimeOut = 1; });
+    RangeServer server(With([&](RangeServerOptions& o) {
+        o.body = kBody;
+        o.stallConnection = 0;
+        o.stallAfter = 64 * 1024;
+    }));
+    ASSERT_EQ(Download(server.Url("data.bin"), 1), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Downloaded(), kBody);
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TimeOut")));
+}
+
+TEST_F(ScriptedHttp, ServerIgnoringRangesGivesTheExactFileAsOneStream) {
+    RangeServer server(With([&](RangeServerOptions& o) {
+        o.body = kBody;
+        o.ignoreRange = true;
+    }));
+    ASSERT_EQ(Download(server.Url("data.bin"), 4), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Downloaded(), kBody);
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_NotResumeSupport")));
+}
+
+TEST_F(ScriptedHttp, RangeReplyStartingElsewhereIsNeverWrittenAtTheWrongOffset) {
+    RangeServer server(With([&](RangeServerOptions& o) {
+        o.body = kBody;
+        o.wrongRangeShift = 10;
+    }));
+    ASSERT_EQ(Download(server.Url("data.bin"), 3), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Downloaded(), kBody);
+}
+
+TEST_F(ScriptedHttp, LongHeadersAreReadAndAbsurdOnesRetried) {
+    std::string pad;
+    for (int i = 0; i < 200; ++i) {
+        pad += "X-Pad-" + std::to_string(i) + ": " + std::string(40, 'p') + "\r\n";
+    }
+    std::string huge = "HTTP/1.1 200 OK\r\n";
+    while (huge.size() < 70 * 1024) {
+        huge += "X-Huge: " + std::string(1000, 'h') + "\r\n";
+    }
+    RangeServer server(With([&](RangeServerOptions& o) {
+        o.body = kBody;
+        o.extraHeaders = pad;
+        o.reply = [&](int index) { return index == 0 ? huge : std::string(); };
+    }));
+    ASSERT_EQ(Download(server.Url("data.bin"), 2), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Downloaded(), kBody);
+    EXPECT_TRUE(h.owner.LogHas("X-Pad-199"));
+}
+
+TEST_F(ScriptedHttp, CookiesFromTheCookieFileAreSentButNeverLogged) {
+    WriteFile(h.dir.Path() + "cookies.txt",
+              "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\ts3cret\n"
+              "other.host\tFALSE\t/\tFALSE\t0\tnot\tme\n");
+    h.Configure([](CAppSettings& s) { s.CookieFile = "cookies.txt"; });
+    RangeServer server(With([&](RangeServerOptions& o) { o.body = kBody; }));
+    ASSERT_EQ(Download(server.Url("data.bin"), 1), stateCompleted);
+    ASSERT_FALSE(server.Requests().empty());
+    EXPECT_NE(server.Requests()[0].find("\r\nCookie: sid=s3cret\r\n"), std::string::npos);
+    EXPECT_TRUE(h.owner.LogHas("Cookie: ******"));
+    EXPECT_FALSE(h.owner.LogHas("s3cret"));
+}
+
+}  // namespace
+}  // namespace vardane::test

@@ -1,0 +1,112 @@
+// HTTP protocol text: the request on the wire and the reply header rules.
+#include <gtest/gtest.h>
+
+#include "engine/http_text.h"
+
+namespace vardane {
+namespace {
+
+TEST(BuildHttpRequest, RangedRequestOfAWorkerHasTheDesignedLinesInOrder) {
+    HttpRequest q;
+    q.RequestPath = "/pub/file.zip";
+    q.Host = "HOST";
+    q.Port = 80;
+    q.UserAgent = "UA";
+    q.RangeStart = 250000;
+    EXPECT_EQ(BuildHttpRequest(q),
+              "GET /pub/file.zip HTTP/1.1\r\nHost: HOST:80\r\nAccept: */*\r\nUser-Agent: UA\r\n"
+              "Pragma: no-cache\r\nCache-Control: no-cache\r\nRange: bytes=250000-\r\n"
+              "Connection: close\r\n\r\n");
+}
+
+TEST(BuildHttpRequest, FirstRequestHasNoRangeAndOptionalHeadersAppearWhenSet) {
+    HttpRequest q;
+    q.RequestPath = "/a.zip";
+    q.Url = "http://h:8080/a.zip";
+    q.Host = "h";
+    q.Port = 8080;
+    q.Referer = "http://h";
+    q.Cookie = "a=1; b=2";
+    q.ViaGetProxy = true;
+    q.ProxyCredentials = "dTpw";
+    std::string text = BuildHttpRequest(q);
+    EXPECT_EQ(text.find("GET http://h:8080/a.zip HTTP/1.1\r\nHost: h:8080\r\n"), 0u);
+    EXPECT_NE(text.find("Referer: http://h\r\nCookie: a=1; b=2\r\n"), std::string::npos);
+    EXPECT_EQ(text.find("Range:"), std::string::npos);
+    EXPECT_EQ(text.find("User-Agent"), std::string::npos);
+    EXPECT_NE(text.find("Proxy-Authorization: Basic dTpw\r\nConnection: close\r\n\r\n"),
+              std::string::npos);
+}
+
+TEST(HttpReplyText, StatusAndHeaderValues) {
+    EXPECT_EQ(StatusCode("HTTP/1.1 206 Partial Content"), "206");
+    EXPECT_EQ(StatusCode("http/1.0 404 Not Found"), "404");
+    EXPECT_EQ(StatusCode("Content-Length: 5"), "");
+    EXPECT_EQ(HeaderValue("content-length: 10", "Content-Length"), "10");
+    EXPECT_EQ(HeaderValue("Location: http://a/b c.zip", "Location"), "http://a/bc.zip");
+    EXPECT_EQ(HeaderValue("X-Location: y", "Location"), "");
+    EXPECT_EQ(HeaderField("Content-Range:  bytes 0-9/10 ", "Content-Range"), "bytes 0-9/10");
+    EXPECT_EQ(HeaderField("Content-Ranges: x", "Content-Range"), "");
+    std::string h = "HTTP/1.1 200 OK\r\nA: 1\r\n\r\nbody";
+    EXPECT_EQ(HeaderEnd(h.data(), h.size()), h.size() - 4);
+    EXPECT_EQ(HeaderEnd(h.data(), 10), 0u);
+    EXPECT_EQ(HeaderLines("a\r\n\r\nb\r\n"), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(HttpReplyText, ContentRangeIsParsedStrictlyWith64BitValues) {
+    ContentRange r;
+    ASSERT_TRUE(ParseContentRange("bytes 5000000000-5000000099/6000000000", r));
+    EXPECT_EQ(r.First, 5000000000LL);
+    EXPECT_EQ(r.Last, 5000000099LL);
+    EXPECT_EQ(r.Total, 6000000000LL);
+    ASSERT_TRUE(ParseContentRange("bytes 0-0/*", r));
+    EXPECT_EQ(r.Total, -1);
+    for (const char* bad : {"bytes */100", "bytes 10-5/100", "bytes 0-99/50", "items 0-1/2", "",
+                            "bytes -1-5/9", "bytes 0-99999999999999999999/1"}) {
+        EXPECT_FALSE(ParseContentRange(bad, r)) << bad;
+    }
+}
+
+TEST(ResolveLocation, RelativeTargetsResolveAgainstTheCurrentAddress) {
+    const std::string cur = "http://h:81/dir/sub/get.php?id=3";
+    EXPECT_EQ(ResolveLocation(cur, "http://other/x.zip"), "http://other/x.zip");
+    EXPECT_EQ(ResolveLocation(cur, "ftp://f/x.zip"), "ftp://f/x.zip");
+    EXPECT_EQ(ResolveLocation(cur, "//cdn/x.zip"), "http://cdn/x.zip");
+    EXPECT_EQ(ResolveLocation(cur, "/files/x.zip"), "http://h:81/files/x.zip");
+    EXPECT_EQ(ResolveLocation(cur, "x.zip"), "http://h:81/dir/sub/x.zip");
+    EXPECT_EQ(ResolveLocation(cur, "../x.zip?a=1"), "http://h:81/dir/x.zip?a=1");
+    EXPECT_EQ(ResolveLocation(cur, "./../../../x.zip"), "http://h:81/x.zip");
+    EXPECT_EQ(ResolveLocation(cur, "?id=4"), "http://h:81/dir/sub/get.php?id=4");
+    EXPECT_EQ(ResolveLocation("http://h", "a.zip"), "http://h/a.zip");
+    EXPECT_EQ(ResolveLocation("not a url", "a.zip"), "");
+}
+
+TEST(MaskHeaderLine, CredentialsNeverReachTheLog) {
+    EXPECT_EQ(MaskHeaderLine("Cookie: sid=secret"), "Cookie: ******");
+    EXPECT_EQ(MaskHeaderLine("set-cookie: sid=secret; Path=/"), "set-cookie: ******");
+    EXPECT_EQ(MaskHeaderLine("Proxy-Authorization: Basic dTpw"), "Proxy-Authorization: ******");
+    EXPECT_EQ(MaskHeaderLine("Content-Length: 5"), "Content-Length: 5");
+}
+
+TEST(ChunkDecoder, DecodesAcrossArbitrarySplitsAndFindsTheEnd) {
+    const std::string wire =
+        "4\r\nWiki\r\n6;ext=1\r\npedia \r\nE\r\nin \r\n\r\nchunks.\r\n0\r\nX: y\r\n\r\n";
+    for (size_t step = 1; step <= wire.size(); ++step) {
+        CChunkDecoder dec;
+        std::string out;
+        for (size_t at = 0; at < wire.size(); at += step) {
+            std::string piece = wire.substr(at, step);
+            size_t n = dec.Decode(piece.data(), piece.size());
+            out += piece.substr(0, n);
+        }
+        EXPECT_EQ(out, "Wikipedia in \r\n\r\nchunks.") << step;
+        EXPECT_TRUE(dec.Done()) << step;
+    }
+    CChunkDecoder bad;
+    std::string junk = "zz\r\n";
+    bad.Decode(junk.data(), junk.size());
+    EXPECT_TRUE(bad.Failed());
+}
+
+}  // namespace
+}  // namespace vardane

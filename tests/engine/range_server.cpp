@@ -1,0 +1,96 @@
+#include "tests/engine/range_server.h"
+
+#include <sys/socket.h>
+
+#include <thread>
+
+#include "platform/text.h"
+
+namespace vardane::test {
+
+RangeServer::RangeServer(RangeServerOptions options)
+    : options_(std::move(options)), server_([this](ScriptedConnection& c) { Serve(c); }) {}
+
+std::string RangeServer::Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(Port()) + "/" + path;
+}
+
+void RangeServer::Serve(ScriptedConnection& c) {
+    std::optional<std::string> request = c.ReadUntil("\r\n\r\n");
+    if (!request) {
+        return;
+    }
+    int small = 16 * 1024;  // keeps what the socket buffers hold out of the count
+    setsockopt(c.Fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    if (options_.reply) {
+        std::string reply = options_.reply(c.Index());
+        if (!reply.empty()) {
+            c.Write(reply);
+            c.Close();
+            return;
+        }
+    }
+    const std::string& body = options_.body;
+    int64_t size = static_cast<int64_t>(body.size());
+    int64_t start = 0;
+    size_t at = ToLowerAscii(*request).find("range: bytes=");
+    if (at != std::string::npos && !options_.ignoreRange) {
+        start = TextToInt(request->substr(at + 13));
+    }
+    std::string head;
+    if (start > 0) {
+        int64_t shown = start + options_.wrongRangeShift;
+        head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(shown) +
+               "-" + std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n";
+    } else {
+        head = options_.contentLength ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.0 200 OK\r\n";
+    }
+    if (options_.chunked) {
+        head += "Transfer-Encoding: chunked\r\n";
+    } else if (options_.contentLength) {
+        head += "Content-Length: " + std::to_string(size - start) + "\r\n";
+    }
+    head += options_.extraHeaders + "Connection: close\r\n\r\n";
+    if (!c.Write(head)) {
+        return;
+    }
+    int64_t limit = size;
+    bool stall = c.Index() == options_.stallConnection;
+    bool cut = c.Index() == options_.cutConnection;
+    if (stall) {
+        limit = std::min(size, start + options_.stallAfter);
+    } else if (cut) {
+        limit = std::min(size, start + options_.cutAfter);
+    }
+    const int64_t piece = 16 * 1024;
+    for (int64_t pos = start; pos < limit; pos += piece) {
+        std::string part = body.substr(static_cast<size_t>(pos),
+                                       static_cast<size_t>(std::min(piece, limit - pos)));
+        if (options_.chunked) {
+            char len[32];
+            snprintf(len, sizeof len, "%zx\r\n", part.size());
+            part = len + part + "\r\n";
+        }
+        if (!c.Write(part)) {
+            return;
+        }
+        sent_ += std::min(piece, limit - pos);
+        if (options_.pieceDelayMs > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(options_.pieceDelayMs));
+        }
+    }
+    if (stall) {
+        c.WaitForClose(std::chrono::seconds(30));
+        return;
+    }
+    if (cut && options_.cutWithReset) {
+        c.Reset();
+        return;
+    }
+    if (options_.chunked && !cut) {
+        c.Write("0\r\n\r\n");
+    }
+    c.Close();
+}
+
+}  // namespace vardane::test

@@ -1,0 +1,69 @@
+// The speed limiter's arithmetic and the sampler's measurement.
+#include <gtest/gtest.h>
+
+#include "engine/speed_limiter.h"
+#include "tests/engine/engine_harness.h"
+
+namespace vardane::test {
+namespace {
+
+TEST(SpeedLimiter, LimitOnSharesTheBudgetAndNeverHandsOutMoreThanASecondsWorth) {
+    EngineHarness h;
+    h.SetSpeedLimit(true, 10);
+    {
+        std::lock_guard lock(h.ctx.SpeedLock);
+        h.ctx.iRunningThreads = 2;
+    }
+    int64_t total = 0;
+    for (int i = 0; i < 10; ++i) {
+        int64_t q = TakeQuota(h.ctx);
+        EXPECT_LE(q, 5120);
+        total += q;
+    }
+    EXPECT_EQ(total, 10240);
+    EXPECT_EQ(TakeQuota(h.ctx), 0);
+    ReturnQuota(h.ctx, 100);
+    EXPECT_EQ(TakeQuota(h.ctx), 100);  // less than a share left: all of it
+    ReturnQuota(h.ctx, 1 << 30);
+    std::lock_guard lock(h.ctx.SpeedLock);
+    EXPECT_EQ(h.ctx.iSpeedBudget, 10240);  // capped at one second's worth
+    h.ctx.iRunningThreads = 0;
+}
+
+TEST(SpeedLimiter, LimitOffNeverWaitsAndTheSamplerMeasuresWhatWasRead) {
+    EngineHarness h;
+    h.SetSpeedLimit(false, 0);
+    {
+        std::lock_guard lock(h.ctx.SpeedLock);
+        h.ctx.iRunningThreads = 1;
+    }
+    // 4 reads of 256 KiB, 3 of them received in full, one not at all: 3 x
+    // 256 KiB read in this second, more than the 1024 KB the budget holds.
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(TakeQuota(h.ctx), kUnlimitedReadBytes);
+    }
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(TakeQuota(h.ctx), kUnlimitedReadBytes);
+        ReturnQuota(h.ctx, kUnlimitedReadBytes);
+    }
+    ReturnQuota(h.ctx, kUnlimitedReadBytes);
+    CSpeedSampler sampler;
+    sampler.Step(h.ctx, &h.owner);
+    {
+        std::lock_guard lock(h.ctx.SpeedLock);
+        // 768 KB in the first of five slots.
+        EXPECT_NEAR(h.ctx.fAvgSpeedKB, 768 * 0.2, 0.5);
+        EXPECT_EQ(h.ctx.iSpeedBudget, 1024 * 1024);
+        h.ctx.iRunningThreads = 0;
+    }
+    EXPECT_EQ(h.owner.speedTicks.load(), 1);
+    // Nothing running: the average decays to 0 over five samples.
+    for (int i = 0; i < 5; ++i) {
+        sampler.Step(h.ctx, nullptr);
+    }
+    std::lock_guard lock(h.ctx.SpeedLock);
+    EXPECT_EQ(h.ctx.fAvgSpeedKB, 0);
+}
+
+}  // namespace
+}  // namespace vardane::test
