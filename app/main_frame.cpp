@@ -10,9 +10,8 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
-#include "settings/default_settings.h"
-#include "settings/load_settings.h"
 #include "settings/registry_paths.h"
+#include "settings/settings_startup.h"
 #include "task/task_list.h"
 
 namespace vardane {
@@ -46,8 +45,7 @@ void CMainFrame::Create(const StartOptions& options) {
     // Defaults, then the record; both establish the current language.
     ctx_.settings.AppDir = ctx_.root.AppDir;
     ctx_.settings.AppPath = ctx_.root.AppPath;
-    WriteDefaultSettings(ctx_);
-    LoadSettings(ctx_);
+    RunSettingsStartup(ctx_);
 
     host_.SetWaitCursor(true);
     title_ = ctx_.lang.GetAppTitle();

@@ -135,7 +135,9 @@ class CMainFrame : public ITaskOwner {
     std::vector<MenuEntry> TaskPopupMenu() const;
     std::vector<MenuEntry> CategoryPopupMenu(TreeItem item) const;
     // Category commands of the folder tree pop-up on item.
-    void CategoryCommand(int id, TreeItem item);
+    // Category commands of the folder tree pop-up on item; true when the tree
+    // and the registry changed.
+    bool CategoryCommand(int id, TreeItem item);
 
     // --- Speed display and limit --------------------------------------------
     // The check box (command 9000).

@@ -10,6 +10,7 @@
 namespace vardane {
 
 class CEdtCatDlg;
+struct TaskLogEntry;
 
 // Parts of the model that changed (bit flags for OnModelChanged).
 enum ModelPart : unsigned {
@@ -50,6 +51,13 @@ class IMainFrameHost {
     // Runs the category name dialog modally (OK and Cancel forwarded to it);
     // not accepted when the front end has no such dialog.
     virtual void RunCategoryNameDialog(CEdtCatDlg& /*dialog*/) {}
+
+    // A task's end was handled (also a start abandoned at once): its final
+    // state, after the rows and lists were updated. ListLock may be held:
+    // note the fact and act on it later.
+    virtual void OnTaskEnded(const std::string& /*id*/, int /*state*/) {}
+    // Every log line of every running task, before the log view's filter.
+    virtual void OnTaskLog(const TaskLogEntry& /*entry*/) {}
 
     // A task completed: the completion alert with the file name.
     virtual void CompletionAlert(const std::string& /*localFileName*/) {}

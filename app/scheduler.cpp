@@ -104,6 +104,7 @@ void CMainFrame::AfterAbandonedStart(int slot, const std::string& id) {
             host_.OnRowChanged(row);
         }
     }
+    host_.OnTaskEnded(id, state);
     if (!ctx_.bClosing) {
         StartNextWaiting();
     }
@@ -227,6 +228,8 @@ void CMainFrame::HandleTaskState(const TaskDescriptor& d) {
     if (!ctx_.bClosing && !noSuccessor && !taskSaysNone) {
         StartNextWaiting();
     }
+    lock.unlock();
+    host_.OnTaskEnded(d.TaskId, d.iState);
 }
 
 void CMainFrame::FinishDeletedTask(const TaskDescriptor& d) {
@@ -257,6 +260,7 @@ void CMainFrame::HandleTaskProgress(const TaskDescriptor& d) {
 }
 
 void CMainFrame::HandleTaskLog(const TaskLogEntry& e) {
+    host_.OnTaskLog(e);
     if (view_ != TaskView::Downloading || logTree_.SelectedThread < 1 ||
         e.ThreadNo != logTree_.SelectedThread - 1) {
         return;

@@ -284,7 +284,7 @@ std::vector<MenuEntry> CMainFrame::CategoryPopupMenu(TreeItem item) const {
     return CategoryMenu(folders_, ctx_.lang, item);
 }
 
-void CMainFrame::CategoryCommand(int id, TreeItem item) {
+bool CMainFrame::CategoryCommand(int id, TreeItem item) {
     CategoryCommandEnv env{ctx_.registry, ctx_.lang, questions_,
                            [this](CEdtCatDlg& dialog) { host_.RunCategoryNameDialog(dialog); }};
     bool changed = false;
@@ -296,13 +296,14 @@ void CMainFrame::CategoryCommand(int id, TreeItem item) {
         changed = DeleteCategory(env, folders_, item);
     }
     if (!changed) {
-        return;
+        return false;
     }
     Notify(partFolders);
     if (folders_.Selected() == kNoItem) {
         // The shown category is gone: show its whole view.
         SelectView(view_);
     }
+    return true;
 }
 
 }  // namespace vardane

@@ -1,47 +1,85 @@
-// vardane-cli: the headless front end. Parses the command line and runs the
-// command it names.
-#include <CLI/CLI.hpp>
-#include <memory>
-#include <string>
+// vardane-cli: the headless front end. The first process on a data root owns
+// it and runs the command itself; a later one hands its command line to the
+// owner and prints what comes back.
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 #include <vector>
 
-#include "cli/cli_context.h"
-#include "cli/config_command.h"
+#include "app/single_instance.h"
+#include "cli/cli_io.h"
+#include "cli/cli_runtime.h"
+#include "cli/command_line.h"
+#include "cli/forwarding.h"
+#include "platform/data_root.h"
+#include "settings/app_context.h"
+
+namespace vardane {
+namespace {
+
+int RunAsOwner(const DataRoot& root, std::unique_ptr<CInstanceLock> lock, CommandLine& line,
+               CliIo& io, const char* argv0) {
+    CAppContext ctx(root);
+    CliRuntime rt(ctx, std::move(lock));
+    rt.SetExecutor([&rt, argv0](const std::vector<std::string>& args, CliIo& clientIo) {
+        CommandLine forwarded(argv0);
+        if (std::optional<int> status = forwarded.Parse(args, clientIo)) {
+            return status;
+        }
+        if (forwarded.IsConfig()) {
+            return std::optional<int>(forwarded.RunConfig());
+        }
+        return forwarded.Run(rt, clientIo, true);
+    });
+    rt.Start(line.StartsDownloadsAtStart());
+    int status = kStatusOk;
+    std::optional<int> result =
+        rt.RunCommand([&] { return line.Run(rt, io, false); }, [&status](int s) { status = s; });
+    if (result) {
+        status = *result;
+    } else {
+        rt.Serve();
+    }
+    rt.Close();
+    return status;
+}
+
+}  // namespace
+}  // namespace vardane
 
 int main(int argc, char** argv) {
     using namespace vardane;
-    CLI::App app("Vardane download manager, headless front end", "vardane-cli");
-    app.fallthrough();  // --home may also follow the command
-    app.require_subcommand(1);
-    CliContext context(argc > 0 ? argv[0] : nullptr);
-    context.AddGlobalOptions(app);
-
-    std::vector<std::unique_ptr<CliCommand>> commands;
-    commands.push_back(std::make_unique<ConfigCommand>());
-    std::vector<CLI::App*> subcommands;
-    for (auto& command : commands) {
-        subcommands.push_back(command->Register(app));
+    // Ctrl-C is read from a signalfd by the loop, in every thread's stead.
+    BlockTerminationSignals();
+    const char* argv0 = argc > 0 ? argv[0] : nullptr;
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    StdIo io;
+    CommandLine line(argv0);
+    if (std::optional<int> status = line.Parse(args, io)) {
+        return *status;
     }
-
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        if (e.get_exit_code() == 0) {
-            return app.exit(e);  // --help
-        }
-        std::vector<std::string> rest = app.remaining();
-        if (app.get_subcommands().empty() && !rest.empty() && !rest.front().empty()) {
-            bool option = rest.front().front() == '-';
-            return UsageError(std::string(option ? "unknown option '" : "unknown command '") +
-                              rest.front() + "'");
-        }
-        app.exit(e);
-        return kExitUsage;
+    if (line.IsConfig()) {
+        return line.RunConfig();
     }
-    for (size_t i = 0; i < commands.size(); ++i) {
-        if (subcommands[i]->parsed()) {
-            return commands[i]->Run(context);
+    DataRoot root = ResolveDataRoot(line.Home(), argv0);
+    int signalFd = OpenTerminationSignalFd();
+    // The owner may be going away just as this process arrives: try again.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (auto lock = CInstanceLock::TryAcquire(root.AppDir)) {
+            close(signalFd);
+            return RunAsOwner(root, std::move(lock), line, io, argv0);
         }
+        int fd = ConnectToInstance(root.AppDir);
+        if (fd >= 0) {
+            std::optional<int> status = ForwardCommand(fd, args, io, signalFd);
+            close(fd);
+            if (status) {
+                return *status;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    return UsageError("no command given");
+    io.Err("vardane-cli: another process holds " + root.AppDir + " and does not answer\n");
+    return kStatusFailed;
 }
