@@ -18,8 +18,11 @@ class CPeriodicThread {
     CPeriodicThread(const CPeriodicThread&) = delete;
     CPeriodicThread& operator=(const CPeriodicThread&) = delete;
 
-    // Starts the thread: step runs every period until Stop.
+    // Starts the thread (stopping a running one first): step runs every
+    // period, the first time one period after Start, until Stop.
     void Start(std::chrono::milliseconds period, std::function<void()> step);
+    // Wakes the thread at once and joins it. Called from inside the step it
+    // only asks the loop to end after the step.
     void Stop();
     bool Running() const { return thread_.joinable(); }
 

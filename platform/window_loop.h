@@ -35,9 +35,13 @@ class CWindowLoop {
 
     // Readable while calls are queued.
     int WakeFd() const { return wakeFd_; }
-    // Runs every queued call on the calling (window) thread; returns how many.
+    // Runs the calls queued when it starts, in order, on the window thread;
+    // returns how many ran. A call may Send (runs inline) or Pump again
+    // (runs the next queued calls; none runs twice). Called from any other
+    // thread it runs nothing and returns 0.
     size_t Pump();
-    // Waits up to timeoutMs for queued calls, then pumps. Returns how many ran.
+    // Waits up to timeoutMs (-1: without limit) for queued calls, then pumps.
+    // Returns how many ran.
     size_t WaitAndPump(int timeoutMs);
 
     // Refuses further calls and releases every blocked sender (their calls
@@ -46,11 +50,19 @@ class CWindowLoop {
 
   private:
     struct Call;
-    std::mutex mutex_;
+    // Queues a call and makes the wake descriptor readable. Mutex held.
+    void EnqueueLocked(std::shared_ptr<Call> call);
+    // Empties the wake descriptor once the queue is empty. Mutex held.
+    void ClearWakeLocked();
+    void Finish(Call& call, bool ran);
+
+    mutable std::mutex mutex_;
+    std::condition_variable finished_;  // a call ran or was dropped; a sender left
     std::deque<std::shared_ptr<Call>> queue_;
     std::thread::id owner_;
     int wakeFd_ = -1;
     bool closed_ = false;
+    size_t waitingSenders_ = 0;
 };
 
 }  // namespace vardane

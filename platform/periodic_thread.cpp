@@ -1,0 +1,42 @@
+#include "platform/periodic_thread.h"
+
+namespace vardane {
+
+void CPeriodicThread::Start(std::chrono::milliseconds period, std::function<void()> step) {
+    Stop();
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = false;
+    }
+    thread_ = std::thread([this, period, step = std::move(step)] {
+        using Clock = std::chrono::steady_clock;
+        auto next = Clock::now() + period;
+        std::unique_lock lock(mutex_);
+        // Sleep until the next tick or until Stop, whichever comes first.
+        while (!wake_.wait_until(lock, next, [this] { return stop_; })) {
+            lock.unlock();
+            step();
+            lock.lock();
+            next += period;
+            // A step that overran starts the cadence afresh instead of bursting.
+            if (const auto now = Clock::now(); next < now) {
+                next = now + period;
+            }
+        }
+    });
+}
+
+void CPeriodicThread::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    // From inside the step only the request is possible: the loop ends after
+    // the step, and the next Stop from another thread joins it.
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) {
+        thread_.join();
+    }
+}
+
+}  // namespace vardane
