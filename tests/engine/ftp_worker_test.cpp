@@ -166,6 +166,45 @@ TEST_F(FtpVsftpd, HttpRedirectToFtpDownloadsOverFtp) {
     EXPECT_TRUE(Contains(SentLines(h.owner), "RETR /file.bin")) << h.owner.Log();
 }
 
+// Through a proxy in passive mode both connections go to the proxy: the
+// data connection is tunnelled to the server as well.
+TEST_F(FtpVsftpd, Socks5ProxyWithPasswordCarriesControlAndData) {
+    VARDANE_REQUIRE_SERVER(MicroSocks::kBinary);
+    const std::string digest = Serve(700 * 1024 + 9);
+    MicroSocks socks("proxyuser", "proxypass");
+    ASSERT_TRUE(socks.Start()) << socks.Diagnostics();
+    ProxyRecord proxy;
+    proxy.Type = 4;
+    proxy.Server = "127.0.0.1";
+    proxy.Port = socks.Port();
+    proxy.Authenticate = true;
+    proxy.User = "proxyuser";
+    proxy.Password = "proxypass";
+    SetFtpProxy(h, proxy);
+    std::string id = h.AddTask(server.Url("file.bin"), 2);
+    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
+    // Nothing went to the server or its passive ports directly.
+    EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_Connecting") + " 127.0.0.1"));
+    EXPECT_FALSE(h.owner.LogHas("proxypass"));
+}
+
+TEST_F(FtpVsftpd, HttpConnectProxyCarriesControlAndData) {
+    VARDANE_REQUIRE_SERVER(TinyProxy::kBinary);
+    const std::string digest = Serve(500 * 1024 + 1);
+    TinyProxy tiny;
+    ASSERT_TRUE(tiny.Start()) << tiny.Diagnostics();
+    ProxyRecord proxy;
+    proxy.Type = 1;
+    proxy.Server = "127.0.0.1";
+    proxy.Port = tiny.Port();
+    SetFtpProxy(h, proxy);
+    std::string id = h.AddTask(server.Url("file.bin"), 2);
+    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
+    EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_Connecting") + " 127.0.0.1"));
+}
+
 // Scripted servers ---------------------------------------------------------
 
 struct ScriptOptions {
