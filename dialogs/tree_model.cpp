@@ -16,24 +16,28 @@ CTreeModel::CTreeModel() {
 }
 
 void CTreeModel::Clear() {
-    // Handles are never reused: keep the dead slots, only drop their contents.
-    for (Node& node : nodes_) {
-        node = Node{};
+    // Handles are never reused: the next items count on from the last one.
+    if (!nodes_.empty()) {
+        base_ += static_cast<TreeItem>(nodes_.size()) - 1;
     }
-    if (nodes_.empty()) {
-        nodes_.emplace_back();
-    }
+    nodes_.assign(1, Node{});
     nodes_[0].alive = true;
     nodes_[0].expanded = true;
     selected_ = kNoItem;
     Touch();
 }
 
+size_t CTreeModel::Index(TreeItem item) const {
+    return item == kNoItem ? 0 : static_cast<size_t>(item - base_);
+}
+
 CTreeModel::Node* CTreeModel::Find(TreeItem item) {
-    if (item < 0 || item >= static_cast<TreeItem>(nodes_.size()) || !nodes_[item].alive) {
+    if (item != kNoItem &&
+        (item <= base_ || item - base_ >= static_cast<TreeItem>(nodes_.size()))) {
         return nullptr;
     }
-    return &nodes_[item];
+    Node& node = nodes_[Index(item)];
+    return node.alive ? &node : nullptr;
 }
 
 const CTreeModel::Node* CTreeModel::Find(TreeItem item) const {
@@ -44,7 +48,7 @@ TreeItem CTreeModel::Insert(TreeItem parent, std::string text, int icon, bool so
     if (Find(parent) == nullptr) {
         return kNoItem;
     }
-    const TreeItem id = static_cast<TreeItem>(nodes_.size());
+    const TreeItem id = base_ + static_cast<TreeItem>(nodes_.size());
     Node node;
     node.alive = true;
     node.parent = parent;
@@ -52,13 +56,14 @@ TreeItem CTreeModel::Insert(TreeItem parent, std::string text, int icon, bool so
     node.icon = icon;
     nodes_.push_back(std::move(node));
 
-    std::vector<TreeItem>& siblings = nodes_[parent].children;
+    std::vector<TreeItem>& siblings = nodes_[Index(parent)].children;
     auto where = siblings.end();
     if (sorted) {
-        const std::string& mine = nodes_[id].text;
-        where = std::upper_bound(
-            siblings.begin(), siblings.end(), id,
-            [&](TreeItem, TreeItem other) { return CompareNoCase(mine, nodes_[other].text) < 0; });
+        const std::string& mine = nodes_.back().text;
+        where =
+            std::upper_bound(siblings.begin(), siblings.end(), id, [&](TreeItem, TreeItem other) {
+                return CompareNoCase(mine, nodes_[Index(other)].text) < 0;
+            });
     }
     siblings.insert(where, id);
     Touch();
@@ -66,7 +71,7 @@ TreeItem CTreeModel::Insert(TreeItem parent, std::string text, int icon, bool so
 }
 
 void CTreeModel::Kill(TreeItem item) {
-    Node& node = nodes_[item];
+    Node& node = nodes_[Index(item)];
     for (TreeItem child : node.children) {
         Kill(child);
     }
@@ -81,7 +86,7 @@ void CTreeModel::Delete(TreeItem item) {
     if (node == nullptr || item == kNoItem) {
         return;
     }
-    std::vector<TreeItem>& siblings = nodes_[node->parent].children;
+    std::vector<TreeItem>& siblings = nodes_[Index(node->parent)].children;
     siblings.erase(std::remove(siblings.begin(), siblings.end(), item), siblings.end());
     Kill(item);
     Touch();
@@ -93,7 +98,7 @@ void CTreeModel::DeleteChildren(TreeItem item) {
         return;
     }
     const std::vector<TreeItem> children = std::move(node->children);
-    nodes_[item].children.clear();
+    nodes_[Index(item)].children.clear();
     for (TreeItem child : children) {
         Kill(child);
     }
@@ -170,7 +175,7 @@ void CTreeModel::SortChildren(TreeItem item) {
         return;
     }
     std::stable_sort(node->children.begin(), node->children.end(), [&](TreeItem a, TreeItem b) {
-        return CompareNoCase(nodes_[a].text, nodes_[b].text) < 0;
+        return CompareNoCase(nodes_[Index(a)].text, nodes_[Index(b)].text) < 0;
     });
     Touch();
 }
@@ -187,7 +192,7 @@ std::vector<TreeItem> CTreeModel::AllItems() const {
         const TreeItem item = stack.back();
         stack.pop_back();
         out.push_back(item);
-        const std::vector<TreeItem>& children = nodes_[item].children;
+        const std::vector<TreeItem>& children = nodes_[Index(item)].children;
         stack.insert(stack.end(), children.rbegin(), children.rend());
     }
     return out;

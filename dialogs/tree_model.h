@@ -76,7 +76,12 @@ class CTreeModel {
     void Kill(TreeItem item);
     void Touch() { ++revision_; }
 
-    std::vector<Node> nodes_;  // index = handle; 0 is the invisible root
+    // Index of a live handle in nodes_.
+    size_t Index(TreeItem item) const;
+
+    // nodes_[0] is the invisible root; item handle h lives at h - base_.
+    std::vector<Node> nodes_;
+    TreeItem base_ = 0;
     TreeItem selected_ = kNoItem;
     uint64_t revision_ = 0;
 };
