@@ -84,20 +84,35 @@ void ConnectDone(CSocketEvent& event, int error) {
     }
 }
 
-// The poll events a slot needs now; 0 means the slot is not polled at all
-// (which also keeps a level-triggered hang-up from waking the wait again).
-short PollEventsFor(const CSocketEvent& event) {
+// Whether a slot is polled now and for which events. A connection whose read
+// event is disarmed is still polled with no events, which poll answers only
+// with a reset or a full hang-up; a slot that has nothing left to report is
+// not polled at all, so a level-triggered condition never wakes the wait
+// again.
+bool PollSpec(const CSocketEvent& event, short& wanted) {
+    wanted = 0;
     switch (event.mode) {
         case Mode::Connecting:
-            return POLLOUT;
+            wanted = POLLOUT;
+            return true;
         case Mode::Listening:
-            return event.bAcceptArmed && (event.iMask & FD_ACCEPT) ? POLLIN : 0;
+            wanted = POLLIN;
+            return event.bAcceptArmed && (event.iMask & FD_ACCEPT);
         case Mode::Connected:
-            return event.bReadArmed && (event.iMask & (FD_READ | FD_CLOSE)) ? POLLIN | POLLRDHUP
-                                                                            : 0;
+            if (!(event.iMask & (FD_READ | FD_CLOSE))) {
+                return false;
+            }
+            wanted = event.bReadArmed ? POLLIN | POLLRDHUP : 0;
+            return true;
         default:
-            return 0;
+            return false;
     }
+}
+
+void RecordClose(CSocketEvent& event, int fd, short revents) {
+    event.iCloseError = (revents & POLLERR) ? SocketError(fd) : 0;
+    event.mode = Mode::Closed;
+    Record(event, FD_CLOSE);
 }
 
 // Turns what poll saw on a slot into recorded events.
@@ -115,15 +130,18 @@ void TranslateReadiness(CSocketEvent& event, int fd, short revents) {
             Record(event, FD_ACCEPT);
             break;
         case Mode::Connected:
+            if (!event.bReadArmed) {
+                // A reset: the kernel has dropped whatever was queued.
+                RecordClose(event, fd, revents);
+                break;
+            }
             // Data still queued comes first; the close follows once it has
             // been read.
             event.bReadArmed = false;
             if (QueuedBytes(fd) > 0) {
                 Record(event, FD_READ);
             } else {
-                event.iCloseError = (revents & POLLERR) ? SocketError(fd) : 0;
-                event.mode = Mode::Closed;
-                Record(event, FD_CLOSE);
+                RecordClose(event, fd, revents);
             }
             break;
         default:
@@ -257,8 +275,9 @@ int WaitForEvents(CConnectionSet& set, int count, int timeoutMs) {
         pollfd fds[kConnectionSlots];
         for (int i = 0; i < count; ++i) {
             const CSocketEvent& event = set.events[static_cast<size_t>(i)];
-            short wanted = set[i].hSocket != 0 ? PollEventsFor(event) : 0;
-            fds[i] = pollfd{wanted != 0 ? set[i].hSocket : -1, wanted, 0};
+            short wanted = 0;
+            bool polled = set[i].hSocket != 0 && PollSpec(event, wanted);
+            fds[i] = pollfd{polled ? set[i].hSocket : -1, wanted, 0};
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                         deadline - std::chrono::steady_clock::now())

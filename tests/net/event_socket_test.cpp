@@ -134,6 +134,22 @@ TEST_F(EventSocketTest, ResetIsACloseWithAnError) {
     EXPECT_TRUE(StaysQuiet(set, slotControl));
 }
 
+TEST_F(EventSocketTest, ResetWhileAReadEventIsIgnoredIsStillReported) {
+    std::promise<void> readSeen;
+    ScriptedServer server([&](ScriptedConnection& c) {
+        c.Write("unread");
+        readSeen.get_future().wait();
+        c.Reset();
+    });
+    ASSERT_TRUE(Connect(server.Port()).lNetworkEvents & FD_CONNECT);
+    EXPECT_TRUE(NextEvents(set, slotControl).lNetworkEvents & FD_READ);
+    readSeen.set_value();
+    NetworkEvents events = NextEvents(set, slotControl);
+    EXPECT_TRUE(events.lNetworkEvents & FD_CLOSE);
+    EXPECT_EQ(events.iCloseError, ECONNRESET);
+    EXPECT_TRUE(StaysQuiet(set, slotControl));
+}
+
 TEST_F(EventSocketTest, ClosedSlotsStaySilentAndReportNoEvents) {
     ScriptedServer server([](ScriptedConnection& c) { c.Write("x"); });
     ASSERT_TRUE(Connect(server.Port()).lNetworkEvents & FD_CONNECT);
