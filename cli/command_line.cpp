@@ -69,10 +69,22 @@ std::optional<int> CommandLine::Parse(const std::vector<std::string>& args, CliI
         app_->parse(reversed);
     } catch (const CLI::ParseError& e) {
         std::ostringstream out, err;
-        int status = app_->exit(e, out, err);
-        io.Out(out.str());
+        if (e.get_exit_code() == 0) {  // --help
+            app_->exit(e, out, err);
+            io.Out(out.str());
+            return kStatusOk;
+        }
+        std::vector<std::string> rest = app_->remaining();
+        if (app_->get_subcommands().empty() && !rest.empty() && !rest.front().empty()) {
+            bool option = rest.front().front() == '-';
+            io.Err(std::string("vardane-cli: ") +
+                   (option ? "unknown option '" : "unknown command '") + rest.front() +
+                   "'\nRun with --help for more information.\n");
+            return kStatusUsage;
+        }
+        app_->exit(e, out, err);
         io.Err(err.str());
-        return status == 0 ? kStatusOk : kStatusUsage;
+        return kStatusUsage;
     }
     return std::nullopt;
 }

@@ -229,16 +229,22 @@ class RowsCommand : public TaskCommand {
                        (hasAll_ ? " or --all" : "") + "\n");
             return kStatusUsage;
         }
+        // Where each id stands before anything moves: a task deleted from the
+        // downloading view must not be deleted again from the deleted view.
         std::vector<std::string> unknown;
+        std::vector<std::pair<std::string, TaskView>> placed;
         for (const std::string& id : ids_) {
-            if (!ViewOfTask(env.rt, id)) {
+            std::optional<TaskView> view = ViewOfTask(env.rt, id);
+            if (view) {
+                placed.emplace_back(id, *view);
+            } else {
                 unknown.push_back(id);
             }
         }
         for (TaskView view : {TaskView::Downloading, TaskView::Completed, TaskView::Deleted}) {
             std::vector<std::string> here;
-            for (const std::string& id : ids_) {
-                if (ViewOfTask(env.rt, id) == view) {
+            for (const auto& [id, where] : placed) {
+                if (where == view) {
                     here.push_back(id);
                 }
             }

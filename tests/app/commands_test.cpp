@@ -1,0 +1,310 @@
+// Task commands and views: delete, download again, moves, import, row
+// building and the log list.
+#include <gtest/gtest.h>
+
+#include "app/command_ids.h"
+#include "platform/file.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "task/progress_file.h"
+#include "task/task_list.h"
+#include "tests/app/frame_fixture.h"
+
+namespace vardane::test {
+namespace {
+
+using Ids = std::vector<std::string>;
+
+class CommandsTest : public FrameTest {
+  protected:
+    TaskProgressRecord Record(const std::string& id) const {
+        return ReadProgress(ProgressFilePath(dir.Path(), id));
+    }
+    Ids RowIds() const {
+        Ids ids;
+        for (const TaskRow& row : frame->Rows()) {
+            ids.push_back(row.Id());
+        }
+        return ids;
+    }
+};
+
+TEST_F(CommandsTest, DeletingARunningTaskStopsItMovesItAndStartsTheNext) {
+    AddTask("101", "http://127.0.0.1/a.bin");
+    AddTask("102", "http://127.0.0.1/b.bin");
+    CreateFrame();
+    frame->OnCommand(ID_START_ALL);
+    const std::string temp = dir.Path() + "Download/a.bin.vd~";
+    ASSERT_TRUE(WriteFile(temp, "partial"));
+
+    SelectIds({"101"});
+    frame->OnCommand(ID_DELETE);
+    ASSERT_EQ(1u, questions.asked.size());
+    EXPECT_EQ(QuestionAnswer::No, questions.asked[0].Default);
+    EXPECT_EQ(Ids({"102"}), RowIds());
+    EXPECT_EQ(Ids({"102"}), ListIds(TaskList::Downloading));
+    EXPECT_EQ(Ids({"101"}), ListIds(TaskList::Deleted));
+    FakeSlot& slot = SlotRunning("101");
+    EXPECT_TRUE(slot.Task().IsStopped());
+    EXPECT_TRUE(FileExists(temp)) << "the workers may still write it";
+
+    slot.EndFromWorker(stateStopped);
+    EXPECT_FALSE(FileExists(temp));
+    EXPECT_EQ(2, FileState("101"));
+    EXPECT_EQ(Ids({"101", "102"}), engine.started);
+    EXPECT_EQ(Ids({"101"}), ListIds(TaskList::Deleted));
+    EXPECT_TRUE(ListIds(TaskList::Completed).empty());
+}
+
+TEST_F(CommandsTest, DeleteAnsweredNoChangesNothingAndDeletedViewRemovesTheTask) {
+    AddTask("101", "http://127.0.0.1/a.bin");
+    CreateFrame();
+    questions.answer = QuestionAnswer::No;
+    frame->OnCommand(ID_DELETE_ALL);
+    EXPECT_EQ(Ids({"101"}), ListIds(TaskList::Downloading));
+
+    questions.answer = QuestionAnswer::Yes;
+    frame->OnCommand(ID_DELETE_ALL);
+    EXPECT_TRUE(ListIds(TaskList::Downloading).empty());
+    frame->SelectView(TaskView::Deleted);
+    EXPECT_EQ(Ids({"101"}), RowIds());
+    frame->OnCommand(ID_DELETE_ALL);
+    EXPECT_TRUE(ListIds(TaskList::Deleted).empty());
+    EXPECT_FALSE(FileExists(ProgressFilePath(dir.Path(), "101")));
+}
+
+TEST_F(CommandsTest, DownloadAgainMakesAFreshTaskAtTheEndOfTheQueue) {
+    AddTask("100", "http://127.0.0.1/z.bin");
+    TaskProgressRecord done;
+    done.BaseURL = "http://127.0.0.1/a.bin";
+    done.LocalDir = dir.Path() + "Download/";
+    done.LocalFileName = "a.bin";
+    done.LocalTempFileName = "a.bin.vd~";
+    done.State = "1";
+    done.ThreadCount = "3";
+    done.ProxyHTTP = "2";
+    done.Folder = "1";
+    done.Cat = "SOFTWARE\\Vardane\\Categories\\Downloaded\\Music";
+    done.FileSize = "1000";
+    done.FilePos = "1000";
+    done.Block = {"251-250", "501-500", "1000-1000", "0-0"};
+    WriteProgress(done, ProgressFilePath(dir.Path(), "101"));
+    AppendListLine(ListFilePath(dir.Path(), TaskList::Completed), "101");
+    CreateFrame();
+    frame->SelectView(TaskView::Completed);
+    SelectIds({"101"});
+    frame->OnCommand(ID_REDOWNLOAD);
+
+    EXPECT_EQ(TaskView::Downloading, frame->CurrentView());
+    EXPECT_TRUE(ListIds(TaskList::Completed).empty());
+    EXPECT_FALSE(FileExists(ProgressFilePath(dir.Path(), "101")));
+    Ids downloading = ListIds(TaskList::Downloading);
+    ASSERT_EQ(2u, downloading.size());
+    EXPECT_EQ("100", downloading[0]);
+    TaskProgressRecord fresh = Record(downloading[1]);
+    EXPECT_EQ(done.BaseURL, fresh.BaseURL);
+    EXPECT_EQ(done.LocalDir, fresh.LocalDir);
+    EXPECT_EQ("a.bin", fresh.LocalFileName);
+    EXPECT_EQ("", fresh.LocalTempFileName);
+    EXPECT_EQ("2", fresh.State);
+    EXPECT_EQ("3", fresh.ThreadCount);
+    EXPECT_EQ("2", fresh.ProxyHTTP);
+    EXPECT_EQ("0", fresh.Folder);
+    EXPECT_EQ("SOFTWARE\\Vardane\\Categories\\Download", fresh.Cat);
+    EXPECT_EQ("", fresh.FileSize);
+    EXPECT_EQ("", fresh.FilePos);
+    EXPECT_EQ("", fresh.Block[0]);
+    EXPECT_EQ(Ids({"100", downloading[1]}), RowIds());
+    EXPECT_TRUE(engine.started.empty());
+}
+
+TEST_F(CommandsTest, DownloadAgainStartsAtOnceWhenTheDefaultSaysSo) {
+    SetSetting("Default", "DownloadImmediately", "1");
+    TaskProgressRecord done;
+    done.BaseURL = "http://127.0.0.1/a.bin";
+    done.LocalFileName = "a.bin";
+    done.State = "1";
+    WriteProgress(done, ProgressFilePath(dir.Path(), "101"));
+    AppendListLine(ListFilePath(dir.Path(), TaskList::Deleted), "101");
+    CreateFrame();
+    frame->SelectView(TaskView::Deleted);
+    SelectIds({"101"});
+    frame->DownloadAgain();
+    ASSERT_EQ(1u, engine.started.size());
+    EXPECT_EQ(ListIds(TaskList::Downloading), engine.started);
+    EXPECT_EQ(std::vector<int>({5}), Icons());
+}
+
+TEST_F(CommandsTest, MovesChangeRowsAndTheListFileAndStopAtTheEdges) {
+    AddTask("101", "http://127.0.0.1/a.bin");
+    AddTask("102", "http://127.0.0.1/b.bin");
+    AddTask("103", "http://127.0.0.1/c.bin");
+    AddTask("104", "http://127.0.0.1/d.bin");
+    CreateFrame();
+    SelectIds({"103"});
+    frame->OnCommand(ID_MOVE_UP);
+    EXPECT_EQ(Ids({"101", "103", "102", "104"}), ListIds(TaskList::Downloading));
+    EXPECT_EQ(Ids({"101", "103", "102", "104"}), RowIds());
+    EXPECT_EQ(std::vector<int>({1}), frame->SelectedRows());
+    EXPECT_EQ("c.bin", frame->Rows()[1].Columns[0]);
+
+    SelectIds({"101"});
+    frame->OnCommand(ID_MOVE_UP);
+    SelectIds({"104"});
+    frame->OnCommand(ID_MOVE_DOWN);
+    EXPECT_EQ(Ids({"101", "103", "102", "104"}), ListIds(TaskList::Downloading));
+
+    // Two adjacent rows move together and keep their order.
+    SelectIds({"101", "103"});
+    frame->OnCommand(ID_MOVE_DOWN);
+    EXPECT_EQ(Ids({"102", "101", "103", "104"}), ListIds(TaskList::Downloading));
+    EXPECT_EQ(Ids({"102", "101", "103", "104"}), RowIds());
+    EXPECT_EQ(std::vector<int>({1, 2}), frame->SelectedRows());
+}
+
+TEST_F(CommandsTest, MovingAWaitingTaskUpMakesItStartFirst) {
+    AddTask("101", "http://127.0.0.1/a.bin");
+    AddTask("102", "http://127.0.0.1/b.bin");
+    AddTask("103", "http://127.0.0.1/c.bin");
+    CreateFrame();
+    frame->OnCommand(ID_START_ALL);
+    SelectIds({"103"});
+    frame->OnCommand(ID_MOVE_UP);
+    SlotRunning("101").EndFromWorker(stateStopped);
+    EXPECT_EQ(Ids({"101", "103"}), engine.started);
+}
+
+TEST_F(CommandsTest, ImportCountsValidAddressesOnly) {
+    const std::string file = dir.Path() + "list.txt";
+    ASSERT_TRUE(WriteFile(file,
+                          "http://127.0.0.1/one.zip\r\n\r\nnot an address\r\n"
+                          "ftp://127.0.0.1/pub/two.tar.gz\r\nhttp://127.0.0.1/dir/\r\n"
+                          "http://127.0.0.1/get.cgi?f=three.bin\n"));
+    SetSetting("Default", "ThreadCnt", "3");
+    CreateFrame();
+    EXPECT_EQ(3, frame->ImportFile(file));
+    ASSERT_FALSE(questions.asked.empty());
+    EXPECT_EQ("3 " + ctx->lang.GetLangText("Msg_ImportValidFilesCount"),
+              questions.asked.back().Text);
+    Ids ids = ListIds(TaskList::Downloading);
+    ASSERT_EQ(3u, ids.size());
+    EXPECT_EQ(ids, RowIds());
+    TaskProgressRecord first = Record(ids[0]);
+    EXPECT_EQ("http://127.0.0.1/one.zip", first.BaseURL);
+    EXPECT_EQ("one.zip", first.LocalFileName);
+    EXPECT_EQ("3", first.ThreadCount);
+    EXPECT_EQ("2", first.State);
+    EXPECT_EQ(WithTrailingSlash(ctx->settings.DownloadFolder), first.LocalDir);
+    EXPECT_EQ("get.cgi", Record(ids[2]).LocalFileName);
+
+    EXPECT_EQ(0, frame->ImportFile(dir.Path() + "missing.txt"));
+    EXPECT_EQ("0 " + ctx->lang.GetLangText("Msg_ImportValidFilesCount"),
+              questions.asked.back().Text);
+}
+
+TEST_F(CommandsTest, RowsShowPercentSizeAndCorrectACompleteFile) {
+    TaskProgressRecord full;
+    full.LocalFileName = "full.bin";
+    full.State = "2";
+    full.FileSize = "400";
+    full.FilePos = "400";
+    WriteProgress(full, ProgressFilePath(dir.Path(), "101"));
+    TaskProgressRecord part = full;
+    part.LocalFileName = "part.bin";
+    part.FilePos = "133";
+    WriteProgress(part, ProgressFilePath(dir.Path(), "102"));
+    TaskProgressRecord unknown;
+    unknown.LocalFileName = "unknown.bin";
+    unknown.FilePos = "77";
+    WriteProgress(unknown, ProgressFilePath(dir.Path(), "103"));
+    for (const char* id : {"101", "102", "103", "104"}) {
+        AppendListLine(ListFilePath(dir.Path(), TaskList::Downloading), id);
+    }
+    CreateFrame();
+    ASSERT_EQ(3u, frame->Rows().size()) << "a task without progress file shows no row";
+    const TaskRow& r0 = frame->Rows()[0];
+    EXPECT_EQ(imgTaskCompleted, r0.Icon);
+    EXPECT_EQ("100%", r0.Columns[1]);
+    EXPECT_EQ(1, FileState("101"));
+    const TaskRow& r1 = frame->Rows()[1];
+    EXPECT_EQ(imgTaskStopped, r1.Icon);
+    EXPECT_EQ("33%", r1.Columns[1]);
+    EXPECT_EQ("400", r1.Columns[2]);
+    EXPECT_EQ("133", r1.Columns[3]);
+    EXPECT_EQ("", r1.Columns[4]);
+    EXPECT_EQ("102", r1.Columns[5]);
+    const TaskRow& r2 = frame->Rows()[2];
+    EXPECT_EQ("??%", r2.Columns[1]);
+    EXPECT_EQ("??", r2.Columns[2]);
+    EXPECT_EQ("77", r2.Columns[3]);
+}
+
+TEST_F(CommandsTest, ProgressRefreshesTheRowAndTheLogListKeepsThirtyLines) {
+    AddTask("101", "http://127.0.0.1/a.bin");
+    CreateFrame();
+    frame->OnCommand(ID_START_ALL);
+    SelectIds({"101"});
+    ASSERT_TRUE(frame->LogTree().HasRoot);
+    EXPECT_EQ(2, frame->LogTree().ThreadCount);
+    EXPECT_EQ(1, frame->LogTree().SelectedThread);
+
+    TaskDescriptor d = SlotRunning("101").Task().Snapshot();
+    d.LocalFileName = "a(1).bin";
+    d.iFileSize = 0;
+    d.iDownloaded = 5000;
+    d.fAvgSpeedKB = 12.34;
+    frame->OnTaskProgress(d);
+    const TaskRow& row = frame->Rows()[0];
+    EXPECT_EQ((std::array<std::string, 6>{"a(1).bin", "??%", "??", "5000", "12.3 KB/s", "101"}),
+              row.Columns);
+    EXPECT_EQ(imgTaskRunning, row.Icon);
+
+    for (int i = 1; i <= 31; ++i) {
+        frame->OnTaskLog(TaskLogEntry{"101", 0, i % 4, "line " + std::to_string(i)});
+        EXPECT_LE(frame->LogList().size(), 30u);
+    }
+    ASSERT_EQ(1u, frame->LogList().size());
+    EXPECT_EQ("line 31", frame->LogList()[0].Text);
+    // Lines of another thread or task are not shown.
+    frame->OnTaskLog(TaskLogEntry{"101", 1, 2, "other thread"});
+    frame->OnTaskLog(TaskLogEntry{"999", 0, 2, "other task"});
+    EXPECT_EQ(1u, frame->LogList().size());
+
+    // Two selected rows: no log tree.
+    AddTask("102", "http://127.0.0.1/b.bin");
+    frame->ReloadTaskList();
+    frame->SelectAll();
+    EXPECT_FALSE(frame->LogTree().HasRoot);
+}
+
+TEST_F(CommandsTest, MenusFollowTheViewAndTheRootNodeSelectsDownloading) {
+    CreateFrame();
+    auto ids = [](const std::vector<MenuEntry>& menu) {
+        std::vector<int> out;
+        for (const MenuEntry& e : menu) {
+            out.push_back(e.CommandId);
+        }
+        return out;
+    };
+    EXPECT_EQ(std::vector<int>({32783, 0, 32782, 32781, 32780, 0, 32778, 32777, 32776, 0, 32775}),
+              ids(frame->ControlMenu()));
+    frame->SelectView(TaskView::Completed);
+    EXPECT_EQ(std::vector<int>({32833, 32834, 0, 32783, 32776, 32779, 0, 32775}),
+              ids(frame->ControlMenu()));
+    EXPECT_EQ(ids(frame->ControlMenu()), ids(frame->TaskPopupMenu()));
+    frame->SelectFolderItem(frame->Folders().Top());
+    EXPECT_EQ(TaskView::Downloading, frame->CurrentView());
+    EXPECT_EQ(frame->Folders().Children(frame->Folders().Top())[0], frame->Folders().Selected());
+}
+
+TEST_F(CommandsTest, CommandLineAddressOpensTheNewTaskDialogLast) {
+    StartOptions options;
+    options.StartThreads = false;
+    options.CommandLineUrl = "http://127.0.0.1/x.zip";
+    frame = std::make_unique<CMainFrame>(*ctx, loop, questions, host, engine);
+    frame->Create(options);
+    EXPECT_EQ(Ids({"http://127.0.0.1/x.zip"}), host.newTaskUrls);
+}
+
+}  // namespace
+}  // namespace vardane::test

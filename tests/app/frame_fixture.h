@@ -1,0 +1,123 @@
+// A CMainFrame on its own temporary data root, with a scripted engine whose
+// tasks end when the test says so, recorded questions and a recording host.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <deque>
+#include <list>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/main_frame.h"
+#include "app/task_engine.h"
+#include "dialogs/question.h"
+#include "platform/window_loop.h"
+#include "settings/app_context.h"
+#include "task/download_task.h"
+#include "task/task_list.h"
+#include "task/url.h"
+#include "tests/support/temp_dir.h"
+
+namespace vardane::test {
+
+class FakeEngine;
+
+// A slot whose task "runs" from Start until the test ends it.
+class FakeSlot : public ISlotEngine {
+  public:
+    FakeSlot(CAppContext& ctx, FakeEngine& engine) : task_(ctx), engine_(engine) {}
+    ~FakeSlot() override;
+    CDownloadTask& Task() override { return task_; }
+    bool Start(const std::string& id) override;
+    void Stop(bool noSuccessor) override;
+    void Tick() override {}
+    bool Idle() override;
+
+    // Ends the task as its last worker would: final state written, bActive
+    // cleared, then the end reported from a worker thread (which blocks until
+    // the window thread has handled it).
+    void EndFromWorker(int state);
+    // The same without waiting: the end stays queued until the window loop
+    // is pumped.
+    void EndInBackground(int state);
+    void JoinWorker();
+
+  private:
+    CDownloadTask task_;
+    FakeEngine& engine_;
+    std::thread worker_;
+    std::atomic<bool> workerDone_{true};
+};
+
+class FakeEngine : public ITaskEngine {
+  public:
+    std::unique_ptr<ISlotEngine> MakeSlot(CAppContext& ctx) override;
+    void SampleSpeed(CAppContext&, ITaskOwner* owner) override {
+        if (owner != nullptr) {
+            owner->OnSpeedTick();
+        }
+    }
+
+    std::vector<FakeSlot*> slots;
+    std::vector<std::string> started;  // ids in start order
+    // Ids whose start is abandoned at once (bad address): state 5, no worker.
+    std::vector<std::string> failAtStart;
+    // When set, Stop ends the task from a worker thread at once (state 2).
+    bool endOnStop = false;
+    CWindowLoop* loop = nullptr;
+};
+
+// Answers every question with a fixed answer and keeps what was asked.
+class RecordingQuestions : public IQuestions {
+  public:
+    QuestionAnswer Ask(const Question& q) override {
+        asked.push_back(q);
+        if (q.Buttons == QuestionButtons::Ok) {
+            return QuestionAnswer::Ok;
+        }
+        return answer;
+    }
+    QuestionAnswer answer = QuestionAnswer::Yes;
+    std::vector<Question> asked;
+};
+
+class RecordingHost : public IMainFrameHost {
+  public:
+    void CompletionAlert(const std::string& name) override { alerts.push_back(name); }
+    void OpenNewTaskDialog(const std::string& url) override { newTaskUrls.push_back(url); }
+    std::vector<std::string> alerts;
+    std::vector<std::string> newTaskUrls;
+};
+
+class FrameTest : public ::testing::Test {
+  protected:
+    FrameTest();
+    ~FrameTest() override;
+
+    // Registry value under HKCU SOFTWARE\Vardane\<group>.
+    void SetSetting(const std::string& group, const std::string& name, const std::string& value);
+    // A stopped task of url with its progress file, appended to Downloading.lst.
+    std::string AddTask(const std::string& id, const std::string& url, int state = 2);
+    void CreateFrame(bool downloadAtStart = false);
+
+    std::vector<std::string> ListIds(TaskList list) const;
+    int FileState(const std::string& id) const;
+    std::vector<int> Icons() const;
+    int RowOf(const std::string& id) const { return frame->FindRow(id); }
+    void SelectIds(const std::vector<std::string>& ids);
+    FakeSlot& SlotRunning(const std::string& id);
+
+    TempDir dir;
+    std::unique_ptr<CAppContext> ctx;
+    CWindowLoop loop;
+    RecordingQuestions questions;
+    RecordingHost host;
+    FakeEngine engine;
+    std::unique_ptr<CMainFrame> frame;
+};
+
+}  // namespace vardane::test

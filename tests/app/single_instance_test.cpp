@@ -1,0 +1,71 @@
+// One process per data root: the lock, the socket and the frames over it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "app/single_instance.h"
+#include "tests/support/temp_dir.h"
+
+namespace vardane::test {
+namespace {
+
+TEST(SingleInstanceTest, SecondOwnerIsRefusedUntilTheFirstGoesAway) {
+    TempDir dir;
+    auto first = CInstanceLock::TryAcquire(dir.Path());
+    ASSERT_TRUE(first);
+    EXPECT_GE(first->ListenFd(), 0);
+    EXPECT_FALSE(CInstanceLock::TryAcquire(dir.Path()));
+    first.reset();
+    auto again = CInstanceLock::TryAcquire(dir.Path());
+    EXPECT_TRUE(again) << "a released (or crashed) owner leaves nothing that blocks";
+}
+
+TEST(SingleInstanceTest, FramesTravelBothWaysOverTheSocket) {
+    // A long data root exceeds sockaddr_un and is reached through its folder.
+    TempDir base;
+    std::string deep = base.MakeDir(std::string(60, 'a') + "/" + std::string(60, 'b'));
+    for (const std::string& root : {base.Path(), deep}) {
+        auto owner = CInstanceLock::TryAcquire(root);
+        ASSERT_TRUE(owner);
+        std::thread client([&] {
+            int fd = ConnectToInstance(root);
+            ASSERT_GE(fd, 0);
+            EXPECT_TRUE(SendFrame(fd, 'A', "list"));
+            EXPECT_TRUE(SendFrame(fd, 'A', std::string(100000, 'x')));
+            char type = 0;
+            std::string payload;
+            EXPECT_TRUE(ReadFrame(fd, type, payload));
+            EXPECT_EQ('X', type);
+            EXPECT_EQ("0", payload);
+            close(fd);
+        });
+        int conn = -1;
+        while (conn < 0) {
+            conn = owner->Accept();
+            if (conn < 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        char type = 0;
+        std::string payload;
+        ASSERT_TRUE(ReadFrame(conn, type, payload));
+        EXPECT_EQ('A', type);
+        EXPECT_EQ("list", payload);
+        ASSERT_TRUE(ReadFrame(conn, type, payload));
+        EXPECT_EQ(100000u, payload.size());
+        EXPECT_TRUE(SendFrame(conn, 'X', "0"));
+        client.join();
+        EXPECT_FALSE(ReadFrame(conn, type, payload)) << "the client closed";
+        close(conn);
+    }
+}
+
+TEST(SingleInstanceTest, NobodyListeningGivesNoConnection) {
+    TempDir dir;
+    EXPECT_EQ(-1, ConnectToInstance(dir.Path(), 100));
+}
+
+}  // namespace
+}  // namespace vardane::test

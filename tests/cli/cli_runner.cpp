@@ -1,0 +1,102 @@
+#include "tests/cli/cli_runner.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+namespace vardane::test {
+
+CliProcess::CliProcess(const std::string& home, const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {std::string(VARDANE_BINARY_DIR) + "/bin/vardane-cli", "--home",
+                                     home};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> raw;
+    for (std::string& arg : argv) {
+        raw.push_back(arg.data());
+    }
+    raw.push_back(nullptr);
+    const std::string outPath = outDir_ / "out";
+    const std::string errPath = outDir_ / "err";
+    pid_ = fork();
+    if (pid_ == 0) {
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        execv(raw[0], raw.data());
+        _exit(127);
+    }
+}
+
+CliProcess::~CliProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        Wait();
+    }
+}
+
+void CliProcess::Interrupt() {
+    if (pid_ > 0) {
+        kill(pid_, SIGINT);
+    }
+}
+
+CliResult CliProcess::Wait() {
+    if (pid_ > 0) {
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+        result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result_.out = ReadFile(outDir_ / "out");
+        result_.err = ReadFile(outDir_ / "err");
+    }
+    return result_;
+}
+
+CliResult RunCli(const std::string& home, const std::vector<std::string>& args) {
+    CliProcess process(home, args);
+    return process.Wait();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab == std::string::npos ? tab : tab - start));
+        if (tab == std::string::npos) {
+            return fields;
+        }
+        start = tab + 1;
+    }
+}
+
+bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return pred();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+}  // namespace vardane::test

@@ -1,0 +1,51 @@
+// vardane-cli run as a child process on a test's data root: at once (wait
+// for its exit) or in the background (interrupt it, then wait).
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace vardane::test {
+
+struct CliResult {
+    int status = -1;  // exit status, -1 when killed by a signal
+    std::string out;
+    std::string err;
+};
+
+class CliProcess {
+  public:
+    // Starts vardane-cli --home home args..., stdin from /dev/null.
+    CliProcess(const std::string& home, const std::vector<std::string>& args);
+    ~CliProcess();
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+
+    // Ctrl-C.
+    void Interrupt();
+    // Waits for the exit and collects the output.
+    CliResult Wait();
+
+  private:
+    TempDir outDir_{"vardane-cli-run"};
+    pid_t pid_ = -1;
+    CliResult result_;
+};
+
+// Runs vardane-cli to its end.
+CliResult RunCli(const std::string& home, const std::vector<std::string>& args);
+
+// Lines of text without their line ends.
+std::vector<std::string> Lines(const std::string& text);
+// The tab-separated fields of a line.
+std::vector<std::string> Fields(const std::string& line);
+
+// Polls pred every 20 ms up to timeoutMs; its last value.
+bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 60000);
+
+}  // namespace vardane::test

@@ -1,0 +1,141 @@
+// vardane-cli downloading against real servers: get over several
+// connections, a queue run to its end, a second process handing its command
+// to the running one, and Ctrl-C followed by a resumed get.
+#include <gtest/gtest.h>
+
+#include "platform/file.h"
+#include "tests/cli/cli_runner.h"
+#include "tests/support/require_server.h"
+#include "tests/support/servers.h"
+#include "tests/support/sha256.h"
+#include "tests/support/temp_dir.h"
+
+namespace vardane::test {
+namespace {
+
+class DownloadTest : public ::testing::Test {
+  protected:
+    CliResult Cli(const std::vector<std::string>& args) { return RunCli(home.Path(), args); }
+    std::vector<std::string> ListIds(const std::string& view) {
+        std::vector<std::string> ids;
+        for (const std::string& line : Lines(Cli({"list", view}).out)) {
+            ids.push_back(Fields(line)[0]);
+        }
+        return ids;
+    }
+    TempDir home{"vardane-cli-dl"};
+    TempDir target{"vardane-cli-target"};
+};
+
+TEST_F(DownloadTest, GetWithFourConnectionsWritesTheExactFile) {
+    VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
+    NginxServer nginx;
+    std::string sha = MakeRandomFile(nginx.Root() + "big.bin", 3 * 1024 * 1024 + 17);
+    ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
+    CliResult r = Cli({"get", nginx.Url("big.bin"), "--connections", "4", "--dir", target.Path()});
+    ASSERT_EQ(0, r.status) << r.out << r.err;
+    EXPECT_EQ(sha, Sha256OfFile(target.Path() + "big.bin"));
+    EXPECT_FALSE(FileExists(target.Path() + "big.bin.vd~"));
+    std::vector<std::string> done = Lines(Cli({"list", "completed"}).out);
+    ASSERT_EQ(1u, done.size());
+    EXPECT_EQ("completed", Fields(done[0])[1]);
+    EXPECT_TRUE(ListIds("downloading").empty());
+    EXPECT_NE(std::string::npos, nginx.AccessLog().find("206")) << "ranged requests";
+}
+
+TEST_F(DownloadTest, GetOverFtp) {
+    VARDANE_REQUIRE_SERVER(FtpServer::kBinary);
+    FtpServer ftp;
+    std::string sha = MakeRandomFile(ftp.Root() + "pub.bin", 1024 * 1024 + 5);
+    ASSERT_TRUE(ftp.Start()) << ftp.Diagnostics();
+    CliResult r = Cli({"get", ftp.Url("pub.bin"), "--connections", "2", "--dir", target.Path()});
+    ASSERT_EQ(0, r.status) << r.out << r.err;
+    EXPECT_EQ(sha, Sha256OfFile(target.Path() + "pub.bin"));
+}
+
+TEST_F(DownloadTest, RunWorksThroughAQueueOfOneSlot) {
+    VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
+    NginxServer nginx;
+    std::vector<std::string> shas;
+    for (int i = 0; i < 3; ++i) {
+        shas.push_back(MakeRandomFile(nginx.Root() + "q" + std::to_string(i) + ".bin",
+                                      400 * 1024 + i, 10 + i));
+    }
+    ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
+    ASSERT_EQ(0, Cli({"config", "HKCU\\SOFTWARE\\Vardane\\Connection", "MaxTasks", "1"}).status);
+    for (int i = 0; i < 3; ++i) {
+        CliResult add = Cli({"add", nginx.Url("q" + std::to_string(i) + ".bin"), "--manual",
+                             "--connections", "2", "--dir", target.Path()});
+        ASSERT_EQ(0, add.status) << add.err;
+    }
+    // Each completion must hand the slot to the next waiting task.
+    CliResult run = Cli({"run", "--all"});
+    ASSERT_EQ(0, run.status) << run.out << run.err;
+    EXPECT_EQ(3u, ListIds("completed").size());
+    EXPECT_TRUE(ListIds("downloading").empty());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(shas[i], Sha256OfFile(target.Path() + "q" + std::to_string(i) + ".bin"));
+    }
+}
+
+TEST_F(DownloadTest, SecondProcessHandsItsCommandsToTheRunningOne) {
+    VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
+    NginxServer nginx;
+    std::string sha = MakeRandomFile(nginx.Root() + "handed.bin", 700 * 1024, 7);
+    ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
+    CliProcess owner(home.Path(), {"run", "--stay"});
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(home.Path() + "vardane.sock"); }));
+
+    CliResult added = Cli({"add", nginx.Url("nothing.bin"), "--manual"});
+    ASSERT_EQ(0, added.status) << added.err;
+    std::string id = Lines(added.out)[0];
+    EXPECT_EQ((std::vector<std::string>{id}), ListIds("downloading"));
+    // The owner's own list shows it, and the downloads run in the owner.
+    CliResult got = Cli({"get", nginx.Url("handed.bin"), "--dir", target.Path()});
+    EXPECT_EQ(0, got.status) << got.out << got.err;
+    EXPECT_EQ(sha, Sha256OfFile(target.Path() + "handed.bin"));
+    EXPECT_EQ(2, Cli({"frobnicate"}).status);
+
+    owner.Interrupt();
+    CliResult ownerResult = owner.Wait();
+    EXPECT_EQ(3, ownerResult.status) << ownerResult.err;
+    EXPECT_FALSE(FileExists(home.Path() + "vardane.sock"));
+}
+
+TEST_F(DownloadTest, InterruptedGetResumesToTheExactFile) {
+    VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
+    NginxOptions options;
+    options.limitRate = 256 * 1024;
+    NginxServer nginx(options);
+    const int64_t size = 2 * 1024 * 1024 + 333;
+    std::string sha = MakeRandomFile(nginx.Root() + "slow.bin", size, 3);
+    ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
+    const std::string url = nginx.Url("slow/slow.bin");
+    const std::string temp = target.Path() + "slow.bin.vd~";
+    {
+        CliProcess get(home.Path(), {"get", url, "--connections", "2", "--dir", target.Path()});
+        // Wait until the first progress was saved, then Ctrl-C.
+        ASSERT_TRUE(WaitUntil([&] {
+            std::vector<std::string> rows = Lines(Cli({"list"}).out);
+            return !rows.empty() && Fields(rows[0]).size() > 5 && Fields(rows[0])[5] != "" &&
+                   Fields(rows[0])[5] != "0";
+        })) << "no progress";
+        get.Interrupt();
+        CliResult r = get.Wait();
+        EXPECT_EQ(3, r.status) << r.out << r.err;
+    }
+    std::vector<std::string> rows = Lines(Cli({"list"}).out);
+    ASSERT_EQ(1u, rows.size());
+    EXPECT_EQ("stopped", Fields(rows[0])[1]);
+    EXPECT_TRUE(FileExists(temp));
+    EXPECT_FALSE(FileExists(target.Path() + "slow.bin"));
+
+    CliResult resumed = Cli({"get", url, "--dir", target.Path()});
+    ASSERT_EQ(0, resumed.status) << resumed.out << resumed.err;
+    EXPECT_EQ(sha, Sha256OfFile(target.Path() + "slow.bin"));
+    EXPECT_EQ(1u, ListIds("completed").size()) << "the same task went on";
+    EXPECT_NE(std::string::npos, nginx.AccessLog().find("206"));
+}
+
+}  // namespace
+}  // namespace vardane::test
