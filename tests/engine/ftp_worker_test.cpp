@@ -1,7 +1,11 @@
 // FTP downloads end to end: against vsftpd in passive and active mode over
 // one and four connections, and against scripted servers for what real
 // servers rarely do.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -11,6 +15,7 @@
 #include <memory>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "engine/ftp_worker.h"
 #include "platform/registry.h"
@@ -213,7 +218,36 @@ struct ScriptOptions {
     bool restSupported = true;                                 // other REST commands
     std::string sizeReply;                                     // "" gives "213 <size>"
     std::string pasvHost = "127,0,0,1";
+    // Active mode: before the server, a stranger from 127.0.0.2 connects to
+    // the client's PORT address and sends junk.
+    bool intruder = false;
 };
+
+// A blocking connection from source (port of the system's choice) to
+// 127.0.0.1:port, or -1.
+int ConnectFrom(const char* source, int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{}, target{};
+    local.sin_family = target.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &local.sin_addr);
+    inet_pton(AF_INET, "127.0.0.1", &target.sin_addr);
+    target.sin_port = htons(static_cast<uint16_t>(port));
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return -1;
+    }
+    return fd;
+}
+
+// True when the peer closes fd (or resets it) within ten seconds.
+bool PeerCloses(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    char byte;
+    return ::poll(&p, 1, 10000) == 1 && ::recv(fd, &byte, 1, 0) <= 0;
+}
 
 // A small FTP server on one port: control connections and the passive data
 // connections they announce both arrive there. Every control command is
@@ -240,6 +274,7 @@ class ScriptedFtp {
         std::lock_guard lock(mutex_);
         return commands_;
     }
+    int IntrudersTurnedAway() const { return intrudersTurnedAway_; }
 
   private:
     void Serve(ScriptedConnection& c) {
@@ -274,6 +309,24 @@ class ScriptedFtp {
         lock.lock();
         ++dataDone_;
         changed_.notify_all();
+    }
+
+    // Active mode: connects to the client's PORT address and sends payload.
+    void SendActive(const std::string& payload) {
+        const int port = static_cast<int>(std::exchange(activePort_, 0));
+        if (options_.intruder) {
+            int stranger = ConnectFrom("127.0.0.2", port);
+            if (stranger >= 0) {
+                (void)!::send(stranger, "JUNK", 4, MSG_NOSIGNAL);
+                intrudersTurnedAway_ += PeerCloses(stranger) ? 1 : 0;
+                ::close(stranger);
+            }
+        }
+        int fd = ConnectFrom("127.0.0.1", port);
+        if (fd >= 0) {
+            (void)!::send(fd, payload.data(), payload.size(), MSG_NOSIGNAL);
+            ::close(fd);
+        }
     }
 
     // Hands a payload to the data connection and waits until it was sent.
@@ -337,11 +390,27 @@ class ScriptedFtp {
             return "227 Entering Passive Mode (" + options_.pasvHost + "," +
                    std::to_string(port / 256) + "," + std::to_string(port % 256) + ").\r\n";
         }
+        if (verb == "PORT") {
+            std::vector<std::string> numbers;
+            std::istringstream text(line.substr(5));
+            for (std::string n; std::getline(text, n, ',');) {
+                numbers.push_back(n);
+            }
+            activePort_ =
+                numbers.size() == 6 ? TextToInt(numbers[4]) * 256 + TextToInt(numbers[5]) : 0;
+            return "200 PORT command successful\r\n";
+        }
         if (verb == "LIST" || verb == "RETR") {
             c.Write("150 Here it comes\r\n");
-            SendOnData(verb == "LIST" ? "-rw-r--r-- 1 ftp ftp " + IntToText(file_.size()) +
-                                            " Jan 01 00:00 file.bin\r\n"
-                                      : file_.substr(static_cast<size_t>(offset)));
+            const std::string payload = verb == "LIST"
+                                            ? "-rw-r--r-- 1 ftp ftp " + IntToText(file_.size()) +
+                                                  " Jan 01 00:00 file.bin\r\n"
+                                            : file_.substr(static_cast<size_t>(offset));
+            if (activePort_ > 0) {
+                SendActive(payload);
+            } else {
+                SendOnData(payload);
+            }
             return "226 Done\r\n";
         }
         if (verb == "QUIT") {
@@ -358,6 +427,8 @@ class ScriptedFtp {
     std::vector<std::string> commands_;
     std::deque<std::string> payloads_;
     int dataExpected_ = 0;
+    int64_t activePort_ = 0;
+    std::atomic<int> intrudersTurnedAway_{0};
     int dataDone_ = 0;
     bool stopping_ = false;
     ScriptedServer server_;  // last: its handlers use everything above
@@ -385,6 +456,7 @@ class FtpScripted : public ::testing::Test {
     }
     bool FileArrived() { return Sha256OfFile(h.DownloadDir + "file.bin") == Sha256OfBytes(file_); }
     std::vector<std::string> Commands() { return server_->Commands(); }
+    ScriptedFtp& Server() { return *server_; }
 
     EngineHarness h;
     CTaskSlot slot{h.ctx};
@@ -450,6 +522,17 @@ TEST_F(FtpScripted, PassiveDataGoesToTheControlHostWhateverThePasvReplySays) {
     ASSERT_EQ(Run(RandomBytes(80 * 1024 + 1), options, 1), stateCompleted) << h.owner.Log();
     EXPECT_TRUE(FileArrived());
     EXPECT_FALSE(h.owner.LogHas("10.255.255.1"));
+}
+
+// In active mode only the server may deliver the data: a stranger who finds
+// the listening port is turned away and its bytes never reach the file.
+TEST_F(FtpScripted, ActiveModeTurnsAwayStrangers) {
+    SetDirect(h, false);
+    ScriptOptions options;
+    options.intruder = true;
+    ASSERT_EQ(Run(RandomBytes(60 * 1024 + 7), options, 1), stateCompleted) << h.owner.Log();
+    EXPECT_TRUE(FileArrived());
+    EXPECT_EQ(Server().IntrudersTurnedAway(), 2);  // the listing and the file
 }
 
 }  // namespace
