@@ -33,19 +33,6 @@ std::string Exchange(int port, const std::string& request) {
     return reply;
 }
 
-std::string ReadGreeting(int fd) {
-    std::string reply;
-    char chunk[512];
-    while (reply.find("\r\n") == std::string::npos) {
-        ssize_t n = ::recv(fd, chunk, sizeof(chunk), 0);
-        if (n <= 0) {
-            break;
-        }
-        reply.append(chunk, static_cast<size_t>(n));
-    }
-    return reply;
-}
-
 // The method a SOCKS5 server picks for a greeting offering "no auth".
 std::string SocksMethod(int port) {
     int fd = ConnectLoopback(port);
@@ -133,24 +120,91 @@ TEST(Servers, NginxServesRangesAndRedirects) {
         << reply;
 }
 
-TEST(Servers, VsftpdGreetsAndLogsInAnonymously) {
+// A blocking FTP control connection for the smoke test.
+class FtpControl {
+  public:
+    explicit FtpControl(int port) : fd_(ConnectLoopback(port)) {}
+    ~FtpControl() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    // The next reply line (without CR LF).
+    std::string Reply() {
+        size_t end;
+        char chunk[512];
+        while ((end = buffer_.find("\r\n")) == std::string::npos) {
+            ssize_t n = ::recv(fd_, chunk, sizeof(chunk), 0);
+            if (n <= 0) {
+                return {};
+            }
+            buffer_.append(chunk, static_cast<size_t>(n));
+        }
+        std::string line = buffer_.substr(0, end);
+        buffer_.erase(0, end + 2);
+        return line;
+    }
+    std::string Command(const std::string& command) {
+        std::string line = command + "\r\n";
+        ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL);
+        return Reply();
+    }
+
+  private:
+    int fd_;
+    std::string buffer_;
+};
+
+std::string ReadToEnd(int fd) {
+    std::string data;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::recv(fd, chunk, sizeof(chunk), 0)) > 0) {
+        data.append(chunk, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return data;
+}
+
+TEST(Servers, VsftpdServesAnonymousPassiveAndActive) {
     VARDANE_REQUIRE_SERVER(FtpServer::kBinary);
     FtpServer ftp;
     WriteFile(ftp.Root() + "f.bin", "data");
     ASSERT_TRUE(ftp.Start()) << ftp.Diagnostics();
-    int fd = ConnectLoopback(ftp.Port());
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(ReadGreeting(fd).substr(0, 4), "220 ");
-    std::string login = "USER Anonymous\r\n";
-    ::send(fd, login.data(), login.size(), MSG_NOSIGNAL);
-    EXPECT_EQ(ReadGreeting(fd).substr(0, 4), "331 ");
-    login = "PASS x@y\r\n";
-    ::send(fd, login.data(), login.size(), MSG_NOSIGNAL);
-    EXPECT_EQ(ReadGreeting(fd).substr(0, 4), "230 ") << ftp.Diagnostics();
-    std::string size = "SIZE /f.bin\r\n";
-    ::send(fd, size.data(), size.size(), MSG_NOSIGNAL);
-    EXPECT_EQ(ReadGreeting(fd), "213 4\r\n") << ftp.Diagnostics();
-    ::close(fd);
+    FtpControl control(ftp.Port());
+    EXPECT_EQ(control.Reply().substr(0, 4), "220 ");
+    EXPECT_EQ(control.Command("USER Anonymous").substr(0, 4), "331 ");
+    ASSERT_EQ(control.Command("PASS x@y").substr(0, 4), "230 ") << ftp.Diagnostics();
+    EXPECT_EQ(control.Command("SIZE /f.bin"), "213 4");
+    EXPECT_EQ(control.Command("REST 100").substr(0, 4), "350 ");
+    EXPECT_EQ(control.Command("REST 0").substr(0, 4), "350 ");
+    EXPECT_EQ(control.Command("TYPE I").substr(0, 4), "200 ");
+
+    std::string pasv = control.Command("PASV");
+    int h1, h2, h3, h4, p1, p2;
+    ASSERT_EQ(std::sscanf(pasv.c_str(), "227 Entering Passive Mode (%d,%d,%d,%d,%d,%d)", &h1, &h2,
+                          &h3, &h4, &p1, &p2),
+              6)
+        << pasv;
+    EXPECT_EQ(std::vector<int>({h1, h2, h3, h4}), std::vector<int>({127, 0, 0, 1}));
+    int data = ConnectLoopback(p1 * 256 + p2);
+    ASSERT_GE(data, 0);
+    EXPECT_EQ(control.Command("RETR f.bin").substr(0, 4), "150 ");
+    EXPECT_EQ(ReadToEnd(data), "data");
+    EXPECT_EQ(control.Reply().substr(0, 4), "226 ");
+
+    ScriptedServer activeData([](ScriptedConnection& c) { c.ReadToClose(); });
+    int port = activeData.Port();
+    EXPECT_EQ(control
+                  .Command("PORT 127,0,0,1," + std::to_string(port / 256) + "," +
+                           std::to_string(port % 256))
+                  .substr(0, 4),
+              "200 ");
+    EXPECT_EQ(control.Command("RETR f.bin").substr(0, 4), "150 ");
+    EXPECT_EQ(control.Reply().substr(0, 4), "226 ");
+    activeData.WaitForHandlers();
+    activeData.Stop();
+    EXPECT_EQ(activeData.Requests(), std::vector<std::string>{"data"});
 }
 
 TEST(Servers, ProxiesAndSocksServersListen) {
