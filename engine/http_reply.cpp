@@ -170,16 +170,16 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
         std::string text = w.Text("Log_TooManyRedirects");
         TaskLog(w.task, 3, r.iThreadID,
                 (text.empty() ? std::string("Too many redirects:") : text) + " " +
-                    IntToText(kMaxRedirects) + " " + location);
+                    IntToText(kMaxRedirects) + " " + MaskUrlPassword(location));
         w.task.SetState(stateError);
         r.iState = tsStop;
         return;
     }
     std::string url = ResolveLocation(current, location);
-    w.LogKey(2, "Log_Redirect", url.empty() ? location : url);
+    w.LogKey(2, "Log_Redirect", MaskUrlPassword(url.empty() ? location : url));
     TaskDescriptor target = w.task.Snapshot();
     if (url.empty() || !SplitRedirect(url, target)) {
-        w.LogKey(3, "Log_InvalidURL", location);
+        w.LogKey(3, "Log_InvalidURL", MaskUrlPassword(location));
         w.task.SetState(stateError);
         r.iState = tsStop;
         return;

@@ -217,7 +217,28 @@ std::string MaskHeaderLine(std::string_view line) {
             return std::string(line.substr(0, name.size())) + ": ******";
         }
     }
+    if (StartsWithNoCase(line, "Location:")) {
+        return std::string(line.substr(0, 9)) + MaskUrlPassword(line.substr(9));
+    }
     return std::string(line);
+}
+
+std::string MaskUrlPassword(std::string_view url) {
+    size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos) {
+        return std::string(url);
+    }
+    size_t start = scheme + 3;
+    size_t end = url.find_first_of("/?#", start);
+    std::string_view authority =
+        url.substr(start, end == std::string_view::npos ? end : end - start);
+    size_t at = authority.rfind('@');
+    size_t colon = authority.find(':');
+    if (at == std::string_view::npos || colon == std::string_view::npos || colon > at) {
+        return std::string(url);
+    }
+    return std::string(url.substr(0, start + colon + 1)) + "******" +
+           std::string(url.substr(start + at));
 }
 
 std::vector<std::string> HeaderLines(std::string_view header) {

@@ -64,11 +64,16 @@ size_t HeaderEnd(const char* bytes, size_t n);
 std::string ResolveLocation(std::string_view current, std::string_view location);
 
 // A header line as it may be logged: the values of Cookie, Set-Cookie,
-// Authorization and Proxy-Authorization are replaced by "******".
+// Authorization and Proxy-Authorization are replaced by "******", and so is
+// a password inside a Location address.
 std::string MaskHeaderLine(std::string_view line);
 
 // Value of a hexadecimal digit, -1 for any other character.
 int HexDigitValue(char c);
+
+// An address as it may be logged: the password of "scheme://user:password@"
+// becomes "******".
+std::string MaskUrlPassword(std::string_view url);
 
 // The header lines (CR LF separated) of a reply header without its
 // terminating empty line.
