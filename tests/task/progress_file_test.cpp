@@ -56,7 +56,7 @@ TEST(ProgressFile, WritesTheDesignedBytesWithMode0600) {
     TaskTestRoot root;
     std::string path = root.Path("Tasks/1.pro~");
     ASSERT_TRUE(WriteProgress(ExampleRecord(), path));
-    EXPECT_EQ(test::ReadBytes(path), Utf16LeFile(kExampleText));
+    EXPECT_EQ(test::ReadFile(path), Utf16LeFile(kExampleText));
     EXPECT_EQ(test::FileMode(path), 0600u);
 
     ::chmod(path.c_str(), 0644);  // a rewrite restores the mode
@@ -70,7 +70,7 @@ TEST(ProgressFile, MissingFileReadAndWrittenBackHoldsTheDefaults) {
     TaskTestRoot root;
     std::string path = root.Path("Tasks/none.pro~");
     ASSERT_TRUE(WriteProgress(ReadProgress(path), path));
-    EXPECT_EQ(test::ReadBytes(path), Utf16LeFile(kDefaultText));
+    EXPECT_EQ(test::ReadFile(path), Utf16LeFile(kDefaultText));
     EXPECT_EQ(GetTaskState(root.AppDir(), "missing"), stateStopped);
 }
 

@@ -24,57 +24,57 @@ TEST_F(TaskListTest, AppendWritesTheByteOrderMarkOnlyForANewFile) {
     EXPECT_EQ(ListFilePath("/d/", TaskList::Deleted), "/d/Tasks/Deleted.lst");
     ASSERT_TRUE(AppendListLine(list, "11"));
     ASSERT_TRUE(AppendListLine(list, "22"));
-    EXPECT_EQ(test::ReadBytes(list), Utf16LeFile("11\r\n22\r\n"));
+    EXPECT_EQ(test::ReadFile(list), Utf16LeFile("11\r\n22\r\n"));
 
-    test::WriteBytes(list, "");  // an empty file counts as new
+    test::WriteFile(list, "");  // an empty file counts as new
     ASSERT_TRUE(AppendListLine(list, "33"));
-    EXPECT_EQ(test::ReadBytes(list), Utf16LeFile("33\r\n"));
+    EXPECT_EQ(test::ReadFile(list), Utf16LeFile("33\r\n"));
 }
 
 TEST_F(TaskListTest, EmptyLinesLoseNoTask) {
-    test::WriteBytes(list, Utf16LeFile("1\r\n\r\n2\r\n3\r\n\r\n4\r\n"));
+    test::WriteFile(list, Utf16LeFile("1\r\n\r\n2\r\n3\r\n\r\n4\r\n"));
     EXPECT_EQ(ReadListIds(list), (Ids{"1", "2", "3", "4"}));
 
     ASSERT_TRUE(SwapListLines(list, "1", "3"));
-    EXPECT_EQ(test::ReadBytes(list), Utf16LeFile("3\r\n2\r\n1\r\n4\r\n"));
+    EXPECT_EQ(test::ReadFile(list), Utf16LeFile("3\r\n2\r\n1\r\n4\r\n"));
 
-    test::WriteBytes(list, Utf16LeFile("1\r\n\r\n2\r\n"));
+    test::WriteFile(list, Utf16LeFile("1\r\n\r\n2\r\n"));
     ASSERT_TRUE(RemoveListLine(list, "1"));
-    EXPECT_EQ(test::ReadBytes(list), Utf16LeFile("2\r\n"));
+    EXPECT_EQ(test::ReadFile(list), Utf16LeFile("2\r\n"));
 }
 
 TEST_F(TaskListTest, RemoveAndSwapTouchOnlyTheirIds) {
-    test::WriteBytes(list, Utf16LeFile("5\r\n6\r\n5\r\n7\r\n"));
+    test::WriteFile(list, Utf16LeFile("5\r\n6\r\n5\r\n7\r\n"));
     ASSERT_TRUE(RemoveListLine(list, "5"));
     EXPECT_EQ(ReadListIds(list), (Ids{"6", "7"}));
     ASSERT_TRUE(RemoveListLine(list, "8"));  // absent id: list unchanged
-    EXPECT_EQ(test::ReadBytes(list), Utf16LeFile("6\r\n7\r\n"));
+    EXPECT_EQ(test::ReadFile(list), Utf16LeFile("6\r\n7\r\n"));
 
-    test::WriteBytes(list, Utf16LeFile("a\r\nb\r\nc\r\nd\r\n"));
+    test::WriteFile(list, Utf16LeFile("a\r\nb\r\nc\r\nd\r\n"));
     ASSERT_TRUE(SwapListLines(list, "d", "b"));
     EXPECT_EQ(ReadListIds(list), (Ids{"a", "d", "c", "b"}));
 
     std::string missing = root.Path("Tasks/Deleted.lst");
     EXPECT_FALSE(RemoveListLine(missing, "a"));
     EXPECT_FALSE(SwapListLines(missing, "a", "b"));
-    EXPECT_FALSE(test::ReadBytes(missing).size());
+    EXPECT_FALSE(test::ReadFile(missing).size());
     EXPECT_TRUE(ReadListIds(missing).empty());
 }
 
 TEST_F(TaskListTest, ListsOfOtherToolsAreReadAndAppendedToReadably) {
-    test::WriteBytes(list,
-                     "\xEF\xBB\xBF"
-                     "1\n2\r\n");  // UTF-8 with BOM, mixed line ends
+    test::WriteFile(list,
+                    "\xEF\xBB\xBF"
+                    "1\n2\r\n");  // UTF-8 with BOM, mixed line ends
     EXPECT_EQ(ReadListIds(list), (Ids{"1", "2"}));
-    test::WriteBytes(list, "1\r2");  // no BOM, no final line end
+    test::WriteFile(list, "1\r2");  // no BOM, no final line end
     EXPECT_EQ(ReadListIds(list), (Ids{"1", "2"}));
     ASSERT_TRUE(AppendListLine(list, "3"));
-    EXPECT_EQ(test::ReadBytes(list), Utf16LeFile("1\r\n2\r\n3\r\n"));
+    EXPECT_EQ(test::ReadFile(list), Utf16LeFile("1\r\n2\r\n3\r\n"));
 
-    test::WriteBytes(list, std::string("\xFE\xFF", 2) + test::AsciiUtf16Be("8\r\n9\r\n"));
+    test::WriteFile(list, std::string("\xFE\xFF", 2) + test::AsciiUtf16Be("8\r\n9\r\n"));
     EXPECT_EQ(ReadListIds(list), (Ids{"8", "9"}));
     ASSERT_TRUE(RemoveListLine(list, "8"));
-    EXPECT_EQ(test::ReadBytes(list), Utf16LeFile("9\r\n"));
+    EXPECT_EQ(test::ReadFile(list), Utf16LeFile("9\r\n"));
 }
 
 TEST_F(TaskListTest, UrlIsFoundByBaseUrlOfDownloadingTasksOnly) {
@@ -93,7 +93,7 @@ TEST_F(TaskListTest, UrlIsFoundByBaseUrlOfDownloadingTasksOnly) {
     EXPECT_TRUE(IsUrlInDownloadList(ctx, "HTTP://H/A.ZIP"));
     EXPECT_FALSE(IsUrlInDownloadList(ctx, "http://h/done.zip"));
 
-    test::WriteBytes(list, Utf16LeFile("404\r\n\r\n1\r\n"));  // found behind an empty line
+    test::WriteFile(list, Utf16LeFile("404\r\n\r\n1\r\n"));  // found behind an empty line
     EXPECT_TRUE(IsUrlInDownloadList(ctx, "http://h/a.zip"));
 }
 

@@ -3,44 +3,23 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
-#include "platform/file.h"
 #include "settings/app_context.h"
+#include "tests/support/temp_dir.h"
 
 namespace vardane::test {
 
 class TaskTestRoot {
   public:
-    TaskTestRoot() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vardane-task-XXXXXX").string();
-        dir_ = ::mkdtemp(pattern.data()) ? pattern + "/" : std::string();
-        std::filesystem::create_directories(dir_ + "Tasks");
-    }
-    ~TaskTestRoot() { std::filesystem::remove_all(dir_); }
-    TaskTestRoot(const TaskTestRoot&) = delete;
-    TaskTestRoot& operator=(const TaskTestRoot&) = delete;
+    TaskTestRoot() { dir_.MakeDir("Tasks"); }
 
-    const std::string& AppDir() const { return dir_; }
-    std::string Path(const std::string& name) const { return dir_ + name; }
+    const std::string& AppDir() const { return dir_.Path(); }
+    std::string Path(const std::string& name) const { return dir_ / name; }
 
   private:
-    std::string dir_;
+    TempDir dir_{"vardane-task"};
 };
-
-inline std::string ReadBytes(const std::string& path) {
-    std::string bytes;
-    ReadFileBytes(path, bytes);
-    return bytes;
-}
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // UTF-16LE of ASCII text, built by hand so that the tests do not trust the
 // converter under test.

@@ -121,7 +121,7 @@ TEST(TaskId, NeverReturnsTheIdOfAnExistingProgressFile) {
     auto now = [&] { return fixed; };
     auto random = [&] { return draws[next++]; };
 
-    test::WriteBytes(ProgressFilePath(root.AppDir(), FormatTaskId(fixed, 4711)), "x");
+    test::WriteFile(ProgressFilePath(root.AppDir(), FormatTaskId(fixed, 4711)), "x");
     EXPECT_EQ(MakeTaskId(root.AppDir(), now, random), FormatTaskId(fixed, 42));
     EXPECT_EQ(next, 3);
 
