@@ -52,7 +52,7 @@ TaskProgressRecord ExampleRecord() {
     return r;
 }
 
-TEST(ProgressFile, WritesTheDesignedBytesWithMode0600) {
+TEST(ProgressFile, WritesTheExactBytesWithMode0600) {
     TaskTestRoot root;
     std::string path = root.Path("Tasks/1.pro~");
     ASSERT_TRUE(WriteProgress(ExampleRecord(), path));
