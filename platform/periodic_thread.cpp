@@ -12,6 +12,7 @@ void CPeriodicThread::Start(std::chrono::milliseconds period, std::function<void
         using Clock = std::chrono::steady_clock;
         auto next = Clock::now() + period;
         std::unique_lock lock(mutex_);
+        loopThread_ = std::this_thread::get_id();
         // Sleep until the next tick or until Stop, whichever comes first.
         while (!wake_.wait_until(lock, next, [this] { return stop_; })) {
             lock.unlock();
@@ -23,18 +24,21 @@ void CPeriodicThread::Start(std::chrono::milliseconds period, std::function<void
                 next = now + period;
             }
         }
+        loopThread_ = {};
     });
 }
 
 void CPeriodicThread::Stop() {
+    bool fromStep = false;
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
+        fromStep = loopThread_ == std::this_thread::get_id();
     }
     wake_.notify_all();
     // From inside the step only the request is possible: the loop ends after
     // the step, and the next Stop from another thread joins it.
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) {
+    if (!fromStep && thread_.joinable()) {
         thread_.join();
     }
 }

@@ -24,6 +24,7 @@ class CPeriodicThread {
     // Wakes the thread at once and joins it. Called from inside the step it
     // only asks the loop to end after the step.
     void Stop();
+    // For the owner's thread (not for the step).
     bool Running() const { return thread_.joinable(); }
 
   private:
@@ -31,6 +32,7 @@ class CPeriodicThread {
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stop_ = false;
+    std::thread::id loopThread_;  // the running loop's thread, under mutex_
 };
 
 }  // namespace vardane
