@@ -221,6 +221,8 @@ struct ScriptOptions {
     // Active mode: before the server, a stranger from 127.0.0.2 connects to
     // the client's PORT address and sends junk.
     bool intruder = false;
+    // USER commands refused with 530 before one is accepted.
+    int refuseUser = 0;
 };
 
 // A blocking connection from source (port of the system's choice) to
@@ -359,6 +361,10 @@ class ScriptedFtp {
     std::string Answer(const std::string& line, int64_t& offset, ScriptedConnection& c) {
         const std::string verb = line.substr(0, line.find(' '));
         if (verb == "USER") {
+            if (refusedUsers_ < options_.refuseUser) {
+                ++refusedUsers_;
+                return "530 Not now\r\n";
+            }
             return "331 Password please\r\n";
         }
         if (verb == "PASS") {
@@ -428,6 +434,7 @@ class ScriptedFtp {
     std::deque<std::string> payloads_;
     int dataExpected_ = 0;
     int64_t activePort_ = 0;
+    int refusedUsers_ = 0;
     std::atomic<int> intrudersTurnedAway_{0};
     int dataDone_ = 0;
     bool stopping_ = false;
@@ -522,6 +529,21 @@ TEST_F(FtpScripted, PassiveDataGoesToTheControlHostWhateverThePasvReplySays) {
     ASSERT_EQ(Run(RandomBytes(80 * 1024 + 1), options, 1), stateCompleted) << h.owner.Log();
     EXPECT_TRUE(FileArrived());
     EXPECT_FALSE(h.owner.LogHas("10.255.255.1"));
+}
+
+// A refused USER is asked again at once on the same connection (in the form
+// "USER " + the address's user, empty here) after logging the failure.
+TEST_F(FtpScripted, RefusedUserIsAskedAgain) {
+    ScriptOptions options;
+    options.refuseUser = 1;
+    ASSERT_EQ(Run(RandomBytes(10 * 1024), options, 1), stateCompleted) << h.owner.Log();
+    EXPECT_TRUE(FileArrived());
+    std::vector<std::string> commands = Commands();
+    ASSERT_GE(commands.size(), 3u);
+    EXPECT_EQ(commands[0], "USER Anonymous");
+    EXPECT_EQ(commands[1], "USER ");
+    EXPECT_EQ(commands[2], "PASS ");
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_CanNotConnect") + " 127.0.0.1:"));
 }
 
 // In active mode only the server may deliver the data: a stranger who finds
