@@ -1,13 +1,19 @@
 #include "tests/support/ports.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <mutex>
 #include <random>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace vardane::test {
 
@@ -37,6 +43,38 @@ bool CanBind(int port) {
     return ok;
 }
 
+// ctest runs test processes side by side: a port handed out here stays
+// reserved by a lock file until this process ends, so two tests never start
+// servers on the same port (the loser's server would fail to bind while the
+// winner's answers its readiness probe).
+bool ReservePort(int port) {
+    static std::mutex lock;
+    static std::vector<int> held;
+    static std::once_flag raised;
+    // Every reservation holds a descriptor; allow as many as the system does.
+    std::call_once(raised, [] {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+            limit.rlim_cur = limit.rlim_max;
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
+    });
+    const char* dir = "/tmp/vardane-test-ports";
+    ::mkdir(dir, 01777);
+    std::string path = std::string(dir) + "/" + std::to_string(port);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return true;  // no reservations possible; the bind check still applies
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    held.push_back(fd);
+    return true;
+}
+
 int RandomPort() {
     static std::mutex lock;
     static std::mt19937 random(std::random_device{}());
@@ -52,6 +90,9 @@ int FreePortRange(int count) {
         bool free = first + count <= kLowestPort + kPortCount;
         for (int i = 0; free && i < count; ++i) {
             free = CanBind(first + i);
+        }
+        for (int i = 0; free && i < count; ++i) {
+            free = ReservePort(first + i);
         }
         if (free) {
             return first;

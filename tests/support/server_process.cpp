@@ -95,6 +95,10 @@ bool ServerProcess::Start(const std::vector<std::string>& argv, const std::strin
             return false;
         }
     }
+    if (!Running()) {
+        error_ = "the server exited although port " + std::to_string(port) + " answered";
+        return false;
+    }
     return true;
 }
 
