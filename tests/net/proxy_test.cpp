@@ -34,7 +34,7 @@ class ProxyTest : public ::testing::Test {
         HandshakeResult result =
             ConnectThrough(set, owner, proxy, "127.0.0.1", proxyServer.Port(), "10.0.0.7", 2121);
         CloseSockets(set, 1);
-        proxyServer.WaitForHandlers();
+        proxyServer.WaitForHandlers(1);
         proxyServer.Stop();
         return result;
     }
@@ -253,7 +253,7 @@ TEST_F(ProxyTest, UnresolvableSocksTargetFailsWithoutARequest) {
     HandshakeResult result =
         ConnectThrough(set, owner, proxy, "127.0.0.1", server.Port(), "", 2121);
     CloseSockets(set, 1);
-    server.WaitForHandlers();
+    server.WaitForHandlers(1);
     server.Stop();
     EXPECT_EQ(result.step, proxyFailed);
     EXPECT_TRUE(server.Requests().empty());

@@ -23,8 +23,7 @@ class SendCommandTest : public ::testing::Test {
     // Closes the connection and returns everything the peer received.
     std::string Wire() {
         CloseSockets(set, 1);
-        server_.WaitForConnections(1);
-        server_.WaitForHandlers();
+        server_.WaitForHandlers(1);
         server_.Stop();
         return wire_;
     }

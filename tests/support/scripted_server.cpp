@@ -222,9 +222,9 @@ std::vector<std::string> ScriptedServer::Requests() const {
     return requests_;
 }
 
-bool ScriptedServer::WaitForHandlers(std::chrono::milliseconds timeout) {
+bool ScriptedServer::WaitForHandlers(int connections, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (finished_ < accepted_) {
+    while (accepted_ < connections || finished_ < accepted_) {
         if (std::chrono::steady_clock::now() >= deadline) {
             return false;
         }

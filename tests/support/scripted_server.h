@@ -91,9 +91,12 @@ class ScriptedServer {
     std::vector<std::string> Requests() const;
     // How many connections were accepted.
     int Connections() const { return accepted_; }
-    // Waits until the handler of every accepted connection has returned (for
-    // example after the client closed), so Requests() is complete.
-    bool WaitForHandlers(std::chrono::milliseconds timeout = ScriptedConnection::kTimeout);
+    // Waits until at least `connections` connections were accepted and the
+    // handler of every accepted connection has returned (for example after the
+    // client closed), so Requests() is complete. A connection the client made
+    // may not have been accepted yet: pass how many are expected.
+    bool WaitForHandlers(int connections,
+                         std::chrono::milliseconds timeout = ScriptedConnection::kTimeout);
     // Waits until at least n connections were accepted.
     bool WaitForConnections(int n,
                             std::chrono::milliseconds timeout = ScriptedConnection::kTimeout);

@@ -202,7 +202,7 @@ TEST(Servers, VsftpdServesAnonymousPassiveAndActive) {
               "200 ");
     EXPECT_EQ(control.Command("RETR f.bin").substr(0, 4), "150 ");
     EXPECT_EQ(control.Reply().substr(0, 4), "226 ");
-    activeData.WaitForHandlers();
+    activeData.WaitForHandlers(1);
     activeData.Stop();
     EXPECT_EQ(activeData.Requests(), std::vector<std::string>{"data"});
 }
