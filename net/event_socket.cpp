@@ -312,7 +312,8 @@ bool EnumNetworkEvents(CConnectionSet& set, int slot, NetworkEvents& events) {
 }
 
 int64_t ReceiveBytes(CConnectionSet& set, int slot, char* data, size_t size) {
-    if (!ValidSlot(slot) || set[slot].hSocket == 0) {
+    // A zero-byte receive would read as "peer closed"; it is "nothing" here.
+    if (!ValidSlot(slot) || set[slot].hSocket == 0 || size == 0) {
         return -1;
     }
     EventOf(set, slot).bReadArmed = true;

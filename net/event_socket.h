@@ -142,7 +142,8 @@ bool EnumNetworkEvents(CConnectionSet& set, int slot, NetworkEvents& events);
 // a zero byte. Returns the count, 0 when the peer closed, -1 when there is
 // nothing to process. Arms the read event again.
 int Receive(CConnectionSet& set, int slot, ReceiveBuffer& buffer);
-// One recv of up to size bytes. Same results and re-arming as Receive.
+// One recv of up to size bytes. Same results and re-arming as Receive; a
+// size of 0 receives nothing and returns -1.
 int64_t ReceiveBytes(CConnectionSet& set, int slot, char* data, size_t size);
 
 // Sends all of bytes on a socket, waiting (bounded) while the send buffer is

@@ -225,6 +225,7 @@ TEST_F(EventSocketTest, ReceiveTerminatesTheTextAndReportsNothingAsMinusOne) {
     ASSERT_EQ(Receive(set, slotControl, buffer), 11);
     EXPECT_STREQ(buffer.data(), "220 ready\r\n");
     EXPECT_EQ(Receive(set, slotControl, buffer), -1);
+    EXPECT_EQ(ReceiveBytes(set, slotControl, buffer.data(), 0), -1);
 }
 
 }  // namespace
