@@ -75,7 +75,11 @@ void CMainFrame::StartRule(const std::string& id, int row) {
         return;
     }
     SetTaskState(ctx_.AppDir(), id, stateRunning);
-    slots_[slot]->Task().hMainWnd = this;
+    // Set once per slot: a worker of the slot's previous task may still be
+    // reading it on its way out.
+    if (slots_[slot]->Task().hMainWnd != this) {
+        slots_[slot]->Task().hMainWnd = this;
+    }
     slotIds_[slot] = id;
     noSuccessorIds_.erase(id);
     if (showRow) {

@@ -1,6 +1,11 @@
 // Task commands and views: delete, download again, moves, import, row
 // building and the log list.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
 
 #include "app/command_ids.h"
 #include "platform/file.h"
@@ -14,6 +19,13 @@ namespace vardane::test {
 namespace {
 
 using Ids = std::vector<std::string>;
+
+bool WaitFor(const std::function<bool()>& done) {
+    for (int i = 0; i < 3000 && !done(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
 
 class CommandsTest : public FrameTest {
   protected:
@@ -295,6 +307,32 @@ TEST_F(CommandsTest, MenusFollowTheViewAndTheRootNodeSelectsDownloading) {
     frame->SelectFolderItem(frame->Folders().Top());
     EXPECT_EQ(TaskView::Downloading, frame->CurrentView());
     EXPECT_EQ(frame->Folders().Children(frame->Folders().Top())[0], frame->Folders().Selected());
+}
+
+TEST_F(CommandsTest, OpenFileAndFolderHandTheTargetToTheOpener) {
+    TaskProgressRecord done;
+    done.LocalDir = dir.Path() + "Download/";
+    done.LocalFileName = "a b.bin";
+    done.State = "1";
+    WriteProgress(done, ProgressFilePath(dir.Path(), "101"));
+    AppendListLine(ListFilePath(dir.Path(), TaskList::Completed), "101");
+    const std::string opener = dir.Path() + "opener.sh";
+    const std::string record = dir.Path() + "opened";
+    ASSERT_TRUE(WriteFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record + "'\n"));
+    chmod(opener.c_str(), 0700);
+    CreateFrame();
+    frame->SelectView(TaskView::Completed);
+    frame->Opener().Program = opener;
+    frame->OnCommand(ID_OPEN_FILE);
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(record).size() > 0; }));
+    frame->OnCommand(ID_OPEN_FOLDER);
+    ASSERT_TRUE(
+        WaitFor([&] { return ReadFile(record).find('\n') != ReadFile(record).rfind('\n'); }));
+    EXPECT_EQ(done.LocalDir + "a b.bin\n" + done.LocalDir + "\n", ReadFile(record));
+    // A program that cannot be started is not reported.
+    frame->Opener().Program = dir.Path() + "missing-opener";
+    frame->OnCommand(ID_OPEN_FILE);
+    EXPECT_TRUE(questions.asked.empty());
 }
 
 TEST_F(CommandsTest, CommandLineAddressOpensTheNewTaskDialogLast) {

@@ -48,9 +48,13 @@ TEST_F(DownloadTest, GetOverFtp) {
     FtpServer ftp;
     std::string sha = MakeRandomFile(ftp.Root() + "pub.bin", 1024 * 1024 + 5);
     ASSERT_TRUE(ftp.Start()) << ftp.Diagnostics();
-    CliResult r = Cli({"get", ftp.Url("pub.bin"), "--connections", "2", "--dir", target.Path()});
+    CliResult r =
+        Cli({"get", ftp.Url("pub.bin"), "--connections", "2", "--dir", target.Path(), "--verbose"});
     ASSERT_EQ(0, r.status) << r.out << r.err;
     EXPECT_EQ(sha, Sha256OfFile(target.Path() + "pub.bin"));
+    // The protocol log, passwords hidden.
+    EXPECT_NE(std::string::npos, r.out.find("/1] USER ")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("/1] PASS ******")) << r.out;
 }
 
 TEST_F(DownloadTest, RunWorksThroughAQueueOfOneSlot) {
