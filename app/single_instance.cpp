@@ -163,6 +163,19 @@ int ConnectToInstance(const std::string& appDir, int timeoutMs) {
     }
 }
 
+bool HandOverAddress(const std::string& appDir, const std::string& url) {
+    int fd = ConnectToInstance(appDir);
+    if (fd < 0) {
+        return false;
+    }
+    char type = 0;
+    std::string payload;
+    bool taken = SendFrame(fd, 'U', url) && SendFrame(fd, 'E', "") &&
+                 ReadFrame(fd, type, payload) && type == 'X' && payload == "0";
+    close(fd);
+    return taken;
+}
+
 bool SendFrame(int fd, char type, std::string_view payload) {
     if (payload.size() > kMaxFrame) {
         return false;

@@ -42,6 +42,11 @@ class CInstanceLock {
 // while that process is still coming up. -1 when nobody listens.
 int ConnectToInstance(const std::string& appDir, int timeoutMs = 3000);
 
+// A second start of the program with an address: hands url to the process
+// that owns appDir (it opens its New task flow with it). True when the owner
+// took it.
+bool HandOverAddress(const std::string& appDir, const std::string& url);
+
 // Framed messages over the instance socket: one type byte, the payload
 // length as 4 bytes big-endian, the payload.
 bool SendFrame(int fd, char type, std::string_view payload);

@@ -9,6 +9,7 @@
 
 #include "cli/forwarding.h"
 #include "dialogs/edit_category_dialog.h"
+#include "dialogs/edit_task_dialog.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
 
@@ -182,6 +183,12 @@ void CliRuntime::AcceptClient() {
         close(fd);
         return;
     }
+    if (!request.HandedUrl.empty()) {
+        frame_->OnAddressHandedOver(request.HandedUrl);
+        SendFrame(fd, 'X', "0");
+        close(fd);
+        return;
+    }
     auto client = std::make_unique<Client>(*this, fd, request);
     Client* raw = client.get();
     std::optional<int> status = RunCommand([&] { return executor_(request.Args, raw->io); },
@@ -220,6 +227,16 @@ void CliRuntime::OnTaskEnded(const std::string& id, int state) {
 void CliRuntime::OnTaskLog(const TaskLogEntry& entry) {
     for (Job& job : jobs_) {
         job.job->TaskLog(*this, entry);
+    }
+}
+
+// Without a dialog the New task flow takes the defaults: the task is added,
+// and started when DownloadImmediately says so.
+void CliRuntime::OpenNewTaskDialog(const std::string& url) {
+    CEdtTaskDlg dialog(ctx_, questions_);
+    dialog.InitNew(url);
+    if (dialog.Ok()) {
+        frame_->OnNewTaskAdded(dialog.TaskId(), dialog.StartImmediately());
     }
 }
 

@@ -92,6 +92,7 @@ class CliRuntime : public IMainFrameHost {
     // IMainFrameHost
     void OnTaskEnded(const std::string& id, int state) override;
     void OnTaskLog(const TaskLogEntry& entry) override;
+    void OpenNewTaskDialog(const std::string& url) override;
     std::optional<std::string> ChooseImportFile(const std::string& filter) override;
     void RunCategoryNameDialog(CEdtCatDlg& dialog) override;
 

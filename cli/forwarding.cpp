@@ -15,6 +15,9 @@ bool ReadForwardRequest(int fd, ForwardRequest& request) {
     std::string payload;
     while (ReadFrame(fd, type, payload)) {
         switch (type) {
+            case 'U':
+                request.HandedUrl = payload;
+                break;
             case 'A':
                 request.Args.push_back(payload);
                 break;

@@ -2,7 +2,8 @@
 // root. The client sends its command line, working folder and terminal
 // flags; the owner runs the command and sends back its output, its questions
 // and finally its exit status. Frames (app/single_instance.h):
-//   client -> owner: 'A' argument (repeated), 'W' working folder,
+//   client -> owner: 'U' an address handed over (instead of a command), or
+//                    'A' argument (repeated), 'W' working folder,
 //                    'T' two flags "1"/"0" (input, output is a terminal),
 //                    'E' end of request; later 'I' (Ctrl-C), 'Y'/'N' answers
 //   owner -> client: 'O' standard output, 'R' standard error, 'Q' a yes/no
@@ -20,6 +21,8 @@ namespace vardane {
 class CliRuntime;
 
 struct ForwardRequest {
+    // An address handed over by a second start of the program ('U').
+    std::string HandedUrl;
     std::vector<std::string> Args;
     std::string WorkingDirectory;
     bool InputTty = false;

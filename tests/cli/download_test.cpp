@@ -3,6 +3,7 @@
 // to the running one, and Ctrl-C followed by a resumed get.
 #include <gtest/gtest.h>
 
+#include "app/single_instance.h"
 #include "platform/file.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/support/require_server.h"
@@ -99,6 +100,12 @@ TEST_F(DownloadTest, SecondProcessHandsItsCommandsToTheRunningOne) {
     EXPECT_EQ(0, got.status) << got.out << got.err;
     EXPECT_EQ(sha, Sha256OfFile(target.Path() + "handed.bin"));
     EXPECT_EQ(2, Cli({"frobnicate"}).status);
+
+    // A second start with just an address (the GUI's way) adds a task there.
+    ASSERT_TRUE(HandOverAddress(home.Path(), nginx.Url("other.bin")));
+    std::vector<std::string> rows = Lines(Cli({"list"}).out);
+    ASSERT_EQ(2u, rows.size());
+    EXPECT_EQ("other.bin", Fields(rows[1])[2]);
 
     owner.Interrupt();
     CliResult ownerResult = owner.Wait();
