@@ -3,6 +3,8 @@
 //   vardane_bench_get <url> <connections> <output folder> [--limit KB]
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -69,13 +71,21 @@ int main(int argc, char** argv) {
     MakeDirectories(folder + "Tasks/");
     MakeDirectories(folder + "Download/");
     CAppContext ctx(DataRoot{folder, ""});
+    CRegistryStore& user = ctx.registry.Store(RegRoot::CurrentUser);
+    CRegistryStore& machine = ctx.registry.Store(RegRoot::LocalMachine);
+    user.BeginBatch();  // one write of each store instead of one per value
+    machine.BeginBatch();
     WriteDefaultSettings(ctx);
+    machine.EndBatch();
+    user.EndBatch();
     LoadSettings(ctx);
     {
         std::lock_guard lock(ctx.SpeedLock);
         ctx.settings.SpeedLimit = limit > 0;
         ctx.iSpeedLimitKB = limit > 0 ? limit : 1024;
-        ctx.iSpeedBudget = ctx.iSpeedLimitKB * 1024;
+        // A limited run starts with an empty budget, so every second of the
+        // measured time carries one second's budget.
+        ctx.iSpeedBudget = limit > 0 ? 0 : ctx.iSpeedLimitKB * 1024;
         ctx.settings.MinBlock = 100 * 1024;
     }
     std::string id = MakeTaskId(ctx.AppDir());
@@ -94,11 +104,14 @@ int main(int argc, char** argv) {
     slot.task.hMainWnd = &owner;
     auto start = std::chrono::steady_clock::now();
     std::atomic<bool> done{false};
-    std::thread ticks([&] {  // the app's one-second threads
+    std::thread ticks([&] {  // the app's one-second threads, on a steady schedule
         CSpeedSampler sampler;
+        auto next = start;
         while (!done) {
-            for (int i = 0; i < 10 && !done; ++i) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            next += std::chrono::seconds(1);
+            while (!done && std::chrono::steady_clock::now() < next) {
+                std::this_thread::sleep_until(std::min(
+                    next, std::chrono::steady_clock::now() + std::chrono::milliseconds(50)));
             }
             sampler.Step(ctx, nullptr);
             if (slot.task.bActive) {

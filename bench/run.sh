@@ -15,7 +15,7 @@ BUILD=${BUILD:-build-bench}
 for tool in nginx vsftpd curl aria2c /usr/bin/time python3; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARDANE_BUILD_TESTS=ON >/dev/null
+cmake -S . -B "$BUILD" -G Ninja -DVARDANE_BUILD_TESTS=ON >/dev/null
 cmake --build "$BUILD" --target vardane_bench_get >/dev/null
 GET=$PWD/$BUILD/bin/vardane_bench_get
 
@@ -107,40 +107,42 @@ measure() {
             tail -5 "$W/run.log" >&2
             continue
         fi
+        # The download must have produced a file of the full size.
+        if [[ -z "$(find "$W/out" -type f -size "${bytes}c" -not -path '*/Tasks/*')" ]]; then
+            echo "WRONG SIZE: $name $client" >&2
+            continue
+        fi
         echo "$name|$client|$bytes|$(cat "$W/time.txt")" >>"$RESULTS"
     done
     printf '.'
 }
 
-vardane() { "$GET" "$1" "$2" "$W/out/root" ${3:+--limit "$3"}; }
-curl_get() { curl -sS -o "$W/out/file" ${2:+--limit-rate "$2"} "$1"; }
-aria() {
-    aria2c -q -d "$W/out" -o file -x "$2" -s "$2" -k 1M --file-allocation=falloc \
-        --allow-overwrite=true --auto-file-renaming=false ${3:+--max-overall-download-limit="$3"} "$1"
-}
+OUT=$W/out/file
+ARIA=(aria2c -q -d "$W/out" -o file -k 1M --file-allocation=falloc --allow-overwrite=true
+      --auto-file-renaming=false)
 
 BIG=$((SIZE_MB << 20)); MID=$((THROTTLED_MB << 20)); SMALL=$((LIMITED_MB << 20))
 echo "== running (median of $RUNS) =="
-measure "HTTP ${SIZE_MB} MiB, 1 conn" vardane $BIG vardane "$HTTP/big.bin" 1
-measure "HTTP ${SIZE_MB} MiB, 1 conn" curl $BIG curl_get "$HTTP/big.bin"
-measure "HTTP ${SIZE_MB} MiB, 1 conn" aria2c $BIG aria "$HTTP/big.bin" 1
-measure "HTTP ${SIZE_MB} MiB, 4 conn" vardane $BIG vardane "$HTTP/big.bin" 4
-measure "HTTP ${SIZE_MB} MiB, 4 conn" curl $BIG curl_get "$HTTP/big.bin"
-measure "HTTP ${SIZE_MB} MiB, 4 conn" aria2c $BIG aria "$HTTP/big.bin" 4
-measure "HTTP ${THROTTLED_MB} MiB at 2 MB/s/conn, 1 conn" vardane $MID vardane "$HTTP/slow/mid.bin" 1
-measure "HTTP ${THROTTLED_MB} MiB at 2 MB/s/conn, 1 conn" curl $MID curl_get "$HTTP/slow/mid.bin"
-measure "HTTP ${THROTTLED_MB} MiB at 2 MB/s/conn, 1 conn" aria2c $MID aria "$HTTP/slow/mid.bin" 1
-measure "HTTP ${THROTTLED_MB} MiB at 2 MB/s/conn, 4 conn" vardane $MID vardane "$HTTP/slow/mid.bin" 4
-measure "HTTP ${THROTTLED_MB} MiB at 2 MB/s/conn, 4 conn" curl $MID curl_get "$HTTP/slow/mid.bin"
-measure "HTTP ${THROTTLED_MB} MiB at 2 MB/s/conn, 4 conn" aria2c $MID aria "$HTTP/slow/mid.bin" 4
-measure "HTTP ${LIMITED_MB} MiB, limit 512 KB/s" vardane $SMALL vardane "$HTTP/small.bin" 1 512
-measure "HTTP ${LIMITED_MB} MiB, limit 512 KB/s" curl $SMALL curl_get "$HTTP/small.bin" 512K
-measure "HTTP ${LIMITED_MB} MiB, limit 512 KB/s" aria2c $SMALL aria "$HTTP/small.bin" 1 512K
-measure "FTP ${SIZE_MB} MiB, 1 conn" vardane $BIG vardane "$FTP/big.bin" 1
-measure "FTP ${SIZE_MB} MiB, 1 conn" curl $BIG curl_get "$FTP/big.bin"
-measure "FTP ${SIZE_MB} MiB, 1 conn" aria2c $BIG aria "$FTP/big.bin" 1
-measure "FTP ${SIZE_MB} MiB, 4 conn" vardane $BIG vardane "$FTP/big.bin" 4
-measure "FTP ${SIZE_MB} MiB, 4 conn" curl $BIG curl_get "$FTP/big.bin"
-measure "FTP ${SIZE_MB} MiB, 4 conn" aria2c $BIG aria "$FTP/big.bin" 4
+measure "HTTP ${SIZE_MB} MiB, 1 conn" vardane $BIG "$GET" "$HTTP/big.bin" 1 "$W/out/root"
+measure "HTTP ${SIZE_MB} MiB, 1 conn" curl $BIG curl -sS -o "$OUT" "$HTTP/big.bin"
+measure "HTTP ${SIZE_MB} MiB, 1 conn" aria2c $BIG "${ARIA[@]}" -x 1 -s 1 "$HTTP/big.bin"
+measure "HTTP ${SIZE_MB} MiB, 4 conn" vardane $BIG "$GET" "$HTTP/big.bin" 4 "$W/out/root"
+measure "HTTP ${SIZE_MB} MiB, 4 conn" curl $BIG curl -sS -o "$OUT" "$HTTP/big.bin"
+measure "HTTP ${SIZE_MB} MiB, 4 conn" aria2c $BIG "${ARIA[@]}" -x 4 -s 4 "$HTTP/big.bin"
+measure "HTTP ${THROTTLED_MB} MiB at 2 MB/s/conn, 1 conn" vardane $MID "$GET" "$HTTP/slow/mid.bin" 1 "$W/out/root"
+measure "HTTP ${THROTTLED_MB} MiB at 2 MB/s/conn, 1 conn" curl $MID curl -sS -o "$OUT" "$HTTP/slow/mid.bin"
+measure "HTTP ${THROTTLED_MB} MiB at 2 MB/s/conn, 1 conn" aria2c $MID "${ARIA[@]}" -x 1 -s 1 "$HTTP/slow/mid.bin"
+measure "HTTP ${THROTTLED_MB} MiB at 2 MB/s/conn, 4 conn" vardane $MID "$GET" "$HTTP/slow/mid.bin" 4 "$W/out/root"
+measure "HTTP ${THROTTLED_MB} MiB at 2 MB/s/conn, 4 conn" curl $MID curl -sS -o "$OUT" "$HTTP/slow/mid.bin"
+measure "HTTP ${THROTTLED_MB} MiB at 2 MB/s/conn, 4 conn" aria2c $MID "${ARIA[@]}" -x 4 -s 4 "$HTTP/slow/mid.bin"
+measure "HTTP ${LIMITED_MB} MiB, limit 512 KB/s" vardane $SMALL "$GET" "$HTTP/small.bin" 1 "$W/out/root" --limit 512
+measure "HTTP ${LIMITED_MB} MiB, limit 512 KB/s" curl $SMALL curl -sS -o "$OUT" --limit-rate 512K "$HTTP/small.bin"
+measure "HTTP ${LIMITED_MB} MiB, limit 512 KB/s" aria2c $SMALL "${ARIA[@]}" -x 1 -s 1 --max-overall-download-limit=512K "$HTTP/small.bin"
+measure "FTP ${SIZE_MB} MiB, 1 conn" vardane $BIG "$GET" "$FTP/big.bin" 1 "$W/out/root"
+measure "FTP ${SIZE_MB} MiB, 1 conn" curl $BIG curl -sS -o "$OUT" "$FTP/big.bin"
+measure "FTP ${SIZE_MB} MiB, 1 conn" aria2c $BIG "${ARIA[@]}" -x 1 -s 1 "$FTP/big.bin"
+measure "FTP ${SIZE_MB} MiB, 4 conn" vardane $BIG "$GET" "$FTP/big.bin" 4 "$W/out/root"
+measure "FTP ${SIZE_MB} MiB, 4 conn" curl $BIG curl -sS -o "$OUT" "$FTP/big.bin"
+measure "FTP ${SIZE_MB} MiB, 4 conn" aria2c $BIG "${ARIA[@]}" -x 4 -s 4 "$FTP/big.bin"
 echo
 python3 "$(dirname "$0")/table.py" "$RESULTS"
