@@ -52,7 +52,9 @@ void CMainFrame::SetRowIcon(int row, int icon) {
 }
 
 void CMainFrame::StartRule(const std::string& id, int row) {
-    if (SlotOfTask(id) >= 0) {
+    // A task without progress file does not exist: writing its state would
+    // make a file of defaults out of nothing.
+    if (SlotOfTask(id) >= 0 || !FileExists(ProgressFilePath(ctx_.AppDir(), id))) {
         return;
     }
     if (view_ == TaskView::Downloading && row < 0) {
@@ -311,7 +313,10 @@ void CMainFrame::SetSpeedLimitChecked(bool checked) {
 }
 
 void CMainFrame::OnSpeedLimitValue(int value) {
-    sliderValue_ = std::clamp(value, 1, 1024);
+    if (value <= 0) {
+        return;
+    }
+    sliderValue_ = std::min(value, 1024);
     bool taken = false;
     {
         std::lock_guard<std::mutex> lock(ctx_.SpeedLock);

@@ -105,6 +105,11 @@ TEST_F(SchedulerTest, AbandonedStartShowsTheFailureAndStartsTheNextTask) {
     EXPECT_EQ(IconList({6, 5, 8}), Icons());
     EXPECT_EQ(5, FileState("101"));
     EXPECT_EQ(std::vector<std::string>({"101", "102"}), engine.started);
+
+    // A task without progress file is absent: starting it makes no file.
+    frame->StartTaskById("999");
+    EXPECT_FALSE(FileExists(ProgressFilePath(dir.Path(), "999")));
+    EXPECT_EQ(std::vector<std::string>({"101", "102"}), engine.started);
 }
 
 TEST_F(SchedulerTest, MaxTasksAboveFourUsesTheFourSlots) {
