@@ -10,7 +10,7 @@ jobs=$(nproc)
 run_suite() {  # <build dir> <sanitizer> [ctest args...]
     local dir=$1 san=$2; shift 2
     echo "== build $dir (sanitizer: ${san:-none}) =="
-    cmake -S . -B "$dir" -G Ninja -DVARDANE_SANITIZE="$san" >/dev/null
+    cmake -S . -B "$dir" -G Ninja -DVARDANE_BUILD_TESTS=ON -DVARDANE_SANITIZE="$san" >/dev/null
     cmake --build "$dir" -j "$jobs"
     echo "== test $dir =="
     (cd "$dir" && ctest -j "$jobs" --output-on-failure --no-tests=error "$@")
