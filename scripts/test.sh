@@ -7,11 +7,12 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh --tests
 jobs=$(nproc)
 
-run_suite() {  # <build dir> <sanitizer> [ctest args...]
-    local dir=$1 san=$2; shift 2
+run_suite() {  # <build dir> <sanitizer> <targets or "all"> [ctest args...]
+    local dir=$1 san=$2 targets=$3; shift 3
     echo "== build $dir (sanitizer: ${san:-none}) =="
     cmake -S . -B "$dir" -G Ninja -DVARDANE_BUILD_TESTS=ON -DVARDANE_SANITIZE="$san" >/dev/null
-    cmake --build "$dir" -j "$jobs"
+    # shellcheck disable=SC2086
+    cmake --build "$dir" -j "$jobs" --target $targets
     echo "== test $dir =="
     (cd "$dir" && ctest -j "$jobs" --output-on-failure --no-tests=error "$@")
 }
@@ -20,9 +21,10 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
-run_suite build "" "$@"
-run_suite build-asan address "$@"
+run_suite build "" all "$@"
+run_suite build-asan address all "$@"
 if [[ -d engine ]]; then
-    run_suite build-tsan thread -L "^(platform|net|task|engine)$" "$@"
+    run_suite build-tsan thread "vardane_lang_files platform_tests net_tests task_tests task_lock_tests engine_tests" \
+        -L "^(platform|net|task|engine)$" "$@"
 fi
 echo "All test runs passed."
