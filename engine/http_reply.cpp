@@ -167,10 +167,7 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
     w.ReleaseBlock();
     std::string current = w.task.Snapshot().URL;
     if (++redirects_ > kMaxRedirects) {
-        std::string text = w.Text("Log_TooManyRedirects");
-        TaskLog(w.task, 3, r.iThreadID,
-                (text.empty() ? std::string("Too many redirects:") : text) + " " +
-                    IntToText(kMaxRedirects) + " " + MaskUrlPassword(location));
+        w.LogKey(3, "Log_TooManyRedirects", MaskUrlPassword(location));
         w.task.SetState(stateError);
         r.iState = tsStop;
         return;
