@@ -116,9 +116,11 @@ TEST_F(DownloadTest, SecondProcessHandsItsCommandsToTheRunningOne) {
 TEST_F(DownloadTest, InterruptedGetResumesToTheExactFile) {
     VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
     NginxOptions options;
-    options.limitRate = 256 * 1024;
+    // Slow enough that the first progress save (after about 1 MiB) comes
+    // seconds before the end, however loaded the machine is.
+    options.limitRate = 64 * 1024;
     NginxServer nginx(options);
-    const int64_t size = 2 * 1024 * 1024 + 333;
+    const int64_t size = 1536 * 1024 + 333;
     std::string sha = MakeRandomFile(nginx.Root() + "slow.bin", size, 3);
     ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
     const std::string url = nginx.Url("slow/slow.bin");
