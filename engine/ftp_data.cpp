@@ -85,16 +85,15 @@ std::string CFtpHandler::ControlHost(CWorker& w) const {
                                                                    : target_.host;
 }
 
-void CFtpHandler::ConnectDataToPasv(CWorker& w, const std::string& line) {
+// False when the reply names no usable port: the try fails at once.
+bool CFtpHandler::ConnectDataToPasv(CWorker& w, const std::string& line) {
     CConnectionSet& set = w.rec.Connections;
     const PasvReply reply = ParsePasvReply(line);
+    if (!reply.bFound || !IsValidPort(reply.port)) {
+        return false;
+    }
     CreateSocket(set, slotData);
     RearmSocket(set, slotData, kMaskConnection);
-    if (!reply.bFound || !IsValidPort(reply.port)) {
-        // Nothing to connect to: the transfer stalls and ends in the
-        // time-out, as a refused data connection does.
-        return;
-    }
     const std::string host = ControlHost(w);
     const int port = static_cast<int>(reply.port);
     const ProxyRecord& proxy = target_.proxy;
@@ -105,6 +104,7 @@ void CFtpHandler::ConnectDataToPasv(CWorker& w, const std::string& line) {
         w.LogKey(logInfo, "Log_ConnectingProxy", proxy.Server + ":" + IntToText(proxy.Port));
         ConnectSocket(set, slotData, proxy.Server, proxy.Port, host, port);
     }
+    return true;
 }
 
 void CFtpHandler::OnAccept(CWorker& w, const NetworkEvents& events) {
@@ -133,11 +133,35 @@ void CFtpHandler::OnAccept(CWorker& w, const NetworkEvents& events) {
     CloseSocket(set, slotListen);
 }
 
-// A listing that closes without a byte (nothing matched) ends like one that
-// sent its first part.
+// The data connection closed. A listing that closes without a byte (nothing
+// matched) ends like one that sent its first part. A transfer reads what is
+// left first, then waits for the server's confirmation (or a ranged one asks
+// for the rest of its block again).
 void CFtpHandler::OnDataClosed(CWorker& w) {
-    if (w.rec.iState == tsListing) {
-        EndListing(w);
+    ThreadRecord& r = w.rec;
+    if (r.iState == tsListing) {
+        listDataDone_ = true;
+        CloseSocket(r.Connections, slotData);
+        if (listReplyDone_) {
+            EndListing(w);
+        }
+        return;
+    }
+    if (r.iState != tsRetrSent && r.iState != tsReceiving) {
+        return;
+    }
+    const bool handshaking = target_.proxy.Type != proxyDirect && target_.proxy.PASV &&
+                             r.Connections[slotData].ProxyStep != proxyReady;
+    while (!handshaking && (r.iState == tsRetrSent || r.iState == tsReceiving) && !w.IsStopped() &&
+           ReceiveFileData(w) > 0) {
+    }
+    if (r.iState != tsRetrSent && r.iState != tsReceiving) {
+        return;
+    }
+    CloseSocket(r.Connections, slotData);
+    dataClosed_ = true;
+    if (w.RangeMode() || retrReplyDone_) {
+        FinishTransfer(w);
     }
 }
 
@@ -205,13 +229,19 @@ void CFtpHandler::OnListingData(CWorker& w) {
         }
         w.ThreadLog(logReceived, line);
     }
-    EndListing(w);
+    listDataDone_ = true;
+    CloseSocket(w.rec.Connections, slotData);
+    if (listReplyDone_) {
+        EndListing(w);
+    }
 }
 
-// The rest of the listing is not wanted: the connection is dropped and the
-// transfer is prepared.
+// The rest of the listing is not wanted: the connection is dropped and, once
+// LIST's own reply is in, the transfer is prepared.
 void CFtpHandler::EndListing(CWorker& w) {
-    CloseSocket(w.rec.Connections, slotData);
+    CConnectionSet& set = w.rec.Connections;
+    CloseSocket(set, slotData);
+    CloseSocket(set, slotListen);
     w.rec.iState = tsTypeBinarySent;
     w.SendText("TYPE I");
 }
@@ -234,17 +264,18 @@ void CFtpHandler::OnProxiedFirstData(CWorker& w) {
     }
 }
 
-void CFtpHandler::ReceiveFileData(CWorker& w) {
+// Returns what one receive got: -1 nothing, 0 the end of the data.
+int64_t CFtpHandler::ReceiveFileData(CWorker& w) {
     ThreadRecord& r = w.rec;
     {
         std::lock_guard lock(w.task.TaskLock);
         if (!w.task.descriptor.Blocks) {
-            return;
+            return -1;
         }
     }
     const int64_t quota = WaitForQuota(w.ctx, w.task);
     if (quota < 1) {
-        return;
+        return -1;
     }
     TaskBlock block;
     bool rangeMode;
@@ -257,14 +288,14 @@ void CFtpHandler::ReceiveFileData(CWorker& w) {
                  ",iFrom=" + IntToText(block.iFrom) + ",iTo=" + IntToText(block.iTo));
     if (block.iFrom == 0 && block.iTo == 0) {
         ReturnQuota(w.ctx, quota);
-        return;
+        return -1;
     }
     // A ranged read never asks for more than the block still lacks.
     const int64_t want = rangeMode ? block.iTo - (block.iFrom + iHeld_) + 1 : quota;
     if (want < 1) {
         ReturnQuota(w.ctx, quota);
         r.iState = tsReconnect;
-        return;
+        return -1;
     }
     buffer_.resize(static_cast<size_t>(kUnlimitedReadBytes));
     const int64_t size = std::min({want, quota, kUnlimitedReadBytes});
@@ -273,14 +304,15 @@ void CFtpHandler::ReceiveFileData(CWorker& w) {
     r.iState = tsReceiving;
     ReturnQuota(w.ctx, got < 0 ? quota : quota - got);
     if (got < 0) {
-        return;
+        return got;
     }
     if (w.IsStopped()) {
         // The loop head turns this into tsStop.
         r.iState = rangeMode ? tsReconnect : r.iState;
-        return;
+        return got;
     }
     Store(w, buffer_.data(), got);
+    return got;
 }
 
 // Writes n received bytes where this connection stands and counts them.
@@ -298,6 +330,7 @@ void CFtpHandler::Store(CWorker& w, const char* bytes, int64_t n) {
         result = d.bRangeMode ? StoreRanged(w, d, b, bytes, n, error)
                               : StoreStream(w, d, b, bytes, n, error);
     }
+    moved_ = true;
     switch (result) {
         case StoreResult::WriteFailed:
             ReportWriteFailure(w.slot, r.iThreadID, error);
@@ -306,8 +339,10 @@ void CFtpHandler::Store(CWorker& w, const char* bytes, int64_t n) {
         case StoreResult::BlockFinished:
             r.iState = tsReconnect;
             break;
-        case StoreResult::StreamComplete:
-            r.iState = tsStop;
+        case StoreResult::SizeMismatch:
+            // More data than SIZE announced: the file is not what was sized.
+            w.LogKey(logError, "Log_FileSizeChange");
+            r.iState = tsDisconnect;
             break;
         case StoreResult::Continue:
             break;
@@ -349,16 +384,22 @@ CFtpHandler::StoreResult CFtpHandler::StoreRanged(CWorker& w, TaskDescriptor& d,
     return finished ? StoreResult::BlockFinished : StoreResult::Continue;
 }
 
-// One stream from byte 0 (the server has no REST), under TaskLock.
+// One stream from byte 0 (no REST, or no size), under TaskLock. Of a known
+// size the last byte is counted only when the server confirms the end
+// (FinishTransfer), so the stream cannot look complete before that; bytes
+// beyond the size fail the try.
 CFtpHandler::StoreResult CFtpHandler::StoreStream(CWorker& w, TaskDescriptor& d, TaskBlock& b,
                                                   const char* bytes, int64_t n, int& error) {
-    n = std::min(n, std::max<int64_t>(d.iFileSize - d.iDownloaded, 0));
-    if (n > 0 && !WriteTempLoose(w.slot, b.iFrom - 1, bytes, n, &error)) {
+    const int64_t written = b.iFrom - 1;
+    if (d.iFileSize > 0 && written + n > d.iFileSize) {
+        return StoreResult::SizeMismatch;
+    }
+    if (n > 0 && !WriteTempLoose(w.slot, written, bytes, n, &error)) {
         return StoreResult::WriteFailed;
     }
     b.iFrom += n;
-    d.iDownloaded += n;
-    return d.iDownloaded >= d.iFileSize ? StoreResult::StreamComplete : StoreResult::Continue;
+    d.iDownloaded = d.iFileSize > 0 ? std::min(written + n, d.iFileSize - 1) : written + n;
+    return StoreResult::Continue;
 }
 
 }  // namespace vardane

@@ -36,11 +36,6 @@ class CPassLineOwner : public IConnectionOwner {
     CWorker& w_;
 };
 
-bool RangeMode(CWorker& w) {
-    std::lock_guard lock(w.task.TaskLock);
-    return w.task.descriptor.bRangeMode;
-}
-
 }  // namespace
 
 void CFtpHandler::ConnectStep(CWorker& w) {
@@ -60,6 +55,8 @@ void CFtpHandler::ConnectStep(CWorker& w) {
         target_ = Target{d.Host, d.iPort, d.User, d.Password, d.RequestPath, d.ProxyFTP};
     }
     iHeld_ = 0;
+    reader_.Reset();
+    lastMove_ = std::chrono::steady_clock::now();
     w.rec.iState = tsConnecting;
     const ProxyRecord& proxy = target_.proxy;
     if (proxy.Type == proxyDirect) {
@@ -76,15 +73,15 @@ void CFtpHandler::EventStep(CWorker& w) {
         return;
     }
     ThreadRecord& r = w.rec;
+    const int stateBefore = r.iState;
+    moved_ = false;
     const int slot = WaitForEvents(r.Connections, kConnectionSlots);
     if (slot == kWaitFailed) {
         if (r.iState == tsConnecting) {
             r.iState = tsDisconnect;
         }
     } else if (slot == kWaitTimeout) {
-        if (w.OnIdleTick()) {
-            return;
-        }
+        w.OnIdleTick();
     } else {
         r.iWaited = 0;
         NetworkEvents events;
@@ -96,6 +93,7 @@ void CFtpHandler::EventStep(CWorker& w) {
             OnEvents(w, slot, events);
         }
     }
+    CheckStall(w, stateBefore);
     const CEventSocket& control = r.Connections[slotControl];
     w.AfterStep(control.Host, control.Port);
 }
@@ -106,22 +104,43 @@ void CFtpHandler::OnEvents(CWorker& w, int slot, const NetworkEvents& events) {
     if ((happened & FD_CONNECT) && !OnConnectEvent(w, slot, events)) {
         return;
     }
-    if (happened & FD_CLOSE) {
+    if ((happened & FD_ACCEPT) && !target_.proxy.PASV) {
+        OnAccept(w, events);
+    }
+    // What came before a close is read first: the last reply or the last
+    // bytes of the data.
+    if ((happened & (FD_READ | FD_CLOSE)) && r.iState > tsConnecting) {
         if (slot == slotControl) {
+            OnControlReply(w);
+        } else if (slot == slotData && (happened & FD_READ)) {
+            FTPOnRecvData(w);
+        }
+    }
+    if (happened & FD_CLOSE) {
+        if (slot == slotControl && r.iState != tsStop) {
             r.iState = tsDisconnect;
         } else if (slot == slotData) {
             OnDataClosed(w);
         }
     }
-    if ((happened & FD_ACCEPT) && !target_.proxy.PASV) {
-        OnAccept(w, events);
+}
+
+// Any state that waits for the server ends after ConnectionTimeOut without
+// moving on, also when the server keeps sending lines that change nothing.
+void CFtpHandler::CheckStall(CWorker& w, int stateBefore) {
+    ThreadRecord& r = w.rec;
+    const auto now = std::chrono::steady_clock::now();
+    if (r.iState != stateBefore || moved_) {
+        lastMove_ = now;
+        return;
     }
-    if ((happened & FD_READ) && r.iState > tsConnecting) {
-        if (slot == slotControl) {
-            OnControlReply(w);
-        } else if (slot == slotData) {
-            FTPOnRecvData(w);
-        }
+    if (r.iState == tsDisconnect || r.iState == tsReconnect || r.iState == tsStop) {
+        return;
+    }
+    if (now - lastMove_ >= std::chrono::seconds(w.ReadSettings().ConnectionTimeOut)) {
+        w.LogKey(logError, "Log_TimeOut");
+        r.iState = tsDisconnect;
+        r.iWaited = 0;
     }
 }
 
@@ -135,7 +154,6 @@ bool CFtpHandler::OnConnectEvent(CWorker& w, int slot, const NetworkEvents& even
         }
         return true;
     }
-    w.OnConnected();
     CEventSocket& conn = r.Connections[slot];
     if (r.iState != tsListing && slot != slotData) {
         r.iState = tsConnected;
@@ -171,29 +189,43 @@ void CFtpHandler::OnControlReply(CWorker& w) {
     if (step != proxyReady) {
         return;
     }
-    std::vector<std::string> lines;
-    SplitLines(
-        AnsiToWide(std::string_view(buffer.data() + consumed, static_cast<size_t>(n - consumed))),
-        lines);
+    std::vector<CFtpReplyReader::Line> lines;
+    const bool bounded = reader_.Feed(
+        std::string_view(buffer.data() + consumed, static_cast<size_t>(n - consumed)), lines);
     std::string pending, lastCode;
-    for (const std::string& line : lines) {
-        const std::string code = ReplyCode(line);
+    for (const CFtpReplyReader::Line& raw : lines) {
+        const std::string line = AnsiToWide(raw.text);
+        if (line.empty()) {
+            continue;
+        }
         w.ThreadLog(logReceived, line);
+        if (!raw.bLast) {
+            continue;  // a reply is acted upon at its last line
+        }
+        const std::string code = ReplyCode(line);
         lastCode = code;
         // Checked first so that no command follows a "550".
         if (code == "550") {
             Fail550(w);
             return;
         }
+        if (IsPreliminary(code)) {
+            continue;  // another reply to the same command follows
+        }
         if (OnReplyLine(w, line, code, pending) == LineResult::Stop) {
             return;
         }
+    }
+    if (!bounded) {
+        r.iState = tsDisconnect;  // a reply without an end
+        return;
     }
     SendPending(w, pending, lastCode);
 }
 
 // One row of the command sequence per state: the reply that moves it on and
-// the command it answers with (pending is sent after the last line).
+// the command it answers with (pending is sent after the last line). A
+// refusal the sequence cannot go on from fails the try.
 CFtpHandler::LineResult CFtpHandler::OnReplyLine(CWorker& w, const std::string& line,
                                                  const std::string& code, std::string& pending) {
     ThreadRecord& r = w.rec;
@@ -207,7 +239,9 @@ CFtpHandler::LineResult CFtpHandler::OnReplyLine(CWorker& w, const std::string& 
         case tsRestProbeSent:
             return OnRestProbeReply(w, code, pending);
         case tsRestResetSent:
-            pending = "TYPE " + r.ListType;
+            // Without a type of its own the listing goes in ASCII, the
+            // default of every server.
+            pending = "TYPE " + (r.ListType.empty() ? std::string("A") : r.ListType);
             r.iState = tsListTypeSent;
             return LineResult::Next;
         case tsListTypeSent:
@@ -217,39 +251,77 @@ CFtpHandler::LineResult CFtpHandler::OnReplyLine(CWorker& w, const std::string& 
             r.iState = target_.proxy.PASV ? tsListPasvSent : tsListPortSent;
             return LineResult::Next;
         case tsListPasvSent:
-            ConnectDataToPasv(w, line);
+        case tsListPortSent:
+            if (r.iState == tsListPasvSent ? code != "227" || !ConnectDataToPasv(w, line)
+                                           : IsNegative(code)) {
+                r.iState = tsDisconnect;
+                return LineResult::Stop;
+            }
             pending = "LIST " + target_.path;
+            listDataDone_ = listReplyDone_ = false;
             r.iState = tsListing;
             return LineResult::Next;
-        case tsListPortSent:
-            pending = "LIST " + target_.path;
-            r.iState = tsListing;
+        case tsListing:
+            OnListingReply(w, code);
             return LineResult::Next;
         case tsSizeRestSent:
             pending = "SIZE " + target_.path;
             r.iState = tsSizeSent;
             return LineResult::Next;
         case tsTypeBinarySent:
+            if (IsNegative(code)) {
+                r.iState = tsDisconnect;  // text mode would alter the bytes
+                return LineResult::Stop;
+            }
             return OpenDataPath(w) ? LineResult::Next : LineResult::Stop;
         case tsSizeSent:
-            return code == "213" ? OnSizeReply(w, line) : LineResult::Next;
+            if (code == "213") {
+                return OnSizeReply(w, line);
+            }
+            return IsNegative(code) ? OnSizeUnknown(w) : LineResult::Next;
+        default:
+            return OnTransferReply(w, line, code, pending);
+    }
+}
+
+// The states of the transfer itself: the data path, the position, RETR.
+CFtpHandler::LineResult CFtpHandler::OnTransferReply(CWorker& w, const std::string& line,
+                                                     const std::string& code,
+                                                     std::string& pending) {
+    ThreadRecord& r = w.rec;
+    switch (r.iState) {
         case tsRestSent:
+            if (code != "350" && restOffset_ > 0) {
+                // The data would start at byte 0, not where the block is.
+                r.iState = tsDisconnect;
+                return LineResult::Stop;
+            }
             r.iState = tsRetrSent;
+            dataClosed_ = retrReplyDone_ = false;
             w.SendText("RETR " + target_.path);
             return LineResult::Next;
         case tsPasvSent:
-            if (code == "227") {
-                ConnectDataToPasv(w, line);
-                pending = "REST 0";
-                r.iState = tsSizeRestSent;
+        case tsPortSent: {
+            const bool passive = r.iState == tsPasvSent;
+            if (!(passive ? code == "227" : code == "200")) {
+                if (IsNegative(code)) {
+                    r.iState = tsDisconnect;
+                    return LineResult::Stop;
+                }
+                return LineResult::Next;
             }
-            return LineResult::Next;
-        case tsPortSent:
-            if (code == "200") {
-                pending = "REST 0";
-                r.iState = tsSizeRestSent;
+            if (passive && !ConnectDataToPasv(w, line)) {
+                r.iState = tsDisconnect;
+                return LineResult::Stop;
             }
+            pending = "REST 0";
+            r.iState = tsSizeRestSent;
             return LineResult::Next;
+        }
+        case tsRetrSent:
+        case tsReceiving:
+            OnRetrReply(w, code);
+            return r.iState == tsDisconnect ? LineResult::Stop : LineResult::Next;
         default:
             return LineResult::Next;
     }
@@ -257,10 +329,12 @@ CFtpHandler::LineResult CFtpHandler::OnReplyLine(CWorker& w, const std::string& 
 
 CFtpHandler::LineResult CFtpHandler::OnGreeting(CWorker& w, const std::string& code,
                                                 std::string& pending) {
-    if (code == "220") {
-        pending = UserCommand(target_.user);
-        w.rec.iState = tsUserSent;
+    if (code != "220") {
+        w.rec.iState = tsDisconnect;  // "421 busy", junk: not a server to log in to
+        return LineResult::Stop;
     }
+    pending = UserCommand(target_.user);
+    w.rec.iState = tsUserSent;
     return LineResult::Next;
 }
 
@@ -270,12 +344,19 @@ CFtpHandler::LineResult CFtpHandler::OnUserReply(CWorker& w, const std::string& 
         pending = "PASS " + target_.password;
         w.rec.iState = tsPassSent;
     } else if (code == "530") {
-        // Refused: ask again on the same connection after the retry wait.
+        // Refused: a failed try; asked again on the same connection after
+        // the retry wait.
+        if (!w.CountFailedTry()) {
+            return LineResult::Stop;
+        }
         w.LogRetry(target_.host, target_.port);
-        pending = "USER " + target_.user;
+        pending = UserCommand(target_.user);
     } else if (code == "230") {
         // Logged in without a password.
         return OnPassReply(w, code, pending);
+    } else if (IsNegative(code)) {
+        w.rec.iState = tsDisconnect;
+        return LineResult::Stop;
     }
     return LineResult::Next;
 }
@@ -283,10 +364,7 @@ CFtpHandler::LineResult CFtpHandler::OnUserReply(CWorker& w, const std::string& 
 CFtpHandler::LineResult CFtpHandler::OnPassReply(CWorker& w, const std::string& code,
                                                  std::string& pending) {
     ThreadRecord& r = w.rec;
-    if (code == "530") {
-        w.LogRetry(target_.host, target_.port);
-        r.iState = tsReconnect;
-    } else if (code == "230") {
+    if (code == "230") {
         if (r.iThreadID == 0 && !r.bSizeChecked) {
             pending = "REST 100";
             r.iState = tsRestProbeSent;
@@ -294,6 +372,11 @@ CFtpHandler::LineResult CFtpHandler::OnPassReply(CWorker& w, const std::string& 
             r.iState = tsTypeBinarySent;
             w.SendText("TYPE I");
         }
+    } else if (IsNegative(code) || code == "332") {
+        // A wrong password ("530") or an account we do not have: a failed
+        // try, counted at the next connect.
+        r.iState = tsDisconnect;
+        return LineResult::Stop;
     }
     return LineResult::Next;
 }
@@ -331,7 +414,7 @@ CFtpHandler::LineResult CFtpHandler::OnSizeReply(CWorker& w, const std::string& 
     }
     if (probe) {
         w.task.SetFileSize(size);
-        if (!RangeMode(w)) {
+        if (!w.RangeMode()) {
             if (!RestartSingleStream(w.slot, r.iThreadID)) {
                 r.iState = tsStop;
                 return LineResult::Stop;
@@ -340,31 +423,111 @@ CFtpHandler::LineResult CFtpHandler::OnSizeReply(CWorker& w, const std::string& 
             return LineResult::Stop;
         }
     }
-    if (!RangeMode(w)) {
-        if (!w.IsStopped()) {
-            int64_t from = 1;
-            {
-                // A stream can only start at byte 0: the server has no REST,
-                // so a new login fetches the whole file again.
-                std::lock_guard lock(w.task.TaskLock);
-                TaskDescriptor& d = w.task.descriptor;
-                if (d.Blocks) {
-                    TaskBlock& b = (*d.Blocks)[r.iID];
-                    if (b.iFrom != 1) {
-                        b.iFrom = 1;
-                        d.iDownloaded = 0;
-                    }
-                    from = b.iFrom;
-                }
-            }
-            FTPSetFilePos(w, from - 1);
-        }
+    if (!w.RangeMode()) {
+        StartStream(w);
     } else if (!FTPCheckBlock(w)) {
         r.iState = tsStop;
         return LineResult::Stop;
     }
     r.bSizeChecked = true;
     return LineResult::Next;
+}
+
+// SIZE refused (not "550"): the length is unknown, so the file comes as one
+// stream that ends when the server says the transfer is complete. A later
+// login of a ranged download knew the size: only this try fails.
+CFtpHandler::LineResult CFtpHandler::OnSizeUnknown(CWorker& w) {
+    ThreadRecord& r = w.rec;
+    const bool probe = r.iThreadID == 0 && !r.bSizeChecked;
+    if (!probe && w.RangeMode()) {
+        r.iState = tsDisconnect;
+        return LineResult::Stop;
+    }
+    if (probe) {
+        {
+            std::lock_guard lock(w.task.TaskLock);
+            w.task.descriptor.bRangeMode = false;
+        }
+        if (!RestartSingleStream(w.slot, r.iThreadID)) {
+            r.iState = tsStop;
+            return LineResult::Stop;
+        }
+    }
+    StartStream(w);
+    r.bSizeChecked = true;
+    return LineResult::Next;
+}
+
+// A stream always starts at byte 0 (the server has no REST, or no size to
+// split by), so a new login fetches the whole file again.
+void CFtpHandler::StartStream(CWorker& w) {
+    ThreadRecord& r = w.rec;
+    if (w.IsStopped()) {
+        return;
+    }
+    {
+        std::lock_guard lock(w.task.TaskLock);
+        TaskDescriptor& d = w.task.descriptor;
+        if (d.Blocks) {
+            TaskBlock& b = (*d.Blocks)[r.iID];
+            b.iFrom = 1;
+            d.iDownloaded = 0;
+        }
+    }
+    FTPSetFilePos(w, 0);
+}
+
+// The final reply to LIST. An error means no listing comes: its data
+// connection is dropped and the download goes on without it.
+void CFtpHandler::OnListingReply(CWorker& w, const std::string& code) {
+    listReplyDone_ = true;
+    if (IsNegative(code)) {
+        listDataDone_ = true;
+    }
+    if (listDataDone_) {
+        EndListing(w);
+    }
+}
+
+// The final reply to RETR: an error fails the try; a confirmation completes
+// the transfer once its data connection has closed.
+void CFtpHandler::OnRetrReply(CWorker& w, const std::string& code) {
+    if (IsNegative(code)) {
+        w.rec.iState = tsDisconnect;
+        return;
+    }
+    retrReplyDone_ = true;
+    if (dataClosed_) {
+        FinishTransfer(w);
+    }
+}
+
+// The data connection closed and the server confirmed the transfer. A block
+// that is not finished is asked for again; a stream is complete when its
+// length agrees with the size the server reported (or none was reported).
+void CFtpHandler::FinishTransfer(CWorker& w) {
+    ThreadRecord& r = w.rec;
+    if (w.RangeMode()) {
+        r.iState = tsReconnect;
+        return;
+    }
+    int64_t size = 0, written = 0;
+    {
+        std::lock_guard lock(w.task.TaskLock);
+        TaskDescriptor& d = w.task.descriptor;
+        size = d.iFileSize;
+        written = d.Blocks ? (*d.Blocks)[r.iID].iFrom - 1 : 0;
+        if (size <= 0 || written == size) {
+            d.iDownloaded = written;
+        }
+    }
+    if (size > 0 && written != size) {
+        w.LogKey(logError, "Log_FileSizeChange", IntToText(size) + " / " + IntToText(written));
+        r.iState = tsDisconnect;
+        return;
+    }
+    w.MarkStreamEnded();
+    r.iState = tsStop;
 }
 
 // The size of a file must not change under a download: the blocks on disk
@@ -429,6 +592,7 @@ bool CFtpHandler::FTPCheckBlock(CWorker& w) {
 void CFtpHandler::FTPSetFilePos(CWorker& w, int64_t offset) {
     ThreadRecord& r = w.rec;
     r.iState = tsRestSent;
+    restOffset_ = offset;
     w.SendText("REST " + IntToText(offset));
     w.task.Trace("FTPSetFilePos,iThreadID=" + IntToText(r.iThreadID) + ",iID=" + IntToText(r.iID) +
                  ",pos=" + IntToText(offset));

@@ -12,11 +12,13 @@
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/ftp_reply.h"
 #include "engine/worker.h"
 #include "net/event_socket.h"
 #include "settings/proxy_record.h"
@@ -74,7 +76,15 @@ class CFtpHandler : public IProtocolHandler {
     LineResult OnUserReply(CWorker& w, const std::string& code, std::string& pending);
     LineResult OnPassReply(CWorker& w, const std::string& code, std::string& pending);
     LineResult OnRestProbeReply(CWorker& w, const std::string& code, std::string& pending);
+    LineResult OnTransferReply(CWorker& w, const std::string& line, const std::string& code,
+                               std::string& pending);
     LineResult OnSizeReply(CWorker& w, const std::string& line);
+    LineResult OnSizeUnknown(CWorker& w);
+    void StartStream(CWorker& w);
+    void OnListingReply(CWorker& w, const std::string& code);
+    void OnRetrReply(CWorker& w, const std::string& code);
+    void FinishTransfer(CWorker& w);
+    void CheckStall(CWorker& w, int stateBefore);
     bool CheckSizeUnchanged(CWorker& w, int64_t size);
     bool RangeStart(CWorker& w);
     bool FTPCheckBlock(CWorker& w);
@@ -85,7 +95,7 @@ class CFtpHandler : public IProtocolHandler {
     // ftp_data.cpp: the data connection and the receive paths.
     bool OpenDataPath(CWorker& w);
     bool OpenListener(CWorker& w);
-    void ConnectDataToPasv(CWorker& w, const std::string& line);
+    bool ConnectDataToPasv(CWorker& w, const std::string& line);
     std::string ControlHost(CWorker& w) const;
     void OnAccept(CWorker& w, const NetworkEvents& events);
     void OnDataClosed(CWorker& w);
@@ -106,9 +116,9 @@ class CFtpHandler : public IProtocolHandler {
     void OnListingData(CWorker& w);
     void OnDataHandshake(CWorker& w);
     void OnProxiedFirstData(CWorker& w);
-    void ReceiveFileData(CWorker& w);
+    int64_t ReceiveFileData(CWorker& w);
     // What storing received bytes did to the block.
-    enum class StoreResult { Continue, BlockFinished, StreamComplete, WriteFailed };
+    enum class StoreResult { Continue, BlockFinished, SizeMismatch, WriteFailed };
     void Store(CWorker& w, const char* bytes, int64_t n);
     StoreResult StoreRanged(CWorker& w, TaskDescriptor& d, TaskBlock& b, const char* bytes,
                             int64_t n, int& error);
@@ -117,6 +127,19 @@ class CFtpHandler : public IProtocolHandler {
     void EndListing(CWorker& w);
 
     Target target_;
+    CFtpReplyReader reader_;
+    // The listing is over when its data connection is done with and its
+    // final reply has come; only then is the next command sent, so that the
+    // LIST replies are never taken for the next command's.
+    bool listDataDone_ = false, listReplyDone_ = false;
+    // A one-stream RETR is complete when its data connection closed and the
+    // server confirmed the transfer.
+    bool dataClosed_ = false, retrReplyDone_ = false;
+    int64_t restOffset_ = 0;  // of the REST awaiting its reply
+    // When the worker last moved on (a new state or stored bytes): a server
+    // that keeps talking without moving anything on times out too.
+    std::chrono::steady_clock::time_point lastMove_{};
+    bool moved_ = false;
     // Bytes of the claimed block already written but not yet counted: a block
     // with exactly one byte outstanding would read as finished (iFrom = iTo),
     // so the last-but-one byte is counted only together with the last one.

@@ -127,6 +127,7 @@ void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
         return;
     }
     if (chunked_ && decoder_.Done()) {
+        w.MarkStreamEnded();
         r.iState = tsStop;  // the last chunk ends the stream
     }
 }
@@ -138,6 +139,8 @@ void CHttpHandler::StreamClosed(CWorker& w) {
     bool shortOfSize = d.iFileSize > 0 && d.iDownloaded < d.iFileSize;
     if ((chunked_ && !decoder_.Done()) || shortOfSize) {
         w.rec.iState = tsDisconnect;
+    } else {
+        w.MarkStreamEnded();
     }
 }
 
