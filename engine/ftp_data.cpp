@@ -1,15 +1,13 @@
 // The FTP worker's data connection: opening it (PASV or PORT), connecting or
 // accepting it, the listing of the probe and the file data written at the
 // claimed block's position.
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <mutex>
 #include <vector>
 
 #include "engine/file_writer.h"
+#include "engine/ftp_data_path.h"
 #include "engine/ftp_reply.h"
 #include "engine/ftp_worker.h"
 #include "engine/speed_limiter.h"
@@ -18,22 +16,6 @@
 #include "settings/app_context.h"
 
 namespace vardane {
-
-namespace {
-
-// The IPv4 peer address of a socket; false when it has none.
-bool PeerAddress(int hSocket, in_addr& address) {
-    sockaddr_in peer{};
-    socklen_t length = sizeof(peer);
-    if (hSocket == 0 || getpeername(hSocket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
-        peer.sin_family != AF_INET) {
-        return false;
-    }
-    address = peer.sin_addr;
-    return true;
-}
-
-}  // namespace
 
 bool CFtpHandler::OpenDataPath(CWorker& w) {
     ThreadRecord& r = w.rec;
@@ -50,87 +32,34 @@ bool CFtpHandler::OpenDataPath(CWorker& w) {
     return true;
 }
 
-// Active mode: a listener on the control connection's local address and a
-// port of the system's choice, announced with PORT.
+// Active mode: the listener, announced with PORT.
 bool CFtpHandler::OpenListener(CWorker& w) {
-    CConnectionSet& set = w.rec.Connections;
-    sockaddr_in local{};
-    if (!LocalAddress(set, slotControl, local)) {
+    const std::string port = OpenPortListener(w.rec.Connections);
+    if (port.empty()) {
         return false;
     }
-    CreateSocket(set, slotListen);
-    RearmSocket(set, slotListen, kMaskListening);
-    local.sin_port = 0;
-    sockaddr_in bound{};
-    if (!BindSocket(set, slotListen, local) || !LocalAddress(set, slotListen, bound) ||
-        !ListenSocket(set, slotListen, 1)) {
-        return false;
-    }
-    w.SendText(FormatPortCommand(local.sin_addr, ntohs(bound.sin_port)));
+    w.SendText(port);
     return true;
-}
-
-// The host the data connection goes to: the server of the control
-// connection, never the address a PASV reply names, so that a server cannot
-// send the client to another host. Direct: the address the control
-// connection reached; through a proxy: the server as the proxy's target.
-std::string CFtpHandler::ControlHost(CWorker& w) const {
-    in_addr peer{};
-    if (target_.proxy.Type != proxyDirect ||
-        !PeerAddress(w.rec.Connections[slotControl].hSocket, peer)) {
-        return target_.host;
-    }
-    char text[INET_ADDRSTRLEN] = {};
-    return inet_ntop(AF_INET, &peer, text, sizeof text) != nullptr ? std::string(text)
-                                                                   : target_.host;
 }
 
 // False when the reply names no usable port: the try fails at once.
 bool CFtpHandler::ConnectDataToPasv(CWorker& w, const std::string& line) {
-    CConnectionSet& set = w.rec.Connections;
-    const PasvReply reply = ParsePasvReply(line);
-    if (!reply.bFound || !IsValidPort(reply.port)) {
+    FtpDataTarget target;
+    if (!ConnectPassiveData(w.rec.Connections, line, target_.host, target_.proxy, target)) {
         return false;
     }
-    CreateSocket(set, slotData);
-    RearmSocket(set, slotData, kMaskConnection);
-    const std::string host = ControlHost(w);
-    const int port = static_cast<int>(reply.port);
-    const ProxyRecord& proxy = target_.proxy;
-    if (proxy.Type == proxyDirect) {
-        w.LogKey(logInfo, "Log_Connecting", host + ":" + IntToText(port));
-        ConnectSocket(set, slotData, host, port, host, port);
-    } else {
-        w.LogKey(logInfo, "Log_ConnectingProxy", proxy.Server + ":" + IntToText(proxy.Port));
-        ConnectSocket(set, slotData, proxy.Server, proxy.Port, host, port);
-    }
+    const bool direct = target_.proxy.Type == proxyDirect;
+    w.LogKey(logInfo, direct ? "Log_Connecting" : "Log_ConnectingProxy",
+             target.host + ":" + IntToText(target.port));
     return true;
 }
 
 void CFtpHandler::OnAccept(CWorker& w, const NetworkEvents& events) {
-    ThreadRecord& r = w.rec;
-    CConnectionSet& set = r.Connections;
     if (events.iAcceptError != 0) {
-        r.iState = tsDisconnect;
+        w.rec.iState = tsDisconnect;
         return;
     }
-    const int accepted = AcceptSocket(set, slotListen);
-    if (accepted == 0) {
-        return;
-    }
-    // On a direct connection only the server itself may deliver the data;
-    // anyone else who finds the port is turned away and the listener stays.
-    in_addr server{}, peer{};
-    if (target_.proxy.Type == proxyDirect && PeerAddress(set[slotControl].hSocket, server) &&
-        (!PeerAddress(accepted, peer) || peer.s_addr != server.s_addr)) {
-        close(accepted);
-        return;
-    }
-    AdoptSocket(set, slotData, accepted);
-    RearmSocket(set, slotData, kMaskAccepted);
-    // The server connected to us: no proxy handshake on this connection.
-    set[slotData].ProxyStep = proxyReady;
-    CloseSocket(set, slotListen);
+    AcceptServerData(w.rec.Connections, target_.proxy);
 }
 
 // The data connection closed. A listing that closes without a byte (nothing

@@ -96,7 +96,6 @@ class CFtpHandler : public IProtocolHandler {
     bool OpenDataPath(CWorker& w);
     bool OpenListener(CWorker& w);
     bool ConnectDataToPasv(CWorker& w, const std::string& line);
-    std::string ControlHost(CWorker& w) const;
     void OnAccept(CWorker& w, const NetworkEvents& events);
     void OnDataClosed(CWorker& w);
     void FTPOnRecvData(CWorker& w);
