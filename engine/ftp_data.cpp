@@ -18,15 +18,14 @@
 namespace vardane {
 
 bool CFtpHandler::OpenDataPath(CWorker& w) {
-    ThreadRecord& r = w.rec;
     if (target_.proxy.PASV) {
         w.SendText("PASV");
-        r.iState = tsPasvSent;
+        Enter(w, FtpState::PasvSent);
         return true;
     }
-    r.iState = tsPortSent;
+    Enter(w, FtpState::PortSent);
     if (!OpenListener(w)) {
-        r.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
         return false;
     }
     return true;
@@ -56,7 +55,7 @@ bool CFtpHandler::ConnectDataToPasv(CWorker& w, const std::string& line) {
 
 void CFtpHandler::OnAccept(CWorker& w, const NetworkEvents& events) {
     if (events.iAcceptError != 0) {
-        w.rec.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
         return;
     }
     AcceptServerData(w.rec.Connections, target_.proxy);
@@ -68,7 +67,7 @@ void CFtpHandler::OnAccept(CWorker& w, const NetworkEvents& events) {
 // for the rest of its block again).
 void CFtpHandler::OnDataClosed(CWorker& w) {
     ThreadRecord& r = w.rec;
-    if (r.iState == tsListing) {
+    if (StateOf(w) == FtpState::Listing) {
         listDataDone_ = true;
         CloseSocket(r.Connections, slotData);
         if (listReplyDone_) {
@@ -76,15 +75,16 @@ void CFtpHandler::OnDataClosed(CWorker& w) {
         }
         return;
     }
-    if (r.iState != tsRetrSent && r.iState != tsReceiving) {
+    if (StateOf(w) != FtpState::RetrSent && StateOf(w) != FtpState::Receiving) {
         return;
     }
     const bool handshaking = target_.proxy.Type != proxyDirect && target_.proxy.PASV &&
                              r.Connections[slotData].ProxyStep != proxyReady;
-    while (!handshaking && (r.iState == tsRetrSent || r.iState == tsReceiving) && !w.IsStopped() &&
-           ReceiveFileData(w) > 0) {
+    while (!handshaking &&
+           (StateOf(w) == FtpState::RetrSent || StateOf(w) == FtpState::Receiving) &&
+           !w.IsStopped() && ReceiveFileData(w) > 0) {
     }
-    if (r.iState != tsRetrSent && r.iState != tsReceiving) {
+    if (StateOf(w) != FtpState::RetrSent && StateOf(w) != FtpState::Receiving) {
         return;
     }
     CloseSocket(r.Connections, slotData);
@@ -99,18 +99,18 @@ void CFtpHandler::FTPOnRecvData(CWorker& w) {
         return;
     }
     const bool proxiedPassive = target_.proxy.Type != proxyDirect && target_.proxy.PASV;
-    switch (w.rec.iState) {
-        case tsListing:
+    switch (StateOf(w)) {
+        case FtpState::Listing:
             OnListingData(w);
             return;
-        case tsRetrSent:
+        case FtpState::RetrSent:
             if (proxiedPassive) {
                 OnProxiedFirstData(w);
             } else {
                 ReceiveFileData(w);
             }
             return;
-        case tsReceiving:
+        case FtpState::Receiving:
             ReceiveFileData(w);
             return;
         default: {
@@ -139,7 +139,7 @@ bool CFtpHandler::ReceiveData(CWorker& w, DataChunk& chunk) {
     chunk.step = NegotiateProxy(w, set[slotData], target_.proxy, chunk.buffer.data(), chunk.n,
                                 chunk.consumed);
     if (chunk.step == proxyFailed) {
-        w.rec.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
     }
     return true;
 }
@@ -171,7 +171,7 @@ void CFtpHandler::EndListing(CWorker& w) {
     CConnectionSet& set = w.rec.Connections;
     CloseSocket(set, slotData);
     CloseSocket(set, slotListen);
-    w.rec.iState = tsTypeBinarySent;
+    Enter(w, FtpState::TypeBinarySent);
     w.SendText("TYPE I");
 }
 
@@ -187,7 +187,7 @@ void CFtpHandler::OnProxiedFirstData(CWorker& w) {
     if (!ReceiveData(w, chunk) || chunk.step != proxyReady || chunk.Payload().empty()) {
         return;
     }
-    w.rec.iState = tsReceiving;
+    Enter(w, FtpState::Receiving);
     if (!w.IsStopped()) {
         Store(w, chunk.Payload().data(), static_cast<int64_t>(chunk.Payload().size()));
     }
@@ -223,21 +223,23 @@ int64_t CFtpHandler::ReceiveFileData(CWorker& w) {
     const int64_t want = rangeMode ? block.iTo - (block.iFrom + iHeld_) + 1 : quota;
     if (want < 1) {
         ReturnQuota(w.ctx, quota);
-        r.iState = tsReconnect;
+        Enter(w, FtpState::Reconnect);
         return -1;
     }
     buffer_.resize(static_cast<size_t>(kUnlimitedReadBytes));
     const int64_t size = std::min({want, quota, kUnlimitedReadBytes});
     const int64_t got =
         ReceiveBytes(r.Connections, slotData, buffer_.data(), static_cast<size_t>(size));
-    r.iState = tsReceiving;
+    Enter(w, FtpState::Receiving);
     ReturnQuota(w.ctx, got < 0 ? quota : quota - got);
     if (got < 0) {
         return got;
     }
     if (w.IsStopped()) {
-        // The loop head turns this into tsStop.
-        r.iState = rangeMode ? tsReconnect : r.iState;
+        // The loop head turns this into a stop.
+        if (rangeMode) {
+            Enter(w, FtpState::Reconnect);
+        }
         return got;
     }
     Store(w, buffer_.data(), got);
@@ -263,15 +265,15 @@ void CFtpHandler::Store(CWorker& w, const char* bytes, int64_t n) {
     switch (result) {
         case StoreResult::WriteFailed:
             ReportWriteFailure(w.slot, r.iThreadID, error);
-            r.iState = tsStop;
+            Enter(w, FtpState::Stop);
             break;
         case StoreResult::BlockFinished:
-            r.iState = tsReconnect;
+            Enter(w, FtpState::Reconnect);
             break;
         case StoreResult::SizeMismatch:
             // More data than SIZE announced: the file is not what was sized.
             w.LogKey(logError, "Log_FileSizeChange");
-            r.iState = tsDisconnect;
+            Enter(w, FtpState::Disconnect);
             break;
         case StoreResult::Continue:
             break;

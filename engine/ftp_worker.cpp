@@ -57,7 +57,7 @@ void CFtpHandler::ConnectStep(CWorker& w) {
     iHeld_ = 0;
     reader_.Reset();
     lastMove_ = std::chrono::steady_clock::now();
-    w.rec.iState = tsConnecting;
+    Enter(w, FtpState::Connecting);
     const ProxyRecord& proxy = target_.proxy;
     if (proxy.Type == proxyDirect) {
         w.LogKey(logInfo, "Log_Connecting", target_.host + ":" + IntToText(target_.port));
@@ -73,12 +73,12 @@ void CFtpHandler::EventStep(CWorker& w) {
         return;
     }
     ThreadRecord& r = w.rec;
-    const int stateBefore = r.iState;
+    const FtpState stateBefore = StateOf(w);
     moved_ = false;
     const int slot = WaitForEvents(r.Connections, kConnectionSlots);
     if (slot == kWaitFailed) {
-        if (r.iState == tsConnecting) {
-            r.iState = tsDisconnect;
+        if (StateOf(w) == FtpState::Connecting) {
+            Enter(w, FtpState::Disconnect);
         }
     } else if (slot == kWaitTimeout) {
         w.OnIdleTick();
@@ -86,8 +86,8 @@ void CFtpHandler::EventStep(CWorker& w) {
         r.iWaited = 0;
         NetworkEvents events;
         if (!EnumNetworkEvents(r.Connections, slot, events)) {
-            if (r.iState == tsConnecting) {
-                r.iState = tsDisconnect;
+            if (StateOf(w) == FtpState::Connecting) {
+                Enter(w, FtpState::Disconnect);
             }
         } else {
             OnEvents(w, slot, events);
@@ -99,7 +99,6 @@ void CFtpHandler::EventStep(CWorker& w) {
 }
 
 void CFtpHandler::OnEvents(CWorker& w, int slot, const NetworkEvents& events) {
-    ThreadRecord& r = w.rec;
     const int happened = events.lNetworkEvents;
     if ((happened & FD_CONNECT) && !OnConnectEvent(w, slot, events)) {
         return;
@@ -109,7 +108,7 @@ void CFtpHandler::OnEvents(CWorker& w, int slot, const NetworkEvents& events) {
     }
     // What came before a close is read first: the last reply or the last
     // bytes of the data.
-    if ((happened & (FD_READ | FD_CLOSE)) && r.iState > tsConnecting) {
+    if ((happened & (FD_READ | FD_CLOSE)) && StateOf(w) > FtpState::Connecting) {
         if (slot == slotControl) {
             OnControlReply(w);
         } else if (slot == slotData && (happened & FD_READ)) {
@@ -117,8 +116,8 @@ void CFtpHandler::OnEvents(CWorker& w, int slot, const NetworkEvents& events) {
         }
     }
     if (happened & FD_CLOSE) {
-        if (slot == slotControl && r.iState != tsStop) {
-            r.iState = tsDisconnect;
+        if (slot == slotControl && StateOf(w) != FtpState::Stop) {
+            Enter(w, FtpState::Disconnect);
         } else if (slot == slotData) {
             OnDataClosed(w);
         }
@@ -127,19 +126,20 @@ void CFtpHandler::OnEvents(CWorker& w, int slot, const NetworkEvents& events) {
 
 // Any state that waits for the server ends after ConnectionTimeOut without
 // moving on, also when the server keeps sending lines that change nothing.
-void CFtpHandler::CheckStall(CWorker& w, int stateBefore) {
+void CFtpHandler::CheckStall(CWorker& w, FtpState stateBefore) {
     ThreadRecord& r = w.rec;
     const auto now = std::chrono::steady_clock::now();
-    if (r.iState != stateBefore || moved_) {
+    if (StateOf(w) != stateBefore || moved_) {
         lastMove_ = now;
         return;
     }
-    if (r.iState == tsDisconnect || r.iState == tsReconnect || r.iState == tsStop) {
+    if (StateOf(w) == FtpState::Disconnect || StateOf(w) == FtpState::Reconnect ||
+        StateOf(w) == FtpState::Stop) {
         return;
     }
     if (now - lastMove_ >= std::chrono::seconds(w.ReadSettings().ConnectionTimeOut)) {
         w.LogKey(logError, "Log_TimeOut");
-        r.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
         r.iWaited = 0;
     }
 }
@@ -149,21 +149,21 @@ void CFtpHandler::CheckStall(CWorker& w, int stateBefore) {
 bool CFtpHandler::OnConnectEvent(CWorker& w, int slot, const NetworkEvents& events) {
     ThreadRecord& r = w.rec;
     if (events.iConnectError != 0) {
-        if (r.iState == tsConnecting) {
-            r.iState = tsDisconnect;
+        if (StateOf(w) == FtpState::Connecting) {
+            Enter(w, FtpState::Disconnect);
         }
         return true;
     }
     CEventSocket& conn = r.Connections[slot];
-    if (r.iState != tsListing && slot != slotData) {
-        r.iState = tsConnected;
+    if (StateOf(w) != FtpState::Listing && slot != slotData) {
+        Enter(w, FtpState::Connected);
         w.ThreadLog(logInfo,
                     conn.Host + ":" + IntToText(conn.Port) + " " + w.Text("Log_Connected"));
     }
     int64_t consumed = 0;
     const int step = NegotiateProxy(w, conn, target_.proxy, nullptr, 0, consumed);
     if (step == proxyFailed) {
-        r.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
         return false;
     }
     return step == proxyReady;
@@ -183,7 +183,7 @@ void CFtpHandler::OnControlReply(CWorker& w) {
     const int step =
         NegotiateProxy(w, r.Connections[slotControl], target_.proxy, buffer.data(), n, consumed);
     if (step == proxyFailed) {
-        r.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
         return;
     }
     if (step != proxyReady) {
@@ -217,7 +217,7 @@ void CFtpHandler::OnControlReply(CWorker& w) {
         }
     }
     if (!bounded) {
-        r.iState = tsDisconnect;  // a reply without an end
+        Enter(w, FtpState::Disconnect);  // a reply without an end
         return;
     }
     SendPending(w, pending, lastCode);
@@ -229,52 +229,52 @@ void CFtpHandler::OnControlReply(CWorker& w) {
 CFtpHandler::LineResult CFtpHandler::OnReplyLine(CWorker& w, const std::string& line,
                                                  const std::string& code, std::string& pending) {
     ThreadRecord& r = w.rec;
-    switch (r.iState) {
-        case tsConnected:
+    switch (StateOf(w)) {
+        case FtpState::Connected:
             return OnGreeting(w, code, pending);
-        case tsUserSent:
+        case FtpState::UserSent:
             return OnUserReply(w, code, pending);
-        case tsPassSent:
+        case FtpState::PassSent:
             return OnPassReply(w, code, pending);
-        case tsRestProbeSent:
+        case FtpState::RestProbeSent:
             return OnRestProbeReply(w, code, pending);
-        case tsRestResetSent:
+        case FtpState::RestResetSent:
             // Without a type of its own the listing goes in ASCII, the
             // default of every server.
             pending = "TYPE " + (r.ListType.empty() ? std::string("A") : r.ListType);
-            r.iState = tsListTypeSent;
+            Enter(w, FtpState::ListTypeSent);
             return LineResult::Next;
-        case tsListTypeSent:
+        case FtpState::ListTypeSent:
             if (!OpenDataPath(w)) {
                 return LineResult::Stop;
             }
-            r.iState = target_.proxy.PASV ? tsListPasvSent : tsListPortSent;
+            Enter(w, target_.proxy.PASV ? FtpState::ListPasvSent : FtpState::ListPortSent);
             return LineResult::Next;
-        case tsListPasvSent:
-        case tsListPortSent:
-            if (r.iState == tsListPasvSent ? code != "227" || !ConnectDataToPasv(w, line)
-                                           : IsNegative(code)) {
-                r.iState = tsDisconnect;
+        case FtpState::ListPasvSent:
+        case FtpState::ListPortSent:
+            if (StateOf(w) == FtpState::ListPasvSent ? code != "227" || !ConnectDataToPasv(w, line)
+                                                     : IsNegative(code)) {
+                Enter(w, FtpState::Disconnect);
                 return LineResult::Stop;
             }
             pending = "LIST " + target_.path;
             listDataDone_ = listReplyDone_ = false;
-            r.iState = tsListing;
+            Enter(w, FtpState::Listing);
             return LineResult::Next;
-        case tsListing:
+        case FtpState::Listing:
             OnListingReply(w, code);
             return LineResult::Next;
-        case tsSizeRestSent:
+        case FtpState::SizeRestSent:
             pending = "SIZE " + target_.path;
-            r.iState = tsSizeSent;
+            Enter(w, FtpState::SizeSent);
             return LineResult::Next;
-        case tsTypeBinarySent:
+        case FtpState::TypeBinarySent:
             if (IsNegative(code)) {
-                r.iState = tsDisconnect;  // text mode would alter the bytes
+                Enter(w, FtpState::Disconnect);  // text mode would alter the bytes
                 return LineResult::Stop;
             }
             return OpenDataPath(w) ? LineResult::Next : LineResult::Stop;
-        case tsSizeSent:
+        case FtpState::SizeSent:
             if (code == "213") {
                 return OnSizeReply(w, line);
             }
@@ -288,40 +288,39 @@ CFtpHandler::LineResult CFtpHandler::OnReplyLine(CWorker& w, const std::string& 
 CFtpHandler::LineResult CFtpHandler::OnTransferReply(CWorker& w, const std::string& line,
                                                      const std::string& code,
                                                      std::string& pending) {
-    ThreadRecord& r = w.rec;
-    switch (r.iState) {
-        case tsRestSent:
+    switch (StateOf(w)) {
+        case FtpState::RestSent:
             if (code != "350" && restOffset_ > 0) {
                 // The data would start at byte 0, not where the block is.
-                r.iState = tsDisconnect;
+                Enter(w, FtpState::Disconnect);
                 return LineResult::Stop;
             }
-            r.iState = tsRetrSent;
+            Enter(w, FtpState::RetrSent);
             dataClosed_ = retrReplyDone_ = false;
             w.SendText("RETR " + target_.path);
             return LineResult::Next;
-        case tsPasvSent:
-        case tsPortSent: {
-            const bool passive = r.iState == tsPasvSent;
+        case FtpState::PasvSent:
+        case FtpState::PortSent: {
+            const bool passive = StateOf(w) == FtpState::PasvSent;
             if (!(passive ? code == "227" : code == "200")) {
                 if (IsNegative(code)) {
-                    r.iState = tsDisconnect;
+                    Enter(w, FtpState::Disconnect);
                     return LineResult::Stop;
                 }
                 return LineResult::Next;
             }
             if (passive && !ConnectDataToPasv(w, line)) {
-                r.iState = tsDisconnect;
+                Enter(w, FtpState::Disconnect);
                 return LineResult::Stop;
             }
             pending = "REST 0";
-            r.iState = tsSizeRestSent;
+            Enter(w, FtpState::SizeRestSent);
             return LineResult::Next;
         }
-        case tsRetrSent:
-        case tsReceiving:
+        case FtpState::RetrSent:
+        case FtpState::Receiving:
             OnRetrReply(w, code);
-            return r.iState == tsDisconnect ? LineResult::Stop : LineResult::Next;
+            return StateOf(w) == FtpState::Disconnect ? LineResult::Stop : LineResult::Next;
         default:
             return LineResult::Next;
     }
@@ -330,11 +329,11 @@ CFtpHandler::LineResult CFtpHandler::OnTransferReply(CWorker& w, const std::stri
 CFtpHandler::LineResult CFtpHandler::OnGreeting(CWorker& w, const std::string& code,
                                                 std::string& pending) {
     if (code != "220") {
-        w.rec.iState = tsDisconnect;  // "421 busy", junk: not a server to log in to
+        Enter(w, FtpState::Disconnect);  // "421 busy", junk: not a server to log in to
         return LineResult::Stop;
     }
     pending = UserCommand(target_.user);
-    w.rec.iState = tsUserSent;
+    Enter(w, FtpState::UserSent);
     return LineResult::Next;
 }
 
@@ -342,7 +341,7 @@ CFtpHandler::LineResult CFtpHandler::OnUserReply(CWorker& w, const std::string& 
                                                  std::string& pending) {
     if (code == "331") {
         pending = "PASS " + target_.password;
-        w.rec.iState = tsPassSent;
+        Enter(w, FtpState::PassSent);
     } else if (code == "530") {
         // Refused: a failed try; asked again on the same connection after
         // the retry wait.
@@ -355,7 +354,7 @@ CFtpHandler::LineResult CFtpHandler::OnUserReply(CWorker& w, const std::string& 
         // Logged in without a password.
         return OnPassReply(w, code, pending);
     } else if (IsNegative(code)) {
-        w.rec.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
         return LineResult::Stop;
     }
     return LineResult::Next;
@@ -367,15 +366,15 @@ CFtpHandler::LineResult CFtpHandler::OnPassReply(CWorker& w, const std::string& 
     if (code == "230") {
         if (r.iThreadID == 0 && !r.bSizeChecked) {
             pending = "REST 100";
-            r.iState = tsRestProbeSent;
+            Enter(w, FtpState::RestProbeSent);
         } else {
-            r.iState = tsTypeBinarySent;
+            Enter(w, FtpState::TypeBinarySent);
             w.SendText("TYPE I");
         }
     } else if (IsNegative(code) || code == "332") {
         // A wrong password ("530") or an account we do not have: a failed
         // try, counted at the next connect.
-        r.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
         return LineResult::Stop;
     }
     return LineResult::Next;
@@ -397,7 +396,7 @@ CFtpHandler::LineResult CFtpHandler::OnRestProbeReply(CWorker& w, const std::str
         w.task.descriptor.bRangeMode = ranges;
     }
     pending = "REST 0";
-    r.iState = tsRestResetSent;
+    Enter(w, FtpState::RestResetSent);
     return LineResult::Next;
 }
 
@@ -409,14 +408,14 @@ CFtpHandler::LineResult CFtpHandler::OnSizeReply(CWorker& w, const std::string& 
         return LineResult::Stop;
     }
     if (size == 0) {
-        r.iState = tsStop;
+        Enter(w, FtpState::Stop);
         return LineResult::Stop;
     }
     if (probe) {
         w.task.SetFileSize(size);
         if (!w.RangeMode()) {
             if (!RestartSingleStream(w.slot, r.iThreadID)) {
-                r.iState = tsStop;
+                Enter(w, FtpState::Stop);
                 return LineResult::Stop;
             }
         } else if (!RangeStart(w)) {
@@ -426,7 +425,7 @@ CFtpHandler::LineResult CFtpHandler::OnSizeReply(CWorker& w, const std::string& 
     if (!w.RangeMode()) {
         StartStream(w);
     } else if (!FTPCheckBlock(w)) {
-        r.iState = tsStop;
+        Enter(w, FtpState::Stop);
         return LineResult::Stop;
     }
     r.bSizeChecked = true;
@@ -440,7 +439,7 @@ CFtpHandler::LineResult CFtpHandler::OnSizeUnknown(CWorker& w) {
     ThreadRecord& r = w.rec;
     const bool probe = r.iThreadID == 0 && !r.bSizeChecked;
     if (!probe && w.RangeMode()) {
-        r.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
         return LineResult::Stop;
     }
     if (probe) {
@@ -449,7 +448,7 @@ CFtpHandler::LineResult CFtpHandler::OnSizeUnknown(CWorker& w) {
             w.task.descriptor.bRangeMode = false;
         }
         if (!RestartSingleStream(w.slot, r.iThreadID)) {
-            r.iState = tsStop;
+            Enter(w, FtpState::Stop);
             return LineResult::Stop;
         }
     }
@@ -493,7 +492,7 @@ void CFtpHandler::OnListingReply(CWorker& w, const std::string& code) {
 // the transfer once its data connection has closed.
 void CFtpHandler::OnRetrReply(CWorker& w, const std::string& code) {
     if (IsNegative(code)) {
-        w.rec.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
         return;
     }
     retrReplyDone_ = true;
@@ -508,7 +507,7 @@ void CFtpHandler::OnRetrReply(CWorker& w, const std::string& code) {
 void CFtpHandler::FinishTransfer(CWorker& w) {
     ThreadRecord& r = w.rec;
     if (w.RangeMode()) {
-        r.iState = tsReconnect;
+        Enter(w, FtpState::Reconnect);
         return;
     }
     int64_t size = 0, written = 0;
@@ -523,11 +522,11 @@ void CFtpHandler::FinishTransfer(CWorker& w) {
     }
     if (size > 0 && written != size) {
         w.LogKey(logError, "Log_FileSizeChange", IntToText(size) + " / " + IntToText(written));
-        r.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
         return;
     }
     w.MarkStreamEnded();
-    r.iState = tsStop;
+    Enter(w, FtpState::Stop);
 }
 
 // The size of a file must not change under a download: the blocks on disk
@@ -555,7 +554,7 @@ bool CFtpHandler::CheckSizeUnchanged(CWorker& w, int64_t size) {
     w.LogKey(logError, "Log_FileSizeChange");
     w.task.SetState(stateError);
     w.task.Finish(false);
-    r.iState = tsStop;
+    Enter(w, FtpState::Stop);
     return false;
 }
 
@@ -565,7 +564,7 @@ bool CFtpHandler::RangeStart(CWorker& w) {
     if (!PrepareLocalFile(w.slot, w.rec.iThreadID)) {
         // Also when every byte is already in: the task then ends complete and
         // the temporary file becomes the target.
-        w.rec.iState = tsStop;
+        Enter(w, FtpState::Stop);
         return false;
     }
     w.StartOtherThreads();
@@ -591,7 +590,7 @@ bool CFtpHandler::FTPCheckBlock(CWorker& w) {
 
 void CFtpHandler::FTPSetFilePos(CWorker& w, int64_t offset) {
     ThreadRecord& r = w.rec;
-    r.iState = tsRestSent;
+    Enter(w, FtpState::RestSent);
     restOffset_ = offset;
     w.SendText("REST " + IntToText(offset));
     w.task.Trace("FTPSetFilePos,iThreadID=" + IntToText(r.iThreadID) + ",iID=" + IntToText(r.iID) +
@@ -618,7 +617,7 @@ void CFtpHandler::Fail550(CWorker& w) {
         std::lock_guard lock(w.task.TaskLock);
         w.task.descriptor.iState = stateError;
     }
-    w.rec.iState = tsStop;
+    Enter(w, FtpState::Stop);
 }
 
 }  // namespace vardane

@@ -25,25 +25,32 @@
 
 namespace vardane {
 
-// Thread states of the FTP worker, beside tsDisconnect, tsConnecting,
-// tsConnected, tsReconnect, tsReceiving and tsStop. Each names the reply (or
-// data) the worker is waiting for.
-enum FtpThreadState : int {
-    tsUserSent = 4,         // reply to USER
-    tsPassSent = 7,         // reply to PASS
-    tsRestProbeSent = 9,    // reply to "REST 100"
-    tsRestResetSent = 10,   // reply to "REST 0" after the probe
-    tsListTypeSent = 11,    // reply to the TYPE for the listing
-    tsListPasvSent = 12,    // reply to PASV before LIST
-    tsListPortSent = 13,    // reply to PORT before LIST
-    tsSizeRestSent = 14,    // reply to "REST 0" before SIZE
-    tsListing = 15,         // listing data on the data connection
-    tsTypeBinarySent = 16,  // reply to "TYPE I"
-    tsSizeSent = 17,        // reply to SIZE
-    tsRestSent = 18,        // reply to "REST <block offset>"
-    tsPasvSent = 19,        // reply to PASV before the transfer
-    tsPortSent = 20,        // reply to PORT before the transfer
-    tsRetrSent = 21,        // file data on the data connection
+// The FTP worker's states, each naming the reply (or data) the worker waits
+// for. They are kept in the thread record's state field beside the frame's
+// states, with the frame's own values where the frame acts on them
+// (Disconnect, Reconnect, Stop) or shows them.
+enum class FtpState : int {
+    Disconnect = tsDisconnect,
+    Connecting = tsConnecting,
+    Connected = tsConnected,  // greeting
+    UserSent = 4,             // reply to USER
+    PassSent = 7,             // reply to PASS
+    RestProbeSent = 9,        // reply to "REST 100"
+    RestResetSent = 10,       // reply to "REST 0" after the probe
+    ListTypeSent = 11,        // reply to the TYPE for the listing
+    ListPasvSent = 12,        // reply to PASV before LIST
+    ListPortSent = 13,        // reply to PORT before LIST
+    SizeRestSent = 14,        // reply to "REST 0" before SIZE
+    Listing = 15,             // listing data and LIST's reply
+    TypeBinarySent = 16,      // reply to "TYPE I"
+    SizeSent = 17,            // reply to SIZE
+    RestSent = 18,            // reply to "REST <block offset>"
+    PasvSent = 19,            // reply to PASV before the transfer
+    PortSent = 20,            // reply to PORT before the transfer
+    RetrSent = 21,            // file data on the data connection
+    Reconnect = tsReconnect,
+    Receiving = tsReceiving,
+    Stop = tsStop,
 };
 
 class CFtpHandler : public IProtocolHandler {
@@ -54,6 +61,9 @@ class CFtpHandler : public IProtocolHandler {
     void EventStep(CWorker& w) override;
 
   private:
+    static FtpState StateOf(const CWorker& w) { return static_cast<FtpState>(w.rec.iState); }
+    static void Enter(CWorker& w, FtpState state) { w.rec.iState = static_cast<int>(state); }
+
     // What a reply line handler tells the line loop.
     enum class LineResult { Next, Stop };
 
@@ -84,7 +94,7 @@ class CFtpHandler : public IProtocolHandler {
     void OnListingReply(CWorker& w, const std::string& code);
     void OnRetrReply(CWorker& w, const std::string& code);
     void FinishTransfer(CWorker& w);
-    void CheckStall(CWorker& w, int stateBefore);
+    void CheckStall(CWorker& w, FtpState stateBefore);
     bool CheckSizeUnchanged(CWorker& w, int64_t size);
     bool RangeStart(CWorker& w);
     bool FTPCheckBlock(CWorker& w);
