@@ -4,8 +4,10 @@
 // leave out (SIZE, the listing) and how often progress reaches the disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "platform/text.h"
@@ -49,6 +51,26 @@ TEST_F(FtpLiveness, RefusedListingIsSkipped) {
     ASSERT_NE(list, commands.end());
     ASSERT_NE(list + 1, commands.end());
     EXPECT_EQ(*(list + 1), "TYPE I");
+}
+
+// The replies that end LIST (150, then 226 after the data) are LIST's: the
+// command after the listing waits for them and gets its own reply.
+TEST_F(FtpLiveness, ListRepliesAreNotTakenForTheNextCommands) {
+    ASSERT_EQ(Run(RandomBytes(30 * 1024), ScriptOptions{}, 1), stateCompleted) << h.owner.Log();
+    std::istringstream log(h.owner.Log());
+    std::vector<std::string> control;  // thread 0's lines sent and received
+    for (std::string line; std::getline(log, line);) {
+        if (line.rfind("0 0 ", 0) == 0 || line.rfind("0 1 ", 0) == 0) {
+            control.push_back(line);
+        }
+    }
+    auto list = std::find(control.begin(), control.end(), "0 0 LIST /file.bin");
+    auto done = std::find(list, control.end(), "0 1 226 Done");
+    auto type = std::find(list, control.end(), "0 0 TYPE I");
+    ASSERT_GE(control.end() - type, 3) << h.owner.Log();
+    EXPECT_LT(done, type);
+    EXPECT_EQ(*(type + 1), "0 1 200 Type set");
+    EXPECT_EQ(*(type + 2), "0 0 PASV");
 }
 
 // Without SIZE the file comes as one stream that is complete when the server
