@@ -95,6 +95,8 @@ bool CWorker::ClaimBlock(std::string_view traceName) {
         return false;
     }
     rec.iID = id;
+    try_.block = id;  // the try's progress is measured from here
+    try_.from = block.iFrom;
     task.Trace(name + ",iThreadID=" + IntToText(rec.iThreadID) + ",iID=" + IntToText(id) +
                ",iFrom=" + IntToText(block.iFrom) + ",iTo=" + IntToText(block.iTo));
     rec.bHasBlock = true;
@@ -203,8 +205,8 @@ void CWorker::LogRetry(const std::string& host, int port) {
 }
 
 void CWorker::AfterStep(const std::string& host, int port) {
+    ObserveProgress();
     if (rec.iState == tsDisconnect || rec.iState == tsReconnect) {
-        ObserveProgress();
         ReleaseBlock();
     }
     if (rec.iState == tsDisconnect) {

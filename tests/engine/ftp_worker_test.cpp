@@ -238,6 +238,8 @@ TEST_P(FtpPyftpdLogins, DownloadsTheExactFile) {
         h.AddTask(server.Url("file.bin", GetParam().withUser ? user : ""), GetParam().threads);
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
+    // A finished block is progress: the next login follows without a wait.
+    EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_RetryWait1"))) << h.owner.Log();
 }
 
 INSTANTIATE_TEST_SUITE_P(Logins, FtpPyftpdLogins,

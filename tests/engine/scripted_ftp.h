@@ -70,7 +70,8 @@ inline bool PeerCloses(int fd) {
 
 // A small FTP server on one port: control connections and the passive data
 // connections they announce both arrive there. Every control command is
-// recorded in order.
+// recorded in order. Data goes to the data connections in the order they
+// arrive, so ranged downloads over several logins at once need active mode.
 class ScriptedFtp {
   public:
     ScriptedFtp(std::string file, ScriptOptions options)
