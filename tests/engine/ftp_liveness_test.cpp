@@ -136,6 +136,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Failing([](ScriptOptions& o) { o.silentAfterPasv = true; })},
         FailingServer{"PasvPortNotBytes",
                       Failing([](ScriptOptions& o) { o.pasvHost = "127,0,0,1,999,999"; })},
+        FailingServer{"SizeAnsweredWith200",
+                      Failing([](ScriptOptions& o) { o.sizeReply = "200 OK\r\n"; })},
         FailingServer{"JunkGreeting", Failing([](ScriptOptions& o) { o.greeting = "hello\r\n"; })},
         FailingServer{"EndlessGreeting", Failing([](ScriptOptions& o) {
                           o.greeting.clear();
