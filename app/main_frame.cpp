@@ -18,7 +18,13 @@ namespace vardane {
 
 CMainFrame::CMainFrame(CAppContext& ctx, CWindowLoop& loop, IQuestions& questions,
                        IMainFrameHost& host, ITaskEngine& engine)
-    : ctx_(ctx), loop_(loop), questions_(questions), host_(host), engine_(engine) {
+    : ctx_(ctx),
+      loop_(loop),
+      questions_(questions),
+      host_(host),
+      engine_(engine),
+      queue_(ctx.root.AppDir) {
+    queue_.AddListener(this);
     for (auto& slot : slots_) {
         slot = engine_.MakeSlot(ctx_);
     }
@@ -51,8 +57,12 @@ void CMainFrame::Create(const StartOptions& options) {
     title_ = ctx_.lang.GetAppTitle();
 
     const std::string downloadDir = ctx_.AppDir() + "Download/";
-    MakeDirectories(downloadDir);
-    MakeDirectories(ctx_.AppDir() + "Tasks/");
+    for (const std::string& folder : {downloadDir, ctx_.AppDir() + "Tasks/"}) {
+        if (!MakeDirectories(folder)) {
+            // Tasks still load and run; only what needs the folder fails.
+            host_.OnTaskLog(TaskLogEntry{"", 0, 3, "cannot create folder " + folder});
+        }
+    }
     {
         // A default folder that is unset or gone points at Download/ again;
         // the loaded record keeps its value until the next start.
@@ -70,7 +80,11 @@ void CMainFrame::Create(const StartOptions& options) {
     fileCountText_ = "0 Files";
     totalSpeedText_ = "0.0 KB/s";
 
-    RepairDownloadingList();
+    {
+        std::lock_guard<std::mutex> lock(ctx_.ListLock);
+        queue_.Load();
+        RepairDownloadingList();
+    }
     SelectView(TaskView::Downloading);
 
     int64_t limit = 1024;
@@ -87,7 +101,7 @@ void CMainFrame::Create(const StartOptions& options) {
         StartThreads();
     }
     if (options.AllowDownloadAtStart && ctx_.settings.DownloadAtStart) {
-        TaskCommand(TaskCommandKind::Start, true);
+        StartAll();
     }
     host_.SetWaitCursor(false);
     Notify(partTitle | partMenus | partFolders | partSpeedLimit | partTotalSpeed | partTabs);
@@ -99,12 +113,14 @@ void CMainFrame::Create(const StartOptions& options) {
 // Tasks left running or waiting by the last run show as stopped: nothing
 // runs or waits before the user (or DownloadAtStart) starts it again.
 void CMainFrame::RepairDownloadingList() {
-    const std::string list = ListFilePath(ctx_.AppDir(), TaskList::Downloading);
-    for (const std::string& id : ReadListIds(list)) {
-        int state = GetTaskState(ctx_.AppDir(), id);
-        if (state == stateRunning || state == stateQueued) {
-            SetTaskState(ctx_.AppDir(), id, stateStopped);
+    std::vector<std::string> ids;
+    for (const QueuedTask& task : queue_.Tasks(TaskList::Downloading)) {
+        if (task.State == TaskStatus::Running || task.State == TaskStatus::Waiting) {
+            ids.push_back(task.Id);
         }
+    }
+    for (const std::string& id : ids) {
+        (void)queue_.SetState(id, TaskStatus::Stopped);
     }
 }
 

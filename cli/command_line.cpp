@@ -20,6 +20,8 @@ std::unique_ptr<TaskCommand> MakeDeleteCommand();
 std::unique_ptr<TaskCommand> MakeRedownloadCommand();
 std::unique_ptr<TaskCommand> MakeMoveUpCommand();
 std::unique_ptr<TaskCommand> MakeMoveDownCommand();
+std::unique_ptr<TaskCommand> MakeMoveTopCommand();
+std::unique_ptr<TaskCommand> MakeMoveBottomCommand();
 std::unique_ptr<TaskCommand> MakeStartCommand();
 std::unique_ptr<TaskCommand> MakeStopCommand();
 std::unique_ptr<TaskCommand> MakeRunCommand();
@@ -37,6 +39,8 @@ std::vector<std::unique_ptr<TaskCommand>> MakeTaskCommands() {
     commands.push_back(MakeRedownloadCommand());
     commands.push_back(MakeMoveUpCommand());
     commands.push_back(MakeMoveDownCommand());
+    commands.push_back(MakeMoveTopCommand());
+    commands.push_back(MakeMoveBottomCommand());
     commands.push_back(MakeStartCommand());
     commands.push_back(MakeStopCommand());
     commands.push_back(MakeRunCommand());
@@ -123,8 +127,6 @@ std::optional<int> CommandLine::Run(CliRuntime& rt, CliIo& io, bool forwarded) {
         rt.Questions().Bind(&io, yes_);
         std::optional<int> status = commands_[i]->Run(env);
         rt.Questions().Bind(nullptr, false);
-        // Jobs follow their tasks in the whole downloading list.
-        rt.Frame().SelectView(TaskView::Downloading);
         return status;
     }
     return kStatusUsage;

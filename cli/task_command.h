@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/menus.h"
+#include "task/task_list.h"
 
 namespace CLI {
 class App;
@@ -40,15 +41,12 @@ class TaskCommand {
 // Every task command, in help order.
 std::vector<std::unique_ptr<TaskCommand>> MakeTaskCommands();
 
-// The view whose list file holds id, nullopt when none does.
-std::optional<TaskView> ViewOfTask(CliRuntime& rt, const std::string& id);
-// Shows view (the whole view, no category) and selects exactly the rows of
-// ids; the ids without a row there are returned.
-std::vector<std::string> SelectTasks(CMainFrame& frame, TaskView view,
-                                     const std::vector<std::string>& ids);
+// The ids of ids that stand in list (every list when list is nullopt); the
+// others are added to unknown.
+std::vector<std::string> KnownTasks(const CMainFrame& frame, const std::vector<std::string>& ids,
+                                    std::optional<TaskList> list,
+                                    std::vector<std::string>& unknown);
 // "vardane-cli: no task <id>" for each, status 1; 0 when ids is empty.
 int ReportUnknownTasks(CliIo& io, const std::vector<std::string>& ids);
-// running, completed, failed, stopped or waiting, from a row's icon.
-const char* StateWord(int icon);
 
 }  // namespace vardane
