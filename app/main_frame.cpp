@@ -2,6 +2,7 @@
 // notifications to the window thread.
 #include "app/main_frame.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -10,7 +11,9 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
+#include "settings/load_settings.h"
 #include "settings/registry_paths.h"
+#include "settings/setting_value.h"
 #include "settings/settings_startup.h"
 #include "task/task_list.h"
 
@@ -121,6 +124,28 @@ void CMainFrame::RepairDownloadingList() {
     }
     for (const std::string& id : ids) {
         (void)queue_.SetState(id, TaskStatus::Stopped);
+    }
+}
+
+void CMainFrame::SettingsChanged() {
+    LoadSettings(ctx_);
+    int64_t limit = 1024;
+    bool limitOn = false;
+    {
+        std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
+        // The loaded record leaves the speed limit alone: take the stored one.
+        CRegistryKey key(ctx_.registry);
+        key.Open(RegRoot::CurrentUser, GroupKeyPath("Connection"), true);
+        limitOn = SettingFlag(key.QueryString("SpeedLimit"));
+        limit = std::clamp<int64_t>(TextToInt(key.QueryString("SpeedLimitKBSec")), 1, 1024);
+    }
+    sliderValue_ = static_cast<int>(limit);
+    SetSpeedLimitChecked(limitOn);
+    std::lock_guard<std::mutex> lock(ctx_.ListLock);
+    for (int i = 0; i < kTaskSlots && !ctx_.bClosing && FreeSlotCount() > 0; ++i) {
+        if (!StartNextWaiting()) {
+            break;
+        }
     }
 }
 

@@ -106,6 +106,10 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     // A task whose properties changed on disk; starts it when asked.
     void TaskEdited(const std::string& id, bool startNow);
 
+    // The settings store changed (the config command): the record is read
+    // again and takes effect at once; a larger MaxTasks starts waiting tasks.
+    void SettingsChanged();
+
     // --- Scheduler -------------------------------------------------------
     // Starts the first waiting task of the queue; true when one started.
     bool StartNextWaiting();

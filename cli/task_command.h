@@ -32,6 +32,9 @@ class TaskCommand {
   public:
     virtual ~TaskCommand() = default;
     virtual CLI::App* Register(CLI::App& app) = 0;
+    // A usage error found after parsing, before anything is started or
+    // written (status 2, message on io); nullopt when the command may run.
+    virtual std::optional<int> CheckUsage(CliIo& /*io*/) { return std::nullopt; }
     // The exit status, or nullopt when the command left a job that ends later.
     virtual std::optional<int> Run(CliEnv& env) = 0;
     // run (and the GUI) honour DownloadAtStart; other commands do not.

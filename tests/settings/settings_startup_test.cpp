@@ -196,7 +196,7 @@ TEST_F(SettingsStartupTest, EmptiedValuesComeBackAndTextIsNeverOverwritten) {
     EXPECT_EQ(key.QueryString("MaxTasks"), "1");
     EXPECT_EQ(key.QueryString("RetryCounts"), "abc");
     EXPECT_EQ(ctx.settings.MaxTasks, 1);
-    EXPECT_EQ(ctx.settings.RetryCounts, 0);
+    EXPECT_EQ(ctx.settings.RetryCounts, 1) << "clamped to its range";
     EXPECT_EQ(ctx.settings.DownloadFolder, dir_.Path() + "Download/");
     EXPECT_EQ(ctx.settings.MinBlock, 7 * 1024);
     EXPECT_EQ(ctx.settings.CurrentLang, "Eng");
@@ -230,11 +230,16 @@ TEST_F(SettingsStartupTest, SpeedLimitValuesAreTakenAsStored) {
     EXPECT_EQ(key.QueryString("SpeedLimitKBSec"), "99999999999999999999");
 }
 
-TEST_F(SettingsStartupTest, MinBlockHugeSaturatesInsteadOfOverflowing) {
+TEST_F(SettingsStartupTest, OutOfRangeValuesAreClampedWhenLoaded) {
     Start();
     SetByHand(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\General", "MinBlock",
               "99999999999999999999");
-    EXPECT_EQ(Start().settings.MinBlock, INT64_MAX / 1024 * 1024);
+    SetByHand(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Connection", "MaxTasks", "-1");
+    CAppContext& ctx = Start();
+    EXPECT_EQ(ctx.settings.MinBlock, 1024 * 1024);
+    EXPECT_EQ(ctx.settings.MaxTasks, 1) << "0 or less would leave every task waiting";
+    SetByHand(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Connection", "MaxTasks", "0");
+    EXPECT_EQ(Start().settings.MaxTasks, 1);
 }
 
 struct UserAgentCase {
