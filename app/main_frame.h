@@ -218,7 +218,8 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     void HandleTaskThreads(const TaskDescriptor& d);
     void HandleSpeedTick();
     void StartRule(const std::string& id, int row);
-    void AfterAbandonedStart(int slot, const std::string& id);
+    // id by value: it may be the slot's own id, which this clears.
+    void AfterAbandonedStart(int slot, std::string id);
     void FinishDeletedTask(const TaskDescriptor& d);
     void StopSlot(int slot, bool noSuccessor);
     void MoveToCompleted(const std::string& id);

@@ -82,7 +82,7 @@ void CMainFrame::StartTaskById(const std::string& id) {
 // A start that ended at once (bad address, missing progress file) reports no
 // end of its own: the row would show running forever and the queue would
 // wait for an end that never comes. It is handled like a task end here.
-void CMainFrame::AfterAbandonedStart(int slot, const std::string& id) {
+void CMainFrame::AfterAbandonedStart(int slot, std::string id) {
     slots_[slot]->Task().bActive = false;
     slotIds_[slot].clear();
     int state = GetTaskState(ctx_.AppDir(), id);
