@@ -113,6 +113,50 @@ TEST_F(DownloadTest, SecondProcessHandsItsCommandsToTheRunningOne) {
     EXPECT_FALSE(FileExists(home.Path() + "vardane.sock"));
 }
 
+// config against a running owner: the value takes effect there at once (a
+// waiting task starts) and outlives the owner's own later saves and its exit.
+TEST_F(DownloadTest, ConfigThroughTheRunningOwnerTakesEffectAndSurvivesItsExit) {
+    VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
+    NginxOptions options;
+    options.limitRate = 64 * 1024;  // both tasks still run when MaxTasks changes
+    NginxServer nginx(options);
+    MakeRandomFile(nginx.Root() + "a.bin", 4 * 1024 * 1024, 1);
+    MakeRandomFile(nginx.Root() + "b.bin", 4 * 1024 * 1024, 2);
+    ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
+    const std::string connection = "HKCU\\SOFTWARE\\Vardane\\Connection";
+    ASSERT_EQ(0, Cli({"config", connection, "MaxTasks", "1"}).status);
+    CliProcess owner(home.Path(), {"run", "--stay"});
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(home.Path() + "vardane.sock"); }));
+
+    std::vector<std::string> ids;
+    for (const char* name : {"slow/a.bin", "slow/b.bin"}) {
+        CliResult added = Cli({"add", nginx.Url(name), "--manual", "--dir", target.Path()});
+        ASSERT_EQ(0, added.status) << added.err;
+        ids.push_back(Lines(added.out)[0]);
+    }
+    ASSERT_EQ(0, Cli({"start", ids[0], ids[1]}).status);
+    auto states = [&] {
+        std::string text;
+        for (const std::string& row : Lines(Cli({"list"}).out)) {
+            text += Fields(row)[1] + " ";
+        }
+        return text;
+    };
+    EXPECT_EQ("running waiting ", states());
+
+    ASSERT_EQ(0, Cli({"config", connection, "MaxTasks", "2"}).status);
+    EXPECT_EQ("running running ", states());
+    EXPECT_EQ(1, Cli({"config", connection, "MaxTasks", "0"}).status) << "out of range";
+    // The owner writes its store when a default is saved: the value stays.
+    ASSERT_EQ(0, Cli({"add", nginx.Url("c.bin"), "--manual", "--save-default"}).status);
+    EXPECT_EQ("2\n", Cli({"config", connection, "MaxTasks"}).out);
+
+    ASSERT_EQ(0, Cli({"stop", "--all"}).status);
+    owner.Interrupt();
+    owner.Wait();
+    EXPECT_EQ("2\n", Cli({"config", connection, "MaxTasks"}).out);
+}
+
 TEST_F(DownloadTest, InterruptedGetResumesToTheExactFile) {
     VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
     NginxOptions options;
