@@ -63,7 +63,7 @@ void CMainFrame::Create(const StartOptions& options) {
     for (const std::string& folder : {downloadDir, ctx_.AppDir() + "Tasks/"}) {
         if (!MakeDirectories(folder)) {
             // Tasks still load and run; only what needs the folder fails.
-            host_.OnTaskLog(TaskLogEntry{"", 0, 3, "cannot create folder " + folder});
+            host_.ReportError("cannot create folder " + folder);
         }
     }
     {
@@ -123,7 +123,7 @@ void CMainFrame::RepairDownloadingList() {
         }
     }
     for (const std::string& id : ids) {
-        (void)queue_.SetState(id, TaskStatus::Stopped);
+        WriteState(id, TaskStatus::Stopped);
     }
 }
 

@@ -94,9 +94,9 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     void StopAll();
     // Asks first (Msg_DeleteConfirm); false when the answer was no. Tasks of
     // the deleted list are removed for good, others go to the deleted list.
-    bool DeleteTasks(const std::vector<std::string>& ids);
+    [[nodiscard]] bool DeleteTasks(const std::vector<std::string>& ids);
     // Completed or deleted tasks become fresh downloading tasks; asks first.
-    bool RedownloadTasks(const std::vector<std::string>& ids);
+    [[nodiscard]] bool RedownloadTasks(const std::vector<std::string>& ids);
     // Moves the tasks in their list; a block of tasks moves as a whole. With
     // a category only the tasks of that category count as neighbours.
     void MoveTasks(const std::vector<std::string>& ids, MoveKind kind,
@@ -224,6 +224,8 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     void StopSlot(int slot, bool noSuccessor);
     void MoveToCompleted(const std::string& id);
     void AfterTaskStopped(const std::string& id, TaskStatus state);
+    // The queue's SetState; a failed write is reported, never ignored.
+    void WriteState(const std::string& id, TaskStatus state);
 
     // Views (task_view.cpp).
     std::string ListPath(TaskView view) const;

@@ -62,10 +62,10 @@ void CMainFrame::StartTaskById(const std::string& id) {
         }
     }
     if (slot < 0) {
-        (void)queue_.SetState(id, TaskStatus::Waiting);
+        WriteState(id, TaskStatus::Waiting);
         return;
     }
-    (void)queue_.SetState(id, TaskStatus::Running);
+    WriteState(id, TaskStatus::Running);
     // Set once per slot: a worker of the slot's previous task may still be
     // reading it on its way out.
     if (slots_[slot]->Task().hMainWnd != this) {
@@ -97,16 +97,20 @@ void CMainFrame::AfterAbandonedStart(int slot, std::string id) {
 }
 
 void CMainFrame::AfterTaskStopped(const std::string& id, TaskStatus state) {
-    if (!queue_.SetState(id, state)) {
-        host_.OnTaskLog(TaskLogEntry{id, 0, 3, "cannot write the state of task " + id});
-    }
+    WriteState(id, state);
     queue_.SetSpeed(id, 0);
+}
+
+void CMainFrame::WriteState(const std::string& id, TaskStatus state) {
+    if (!queue_.SetState(id, state)) {
+        host_.ReportError("cannot write the state of task " + id);
+    }
 }
 
 void CMainFrame::StopTaskById(const std::string& id, bool noSuccessor) {
     const QueuedTask* task = queue_.Find(id);
     if (task != nullptr && task->State == TaskStatus::Waiting) {
-        (void)queue_.SetState(id, TaskStatus::Stopped);
+        WriteState(id, TaskStatus::Stopped);
         return;
     }
     int slot = SlotOfTask(id);
@@ -172,9 +176,9 @@ void CMainFrame::MoveToCompleted(const std::string& id) {
     if (queue_.ListOf(id) != TaskList::Downloading) {
         return;
     }
-    SetTaskState(ctx_.AppDir(), id, stateCompleted);
-    if (!queue_.Remove(id) || !queue_.Append(TaskList::Completed, id)) {
-        host_.OnTaskLog(TaskLogEntry{id, 0, 3, "cannot move task " + id + " to Completed.lst"});
+    if (!queue_.SetState(id, TaskStatus::Completed) || !queue_.Remove(id) ||
+        !queue_.Append(TaskList::Completed, id)) {
+        host_.ReportError("cannot move task " + id + " to Completed.lst");
     }
 }
 
@@ -215,10 +219,13 @@ void CMainFrame::FinishDeletedTask(const TaskDescriptor& d) {
     pendingDeletes_.erase(d.TaskId);
     // The ended task rewrote its progress file; the delete's state stands.
     std::string path = ProgressFilePath(ctx_.AppDir(), d.TaskId);
-    if (FileExists(path)) {
-        SetTaskState(ctx_.AppDir(), d.TaskId, stateStopped);
+    if (FileExists(path) &&
+        !UpdateProgress(path, [](TaskProgressRecord& r) { r.State = IntToText(stateStopped); })) {
+        host_.ReportError("cannot write the state of task " + d.TaskId);
     }
-    RemoveFile(d.TempPath());
+    if (FileExists(d.TempPath()) && !RemoveFile(d.TempPath())) {
+        host_.ReportError("cannot remove " + d.TempPath());
+    }
 }
 
 void CMainFrame::HandleTaskProgress(const TaskDescriptor& d) {

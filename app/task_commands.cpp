@@ -111,7 +111,7 @@ void CMainFrame::TaskCommand(TaskCommandKind kind, bool all) {
         return;
     }
     if (kind == TaskCommandKind::Delete) {
-        DeleteTasks(IdsOfRows(all));
+        (void)DeleteTasks(IdsOfRows(all));
         return;
     }
     if (view_ != TaskView::Downloading) {
@@ -164,24 +164,28 @@ void CMainFrame::DeleteOne(const std::string& id) {
         StopSlot(slot, false);
     }
     if (!queue_.Remove(id)) {
-        host_.OnTaskLog(TaskLogEntry{id, 0, 3, "cannot write the list of task " + id});
+        host_.ReportError("cannot write the list of task " + id);
         return;
     }
     if (*list == TaskList::Deleted) {
-        RemoveFile(progress);
+        if (!RemoveFile(progress)) {
+            host_.ReportError("cannot remove " + progress);
+        }
     } else {
-        if (FileExists(progress)) {
-            UpdateProgress(progress,
-                           [](TaskProgressRecord& r) { r.State = IntToText(stateStopped); });
+        if (FileExists(progress) && !UpdateProgress(progress, [](TaskProgressRecord& r) {
+                r.State = IntToText(stateStopped);
+            })) {
+            host_.ReportError("cannot write the state of task " + id);
         }
         if (!queue_.Append(TaskList::Deleted, id)) {
-            host_.OnTaskLog(TaskLogEntry{id, 0, 3, "cannot add task " + id + " to Deleted.lst"});
+            host_.ReportError("cannot add task " + id + " to Deleted.lst");
         }
     }
     // A running task still writes its temporary file: it goes when the task
     // has ended. A completed file already has its final name and is kept.
-    if (!running && !record.LocalFileName.empty()) {
-        RemoveFile(record.LocalDir + record.LocalFileName + ".vd~");
+    const std::string temp = record.LocalDir + record.LocalFileName + ".vd~";
+    if (!running && !record.LocalFileName.empty() && FileExists(temp) && !RemoveFile(temp)) {
+        host_.ReportError("cannot remove " + temp);
     }
     ClearLog();
 }
@@ -204,7 +208,7 @@ void CMainFrame::MoveTasks(const std::vector<std::string>& ids, MoveKind kind,
         const int count = static_cast<int>(shown.size());
         auto exchange = [&](int a, int b) {
             if (!queue_.Swap(shown[a], shown[b])) {
-                host_.OnTaskLog(TaskLogEntry{shown[a], 0, 3, "cannot write the task order"});
+                host_.ReportError("cannot write the task order");
             }
             std::swap(shown[a], shown[b]);
         };
@@ -265,7 +269,7 @@ bool CMainFrame::RedownloadTasks(const std::vector<std::string>& ids) {
             const std::string newId = MakeTaskId(ctx_.AppDir());
             if (!WriteProgress(fresh, ProgressFilePath(ctx_.AppDir(), newId)) ||
                 !queue_.Append(TaskList::Downloading, newId)) {
-                host_.OnTaskLog(TaskLogEntry{id, 0, 3, "cannot write task " + newId});
+                host_.ReportError("cannot write task " + newId);
                 continue;
             }
             RemoveFile(oldPath);
@@ -309,7 +313,7 @@ void CMainFrame::TaskAdded(const std::string& id, bool startNow) {
     {
         std::lock_guard<std::mutex> lock(ctx_.ListLock);
         if (!queue_.Append(TaskList::Downloading, id, false)) {
-            host_.OnTaskLog(TaskLogEntry{id, 0, 3, "task " + id + " was not added"});
+            host_.ReportError("task " + id + " was not added");
             return;
         }
     }

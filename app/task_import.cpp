@@ -63,7 +63,7 @@ int CMainFrame::ImportFile(const std::string& path) {
                 RemoveFile(ProgressFilePath(ctx_.AppDir(), id));
             }
             added.clear();
-            host_.OnTaskLog(TaskLogEntry{"", 0, 3, "cannot write Downloading.lst"});
+            host_.ReportError("cannot write Downloading.lst");
         }
         count = static_cast<int>(added.size());
         if (settings.DownloadImmediately) {

@@ -46,10 +46,7 @@ class AddCommand : public TaskCommand {
     std::optional<int> Run(CliEnv& env) override {
         CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
         dialog.InitNew(url_);
-        if (!options_.ApplyTo(dialog, env.io)) {
-            return kStatusFailed;
-        }
-        if (!dialog.Ok()) {
+        if (!options_.Accept(dialog, env.io)) {
             return kStatusFailed;
         }
         env.io.Out(dialog.TaskId() + "\n");
@@ -82,7 +79,7 @@ class EditCommand : public TaskCommand {
         if (url_) {
             dialog.OnUrlChanged(*url_);
         }
-        if (!options_.ApplyTo(dialog, env.io) || !dialog.Ok()) {
+        if (!options_.Accept(dialog, env.io)) {
             return kStatusFailed;
         }
         env.rt.Frame().TaskEdited(id_, dialog.StartImmediately() && env.forwarded);

@@ -188,7 +188,7 @@ class GetCommand : public TaskCommand {
             CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
             dialog.InitNew(url_);
             dialog.SetImmediately(true);
-            if (!options_.ApplyTo(dialog, env.io) || !dialog.Ok()) {
+            if (!options_.Accept(dialog, env.io)) {
                 return kStatusFailed;
             }
             id = dialog.TaskId();
