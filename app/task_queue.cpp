@@ -10,51 +10,49 @@
 
 namespace vardane {
 
-int StoredState(TaskStatus state) {
-    switch (state) {
-        case TaskStatus::Waiting:
-            return stateQueued;
-        case TaskStatus::Running:
-            return stateRunning;
-        case TaskStatus::Completed:
-            return stateCompleted;
-        case TaskStatus::Failed:
-            return stateError;
-        case TaskStatus::Stopped:
-            break;
+namespace {
+
+struct StateName {
+    TaskStatus Status;
+    int Stored;
+    const char* Word;
+};
+
+// Stopped first: what an unknown stored number reads as.
+constexpr StateName kStates[] = {
+    {TaskStatus::Stopped, stateStopped, "stopped"},
+    {TaskStatus::Waiting, stateQueued, "waiting"},
+    {TaskStatus::Running, stateRunning, "running"},
+    {TaskStatus::Completed, stateCompleted, "completed"},
+    {TaskStatus::Failed, stateError, "failed"},
+};
+
+const StateName& NameOf(TaskStatus state) {
+    for (const StateName& name : kStates) {
+        if (name.Status == state) {
+            return name;
+        }
     }
-    return stateStopped;
+    return kStates[0];
+}
+
+}  // namespace
+
+int StoredState(TaskStatus state) {
+    return NameOf(state).Stored;
 }
 
 TaskStatus StateFromStored(int stored) {
-    switch (stored) {
-        case stateQueued:
-            return TaskStatus::Waiting;
-        case stateRunning:
-            return TaskStatus::Running;
-        case stateCompleted:
-            return TaskStatus::Completed;
-        case stateError:
-            return TaskStatus::Failed;
-        default:
-            return TaskStatus::Stopped;
+    for (const StateName& name : kStates) {
+        if (name.Stored == stored) {
+            return name.Status;
+        }
     }
+    return TaskStatus::Stopped;
 }
 
 const char* StateWord(TaskStatus state) {
-    switch (state) {
-        case TaskStatus::Waiting:
-            return "waiting";
-        case TaskStatus::Running:
-            return "running";
-        case TaskStatus::Completed:
-            return "completed";
-        case TaskStatus::Failed:
-            return "failed";
-        case TaskStatus::Stopped:
-            break;
-    }
-    return "stopped";
+    return NameOf(state).Word;
 }
 
 int QueuedTask::Percent() const {

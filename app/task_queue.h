@@ -17,6 +17,7 @@
 
 namespace vardane {
 
+// IconForState (task_rows.cpp) indexes a table in this order.
 enum class TaskStatus { Waiting, Running, Stopped, Completed, Failed };
 
 // The stored number of a state (the progress file's State) and back; an

@@ -16,19 +16,9 @@ const std::array<ColumnSpec, kColumnCount> kTaskColumns = {{
 }};
 
 int IconForState(TaskStatus state) {
-    switch (state) {
-        case TaskStatus::Running:
-            return imgTaskRunning;
-        case TaskStatus::Completed:
-            return imgTaskCompleted;
-        case TaskStatus::Waiting:
-            return imgTaskWaiting;
-        case TaskStatus::Failed:
-            return imgTaskFailed;
-        case TaskStatus::Stopped:
-            break;
-    }
-    return imgTaskStopped;
+    constexpr int kIcons[] = {imgTaskWaiting, imgTaskRunning, imgTaskStopped, imgTaskCompleted,
+                              imgTaskFailed};
+    return kIcons[static_cast<size_t>(state)];
 }
 
 TaskRow BuildTaskRow(const QueuedTask& task) {

@@ -17,14 +17,9 @@
 namespace vardane {
 
 TaskList ListOfView(TaskView view) {
-    switch (view) {
-        case TaskView::Completed:
-            return TaskList::Completed;
-        case TaskView::Deleted:
-            return TaskList::Deleted;
-        default:
-            return TaskList::Downloading;
-    }
+    static_assert(static_cast<int>(TaskList::Completed) == static_cast<int>(TaskView::Completed) &&
+                  static_cast<int>(TaskList::Deleted) == static_cast<int>(TaskView::Deleted));
+    return static_cast<TaskList>(static_cast<int>(view));
 }
 
 namespace {

@@ -9,40 +9,11 @@
 
 namespace vardane {
 
-std::unique_ptr<TaskCommand> MakeAddCommand();
-std::unique_ptr<TaskCommand> MakeGetCommand();
-std::unique_ptr<TaskCommand> MakeImportCommand();
-std::unique_ptr<TaskCommand> MakeListCommand();
-std::unique_ptr<TaskCommand> MakeShowCommand();
-std::unique_ptr<TaskCommand> MakeEditCommand();
-std::unique_ptr<TaskCommand> MakeDeleteCommand();
-std::unique_ptr<TaskCommand> MakeRedownloadCommand();
-std::unique_ptr<TaskCommand> MakeMoveUpCommand();
-std::unique_ptr<TaskCommand> MakeMoveDownCommand();
-std::unique_ptr<TaskCommand> MakeMoveTopCommand();
-std::unique_ptr<TaskCommand> MakeMoveBottomCommand();
-std::unique_ptr<TaskCommand> MakeStartCommand();
-std::unique_ptr<TaskCommand> MakeStopCommand();
-std::unique_ptr<TaskCommand> MakeRunCommand();
-std::unique_ptr<TaskCommand> MakeCategoriesCommand();
-
 std::vector<std::unique_ptr<TaskCommand>> MakeTaskCommands() {
     std::vector<std::unique_ptr<TaskCommand>> commands;
     commands.push_back(MakeGetCommand());
-    commands.push_back(MakeAddCommand());
-    commands.push_back(MakeImportCommand());
-    commands.push_back(MakeListCommand());
-    commands.push_back(MakeShowCommand());
-    commands.push_back(MakeEditCommand());
-    commands.push_back(MakeDeleteCommand());
-    commands.push_back(MakeRedownloadCommand());
-    commands.push_back(MakeMoveUpCommand());
-    commands.push_back(MakeMoveDownCommand());
-    commands.push_back(MakeMoveTopCommand());
-    commands.push_back(MakeMoveBottomCommand());
-    commands.push_back(MakeStartCommand());
-    commands.push_back(MakeStopCommand());
-    commands.push_back(MakeRunCommand());
+    AddListCommands(commands);
+    AddRunCommands(commands);
     commands.push_back(MakeCategoriesCommand());
     commands.push_back(MakeConfigCommand());
     return commands;

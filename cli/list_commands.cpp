@@ -197,13 +197,17 @@ class ShowCommand : public TaskCommand {
     std::string id_;
 };
 
-enum class RowsAction { Delete, Redownload, MoveUp, MoveDown, MoveTop, MoveBottom };
+enum class RowsAction { Delete, Redownload, Move };
 
 // delete, redownload and the moves: an operation on tasks named by id.
 class RowsCommand : public TaskCommand {
   public:
-    RowsCommand(const char* name, const char* help, RowsAction action, bool hasAll)
-        : name_(name), help_(help), action_(action), hasAll_(hasAll) {}
+    RowsCommand(const char* name, const char* help, RowsAction action, MoveKind move)
+        : name_(name),
+          help_(help),
+          action_(action),
+          move_(move),
+          hasAll_(action == RowsAction::Delete) {}
     CLI::App* Register(CLI::App& app) override {
         CLI::App* cmd = app.add_subcommand(name_, help_);
         cmd->add_option("ID", ids_, "Task ids");
@@ -248,17 +252,8 @@ class RowsCommand : public TaskCommand {
                 return frame.DeleteTasks(ids);
             case RowsAction::Redownload:
                 return ids.empty() || frame.RedownloadTasks(ids);
-            case RowsAction::MoveUp:
-                frame.MoveTasks(ids, MoveKind::Up);
-                break;
-            case RowsAction::MoveDown:
-                frame.MoveTasks(ids, MoveKind::Down);
-                break;
-            case RowsAction::MoveTop:
-                frame.MoveTasks(ids, MoveKind::Top);
-                break;
-            case RowsAction::MoveBottom:
-                frame.MoveTasks(ids, MoveKind::Bottom);
+            case RowsAction::Move:
+                frame.MoveTasks(ids, move_);
                 break;
         }
         return true;
@@ -267,6 +262,7 @@ class RowsCommand : public TaskCommand {
     const char* name_;
     const char* help_;
     RowsAction action_;
+    MoveKind move_;
     bool hasAll_;
     std::vector<std::string> ids_;
     bool all_ = false;
@@ -275,45 +271,30 @@ class RowsCommand : public TaskCommand {
 
 }  // namespace
 
-std::unique_ptr<TaskCommand> MakeAddCommand() {
-    return std::make_unique<AddCommand>();
-}
-std::unique_ptr<TaskCommand> MakeEditCommand() {
-    return std::make_unique<EditCommand>();
-}
-std::unique_ptr<TaskCommand> MakeImportCommand() {
-    return std::make_unique<ImportCommand>();
-}
-std::unique_ptr<TaskCommand> MakeListCommand() {
-    return std::make_unique<ListCommand>();
-}
-std::unique_ptr<TaskCommand> MakeShowCommand() {
-    return std::make_unique<ShowCommand>();
-}
-std::unique_ptr<TaskCommand> MakeDeleteCommand() {
-    return std::make_unique<RowsCommand>("delete", "Delete tasks (asks first; see --yes)",
-                                         RowsAction::Delete, true);
-}
-std::unique_ptr<TaskCommand> MakeRedownloadCommand() {
-    return std::make_unique<RowsCommand>("redownload",
-                                         "Download completed or deleted tasks again as new tasks",
-                                         RowsAction::Redownload, false);
-}
-std::unique_ptr<TaskCommand> MakeMoveUpCommand() {
-    return std::make_unique<RowsCommand>("move-up", "Move tasks one place up in their list",
-                                         RowsAction::MoveUp, false);
-}
-std::unique_ptr<TaskCommand> MakeMoveDownCommand() {
-    return std::make_unique<RowsCommand>("move-down", "Move tasks one place down in their list",
-                                         RowsAction::MoveDown, false);
-}
-std::unique_ptr<TaskCommand> MakeMoveTopCommand() {
-    return std::make_unique<RowsCommand>("move-top", "Move tasks to the top of their list",
-                                         RowsAction::MoveTop, false);
-}
-std::unique_ptr<TaskCommand> MakeMoveBottomCommand() {
-    return std::make_unique<RowsCommand>("move-bottom", "Move tasks to the end of their list",
-                                         RowsAction::MoveBottom, false);
+void AddListCommands(std::vector<std::unique_ptr<TaskCommand>>& commands) {
+    commands.push_back(std::make_unique<AddCommand>());
+    commands.push_back(std::make_unique<ImportCommand>());
+    commands.push_back(std::make_unique<ListCommand>());
+    commands.push_back(std::make_unique<ShowCommand>());
+    commands.push_back(std::make_unique<EditCommand>());
+    struct Rows {
+        const char* name;
+        const char* help;
+        RowsAction action;
+        MoveKind move;
+    };
+    const Rows rows[] = {
+        {"delete", "Delete tasks (asks first; see --yes)", RowsAction::Delete, MoveKind::Up},
+        {"redownload", "Download completed or deleted tasks again as new tasks",
+         RowsAction::Redownload, MoveKind::Up},
+        {"move-up", "Move tasks one place up in their list", RowsAction::Move, MoveKind::Up},
+        {"move-down", "Move tasks one place down in their list", RowsAction::Move, MoveKind::Down},
+        {"move-top", "Move tasks to the top of their list", RowsAction::Move, MoveKind::Top},
+        {"move-bottom", "Move tasks to the end of their list", RowsAction::Move, MoveKind::Bottom},
+    };
+    for (const Rows& r : rows) {
+        commands.push_back(std::make_unique<RowsCommand>(r.name, r.help, r.action, r.move));
+    }
 }
 
 std::vector<std::string> KnownTasks(const CMainFrame& frame, const std::vector<std::string>& ids,

@@ -43,6 +43,11 @@ class TaskCommand {
 
 // Every task command, in help order.
 std::vector<std::unique_ptr<TaskCommand>> MakeTaskCommands();
+// The commands of each source file, in help order.
+std::unique_ptr<TaskCommand> MakeGetCommand();
+void AddListCommands(std::vector<std::unique_ptr<TaskCommand>>& commands);
+void AddRunCommands(std::vector<std::unique_ptr<TaskCommand>>& commands);
+std::unique_ptr<TaskCommand> MakeCategoriesCommand();
 
 // The ids of ids that stand in list (every list when list is nullopt); the
 // others are added to unknown.

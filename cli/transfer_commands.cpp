@@ -203,16 +203,17 @@ class GetCommand : public TaskCommand {
     TaskOptions options_;
 };
 
-// start and run share this: start named tasks (or all) by the start rule.
-int StartTasks(CliEnv& env, const std::vector<std::string>& ids, bool all) {
+// start, stop and run share this: the start or stop rule on named tasks of
+// the downloading list, or Start All / Stop All.
+int StartOrStopTasks(CliEnv& env, const std::vector<std::string>& ids, bool all, bool start) {
     CMainFrame& frame = env.rt.Frame();
     if (all) {
-        frame.StartAll();
+        start ? frame.StartAll() : frame.StopAll();
         return kStatusOk;
     }
     std::vector<std::string> unknown;
     for (const std::string& id : KnownTasks(frame, ids, TaskList::Downloading, unknown)) {
-        frame.StartTaskById(id);
+        start ? frame.StartTaskById(id) : frame.StopTaskById(id);
     }
     return ReportUnknownTasks(env.io, unknown);
 }
@@ -231,7 +232,7 @@ class RunCommand : public TaskCommand {
     bool StartsDownloadsAtStart() const override { return true; }
     std::optional<int> Run(CliEnv& env) override {
         if (!ids_.empty() || all_) {
-            if (int status = StartTasks(env, ids_, all_)) {
+            if (int status = StartOrStopTasks(env, ids_, all_, true)) {
                 return status;
             }
         }
@@ -245,22 +246,34 @@ class RunCommand : public TaskCommand {
     bool stay_ = false;
 };
 
-class StartCommand : public TaskCommand {
+// start and stop: the start or stop rule on named tasks, or Start All / Stop
+// All.
+class StartStopCommand : public TaskCommand {
   public:
+    explicit StartStopCommand(bool start) : start_(start) {}
     CLI::App* Register(CLI::App& app) override {
-        CLI::App* cmd = app.add_subcommand(
-            "start", "Start tasks (without a running instance: and run until they end)");
+        CLI::App* cmd =
+            start_
+                ? app.add_subcommand(
+                      "start", "Start tasks (without a running instance: and run until they end)")
+                : app.add_subcommand("stop", "Stop tasks (--all: Stop All)");
         cmd->add_option("ID", ids_, "Task ids");
-        cmd->add_flag("--all", all_, "Every task of the downloading list");
+        cmd->add_flag("--all", all_,
+                      start_ ? "Every task of the downloading list"
+                             : "Every task; no waiting task starts in their place");
         return cmd;
     }
-    std::optional<int> Run(CliEnv& env) override {
+    std::optional<int> CheckUsage(CliIo& io) override {
         if (ids_.empty() && !all_) {
-            env.io.Err("vardane-cli: start needs task ids or --all\n");
+            io.Err(std::string("vardane-cli: ") + (start_ ? "start" : "stop") +
+                   " needs task ids or --all\n");
             return kStatusUsage;
         }
-        int status = StartTasks(env, ids_, all_);
-        if (env.forwarded || status != kStatusOk) {
+        return std::nullopt;
+    }
+    std::optional<int> Run(CliEnv& env) override {
+        int status = StartOrStopTasks(env, ids_, all_, start_);
+        if (!start_ || env.forwarded || status != kStatusOk) {
             return status;
         }
         // Nobody else would run them: this process does, until they end.
@@ -269,36 +282,7 @@ class StartCommand : public TaskCommand {
     }
 
   private:
-    std::vector<std::string> ids_;
-    bool all_ = false;
-};
-
-class StopCommand : public TaskCommand {
-  public:
-    CLI::App* Register(CLI::App& app) override {
-        CLI::App* cmd = app.add_subcommand("stop", "Stop tasks (--all: Stop All)");
-        cmd->add_option("ID", ids_, "Task ids");
-        cmd->add_flag("--all", all_, "Every task; no waiting task starts in their place");
-        return cmd;
-    }
-    std::optional<int> Run(CliEnv& env) override {
-        CMainFrame& frame = env.rt.Frame();
-        if (all_) {
-            frame.StopAll();
-            return kStatusOk;
-        }
-        if (ids_.empty()) {
-            env.io.Err("vardane-cli: stop needs task ids or --all\n");
-            return kStatusUsage;
-        }
-        std::vector<std::string> unknown;
-        for (const std::string& id : KnownTasks(frame, ids_, TaskList::Downloading, unknown)) {
-            frame.StopTaskById(id);
-        }
-        return ReportUnknownTasks(env.io, unknown);
-    }
-
-  private:
+    bool start_;
     std::vector<std::string> ids_;
     bool all_ = false;
 };
@@ -308,14 +292,11 @@ class StopCommand : public TaskCommand {
 std::unique_ptr<TaskCommand> MakeGetCommand() {
     return std::make_unique<GetCommand>();
 }
-std::unique_ptr<TaskCommand> MakeRunCommand() {
-    return std::make_unique<RunCommand>();
-}
-std::unique_ptr<TaskCommand> MakeStartCommand() {
-    return std::make_unique<StartCommand>();
-}
-std::unique_ptr<TaskCommand> MakeStopCommand() {
-    return std::make_unique<StopCommand>();
+
+void AddRunCommands(std::vector<std::unique_ptr<TaskCommand>>& commands) {
+    commands.push_back(std::make_unique<StartStopCommand>(true));
+    commands.push_back(std::make_unique<StartStopCommand>(false));
+    commands.push_back(std::make_unique<RunCommand>());
 }
 
 }  // namespace vardane
