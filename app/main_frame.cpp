@@ -85,7 +85,9 @@ void CMainFrame::Create(const StartOptions& options) {
 
     {
         std::lock_guard<std::mutex> lock(ctx_.ListLock);
-        queue_.Load();
+        for (const std::string& problem : queue_.Load()) {
+            host_.ReportError(problem);
+        }
         RepairDownloadingList();
     }
     SelectView(TaskView::Downloading);

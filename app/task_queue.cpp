@@ -1,6 +1,7 @@
 #include "app/task_queue.h"
 
 #include <algorithm>
+#include <set>
 
 #include "platform/file.h"
 #include "platform/text.h"
@@ -86,7 +87,53 @@ std::optional<QueuedTask> CTaskQueue::ReadTask(const std::string& id) const {
     return task;
 }
 
-void CTaskQueue::Load() {
+// Without this a bad list reads as empty and the next change rewrites it,
+// and every task it held is lost to the lists.
+std::vector<std::string> CTaskQueue::RebuildBadLists() {
+    std::vector<std::string> problems;
+    const TaskList all[] = {TaskList::Downloading, TaskList::Completed, TaskList::Deleted};
+    std::vector<TaskList> bad;
+    std::set<std::string> listed;
+    for (TaskList list : all) {
+        const std::string path = ListFilePath(appDir_, list);
+        if (IsListFileSound(path)) {
+            for (const std::string& id : ReadListIds(path)) {
+                listed.insert(id);
+            }
+            continue;
+        }
+        std::string aside = SetAsideListFile(path);
+        if (aside.empty()) {
+            problems.push_back("cannot read " + path + " and cannot move it aside");
+            continue;
+        }
+        problems.push_back("cannot read " + path + ": moved to " + aside +
+                           ", rebuilt from the progress files");
+        bad.push_back(list);
+    }
+    for (TaskList list : bad) {
+        // Unlisted tasks go back to the bad list: completed ones to
+        // Completed.lst when that is the bad one, the others to the first.
+        std::vector<std::string> ids;
+        for (const std::string& id : ProgressFileIds(appDir_)) {
+            bool completed = GetTaskState(appDir_, id) == stateCompleted;
+            bool here = list == bad.front() || (list == TaskList::Completed && completed);
+            if (listed.count(id) == 0 && here) {
+                ids.push_back(id);
+            }
+        }
+        for (const std::string& id : ids) {
+            listed.insert(id);
+        }
+        if (!WriteListFile(ListFilePath(appDir_, list), ids)) {
+            problems.push_back("cannot write " + ListFilePath(appDir_, list));
+        }
+    }
+    return problems;
+}
+
+std::vector<std::string> CTaskQueue::Load() {
+    std::vector<std::string> problems = RebuildBadLists();
     for (TaskList list : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
         std::vector<QueuedTask>& tasks = lists_[Index(list)];
         tasks.clear();
@@ -105,6 +152,7 @@ void CTaskQueue::Load() {
             l->OnListReset(list);
         }
     }
+    return problems;
 }
 
 QueuedTask* CTaskQueue::FindMutable(const std::string& id, TaskList* list, int* index) {

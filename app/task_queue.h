@@ -74,7 +74,9 @@ class CTaskQueue {
     // Reads the three lists and the progress file of every task. A task
     // whose file is complete counts as completed whatever its state said
     // (the state is written back); an id without progress file is left out.
-    void Load();
+    // A list that cannot be read is set aside and rebuilt from the progress
+    // files no other list names; what happened is returned, one line each.
+    std::vector<std::string> Load();
 
     const std::vector<QueuedTask>& Tasks(TaskList list) const { return lists_[Index(list)]; }
     // The task of id in any list, nullptr when none.
@@ -110,6 +112,7 @@ class CTaskQueue {
     QueuedTask* FindMutable(const std::string& id, TaskList* list, int* index);
     std::optional<QueuedTask> ReadTask(const std::string& id) const;
     bool WriteList(TaskList list) const;
+    std::vector<std::string> RebuildBadLists();
     void Changed(TaskList list, int index, unsigned fields);
 
     std::string appDir_;

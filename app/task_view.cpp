@@ -118,7 +118,9 @@ void CMainFrame::ReloadTaskList() {
     host_.SetWaitCursor(true);
     {
         std::lock_guard<std::mutex> lock(ctx_.ListLock);
-        queue_.Load();
+        for (const std::string& problem : queue_.Load()) {
+            host_.ReportError(problem);
+        }
     }
     host_.SetWaitCursor(false);
 }

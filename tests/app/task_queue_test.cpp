@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/task_queue.h"
+#include "platform/file.h"
 #include "tests/app/frame_fixture.h"
 
 namespace vardane::test {
@@ -131,6 +132,32 @@ TEST_F(TaskQueueTest, OperationsByIdLeaveTheViewAndTheSelectionAlone) {
     SlotRunning("101").EndFromWorker(stateStopped);
     EXPECT_EQ(TaskStatus::Running, queue.Find("103")->State);
     EXPECT_EQ(TaskView::Completed, frame->CurrentView());
+}
+
+// A list that is not a list (random bytes, a folder) would read as empty and
+// the next change would rewrite it without its tasks.
+TEST_F(TaskQueueTest, ABadListIsSetAsideAndRebuiltFromTheProgressFiles) {
+    AddTask("101", "http://127.0.0.1/a.bin");
+    AddTask("102", "http://127.0.0.1/b.bin");
+    AddTask("103", "http://127.0.0.1/c.bin");
+    ASSERT_TRUE(WriteListFile(ListFilePath(dir.Path(), TaskList::Deleted), {"103"}));
+    const std::string list = ListFilePath(dir.Path(), TaskList::Downloading);
+    for (bool folder : {false, true}) {
+        RemoveFile(list);
+        if (folder) {
+            ASSERT_TRUE(MakeDirectories(list));
+        } else {
+            ASSERT_TRUE(WriteFileAtomic(list, std::string("\x01\xfe garbage\n\x9c\x00zz", 16)));
+        }
+        CTaskQueue queue(dir.Path());
+        std::vector<std::string> problems = queue.Load();
+        ASSERT_EQ(1u, problems.size());
+        EXPECT_NE(std::string::npos, problems[0].find("Downloading.lst")) << problems[0];
+        EXPECT_EQ((std::vector<std::string>{"101", "102"}), ListIds(TaskList::Downloading));
+        EXPECT_EQ((std::vector<std::string>{"103"}), ListIds(TaskList::Deleted));
+        EXPECT_EQ(2u, queue.Tasks(TaskList::Downloading).size());
+        EXPECT_TRUE(queue.Load().empty()) << "the rebuilt list reads as sound";
+    }
 }
 
 }  // namespace
