@@ -188,9 +188,11 @@ int FinalState(const TaskDescriptor& d) {
         return stateCompleted;
     }
     if (!d.bRangeMode) {
-        // One stream whose length is unknown ends when the server closes; a
-        // stream of known length is complete only with all its bytes.
-        return d.iFileSize > 0 ? stateStopped : stateCompleted;
+        // One stream of unknown length is complete only when its protocol
+        // said the body ended; a stop or a failure cuts it. A stream of
+        // known length is complete only with all its bytes.
+        bool ended = d.bStreamEnded || d.Protocol == "ftp://";
+        return d.iFileSize == 0 && ended ? stateCompleted : stateStopped;
     }
     return stateStopped;
 }
