@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "engine/file_name.h"
 #include "engine/worker.h"
 #include "platform/file.h"
 #include "platform/text.h"
@@ -92,11 +93,12 @@ std::string ChooseLocalName(CTaskSlot& slot) {
     CDownloadTask& task = slot.task;
     std::lock_guard create(slot.ctx.CreateFileLock);
     TaskDescriptor d = task.Snapshot();
-    std::string name = d.LocalFileName;
+    // A name near the limit is shortened (the extension kept) so that the
+    // temporary name and a "(n)" still fit.
+    std::string name = FitFileName(d.LocalFileName, "", kMaxLocalNameBytes);
     std::string candidate = d.LocalDir + name;
-    PathParts parts = SplitPath(d.LocalFileName);
     for (int i = 1; PathExists(candidate) || UsedByOtherTask(slot.ctx, candidate, d.TaskId); ++i) {
-        name = parts.Name + "(" + IntToText(i) + ")" + parts.Ext;
+        name = FitFileName(d.LocalFileName, "(" + IntToText(i) + ")", kMaxLocalNameBytes);
         candidate = d.LocalDir + name;
     }
     task.SetLocalFileName(name);

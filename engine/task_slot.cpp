@@ -104,9 +104,17 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
         return false;
     }
     TaskProgressRecord record;
+    bool corrupt = false;
     {
         std::lock_guard lock(task.ProgressLock);
         record = ReadProgress(progressPath);
+        if (!ProgressNumbersValid(record)) {
+            record = SetAsideCorruptProgress(progressPath);
+            corrupt = true;
+        }
+    }
+    if (corrupt) {
+        TaskLog(task, 3, 0, slot.ctx.lang.GetLangText("Log_ProgressCorrupt"));
     }
     ProxyRecord http = LoadProxyRecord(slot.ctx, static_cast<int>(TextToInt(record.ProxyHTTP)));
     ProxyRecord ftp = LoadProxyRecord(slot.ctx, static_cast<int>(TextToInt(record.ProxyFTP)));

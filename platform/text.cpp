@@ -60,6 +60,24 @@ std::string AnsiToWide(std::string_view bytes) {
     return out;
 }
 
+std::string ValidUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    size_t pos = 0;
+    while (pos < bytes.size()) {
+        char32_t cp = 0;
+        const size_t len = DecodeUtf8Char(bytes, pos, cp);
+        if (len == 0) {
+            out += "\xEF\xBF\xBD";  // U+FFFD REPLACEMENT CHARACTER
+            ++pos;
+        } else {
+            out.append(bytes.substr(pos, len));
+            pos += len;
+        }
+    }
+    return out;
+}
+
 std::string WideToAnsi(std::string_view text) {
     return std::string(text);
 }

@@ -124,6 +124,20 @@ TEST_F(HostileHttp, RangeReplyWhoseLengthDisagreesIsRefused) {
     EXPECT_EQ(ReadFile(h.DownloadDir + "data.bin"), kBody);
 }
 
+// A name at the limit of the file system still gets its temporary file:
+// shortened, its extension kept.
+TEST_F(HostileHttp, LongestNamesAreShortenedToFitTheTemporaryName) {
+    RangeServer server(Options([](RangeServerOptions&) {}));
+    for (size_t length : {251u, 253u, 255u}) {
+        char c = static_cast<char>('a' + length % 26);  // one name per task
+        std::string name = std::string(length - 4, c) + ".bin";
+        ASSERT_EQ(Download(server.Url("data.bin"), 2, name), stateCompleted) << h.owner.Log();
+        std::string fitted = std::string(std::min<size_t>(length, 251) - 4, c) + ".bin";
+        EXPECT_EQ(h.Progress(id).LocalFileName, fitted);
+        EXPECT_TRUE(ReadFile(h.DownloadDir + fitted) == kBody) << length;
+    }
+}
+
 TEST_F(HostileHttp, RedirectCarryingALineBreakIsRefused) {
     for (std::string smuggled : {std::string("\r"), std::string("\n"), std::string(1, 0)}) {
         RangeServer target(Options([](RangeServerOptions&) {}));

@@ -234,6 +234,19 @@ TEST_F(ScriptedHttp, RangeReplyStartingElsewhereIsAFailedTryNeverWritten) {
     EXPECT_FALSE(FileExists(h.DownloadDir + "always.bin"));
 }
 
+// The limiter refills its budget once a tick: a file of n budgets cannot
+// arrive in fewer than about n ticks, whatever the wall clock says.
+TEST_F(ScriptedHttp, SpeedLimitHoldsOverHttp) {
+    const int64_t kb = 32;
+    h.SetSpeedLimit(true, kb);
+    RangeServer server(With([&](RangeServerOptions& o) { o.body = kBody; }));
+    h.owner.speedTicks = 0;
+    ASSERT_EQ(Download(server.Url("data.bin"), 2), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Downloaded(), kBody);
+    int64_t budgets = static_cast<int64_t>(kBody.size()) / (kb * 1024);
+    EXPECT_GE(h.owner.speedTicks.load(), budgets - 2);
+}
+
 TEST_F(ScriptedHttp, LongHeadersAreReadAndAbsurdOnesRetried) {
     std::string pad;
     for (int i = 0; i < 200; ++i) {
