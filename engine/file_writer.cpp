@@ -196,7 +196,7 @@ bool RestartSingleStream(CTaskSlot& slot, int threadNo) {
         blocks[0].iFrom = 1;
         task.descriptor.Blocks = blocks;
         task.descriptor.bRangeMode = false;
-        task.descriptor.bStreamEnded = false;
+        slot.bStreamEnded = false;
     }
     // Nothing of an earlier ranged run may be resumed from now on.
     UpdateTaskProgress(task, [](TaskProgressRecord& r) {

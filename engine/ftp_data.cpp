@@ -1,15 +1,13 @@
 // The FTP worker's data connection: opening it (PASV or PORT), connecting or
 // accepting it, the listing of the probe and the file data written at the
 // claimed block's position.
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <mutex>
 #include <vector>
 
 #include "engine/file_writer.h"
+#include "engine/ftp_data_path.h"
 #include "engine/ftp_reply.h"
 #include "engine/ftp_worker.h"
 #include "engine/speed_limiter.h"
@@ -19,125 +17,80 @@
 
 namespace vardane {
 
-namespace {
-
-// The IPv4 peer address of a socket; false when it has none.
-bool PeerAddress(int hSocket, in_addr& address) {
-    sockaddr_in peer{};
-    socklen_t length = sizeof(peer);
-    if (hSocket == 0 || getpeername(hSocket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
-        peer.sin_family != AF_INET) {
-        return false;
-    }
-    address = peer.sin_addr;
-    return true;
-}
-
-}  // namespace
-
 bool CFtpHandler::OpenDataPath(CWorker& w) {
-    ThreadRecord& r = w.rec;
     if (target_.proxy.PASV) {
         w.SendText("PASV");
-        r.iState = tsPasvSent;
+        Enter(w, FtpState::PasvSent);
         return true;
     }
-    r.iState = tsPortSent;
+    Enter(w, FtpState::PortSent);
     if (!OpenListener(w)) {
-        r.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
         return false;
     }
     return true;
 }
 
-// Active mode: a listener on the control connection's local address and a
-// port of the system's choice, announced with PORT.
+// Active mode: the listener, announced with PORT.
 bool CFtpHandler::OpenListener(CWorker& w) {
-    CConnectionSet& set = w.rec.Connections;
-    sockaddr_in local{};
-    if (!LocalAddress(set, slotControl, local)) {
+    const std::string port = OpenPortListener(w.rec.Connections);
+    if (port.empty()) {
         return false;
     }
-    CreateSocket(set, slotListen);
-    RearmSocket(set, slotListen, kMaskListening);
-    local.sin_port = 0;
-    sockaddr_in bound{};
-    if (!BindSocket(set, slotListen, local) || !LocalAddress(set, slotListen, bound) ||
-        !ListenSocket(set, slotListen, 1)) {
-        return false;
-    }
-    w.SendText(FormatPortCommand(local.sin_addr, ntohs(bound.sin_port)));
+    w.SendText(port);
     return true;
 }
 
-// The host the data connection goes to: the server of the control
-// connection, never the address a PASV reply names, so that a server cannot
-// send the client to another host. Direct: the address the control
-// connection reached; through a proxy: the server as the proxy's target.
-std::string CFtpHandler::ControlHost(CWorker& w) const {
-    in_addr peer{};
-    if (target_.proxy.Type != proxyDirect ||
-        !PeerAddress(w.rec.Connections[slotControl].hSocket, peer)) {
-        return target_.host;
+// False when the reply names no usable port: the try fails at once.
+bool CFtpHandler::ConnectDataToPasv(CWorker& w, const std::string& line) {
+    FtpDataTarget target;
+    if (!ConnectPassiveData(w.rec.Connections, line, target_.host, target_.proxy, target)) {
+        return false;
     }
-    char text[INET_ADDRSTRLEN] = {};
-    return inet_ntop(AF_INET, &peer, text, sizeof text) != nullptr ? std::string(text)
-                                                                   : target_.host;
-}
-
-void CFtpHandler::ConnectDataToPasv(CWorker& w, const std::string& line) {
-    CConnectionSet& set = w.rec.Connections;
-    const PasvReply reply = ParsePasvReply(line);
-    CreateSocket(set, slotData);
-    RearmSocket(set, slotData, kMaskConnection);
-    if (!reply.bFound || !IsValidPort(reply.port)) {
-        // Nothing to connect to: the transfer stalls and ends in the
-        // time-out, as a refused data connection does.
-        return;
-    }
-    const std::string host = ControlHost(w);
-    const int port = static_cast<int>(reply.port);
-    const ProxyRecord& proxy = target_.proxy;
-    if (proxy.Type == proxyDirect) {
-        w.LogKey(logInfo, "Log_Connecting", host + ":" + IntToText(port));
-        ConnectSocket(set, slotData, host, port, host, port);
-    } else {
-        w.LogKey(logInfo, "Log_ConnectingProxy", proxy.Server + ":" + IntToText(proxy.Port));
-        ConnectSocket(set, slotData, proxy.Server, proxy.Port, host, port);
-    }
+    const bool direct = target_.proxy.Type == proxyDirect;
+    w.LogKey(logInfo, direct ? "Log_Connecting" : "Log_ConnectingProxy",
+             target.host + ":" + IntToText(target.port));
+    return true;
 }
 
 void CFtpHandler::OnAccept(CWorker& w, const NetworkEvents& events) {
-    ThreadRecord& r = w.rec;
-    CConnectionSet& set = r.Connections;
     if (events.iAcceptError != 0) {
-        r.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
         return;
     }
-    const int accepted = AcceptSocket(set, slotListen);
-    if (accepted == 0) {
-        return;
-    }
-    // On a direct connection only the server itself may deliver the data;
-    // anyone else who finds the port is turned away and the listener stays.
-    in_addr server{}, peer{};
-    if (target_.proxy.Type == proxyDirect && PeerAddress(set[slotControl].hSocket, server) &&
-        (!PeerAddress(accepted, peer) || peer.s_addr != server.s_addr)) {
-        close(accepted);
-        return;
-    }
-    AdoptSocket(set, slotData, accepted);
-    RearmSocket(set, slotData, kMaskAccepted);
-    // The server connected to us: no proxy handshake on this connection.
-    set[slotData].ProxyStep = proxyReady;
-    CloseSocket(set, slotListen);
+    AcceptServerData(w.rec.Connections, target_.proxy);
 }
 
-// A listing that closes without a byte (nothing matched) ends like one that
-// sent its first part.
+// The data connection closed. A listing that closes without a byte (nothing
+// matched) ends like one that sent its first part. A transfer reads what is
+// left first, then waits for the server's confirmation (or a ranged one asks
+// for the rest of its block again).
 void CFtpHandler::OnDataClosed(CWorker& w) {
-    if (w.rec.iState == tsListing) {
-        EndListing(w);
+    ThreadRecord& r = w.rec;
+    if (StateOf(w) == FtpState::Listing) {
+        listDataDone_ = true;
+        CloseSocket(r.Connections, slotData);
+        if (listReplyDone_) {
+            EndListing(w);
+        }
+        return;
+    }
+    if (StateOf(w) != FtpState::RetrSent && StateOf(w) != FtpState::Receiving) {
+        return;
+    }
+    const bool handshaking = target_.proxy.Type != proxyDirect && target_.proxy.PASV &&
+                             r.Connections[slotData].ProxyStep != proxyReady;
+    while (!handshaking &&
+           (StateOf(w) == FtpState::RetrSent || StateOf(w) == FtpState::Receiving) &&
+           !w.IsStopped() && ReceiveFileData(w) > 0) {
+    }
+    if (StateOf(w) != FtpState::RetrSent && StateOf(w) != FtpState::Receiving) {
+        return;
+    }
+    CloseSocket(r.Connections, slotData);
+    dataClosed_ = true;
+    if (w.RangeMode() || retrReplyDone_) {
+        FinishTransfer(w);
     }
 }
 
@@ -146,18 +99,18 @@ void CFtpHandler::FTPOnRecvData(CWorker& w) {
         return;
     }
     const bool proxiedPassive = target_.proxy.Type != proxyDirect && target_.proxy.PASV;
-    switch (w.rec.iState) {
-        case tsListing:
+    switch (StateOf(w)) {
+        case FtpState::Listing:
             OnListingData(w);
             return;
-        case tsRetrSent:
+        case FtpState::RetrSent:
             if (proxiedPassive) {
                 OnProxiedFirstData(w);
             } else {
                 ReceiveFileData(w);
             }
             return;
-        case tsReceiving:
+        case FtpState::Receiving:
             ReceiveFileData(w);
             return;
         default: {
@@ -186,7 +139,7 @@ bool CFtpHandler::ReceiveData(CWorker& w, DataChunk& chunk) {
     chunk.step = NegotiateProxy(w, set[slotData], target_.proxy, chunk.buffer.data(), chunk.n,
                                 chunk.consumed);
     if (chunk.step == proxyFailed) {
-        w.rec.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
     }
     return true;
 }
@@ -205,14 +158,20 @@ void CFtpHandler::OnListingData(CWorker& w) {
         }
         w.ThreadLog(logReceived, line);
     }
-    EndListing(w);
+    listDataDone_ = true;
+    CloseSocket(w.rec.Connections, slotData);
+    if (listReplyDone_) {
+        EndListing(w);
+    }
 }
 
-// The rest of the listing is not wanted: the connection is dropped and the
-// transfer is prepared.
+// The rest of the listing is not wanted: the connection is dropped and, once
+// LIST's own reply is in, the transfer is prepared.
 void CFtpHandler::EndListing(CWorker& w) {
-    CloseSocket(w.rec.Connections, slotData);
-    w.rec.iState = tsTypeBinarySent;
+    CConnectionSet& set = w.rec.Connections;
+    CloseSocket(set, slotData);
+    CloseSocket(set, slotListen);
+    Enter(w, FtpState::TypeBinarySent);
     w.SendText("TYPE I");
 }
 
@@ -228,23 +187,24 @@ void CFtpHandler::OnProxiedFirstData(CWorker& w) {
     if (!ReceiveData(w, chunk) || chunk.step != proxyReady || chunk.Payload().empty()) {
         return;
     }
-    w.rec.iState = tsReceiving;
+    Enter(w, FtpState::Receiving);
     if (!w.IsStopped()) {
         Store(w, chunk.Payload().data(), static_cast<int64_t>(chunk.Payload().size()));
     }
 }
 
-void CFtpHandler::ReceiveFileData(CWorker& w) {
+// Returns what one receive got: -1 nothing, 0 the end of the data.
+int64_t CFtpHandler::ReceiveFileData(CWorker& w) {
     ThreadRecord& r = w.rec;
     {
         std::lock_guard lock(w.task.TaskLock);
         if (!w.task.descriptor.Blocks) {
-            return;
+            return -1;
         }
     }
     const int64_t quota = WaitForQuota(w.ctx, w.task);
     if (quota < 1) {
-        return;
+        return -1;
     }
     TaskBlock block;
     bool rangeMode;
@@ -257,30 +217,33 @@ void CFtpHandler::ReceiveFileData(CWorker& w) {
                  ",iFrom=" + IntToText(block.iFrom) + ",iTo=" + IntToText(block.iTo));
     if (block.iFrom == 0 && block.iTo == 0) {
         ReturnQuota(w.ctx, quota);
-        return;
+        return -1;
     }
     // A ranged read never asks for more than the block still lacks.
     const int64_t want = rangeMode ? block.iTo - (block.iFrom + iHeld_) + 1 : quota;
     if (want < 1) {
         ReturnQuota(w.ctx, quota);
-        r.iState = tsReconnect;
-        return;
+        Enter(w, FtpState::Reconnect);
+        return -1;
     }
     buffer_.resize(static_cast<size_t>(kUnlimitedReadBytes));
     const int64_t size = std::min({want, quota, kUnlimitedReadBytes});
     const int64_t got =
         ReceiveBytes(r.Connections, slotData, buffer_.data(), static_cast<size_t>(size));
-    r.iState = tsReceiving;
+    Enter(w, FtpState::Receiving);
     ReturnQuota(w.ctx, got < 0 ? quota : quota - got);
     if (got < 0) {
-        return;
+        return got;
     }
     if (w.IsStopped()) {
-        // The loop head turns this into tsStop.
-        r.iState = rangeMode ? tsReconnect : r.iState;
-        return;
+        // The loop head turns this into a stop.
+        if (rangeMode) {
+            Enter(w, FtpState::Reconnect);
+        }
+        return got;
     }
     Store(w, buffer_.data(), got);
+    return got;
 }
 
 // Writes n received bytes where this connection stands and counts them.
@@ -298,16 +261,19 @@ void CFtpHandler::Store(CWorker& w, const char* bytes, int64_t n) {
         result = d.bRangeMode ? StoreRanged(w, d, b, bytes, n, error)
                               : StoreStream(w, d, b, bytes, n, error);
     }
+    moved_ = true;
     switch (result) {
         case StoreResult::WriteFailed:
             ReportWriteFailure(w.slot, r.iThreadID, error);
-            r.iState = tsStop;
+            Enter(w, FtpState::Stop);
             break;
         case StoreResult::BlockFinished:
-            r.iState = tsReconnect;
+            Enter(w, FtpState::Reconnect);
             break;
-        case StoreResult::StreamComplete:
-            r.iState = tsStop;
+        case StoreResult::SizeMismatch:
+            // More data than SIZE announced: the file is not what was sized.
+            w.LogKey(logError, "Log_FileSizeChange");
+            Enter(w, FtpState::Disconnect);
             break;
         case StoreResult::Continue:
             break;
@@ -349,16 +315,22 @@ CFtpHandler::StoreResult CFtpHandler::StoreRanged(CWorker& w, TaskDescriptor& d,
     return finished ? StoreResult::BlockFinished : StoreResult::Continue;
 }
 
-// One stream from byte 0 (the server has no REST), under TaskLock.
+// One stream from byte 0 (no REST, or no size), under TaskLock. Of a known
+// size the last byte is counted only when the server confirms the end
+// (FinishTransfer), so the stream cannot look complete before that; bytes
+// beyond the size fail the try.
 CFtpHandler::StoreResult CFtpHandler::StoreStream(CWorker& w, TaskDescriptor& d, TaskBlock& b,
                                                   const char* bytes, int64_t n, int& error) {
-    n = std::min(n, std::max<int64_t>(d.iFileSize - d.iDownloaded, 0));
-    if (n > 0 && !WriteTempLoose(w.slot, b.iFrom - 1, bytes, n, &error)) {
+    const int64_t written = b.iFrom - 1;
+    if (d.iFileSize > 0 && written + n > d.iFileSize) {
+        return StoreResult::SizeMismatch;
+    }
+    if (n > 0 && !WriteTempLoose(w.slot, written, bytes, n, &error)) {
         return StoreResult::WriteFailed;
     }
     b.iFrom += n;
-    d.iDownloaded += n;
-    return d.iDownloaded >= d.iFileSize ? StoreResult::StreamComplete : StoreResult::Continue;
+    d.iDownloaded = d.iFileSize > 0 ? std::min(written + n, d.iFileSize - 1) : written + n;
+    return StoreResult::Continue;
 }
 
 }  // namespace vardane

@@ -9,7 +9,9 @@ namespace vardane {
 std::string ReplyCode(std::string_view line) {
     const size_t blank = line.find(' ');
     if (blank == std::string_view::npos) {
-        return {};
+        const bool bareCode =
+            line.size() == 3 && line.find_first_not_of("0123456789") == std::string_view::npos;
+        return bareCode ? std::string(line) : std::string();
     }
     return std::string(line.substr(0, blank));
 }
@@ -40,8 +42,8 @@ PasvReply ParsePasvReply(std::string_view line) {
     const size_t next = rest.find(',');
     const int64_t p1 = TextToInt(rest.substr(0, next));
     const int64_t p2 = next == std::string_view::npos ? 0 : TextToInt(rest.substr(next + 1));
-    // Hostile numbers must not overflow; anything this large is no port anyway.
-    const bool sane = p1 >= 0 && p1 <= 65535 && p2 >= 0 && p2 <= 65535;
+    // Each number is one byte of the port; anything else is no port at all.
+    const bool sane = p1 >= 0 && p1 <= 255 && p2 >= 0 && p2 <= 255;
     reply.port = sane ? p1 * 256 + p2 : -1;
     reply.bFound = true;
     return reply;
@@ -60,7 +62,78 @@ std::string FormatPortCommand(const in_addr& address, uint16_t port) {
 }
 
 std::string UserCommand(std::string_view user) {
-    return "USER " + (user.empty() ? std::string("Anonymous") : std::string(user));
+    return "USER " + (user.empty() ? std::string("anonymous") : std::string(user));
+}
+
+bool IsPreliminary(std::string_view code) {
+    return code.size() == 3 && code[0] == '1';
+}
+
+bool IsNegative(std::string_view code) {
+    return code.size() == 3 && (code[0] == '4' || code[0] == '5');
+}
+
+namespace {
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// "xyz-" opens a multi-line reply; returns "xyz" or empty.
+std::string OpensMultiLine(std::string_view line) {
+    if (line.size() >= 4 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]) &&
+        line[3] == '-') {
+        return std::string(line.substr(0, 3));
+    }
+    return {};
+}
+
+}  // namespace
+
+bool CFtpReplyReader::Feed(std::string_view bytes, std::vector<Line>& out) {
+    if (failed_) {
+        return false;
+    }
+    size_t start = 0;
+    while (start < bytes.size()) {
+        const size_t end = bytes.find('\n', start);
+        const size_t stop = end == std::string_view::npos ? bytes.size() : end;
+        replyBytes_ += stop - start + (end == std::string_view::npos ? 0 : 1);
+        if (replyBytes_ > kMaxReplyBytes) {
+            failed_ = true;
+            return false;
+        }
+        partial_.append(bytes.substr(start, stop - start));
+        if (end == std::string_view::npos) {
+            break;
+        }
+        start = end + 1;
+        std::string text = std::move(partial_);
+        partial_.clear();
+        if (!text.empty() && text.back() == '\r') {
+            text.pop_back();
+        }
+        bool last = false;
+        if (multiCode_.empty()) {
+            multiCode_ = OpensMultiLine(text);
+            last = multiCode_.empty();
+        } else if (text.size() >= 4 && text.compare(0, 3, multiCode_) == 0 && text[3] == ' ') {
+            multiCode_.clear();
+            last = true;
+        }
+        if (last) {
+            replyBytes_ = 0;
+        }
+        out.push_back({std::move(text), last});
+    }
+    return true;
+}
+
+void CFtpReplyReader::Reset() {
+    partial_.clear();
+    multiCode_.clear();
+    replyBytes_ = 0;
+    failed_ = false;
 }
 
 }  // namespace vardane

@@ -36,11 +36,6 @@ class CPassLineOwner : public IConnectionOwner {
     CWorker& w_;
 };
 
-bool RangeMode(CWorker& w) {
-    std::lock_guard lock(w.task.TaskLock);
-    return w.task.descriptor.bRangeMode;
-}
-
 }  // namespace
 
 void CFtpHandler::ConnectStep(CWorker& w) {
@@ -60,7 +55,9 @@ void CFtpHandler::ConnectStep(CWorker& w) {
         target_ = Target{d.Host, d.iPort, d.User, d.Password, d.RequestPath, d.ProxyFTP};
     }
     iHeld_ = 0;
-    w.rec.iState = tsConnecting;
+    reader_.Reset();
+    lastMove_ = std::chrono::steady_clock::now();
+    Enter(w, FtpState::Connecting);
     const ProxyRecord& proxy = target_.proxy;
     if (proxy.Type == proxyDirect) {
         w.LogKey(logInfo, "Log_Connecting", target_.host + ":" + IntToText(target_.port));
@@ -76,52 +73,74 @@ void CFtpHandler::EventStep(CWorker& w) {
         return;
     }
     ThreadRecord& r = w.rec;
+    const FtpState stateBefore = StateOf(w);
+    moved_ = false;
     const int slot = WaitForEvents(r.Connections, kConnectionSlots);
     if (slot == kWaitFailed) {
-        if (r.iState == tsConnecting) {
-            r.iState = tsDisconnect;
+        if (StateOf(w) == FtpState::Connecting) {
+            Enter(w, FtpState::Disconnect);
         }
     } else if (slot == kWaitTimeout) {
-        if (w.OnIdleTick()) {
-            return;
-        }
+        w.OnIdleTick();
     } else {
         r.iWaited = 0;
         NetworkEvents events;
         if (!EnumNetworkEvents(r.Connections, slot, events)) {
-            if (r.iState == tsConnecting) {
-                r.iState = tsDisconnect;
+            if (StateOf(w) == FtpState::Connecting) {
+                Enter(w, FtpState::Disconnect);
             }
         } else {
             OnEvents(w, slot, events);
         }
     }
+    CheckStall(w, stateBefore);
     const CEventSocket& control = r.Connections[slotControl];
     w.AfterStep(control.Host, control.Port);
 }
 
 void CFtpHandler::OnEvents(CWorker& w, int slot, const NetworkEvents& events) {
-    ThreadRecord& r = w.rec;
     const int happened = events.lNetworkEvents;
     if ((happened & FD_CONNECT) && !OnConnectEvent(w, slot, events)) {
         return;
     }
-    if (happened & FD_CLOSE) {
+    if ((happened & FD_ACCEPT) && !target_.proxy.PASV) {
+        OnAccept(w, events);
+    }
+    // What came before a close is read first: the last reply or the last
+    // bytes of the data.
+    if ((happened & (FD_READ | FD_CLOSE)) && StateOf(w) > FtpState::Connecting) {
         if (slot == slotControl) {
-            r.iState = tsDisconnect;
+            OnControlReply(w);
+        } else if (slot == slotData && (happened & FD_READ)) {
+            FTPOnRecvData(w);
+        }
+    }
+    if (happened & FD_CLOSE) {
+        if (slot == slotControl && StateOf(w) != FtpState::Stop) {
+            Enter(w, FtpState::Disconnect);
         } else if (slot == slotData) {
             OnDataClosed(w);
         }
     }
-    if ((happened & FD_ACCEPT) && !target_.proxy.PASV) {
-        OnAccept(w, events);
+}
+
+// Any state that waits for the server ends after ConnectionTimeOut without
+// moving on, also when the server keeps sending lines that change nothing.
+void CFtpHandler::CheckStall(CWorker& w, FtpState stateBefore) {
+    ThreadRecord& r = w.rec;
+    const auto now = std::chrono::steady_clock::now();
+    if (StateOf(w) != stateBefore || moved_) {
+        lastMove_ = now;
+        return;
     }
-    if ((happened & FD_READ) && r.iState > tsConnecting) {
-        if (slot == slotControl) {
-            OnControlReply(w);
-        } else if (slot == slotData) {
-            FTPOnRecvData(w);
-        }
+    if (StateOf(w) == FtpState::Disconnect || StateOf(w) == FtpState::Reconnect ||
+        StateOf(w) == FtpState::Stop) {
+        return;
+    }
+    if (now - lastMove_ >= std::chrono::seconds(w.ReadSettings().ConnectionTimeOut)) {
+        w.LogKey(logError, "Log_TimeOut");
+        Enter(w, FtpState::Disconnect);
+        r.iWaited = 0;
     }
 }
 
@@ -130,22 +149,21 @@ void CFtpHandler::OnEvents(CWorker& w, int slot, const NetworkEvents& events) {
 bool CFtpHandler::OnConnectEvent(CWorker& w, int slot, const NetworkEvents& events) {
     ThreadRecord& r = w.rec;
     if (events.iConnectError != 0) {
-        if (r.iState == tsConnecting) {
-            r.iState = tsDisconnect;
+        if (StateOf(w) == FtpState::Connecting) {
+            Enter(w, FtpState::Disconnect);
         }
         return true;
     }
-    w.OnConnected();
     CEventSocket& conn = r.Connections[slot];
-    if (r.iState != tsListing && slot != slotData) {
-        r.iState = tsConnected;
+    if (StateOf(w) != FtpState::Listing && slot != slotData) {
+        Enter(w, FtpState::Connected);
         w.ThreadLog(logInfo,
                     conn.Host + ":" + IntToText(conn.Port) + " " + w.Text("Log_Connected"));
     }
     int64_t consumed = 0;
     const int step = NegotiateProxy(w, conn, target_.proxy, nullptr, 0, consumed);
     if (step == proxyFailed) {
-        r.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
         return false;
     }
     return step == proxyReady;
@@ -165,91 +183,144 @@ void CFtpHandler::OnControlReply(CWorker& w) {
     const int step =
         NegotiateProxy(w, r.Connections[slotControl], target_.proxy, buffer.data(), n, consumed);
     if (step == proxyFailed) {
-        r.iState = tsDisconnect;
+        Enter(w, FtpState::Disconnect);
         return;
     }
     if (step != proxyReady) {
         return;
     }
-    std::vector<std::string> lines;
-    SplitLines(
-        AnsiToWide(std::string_view(buffer.data() + consumed, static_cast<size_t>(n - consumed))),
-        lines);
+    std::vector<CFtpReplyReader::Line> lines;
+    const bool bounded = reader_.Feed(
+        std::string_view(buffer.data() + consumed, static_cast<size_t>(n - consumed)), lines);
     std::string pending, lastCode;
-    for (const std::string& line : lines) {
-        const std::string code = ReplyCode(line);
+    for (const CFtpReplyReader::Line& raw : lines) {
+        const std::string line = AnsiToWide(raw.text);
+        if (line.empty()) {
+            continue;
+        }
         w.ThreadLog(logReceived, line);
+        if (!raw.bLast) {
+            continue;  // a reply is acted upon at its last line
+        }
+        const std::string code = ReplyCode(line);
         lastCode = code;
         // Checked first so that no command follows a "550".
         if (code == "550") {
             Fail550(w);
             return;
         }
+        if (IsPreliminary(code)) {
+            continue;  // another reply to the same command follows
+        }
         if (OnReplyLine(w, line, code, pending) == LineResult::Stop) {
             return;
         }
+    }
+    if (!bounded) {
+        Enter(w, FtpState::Disconnect);  // a reply without an end
+        return;
     }
     SendPending(w, pending, lastCode);
 }
 
 // One row of the command sequence per state: the reply that moves it on and
-// the command it answers with (pending is sent after the last line).
+// the command it answers with (pending is sent after the last line). A
+// refusal the sequence cannot go on from fails the try.
 CFtpHandler::LineResult CFtpHandler::OnReplyLine(CWorker& w, const std::string& line,
                                                  const std::string& code, std::string& pending) {
     ThreadRecord& r = w.rec;
-    switch (r.iState) {
-        case tsConnected:
+    switch (StateOf(w)) {
+        case FtpState::Connected:
             return OnGreeting(w, code, pending);
-        case tsUserSent:
+        case FtpState::UserSent:
             return OnUserReply(w, code, pending);
-        case tsPassSent:
+        case FtpState::PassSent:
             return OnPassReply(w, code, pending);
-        case tsRestProbeSent:
+        case FtpState::RestProbeSent:
             return OnRestProbeReply(w, code, pending);
-        case tsRestResetSent:
-            pending = "TYPE " + r.ListType;
-            r.iState = tsListTypeSent;
+        case FtpState::RestResetSent:
+            // Without a type of its own the listing goes in ASCII, the
+            // default of every server.
+            pending = "TYPE " + (r.ListType.empty() ? std::string("A") : r.ListType);
+            Enter(w, FtpState::ListTypeSent);
             return LineResult::Next;
-        case tsListTypeSent:
+        case FtpState::ListTypeSent:
             if (!OpenDataPath(w)) {
                 return LineResult::Stop;
             }
-            r.iState = target_.proxy.PASV ? tsListPasvSent : tsListPortSent;
+            Enter(w, target_.proxy.PASV ? FtpState::ListPasvSent : FtpState::ListPortSent);
             return LineResult::Next;
-        case tsListPasvSent:
-            ConnectDataToPasv(w, line);
+        case FtpState::ListPasvSent:
+        case FtpState::ListPortSent:
+            if (StateOf(w) == FtpState::ListPasvSent ? code != "227" || !ConnectDataToPasv(w, line)
+                                                     : IsNegative(code)) {
+                Enter(w, FtpState::Disconnect);
+                return LineResult::Stop;
+            }
             pending = "LIST " + target_.path;
-            r.iState = tsListing;
+            listDataDone_ = listReplyDone_ = false;
+            Enter(w, FtpState::Listing);
             return LineResult::Next;
-        case tsListPortSent:
-            pending = "LIST " + target_.path;
-            r.iState = tsListing;
+        case FtpState::Listing:
+            OnListingReply(w, code);
             return LineResult::Next;
-        case tsSizeRestSent:
+        case FtpState::SizeRestSent:
             pending = "SIZE " + target_.path;
-            r.iState = tsSizeSent;
+            Enter(w, FtpState::SizeSent);
             return LineResult::Next;
-        case tsTypeBinarySent:
+        case FtpState::TypeBinarySent:
+            if (IsNegative(code)) {
+                Enter(w, FtpState::Disconnect);  // text mode would alter the bytes
+                return LineResult::Stop;
+            }
             return OpenDataPath(w) ? LineResult::Next : LineResult::Stop;
-        case tsSizeSent:
-            return code == "213" ? OnSizeReply(w, line) : LineResult::Next;
-        case tsRestSent:
-            r.iState = tsRetrSent;
+        case FtpState::SizeSent:
+            if (code == "213") {
+                return OnSizeReply(w, line);
+            }
+            return IsNegative(code) ? OnSizeUnknown(w) : LineResult::Next;
+        default:
+            return OnTransferReply(w, line, code, pending);
+    }
+}
+
+// The states of the transfer itself: the data path, the position, RETR.
+CFtpHandler::LineResult CFtpHandler::OnTransferReply(CWorker& w, const std::string& line,
+                                                     const std::string& code,
+                                                     std::string& pending) {
+    switch (StateOf(w)) {
+        case FtpState::RestSent:
+            if (code != "350" && restOffset_ > 0) {
+                // The data would start at byte 0, not where the block is.
+                Enter(w, FtpState::Disconnect);
+                return LineResult::Stop;
+            }
+            Enter(w, FtpState::RetrSent);
+            dataClosed_ = retrReplyDone_ = false;
             w.SendText("RETR " + target_.path);
             return LineResult::Next;
-        case tsPasvSent:
-            if (code == "227") {
-                ConnectDataToPasv(w, line);
-                pending = "REST 0";
-                r.iState = tsSizeRestSent;
+        case FtpState::PasvSent:
+        case FtpState::PortSent: {
+            const bool passive = StateOf(w) == FtpState::PasvSent;
+            if (!(passive ? code == "227" : code == "200")) {
+                if (IsNegative(code)) {
+                    Enter(w, FtpState::Disconnect);
+                    return LineResult::Stop;
+                }
+                return LineResult::Next;
             }
-            return LineResult::Next;
-        case tsPortSent:
-            if (code == "200") {
-                pending = "REST 0";
-                r.iState = tsSizeRestSent;
+            if (passive && !ConnectDataToPasv(w, line)) {
+                Enter(w, FtpState::Disconnect);
+                return LineResult::Stop;
             }
+            pending = "REST 0";
+            Enter(w, FtpState::SizeRestSent);
             return LineResult::Next;
+        }
+        case FtpState::RetrSent:
+        case FtpState::Receiving:
+            OnRetrReply(w, code);
+            return StateOf(w) == FtpState::Disconnect ? LineResult::Stop : LineResult::Next;
         default:
             return LineResult::Next;
     }
@@ -257,10 +328,12 @@ CFtpHandler::LineResult CFtpHandler::OnReplyLine(CWorker& w, const std::string& 
 
 CFtpHandler::LineResult CFtpHandler::OnGreeting(CWorker& w, const std::string& code,
                                                 std::string& pending) {
-    if (code == "220") {
-        pending = UserCommand(target_.user);
-        w.rec.iState = tsUserSent;
+    if (code != "220") {
+        Enter(w, FtpState::Disconnect);  // "421 busy", junk: not a server to log in to
+        return LineResult::Stop;
     }
+    pending = UserCommand(target_.user);
+    Enter(w, FtpState::UserSent);
     return LineResult::Next;
 }
 
@@ -268,14 +341,21 @@ CFtpHandler::LineResult CFtpHandler::OnUserReply(CWorker& w, const std::string& 
                                                  std::string& pending) {
     if (code == "331") {
         pending = "PASS " + target_.password;
-        w.rec.iState = tsPassSent;
+        Enter(w, FtpState::PassSent);
     } else if (code == "530") {
-        // Refused: ask again on the same connection after the retry wait.
+        // Refused: a failed try; asked again on the same connection after
+        // the retry wait.
+        if (!w.CountFailedTry()) {
+            return LineResult::Stop;
+        }
         w.LogRetry(target_.host, target_.port);
-        pending = "USER " + target_.user;
+        pending = UserCommand(target_.user);
     } else if (code == "230") {
         // Logged in without a password.
         return OnPassReply(w, code, pending);
+    } else if (IsNegative(code)) {
+        Enter(w, FtpState::Disconnect);
+        return LineResult::Stop;
     }
     return LineResult::Next;
 }
@@ -283,17 +363,19 @@ CFtpHandler::LineResult CFtpHandler::OnUserReply(CWorker& w, const std::string& 
 CFtpHandler::LineResult CFtpHandler::OnPassReply(CWorker& w, const std::string& code,
                                                  std::string& pending) {
     ThreadRecord& r = w.rec;
-    if (code == "530") {
-        w.LogRetry(target_.host, target_.port);
-        r.iState = tsReconnect;
-    } else if (code == "230") {
+    if (code == "230") {
         if (r.iThreadID == 0 && !r.bSizeChecked) {
             pending = "REST 100";
-            r.iState = tsRestProbeSent;
+            Enter(w, FtpState::RestProbeSent);
         } else {
-            r.iState = tsTypeBinarySent;
+            Enter(w, FtpState::TypeBinarySent);
             w.SendText("TYPE I");
         }
+    } else if (IsNegative(code) || code == "332") {
+        // A wrong password ("530") or an account we do not have: a failed
+        // try, counted at the next connect.
+        Enter(w, FtpState::Disconnect);
+        return LineResult::Stop;
     }
     return LineResult::Next;
 }
@@ -314,7 +396,7 @@ CFtpHandler::LineResult CFtpHandler::OnRestProbeReply(CWorker& w, const std::str
         w.task.descriptor.bRangeMode = ranges;
     }
     pending = "REST 0";
-    r.iState = tsRestResetSent;
+    Enter(w, FtpState::RestResetSent);
     return LineResult::Next;
 }
 
@@ -326,45 +408,125 @@ CFtpHandler::LineResult CFtpHandler::OnSizeReply(CWorker& w, const std::string& 
         return LineResult::Stop;
     }
     if (size == 0) {
-        r.iState = tsStop;
+        Enter(w, FtpState::Stop);
         return LineResult::Stop;
     }
     if (probe) {
         w.task.SetFileSize(size);
-        if (!RangeMode(w)) {
+        if (!w.RangeMode()) {
             if (!RestartSingleStream(w.slot, r.iThreadID)) {
-                r.iState = tsStop;
+                Enter(w, FtpState::Stop);
                 return LineResult::Stop;
             }
         } else if (!RangeStart(w)) {
             return LineResult::Stop;
         }
     }
-    if (!RangeMode(w)) {
-        if (!w.IsStopped()) {
-            int64_t from = 1;
-            {
-                // A stream can only start at byte 0: the server has no REST,
-                // so a new login fetches the whole file again.
-                std::lock_guard lock(w.task.TaskLock);
-                TaskDescriptor& d = w.task.descriptor;
-                if (d.Blocks) {
-                    TaskBlock& b = (*d.Blocks)[r.iID];
-                    if (b.iFrom != 1) {
-                        b.iFrom = 1;
-                        d.iDownloaded = 0;
-                    }
-                    from = b.iFrom;
-                }
-            }
-            FTPSetFilePos(w, from - 1);
-        }
+    if (!w.RangeMode()) {
+        StartStream(w);
     } else if (!FTPCheckBlock(w)) {
-        r.iState = tsStop;
+        Enter(w, FtpState::Stop);
         return LineResult::Stop;
     }
     r.bSizeChecked = true;
     return LineResult::Next;
+}
+
+// SIZE refused (not "550"): the length is unknown, so the file comes as one
+// stream that ends when the server says the transfer is complete. A later
+// login of a ranged download knew the size: only this try fails.
+CFtpHandler::LineResult CFtpHandler::OnSizeUnknown(CWorker& w) {
+    ThreadRecord& r = w.rec;
+    const bool probe = r.iThreadID == 0 && !r.bSizeChecked;
+    if (!probe && w.RangeMode()) {
+        Enter(w, FtpState::Disconnect);
+        return LineResult::Stop;
+    }
+    if (probe) {
+        {
+            std::lock_guard lock(w.task.TaskLock);
+            w.task.descriptor.bRangeMode = false;
+        }
+        if (!RestartSingleStream(w.slot, r.iThreadID)) {
+            Enter(w, FtpState::Stop);
+            return LineResult::Stop;
+        }
+    }
+    StartStream(w);
+    r.bSizeChecked = true;
+    return LineResult::Next;
+}
+
+// A stream always starts at byte 0 (the server has no REST, or no size to
+// split by), so a new login fetches the whole file again.
+void CFtpHandler::StartStream(CWorker& w) {
+    ThreadRecord& r = w.rec;
+    if (w.IsStopped()) {
+        return;
+    }
+    {
+        std::lock_guard lock(w.task.TaskLock);
+        TaskDescriptor& d = w.task.descriptor;
+        if (d.Blocks) {
+            TaskBlock& b = (*d.Blocks)[r.iID];
+            b.iFrom = 1;
+            d.iDownloaded = 0;
+        }
+    }
+    FTPSetFilePos(w, 0);
+}
+
+// The final reply to LIST. An error means no listing comes: its data
+// connection is dropped and the download goes on without it.
+void CFtpHandler::OnListingReply(CWorker& w, const std::string& code) {
+    listReplyDone_ = true;
+    if (IsNegative(code)) {
+        listDataDone_ = true;
+    }
+    if (listDataDone_) {
+        EndListing(w);
+    }
+}
+
+// The final reply to RETR: an error fails the try; a confirmation completes
+// the transfer once its data connection has closed.
+void CFtpHandler::OnRetrReply(CWorker& w, const std::string& code) {
+    if (IsNegative(code)) {
+        Enter(w, FtpState::Disconnect);
+        return;
+    }
+    retrReplyDone_ = true;
+    if (dataClosed_) {
+        FinishTransfer(w);
+    }
+}
+
+// The data connection closed and the server confirmed the transfer. A block
+// that is not finished is asked for again; a stream is complete when its
+// length agrees with the size the server reported (or none was reported).
+void CFtpHandler::FinishTransfer(CWorker& w) {
+    ThreadRecord& r = w.rec;
+    if (w.RangeMode()) {
+        Enter(w, FtpState::Reconnect);
+        return;
+    }
+    int64_t size = 0, written = 0;
+    {
+        std::lock_guard lock(w.task.TaskLock);
+        TaskDescriptor& d = w.task.descriptor;
+        size = d.iFileSize;
+        written = d.Blocks ? (*d.Blocks)[r.iID].iFrom - 1 : 0;
+        if (size <= 0 || written == size) {
+            d.iDownloaded = written;
+        }
+    }
+    if (size > 0 && written != size) {
+        w.LogKey(logError, "Log_FileSizeChange", IntToText(size) + " / " + IntToText(written));
+        Enter(w, FtpState::Disconnect);
+        return;
+    }
+    w.MarkStreamEnded();
+    Enter(w, FtpState::Stop);
 }
 
 // The size of a file must not change under a download: the blocks on disk
@@ -392,7 +554,7 @@ bool CFtpHandler::CheckSizeUnchanged(CWorker& w, int64_t size) {
     w.LogKey(logError, "Log_FileSizeChange");
     w.task.SetState(stateError);
     w.task.Finish(false);
-    r.iState = tsStop;
+    Enter(w, FtpState::Stop);
     return false;
 }
 
@@ -402,7 +564,7 @@ bool CFtpHandler::RangeStart(CWorker& w) {
     if (!PrepareLocalFile(w.slot, w.rec.iThreadID)) {
         // Also when every byte is already in: the task then ends complete and
         // the temporary file becomes the target.
-        w.rec.iState = tsStop;
+        Enter(w, FtpState::Stop);
         return false;
     }
     w.StartOtherThreads();
@@ -428,7 +590,8 @@ bool CFtpHandler::FTPCheckBlock(CWorker& w) {
 
 void CFtpHandler::FTPSetFilePos(CWorker& w, int64_t offset) {
     ThreadRecord& r = w.rec;
-    r.iState = tsRestSent;
+    Enter(w, FtpState::RestSent);
+    restOffset_ = offset;
     w.SendText("REST " + IntToText(offset));
     w.task.Trace("FTPSetFilePos,iThreadID=" + IntToText(r.iThreadID) + ",iID=" + IntToText(r.iID) +
                  ",pos=" + IntToText(offset));
@@ -454,7 +617,7 @@ void CFtpHandler::Fail550(CWorker& w) {
         std::lock_guard lock(w.task.TaskLock);
         w.task.descriptor.iState = stateError;
     }
-    w.rec.iState = tsStop;
+    Enter(w, FtpState::Stop);
 }
 
 }  // namespace vardane

@@ -12,36 +12,45 @@
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/ftp_reply.h"
 #include "engine/worker.h"
 #include "net/event_socket.h"
 #include "settings/proxy_record.h"
 
 namespace vardane {
 
-// Thread states of the FTP worker, beside tsDisconnect, tsConnecting,
-// tsConnected, tsReconnect, tsReceiving and tsStop. Each names the reply (or
-// data) the worker is waiting for.
-enum FtpThreadState : int {
-    tsUserSent = 4,         // reply to USER
-    tsPassSent = 7,         // reply to PASS
-    tsRestProbeSent = 9,    // reply to "REST 100"
-    tsRestResetSent = 10,   // reply to "REST 0" after the probe
-    tsListTypeSent = 11,    // reply to the TYPE for the listing
-    tsListPasvSent = 12,    // reply to PASV before LIST
-    tsListPortSent = 13,    // reply to PORT before LIST
-    tsSizeRestSent = 14,    // reply to "REST 0" before SIZE
-    tsListing = 15,         // listing data on the data connection
-    tsTypeBinarySent = 16,  // reply to "TYPE I"
-    tsSizeSent = 17,        // reply to SIZE
-    tsRestSent = 18,        // reply to "REST <block offset>"
-    tsPasvSent = 19,        // reply to PASV before the transfer
-    tsPortSent = 20,        // reply to PORT before the transfer
-    tsRetrSent = 21,        // file data on the data connection
+// The FTP worker's states, each naming the reply (or data) the worker waits
+// for. They are kept in the thread record's state field beside the frame's
+// states, with the frame's own values where the frame acts on them
+// (Disconnect, Reconnect, Stop) or shows them.
+enum class FtpState : int {
+    Disconnect = tsDisconnect,
+    Connecting = tsConnecting,
+    Connected = tsConnected,  // greeting
+    UserSent = 4,             // reply to USER
+    PassSent = 7,             // reply to PASS
+    RestProbeSent = 9,        // reply to "REST 100"
+    RestResetSent = 10,       // reply to "REST 0" after the probe
+    ListTypeSent = 11,        // reply to the TYPE for the listing
+    ListPasvSent = 12,        // reply to PASV before LIST
+    ListPortSent = 13,        // reply to PORT before LIST
+    SizeRestSent = 14,        // reply to "REST 0" before SIZE
+    Listing = 15,             // listing data and LIST's reply
+    TypeBinarySent = 16,      // reply to "TYPE I"
+    SizeSent = 17,            // reply to SIZE
+    RestSent = 18,            // reply to "REST <block offset>"
+    PasvSent = 19,            // reply to PASV before the transfer
+    PortSent = 20,            // reply to PORT before the transfer
+    RetrSent = 21,            // file data on the data connection
+    Reconnect = tsReconnect,
+    Receiving = tsReceiving,
+    Stop = tsStop,
 };
 
 class CFtpHandler : public IProtocolHandler {
@@ -52,6 +61,9 @@ class CFtpHandler : public IProtocolHandler {
     void EventStep(CWorker& w) override;
 
   private:
+    static FtpState StateOf(const CWorker& w) { return static_cast<FtpState>(w.rec.iState); }
+    static void Enter(CWorker& w, FtpState state) { w.rec.iState = static_cast<int>(state); }
+
     // What a reply line handler tells the line loop.
     enum class LineResult { Next, Stop };
 
@@ -74,7 +86,15 @@ class CFtpHandler : public IProtocolHandler {
     LineResult OnUserReply(CWorker& w, const std::string& code, std::string& pending);
     LineResult OnPassReply(CWorker& w, const std::string& code, std::string& pending);
     LineResult OnRestProbeReply(CWorker& w, const std::string& code, std::string& pending);
+    LineResult OnTransferReply(CWorker& w, const std::string& line, const std::string& code,
+                               std::string& pending);
     LineResult OnSizeReply(CWorker& w, const std::string& line);
+    LineResult OnSizeUnknown(CWorker& w);
+    void StartStream(CWorker& w);
+    void OnListingReply(CWorker& w, const std::string& code);
+    void OnRetrReply(CWorker& w, const std::string& code);
+    void FinishTransfer(CWorker& w);
+    void CheckStall(CWorker& w, FtpState stateBefore);
     bool CheckSizeUnchanged(CWorker& w, int64_t size);
     bool RangeStart(CWorker& w);
     bool FTPCheckBlock(CWorker& w);
@@ -85,8 +105,7 @@ class CFtpHandler : public IProtocolHandler {
     // ftp_data.cpp: the data connection and the receive paths.
     bool OpenDataPath(CWorker& w);
     bool OpenListener(CWorker& w);
-    void ConnectDataToPasv(CWorker& w, const std::string& line);
-    std::string ControlHost(CWorker& w) const;
+    bool ConnectDataToPasv(CWorker& w, const std::string& line);
     void OnAccept(CWorker& w, const NetworkEvents& events);
     void OnDataClosed(CWorker& w);
     void FTPOnRecvData(CWorker& w);
@@ -106,9 +125,9 @@ class CFtpHandler : public IProtocolHandler {
     void OnListingData(CWorker& w);
     void OnDataHandshake(CWorker& w);
     void OnProxiedFirstData(CWorker& w);
-    void ReceiveFileData(CWorker& w);
+    int64_t ReceiveFileData(CWorker& w);
     // What storing received bytes did to the block.
-    enum class StoreResult { Continue, BlockFinished, StreamComplete, WriteFailed };
+    enum class StoreResult { Continue, BlockFinished, SizeMismatch, WriteFailed };
     void Store(CWorker& w, const char* bytes, int64_t n);
     StoreResult StoreRanged(CWorker& w, TaskDescriptor& d, TaskBlock& b, const char* bytes,
                             int64_t n, int& error);
@@ -117,6 +136,19 @@ class CFtpHandler : public IProtocolHandler {
     void EndListing(CWorker& w);
 
     Target target_;
+    CFtpReplyReader reader_;
+    // The listing is over when its data connection is done with and its
+    // final reply has come; only then is the next command sent, so that the
+    // LIST replies are never taken for the next command's.
+    bool listDataDone_ = false, listReplyDone_ = false;
+    // A one-stream RETR is complete when its data connection closed and the
+    // server confirmed the transfer.
+    bool dataClosed_ = false, retrReplyDone_ = false;
+    int64_t restOffset_ = 0;  // of the REST awaiting its reply
+    // When the worker last moved on (a new state or stored bytes): a server
+    // that keeps talking without moving anything on times out too.
+    std::chrono::steady_clock::time_point lastMove_{};
+    bool moved_ = false;
     // Bytes of the claimed block already written but not yet counted: a block
     // with exactly one byte outstanding would read as finished (iFrom = iTo),
     // so the last-but-one byte is counted only together with the last one.

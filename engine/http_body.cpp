@@ -127,17 +127,11 @@ void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
         return;
     }
     if (chunked_ && decoder_.Done()) {
-        MarkStreamEnded(w);
+        if (!w.IsStopped()) {
+            w.MarkStreamEnded();  // a stop may have cut the body: its end is unknown
+        }
         r.iState = tsStop;  // the last chunk ends the stream
     }
-}
-
-void CHttpHandler::MarkStreamEnded(CWorker& w) {
-    if (w.IsStopped()) {
-        return;  // a stop may have cut the body: the end is not known
-    }
-    std::lock_guard lock(w.task.TaskLock);
-    w.task.descriptor.bStreamEnded = true;
 }
 
 // The server closed a single stream: complete only when its end is known to
@@ -148,8 +142,8 @@ void CHttpHandler::StreamClosed(CWorker& w, bool graceful) {
     bool shortOfSize = d.iFileSize > 0 && d.iDownloaded < d.iFileSize;
     if ((chunked_ && !decoder_.Done()) || shortOfSize || !graceful) {
         w.rec.iState = tsDisconnect;
-    } else if (!chunked_ && d.iFileSize == 0) {
-        MarkStreamEnded(w);
+    } else if (!w.IsStopped()) {
+        w.MarkStreamEnded();
     }
 }
 

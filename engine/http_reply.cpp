@@ -15,6 +15,13 @@ namespace vardane {
 
 namespace {
 
+// Statuses that no retry will change: the task fails at once (the status line
+// is in the log). 408, 429 and 5xx are worth another try.
+bool IsPermanentStatus(const std::string& status) {
+    return status == "401" || status == "403" || status == "404" || status == "405" ||
+           status == "410" || status == "451";
+}
+
 bool ContainsNoCase(std::string_view text, std::string_view word) {
     return ToLowerAscii(text).find(ToLowerAscii(word)) != std::string::npos;
 }
@@ -329,7 +336,7 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
     if (probe) {
         FixFileNameByExtension(w.task);
     }
-    if (info.Status == "404") {
+    if (IsPermanentStatus(info.Status)) {
         w.task.SetState(stateError);
         w.LogKey(3, "Log_FileNotFound");
         r.iState = tsStop;
@@ -364,7 +371,6 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         return;
     }
     redirects_ = 0;
-    w.OnConnected();
     r.iState = tsReceiving;
     streamPos_ = rangeStart_;
     if (!body.empty()) {

@@ -68,9 +68,7 @@ void CHttpHandler::EventStep(CWorker& w) {
         if (r.bPeerClosed && !RangeMode(w)) {
             r.iState = tsStop;  // one stream of unknown length ends at the close
         }
-        if (w.OnIdleTick()) {
-            return;
-        }
+        w.OnIdleTick();
     } else {
         r.iWaited = 0;
         NetworkEvents events;

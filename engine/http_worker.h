@@ -73,9 +73,6 @@ class CHttpHandler : public IProtocolHandler {
     void Consume(CWorker& w, char* data, int64_t n);
     // The server closed a single stream; graceful is false for a reset.
     void StreamClosed(CWorker& w, bool graceful);
-    // The body ended as the protocol says (last chunk, or the close of a
-    // body without a length): recorded in the task for its end.
-    void MarkStreamEnded(CWorker& w);
 
     std::string header_;        // reply header bytes gathered so far
     std::vector<char> buffer_;  // body reads, allocated once

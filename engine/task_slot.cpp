@@ -98,6 +98,10 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
         slot.bFilePrepared = false;
         slot.iStreamOwner = 0;
         slot.FtpSwitchUrl.clear();
+        slot.bStreamEnded = false;
+        slot.bRetriesExhausted = false;
+        slot.lastSave = std::chrono::steady_clock::now();
+        slot.iSavedDownloaded = -1;
     }
     if (!FileExists(progressPath)) {
         Abandon(slot);
@@ -196,21 +200,19 @@ void WorkerEnd(CWorker& w, int n) {
 
 namespace {
 
-int FinalState(const TaskDescriptor& d) {
+int FinalState(const CTaskSlot& slot, const TaskDescriptor& d) {
     if (d.iState == stateError) {
         return stateError;
     }
     if (d.iFileSize > 0 && d.iDownloaded >= d.iFileSize) {
         return stateCompleted;
     }
-    if (!d.bRangeMode) {
-        // One stream of unknown length is complete only when its protocol
-        // said the body ended; a stop or a failure cuts it. A stream of
-        // known length is complete only with all its bytes.
-        bool ended = d.bStreamEnded || d.Protocol == "ftp://";
-        return d.iFileSize == 0 && ended ? stateCompleted : stateStopped;
+    // One stream of unknown length is complete only when its protocol said
+    // it ended; a close or a stop part-way leaves its bytes for the next run.
+    if (!d.bRangeMode && d.iFileSize <= 0 && slot.bStreamEnded) {
+        return stateCompleted;
     }
-    return stateStopped;
+    return slot.bRetriesExhausted ? stateError : stateStopped;
 }
 
 }  // namespace
@@ -222,7 +224,7 @@ void TaskEnd(CTaskSlot& slot) {
     bool singleStream;
     {
         std::lock_guard lock(task.TaskLock);
-        state = FinalState(task.descriptor);
+        state = FinalState(slot, task.descriptor);
         downloaded = task.descriptor.iDownloaded;
         singleStream = !task.descriptor.bRangeMode;
     }
@@ -260,6 +262,20 @@ void TaskEnd(CTaskSlot& slot) {
     if (task.hMainWnd != nullptr) {
         task.hMainWnd->OnTaskState(snapshot);
     }
+}
+
+void SaveProgressIfDue(CTaskSlot& slot) {
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard lock(slot.task.TaskLock);
+        const int64_t downloaded = slot.task.descriptor.iDownloaded;
+        if (downloaded == slot.iSavedDownloaded || now - slot.lastSave < CTaskSlot::kSaveInterval) {
+            return;
+        }
+        slot.iSavedDownloaded = downloaded;
+        slot.lastSave = now;
+    }
+    SaveProgress(slot.task);
 }
 
 void TaskLog(CDownloadTask& task, int kind, int n, std::string_view text) {

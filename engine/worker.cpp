@@ -66,6 +66,11 @@ bool CWorker::AtEnd() {
     return d.iFileSize > 0 && d.iDownloaded >= d.iFileSize;
 }
 
+bool CWorker::RangeMode() {
+    std::lock_guard lock(task.TaskLock);
+    return task.descriptor.bRangeMode;
+}
+
 bool CWorker::ClaimBlock(std::string_view traceName) {
     if (task.IsStopped()) {
         return false;
@@ -90,6 +95,8 @@ bool CWorker::ClaimBlock(std::string_view traceName) {
         return false;
     }
     rec.iID = id;
+    try_.block = id;  // the try's progress is measured from here
+    try_.from = block.iFrom;
     task.Trace(name + ",iThreadID=" + IntToText(rec.iThreadID) + ",iID=" + IntToText(id) +
                ",iFrom=" + IntToText(block.iFrom) + ",iTo=" + IntToText(block.iTo));
     rec.bHasBlock = true;
@@ -106,35 +113,87 @@ void CWorker::ReleaseBlock() {
     rec.bHasBlock = false;
 }
 
-bool CWorker::OnIdleTick() {
-    Settings s = ReadSettings();
-    if (rec.iWaited < s.ConnectionTimeOut * 1000) {
+void CWorker::OnIdleTick() {
+    const int timeOut = ReadSettings().ConnectionTimeOut;
+    if (rec.iWaited < timeOut * 1000) {
         rec.iWaited += 500;
     } else {
         LogKey(3, "Log_TimeOut");
         rec.iState = tsDisconnect;
         rec.iWaited = 0;
     }
-    if (s.RetryLimit && rec.iRetries >= s.RetryCounts) {
-        LogKey(3, "Log_TooManyRetry");
-        rec.iState = tsStop;
-        return true;
+}
+
+bool CWorker::TryProgressed() {
+    ObserveProgress();
+    return try_.progressed;
+}
+
+// Bytes written move the iFrom of the block this worker holds (in one-stream
+// mode the only thread's block 0); a redirect changes the address and a
+// fall-back to one stream the mode. Only the holder moves a block's iFrom.
+void CWorker::ObserveProgress() {
+    std::lock_guard lock(task.TaskLock);
+    const TaskDescriptor& d = task.descriptor;
+    if (d.URL != try_.url || d.bRangeMode != try_.rangeMode) {
+        try_.progressed = true;
+        try_.url = d.URL;
+        try_.rangeMode = d.bRangeMode;
     }
-    return false;
+    const bool holds = rec.bHasBlock || !d.bRangeMode;
+    if (!d.Blocks || !holds || rec.iID < 0 || rec.iID >= kBlockCount) {
+        try_.block = -1;
+        return;
+    }
+    const int64_t from = (*d.Blocks)[rec.iID].iFrom;
+    if (try_.block == rec.iID && from > try_.from) {
+        try_.progressed = true;
+    }
+    try_.block = rec.iID;
+    try_.from = from;
+}
+
+void CWorker::BeginTry() {
+    std::lock_guard lock(task.TaskLock);
+    try_.progressed = false;
+    try_.url = task.descriptor.URL;
+    try_.rangeMode = task.descriptor.bRangeMode;
 }
 
 bool CWorker::CountConnectAttempt() {
+    if (TryProgressed()) {
+        rec.iRetries = 0;
+    }
+    BeginTry();
+    return CountFailedTry();
+}
+
+bool CWorker::CountFailedTry() {
     Settings s = ReadSettings();
     if (!s.RetryLimit) {
         return true;
     }
     if (rec.iRetries >= s.RetryCounts) {
-        LogKey(3, "Log_TooManyRetry");
-        rec.iState = tsStop;
+        GiveUp();
         return false;
     }
     rec.iRetries += 1;
     return true;
+}
+
+void CWorker::GiveUp() {
+    LogKey(3, "Log_TooManyRetry");
+    ReleaseBlock();
+    {
+        std::lock_guard lock(task.TaskLock);
+        slot.bRetriesExhausted = true;
+    }
+    rec.iState = tsStop;
+}
+
+void CWorker::MarkStreamEnded() {
+    std::lock_guard lock(task.TaskLock);
+    slot.bStreamEnded = true;
 }
 
 void CWorker::LogRetry(const std::string& host, int port) {
@@ -146,11 +205,19 @@ void CWorker::LogRetry(const std::string& host, int port) {
 }
 
 void CWorker::AfterStep(const std::string& host, int port) {
+    ObserveProgress();
     if (rec.iState == tsDisconnect || rec.iState == tsReconnect) {
         ReleaseBlock();
     }
     if (rec.iState == tsDisconnect) {
         LogRetry(host, port);
+    } else if (rec.iState == tsReconnect && !try_.progressed) {
+        // A new connection after a try that got nowhere waits like a failed
+        // one, or a server that accepts and closes is hammered.
+        int wait = ReadSettings().RetryWaitSec;
+        rec.iRetryWait = wait;
+        TaskLog(task, 2, rec.iThreadID,
+                Text("Log_RetryWait1") + " " + IntToText(wait) + " " + Text("Log_RetryWait2"));
     }
 }
 
@@ -299,6 +366,7 @@ void RunWorker(CTaskSlot& slot, const ThreadRecord& launch, IProtocolHandler& ha
         } else {
             handler.EventStep(w);
         }
+        SaveProgressIfDue(slot);
         RetryWait(w.task, r.iRetryWait);
     }
 }

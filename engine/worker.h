@@ -14,6 +14,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -80,6 +81,8 @@ class CWorker : public IConnectionOwner {
 
     // True when the task is stopped or all bytes of a known size are in.
     bool AtEnd();
+    // The task's bRangeMode, under TaskLock.
+    bool RangeMode();
 
     // Claims a block (FindFreeBlock under TaskLock) into rec.iID and sets
     // bHasBlock. traceName is "HTTPCheckBlock" or "FTPCheckBlock". Fails
@@ -89,19 +92,27 @@ class CWorker : public IConnectionOwner {
     void ReleaseBlock();
 
     // A 500 ms wait without events: counts the time-out (Log_TimeOut and
-    // tsDisconnect at ConnectionTimeOut), then the retry limit (Log_TooManyRetry
-    // and tsStop). Returns true when the caller must return at once.
-    bool OnIdleTick();
-    // Before a connect: with RetryLimit on, a worker that has used up
-    // RetryCounts attempts logs Log_TooManyRetry, sets tsStop and gets false;
-    // otherwise the attempt is counted. OnConnected resets the count (FTP: a
-    // successful connect; HTTP: an accepted reply, so that a server answering
-    // 500 forever is limited too).
+    // tsDisconnect at ConnectionTimeOut).
+    void OnIdleTick();
+    // Before a connect (the start of a try): a try that wrote bytes resets
+    // the count of failed tries. With RetryLimit on, a worker that has used up
+    // RetryCounts tries gives up (GiveUp) and gets false; otherwise the try
+    // is counted. Only progress resets the count, so a server that accepts
+    // and then fails every time is limited too.
     bool CountConnectAttempt();
-    void OnConnected() { rec.iRetries = 0; }
-    // After a step: releases the block on tsDisconnect/tsReconnect; on
-    // tsDisconnect sets the retry wait and logs Log_CanNotConnect host:port
-    // and the retry message.
+    // A failed try that keeps its connection (a refused USER): counted like
+    // a connect; false after GiveUp.
+    bool CountFailedTry();
+    // Too many tries: Log_TooManyRetry, the block goes back to the others,
+    // the task fails unless its bytes all come in, tsStop.
+    void GiveUp();
+    // The protocol says the single stream ended completely (226 after RETR,
+    // HTTP: the last chunk, or the close of a body without a length). Only
+    // then does a stream of unknown length end as completed.
+    void MarkStreamEnded();
+    // After a step: notes progress of the try; releases the block on
+    // tsDisconnect/tsReconnect; on tsDisconnect, and on a tsReconnect of a
+    // try that wrote nothing, sets the retry wait and logs it.
     void AfterStep(const std::string& host, int port);
     // Logs the two lines of a failed connect ("Log_CanNotConnect host:port",
     // "Log_RetryWait1 <sec> Log_RetryWait2") and sets the retry wait.
@@ -115,6 +126,10 @@ class CWorker : public IConnectionOwner {
     // secret and credential headers masked.
     void SendText(std::string_view text, std::string_view secret = "");
 
+    // True when the current try has written bytes (or moved the task on: a
+    // redirect, a fall-back to one stream).
+    bool TryProgressed();
+
     // Settings the steps use, read under SpeedLock (the settings reload runs
     // under it). Never call with a task lock held.
     struct Settings {
@@ -125,6 +140,19 @@ class CWorker : public IConnectionOwner {
         std::string UserAgent, CookieFile;
     };
     Settings ReadSettings() const;
+
+  private:
+    // What the current try started from, to see whether it got anywhere.
+    struct TryMark {
+        int block = -1;    // block observed, -1 when none is held
+        int64_t from = 0;  // its iFrom when observed
+        std::string url;
+        bool rangeMode = false;
+        bool progressed = false;
+    };
+    void BeginTry();
+    void ObserveProgress();
+    TryMark try_;
 };
 
 // What a slot thread, a command or a test does with a task slot. Owns the
@@ -160,9 +188,16 @@ class CTaskSlot {
     std::string TempFdPath;
 
     // Per-run engine state, reset by StartTask; guarded by task.TaskLock.
-    bool bFilePrepared = false;  // local file and blocks prepared for this run
-    int iStreamOwner = 0;        // single-stream mode: the one thread that reads
-    std::string FtpSwitchUrl;    // a redirect to FTP waits for the last worker
+    bool bFilePrepared = false;      // local file and blocks prepared for this run
+    int iStreamOwner = 0;            // single-stream mode: the one thread that reads
+    std::string FtpSwitchUrl;        // a redirect to FTP waits for the last worker
+    bool bStreamEnded = false;       // the single stream ended as its protocol says
+    bool bRetriesExhausted = false;  // a worker gave up after too many tries
+    // The progress file is rewritten while bytes flow, at most this often,
+    // so a killed process loses at most this much transfer.
+    static constexpr std::chrono::milliseconds kSaveInterval{500};
+    std::chrono::steady_clock::time_point lastSave{};
+    int64_t iSavedDownloaded = -1;
 
   private:
     struct WorkerThread {
@@ -202,6 +237,9 @@ bool PrepareBlocks(CDownloadTask& task);
 // Closes the first n connections of the worker, counts the thread out, logs
 // Log_Disconnected and, for the last thread of the task, runs TaskEnd.
 void WorkerEnd(CWorker& w, int n);
+// Rewrites the progress file when bytes came in since the last save and
+// kSaveInterval has passed (one worker does it, the others skip).
+void SaveProgressIfDue(CTaskSlot& slot);
 // Final state, SaveProgress, rename of the temporary file on completion,
 // bActive cleared, OnTaskState to the owner.
 void TaskEnd(CTaskSlot& slot);

@@ -33,7 +33,6 @@ void CDownloadTask::Reset() {
     d.iDownloaded = 0;
     d.iPrevDownloaded = 0;
     d.bRangeMode = true;
-    d.bStreamEnded = false;
 }
 
 void CDownloadTask::SetBlockUsedState(int index, bool lock) {

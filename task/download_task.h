@@ -89,9 +89,6 @@ struct TaskDescriptor {
     int64_t iPrevDownloaded = 0;       // iDownloaded at the last one-second tick
     double fAvgSpeedKB = 0;            // mean of the speed samples, KB/s
     bool bRangeMode = true;            // size known, byte ranges used; false: one stream
-    // One stream of unknown length ended as its protocol says (the last chunk,
-    // the close of a body without a length), so its end is a completion.
-    bool bStreamEnded = false;
     std::string TaskId;
     int iState = stateStopped;  // TaskState value
     ProxyRecord ProxyHTTP;

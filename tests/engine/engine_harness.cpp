@@ -1,5 +1,7 @@
 #include "tests/engine/engine_harness.h"
 
+#include <gtest/gtest.h>
+
 #include "platform/file.h"
 #include "platform/text.h"
 #include "settings/default_settings.h"
@@ -170,10 +172,15 @@ int EngineHarness::Run(CTaskSlot& slot, const std::string& id, std::chrono::mill
         return -2;
     }
     bool ended = owner.WaitForEnd(timeout);
+    if (!ended) {
+        // A hang fails the test at once, with what the task went through.
+        ADD_FAILURE() << "the task did not end within " << timeout.count() << " ms; its log:\n"
+                      << owner.Log();
+        slot.Stop(true);
+    }
     StopTicks();
     slot.JoinWorkers();
     if (!ended) {
-        slot.Stop(true);
         return -1;
     }
     return owner.Last().iState;

@@ -68,8 +68,8 @@ class EngineHarness {
     std::string ProgressPath(const std::string& id);
 
     // Starts id in slot and waits for its end while the ticks run. Returns
-    // the final state, or -1 when it did not end in time (the task is then
-    // stopped and joined).
+    // the final state, or -1 when it did not end in time: the test then
+    // fails with the task's log, and the task is stopped and joined.
     int Run(CTaskSlot& slot, const std::string& id,
             std::chrono::milliseconds timeout = std::chrono::seconds(60));
     // Starts the ticks for slot (Run does it); StopTicks ends them.

@@ -3,6 +3,9 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace vardane {
 namespace {
 
@@ -14,7 +17,8 @@ TEST(FtpReply, CodeIsTextBeforeFirstBlank) {
     EXPECT_EQ(ReplyCode("220-"), "");
     EXPECT_EQ(ReplyCode("   indented text"), "");
     EXPECT_EQ(ReplyCode(""), "");
-    EXPECT_EQ(ReplyCode("230"), "");
+    EXPECT_EQ(ReplyCode("230"), "230");
+    EXPECT_EQ(ReplyCode("23"), "");
 }
 
 TEST(FtpReply, SizeReplyIsSixtyFourBit) {
@@ -52,6 +56,8 @@ TEST(FtpReply, PasvReplyMalformedOrHostile) {
     EXPECT_FALSE(IsValidPort(r.port));
     r = ParsePasvReply("227 (1,2,3,4,256,0)");
     EXPECT_FALSE(IsValidPort(r.port));
+    r = ParsePasvReply("227 (1,2,3,4,1,300)");
+    EXPECT_FALSE(IsValidPort(r.port));
     r = ParsePasvReply("227 (1,2,3,4,-1,5)");
     EXPECT_FALSE(IsValidPort(r.port));
 }
@@ -66,8 +72,46 @@ TEST(FtpReply, PortCommandFromLocalAddress) {
 }
 
 TEST(FtpReply, UserCommandDefaultsToAnonymous) {
-    EXPECT_EQ(UserCommand(""), "USER Anonymous");
+    EXPECT_EQ(UserCommand(""), "USER anonymous");
     EXPECT_EQ(UserCommand("bob"), "USER bob");
+}
+
+// Lines split across receives are joined; only the line that closes a
+// multi-line reply (same code, then a blank) is marked as its end.
+TEST(FtpReplyReader, JoinsSplitLinesAndFindsTheEndOfMultiLineReplies) {
+    CFtpReplyReader reader;
+    std::vector<CFtpReplyReader::Line> lines;
+    ASSERT_TRUE(reader.Feed("220-Welcome\r\n 220 not the end\r\n220 rea", lines));
+    ASSERT_TRUE(reader.Feed("dy\r\n331 Password\n", lines));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0].text, "220-Welcome");
+    EXPECT_FALSE(lines[0].bLast);
+    EXPECT_FALSE(lines[1].bLast);
+    EXPECT_EQ(lines[2].text, "220 ready");
+    EXPECT_TRUE(lines[2].bLast);
+    EXPECT_EQ(lines[3].text, "331 Password");
+    EXPECT_TRUE(lines[3].bLast);
+}
+
+// A reply that never ends (an endless greeting, a line without an end) is
+// refused once it passes the bound, however it is cut into receives.
+TEST(FtpReplyReader, BoundsEveryReply) {
+    CFtpReplyReader reader;
+    std::vector<CFtpReplyReader::Line> lines;
+    ASSERT_TRUE(reader.Feed("220-Welcome\r\n", lines));
+    bool ok = true;
+    for (size_t sent = 0; ok && sent < 2 * CFtpReplyReader::kMaxReplyBytes; sent += 10) {
+        ok = reader.Feed("220-more\r\n", lines);
+    }
+    EXPECT_FALSE(ok);
+    reader.Reset();
+    EXPECT_TRUE(reader.Feed("220 ok\r\n", lines));
+    EXPECT_FALSE(reader.Feed(std::string(CFtpReplyReader::kMaxReplyBytes + 1, 'x'), lines));
+    // Many short replies are fine: the bound is per reply.
+    reader.Reset();
+    for (size_t sent = 0; sent < 2 * CFtpReplyReader::kMaxReplyBytes; sent += 8) {
+        ASSERT_TRUE(reader.Feed("200 ok\r\n", lines));
+    }
 }
 
 }  // namespace

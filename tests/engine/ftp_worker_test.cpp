@@ -1,27 +1,21 @@
 // FTP downloads end to end: against vsftpd in passive and active mode over
 // one and four connections, and against scripted servers for what real
 // servers rarely do.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <thread>
-#include <utility>
 
 #include "engine/ftp_worker.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "settings/proxy_record.h"
 #include "tests/engine/engine_harness.h"
+#include "tests/engine/scripted_ftp.h"
 #include "tests/support/require_server.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/servers.h"
@@ -210,236 +204,74 @@ TEST_F(FtpVsftpd, HttpConnectProxyCarriesControlAndData) {
     EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_Connecting") + " 127.0.0.1"));
 }
 
+// pyftpdlib ----------------------------------------------------------------
+
+// pyftpdlib takes only "anonymous" in lower case and refuses a wrong password
+// with 530 for ever.
+class FtpPyftpd : public ::testing::Test {
+  protected:
+    void SetUp() override { VARDANE_REQUIRE_SERVER(PyFtpServer::kBinary); }
+    std::string Serve(int64_t size) {
+        std::string digest = MakeRandomFile(server.Root() + "file.bin", size);
+        EXPECT_TRUE(server.Start()) << server.Diagnostics();
+        return digest;
+    }
+
+    PyFtpServer server;
+    EngineHarness h;
+    CTaskSlot slot{h.ctx};
+};
+
+struct PyftpdCase {
+    bool passive;
+    int threads;
+    bool withUser;
+};
+
+class FtpPyftpdLogins : public FtpPyftpd, public ::testing::WithParamInterface<PyftpdCase> {};
+
+TEST_P(FtpPyftpdLogins, DownloadsTheExactFile) {
+    const std::string digest = Serve(2 * 1024 * 1024 + 999);
+    SetDirect(h, GetParam().passive);
+    const std::string user = std::string(PyFtpServer::kUser) + ":" + PyFtpServer::kPassword + "@";
+    std::string id =
+        h.AddTask(server.Url("file.bin", GetParam().withUser ? user : ""), GetParam().threads);
+    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
+    // A finished block is progress: the next login follows without a wait.
+    EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_RetryWait1"))) << h.owner.Log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Logins, FtpPyftpdLogins,
+                         ::testing::Values(PyftpdCase{true, 4, false}, PyftpdCase{false, 2, false},
+                                           PyftpdCase{true, 1, true}, PyftpdCase{false, 4, true}),
+                         [](const auto& info) {
+                             return std::string(info.param.passive ? "Passive" : "Active") +
+                                    std::to_string(info.param.threads) +
+                                    (info.param.withUser ? "User" : "Anonymous");
+                         });
+
+// A wrong password is a failed try like any other: the task fails at the
+// retry limit with the server's reply in the log, and leaves no file.
+TEST_F(FtpPyftpd, WrongPasswordFailsAtTheRetryLimit) {
+    Serve(1000);
+    h.Configure([](CAppSettings& s) {
+        s.RetryLimit = true;
+        s.RetryCounts = 2;
+    });
+    std::string id =
+        h.AddTask(server.Url("file.bin", std::string(PyFtpServer::kUser) + ":wrong@"), 1);
+    ASSERT_EQ(h.Run(slot, id), stateError) << h.owner.Log();
+    const std::string log = h.owner.Log();
+    const size_t refused = log.find(" 1 530 ");
+    const size_t gaveUp = log.find(h.ctx.lang.GetLangText("Log_TooManyRetry"));
+    ASSERT_NE(refused, std::string::npos) << log;
+    ASSERT_NE(gaveUp, std::string::npos) << log;
+    EXPECT_LT(refused, gaveUp);
+    EXPECT_TRUE(std::filesystem::is_empty(h.DownloadDir));
+}
+
 // Scripted servers ---------------------------------------------------------
-
-struct ScriptOptions {
-    std::string greeting = "220 ready\r\n";
-    std::string restProbeReply = "350 Restarting at 100\r\n";  // to "REST 100"
-    bool restSupported = true;                                 // other REST commands
-    std::string sizeReply;                                     // "" gives "213 <size>"
-    std::string pasvHost = "127,0,0,1";
-    // Active mode: before the server, a stranger from 127.0.0.2 connects to
-    // the client's PORT address and sends junk.
-    bool intruder = false;
-    // USER commands refused with 530 before one is accepted.
-    int refuseUser = 0;
-};
-
-// A blocking connection from source (port of the system's choice) to
-// 127.0.0.1:port, or -1.
-int ConnectFrom(const char* source, int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{}, target{};
-    local.sin_family = target.sin_family = AF_INET;
-    inet_pton(AF_INET, source, &local.sin_addr);
-    inet_pton(AF_INET, "127.0.0.1", &target.sin_addr);
-    target.sin_port = htons(static_cast<uint16_t>(port));
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-        ::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return -1;
-    }
-    return fd;
-}
-
-// True when the peer closes fd (or resets it) within ten seconds.
-bool PeerCloses(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    char byte;
-    return ::poll(&p, 1, 10000) == 1 && ::recv(fd, &byte, 1, 0) <= 0;
-}
-
-// A small FTP server on one port: control connections and the passive data
-// connections they announce both arrive there. Every control command is
-// recorded in order.
-class ScriptedFtp {
-  public:
-    ScriptedFtp(std::string file, ScriptOptions options)
-        : file_(std::move(file)),
-          options_(std::move(options)),
-          server_([this](ScriptedConnection& c) { Serve(c); }) {}
-    ~ScriptedFtp() {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        changed_.notify_all();
-        server_.Stop();
-    }
-
-    std::string Url(const std::string& userInfo = "") const {
-        return "ftp://" + userInfo + "127.0.0.1:" + std::to_string(server_.Port()) + "/file.bin";
-    }
-    std::vector<std::string> Commands() {
-        std::lock_guard lock(mutex_);
-        return commands_;
-    }
-    int IntrudersTurnedAway() const { return intrudersTurnedAway_; }
-
-  private:
-    void Serve(ScriptedConnection& c) {
-        bool data = false;
-        {
-            std::lock_guard lock(mutex_);
-            if (dataExpected_ > 0) {
-                --dataExpected_;
-                data = true;
-            }
-        }
-        if (data) {
-            ServeData(c);
-        } else {
-            ServeControl(c);
-        }
-    }
-
-    // Waits for what the control connection wants sent, sends it and closes.
-    void ServeData(ScriptedConnection& c) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(10),
-                          [this] { return !payloads_.empty() || stopping_; });
-        if (payloads_.empty()) {
-            return;
-        }
-        std::string payload = std::move(payloads_.front());
-        payloads_.pop_front();
-        lock.unlock();
-        c.Write(payload);
-        c.Close();
-        lock.lock();
-        ++dataDone_;
-        changed_.notify_all();
-    }
-
-    // Active mode: connects to the client's PORT address and sends payload.
-    void SendActive(const std::string& payload) {
-        const int port = static_cast<int>(std::exchange(activePort_, 0));
-        if (options_.intruder) {
-            int stranger = ConnectFrom("127.0.0.2", port);
-            if (stranger >= 0) {
-                (void)!::send(stranger, "JUNK", 4, MSG_NOSIGNAL);
-                intrudersTurnedAway_ += PeerCloses(stranger) ? 1 : 0;
-                ::close(stranger);
-            }
-        }
-        int fd = ConnectFrom("127.0.0.1", port);
-        if (fd >= 0) {
-            (void)!::send(fd, payload.data(), payload.size(), MSG_NOSIGNAL);
-            ::close(fd);
-        }
-    }
-
-    // Hands a payload to the data connection and waits until it was sent.
-    void SendOnData(const std::string& payload) {
-        std::unique_lock lock(mutex_);
-        int target = dataDone_ + 1;
-        payloads_.push_back(payload);
-        changed_.notify_all();
-        changed_.wait_for(lock, std::chrono::seconds(10),
-                          [&] { return dataDone_ >= target || stopping_; });
-    }
-
-    void ServeControl(ScriptedConnection& c) {
-        c.Write(options_.greeting);
-        int64_t offset = 0;
-        while (auto line = c.ReadLine()) {
-            {
-                std::lock_guard lock(mutex_);
-                commands_.push_back(*line);
-            }
-            std::string reply = Answer(*line, offset, c);
-            if (reply.empty()) {
-                return;
-            }
-            c.Write(reply);
-        }
-    }
-
-    // The reply to one command ("" ends the connection).
-    std::string Answer(const std::string& line, int64_t& offset, ScriptedConnection& c) {
-        const std::string verb = line.substr(0, line.find(' '));
-        if (verb == "USER") {
-            if (refusedUsers_ < options_.refuseUser) {
-                ++refusedUsers_;
-                return "530 Not now\r\n";
-            }
-            return "331 Password please\r\n";
-        }
-        if (verb == "PASS") {
-            return "230 Logged in\r\n";
-        }
-        if (verb == "TYPE") {
-            return "200 Type set\r\n";
-        }
-        if (verb == "REST") {
-            if (line == "REST 100") {
-                return options_.restProbeReply;
-            }
-            if (!options_.restSupported) {
-                return "502 Command not implemented\r\n";
-            }
-            offset = TextToInt(line.substr(5));
-            return "350 Restarting\r\n";
-        }
-        if (verb == "SIZE") {
-            return options_.sizeReply.empty() ? "213 " + IntToText(file_.size()) + "\r\n"
-                                              : options_.sizeReply;
-        }
-        if (verb == "PASV") {
-            {
-                std::lock_guard lock(mutex_);
-                ++dataExpected_;
-            }
-            const int port = server_.Port();
-            return "227 Entering Passive Mode (" + options_.pasvHost + "," +
-                   std::to_string(port / 256) + "," + std::to_string(port % 256) + ").\r\n";
-        }
-        if (verb == "PORT") {
-            std::vector<std::string> numbers;
-            std::istringstream text(line.substr(5));
-            for (std::string n; std::getline(text, n, ',');) {
-                numbers.push_back(n);
-            }
-            activePort_ =
-                numbers.size() == 6 ? TextToInt(numbers[4]) * 256 + TextToInt(numbers[5]) : 0;
-            return "200 PORT command successful\r\n";
-        }
-        if (verb == "LIST" || verb == "RETR") {
-            c.Write("150 Here it comes\r\n");
-            const std::string payload = verb == "LIST"
-                                            ? "-rw-r--r-- 1 ftp ftp " + IntToText(file_.size()) +
-                                                  " Jan 01 00:00 file.bin\r\n"
-                                            : file_.substr(static_cast<size_t>(offset));
-            if (activePort_ > 0) {
-                SendActive(payload);
-            } else {
-                SendOnData(payload);
-            }
-            return "226 Done\r\n";
-        }
-        if (verb == "QUIT") {
-            c.Write("221 Bye\r\n");
-            return "";
-        }
-        return "502 Command not implemented\r\n";
-    }
-
-    std::string file_;
-    ScriptOptions options_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> commands_;
-    std::deque<std::string> payloads_;
-    int dataExpected_ = 0;
-    int64_t activePort_ = 0;
-    int refusedUsers_ = 0;
-    std::atomic<int> intrudersTurnedAway_{0};
-    int dataDone_ = 0;
-    bool stopping_ = false;
-    ScriptedServer server_;  // last: its handlers use everything above
-};
 
 // The commands of one login of thread 0 up to RETR.
 std::vector<std::string> ProbeSequence(const std::string& user, const std::string& pass,
@@ -495,7 +327,7 @@ TEST_F(FtpScripted, RestProbe501StillUsesRangesWithBinaryListing) {
     options.restProbeReply = "501 Invalid REST in ASCII mode\r\n";
     ASSERT_EQ(Run(RandomBytes(50 * 1024), options, 1), stateCompleted) << h.owner.Log();
     EXPECT_TRUE(FileArrived());
-    EXPECT_EQ(Commands(), ProbeSequence("Anonymous", "", "I"));
+    EXPECT_EQ(Commands(), ProbeSequence("anonymous", "", "I"));
     EXPECT_FALSE(h.Progress(id).Block[0].empty());
 }
 
@@ -505,9 +337,9 @@ TEST_F(FtpScripted, NoRestGivesOneStreamFromByteZero) {
     options.restSupported = false;
     ASSERT_EQ(Run(RandomBytes(200 * 1024 + 11), options, 4), stateCompleted) << h.owner.Log();
     EXPECT_TRUE(FileArrived());
-    // The TYPE argument stays unset, the stream is positioned with REST 0,
-    // and one thread does it all.
-    EXPECT_EQ(Commands(), ProbeSequence("Anonymous", "", ""));
+    // The listing goes in ASCII, the stream is positioned with REST 0, and
+    // one thread does it all.
+    EXPECT_EQ(Commands(), ProbeSequence("anonymous", "", "A"));
     EXPECT_EQ(h.Progress(id).ThreadCount, "1");
 }
 
@@ -531,8 +363,8 @@ TEST_F(FtpScripted, PassiveDataGoesToTheControlHostWhateverThePasvReplySays) {
     EXPECT_FALSE(h.owner.LogHas("10.255.255.1"));
 }
 
-// A refused USER is asked again at once on the same connection (in the form
-// "USER " + the address's user, empty here) after logging the failure.
+// A refused USER is asked again at once on the same connection after logging
+// the failure.
 TEST_F(FtpScripted, RefusedUserIsAskedAgain) {
     ScriptOptions options;
     options.refuseUser = 1;
@@ -540,8 +372,8 @@ TEST_F(FtpScripted, RefusedUserIsAskedAgain) {
     EXPECT_TRUE(FileArrived());
     std::vector<std::string> commands = Commands();
     ASSERT_GE(commands.size(), 3u);
-    EXPECT_EQ(commands[0], "USER Anonymous");
-    EXPECT_EQ(commands[1], "USER ");
+    EXPECT_EQ(commands[0], "USER anonymous");
+    EXPECT_EQ(commands[1], "USER anonymous");
     EXPECT_EQ(commands[2], "PASS ");
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_CanNotConnect") + " 127.0.0.1:"));
 }

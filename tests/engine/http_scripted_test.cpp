@@ -122,7 +122,7 @@ TEST_F(ScriptedHttp, RetryLimitEndsAServerThatAlwaysFails) {
     });
     RangeServer server(
         With([&](RangeServerOptions& o) { o.reply = [](int) { return Reply("503 Busy"); }; }));
-    EXPECT_EQ(Download(server.Url("data.bin"), 1), stateStopped);
+    EXPECT_EQ(Download(server.Url("data.bin"), 1), stateError);
     EXPECT_EQ(server.Connections(), 2);
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TooManyRetry")));
 }

@@ -58,3 +58,51 @@ bool FtpServer::Start() {
 }
 
 }  // namespace vardane::test
+
+namespace vardane::test {
+
+namespace {
+
+// The server, written into its folder at start: the arguments are the root,
+// the port, the passive port range and the user's name and password.
+constexpr const char* kPyFtpScript = R"(import sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+root, port, first, last, user, password = sys.argv[1:7]
+authorizer = DummyAuthorizer()
+authorizer.add_anonymous(root)
+authorizer.add_user(user, password, root, perm="elr")
+FTPHandler.authorizer = authorizer
+FTPHandler.passive_ports = range(int(first), int(last) + 1)
+FTPHandler.timeout = 60
+server = FTPServer(("127.0.0.1", int(port)), FTPHandler)
+server.max_cons = 64
+server.serve_forever()
+)";
+
+}  // namespace
+
+PyFtpServer::PyFtpServer(std::string root) : ServerBase("pyftpdlib"), root_(std::move(root)) {
+    if (root_.empty()) {
+        root_ = work_.MakeDir("ftp");
+    }
+}
+
+std::string PyFtpServer::Url(const std::string& path, const std::string& userInfo) const {
+    return "ftp://" + userInfo + "127.0.0.1:" + std::to_string(port_) + "/" + path;
+}
+
+bool PyFtpServer::Start() {
+    port_ = FreePort();
+    const int pasvFirst = FreePortRange(kPassivePorts);
+    const std::string script = WorkDir() + "server.py";
+    WriteFile(script, kPyFtpScript);
+    // The system's interpreter: the module is a Debian package.
+    return Launch("/usr/bin/python3",
+                  {script, root_, std::to_string(port_), std::to_string(pasvFirst),
+                   std::to_string(pasvFirst + kPassivePorts - 1), kUser, kPassword});
+}
+
+}  // namespace vardane::test

@@ -25,12 +25,18 @@ std::string PackageOf(const std::string& binary) {
     if (binary == "danted") {
         return "dante-server";
     }
+    if (binary.find("pyftpdlib") != std::string::npos) {
+        return "python3-pyftpdlib";
+    }
     return binary;
 }
 
 }  // namespace
 
 std::string FindServer(const std::string& binary) {
+    if (!binary.empty() && binary[0] == '/') {
+        return ::access(binary.c_str(), X_OK) == 0 ? binary : std::string();
+    }
     const char* path = std::getenv("PATH");
     std::string dirs = std::string(path != nullptr ? path : "") + ":/usr/sbin:/sbin";
     std::stringstream parts(dirs);

@@ -6,7 +6,8 @@
 
 namespace vardane::test {
 
-// Full path of binary found in PATH, /usr/sbin or /sbin; empty when missing.
+// Full path of binary found in PATH, /usr/sbin or /sbin (a full path is
+// taken as it is); empty when missing.
 std::string FindServer(const std::string& binary);
 
 // True when binary is installed. Otherwise records a fatal failure (CI=true)

@@ -87,6 +87,27 @@ class FtpServer : public ServerBase {
     std::string root_;
 };
 
+// pyftpdlib (Debian python3-pyftpdlib) run by the system's python3:
+// anonymous login ("anonymous" only, in lower case, as that server insists)
+// and the user kUser with kPassword, both rooted at Root(); passive ports on
+// 127.0.0.1 and active mode allowed.
+class PyFtpServer : public ServerBase {
+  public:
+    // What VARDANE_REQUIRE_SERVER looks for: the module's folder.
+    static constexpr const char* kBinary = "/usr/lib/python3/dist-packages/pyftpdlib";
+    static constexpr const char* kUser = "vardane";
+    static constexpr const char* kPassword = "Ftp-s3cret";
+    explicit PyFtpServer(std::string root = {});
+    ~PyFtpServer() { Stop(); }
+    bool Start();
+    const std::string& Root() const { return root_; }
+    // "ftp://<userInfo>127.0.0.1:<port>/" + path
+    std::string Url(const std::string& path, const std::string& userInfo = "") const;
+
+  private:
+    std::string root_;
+};
+
 // tinyproxy: HTTP proxy for GET and CONNECT to any port, optional Basic auth.
 // Its configuration takes user and password as plain words: no blanks or
 // colons (it refuses to start otherwise).
