@@ -21,6 +21,9 @@ TEST(SanitizeFileName, HostileNamesStayInsideTheFolder) {
     std::string cut = SanitizeFileName(longName + ".zip");
     EXPECT_EQ(cut.size(), 255u);
     EXPECT_EQ(cut.substr(cut.size() - 4), ".zip");
+    // The cut itself may end on a blank or leave only the extension.
+    EXPECT_EQ(SanitizeFileName(std::string(254, 'a') + " b"), std::string(254, 'a'));
+    EXPECT_EQ(SanitizeFileName(std::string(300, '\x80') + ".exe"), "exe");
 }
 
 TEST(ContentDisposition, FileNameForms) {
