@@ -1,9 +1,11 @@
-// A language file: lookups never fail on odd bytes, and the first key the
-// file defines is found with its value.
+// A language file: lookups never fail on odd bytes, the first key the file
+// defines is found with its value, and the display name read from its [Lang]
+// section is one line.
 #include <string>
 
 #include "fuzz/fuzz_support.h"
 #include "lang/lang_table.h"
+#include "lang/profile_value.h"
 #include "platform/line_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -11,6 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path = vardane::fuzz::WriteScratchFile("fuzz_lang", data, size);
     vardane::CLangTable table({vardane::fuzz::ScratchDir()}, "fuzz_lang");
     (void)table.GetAppTitle();
+    std::string name = vardane::GetProfileValue(path, "Lang", "Language", "-");
+    FUZZ_CHECK(name.find("\r\n") == std::string::npos, bytes);
 
     vardane::CTextLineReader reader;
     FUZZ_CHECK(reader.Open(path), path);
