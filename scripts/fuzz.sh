@@ -29,8 +29,10 @@ cmake --build "$dir" -j "$(nproc)" --target "${build[@]}"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-limit=(-max_total_time="$seconds")
-[[ -n "${FUZZ_RUNS:-}" ]] && limit=(-runs="$FUZZ_RUNS")
+limit=(-max_total_time="$seconds") length="$seconds s"
+if [[ -n "${FUZZ_RUNS:-}" ]]; then
+    limit=(-runs="$FUZZ_RUNS") length="$FUZZ_RUNS runs"
+fi
 failed=()
 for t in "${targets[@]}"; do
     bin="$dir/fuzz/fuzz_$t"
@@ -45,7 +47,7 @@ for t in "${targets[@]}"; do
             continue
         fi
     fi
-    echo "== $t: ${FUZZ_RUNS:+$FUZZ_RUNS runs}${FUZZ_RUNS:-$seconds s} =="
+    echo "== $t: $length =="
     # The scratch folder comes first: libFuzzer writes new entries there only.
     if nice -n "${FUZZ_NICE:-19}" "$bin" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 \
         -max_len=4096 -artifact_prefix="$out/" -print_final_stats=1 \

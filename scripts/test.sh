@@ -30,5 +30,5 @@ if [[ -d engine ]]; then
 fi
 # A short pass of every fuzz target (ASan + UBSan) over its seeds, its past
 # crashes and a few thousand mutations.
-FUZZ_RUNS=${FUZZ_RUNS:-3000} scripts/fuzz.sh 0
+FUZZ_RUNS=${FUZZ_RUNS:-5000} scripts/fuzz.sh 0
 echo "All test runs passed."
