@@ -1,20 +1,23 @@
-// Lines of an FTP control connection: reply codes, the SIZE reply and the
-// PASV reply whose address and port the worker connects to.
+// What an FTP server sends on the control connection (and the listing lines
+// that are only logged), split and read the way the FTP worker does: reply
+// codes, the SIZE reply and the PASV reply whose address and port the worker
+// connects to.
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "engine/ftp_reply.h"
 #include "fuzz/fuzz_support.h"
+#include "platform/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string_view text(reinterpret_cast<const char*>(data), size);
-    while (!text.empty()) {
-        size_t end = text.find('\n');
-        std::string line(text.substr(0, end));
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    std::string text = vardane::AnsiToWide(bytes);
+    FUZZ_CHECK(vardane::fuzz::IsUtf8(text), bytes);
+    std::vector<std::string> lines;
+    FUZZ_CHECK(vardane::SplitLines(text, lines) == static_cast<int>(lines.size()), bytes);
+    for (const std::string& line : lines) {
         std::string code = vardane::ReplyCode(line);
-        FUZZ_CHECK(code.find(' ') == std::string::npos && code.size() < line.size() + 1, line);
+        FUZZ_CHECK(code.find(' ') == std::string::npos && code.size() <= line.size(), line);
         (void)vardane::ParseSizeReply(line);
 
         vardane::PasvReply pasv = vardane::ParsePasvReply(line);
