@@ -1,6 +1,7 @@
 // A list file (or any file the line reader opens: imports, language files)
 // in whatever encoding it comes: every line is clean UTF-8 without line ends,
-// and the identifiers read survive being written and read again.
+// the identifiers read survive being written and read again, and a list
+// found sound holds nothing but task ids.
 #include <string>
 #include <vector>
 
@@ -26,8 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<std::string> ids = vardane::ReadListIds(path);
     FUZZ_CHECK(ids.size() <= count, bytes);
+    // A list judged sound holds task ids only: digits.
+    bool sound = vardane::IsListFileSound(path);
     for (const std::string& id : ids) {
         FUZZ_CHECK(!id.empty(), bytes);
+        FUZZ_CHECK(!sound || id.find_first_not_of("0123456789") == std::string::npos, bytes);
     }
     std::string copy = vardane::fuzz::ScratchDir() + "Copy.lst";
     FUZZ_CHECK(vardane::WriteListFile(copy, ids), copy);
