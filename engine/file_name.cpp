@@ -16,6 +16,19 @@ bool IsTrimmed(char c) {
     return c == ' ' || c == '.' || c == '\t';
 }
 
+// Without leading and trailing dots and blanks.
+std::string TrimName(std::string_view s) {
+    size_t b = 0;
+    while (b < s.size() && IsTrimmed(s[b])) {
+        ++b;
+    }
+    size_t e = s.size();
+    while (e > b && IsTrimmed(s[e - 1])) {
+        --e;
+    }
+    return std::string(s.substr(b, e - b));
+}
+
 // Cuts a UTF-8 text to at most n bytes without splitting a character.
 std::string CutUtf8(std::string_view s, size_t n) {
     if (s.size() <= n) {
@@ -80,17 +93,10 @@ std::string SanitizeFileName(std::string_view name) {
         }
         clean += c;
     }
-    size_t b = 0;
-    while (b < clean.size() && IsTrimmed(clean[b])) {
-        ++b;
-    }
-    size_t e = clean.size();
-    while (e > b && IsTrimmed(clean[e - 1])) {
-        --e;
-    }
-    clean = clean.substr(b, e - b);
+    clean = TrimName(clean);
     if (clean.size() > kMaxLocalNameBytes) {
-        clean = FitFileName(clean, "", kMaxLocalNameBytes);
+        // The cut may end on a blank or a dot: trim again.
+        clean = TrimName(FitFileName(clean, "", kMaxLocalNameBytes));
     }
     if (clean.empty() || clean == "." || clean == "..") {
         return "";

@@ -32,6 +32,12 @@ TEST(FitFileName, CutsBeforeTheExtensionNeverInsideACharacter) {
     EXPECT_EQ(FitFileName(euro + euro + ".z", "", 6), euro + ".z");
     std::string longExt = "x." + std::string(100, 'e');
     EXPECT_EQ(FitFileName(longExt, "", 10).size(), 10u);
+    // The cut itself may end on a blank, or leave a hidden file.
+    std::string blank(kMaxLocalNameBytes - 1, 'a');
+    EXPECT_EQ(SanitizeFileName(blank + " bc"), blank);
+    std::string hidden = SanitizeFileName(std::string(300, '\x80') + ".exe");
+    EXPECT_NE(hidden.front(), '.');
+    EXPECT_EQ(hidden.substr(hidden.size() - 4), ".exe");
 }
 
 TEST(ContentDisposition, FileNameForms) {
