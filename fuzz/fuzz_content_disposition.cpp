@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             continue;
         }
         FUZZ_CHECK(name != "." && name != "..", name);
-        FUZZ_CHECK(name.size() <= 255, name);
+        FUZZ_CHECK(name.size() <= vardane::kMaxLocalNameBytes, name);  // room for ".vd~"
         FUZZ_CHECK(name.find_first_of("/\\\"") == std::string::npos, name);
         for (unsigned char c : name) {
             FUZZ_CHECK(c >= 0x20 && c != 0x7F, name);
