@@ -89,6 +89,12 @@ void FixFileNameByExtension(CDownloadTask& task) {
     if (EqualsNoCase(SplitPath(d.LocalFileName).Ext, SplitPath(d.FileName).Ext)) {
         return;
     }
+    // A name other than the one the task's address gives was typed by the
+    // user: it stands, whatever the server suggests.
+    TaskDescriptor original;
+    if (ParseUrlInto(original, d.BaseURL) && d.LocalFileName != original.FileName) {
+        return;
+    }
     std::string name = SanitizeFileName(d.FileName);
     if (!name.empty()) {
         task.SetLocalFileName(name);
