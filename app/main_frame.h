@@ -163,6 +163,8 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     // Selects thread node n (1-based) of the log tree and fills the log list.
     void SelectLogThread(int n);
     // Index of the row of id, -1 when not shown.
+    // Position in rows_ for the task at index of list (rows follow the queue).
+    std::ptrdiff_t RowForQueueIndex(TaskList list, int index) const;
     int FindRow(const std::string& id) const;
     // Context menus at a tap (the point stays with the front end).
     std::vector<MenuEntry> TaskPopupMenu() const;

@@ -137,6 +137,7 @@ std::vector<std::string> CTaskQueue::Load() {
     for (TaskList list : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
         std::vector<QueuedTask>& tasks = lists_[Index(list)];
         tasks.clear();
+        whereValid_ = false;
         for (const std::string& id : ReadListIds(ListFilePath(appDir_, list))) {
             std::optional<QueuedTask> task = ReadTask(id);
             if (!task) {
@@ -156,17 +157,30 @@ std::vector<std::string> CTaskQueue::Load() {
 }
 
 QueuedTask* CTaskQueue::FindMutable(const std::string& id, TaskList* list, int* index) {
-    for (TaskList each : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
-        std::vector<QueuedTask>& tasks = lists_[Index(each)];
-        for (size_t i = 0; i < tasks.size(); ++i) {
-            if (tasks[i].Id == id) {
-                *list = each;
-                *index = static_cast<int>(i);
-                return &tasks[i];
+    if (!whereValid_) {
+        where_.clear();
+        for (TaskList each : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
+            const std::vector<QueuedTask>& tasks = lists_[Index(each)];
+            for (size_t i = 0; i < tasks.size(); ++i) {
+                where_.emplace(tasks[i].Id, std::make_pair(each, static_cast<int>(i)));
             }
         }
+        whereValid_ = true;
     }
-    return nullptr;
+    auto it = where_.find(id);
+    if (it == where_.end()) {
+        return nullptr;
+    }
+    *list = it->second.first;
+    *index = it->second.second;
+    return &lists_[Index(*list)][static_cast<size_t>(*index)];
+}
+
+void CTaskQueue::Appended(TaskList list) {
+    const std::vector<QueuedTask>& tasks = lists_[Index(list)];
+    if (whereValid_) {
+        where_.emplace(tasks.back().Id, std::make_pair(list, static_cast<int>(tasks.size()) - 1));
+    }
 }
 
 const QueuedTask* CTaskQueue::Find(const std::string& id) const {
@@ -185,13 +199,13 @@ std::optional<TaskList> CTaskQueue::ListOf(const std::string& id) const {
 }
 
 int CTaskQueue::IndexOf(TaskList list, const std::string& id) const {
-    const std::vector<QueuedTask>& tasks = lists_[Index(list)];
-    for (size_t i = 0; i < tasks.size(); ++i) {
-        if (tasks[i].Id == id) {
-            return static_cast<int>(i);
-        }
+    TaskList found;
+    int index;
+    if (const_cast<CTaskQueue*>(this)->FindMutable(id, &found, &index) == nullptr ||
+        found != list) {
+        return -1;
     }
-    return -1;
+    return index;
 }
 
 bool CTaskQueue::WriteList(TaskList list) const {
@@ -212,8 +226,10 @@ bool CTaskQueue::Append(TaskList list, const std::string& id, bool writeList) {
     }
     std::vector<QueuedTask>& tasks = lists_[Index(list)];
     tasks.push_back(std::move(*task));
+    Appended(list);
     if (writeList && !WriteList(list)) {
         tasks.pop_back();
+        whereValid_ = false;
         return false;
     }
     for (ITaskQueueListener* l : listeners_) {
@@ -229,10 +245,12 @@ bool CTaskQueue::AppendMany(TaskList list, const std::vector<std::string>& ids) 
         std::optional<QueuedTask> task = ListOf(id) ? std::nullopt : ReadTask(id);
         if (task) {
             tasks.push_back(std::move(*task));
+            Appended(list);
         }
     }
     if (!WriteList(list)) {
         tasks.resize(first);
+        whereValid_ = false;
         return false;
     }
     for (size_t i = first; i < tasks.size(); ++i) {
@@ -252,6 +270,7 @@ bool CTaskQueue::Remove(const std::string& id) {
     std::vector<QueuedTask>& tasks = lists_[Index(list)];
     QueuedTask removed = std::move(tasks[index]);
     tasks.erase(tasks.begin() + index);
+    whereValid_ = false;
     if (!WriteList(list)) {
         tasks.insert(tasks.begin() + index, std::move(removed));
         return false;
@@ -276,6 +295,7 @@ bool CTaskQueue::Move(const std::string& id, int to) {
     QueuedTask moved = std::move(tasks[from]);
     tasks.erase(tasks.begin() + from);
     tasks.insert(tasks.begin() + to, std::move(moved));
+    whereValid_ = false;
     if (!WriteList(list)) {
         Load();
         return false;
@@ -300,6 +320,7 @@ bool CTaskQueue::Swap(const std::string& a, const std::string& b) {
     }
     std::vector<QueuedTask>& tasks = lists_[Index(listA)];
     std::swap(tasks[i], tasks[j]);
+    whereValid_ = false;
     if (!WriteList(listA)) {
         std::swap(tasks[i], tasks[j]);
         return false;

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "task/task_list.h"
@@ -110,6 +112,8 @@ class CTaskQueue {
   private:
     static size_t Index(TaskList list) { return static_cast<size_t>(list); }
     QueuedTask* FindMutable(const std::string& id, TaskList* list, int* index);
+    // Records the task just pushed at the end of list in where_.
+    void Appended(TaskList list);
     std::optional<QueuedTask> ReadTask(const std::string& id) const;
     bool WriteList(TaskList list) const;
     std::vector<std::string> RebuildBadLists();
@@ -117,6 +121,11 @@ class CTaskQueue {
 
     std::string appDir_;
     std::vector<QueuedTask> lists_[3];
+    // Where each id stands, so that lookups stay cheap with 100,000 tasks.
+    // Appends keep it current; any other change of order drops it and the
+    // next lookup rebuilds it.
+    mutable std::unordered_map<std::string, std::pair<TaskList, int>> where_;
+    mutable bool whereValid_ = false;
     std::vector<ITaskQueueListener*> listeners_;
 };
 

@@ -173,17 +173,7 @@ void CMainFrame::OnTaskInserted(TaskList list, int index) {
     if (!ShowsTask(task)) {
         return;
     }
-    // Rows keep the queue's order: the row goes before the row of the next
-    // shown task.
-    size_t row = rows_.size();
-    const std::vector<QueuedTask>& tasks = queue_.Tasks(list);
-    for (size_t i = static_cast<size_t>(index) + 1; i < tasks.size() && row == rows_.size(); ++i) {
-        int at = FindRow(tasks[i].Id);
-        if (at >= 0) {
-            row = static_cast<size_t>(at);
-        }
-    }
-    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(row), BuildTaskRow(task));
+    rows_.insert(rows_.begin() + RowForQueueIndex(list, index), BuildTaskRow(task));
     Notify(partRows);
 }
 
@@ -207,14 +197,7 @@ void CMainFrame::OnTaskMoved(TaskList list, int /*from*/, int to) {
     }
     TaskRow moved = std::move(rows_[row]);
     rows_.erase(rows_.begin() + row);
-    size_t at = rows_.size();
-    for (size_t i = static_cast<size_t>(to) + 1; i < tasks.size() && at == rows_.size(); ++i) {
-        int next = FindRow(tasks[i].Id);
-        if (next >= 0) {
-            at = static_cast<size_t>(next);
-        }
-    }
-    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(at), std::move(moved));
+    rows_.insert(rows_.begin() + RowForQueueIndex(list, to), std::move(moved));
     Notify(partRows);
 }
 
@@ -234,6 +217,16 @@ void CMainFrame::OnTaskChanged(TaskList list, int index, unsigned fields) {
         rows_[row] = std::move(fresh);
         host_.OnRowChanged(row);
     }
+}
+
+// Rows keep the queue's order, so the row of the task at index goes before
+// the first row whose task stands later in the queue. A binary search: an
+// import appends tens of thousands of rows one notice at a time.
+std::ptrdiff_t CMainFrame::RowForQueueIndex(TaskList list, int index) const {
+    auto at = std::partition_point(rows_.begin(), rows_.end(), [&](const TaskRow& r) {
+        return queue_.IndexOf(list, r.Id()) < index;
+    });
+    return at - rows_.begin();
 }
 
 int CMainFrame::FindRow(const std::string& id) const {

@@ -49,7 +49,9 @@ void SetSyncFunctionForTest(SyncFunction sync) {
     syncFunction = sync != nullptr ? sync : ::fsync;
 }
 
-bool WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode) {
+bool WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode,
+                     Durability durability) {
+    const bool now = durability == Durability::Now;
     if (path.empty() || path.back() == '/') {
         return false;
     }
@@ -60,14 +62,26 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mod
     if (fd < 0) {
         return false;
     }
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && Sync(fd) == 0;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && (!now || Sync(fd) == 0);
     ok = (::close(fd) == 0) && ok;
     if (ok && ::rename(temp.c_str(), path.c_str()) == 0) {
-        SyncFolder(FolderOf(path));
+        if (now) {
+            SyncFolder(FolderOf(path));
+        }
         return true;
     }
     ::unlink(temp.c_str());
     return false;
+}
+
+bool SyncFileSystem(const std::string& folder) {
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = ::syncfs(fd) == 0;
+    return (::close(fd) == 0) && ok;
 }
 
 bool AppendFile(const std::string& path, std::string_view bytes, mode_t mode) {

@@ -13,8 +13,13 @@ namespace vardane {
 // written, fsync'ed and renamed over path, so a crash leaves either the old or
 // the new file. The file gets mode `mode` (before umask is not applied: the
 // mode is set explicitly). Returns false and leaves path untouched on failure.
+// Durability::Deferred skips both fsyncs for a batch of new files: the caller
+// calls SyncFileSystem once before anything names them.
+enum class Durability { Now, Deferred };
 [[nodiscard]] bool WriteFileAtomic(const std::string& path, std::string_view bytes,
-                                   mode_t mode = 0644);
+                                   mode_t mode = 0644, Durability durability = Durability::Now);
+// Flushes the file system that holds folder (syncfs); false on failure.
+[[nodiscard]] bool SyncFileSystem(const std::string& folder);
 
 // The fsync every durable write goes through. Tests replace it to see that
 // the file and its folder are synced (and to make a sync fail); pass nullptr

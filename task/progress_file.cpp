@@ -168,8 +168,9 @@ TaskProgressRecord ReadProgress(const std::string& path) {
     return ParseProgress(bytes);
 }
 
-bool WriteProgress(const TaskProgressRecord& record, const std::string& path) {
-    return WriteFileAtomic(path, FormatProgress(record), 0600);
+bool WriteProgress(const TaskProgressRecord& record, const std::string& path,
+                   Durability durability) {
+    return WriteFileAtomic(path, FormatProgress(record), 0600, durability);
 }
 
 bool UpdateProgress(const std::string& path,

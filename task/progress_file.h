@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file.h"
+
 namespace vardane {
 
 class CDownloadTask;
@@ -40,7 +42,8 @@ TaskProgressRecord ParseProgress(std::string_view bytes);
 TaskProgressRecord ReadProgress(const std::string& path);
 // Replaces the file atomically with mode 0600 (BaseURL may hold a password).
 // False when nothing was written; the old file then stays.
-bool WriteProgress(const TaskProgressRecord& record, const std::string& path);
+bool WriteProgress(const TaskProgressRecord& record, const std::string& path,
+                   Durability durability = Durability::Now);
 // Read, change, write back. Takes no lock.
 bool UpdateProgress(const std::string& path,
                     const std::function<void(TaskProgressRecord&)>& change);
