@@ -463,6 +463,7 @@ void CExplorerClient::DeliverListing() {
         ThreadLog(kind, line);
     }
     CloseSocket(rec_.connections, slotData);
+    failed_ = false;
     Idle();
 }
 
@@ -488,6 +489,7 @@ void CExplorerClient::FailureReport() {
                                   : rec_.host + ":" + IntToText(rec_.port);
     LogKey(logInfo, "Log_CanNotConnect", where);
     CloseSockets(rec_.connections, kConnectionSlots);
+    failed_ = true;
     Idle();
 }
 

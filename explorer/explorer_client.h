@@ -84,6 +84,9 @@ class CExplorerClient : private IConnectionOwner {
     void PostQuit();                                   // WM_EXPLORER_QUIT
     // True once the thread has ended (after a quit); then Join returns at once.
     bool Finished() const { return finished_; }
+    // Whether the last operation ended in the failure report (read after
+    // OnExplorerIdle).
+    bool LastFailed() const { return failed_; }
     void Join();
 
   private:
@@ -127,6 +130,7 @@ class CExplorerClient : private IConnectionOwner {
     std::condition_variable wake_;
     std::deque<Message> queue_;
     std::atomic<bool> finished_{false};
+    std::atomic<bool> failed_{false};
     std::thread thread_;
 };
 
