@@ -137,7 +137,7 @@ void CExplorerClient::ConnectStep() {
     CloseSockets(set, kConnectionSlots);
     CreateSockets(set, kConnectionSlots);
     SiteAddress site;
-    if (ParseSiteUrl(rec_.siteAddress, site)) {
+    if (ParseSiteUrl(rec_.siteAddress, site, true)) {
         rec_.scheme = site.scheme;
         rec_.user = site.user;
         rec_.password = site.password;
@@ -223,8 +223,10 @@ void CExplorerClient::OnEvents(int slot, const NetworkEvents& events) {
     if ((happened & FD_CLOSE) && rec_.state != S::Stop) {
         if (slot == slotControl) {
             rec_.state = S::Stop;
-        } else if (slot == slotData) {
+        } else if (slot == slotData && rec_.state == S::Listing) {
             DeliverListing();
+        } else if (slot == slotData) {
+            CloseSocket(rec_.connections, slotData);  // a late close of an old connection
         }
     }
 }
@@ -458,9 +460,8 @@ void CExplorerClient::DeliverListing() {
     std::vector<std::string> lines;
     SplitLines(AnsiToWide(rec_.listing), lines);
     rec_.listing.clear();
-    const int kind = rec_.state == S::Listing ? logListing : logReceived;
     for (const std::string& line : lines) {
-        ThreadLog(kind, line);
+        ThreadLog(logListing, line);
     }
     CloseSocket(rec_.connections, slotData);
     failed_ = false;

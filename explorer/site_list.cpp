@@ -46,7 +46,7 @@ bool IsValidSiteName(std::string_view name) {
 
 }  // namespace
 
-bool ParseSiteUrl(std::string_view address, SiteAddress& site) {
+bool ParseSiteUrl(std::string_view address, SiteAddress& site, bool bPasswordOptional) {
     if (!StartsWithNoCase(address, kScheme)) {
         return false;
     }
@@ -62,11 +62,15 @@ bool ParseSiteUrl(std::string_view address, SiteAddress& site) {
     if (at != std::string_view::npos) {
         const std::string_view info = rest.substr(0, at);
         const size_t colon = info.find(':');
-        if (colon == std::string_view::npos || colon == 0 || colon + 1 == info.size()) {
+        const bool bUserOnly = bPasswordOptional && !info.empty() &&
+                               (colon == std::string_view::npos || colon + 1 == info.size());
+        if (!bUserOnly &&
+            (colon == std::string_view::npos || colon == 0 || colon + 1 == info.size())) {
             return false;
         }
         site.user = info.substr(0, colon);
-        site.password = info.substr(colon + 1);
+        site.password =
+            colon == std::string_view::npos ? std::string_view() : info.substr(colon + 1);
         rest = rest.substr(at + 1);
     }
     const size_t slash = rest.find('/');

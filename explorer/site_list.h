@@ -23,8 +23,9 @@ struct SiteAddress {
 
 // Parses an FTP site address. False for another scheme, nothing after the
 // scheme, a user without a password (or the reverse), no "/" after the host
-// or an empty host.
-bool ParseSiteUrl(std::string_view address, SiteAddress& site);
+// or an empty host. With bPasswordOptional a user alone is taken (with an
+// empty password), as a command line may give one.
+bool ParseSiteUrl(std::string_view address, SiteAddress& site, bool bPasswordOptional = false);
 
 // address with the password between "user:" and "@" replaced by "******".
 std::string MaskedSiteUrl(std::string_view address);

@@ -30,6 +30,10 @@ TEST(SiteUrl, Parses) {
                             "ftp://user:@h/", "ftp://:pw@h/", "ftp://h\r\nQUIT/"}) {
         EXPECT_FALSE(ParseSiteUrl(bad, s)) << bad;
     }
+    ASSERT_TRUE(ParseSiteUrl("ftp://joe@h/", s, true));
+    EXPECT_EQ(s.user, "joe");
+    EXPECT_EQ(s.password, "");
+    EXPECT_FALSE(ParseSiteUrl("ftp://:pw@h/", s, true));
     EXPECT_EQ(MaskedSiteUrl("ftp://u:secret@h/"), "ftp://u:******@h/");
     EXPECT_EQ(MaskedSiteUrl("ftp://h/a:b@c"), "ftp://h/a:b@c");
 }
