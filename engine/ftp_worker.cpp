@@ -20,24 +20,6 @@ std::unique_ptr<IProtocolHandler> MakeFtpHandler() {
     return std::make_unique<CFtpHandler>();
 }
 
-namespace {
-
-// Logs the PASS line as "PASS ******" whatever the password looks like (a
-// password that also occurs in "PASS " must not leave a part of it visible).
-class CPassLineOwner : public IConnectionOwner {
-  public:
-    explicit CPassLineOwner(CWorker& w) : w_(w) {}
-    bool IsStopped() override { return w_.IsStopped(); }
-    void ThreadLog(int kind, const std::string& text) override {
-        w_.ThreadLog(kind, kind == logSent ? std::string("PASS ******") : text);
-    }
-
-  private:
-    CWorker& w_;
-};
-
-}  // namespace
-
 void CFtpHandler::ConnectStep(CWorker& w) {
     if (w.IsStopped()) {
         return;
@@ -602,8 +584,7 @@ void CFtpHandler::SendPending(CWorker& w, const std::string& pending, const std:
         return;
     }
     if (lastCode == "331" && pending.rfind("PASS ", 0) == 0) {
-        CPassLineOwner owner(w);
-        SendCommand(w.rec.Connections, owner, pending, target_.password);
+        SendPassCommand(w.rec.Connections, w, target_.password);
         return;
     }
     w.SendText(pending);

@@ -18,20 +18,6 @@ using S = ExplorerState;
 
 namespace {
 
-// Logs the PASS line as "PASS ******" whatever the password is (also an
-// empty one, or one that occurs inside "PASS ").
-class CPassLineOwner : public IConnectionOwner {
-  public:
-    explicit CPassLineOwner(IConnectionOwner& inner) : inner_(inner) {}
-    bool IsStopped() override { return inner_.IsStopped(); }
-    void ThreadLog(int kind, const std::string& text) override {
-        inner_.ThreadLog(kind, kind == logSent ? std::string("PASS ******") : text);
-    }
-
-  private:
-    IConnectionOwner& inner_;
-};
-
 bool IsLoggingIn(S s) {
     return s == S::Disconnect || s == S::Connecting || s == S::Connected || s == S::UserSent ||
            s == S::PassSent;
@@ -420,9 +406,8 @@ void CExplorerClient::SendPending(const std::string& pending) {
     if (pending.empty()) {
         return;
     }
-    if (pending.starts_with("PASS ")) {
-        CPassLineOwner owner(*this);
-        SendCommand(rec_.connections, owner, pending, rec_.password);
+    if (rec_.state == S::PassSent && pending.starts_with("PASS ")) {
+        SendPassCommand(rec_.connections, *this, rec_.password);
         return;
     }
     SendCommand(rec_.connections, *this, pending, {});
