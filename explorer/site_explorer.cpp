@@ -48,6 +48,7 @@ bool CSiteExplorer::OpenSite(int row) {
     if (!Confirm(ctx_.lang.GetLangText("SiteExp_GogoConfirm") + " " + site.Name + "?")) {
         return false;
     }
+    sitesVisible_ = false;
     if (EqualsNoCase(site.Url, siteUrl_)) {
         return false;  // already open
     }
@@ -95,10 +96,12 @@ void CSiteExplorer::SelectFolder(TreeItem item) {
     tree_.Select(item);
     tree_.DeleteChildren(item);
     rows_.clear();
+    treeVisible_ = false;
     client_->PostCwd(FolderPath(item));
 }
 
 void CSiteExplorer::TapRow(int row) {
+    treeVisible_ = sitesVisible_ = false;
     if (row < 0 || row >= static_cast<int>(rows_.size()) ||
         !rows_[static_cast<size_t>(row)].bFolder) {
         return;

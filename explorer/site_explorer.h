@@ -85,7 +85,13 @@ class CSiteExplorer : private IExplorerWindow {
     // Adds a task for every selected file; returns how many were added.
     int Download();
 
+    // The two drop-downs of the header buttons.
+    void ToggleFolderTree() { treeVisible_ = !treeVisible_; }
+    void ToggleSiteList() { sitesVisible_ = !sitesVisible_; }
+
     // --- What the front end shows -----------------------------------------
+    bool FolderTreeVisible() const { return treeVisible_; }
+    bool SiteListVisible() const { return sitesVisible_; }
     bool Busy() const { return busy_; }
     int FoldersButtonIcon() const { return busy_ ? kIconBusy : kIconIdle; }
     const CTreeModel& Folders() const { return tree_; }
@@ -114,6 +120,8 @@ class CSiteExplorer : private IExplorerWindow {
     std::vector<ExplorerLogLine> log_;
     std::string siteUrl_, siteName_;
     bool busy_ = false;
+    bool treeVisible_ = false;
+    bool sitesVisible_ = false;
     std::unique_ptr<CExplorerClient> client_;  // last: its thread calls into the above
 };
 
