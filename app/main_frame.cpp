@@ -2,6 +2,7 @@
 // notifications to the window thread.
 #include "app/main_frame.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -10,7 +11,9 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
+#include "settings/load_settings.h"
 #include "settings/registry_paths.h"
+#include "settings/setting_value.h"
 #include "settings/settings_startup.h"
 #include "task/task_list.h"
 
@@ -18,7 +21,13 @@ namespace vardane {
 
 CMainFrame::CMainFrame(CAppContext& ctx, CWindowLoop& loop, IQuestions& questions,
                        IMainFrameHost& host, ITaskEngine& engine)
-    : ctx_(ctx), loop_(loop), questions_(questions), host_(host), engine_(engine) {
+    : ctx_(ctx),
+      loop_(loop),
+      questions_(questions),
+      host_(host),
+      engine_(engine),
+      queue_(ctx.root.AppDir) {
+    queue_.AddListener(this);
     for (auto& slot : slots_) {
         slot = engine_.MakeSlot(ctx_);
     }
@@ -51,8 +60,12 @@ void CMainFrame::Create(const StartOptions& options) {
     title_ = ctx_.lang.GetAppTitle();
 
     const std::string downloadDir = ctx_.AppDir() + "Download/";
-    MakeDirectories(downloadDir);
-    MakeDirectories(ctx_.AppDir() + "Tasks/");
+    for (const std::string& folder : {downloadDir, ctx_.AppDir() + "Tasks/"}) {
+        if (!MakeDirectories(folder)) {
+            // Tasks still load and run; only what needs the folder fails.
+            host_.ReportError("cannot create folder " + folder);
+        }
+    }
     {
         // A default folder that is unset or gone points at Download/ again;
         // the loaded record keeps its value until the next start.
@@ -70,7 +83,13 @@ void CMainFrame::Create(const StartOptions& options) {
     fileCountText_ = "0 Files";
     totalSpeedText_ = "0.0 KB/s";
 
-    RepairDownloadingList();
+    {
+        std::lock_guard<std::mutex> lock(ctx_.ListLock);
+        for (const std::string& problem : queue_.Load()) {
+            host_.ReportError(problem);
+        }
+        RepairDownloadingList();
+    }
     SelectView(TaskView::Downloading);
 
     int64_t limit = 1024;
@@ -87,7 +106,7 @@ void CMainFrame::Create(const StartOptions& options) {
         StartThreads();
     }
     if (options.AllowDownloadAtStart && ctx_.settings.DownloadAtStart) {
-        TaskCommand(TaskCommandKind::Start, true);
+        StartAll();
     }
     host_.SetWaitCursor(false);
     Notify(partTitle | partMenus | partFolders | partSpeedLimit | partTotalSpeed | partTabs);
@@ -99,11 +118,35 @@ void CMainFrame::Create(const StartOptions& options) {
 // Tasks left running or waiting by the last run show as stopped: nothing
 // runs or waits before the user (or DownloadAtStart) starts it again.
 void CMainFrame::RepairDownloadingList() {
-    const std::string list = ListFilePath(ctx_.AppDir(), TaskList::Downloading);
-    for (const std::string& id : ReadListIds(list)) {
-        int state = GetTaskState(ctx_.AppDir(), id);
-        if (state == stateRunning || state == stateQueued) {
-            SetTaskState(ctx_.AppDir(), id, stateStopped);
+    std::vector<std::string> ids;
+    for (const QueuedTask& task : queue_.Tasks(TaskList::Downloading)) {
+        if (task.State == TaskStatus::Running || task.State == TaskStatus::Waiting) {
+            ids.push_back(task.Id);
+        }
+    }
+    for (const std::string& id : ids) {
+        WriteState(id, TaskStatus::Stopped);
+    }
+}
+
+void CMainFrame::SettingsChanged() {
+    LoadSettings(ctx_);
+    int64_t limit = 1024;
+    bool limitOn = false;
+    {
+        std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
+        // The loaded record leaves the speed limit alone: take the stored one.
+        CRegistryKey key(ctx_.registry);
+        key.Open(RegRoot::CurrentUser, GroupKeyPath("Connection"), true);
+        limitOn = SettingFlag(key.QueryString("SpeedLimit"));
+        limit = std::clamp<int64_t>(TextToInt(key.QueryString("SpeedLimitKBSec")), 1, 1024);
+    }
+    sliderValue_ = static_cast<int>(limit);
+    SetSpeedLimitChecked(limitOn);
+    std::lock_guard<std::mutex> lock(ctx_.ListLock);
+    for (int i = 0; i < kTaskSlots && !ctx_.bClosing && FreeSlotCount() > 0; ++i) {
+        if (!StartNextWaiting()) {
+            break;
         }
     }
 }

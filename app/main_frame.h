@@ -21,6 +21,7 @@
 #include "app/menus.h"
 #include "app/shell_open.h"
 #include "app/task_engine.h"
+#include "app/task_queue.h"
 #include "app/task_rows.h"
 #include "dialogs/tree_model.h"
 #include "platform/periodic_thread.h"
@@ -49,8 +50,12 @@ struct StartOptions {
 };
 
 enum class TaskCommandKind { Start, Stop, Delete };
+enum class MoveKind { Up, Down, Top, Bottom };
 
-class CMainFrame : public ITaskOwner {
+// The task list a view shows.
+TaskList ListOfView(TaskView view);
+
+class CMainFrame : public ITaskOwner, private ITaskQueueListener {
   public:
     // The loop must have been created on (or bound to) the window thread.
     CMainFrame(CAppContext& ctx, CWindowLoop& loop, IQuestions& questions, IMainFrameHost& host,
@@ -75,10 +80,37 @@ class CMainFrame : public ITaskOwner {
     void OnTaskThreads(const TaskDescriptor& d) override;
     void OnSpeedTick() override;
 
-    // --- Scheduler -------------------------------------------------------
-    void StartTaskByRow(int row);
+    // --- Operations by task id ----------------------------------------------
+    // Menus and keys turn the selection into ids and call these; the CLI and
+    // forwarded commands call them directly. None of them changes the view
+    // or the selection.
+    const CTaskQueue& Queue() const { return queue_; }
+    // Starts id by the start rule (a slot when one is free, else waiting).
     void StartTaskById(const std::string& id);
-    void StopTaskByRow(int row, bool all);
+    // Stops id: a waiting task becomes stopped at once, a running one is
+    // asked to stop (noSuccessor: no waiting task starts in its place).
+    void StopTaskById(const std::string& id, bool noSuccessor = false);
+    void StartAll();
+    void StopAll();
+    // Asks first (Msg_DeleteConfirm); false when the answer was no. Tasks of
+    // the deleted list are removed for good, others go to the deleted list.
+    [[nodiscard]] bool DeleteTasks(const std::vector<std::string>& ids);
+    // Completed or deleted tasks become fresh downloading tasks; asks first.
+    [[nodiscard]] bool RedownloadTasks(const std::vector<std::string>& ids);
+    // Moves the tasks in their list; a block of tasks moves as a whole. With
+    // a category only the tasks of that category count as neighbours.
+    void MoveTasks(const std::vector<std::string>& ids, MoveKind kind,
+                   const std::string& category = "");
+    // A task the new task dialog added to Downloading.lst; starts it when asked.
+    void TaskAdded(const std::string& id, bool startNow);
+    // A task whose properties changed on disk; starts it when asked.
+    void TaskEdited(const std::string& id, bool startNow);
+
+    // The settings store changed (the config command): the record is read
+    // again and takes effect at once; a larger MaxTasks starts waiting tasks.
+    void SettingsChanged();
+
+    // --- Scheduler -------------------------------------------------------
     // Starts the first waiting task of the queue; true when one started.
     bool StartNextWaiting();
     // MaxTasks (at most 4) minus the busy slots; may be 0 or negative.
@@ -114,8 +146,9 @@ class CMainFrame : public ITaskOwner {
     TaskView CurrentView() const { return view_; }
     void SelectView(TaskView view);
     void ReloadTaskList();
-    // Adds the row of id at the end (row building); false when nothing added.
-    bool AddRow(const std::string& id);
+    // The view and category key ("" the whole view) of a folder tree item.
+    TaskView ViewOfFolder(TreeItem item) const;
+    std::string CategoryOfFolder(TreeItem item) const;
     void RefreshFileCount();
     // Selects the folder tree item (a tap); the root selects Downloading.
     void SelectFolderItem(TreeItem item);
@@ -185,11 +218,14 @@ class CMainFrame : public ITaskOwner {
     void HandleTaskThreads(const TaskDescriptor& d);
     void HandleSpeedTick();
     void StartRule(const std::string& id, int row);
-    void AfterAbandonedStart(int slot, const std::string& id);
+    // id by value: it may be the slot's own id, which this clears.
+    void AfterAbandonedStart(int slot, std::string id);
     void FinishDeletedTask(const TaskDescriptor& d);
     void StopSlot(int slot, bool noSuccessor);
     void MoveToCompleted(const std::string& id);
-    void SetRowIcon(int row, int icon);
+    void AfterTaskStopped(const std::string& id, TaskStatus state);
+    // The queue's SetState; a failed write is reported, never ignored.
+    void WriteState(const std::string& id, TaskStatus state);
 
     // Views (task_view.cpp).
     std::string ListPath(TaskView view) const;
@@ -198,12 +234,20 @@ class CMainFrame : public ITaskOwner {
     void ClearLog();
     void FillLogTree(const std::string& id);
     std::string SelectedTaskId() const;
-    void DeleteRow(int row);
+    std::vector<std::string> SelectedIds() const;
+    bool ShowsTask(const QueuedTask& task) const;
+    void DeriveRows();
+
+    // ITaskQueueListener: the rows follow the queue.
+    void OnTaskInserted(TaskList list, int index) override;
+    void OnTaskRemoved(TaskList list, int index, const std::string& id) override;
+    void OnTaskMoved(TaskList list, int from, int to) override;
+    void OnTaskChanged(TaskList list, int index, unsigned fields) override;
+    void OnListReset(TaskList list) override;
 
     // Commands (task_commands.cpp).
-    void StartOrStopRows(TaskCommandKind kind, bool all);
-    void DeleteRows(bool all);
     void DeleteOne(const std::string& id);
+    std::vector<std::string> IdsOfRows(bool all) const;
     std::string FirstSelectedLocalPath(bool folderOnly);
     bool Confirm(const char* key, bool defaultNo);
 
@@ -214,6 +258,7 @@ class CMainFrame : public ITaskOwner {
     ITaskEngine& engine_;
     ShellOpener opener_;
 
+    CTaskQueue queue_;
     std::array<std::unique_ptr<ISlotEngine>, kTaskSlots> slots_;
     // Ids stopped with Stop All or at shutdown: their end starts no waiting
     // task. Kept here rather than read from the task so that a completion
@@ -224,6 +269,10 @@ class CMainFrame : public ITaskOwner {
     // Running tasks deleted by the user: their temporary file is removed and
     // their state written once their workers have ended.
     std::set<std::string> pendingDeletes_;
+    // Slots seen idle at the last speed tick while their task's end was
+    // never reported (a restart inside the engine that gave up): at the next
+    // tick the end is handled here, so that nothing waits for it forever.
+    std::array<bool, kTaskSlots> quietSlots_{};
 
     std::array<std::unique_ptr<CPeriodicThread>, kTaskSlots> slotThreads_;
     CPeriodicThread samplerThread_;

@@ -59,6 +59,10 @@ class IMainFrameHost {
     // Every log line of every running task, before the log view's filter.
     virtual void OnTaskLog(const TaskLogEntry& /*entry*/) {}
 
+    // A file operation of the model failed (a folder, a list or a progress
+    // file could not be written): the text says what and where.
+    virtual void ReportError(const std::string& /*text*/) {}
+
     // A task completed: the completion alert with the file name.
     virtual void CompletionAlert(const std::string& /*localFileName*/) {}
     // Every 20 s while the program runs: keep the machine from suspending.

@@ -12,6 +12,19 @@
 
 namespace vardane {
 
+namespace {
+
+// Ids copied out first: starting or stopping may change the list walked.
+std::vector<std::string> IdsOf(const std::vector<QueuedTask>& tasks) {
+    std::vector<std::string> ids;
+    for (const QueuedTask& task : tasks) {
+        ids.push_back(task.Id);
+    }
+    return ids;
+}
+
+}  // namespace
+
 bool CMainFrame::IsSlotBusy(int slot) const {
     return slots_[slot]->Task().bActive.load();
 }
@@ -34,33 +47,12 @@ int CMainFrame::FreeSlotCount() const {
     return std::min(ctx_.settings.MaxTasks, kTaskSlots) - busy;
 }
 
-void CMainFrame::StartTaskByRow(int row) {
-    if (row >= 0 && row < static_cast<int>(rows_.size())) {
-        StartRule(rows_[row].Id(), row);
-    }
-}
-
 void CMainFrame::StartTaskById(const std::string& id) {
-    StartRule(id, -1);
-}
-
-void CMainFrame::SetRowIcon(int row, int icon) {
-    if (row >= 0 && row < static_cast<int>(rows_.size())) {
-        rows_[row].Icon = icon;
-        host_.OnRowChanged(row);
-    }
-}
-
-void CMainFrame::StartRule(const std::string& id, int row) {
     // A task without progress file does not exist: writing its state would
     // make a file of defaults out of nothing.
     if (SlotOfTask(id) >= 0 || !FileExists(ProgressFilePath(ctx_.AppDir(), id))) {
         return;
     }
-    if (view_ == TaskView::Downloading && row < 0) {
-        row = FindRow(id);
-    }
-    const bool showRow = view_ == TaskView::Downloading;
     int slot = -1;
     if (FreeSlotCount() >= 1) {
         for (int i = 0; i < kTaskSlots && slot < 0; ++i) {
@@ -70,23 +62,18 @@ void CMainFrame::StartRule(const std::string& id, int row) {
         }
     }
     if (slot < 0) {
-        SetTaskState(ctx_.AppDir(), id, stateQueued);
-        if (showRow) {
-            SetRowIcon(row, imgTaskWaiting);
-        }
+        WriteState(id, TaskStatus::Waiting);
         return;
     }
-    SetTaskState(ctx_.AppDir(), id, stateRunning);
+    WriteState(id, TaskStatus::Running);
     // Set once per slot: a worker of the slot's previous task may still be
     // reading it on its way out.
     if (slots_[slot]->Task().hMainWnd != this) {
         slots_[slot]->Task().hMainWnd = this;
     }
     slotIds_[slot] = id;
+    quietSlots_[slot] = false;
     noSuccessorIds_.erase(id);
-    if (showRow) {
-        SetRowIcon(row, imgTaskRunning);
-    }
     if (!slots_[slot]->Start(id)) {
         AfterAbandonedStart(slot, id);
     }
@@ -95,40 +82,54 @@ void CMainFrame::StartRule(const std::string& id, int row) {
 // A start that ended at once (bad address, missing progress file) reports no
 // end of its own: the row would show running forever and the queue would
 // wait for an end that never comes. It is handled like a task end here.
-void CMainFrame::AfterAbandonedStart(int slot, const std::string& id) {
+void CMainFrame::AfterAbandonedStart(int slot, std::string id) {
     slots_[slot]->Task().bActive = false;
+    slotIds_[slot].clear();
     int state = GetTaskState(ctx_.AppDir(), id);
     if (state == stateRunning) {
         state = stateStopped;
-        SetTaskState(ctx_.AppDir(), id, state);
     }
-    if (view_ == TaskView::Downloading) {
-        int row = FindRow(id);
-        if (row >= 0) {
-            rows_[row].Icon = state == stateError ? imgTaskFailed : imgTaskStopped;
-            rows_[row].Columns[4] = TaskSpeedText(0);
-            host_.OnRowChanged(row);
-        }
-    }
+    AfterTaskStopped(id, StateFromStored(state));
     host_.OnTaskEnded(id, state);
     if (!ctx_.bClosing) {
         StartNextWaiting();
     }
 }
 
-void CMainFrame::StopTaskByRow(int row, bool all) {
-    if (row < 0 || row >= static_cast<int>(rows_.size())) {
-        return;
+void CMainFrame::AfterTaskStopped(const std::string& id, TaskStatus state) {
+    WriteState(id, state);
+    queue_.SetSpeed(id, 0);
+}
+
+void CMainFrame::WriteState(const std::string& id, TaskStatus state) {
+    if (!queue_.SetState(id, state)) {
+        host_.ReportError("cannot write the state of task " + id);
     }
-    const std::string id = rows_[row].Id();
-    if (rows_[row].Icon == imgTaskWaiting) {
-        SetRowIcon(row, imgTaskStopped);
-        SetTaskState(ctx_.AppDir(), id, stateStopped);
+}
+
+void CMainFrame::StopTaskById(const std::string& id, bool noSuccessor) {
+    const QueuedTask* task = queue_.Find(id);
+    if (task != nullptr && task->State == TaskStatus::Waiting) {
+        WriteState(id, TaskStatus::Stopped);
         return;
     }
     int slot = SlotOfTask(id);
     if (slot >= 0) {
-        StopSlot(slot, all);
+        StopSlot(slot, noSuccessor);
+    }
+}
+
+void CMainFrame::StartAll() {
+    std::lock_guard<std::mutex> lock(ctx_.ListLock);
+    for (const std::string& id : IdsOf(queue_.Tasks(TaskList::Downloading))) {
+        StartTaskById(id);
+    }
+}
+
+void CMainFrame::StopAll() {
+    std::lock_guard<std::mutex> lock(ctx_.ListLock);
+    for (const std::string& id : IdsOf(queue_.Tasks(TaskList::Downloading))) {
+        StopTaskById(id, true);
     }
 }
 
@@ -144,23 +145,10 @@ void CMainFrame::StopSlot(int slot, bool noSuccessor) {
 }
 
 bool CMainFrame::StartNextWaiting() {
-    if (view_ == TaskView::Downloading) {
-        for (int row = 0; row < static_cast<int>(rows_.size()); ++row) {
-            if (rows_[row].Icon == imgTaskWaiting) {
-                StartRule(rows_[row].Id(), row);
-                return true;
-            }
-        }
-        // A category view shows only part of the queue; the tasks waiting
-        // outside it must not wait forever.
-        if (CategoryFilter().empty()) {
-            return false;
-        }
-    }
-    const std::string list = ListFilePath(ctx_.AppDir(), TaskList::Downloading);
-    for (const std::string& id : ReadListIds(list)) {
-        if (GetTaskState(ctx_.AppDir(), id) == stateQueued) {
-            StartRule(id, -1);
+    for (const QueuedTask& task : queue_.Tasks(TaskList::Downloading)) {
+        if (task.State == TaskStatus::Waiting) {
+            const std::string id = task.Id;
+            StartTaskById(id);
             return true;
         }
     }
@@ -173,10 +161,8 @@ bool CMainFrame::HasActiveTasks() {
             return true;
         }
     }
-    std::lock_guard<std::mutex> lock(ctx_.ListLock);
-    const std::string list = ListFilePath(ctx_.AppDir(), TaskList::Downloading);
-    for (const std::string& id : ReadListIds(list)) {
-        if (GetTaskState(ctx_.AppDir(), id) == stateQueued) {
+    for (const QueuedTask& task : queue_.Tasks(TaskList::Downloading)) {
+        if (task.State == TaskStatus::Waiting) {
             return true;
         }
     }
@@ -187,41 +173,32 @@ bool CMainFrame::HasActiveTasks() {
 // is no longer in Downloading.lst (deleted while it finished) stays where
 // the user put it, so no id ever stands in two lists.
 void CMainFrame::MoveToCompleted(const std::string& id) {
-    const std::string downloading = ListFilePath(ctx_.AppDir(), TaskList::Downloading);
-    std::vector<std::string> ids = ReadListIds(downloading);
-    if (std::find(ids.begin(), ids.end(), id) == ids.end()) {
+    if (queue_.ListOf(id) != TaskList::Downloading) {
         return;
     }
-    RemoveListLine(downloading, id);
-    AppendListLine(ListFilePath(ctx_.AppDir(), TaskList::Completed), id);
-    SetTaskState(ctx_.AppDir(), id, stateCompleted);
+    if (!queue_.SetState(id, TaskStatus::Completed) || !queue_.Remove(id) ||
+        !queue_.Append(TaskList::Completed, id)) {
+        host_.ReportError("cannot move task " + id + " to Completed.lst");
+    }
 }
 
 void CMainFrame::HandleTaskState(const TaskDescriptor& d) {
     std::unique_lock<std::mutex> lock(ctx_.ListLock);
     const bool noSuccessor = noSuccessorIds_.erase(d.TaskId) > 0;
+    for (int i = 0; i < kTaskSlots; ++i) {
+        if (slotIds_[i] == d.TaskId) {
+            slotIds_[i].clear();
+        }
+    }
     if (pendingDeletes_.count(d.TaskId) > 0) {
         FinishDeletedTask(d);
-    } else if (view_ == TaskView::Downloading) {
-        int row = FindRow(d.TaskId);
-        if (d.iState == stateCompleted) {
-            if (row >= 0) {
-                DeleteRow(row);
-            }
-            MoveToCompleted(d.TaskId);
-            ClearLog();
-        } else if (d.iState == stateStopped || d.iState == stateError) {
-            if (row >= 0) {
-                rows_[row].Icon = d.iState == stateStopped ? imgTaskStopped : imgTaskFailed;
-                rows_[row].Columns[4] = TaskSpeedText(0);
-                host_.OnRowChanged(row);
-            }
-        }
     } else if (d.iState == stateCompleted) {
         MoveToCompleted(d.TaskId);
-        if (view_ == TaskView::Completed) {
-            AddRow(d.TaskId);
+        if (view_ == TaskView::Downloading) {
+            ClearLog();
         }
+    } else if (d.iState == stateStopped || d.iState == stateError) {
+        AfterTaskStopped(d.TaskId, StateFromStored(d.iState));
     }
     if (d.iState == stateCompleted) {
         host_.CompletionAlert(d.LocalFileName);
@@ -242,27 +219,18 @@ void CMainFrame::FinishDeletedTask(const TaskDescriptor& d) {
     pendingDeletes_.erase(d.TaskId);
     // The ended task rewrote its progress file; the delete's state stands.
     std::string path = ProgressFilePath(ctx_.AppDir(), d.TaskId);
-    if (FileExists(path)) {
-        SetTaskState(ctx_.AppDir(), d.TaskId, stateStopped);
+    if (FileExists(path) &&
+        !UpdateProgress(path, [](TaskProgressRecord& r) { r.State = IntToText(stateStopped); })) {
+        host_.ReportError("cannot write the state of task " + d.TaskId);
     }
-    RemoveFile(d.TempPath());
+    if (FileExists(d.TempPath()) && !RemoveFile(d.TempPath())) {
+        host_.ReportError("cannot remove " + d.TempPath());
+    }
 }
 
 void CMainFrame::HandleTaskProgress(const TaskDescriptor& d) {
-    if (view_ != TaskView::Downloading) {
-        return;
-    }
-    int row = FindRow(d.TaskId);
-    if (row < 0) {
-        return;
-    }
-    TaskRow& r = rows_[row];
-    r.Columns[0] = d.LocalFileName;
-    r.Columns[1] = PercentText(d.iFileSize, d.iBestPercent);
-    r.Columns[2] = SizeText(d.iFileSize);
-    r.Columns[3] = IntToText(d.iDownloaded);
-    r.Columns[4] = TaskSpeedText(d.fAvgSpeedKB);
-    host_.OnRowChanged(row);
+    queue_.SetProgress(d.TaskId, d.LocalFileName, d.iFileSize, d.iDownloaded, d.iBestPercent,
+                       d.fAvgSpeedKB);
 }
 
 void CMainFrame::HandleTaskLog(const TaskLogEntry& e) {
@@ -299,6 +267,16 @@ void CMainFrame::HandleSpeedTick() {
     }
     totalSpeedText_ = vardane::TotalSpeedText(average);
     Notify(partTotalSpeed);
+    for (int i = 0; i < kTaskSlots; ++i) {
+        const bool quiet = !slotIds_[i].empty() && !IsSlotBusy(i);
+        if (quiet && quietSlots_[i]) {
+            quietSlots_[i] = false;
+            std::lock_guard<std::mutex> lock(ctx_.ListLock);
+            AfterAbandonedStart(i, slotIds_[i]);
+        } else {
+            quietSlots_[i] = quiet;
+        }
+    }
 }
 
 void CMainFrame::SetSpeedLimitChecked(bool checked) {

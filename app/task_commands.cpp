@@ -1,5 +1,6 @@
 // The task commands of the menus, toolbar and pop-up menus.
 #include <algorithm>
+#include <set>
 
 #include "app/command_ids.h"
 #include "app/main_frame.h"
@@ -60,17 +61,17 @@ void CMainFrame::OnCommand(int id) {
             break;
         case ID_PROPERTIES:
         case ID_TB_PROPERTIES: {
-            std::vector<int> selected = SelectedRows();
+            std::vector<std::string> selected = SelectedIds();
             if (!selected.empty()) {
-                host_.OpenTaskProperties(rows_[selected[0]].Id());
+                host_.OpenTaskProperties(selected[0]);
             }
             break;
         }
         case ID_MOVE_DOWN:
-            MoveSelected(false);
+            MoveTasks(SelectedIds(), MoveKind::Down, CategoryFilter());
             break;
         case ID_MOVE_UP:
-            MoveSelected(true);
+            MoveTasks(SelectedIds(), MoveKind::Up, CategoryFilter());
             break;
         case ID_OPEN_FILE:
             OpenFile();
@@ -95,134 +96,165 @@ bool CMainFrame::Confirm(const char* key, bool defaultNo) {
                        defaultNo ? QuestionAnswer::No : QuestionAnswer::Yes) == QuestionAnswer::Yes;
 }
 
+std::vector<std::string> CMainFrame::IdsOfRows(bool all) const {
+    std::vector<std::string> ids;
+    for (const TaskRow& row : rows_) {
+        if (all || row.Selected) {
+            ids.push_back(row.Id());
+        }
+    }
+    return ids;
+}
+
 void CMainFrame::TaskCommand(TaskCommandKind kind, bool all) {
     if (rows_.empty()) {
         return;
     }
     if (kind == TaskCommandKind::Delete) {
-        DeleteRows(all);
-    } else if (view_ == TaskView::Downloading) {
-        StartOrStopRows(kind, all);
+        (void)DeleteTasks(IdsOfRows(all));
+        return;
     }
-}
-
-void CMainFrame::StartOrStopRows(TaskCommandKind kind, bool all) {
+    if (view_ != TaskView::Downloading) {
+        return;
+    }
     host_.SetWaitCursor(true);
     {
         std::lock_guard<std::mutex> lock(ctx_.ListLock);
-        // Rows never move during the walk: starting and stopping change icons only.
-        for (int row = 0; row < static_cast<int>(rows_.size()); ++row) {
-            if (!all && !rows_[row].Selected) {
-                continue;
-            }
+        for (const std::string& id : IdsOfRows(all)) {
             if (kind == TaskCommandKind::Start) {
-                StartTaskByRow(row);
+                StartTaskById(id);
             } else {
-                StopTaskByRow(row, all);
+                StopTaskById(id, all);
             }
         }
     }
     host_.SetWaitCursor(false);
 }
 
-void CMainFrame::DeleteRows(bool all) {
+bool CMainFrame::DeleteTasks(const std::vector<std::string>& ids) {
+    if (ids.empty()) {
+        return true;
+    }
     if (!Confirm("Msg_DeleteConfirm", true)) {
-        return;
+        return false;
     }
     {
         std::lock_guard<std::mutex> lock(ctx_.ListLock);
-        std::vector<std::string> ids;
-        for (int row = static_cast<int>(rows_.size()) - 1; row >= 0; --row) {
-            if (all || rows_[row].Selected) {
-                ids.push_back(rows_[row].Id());
-            }
-        }
-        for (const std::string& id : ids) {
-            DeleteOne(id);
+        for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
+            DeleteOne(*it);
         }
     }
     RefreshFileCount();
+    return true;
 }
 
 void CMainFrame::DeleteOne(const std::string& id) {
+    std::optional<TaskList> list = queue_.ListOf(id);
+    if (!list) {
+        return;
+    }
     const std::string progress = ProgressFilePath(ctx_.AppDir(), id);
     TaskProgressRecord record = ReadProgress(progress);
     bool running = false;
-    if (view_ == TaskView::Downloading) {
-        int slot = SlotOfTask(id);
-        if (slot >= 0) {
-            // The next waiting task may start once this one has ended.
-            running = true;
-            pendingDeletes_.insert(id);
-            StopSlot(slot, false);
-        }
+    int slot = SlotOfTask(id);
+    if (*list == TaskList::Downloading && slot >= 0) {
+        // The next waiting task may start once this one has ended.
+        running = true;
+        pendingDeletes_.insert(id);
+        StopSlot(slot, false);
     }
-    DeleteRow(FindRow(id));
-    RemoveListLine(ListPath(view_), id);
-    if (view_ == TaskView::Deleted) {
-        RemoveFile(progress);
+    if (!queue_.Remove(id)) {
+        host_.ReportError("cannot write the list of task " + id);
+        return;
+    }
+    if (*list == TaskList::Deleted) {
+        if (!RemoveFile(progress)) {
+            host_.ReportError("cannot remove " + progress);
+        }
     } else {
-        AppendListLine(ListFilePath(ctx_.AppDir(), TaskList::Deleted), id);
-        if (FileExists(progress)) {
-            UpdateProgress(progress,
-                           [](TaskProgressRecord& r) { r.State = IntToText(stateStopped); });
+        if (FileExists(progress) && !UpdateProgress(progress, [](TaskProgressRecord& r) {
+                r.State = IntToText(stateStopped);
+            })) {
+            host_.ReportError("cannot write the state of task " + id);
+        }
+        if (!queue_.Append(TaskList::Deleted, id)) {
+            host_.ReportError("cannot add task " + id + " to Deleted.lst");
         }
     }
     // A running task still writes its temporary file: it goes when the task
     // has ended. A completed file already has its final name and is kept.
-    if (!running && !record.LocalFileName.empty()) {
-        RemoveFile(record.LocalDir + record.LocalFileName + ".vd~");
+    const std::string temp = record.LocalDir + record.LocalFileName + ".vd~";
+    if (!running && !record.LocalFileName.empty() && FileExists(temp) && !RemoveFile(temp)) {
+        host_.ReportError("cannot remove " + temp);
     }
     ClearLog();
 }
 
-// Moves every selected row one place; a block of selected rows moves as a
-// whole, and a row at the edge (or behind one that cannot move) stays. Each
-// exchange is made in the list file too, which is the queue order.
-void CMainFrame::MoveSelected(bool up) {
+// Each task moves one place (or to an end); a block of moved tasks moves as
+// a whole, and a task at the edge (or behind one that cannot move) stays.
+// Neighbours are the tasks of the category when one is given, as the
+// category's view shows them; the exchange is made in the whole list.
+void CMainFrame::MoveTasks(const std::vector<std::string>& ids, MoveKind kind,
+                           const std::string& category) {
     std::lock_guard<std::mutex> lock(ctx_.ListLock);
-    const int count = static_cast<int>(rows_.size());
-    const std::string list = ListPath(view_);
-    auto exchange = [&](int row, int other) {
-        SwapListLines(list, rows_[row].Id(), rows_[other].Id());
-        std::swap(rows_[row], rows_[other]);
-    };
-    if (up) {
-        for (int row = 1; row < count; ++row) {
-            if (rows_[row].Selected && !rows_[row - 1].Selected) {
-                exchange(row, row - 1);
+    std::set<std::string> moving(ids.begin(), ids.end());
+    for (TaskList list : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
+        std::vector<std::string> shown;
+        for (const QueuedTask& task : queue_.Tasks(list)) {
+            if (category.empty() || EqualsNoCase(task.Category, category)) {
+                shown.push_back(task.Id);
             }
         }
-    } else {
-        for (int row = count - 2; row >= 0; --row) {
-            if (rows_[row].Selected && !rows_[row + 1].Selected) {
-                exchange(row, row + 1);
+        const int count = static_cast<int>(shown.size());
+        auto exchange = [&](int a, int b) {
+            if (!queue_.Swap(shown[a], shown[b])) {
+                host_.ReportError("cannot write the task order");
+            }
+            std::swap(shown[a], shown[b]);
+        };
+        if (kind == MoveKind::Up || kind == MoveKind::Top) {
+            for (int pass = 0; pass < (kind == MoveKind::Top ? count : 1); ++pass) {
+                for (int i = 1; i < count; ++i) {
+                    if (moving.count(shown[i]) > 0 && moving.count(shown[i - 1]) == 0) {
+                        exchange(i, i - 1);
+                    }
+                }
+            }
+        } else {
+            for (int pass = 0; pass < (kind == MoveKind::Bottom ? count : 1); ++pass) {
+                for (int i = count - 2; i >= 0; --i) {
+                    if (moving.count(shown[i]) > 0 && moving.count(shown[i + 1]) == 0) {
+                        exchange(i, i + 1);
+                    }
+                }
             }
         }
     }
-    Notify(partRows);
 }
 
 void CMainFrame::DownloadAgain() {
     if (view_ == TaskView::Downloading || rows_.empty()) {
         return;
     }
-    if (!Confirm("Msg_ReDownloadConfirm", false)) {
-        return;
+    std::vector<std::string> ids = SelectedIds();
+    if (!ids.empty() && RedownloadTasks(ids)) {
+        SelectView(TaskView::Downloading);
+    }
+}
+
+bool CMainFrame::RedownloadTasks(const std::vector<std::string>& ids) {
+    if (ids.empty() || !Confirm("Msg_ReDownloadConfirm", false)) {
+        return false;
     }
     host_.SetWaitCursor(true);
-    bool any = false;
     std::vector<std::string> started;
     {
         std::lock_guard<std::mutex> lock(ctx_.ListLock);
-        const std::string downloading = ListFilePath(ctx_.AppDir(), TaskList::Downloading);
-        for (const TaskRow& row : rows_) {
-            if (!row.Selected) {
+        for (const std::string& id : ids) {
+            if (queue_.ListOf(id).value_or(TaskList::Downloading) == TaskList::Downloading ||
+                !queue_.Remove(id)) {
                 continue;
             }
-            any = true;
-            const std::string id = row.Id();
-            RemoveListLine(ListPath(view_), id);
             const std::string oldPath = ProgressFilePath(ctx_.AppDir(), id);
             TaskProgressRecord old = ReadProgress(oldPath);
             // A fresh record: Folder 0, the Download category, no progress.
@@ -234,33 +266,33 @@ void CMainFrame::DownloadAgain() {
             fresh.ProxyFTP = old.ProxyFTP;
             fresh.ThreadCount = old.ThreadCount;
             fresh.State = IntToText(stateStopped);
-            RemoveFile(oldPath);
             const std::string newId = MakeTaskId(ctx_.AppDir());
-            WriteProgress(fresh, ProgressFilePath(ctx_.AppDir(), newId));
-            AppendListLine(downloading, newId);
+            if (!WriteProgress(fresh, ProgressFilePath(ctx_.AppDir(), newId)) ||
+                !queue_.Append(TaskList::Downloading, newId)) {
+                host_.ReportError("cannot write task " + newId);
+                continue;
+            }
+            RemoveFile(oldPath);
             if (ctx_.settings.DownloadImmediately) {
                 started.push_back(newId);
             }
         }
     }
-    if (any) {
-        SelectView(TaskView::Downloading);
-        for (const std::string& id : started) {
-            StartTaskById(id);
-        }
+    for (const std::string& id : started) {
+        StartTaskById(id);
     }
     host_.SetWaitCursor(false);
+    return true;
 }
 
 // Path of the first selected row's target (its folder for folderOnly); ""
 // when nothing is selected.
 std::string CMainFrame::FirstSelectedLocalPath(bool folderOnly) {
-    std::vector<int> selected = SelectedRows();
-    if (rows_.empty() || selected.empty()) {
+    std::vector<std::string> selected = SelectedIds();
+    if (selected.empty()) {
         return "";
     }
-    TaskProgressRecord record =
-        ReadProgress(ProgressFilePath(ctx_.AppDir(), rows_[selected[0]].Id()));
+    TaskProgressRecord record = ReadProgress(ProgressFilePath(ctx_.AppDir(), selected[0]));
     return folderOnly ? record.LocalDir : record.LocalDir + record.LocalFileName;
 }
 
@@ -274,6 +306,17 @@ void CMainFrame::OpenFolder() {
 
 void CMainFrame::OnNewTaskAdded(const std::string& id, bool startNow) {
     SelectView(TaskView::Downloading);
+    TaskAdded(id, startNow);
+}
+
+void CMainFrame::TaskAdded(const std::string& id, bool startNow) {
+    {
+        std::lock_guard<std::mutex> lock(ctx_.ListLock);
+        if (!queue_.Append(TaskList::Downloading, id, false)) {
+            host_.ReportError("task " + id + " was not added");
+            return;
+        }
+    }
     if (startNow) {
         StartTaskById(id);
     }
@@ -281,14 +324,12 @@ void CMainFrame::OnNewTaskAdded(const std::string& id, bool startNow) {
 }
 
 void CMainFrame::OnTaskEdited(const std::string& id, bool startNow) {
-    ItemTextPath path = GetItemTextPath(folders_, folders_.Selected());
-    if (path.Depth >= 3) {
-        TaskProgressRecord record = ReadProgress(ProgressFilePath(ctx_.AppDir(), id));
-        if (!EqualsNoCase(record.Cat, CategoryFilter())) {
-            DeleteRow(FindRow(id));
-        }
-    }
-    if (view_ == TaskView::Downloading && startNow) {
+    TaskEdited(id, startNow);
+}
+
+void CMainFrame::TaskEdited(const std::string& id, bool startNow) {
+    queue_.Refresh(id);
+    if (startNow && queue_.ListOf(id) == TaskList::Downloading) {
         StartTaskById(id);
     }
 }

@@ -30,7 +30,7 @@ int CMainFrame::ImportFile(const std::string& path) {
         const CAppSettings& settings = ctx_.settings;
         const std::string folder =
             settings.DownloadFolder.empty() ? "" : WithTrailingSlash(settings.DownloadFolder);
-        const std::string downloading = ListFilePath(ctx_.AppDir(), TaskList::Downloading);
+        std::vector<std::string> added;
         std::string line;
         while (reader.ReadLine(line)) {
             line = ReplaceCopy(ReplaceCopy(line, "\r", ""), "\n", "");
@@ -54,16 +54,24 @@ int CMainFrame::ImportFile(const std::string& path) {
             if (!WriteProgress(record, ProgressFilePath(ctx_.AppDir(), id))) {
                 continue;
             }
-            AppendListLine(downloading, id);
-            if (settings.DownloadImmediately) {
+            added.push_back(id);
+        }
+        // One write of the list for the whole file: a line at a time would
+        // rewrite the growing list once per address.
+        if (!queue_.AppendMany(TaskList::Downloading, added)) {
+            for (const std::string& id : added) {
+                RemoveFile(ProgressFilePath(ctx_.AppDir(), id));
+            }
+            added.clear();
+            host_.ReportError("cannot write Downloading.lst");
+        }
+        count = static_cast<int>(added.size());
+        if (settings.DownloadImmediately) {
+            for (const std::string& id : added) {
                 StartTaskById(id);
             }
-            ++count;
         }
         host_.SetWaitCursor(false);
-    }
-    if (view_ == TaskView::Downloading) {
-        ReloadTaskList();
     }
     ShowMessage(questions_, ctx_.lang,
                 IntToText(count) + " " + ctx_.lang.GetLangText("Msg_ImportValidFilesCount"),

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "platform/text.h"
-#include "task/download_task.h"
 
 namespace vardane {
 
@@ -16,39 +15,22 @@ const std::array<ColumnSpec, kColumnCount> kTaskColumns = {{
     {"", 0, true},
 }};
 
-int IconForState(int state) {
-    switch (state) {
-        case stateRunning:
-            return imgTaskRunning;
-        case stateCompleted:
-            return imgTaskCompleted;
-        case stateQueued:
-            return imgTaskWaiting;
-        case stateError:
-            return imgTaskFailed;
-        default:
-            return imgTaskStopped;
-    }
+int IconForState(TaskStatus state) {
+    constexpr int kIcons[] = {imgTaskWaiting, imgTaskRunning, imgTaskStopped, imgTaskCompleted,
+                              imgTaskFailed};
+    return kIcons[static_cast<size_t>(state)];
 }
 
-TaskRow BuildTaskRow(const std::string& id, const TaskProgressRecord& record) {
+TaskRow BuildTaskRow(const QueuedTask& task) {
     TaskRow row;
-    int64_t size = TextToInt(record.FileSize);
-    int64_t pos = TextToInt(record.FilePos);
-    row.Columns[0] = record.LocalFileName;
-    if (size < 1) {
-        // The quotient would divide by zero; the list shows an unknown size
-        // the way a running task shows it.
-        row.Columns[1] = "??%";
-        row.Columns[2] = "??";
-    } else {
-        double percent = static_cast<double>(pos) / static_cast<double>(size) * 100.0;
-        row.Columns[1] = IntToText(static_cast<int64_t>(percent)) + "%";
-        row.Columns[2] = record.FileSize;
-    }
-    row.Columns[3] = record.FilePos;
-    row.Columns[kIdColumn] = id;
-    row.Icon = IconForState(static_cast<int>(TextToInt(record.State)));
+    row.Icon = IconForState(task.State);
+    row.Columns[0] = task.Name;
+    row.Columns[1] =
+        PercentText(task.Size, task.BestPercent >= 0 ? task.BestPercent : task.Percent());
+    row.Columns[2] = SizeText(task.Size);
+    row.Columns[3] = task.PosText;
+    row.Columns[4] = task.SpeedKb >= 0 ? TaskSpeedText(task.SpeedKb) : "";
+    row.Columns[kIdColumn] = task.Id;
     return row;
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "task/progress_file.h"
+#include "app/task_queue.h"
 
 namespace vardane {
 
@@ -45,13 +45,12 @@ struct TaskRow {
     const std::string& Id() const { return Columns[kIdColumn]; }
 };
 
-// Icon of a stored task state (unknown states show as stopped).
-int IconForState(int state);
+int IconForState(TaskStatus state);
 
-// Row of a progress record as the list shows it when a view is loaded. The
-// percentage is truncated from FilePos / FileSize; an unknown size shows
-// "??%" and "??".
-TaskRow BuildTaskRow(const std::string& id, const TaskProgressRecord& record);
+// The row of a task: a running task shows the percent it reported, others
+// the truncated FilePos / FileSize; an unknown size shows "??%" and "??";
+// the speed shows once the task ran in this session.
+TaskRow BuildTaskRow(const QueuedTask& task);
 
 // Texts of a row refresh from the task's numbers.
 std::string PercentText(int64_t fileSize, int bestPercent);

@@ -3,6 +3,7 @@
 #include "app/main_frame.h"
 
 #include <algorithm>
+#include <set>
 
 #include "app/command_ids.h"
 #include "dialogs/category_commands.h"
@@ -15,18 +16,13 @@
 
 namespace vardane {
 
-namespace {
-
 TaskList ListOfView(TaskView view) {
-    switch (view) {
-        case TaskView::Completed:
-            return TaskList::Completed;
-        case TaskView::Deleted:
-            return TaskList::Deleted;
-        default:
-            return TaskList::Downloading;
-    }
+    static_assert(static_cast<int>(TaskList::Completed) == static_cast<int>(TaskView::Completed) &&
+                  static_cast<int>(TaskList::Deleted) == static_cast<int>(TaskView::Deleted));
+    return static_cast<TaskList>(static_cast<int>(view));
 }
+
+namespace {
 
 // The view of a folder tree item: its first ancestor (or itself) with a
 // folder icon; Downloading when there is none.
@@ -55,11 +51,7 @@ std::string CMainFrame::ListPath(TaskView view) const {
 // The category key of the selected folder item when it is a category (depth
 // 3 or more), else "" (the whole view).
 std::string CMainFrame::CategoryFilter() const {
-    ItemTextPath path = GetItemTextPath(folders_, folders_.Selected());
-    if (path.Depth < 3) {
-        return "";
-    }
-    return TextPathToKeyPath(ctx_.registry, path.Path);
+    return CategoryOfFolder(folders_.Selected());
 }
 
 void CMainFrame::RebuildMenus() {
@@ -86,7 +78,8 @@ void CMainFrame::SelectView(TaskView view) {
         folderButtonText_ = folders_.Text(folders[index]);
     }
     Notify(partFolders);
-    ReloadTaskList();
+    rows_.clear();
+    DeriveRows();
 }
 
 void CMainFrame::SelectFolderItem(TreeItem item) {
@@ -106,7 +99,8 @@ void CMainFrame::SelectFolderItem(TreeItem item) {
     folderButtonText_ = folders_.Text(item);
     view_ = ViewOfItem(folders_, item);
     Notify(partFolders);
-    ReloadTaskList();
+    rows_.clear();
+    DeriveRows();
     RebuildMenus();
 }
 
@@ -121,55 +115,124 @@ void CMainFrame::SelectTab(int tab) {
 }
 
 void CMainFrame::ReloadTaskList() {
-    rows_.clear();
-    ClearLog();
-    const std::string path = ListPath(view_);
-    if (!FileExists(path)) {
-        RefreshFileCount();
-        Notify(partRows);
-        return;
-    }
     host_.SetWaitCursor(true);
     {
         std::lock_guard<std::mutex> lock(ctx_.ListLock);
-        for (const std::string& id : ReadListIds(path)) {
-            AddRow(id);
+        for (const std::string& problem : queue_.Load()) {
+            host_.ReportError(problem);
         }
     }
-    RefreshFileCount();
-    if (!rows_.empty()) {
-        rows_[0].Selected = true;
-    }
-    Notify(partRows);
-    OnRowSelectionChanged();
     host_.SetWaitCursor(false);
 }
 
-bool CMainFrame::AddRow(const std::string& id) {
-    const std::string progress = ProgressFilePath(ctx_.AppDir(), id);
-    if (!FileExists(progress)) {
-        return false;
-    }
-    TaskProgressRecord record = ReadProgress(progress);
+bool CMainFrame::ShowsTask(const QueuedTask& task) const {
     std::string category = CategoryFilter();
-    if (!category.empty() && !EqualsNoCase(record.Cat, category)) {
-        return false;
-    }
-    TaskRow row = BuildTaskRow(id, record);
-    // A complete file counts as completed whatever its state said.
-    if (row.Columns[1] == "100%" && row.Icon != imgTaskCompleted) {
-        row.Icon = imgTaskCompleted;
-        SetTaskState(ctx_.AppDir(), id, stateCompleted);
-    }
-    rows_.push_back(std::move(row));
-    Notify(partRows);
-    return true;
+    return category.empty() || EqualsNoCase(task.Category, category);
 }
 
-void CMainFrame::DeleteRow(int row) {
-    if (row >= 0 && row < static_cast<int>(rows_.size())) {
+// The rows of the shown view from the queue; the selection stays with its
+// tasks (the first row when none of them is left).
+void CMainFrame::DeriveRows() {
+    std::set<std::string> selected;
+    for (const TaskRow& row : rows_) {
+        if (row.Selected) {
+            selected.insert(row.Id());
+        }
+    }
+    rows_.clear();
+    bool any = false;
+    for (const QueuedTask& task : queue_.Tasks(ListOfView(view_))) {
+        if (ShowsTask(task)) {
+            rows_.push_back(BuildTaskRow(task));
+            rows_.back().Selected = selected.count(task.Id) > 0;
+            any = any || rows_.back().Selected;
+        }
+    }
+    RefreshFileCount();
+    Notify(partRows);
+    if (!any) {
+        // A view just shown selects its first row, as a list control does.
+        if (!rows_.empty()) {
+            rows_[0].Selected = true;
+        }
+        OnRowSelectionChanged();
+    }
+}
+
+void CMainFrame::OnListReset(TaskList list) {
+    if (list == ListOfView(view_)) {
+        DeriveRows();
+    }
+}
+
+void CMainFrame::OnTaskInserted(TaskList list, int index) {
+    if (list != ListOfView(view_)) {
+        return;
+    }
+    const QueuedTask& task = queue_.Tasks(list)[index];
+    if (!ShowsTask(task)) {
+        return;
+    }
+    // Rows keep the queue's order: the row goes before the row of the next
+    // shown task.
+    size_t row = rows_.size();
+    const std::vector<QueuedTask>& tasks = queue_.Tasks(list);
+    for (size_t i = static_cast<size_t>(index) + 1; i < tasks.size() && row == rows_.size(); ++i) {
+        int at = FindRow(tasks[i].Id);
+        if (at >= 0) {
+            row = static_cast<size_t>(at);
+        }
+    }
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(row), BuildTaskRow(task));
+    Notify(partRows);
+}
+
+void CMainFrame::OnTaskRemoved(TaskList list, int /*index*/, const std::string& id) {
+    int row = list == ListOfView(view_) ? FindRow(id) : -1;
+    if (row >= 0) {
         rows_.erase(rows_.begin() + row);
         Notify(partRows);
+    }
+}
+
+void CMainFrame::OnTaskMoved(TaskList list, int /*from*/, int to) {
+    if (list != ListOfView(view_)) {
+        return;
+    }
+    // The moved row goes before the row of the next shown task.
+    const std::vector<QueuedTask>& tasks = queue_.Tasks(list);
+    int row = FindRow(tasks[to].Id);
+    if (row < 0) {
+        return;
+    }
+    TaskRow moved = std::move(rows_[row]);
+    rows_.erase(rows_.begin() + row);
+    size_t at = rows_.size();
+    for (size_t i = static_cast<size_t>(to) + 1; i < tasks.size() && at == rows_.size(); ++i) {
+        int next = FindRow(tasks[i].Id);
+        if (next >= 0) {
+            at = static_cast<size_t>(next);
+        }
+    }
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(at), std::move(moved));
+    Notify(partRows);
+}
+
+void CMainFrame::OnTaskChanged(TaskList list, int index, unsigned fields) {
+    if (list != ListOfView(view_)) {
+        return;
+    }
+    const QueuedTask& task = queue_.Tasks(list)[index];
+    if ((fields & fieldCategory) != 0 && !CategoryFilter().empty()) {
+        DeriveRows();
+        return;
+    }
+    int row = FindRow(task.Id);
+    if (row >= 0) {
+        TaskRow fresh = BuildTaskRow(task);
+        fresh.Selected = rows_[row].Selected;
+        rows_[row] = std::move(fresh);
+        host_.OnRowChanged(row);
     }
 }
 
@@ -196,6 +259,25 @@ std::vector<int> CMainFrame::SelectedRows() const {
         }
     }
     return selected;
+}
+
+std::vector<std::string> CMainFrame::SelectedIds() const {
+    std::vector<std::string> ids;
+    for (const TaskRow& row : rows_) {
+        if (row.Selected) {
+            ids.push_back(row.Id());
+        }
+    }
+    return ids;
+}
+
+TaskView CMainFrame::ViewOfFolder(TreeItem item) const {
+    return ViewOfItem(folders_, item);
+}
+
+std::string CMainFrame::CategoryOfFolder(TreeItem item) const {
+    ItemTextPath path = GetItemTextPath(folders_, item);
+    return path.Depth < 3 ? "" : TextPathToKeyPath(ctx_.registry, path.Path);
 }
 
 std::string CMainFrame::SelectedTaskId() const {
@@ -299,6 +381,8 @@ bool CMainFrame::CategoryCommand(int id, TreeItem item) {
         return false;
     }
     Notify(partFolders);
+    // Renamed or deleted categories change the tasks' Cat values on disk.
+    ReloadTaskList();
     if (folders_.Selected() == kNoItem) {
         // The shown category is gone: show its whole view.
         SelectView(view_);

@@ -224,6 +224,10 @@ void CliRuntime::OnTaskEnded(const std::string& id, int state) {
     }
 }
 
+void CliRuntime::ReportError(const std::string& text) {
+    std::fprintf(stderr, "vardane-cli: %s\n", text.c_str());
+}
+
 void CliRuntime::OnTaskLog(const TaskLogEntry& entry) {
     for (Job& job : jobs_) {
         job.job->TaskLog(*this, entry);

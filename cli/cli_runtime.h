@@ -95,6 +95,8 @@ class CliRuntime : public IMainFrameHost {
     void OpenNewTaskDialog(const std::string& url) override;
     std::optional<std::string> ChooseImportFile(const std::string& filter) override;
     void RunCategoryNameDialog(CEdtCatDlg& dialog) override;
+    // Printed on this process's standard error.
+    void ReportError(const std::string& text) override;
 
   private:
     struct Job {

@@ -4,61 +4,36 @@
 #include <algorithm>
 #include <sstream>
 
-#include "cli/cli_context.h"
 #include "cli/cli_runtime.h"
 #include "cli/config_command.h"
 
 namespace vardane {
 
-std::unique_ptr<TaskCommand> MakeAddCommand();
-std::unique_ptr<TaskCommand> MakeGetCommand();
-std::unique_ptr<TaskCommand> MakeImportCommand();
-std::unique_ptr<TaskCommand> MakeListCommand();
-std::unique_ptr<TaskCommand> MakeShowCommand();
-std::unique_ptr<TaskCommand> MakeEditCommand();
-std::unique_ptr<TaskCommand> MakeDeleteCommand();
-std::unique_ptr<TaskCommand> MakeRedownloadCommand();
-std::unique_ptr<TaskCommand> MakeMoveUpCommand();
-std::unique_ptr<TaskCommand> MakeMoveDownCommand();
-std::unique_ptr<TaskCommand> MakeStartCommand();
-std::unique_ptr<TaskCommand> MakeStopCommand();
-std::unique_ptr<TaskCommand> MakeRunCommand();
-std::unique_ptr<TaskCommand> MakeCategoriesCommand();
-
 std::vector<std::unique_ptr<TaskCommand>> MakeTaskCommands() {
     std::vector<std::unique_ptr<TaskCommand>> commands;
     commands.push_back(MakeGetCommand());
-    commands.push_back(MakeAddCommand());
-    commands.push_back(MakeImportCommand());
-    commands.push_back(MakeListCommand());
-    commands.push_back(MakeShowCommand());
-    commands.push_back(MakeEditCommand());
-    commands.push_back(MakeDeleteCommand());
-    commands.push_back(MakeRedownloadCommand());
-    commands.push_back(MakeMoveUpCommand());
-    commands.push_back(MakeMoveDownCommand());
-    commands.push_back(MakeStartCommand());
-    commands.push_back(MakeStopCommand());
-    commands.push_back(MakeRunCommand());
+    AddListCommands(commands);
+    AddRunCommands(commands);
     commands.push_back(MakeCategoriesCommand());
+    commands.push_back(MakeConfigCommand());
     return commands;
 }
 
-CommandLine::CommandLine(const char* argv0)
+CommandLine::CommandLine()
     : app_(std::make_unique<CLI::App>("Vardane download manager, headless front end",
                                       "vardane-cli")),
-      context_(std::make_unique<CliContext>(argv0)),
-      config_(std::make_unique<ConfigCommand>()),
       commands_(MakeTaskCommands()) {
     app_->fallthrough();  // global options may also follow the command
     app_->require_subcommand(1);
-    context_->AddGlobalOptions(*app_);
+    app_->add_option("--home", home_,
+                     "Data root folder (default: $VARDANE_HOME, else beside the "
+                     "program when writable, else ~/.local/share/vardane)")
+        ->type_name("DIR");
     app_->add_flag("-y,--yes", yes_, "Answer yes to every confirmation");
     app_->add_flag("-v,--verbose", verbose_, "Show the protocol log of running tasks");
     for (auto& command : commands_) {
         commandApps_.push_back(command->Register(*app_));
     }
-    configApp_ = config_->Register(*app_);
 }
 
 CommandLine::~CommandLine() = default;
@@ -86,23 +61,16 @@ std::optional<int> CommandLine::Parse(const std::vector<std::string>& args, CliI
         io.Err(err.str());
         return kStatusUsage;
     }
+    for (size_t i = 0; i < commands_.size(); ++i) {
+        if (commandApps_[i]->parsed()) {
+            return commands_[i]->CheckUsage(io);
+        }
+    }
     return std::nullopt;
 }
 
-bool CommandLine::IsConfig() const {
-    return configApp_->parsed();
-}
-
-int CommandLine::RunConfig() {
-    return config_->Run(*context_);
-}
-
 std::optional<std::string> CommandLine::Home() const {
-    const CLI::Option* home = app_->get_option("--home");
-    if (home->count() == 0) {
-        return std::nullopt;
-    }
-    return home->as<std::string>();
+    return home_;
 }
 
 bool CommandLine::StartsDownloadsAtStart() const {
@@ -123,8 +91,6 @@ std::optional<int> CommandLine::Run(CliRuntime& rt, CliIo& io, bool forwarded) {
         rt.Questions().Bind(&io, yes_);
         std::optional<int> status = commands_[i]->Run(env);
         rt.Questions().Bind(nullptr, false);
-        // Jobs follow their tasks in the whole downloading list.
-        rt.Frame().SelectView(TaskView::Downloading);
         return status;
     }
     return kStatusUsage;

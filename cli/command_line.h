@@ -16,14 +16,12 @@ class App;
 
 namespace vardane {
 
-class CliContext;
 class CliIo;
 class CliRuntime;
-class ConfigCommand;
 
 class CommandLine {
   public:
-    explicit CommandLine(const char* argv0);
+    CommandLine();
     ~CommandLine();
 
     // Parses args (without the program name). nullopt when a command is ready
@@ -31,9 +29,6 @@ class CommandLine {
     // messages written to io.
     std::optional<int> Parse(const std::vector<std::string>& args, CliIo& io);
 
-    bool IsConfig() const;
-    // config runs on the settings store directly, in this process.
-    int RunConfig();
     std::optional<std::string> Home() const;
     bool StartsDownloadsAtStart() const;
 
@@ -42,9 +37,7 @@ class CommandLine {
 
   private:
     std::unique_ptr<CLI::App> app_;
-    std::unique_ptr<CliContext> context_;
-    std::unique_ptr<ConfigCommand> config_;
-    CLI::App* configApp_ = nullptr;
+    std::optional<std::string> home_;
     std::vector<std::unique_ptr<TaskCommand>> commands_;
     std::vector<CLI::App*> commandApps_;
     bool yes_ = false;

@@ -2,13 +2,15 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <iostream>
 #include <vector>
 
-#include "cli/cli_context.h"
+#include "app/main_frame.h"
+#include "cli/cli_io.h"
+#include "cli/cli_runtime.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
+#include "settings/setting_ranges.h"
 
 namespace vardane {
 
@@ -72,49 +74,82 @@ std::string FormatAllSettings(CRegistry& registry) {
     return text;
 }
 
-CLI::App* ConfigCommand::Register(CLI::App& app) {
-    CLI::App* sub =
-        app.add_subcommand("config",
-                           "Show or change settings: every value, one value (KEY NAME) or set one "
-                           "(KEY NAME VALUE)");
-    sub->add_option("KEY", key_, "Key with its root, e.g. 'HKCU\\SOFTWARE\\Vardane\\Connection'");
-    sub->add_option("NAME", name_, "Value name; @ is the key's default value");
-    sub->add_option("VALUE", value_, "New text of the value");
-    sub->footer(
-        "Start-up runs first: missing settings get their defaults.\n"
-        "Exit status: 0 done, 1 no such value, 2 bad usage.");
-    return sub;
-}
+namespace {
 
-int ConfigCommand::Run(CliContext& context) {
-    std::optional<KeyName> key;
-    if (key_) {
-        key = ParseKeyName(*key_);
-        if (!key) {
-            return UsageError("KEY must start with HKCU\\ or HKLM\\ and name a key: " + *key_);
+// vardane-cli config: shows and changes the settings store of the process
+// that owns the data root, so that a value set while another command runs
+// is in effect there at once and is not overwritten by its next save.
+class ConfigCommand : public TaskCommand {
+  public:
+    CLI::App* Register(CLI::App& app) override {
+        CLI::App* sub = app.add_subcommand(
+            "config",
+            "Show or change settings: every value, one value (KEY NAME) or set one "
+            "(KEY NAME VALUE)");
+        sub->add_option("KEY", key_,
+                        "Key with its root, e.g. 'HKCU\\SOFTWARE\\Vardane\\Connection'");
+        sub->add_option("NAME", name_, "Value name; @ is the key's default value");
+        sub->add_option("VALUE", value_, "New text of the value");
+        sub->footer(
+            "Start-up runs first: missing settings get their defaults.\n"
+            "Exit status: 0 done, 1 no such value or a refused value, 2 bad usage.");
+        return sub;
+    }
+
+    std::optional<int> CheckUsage(CliIo& io) override {
+        if (!key_) {
+            return std::nullopt;
+        }
+        if (!ParseKeyName(*key_)) {
+            return Usage(io, "KEY must start with HKCU\\ or HKLM\\ and name a key: " + *key_);
         }
         if (!name_) {
-            return UsageError("config needs a value NAME after KEY");
+            return Usage(io, "config needs a value NAME after KEY");
         }
+        return std::nullopt;
     }
-    CAppContext& app = context.App();
-    if (!key) {
-        std::cout << FormatAllSettings(app.registry);
-        return kExitOk;
-    }
-    CRegistryStore& store = app.registry.Store(key->root);
-    if (value_) {
-        if (!store.CreateKey(key->path) || !store.SetValue(key->path, ValueName(*name_), *value_)) {
-            return UsageError("cannot write to the key " + *key_);
+
+    std::optional<int> Run(CliEnv& env) override {
+        CAppContext& app = env.rt.Context();
+        if (!key_) {
+            env.io.Out(FormatAllSettings(app.registry));
+            return kStatusOk;
         }
-        return kExitOk;
+        KeyName key = *ParseKeyName(*key_);
+        CRegistryStore& store = app.registry.Store(key.root);
+        if (value_) {
+            if (std::string why = RefusedSettingValue(key.path, *name_, *value_); !why.empty()) {
+                env.io.Err("vardane-cli: " + why + "\n");
+                return kStatusFailed;
+            }
+            if (!store.CreateKey(key.path) ||
+                !store.SetValue(key.path, ValueName(*name_), *value_)) {
+                return Usage(env.io, "cannot write to the key " + *key_);
+            }
+            env.rt.Frame().SettingsChanged();
+            return kStatusOk;
+        }
+        std::string value;
+        if (!store.QueryValue(key.path, ValueName(*name_), value)) {
+            return kStatusFailed;
+        }
+        env.io.Out(value + "\n");
+        return kStatusOk;
     }
-    std::string value;
-    if (!store.QueryValue(key->path, ValueName(*name_), value)) {
-        return kExitNotFound;
+
+  private:
+    static int Usage(CliIo& io, const std::string& message) {
+        io.Err("vardane-cli: " + message + "\nRun with --help for more information.\n");
+        return kStatusUsage;
     }
-    std::cout << value << "\n";
-    return kExitOk;
+
+    std::optional<std::string> key_, name_, value_;
+};
+
+}  // namespace
+
+std::unique_ptr<TaskCommand> MakeConfigCommand() {
+    return std::make_unique<ConfigCommand>();
 }
 
 }  // namespace vardane

@@ -1,4 +1,4 @@
-// vardane-cli config: shows and changes the settings store.
+// vardane-cli config:
 //   config                  every value as ROOT\KEY\NAME=VALUE, sorted
 //   config KEY NAME         one value
 //   config KEY NAME VALUE   sets it
@@ -6,23 +6,16 @@
 // value.
 #pragma once
 
-#include <optional>
+#include <memory>
 #include <string>
 
-#include "cli/cli_command.h"
+#include "cli/task_command.h"
 
 namespace vardane {
 
 class CRegistry;
 
-class ConfigCommand : public CliCommand {
-  public:
-    CLI::App* Register(CLI::App& app) override;
-    int Run(CliContext& context) override;
-
-  private:
-    std::optional<std::string> key_, name_, value_;
-};
+std::unique_ptr<TaskCommand> MakeConfigCommand();
 
 // Every value of both stores as "ROOT\KEY\NAME=VALUE" (NAME "@" for the
 // default value; CR and LF in values written as \r and \n), sorted.

@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 #include <memory>
 
-#include "app/command_ids.h"
 #include "app/main_frame.h"
 #include "cli/cli_runtime.h"
 #include "cli/task_command.h"
@@ -11,6 +10,7 @@
 #include "dialogs/category_tree.h"
 #include "dialogs/edit_task_dialog.h"
 #include "platform/file.h"
+#include "platform/text.h"
 #include "settings/app_context.h"
 #include "task/progress_file.h"
 #include "task/task_list.h"
@@ -46,16 +46,13 @@ class AddCommand : public TaskCommand {
     std::optional<int> Run(CliEnv& env) override {
         CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
         dialog.InitNew(url_);
-        if (!options_.ApplyTo(dialog, env.io)) {
-            return kStatusFailed;
-        }
-        if (!dialog.Ok()) {
+        if (!options_.Accept(dialog, env.io)) {
             return kStatusFailed;
         }
         env.io.Out(dialog.TaskId() + "\n");
         // Only a running instance downloads; a one-shot process would stop
         // the task again as it exits.
-        env.rt.Frame().OnNewTaskAdded(dialog.TaskId(), dialog.StartImmediately() && env.forwarded);
+        env.rt.Frame().TaskAdded(dialog.TaskId(), dialog.StartImmediately() && env.forwarded);
         return kStatusOk;
     }
 
@@ -74,8 +71,7 @@ class EditCommand : public TaskCommand {
         return cmd;
     }
     std::optional<int> Run(CliEnv& env) override {
-        std::optional<TaskView> view = ViewOfTask(env.rt, id_);
-        if (!view) {
+        if (!env.rt.Frame().Queue().ListOf(id_)) {
             return ReportUnknownTasks(env.io, {id_});
         }
         CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
@@ -83,12 +79,10 @@ class EditCommand : public TaskCommand {
         if (url_) {
             dialog.OnUrlChanged(*url_);
         }
-        if (!options_.ApplyTo(dialog, env.io) || !dialog.Ok()) {
+        if (!options_.Accept(dialog, env.io)) {
             return kStatusFailed;
         }
-        CMainFrame& frame = env.rt.Frame();
-        SelectTasks(frame, *view, {id_});
-        frame.OnTaskEdited(id_, dialog.StartImmediately() && env.forwarded);
+        env.rt.Frame().TaskEdited(id_, dialog.StartImmediately() && env.forwarded);
         return kStatusOk;
     }
 
@@ -107,7 +101,6 @@ class ImportCommand : public TaskCommand {
     }
     std::optional<int> Run(CliEnv& env) override {
         CMainFrame& frame = env.rt.Frame();
-        frame.SelectView(TaskView::Downloading);
         env.rt.pendingImportFile = AbsolutePath(env.io, file_);
         // In a one-shot process the imported tasks are only listed.
         bool immediately = env.rt.Context().settings.DownloadImmediately;
@@ -138,7 +131,7 @@ class ListCommand : public TaskCommand {
     std::optional<int> Run(CliEnv& env) override {
         CMainFrame& frame = env.rt.Frame();
         TaskView view = ParseView(view_).value_or(TaskView::Downloading);
-        frame.SelectView(view);
+        std::string category;
         if (category_) {
             const CTreeModel& tree = frame.Folders();
             TreeItem viewItem = tree.Children(tree.Top())[static_cast<size_t>(view)];
@@ -150,11 +143,16 @@ class ListCommand : public TaskCommand {
                 env.io.Err("vardane-cli: no category '" + *category_ + "'\n");
                 return kStatusFailed;
             }
-            frame.SelectFolderItem(item);
+            view = frame.ViewOfFolder(item);
+            category = frame.CategoryOfFolder(item);
         }
         std::string text;
-        for (const TaskRow& row : frame.Rows()) {
-            text += row.Id() + "\t" + StateWord(row.Icon);
+        for (const QueuedTask& task : frame.Queue().Tasks(ListOfView(view))) {
+            if (!category.empty() && !EqualsNoCase(task.Category, category)) {
+                continue;
+            }
+            TaskRow row = BuildTaskRow(task);
+            text += row.Id() + "\t" + StateWord(task.State);
             for (int column = 0; column < 5; ++column) {
                 text += "\t" + row.Columns[column];
             }
@@ -199,12 +197,17 @@ class ShowCommand : public TaskCommand {
     std::string id_;
 };
 
-// delete, redownload, move-up, move-down: a command on the selected rows of
-// the view that holds each id.
+enum class RowsAction { Delete, Redownload, Move };
+
+// delete, redownload and the moves: an operation on tasks named by id.
 class RowsCommand : public TaskCommand {
   public:
-    RowsCommand(const char* name, const char* help, int command, bool hasAll)
-        : name_(name), help_(help), command_(command), hasAll_(hasAll) {}
+    RowsCommand(const char* name, const char* help, RowsAction action, MoveKind move)
+        : name_(name),
+          help_(help),
+          action_(action),
+          move_(move),
+          hasAll_(action == RowsAction::Delete) {}
     CLI::App* Register(CLI::App& app) override {
         CLI::App* cmd = app.add_subcommand(name_, help_);
         cmd->add_option("ID", ids_, "Task ids");
@@ -220,49 +223,46 @@ class RowsCommand : public TaskCommand {
     std::optional<int> Run(CliEnv& env) override {
         CMainFrame& frame = env.rt.Frame();
         if (all_) {
-            frame.SelectView(ParseView(view_).value_or(TaskView::Downloading));
-            frame.OnCommand(command_ == ID_DELETE ? ID_DELETE_ALL : command_);
-            return env.rt.Questions().Refused() ? kStatusFailed : kStatusOk;
+            TaskView view = ParseView(view_).value_or(TaskView::Downloading);
+            std::vector<std::string> ids;
+            for (const QueuedTask& task : frame.Queue().Tasks(ListOfView(view))) {
+                ids.push_back(task.Id);
+            }
+            return Apply(frame, ids) ? kStatusOk : kStatusFailed;
         }
         if (ids_.empty()) {
             env.io.Err(std::string("vardane-cli: ") + name_ + " needs task ids" +
                        (hasAll_ ? " or --all" : "") + "\n");
             return kStatusUsage;
         }
-        // Where each id stands before anything moves: a task deleted from the
-        // downloading view must not be deleted again from the deleted view.
         std::vector<std::string> unknown;
-        std::vector<std::pair<std::string, TaskView>> placed;
-        for (const std::string& id : ids_) {
-            std::optional<TaskView> view = ViewOfTask(env.rt, id);
-            if (view) {
-                placed.emplace_back(id, *view);
-            } else {
-                unknown.push_back(id);
-            }
-        }
-        for (TaskView view : {TaskView::Downloading, TaskView::Completed, TaskView::Deleted}) {
-            std::vector<std::string> here;
-            for (const auto& [id, where] : placed) {
-                if (where == view) {
-                    here.push_back(id);
-                }
-            }
-            if (!here.empty()) {
-                SelectTasks(frame, view, here);
-                frame.OnCommand(command_);
-            }
-        }
+        std::vector<std::string> known = KnownTasks(frame, ids_, std::nullopt, unknown);
+        bool done = Apply(frame, known);
         if (int status = ReportUnknownTasks(env.io, unknown)) {
             return status;
         }
-        return env.rt.Questions().Refused() ? kStatusFailed : kStatusOk;
+        return done ? kStatusOk : kStatusFailed;
     }
 
   private:
+    // False when the user refused.
+    bool Apply(CMainFrame& frame, const std::vector<std::string>& ids) {
+        switch (action_) {
+            case RowsAction::Delete:
+                return frame.DeleteTasks(ids);
+            case RowsAction::Redownload:
+                return ids.empty() || frame.RedownloadTasks(ids);
+            case RowsAction::Move:
+                frame.MoveTasks(ids, move_);
+                break;
+        }
+        return true;
+    }
+
     const char* name_;
     const char* help_;
-    int command_;
+    RowsAction action_;
+    MoveKind move_;
     bool hasAll_;
     std::vector<std::string> ids_;
     bool all_ = false;
@@ -271,69 +271,45 @@ class RowsCommand : public TaskCommand {
 
 }  // namespace
 
-std::unique_ptr<TaskCommand> MakeAddCommand() {
-    return std::make_unique<AddCommand>();
-}
-std::unique_ptr<TaskCommand> MakeEditCommand() {
-    return std::make_unique<EditCommand>();
-}
-std::unique_ptr<TaskCommand> MakeImportCommand() {
-    return std::make_unique<ImportCommand>();
-}
-std::unique_ptr<TaskCommand> MakeListCommand() {
-    return std::make_unique<ListCommand>();
-}
-std::unique_ptr<TaskCommand> MakeShowCommand() {
-    return std::make_unique<ShowCommand>();
-}
-std::unique_ptr<TaskCommand> MakeDeleteCommand() {
-    return std::make_unique<RowsCommand>("delete", "Delete tasks (asks first; see --yes)",
-                                         ID_DELETE, true);
-}
-std::unique_ptr<TaskCommand> MakeRedownloadCommand() {
-    return std::make_unique<RowsCommand>("redownload",
-                                         "Download completed or deleted tasks again as new tasks",
-                                         ID_REDOWNLOAD, false);
-}
-std::unique_ptr<TaskCommand> MakeMoveUpCommand() {
-    return std::make_unique<RowsCommand>("move-up", "Move tasks one place up in their list",
-                                         ID_MOVE_UP, false);
-}
-std::unique_ptr<TaskCommand> MakeMoveDownCommand() {
-    return std::make_unique<RowsCommand>("move-down", "Move tasks one place down in their list",
-                                         ID_MOVE_DOWN, false);
-}
-
-std::optional<TaskView> ViewOfTask(CliRuntime& rt, const std::string& id) {
-    const std::string& appDir = rt.Context().AppDir();
-    std::lock_guard<std::mutex> lock(rt.Context().ListLock);
-    const std::pair<TaskList, TaskView> lists[] = {{TaskList::Downloading, TaskView::Downloading},
-                                                   {TaskList::Completed, TaskView::Completed},
-                                                   {TaskList::Deleted, TaskView::Deleted}};
-    for (const auto& [list, view] : lists) {
-        for (const std::string& listed : ReadListIds(ListFilePath(appDir, list))) {
-            if (listed == id) {
-                return view;
-            }
-        }
+void AddListCommands(std::vector<std::unique_ptr<TaskCommand>>& commands) {
+    commands.push_back(std::make_unique<AddCommand>());
+    commands.push_back(std::make_unique<ImportCommand>());
+    commands.push_back(std::make_unique<ListCommand>());
+    commands.push_back(std::make_unique<ShowCommand>());
+    commands.push_back(std::make_unique<EditCommand>());
+    struct Rows {
+        const char* name;
+        const char* help;
+        RowsAction action;
+        MoveKind move;
+    };
+    const Rows rows[] = {
+        {"delete", "Delete tasks (asks first; see --yes)", RowsAction::Delete, MoveKind::Up},
+        {"redownload", "Download completed or deleted tasks again as new tasks",
+         RowsAction::Redownload, MoveKind::Up},
+        {"move-up", "Move tasks one place up in their list", RowsAction::Move, MoveKind::Up},
+        {"move-down", "Move tasks one place down in their list", RowsAction::Move, MoveKind::Down},
+        {"move-top", "Move tasks to the top of their list", RowsAction::Move, MoveKind::Top},
+        {"move-bottom", "Move tasks to the end of their list", RowsAction::Move, MoveKind::Bottom},
+    };
+    for (const Rows& r : rows) {
+        commands.push_back(std::make_unique<RowsCommand>(r.name, r.help, r.action, r.move));
     }
-    return std::nullopt;
 }
 
-std::vector<std::string> SelectTasks(CMainFrame& frame, TaskView view,
-                                     const std::vector<std::string>& ids) {
-    frame.SelectView(view);
-    frame.ClearSelection();
-    std::vector<std::string> missing;
+std::vector<std::string> KnownTasks(const CMainFrame& frame, const std::vector<std::string>& ids,
+                                    std::optional<TaskList> list,
+                                    std::vector<std::string>& unknown) {
+    std::vector<std::string> known;
     for (const std::string& id : ids) {
-        int row = frame.FindRow(id);
-        if (row < 0) {
-            missing.push_back(id);
+        std::optional<TaskList> where = frame.Queue().ListOf(id);
+        if (where && (!list || where == list)) {
+            known.push_back(id);
         } else {
-            frame.SetRowSelected(row, true);
+            unknown.push_back(id);
         }
     }
-    return missing;
+    return known;
 }
 
 int ReportUnknownTasks(CliIo& io, const std::vector<std::string>& ids) {
@@ -341,21 +317,6 @@ int ReportUnknownTasks(CliIo& io, const std::vector<std::string>& ids) {
         io.Err("vardane-cli: no task " + id + "\n");
     }
     return ids.empty() ? kStatusOk : kStatusFailed;
-}
-
-const char* StateWord(int icon) {
-    switch (icon) {
-        case imgTaskRunning:
-            return "running";
-        case imgTaskCompleted:
-            return "completed";
-        case imgTaskFailed:
-            return "failed";
-        case imgTaskWaiting:
-            return "waiting";
-        default:
-            return "stopped";
-    }
 }
 
 }  // namespace vardane

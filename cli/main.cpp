@@ -19,16 +19,13 @@ namespace vardane {
 namespace {
 
 int RunAsOwner(const DataRoot& root, std::unique_ptr<CInstanceLock> lock, CommandLine& line,
-               CliIo& io, const char* argv0) {
+               CliIo& io) {
     CAppContext ctx(root);
     CliRuntime rt(ctx, std::move(lock));
-    rt.SetExecutor([&rt, argv0](const std::vector<std::string>& args, CliIo& clientIo) {
-        CommandLine forwarded(argv0);
+    rt.SetExecutor([&rt](const std::vector<std::string>& args, CliIo& clientIo) {
+        CommandLine forwarded;
         if (std::optional<int> status = forwarded.Parse(args, clientIo)) {
             return status;
-        }
-        if (forwarded.IsConfig()) {
-            return std::optional<int>(forwarded.RunConfig());
         }
         return forwarded.Run(rt, clientIo, true);
     });
@@ -55,12 +52,9 @@ int main(int argc, char** argv) {
     const char* argv0 = argc > 0 ? argv[0] : nullptr;
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     StdIo io;
-    CommandLine line(argv0);
+    CommandLine line;
     if (std::optional<int> status = line.Parse(args, io)) {
         return *status;
-    }
-    if (line.IsConfig()) {
-        return line.RunConfig();
     }
     DataRoot root = ResolveDataRoot(line.Home(), argv0);
     int signalFd = OpenTerminationSignalFd();
@@ -68,7 +62,7 @@ int main(int argc, char** argv) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (auto lock = CInstanceLock::TryAcquire(root.AppDir)) {
             close(signalFd);
-            return RunAsOwner(root, std::move(lock), line, io, argv0);
+            return RunAsOwner(root, std::move(lock), line, io);
         }
         int fd = ConnectToInstance(root.AppDir);
         if (fd >= 0) {

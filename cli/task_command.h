@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/menus.h"
+#include "task/task_list.h"
 
 namespace CLI {
 class App;
@@ -31,6 +32,9 @@ class TaskCommand {
   public:
     virtual ~TaskCommand() = default;
     virtual CLI::App* Register(CLI::App& app) = 0;
+    // A usage error found after parsing, before anything is started or
+    // written (status 2, message on io); nullopt when the command may run.
+    virtual std::optional<int> CheckUsage(CliIo& /*io*/) { return std::nullopt; }
     // The exit status, or nullopt when the command left a job that ends later.
     virtual std::optional<int> Run(CliEnv& env) = 0;
     // run (and the GUI) honour DownloadAtStart; other commands do not.
@@ -39,16 +43,18 @@ class TaskCommand {
 
 // Every task command, in help order.
 std::vector<std::unique_ptr<TaskCommand>> MakeTaskCommands();
+// The commands of each source file, in help order.
+std::unique_ptr<TaskCommand> MakeGetCommand();
+void AddListCommands(std::vector<std::unique_ptr<TaskCommand>>& commands);
+void AddRunCommands(std::vector<std::unique_ptr<TaskCommand>>& commands);
+std::unique_ptr<TaskCommand> MakeCategoriesCommand();
 
-// The view whose list file holds id, nullopt when none does.
-std::optional<TaskView> ViewOfTask(CliRuntime& rt, const std::string& id);
-// Shows view (the whole view, no category) and selects exactly the rows of
-// ids; the ids without a row there are returned.
-std::vector<std::string> SelectTasks(CMainFrame& frame, TaskView view,
-                                     const std::vector<std::string>& ids);
+// The ids of ids that stand in list (every list when list is nullopt); the
+// others are added to unknown.
+std::vector<std::string> KnownTasks(const CMainFrame& frame, const std::vector<std::string>& ids,
+                                    std::optional<TaskList> list,
+                                    std::vector<std::string>& unknown);
 // "vardane-cli: no task <id>" for each, status 1; 0 when ids is empty.
 int ReportUnknownTasks(CliIo& io, const std::vector<std::string>& ids);
-// running, completed, failed, stopped or waiting, from a row's icon.
-const char* StateWord(int icon);
 
 }  // namespace vardane

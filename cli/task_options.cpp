@@ -65,4 +65,20 @@ bool TaskOptions::ApplyTo(CEdtTaskDlg& dialog, CliIo& io) const {
     return true;
 }
 
+bool TaskOptions::Accept(CEdtTaskDlg& dialog, CliIo& io) const {
+    if (!ApplyTo(dialog, io)) {
+        return false;
+    }
+    if (!dialog.Ok()) {
+        if (dialog.WriteFailed()) {
+            io.Err("vardane-cli: cannot write the task's progress file or Downloading.lst\n");
+        }
+        return false;
+    }
+    if (!dialog.FolderNotCreated().empty()) {
+        io.Err("vardane-cli: cannot create folder " + dialog.FolderNotCreated() + "\n");
+    }
+    return true;
+}
+
 }  // namespace vardane

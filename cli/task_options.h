@@ -30,6 +30,10 @@ struct TaskOptions {
     // Fills the dialog's fields; an option the dialog cannot take is
     // reported on io and gives false.
     bool ApplyTo(CEdtTaskDlg& dialog, CliIo& io) const;
+    // ApplyTo, then OK: false when an option or the dialog refused or the
+    // task's files could not be written (said on io). A save-to folder that
+    // could not be made is a warning: the task stands.
+    bool Accept(CEdtTaskDlg& dialog, CliIo& io) const;
 };
 
 }  // namespace vardane

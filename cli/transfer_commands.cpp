@@ -1,9 +1,9 @@
 // Commands that run downloads: get, run, start, stop.
 #include <CLI/CLI.hpp>
+#include <map>
 #include <memory>
 #include <set>
 
-#include "app/command_ids.h"
 #include "app/main_frame.h"
 #include "cli/cli_runtime.h"
 #include "cli/progress_display.h"
@@ -31,14 +31,15 @@ class TransferJob : public CliJob {
 
     void Tick(CliRuntime& rt) override {
         std::vector<std::string> parts;
-        for (const TaskRow& row : rt.Frame().Rows()) {
-            bool watched = target_.empty() ? (row.Icon == imgTaskRunning) : row.Id() == target_;
-            if (!watched || (row.Icon != imgTaskRunning && row.Icon != imgTaskWaiting)) {
+        for (const QueuedTask& task : rt.Frame().Queue().Tasks(TaskList::Downloading)) {
+            bool watched = target_.empty() ? task.State == TaskStatus::Running : task.Id == target_;
+            if (!watched) {
                 continue;
             }
-            if (row.Icon == imgTaskWaiting) {
-                parts.push_back(row.Columns[0] + "  waiting");
-            } else {
+            if (task.State == TaskStatus::Waiting) {
+                parts.push_back(task.Name + "  waiting");
+            } else if (task.State == TaskStatus::Running) {
+                TaskRow row = BuildTaskRow(task);
                 parts.push_back(io.OutputIsTerminal() ? ProgressBar(row, 20) : ProgressLine(row));
             }
         }
@@ -66,7 +67,7 @@ class TransferJob : public CliJob {
             return;
         }
         if (state == stateError) {
-            anyFailed_ = true;
+            failed_.push_back(id);
         }
         if (id == target_) {
             targetState_ = state;
@@ -74,7 +75,13 @@ class TransferJob : public CliJob {
     }
 
     void TaskLog(CliRuntime& /*rt*/, const TaskLogEntry& entry) override {
-        if (!verbose_ || (!target_.empty() && entry.TaskId != target_)) {
+        if (!target_.empty() && entry.TaskId != target_) {
+            return;
+        }
+        if (entry.Kind == 3) {
+            lastErrors_[entry.TaskId] = entry.Text;
+        }
+        if (!verbose_) {
             return;
         }
         EndBar();
@@ -92,17 +99,33 @@ class TransferJob : public CliJob {
             return kStatusInterrupted;
         }
         if (!target_.empty()) {
+            // The end notice, or failing that the queue's state once the task
+            // holds no slot: a task that ended without a notice still ends
+            // the command.
+            const QueuedTask* task = frame.Queue().Find(target_);
+            if (!targetState_ && frame.SlotOfTask(target_) < 0 &&
+                (task == nullptr ||
+                 (task->State != TaskStatus::Running && task->State != TaskStatus::Waiting))) {
+                targetState_ = task == nullptr ? stateStopped : StoredState(task->State);
+            }
             if (!targetState_) {
                 return std::nullopt;
             }
             EndBar();
-            return *targetState_ == stateCompleted ? kStatusOk : kStatusFailed;
+            if (*targetState_ == stateCompleted) {
+                return kStatusOk;
+            }
+            ReportFailure(target_);
+            return kStatusFailed;
         }
         if (stay_ || rt.Frame().HasActiveTasks()) {
             return std::nullopt;
         }
         EndBar();
-        return anyFailed_ ? kStatusFailed : kStatusOk;
+        for (const std::string& id : failed_) {
+            ReportFailure(id);
+        }
+        return failed_.empty() ? kStatusOk : kStatusFailed;
     }
 
   private:
@@ -113,6 +136,13 @@ class TransferJob : public CliJob {
             }
         }
         return false;
+    }
+    // The task's last error line: without -v it is the only reason shown.
+    void ReportFailure(const std::string& id) {
+        auto it = lastErrors_.find(id);
+        if (it != lastErrors_.end()) {
+            io.Err("vardane-cli: task " + id + ": " + it->second + "\n");
+        }
     }
     void EndBar() {
         if (barShown_) {
@@ -125,16 +155,16 @@ class TransferJob : public CliJob {
     bool verbose_;
     bool stay_;
     bool barShown_ = false;
-    bool anyFailed_ = false;
+    std::vector<std::string> failed_;
+    std::map<std::string, std::string> lastErrors_;
     std::optional<int> targetState_;
 };
 
 // The id of the downloading task created with url (case ignored), "" none.
-std::string FindTaskOfUrl(CAppContext& ctx, const std::string& url) {
-    std::lock_guard<std::mutex> lock(ctx.ListLock);
-    for (const std::string& id : ReadListIds(ListFilePath(ctx.AppDir(), TaskList::Downloading))) {
-        if (EqualsNoCase(ReadProgress(ProgressFilePath(ctx.AppDir(), id)).BaseURL, url)) {
-            return id;
+std::string FindTaskOfUrl(CAppContext& ctx, const CMainFrame& frame, const std::string& url) {
+    for (const QueuedTask& task : frame.Queue().Tasks(TaskList::Downloading)) {
+        if (EqualsNoCase(ReadProgress(ProgressFilePath(ctx.AppDir(), task.Id)).BaseURL, url)) {
+            return task.Id;
         }
     }
     return "";
@@ -151,19 +181,18 @@ class GetCommand : public TaskCommand {
     }
     std::optional<int> Run(CliEnv& env) override {
         CMainFrame& frame = env.rt.Frame();
-        std::string id = FindTaskOfUrl(env.rt.Context(), url_);
+        std::string id = FindTaskOfUrl(env.rt.Context(), frame, url_);
         if (!id.empty()) {
-            frame.SelectView(TaskView::Downloading);
             frame.StartTaskById(id);
         } else {
             CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
             dialog.InitNew(url_);
             dialog.SetImmediately(true);
-            if (!options_.ApplyTo(dialog, env.io) || !dialog.Ok()) {
+            if (!options_.Accept(dialog, env.io)) {
                 return kStatusFailed;
             }
             id = dialog.TaskId();
-            frame.OnNewTaskAdded(id, true);
+            frame.TaskAdded(id, true);
         }
         env.rt.AddJob(std::make_unique<TransferJob>(env.io, id, env.verbose, false), nullptr);
         return std::nullopt;
@@ -174,17 +203,19 @@ class GetCommand : public TaskCommand {
     TaskOptions options_;
 };
 
-// start and run share this: start named tasks (or all) by the start rule.
-int StartTasks(CliEnv& env, const std::vector<std::string>& ids, bool all) {
+// start, stop and run share this: the start or stop rule on named tasks of
+// the downloading list, or Start All / Stop All.
+int StartOrStopTasks(CliEnv& env, const std::vector<std::string>& ids, bool all, bool start) {
     CMainFrame& frame = env.rt.Frame();
     if (all) {
-        frame.SelectView(TaskView::Downloading);
-        frame.OnCommand(ID_START_ALL);
+        start ? frame.StartAll() : frame.StopAll();
         return kStatusOk;
     }
-    std::vector<std::string> missing = SelectTasks(frame, TaskView::Downloading, ids);
-    frame.OnCommand(ID_START);
-    return ReportUnknownTasks(env.io, missing);
+    std::vector<std::string> unknown;
+    for (const std::string& id : KnownTasks(frame, ids, TaskList::Downloading, unknown)) {
+        start ? frame.StartTaskById(id) : frame.StopTaskById(id);
+    }
+    return ReportUnknownTasks(env.io, unknown);
 }
 
 class RunCommand : public TaskCommand {
@@ -201,7 +232,7 @@ class RunCommand : public TaskCommand {
     bool StartsDownloadsAtStart() const override { return true; }
     std::optional<int> Run(CliEnv& env) override {
         if (!ids_.empty() || all_) {
-            if (int status = StartTasks(env, ids_, all_)) {
+            if (int status = StartOrStopTasks(env, ids_, all_, true)) {
                 return status;
             }
         }
@@ -215,22 +246,34 @@ class RunCommand : public TaskCommand {
     bool stay_ = false;
 };
 
-class StartCommand : public TaskCommand {
+// start and stop: the start or stop rule on named tasks, or Start All / Stop
+// All.
+class StartStopCommand : public TaskCommand {
   public:
+    explicit StartStopCommand(bool start) : start_(start) {}
     CLI::App* Register(CLI::App& app) override {
-        CLI::App* cmd = app.add_subcommand(
-            "start", "Start tasks (without a running instance: and run until they end)");
+        CLI::App* cmd =
+            start_
+                ? app.add_subcommand(
+                      "start", "Start tasks (without a running instance: and run until they end)")
+                : app.add_subcommand("stop", "Stop tasks (--all: Stop All)");
         cmd->add_option("ID", ids_, "Task ids");
-        cmd->add_flag("--all", all_, "Every task of the downloading list");
+        cmd->add_flag("--all", all_,
+                      start_ ? "Every task of the downloading list"
+                             : "Every task; no waiting task starts in their place");
         return cmd;
     }
-    std::optional<int> Run(CliEnv& env) override {
+    std::optional<int> CheckUsage(CliIo& io) override {
         if (ids_.empty() && !all_) {
-            env.io.Err("vardane-cli: start needs task ids or --all\n");
+            io.Err(std::string("vardane-cli: ") + (start_ ? "start" : "stop") +
+                   " needs task ids or --all\n");
             return kStatusUsage;
         }
-        int status = StartTasks(env, ids_, all_);
-        if (env.forwarded || status != kStatusOk) {
+        return std::nullopt;
+    }
+    std::optional<int> Run(CliEnv& env) override {
+        int status = StartOrStopTasks(env, ids_, all_, start_);
+        if (!start_ || env.forwarded || status != kStatusOk) {
             return status;
         }
         // Nobody else would run them: this process does, until they end.
@@ -239,35 +282,7 @@ class StartCommand : public TaskCommand {
     }
 
   private:
-    std::vector<std::string> ids_;
-    bool all_ = false;
-};
-
-class StopCommand : public TaskCommand {
-  public:
-    CLI::App* Register(CLI::App& app) override {
-        CLI::App* cmd = app.add_subcommand("stop", "Stop tasks (--all: Stop All)");
-        cmd->add_option("ID", ids_, "Task ids");
-        cmd->add_flag("--all", all_, "Every task; no waiting task starts in their place");
-        return cmd;
-    }
-    std::optional<int> Run(CliEnv& env) override {
-        CMainFrame& frame = env.rt.Frame();
-        if (all_) {
-            frame.SelectView(TaskView::Downloading);
-            frame.OnCommand(ID_STOP_ALL);
-            return kStatusOk;
-        }
-        if (ids_.empty()) {
-            env.io.Err("vardane-cli: stop needs task ids or --all\n");
-            return kStatusUsage;
-        }
-        std::vector<std::string> missing = SelectTasks(frame, TaskView::Downloading, ids_);
-        frame.OnCommand(ID_STOP);
-        return ReportUnknownTasks(env.io, missing);
-    }
-
-  private:
+    bool start_;
     std::vector<std::string> ids_;
     bool all_ = false;
 };
@@ -277,14 +292,11 @@ class StopCommand : public TaskCommand {
 std::unique_ptr<TaskCommand> MakeGetCommand() {
     return std::make_unique<GetCommand>();
 }
-std::unique_ptr<TaskCommand> MakeRunCommand() {
-    return std::make_unique<RunCommand>();
-}
-std::unique_ptr<TaskCommand> MakeStartCommand() {
-    return std::make_unique<StartCommand>();
-}
-std::unique_ptr<TaskCommand> MakeStopCommand() {
-    return std::make_unique<StopCommand>();
+
+void AddRunCommands(std::vector<std::unique_ptr<TaskCommand>>& commands) {
+    commands.push_back(std::make_unique<StartStopCommand>(true));
+    commands.push_back(std::make_unique<StartStopCommand>(false));
+    commands.push_back(std::make_unique<RunCommand>());
 }
 
 }  // namespace vardane

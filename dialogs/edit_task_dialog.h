@@ -118,6 +118,9 @@ class CEdtTaskDlg {
     const std::string& FocusField() const { return focusField_; }
     // OK passed validation but the progress file could not be written.
     bool WriteFailed() const { return writeFailed_; }
+    // The save-to folder that Ok could not create ("" when it exists): the
+    // task was added, but its download will fail until the folder exists.
+    const std::string& FolderNotCreated() const { return folderNotCreated_; }
 
   private:
     void InitCommon();
@@ -155,6 +158,7 @@ class CEdtTaskDlg {
     std::string finalUrl_;
     std::string focusField_;
     bool writeFailed_ = false;
+    std::string folderNotCreated_;
 };
 
 }  // namespace vardane

@@ -153,13 +153,18 @@ bool CEdtTaskDlg::Apply() {
     }
     if (newTask_) {
         std::lock_guard lock(ctx_.ListLock);
-        AppendListLine(ListFilePath(ctx_.AppDir(), TaskList::Downloading), id);
+        if (!AppendListLine(ListFilePath(ctx_.AppDir(), TaskList::Downloading), id)) {
+            // A progress file no list names would be an orphan.
+            RemoveFile(progressPath);
+            writeFailed_ = true;
+            return false;
+        }
     }
     taskId_ = id;
     url_ = finalUrl_;
     startImmediately_ = immediately_;
     accepted_ = true;
-    MakeDirectories(folder);
+    folderNotCreated_ = MakeDirectories(folder) ? "" : folder;
     return true;
 }
 

@@ -1,11 +1,11 @@
 #include "settings/load_settings.h"
 
-#include <limits>
 #include <mutex>
 
 #include "platform/registry.h"
 #include "settings/app_context.h"
 #include "settings/registry_paths.h"
+#include "settings/setting_ranges.h"
 #include "settings/setting_value.h"
 
 namespace vardane {
@@ -15,30 +15,28 @@ namespace {
 // A group key opened with creation: a key that cannot be made reads as empty.
 class GroupReader {
   public:
-    GroupReader(CAppContext& ctx, std::string_view group) : key_(ctx.registry) {
+    GroupReader(CAppContext& ctx, std::string_view group) : key_(ctx.registry), group_(group) {
         key_.Open(RegRoot::CurrentUser, GroupKeyPath(group), true);
     }
     std::string Text(std::string_view name) const { return key_.QueryString(name); }
-    int Int(std::string_view name) const { return SettingInt(Text(name)); }
+    // Clamped to the value's range: a MaxTasks of 0 would make every task
+    // wait forever.
+    int Int(std::string_view name) const {
+        return ClampSetting(group_, name, SettingInt(Text(name)));
+    }
     bool Flag(std::string_view name) const { return SettingFlag(Text(name)); }
 
   private:
     CRegistryKey key_;
+    std::string group_;
 };
-
-// The stored value is in KB; saturates instead of overflowing.
-int64_t KilobytesToBytes(int64_t kb) {
-    constexpr int64_t kMax = std::numeric_limits<int64_t>::max() / 1024;
-    constexpr int64_t kMin = std::numeric_limits<int64_t>::min() / 1024;
-    return kb > kMax ? kMax * 1024 : kb < kMin ? kMin * 1024 : kb * 1024;
-}
 
 void LoadGeneral(CAppContext& ctx) {
     GroupReader g(ctx, "General");
     CAppSettings& s = ctx.settings;
     s.MinAtStart = g.Flag("MinAtStart");
     s.DownloadAtStart = g.Flag("DownloadAtStart");
-    s.MinBlock = KilobytesToBytes(TextToInt(g.Text("MinBlock")));
+    s.MinBlock = int64_t{g.Int("MinBlock")} * 1024;  // stored in KB
     s.MonitorIE = g.Flag("MonitorIE");
     s.LinkToClipBoard = g.Flag("LinkToClipBoard");
 }

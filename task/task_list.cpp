@@ -1,6 +1,8 @@
 #include "task/task_list.h"
 
 #include <algorithm>
+#include <ctime>
+#include <filesystem>
 #include <mutex>
 
 #include "platform/file.h"
@@ -74,6 +76,56 @@ std::string ListFilePath(const std::string& appDir, TaskList list) {
 std::vector<std::string> ReadListIds(const std::string& path) {
     std::vector<std::string> ids;
     ReadIds(path, ids);
+    return ids;
+}
+
+bool IsListFileSound(const std::string& path) {
+    std::error_code error;
+    std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        return true;
+    }
+    CTextLineReader reader;
+    if (status.type() != std::filesystem::file_type::regular || !reader.Open(path)) {
+        return false;
+    }
+    std::string line;
+    while (reader.ReadLine(line)) {
+        line = StripLineEnds(std::move(line));
+        bool digits = line.size() <= 40 && std::all_of(line.begin(), line.end(),
+                                                       [](char c) { return c >= '0' && c <= '9'; });
+        if (!digits) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string SetAsideListFile(const std::string& path) {
+    const std::string base =
+        path + ".corrupt-" + IntToText(static_cast<int64_t>(std::time(nullptr)));
+    std::string name = base;
+    for (int n = 2; std::filesystem::exists(name); ++n) {
+        name = base + "-" + IntToText(n);
+    }
+    std::error_code error;
+    std::filesystem::rename(path, name, error);
+    return error ? std::string() : name;
+}
+
+std::vector<std::string> ProgressFileIds(const std::string& appDir) {
+    std::vector<std::string> ids;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(appDir + "Tasks/", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > 5 && name.ends_with(".pro~") && entry.is_regular_file(error)) {
+            ids.push_back(name.substr(0, name.size() - 5));
+        }
+    }
+    // Ids are times: by length, then text, is oldest first.
+    std::sort(ids.begin(), ids.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
     return ids;
 }
 

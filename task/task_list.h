@@ -31,6 +31,16 @@ bool SwapListLines(const std::string& path, std::string_view a, std::string_view
 // Rewrites path atomically as the byte-order mark and one line per id.
 bool WriteListFile(const std::string& path, const std::vector<std::string>& ids);
 
+// Whether path can be read as a list: missing (an empty list), or a file
+// whose every line is a task id (digits). Random bytes, a folder or an
+// unreadable file in its place are not.
+bool IsListFileSound(const std::string& path);
+// Moves a bad list out of the way as path + ".corrupt-<time>"; the new name,
+// "" when it could not be moved.
+std::string SetAsideListFile(const std::string& path);
+// The ids of every progress file of appDir + "Tasks/", oldest id first.
+std::vector<std::string> ProgressFileIds(const std::string& appDir);
+
 // Whether a task of Downloading.lst was created with address (its progress
 // file's BaseURL, ASCII case ignored). Takes ctx.ListLock.
 bool IsUrlInDownloadList(CAppContext& ctx, std::string_view address);

@@ -61,6 +61,26 @@ CliResult CliProcess::Wait() {
     return result_;
 }
 
+std::optional<CliResult> CliProcess::WaitFor(int timeoutMs) {
+    bool ended = WaitUntil(
+        [this] {
+            int status = 0;
+            if (pid_ <= 0) {
+                return true;
+            }
+            if (waitpid(pid_, &status, WNOHANG) != pid_) {
+                return false;
+            }
+            pid_ = -1;
+            result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            result_.out = ReadFile(outDir_ / "out");
+            result_.err = ReadFile(outDir_ / "err");
+            return true;
+        },
+        timeoutMs);
+    return ended ? std::optional<CliResult>(result_) : std::nullopt;
+}
+
 CliResult RunCli(const std::string& home, const std::vector<std::string>& args) {
     CliProcess process(home, args);
     return process.Wait();

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ class CliProcess {
     void Interrupt();
     // Waits for the exit and collects the output.
     CliResult Wait();
+    // The same, giving up after timeoutMs (nullopt: still running; the
+    // destructor kills it).
+    std::optional<CliResult> WaitFor(int timeoutMs);
 
   private:
     TempDir outDir_{"vardane-cli-run"};

@@ -1,12 +1,15 @@
 // vardane-cli downloading against real servers: get over several
 // connections, a queue run to its end, a second process handing its command
-// to the running one, and Ctrl-C followed by a resumed get.
+// (config too) to the running one, Ctrl-C followed by a resumed get, and get
+// to its end: the name typed, a failure with its reason, a task that fails
+// inside the engine's own restart.
 #include <gtest/gtest.h>
 
 #include "app/single_instance.h"
 #include "platform/file.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/support/require_server.h"
+#include "tests/support/scripted_server.h"
 #include "tests/support/servers.h"
 #include "tests/support/sha256.h"
 #include "tests/support/temp_dir.h"
@@ -113,6 +116,50 @@ TEST_F(DownloadTest, SecondProcessHandsItsCommandsToTheRunningOne) {
     EXPECT_FALSE(FileExists(home.Path() + "vardane.sock"));
 }
 
+// config against a running owner: the value takes effect there at once (a
+// waiting task starts) and outlives the owner's own later saves and its exit.
+TEST_F(DownloadTest, ConfigThroughTheRunningOwnerTakesEffectAndSurvivesItsExit) {
+    VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
+    NginxOptions options;
+    options.limitRate = 64 * 1024;  // both tasks still run when MaxTasks changes
+    NginxServer nginx(options);
+    MakeRandomFile(nginx.Root() + "a.bin", 4 * 1024 * 1024, 1);
+    MakeRandomFile(nginx.Root() + "b.bin", 4 * 1024 * 1024, 2);
+    ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
+    const std::string connection = "HKCU\\SOFTWARE\\Vardane\\Connection";
+    ASSERT_EQ(0, Cli({"config", connection, "MaxTasks", "1"}).status);
+    CliProcess owner(home.Path(), {"run", "--stay"});
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(home.Path() + "vardane.sock"); }));
+
+    std::vector<std::string> ids;
+    for (const char* name : {"slow/a.bin", "slow/b.bin"}) {
+        CliResult added = Cli({"add", nginx.Url(name), "--manual", "--dir", target.Path()});
+        ASSERT_EQ(0, added.status) << added.err;
+        ids.push_back(Lines(added.out)[0]);
+    }
+    ASSERT_EQ(0, Cli({"start", ids[0], ids[1]}).status);
+    auto states = [&] {
+        std::string text;
+        for (const std::string& row : Lines(Cli({"list"}).out)) {
+            text += Fields(row)[1] + " ";
+        }
+        return text;
+    };
+    EXPECT_EQ("running waiting ", states());
+
+    ASSERT_EQ(0, Cli({"config", connection, "MaxTasks", "2"}).status);
+    EXPECT_EQ("running running ", states());
+    EXPECT_EQ(1, Cli({"config", connection, "MaxTasks", "0"}).status) << "out of range";
+    // The owner writes its store when a default is saved: the value stays.
+    ASSERT_EQ(0, Cli({"add", nginx.Url("c.bin"), "--manual", "--save-default"}).status);
+    EXPECT_EQ("2\n", Cli({"config", connection, "MaxTasks"}).out);
+
+    ASSERT_EQ(0, Cli({"stop", "--all"}).status);
+    owner.Interrupt();
+    owner.Wait();
+    EXPECT_EQ("2\n", Cli({"config", connection, "MaxTasks"}).out);
+}
+
 TEST_F(DownloadTest, InterruptedGetResumesToTheExactFile) {
     VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
     NginxOptions options;
@@ -148,6 +195,48 @@ TEST_F(DownloadTest, InterruptedGetResumesToTheExactFile) {
     EXPECT_EQ(sha, Sha256OfFile(target.Path() + "slow.bin"));
     EXPECT_EQ(1u, ListIds("completed").size()) << "the same task went on";
     EXPECT_NE(std::string::npos, nginx.AccessLog().find("206"));
+}
+
+TEST_F(DownloadTest, NameOptionSetsTheLocalFileName) {
+    VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
+    NginxServer nginx;
+    std::string sha = MakeRandomFile(nginx.Root() + "server.bin", 200 * 1024 + 1);
+    ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
+    CliResult r =
+        Cli({"get", nginx.Url("server.bin"), "--name", "renamed.bin", "--dir", target.Path()});
+    ASSERT_EQ(0, r.status) << r.out << r.err;
+    EXPECT_EQ(sha, Sha256OfFile(target.Path() + "renamed.bin"));
+    EXPECT_FALSE(FileExists(target.Path() + "server.bin"));
+}
+
+TEST_F(DownloadTest, FailedGetExitsOneWithTheTasksErrorLine) {
+    VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
+    CliResult r = Cli({"get", nginx.Url("missing.bin"), "--dir", target.Path()});
+    EXPECT_EQ(1, r.status) << r.out << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("not found")) << r.err;
+    std::vector<std::string> rows = Lines(Cli({"list"}).out);
+    ASSERT_EQ(1u, rows.size());
+    EXPECT_EQ("failed", Fields(rows[0])[1]);
+}
+
+TEST_F(DownloadTest, RedirectToAnUnreachableFtpAddressEndsTheGet) {
+    ScriptedServer server([](ScriptedConnection& c) {
+        c.ReadUntil("\r\n\r\n");
+        c.Write(
+            "HTTP/1.1 302 Found\r\nLocation: ftp://127.0.0.1:1/etc/passwd\r\n"
+            "Content-Length: 0\r\n\r\n");
+        c.WaitForClose();
+    });
+    CliProcess get(home.Path(),
+                   {"get", "http://127.0.0.1:" + std::to_string(server.Port()) + "/a.bin", "--dir",
+                    target.Path()});
+    std::optional<CliResult> r = get.WaitFor(60000);
+    ASSERT_TRUE(r) << "get still runs after its task ended";
+    EXPECT_EQ(1, r->status) << r->out << r->err;
+    EXPECT_NE(std::string::npos, r->err.find("Invalid address")) << r->err;
+    EXPECT_FALSE(FileExists(target.Path() + "passwd"));
 }
 
 }  // namespace

@@ -49,6 +49,13 @@ TEST_F(TaskCommandsTest, AddListShowAndRefuseADuplicate) {
     EXPECT_EQ(1, Cli({"show", "12345"}).status);
     EXPECT_EQ(2, Cli({"add"}).status);
     EXPECT_EQ(2, Cli({"add", "http://h/x.zip", "--connections", "5"}).status);
+
+    // A save-to folder that cannot be made is said; the task stands.
+    std::string file = home.Path() + "Tasks/Downloading.lst";
+    CliResult noFolder = Cli({"add", "http://127.0.0.1:9/c.zip", "--manual", "--dir", file + "/x"});
+    EXPECT_EQ(0, noFolder.status);
+    EXPECT_NE(std::string::npos, noFolder.err.find("cannot create folder")) << noFolder.err;
+    EXPECT_EQ(2u, ListIds().size());
 }
 
 TEST_F(TaskCommandsTest, MovesDeletesAndConfirmations) {

@@ -1,0 +1,405 @@
+#include "app/task_queue.h"
+
+#include <algorithm>
+#include <set>
+
+#include "platform/file.h"
+#include "platform/text.h"
+#include "task/download_task.h"
+#include "task/progress_file.h"
+#include "task/url.h"
+
+namespace vardane {
+
+namespace {
+
+struct StateName {
+    TaskStatus Status;
+    int Stored;
+    const char* Word;
+};
+
+// Stopped first: what an unknown stored number reads as.
+constexpr StateName kStates[] = {
+    {TaskStatus::Stopped, stateStopped, "stopped"},
+    {TaskStatus::Waiting, stateQueued, "waiting"},
+    {TaskStatus::Running, stateRunning, "running"},
+    {TaskStatus::Completed, stateCompleted, "completed"},
+    {TaskStatus::Failed, stateError, "failed"},
+};
+
+const StateName& NameOf(TaskStatus state) {
+    for (const StateName& name : kStates) {
+        if (name.Status == state) {
+            return name;
+        }
+    }
+    return kStates[0];
+}
+
+}  // namespace
+
+int StoredState(TaskStatus state) {
+    return NameOf(state).Stored;
+}
+
+TaskStatus StateFromStored(int stored) {
+    for (const StateName& name : kStates) {
+        if (name.Stored == stored) {
+            return name.Status;
+        }
+    }
+    return TaskStatus::Stopped;
+}
+
+const char* StateWord(TaskStatus state) {
+    return NameOf(state).Word;
+}
+
+int QueuedTask::Percent() const {
+    if (Size < 1) {
+        return -1;
+    }
+    if (Pos >= Size) {
+        return 100;
+    }
+    // Pos * 100 may overflow and a double quotient may round up to 100: a
+    // file that lacks a byte is at most 99% done.
+    auto percent = static_cast<int>(static_cast<long double>(std::max<int64_t>(Pos, 0)) * 100 /
+                                    static_cast<long double>(Size));
+    return std::min(percent, 99);
+}
+
+std::optional<QueuedTask> CTaskQueue::ReadTask(const std::string& id) const {
+    const std::string path = ProgressFilePath(appDir_, id);
+    if (!FileExists(path)) {
+        return std::nullopt;
+    }
+    TaskProgressRecord record = ReadProgress(path);
+    QueuedTask task;
+    task.Id = id;
+    task.State = StateFromStored(static_cast<int>(TextToInt(record.State)));
+    task.Name = record.LocalFileName;
+    task.Category = record.Cat;
+    task.Size = std::max<int64_t>(TextToInt(record.FileSize), 0);
+    task.Pos = TextToInt(record.FilePos);
+    task.PosText = record.FilePos;
+    return task;
+}
+
+// Without this a bad list reads as empty and the next change rewrites it,
+// and every task it held is lost to the lists.
+std::vector<std::string> CTaskQueue::RebuildBadLists() {
+    std::vector<std::string> problems;
+    const TaskList all[] = {TaskList::Downloading, TaskList::Completed, TaskList::Deleted};
+    std::vector<TaskList> bad;
+    std::set<std::string> listed;
+    for (TaskList list : all) {
+        const std::string path = ListFilePath(appDir_, list);
+        if (IsListFileSound(path)) {
+            for (const std::string& id : ReadListIds(path)) {
+                listed.insert(id);
+            }
+            continue;
+        }
+        std::string aside = SetAsideListFile(path);
+        if (aside.empty()) {
+            problems.push_back("cannot read " + path + " and cannot move it aside");
+            continue;
+        }
+        problems.push_back("cannot read " + path + ": moved to " + aside +
+                           ", rebuilt from the progress files");
+        bad.push_back(list);
+    }
+    for (TaskList list : bad) {
+        // Unlisted tasks go back to the bad list: completed ones to
+        // Completed.lst when that is the bad one, the others to the first.
+        std::vector<std::string> ids;
+        for (const std::string& id : ProgressFileIds(appDir_)) {
+            bool completed = GetTaskState(appDir_, id) == stateCompleted;
+            bool here = list == bad.front() || (list == TaskList::Completed && completed);
+            if (listed.count(id) == 0 && here) {
+                ids.push_back(id);
+            }
+        }
+        for (const std::string& id : ids) {
+            listed.insert(id);
+        }
+        if (!WriteListFile(ListFilePath(appDir_, list), ids)) {
+            problems.push_back("cannot write " + ListFilePath(appDir_, list));
+        }
+    }
+    return problems;
+}
+
+std::vector<std::string> CTaskQueue::Load() {
+    std::vector<std::string> problems = RebuildBadLists();
+    for (TaskList list : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
+        std::vector<QueuedTask>& tasks = lists_[Index(list)];
+        tasks.clear();
+        for (const std::string& id : ReadListIds(ListFilePath(appDir_, list))) {
+            std::optional<QueuedTask> task = ReadTask(id);
+            if (!task) {
+                continue;
+            }
+            if (task->IsComplete() && task->State != TaskStatus::Completed) {
+                task->State = TaskStatus::Completed;
+                SetTaskState(appDir_, id, stateCompleted);
+            }
+            tasks.push_back(std::move(*task));
+        }
+        for (ITaskQueueListener* l : listeners_) {
+            l->OnListReset(list);
+        }
+    }
+    return problems;
+}
+
+QueuedTask* CTaskQueue::FindMutable(const std::string& id, TaskList* list, int* index) {
+    for (TaskList each : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
+        std::vector<QueuedTask>& tasks = lists_[Index(each)];
+        for (size_t i = 0; i < tasks.size(); ++i) {
+            if (tasks[i].Id == id) {
+                *list = each;
+                *index = static_cast<int>(i);
+                return &tasks[i];
+            }
+        }
+    }
+    return nullptr;
+}
+
+const QueuedTask* CTaskQueue::Find(const std::string& id) const {
+    TaskList list;
+    int index;
+    return const_cast<CTaskQueue*>(this)->FindMutable(id, &list, &index);
+}
+
+std::optional<TaskList> CTaskQueue::ListOf(const std::string& id) const {
+    TaskList list;
+    int index;
+    if (const_cast<CTaskQueue*>(this)->FindMutable(id, &list, &index) == nullptr) {
+        return std::nullopt;
+    }
+    return list;
+}
+
+int CTaskQueue::IndexOf(TaskList list, const std::string& id) const {
+    const std::vector<QueuedTask>& tasks = lists_[Index(list)];
+    for (size_t i = 0; i < tasks.size(); ++i) {
+        if (tasks[i].Id == id) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+bool CTaskQueue::WriteList(TaskList list) const {
+    std::vector<std::string> ids;
+    for (const QueuedTask& task : lists_[Index(list)]) {
+        ids.push_back(task.Id);
+    }
+    return WriteListFile(ListFilePath(appDir_, list), ids);
+}
+
+bool CTaskQueue::Append(TaskList list, const std::string& id, bool writeList) {
+    if (ListOf(id)) {
+        return false;  // one id never stands in two lists
+    }
+    std::optional<QueuedTask> task = ReadTask(id);
+    if (!task) {
+        return false;
+    }
+    std::vector<QueuedTask>& tasks = lists_[Index(list)];
+    tasks.push_back(std::move(*task));
+    if (writeList && !WriteList(list)) {
+        tasks.pop_back();
+        return false;
+    }
+    for (ITaskQueueListener* l : listeners_) {
+        l->OnTaskInserted(list, static_cast<int>(tasks.size()) - 1);
+    }
+    return true;
+}
+
+bool CTaskQueue::AppendMany(TaskList list, const std::vector<std::string>& ids) {
+    std::vector<QueuedTask>& tasks = lists_[Index(list)];
+    const size_t first = tasks.size();
+    for (const std::string& id : ids) {
+        std::optional<QueuedTask> task = ListOf(id) ? std::nullopt : ReadTask(id);
+        if (task) {
+            tasks.push_back(std::move(*task));
+        }
+    }
+    if (!WriteList(list)) {
+        tasks.resize(first);
+        return false;
+    }
+    for (size_t i = first; i < tasks.size(); ++i) {
+        for (ITaskQueueListener* l : listeners_) {
+            l->OnTaskInserted(list, static_cast<int>(i));
+        }
+    }
+    return true;
+}
+
+bool CTaskQueue::Remove(const std::string& id) {
+    TaskList list;
+    int index;
+    if (FindMutable(id, &list, &index) == nullptr) {
+        return false;
+    }
+    std::vector<QueuedTask>& tasks = lists_[Index(list)];
+    QueuedTask removed = std::move(tasks[index]);
+    tasks.erase(tasks.begin() + index);
+    if (!WriteList(list)) {
+        tasks.insert(tasks.begin() + index, std::move(removed));
+        return false;
+    }
+    for (ITaskQueueListener* l : listeners_) {
+        l->OnTaskRemoved(list, index, id);
+    }
+    return true;
+}
+
+bool CTaskQueue::Move(const std::string& id, int to) {
+    TaskList list;
+    int from;
+    if (FindMutable(id, &list, &from) == nullptr) {
+        return false;
+    }
+    std::vector<QueuedTask>& tasks = lists_[Index(list)];
+    to = std::clamp(to, 0, static_cast<int>(tasks.size()) - 1);
+    if (to == from) {
+        return true;
+    }
+    QueuedTask moved = std::move(tasks[from]);
+    tasks.erase(tasks.begin() + from);
+    tasks.insert(tasks.begin() + to, std::move(moved));
+    if (!WriteList(list)) {
+        Load();
+        return false;
+    }
+    for (ITaskQueueListener* l : listeners_) {
+        l->OnTaskMoved(list, from, to);
+    }
+    return true;
+}
+
+bool CTaskQueue::Swap(const std::string& a, const std::string& b) {
+    TaskList listA;
+    TaskList listB;
+    int i;
+    int j;
+    if (FindMutable(a, &listA, &i) == nullptr || FindMutable(b, &listB, &j) == nullptr ||
+        listA != listB) {
+        return false;
+    }
+    if (i > j) {
+        std::swap(i, j);
+    }
+    std::vector<QueuedTask>& tasks = lists_[Index(listA)];
+    std::swap(tasks[i], tasks[j]);
+    if (!WriteList(listA)) {
+        std::swap(tasks[i], tasks[j]);
+        return false;
+    }
+    // As moves a list model can follow one by one: i to j, then the old j
+    // (now one place up) to i.
+    for (ITaskQueueListener* l : listeners_) {
+        l->OnTaskMoved(listA, i, j);
+        if (j - 1 != i) {
+            l->OnTaskMoved(listA, j - 1, i);
+        }
+    }
+    return true;
+}
+
+bool CTaskQueue::SetState(const std::string& id, TaskStatus state) {
+    TaskList list;
+    int index;
+    QueuedTask* task = FindMutable(id, &list, &index);
+    const std::string path = ProgressFilePath(appDir_, id);
+    if (!FileExists(path)) {
+        return false;  // writing it would make a file of defaults out of nothing
+    }
+    bool written = UpdateProgress(
+        path, [&](TaskProgressRecord& r) { r.State = IntToText(StoredState(state)); });
+    if (task != nullptr && task->State != state) {
+        task->State = state;
+        Changed(list, index, fieldState);
+    }
+    return written;
+}
+
+void CTaskQueue::SetProgress(const std::string& id, const std::string& name, int64_t size,
+                             int64_t pos, int bestPercent, double speedKb) {
+    TaskList list;
+    int index;
+    QueuedTask* task = FindMutable(id, &list, &index);
+    if (task == nullptr) {
+        return;
+    }
+    unsigned fields = fieldProgress | fieldSpeed;
+    if (task->Name != name) {
+        task->Name = name;
+        fields |= fieldName;
+    }
+    task->Size = std::max<int64_t>(size, 0);
+    task->Pos = pos;
+    task->PosText = IntToText(pos);
+    task->BestPercent = bestPercent;
+    task->SpeedKb = speedKb;
+    Changed(list, index, fields);
+}
+
+void CTaskQueue::SetSpeed(const std::string& id, double speedKb) {
+    TaskList list;
+    int index;
+    if (QueuedTask* task = FindMutable(id, &list, &index)) {
+        task->SpeedKb = speedKb;
+        Changed(list, index, fieldSpeed);
+    }
+}
+
+void CTaskQueue::Refresh(const std::string& id) {
+    TaskList list;
+    int index;
+    QueuedTask* task = FindMutable(id, &list, &index);
+    std::optional<QueuedTask> read = ReadTask(id);
+    if (task == nullptr || !read) {
+        return;
+    }
+    unsigned fields = 0;
+    if (task->Name != read->Name) {
+        task->Name = read->Name;
+        fields |= fieldName;
+    }
+    if (task->Category != read->Category) {
+        task->Category = read->Category;
+        fields |= fieldCategory;
+    }
+    if (task->State != read->State) {
+        task->State = read->State;
+        fields |= fieldState;
+    }
+    if (fields != 0) {
+        Changed(list, index, fields);
+    }
+}
+
+void CTaskQueue::Changed(TaskList list, int index, unsigned fields) {
+    for (ITaskQueueListener* l : listeners_) {
+        l->OnTaskChanged(list, index, fields);
+    }
+}
+
+void CTaskQueue::AddListener(ITaskQueueListener* listener) {
+    listeners_.push_back(listener);
+}
+
+void CTaskQueue::RemoveListener(ITaskQueueListener* listener) {
+    listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+}
+
+}  // namespace vardane

@@ -1,0 +1,123 @@
+// The tasks of the three lists in memory: each task's state, order,
+// category and counters. It is the one source the scheduler, the views and
+// the commands read; rows, icons and texts are derived from it. Every change
+// is written through to the list and progress files (in the formats they
+// have always had) and then announced to the listeners.
+//
+// Threading: window thread only. Callers hold the context's ListLock around
+// every change, as for the list files themselves.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "task/task_list.h"
+
+namespace vardane {
+
+// IconForState (task_rows.cpp) indexes a table in this order.
+enum class TaskStatus { Waiting, Running, Stopped, Completed, Failed };
+
+// The stored number of a state (the progress file's State) and back; an
+// unknown number reads as stopped.
+int StoredState(TaskStatus state);
+TaskStatus StateFromStored(int stored);
+// "waiting", "running", "stopped", "completed", "failed".
+const char* StateWord(TaskStatus state);
+
+struct QueuedTask {
+    std::string Id;
+    TaskStatus State = TaskStatus::Stopped;
+    std::string Name;      // the local file name
+    std::string Category;  // key path of the category
+    int64_t Size = 0;      // bytes; 0 while unknown
+    int64_t Pos = 0;       // bytes downloaded
+    std::string PosText;   // Pos as stored ("" before the first run)
+    int BestPercent = -1;  // percent a running task reported, -1 none
+    double SpeedKb = -1;   // -1 until the task ran in this session
+
+    // Percent done from Pos / Size, truncated, in integers: 9,999 of 10,000
+    // bytes is 99, never 100. -1 when the size is unknown.
+    int Percent() const;
+    bool IsComplete() const { return Size > 0 && Pos >= Size; }
+};
+
+// What a change notice says changed (bit flags).
+enum TaskField : unsigned {
+    fieldState = 1u << 0,
+    fieldName = 1u << 1,
+    fieldProgress = 1u << 2,  // Size, Pos, BestPercent
+    fieldSpeed = 1u << 3,
+    fieldCategory = 1u << 4,
+};
+
+// Change notices, one per change and in the order the changes were made, so
+// that a list model can insert, remove, move or refresh exactly one row.
+// Indexes are positions in the list at the moment of the notice.
+class ITaskQueueListener {
+  public:
+    virtual ~ITaskQueueListener() = default;
+    virtual void OnTaskInserted(TaskList /*list*/, int /*index*/) {}
+    virtual void OnTaskRemoved(TaskList /*list*/, int /*index*/, const std::string& /*id*/) {}
+    virtual void OnTaskMoved(TaskList /*list*/, int /*from*/, int /*to*/) {}
+    virtual void OnTaskChanged(TaskList /*list*/, int /*index*/, unsigned /*fields*/) {}
+    // The whole list was read again.
+    virtual void OnListReset(TaskList /*list*/) {}
+};
+
+class CTaskQueue {
+  public:
+    explicit CTaskQueue(std::string appDir) : appDir_(std::move(appDir)) {}
+
+    // Reads the three lists and the progress file of every task. A task
+    // whose file is complete counts as completed whatever its state said
+    // (the state is written back); an id without progress file is left out.
+    // A list that cannot be read is set aside and rebuilt from the progress
+    // files no other list names; what happened is returned, one line each.
+    std::vector<std::string> Load();
+
+    const std::vector<QueuedTask>& Tasks(TaskList list) const { return lists_[Index(list)]; }
+    // The task of id in any list, nullptr when none.
+    const QueuedTask* Find(const std::string& id) const;
+    std::optional<TaskList> ListOf(const std::string& id) const;
+    int IndexOf(TaskList list, const std::string& id) const;
+
+    // Adds id (its progress file must exist) at the end of list. With
+    // writeList false the list file already holds it (a dialog wrote it).
+    [[nodiscard]] bool Append(TaskList list, const std::string& id, bool writeList = true);
+    // Appends many ids with one write of the list file.
+    [[nodiscard]] bool AppendMany(TaskList list, const std::vector<std::string>& ids);
+    // Takes id out of its list (the progress file stays).
+    [[nodiscard]] bool Remove(const std::string& id);
+    // Moves id to position to of its list.
+    [[nodiscard]] bool Move(const std::string& id, int to);
+    // Exchanges the places of a and b in their (common) list.
+    [[nodiscard]] bool Swap(const std::string& a, const std::string& b);
+    // Writes the state to the progress file, then announces it.
+    [[nodiscard]] bool SetState(const std::string& id, TaskStatus state);
+    // Counters of a running task (memory only; the task saves its file).
+    void SetProgress(const std::string& id, const std::string& name, int64_t size, int64_t pos,
+                     int bestPercent, double speedKb);
+    void SetSpeed(const std::string& id, double speedKb);
+    // Name and category read again from the progress file (after an edit).
+    void Refresh(const std::string& id);
+
+    void AddListener(ITaskQueueListener* listener);
+    void RemoveListener(ITaskQueueListener* listener);
+
+  private:
+    static size_t Index(TaskList list) { return static_cast<size_t>(list); }
+    QueuedTask* FindMutable(const std::string& id, TaskList* list, int* index);
+    std::optional<QueuedTask> ReadTask(const std::string& id) const;
+    bool WriteList(TaskList list) const;
+    std::vector<std::string> RebuildBadLists();
+    void Changed(TaskList list, int index, unsigned fields);
+
+    std::string appDir_;
+    std::vector<QueuedTask> lists_[3];
+    std::vector<ITaskQueueListener*> listeners_;
+};
+
+}  // namespace vardane

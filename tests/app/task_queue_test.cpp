@@ -1,0 +1,164 @@
+// The task queue through its own interface: change notices a list model can
+// follow one by one, the load rules, and the operations by id, which leave
+// what a window shows and selects alone.
+#include <gtest/gtest.h>
+
+#include "app/task_queue.h"
+#include "platform/file.h"
+#include "tests/app/frame_fixture.h"
+
+namespace vardane::test {
+namespace {
+
+// A list model that only follows the notices, as a Qt model would.
+class MirrorModel : public ITaskQueueListener {
+  public:
+    explicit MirrorModel(const CTaskQueue& queue) : queue_(queue) {}
+    void OnTaskInserted(TaskList list, int index) override {
+        log.push_back("insert " + std::to_string(index));
+        rows.insert(rows.begin() + index, queue_.Tasks(list)[index].Id);
+    }
+    void OnTaskRemoved(TaskList, int index, const std::string& id) override {
+        log.push_back("remove " + std::to_string(index));
+        EXPECT_EQ(rows.at(index), id);
+        rows.erase(rows.begin() + index);
+    }
+    void OnTaskMoved(TaskList, int from, int to) override {
+        log.push_back("move " + std::to_string(from) + ">" + std::to_string(to));
+        std::string id = rows.at(from);
+        rows.erase(rows.begin() + from);
+        rows.insert(rows.begin() + to, id);
+    }
+    void OnTaskChanged(TaskList, int index, unsigned fields) override {
+        log.push_back("change " + std::to_string(index) + " " + std::to_string(fields));
+    }
+    std::vector<std::string> Ids(TaskList list) const {
+        std::vector<std::string> ids;
+        for (const QueuedTask& task : queue_.Tasks(list)) {
+            ids.push_back(task.Id);
+        }
+        return ids;
+    }
+
+    const CTaskQueue& queue_;
+    std::vector<std::string> rows;
+    std::vector<std::string> log;
+};
+
+class TaskQueueTest : public FrameTest {};
+
+TEST_F(TaskQueueTest, NoticesLetAModelFollowAddsMovesAndRemovals) {
+    for (const char* id : {"1", "2", "3", "4", "5"}) {
+        AddTask(id, "http://127.0.0.1/x.bin");
+    }
+    CTaskQueue queue(dir.Path());
+    MirrorModel model(queue);
+    queue.AddListener(&model);
+    queue.Load();
+    model.rows = model.Ids(TaskList::Downloading);
+
+    ASSERT_TRUE(queue.Swap("1", "4"));
+    ASSERT_TRUE(queue.Move("2", 4));
+    ASSERT_TRUE(queue.Remove("3"));
+    AddTask("6", "http://127.0.0.1/y.bin");
+    ASSERT_TRUE(queue.Append(TaskList::Downloading, "6", false));
+    ASSERT_TRUE(queue.SetState("5", TaskStatus::Waiting));
+    EXPECT_FALSE(queue.Append(TaskList::Completed, "6")) << "an id stands in one list only";
+
+    EXPECT_EQ(model.rows, model.Ids(TaskList::Downloading));
+    EXPECT_EQ(model.rows, ListIds(TaskList::Downloading)) << "the list file follows the queue";
+    EXPECT_EQ((std::vector<std::string>{"move 0>3", "move 2>0", "move 1>4", "remove 1", "insert 4",
+                                        "change 2 1"}),
+              model.log);
+    EXPECT_EQ(3, FileState("5"));
+}
+
+TEST_F(TaskQueueTest, AFileOneByteShortIsNotTakenForCompleted) {
+    AddTask("1", "http://127.0.0.1/short.bin");
+    AddTask("2", "http://127.0.0.1/huge.bin");
+    AddTask("3", "http://127.0.0.1/full.bin");
+    auto setSize = [&](const std::string& id, const std::string& pos, const std::string& size) {
+        UpdateProgress(ProgressFilePath(dir.Path(), id), [&](TaskProgressRecord& r) {
+            r.FilePos = pos;
+            r.FileSize = size;
+        });
+    };
+    setSize("1", "9999", "10000");
+    setSize("2", "1152921504606846975", "1152921504606846976");  // 2^60 - 1 of 2^60
+    setSize("3", "10000", "10000");
+    CreateFrame();
+    const std::vector<QueuedTask>& tasks = frame->Queue().Tasks(TaskList::Downloading);
+    ASSERT_EQ(3u, tasks.size());
+    EXPECT_EQ(TaskStatus::Stopped, tasks[0].State);
+    EXPECT_EQ("99%", frame->Rows()[0].Columns[1]);
+    EXPECT_EQ(TaskStatus::Stopped, tasks[1].State);
+    EXPECT_EQ("99%", frame->Rows()[1].Columns[1]);
+    EXPECT_EQ(2, FileState("2"));
+    EXPECT_EQ(TaskStatus::Completed, tasks[2].State);
+    EXPECT_EQ(1, FileState("3"));
+}
+
+TEST_F(TaskQueueTest, OperationsByIdLeaveTheViewAndTheSelectionAlone) {
+    AddTask("101", "http://127.0.0.1/a.bin");
+    AddTask("102", "http://127.0.0.1/b.bin");
+    AddTask("103", "http://127.0.0.1/c.bin");
+    AddTask("104", "http://127.0.0.1/d.bin");
+    CreateFrame();
+    SelectIds({"104"});
+
+    frame->StartTaskById("101");
+    frame->StartTaskById("102");  // one slot: waits
+    frame->StartTaskById("103");
+    frame->StopTaskById("102");
+    const CTaskQueue& queue = frame->Queue();
+    EXPECT_EQ(TaskStatus::Running, queue.Find("101")->State);
+    EXPECT_EQ(TaskStatus::Stopped, queue.Find("102")->State);
+    EXPECT_EQ(TaskStatus::Waiting, queue.Find("103")->State) << "a stop by id touches one task";
+    EXPECT_EQ(std::vector<std::string>({"101"}), engine.started);
+
+    frame->MoveTasks({"103"}, MoveKind::Top);
+    EXPECT_EQ((std::vector<std::string>{"103", "101", "102", "104"}),
+              ListIds(TaskList::Downloading));
+    ASSERT_TRUE(frame->DeleteTasks({"102"}));
+    EXPECT_EQ((std::vector<std::string>{"102"}), ListIds(TaskList::Deleted));
+
+    EXPECT_EQ(TaskView::Downloading, frame->CurrentView());
+    EXPECT_EQ(std::vector<int>({2}), frame->SelectedRows()) << "104 stays selected";
+    EXPECT_EQ("104", frame->Rows()[2].Id());
+
+    // The scheduler takes the next waiting task by its state, wherever the
+    // window looks.
+    frame->SelectView(TaskView::Completed);
+    SlotRunning("101").EndFromWorker(stateStopped);
+    EXPECT_EQ(TaskStatus::Running, queue.Find("103")->State);
+    EXPECT_EQ(TaskView::Completed, frame->CurrentView());
+}
+
+// A list that is not a list (random bytes, a folder) would read as empty and
+// the next change would rewrite it without its tasks.
+TEST_F(TaskQueueTest, ABadListIsSetAsideAndRebuiltFromTheProgressFiles) {
+    AddTask("101", "http://127.0.0.1/a.bin");
+    AddTask("102", "http://127.0.0.1/b.bin");
+    AddTask("103", "http://127.0.0.1/c.bin");
+    ASSERT_TRUE(WriteListFile(ListFilePath(dir.Path(), TaskList::Deleted), {"103"}));
+    const std::string list = ListFilePath(dir.Path(), TaskList::Downloading);
+    for (bool folder : {false, true}) {
+        RemoveFile(list);
+        if (folder) {
+            ASSERT_TRUE(MakeDirectories(list));
+        } else {
+            ASSERT_TRUE(WriteFileAtomic(list, std::string("\x01\xfe garbage\n\x9c\x00zz", 16)));
+        }
+        CTaskQueue queue(dir.Path());
+        std::vector<std::string> problems = queue.Load();
+        ASSERT_EQ(1u, problems.size());
+        EXPECT_NE(std::string::npos, problems[0].find("Downloading.lst")) << problems[0];
+        EXPECT_EQ((std::vector<std::string>{"101", "102"}), ListIds(TaskList::Downloading));
+        EXPECT_EQ((std::vector<std::string>{"103"}), ListIds(TaskList::Deleted));
+        EXPECT_EQ(2u, queue.Tasks(TaskList::Downloading).size());
+        EXPECT_TRUE(queue.Load().empty()) << "the rebuilt list reads as sound";
+    }
+}
+
+}  // namespace
+}  // namespace vardane::test
