@@ -2,6 +2,7 @@
 
 #include "app/main_frame.h"
 #include "explorer/list_line.h"
+#include "platform/file.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
 #include "task/task_list.h"
@@ -27,17 +28,23 @@ int AddExplorerTask(CMainFrame& frame, const std::string& folder, const std::str
     record.ProxyFTP = IntToText(settings.ProxyFTP);
     record.State = IntToText(stateStopped);
     record.ThreadCount = IntToText(settings.ThreadCnt);
-    std::lock_guard lock(ctx.ListLock);
     const std::string id = MakeTaskId(ctx.AppDir());
-    if (!WriteProgress(record, ProgressFilePath(ctx.AppDir(), id))) {
+    const std::string progressPath = ProgressFilePath(ctx.AppDir(), id);
+    if (!WriteProgress(record, progressPath)) {
         return IExplorerHost::failed;
     }
-    AppendListLine(ListFilePath(ctx.AppDir(), TaskList::Downloading), id);
-    if (frame.CurrentView() == TaskView::Downloading) {
-        frame.AddRow(id);
+    {
+        // As the new task dialog does: the list line first, then the queue.
+        std::lock_guard lock(ctx.ListLock);
+        if (!AppendListLine(ListFilePath(ctx.AppDir(), TaskList::Downloading), id)) {
+            RemoveFile(progressPath);
+            return IExplorerHost::failed;
+        }
     }
-    if (settings.DownloadImmediately) {
-        frame.StartTaskById(id);
+    frame.TaskAdded(id, settings.DownloadImmediately);
+    if (frame.Queue().ListOf(id) != TaskList::Downloading) {
+        RemoveFile(progressPath);  // the list could not take it
+        return IExplorerHost::failed;
     }
     return IExplorerHost::added;
 }
