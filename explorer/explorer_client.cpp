@@ -209,10 +209,12 @@ void CExplorerClient::OnEvents(int slot, const NetworkEvents& events) {
     if ((happened & FD_CLOSE) && rec_.state != S::Stop) {
         if (slot == slotControl) {
             rec_.state = S::Stop;
-        } else if (slot == slotData && rec_.state == S::Listing) {
-            DeliverListing();
         } else if (slot == slotData) {
-            CloseSocket(rec_.connections, slotData);  // a late close of an old connection
+            CloseSocket(rec_.connections, slotData);
+            if (rec_.state == S::Listing && !rec_.idle) {
+                listDataDone_ = true;
+                DeliverWhenComplete();
+            }
         }
     }
 }
@@ -312,6 +314,7 @@ CExplorerClient::LineResult CExplorerClient::OnReplyLine(const std::string& line
             }
             Busy();
             pending = "LIST -la";
+            listDataDone_ = listReplyDone_ = false;
             rec_.state = S::Listing;
             return LineResult::Next;
         }
@@ -321,6 +324,7 @@ CExplorerClient::LineResult CExplorerClient::OnReplyLine(const std::string& line
                 return LineResult::Stop;
             }
             pending = "LIST -la";
+            listDataDone_ = listReplyDone_ = false;
             rec_.state = S::Listing;
             return LineResult::Next;
         case S::Listing:
@@ -328,6 +332,10 @@ CExplorerClient::LineResult CExplorerClient::OnReplyLine(const std::string& line
             if (IsNegative(code)) {
                 rec_.state = S::Stop;
                 return LineResult::Stop;
+            }
+            if (!rec_.idle) {
+                listReplyDone_ = true;
+                DeliverWhenComplete();
             }
             return LineResult::Next;
         default:
@@ -439,16 +447,21 @@ void CExplorerClient::ReadListing() {
     }
 }
 
-// The data connection closed: the listing is complete. An empty folder
-// ends the operation as well, with no line.
-void CExplorerClient::DeliverListing() {
+// The listing is complete when its data connection has closed and the
+// server has confirmed the transfer, in either order; the next command must
+// not take the confirmation for its own reply. An empty folder ends the
+// operation as well, with no line.
+void CExplorerClient::DeliverWhenComplete() {
+    if (!listDataDone_ || !listReplyDone_) {
+        return;
+    }
+    listDataDone_ = listReplyDone_ = false;
     std::vector<std::string> lines;
     SplitLines(AnsiToWide(rec_.listing), lines);
     rec_.listing.clear();
     for (const std::string& line : lines) {
         ThreadLog(logListing, line);
     }
-    CloseSocket(rec_.connections, slotData);
     failed_ = false;
     Idle();
 }

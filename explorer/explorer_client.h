@@ -110,7 +110,7 @@ class CExplorerClient : private IConnectionOwner {
     LineResult OpenDataPath(std::string& pending);
     void SendPending(const std::string& pending);
     void ReadListing();
-    void DeliverListing();
+    void DeliverWhenComplete();
     void ChangeDirectory(const std::string& path);
     void FailureReport();
     void Busy();
@@ -126,6 +126,8 @@ class CExplorerClient : private IConnectionOwner {
     ExplorerRecord rec_;
     CFtpReplyReader reader_;
     int loginRefusals_ = 0;
+    bool listDataDone_ = false;   // the listing's data connection has closed
+    bool listReplyDone_ = false;  // the server confirmed the listing
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Message> queue_;
