@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/ftp_control.h"
 #include "engine/ftp_data_path.h"
 #include "explorer/site_list.h"
 #include "net/proxy.h"
@@ -238,24 +239,17 @@ void CExplorerClient::OnConnectEvent(int slot, const NetworkEvents& events) {
 }
 
 void CExplorerClient::OnReply() {
-    ReceiveBuffer buffer;
-    const int n = Receive(rec_.connections, slotControl, buffer);
-    if (n <= 0) {
-        return;
-    }
-    int64_t consumed = 0;
-    const int step = NegotiateProxy(*this, rec_.connections[slotControl], rec_.proxy, buffer.data(),
-                                    n, consumed);
-    if (step == proxyFailed) {
+    std::vector<CFtpReplyReader::Line> lines;
+    bool bounded = true;
+    const ControlRead read =
+        ReadControlLines(rec_.connections, *this, rec_.proxy, reader_, lines, bounded);
+    if (read == ControlRead::Failed) {
         rec_.state = S::Stop;
         return;
     }
-    if (step != proxyReady) {
+    if (read == ControlRead::Nothing) {
         return;
     }
-    std::vector<CFtpReplyReader::Line> lines;
-    const bool bounded = reader_.Feed(
-        std::string_view(buffer.data() + consumed, static_cast<size_t>(n - consumed)), lines);
     std::string pending;
     for (const CFtpReplyReader::Line& raw : lines) {
         const std::string line = AnsiToWide(raw.text);
