@@ -20,14 +20,7 @@ int AddExplorerTask(CMainFrame& frame, const std::string& folder, const std::str
         return IExplorerHost::failed;
     }
     const CAppSettings& settings = ctx.settings;
-    TaskProgressRecord record;
-    record.BaseURL = url;
-    record.LocalDir = folder;
-    record.LocalFileName = parsed.FileName;
-    record.ProxyHTTP = IntToText(settings.ProxyHTTP);
-    record.ProxyFTP = IntToText(settings.ProxyFTP);
-    record.State = IntToText(stateStopped);
-    record.ThreadCount = IntToText(settings.ThreadCnt);
+    const TaskProgressRecord record = NewStoppedTaskRecord(settings, url, folder, parsed.FileName);
     const std::string id = MakeTaskId(ctx.AppDir());
     const std::string progressPath = ProgressFilePath(ctx.AppDir(), id);
     if (!WriteProgress(record, progressPath)) {
