@@ -22,17 +22,6 @@ namespace {
 
 constexpr std::string_view kFtpPrefix = "ftp://";
 
-// Line breaks and other control characters would end up inside protocol lines
-// (request line, USER and PASS commands) and add lines of their own.
-bool HasControlCharacter(std::string_view text) {
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // An absolute folder ending with '/'. Relative folders are taken from the
 // current folder now: a task may later run in a process started elsewhere.
 std::string TargetFolder(std::string folder) {

@@ -60,6 +60,13 @@ bool PathMatches(std::string_view cookiePath, std::string_view requestPath) {
     return cookiePath.back() == '/' || requestPath[cookiePath.size()] == '/';
 }
 
+// A control character (a lone CR above all) would break the request header
+// the pair is sent in.
+bool HasControl(std::string_view text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
 }  // namespace
 
 std::string CookiesFor(std::string_view fileText, std::string_view host,
@@ -87,7 +94,7 @@ std::string CookiesFor(std::string_view fileText, std::string_view host,
         bool secure = EqualsNoCase(f[3], "TRUE");
         int64_t expiry = TextToInt(f[4]);
         if (secure || (expiry != 0 && expiry <= now) || !DomainMatches(f[0], subdomains, host) ||
-            !PathMatches(f[2], requestPath)) {
+            !PathMatches(f[2], requestPath) || HasControl(f[5]) || HasControl(f[6])) {
             continue;
         }
         found.push_back(

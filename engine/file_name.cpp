@@ -1,5 +1,7 @@
 #include "engine/file_name.h"
 
+#include <algorithm>
+
 #include "engine/http_text.h"
 #include "platform/text.h"
 
@@ -7,10 +9,24 @@ namespace vardane {
 
 namespace {
 
-constexpr size_t kMaxNameBytes = 255;
+// A longer "extension" is no extension worth keeping whole.
+constexpr size_t kMaxExtBytes = 32;
 
 bool IsTrimmed(char c) {
     return c == ' ' || c == '.' || c == '\t';
+}
+
+// Without leading and trailing dots and blanks.
+std::string TrimName(std::string_view s) {
+    size_t b = 0;
+    while (b < s.size() && IsTrimmed(s[b])) {
+        ++b;
+    }
+    size_t e = s.size();
+    while (e > b && IsTrimmed(s[e - 1])) {
+        --e;
+    }
+    return std::string(s.substr(b, e - b));
 }
 
 // Cuts a UTF-8 text to at most n bytes without splitting a character.
@@ -68,33 +84,37 @@ std::string SanitizeFileName(std::string_view name) {
     if (sep != std::string_view::npos) {
         name = name.substr(sep + 1);
     }
+    std::string valid = ValidUtf8(name);
     std::string clean;
-    for (char c : name) {
+    for (char c : valid) {
         unsigned char u = static_cast<unsigned char>(c);
         if (u < 0x20 || u == 0x7F || c == '"') {
             continue;
         }
         clean += c;
     }
-    size_t b = 0;
-    while (b < clean.size() && IsTrimmed(clean[b])) {
-        ++b;
-    }
-    size_t e = clean.size();
-    while (e > b && IsTrimmed(clean[e - 1])) {
-        --e;
-    }
-    clean = clean.substr(b, e - b);
-    if (clean.size() > kMaxNameBytes) {
-        size_t dot = clean.rfind('.');
-        std::string ext = dot != std::string::npos && clean.size() - dot <= 32 ? clean.substr(dot)
-                                                                               : std::string();
-        clean = CutUtf8(clean, kMaxNameBytes - ext.size()) + ext;
+    clean = TrimName(clean);
+    if (clean.size() > kMaxLocalNameBytes) {
+        // The cut may end on a blank or a dot: trim again.
+        clean = TrimName(FitFileName(clean, "", kMaxLocalNameBytes));
     }
     if (clean.empty() || clean == "." || clean == "..") {
         return "";
     }
     return clean;
+}
+
+std::string FitFileName(std::string_view name, std::string_view suffix, size_t maxBytes) {
+    size_t dot = name.find('.');
+    if (dot == std::string_view::npos || name.size() - dot > kMaxExtBytes) {
+        dot = name.rfind('.');
+    }
+    if (dot == std::string_view::npos || dot == 0 || name.size() - dot > kMaxExtBytes) {
+        dot = name.size();
+    }
+    std::string_view ext = name.substr(dot);
+    size_t room = maxBytes - std::min(maxBytes, ext.size() + suffix.size());
+    return CutUtf8(name.substr(0, dot), room) + std::string(suffix) + std::string(ext);
 }
 
 bool IsAttachmentDisposition(std::string_view line) {
@@ -114,7 +134,7 @@ std::string DispositionFileName(std::string_view line) {
             std::string decoded = PercentDecode(value.substr(quote + 2));
             // ISO-8859-1 bytes are read as Latin-1, which AnsiToWide does for
             // bytes that are not UTF-8.
-            return charset == "utf-8" ? decoded : AnsiToWide(decoded);
+            return charset == "utf-8" ? ValidUtf8(decoded) : AnsiToWide(decoded);
         }
     }
     if (FindParam(lower, "filename", v) == std::string::npos) {

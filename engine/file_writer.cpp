@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <vector>
 
+#include "engine/file_name.h"
 #include "engine/worker.h"
 #include "platform/file.h"
 #include "platform/text.h"
@@ -68,6 +70,15 @@ int Reserve(CDownloadTask& task, int fd, int64_t size) {
     return 0;
 }
 
+// Bytes an unprivileged writer may still use in folder; -1 when unknown.
+int64_t FreeSpace(const std::string& folder) {
+    struct statvfs st {};
+    if (statvfs(folder.c_str(), &st) != 0) {
+        return -1;
+    }
+    return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
+}
+
 void UseTempPath(CTaskSlot& slot, const std::string& path) {
     std::lock_guard lock(slot.task.FileLock);
     if (slot.TempFdPath != path && slot.iTempFd >= 0) {
@@ -82,11 +93,12 @@ std::string ChooseLocalName(CTaskSlot& slot) {
     CDownloadTask& task = slot.task;
     std::lock_guard create(slot.ctx.CreateFileLock);
     TaskDescriptor d = task.Snapshot();
-    std::string name = d.LocalFileName;
+    // A name near the limit is shortened (the extension kept) so that the
+    // temporary name and a "(n)" still fit.
+    std::string name = FitFileName(d.LocalFileName, "", kMaxLocalNameBytes);
     std::string candidate = d.LocalDir + name;
-    PathParts parts = SplitPath(d.LocalFileName);
     for (int i = 1; PathExists(candidate) || UsedByOtherTask(slot.ctx, candidate, d.TaskId); ++i) {
-        name = parts.Name + "(" + IntToText(i) + ")" + parts.Ext;
+        name = FitFileName(d.LocalFileName, "(" + IntToText(i) + ")", kMaxLocalNameBytes);
         candidate = d.LocalDir + name;
     }
     task.SetLocalFileName(name);
@@ -115,6 +127,16 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
     if (FileExists(temp)) {
         UseTempPath(slot, temp);
         return true;
+    }
+    // A size the disk cannot hold is refused before anything is reserved: a
+    // server's word alone must not take the disk.
+    if (int64_t free = FreeSpace(FolderOf(temp)); free >= 0 && size > free) {
+        TaskLog(task, 3, threadNo,
+                slot.ctx.lang.GetLangText("Log_DiskFull") + " " + IntToText(size) + " > " +
+                    IntToText(free) + " " + temp);
+        task.SetState(stateError);
+        task.Finish(false);
+        return false;
     }
     int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -174,6 +196,7 @@ bool RestartSingleStream(CTaskSlot& slot, int threadNo) {
         blocks[0].iFrom = 1;
         task.descriptor.Blocks = blocks;
         task.descriptor.bRangeMode = false;
+        slot.bStreamEnded = false;
     }
     // Nothing of an earlier ranged run may be resumed from now on.
     UpdateTaskProgress(task, [](TaskProgressRecord& r) {
@@ -252,37 +275,22 @@ void DeleteTempFile(CTaskSlot& slot) {
     unlink(temp.c_str());
 }
 
-int64_t TempFileSize(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
-}
-
-bool PathExists(const std::string& path) {
-    std::string p = path;
-    if (p.size() > 1 && p.back() == '/') {
-        p.pop_back();
-    }
-    struct stat st {};
-    return !p.empty() && lstat(p.c_str(), &st) == 0;
-}
-
-void CreateFolderPath(const std::string& path) {
-    if (!PathExists(path)) {
-        MakeDirectories(path);
-    }
-}
-
-void RenameAtCompletion(CTaskSlot& slot) {
+bool RenameAtCompletion(CTaskSlot& slot, int* error) {
     std::string temp = slot.task.TempPath();
     std::string target = slot.task.LocalPath();
     if (!FileExists(temp)) {
-        return;
+        return true;
     }
     // Never replace a file that appeared under the target name meanwhile.
-    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0 &&
-        (errno == EINVAL || errno == ENOSYS) && !PathExists(target)) {
-        rename(temp.c_str(), target.c_str());
+    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
     }
+    if ((errno == EINVAL || errno == ENOSYS) && !PathExists(target) &&
+        rename(temp.c_str(), target.c_str()) == 0) {
+        return true;  // a file system without RENAME_NOREPLACE
+    }
+    *error = errno;
+    return false;
 }
 
 }  // namespace vardane

@@ -17,7 +17,7 @@ class CTaskSlot;
 
 // CreateLocalFile, then PrepareBlocks. False when either fails, and false
 // when the size is known and every byte is already in (nothing to fetch).
-bool PrepareLocalFile(CTaskSlot& slot, int threadNo);
+[[nodiscard]] bool PrepareLocalFile(CTaskSlot& slot, int threadNo);
 
 // Picks a free local name (under CreateFileLock: no existing file or folder,
 // no other downloading task's target), records it, creates the temporary file
@@ -26,11 +26,11 @@ bool PrepareLocalFile(CTaskSlot& slot, int threadNo);
 // file or already present. Logs Log_MallocSpace before the reservation.
 // Failures log Log_CreateLocalFileFailed or the system's text, set stateError
 // and Finish(false) where the task cannot go on.
-bool CreateLocalFile(CTaskSlot& slot, int threadNo);
+[[nodiscard]] bool CreateLocalFile(CTaskSlot& slot, int threadNo);
 
 // Size unknown: delete the temporary file, blocks [1,0],[0,0],[0,0],[0,0],
 // create the file again, ThreadCount 1, iDownloaded 0, progress rewritten.
-bool RestartSingleStream(CTaskSlot& slot, int threadNo);
+[[nodiscard]] bool RestartSingleStream(CTaskSlot& slot, int threadNo);
 
 // Writes all n bytes at offset of the temporary file (pwrite on the file
 // kept open; short writes are continued). Takes only FileLock, logs nothing,
@@ -38,10 +38,10 @@ bool RestartSingleStream(CTaskSlot& slot, int threadNo);
 // *error and nothing is to be counted: the caller reports it with
 // ReportWriteFailure after releasing TaskLock. Loose is the same write for
 // the single-stream paths (a failed write there is no longer ignored).
-bool WriteTempStrict(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n,
-                     int* error = nullptr);
-bool WriteTempLoose(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n,
-                    int* error = nullptr);
+[[nodiscard]] bool WriteTempStrict(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n,
+                                   int* error = nullptr);
+[[nodiscard]] bool WriteTempLoose(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n,
+                                  int* error = nullptr);
 // A failed write: logs the system's text of error and Log_WriteLocalFileFailed
 // (kind 3) for thread threadNo, sets stateError and Finish(false). Call
 // without any task lock.
@@ -52,16 +52,10 @@ void CloseTempFile(CTaskSlot& slot);
 // Deletes the temporary file of the task (closing it first).
 void DeleteTempFile(CTaskSlot& slot);
 
-// Size of the file at path; 0 when it cannot be opened.
-int64_t TempFileSize(const std::string& path);
-
-// A file or folder of that name exists (one trailing '/' ignored).
-bool PathExists(const std::string& path);
-// Creates the folder and every missing parent; failures are ignored.
-void CreateFolderPath(const std::string& path);
-
-// Completion: renames the temporary file to LocalDir + LocalFileName when it
-// exists and no file of the target name does. A failure leaves it in place.
-void RenameAtCompletion(CTaskSlot& slot);
+// Completion: renames the temporary file to LocalDir + LocalFileName, never
+// over a file of that name that appeared meanwhile. False with the errno in
+// *error when the data could not get its name (it then stays in the
+// temporary file); true also when there is no temporary file to rename.
+[[nodiscard]] bool RenameAtCompletion(CTaskSlot& slot, int* error);
 
 }  // namespace vardane

@@ -127,19 +127,22 @@ void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
         return;
     }
     if (chunked_ && decoder_.Done()) {
-        w.MarkStreamEnded();
+        if (!w.IsStopped()) {
+            w.MarkStreamEnded();  // a stop may have cut the body: its end is unknown
+        }
         r.iState = tsStop;  // the last chunk ends the stream
     }
 }
 
 // The server closed a single stream: complete only when its end is known to
-// have come; otherwise it is fetched again after the retry wait.
-void CHttpHandler::StreamClosed(CWorker& w) {
+// have come (a body without a length ends with a graceful close; a reset cuts
+// it); otherwise it is fetched again after the retry wait.
+void CHttpHandler::StreamClosed(CWorker& w, bool graceful) {
     TaskDescriptor d = w.task.Snapshot();
     bool shortOfSize = d.iFileSize > 0 && d.iDownloaded < d.iFileSize;
-    if ((chunked_ && !decoder_.Done()) || shortOfSize) {
+    if ((chunked_ && !decoder_.Done()) || shortOfSize || !graceful) {
         w.rec.iState = tsDisconnect;
-    } else {
+    } else if (!w.IsStopped()) {
         w.MarkStreamEnded();
     }
 }

@@ -33,13 +33,16 @@ bool SplitRedirect(const std::string& url, TaskDescriptor& d) {
     if (ParseUrlInto(d, url)) {
         return true;
     }
+    if (HasControlCharacter(url)) {
+        return false;  // a bare CR or LF would carry a command of its own
+    }
     std::string protocol = StartsWithNoCase(url, "ftp://")    ? "ftp://"
                            : StartsWithNoCase(url, "http://") ? "http://"
                                                               : "";
     if (protocol.empty()) {
         return false;
     }
-    std::string rest = url.substr(protocol.size());
+    std::string rest = url.substr(0, url.find('#')).substr(protocol.size());
     size_t slash = rest.find_first_of("/?");
     std::string authority = rest.substr(0, slash);
     std::string path = slash == std::string::npos ? "/" : rest.substr(slash);
@@ -56,10 +59,14 @@ bool SplitRedirect(const std::string& url, TaskDescriptor& d) {
     }
     int port = protocol == "ftp://" ? 21 : 80;
     if (size_t colon = authority.find(':'); colon != std::string::npos && colon > 0) {
-        port = static_cast<int>(TextToInt(authority.substr(colon + 1)));
+        int64_t number = TextToInt(authority.substr(colon + 1));
+        if (number < 0 || number > 65535) {
+            return false;
+        }
+        port = static_cast<int>(number);
         authority = authority.substr(0, colon);
     }
-    if (authority.empty()) {
+    if (authority.empty() || authority.find(' ') != std::string::npos) {
         return false;
     }
     d.Protocol = protocol;
@@ -80,6 +87,12 @@ bool SplitRedirect(const std::string& url, TaskDescriptor& d) {
 void FixFileNameByExtension(CDownloadTask& task) {
     TaskDescriptor d = task.Snapshot();
     if (EqualsNoCase(SplitPath(d.LocalFileName).Ext, SplitPath(d.FileName).Ext)) {
+        return;
+    }
+    // A name other than the one the task's address gives was typed by the
+    // user: it stands, whatever the server suggests.
+    TaskDescriptor original;
+    if (ParseUrlInto(original, d.BaseURL) && d.LocalFileName != original.FileName) {
         return;
     }
     std::string name = SanitizeFileName(d.FileName);
@@ -123,28 +136,24 @@ void CHttpHandler::ReadReplyHeader(CWorker& w) {
 bool CHttpHandler::ReadHeaderLines(CWorker& w, const std::string& header, HttpReplyInfo& info) {
     ThreadRecord& r = w.rec;
     bool cookies = w.ReadSettings().HTTPEnableCookies;
+    bool first = true;
     for (const std::string& line : HeaderLines(header)) {
         if (w.IsStopped()) {
             return false;
         }
         TaskLog(w.task, 1, r.iThreadID, MaskHeaderLine(line));
-        if (info.Status.empty()) {
-            info.Status = StatusCode(line);
+        if (first) {
+            info.Status = StatusCode(line);  // "" when the first line is no status line
+            first = false;
+            continue;
         }
-        if (r.iThreadID == 0 && !r.bSizeChecked && ContainsNoCase(line, "Content-Length")) {
-            int64_t value = TextToInt(HeaderValue(line, "Content-Length"));
-            if ((info.Status == "206" || info.Status == "200") && value > 0) {
-                w.task.SetFileSize(value);
+        if (std::string v = HeaderField(line, "Content-Length"); !v.empty()) {
+            int64_t value = 0;
+            if (!ParseContentLength(v, value) ||
+                (info.ContentLength >= 0 && info.ContentLength != value)) {
+                info.BadLength = true;
             }
-            std::string temp = w.task.TempPath();
-            int64_t onDisk = FileExists(temp) ? TempFileSize(temp) : 0;
-            int64_t size = w.task.Snapshot().iFileSize;
-            if (onDisk != 0 && size != 0 && onDisk != size) {
-                w.LogKey(3, "Log_FileSizeChange");
-                w.task.SetState(stateError);
-                r.iState = tsStop;
-                return false;
-            }
+            info.ContentLength = value;
         }
         if (info.Location.empty()) {
             info.Location = HeaderValue(line, "Location");
@@ -165,6 +174,29 @@ bool CHttpHandler::ReadHeaderLines(CWorker& w, const std::string& header, HttpRe
         if (ContainsNoCase(HeaderField(line, "Transfer-Encoding"), "chunked")) {
             info.Chunked = true;
         }
+    }
+    return true;
+}
+
+void CHttpHandler::RefuseReply(CWorker& w) {
+    w.LogKey(3, "Log_BadReply");
+    w.rec.iState = tsDisconnect;
+}
+
+// Thread 0's first reply: a 200 with a length tells the file size, which must
+// agree with a temporary file already on disk. False when the task ends.
+bool CHttpHandler::TakeSize(CWorker& w, const HttpReplyInfo& info) {
+    if (info.Status == "200" && info.ContentLength > 0 && !info.Chunked) {
+        w.task.SetFileSize(info.ContentLength);
+    }
+    std::string temp = w.task.TempPath();
+    int64_t onDisk = FileExists(temp) ? FileSize(temp) : 0;
+    int64_t size = w.task.Snapshot().iFileSize;
+    if (onDisk > 0 && size != 0 && onDisk != size) {
+        w.LogKey(3, "Log_FileSizeChange");
+        w.task.SetState(stateError);
+        w.rec.iState = tsStop;
+        return false;
     }
     return true;
 }
@@ -209,24 +241,32 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
     }
 }
 
-// A reply to a ranged request must be a 206 whose Content-Range starts at the
-// requested byte and whose total is the known size.
-bool CHttpHandler::RangeReplyFits(CWorker& w, const HttpReplyInfo& info) {
-    if (rangeStart_ == 0 && info.Status != "206") {
-        return true;
+// A ranged request asks for "bytes=<start>-": the reply must be a 206 whose
+// Content-Range starts at that byte and runs to the end of the file, with a
+// length that agrees. A 206 to a request without a range was never asked for.
+RangeAnswer CHttpHandler::CheckRange(CWorker& w, const HttpReplyInfo& info) {
+    if (info.Status != "206") {
+        return rangeStart_ == 0 ? RangeAnswer::Fits : RangeAnswer::Ignored;
     }
     ContentRange range;
-    if (info.Status != "206" || !ParseContentRange(info.ContentRange, range) ||
+    if (rangeStart_ == 0 || !ParseContentRange(info.ContentRange, range) ||
         range.First != rangeStart_) {
-        return false;
+        return RangeAnswer::Wrong;
+    }
+    if (info.ContentLength >= 0 && info.ContentLength != range.Last - range.First + 1) {
+        return RangeAnswer::Wrong;
     }
     int64_t size = w.task.Snapshot().iFileSize;
     if (range.Total > 0 && size > 0 && range.Total != size) {
         w.LogKey(3, "Log_FileSizeChange");
         w.task.SetState(stateError);
         w.rec.iState = tsStop;
+        return RangeAnswer::Fits;
     }
-    return true;
+    if (size > 0 && range.Last != size - 1) {
+        return RangeAnswer::Wrong;  // would end before the block does
+    }
+    return RangeAnswer::Fits;
 }
 
 // The server does not honour ranges: the whole file is fetched again as one
@@ -294,7 +334,12 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         FollowRedirect(w, info.Location);
         return;
     }
-    if (r.iThreadID == 0 && !r.bSizeChecked) {
+    if (info.Status.empty() || info.BadLength) {
+        RefuseReply(w);
+        return;
+    }
+    bool probe = r.iThreadID == 0 && !r.bSizeChecked;
+    if (probe) {
         FixFileNameByExtension(w.task);
     }
     if (IsPermanentStatus(info.Status)) {
@@ -303,15 +348,27 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         r.iState = tsStop;
         return;
     }
-    if (info.Status != "200" && info.Status != "206" && !info.Status.empty()) {
+    if (info.Status != "200" && info.Status != "206") {
         r.iState = tsDisconnect;
         return;
     }
-    if (!RangeReplyFits(w, info)) {
+    RangeAnswer answer = CheckRange(w, info);
+    if (answer == RangeAnswer::Wrong) {
+        RefuseReply(w);
+        return;
+    }
+    if (answer == RangeAnswer::Ignored) {
         FallBackToSingleStream(w);
         return;
     }
-    if (r.iState == tsStop) {
+    if (r.iState == tsStop || (probe && !TakeSize(w, info))) {
+        return;
+    }
+    int64_t size = w.task.Snapshot().iFileSize;
+    if (!probe && info.Status == "200" && info.ContentLength >= 0 && size > 0 &&
+        info.ContentLength != size) {
+        w.LogKey(3, "Log_FileSizeChange");  // the whole file again, of another size
+        r.iState = tsDisconnect;
         return;
     }
     chunked_ = info.Chunked;

@@ -36,15 +36,26 @@ std::string BuildHttpRequest(const HttpRequest& r) {
     return t;
 }
 
+namespace {
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
 std::string StatusCode(std::string_view line) {
-    if (line.size() < 4 || !StartsWithNoCase(line, "HTTP")) {
+    // "HTTP/" digit "." digit, one blank, exactly three digits, then the end
+    // or a blank: "HTTP/1.1 2000" is no status line.
+    if (line.size() < 12 || !StartsWithNoCase(line, "HTTP/") || !IsDigit(line[5]) ||
+        line[6] != '.' || !IsDigit(line[7]) || line[8] != ' ') {
         return "";
     }
-    size_t blank = line.find(' ');
-    if (blank == std::string_view::npos) {
+    std::string_view code = line.substr(9, 3);
+    if (!std::all_of(code.begin(), code.end(), IsDigit) || (line.size() > 12 && line[12] != ' ')) {
         return "";
     }
-    return std::string(line.substr(blank + 1, 3));
+    return std::string(code);
 }
 
 std::string HeaderValue(std::string_view line, std::string_view name) {
@@ -91,6 +102,10 @@ static bool ParseDigits(std::string_view s, int64_t& out) {
     }
     out = v;
     return true;
+}
+
+bool ParseContentLength(std::string_view value, int64_t& out) {
+    return ParseDigits(value, out);
 }
 
 bool ParseContentRange(std::string_view value, ContentRange& out) {

@@ -30,8 +30,8 @@ struct HttpRequest {
 // line. The port is always written in Host, also 80.
 std::string BuildHttpRequest(const HttpRequest& request);
 
-// "HTTP..." (any case) gives the three characters after the first blank;
-// anything else gives "".
+// The three-digit code of a status line "HTTP/<d>.<d> <ddd>[ reason]" (the
+// name in any case); "" for anything else.
 std::string StatusCode(std::string_view line);
 
 // If line starts with name (any case): the line with name + ":" removed and
@@ -42,6 +42,10 @@ std::string HeaderValue(std::string_view line, std::string_view name);
 // surrounding blanks and tabs, blanks inside kept; "" when the line is
 // another header.
 std::string HeaderField(std::string_view line, std::string_view name);
+
+// A Content-Length value: decimal digits only (blanks around allowed), at most
+// 18 of them. False for anything else.
+bool ParseContentLength(std::string_view value, int64_t& out);
 
 // "Content-Range: bytes <first>-<last>/<total>": first byte (0-based) and the
 // total ("*" gives -1). False when the line is not a well-formed byte range.

@@ -115,7 +115,7 @@ void CHttpHandler::OnEvents(CWorker& w, const NetworkEvents& events) {
         } else if (r.iState == tsReceiving && RangeMode(w)) {
             r.iState = tsReconnect;
         } else if (r.iState == tsReceiving) {
-            StreamClosed(w);
+            StreamClosed(w, events.iCloseError == 0);
         }
     }
 }

@@ -23,8 +23,17 @@ inline constexpr size_t kMaxHeaderBytes = 64 * 1024;
 struct HttpReplyInfo {
     std::string Status;
     std::string Location;
-    std::string ContentRange;  // value of Content-Range, "" when absent
+    std::string ContentRange;    // value of Content-Range, "" when absent
+    int64_t ContentLength = -1;  // -1 when absent
+    bool BadLength = false;      // a Content-Length that is no number, or two that differ
     bool Chunked = false;
+};
+
+// How a reply's range answers the request.
+enum class RangeAnswer {
+    Fits,     // the bytes start where the request asked
+    Ignored,  // a 200 to a ranged request: the server cannot resume
+    Wrong,    // a 206 that was not asked for, or starts or ends elsewhere
 };
 
 class CHttpHandler : public IProtocolHandler {
@@ -52,13 +61,18 @@ class CHttpHandler : public IProtocolHandler {
     bool ReadHeaderLines(CWorker& w, const std::string& header, HttpReplyInfo& info);
     void OnReply(CWorker& w, const HttpReplyInfo& info, std::string& body);
     void FollowRedirect(CWorker& w, const std::string& location);
-    bool RangeReplyFits(CWorker& w, const HttpReplyInfo& info);
+    // A reply that does not parse or does not answer the request: a failed
+    // try, nothing of it is written.
+    void RefuseReply(CWorker& w);
+    bool TakeSize(CWorker& w, const HttpReplyInfo& info);
+    RangeAnswer CheckRange(CWorker& w, const HttpReplyInfo& info);
     void FallBackToSingleStream(CWorker& w);
     bool DecideSize(CWorker& w);
     void ReadBody(CWorker& w);
     // Writes received body bytes at the block's position and counts them.
     void Consume(CWorker& w, char* data, int64_t n);
-    void StreamClosed(CWorker& w);
+    // The server closed a single stream; graceful is false for a reset.
+    void StreamClosed(CWorker& w, bool graceful);
 
     std::string header_;        // reply header bytes gathered so far
     std::vector<char> buffer_;  // body reads, allocated once

@@ -2,6 +2,8 @@
 // and of a task, and the task log.
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "engine/file_writer.h"
 #include "engine/worker.h"
 #include "platform/file.h"
@@ -106,9 +108,17 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
         return false;
     }
     TaskProgressRecord record;
+    bool corrupt = false;
     {
         std::lock_guard lock(task.ProgressLock);
         record = ReadProgress(progressPath);
+        if (!ProgressNumbersValid(record)) {
+            record = SetAsideCorruptProgress(progressPath);
+            corrupt = true;
+        }
+    }
+    if (corrupt) {
+        TaskLog(task, 3, 0, slot.ctx.lang.GetLangText("Log_ProgressCorrupt"));
     }
     ProxyRecord http = LoadProxyRecord(slot.ctx, static_cast<int>(TextToInt(record.ProxyHTTP)));
     ProxyRecord ftp = LoadProxyRecord(slot.ctx, static_cast<int>(TextToInt(record.ProxyFTP)));
@@ -132,8 +142,14 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
         return false;
     }
     std::string dir = WithTrailingSlash(record.LocalDir);
-    if (!PathExists(dir)) {
-        CreateFolderPath(dir);
+    if (!MakeDirectories(dir)) {
+        int error = errno;
+        task.SetState(stateError);
+        TaskLog(task, 3, 0,
+                slot.ctx.lang.GetLangText("Log_CreateLocalFileFailed") + " " + dir + " " +
+                    ErrorText(error));
+        Abandon(slot);
+        return false;
     }
     std::string protocol;
     {
@@ -224,7 +240,16 @@ void TaskEnd(CTaskSlot& slot) {
             }
         }
         CloseTempFile(slot);
-        RenameAtCompletion(slot);
+        int error = 0;
+        if (!RenameAtCompletion(slot, &error)) {
+            // The data is whole but still under the temporary name: no
+            // completion to report.
+            TaskLog(task, 3, 0,
+                    slot.ctx.lang.GetLangText("Log_RenameFailed") + " " + task.LocalPath() + " " +
+                        ErrorText(error));
+            state = stateError;
+            task.SetState(state);
+        }
     }
     CloseTempFile(slot);
     TaskDescriptor snapshot;

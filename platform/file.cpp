@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,12 @@
 namespace vardane {
 
 namespace {
+
+std::atomic<SyncFunction> syncFunction{::fsync};
+
+int Sync(int fd) {
+    return syncFunction.load()(fd);
+}
 
 bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -31,12 +38,16 @@ void SyncFolder(const std::string& folder) {
     const int fd =
         ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        ::fsync(fd);
+        Sync(fd);
         ::close(fd);
     }
 }
 
 }  // namespace
+
+void SetSyncFunctionForTest(SyncFunction sync) {
+    syncFunction = sync != nullptr ? sync : ::fsync;
+}
 
 bool WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode) {
     if (path.empty() || path.back() == '/') {
@@ -49,7 +60,7 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mod
     if (fd < 0) {
         return false;
     }
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && Sync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok && ::rename(temp.c_str(), path.c_str()) == 0) {
         SyncFolder(FolderOf(path));
@@ -105,6 +116,15 @@ bool ReadFileBytes(const std::string& path, std::string& out) {
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool PathExists(const std::string& path) {
+    std::string p = path;
+    if (p.size() > 1 && p.back() == '/') {
+        p.pop_back();
+    }
+    struct stat st {};
+    return !p.empty() && ::lstat(p.c_str(), &st) == 0;
 }
 
 bool DirectoryExists(const std::string& path) {

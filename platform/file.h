@@ -13,17 +13,28 @@ namespace vardane {
 // written, fsync'ed and renamed over path, so a crash leaves either the old or
 // the new file. The file gets mode `mode` (before umask is not applied: the
 // mode is set explicitly). Returns false and leaves path untouched on failure.
-bool WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode = 0644);
+[[nodiscard]] bool WriteFileAtomic(const std::string& path, std::string_view bytes,
+                                   mode_t mode = 0644);
+
+// The fsync every durable write goes through. Tests replace it to see that
+// the file and its folder are synced (and to make a sync fail); pass nullptr
+// to restore the system's.
+using SyncFunction = int (*)(int fd);
+void SetSyncFunctionForTest(SyncFunction sync);
 
 // Appends bytes to path, creating it with `mode` when missing.
-bool AppendFile(const std::string& path, std::string_view bytes, mode_t mode = 0644);
+[[nodiscard]] bool AppendFile(const std::string& path, std::string_view bytes, mode_t mode = 0644);
 
 // Reads the whole file; false when it cannot be opened or read.
 bool ReadFileBytes(const std::string& path, std::string& out);
 
 bool FileExists(const std::string& path);
+// A file, folder or link of that name exists (one trailing '/' ignored; a
+// dangling link counts, as it blocks the name).
+bool PathExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
-// Creates the folder and its parents; true when it exists afterwards.
+// Creates the folder and its parents (mode 0755); true when it exists
+// afterwards.
 bool MakeDirectories(const std::string& path);
 bool RemoveFile(const std::string& path);
 // Size in bytes, -1 when the file does not exist.

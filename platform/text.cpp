@@ -42,7 +42,12 @@ int64_t TextToInt(std::string_view text) {
     return value;
 }
 
-std::string AnsiToWide(std::string_view bytes) {
+namespace {
+
+// Copies bytes, handing each byte that is not part of a valid UTF-8
+// sequence to invalid(out, byte) instead.
+template <typename Invalid>
+std::string MapInvalidUtf8(std::string_view bytes, Invalid invalid) {
     std::string out;
     out.reserve(bytes.size());
     size_t pos = 0;
@@ -50,7 +55,7 @@ std::string AnsiToWide(std::string_view bytes) {
         char32_t cp = 0;
         const size_t len = DecodeUtf8Char(bytes, pos, cp);
         if (len == 0) {
-            AppendUtf8(out, static_cast<unsigned char>(bytes[pos]));  // Latin-1
+            invalid(out, static_cast<unsigned char>(bytes[pos]));
             ++pos;
         } else {
             out.append(bytes.substr(pos, len));
@@ -58,6 +63,16 @@ std::string AnsiToWide(std::string_view bytes) {
         }
     }
     return out;
+}
+
+}  // namespace
+
+std::string AnsiToWide(std::string_view bytes) {
+    return MapInvalidUtf8(bytes, [](std::string& out, unsigned char b) { AppendUtf8(out, b); });
+}
+
+std::string ValidUtf8(std::string_view bytes) {
+    return MapInvalidUtf8(bytes, [](std::string& out, unsigned char) { AppendUtf8(out, 0xFFFD); });
 }
 
 std::string WideToAnsi(std::string_view text) {

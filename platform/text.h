@@ -19,6 +19,9 @@ int64_t TextToInt(std::string_view text);
 // Network and "ANSI" text: bytes that are valid UTF-8 pass unchanged, every
 // byte that is not part of a valid UTF-8 sequence is read as Latin-1.
 std::string AnsiToWide(std::string_view bytes);
+// Text that claims to be UTF-8 but may not be: every byte that is not part
+// of a valid sequence becomes U+FFFD.
+std::string ValidUtf8(std::string_view bytes);
 // Program text to network bytes: UTF-8 as it stands.
 std::string WideToAnsi(std::string_view text);
 

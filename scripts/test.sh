@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite: plain, then under
 # AddressSanitizer with UBSan, then the engine and the layers it runs on
-# (platform, net, task) under ThreadSanitizer.
+# (platform, net, task) under ThreadSanitizer, then a brief run of the fuzz
+# targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --tests
@@ -27,4 +28,7 @@ if [[ -d engine ]]; then
     run_suite build-tsan thread "vardane_lang_files platform_tests net_tests task_tests task_lock_tests engine_tests" \
         -L "^(platform|net|task|engine)$" "$@"
 fi
+# A short pass of every fuzz target (ASan + UBSan) over its seeds, its past
+# crashes and a few thousand mutations.
+FUZZ_RUNS=${FUZZ_RUNS:-5000} scripts/fuzz.sh 0
 echo "All test runs passed."

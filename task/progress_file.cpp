@@ -1,5 +1,6 @@
 #include "task/progress_file.h"
 
+#include <ctime>
 #include <mutex>
 
 #include "platform/file.h"
@@ -57,7 +58,64 @@ std::string_view UpToNul(std::string_view text) {
     return text.substr(0, text.find('\0'));
 }
 
+// No file here is larger: anything beyond is a damaged or forged number.
+constexpr int64_t kMaxFileBytes = int64_t{1} << 62;
+
+// Empty, or decimal digits for a value in 0..max.
+bool NumberFits(std::string_view text, int64_t max) {
+    if (text.empty()) {
+        return true;
+    }
+    if (text.size() > 19 || text.find_first_not_of("0123456789") != std::string_view::npos) {
+        return false;
+    }
+    return TextToInt(text) <= max;
+}
+
 }  // namespace
+
+bool ProgressNumbersValid(const TaskProgressRecord& r) {
+    if (!NumberFits(r.FileSize, kMaxFileBytes)) {
+        return false;
+    }
+    int64_t size = r.FileSize.empty() ? kMaxFileBytes : TextToInt(r.FileSize);
+    if (!NumberFits(r.FilePos, size)) {
+        return false;
+    }
+    for (const std::string& block : r.Block) {
+        size_t dash = block.find('-');
+        if (!block.empty() &&
+            (dash == std::string::npos || !NumberFits(block.substr(0, dash), size) ||
+             !NumberFits(block.substr(dash + 1), size))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TaskProgressRecord SetAsideCorruptProgress(const std::string& path) {
+    std::string bytes;
+    if (ReadFileBytes(path, bytes)) {
+        std::string aside =
+            path + ".corrupt-" + IntToText(static_cast<int64_t>(std::time(nullptr)));
+        if (!WriteFileAtomic(aside, bytes, 0600)) {
+            // Nothing to keep it in; the task still starts afresh.
+        }
+    }
+    TaskProgressRecord record = ParseProgress(bytes);
+    if (!record.LocalTempFileName.empty() &&
+        record.LocalTempFileName.find('/') == std::string::npos) {
+        RemoveFile(WithTrailingSlash(record.LocalDir) + record.LocalTempFileName);
+    }
+    record.LocalTempFileName.clear();
+    record.FileSize.clear();
+    record.FilePos.clear();
+    record.Block = {};
+    if (!WriteProgress(record, path)) {
+        // The start goes on from the cleaned record in memory.
+    }
+    return record;
+}
 
 std::string FormatProgress(const TaskProgressRecord& record) {
     std::string text(kSection);

@@ -54,6 +54,15 @@ TaskProgressRecord NewStoppedTaskRecord(const CAppSettings& settings, std::strin
 bool UpdateProgress(const std::string& path,
                     const std::function<void(TaskProgressRecord&)>& change);
 
+// False when FileSize, FilePos or a block holds what no file can have: not
+// decimal digits, beyond 2^62 bytes, a position past the size.
+bool ProgressNumbersValid(const TaskProgressRecord& record);
+// A progress file whose numbers are not valid: a copy of it is kept as
+// path + ".corrupt-<time>", the temporary file it names is deleted and the
+// sizes, blocks and temporary name are cleared, so the task starts from
+// zero. Returns the record as it is now. Takes no lock.
+TaskProgressRecord SetAsideCorruptProgress(const std::string& path);
+
 // Merges the task's live values (BaseURL, ThreadCount, FileSize, FilePos,
 // blocks) into its progress file under ProgressLock (TaskLock inside). Call
 // without any task lock.

@@ -18,6 +18,7 @@ namespace {
 
 constexpr std::string_view kFtp = "ftp://";
 constexpr std::string_view kHttp = "http://";
+constexpr int64_t kMaxPort = 65535;
 
 // Strips the protocol prefix into d; the rest stays empty for other schemes.
 std::string_view TakeProtocol(TaskDescriptor& d, std::string_view address) {
@@ -55,16 +56,28 @@ bool TakeCredentials(TaskDescriptor& d, std::string_view& rest) {
     return true;
 }
 
-void TakeHostPort(TaskDescriptor& d, std::string_view hostPort) {
+// False for a port outside 0..65535: a larger number must not wrap around
+// into another port.
+bool TakeHostPort(TaskDescriptor& d, std::string_view hostPort) {
     size_t colon = hostPort.find(':');
     if (colon != std::string_view::npos && colon >= 1) {
         int64_t port = TextToInt(hostPort.substr(colon + 1));
-        d.iPort = static_cast<int>(std::clamp<int64_t>(port, INT_MIN, INT_MAX));
+        if (port < 0 || port > kMaxPort) {
+            return false;
+        }
+        d.iPort = static_cast<int>(port);
         d.Host = hostPort.substr(0, colon);
-        return;
+        return true;
     }
     d.Host = hostPort;
     d.iPort = d.Protocol == kFtp ? 21 : 80;
+    return true;
+}
+
+// A browser sends a typed blank as %20; sent raw it would split the request
+// line.
+std::string EncodeBlanks(std::string_view text) {
+    return ReplaceCopy(text, " ", "%20");
 }
 
 std::string FileNameOf(std::string_view requestPath) {
@@ -76,9 +89,25 @@ std::string FileNameOf(std::string_view requestPath) {
 
 }  // namespace
 
+bool HasControlCharacter(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        unsigned char u = static_cast<unsigned char>(c);
+        return u < 0x20 || u == 0x7F;
+    });
+}
+
 bool ParseUrlInto(TaskDescriptor& d, std::string_view address) {
     d.Referer.clear();
     d.RequestPath.clear();
+    // Line breaks and other control characters would end up inside protocol
+    // lines (request line, FTP commands) and add lines of their own.
+    if (HasControlCharacter(address)) {
+        d.URL = address;
+        return false;
+    }
+    if (StartsWithNoCase(address, kHttp)) {
+        address = address.substr(0, address.find('#'));  // the fragment stays with the client
+    }
     d.URL = address;
     std::string_view rest = TakeProtocol(d, address);
     if (rest.empty() || !TakeCredentials(d, rest)) {
@@ -88,12 +117,20 @@ bool ParseUrlInto(TaskDescriptor& d, std::string_view address) {
     if (slash == std::string_view::npos || slash < 1) {
         return false;
     }
-    TakeHostPort(d, rest.substr(0, slash));
+    std::string_view authority = rest.substr(0, slash);
+    if (authority.find(' ') != std::string_view::npos || !TakeHostPort(d, authority)) {
+        return false;
+    }
     d.RequestPath = rest.substr(slash);
     if (d.RequestPath.find('.') == std::string::npos) {
         return false;
     }
     d.FileName = FileNameOf(d.RequestPath);
+    if (d.Protocol == kHttp) {
+        d.RequestPath = EncodeBlanks(d.RequestPath);
+        d.URL = EncodeBlanks(d.URL);
+        d.Referer = EncodeBlanks(d.Referer);
+    }
     return true;
 }
 

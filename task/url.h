@@ -10,9 +10,15 @@ namespace vardane {
 class CDownloadTask;
 struct TaskDescriptor;
 
+// A byte below 0x20 or DEL: no address, name or login may carry one into a
+// protocol line.
+bool HasControlCharacter(std::string_view text);
+
 // Parses address into the task's descriptor under TaskLock: protocol, host,
 // port, user, password, request path, URL, file name and Referer. Only
-// "http://" and "ftp://" (any case) are accepted. On false the fields changed
+// "http://" and "ftp://" (any case) are accepted; control characters and
+// ports above 65535 are refused. An http address loses its "#fragment" and
+// its blanks are sent as %20 (the file name keeps them). On false the fields changed
 // before the failure keep their new values.
 bool ParseUrl(CDownloadTask& task, std::string_view address);
 // The same on a descriptor the caller guards.

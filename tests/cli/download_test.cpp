@@ -203,9 +203,10 @@ TEST_F(DownloadTest, NameOptionSetsTheLocalFileName) {
     std::string sha = MakeRandomFile(nginx.Root() + "server.bin", 200 * 1024 + 1);
     ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
     CliResult r =
-        Cli({"get", nginx.Url("server.bin"), "--name", "renamed.bin", "--dir", target.Path()});
+        Cli({"get", nginx.Url("server.bin"), "--name", "renamed.dat", "--dir", target.Path()});
     ASSERT_EQ(0, r.status) << r.out << r.err;
-    EXPECT_EQ(sha, Sha256OfFile(target.Path() + "renamed.bin"));
+    // Another extension than the address's too: the typed name stands.
+    EXPECT_EQ(sha, Sha256OfFile(target.Path() + "renamed.dat"));
     EXPECT_FALSE(FileExists(target.Path() + "server.bin"));
 }
 

@@ -31,5 +31,13 @@ TEST(Cookies, DomainRules) {
     EXPECT_EQ(CookiesFromFile("/nonexistent/cookies.txt", "example.com", "/", 0), "");
 }
 
+TEST(Cookies, ControlCharactersNeverReachTheHeader) {
+    const char* file =
+        "example.com\tFALSE\t/\tFALSE\t0\tcr\tva\rlue\r\r\n"
+        "example.com\tFALSE\t/\tFALSE\t0\tn\x01\t1\n"
+        "example.com\tFALSE\t/\tFALSE\t0\tok\t2\r\n";
+    EXPECT_EQ(CookiesFor(file, "example.com", "/", 0), "ok=2");
+}
+
 }  // namespace
 }  // namespace vardane

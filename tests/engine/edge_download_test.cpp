@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -150,8 +151,14 @@ TEST(EdgeDownload, FullDiskFailsClearlyLosesNothingAndResumes) {
         }
         CTaskSlot slot(h.ctx);
         ASSERT_EQ(h.Run(slot, id), stateError) << h.owner.Log();
-        EXPECT_TRUE(h.owner.LogHas(std::strerror(ENOSPC))) << h.owner.Log();
-        if (!reserved) {
+        if (reserved) {
+            // Refused before anything is reserved, with the sizes.
+            EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_DiskFull") + " " +
+                                       IntToText(3 * 1024 * 1024) + " > "))
+                << h.owner.Log();
+            EXPECT_FALSE(FileExists(h.dir.Path() + "small/" + name + ".vd~"));
+        } else {
+            EXPECT_TRUE(h.owner.LogHas(std::strerror(ENOSPC))) << h.owner.Log();
             EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_WriteLocalFileFailed")));
         }
     }
@@ -164,6 +171,46 @@ TEST(EdgeDownload, FullDiskFailsClearlyLosesNothingAndResumes) {
         ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
         EXPECT_TRUE(ReadFile(h.dir.Path() + "small/" + name) == body) << name;
     }
+}
+
+// The last step fails: the data is whole but cannot take its name. That is
+// no completion, and nothing is lost or overwritten.
+TEST(EdgeDownload, FailedFinalRenameFailsTheTask) {
+    EngineHarness h;
+    const std::string body = RandomBytes(64 * 1024, 9);
+    std::atomic<bool> go{false};
+    ScriptedServer server([&](ScriptedConnection& c) {
+        if (!c.ReadUntil("\r\n\r\n")) {
+            return;
+        }
+        c.Write("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                body.substr(0, 1000));
+        for (int i = 0; i < 1000 && !go; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        c.Write(body.substr(1000));
+        c.Close();
+    });
+    std::string id =
+        h.AddTask("http://127.0.0.1:" + std::to_string(server.Port()) + "/data.bin", 1);
+    CTaskSlot slot(h.ctx);
+    slot.task.hMainWnd = &h.owner;
+    h.StartTicks(slot);
+    ASSERT_TRUE(StartTask(slot, id));
+    for (int i = 0; i < 1000 && slot.task.GetDownloaded() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    // Something takes the target name while the data is still coming.
+    WriteFile(h.DownloadDir + "data.bin", "someone else's");
+    go = true;
+    ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(60)));
+    h.StopTicks();
+    slot.JoinWorkers();
+    EXPECT_EQ(h.owner.Last().iState, stateError) << h.owner.Log();
+    EXPECT_EQ(h.Progress(id).State, "5");
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_RenameFailed"))) << h.owner.Log();
+    EXPECT_EQ(ReadFile(h.DownloadDir + "data.bin"), "someone else's");
+    EXPECT_TRUE(ReadFile(h.DownloadDir + "data.bin.vd~") == body);
 }
 
 TEST(TaskSlotLife, StartStopAndDestroyManyTimes) {

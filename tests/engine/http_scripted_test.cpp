@@ -209,13 +209,42 @@ TEST_F(ScriptedHttp, ServerIgnoringRangesGivesTheExactFileAsOneStream) {
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_NotResumeSupport")));
 }
 
-TEST_F(ScriptedHttp, RangeReplyStartingElsewhereIsNeverWrittenAtTheWrongOffset) {
-    RangeServer server(With([&](RangeServerOptions& o) {
+TEST_F(ScriptedHttp, RangeReplyStartingElsewhereIsAFailedTryNeverWritten) {
+    h.Configure([](CAppSettings& s) { s.RetryWaitSec = 0; });
+    // Once: the next try gets the right bytes, and the file must be exact.
+    RangeServer once(With([&](RangeServerOptions& o) {
+        o.body = kBody;
+        o.wrongRangeShift = 10;
+        o.wrongRangeTimes = 1;
+    }));
+    ASSERT_EQ(Download(once.Url("data.bin"), 3), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Downloaded(), kBody);
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_BadReply")));
+
+    // Always: the try fails each time and the task ends short, not complete.
+    h.Configure([](CAppSettings& s) {
+        s.RetryLimit = true;
+        s.RetryCounts = 2;
+    });
+    RangeServer always(With([&](RangeServerOptions& o) {
         o.body = kBody;
         o.wrongRangeShift = 10;
     }));
-    ASSERT_EQ(Download(server.Url("data.bin"), 3), stateCompleted) << h.owner.Log();
+    EXPECT_NE(Download(always.Url("data.bin"), 3, "always.bin"), stateCompleted);
+    EXPECT_FALSE(FileExists(h.DownloadDir + "always.bin"));
+}
+
+// The limiter refills its budget once a tick: a file of n budgets cannot
+// arrive in fewer than about n ticks, whatever the wall clock says.
+TEST_F(ScriptedHttp, SpeedLimitHoldsOverHttp) {
+    const int64_t kb = 32;
+    h.SetSpeedLimit(true, kb);
+    RangeServer server(With([&](RangeServerOptions& o) { o.body = kBody; }));
+    h.owner.speedTicks = 0;
+    ASSERT_EQ(Download(server.Url("data.bin"), 2), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Downloaded(), kBody);
+    int64_t budgets = static_cast<int64_t>(kBody.size()) / (kb * 1024);
+    EXPECT_GE(h.owner.speedTicks.load(), budgets - 2);
 }
 
 TEST_F(ScriptedHttp, LongHeadersAreReadAndAbsurdOnesRetried) {

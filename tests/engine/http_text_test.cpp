@@ -42,6 +42,8 @@ TEST(HttpReplyText, StatusAndHeaderValues) {
     EXPECT_EQ(StatusCode("HTTP/1.1 206 Partial Content"), "206");
     EXPECT_EQ(StatusCode("http/1.0 404 Not Found"), "404");
     EXPECT_EQ(StatusCode("Content-Length: 5"), "");
+    EXPECT_EQ(StatusCode("HTTP/1.1 2000 OK"), "");
+    EXPECT_EQ(StatusCode("HTTP/1.1 20 OK"), "");
     EXPECT_EQ(HeaderValue("content-length: 10", "Content-Length"), "10");
     EXPECT_EQ(HeaderValue("Location: http://a/b c.zip", "Location"), "http://a/bc.zip");
     EXPECT_EQ(HeaderValue("X-Location: y", "Location"), "");

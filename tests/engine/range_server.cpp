@@ -37,10 +37,14 @@ void RangeServer::Serve(ScriptedConnection& c) {
     if (at != std::string::npos && !options_.ignoreRange) {
         start = TextToInt(request->substr(at + 13));
     }
+    if (start > 0 && options_.wrongRangeShift != 0 && shifted_++ < options_.wrongRangeTimes) {
+        // The reply is honest about where it starts; it just is not where
+        // the request asked.
+        start = std::min(size - 1, start + options_.wrongRangeShift);
+    }
     std::string head;
     if (start > 0) {
-        int64_t shown = start + options_.wrongRangeShift;
-        head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(shown) +
+        head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(start) +
                "-" + std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n";
     } else {
         head = options_.contentLength ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.0 200 OK\r\n";

@@ -14,11 +14,12 @@ namespace vardane::test {
 
 struct RangeServerOptions {
     std::string body;
-    bool ignoreRange = false;     // always 200 with the whole body
-    int64_t wrongRangeShift = 0;  // ranged replies start this many bytes later
-    bool contentLength = true;    // false: no length, the end is the close
-    bool chunked = false;         // Transfer-Encoding: chunked, no length
-    std::string extraHeaders;     // added to every reply, each line ending CR LF
+    bool ignoreRange = false;       // always 200 with the whole body
+    int64_t wrongRangeShift = 0;    // ranged replies start this many bytes later ...
+    int wrongRangeTimes = 1 << 30;  // ... this many times; the body agrees with the header
+    bool contentLength = true;      // false: no length, the end is the close
+    bool chunked = false;           // Transfer-Encoding: chunked, no length
+    std::string extraHeaders;       // added to every reply, each line ending CR LF
     // A whole reply for the connection with this index, "" to serve normally.
     std::function<std::string(int index)> reply;
     int cutConnection = -1;  // this connection is cut ...
@@ -44,6 +45,7 @@ class RangeServer {
     void Serve(ScriptedConnection& c);
     RangeServerOptions options_;
     std::atomic<int64_t> sent_{0};
+    std::atomic<int> shifted_{0};
     ScriptedServer server_;
 };
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "engine/worker.h"
@@ -98,6 +99,41 @@ TEST(Resume, KilledProcessResumesFromTheProgressFileAlone) {
     RecordProperty("refetched",
                    std::to_string(server.BytesSent()) + " of " + std::to_string(kSize - saved));
     EXPECT_LE(server.BytesSent(), kSize - saved + kInFlightSlack);
+}
+
+}  // namespace
+}  // namespace vardane::test
+
+namespace vardane::test {
+namespace {
+
+// Numbers no file can have make the progress file corrupt: it is kept aside
+// and the task starts from zero, ending with the exact file.
+TEST(Resume, ImpossibleStoredNumbersRestartTheTaskFromZero) {
+    EngineHarness h;
+    RangeServerOptions o;
+    o.body = RandomBytes(200 * 1024 + 3, 4);
+    RangeServer server(o);
+    for (std::string size : {"99999999999999999999", "12x", "-5"}) {
+        std::string name = "f" + std::to_string(size.size()) + ".bin";
+        std::string id = h.AddTask(server.Url(name), 2, name);
+        ASSERT_TRUE(WriteFile(h.DownloadDir + name + ".vd~", "stale"));
+        ASSERT_TRUE(UpdateProgress(h.ProgressPath(id), [&](TaskProgressRecord& r) {
+            r.FileSize = size;
+            r.FilePos = "10";
+            r.LocalTempFileName = name + ".vd~";
+            r.Block[0] = "11-20";
+        }));
+        CTaskSlot slot(h.ctx);
+        ASSERT_EQ(h.Run(slot, id, std::chrono::seconds(30)), stateCompleted) << h.owner.Log();
+        EXPECT_TRUE(ReadFile(h.DownloadDir + name) == o.body) << size;
+        EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_ProgressCorrupt")));
+    }
+    int kept = 0;
+    for (const auto& e : std::filesystem::directory_iterator(h.dir.Path() + "Tasks/")) {
+        kept += e.path().filename().string().find(".pro~.corrupt-") != std::string::npos;
+    }
+    EXPECT_EQ(kept, 3);
 }
 
 }  // namespace

@@ -77,6 +77,50 @@ TEST(WriteFileAtomic, FailedWriteKeepsTheOldFile) {
     EXPECT_EQ(Names(dir), std::vector<std::string>{"list"});
 }
 
+// What the replaced sync saw: the kind of each synced descriptor and whether
+// the target already held the new bytes at the time.
+struct SyncLog {
+    std::vector<bool> isFolder;
+    std::vector<bool> targetHadNewBytes;
+    std::string target;
+    bool fail = false;
+};
+SyncLog syncLog;
+
+int RecordingSync(int fd) {
+    struct stat st {};
+    ::fstat(fd, &st);
+    syncLog.isFolder.push_back(S_ISDIR(st.st_mode));
+    std::string now;
+    syncLog.targetHadNewBytes.push_back(ReadFileBytes(syncLog.target, now) && now == "new");
+    return syncLog.fail && !S_ISDIR(st.st_mode) ? -1 : 0;
+}
+
+// A crash must find the old or the new file whole: the data is synced
+// before the rename, the folder after it, and a failed sync keeps the old.
+TEST(WriteFileAtomic, SyncsTheFileBeforeTheRenameAndTheFolderAfter) {
+    TempFolder dir;
+    syncLog = SyncLog{};
+    syncLog.target = dir / "state";
+    ASSERT_TRUE(WriteFileAtomic(syncLog.target, "old"));
+    syncLog = SyncLog{{}, {}, syncLog.target, false};
+    SetSyncFunctionForTest(RecordingSync);
+    bool written = WriteFileAtomic(syncLog.target, "new");
+    SyncLog seen = syncLog;
+    syncLog = SyncLog{{}, {}, syncLog.target, true};
+    bool failed = WriteFileAtomic(syncLog.target, "newer");
+    SetSyncFunctionForTest(nullptr);
+
+    EXPECT_TRUE(written);
+    ASSERT_EQ(seen.isFolder, (std::vector<bool>{false, true}));
+    EXPECT_EQ(seen.targetHadNewBytes, (std::vector<bool>{false, true}));
+    EXPECT_FALSE(failed);
+    std::string now;
+    ASSERT_TRUE(ReadFileBytes(syncLog.target, now));
+    EXPECT_EQ(now, "new");
+    EXPECT_EQ(Names(dir), std::vector<std::string>{"state"});
+}
+
 TEST(AppendFile, CreatesWithModeThenAppends) {
     TempFolder dir;
     const std::string path = dir / "log";

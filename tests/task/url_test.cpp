@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <vector>
 
 #include "task/download_task.h"
 #include "tests/task/task_test_root.h"
@@ -42,6 +43,32 @@ TEST(ParseUrl, HostAndPort) {
     TaskDescriptor d = Parsed("http://:81/a.zip");  // a colon at position 0 does not count
     EXPECT_EQ(d.Host, ":81");
     EXPECT_EQ(d.iPort, 80);
+}
+
+TEST(ParseUrl, HostileAddressesAreRefused) {
+    // A port must not wrap around into another one.
+    Parsed("http://host:103616/a.zip", false);
+    Parsed("http://host:-1/a.zip", false);
+    EXPECT_EQ(Parsed("http://host:65535/a.zip").iPort, 65535);
+    // Control characters would add lines of their own to a request or an FTP
+    // command, wherever the address came from.
+    for (const std::string& bad : std::vector<std::string>{
+             "http://host/a.zip\r\nX-Injected: 1", "ftp://host/a.zip\nDELE b",
+             "http://host/a\x0b.zip", "http://host/a\x1b.zip",
+             std::string("http://host/a.zip\0", 18), "http://ho\x7fst/a.zip"}) {
+        Parsed(bad, false);
+    }
+    Parsed("http://ho st/a.zip", false);
+}
+
+TEST(ParseUrl, BlanksAreEncodedAndTheFragmentStaysHome) {
+    TaskDescriptor d = Parsed("http://host/my file.zip?q=a b#part 2");
+    EXPECT_EQ(d.RequestPath, "/my%20file.zip?q=a%20b");
+    EXPECT_EQ(d.URL, "http://host/my%20file.zip?q=a%20b");
+    EXPECT_EQ(d.FileName, "my file.zip");
+    EXPECT_EQ(Parsed("http://host/a.zip#frag").FileName, "a.zip");
+    // An FTP path is sent as it stands: a blank belongs to the name.
+    EXPECT_EQ(Parsed("ftp://host/my file.zip").RequestPath, "/my file.zip");
 }
 
 TEST(ParseUrl, Credentials) {

@@ -1,0 +1,158 @@
+// The HTTP worker against replies that must not count: a body of unknown
+// length cut short or stopped, replies that do not parse or do not answer the
+// request, redirect targets that would smuggle protocol lines.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "engine/worker.h"
+#include "platform/file.h"
+#include "tests/engine/engine_harness.h"
+#include "tests/engine/range_server.h"
+#include "tests/support/sha256.h"
+
+namespace vardane::test {
+namespace {
+
+const std::string kBody = RandomBytes(300 * 1024 + 77, 5);
+
+class HostileHttp : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        h.Configure([](CAppSettings& s) {
+            s.RetryWaitSec = 0;
+            s.RetryLimit = true;
+            s.RetryCounts = 3;
+        });
+    }
+    int Download(const std::string& url, int threads, const std::string& name = "data.bin") {
+        id = h.AddTask(url, threads, name);
+        return h.Run(slot, id, std::chrono::seconds(60));
+    }
+    RangeServerOptions Options(const std::function<void(RangeServerOptions&)>& change) {
+        RangeServerOptions o;
+        o.body = kBody;
+        change(o);
+        return o;
+    }
+    EngineHarness h;
+    CTaskSlot slot{h.ctx};
+    std::string id;
+};
+
+// A stream whose end the protocol never announced is not a completed file:
+// its bytes stay in the temporary file and the target name stays free.
+TEST_F(HostileHttp, UnknownLengthBodyCutShortIsNeverCompleted) {
+    struct Case {
+        const char* name;
+        bool chunked;
+        bool reset;
+    };
+    for (Case c : {Case{"chunked.bin", true, false}, Case{"reset.bin", false, true}}) {
+        RangeServer server(Options([&](RangeServerOptions& o) {
+            o.contentLength = false;
+            o.chunked = c.chunked;
+            o.cutAfter = 100 * 1024;
+            o.cutWithReset = c.reset;
+            o.cutConnection = 0;
+            o.reply = [](int index) {
+                return index == 0 ? std::string() : std::string("HTTP/1.1 503 Busy\r\n\r\n");
+            };
+        }));
+        EXPECT_NE(Download(server.Url(c.name), 1, c.name), stateCompleted) << h.owner.Log();
+        EXPECT_FALSE(FileExists(h.DownloadDir + c.name)) << c.name;
+        EXPECT_NE(h.Progress(id).State, "1");
+    }
+}
+
+TEST_F(HostileHttp, StoppedUnknownLengthBodyIsStoppedNotCompleted) {
+    RangeServer server(Options([&](RangeServerOptions& o) {
+        o.contentLength = false;
+        o.pieceDelayMs = 50;
+    }));
+    id = h.AddTask(server.Url("data.bin"), 1, "data.bin");
+    slot.task.hMainWnd = &h.owner;
+    h.StartTicks(slot);
+    ASSERT_TRUE(StartTask(slot, id));
+    for (int i = 0; i < 600 && slot.task.GetDownloaded() < 32 * 1024; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    slot.Stop(false);
+    ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(60)));
+    h.StopTicks();
+    slot.JoinWorkers();
+    EXPECT_EQ(h.owner.Last().iState, stateStopped) << h.owner.Log();
+    EXPECT_FALSE(FileExists(h.DownloadDir + "data.bin"));
+    EXPECT_TRUE(FileExists(h.DownloadDir + "data.bin.vd~"));
+}
+
+// Each reply is refused before a byte of it is written; the next try gets
+// the real file, which must be exact.
+TEST_F(HostileHttp, RepliesThatDoNotParseOrWereNotAskedForAreFailedTries) {
+    const std::vector<std::string> bad = {
+        "HTTP/1.1 2000 OK\r\nContent-Length: 5\r\n\r\nWRONG",
+        "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 7\r\n\r\nWRONG",
+        "HTTP/1.1 200 OK\r\nContent-Length: 12x\r\n\r\nWRONG",
+        "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-4/5\r\n"
+        "Content-Length: 5\r\n\r\nWRONG",
+        "Content-Length: 5\r\n\r\nWRONG",
+    };
+    for (size_t i = 0; i < bad.size(); ++i) {
+        RangeServer server(Options([&](RangeServerOptions& o) {
+            o.reply = [&](int index) { return index == 0 ? bad[i] : std::string(); };
+        }));
+        std::string name = "f" + std::to_string(i) + ".bin";
+        ASSERT_EQ(Download(server.Url(name), 2, name), stateCompleted) << bad[i] << h.owner.Log();
+        EXPECT_EQ(ReadFile(h.DownloadDir + name), kBody) << bad[i];
+    }
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_BadReply")));
+}
+
+TEST_F(HostileHttp, RangeReplyWhoseLengthDisagreesIsRefused) {
+    RangeServer server(Options([&](RangeServerOptions& o) {
+        o.reply = [&](int index) {
+            // A second connection's first reply claims the right start but a
+            // length that does not reach the end of the file.
+            return index == 1 ? std::string(
+                                    "HTTP/1.1 206 Partial Content\r\n"
+                                    "Content-Range: bytes 153638-153647/307277\r\n"
+                                    "Content-Length: 10\r\n\r\n0123456789")
+                              : std::string();
+        };
+    }));
+    ASSERT_EQ(Download(server.Url("data.bin"), 2), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(ReadFile(h.DownloadDir + "data.bin"), kBody);
+}
+
+// A name at the limit of the file system still gets its temporary file:
+// shortened, its extension kept.
+TEST_F(HostileHttp, LongestNamesAreShortenedToFitTheTemporaryName) {
+    RangeServer server(Options([](RangeServerOptions&) {}));
+    for (size_t length : {251u, 253u, 255u}) {
+        char c = static_cast<char>('a' + length % 26);  // one name per task
+        std::string name = std::string(length - 4, c) + ".bin";
+        ASSERT_EQ(Download(server.Url("data.bin"), 2, name), stateCompleted) << h.owner.Log();
+        std::string fitted = std::string(std::min<size_t>(length, 251) - 4, c) + ".bin";
+        EXPECT_EQ(h.Progress(id).LocalFileName, fitted);
+        EXPECT_TRUE(ReadFile(h.DownloadDir + fitted) == kBody) << length;
+    }
+}
+
+TEST_F(HostileHttp, RedirectCarryingALineBreakIsRefused) {
+    for (std::string smuggled : {std::string("\r"), std::string("\n"), std::string(1, 0)}) {
+        RangeServer target(Options([](RangeServerOptions&) {}));
+        std::string location = target.Url("x.bin") + smuggled + "X-Injected: 1";
+        RangeServer first(Options([&](RangeServerOptions& o) {
+            o.reply = [&](int) {
+                return "HTTP/1.1 302 Found\r\nLocation: " + location +
+                       "\r\nContent-Length: 0\r\n\r\n";
+            };
+        }));
+        EXPECT_EQ(Download(first.Url("data.bin"), 1), stateError) << h.owner.Log();
+        EXPECT_EQ(target.Connections(), 0);
+        EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_InvalidURL")));
+    }
+}
+
+}  // namespace
+}  // namespace vardane::test
