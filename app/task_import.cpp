@@ -41,15 +41,8 @@ int CMainFrame::ImportFile(const std::string& path) {
             if (!ParseUrlInto(parsed, line)) {
                 continue;
             }
-            // Defaults: no temporary file, Folder 0, the Download category.
-            TaskProgressRecord record;
-            record.BaseURL = line;
-            record.LocalDir = folder;
-            record.LocalFileName = parsed.FileName;
-            record.ProxyHTTP = IntToText(settings.ProxyHTTP);
-            record.ProxyFTP = IntToText(settings.ProxyFTP);
-            record.State = IntToText(stateStopped);
-            record.ThreadCount = IntToText(settings.ThreadCnt);
+            const TaskProgressRecord record =
+                NewStoppedTaskRecord(settings, line, folder, parsed.FileName);
             const std::string id = MakeTaskId(ctx_.AppDir());
             // One flush of the file system for the whole file below: a sync
             // per address made an import of 10,000 lines take most of a minute.

@@ -15,6 +15,7 @@ std::vector<std::unique_ptr<TaskCommand>> MakeTaskCommands() {
     AddListCommands(commands);
     AddRunCommands(commands);
     commands.push_back(MakeCategoriesCommand());
+    AddExplorerCommands(commands);
     commands.push_back(MakeConfigCommand());
     return commands;
 }

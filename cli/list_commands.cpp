@@ -38,26 +38,32 @@ const std::vector<std::string> kViewNames = {"downloading", "completed", "delete
 class AddCommand : public TaskCommand {
   public:
     CLI::App* Register(CLI::App& app) override {
-        CLI::App* cmd = app.add_subcommand("add", "Add a task for URL and print its id");
-        cmd->add_option("URL", url_, "HTTP or FTP address")->required();
+        CLI::App* cmd = app.add_subcommand("add", "Add a task for every URL and print the new ids");
+        cmd->add_option("URL", urls_, "HTTP or FTP addresses")->required();
         options_.Register(*cmd);
         return cmd;
     }
+    // Every address is tried; one that is refused fails the command but
+    // loses none of the others.
     std::optional<int> Run(CliEnv& env) override {
-        CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
-        dialog.InitNew(url_);
-        if (!options_.Accept(dialog, env.io)) {
-            return kStatusFailed;
+        int status = kStatusOk;
+        for (const std::string& url : urls_) {
+            CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
+            dialog.InitNew(url);
+            if (!options_.Accept(dialog, env.io)) {
+                status = kStatusFailed;
+                continue;
+            }
+            env.io.Out(dialog.TaskId() + "\n");
+            // Only a running instance downloads; a one-shot process would stop
+            // the task again as it exits.
+            env.rt.Frame().TaskAdded(dialog.TaskId(), dialog.StartImmediately() && env.forwarded);
         }
-        env.io.Out(dialog.TaskId() + "\n");
-        // Only a running instance downloads; a one-shot process would stop
-        // the task again as it exits.
-        env.rt.Frame().TaskAdded(dialog.TaskId(), dialog.StartImmediately() && env.forwarded);
-        return kStatusOk;
+        return status;
     }
 
   private:
-    std::string url_;
+    std::vector<std::string> urls_;
     TaskOptions options_;
 };
 

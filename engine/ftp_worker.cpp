@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/file_writer.h"
+#include "engine/ftp_control.h"
 #include "engine/ftp_reply.h"
 #include "net/proxy.h"
 #include "net/send_command.h"
@@ -19,24 +20,6 @@ namespace vardane {
 std::unique_ptr<IProtocolHandler> MakeFtpHandler() {
     return std::make_unique<CFtpHandler>();
 }
-
-namespace {
-
-// Logs the PASS line as "PASS ******" whatever the password looks like (a
-// password that also occurs in "PASS " must not leave a part of it visible).
-class CPassLineOwner : public IConnectionOwner {
-  public:
-    explicit CPassLineOwner(CWorker& w) : w_(w) {}
-    bool IsStopped() override { return w_.IsStopped(); }
-    void ThreadLog(int kind, const std::string& text) override {
-        w_.ThreadLog(kind, kind == logSent ? std::string("PASS ******") : text);
-    }
-
-  private:
-    CWorker& w_;
-};
-
-}  // namespace
 
 void CFtpHandler::ConnectStep(CWorker& w) {
     if (w.IsStopped()) {
@@ -174,24 +157,17 @@ void CFtpHandler::OnControlReply(CWorker& w) {
         return;
     }
     ThreadRecord& r = w.rec;
-    ReceiveBuffer buffer;
-    const int n = Receive(r.Connections, slotControl, buffer);
-    if (n < 0) {
-        return;
-    }
-    int64_t consumed = 0;
-    const int step =
-        NegotiateProxy(w, r.Connections[slotControl], target_.proxy, buffer.data(), n, consumed);
-    if (step == proxyFailed) {
+    std::vector<CFtpReplyReader::Line> lines;
+    bool bounded = true;
+    const ControlRead read =
+        ReadControlLines(r.Connections, w, target_.proxy, reader_, lines, bounded);
+    if (read == ControlRead::Failed) {
         Enter(w, FtpState::Disconnect);
         return;
     }
-    if (step != proxyReady) {
+    if (read == ControlRead::Nothing) {
         return;
     }
-    std::vector<CFtpReplyReader::Line> lines;
-    const bool bounded = reader_.Feed(
-        std::string_view(buffer.data() + consumed, static_cast<size_t>(n - consumed)), lines);
     std::string pending, lastCode;
     for (const CFtpReplyReader::Line& raw : lines) {
         const std::string line = AnsiToWide(raw.text);
@@ -602,8 +578,7 @@ void CFtpHandler::SendPending(CWorker& w, const std::string& pending, const std:
         return;
     }
     if (lastCode == "331" && pending.rfind("PASS ", 0) == 0) {
-        CPassLineOwner owner(w);
-        SendCommand(w.rec.Connections, owner, pending, target_.password);
+        SendPassCommand(w.rec.Connections, w, target_.password);
         return;
     }
     w.SendText(pending);

@@ -28,4 +28,25 @@ void SendCommand(CConnectionSet& set, IConnectionOwner& owner, std::string_view 
     }
 }
 
+namespace {
+
+class CPassLineOwner : public IConnectionOwner {
+  public:
+    explicit CPassLineOwner(IConnectionOwner& inner) : inner_(inner) {}
+    bool IsStopped() override { return inner_.IsStopped(); }
+    void ThreadLog(int kind, const std::string& text) override {
+        inner_.ThreadLog(kind, kind == logSent ? std::string("PASS ******") : text);
+    }
+
+  private:
+    IConnectionOwner& inner_;
+};
+
+}  // namespace
+
+void SendPassCommand(CConnectionSet& set, IConnectionOwner& owner, std::string_view password) {
+    CPassLineOwner masked(owner);
+    SendCommand(set, masked, "PASS " + std::string(password), password);
+}
+
 }  // namespace vardane

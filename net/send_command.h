@@ -17,4 +17,8 @@ namespace vardane {
 void SendCommand(CConnectionSet& set, IConnectionOwner& owner, std::string_view command,
                  std::string_view secret);
 
+// Sends "PASS <password>" and logs it as "PASS ******" whatever the password
+// is (also an empty one, or one that occurs inside "PASS ").
+void SendPassCommand(CConnectionSet& set, IConnectionOwner& owner, std::string_view password);
+
 }  // namespace vardane

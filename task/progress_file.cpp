@@ -6,6 +6,7 @@
 #include "platform/file.h"
 #include "platform/text.h"
 #include "platform/utf16.h"
+#include "settings/app_settings.h"
 #include "task/download_task.h"
 #include "task/url.h"
 
@@ -224,6 +225,19 @@ int GetTaskState(const std::string& appDir, std::string_view id) {
 void SetTaskState(const std::string& appDir, std::string_view id, int state) {
     UpdateProgress(ProgressFilePath(appDir, id),
                    [state](TaskProgressRecord& record) { record.State = IntToText(state); });
+}
+
+TaskProgressRecord NewStoppedTaskRecord(const CAppSettings& settings, std::string_view url,
+                                        std::string_view folder, std::string_view fileName) {
+    TaskProgressRecord record;
+    record.BaseURL = url;
+    record.LocalDir = folder;
+    record.LocalFileName = fileName;
+    record.ProxyHTTP = IntToText(settings.ProxyHTTP);
+    record.ProxyFTP = IntToText(settings.ProxyFTP);
+    record.State = IntToText(stateStopped);
+    record.ThreadCount = IntToText(settings.ThreadCnt);
+    return record;
 }
 
 }  // namespace vardane

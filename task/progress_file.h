@@ -11,6 +11,8 @@
 
 namespace vardane {
 
+struct CAppSettings;
+
 class CDownloadTask;
 
 inline constexpr std::string_view kDefaultCategoryPath = "SOFTWARE\\Vardane\\Categories\\Download";
@@ -44,6 +46,13 @@ TaskProgressRecord ReadProgress(const std::string& path);
 // False when nothing was written; the old file then stays.
 bool WriteProgress(const TaskProgressRecord& record, const std::string& path,
                    Durability durability = Durability::Now);
+
+// The record of a new stopped task for url, saved as fileName in folder,
+// with the proxies and connection count of settings, no temporary file,
+// Folder 0 and the Download category (an import, a file picked in the site
+// explorer).
+TaskProgressRecord NewStoppedTaskRecord(const CAppSettings& settings, std::string_view url,
+                                        std::string_view folder, std::string_view fileName);
 // Read, change, write back. Takes no lock.
 bool UpdateProgress(const std::string& path,
                     const std::function<void(TaskProgressRecord&)>& change);

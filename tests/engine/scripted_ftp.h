@@ -40,6 +40,8 @@ struct ScriptOptions {
     std::string listReply;         // not empty: the reply to LIST, no listing sent
     bool silentAfterPasv = false;  // PASV is never answered
     int64_t cutFirstRetr = -1;     // >= 0: the first RETR sends this many bytes
+    std::string listing;           // not empty: what LIST sends instead of the file's line
+    std::string cwdReply = "250 Directory changed\r\n";
 };
 
 // A blocking connection from source (port of the system's choice) to
@@ -244,9 +246,16 @@ class ScriptedFtp {
             activePort_ = 0;
             return options_.listReply;
         }
+        if (verb == "CWD") {
+            return options_.cwdReply;
+        }
+        if (verb == "PWD") {
+            return "257 \"/\" is the current directory\r\n";
+        }
         if (verb == "LIST" || verb == "RETR") {
             c.Write("150 Here it comes\r\n");
-            std::string payload = verb == "LIST"
+            std::string payload = verb == "LIST" && !options_.listing.empty() ? options_.listing
+                                  : verb == "LIST"
                                       ? "-rw-r--r-- 1 ftp ftp " + IntToText(file_.size()) +
                                             " Jan 01 00:00 file.bin\r\n"
                                       : file_.substr(static_cast<size_t>(offset));

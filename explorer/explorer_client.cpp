@@ -1,0 +1,519 @@
+// The directory client's thread: requests in, one connect or event step per
+// turn, the login and listing sequence driven by the server's reply codes.
+#include "explorer/explorer_client.h"
+
+#include <optional>
+#include <vector>
+
+#include "engine/ftp_control.h"
+#include "engine/ftp_data_path.h"
+#include "explorer/site_list.h"
+#include "net/proxy.h"
+#include "net/send_command.h"
+#include "platform/text.h"
+#include "settings/app_context.h"
+
+namespace vardane {
+
+using S = ExplorerState;
+
+namespace {
+
+bool IsLoggingIn(S s) {
+    return s == S::Disconnect || s == S::Connecting || s == S::Connected || s == S::UserSent ||
+           s == S::PassSent;
+}
+
+}  // namespace
+
+CExplorerClient::CExplorerClient(CAppContext& ctx, IExplorerWindow* window) : ctx_(ctx) {
+    rec_.window = window;
+    thread_ = std::thread([this] { Run(); });
+}
+
+CExplorerClient::~CExplorerClient() {
+    PostQuit();
+    Join();
+}
+
+void CExplorerClient::Join() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void CExplorerClient::PostConnect(const std::string& siteAddress) {
+    std::lock_guard lock(mutex_);
+    queue_.push_back({Request::Connect, siteAddress});
+    wake_.notify_one();
+}
+
+void CExplorerClient::PostCwd(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    queue_.push_back({Request::Cwd, path});
+    wake_.notify_one();
+}
+
+void CExplorerClient::PostReset() {
+    std::lock_guard lock(mutex_);
+    queue_.push_back({Request::Reset, {}});
+    wake_.notify_one();
+}
+
+void CExplorerClient::PostQuit() {
+    std::lock_guard lock(mutex_);
+    queue_.push_back({Request::Quit, {}});
+    wake_.notify_one();
+}
+
+void CExplorerClient::Run() {
+    for (;;) {
+        std::optional<Message> message;
+        {
+            std::unique_lock lock(mutex_);
+            const bool waiting = rec_.paused || rec_.state == S::Stop;
+            if (queue_.empty() && waiting) {
+                wake_.wait_for(lock, std::chrono::milliseconds(kWaitMillis));
+            }
+            if (!queue_.empty()) {
+                message = std::move(queue_.front());
+                queue_.pop_front();
+            }
+        }
+        if (message && !HandleMessage(*message)) {
+            finished_ = true;
+            return;
+        }
+        if (rec_.paused) {
+            continue;
+        }
+        if (rec_.state == S::Disconnect) {
+            ConnectStep();
+        } else if (rec_.state != S::Stop) {
+            EventStep();
+        }
+    }
+}
+
+bool CExplorerClient::HandleMessage(const Message& m) {
+    switch (m.request) {
+        case Request::Quit:
+            CloseSockets(rec_.connections, kConnectionSlots);
+            LogKey(logInfo, "Log_Disconnected");
+            rec_.paused = true;
+            return false;
+        case Request::Connect:
+            rec_.siteAddress = m.text;
+            rec_.paused = false;
+            rec_.listing.clear();
+            rec_.targetDirectory.clear();
+            rec_.state = S::Disconnect;
+            return true;
+        case Request::Cwd:
+            ChangeDirectory(m.text);
+            return true;
+        case Request::Reset:
+            rec_.state = S::Disconnect;
+            return true;
+    }
+    return true;
+}
+
+void CExplorerClient::ConnectStep() {
+    CConnectionSet& set = rec_.connections;
+    CloseSockets(set, kConnectionSlots);
+    CreateSockets(set, kConnectionSlots);
+    SiteAddress site;
+    if (ParseSiteUrl(rec_.siteAddress, site, true)) {
+        rec_.scheme = site.scheme;
+        rec_.user = site.user;
+        rec_.password = site.password;
+        rec_.host = site.host;
+        rec_.port = site.port;
+    }
+    int proxyNumber;
+    {
+        std::lock_guard lock(ctx_.SpeedLock);
+        proxyNumber = ctx_.settings.ProxyFTP;
+    }
+    rec_.proxy = LoadProxyRecord(ctx_, proxyNumber);
+    reader_.Reset();
+    loginRefusals_ = 0;
+    Busy();
+    if (rec_.proxy.Type == proxyDirect) {
+        LogKey(logInfo, "Log_Connecting", rec_.host + ":" + IntToText(rec_.port));
+        ConnectSocket(set, slotControl, rec_.host, rec_.port, rec_.host, rec_.port);
+    } else {
+        LogKey(logInfo, "Log_ConnectingProxy",
+               rec_.proxy.Server + ":" + IntToText(rec_.proxy.Port));
+        ConnectSocket(set, slotControl, rec_.proxy.Server, rec_.proxy.Port, rec_.host, rec_.port);
+    }
+    rec_.state = S::Connecting;
+    rec_.listing.clear();
+}
+
+int CExplorerClient::TimeOutMillis() {
+    int seconds;
+    {
+        std::lock_guard lock(ctx_.SpeedLock);
+        seconds = ctx_.settings.ConnectionTimeOut;
+    }
+    // No setting must mean "wait for ever": a silent server would hold the
+    // window busy.
+    return (seconds > 0 ? seconds : 60) * 1000;
+}
+
+void CExplorerClient::EventStep() {
+    const int slot = WaitForEvents(rec_.connections, kConnectionSlots);
+    NetworkEvents events;
+    if (slot == kWaitFailed) {
+        rec_.state = S::Stop;
+    } else if (slot == kWaitTimeout) {
+        if (!rec_.idle) {
+            rec_.waited += kWaitMillis;
+            if (rec_.waited >= TimeOutMillis()) {
+                LogKey(logError, "Log_TimeOut");
+                rec_.state = S::Stop;
+            }
+        }
+    } else {
+        rec_.waited = 0;
+        if (!EnumNetworkEvents(rec_.connections, slot, events)) {
+            rec_.state = S::Stop;
+        } else {
+            OnEvents(slot, events);
+        }
+    }
+    if (rec_.state == S::Stop) {
+        FailureReport();
+    }
+}
+
+void CExplorerClient::OnEvents(int slot, const NetworkEvents& events) {
+    const int happened = events.lNetworkEvents;
+    if (happened & FD_CONNECT) {
+        OnConnectEvent(slot, events);
+    }
+    if ((happened & FD_ACCEPT) && !rec_.proxy.PASV && rec_.state != S::Stop) {
+        // A stranger turned away leaves the listener waiting for the server.
+        if (!AcceptServerData(rec_.connections, rec_.proxy) && events.iAcceptError != 0) {
+            rec_.state = S::Stop;
+        }
+    }
+    if ((happened & (FD_READ | FD_CLOSE)) && rec_.state > S::Connecting && rec_.state != S::Stop) {
+        if (slot == slotControl) {
+            OnReply();
+        } else if (slot == slotData) {
+            ReadListing();
+        }
+    }
+    if ((happened & FD_CLOSE) && rec_.state != S::Stop) {
+        if (slot == slotControl) {
+            rec_.state = S::Stop;
+        } else if (slot == slotData) {
+            CloseSocket(rec_.connections, slotData);
+            if (rec_.state == S::Listing && !rec_.idle) {
+                listDataDone_ = true;
+                DeliverWhenComplete();
+            }
+        }
+    }
+}
+
+void CExplorerClient::OnConnectEvent(int slot, const NetworkEvents& events) {
+    if (events.iConnectError != 0) {
+        // Also a data connection: the listing it was for will never come.
+        rec_.state = S::Stop;
+        return;
+    }
+    CEventSocket& conn = rec_.connections[slot];
+    if (rec_.state != S::Listing && slot != slotData) {
+        rec_.state = S::Connected;
+        ThreadLog(logInfo, conn.Host + ":" + IntToText(conn.Port) + " " +
+                               ctx_.lang.GetLangText("Log_Connected"));
+    }
+    int64_t consumed = 0;
+    if (NegotiateProxy(*this, conn, rec_.proxy, nullptr, 0, consumed) == proxyFailed) {
+        rec_.state = S::Stop;
+    }
+}
+
+void CExplorerClient::OnReply() {
+    std::vector<CFtpReplyReader::Line> lines;
+    bool bounded = true;
+    const ControlRead read =
+        ReadControlLines(rec_.connections, *this, rec_.proxy, reader_, lines, bounded);
+    if (read == ControlRead::Failed) {
+        rec_.state = S::Stop;
+        return;
+    }
+    if (read == ControlRead::Nothing) {
+        return;
+    }
+    std::string pending;
+    for (const CFtpReplyReader::Line& raw : lines) {
+        const std::string line = AnsiToWide(raw.text);
+        ThreadLog(logReceived, line);
+        if (!raw.bLast) {
+            continue;  // a reply is acted upon at its last line
+        }
+        const std::string code = ReplyCode(line);
+        if (code == "550" || code == "421") {
+            LogKey(logError, "Log_FileNotFound");
+            rec_.state = S::Stop;
+            return;
+        }
+        if (IsPreliminary(code)) {
+            continue;
+        }
+        if (OnReplyLine(line, code, pending) == LineResult::Stop) {
+            return;
+        }
+    }
+    if (!bounded) {
+        rec_.state = S::Stop;  // a reply without an end
+        return;
+    }
+    SendPending(pending);
+}
+
+CExplorerClient::LineResult CExplorerClient::OnReplyLine(const std::string& line,
+                                                         const std::string& code,
+                                                         std::string& pending) {
+    switch (rec_.state) {
+        case S::Connected:
+        case S::UserSent:
+        case S::PassSent:
+            return OnLoginReply(code, pending);
+        case S::CwdSent:
+            if (IsNegative(code)) {
+                rec_.state = S::Stop;
+                return LineResult::Stop;
+            }
+            pending = "PWD";
+            rec_.state = S::PwdSent;
+            return LineResult::Next;
+        case S::PwdSent:
+            pending = "TYPE A";
+            rec_.state = S::ListTypeSent;
+            return LineResult::Next;
+        case S::ListTypeSent:
+            return OpenDataPath(pending);
+        case S::PasvSent: {
+            FtpDataTarget target;
+            if (code != "227" ||
+                !ConnectPassiveData(rec_.connections, line, rec_.host, rec_.proxy, target)) {
+                rec_.state = S::Stop;
+                return LineResult::Stop;
+            }
+            Busy();
+            pending = "LIST -la";
+            listDataDone_ = listReplyDone_ = false;
+            rec_.state = S::Listing;
+            return LineResult::Next;
+        }
+        case S::ListPortSent:
+            if (IsNegative(code)) {
+                rec_.state = S::Stop;
+                return LineResult::Stop;
+            }
+            pending = "LIST -la";
+            listDataDone_ = listReplyDone_ = false;
+            rec_.state = S::Listing;
+            return LineResult::Next;
+        case S::Listing:
+            // LIST refused: no listing will come on the data connection.
+            if (IsNegative(code)) {
+                rec_.state = S::Stop;
+                return LineResult::Stop;
+            }
+            if (!rec_.idle) {
+                listReplyDone_ = true;
+                DeliverWhenComplete();
+            }
+            return LineResult::Next;
+        default:
+            return LineResult::Next;
+    }
+}
+
+CExplorerClient::LineResult CExplorerClient::OnLoginReply(const std::string& code,
+                                                          std::string& pending) {
+    if (rec_.state == S::Connected) {
+        if (code != "220") {
+            rec_.state = S::Stop;
+            return LineResult::Stop;
+        }
+        pending = UserCommand(rec_.user);
+        rec_.state = S::UserSent;
+    } else if (code == "530") {
+        return OnLoginRefused(pending);
+    } else if (rec_.state == S::UserSent && code == "331") {
+        pending = "PASS " + rec_.password;
+        rec_.state = S::PassSent;
+    } else if (code == "230") {
+        // Logged in (after PASS, or after USER without a password).
+        if (rec_.targetDirectory.empty()) {
+            pending = "PWD";
+            rec_.state = S::PwdSent;
+        } else {
+            pending = "CWD " + rec_.targetDirectory;
+            rec_.listing.clear();
+            rec_.state = S::CwdSent;
+        }
+    } else if (IsNegative(code) || code == "332") {
+        rec_.state = S::Stop;
+        return LineResult::Stop;
+    }
+    return LineResult::Next;
+}
+
+// A refused login is asked again on the same connection, a few times only:
+// a server that refuses for ever must not keep the window busy.
+CExplorerClient::LineResult CExplorerClient::OnLoginRefused(std::string& pending) {
+    LogKey(logInfo, "Log_CanNotConnect", rec_.host + ":" + IntToText(rec_.port));
+    if (++loginRefusals_ > kMaxLoginRefusals) {
+        rec_.state = S::Stop;
+        return LineResult::Stop;
+    }
+    int wait;
+    {
+        std::lock_guard lock(ctx_.SpeedLock);
+        wait = ctx_.settings.RetryWaitSec;
+    }
+    ThreadLog(logInfo, ctx_.lang.GetLangText("Log_RetryWait1") + " " + IntToText(wait) + " " +
+                           ctx_.lang.GetLangText("Log_RetryWait2"));
+    pending = UserCommand(rec_.user);
+    rec_.state = S::UserSent;
+    return LineResult::Next;
+}
+
+CExplorerClient::LineResult CExplorerClient::OpenDataPath(std::string& pending) {
+    rec_.listing.clear();
+    if (rec_.proxy.PASV) {
+        pending = "PASV";
+        rec_.state = S::PasvSent;
+        return LineResult::Next;
+    }
+    pending = OpenPortListener(rec_.connections);
+    if (pending.empty()) {
+        rec_.state = S::Stop;
+        return LineResult::Stop;
+    }
+    rec_.state = S::ListPortSent;
+    return LineResult::Next;
+}
+
+void CExplorerClient::SendPending(const std::string& pending) {
+    if (pending.empty()) {
+        return;
+    }
+    if (rec_.state == S::PassSent && pending.starts_with("PASS ")) {
+        SendPassCommand(rec_.connections, *this, rec_.password);
+        return;
+    }
+    SendCommand(rec_.connections, *this, pending, {});
+}
+
+void CExplorerClient::ReadListing() {
+    if (rec_.state != S::Listing) {
+        return;
+    }
+    ReceiveBuffer buffer;
+    int n;
+    while ((n = Receive(rec_.connections, slotData, buffer)) > 0) {
+        int64_t consumed = 0;
+        const int step = NegotiateProxy(*this, rec_.connections[slotData], rec_.proxy,
+                                        buffer.data(), n, consumed);
+        if (step == proxyFailed) {
+            rec_.state = S::Stop;
+            return;
+        }
+        if (step == proxyReady && n > consumed) {
+            rec_.listing.append(buffer.data() + consumed, static_cast<size_t>(n - consumed));
+        }
+        if (rec_.listing.size() > kMaxListingBytes) {
+            rec_.listing.clear();
+            CloseSocket(rec_.connections, slotData);
+            rec_.state = S::Stop;
+            return;
+        }
+    }
+}
+
+// The listing is complete when its data connection has closed and the
+// server has confirmed the transfer, in either order; the next command must
+// not take the confirmation for its own reply. An empty folder ends the
+// operation as well, with no line.
+void CExplorerClient::DeliverWhenComplete() {
+    if (!listDataDone_ || !listReplyDone_) {
+        return;
+    }
+    listDataDone_ = listReplyDone_ = false;
+    std::vector<std::string> lines;
+    SplitLines(AnsiToWide(rec_.listing), lines);
+    rec_.listing.clear();
+    for (const std::string& line : lines) {
+        ThreadLog(logListing, line);
+    }
+    failed_ = false;
+    Idle();
+}
+
+void CExplorerClient::ChangeDirectory(const std::string& path) {
+    rec_.targetDirectory = path;
+    rec_.listing.clear();
+    if (rec_.paused || IsLoggingIn(rec_.state)) {
+        return;  // the login goes on to this folder
+    }
+    if (rec_.state != S::Listing || !rec_.idle) {
+        // The connection is gone or busy with something else: start again.
+        rec_.state = S::Disconnect;
+        return;
+    }
+    SendCommand(rec_.connections, *this, "CWD " + path, {});
+    Busy();
+    rec_.state = S::CwdSent;
+}
+
+void CExplorerClient::FailureReport() {
+    const std::string where = rec_.proxy.Type != proxyDirect
+                                  ? rec_.proxy.Server + ":" + IntToText(rec_.proxy.Port)
+                                  : rec_.host + ":" + IntToText(rec_.port);
+    LogKey(logInfo, "Log_CanNotConnect", where);
+    CloseSockets(rec_.connections, kConnectionSlots);
+    failed_ = true;
+    Idle();
+}
+
+void CExplorerClient::Busy() {
+    rec_.idle = false;
+    rec_.waited = 0;
+    if (rec_.window) {
+        rec_.window->OnExplorerBusy();
+    }
+}
+
+void CExplorerClient::Idle() {
+    rec_.idle = true;
+    if (rec_.window) {
+        rec_.window->OnExplorerIdle();
+    }
+}
+
+void CExplorerClient::LogKey(int kind, const char* key, const std::string& values) {
+    std::string text = ctx_.lang.GetLangText(key);
+    if (!values.empty()) {
+        text += " " + values;
+    }
+    ThreadLog(kind, text);
+}
+
+void CExplorerClient::ThreadLog(int kind, const std::string& text) {
+    if (text.empty() || text == "\r\n" || text == "\r\n\r\n" || !rec_.window) {
+        return;
+    }
+    rec_.window->OnExplorerLog(kind, ReplaceCopy(ReplaceCopy(text, "\r", ""), "\n", ""));
+}
+
+}  // namespace vardane

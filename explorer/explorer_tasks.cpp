@@ -1,0 +1,49 @@
+#include "explorer/explorer_tasks.h"
+
+#include "app/main_frame.h"
+#include "explorer/list_line.h"
+#include "platform/file.h"
+#include "platform/text.h"
+#include "settings/app_context.h"
+#include "task/task_list.h"
+#include "task/url.h"
+
+namespace vardane {
+
+int AddExplorerTask(CMainFrame& frame, const std::string& folder, const std::string& url) {
+    CAppContext& ctx = frame.Context();
+    if (IsUrlInDownloadList(ctx, url)) {
+        return IExplorerHost::alreadyQueued;
+    }
+    TaskDescriptor parsed;
+    if (!ParseUrlInto(parsed, url) || !IsSafeEntryName(parsed.FileName)) {
+        return IExplorerHost::failed;
+    }
+    const CAppSettings& settings = ctx.settings;
+    const TaskProgressRecord record = NewStoppedTaskRecord(settings, url, folder, parsed.FileName);
+    const std::string id = MakeTaskId(ctx.AppDir());
+    const std::string progressPath = ProgressFilePath(ctx.AppDir(), id);
+    if (!WriteProgress(record, progressPath)) {
+        return IExplorerHost::failed;
+    }
+    {
+        // As the new task dialog does: the list line first, then the queue.
+        std::lock_guard lock(ctx.ListLock);
+        if (!AppendListLine(ListFilePath(ctx.AppDir(), TaskList::Downloading), id)) {
+            RemoveFile(progressPath);
+            return IExplorerHost::failed;
+        }
+    }
+    frame.TaskAdded(id, settings.DownloadImmediately);
+    if (frame.Queue().ListOf(id) != TaskList::Downloading) {
+        RemoveFile(progressPath);  // the list could not take it
+        return IExplorerHost::failed;
+    }
+    return IExplorerHost::added;
+}
+
+int CFrameExplorerHost::AddExplorerTask(const std::string& folder, const std::string& url) {
+    return vardane::AddExplorerTask(frame_, folder, url);
+}
+
+}  // namespace vardane

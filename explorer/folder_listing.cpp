@@ -1,0 +1,91 @@
+#include "explorer/folder_listing.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "engine/ftp_reply.h"
+#include "explorer/explorer_client.h"
+#include "explorer/site_list.h"
+#include "net/connection_owner.h"
+#include "settings/app_context.h"
+
+namespace vardane {
+
+namespace {
+
+class CCollector : public IExplorerWindow {
+  public:
+    void OnExplorerLog(int kind, const std::string& text) override {
+        std::lock_guard lock(mutex_);
+        if (kind == logListing) {
+            result.lines.push_back(text);
+        } else if (kind == logReceived && IsNegative(ReplyCode(text))) {
+            refusal_ = text;
+        } else if (kind == logError || kind == logInfo) {
+            lastLog_ = text;
+        }
+    }
+    void OnExplorerBusy() override {}
+    void OnExplorerIdle() override {
+        std::lock_guard lock(mutex_);
+        idle_ = true;
+        changed_.notify_all();
+    }
+    // Waits for the end of the operation; false when it did not come.
+    bool WaitIdle(std::chrono::seconds limit) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, limit, [this] { return idle_; });
+    }
+    std::string Error() {
+        std::lock_guard lock(mutex_);
+        return refusal_.empty() ? lastLog_ : refusal_;
+    }
+
+    FolderListing result;
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool idle_ = false;
+    std::string refusal_, lastLog_;
+};
+
+}  // namespace
+
+std::string SiteUrlFolder(const std::string& url) {
+    SiteAddress site;
+    if (!ParseSiteUrl(url, site)) {
+        return "/";
+    }
+    return site.path;
+}
+
+FolderListing ListFolder(CAppContext& ctx, const std::string& siteUrl, const std::string& path) {
+    CCollector collector;
+    int timeOut;
+    {
+        std::lock_guard lock(ctx.SpeedLock);
+        timeOut = ctx.settings.ConnectionTimeOut > 0 ? ctx.settings.ConnectionTimeOut : 60;
+    }
+    bool ended, failed;
+    {
+        CExplorerClient client(ctx, &collector);
+        client.PostConnect(siteUrl);
+        if (!path.empty()) {
+            client.PostCwd(path);
+        }
+        // The client ends every operation by its own time-out; this bound
+        // only guards against a fault in it.
+        ended = collector.WaitIdle(std::chrono::seconds(2 * timeOut + 5));
+        failed = client.LastFailed();
+    }
+    FolderListing result = std::move(collector.result);
+    result.bOk = ended && !failed;
+    if (!result.bOk) {
+        result.error = collector.Error();
+    }
+    return result;
+}
+
+}  // namespace vardane

@@ -1,0 +1,27 @@
+// One folder listed from start to end without a window: connect, log in,
+// change to the folder, list it, quit. For the command-line front end and
+// tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vardane {
+
+struct CAppContext;
+
+struct FolderListing {
+    bool bOk = false;
+    std::vector<std::string> lines;  // the listing lines as the server sent them
+    std::string error;  // on failure: the server's refusal, else the client's last log line
+};
+
+// Lists path (empty: the login folder) of the site address siteUrl
+// ("ftp://[user:password@]host[:port]/..."). Ends at the latest when the
+// client's own time-out (ConnectionTimeOut) has run out.
+FolderListing ListFolder(CAppContext& ctx, const std::string& siteUrl, const std::string& path);
+
+// The folder an "ftp://host/a/b/" address names ("/a/b/"), "/" for none.
+std::string SiteUrlFolder(const std::string& url);
+
+}  // namespace vardane

@@ -1,0 +1,232 @@
+#include "explorer/site_explorer.h"
+
+#include "dialogs/message_box.h"
+#include "net/connection_owner.h"
+#include "platform/file.h"
+#include "platform/text.h"
+#include "platform/window_loop.h"
+#include "settings/app_context.h"
+
+namespace vardane {
+
+namespace {
+
+constexpr int kSiteIcon = 2;
+constexpr int kFolderIcon = 0;
+
+}  // namespace
+
+CSiteExplorer::CSiteExplorer(CAppContext& ctx, CWindowLoop& loop, IQuestions& questions,
+                             IExplorerHost& host)
+    : ctx_(ctx), loop_(loop), questions_(questions), host_(host) {
+    LoadSiteList();
+    client_ = std::make_unique<CExplorerClient>(ctx_, static_cast<IExplorerWindow*>(this));
+}
+
+CSiteExplorer::~CSiteExplorer() {
+    client_->PostQuit();
+    while (!client_->Finished()) {
+        loop_.WaitAndPump(kWaitMillis);
+    }
+    client_->Join();
+}
+
+void CSiteExplorer::LoadSiteList() {
+    sites_ = LoadSites(ctx_);
+}
+
+bool CSiteExplorer::Confirm(const std::string& text) {
+    return ShowMessage(questions_, ctx_.lang, text, QuestionIcon::Question, QuestionButtons::YesNo,
+                       QuestionAnswer::No) == QuestionAnswer::Yes;
+}
+
+bool CSiteExplorer::OpenSite(int row) {
+    if (row < 0 || row >= static_cast<int>(sites_.size())) {
+        return false;
+    }
+    const SiteEntry& site = sites_[static_cast<size_t>(row)];
+    if (!Confirm(ctx_.lang.GetLangText("SiteExp_GogoConfirm") + " " + site.Name + "?")) {
+        return false;
+    }
+    sitesVisible_ = false;
+    if (EqualsNoCase(site.Url, siteUrl_)) {
+        return false;  // already open
+    }
+    siteUrl_ = site.Url;
+    siteName_ = site.Name;
+    rows_.clear();
+    log_.clear();
+    tree_.Clear();
+    const TreeItem root = tree_.Insert(kNoItem, siteName_, kSiteIcon);
+    tree_.Expand(root);
+    client_->PostConnect(siteUrl_);
+    busy_ = false;
+    tree_.Select(root);
+    SelectFolder(root);
+    return true;
+}
+
+bool CSiteExplorer::DeleteSiteRow(int row) {
+    if (row < 0 || row >= static_cast<int>(sites_.size()) ||
+        !Confirm(ctx_.lang.GetLangText("Msg_SiteDelConf"))) {
+        return false;
+    }
+    DeleteSite(ctx_, row + 1);
+    LoadSiteList();
+    return true;
+}
+
+std::string CSiteExplorer::FolderPath(TreeItem item) const {
+    std::string path = "/";
+    std::vector<std::string> names;
+    for (TreeItem i = item; i != kNoItem && tree_.Parent(i) != kNoItem; i = tree_.Parent(i)) {
+        names.push_back(tree_.Text(i));
+    }
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        path += *it + "/";
+    }
+    return path;
+}
+
+void CSiteExplorer::SelectFolder(TreeItem item) {
+    if (busy_ || !tree_.Exists(item)) {
+        return;
+    }
+    folder_ = item;
+    tree_.Select(item);
+    tree_.DeleteChildren(item);
+    rows_.clear();
+    treeVisible_ = false;
+    client_->PostCwd(FolderPath(item));
+}
+
+void CSiteExplorer::TapRow(int row) {
+    treeVisible_ = sitesVisible_ = false;
+    if (row < 0 || row >= static_cast<int>(rows_.size()) ||
+        !rows_[static_cast<size_t>(row)].bFolder) {
+        return;
+    }
+    for (TreeItem child : tree_.Children(folder_)) {
+        if (tree_.Text(child) == rows_[static_cast<size_t>(row)].Name) {
+            SelectFolder(child);
+            return;
+        }
+    }
+}
+
+void CSiteExplorer::Up() {
+    if (folder_ != kNoItem && tree_.Parent(folder_) != kNoItem) {
+        SelectFolder(tree_.Parent(folder_));
+    }
+}
+
+void CSiteExplorer::Refresh() {
+    if (siteUrl_.empty()) {
+        return;
+    }
+    rows_.clear();
+    tree_.DeleteChildren(folder_);
+    client_->PostReset();
+}
+
+void CSiteExplorer::SelectAll() {
+    for (ExplorerRow& r : rows_) {
+        r.bSelected = true;
+    }
+}
+
+void CSiteExplorer::SetRowSelected(int row, bool selected) {
+    if (row >= 0 && row < static_cast<int>(rows_.size())) {
+        rows_[static_cast<size_t>(row)].bSelected = selected;
+    }
+}
+
+std::string CSiteExplorer::RowUrl(int row) const {
+    const ExplorerRow& r = rows_[static_cast<size_t>(row)];
+    std::string url = siteUrl_ + FolderPath(folder_).substr(1) + r.Name;
+    if (r.bFolder && !url.ends_with('/')) {
+        url += '/';
+    }
+    return url;
+}
+
+std::string CSiteExplorer::CopyUrl() {
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i].bSelected) {
+            std::string url = RowUrl(static_cast<int>(i));
+            host_.SetClipboardText(url);
+            return url;
+        }
+    }
+    return {};
+}
+
+int CSiteExplorer::Download() {
+    std::string folder = ctx_.settings.DownloadFolder.empty()
+                             ? std::string()
+                             : WithTrailingSlash(ctx_.settings.DownloadFolder);
+    // Files keep the site's folder layout below a folder named after the site.
+    folder += siteName_ + FolderPath(folder_);
+    int count = 0;
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i].bSelected && !rows_[i].bFolder &&
+            host_.AddExplorerTask(folder, RowUrl(static_cast<int>(i))) == IExplorerHost::added) {
+            ++count;
+        }
+    }
+    ShowMessage(questions_, ctx_.lang,
+                IntToText(count) + " " + ctx_.lang.GetLangText("SiteExp_DownloadFiles"),
+                QuestionIcon::Information);
+    return count;
+}
+
+void CSiteExplorer::OnExplorerLog(int kind, const std::string& text) {
+    loop_.Send([&] { HandleLog(kind, text); });
+}
+
+void CSiteExplorer::OnExplorerBusy() {
+    loop_.Send([&] { busy_ = true; });
+}
+
+void CSiteExplorer::OnExplorerIdle() {
+    loop_.Send([&] { busy_ = false; });
+}
+
+void CSiteExplorer::HandleLog(int kind, const std::string& text) {
+    if (log_.size() >= kMaxLogLines) {
+        log_.clear();
+    }
+    static constexpr int kIcons[] = {4, 5, 6, 7, 5};
+    const int icon = kind >= 0 && kind <= logListing ? kIcons[kind] : 6;
+    log_.push_back({icon, text.size() > kMaxLogText ? text.substr(0, kMaxLogText) : text});
+    if (kind == logListing) {
+        AddListingLine(text);
+    }
+}
+
+// Folders go above the files and into the tree; names that cannot stand as
+// one path component ("..", "a/b", control characters) stay in the log only,
+// so no task can be made to write outside its folder.
+void CSiteExplorer::AddListingLine(const std::string& text) {
+    ListEntry entry;
+    if (!ParseListEntry(text, entry) || !IsSafeEntryName(entry.name) || folder_ == kNoItem) {
+        return;
+    }
+    if (entry.type == EntryType::Folder) {
+        size_t firstFile = 0;
+        while (firstFile < rows_.size() && rows_[firstFile].bFolder) {
+            ++firstFile;
+        }
+        rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(firstFile),
+                     ExplorerRow{entry.name, "0", true, false});
+        const TreeItem child = tree_.Insert(folder_, entry.name, kFolderIcon);
+        tree_.Insert(child, "Temp", kFolderIcon);
+        tree_.Expand(folder_);
+        return;
+    }
+    // A link is offered as a file: what it points to is fetched.
+    rows_.push_back(
+        ExplorerRow{entry.name, entry.size >= 0 ? IntToText(entry.size) : std::string(), false});
+}
+
+}  // namespace vardane

@@ -1,0 +1,235 @@
+#include "explorer/site_list.h"
+
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "settings/app_context.h"
+#include "settings/registry_paths.h"
+
+namespace vardane {
+
+namespace {
+
+constexpr std::string_view kScheme = "ftp://";
+
+std::string SitesKey() {
+    return GroupKeyPath("Sites");
+}
+
+std::string SiteKey(int number) {
+    return SitesKey() + "\\Site_" + IntToText(number);
+}
+
+std::string Trimmed(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const size_t last = text.find_last_not_of(" \t\r\n");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+bool HasControl(std::string_view text) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The site name becomes a folder below the download folder: it must be one
+// plain path component.
+bool IsValidSiteName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("/\\") == std::string_view::npos && !HasControl(name);
+}
+
+}  // namespace
+
+bool ParseSiteUrl(std::string_view address, SiteAddress& site, bool bPasswordOptional) {
+    if (!StartsWithNoCase(address, kScheme)) {
+        return false;
+    }
+    site.scheme = kScheme;
+    std::string_view rest = address.substr(kScheme.size());
+    if (rest.empty()) {
+        return false;
+    }
+    site.user.clear();
+    site.password.clear();
+    // The host part ends at the first "/"; an "@" in the path is no login.
+    const size_t at = rest.substr(0, rest.find('/')).rfind('@');
+    if (at != std::string_view::npos) {
+        const std::string_view info = rest.substr(0, at);
+        const size_t colon = info.find(':');
+        const bool bUserOnly = bPasswordOptional && !info.empty() &&
+                               (colon == std::string_view::npos || colon + 1 == info.size());
+        if (!bUserOnly &&
+            (colon == std::string_view::npos || colon == 0 || colon + 1 == info.size())) {
+            return false;
+        }
+        site.user = info.substr(0, colon);
+        site.password =
+            colon == std::string_view::npos ? std::string_view() : info.substr(colon + 1);
+        rest = rest.substr(at + 1);
+    }
+    const size_t slash = rest.find('/');
+    if (slash == std::string_view::npos || slash == 0) {
+        return false;
+    }
+    const std::string_view hostPart = rest.substr(0, slash);
+    const size_t colon = hostPart.find(':');
+    if (colon != std::string_view::npos && colon > 0) {
+        site.host = hostPart.substr(0, colon);
+        site.port = static_cast<int>(TextToInt(hostPart.substr(colon + 1)));
+    } else {
+        site.host = hostPart;
+        site.port = 21;
+    }
+    site.path = rest.substr(slash);
+    return !site.host.empty() && HasControl(address) == false;
+}
+
+std::string MaskedSiteUrl(std::string_view address) {
+    if (!StartsWithNoCase(address, kScheme)) {
+        return std::string(address);
+    }
+    const std::string_view rest = address.substr(kScheme.size());
+    const size_t at = rest.substr(0, rest.find('/')).rfind('@');
+    if (at == std::string_view::npos) {
+        return std::string(address);
+    }
+    const std::string_view info = rest.substr(0, at);
+    const size_t colon = info.find(':');
+    if (colon == std::string_view::npos) {
+        return std::string(address);
+    }
+    return std::string(address.substr(0, kScheme.size())) + std::string(info.substr(0, colon)) +
+           ":******" + std::string(rest.substr(at));
+}
+
+std::vector<SiteEntry> LoadSites(CAppContext& ctx) {
+    std::vector<SiteEntry> sites;
+    CRegistryKey key(ctx.registry);
+    if (!key.Open(RegRoot::CurrentUser, SitesKey(), false)) {
+        return sites;
+    }
+    const int count = key.SubKeyCount();
+    for (int n = 1; n <= count; ++n) {
+        CRegistryKey site(ctx.registry);
+        SiteEntry entry;
+        if (site.Open(RegRoot::CurrentUser, SiteKey(n), false)) {
+            entry.Name = site.QueryString("Name");
+            entry.Url = site.QueryString("Url");
+        }
+        sites.push_back(std::move(entry));
+    }
+    return sites;
+}
+
+void WriteSite(CAppContext& ctx, int number, const SiteEntry& site) {
+    CRegistryKey key(ctx.registry);
+    if (key.Open(RegRoot::CurrentUser, SiteKey(number), true)) {
+        CRegistryStore& store = ctx.registry.Store(RegRoot::CurrentUser);
+        store.BeginBatch();
+        key.SetString("Name", site.Name);
+        key.SetString("Url", site.Url);
+        store.EndBatch();
+    }
+}
+
+bool DeleteSite(CAppContext& ctx, int number) {
+    std::vector<SiteEntry> sites = LoadSites(ctx);
+    if (number < 1 || number > static_cast<int>(sites.size())) {
+        return false;
+    }
+    sites.erase(sites.begin() + (number - 1));
+    // One write of the store: a crash leaves the old list or the new one.
+    CRegistryStore& store = ctx.registry.Store(RegRoot::CurrentUser);
+    store.BeginBatch();
+    CRegistryKey::DeleteKey(ctx.registry, RegRoot::CurrentUser, SitesKey());
+    for (size_t i = 0; i < sites.size(); ++i) {
+        WriteSite(ctx, static_cast<int>(i) + 1, sites[i]);
+    }
+    store.EndBatch();
+    return true;
+}
+
+int FindSite(const std::vector<SiteEntry>& sites, std::string_view name) {
+    for (size_t i = 0; i < sites.size(); ++i) {
+        if (EqualsNoCase(sites[i].Name, name)) {
+            return static_cast<int>(i) + 1;
+        }
+    }
+    return 0;
+}
+
+SiteDialogFields OpenSiteDialog(CAppContext& ctx, int number, std::string_view clipboard) {
+    SiteDialogFields fields;
+    if (number != -1) {
+        const std::vector<SiteEntry> sites = LoadSites(ctx);
+        if (number >= 1 && number <= static_cast<int>(sites.size())) {
+            fields.Name = sites[static_cast<size_t>(number - 1)].Name;
+            fields.Url = sites[static_cast<size_t>(number - 1)].Url;
+        }
+    } else {
+        fields.Url = clipboard.empty() ? std::string(kScheme) : std::string(clipboard);
+    }
+    SiteAddress site;
+    if (!fields.Url.empty() && ParseSiteUrl(fields.Url, site) && !site.user.empty()) {
+        fields.Login = true;
+        fields.User = site.user;
+        fields.Password = site.password;
+    }
+    return fields;
+}
+
+SiteDialogResult SaveSiteDialog(CAppContext& ctx, int number, const SiteDialogFields& fields) {
+    SiteDialogResult result;
+    auto refuse = [&](const char* key, SiteField focus) {
+        result.MessageKey = key;
+        result.Focus = focus;
+        return result;
+    };
+    const std::string name = Trimmed(fields.Name);
+    if (!IsValidSiteName(name)) {
+        return refuse("Msg_InvalidSiteName", SiteField::Name);
+    }
+    std::string url = Trimmed(fields.Url);
+    if (!url.ends_with('/')) {
+        url += '/';
+    }
+    SiteAddress site;
+    if (!ParseSiteUrl(url, site)) {
+        return refuse("Msg_InvalidURL", SiteField::Url);
+    }
+    const std::string user = fields.Login ? fields.User : std::string();
+    const std::string password = fields.Login ? fields.Password : std::string();
+    if (!user.empty() && password.empty()) {
+        return refuse("EdtSite_InvalidPwd", SiteField::User);
+    }
+    if (user.empty() && !password.empty()) {
+        return refuse("EdtSite_InvalidUID", SiteField::Password);
+    }
+    // A login that would not read back as one (a "/" or a ":" in the
+    // user name) would send the address somewhere else.
+    if (user.find_first_of("/:") != std::string::npos || password.find('/') != std::string::npos ||
+        HasControl(user) || HasControl(password)) {
+        return refuse("Msg_InvalidURL", fields.Login ? SiteField::User : SiteField::Url);
+    }
+    std::string rest = url.substr(kScheme.size());
+    const size_t at = rest.substr(0, rest.find('/')).rfind('@');
+    if (at != std::string::npos) {
+        rest = rest.substr(at + 1);
+    }
+    url = std::string(kScheme) + (user.empty() ? "" : user + ":" + password + "@") + rest;
+    if (number == -1) {
+        number = static_cast<int>(LoadSites(ctx).size()) + 1;
+    }
+    result.Stored = {name, url};
+    WriteSite(ctx, number, result.Stored);
+    result.bSaved = true;
+    return result;
+}
+
+}  // namespace vardane
