@@ -62,6 +62,9 @@ class IMainFrameHost {
     // A file operation of the model failed (a folder, a list or a progress
     // file could not be written): the text says what and where.
     virtual void ReportError(const std::string& /*text*/) {}
+    // Asked now and then while a long import runs: true when the user asked
+    // to stop it (the addresses read so far are kept).
+    virtual bool ImportCancelled() { return false; }
 
     // A task completed: the completion alert with the file name.
     virtual void CompletionAlert(const std::string& /*localFileName*/) {}

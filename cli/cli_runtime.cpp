@@ -150,6 +150,11 @@ void CliRuntime::FinishJobs() {
     clients_.remove_if([](const std::unique_ptr<Client>& c) { return c->finished; });
 }
 
+bool CliRuntime::ImportCancelled() {
+    pollfd fd{signalFd_, POLLIN, 0};
+    return signalFd_ >= 0 && poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN) != 0;
+}
+
 void CliRuntime::Interrupt(CliIo* only) {
     frame_->SelectView(TaskView::Downloading);
     frame_->TaskCommand(TaskCommandKind::Stop, true);

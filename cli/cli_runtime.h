@@ -97,6 +97,8 @@ class CliRuntime : public IMainFrameHost {
     void RunCategoryNameDialog(CEdtCatDlg& dialog) override;
     // Printed on this process's standard error.
     void ReportError(const std::string& text) override;
+    // A Ctrl-C or SIGTERM is pending; it is left for PollOnce to handle.
+    bool ImportCancelled() override;
 
   private:
     struct Job {

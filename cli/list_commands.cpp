@@ -115,7 +115,12 @@ class ImportCommand : public TaskCommand {
         }
         frame.Import();
         env.rt.Context().settings.DownloadImmediately = immediately;
-        return env.rt.Questions().Refused() ? kStatusFailed : kStatusOk;
+        if (env.rt.Questions().Refused()) {
+            return kStatusFailed;
+        }
+        // A Ctrl-C cut the import short: what was read is kept, but the
+        // file was not imported whole.
+        return env.rt.ImportCancelled() ? kStatusInterrupted : kStatusOk;
     }
 
   private:

@@ -186,6 +186,23 @@ TEST_F(CommandsTest, MovingAWaitingTaskUpMakesItStartFirst) {
     EXPECT_EQ(Ids({"101", "103"}), engine.started);
 }
 
+TEST_F(CommandsTest, CancelledImportKeepsWhatItRead) {
+    std::string lines;
+    for (int i = 0; i < 3000; ++i) {
+        lines += "http://127.0.0.1/f" + std::to_string(i) + ".bin\n";
+    }
+    const std::string file = dir.Path() + "list.txt";
+    ASSERT_TRUE(WriteFile(file, lines));
+    CreateFrame();
+    host.importChecksLeft = 1;  // the second look sees the Ctrl-C
+    int count = frame->ImportFile(file);
+    EXPECT_GT(count, 0);
+    EXPECT_LT(count, 3000);
+    Ids ids = ListIds(TaskList::Downloading);
+    ASSERT_EQ(static_cast<size_t>(count), ids.size());
+    EXPECT_EQ("http://127.0.0.1/f0.bin", Record(ids[0]).BaseURL);
+}
+
 TEST_F(CommandsTest, ImportCountsValidAddressesOnly) {
     const std::string file = dir.Path() + "list.txt";
     ASSERT_TRUE(WriteFile(file,
