@@ -2,6 +2,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
+#include "platform/text.h"
 #include "task/download_task.h"
 #include "task/url.h"
 
@@ -11,17 +12,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (vardane::ParseUrlInto(d, address)) {
         FUZZ_CHECK(d.Protocol == "http://" || d.Protocol == "ftp://", address);
         FUZZ_CHECK(!d.Host.empty() && d.Host.find('/') == std::string::npos, address);
-        FUZZ_CHECK(d.URL == address, address);
+        // HTTP addresses lose their fragment and send blanks as %20; FTP
+        // addresses go as they stand.
+        std::string sent = address;
+        if (d.Protocol == "http://") {
+            sent = vardane::ReplaceCopy(sent.substr(0, sent.find('#')), " ", "%20");
+        }
+        FUZZ_CHECK(d.URL == sent, address);
         FUZZ_CHECK(!d.RequestPath.empty() && d.RequestPath.front() == '/', address);
         FUZZ_CHECK(d.RequestPath.find('.') != std::string::npos, address);
         FUZZ_CHECK(d.FileName.find_first_of("/\\?&") == std::string::npos, address);
         // The path is a tail of the address: nothing was invented.
-        FUZZ_CHECK(address.size() >= d.RequestPath.size() &&
-                       address.compare(address.size() - d.RequestPath.size(), d.RequestPath.size(),
-                                       d.RequestPath) == 0,
+        FUZZ_CHECK(sent.size() >= d.RequestPath.size() &&
+                       sent.compare(sent.size() - d.RequestPath.size(), d.RequestPath.size(),
+                                    d.RequestPath) == 0,
                    address);
-        FUZZ_CHECK(d.Referer.empty() || address.compare(0, d.Referer.size(), d.Referer) == 0,
-                   address);
+        FUZZ_CHECK(d.Referer.empty() || sent.compare(0, d.Referer.size(), d.Referer) == 0, address);
     }
     vardane::PathParts parts = vardane::SplitPath(address);
     FUZZ_CHECK(parts.Dir + parts.Name + parts.Ext == address, address);
