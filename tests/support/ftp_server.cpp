@@ -70,14 +70,25 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
+
+class Handler(FTPHandler):
+    # After an active data connection is made, pyftpdlib keeps its connector
+    # and closes it again with the session, which takes the connector's old
+    # socket number out of the event loop. When another session's data socket
+    # has been given that number meanwhile, that transfer stalls for good.
+    def _on_dtp_connection(self):
+        self._dtp_connector = None
+        super()._on_dtp_connection()
+
+
 root, port, first, last, user, password = sys.argv[1:7]
 authorizer = DummyAuthorizer()
 authorizer.add_anonymous(root)
 authorizer.add_user(user, password, root, perm="elr")
-FTPHandler.authorizer = authorizer
-FTPHandler.passive_ports = range(int(first), int(last) + 1)
-FTPHandler.timeout = 60
-server = FTPServer(("127.0.0.1", int(port)), FTPHandler)
+Handler.authorizer = authorizer
+Handler.passive_ports = range(int(first), int(last) + 1)
+Handler.timeout = 60
+server = FTPServer(("127.0.0.1", int(port)), Handler)
 server.max_cons = 64
 server.serve_forever()
 )";
