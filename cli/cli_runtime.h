@@ -37,6 +37,12 @@ class CliJob {
     explicit CliJob(CliIo& io) : io(io) {}
     virtual ~CliJob() = default;
     virtual void Tick(CliRuntime& /*rt*/) {}
+    // A bounded piece of the job's own work between two looks at the
+    // sockets; true while more is waiting, so the loop does not sleep.
+    virtual bool Step(CliRuntime& /*rt*/) { return false; }
+    // Whether a Ctrl-C of this job stops the downloads (an import only stops
+    // reading).
+    virtual bool DrivesTasks() const { return true; }
     virtual void TaskEnded(CliRuntime& /*rt*/, const std::string& /*id*/, int /*state*/) {}
     virtual void TaskLog(CliRuntime& /*rt*/, const TaskLogEntry& /*entry*/) {}
     // The exit status once the job is over.
@@ -79,8 +85,8 @@ class CliRuntime : public IMainFrameHost {
     bool HasJobs() const { return !jobs_.empty(); }
     // Runs the loop until every job is over (serving the socket meanwhile).
     void Serve();
-    // Ctrl-C: Stop All; every job (or only that of io) ends as interrupted
-    // once the workers have ended.
+    // Ctrl-C: every job (or only that of io) ends as interrupted; the
+    // downloads stop (Stop All) unless only an import was interrupted.
     void Interrupt(CliIo* only = nullptr);
     // Waits while pumping the loop until fd is readable (a question's answer).
     bool WaitReadable(int fd);
@@ -97,8 +103,6 @@ class CliRuntime : public IMainFrameHost {
     void RunCategoryNameDialog(CEdtCatDlg& dialog) override;
     // Printed on this process's standard error.
     void ReportError(const std::string& text) override;
-    // A Ctrl-C or SIGTERM is pending; it is left for PollOnce to handle.
-    bool ImportCancelled() override;
 
   private:
     struct Job {
