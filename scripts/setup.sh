@@ -15,6 +15,13 @@ if [[ "${VARDANE_GUI:-0}" == "1" ]]; then
     packages+=(qt6-base-dev qt6-base-dev-tools libgl-dev libasound2-dev)
 fi
 
+if [[ "${1:-}" == "--tests" ]]; then
+    # pure-ftpd conflicts with vsftpd as a package (both are the system's FTP
+    # server), so the tests run its binaries unpacked from Debian's package
+    # into a folder of their own; these are its libraries.
+    packages+=(libcap2 libcrypt1 libpam0g libsodium23 libssl3)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -25,4 +32,22 @@ if ((${#missing[@]})); then
     echo "Installing: ${missing[*]}"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+pure=/opt/vardane-test-servers/pure-ftpd
+if [[ "${1:-}" == "--tests" && ! -x $pure/usr/sbin/pure-ftpd ]]; then
+    echo "Unpacking pure-ftpd into $pure"
+    sudo=""
+    [[ $(id -u) -ne 0 ]] && sudo="sudo"
+    download=$(mktemp -d)
+    # apt fetches as its own user when it can write the folder.
+    chmod 755 "$download"
+    [[ $(id -u) -eq 0 ]] && chown _apt "$download" 2>/dev/null || true
+    if ! (cd "$download" && apt-get download -qq pure-ftpd); then
+        $sudo apt-get update -qq
+        (cd "$download" && apt-get download -qq pure-ftpd)
+    fi
+    $sudo mkdir -p "$pure"
+    $sudo dpkg-deb -x "$download"/pure-ftpd_*.deb "$pure"
+    rm -rf "$download"
 fi
