@@ -43,7 +43,9 @@ CEdtProxyDlg::CEdtProxyDlg(CAppContext& ctx, IQuestions& questions, ProxyRecord 
                      lang.GetLangText("SettingDlg_Proxy_Login"),
                      lang.GetLangText("SettingDlg_Proxy_FTPDef"),
                      lang.GetLangText("SettingDlg_Proxy_Uid"),
-                     lang.GetLangText("SettingDlg_Proxy_Pwd")};
+                     lang.GetLangText("SettingDlg_Proxy_Pwd"),
+                     lang.GetLangText("Menu_General_Ok"),
+                     lang.GetLangText("Menu_General_Cancel")};
     name_ = record_.Name;
     pasv_ = record_.PASV;
     if (ServerEnabled()) {

@@ -23,7 +23,8 @@ class CEdtProxyDlg {
     static constexpr const char* kFieldUser = "ProxyUid";
 
     struct Labels {
-        std::string Title, Name, Type, Server, Port, PASV, Login, FTPDefault, User, Password;
+        std::string Title, Name, Type, Server, Port, PASV, Login, FTPDefault, User, Password, Ok,
+            Cancel;
     };
 
     // record: the row's record; row: its 0-based place in the list.
