@@ -103,6 +103,24 @@ bool ValidNumber(const std::string& text, int min, int max) {
     return value >= min && value <= max;
 }
 
+// The user-defined agent goes into a request header as it stands: a line
+// break would end the header and start another one of the text's choosing.
+std::string_view FirstLine(std::string_view text) {
+    return text.substr(0, text.find_first_of("\r\n"));
+}
+
+// At most max bytes of UTF-8 text, cut before a character, not inside one.
+std::string CutText(std::string text, size_t max) {
+    if (text.size() > max) {
+        size_t end = max;
+        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+            --end;
+        }
+        text.resize(end);
+    }
+    return text;
+}
+
 }  // namespace
 
 CSettingDlgSheet::CSettingDlgSheet(CAppContext& ctx, IQuestions& questions)
@@ -119,7 +137,7 @@ void CSettingDlgSheet::InitLabels() {
     title_ = ctx_.lang.GetAppTitle();
     for (const char* key : kTabKeys) {
         // Tab texts are cut at 1023 characters.
-        labels_[key] = ctx_.lang.GetLangText(key).substr(0, 1023);
+        labels_[key] = CutText(ctx_.lang.GetLangText(key), 1023);
     }
     for (const char* key : kLabelKeys) {
         labels_[key] = ctx_.lang.GetLangText(key);
@@ -381,7 +399,7 @@ void CSettingDlgSheet::WriteProtocol() {
     g.Number("HTTPUserAgent", protocol_.UserAgentSelection + 1);
     // The user-defined text always goes to the last entry, whichever is selected.
     g.Text("HTTPUserAgent_" + IntToText(static_cast<int64_t>(protocol_.UserAgents.size())),
-           protocol_.UserDefinedAgent);
+           FirstLine(protocol_.UserDefinedAgent));
     g.Flag("HTTPEnableCookies", protocol_.HTTPEnableCookies);
 }
 
