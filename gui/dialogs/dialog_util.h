@@ -43,4 +43,15 @@ QDialogButtonBox* OkCancelButtons(QDialog* dialog, const std::string& ok,
 // selects the whole text of an edit.
 void FocusField(QWidget* window, const std::string& field);
 
+// OK of a dialog over model: true when the model accepted; after a refusal
+// the focus goes to the field the model names.
+template <typename Model>
+bool ModelAccepts(QWidget* window, Model& model) {
+    if (model.Ok()) {
+        return true;
+    }
+    FocusField(window, model.FocusField());
+    return false;
+}
+
 }  // namespace vardane::gui

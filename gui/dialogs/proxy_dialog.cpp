@@ -63,10 +63,8 @@ void ProxyDialog::ShowEnabledFields() {
 }
 
 void ProxyDialog::accept() {
-    if (model_.Ok()) {
+    if (ModelAccepts(this, model_)) {
         QDialog::accept();
-    } else {
-        FocusField(this, model_.FocusField());
     }
 }
 

@@ -228,10 +228,8 @@ void TaskDialog::OnCategoryItem(QTreeWidgetItem* item, bool byMouse) {
 }
 
 void TaskDialog::accept() {
-    if (model_.Ok()) {
+    if (ModelAccepts(this, model_)) {
         QDialog::accept();
-    } else {
-        FocusField(this, model_.FocusField());
     }
 }
 
