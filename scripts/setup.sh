@@ -10,6 +10,8 @@ if [[ "${1:-}" == "--tests" ]]; then
     packages+=(nginx-light vsftpd python3-pyftpdlib tinyproxy microsocks dante-server curl aria2 python3 procps time)
     # The libFuzzer targets (scripts/fuzz.sh) build with clang.
     packages+=(clang libfuzzer-14-dev)
+    # SHA-256 of downloaded files in the tests.
+    packages+=(libssl-dev)
 fi
 if [[ "${VARDANE_GUI:-0}" == "1" ]]; then
     packages+=(qt6-base-dev qt6-base-dev-tools libgl-dev libasound2-dev)
