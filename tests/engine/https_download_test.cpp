@@ -58,9 +58,10 @@ class Https : public ::testing::Test {
         key.SetString("Proxy_1", FormatProxyRecord(record));
     }
     // A certificate that does not verify ends the task after one handshake.
-    void ExpectRejected(const CertPair& cert, const std::string& reason) {
+    void ExpectRejected(const CertPair& cert, const std::string& reason,
+                        const std::string& caFile = pki_->CaFile()) {
         auto nginx = Serve(cert, 1000);
-        TrustTestCa();
+        h.Configure([&](CAppSettings& s) { s.CAFile = caFile; });
         std::string id = h.AddTask(nginx->Url("file.bin"), 2);
         ASSERT_EQ(h.Run(slot, id), stateError) << h.owner.Log();
         EXPECT_TRUE(h.owner.LogHas(reason)) << h.owner.Log();
@@ -197,6 +198,10 @@ TEST_F(Https, CertificateForAnotherHostFailsTheTask) {
 
 TEST_F(Https, CertificateFromAnUnknownCaFailsTheTask) {
     ExpectRejected(pki_->Untrusted(), "untrusted CA");
+}
+
+TEST_F(Https, UnreadableCaFileSettingFailsTheTask) {
+    ExpectRejected(pki_->Good(), "CA file cannot be read", h.dir.Path() + "missing.pem");
 }
 
 TEST_F(Https, InsecureTaskAcceptsAnyCertificateAndSaysSo) {
