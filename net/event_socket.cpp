@@ -96,7 +96,7 @@ bool PollSpec(const CSocketEvent& event, short& wanted) {
             wanted = POLLOUT;
             return true;
         case Mode::Handshaking:
-            return false;  // polled for what the session wants (HandshakeSpec)
+            return false;  // polled for what the session wants (PollEntry)
         case Mode::Listening:
             wanted = POLLIN;
             return event.bAcceptArmed && (event.iMask & FD_ACCEPT);
