@@ -216,5 +216,24 @@ TEST_F(Https, InsecureTaskAcceptsAnyCertificateAndSaysSo) {
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TlsInsecure")));
 }
 
+// A server that takes the connection and never answers the ClientHello: the
+// connection time-out covers the handshake, so the worker gives up on it
+// instead of waiting for ever.
+TEST(HttpsStall, SilentHandshakeEndsInTheConnectionTimeOut) {
+    ScriptedServer silent([](ScriptedConnection& c) { c.WaitForClose(); });
+    EngineHarness h;
+    CTaskSlot slot(h.ctx);
+    h.Configure([](CAppSettings& s) {
+        s.ConnectionTimeOut = 1;
+        s.RetryLimit = true;
+        s.RetryCounts = 2;
+    });
+    std::string id = h.AddTask("https://127.0.0.1:" + std::to_string(silent.Port()) + "/x.bin", 1);
+    ASSERT_EQ(h.Run(slot, id), stateError) << h.owner.Log();
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TimeOut"))) << h.owner.Log();
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TooManyRetry"))) << h.owner.Log();
+    EXPECT_EQ(silent.Connections(), 2);
+}
+
 }  // namespace
 }  // namespace vardane::test
