@@ -15,18 +15,11 @@ namespace {
 
 class HttpsGet : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        pki_ = new TestPki;
-        made_ = pki_->Make();
-    }
-    static void TearDownTestSuite() {
-        delete pki_;
-        pki_ = nullptr;
-    }
     void SetUp() override {
         VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
         VARDANE_REQUIRE_SERVER(TestPki::kBinary);
-        ASSERT_TRUE(made_) << pki_->Diagnostics();
+        pki_ = &SharedTestPki();
+        ASSERT_TRUE(pki_->Made()) << pki_->Diagnostics();
     }
     std::unique_ptr<NginxServer> Serve(const CertPair& cert) {
         NginxOptions options;
@@ -44,14 +37,12 @@ class HttpsGet : public ::testing::Test {
     }
 
     static TestPki* pki_;
-    static bool made_;
     std::string sha_;
     TempDir home{"vardane-cli-https"};
     TempDir target{"vardane-cli-https-target"};
 };
 
 TestPki* HttpsGet::pki_ = nullptr;
-bool HttpsGet::made_ = false;
 
 TEST_F(HttpsGet, CaFileLetsFourConnectionsFetchTheExactFile) {
     auto nginx = Serve(pki_->Good());

@@ -23,18 +23,11 @@ namespace {
 
 class Https : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        pki_ = new TestPki;
-        made_ = pki_->Make();
-    }
-    static void TearDownTestSuite() {
-        delete pki_;
-        pki_ = nullptr;
-    }
     void SetUp() override {
         VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
         VARDANE_REQUIRE_SERVER(TestPki::kBinary);
-        ASSERT_TRUE(made_) << pki_->Diagnostics();
+        pki_ = &SharedTestPki();
+        ASSERT_TRUE(pki_->Made()) << pki_->Diagnostics();
     }
 
     // nginx on https with the given certificate, serving file.bin.
@@ -71,14 +64,12 @@ class Https : public ::testing::Test {
     }
 
     static TestPki* pki_;
-    static bool made_;
     std::string digest_;
     EngineHarness h;
     CTaskSlot slot{h.ctx};
 };
 
 TestPki* Https::pki_ = nullptr;
-bool Https::made_ = false;
 
 TEST_F(Https, OneAndFourConnectionsWriteTheExactFile) {
     for (int connections : {1, 4}) {

@@ -20,7 +20,7 @@ class TlsSocket : public ::testing::Test {
     void SetUp() override {
         VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
         VARDANE_REQUIRE_SERVER(TestPki::kBinary);
-        ASSERT_TRUE(pki.Make()) << pki.Diagnostics();
+        ASSERT_TRUE(pki.Made()) << pki.Diagnostics();
     }
     void TearDown() override { CloseSockets(set, 1); }
 
@@ -45,7 +45,7 @@ class TlsSocket : public ::testing::Test {
         return nginx;
     }
 
-    TestPki pki;
+    TestPki& pki = SharedTestPki();
     CConnectionSet set;
     RecordingOwner owner;
     std::string body;

@@ -41,10 +41,21 @@ bool TestPki::MakeServer(const std::string& name, const std::string& ca, const s
 
 bool TestPki::Make() {
     const std::string local = "IP:127.0.0.1,DNS:localhost";
-    return MakeCa("ca") && MakeCa("otherca") && MakeServer("good", "ca", local, 2) &&
-           MakeServer("expired", "ca", local, -1) &&
-           MakeServer("wronghost", "ca", "DNS:wrong.example", 2) &&
-           MakeServer("untrusted", "otherca", local, 2);
+    made_ = MakeCa("ca") && MakeCa("otherca") && MakeServer("good", "ca", local, 2) &&
+            MakeServer("expired", "ca", local, -1) &&
+            MakeServer("wronghost", "ca", "DNS:wrong.example", 2) &&
+            MakeServer("untrusted", "otherca", local, 2);
+    return made_;
+}
+
+TestPki& SharedTestPki() {
+    static TestPki pki;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        pki.Make();
+    }
+    return pki;
 }
 
 std::string TestPki::Diagnostics() const {

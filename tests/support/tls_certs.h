@@ -21,6 +21,7 @@ class TestPki {
     TestPki();
     // Makes every file; false when openssl failed (see Diagnostics).
     bool Make();
+    bool Made() const { return made_; }
     std::string Diagnostics() const;
 
     std::string CaFile() const { return dir_.Path() + "ca.pem"; }
@@ -37,6 +38,11 @@ class TestPki {
                     int days);
 
     TempDir dir_{"vardane-pki"};
+    bool made_ = false;
 };
+
+// The certificates of this test process, made on first use and kept until it
+// exits (making them takes openssl a moment); check Made().
+TestPki& SharedTestPki();
 
 }  // namespace vardane::test
