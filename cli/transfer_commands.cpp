@@ -218,6 +218,11 @@ class GetCommand : public TaskCommand {
         if (!ResolveCaFile(env.io, caFile_)) {
             return kStatusFailed;
         }
+        if (insecure_) {
+            env.io.Err(
+                "vardane-cli: warning: --insecure: the server's certificate is not checked; "
+                "anyone on the way can read and change the download\n");
+        }
         CMainFrame& frame = env.rt.Frame();
         std::string id = FindTaskOfUrl(env.rt.Context(), frame, url_);
         if (!id.empty()) {

@@ -72,6 +72,7 @@ TEST_F(HttpsGet, InsecureAcceptsTheCertificateAndWarns) {
     ASSERT_EQ(0, r.status) << r.out << r.err;
     EXPECT_EQ(sha_, Sha256OfFile(target.Path() + "file.bin"));
     EXPECT_NE(std::string::npos, r.out.find("NOT checked")) << r.out;
+    EXPECT_NE(std::string::npos, r.err.find("--insecure")) << r.err;
 }
 
 TEST_F(HttpsGet, UnreadableCaFileIsRefusedBeforeATaskIsMade) {
