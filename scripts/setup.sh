@@ -3,15 +3,13 @@
 # only for packages that are missing, as root or through sudo.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libfmt-dev libcli11-dev ccache)
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libfmt-dev libcli11-dev libssl-dev ccache)
 if [[ "${1:-}" == "--tests" ]]; then
     # Real servers and proxies the integration tests start on loopback, and the
     # clients the benchmarks compare against.
-    packages+=(nginx-light vsftpd python3-pyftpdlib tinyproxy microsocks dante-server curl aria2 python3 procps time)
+    packages+=(nginx-light vsftpd python3-pyftpdlib tinyproxy microsocks dante-server openssl curl aria2 python3 procps time)
     # The libFuzzer targets (scripts/fuzz.sh) build with clang.
     packages+=(clang libfuzzer-14-dev)
-    # SHA-256 of downloaded files in the tests.
-    packages+=(libssl-dev)
 fi
 if [[ "${VARDANE_GUI:-0}" == "1" ]]; then
     packages+=(qt6-base-dev qt6-base-dev-tools libgl-dev libasound2-dev)

@@ -49,6 +49,10 @@ struct NginxOptions {
     // When > 0, "/slow/<path>" serves the same files at this many bytes per
     // second per connection (limit_rate).
     int64_t limitRate = 0;
+    // When set, the server speaks https with this certificate and key.
+    std::string tlsCert, tlsKey;
+    // Lines added inside the server block (extra locations).
+    std::string extraConfig;
 };
 
 // nginx: static files with byte ranges; "/redirect/<path>" answers 302 with
@@ -60,7 +64,7 @@ class NginxServer : public ServerBase {
     ~NginxServer() { Stop(); }
     bool Start();
     const std::string& Root() const { return root_; }
-    // "http://127.0.0.1:<port>/" + path
+    // "http://127.0.0.1:<port>/" + path ("https://" with a certificate)
     std::string Url(const std::string& path) const;
     std::string AccessLog() const;
 
