@@ -10,12 +10,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string address(reinterpret_cast<const char*>(data), size);
     vardane::TaskDescriptor d;
     if (vardane::ParseUrlInto(d, address)) {
-        FUZZ_CHECK(d.Protocol == "http://" || d.Protocol == "ftp://", address);
+        const bool http = d.Protocol == "http://" || d.Protocol == "https://";
+        FUZZ_CHECK(http || d.Protocol == "ftp://", address);
         FUZZ_CHECK(!d.Host.empty() && d.Host.find('/') == std::string::npos, address);
-        // HTTP addresses lose their fragment and send blanks as %20; FTP
+        // HTTP(S) addresses lose their fragment and send blanks as %20; FTP
         // addresses go as they stand.
         std::string sent = address;
-        if (d.Protocol == "http://") {
+        if (http) {
             sent = vardane::ReplaceCopy(sent.substr(0, sent.find('#')), " ", "%20");
         }
         FUZZ_CHECK(d.URL == sent, address);
