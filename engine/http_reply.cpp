@@ -241,16 +241,17 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
     }
 }
 
-// A ranged request asks for "bytes=<start>-": the reply must be a 206 whose
-// Content-Range starts at that byte and runs to the end of the file, with a
-// length that agrees. A 206 to a request without a range was never asked for.
+// A ranged request asks for "bytes=<start>-<end>" (or "<start>-"): the reply
+// must be a 206 whose Content-Range covers exactly those bytes (up to the end
+// of the file without an end), with a length that agrees. A 206 to a request
+// without a range was never asked for.
 RangeAnswer CHttpHandler::CheckRange(CWorker& w, const HttpReplyInfo& info) {
+    const bool ranged = rangeStart_ > 0 || rangeEnd_ >= 0;
     if (info.Status != "206") {
-        return rangeStart_ == 0 ? RangeAnswer::Fits : RangeAnswer::Ignored;
+        return ranged ? RangeAnswer::Ignored : RangeAnswer::Fits;
     }
     ContentRange range;
-    if (rangeStart_ == 0 || !ParseContentRange(info.ContentRange, range) ||
-        range.First != rangeStart_) {
+    if (!ranged || !ParseContentRange(info.ContentRange, range) || range.First != rangeStart_) {
         return RangeAnswer::Wrong;
     }
     if (info.ContentLength >= 0 && info.ContentLength != range.Last - range.First + 1) {
@@ -263,8 +264,12 @@ RangeAnswer CHttpHandler::CheckRange(CWorker& w, const HttpReplyInfo& info) {
         w.rec.iState = tsStop;
         return RangeAnswer::Fits;
     }
-    if (size > 0 && range.Last != size - 1) {
-        return RangeAnswer::Wrong;  // would end before the block does
+    int64_t last = size > 0 ? size - 1 : -1;
+    if (rangeEnd_ >= 0 && (last < 0 || rangeEnd_ < last)) {
+        last = rangeEnd_;
+    }
+    if (last >= 0 && range.Last != last) {
+        return RangeAnswer::Wrong;  // would end before the block does, or run past it
     }
     return RangeAnswer::Fits;
 }

@@ -30,6 +30,9 @@ void CHttpHandler::ConnectStep(CWorker& w) {
     CConnectionSet& set = w.rec.Connections;
     CloseSockets(set, 1);
     CreateSockets(set, 1);
+    // Before the connect, so the window the server is offered is small from
+    // the first byte.
+    BoundReceiveBuffer(set[0].hSocket, ReceiveBufferBytes(w.ctx));
     if (!w.CountConnectAttempt()) {
         return;
     }
@@ -163,8 +166,10 @@ std::string CHttpHandler::CookieHeader(const CWorker::Settings& s, const TaskDes
     return CookiesFromFile(path, d.Host, d.RequestPath, static_cast<int64_t>(std::time(nullptr)));
 }
 
-// The range start of this request; false when the worker must stop.
-bool CHttpHandler::ChooseRangeStart(CWorker& w, int64_t& start) {
+// The byte range of this request (0-based, end -1 for the end of the file);
+// false when the worker must stop. A ranged request ends where its block
+// ends, so the server sends nothing that would be thrown away.
+bool CHttpHandler::ChooseRange(CWorker& w, int64_t& start, int64_t& end) {
     ThreadRecord& r = w.rec;
     bool rangeMode, prepared;
     int owner;
@@ -177,6 +182,7 @@ bool CHttpHandler::ChooseRangeStart(CWorker& w, int64_t& start) {
         downloaded = w.task.descriptor.iDownloaded;
     }
     start = 0;
+    end = -1;
     if (!rangeMode && r.bSizeChecked) {
         // One stream: only its owner reads, and a new connection starts it
         // again from the first byte.
@@ -196,14 +202,19 @@ bool CHttpHandler::ChooseRangeStart(CWorker& w, int64_t& start) {
         return false;
     }
     std::lock_guard lock(w.task.TaskLock);
-    start = (*w.task.descriptor.Blocks)[r.iID].iFrom - 1;
+    const TaskBlock& b = (*w.task.descriptor.Blocks)[r.iID];
+    start = b.iFrom - 1;
+    // The whole file from its first byte needs no range.
+    if (start > 0 || b.iTo < w.task.descriptor.iFileSize) {
+        end = b.iTo - 1;
+    }
     return true;
 }
 
 void CHttpHandler::SendRequest(CWorker& w) {
     TaskDescriptor d = w.task.Snapshot();
-    int64_t start = 0;
-    if (!ChooseRangeStart(w, start)) {
+    int64_t start = 0, end = -1;
+    if (!ChooseRange(w, start, end)) {
         w.rec.iState = tsStop;
         return;
     }
@@ -219,11 +230,13 @@ void CHttpHandler::SendRequest(CWorker& w) {
     q.Cookie = CookieHeader(s, d, w.ctx.AppDir());
     q.UserAgent = s.UserAgent;
     q.RangeStart = start;
+    q.RangeEnd = end;
     q.ViaGetProxy = d.ProxyHTTP.Type == proxyHttpGet;
     if (q.ViaGetProxy && d.ProxyHTTP.Authenticate) {
         q.ProxyCredentials = Base64Encode(d.ProxyHTTP.User + ":" + d.ProxyHTTP.Password);
     }
     rangeStart_ = start;
+    rangeEnd_ = end;
     chunked_ = false;
     decoder_.Reset();
     w.rec.iState = tsRequestSent;
