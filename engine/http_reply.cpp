@@ -333,6 +333,23 @@ bool CHttpHandler::DecideSize(CWorker& w) {
     return true;
 }
 
+// The first reply streams the whole file, but thread 0 wants only block 0
+// of it, and the server sends far ahead of a slow reader: the stream ends
+// like a ranged request would (after RequestBytes, or at once after the
+// body start while limiting) and the rest is asked for on new connections.
+void CHttpHandler::EndProbeEarly(CWorker& w, int64_t bodyStart) {
+    bool limiting;
+    {
+        std::lock_guard lock(w.ctx.SpeedLock);
+        limiting = w.ctx.settings.SpeedLimit;
+    }
+    const int64_t most = limiting ? std::max<int64_t>(bodyStart, 1) : RequestBytes(w.ctx);
+    std::lock_guard lock(w.task.TaskLock);
+    TaskBlock& b = (*w.task.descriptor.Blocks)[w.rec.iID];
+    b.iAsked = std::min(b.iTo, b.iFrom + most - 1);
+    rangeEnd_ = b.iAsked - 1;
+}
+
 void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& body) {
     ThreadRecord& r = w.rec;
     if (!info.Location.empty()) {
@@ -384,6 +401,9 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
     redirects_ = 0;
     r.iState = tsReceiving;
     streamPos_ = rangeStart_;
+    if (probe && RangeMode(w)) {
+        EndProbeEarly(w, static_cast<int64_t>(body.size()));
+    }
     if (!body.empty()) {
         Consume(w, body.data(), static_cast<int64_t>(body.size()));
     }

@@ -2,6 +2,7 @@
 // for the thread's block, the reply header and the body.
 #include "engine/http_worker.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "engine/cookies.h"
@@ -201,12 +202,15 @@ bool CHttpHandler::ChooseRange(CWorker& w, int64_t& start, int64_t& end) {
     if (!w.ClaimBlock("HTTPCheckBlock")) {
         return false;
     }
+    const int64_t most = RequestBytes(w.ctx);
     std::lock_guard lock(w.task.TaskLock);
-    const TaskBlock& b = (*w.task.descriptor.Blocks)[r.iID];
+    TaskBlock& b = (*w.task.descriptor.Blocks)[r.iID];
     start = b.iFrom - 1;
+    const int64_t last = std::min(b.iTo, b.iFrom + most - 1);
+    b.iAsked = last;
     // The whole file from its first byte needs no range.
-    if (start > 0 || b.iTo < w.task.descriptor.iFileSize) {
-        end = b.iTo - 1;
+    if (start > 0 || last < w.task.descriptor.iFileSize) {
+        end = last - 1;
     }
     return true;
 }

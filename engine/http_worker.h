@@ -68,6 +68,7 @@ class CHttpHandler : public IProtocolHandler {
     RangeAnswer CheckRange(CWorker& w, const HttpReplyInfo& info);
     void FallBackToSingleStream(CWorker& w);
     bool DecideSize(CWorker& w);
+    void EndProbeEarly(CWorker& w, int64_t bodyStart);
     void ReadBody(CWorker& w);
     // Writes received body bytes at the block's position and counts them.
     void Consume(CWorker& w, char* data, int64_t n);

@@ -36,6 +36,14 @@ double PushSample(std::array<double, 5>& samples, int& count, double sample) {
 
 }  // namespace
 
+int64_t RequestBytes(CAppContext& ctx) {
+    std::lock_guard lock(ctx.SpeedLock);
+    if (!ctx.settings.SpeedLimit) {
+        return kUnlimitedRequestBytes;
+    }
+    return std::max<int64_t>(2 * ctx.iSpeedLimitKB * 1024, 256 * 1024);
+}
+
 int ReceiveBufferBytes(CAppContext& ctx) {
     std::lock_guard lock(ctx.SpeedLock);
     if (!ctx.settings.SpeedLimit) {

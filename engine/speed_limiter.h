@@ -22,6 +22,14 @@ inline constexpr int kUnlimitedReceiveBuffer = 512 * 1024;
 // The smallest receive buffer asked for under a limit.
 inline constexpr int kMinReceiveBuffer = 4 * 1024;
 
+// The most one ranged HTTP request asks for with the limit off; a block
+// longer than that is fetched over several requests, so that a split can
+// take over its far part without taking bytes already on their way.
+inline constexpr int64_t kUnlimitedRequestBytes = 32 * 1024 * 1024;
+// The most one ranged HTTP request asks for: two seconds of the limit's
+// budget (at least 256 KiB) while limiting, else kUnlimitedRequestBytes.
+int64_t RequestBytes(CAppContext& ctx);
+
 // The receive buffer a new connection asks for: with the limit on a
 // sixteenth of a second's budget (a slow reader leaves little in the kernel
 // for a split to throw away; the kernel doubles it for its bookkeeping), at
