@@ -268,7 +268,11 @@ LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg)
     echo
     echo "- Machine: $(nproc) CPUs ($(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1)),"
     echo "  $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo) RAM, Linux $(uname -r)."
-    echo "- Load average (1, 5, 15 min) before: $LOAD_BEFORE; after: $LOAD_AFTER; $ELAPSED s in all."
+    echo "- Files: ${SIZE_MB} MiB (rows HTTP and FTP), ${THROTTLED_MB} MiB (2 MiB/s per connection, SIGKILL),"
+    echo "  ${LIMITED_MB} MiB (client limit), random data; SIZE_MB=1024 gives the 1 GiB table, 256 MiB keeps"
+    echo "  three rounds near five minutes on a small machine."
+    echo "- Load average (1, 5, 15 min) before: $LOAD_BEFORE; after: $LOAD_AFTER; $ELAPSED s in all"
+    echo "  (other jobs on the machine count: on 2 CPUs a load above 2 means every tool waited for a CPU)."
     [[ "$BUSY" == "1" ]] && echo "- A disk writer ran throughout: dd if=/dev/zero bs=1M count=1500 conv=fdatasync in a loop."
     echo "- Tools: vardane-cli $(git -C "$ROOT" rev-parse --short HEAD) (fresh data root per run, limit off"
     echo "  unless the row sets one), $(curl --version | head -1 | cut -d' ' -f1-2),"

@@ -345,6 +345,9 @@ void CHttpHandler::EndProbeEarly(CWorker& w, int64_t bodyStart) {
     }
     const int64_t most = limiting ? std::max<int64_t>(bodyStart, 1) : RequestBytes(w.ctx);
     std::lock_guard lock(w.task.TaskLock);
+    if (w.task.descriptor.ThreadCount <= 1) {
+        return;  // one connection never splits: its stream is its request
+    }
     TaskBlock& b = (*w.task.descriptor.Blocks)[w.rec.iID];
     b.iAsked = std::min(b.iTo, b.iFrom + most - 1);
     rangeEnd_ = b.iAsked - 1;

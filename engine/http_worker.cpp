@@ -206,7 +206,9 @@ bool CHttpHandler::ChooseRange(CWorker& w, int64_t& start, int64_t& end) {
     std::lock_guard lock(w.task.TaskLock);
     TaskBlock& b = (*w.task.descriptor.Blocks)[r.iID];
     start = b.iFrom - 1;
-    const int64_t last = std::min(b.iTo, b.iFrom + most - 1);
+    // One connection never splits: it asks for its whole block at once.
+    const bool alone = w.task.descriptor.ThreadCount <= 1;
+    const int64_t last = alone ? b.iTo : std::min(b.iTo, b.iFrom + most - 1);
     b.iAsked = last;
     // The whole file from its first byte needs no range.
     if (start > 0 || last < w.task.descriptor.iFileSize) {
