@@ -38,11 +38,11 @@ void RangeServer::Serve(ScriptedConnection& c) {
     size_t at = ToLowerAscii(*request).find("range: bytes=");
     if (at != std::string::npos && !options_.ignoreRange) {
         ranged = true;
-        std::string spec = request->substr(at + 13, request->find('\r', at) - at - 13);
-        size_t dash = spec.find('-');
-        start = TextToInt(spec.substr(0, dash));
-        if (dash != std::string::npos && dash + 1 < spec.size()) {
-            end = std::min(size, TextToInt(spec.substr(dash + 1)) + 1);
+        std::string asked = request->substr(at + 13, request->find('\r', at) - at - 13);
+        size_t dash = asked.find('-');
+        start = TextToInt(asked.substr(0, dash));
+        if (dash != std::string::npos && dash + 1 < asked.size()) {
+            end = std::min(size, TextToInt(asked.substr(dash + 1)) + 1);
         }
     }
     if (start > 0 && options_.wrongRangeShift != 0 && shifted_++ < options_.wrongRangeTimes) {

@@ -26,10 +26,10 @@ std::optional<std::pair<int64_t, int64_t>> RangeOf(const std::string& request) {
     if (at == std::string::npos) {
         return std::nullopt;
     }
-    std::string spec = request.substr(at + 13, request.find("\r\n", at) - at - 13);
-    size_t dash = spec.find('-');
-    std::string last = spec.substr(dash + 1);
-    return std::make_pair(TextToInt(spec.substr(0, dash)), last.empty() ? -1 : TextToInt(last));
+    std::string asked = request.substr(at + 13, request.find("\r\n", at) - at - 13);
+    size_t dash = asked.find('-');
+    std::string last = asked.substr(dash + 1);
+    return std::make_pair(TextToInt(asked.substr(0, dash)), last.empty() ? -1 : TextToInt(last));
 }
 
 class ServedBytes : public ::testing::Test {
