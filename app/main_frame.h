@@ -190,6 +190,9 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     void SetSpeedLimitChecked(bool checked);
     // The slider moved to value (WM_SPEEDLIMIT_VALUE).
     void OnSpeedLimitValue(int value);
+    // Stores the flag and the limit in use (SpeedLimit, SpeedLimitKBSec), as
+    // the close does.
+    void WriteSpeedLimitSettings();
 
     // --- State the front end renders ---------------------------------------
     const std::string& Title() const { return title_; }
@@ -221,7 +224,6 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     void StopThreads();
     void SlotStep(int slot);
     void SamplerStep();
-    void WriteSpeedLimitSettings();
     void Notify(unsigned what) { host_.OnModelChanged(what); }
 
     // Window-thread handlers (scheduler.cpp).

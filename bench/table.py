@@ -1,32 +1,44 @@
-"""Prints the benchmark table from the lines bench/run.sh collected:
-case|client|bytes|wall maxrss_kb user sys"""
+"""Writes the benchmark table (Markdown) from the lines bench/run.sh collected:
+row|tool|file bytes|wall user sys maxrss_kb|requests bytes_served|cmp ok|killed
+"""
 import statistics
 import sys
 from collections import OrderedDict
 
 rows = OrderedDict()
 for line in open(sys.argv[1]):
-    case, client, size, times = line.rstrip("\n").split("|")
-    wall, rss, user, system = times.split()
-    rows.setdefault(case, OrderedDict()).setdefault(client, []).append(
-        (float(wall), int(rss), float(user) + float(system), int(size)))
+    row, tool, size, times, served, ok, killed = line.rstrip("\n").split("|")
+    wall, user, system, rss = times.split()
+    requests, sent = served.split()
+    rows.setdefault(row, OrderedDict()).setdefault(tool, []).append(dict(
+        size=int(size), wall=float(wall), user=float(user), sys=float(system),
+        rss=int(rss), requests=int(requests), sent=int(sent), ok=ok == "1",
+        killed=killed == "1"))
 
-print(f"{'case':<40} {'client':<8} {'wall s':>7} {'MiB/s':>8} {'RSS MiB':>8} {'CPU s':>6}"
-      f" {'x curl':>7} {'x aria2c':>8}")
-for case, clients in rows.items():
-    speed = {}
-    for client, runs in clients.items():
-        wall = statistics.median(r[0] for r in runs)
-        speed[client] = runs[0][3] / wall / (1 << 20) if wall > 0 else 0
-    for client, runs in clients.items():
-        wall = statistics.median(r[0] for r in runs)
-        rss = max(r[1] for r in runs) / 1024
-        cpu = statistics.median(r[2] for r in runs)
-        ratios = ""
-        if client == "vardane":
-            c = speed.get("curl")
-            a = speed.get("aria2c")
-            ratios = (f"{speed[client] / c:>7.2f}" if c else f"{'':>7}") + " " + \
-                     (f"{speed[client] / a:>8.2f}" if a else "")
-        print(f"{case:<40} {client:<8} {wall:>7.2f} {speed[client]:>8.1f} {rss:>8.1f}"
-              f" {cpu:>6.2f} {ratios}")
+print("| row | tool | wall s min / median / max | MiB/s (median) | user s | sys s "
+      "| peak RSS MB | requests | served / size | cmp |")
+print("|---|---|---|---|---|---|---|---|---|---|")
+for row, tools in rows.items():
+    for tool, runs in tools.items():
+        walls = sorted(r["wall"] for r in runs)
+        wall = statistics.median(walls)
+        size = runs[0]["size"]
+        speed = size / wall / (1 << 20) if wall > 0 else 0
+        served = max(r["sent"] / size for r in runs)
+        served_text = f"{served:.3f}"
+        if runs[0]["killed"]:
+            again = statistics.median(max(r["sent"] - size, 0) for r in runs) / (1 << 20)
+            served_text += f" ({again:.1f} MiB again)"
+        ok = sum(r["ok"] for r in runs)
+        print(f"| {row} | {tool} | {walls[0]:.2f} / {wall:.2f} / {walls[-1]:.2f} | {speed:.1f} "
+              f"| {statistics.median(r['user'] for r in runs):.2f} "
+              f"| {statistics.median(r['sys'] for r in runs):.2f} "
+              f"| {max(r['rss'] for r in runs) / 1024:.1f} "
+              f"| {statistics.median(r['requests'] for r in runs):g} "
+              f"| {served_text} | {ok}/{len(runs)} |")
+print()
+print("MiB/s is the file size over the median wall time (process start to exit). "
+      "served / size is the largest over the rounds of what the server's log says it "
+      "sent, over the file size; after SIGKILL it counts both runs, and the resumed run's "
+      "wall time stands in the wall columns. cmp counts the runs whose output was "
+      "byte-identical to the served file.")

@@ -17,6 +17,7 @@ std::vector<std::unique_ptr<TaskCommand>> MakeTaskCommands() {
     commands.push_back(MakeCategoriesCommand());
     AddExplorerCommands(commands);
     commands.push_back(MakeConfigCommand());
+    commands.push_back(MakeLimitCommand());
     return commands;
 }
 

@@ -48,6 +48,7 @@ std::unique_ptr<TaskCommand> MakeGetCommand();
 void AddListCommands(std::vector<std::unique_ptr<TaskCommand>>& commands);
 void AddRunCommands(std::vector<std::unique_ptr<TaskCommand>>& commands);
 std::unique_ptr<TaskCommand> MakeCategoriesCommand();
+std::unique_ptr<TaskCommand> MakeLimitCommand();
 void AddExplorerCommands(std::vector<std::unique_ptr<TaskCommand>>& commands);
 
 // The ids of ids that stand in list (every list when list is nullopt); the

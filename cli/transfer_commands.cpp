@@ -5,6 +5,7 @@
 #include <climits>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 
 #include "app/main_frame.h"
@@ -50,6 +51,7 @@ class TransferJob : public CliJob {
             return;
         }
         if (io.OutputIsTerminal()) {
+            NoticeLimit(rt);
             std::string line;
             for (const std::string& part : parts) {
                 line += (line.empty() ? "" : " | ") + part;
@@ -132,6 +134,31 @@ class TransferJob : public CliJob {
     }
 
   private:
+    // Once, on a terminal: the global limit is what holds the download back
+    // (the five-second average total speed has reached 90% of it), and how
+    // to lift it. A newcomer's first download otherwise just looks slow.
+    void NoticeLimit(CliRuntime& rt) {
+        if (limitNoticed_) {
+            return;
+        }
+        CAppContext& ctx = rt.Context();
+        bool on;
+        int64_t limit;
+        double average;
+        {
+            std::lock_guard lock(ctx.SpeedLock);
+            on = ctx.settings.SpeedLimit;
+            limit = ctx.iSpeedLimitKB;
+            average = ctx.fAvgSpeedKB;
+        }
+        if (!on || average < 0.9 * static_cast<double>(limit)) {
+            return;
+        }
+        limitNoticed_ = true;
+        EndBar();
+        io.Out("The speed limit of " + IntToText(limit) +
+               " KB/s holds this download back: 'vardane-cli limit off' lifts it.\n");
+    }
     static bool AnySlotBusy(CMainFrame& frame) {
         for (int i = 0; i < kTaskSlots; ++i) {
             if (frame.IsSlotBusy(i)) {
@@ -158,6 +185,7 @@ class TransferJob : public CliJob {
     bool verbose_;
     bool stay_;
     bool barShown_ = false;
+    bool limitNoticed_ = false;
     std::vector<std::string> failed_;
     std::map<std::string, std::string> lastErrors_;
     std::optional<int> targetState_;

@@ -21,6 +21,12 @@ bool Outstanding(const TaskBlock& b) {
     return b.iFrom != 0 && b.iTo != 0 && b.iFrom < b.iTo;
 }
 
+// Where a split of b may begin: past the bytes its worker's request already
+// asked for (the server is sending them; taken over they would come twice).
+int64_t SplitStart(const TaskBlock& b) {
+    return b.bLock && b.iAsked > b.iFrom ? std::min(b.iAsked, b.iTo) : b.iFrom;
+}
+
 // "from-to" as stored; false when it does not describe a usable block of a
 // file of size bytes (or an unused element).
 bool ParseStoredBlock(const std::string& text, int64_t size, TaskBlock& out) {
@@ -69,6 +75,7 @@ int FindFreeBlock(TaskDescriptor& d, int64_t minBlock) {
     for (int i = 0; i < kBlockCount; ++i) {
         if (!blocks[i].bLock && Outstanding(blocks[i])) {
             blocks[i].bLock = true;
+            blocks[i].iAsked = 0;
             return i;
         }
     }
@@ -81,7 +88,7 @@ int FindFreeBlock(TaskDescriptor& d, int64_t minBlock) {
     int largest = -1;
     int64_t best = 0;
     for (int i = 0; i < kBlockCount; ++i) {
-        int64_t remaining = blocks[i].iTo - blocks[i].iFrom;
+        int64_t remaining = blocks[i].iTo - SplitStart(blocks[i]);
         if (Outstanding(blocks[i]) && remaining > best) {
             best = remaining;
             largest = i;
@@ -94,9 +101,10 @@ int FindFreeBlock(TaskDescriptor& d, int64_t minBlock) {
     TaskBlock& f = blocks[free];
     int64_t half = best / 2;
     f.iTo = l.iTo;
-    l.iTo = l.iFrom + half;
+    l.iTo = SplitStart(l) + half;
     f.iFrom = l.iTo + 1;
     f.bLock = true;
+    f.iAsked = 0;
     return free;
 }
 

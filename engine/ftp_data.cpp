@@ -33,7 +33,7 @@ bool CFtpHandler::OpenDataPath(CWorker& w) {
 
 // Active mode: the listener, announced with PORT.
 bool CFtpHandler::OpenListener(CWorker& w) {
-    const std::string port = OpenPortListener(w.rec.Connections);
+    const std::string port = OpenPortListener(w.rec.Connections, ReceiveBufferBytes(w.ctx));
     if (port.empty()) {
         return false;
     }
@@ -44,7 +44,8 @@ bool CFtpHandler::OpenListener(CWorker& w) {
 // False when the reply names no usable port: the try fails at once.
 bool CFtpHandler::ConnectDataToPasv(CWorker& w, const std::string& line) {
     FtpDataTarget target;
-    if (!ConnectPassiveData(w.rec.Connections, line, target_.host, target_.proxy, target)) {
+    if (!ConnectPassiveData(w.rec.Connections, line, target_.host, target_.proxy, target,
+                            ReceiveBufferBytes(w.ctx))) {
         return false;
     }
     const bool direct = target_.proxy.Type == proxyDirect;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "engine/ftp_reply.h"
+#include "engine/speed_limiter.h"
 #include "net/proxy.h"
 
 namespace vardane {
@@ -36,13 +37,14 @@ std::string FtpDataHost(const CConnectionSet& set, const std::string& host,
 }
 
 bool ConnectPassiveData(CConnectionSet& set, const std::string& pasvLine, const std::string& host,
-                        const ProxyRecord& proxy, FtpDataTarget& target) {
+                        const ProxyRecord& proxy, FtpDataTarget& target, int receiveBuffer) {
     const PasvReply reply = ParsePasvReply(pasvLine);
     if (!reply.bFound || !IsValidPort(reply.port)) {
         return false;
     }
     CreateSocket(set, slotData);
     RearmSocket(set, slotData, kMaskConnection);
+    BoundReceiveBuffer(set[slotData].hSocket, receiveBuffer);
     const std::string dataHost = FtpDataHost(set, host, proxy);
     const int port = static_cast<int>(reply.port);
     if (proxy.Type == proxyDirect) {
@@ -54,13 +56,14 @@ bool ConnectPassiveData(CConnectionSet& set, const std::string& pasvLine, const 
     return true;
 }
 
-std::string OpenPortListener(CConnectionSet& set) {
+std::string OpenPortListener(CConnectionSet& set, int receiveBuffer) {
     sockaddr_in local{};
     if (!LocalAddress(set, slotControl, local)) {
         return {};
     }
     CreateSocket(set, slotListen);
     RearmSocket(set, slotListen, kMaskListening);
+    BoundReceiveBuffer(set[slotListen].hSocket, receiveBuffer);
     local.sin_port = 0;
     sockaddr_in bound{};
     if (!BindSocket(set, slotListen, local) || !LocalAddress(set, slotListen, bound) ||

@@ -28,14 +28,16 @@ struct FtpDataTarget {
 // Connects the data slot to the port a "227" reply line names, on
 // FtpDataHost (through the proxy when one is set; its handshake then runs
 // when the connection is made). False, with nothing opened, when the line
-// names no usable port.
+// names no usable port. receiveBuffer (when > 0) bounds what the kernel may
+// buffer on the data connection.
 bool ConnectPassiveData(CConnectionSet& set, const std::string& pasvLine, const std::string& host,
-                        const ProxyRecord& proxy, FtpDataTarget& target);
+                        const ProxyRecord& proxy, FtpDataTarget& target, int receiveBuffer = 0);
 
 // Active mode: a listener in the listen slot on the control connection's
 // local address and a port of the system's choice. Returns the PORT command
-// that announces it, empty when it cannot be set up.
-std::string OpenPortListener(CConnectionSet& set);
+// that announces it, empty when it cannot be set up. The accepted connection
+// inherits the listener's receiveBuffer (when > 0).
+std::string OpenPortListener(CConnectionSet& set, int receiveBuffer = 0);
 
 // Accepts a pending connection on the listener. On a direct connection only
 // the server itself may deliver the data: anyone else is turned away and the

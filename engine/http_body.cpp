@@ -97,6 +97,10 @@ void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
                     r.iState = tsReconnect;
                 } else {
                     b.iFrom = next;
+                    if (rangeEnd_ >= 0 && streamPos_ > rangeEnd_) {
+                        // The block grew past what was asked for: ask again.
+                        r.iState = tsReconnect;
+                    }
                 }
                 d.iDownloaded += counted;
                 if (d.iDownloaded == d.iFileSize) {

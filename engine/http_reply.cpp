@@ -242,16 +242,17 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
     }
 }
 
-// A ranged request asks for "bytes=<start>-": the reply must be a 206 whose
-// Content-Range starts at that byte and runs to the end of the file, with a
-// length that agrees. A 206 to a request without a range was never asked for.
+// A ranged request asks for "bytes=<start>-<end>" (or "<start>-"): the reply
+// must be a 206 whose Content-Range covers exactly those bytes (up to the end
+// of the file without an end), with a length that agrees. A 206 to a request
+// without a range was never asked for.
 RangeAnswer CHttpHandler::CheckRange(CWorker& w, const HttpReplyInfo& info) {
+    const bool ranged = rangeStart_ > 0 || rangeEnd_ >= 0;
     if (info.Status != "206") {
-        return rangeStart_ == 0 ? RangeAnswer::Fits : RangeAnswer::Ignored;
+        return ranged ? RangeAnswer::Ignored : RangeAnswer::Fits;
     }
     ContentRange range;
-    if (rangeStart_ == 0 || !ParseContentRange(info.ContentRange, range) ||
-        range.First != rangeStart_) {
+    if (!ranged || !ParseContentRange(info.ContentRange, range) || range.First != rangeStart_) {
         return RangeAnswer::Wrong;
     }
     if (info.ContentLength >= 0 && info.ContentLength != range.Last - range.First + 1) {
@@ -264,8 +265,12 @@ RangeAnswer CHttpHandler::CheckRange(CWorker& w, const HttpReplyInfo& info) {
         w.rec.iState = tsStop;
         return RangeAnswer::Fits;
     }
-    if (size > 0 && range.Last != size - 1) {
-        return RangeAnswer::Wrong;  // would end before the block does
+    int64_t last = size > 0 ? size - 1 : -1;
+    if (rangeEnd_ >= 0 && (last < 0 || rangeEnd_ < last)) {
+        last = rangeEnd_;
+    }
+    if (last >= 0 && range.Last != last) {
+        return RangeAnswer::Wrong;  // would end before the block does, or run past it
     }
     return RangeAnswer::Fits;
 }
@@ -329,6 +334,26 @@ bool CHttpHandler::DecideSize(CWorker& w) {
     return true;
 }
 
+// The first reply streams the whole file, but thread 0 wants only block 0
+// of it, and the server sends far ahead of a slow reader: the stream ends
+// like a ranged request would (after RequestBytes, or at once after the
+// body start while limiting) and the rest is asked for on new connections.
+void CHttpHandler::EndProbeEarly(CWorker& w, int64_t bodyStart) {
+    bool limiting;
+    {
+        std::lock_guard lock(w.ctx.SpeedLock);
+        limiting = w.ctx.settings.SpeedLimit;
+    }
+    const int64_t most = limiting ? std::max<int64_t>(bodyStart, 1) : RequestBytes(w.ctx);
+    std::lock_guard lock(w.task.TaskLock);
+    if (w.task.descriptor.ThreadCount <= 1) {
+        return;  // one connection never splits: its stream is its request
+    }
+    TaskBlock& b = (*w.task.descriptor.Blocks)[w.rec.iID];
+    b.iAsked = std::min(b.iTo, b.iFrom + most - 1);
+    rangeEnd_ = b.iAsked - 1;
+}
+
 void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& body) {
     ThreadRecord& r = w.rec;
     if (!info.Location.empty()) {
@@ -380,6 +405,9 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
     redirects_ = 0;
     r.iState = tsReceiving;
     streamPos_ = rangeStart_;
+    if (probe && RangeMode(w)) {
+        EndProbeEarly(w, static_cast<int64_t>(body.size()));
+    }
     if (!body.empty()) {
         Consume(w, body.data(), static_cast<int64_t>(body.size()));
     }

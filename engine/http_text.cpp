@@ -26,8 +26,12 @@ std::string BuildHttpRequest(const HttpRequest& r) {
     }
     t += "Pragma: no-cache\r\n";
     t += "Cache-Control: no-cache\r\n";
-    if (r.RangeStart > 0) {
-        t += "Range: bytes=" + std::to_string(r.RangeStart) + "-\r\n";
+    if (r.RangeStart > 0 || r.RangeEnd >= 0) {
+        t += "Range: bytes=" + std::to_string(r.RangeStart) + "-";
+        if (r.RangeEnd >= 0) {
+            t += std::to_string(r.RangeEnd);
+        }
+        t += "\r\n";
     }
     if (r.ViaGetProxy && !r.ProxyCredentials.empty()) {
         t += "Proxy-Authorization: Basic " + r.ProxyCredentials + "\r\n";

@@ -17,10 +17,13 @@ struct HttpRequest {
     std::string Url;          // whole address (request line through an HTTP GET proxy)
     std::string Host;
     int Port = 80;
-    std::string Referer;     // "" sends none
-    std::string Cookie;      // "" sends none
-    std::string UserAgent;   // "" sends none
-    int64_t RangeStart = 0;  // > 0 sends "Range: bytes=<n>-"
+    std::string Referer;    // "" sends none
+    std::string Cookie;     // "" sends none
+    std::string UserAgent;  // "" sends none
+    // A Range header is sent when RangeStart > 0 or RangeEnd >= 0:
+    // "bytes=<start>-<end>", or "bytes=<start>-" without an end.
+    int64_t RangeStart = 0;
+    int64_t RangeEnd = -1;  // last byte wanted (0-based), -1 for the end of the file
     bool ViaGetProxy = false;
     // Base64 of "user:password" for an HTTP GET proxy; "" sends none.
     std::string ProxyCredentials;

@@ -2,6 +2,7 @@
 // for the thread's block, the reply header and the body.
 #include "engine/http_worker.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "engine/cookies.h"
@@ -30,6 +31,9 @@ void CHttpHandler::ConnectStep(CWorker& w) {
     CConnectionSet& set = w.rec.Connections;
     CloseSockets(set, 1);
     CreateSockets(set, 1);
+    // Before the connect, so the window the server is offered is small from
+    // the first byte.
+    BoundReceiveBuffer(set[0].hSocket, ReceiveBufferBytes(w.ctx));
     if (!w.CountConnectAttempt()) {
         return;
     }
@@ -165,8 +169,10 @@ std::string CHttpHandler::CookieHeader(const CWorker::Settings& s, const TaskDes
     return CookiesFromFile(path, d.Host, d.RequestPath, static_cast<int64_t>(std::time(nullptr)));
 }
 
-// The range start of this request; false when the worker must stop.
-bool CHttpHandler::ChooseRangeStart(CWorker& w, int64_t& start) {
+// The byte range of this request (0-based, end -1 for the end of the file);
+// false when the worker must stop. A ranged request ends where its block
+// ends, so the server sends nothing that would be thrown away.
+bool CHttpHandler::ChooseRange(CWorker& w, int64_t& start, int64_t& end) {
     ThreadRecord& r = w.rec;
     bool rangeMode, prepared;
     int owner;
@@ -179,6 +185,7 @@ bool CHttpHandler::ChooseRangeStart(CWorker& w, int64_t& start) {
         downloaded = w.task.descriptor.iDownloaded;
     }
     start = 0;
+    end = -1;
     if (!rangeMode && r.bSizeChecked) {
         // One stream: only its owner reads, and a new connection starts it
         // again from the first byte.
@@ -197,15 +204,25 @@ bool CHttpHandler::ChooseRangeStart(CWorker& w, int64_t& start) {
     if (!w.ClaimBlock("HTTPCheckBlock")) {
         return false;
     }
+    const int64_t most = RequestBytes(w.ctx);
     std::lock_guard lock(w.task.TaskLock);
-    start = (*w.task.descriptor.Blocks)[r.iID].iFrom - 1;
+    TaskBlock& b = (*w.task.descriptor.Blocks)[r.iID];
+    start = b.iFrom - 1;
+    // One connection never splits: it asks for its whole block at once.
+    const bool alone = w.task.descriptor.ThreadCount <= 1;
+    const int64_t last = alone ? b.iTo : std::min(b.iTo, b.iFrom + most - 1);
+    b.iAsked = last;
+    // The whole file from its first byte needs no range.
+    if (start > 0 || last < w.task.descriptor.iFileSize) {
+        end = last - 1;
+    }
     return true;
 }
 
 void CHttpHandler::SendRequest(CWorker& w) {
     TaskDescriptor d = w.task.Snapshot();
-    int64_t start = 0;
-    if (!ChooseRangeStart(w, start)) {
+    int64_t start = 0, end = -1;
+    if (!ChooseRange(w, start, end)) {
         w.rec.iState = tsStop;
         return;
     }
@@ -221,11 +238,13 @@ void CHttpHandler::SendRequest(CWorker& w) {
     q.Cookie = CookieHeader(s, d, w.ctx.AppDir());
     q.UserAgent = s.UserAgent;
     q.RangeStart = start;
+    q.RangeEnd = end;
     q.ViaGetProxy = EffectiveProxy(d).Type == proxyHttpGet;
     if (q.ViaGetProxy && d.ProxyHTTP.Authenticate) {
         q.ProxyCredentials = Base64Encode(d.ProxyHTTP.User + ":" + d.ProxyHTTP.Password);
     }
     rangeStart_ = start;
+    rangeEnd_ = end;
     chunked_ = false;
     decoder_.Reset();
     w.rec.iState = tsRequestSent;

@@ -59,7 +59,7 @@ class CHttpHandler : public IProtocolHandler {
     static bool RangeMode(CWorker& w);
 
     // Request.
-    bool ChooseRangeStart(CWorker& w, int64_t& start);
+    bool ChooseRange(CWorker& w, int64_t& start, int64_t& end);
     void SendRequest(CWorker& w);
     static std::string CookieHeader(const CWorker::Settings& s, const TaskDescriptor& d,
                                     const std::string& appDir);
@@ -76,6 +76,7 @@ class CHttpHandler : public IProtocolHandler {
     RangeAnswer CheckRange(CWorker& w, const HttpReplyInfo& info);
     void FallBackToSingleStream(CWorker& w);
     bool DecideSize(CWorker& w);
+    void EndProbeEarly(CWorker& w, int64_t bodyStart);
     void ReadBody(CWorker& w);
     // Writes received body bytes at the block's position and counts them.
     void Consume(CWorker& w, char* data, int64_t n);
@@ -86,6 +87,7 @@ class CHttpHandler : public IProtocolHandler {
     std::vector<char> buffer_;  // body reads, allocated once
     int redirects_ = 0;         // redirects in a row
     int64_t rangeStart_ = 0;    // first byte asked for by the request
+    int64_t rangeEnd_ = -1;     // last byte asked for, -1 for the end of the file
     int64_t streamPos_ = 0;     // file offset of the next body byte on this connection
     bool chunked_ = false;
     CChunkDecoder decoder_;

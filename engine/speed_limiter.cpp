@@ -1,5 +1,8 @@
 #include "engine/speed_limiter.h"
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -32,6 +35,29 @@ double PushSample(std::array<double, 5>& samples, int& count, double sample) {
 }
 
 }  // namespace
+
+int64_t RequestBytes(CAppContext& ctx) {
+    std::lock_guard lock(ctx.SpeedLock);
+    if (!ctx.settings.SpeedLimit) {
+        return kUnlimitedRequestBytes;
+    }
+    return std::max<int64_t>(2 * ctx.iSpeedLimitKB * 1024, 256 * 1024);
+}
+
+int ReceiveBufferBytes(CAppContext& ctx) {
+    std::lock_guard lock(ctx.SpeedLock);
+    if (!ctx.settings.SpeedLimit) {
+        return kUnlimitedReceiveBuffer;
+    }
+    int64_t bytes = ctx.iSpeedLimitKB * 1024 / 16;
+    return static_cast<int>(std::clamp<int64_t>(bytes, kMinReceiveBuffer, kUnlimitedReceiveBuffer));
+}
+
+void BoundReceiveBuffer(int hSocket, int bytes) {
+    if (hSocket != 0 && bytes > 0) {
+        setsockopt(hSocket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    }
+}
 
 int64_t TakeQuota(CAppContext& ctx) {
     std::lock_guard lock(ctx.SpeedLock);

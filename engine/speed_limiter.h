@@ -15,6 +15,30 @@ class ITaskOwner;
 // Read size when the speed limit is off.
 inline constexpr int64_t kUnlimitedReadBytes = 256 * 1024;
 
+// What the kernel may buffer for one connection with the speed limit off:
+// enough to keep loopback and LAN transfers at full speed, small enough that
+// the bytes thrown away where a block ends or is split stay a small share.
+inline constexpr int kUnlimitedReceiveBuffer = 512 * 1024;
+// The smallest receive buffer asked for under a limit.
+inline constexpr int kMinReceiveBuffer = 4 * 1024;
+
+// The most one ranged HTTP request asks for with the limit off; a block
+// longer than that is fetched over several requests, so that a split can
+// take over its far part without taking bytes already on their way.
+inline constexpr int64_t kUnlimitedRequestBytes = 32 * 1024 * 1024;
+// The most one ranged HTTP request asks for: two seconds of the limit's
+// budget (at least 256 KiB) while limiting, else kUnlimitedRequestBytes.
+int64_t RequestBytes(CAppContext& ctx);
+
+// The receive buffer a new connection asks for: with the limit on a
+// sixteenth of a second's budget (a slow reader leaves little in the kernel
+// for a split to throw away; the kernel doubles it for its bookkeeping), at
+// least kMinReceiveBuffer; with it off kUnlimitedReceiveBuffer.
+int ReceiveBufferBytes(CAppContext& ctx);
+// Sets SO_RCVBUF of a socket that is not yet connected (the window scale is
+// agreed at the connect). Nothing for a socket of 0 or a size < 1.
+void BoundReceiveBuffer(int hSocket, int bytes);
+
 // Bytes the calling reader may receive now. With the SpeedLimit flag on:
 // a share of the second's budget (iSpeedLimitKB * 1024 / iRunningThreads),
 // 0 when the budget is spent (the reader sleeps 10 ms and asks again). With

@@ -7,7 +7,7 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libfmt-dev 
 if [[ "${1:-}" == "--tests" ]]; then
     # Real servers and proxies the integration tests start on loopback, and the
     # clients the benchmarks compare against.
-    packages+=(nginx-light vsftpd python3-pyftpdlib tinyproxy microsocks dante-server openssl curl aria2 python3 procps time)
+    packages+=(nginx-light vsftpd python3-pyftpdlib tinyproxy microsocks dante-server openssl curl aria2 axel python3 procps time)
     # The libFuzzer targets (scripts/fuzz.sh) build with clang.
     packages+=(clang libfuzzer-14-dev)
 fi

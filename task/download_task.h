@@ -59,6 +59,10 @@ struct TaskBlock {
     int64_t iFrom = 0;   // position of the next byte to fetch (file offset iFrom - 1)
     int64_t iTo = 0;     // position of the last byte of the block
     bool bLock = false;  // a worker has claimed the block
+    // Last byte position that the claiming worker's request asked for (0:
+    // none known). The server is already sending those bytes, so a split
+    // leaves them to that worker. Kept in memory only.
+    int64_t iAsked = 0;
 };
 
 using TaskBlocks = std::array<TaskBlock, kBlockCount>;

@@ -54,6 +54,28 @@ TEST(FindFreeBlock, SplitsTheUpperHalfOfTheLargestRemainderIntoAFreeElement) {
     EXPECT_EQ(b[0].iTo + 1, b[2].iFrom);
 }
 
+// Bytes a running request asked for are on their way to its worker: a split
+// takes only what lies beyond them, and a block fully asked for is not split.
+TEST(FindFreeBlock, SplitLeavesTheBytesARequestAskedForToItsWorker) {
+    TaskDescriptor d = WithBlocks(10000, {{1, 4000}, {4001, 10000}, {5, 5}});
+    TaskBlocks& b = *d.Blocks;
+    b[0].bLock = b[1].bLock = true;
+    b[0].iAsked = 4000;  // all of block 0 is asked for
+    b[1].iAsked = 8001;  // 1999 bytes of block 1 are not
+    ASSERT_EQ(FindFreeBlock(d, 100), 2);
+    EXPECT_EQ(b[1].iTo, 8001 + 1999 / 2);
+    EXPECT_EQ(b[2].iFrom, b[1].iTo + 1);
+    EXPECT_EQ(b[2].iTo, 10000);
+    EXPECT_EQ(b[0].iTo, 4000);
+    // A released block's old request no longer counts.
+    b[2].iFrom = b[2].iTo;
+    b[2].bLock = false;
+    b[0].bLock = false;
+    b[0].iFrom = 3000;
+    EXPECT_EQ(FindFreeBlock(d, 100), 0);  // claimed whole, as before
+    EXPECT_EQ(b[0].iAsked, 0);
+}
+
 TEST(FindFreeBlock, NoSplitBelowMinBlockOrWithoutAFreeElement) {
     TaskDescriptor d = WithBlocks(5000, {{1, 1000}, {1001, 2000}, {2001, 3000}, {3001, 5000}});
     for (TaskBlock& b : *d.Blocks) {

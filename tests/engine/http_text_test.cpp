@@ -13,10 +13,15 @@ TEST(BuildHttpRequest, RangedRequestOfAWorkerHasTheDesignedLinesInOrder) {
     q.Port = 80;
     q.UserAgent = "UA";
     q.RangeStart = 250000;
+    q.RangeEnd = 499999;
     EXPECT_EQ(BuildHttpRequest(q),
               "GET /pub/file.zip HTTP/1.1\r\nHost: HOST:80\r\nAccept: */*\r\nUser-Agent: UA\r\n"
-              "Pragma: no-cache\r\nCache-Control: no-cache\r\nRange: bytes=250000-\r\n"
+              "Pragma: no-cache\r\nCache-Control: no-cache\r\nRange: bytes=250000-499999\r\n"
               "Connection: close\r\n\r\n");
+    // A block at the start of the file still names its end.
+    q.RangeStart = 0;
+    q.RangeEnd = 99;
+    EXPECT_NE(BuildHttpRequest(q).find("\r\nRange: bytes=0-99\r\n"), std::string::npos);
 }
 
 TEST(BuildHttpRequest, FirstRequestHasNoRangeAndOptionalHeadersAppearWhenSet) {

@@ -33,38 +33,46 @@ void RangeServer::Serve(ScriptedConnection& c) {
     const std::string& body = options_.body;
     int64_t size = static_cast<int64_t>(body.size());
     int64_t start = 0;
+    int64_t end = size;  // one past the last byte served
+    bool ranged = false;
     size_t at = ToLowerAscii(*request).find("range: bytes=");
     if (at != std::string::npos && !options_.ignoreRange) {
-        start = TextToInt(request->substr(at + 13));
+        ranged = true;
+        std::string asked = request->substr(at + 13, request->find('\r', at) - at - 13);
+        size_t dash = asked.find('-');
+        start = TextToInt(asked.substr(0, dash));
+        if (dash != std::string::npos && dash + 1 < asked.size()) {
+            end = std::min(size, TextToInt(asked.substr(dash + 1)) + 1);
+        }
     }
     if (start > 0 && options_.wrongRangeShift != 0 && shifted_++ < options_.wrongRangeTimes) {
         // The reply is honest about where it starts; it just is not where
         // the request asked.
-        start = std::min(size - 1, start + options_.wrongRangeShift);
+        start = std::min(end - 1, start + options_.wrongRangeShift);
     }
     std::string head;
-    if (start > 0) {
+    if (ranged) {
         head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(start) +
-               "-" + std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n";
+               "-" + std::to_string(end - 1) + "/" + std::to_string(size) + "\r\n";
     } else {
         head = options_.contentLength ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.0 200 OK\r\n";
     }
     if (options_.chunked) {
         head += "Transfer-Encoding: chunked\r\n";
     } else if (options_.contentLength) {
-        head += "Content-Length: " + std::to_string(size - start) + "\r\n";
+        head += "Content-Length: " + std::to_string(end - start) + "\r\n";
     }
     head += options_.extraHeaders + "Connection: close\r\n\r\n";
     if (!c.Write(head)) {
         return;
     }
-    int64_t limit = size;
+    int64_t limit = end;
     bool stall = c.Index() == options_.stallConnection;
     bool cut = c.Index() == options_.cutConnection;
     if (stall) {
-        limit = std::min(size, start + options_.stallAfter);
+        limit = std::min(end, start + options_.stallAfter);
     } else if (cut) {
-        limit = std::min(size, start + options_.cutAfter);
+        limit = std::min(end, start + options_.cutAfter);
     }
     const int64_t piece = 16 * 1024;
     for (int64_t pos = start; pos < limit; pos += piece) {

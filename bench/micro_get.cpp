@@ -1,6 +1,7 @@
-// Bench driver: downloads one address with the engine into a fresh data root
-// and prints the wall time. Used by bench/run.sh.
-//   vardane_bench_get <url> <connections> <output folder> [--limit KB]
+// Micro-benchmark of the engine alone: downloads one address with the
+// engine (no main window, no CLI) into a fresh data root and prints the wall
+// time. bench/run.sh times the shipped vardane-cli instead.
+//   vardane_micro_get <url> <connections> <output folder> [--limit KB]
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -61,7 +62,7 @@ class Owner : public ITaskOwner {
 int main(int argc, char** argv) {
     if (argc < 4) {
         std::fprintf(stderr,
-                     "usage: vardane_bench_get <url> <connections> <folder> [--limit KB]\n");
+                     "usage: vardane_micro_get <url> <connections> <folder> [--limit KB]\n");
         return 2;
     }
     std::string url = argv[1];
