@@ -4,6 +4,7 @@
 // vardane-cli processes arriving on the instance socket.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <list>
 #include <memory>
@@ -59,8 +60,9 @@ class CliRuntime : public IMainFrameHost {
     CliRuntime(const CliRuntime&) = delete;
     CliRuntime& operator=(const CliRuntime&) = delete;
 
-    // Start-up of the main window model.
-    void Start(bool allowDownloadAtStart);
+    // Start-up of the main window model. frameQuestions: where the window
+    // model's own questions go (nullptr: this runtime's CliQuestions).
+    void Start(bool allowDownloadAtStart, IQuestions* frameQuestions = nullptr);
     // Shutdown: stops every task and waits for the workers.
     void Close();
 
@@ -79,6 +81,11 @@ class CliRuntime : public IMainFrameHost {
     bool HasJobs() const { return !jobs_.empty(); }
     // Runs the loop until every job is over (serving the socket meanwhile).
     void Serve();
+    // One pass of Serve without waiting, for a front end with its own event
+    // loop: queued calls, signals, new and talking clients, due job ticks.
+    void ServeOnce();
+    // Readable when another process connects (-1 without the lock).
+    int ListenFd() const { return lock_ ? lock_->ListenFd() : -1; }
     // Ctrl-C: Stop All; every job (or only that of io) ends as interrupted
     // once the workers have ended.
     void Interrupt(CliIo* only = nullptr);
@@ -99,6 +106,10 @@ class CliRuntime : public IMainFrameHost {
     void ReportError(const std::string& text) override;
     // A Ctrl-C or SIGTERM is pending; it is left for PollOnce to handle.
     bool ImportCancelled() override;
+
+  protected:
+    // SIGINT or SIGTERM arrived: Stop All, and every job ends interrupted.
+    virtual void OnTerminationSignal() { Interrupt(nullptr); }
 
   private:
     struct Job {
@@ -124,6 +135,7 @@ class CliRuntime : public IMainFrameHost {
     std::list<std::unique_ptr<Client>> clients_;
     int signalFd_ = -1;
     bool closed_ = false;
+    std::chrono::steady_clock::time_point nextTick_{};
 };
 
 // Blocks SIGINT and SIGTERM in the calling thread and every thread started
