@@ -3,7 +3,7 @@
 #include <dirent.h>
 
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QUrl>
@@ -118,22 +118,22 @@ void CompletionAlerter::Vibrate() {
     });
 }
 
+// Every call is asynchronous: a notification service that is slow or hung
+// must never stop the window thread.
 void CompletionAlerter::Notify(const std::string& localFileName) {
     RemoveNotification();
     const CLangTable& lang = ctx_.lang;
-    QDBusInterface notifications(kService, kPath, kService, QDBusConnection::sessionBus());
-    if (!notifications.isValid()) {
-        return;  // no notification service: the other alerts still run
-    }
     const QString body =
         QString::fromStdString(localFileName + " " + lang.GetLangText("Notify_FileCompleted"));
     const QStringList actions = {
         QString::fromLatin1(kViewAction), QString::fromStdString(lang.GetLangText("Notify_View")),
         QString::fromLatin1(kHideAction), QString::fromStdString(lang.GetLangText("Notify_Hide"))};
-    QDBusPendingCall call = notifications.asyncCall(
-        QStringLiteral("Notify"), QString::fromStdString(lang.GetAppTitle()), uint(0),
-        QStringLiteral("vardane"), QString::fromStdString(lang.GetAppTitle()), body, actions,
-        QVariantMap{{QStringLiteral("urgency"), QVariant::fromValue<uchar>(1)}}, 5000);
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
+    message << QString::fromStdString(lang.GetAppTitle()) << uint(0) << QStringLiteral("vardane")
+            << QString::fromStdString(lang.GetAppTitle()) << body << actions
+            << QVariantMap{{QStringLiteral("urgency"), QVariant::fromValue<uchar>(1)}} << 5000;
+    QDBusPendingCall call = QDBusConnection::sessionBus().asyncCall(message, 5000);
     auto* watcher = new QDBusPendingCallWatcher(call, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         QDBusPendingReply<uint> reply = *w;
@@ -148,10 +148,10 @@ void CompletionAlerter::RemoveNotification() {
     if (notificationId_ == 0) {
         return;
     }
-    QDBusInterface notifications(kService, kPath, kService, QDBusConnection::sessionBus());
-    if (notifications.isValid()) {
-        notifications.asyncCall(QStringLiteral("CloseNotification"), notificationId_);
-    }
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kService,
+                                                          QStringLiteral("CloseNotification"));
+    message << notificationId_;
+    QDBusConnection::sessionBus().asyncCall(message, 5000);
     notificationId_ = 0;
 }
 
@@ -167,7 +167,7 @@ void CompletionAlerter::OnActionInvoked(uint id, const QString& action) {
         return;
     }
     if (action == QLatin1String(kViewAction)) {
-        emit ViewRequested();
+        Q_EMIT ViewRequested();
     }
     RemoveNotification();
 }

@@ -44,11 +44,11 @@ class CompletionAlerter : public QObject {
     // Ends the vibration early and waits for its threads.
     void Shutdown();
 
-  signals:
+  Q_SIGNALS:
     // The notification's View action.
     void ViewRequested();
 
-  private slots:
+  private Q_SLOTS:
     void OnActionInvoked(uint id, const QString& action);
 
   private:

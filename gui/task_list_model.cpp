@@ -41,7 +41,7 @@ void TaskListModel::Relabel() {
         headers_.push_back(QString::fromStdString(text));
     }
     if (!headers_.empty()) {
-        emit headerDataChanged(Qt::Horizontal, 0, static_cast<int>(headers_.size()) - 1);
+        Q_EMIT headerDataChanged(Qt::Horizontal, 0, static_cast<int>(headers_.size()) - 1);
     }
 }
 
@@ -191,7 +191,7 @@ void TaskListModel::OnTaskChanged(TaskList list, int index, unsigned fields) {
         return;
     }
     if (shown) {
-        emit dataChanged(this->index(row, 0), this->index(row, kColumnCount - 1));
+        Q_EMIT dataChanged(this->index(row, 0), this->index(row, kColumnCount - 1));
     }
 }
 
