@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include <QCoreApplication>
@@ -140,6 +141,17 @@ TEST(GuiProcess, ServesForwardedCommandsDownloadsAndNotifies) {
     ASSERT_EQ(notifications.lastActions.size(), 4);
     EXPECT_EQ(notifications.lastActions[0], "1524");
     EXPECT_EQ(notifications.lastActions[2], "1525");
+
+    // A second start hands its address to the window and exits.
+    MakeRandomFile(nginx.Root() + "other.bin", 1000, 8);
+    const std::string second = std::string("timeout 20 ") +
+                               VARDANE_BINARY_DIR "/bin/vardane --home " + home.Path() + " " +
+                               nginx.Url("other.bin") + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(second.c_str()), 0);
+#if !__has_include("gui/dialogs/gui_dialogs.h")
+    // Without the New task dialog the address becomes a task at once.
+    EXPECT_NE(RunCli(home.Path(), {"list"}).out.find("other.bin"), std::string::npos);
+#endif
 
     gui.Stop();
     EXPECT_FALSE(gui.Running());
