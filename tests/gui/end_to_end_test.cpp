@@ -50,14 +50,6 @@ class FakeNotifications : public QObject {
 
 namespace {
 
-QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "gui_e2e_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
 // Waits up to timeoutMs for pred while serving this process's D-Bus objects.
 bool ServeUntil(const std::function<bool()>& pred, int timeoutMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -83,7 +75,6 @@ bool HasLine(const std::string& text, const std::string& id) {
 TEST(GuiProcess, ServesForwardedCommandsDownloadsAndNotifies) {
     VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
     VARDANE_REQUIRE_SERVER("dbus-daemon");
-    App();
     TempDir busDir("vardane-bus");
     const std::string address = "unix:path=" + busDir.Path() + "bus";
     ServerProcess bus;

@@ -20,18 +20,9 @@
 namespace vardane::test {
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "gui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
-
 class WindowTest : public FrameTest {
   protected:
     void Open() {
-        App();
         CreateFrame();
         window = std::make_unique<gui::MainWindow>(*frame, nullptr);
         host.modelChanged = [this](unsigned parts) { window->Render(parts); };
