@@ -389,6 +389,8 @@ void MainWindow::SyncSelectionToFrame() {
     syncing_ = true;
     if (rows.size() == 1) {
         frame_.SelectOnly(rows[0]);
+    } else if (!rows.empty() && rows.size() == frame_.Rows().size()) {
+        frame_.SelectAll();  // one pass, however many rows
     } else {
         frame_.ClearSelection();
         for (int row : rows) {
