@@ -27,7 +27,7 @@ class WindowTest : public FrameTest {
         window = std::make_unique<gui::MainWindow>(*frame, nullptr);
         host.modelChanged = [this](unsigned parts) { window->Render(parts); };
         tester = std::make_unique<QAbstractItemModelTester>(
-            &window->Model(), QAbstractItemModelTester::FailureReportingMode::Warning);
+            &window->Model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
         QObject::connect(&window->Model(), &QAbstractItemModel::modelReset, [this] { ++resets; });
         QApplication::processEvents();
     }
@@ -87,6 +87,14 @@ TEST_F(WindowTest, TaskListFollowsTheQueueRowByRowWithoutReset) {
     QModelIndexList selected = window->TaskTable().selectionModel()->selectedRows();
     ASSERT_EQ(selected.size(), 1);
     EXPECT_EQ(window->Model().IdAt(selected[0].row()), "1004");
+
+    // To the bottom and back to the top: the rows follow the list file.
+    frame->MoveTasks({"1004"}, MoveKind::Bottom);
+    EXPECT_EQ(ShownIds(), QueueIds(TaskList::Downloading));
+    frame->MoveTasks({"1004"}, MoveKind::Top);
+    EXPECT_EQ(ShownIds(), QueueIds(TaskList::Downloading));
+    EXPECT_EQ(ShownIds()[0], "1004");
+    EXPECT_EQ(ListIds(TaskList::Downloading), ShownIds());
 
     // Started: its row changes in place (state icon, speed).
     window->RunCommand(ID_START);
