@@ -86,6 +86,8 @@ class CliRuntime : public IMainFrameHost {
     void ServeOnce();
     // Readable when another process connects (-1 without the lock).
     int ListenFd() const { return lock_ ? lock_->ListenFd() : -1; }
+    // Readable when SIGINT or SIGTERM arrived (-1 when none could be made).
+    int SignalFd() const { return signalFd_; }
     // Ctrl-C: Stop All; every job (or only that of io) ends as interrupted
     // once the workers have ended.
     void Interrupt(CliIo* only = nullptr);

@@ -9,6 +9,9 @@
 #include <QTimer>
 #include <cstdio>
 
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include "dialogs/edit_category_dialog.h"
 #include "dialogs/edit_task_dialog.h"
 #include "gui/completion_alert.h"
@@ -54,6 +57,16 @@ void GuiRuntime::StartWindow(const std::string& commandLineUrl) {
     if (ListenFd() >= 0) {
         listenNotifier_ = new QSocketNotifier(ListenFd(), QSocketNotifier::Read, this);
         connect(listenNotifier_, &QSocketNotifier::activated, this, [this] { ServeRequests(); });
+    }
+    // A signal closes the window also while a dialog holds back requests.
+    if (SignalFd() >= 0) {
+        auto* signals = new QSocketNotifier(SignalFd(), QSocketNotifier::Read, this);
+        connect(signals, &QSocketNotifier::activated, this, [this] {
+            signalfd_siginfo info;
+            while (read(SignalFd(), &info, sizeof(info)) > 0) {
+            }
+            OnTerminationSignal();
+        });
     }
     // Clients already connected, Ctrl-C and the ticks of their jobs.
     serveTimer_ = new QTimer(this);
