@@ -1,7 +1,6 @@
 #include "gui/gui_runtime.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QFileDialog>
 #include <QSocketNotifier>
 #include <QStatusBar>
@@ -158,7 +157,7 @@ void GuiRuntime::SetWaitCursor(bool wait) {
 void GuiRuntime::OpenNewTaskDialog(const std::string& url) {
 #ifdef VARDANE_HAVE_GUI_DIALOGS
     CEdtTaskDlg dialog(Context(), routed_);
-    dialog.InitNew(url, QApplication::clipboard()->text().toStdString());
+    InitNewTask(dialog, url);
     if (ExecTaskDialog(window_, dialog)) {
         Frame().OnNewTaskAdded(dialog.TaskId(), dialog.StartImmediately());
     }
@@ -213,7 +212,7 @@ void GuiRuntime::RunCategoryNameDialog(CEdtCatDlg& dialog) {
         return;
     }
 #ifdef VARDANE_HAVE_GUI_DIALOGS
-    ExecCategoryNameDialog(window_, dialog);
+    ExecCategoryNameDialog(window_, dialog, routed_);
 #endif
 }
 
