@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "app/menus.h"
 #include "app/shell_open.h"
 #include "app/task_engine.h"
+#include "app/task_import.h"
 #include "app/task_queue.h"
 #include "app/task_rows.h"
 #include "dialogs/tree_model.h"
@@ -140,8 +142,17 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     void OpenFolder();
     // Import: asks the host for the file, confirms, then ImportFile.
     void Import();
+    // The file the host chose, once the user confirmed; nullopt otherwise.
+    std::optional<std::string> AskImportFile();
     // The import proper; returns the number of tasks added (also shown).
     int ImportFile(const std::string& path);
+    // The same in steps: Begin, then Continue while it returns true (each
+    // call reads a bounded number of lines), then Finish, which lists the
+    // tasks, starts them when asked and shows the count. A file that cannot
+    // be read gives a run that is done at once.
+    std::unique_ptr<ImportRun> BeginImport(const std::string& path, bool startImmediately);
+    bool ContinueImport(ImportRun& run);
+    int FinishImport(ImportRun& run);
     // New task dialog closed with a task added (id) and maybe a start.
     void OnNewTaskAdded(const std::string& id, bool startNow);
     // Properties dialog closed with a change.

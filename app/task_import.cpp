@@ -2,7 +2,6 @@
 #include "app/main_frame.h"
 #include "dialogs/message_box.h"
 #include "platform/file.h"
-#include "platform/line_reader.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
 #include "task/task_list.h"
@@ -10,55 +9,85 @@
 
 namespace vardane {
 
+namespace {
+
+// Lines read per step: a few milliseconds of work, so that a Ctrl-C or
+// another command waits no longer than that.
+constexpr unsigned kLinesPerStep = 1024;
+
+}  // namespace
+
 void CMainFrame::Import() {
+    if (std::optional<std::string> path = AskImportFile()) {
+        ImportFile(*path);
+    }
+}
+
+std::optional<std::string> CMainFrame::AskImportFile() {
     std::optional<std::string> path = host_.ChooseImportFile("*.txt;");
-    if (!path || path->empty()) {
-        return;
+    if (!path || path->empty() || !Confirm("Msg_ImportConfirm", false)) {
+        return std::nullopt;
     }
-    if (!Confirm("Msg_ImportConfirm", false)) {
-        return;
-    }
-    ImportFile(*path);
+    return path;
 }
 
 int CMainFrame::ImportFile(const std::string& path) {
-    int count = 0;
-    CTextLineReader reader;
-    if (reader.Open(path)) {
-        host_.SetWaitCursor(true);
-        std::lock_guard<std::mutex> lock(ctx_.ListLock);
-        const CAppSettings& settings = ctx_.settings;
-        const std::string folder =
-            settings.DownloadFolder.empty() ? "" : WithTrailingSlash(settings.DownloadFolder);
-        std::vector<std::string> added;
-        std::string line;
-        // A look for Ctrl-C every 1024 lines: a fraction of a second apart.
-        for (unsigned lines = 1; reader.ReadLine(line); ++lines) {
-            if (lines % 1024 == 0 && host_.ImportCancelled()) {
-                break;
-            }
-            line = ReplaceCopy(ReplaceCopy(line, "\r", ""), "\n", "");
-            if (line.empty()) {
-                continue;
-            }
-            TaskDescriptor parsed;
-            if (!ParseUrlInto(parsed, line)) {
-                continue;
-            }
-            const TaskProgressRecord record =
-                NewStoppedTaskRecord(settings, line, folder, parsed.FileName);
-            const std::string id = MakeTaskId(ctx_.AppDir());
-            // One flush of the file system for the whole file below: a sync
-            // per address made an import of 10,000 lines take most of a minute.
-            if (!WriteProgress(record, ProgressFilePath(ctx_.AppDir(), id), Durability::Deferred)) {
-                continue;
-            }
-            added.push_back(id);
+    std::unique_ptr<ImportRun> run = BeginImport(path, ctx_.settings.DownloadImmediately);
+    host_.SetWaitCursor(true);
+    while (ContinueImport(*run) && !host_.ImportCancelled()) {
+    }
+    host_.SetWaitCursor(false);
+    return FinishImport(*run);
+}
+
+std::unique_ptr<ImportRun> CMainFrame::BeginImport(const std::string& path, bool startImmediately) {
+    auto run = std::make_unique<ImportRun>();
+    run->done = !run->reader.Open(path);
+    const std::string& folder = ctx_.settings.DownloadFolder;
+    run->folder = folder.empty() ? "" : WithTrailingSlash(folder);
+    run->startImmediately = startImmediately;
+    return run;
+}
+
+bool CMainFrame::ContinueImport(ImportRun& run) {
+    if (run.done) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(ctx_.ListLock);
+    const CAppSettings& settings = ctx_.settings;
+    std::string line;
+    for (unsigned lines = 0; lines < kLinesPerStep; ++lines) {
+        if (!run.reader.ReadLine(line)) {
+            run.done = true;
+            return false;
         }
-        // One write of the list for the whole file: a line at a time would
-        // rewrite the growing list once per address.
+        line = ReplaceCopy(ReplaceCopy(line, "\r", ""), "\n", "");
+        TaskDescriptor parsed;
+        if (line.empty() || !ParseUrlInto(parsed, line)) {
+            continue;
+        }
+        const TaskProgressRecord record =
+            NewStoppedTaskRecord(settings, line, run.folder, parsed.FileName);
+        const std::string id = MakeTaskId(ctx_.AppDir());
+        // One flush of the file system for the whole file, in FinishImport: a
+        // sync per address made an import of 10,000 lines take most of a minute.
+        if (WriteProgress(record, ProgressFilePath(ctx_.AppDir(), id), Durability::Deferred)) {
+            run.added.push_back(id);
+        }
+    }
+    return true;
+}
+
+int CMainFrame::FinishImport(ImportRun& run) {
+    run.done = true;
+    run.reader.Close();
+    std::vector<std::string>& added = run.added;
+    {
+        std::lock_guard<std::mutex> lock(ctx_.ListLock);
         // The files reach the disk before the list names them, so a crash
-        // never leaves a list entry without its progress file.
+        // never leaves a list entry without its progress file. One write of
+        // the list for the whole file: a line at a time would rewrite the
+        // growing list once per address.
         if (!added.empty() &&
             !SyncFileSystem(FolderOf(ProgressFilePath(ctx_.AppDir(), added[0])))) {
             host_.ReportError("cannot flush the progress files");
@@ -70,14 +99,13 @@ int CMainFrame::ImportFile(const std::string& path) {
             added.clear();
             host_.ReportError("cannot write Downloading.lst");
         }
-        count = static_cast<int>(added.size());
-        if (settings.DownloadImmediately) {
+        if (run.startImmediately) {
             for (const std::string& id : added) {
                 StartTaskById(id);
             }
         }
-        host_.SetWaitCursor(false);
     }
+    const int count = static_cast<int>(added.size());
     ShowMessage(questions_, ctx_.lang,
                 IntToText(count) + " " + ctx_.lang.GetLangText("Msg_ImportValidFilesCount"),
                 QuestionIcon::Information);

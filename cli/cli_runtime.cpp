@@ -90,8 +90,12 @@ void CliRuntime::Serve() {
     using Clock = std::chrono::steady_clock;
     auto nextTick = Clock::now() + std::chrono::seconds(1);
     while (!jobs_.empty()) {
+        bool busy = false;
+        for (Job& job : jobs_) {
+            busy = job.job->Step(*this) || busy;
+        }
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now());
-        PollOnce(static_cast<int>(std::max<int64_t>(0, wait.count())));
+        PollOnce(busy ? 0 : static_cast<int>(std::max<int64_t>(0, wait.count())));
         if (Clock::now() >= nextTick) {
             nextTick += std::chrono::seconds(1);
             for (Job& job : jobs_) {
@@ -102,8 +106,12 @@ void CliRuntime::Serve() {
     }
 }
 
-void CliRuntime::ServeOnce() {
+bool CliRuntime::ServeOnce() {
     using Clock = std::chrono::steady_clock;
+    bool busy = false;
+    for (Job& job : jobs_) {
+        busy = job.job->Step(*this) || busy;
+    }
     PollOnce(0);
     const auto now = Clock::now();
     if (now >= nextTick_) {
@@ -113,6 +121,7 @@ void CliRuntime::ServeOnce() {
         }
     }
     FinishJobs();
+    return busy;
 }
 
 void CliRuntime::PollOnce(int timeoutMs) {
@@ -164,18 +173,17 @@ void CliRuntime::FinishJobs() {
     clients_.remove_if([](const std::unique_ptr<Client>& c) { return c->finished; });
 }
 
-bool CliRuntime::ImportCancelled() {
-    pollfd fd{signalFd_, POLLIN, 0};
-    return signalFd_ >= 0 && poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN) != 0;
-}
-
 void CliRuntime::Interrupt(CliIo* only) {
-    frame_->SelectView(TaskView::Downloading);
-    frame_->TaskCommand(TaskCommandKind::Stop, true);
+    bool stopTasks = only == nullptr;
     for (Job& job : jobs_) {
         if (only == nullptr || &job.job->io == only) {
             job.job->interrupted = true;
+            stopTasks = stopTasks || job.job->DrivesTasks();
         }
+    }
+    if (stopTasks) {
+        frame_->SelectView(TaskView::Downloading);
+        frame_->TaskCommand(TaskCommandKind::Stop, true);
     }
 }
 

@@ -38,6 +38,12 @@ class CliJob {
     explicit CliJob(CliIo& io) : io(io) {}
     virtual ~CliJob() = default;
     virtual void Tick(CliRuntime& /*rt*/) {}
+    // A bounded piece of the job's own work between two looks at the
+    // sockets; true while more is waiting, so the loop does not sleep.
+    virtual bool Step(CliRuntime& /*rt*/) { return false; }
+    // Whether a Ctrl-C of this job stops the downloads (an import only stops
+    // reading).
+    virtual bool DrivesTasks() const { return true; }
     virtual void TaskEnded(CliRuntime& /*rt*/, const std::string& /*id*/, int /*state*/) {}
     virtual void TaskLog(CliRuntime& /*rt*/, const TaskLogEntry& /*entry*/) {}
     // The exit status once the job is over.
@@ -82,14 +88,15 @@ class CliRuntime : public IMainFrameHost {
     // Runs the loop until every job is over (serving the socket meanwhile).
     void Serve();
     // One pass of Serve without waiting, for a front end with its own event
-    // loop: queued calls, signals, new and talking clients, due job ticks.
-    void ServeOnce();
+    // loop: a step of each job, queued calls, signals, new and talking
+    // clients, due job ticks. True while a job has more work waiting.
+    bool ServeOnce();
     // Readable when another process connects (-1 without the lock).
     int ListenFd() const { return lock_ ? lock_->ListenFd() : -1; }
     // Readable when SIGINT or SIGTERM arrived (-1 when none could be made).
     int SignalFd() const { return signalFd_; }
-    // Ctrl-C: Stop All; every job (or only that of io) ends as interrupted
-    // once the workers have ended.
+    // Ctrl-C: every job (or only that of io) ends as interrupted; the
+    // downloads stop (Stop All) unless only an import was interrupted.
     void Interrupt(CliIo* only = nullptr);
     // Waits while pumping the loop until fd is readable (a question's answer).
     bool WaitReadable(int fd);
@@ -106,8 +113,6 @@ class CliRuntime : public IMainFrameHost {
     void RunCategoryNameDialog(CEdtCatDlg& dialog) override;
     // Printed on this process's standard error.
     void ReportError(const std::string& text) override;
-    // A Ctrl-C or SIGTERM is pending; it is left for PollOnce to handle.
-    bool ImportCancelled() override;
 
   protected:
     // SIGINT or SIGTERM arrived: Stop All, and every job ends interrupted.

@@ -98,6 +98,36 @@ class EditCommand : public TaskCommand {
     TaskOptions options_;
 };
 
+// The import runs as a job in steps, so that the owner of the data root
+// goes on answering other commands while a long file is read.
+class ImportJob : public CliJob {
+  public:
+    ImportJob(CliIo& io, std::unique_ptr<ImportRun> run) : CliJob(io), run_(std::move(run)) {}
+    bool DrivesTasks() const override { return false; }
+    bool Step(CliRuntime& rt) override {
+        return !interrupted && !finished_ && rt.Frame().ContinueImport(*run_);
+    }
+    std::optional<int> Result(CliRuntime& rt) override {
+        if (!interrupted && rt.Frame().ContinueImport(*run_)) {
+            return std::nullopt;
+        }
+        if (!finished_) {
+            finished_ = true;
+            // The count line goes to whoever asked for the import.
+            rt.Questions().Bind(&io, true);
+            rt.Frame().FinishImport(*run_);
+            rt.Questions().Bind(nullptr, false);
+        }
+        // A Ctrl-C cut the import short: what was read is kept, but the
+        // file was not imported whole.
+        return interrupted ? kStatusInterrupted : kStatusOk;
+    }
+
+  private:
+    std::unique_ptr<ImportRun> run_;
+    bool finished_ = false;
+};
+
 class ImportCommand : public TaskCommand {
   public:
     CLI::App* Register(CLI::App& app) override {
@@ -108,19 +138,15 @@ class ImportCommand : public TaskCommand {
     std::optional<int> Run(CliEnv& env) override {
         CMainFrame& frame = env.rt.Frame();
         env.rt.pendingImportFile = AbsolutePath(env.io, file_);
+        std::optional<std::string> path = frame.AskImportFile();
+        if (!path) {
+            return env.rt.Questions().Refused() ? kStatusFailed : kStatusOk;
+        }
         // In a one-shot process the imported tasks are only listed.
-        bool immediately = env.rt.Context().settings.DownloadImmediately;
-        if (!env.forwarded) {
-            env.rt.Context().settings.DownloadImmediately = false;
-        }
-        frame.Import();
-        env.rt.Context().settings.DownloadImmediately = immediately;
-        if (env.rt.Questions().Refused()) {
-            return kStatusFailed;
-        }
-        // A Ctrl-C cut the import short: what was read is kept, but the
-        // file was not imported whole.
-        return env.rt.ImportCancelled() ? kStatusInterrupted : kStatusOk;
+        const bool immediately = env.forwarded && env.rt.Context().settings.DownloadImmediately;
+        env.rt.AddJob(std::make_unique<ImportJob>(env.io, frame.BeginImport(*path, immediately)),
+                      nullptr);
+        return std::nullopt;
     }
 
   private:

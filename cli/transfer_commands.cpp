@@ -1,5 +1,8 @@
 // Commands that run downloads: get, run, start, stop.
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <climits>
 #include <map>
 #include <memory>
 #include <set>
@@ -170,19 +173,60 @@ std::string FindTaskOfUrl(CAppContext& ctx, const CMainFrame& frame, const std::
     return "";
 }
 
+// The --ca-file path made absolute; false (said on io) when it cannot be
+// read, before any task is made or started.
+bool ResolveCaFile(CliIo& io, std::string& caFile) {
+    if (caFile.empty()) {
+        return true;
+    }
+    if (caFile.front() != '/') {
+        char cwd[PATH_MAX];
+        if (::getcwd(cwd, sizeof cwd) != nullptr) {
+            caFile = WithTrailingSlash(cwd) + caFile;
+        }
+    }
+    if (::access(caFile.c_str(), R_OK) != 0) {
+        io.Err("vardane-cli: cannot read the CA file " + caFile + "\n");
+        return false;
+    }
+    return true;
+}
+
+// --ca-file and --insecure of one task, kept in the context for this
+// process only.
+void ChooseTls(CAppContext& ctx, const std::string& id, bool insecure, const std::string& caFile) {
+    if (insecure || !caFile.empty()) {
+        std::lock_guard lock(ctx.TlsChoiceLock);
+        ctx.TlsChoices[id] = CAppContext::TlsChoice{insecure, caFile};
+    }
+}
+
 class GetCommand : public TaskCommand {
   public:
     CLI::App* Register(CLI::App& app) override {
         CLI::App* cmd = app.add_subcommand(
             "get", "Download URL now and wait until it is done (resumes a task of the same URL)");
-        cmd->add_option("URL", url_, "HTTP or FTP address")->required();
+        cmd->add_option("URL", url_, "HTTP, HTTPS or FTP address")->required();
         options_.Register(*cmd);
+        cmd->add_option("--ca-file", caFile_, "Trust the CAs in this PEM file for an https server")
+            ->type_name("FILE");
+        cmd->add_flag("--insecure", insecure_,
+                      "Do not check the https server's certificate (this task only)");
         return cmd;
     }
     std::optional<int> Run(CliEnv& env) override {
+        if (!ResolveCaFile(env.io, caFile_)) {
+            return kStatusFailed;
+        }
+        if (insecure_) {
+            env.io.Err(
+                "vardane-cli: warning: --insecure: the server's certificate is not checked; "
+                "anyone on the way can read and change the download\n");
+        }
         CMainFrame& frame = env.rt.Frame();
         std::string id = FindTaskOfUrl(env.rt.Context(), frame, url_);
         if (!id.empty()) {
+            ChooseTls(env.rt.Context(), id, insecure_, caFile_);
             frame.StartTaskById(id);
         } else {
             CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
@@ -192,6 +236,7 @@ class GetCommand : public TaskCommand {
                 return kStatusFailed;
             }
             id = dialog.TaskId();
+            ChooseTls(env.rt.Context(), id, insecure_, caFile_);
             frame.TaskAdded(id, true);
         }
         env.rt.AddJob(std::make_unique<TransferJob>(env.io, id, env.verbose, false), nullptr);
@@ -201,6 +246,8 @@ class GetCommand : public TaskCommand {
   private:
     std::string url_;
     TaskOptions options_;
+    std::string caFile_;
+    bool insecure_ = false;
 };
 
 // start, stop and run share this: the start or stop rule on named tasks of

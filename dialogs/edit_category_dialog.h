@@ -19,6 +19,9 @@ class CEdtCatDlg {
 
     const std::string& Title() const { return title_; }
     const std::string& Label() const { return label_; }
+    // Texts of the Ok/Cancel commands.
+    std::string OkLabel() const { return lang_.GetLangText("Menu_General_Ok"); }
+    std::string CancelLabel() const { return lang_.GetLangText("Menu_General_Cancel"); }
 
     const std::string& EditText() const { return editText_; }
     void SetEditText(std::string text) { editText_ = std::move(text); }

@@ -37,7 +37,8 @@ CEdtTaskDlg::CEdtTaskDlg(CAppContext& ctx, IQuestions& questions)
         {&Labels::Uid, "EdtTaskDlg_Uid"},         {&Labels::Pwd, "EdtTaskDlg_Pwd"},
         {&Labels::Start, "EdtTaskDlg_Start"},     {&Labels::Immediately, "EdtTaskDlg_Immediately"},
         {&Labels::Manual, "EdtTaskDlg_Manual"},   {&Labels::Proxy, "EdtTaskDlg_Proxy"},
-        {&Labels::Default, "EdtTaskDlg_Default"},
+        {&Labels::Default, "EdtTaskDlg_Default"}, {&Labels::Ok, "Menu_General_Ok"},
+        {&Labels::Cancel, "Menu_General_Cancel"},
     };
     labels_.Title = ctx_.lang.GetAppTitle();
     for (const auto& [field, key] : kLabelKeys) {

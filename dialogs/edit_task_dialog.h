@@ -27,6 +27,8 @@ class CEdtTaskDlg {
     struct Labels {
         std::string Title, Url, SaveTo, Rename, Block, Cat, Login, Uid, Pwd, Start, Immediately,
             Manual, Proxy, Default;
+        // The Ok/Cancel commands.
+        std::string Ok, Cancel;
         std::string ProxyHttp = "Http";
         std::string ProxyFtp = "Ftp";
     };

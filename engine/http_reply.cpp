@@ -26,7 +26,7 @@ bool ContainsNoCase(std::string_view text, std::string_view word) {
     return ToLowerAscii(text).find(ToLowerAscii(word)) != std::string::npos;
 }
 
-// Fills the address fields of d from an absolute http:// or ftp:// address
+// Fills the address fields of d from an absolute http(s):// or ftp:// address
 // that the stricter task address rules may refuse (a path without a dot): a
 // server's redirect target is followed as it stands.
 bool SplitRedirect(const std::string& url, TaskDescriptor& d) {
@@ -36,9 +36,10 @@ bool SplitRedirect(const std::string& url, TaskDescriptor& d) {
     if (HasControlCharacter(url)) {
         return false;  // a bare CR or LF would carry a command of its own
     }
-    std::string protocol = StartsWithNoCase(url, "ftp://")    ? "ftp://"
-                           : StartsWithNoCase(url, "http://") ? "http://"
-                                                              : "";
+    std::string protocol = StartsWithNoCase(url, "ftp://")     ? "ftp://"
+                           : StartsWithNoCase(url, "http://")  ? "http://"
+                           : StartsWithNoCase(url, "https://") ? "https://"
+                                                               : "";
     if (protocol.empty()) {
         return false;
     }
@@ -57,7 +58,7 @@ bool SplitRedirect(const std::string& url, TaskDescriptor& d) {
         user = cred.substr(0, colon);
         password = colon == std::string::npos ? "" : cred.substr(colon + 1);
     }
-    int port = protocol == "ftp://" ? 21 : 80;
+    int port = DefaultPort(protocol);
     if (size_t colon = authority.find(':'); colon != std::string::npos && colon > 0) {
         int64_t number = TextToInt(authority.substr(colon + 1));
         if (number < 0 || number > 65535) {

@@ -188,7 +188,8 @@ std::string ResolveLocation(std::string_view current, std::string_view location)
     location = Trim(location);
     size_t scheme = current.find("://");
     if (scheme == std::string_view::npos ||
-        !(StartsWithNoCase(current, "http://") || StartsWithNoCase(current, "ftp://"))) {
+        !(StartsWithNoCase(current, "http://") || StartsWithNoCase(current, "https://") ||
+          StartsWithNoCase(current, "ftp://"))) {
         return "";
     }
     size_t colon = location.find(':');

@@ -47,7 +47,7 @@ void CHttpHandler::ConnectStep(CWorker& w) {
 
 ProxyRecord CHttpHandler::Proxy(CWorker& w) {
     std::lock_guard lock(w.task.TaskLock);
-    return w.task.descriptor.ProxyHTTP;
+    return EffectiveProxy(w.task.descriptor);
 }
 
 bool CHttpHandler::RangeMode(CWorker& w) {
@@ -86,7 +86,9 @@ void CHttpHandler::EventStep(CWorker& w) {
 void CHttpHandler::OnEvents(CWorker& w, const NetworkEvents& events) {
     ThreadRecord& r = w.rec;
     CEventSocket& conn = r.Connections[0];
-    if (events.lNetworkEvents & FD_CONNECT) {
+    if ((events.lNetworkEvents & FD_CONNECT) && TlsOf(r.Connections, 0) != nullptr) {
+        OnTlsDone(w, events.iConnectError);
+    } else if (events.lNetworkEvents & FD_CONNECT) {
         r.bPeerClosed = false;
         if (events.iConnectError == 0) {
             OnConnect(w);
@@ -133,7 +135,7 @@ void CHttpHandler::OnConnect(CWorker& w) {
     if (step == proxyFailed) {
         r.iState = tsDisconnect;
     } else if (step == proxyReady && r.iState == tsConnected) {
-        SendRequest(w);
+        BeginRequest(w);
     }
 }
 
@@ -146,7 +148,7 @@ void CHttpHandler::OnProxyReply(CWorker& w, const ProxyRecord& proxy) {
     int64_t consumed = 0;
     int step = NegotiateProxy(w, w.rec.Connections[0], proxy, buffer.data(), n, consumed);
     if (step == proxyReady && w.rec.iState == tsConnected) {
-        SendRequest(w);
+        BeginRequest(w);
     } else if (step == proxyFailed) {
         w.rec.iState = tsDisconnect;
     }
@@ -219,7 +221,7 @@ void CHttpHandler::SendRequest(CWorker& w) {
     q.Cookie = CookieHeader(s, d, w.ctx.AppDir());
     q.UserAgent = s.UserAgent;
     q.RangeStart = start;
-    q.ViaGetProxy = d.ProxyHTTP.Type == proxyHttpGet;
+    q.ViaGetProxy = EffectiveProxy(d).Type == proxyHttpGet;
     if (q.ViaGetProxy && d.ProxyHTTP.Authenticate) {
         q.ProxyCredentials = Base64Encode(d.ProxyHTTP.User + ":" + d.ProxyHTTP.Password);
     }

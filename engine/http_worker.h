@@ -9,6 +9,7 @@
 
 #include "engine/http_text.h"
 #include "engine/worker.h"
+#include "net/tls_session.h"
 
 namespace vardane {
 
@@ -48,6 +49,13 @@ class CHttpHandler : public IProtocolHandler {
     void OnConnect(CWorker& w);
     void OnProxyReply(CWorker& w, const ProxyRecord& proxy);
     static ProxyRecord Proxy(CWorker& w);
+
+    // TLS (engine/http_tls.cpp): an https connection starts its session once
+    // the connection (or the proxy's tunnel) is up; the request follows when
+    // the session is.
+    void BeginRequest(CWorker& w);
+    void OnTlsDone(CWorker& w, int error);
+    static TlsOptions TlsOptionsFor(CWorker& w, const TaskDescriptor& d);
     static bool RangeMode(CWorker& w);
 
     // Request.
@@ -82,6 +90,11 @@ class CHttpHandler : public IProtocolHandler {
     bool chunked_ = false;
     CChunkDecoder decoder_;
 };
+
+// The proxy an HTTP connection of d goes through: an "HTTP Get" proxy cannot
+// carry an https request, so such a connection tunnels through the same
+// proxy with CONNECT, as browsers do.
+ProxyRecord EffectiveProxy(const TaskDescriptor& d);
 
 // Takes the descriptor's file name as the local name when the extensions
 // differ (the name made safe first; no effect once the temporary file exists).

@@ -54,6 +54,7 @@ CWorker::Settings CWorker::ReadSettings() const {
     out.HTTPEnableCookies = s.HTTPEnableCookies;
     out.UserAgent = s.UserAgent;
     out.CookieFile = s.CookieFile;
+    out.CAFile = s.CAFile;
     return out;
 }
 

@@ -137,7 +137,7 @@ class CWorker : public IConnectionOwner {
         bool RetryLimit = false;
         int64_t MinBlock = 0;
         bool HTTPSendReferer = false, HTTPEnableCookies = false;
-        std::string UserAgent, CookieFile;
+        std::string UserAgent, CookieFile, CAFile;
     };
     Settings ReadSettings() const;
 

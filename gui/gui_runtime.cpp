@@ -110,7 +110,14 @@ void GuiRuntime::ServeRequests() {
         Loop().Pump();
         return;
     }
-    ServeOnce();
+    if (ServeOnce() && !servePending_) {
+        // A job (an import) has more to do: go on once other events ran.
+        servePending_ = true;
+        QTimer::singleShot(0, this, [this] {
+            servePending_ = false;
+            ServeRequests();
+        });
+    }
 }
 
 void GuiRuntime::ShutDown() {
@@ -156,11 +163,18 @@ void GuiRuntime::SetWaitCursor(bool wait) {
 
 void GuiRuntime::OpenNewTaskDialog(const std::string& url) {
 #ifdef VARDANE_HAVE_GUI_DIALOGS
-    CEdtTaskDlg dialog(Context(), routed_);
-    InitNewTask(dialog, url);
-    if (ExecTaskDialog(window_, dialog)) {
-        Frame().OnNewTaskAdded(dialog.TaskId(), dialog.StartImmediately());
-    }
+    // Opened from the event loop: a second start that handed the address
+    // over gets its answer now, not when the dialog closes.
+    QTimer::singleShot(0, this, [this, url] {
+        if (shutDown_) {
+            return;
+        }
+        CEdtTaskDlg dialog(Context(), routed_);
+        InitNewTask(dialog, url);
+        if (ExecTaskDialog(window_, dialog)) {
+            Frame().OnNewTaskAdded(dialog.TaskId(), dialog.StartImmediately());
+        }
+    });
 #else
     // Without the dialog an address handed over still becomes a task, with
     // the default settings, rather than being lost.

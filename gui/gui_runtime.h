@@ -75,6 +75,7 @@ class GuiRuntime : public QObject, public CliRuntime {
     QSystemTrayIcon* tray_ = nullptr;
     int waitCursors_ = 0;
     bool shutDown_ = false;
+    bool servePending_ = false;
 };
 
 }  // namespace vardane::gui

@@ -95,6 +95,8 @@ bool PollSpec(const CSocketEvent& event, short& wanted) {
         case Mode::Connecting:
             wanted = POLLOUT;
             return true;
+        case Mode::Handshaking:
+            return false;  // polled for what the session wants (PollEntry)
         case Mode::Listening:
             wanted = POLLIN;
             return event.bAcceptArmed && (event.iMask & FD_ACCEPT);
@@ -149,6 +151,42 @@ void TranslateReadiness(CSocketEvent& event, int fd, short revents) {
     }
 }
 
+// One handshake step; its end is reported like a connect.
+void StepHandshake(CEventSocket& conn, CSocketEvent& event) {
+    switch (conn.Tls->Handshake()) {
+        case CTlsSession::Step::Done:
+            ConnectDone(event, 0);
+            break;
+        case CTlsSession::Step::Failed:
+            ConnectDone(event, kErrorTls);
+            break;
+        default:
+            break;  // waits for the readiness the session asked for
+    }
+}
+
+// Bytes the session decrypted ahead sit in user space, where poll cannot see
+// them: they count as a read event of their own.
+void RecordTlsPending(CEventSocket& conn, CSocketEvent& event) {
+    if (conn.Tls && event.mode == Mode::Connected && event.bReadArmed && (event.iMask & FD_READ) &&
+        conn.Tls->HasPending()) {
+        event.bReadArmed = false;
+        Record(event, FD_READ);
+    }
+}
+
+// What a slot is polled for now, -1 when it is not polled.
+pollfd PollEntry(const CEventSocket& conn, const CSocketEvent& event) {
+    short wanted = 0;
+    if (conn.hSocket == 0) {
+        return pollfd{-1, 0, 0};
+    }
+    if (event.mode == Mode::Handshaking) {
+        return pollfd{conn.hSocket, conn.Tls->WantedEvents(), 0};
+    }
+    return pollfd{PollSpec(event, wanted) ? conn.hSocket : -1, wanted, 0};
+}
+
 int FirstSignalled(const CConnectionSet& set, int count) {
     for (int i = 0; i < count; ++i) {
         if (set.events[static_cast<size_t>(i)].iPending != 0) {
@@ -181,6 +219,10 @@ bool CreateSockets(CConnectionSet& set, int n) {
 void CloseSocket(CConnectionSet& set, int slot) {
     if (!ValidSlot(slot)) {
         return;
+    }
+    if (set[slot].Tls) {
+        set[slot].Tls->Shutdown();
+        set[slot].Tls.reset();
     }
     if (set[slot].hSocket != 0) {
         ::close(set[slot].hSocket);
@@ -272,12 +314,15 @@ int WaitForEvents(CConnectionSet& set, int count, int timeoutMs) {
         if (signalled >= 0) {
             return signalled;
         }
+        for (int i = 0; i < count; ++i) {
+            RecordTlsPending(set[i], EventOf(set, i));
+        }
+        if (int pending = FirstSignalled(set, count); pending >= 0) {
+            return pending;
+        }
         pollfd fds[kConnectionSlots];
         for (int i = 0; i < count; ++i) {
-            const CSocketEvent& event = set.events[static_cast<size_t>(i)];
-            short wanted = 0;
-            bool polled = set[i].hSocket != 0 && PollSpec(event, wanted);
-            fds[i] = pollfd{polled ? set[i].hSocket : -1, wanted, 0};
+            fds[i] = PollEntry(set[i], set.events[static_cast<size_t>(i)]);
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                         deadline - std::chrono::steady_clock::now())
@@ -287,7 +332,12 @@ int WaitForEvents(CConnectionSet& set, int count, int timeoutMs) {
             return kWaitFailed;
         }
         for (int i = 0; ready > 0 && i < count; ++i) {
-            if (fds[i].fd >= 0) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            if (EventOf(set, i).mode == Mode::Handshaking) {
+                StepHandshake(set[i], EventOf(set, i));
+            } else {
                 TranslateReadiness(EventOf(set, i), fds[i].fd, fds[i].revents);
             }
         }
@@ -316,7 +366,19 @@ int64_t ReceiveBytes(CConnectionSet& set, int slot, char* data, size_t size) {
     if (!ValidSlot(slot) || set[slot].hSocket == 0 || size == 0) {
         return -1;
     }
-    EventOf(set, slot).bReadArmed = true;
+    CSocketEvent& event = EventOf(set, slot);
+    event.bReadArmed = true;
+    if (set[slot].Tls) {
+        bool broken = false;
+        int64_t received = set[slot].Tls->Read(data, size, broken);
+        if (broken && event.mode == Mode::Connected) {
+            // Not a clean end: reported as a reset, whatever TCP says later.
+            event.iCloseError = ECONNRESET;
+            event.mode = Mode::Closed;
+            Record(event, FD_CLOSE);
+        }
+        return received;
+    }
     ssize_t received = ::recv(set[slot].hSocket, data, size, 0);
     return received < 0 ? -1 : static_cast<int64_t>(received);
 }
@@ -357,6 +419,34 @@ bool SendBytes(int hSocket, const void* bytes, size_t size) {
         return false;
     }
     return true;
+}
+
+bool SendOnSlot(CConnectionSet& set, int slot, const void* bytes, size_t size) {
+    if (!ValidSlot(slot)) {
+        return false;
+    }
+    if (set[slot].Tls) {
+        return set[slot].Tls->Write(bytes, size);
+    }
+    return SendBytes(set[slot].hSocket, bytes, size);
+}
+
+bool StartTls(CConnectionSet& set, int slot, const std::string& host, const TlsOptions& options) {
+    if (!ValidSlot(slot) || set[slot].hSocket == 0 || EventOf(set, slot).mode != Mode::Connected) {
+        return false;
+    }
+    CEventSocket& conn = set[slot];
+    CSocketEvent& event = EventOf(set, slot);
+    conn.Tls = std::make_shared<CTlsSession>(conn.hSocket, host, options);
+    event.iPending &= ~(FD_WRITE | FD_READ);
+    event.bReadArmed = true;
+    event.mode = Mode::Handshaking;
+    StepHandshake(conn, event);
+    return true;
+}
+
+CTlsSession* TlsOf(const CConnectionSet& set, int slot) {
+    return ValidSlot(slot) ? set[slot].Tls.get() : nullptr;
 }
 
 bool LocalAddress(const CConnectionSet& set, int slot, sockaddr_in& address) {

@@ -19,6 +19,12 @@
 // - FD_WRITE is recorded once when a connection is established or re-armed.
 // Recorded events stay pending until EnumNetworkEvents reads and resets them.
 //
+// A slot may carry a TLS session (StartTls) once its TCP connection, and a
+// proxy tunnel if any, is up. The handshake runs inside WaitForEvents and ends
+// in a second FD_CONNECT; from then on Receive, ReceiveBytes and SendOnSlot
+// carry plain bytes through the session, and bytes that the session has
+// already decrypted produce FD_READ like bytes queued in the socket.
+//
 // A set belongs to the one thread that owns its record. The set is a plain
 // copyable value (a launch record is copied into the worker's own record
 // before any socket exists); sockets are closed by CloseSockets, never by a
@@ -30,7 +36,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "net/tls_session.h"
 
 namespace vardane {
 
@@ -62,6 +71,9 @@ using ReceiveBuffer = std::array<char, kReceiveSize + 1>;
 
 // Error code of FD_CONNECT when the host name could not be resolved.
 constexpr int kErrorHostNotFound = -2;
+// Error code of the FD_CONNECT that ends a failed TLS handshake; the session
+// tells why (TlsOf).
+constexpr int kErrorTls = -3;
 
 struct CEventSocket {
     int hSocket = 0;   // 0 when the slot has no socket (a socket is never fd 0)
@@ -70,12 +82,13 @@ struct CEventSocket {
     int ProxyStep = 0;       // 1 connect started, 2..4 handshake, 5 ready, 0 failed
     std::string TargetHost;  // the server the protocol talks to
     int TargetPort = 0;
+    std::shared_ptr<CTlsSession> Tls;  // set by StartTls, dropped by CloseSocket
 };
 
 // The event of one slot: the selected mask, what was recorded and not yet
 // read, and what the poll emulation needs to keep the Winsock rules.
 struct CSocketEvent {
-    enum class Mode : uint8_t { Idle, Connecting, Connected, Listening, Closed };
+    enum class Mode : uint8_t { Idle, Connecting, Handshaking, Connected, Listening, Closed };
     int iMask = 0;
     int iPending = 0;
     int iConnectError = 0;
@@ -126,6 +139,13 @@ bool ResolveAddress(const std::string& host, int port, sockaddr_in& address);
 bool ConnectSocket(CConnectionSet& set, int slot, const std::string& host, int port,
                    const std::string& targetHost, int targetPort);
 
+// Starts a TLS session for host on a connected slot. The outcome arrives as
+// FD_CONNECT: error 0 when the session is up (with FD_WRITE), kErrorTls when
+// it failed. False when the slot is not connected.
+bool StartTls(CConnectionSet& set, int slot, const std::string& host, const TlsOptions& options);
+// The slot's TLS session, nullptr when it has none.
+CTlsSession* TlsOf(const CConnectionSet& set, int slot);
+
 // Replaces the slot's event by a new one selecting mask; pending events are
 // dropped and the read/accept events are armed again.
 void RearmSocket(CConnectionSet& set, int slot, int mask);
@@ -149,6 +169,9 @@ int64_t ReceiveBytes(CConnectionSet& set, int slot, char* data, size_t size);
 // Sends all of bytes on a socket, waiting (bounded) while the send buffer is
 // full. False on an error, a closed peer or a stall.
 bool SendBytes(int hSocket, const void* bytes, size_t size);
+
+// SendBytes on a slot, through its TLS session when it has one.
+bool SendOnSlot(CConnectionSet& set, int slot, const void* bytes, size_t size);
 
 // FTP active mode: local address of a slot's socket, bind, listen, accept.
 bool LocalAddress(const CConnectionSet& set, int slot, sockaddr_in& address);

@@ -19,7 +19,7 @@ void SendCommand(CConnectionSet& set, IConnectionOwner& owner, std::string_view 
         const std::string bytes = WideToAnsi(line + "\r\n");
         // A failed send shows up as a missing reply, which the owner's
         // time-out handles.
-        SendBytes(set[slotControl].hSocket, bytes.data(), bytes.size());
+        SendOnSlot(set, slotControl, bytes.data(), bytes.size());
         if (line.empty()) {
             continue;
         }

@@ -7,6 +7,9 @@
 #   scripts/fuzz.sh [SECONDS] [TARGET...]     default 600 s, every target
 #   FUZZ_RUNS=N scripts/fuzz.sh 0             N executions each instead (CI)
 #   FUZZ_NICE=19                              niceness of the runs (default 19)
+#   FUZZ_TIMEOUT=10                           seconds one input may take (default
+#                                             10; more on a loaded machine, where a
+#                                             niced run can stall that long)
 #   FUZZ_BUILD_DIR=build-fuzz                 build folder (default build-fuzz)
 # Each target first replays fuzz/regressions/<target>/, the crashes found
 # before, so a fixed parser stays fixed.
@@ -49,7 +52,7 @@ for t in "${targets[@]}"; do
     fi
     echo "== $t: $length =="
     # The scratch folder comes first: libFuzzer writes new entries there only.
-    if nice -n "${FUZZ_NICE:-19}" "$bin" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 \
+    if nice -n "${FUZZ_NICE:-19}" "$bin" "${limit[@]}" -timeout="${FUZZ_TIMEOUT:-10}" -rss_limit_mb=2048 \
         -max_len=4096 -artifact_prefix="$out/" -print_final_stats=1 \
         "$scratch" "fuzz/corpus/$t" >"$out/run.log" 2>&1; then
         grep -E "^stat::number_of_executed_units|^Done " "$out/run.log" | sed "s/^/   /" || true

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -44,6 +45,16 @@ struct CAppContext {
     std::mutex ListLock;
     // Guards the choice of local file names.
     std::mutex CreateFileLock;
+
+    // How https connections of one task check the server when the command
+    // line said so for that task (--ca-file, --insecure). Held for this
+    // process only: an opt-out of the certificate check is never stored.
+    struct TlsChoice {
+        bool insecure = false;
+        std::string caFile;  // "" the CAFile setting
+    };
+    std::mutex TlsChoiceLock;
+    std::map<std::string, TlsChoice> TlsChoices;  // by task id
 };
 
 }  // namespace vardane

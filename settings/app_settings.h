@@ -46,6 +46,9 @@ struct CAppSettings {
     std::string UserAgent;
     // Netscape cookies.txt file the HTTP requests take their cookies from.
     std::string CookieFile;
+    // PEM file of the CAs an https server's certificate may chain to; ""
+    // trusts the system's store.
+    std::string CAFile;
 
     // Localized label of the speed limit control.
     std::string SpeedLimitText;

@@ -79,6 +79,7 @@ void LoadProtocol(CAppContext& ctx) {
     s.HTTPEnableCookies = g.Flag("HTTPEnableCookies");
     s.UserAgent = SelectedUserAgent(g);
     s.CookieFile = g.Text("CookieFile");
+    s.CAFile = g.Text("CAFile");
 }
 
 void LoadCurrentLang(CAppContext& ctx) {

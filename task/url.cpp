@@ -18,6 +18,7 @@ namespace {
 
 constexpr std::string_view kFtp = "ftp://";
 constexpr std::string_view kHttp = "http://";
+constexpr std::string_view kHttps = "https://";
 constexpr int64_t kMaxPort = 65535;
 
 // Strips the protocol prefix into d; the rest stays empty for other schemes.
@@ -26,13 +27,15 @@ std::string_view TakeProtocol(TaskDescriptor& d, std::string_view address) {
         d.Protocol = kFtp;
         return address.substr(kFtp.size());
     }
-    if (StartsWithNoCase(address, kHttp)) {
-        d.Protocol = kHttp;
-        size_t query = address.find('?');
-        if (query != std::string_view::npos && query > 0) {
-            d.Referer = address.substr(0, address.rfind('/'));
+    for (std::string_view scheme : {kHttp, kHttps}) {
+        if (StartsWithNoCase(address, scheme)) {
+            d.Protocol = scheme;
+            size_t query = address.find('?');
+            if (query != std::string_view::npos && query > 0) {
+                d.Referer = address.substr(0, address.rfind('/'));
+            }
+            return address.substr(scheme.size());
         }
-        return address.substr(kHttp.size());
     }
     return {};
 }
@@ -70,7 +73,7 @@ bool TakeHostPort(TaskDescriptor& d, std::string_view hostPort) {
         return true;
     }
     d.Host = hostPort;
-    d.iPort = d.Protocol == kFtp ? 21 : 80;
+    d.iPort = DefaultPort(d.Protocol);
     return true;
 }
 
@@ -89,6 +92,21 @@ std::string FileNameOf(std::string_view requestPath) {
 
 }  // namespace
 
+int DefaultPort(std::string_view protocol) {
+    if (EqualsNoCase(protocol, kFtp)) {
+        return 21;
+    }
+    return EqualsNoCase(protocol, kHttps) ? 443 : 80;
+}
+
+bool IsHttpAddress(std::string_view address) {
+    return StartsWithNoCase(address, kHttp) || StartsWithNoCase(address, kHttps);
+}
+
+bool IsHttps(std::string_view address) {
+    return StartsWithNoCase(address, kHttps);
+}
+
 bool HasControlCharacter(std::string_view text) {
     return std::any_of(text.begin(), text.end(), [](char c) {
         unsigned char u = static_cast<unsigned char>(c);
@@ -105,7 +123,7 @@ bool ParseUrlInto(TaskDescriptor& d, std::string_view address) {
         d.URL = address;
         return false;
     }
-    if (StartsWithNoCase(address, kHttp)) {
+    if (IsHttpAddress(address)) {
         address = address.substr(0, address.find('#'));  // the fragment stays with the client
     }
     d.URL = address;
@@ -126,7 +144,7 @@ bool ParseUrlInto(TaskDescriptor& d, std::string_view address) {
         return false;
     }
     d.FileName = FileNameOf(d.RequestPath);
-    if (d.Protocol == kHttp) {
+    if (d.Protocol != kFtp) {
         d.RequestPath = EncodeBlanks(d.RequestPath);
         d.URL = EncodeBlanks(d.URL);
         d.Referer = EncodeBlanks(d.Referer);

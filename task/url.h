@@ -14,12 +14,20 @@ struct TaskDescriptor;
 // protocol line.
 bool HasControlCharacter(std::string_view text);
 
+// Port of a protocol prefix without one in the address: "ftp://" 21,
+// "https://" 443, else 80.
+int DefaultPort(std::string_view protocol);
+// Whether address starts with "http://" or "https://" (any case).
+bool IsHttpAddress(std::string_view address);
+// Whether address (or a protocol prefix) starts with "https://" (any case).
+bool IsHttps(std::string_view address);
+
 // Parses address into the task's descriptor under TaskLock: protocol, host,
 // port, user, password, request path, URL, file name and Referer. Only
-// "http://" and "ftp://" (any case) are accepted; control characters and
-// ports above 65535 are refused. An http address loses its "#fragment" and
-// its blanks are sent as %20 (the file name keeps them). On false the fields changed
-// before the failure keep their new values.
+// "http://", "https://" and "ftp://" (any case) are accepted; control
+// characters and ports above 65535 are refused. An http(s) address loses its
+// "#fragment" and its blanks are sent as %20 (the file name keeps them). On false the fields
+// changed before the failure keep their new values.
 bool ParseUrl(CDownloadTask& task, std::string_view address);
 // The same on a descriptor the caller guards.
 bool ParseUrlInto(TaskDescriptor& d, std::string_view address);

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <set>
 #include <thread>
 
 #include "app/command_ids.h"
@@ -186,13 +187,19 @@ TEST_F(CommandsTest, MovingAWaitingTaskUpMakesItStartFirst) {
     EXPECT_EQ(Ids({"101", "103"}), engine.started);
 }
 
-TEST_F(CommandsTest, CancelledImportKeepsWhatItRead) {
+// A list of count addresses http://127.0.0.1/f<i>.bin.
+std::string WriteAddressList(const TempDir& dir, int count) {
     std::string lines;
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < count; ++i) {
         lines += "http://127.0.0.1/f" + std::to_string(i) + ".bin\n";
     }
     const std::string file = dir.Path() + "list.txt";
-    ASSERT_TRUE(WriteFile(file, lines));
+    EXPECT_TRUE(WriteFile(file, lines));
+    return file;
+}
+
+TEST_F(CommandsTest, CancelledImportKeepsWhatItRead) {
+    const std::string file = WriteAddressList(dir, 3000);
     CreateFrame();
     host.importChecksLeft = 1;  // the second look sees the Ctrl-C
     int count = frame->ImportFile(file);
@@ -201,6 +208,30 @@ TEST_F(CommandsTest, CancelledImportKeepsWhatItRead) {
     Ids ids = ListIds(TaskList::Downloading);
     ASSERT_EQ(static_cast<size_t>(count), ids.size());
     EXPECT_EQ("http://127.0.0.1/f0.bin", Record(ids[0]).BaseURL);
+}
+
+// An import in steps leaves the model free between them: a command that
+// changes the lists meanwhile is neither lost nor undone by the import.
+TEST_F(CommandsTest, CommandsBetweenImportStepsKeepTheirEffect) {
+    const std::string file = WriteAddressList(dir, 3000);
+    AddTask("101", "http://127.0.0.1/a.bin");
+    AddTask("102", "http://127.0.0.1/b.bin");
+    CreateFrame();
+    questions.answer = QuestionAnswer::Yes;
+    std::unique_ptr<ImportRun> run = frame->BeginImport(file, false);
+    ASSERT_TRUE(frame->ContinueImport(*run));
+    SelectIds({"101"});
+    frame->OnCommand(ID_DELETE);
+    frame->MoveTasks({"102"}, MoveKind::Top);
+    while (frame->ContinueImport(*run)) {
+    }
+    EXPECT_EQ(3000, frame->FinishImport(*run));
+    Ids ids = ListIds(TaskList::Downloading);
+    ASSERT_EQ(3001u, ids.size());
+    EXPECT_EQ("102", ids[0]);
+    EXPECT_EQ(Ids({"101"}), ListIds(TaskList::Deleted));
+    EXPECT_EQ(3001u, std::set<std::string>(ids.begin(), ids.end()).size());
+    EXPECT_EQ("http://127.0.0.1/f2999.bin", Record(ids.back()).BaseURL);
 }
 
 TEST_F(CommandsTest, ImportCountsValidAddressesOnly) {

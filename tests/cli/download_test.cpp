@@ -4,6 +4,7 @@
 // to its end: the name typed, a failure with its reason, a task that fails
 // inside the engine's own restart.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "app/single_instance.h"
 #include "platform/file.h"
@@ -59,6 +60,29 @@ TEST_F(DownloadTest, GetOverFtp) {
     // The protocol log, passwords hidden.
     EXPECT_NE(std::string::npos, r.out.find("/1] USER ")) << r.out;
     EXPECT_NE(std::string::npos, r.out.find("/1] PASS ******")) << r.out;
+}
+
+// The other FTP servers users meet: pyftpdlib anonymously, pure-ftpd with
+// a login (it needs root to switch to its virtual user).
+TEST_F(DownloadTest, GetOverFtpFromPyftpdlibAndPureFtpd) {
+    VARDANE_REQUIRE_SERVER(PyFtpServer::kBinary);
+    PyFtpServer py;
+    std::string pySha = MakeRandomFile(py.Root() + "py.bin", 700 * 1024 + 3);
+    ASSERT_TRUE(py.Start()) << py.Diagnostics();
+    CliResult r = Cli({"get", py.Url("py.bin"), "--connections", "4", "--dir", target.Path()});
+    ASSERT_EQ(0, r.status) << r.out << r.err;
+    EXPECT_EQ(pySha, Sha256OfFile(target.Path() + "py.bin"));
+
+    VARDANE_REQUIRE_SERVER(PureFtpServer::kBinary);
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "pure-ftpd runs its sessions as nobody: root";
+    }
+    PureFtpServer pure;
+    std::string pureSha = MakeRandomFile(pure.Root() + "pure.bin", 700 * 1024 + 5);
+    ASSERT_TRUE(pure.Start()) << pure.Diagnostics();
+    r = Cli({"get", pure.Url("pure.bin"), "--connections", "4", "--dir", target.Path()});
+    ASSERT_EQ(0, r.status) << r.out << r.err;
+    EXPECT_EQ(pureSha, Sha256OfFile(target.Path() + "pure.bin"));
 }
 
 TEST_F(DownloadTest, RunWorksThroughAQueueOfOneSlot) {

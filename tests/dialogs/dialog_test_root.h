@@ -63,6 +63,16 @@ inline const std::vector<std::string>& TestLangLines() {
         "BrowseDlg_Caption=Browse",
         "BrowseDlg_Desp=Choose",
         "SettingDlg_Proxy_Direct=Direct",
+        "SettingDlg_HTTPUserAgentNone=(none)",
+        "SettingDlg_HTTPUserAgentUserDefine=Custom",
+        "SettingDlg_Tab_Proxy=Proxy",
+        "Msg_EnterInt_1_1024=1 to 1024",
+        "Msg_EnterInt_1_90=1 to 90",
+        "Msg_EnterInt_1_99=1 to 99",
+        "Msg_InputProxyName=Proxy name?",
+        "Msg_InputProxyServer=Proxy server?",
+        "Msg_InputProxyPort=Proxy port?",
+        "Msg_InputProxyAuth=Proxy login?",
     };
     return lines;
 }

@@ -1,6 +1,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "tests/support/ports.h"
 #include "tests/support/servers.h"
 
@@ -70,14 +72,25 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
+
+class Handler(FTPHandler):
+    # After an active data connection is made, pyftpdlib keeps its connector
+    # and closes it again with the session, which takes the connector's old
+    # socket number out of the event loop. When another session's data socket
+    # has been given that number meanwhile, that transfer stalls for good.
+    def _on_dtp_connection(self):
+        self._dtp_connector = None
+        super()._on_dtp_connection()
+
+
 root, port, first, last, user, password = sys.argv[1:7]
 authorizer = DummyAuthorizer()
 authorizer.add_anonymous(root)
 authorizer.add_user(user, password, root, perm="elr")
-FTPHandler.authorizer = authorizer
-FTPHandler.passive_ports = range(int(first), int(last) + 1)
-FTPHandler.timeout = 60
-server = FTPServer(("127.0.0.1", int(port)), FTPHandler)
+Handler.authorizer = authorizer
+Handler.passive_ports = range(int(first), int(last) + 1)
+Handler.timeout = 60
+server = FTPServer(("127.0.0.1", int(port)), Handler)
 server.max_cons = 64
 server.serve_forever()
 )";
@@ -103,6 +116,42 @@ bool PyFtpServer::Start() {
     return Launch("/usr/bin/python3",
                   {script, root_, std::to_string(port_), std::to_string(pasvFirst),
                    std::to_string(pasvFirst + kPassivePorts - 1), kUser, kPassword});
+}
+
+PureFtpServer::PureFtpServer(std::string root) : ServerBase("pure-ftpd"), root_(std::move(root)) {
+    if (root_.empty()) {
+        root_ = work_.MakeDir("ftp");
+    }
+}
+
+std::string PureFtpServer::Url(const std::string& path) const {
+    return std::string("ftp://") + kUser + ":" + kPassword + "@127.0.0.1:" + std::to_string(port_) +
+           "/" + path;
+}
+
+bool PureFtpServer::Start() {
+    port_ = FreePort();
+    const int pasvFirst = FreePortRange(kPassivePorts);
+    const std::string& dir = WorkDir();
+    // The session runs as nobody inside root_, which must be readable by it.
+    ::chmod(root_.c_str(), 0755);
+    // A SHA-512 crypt of kPassword: the tool's default hash costs about a
+    // second per login.
+    const std::string hash =
+        "$6$vardanetest$z3O5U1xDplWlpsBjkXOm7.c1FU3kfkJFD6b31yn1icw5e0DAGWasx4nes.v9cD."
+        "KIcWS0OPG242wR9T9eliB.1";
+    WriteFile(dir + "pureftpd.passwd",
+              std::string(kUser) + ":" + hash + ":65534:65534::" + root_ + "./::::::::::::\n");
+    const std::string mkdb = std::string(kPasswordTool) + " mkdb '" + dir + "pureftpd.pdb' -f '" +
+                             dir + "pureftpd.passwd' >'" + dir + "mkdb.log' 2>&1";
+    if (std::system(mkdb.c_str()) != 0) {
+        return false;
+    }
+    return Launch(
+        kBinary,
+        {"-S", "127.0.0.1," + std::to_string(port_), "-l", "puredb:" + dir + "pureftpd.pdb", "-E",
+         "-H", "-u", "1", "-c", "64", "-C", "64", "-P", "127.0.0.1", "-p",
+         std::to_string(pasvFirst) + ":" + std::to_string(pasvFirst + kPassivePorts - 1)});
 }
 
 }  // namespace vardane::test

@@ -22,7 +22,8 @@ NginxServer::NginxServer(NginxOptions options) : ServerBase("nginx"), options_(s
 }
 
 std::string NginxServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/" + path;
+    std::string scheme = options_.tlsCert.empty() ? "http" : "https";
+    return scheme + "://127.0.0.1:" + std::to_string(port_) + "/" + path;
 }
 
 std::string NginxServer::AccessLog() const {
@@ -50,13 +51,20 @@ bool NginxServer::Start() {
     conf += "  default_type application/octet-stream;\n";
     conf += "  sendfile on;\n";
     conf += "  server {\n";
-    conf += "    listen 127.0.0.1:" + std::to_string(port_) + ";\n";
+    conf += "    listen 127.0.0.1:" + std::to_string(port_) +
+            (options_.tlsCert.empty() ? ";\n" : " ssl;\n");
+    if (!options_.tlsCert.empty()) {
+        conf += "    ssl_certificate " + options_.tlsCert + ";\n";
+        conf += "    ssl_certificate_key " + options_.tlsKey + ";\n";
+        conf += "    ssl_protocols TLSv1.2 TLSv1.3;\n";
+    }
     conf += "    root " + root_ + ";\n";
     conf += "    location /redirect/ { rewrite ^/redirect/(.*)$ /$1 redirect; }\n";
     if (options_.limitRate > 0) {
         conf += "    location /slow/ { alias " + root_ + "; limit_rate " +
                 std::to_string(options_.limitRate) + "; }\n";
     }
+    conf += options_.extraConfig;
     conf += "  }\n}\n";
     WriteFile(dir + "nginx.conf", conf);
     return Launch(kBinary, {"-p", dir, "-e", dir + "error.log", "-c", dir + "nginx.conf", "-g",

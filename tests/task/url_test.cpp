@@ -35,6 +35,16 @@ TEST(ParseUrl, ProtocolIsMatchedWithoutCaseAndStoredLowerCase) {
     EXPECT_EQ(d.FileName, "f.tar.gz");
 }
 
+TEST(ParseUrl, HttpsTakesPort443AndTheHttpRules) {
+    TaskDescriptor d = Parsed("HTTPS://host/my file.zip?q=1#frag");
+    EXPECT_EQ(d.Protocol, "https://");
+    EXPECT_EQ(d.iPort, 443);
+    EXPECT_EQ(d.RequestPath, "/my%20file.zip?q=1");
+    EXPECT_EQ(d.URL, "HTTPS://host/my%20file.zip?q=1");
+    EXPECT_EQ(d.Referer, "HTTPS://host");
+    EXPECT_EQ(Parsed("https://host:8443/a.zip").iPort, 8443);
+}
+
 TEST(ParseUrl, HostAndPort) {
     EXPECT_EQ(Parsed("http://host:8080/a.zip").iPort, 8080);
     EXPECT_EQ(Parsed("http://host:8080/a.zip").Host, "host");
@@ -86,8 +96,9 @@ TEST(ParseUrl, Credentials) {
 }
 
 TEST(ParseUrl, RejectsAddressesWithoutHostSlashOrDot) {
-    for (const char* bad : {"", "http://", "https://host/a.zip", "host/a.zip", "http://host",
-                            "http:///a.zip", "http://host/dir/", "http://host/download"}) {
+    for (const char* bad :
+         {"", "http://", "https://", "gopher://host/a.zip", "host/a.zip", "http://host",
+          "http:///a.zip", "http://host/dir/", "http://host/download"}) {
         Parsed(bad, false);
     }
     EXPECT_EQ(Parsed("http://host/get.cgi?id=1").FileName, "get.cgi");

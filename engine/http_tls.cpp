@@ -1,0 +1,77 @@
+// https on the HTTP worker: the session starts once the connection (or the
+// proxy's tunnel) is up, and the request follows the handshake. A
+// certificate that does not verify ends the task: no retry changes it.
+#include <mutex>
+
+#include "engine/http_worker.h"
+#include "net/event_socket.h"
+#include "net/proxy.h"
+#include "platform/text.h"
+#include "settings/app_context.h"
+#include "task/url.h"
+
+namespace vardane {
+
+ProxyRecord EffectiveProxy(const TaskDescriptor& d) {
+    ProxyRecord proxy = d.ProxyHTTP;
+    if (proxy.Type == proxyHttpGet && IsHttps(d.Protocol)) {
+        proxy.Type = proxyHttpConnect;
+    }
+    return proxy;
+}
+
+TlsOptions CHttpHandler::TlsOptionsFor(CWorker& w, const TaskDescriptor& d) {
+    TlsOptions options;
+    options.caFile = w.ReadSettings().CAFile;
+    std::lock_guard lock(w.ctx.TlsChoiceLock);
+    auto choice = w.ctx.TlsChoices.find(d.TaskId);
+    if (choice != w.ctx.TlsChoices.end()) {
+        options.verify = !choice->second.insecure;
+        if (!choice->second.caFile.empty()) {
+            options.caFile = choice->second.caFile;
+        }
+    }
+    if (!options.caFile.empty() && options.caFile.front() != '/') {
+        options.caFile = w.ctx.AppDir() + options.caFile;
+    }
+    return options;
+}
+
+void CHttpHandler::BeginRequest(CWorker& w) {
+    TaskDescriptor d = w.task.Snapshot();
+    CConnectionSet& set = w.rec.Connections;
+    if (!IsHttps(d.Protocol) || TlsOf(set, 0) != nullptr) {
+        SendRequest(w);
+        return;
+    }
+    TlsOptions options = TlsOptionsFor(w, d);
+    if (!options.verify) {
+        w.LogKey(3, "Log_TlsInsecure");
+    }
+    w.LogKey(2, "Log_TlsHandshake", d.Host + ":" + IntToText(d.iPort));
+    if (!StartTls(set, 0, d.Host, options)) {
+        w.rec.iState = tsDisconnect;
+    }
+}
+
+void CHttpHandler::OnTlsDone(CWorker& w, int error) {
+    ThreadRecord& r = w.rec;
+    const CTlsSession* tls = TlsOf(r.Connections, 0);
+    if (error == 0) {
+        w.LogKey(2, "Log_TlsEstablished", tls->Description());
+        if (r.iState == tsConnected) {
+            SendRequest(w);
+        }
+        return;
+    }
+    if (tls->Failure() == TlsFailure::Verify) {
+        w.LogKey(3, "Log_TlsCertificateFailed", tls->FailureText());
+        w.task.SetState(stateError);
+        r.iState = tsStop;
+        return;
+    }
+    w.LogKey(3, "Log_TlsHandshakeFailed", tls->FailureText());
+    r.iState = tsDisconnect;
+}
+
+}  // namespace vardane

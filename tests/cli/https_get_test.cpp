@@ -1,0 +1,86 @@
+// vardane-cli get on https: the CA file option, the opt-out, and the exit
+// status and reason of a certificate that does not verify.
+#include <gtest/gtest.h>
+
+#include "platform/file.h"
+#include "tests/cli/cli_runner.h"
+#include "tests/support/require_server.h"
+#include "tests/support/servers.h"
+#include "tests/support/sha256.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tls_certs.h"
+
+namespace vardane::test {
+namespace {
+
+class HttpsGet : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
+        VARDANE_REQUIRE_SERVER(TestPki::kBinary);
+        pki_ = &SharedTestPki();
+        ASSERT_TRUE(pki_->Made()) << pki_->Diagnostics();
+    }
+    std::unique_ptr<NginxServer> Serve(const CertPair& cert) {
+        NginxOptions options;
+        options.tlsCert = cert.cert;
+        options.tlsKey = cert.key;
+        auto nginx = std::make_unique<NginxServer>(options);
+        sha_ = MakeRandomFile(nginx->Root() + "file.bin", 1024 * 1024 + 3);
+        EXPECT_TRUE(nginx->Start()) << nginx->Diagnostics();
+        return nginx;
+    }
+    CliResult Get(const std::string& url, std::vector<std::string> extra) {
+        std::vector<std::string> args{"get", url, "--dir", target.Path()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return RunCli(home.Path(), args);
+    }
+
+    static TestPki* pki_;
+    std::string sha_;
+    TempDir home{"vardane-cli-https"};
+    TempDir target{"vardane-cli-https-target"};
+};
+
+TestPki* HttpsGet::pki_ = nullptr;
+
+TEST_F(HttpsGet, CaFileLetsFourConnectionsFetchTheExactFile) {
+    auto nginx = Serve(pki_->Good());
+    CliResult r = Get(nginx->Url("file.bin"), {"--connections", "4", "--ca-file", pki_->CaFile()});
+    ASSERT_EQ(0, r.status) << r.out << r.err;
+    EXPECT_EQ(sha_, Sha256OfFile(target.Path() + "file.bin"));
+}
+
+TEST_F(HttpsGet, CertificateThatDoesNotVerifyExitsOneWithTheReason) {
+    const std::pair<CertPair, std::string> cases[] = {
+        {pki_->Expired(), "expired certificate"},
+        {pki_->WrongHost(), "wrong host name"},
+        {pki_->Untrusted(), "untrusted CA"},
+    };
+    for (const auto& [cert, reason] : cases) {
+        auto nginx = Serve(cert);
+        CliResult r = Get(nginx->Url("file.bin"), {"--ca-file", pki_->CaFile()});
+        EXPECT_EQ(1, r.status) << r.out << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(reason)) << r.err;
+        EXPECT_FALSE(FileExists(target.Path() + "file.bin"));
+    }
+}
+
+TEST_F(HttpsGet, InsecureAcceptsTheCertificateAndWarns) {
+    auto nginx = Serve(pki_->WrongHost());
+    CliResult r = Get(nginx->Url("file.bin"), {"--insecure", "--verbose"});
+    ASSERT_EQ(0, r.status) << r.out << r.err;
+    EXPECT_EQ(sha_, Sha256OfFile(target.Path() + "file.bin"));
+    EXPECT_NE(std::string::npos, r.out.find("NOT checked")) << r.out;
+    EXPECT_NE(std::string::npos, r.err.find("--insecure")) << r.err;
+}
+
+TEST_F(HttpsGet, UnreadableCaFileIsRefusedBeforeATaskIsMade) {
+    CliResult r = Get("https://127.0.0.1:1/file.bin", {"--ca-file", home.Path() + "none.pem"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("cannot read the CA file")) << r.err;
+    EXPECT_TRUE(RunCli(home.Path(), {"list", "downloading"}).out.empty());
+}
+
+}  // namespace
+}  // namespace vardane::test

@@ -1,0 +1,230 @@
+// Downloads over https from nginx with certificates made for the test: the
+// bytes on disk, resume, proxies, and the certificate checks that must fail
+// the task at once.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "engine/worker.h"
+#include "platform/file.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "settings/proxy_record.h"
+#include "tests/engine/engine_harness.h"
+#include "tests/support/require_server.h"
+#include "tests/support/scripted_server.h"
+#include "tests/support/servers.h"
+#include "tests/support/sha256.h"
+#include "tests/support/tls_certs.h"
+
+namespace vardane::test {
+namespace {
+
+class Https : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
+        VARDANE_REQUIRE_SERVER(TestPki::kBinary);
+        pki_ = &SharedTestPki();
+        ASSERT_TRUE(pki_->Made()) << pki_->Diagnostics();
+    }
+
+    // nginx on https with the given certificate, serving file.bin.
+    std::unique_ptr<NginxServer> Serve(const CertPair& cert, int64_t size, int64_t rate = 0) {
+        NginxOptions options;
+        options.tlsCert = cert.cert;
+        options.tlsKey = cert.key;
+        options.limitRate = rate;
+        auto nginx = std::make_unique<NginxServer>(options);
+        digest_ = MakeRandomFile(nginx->Root() + "file.bin", size, 11);
+        EXPECT_TRUE(nginx->Start()) << nginx->Diagnostics();
+        return nginx;
+    }
+    // The harness trusts the test CA through the CAFile setting.
+    void TrustTestCa() {
+        h.Configure([](CAppSettings& s) { s.CAFile = pki_->CaFile(); });
+    }
+    void SetHttpProxy(const ProxyRecord& record) {
+        CRegistryKey key(h.ctx.registry);
+        key.Open(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Proxy", true);
+        key.SetString("Proxy_1", FormatProxyRecord(record));
+    }
+    // A certificate that does not verify ends the task after one handshake.
+    void ExpectRejected(const CertPair& cert, const std::string& reason,
+                        const std::string& caFile = pki_->CaFile()) {
+        auto nginx = Serve(cert, 1000);
+        h.Configure([&](CAppSettings& s) { s.CAFile = caFile; });
+        std::string id = h.AddTask(nginx->Url("file.bin"), 2);
+        ASSERT_EQ(h.Run(slot, id), stateError) << h.owner.Log();
+        EXPECT_TRUE(h.owner.LogHas(reason)) << h.owner.Log();
+        EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TlsCertificateFailed")));
+        EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_RetryWait1"))) << h.owner.Log();
+        EXPECT_FALSE(FileExists(h.DownloadDir + "file.bin"));
+    }
+
+    static TestPki* pki_;
+    std::string digest_;
+    EngineHarness h;
+    CTaskSlot slot{h.ctx};
+};
+
+TestPki* Https::pki_ = nullptr;
+
+TEST_F(Https, OneAndFourConnectionsWriteTheExactFile) {
+    for (int connections : {1, 4}) {
+        const int64_t size = 3 * 1024 * 1024 + 4097;
+        auto nginx = Serve(pki_->Good(), size);
+        TrustTestCa();
+        std::string name = "f" + std::to_string(connections) + ".bin";
+        std::string id = h.AddTask(nginx->Url("file.bin"), connections, name);
+        ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+        EXPECT_EQ(Sha256OfFile(h.DownloadDir + name), digest_) << connections;
+        EXPECT_EQ(h.Progress(id).FilePos, std::to_string(size));
+        EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TlsEstablished") + " TLSv1."));
+        EXPECT_EQ(nginx->AccessLog().find("\" 4"), std::string::npos) << nginx->AccessLog();
+    }
+}
+
+TEST_F(Https, StoppedTaskResumesWithTheRest) {
+    const int64_t size = 4 * 1024 * 1024;
+    auto nginx = Serve(pki_->Good(), size, 1024 * 1024);
+    TrustTestCa();
+    std::string id = h.AddTask(nginx->Url("slow/file.bin"), 2);
+    slot.task.hMainWnd = &h.owner;
+    h.StartTicks(slot);
+    ASSERT_TRUE(StartTask(slot, id));
+    int64_t saved = 0;
+    for (int i = 0; i < 3000 && saved < size / 8; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        saved = TextToInt(h.Progress(id).FilePos);
+    }
+    slot.Stop(false);
+    ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(30)));
+    h.StopTicks();
+    slot.JoinWorkers();
+    ASSERT_EQ(h.owner.Last().iState, stateStopped) << h.owner.Log();
+    ASSERT_GT(TextToInt(h.Progress(id).FilePos), 0);
+    ASSERT_LT(TextToInt(h.Progress(id).FilePos), size);
+
+    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest_);
+}
+
+TEST_F(Https, TunnelsThroughHttpConnectGetAndSocks5Proxies) {
+    VARDANE_REQUIRE_SERVER(TinyProxy::kBinary);
+    VARDANE_REQUIRE_SERVER(MicroSocks::kBinary);
+    TinyProxy tiny;
+    ASSERT_TRUE(tiny.Start()) << tiny.Diagnostics();
+    MicroSocks socks;
+    ASSERT_TRUE(socks.Start()) << socks.Diagnostics();
+    auto nginx = Serve(pki_->Good(), 700 * 1024 + 3);
+    TrustTestCa();
+    // An "HTTP Get" proxy cannot carry https: it is asked for a CONNECT.
+    for (auto [type, port] : {std::pair{1, tiny.Port()}, {2, tiny.Port()}, {4, socks.Port()}}) {
+        ProxyRecord proxy;
+        proxy.Type = type;
+        proxy.Server = "127.0.0.1";
+        proxy.Port = port;
+        SetHttpProxy(proxy);
+        std::string name = "p" + std::to_string(type) + ".bin";
+        std::string id = h.AddTask(nginx->Url("file.bin"), 2, name);
+        ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+        EXPECT_EQ(Sha256OfFile(h.DownloadDir + name), digest_) << type;
+        EXPECT_FALSE(h.owner.LogHas("GET https://")) << h.owner.Log();
+    }
+    EXPECT_NE(ReadFile(tiny.WorkDir() + "tinyproxy.log").find("CONNECT"), std::string::npos);
+}
+
+// Redirects cross between the schemes: the worker speaks TLS exactly when the
+// address it follows says https.
+TEST_F(Https, RedirectsLeadFromHttpToHttpsAndOnToHttpAndFtp) {
+    VARDANE_REQUIRE_SERVER(FtpServer::kBinary);
+    const std::string plainBody = RandomBytes(100 * 1024 + 7, 5);
+    std::atomic<int> httpsPort{0};
+    ScriptedServer plain([&](ScriptedConnection& c) {
+        auto request = c.ReadUntil("\r\n\r\n");
+        if (request && request->rfind("GET /go.bin", 0) == 0) {
+            c.Write("HTTP/1.1 302 Found\r\nLocation: https://127.0.0.1:" +
+                    std::to_string(httpsPort) + "/file.bin\r\nContent-Length: 0\r\n\r\n");
+        } else if (request) {
+            c.Write("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(plainBody.size()) +
+                    "\r\n\r\n" + plainBody);
+        }
+        c.WaitForClose();
+    });
+    FtpServer ftp;
+    const std::string ftpDigest = MakeRandomFile(ftp.Root() + "file.bin", 64 * 1024 + 1, 3);
+    ASSERT_TRUE(ftp.Start()) << ftp.Diagnostics();
+    NginxOptions options;
+    options.tlsCert = pki_->Good().cert;
+    options.tlsKey = pki_->Good().key;
+    options.extraConfig =
+        "    location = /back.bin { return 302 http://127.0.0.1:" + std::to_string(plain.Port()) +
+        "/file.bin; }\n" + "    location = /ftp.bin { return 302 " + ftp.Url("file.bin") + "; }\n";
+    NginxServer nginx(options);
+    const std::string httpsDigest = MakeRandomFile(nginx.Root() + "file.bin", 300 * 1024, 9);
+    ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
+    httpsPort = nginx.Port();
+    TrustTestCa();
+
+    std::string id = h.AddTask("http://127.0.0.1:" + std::to_string(plain.Port()) + "/go.bin", 1);
+    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "go.bin"), httpsDigest);
+    id = h.AddTask(nginx.Url("back.bin"), 1);
+    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(ReadFile(h.DownloadDir + "back.bin"), plainBody);
+    id = h.AddTask(nginx.Url("ftp.bin"), 1);
+    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "ftp.bin"), ftpDigest);
+}
+
+TEST_F(Https, ExpiredCertificateFailsTheTask) {
+    ExpectRejected(pki_->Expired(), "expired certificate");
+}
+
+TEST_F(Https, CertificateForAnotherHostFailsTheTask) {
+    ExpectRejected(pki_->WrongHost(), "wrong host name");
+}
+
+TEST_F(Https, CertificateFromAnUnknownCaFailsTheTask) {
+    ExpectRejected(pki_->Untrusted(), "untrusted CA");
+}
+
+TEST_F(Https, UnreadableCaFileSettingFailsTheTask) {
+    ExpectRejected(pki_->Good(), "CA file cannot be read", h.dir.Path() + "missing.pem");
+}
+
+TEST_F(Https, InsecureTaskAcceptsAnyCertificateAndSaysSo) {
+    auto nginx = Serve(pki_->WrongHost(), 200 * 1024);
+    std::string id = h.AddTask(nginx->Url("file.bin"), 1);
+    {
+        std::lock_guard lock(h.ctx.TlsChoiceLock);
+        h.ctx.TlsChoices[id].insecure = true;
+    }
+    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest_);
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TlsInsecure")));
+}
+
+// A server that takes the connection and never answers the ClientHello: the
+// connection time-out covers the handshake, so the worker gives up on it
+// instead of waiting for ever.
+TEST(HttpsStall, SilentHandshakeEndsInTheConnectionTimeOut) {
+    ScriptedServer silent([](ScriptedConnection& c) { c.WaitForClose(); });
+    EngineHarness h;
+    CTaskSlot slot(h.ctx);
+    h.Configure([](CAppSettings& s) {
+        s.ConnectionTimeOut = 1;
+        s.RetryLimit = true;
+        s.RetryCounts = 2;
+    });
+    std::string id = h.AddTask("https://127.0.0.1:" + std::to_string(silent.Port()) + "/x.bin", 1);
+    ASSERT_EQ(h.Run(slot, id), stateError) << h.owner.Log();
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TimeOut"))) << h.owner.Log();
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TooManyRetry"))) << h.owner.Log();
+    EXPECT_EQ(silent.Connections(), 2);
+}
+
+}  // namespace
+}  // namespace vardane::test

@@ -1,0 +1,162 @@
+// The Qt dialogs over real models: a refused OK leaves the dialog open with
+// the focus on the field the model names, OK writes the settings store, and
+// a language switch relabels the dialogs made after it.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include "gui/dialogs/dialog_windows.h"
+#include "gui/dialogs/gui_dialogs.h"
+#include "platform/registry.h"
+#include "platform/utf16.h"
+#include "settings/registry_paths.h"
+#include "tests/dialogs/dialog_test_root.h"
+
+namespace vardane::gui {
+namespace {
+
+using test::DialogTestRoot;
+using test::ScriptedQuestions;
+
+template <typename T>
+T* Child(QWidget* window, const char* name) {
+    T* child = window->findChild<T*>(name);
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+}
+
+void ClickOk(QWidget* window) {
+    window->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+}
+
+// The dialog as the user sees it: shown and active, so focus moves are real.
+void Show(QWidget* window) {
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+}
+
+class GuiDialogsTest : public ::testing::Test {
+  protected:
+    CAppContext& Ctx() { return root.Ctx(); }
+
+    DialogTestRoot root;
+    ScriptedQuestions questions;
+};
+
+TEST_F(GuiDialogsTest, TaskDialogRefusalFocusesTheNamedField) {
+    QGuiApplication::clipboard()->setText("ftp://ftp.example/pub/file.zip");
+    CEdtTaskDlg model(Ctx(), questions);
+    InitNewTask(model, "");
+    TaskDialog dialog(nullptr, model);
+    Show(&dialog);
+    EXPECT_EQ(Child<QPlainTextEdit>(&dialog, "URL")->toPlainText(),
+              "ftp://ftp.example/pub/file.zip");
+    EXPECT_EQ(Child<QLineEdit>(&dialog, "Rename")->text(), "file.zip");
+
+    auto* user = Child<QLineEdit>(&dialog, CEdtTaskDlg::kFieldUid);
+    auto* password = Child<QLineEdit>(&dialog, CEdtTaskDlg::kFieldPwd);
+    EXPECT_FALSE(user->isEnabled());
+    Child<QCheckBox>(&dialog, "Login")->setChecked(true);
+    EXPECT_TRUE(user->isEnabled());
+    user->setText("anna");
+    ClickOk(&dialog);
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].Text, "Please enter the password.");
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), password);
+
+    // Typing login data into the address fills the edits.
+    Child<QPlainTextEdit>(&dialog, "URL")->setPlainText("ftp://bob:pw@ftp.example/pub/b.zip");
+    EXPECT_EQ(user->text(), "bob");
+    EXPECT_EQ(password->text(), "pw");
+    ClickOk(&dialog);
+    EXPECT_EQ(questions.asked.size(), 1u);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(model.Accepted());
+    EXPECT_EQ(model.FinalUrl(), "ftp://bob:pw@ftp.example/pub/b.zip");
+}
+
+TEST_F(GuiDialogsTest, SettingsSheetRefusesOutOfRangeAndWritesTheStore) {
+    CSettingDlgSheet model(Ctx(), questions);
+    SettingsSheetDialog dialog(nullptr, model);
+    Show(&dialog);
+    auto* tabs = Child<QTabWidget>(&dialog, "Pages");
+    auto* timeOut = Child<QLineEdit>(&dialog, CSettingDlgSheet::kFieldConnectionTimeOut);
+    timeOut->setText("91");
+    Child<QLineEdit>(&dialog, CSettingDlgSheet::kFieldMinBlock)->setText("512");
+    Child<QComboBox>(&dialog, "MaxTasks")->setCurrentIndex(3);
+    tabs->setCurrentIndex(CSettingDlgSheet::kPageProxy);
+    ClickOk(&dialog);
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].Text, "1 to 90");
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(tabs->currentIndex(), CSettingDlgSheet::kPageConnection);
+    EXPECT_EQ(QApplication::focusWidget(), timeOut);
+    EXPECT_EQ(timeOut->selectedText(), "91");
+
+    timeOut->setText("60");
+    ClickOk(&dialog);
+    EXPECT_EQ(questions.asked.size(), 1u);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(model.Accepted());
+
+    // What the store file holds, read by a fresh store.
+    CRegistry stored(root.AppDir());
+    CRegistryKey key(stored);
+    ASSERT_TRUE(key.Open(RegRoot::CurrentUser, GroupKeyPath("Connection"), false));
+    EXPECT_EQ(key.QueryString("ConnectionTimeOut"), "60");
+    EXPECT_EQ(key.QueryString("MaxTasks"), "4");
+    ASSERT_TRUE(key.Open(RegRoot::CurrentUser, GroupKeyPath("General"), false));
+    EXPECT_EQ(key.QueryString("MinBlock"), "512");
+    EXPECT_EQ(Ctx().settings.MaxTasks, 4);
+}
+
+TEST_F(GuiDialogsTest, LanguageSwitchRelabelsTheNextDialog) {
+    test::WriteFile(root.Path("Lang/CHS"),
+                    Utf16LeFileBytes("[Lang]\r\nLanguage=Chinese\r\nAppTitle=Vardane-CHS\r\n"
+                                     "EdtTaskDlg_URL=URL-CHS\r\n"));
+    CEdtTaskDlg before(Ctx(), questions);
+    InitNewTask(before, "http://example.com/a.zip");
+    TaskDialog old(nullptr, before);
+    EXPECT_EQ(Child<QLabel>(&old, "EdtTaskDlg_URL")->text(), "Address");
+
+    CSettingDlgSheet sheet(Ctx(), questions);
+    SettingsSheetDialog dialog(nullptr, sheet);
+    auto* languages = Child<QComboBox>(&dialog, "Language");
+    ASSERT_EQ(languages->count(), 3);
+    EXPECT_EQ(languages->itemText(1), "Chinese");
+    languages->setCurrentIndex(1);
+    ClickOk(&dialog);
+    ASSERT_TRUE(sheet.Accepted());
+
+    CEdtTaskDlg after(Ctx(), questions);
+    InitNewTask(after, "http://example.com/a.zip");
+    TaskDialog next(nullptr, after);
+    EXPECT_EQ(Child<QLabel>(&next, "EdtTaskDlg_URL")->text(), "URL-CHS");
+    EXPECT_EQ(next.windowTitle(), "Vardane-CHS");
+    // A dialog made before keeps its texts.
+    EXPECT_EQ(Child<QLabel>(&old, "EdtTaskDlg_URL")->text(), "Address");
+}
+
+}  // namespace
+}  // namespace vardane::gui
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

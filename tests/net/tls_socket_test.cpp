@@ -1,0 +1,91 @@
+// TLS on the event socket against nginx: the event rules the workers rely on
+// hold for bytes that the session decrypted ahead, and a failed check comes
+// back as a connect error with its reason.
+#include <gtest/gtest.h>
+
+#include "net/event_socket.h"
+#include "net/send_command.h"
+#include "tests/net/net_test_util.h"
+#include "tests/support/require_server.h"
+#include "tests/support/servers.h"
+#include "tests/support/sha256.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tls_certs.h"
+
+namespace vardane::test {
+namespace {
+
+class TlsSocket : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
+        VARDANE_REQUIRE_SERVER(TestPki::kBinary);
+        ASSERT_TRUE(pki.Made()) << pki.Diagnostics();
+    }
+    void TearDown() override { CloseSockets(set, 1); }
+
+    // Connects slot 0 to nginx and runs the handshake; the events of its end.
+    NetworkEvents Handshake(NginxServer& nginx) {
+        CreateSockets(set, 1);
+        ConnectSocket(set, 0, "127.0.0.1", nginx.Port(), "127.0.0.1", nginx.Port());
+        NetworkEvents connected = NextEvents(set, 0);
+        EXPECT_TRUE(connected.lNetworkEvents & FD_CONNECT);
+        EXPECT_EQ(connected.iConnectError, 0);
+        EXPECT_TRUE(StartTls(set, 0, "127.0.0.1", TlsOptions{true, pki.CaFile()}));
+        return NextEvents(set, 0);
+    }
+    std::unique_ptr<NginxServer> Serve(const CertPair& cert) {
+        NginxOptions options;
+        options.tlsCert = cert.cert;
+        options.tlsKey = cert.key;
+        auto nginx = std::make_unique<NginxServer>(options);
+        body = RandomBytes(100 * 1000 + 11, 4);
+        WriteFile(nginx->Root() + "a.bin", body);
+        EXPECT_TRUE(nginx->Start()) << nginx->Diagnostics();
+        return nginx;
+    }
+
+    TestPki& pki = SharedTestPki();
+    CConnectionSet set;
+    RecordingOwner owner;
+    std::string body;
+};
+
+// Reading 7 bytes at a time leaves most of every record inside the session.
+// The connection stays open after the reply, so once the last record has
+// left the socket only the session holds the rest: each of those bytes must
+// still come as a read event, or the reply would stall.
+TEST_F(TlsSocket, BytesHeldInsideTheSessionRaiseReadEvents) {
+    auto nginx = Serve(pki.Good());
+    NetworkEvents done = Handshake(*nginx);
+    ASSERT_TRUE(done.lNetworkEvents & FD_CONNECT);
+    ASSERT_EQ(done.iConnectError, 0) << TlsOf(set, 0)->FailureText();
+    SendCommand(set, owner, "GET /a.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "");
+    std::string reply;
+    auto complete = [&] {
+        return reply.size() > body.size() &&
+               reply.compare(reply.size() - body.size(), body.size(), body) == 0;
+    };
+    while (!complete()) {
+        NetworkEvents e = NextEvents(set, 0, 4);
+        ASSERT_TRUE(e.lNetworkEvents & FD_READ) << reply.size() << " bytes so far";
+        char chunk[7];
+        int64_t n = ReceiveBytes(set, 0, chunk, sizeof chunk);
+        if (n > 0) {
+            reply.append(chunk, static_cast<size_t>(n));
+        }
+    }
+}
+
+TEST_F(TlsSocket, FailedCheckIsAConnectErrorWithItsReason) {
+    auto nginx = Serve(pki.Expired());
+    NetworkEvents done = Handshake(*nginx);
+    ASSERT_TRUE(done.lNetworkEvents & FD_CONNECT);
+    EXPECT_EQ(done.iConnectError, kErrorTls);
+    ASSERT_NE(TlsOf(set, 0), nullptr);
+    EXPECT_EQ(TlsOf(set, 0)->Failure(), TlsFailure::Verify);
+    EXPECT_NE(TlsOf(set, 0)->FailureText().find("expired"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vardane::test
