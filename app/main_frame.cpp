@@ -130,7 +130,11 @@ void CMainFrame::RepairDownloadingList() {
 }
 
 void CMainFrame::SettingsChanged() {
+    const std::string language = ctx_.lang.Current();
     LoadSettings(ctx_);
+    if (ctx_.lang.Current() != language) {
+        Relabel();
+    }
     int64_t limit = 1024;
     bool limitOn = false;
     {

@@ -87,6 +87,10 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     // forwarded commands call them directly. None of them changes the view
     // or the selection.
     const CTaskQueue& Queue() const { return queue_; }
+    // A front end's list model follows the queue's notices itself; it is
+    // told after the frame's own rows have followed.
+    void AddQueueListener(ITaskQueueListener* listener) { queue_.AddListener(listener); }
+    void RemoveQueueListener(ITaskQueueListener* listener) { queue_.RemoveListener(listener); }
     // Starts id by the start rule (a slot when one is free, else waiting).
     void StartTaskById(const std::string& id);
     // Stops id: a waiting task becomes stopped at once, a running one is
@@ -111,6 +115,9 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     // The settings store changed (the config command): the record is read
     // again and takes effect at once; a larger MaxTasks starts waiting tasks.
     void SettingsChanged();
+    // The current language changed: menus, folder names, title, log root
+    // and the file count take the texts of the new language.
+    void Relabel();
 
     // --- Scheduler -------------------------------------------------------
     // Starts the first waiting task of the queue; true when one started.

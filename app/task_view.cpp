@@ -60,6 +60,27 @@ void CMainFrame::RebuildMenus() {
     Notify(partMenus);
 }
 
+void CMainFrame::Relabel() {
+    title_ = ctx_.lang.GetAppTitle();
+    const TreeItem top = folders_.Top();
+    if (top != kNoItem) {
+        folders_.SetText(top, title_);
+        const std::vector<TreeItem>& views = folders_.Children(top);
+        for (size_t i = 0; i < views.size() && i < 3; ++i) {
+            folders_.SetText(views[i], ctx_.lang.GetLangText(FolderTextKey(static_cast<int>(i))));
+        }
+    }
+    if (folders_.Exists(folders_.Selected())) {
+        folderButtonText_ = folders_.Text(folders_.Selected());
+    }
+    if (logTree_.HasRoot) {
+        logTree_.RootText = ctx_.lang.GetLangText("MainDlg_Log");
+    }
+    RebuildMenus();
+    RefreshFileCount();
+    Notify(partTitle | partFolders | partLogTree);
+}
+
 std::vector<std::string> CMainFrame::ColumnHeaders() const {
     std::vector<std::string> headers;
     for (const ColumnSpec& column : kTaskColumns) {

@@ -13,6 +13,8 @@ class CliQuestions : public IQuestions {
     // Sets where the questions of the next command go (nullptr: refuse all).
     void Bind(CliIo* io, bool assumeYes);
     QuestionAnswer Ask(const Question& question) override;
+    // A command's output is bound: its questions are answered here.
+    bool Bound() const { return io_ != nullptr; }
 
     // A refusal or an error message was shown, or a question was declined,
     // since the last Bind.

@@ -54,8 +54,9 @@ CliRuntime::~CliRuntime() {
     }
 }
 
-void CliRuntime::Start(bool allowDownloadAtStart) {
-    frame_ = std::make_unique<CMainFrame>(ctx_, loop_, questions_, *this, *engine_);
+void CliRuntime::Start(bool allowDownloadAtStart, IQuestions* frameQuestions) {
+    frame_ = std::make_unique<CMainFrame>(
+        ctx_, loop_, frameQuestions != nullptr ? *frameQuestions : questions_, *this, *engine_);
     StartOptions options;
     options.AllowDownloadAtStart = allowDownloadAtStart;
     frame_->Create(options);
@@ -105,6 +106,24 @@ void CliRuntime::Serve() {
     }
 }
 
+bool CliRuntime::ServeOnce() {
+    using Clock = std::chrono::steady_clock;
+    bool busy = false;
+    for (Job& job : jobs_) {
+        busy = job.job->Step(*this) || busy;
+    }
+    PollOnce(0);
+    const auto now = Clock::now();
+    if (now >= nextTick_) {
+        nextTick_ = now + std::chrono::seconds(1);
+        for (Job& job : jobs_) {
+            job.job->Tick(*this);
+        }
+    }
+    FinishJobs();
+    return busy;
+}
+
 void CliRuntime::PollOnce(int timeoutMs) {
     std::vector<pollfd> fds;
     fds.push_back({loop_.WakeFd(), POLLIN, 0});
@@ -126,7 +145,7 @@ void CliRuntime::PollOnce(int timeoutMs) {
         signalfd_siginfo info;
         while (read(signalFd_, &info, sizeof(info)) > 0) {
         }
-        Interrupt(nullptr);
+        OnTerminationSignal();
     }
     if (fds[2].revents & POLLIN) {
         AcceptClient();

@@ -4,6 +4,7 @@
 // vardane-cli processes arriving on the instance socket.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <list>
 #include <memory>
@@ -65,8 +66,9 @@ class CliRuntime : public IMainFrameHost {
     CliRuntime(const CliRuntime&) = delete;
     CliRuntime& operator=(const CliRuntime&) = delete;
 
-    // Start-up of the main window model.
-    void Start(bool allowDownloadAtStart);
+    // Start-up of the main window model. frameQuestions: where the window
+    // model's own questions go (nullptr: this runtime's CliQuestions).
+    void Start(bool allowDownloadAtStart, IQuestions* frameQuestions = nullptr);
     // Shutdown: stops every task and waits for the workers.
     void Close();
 
@@ -85,6 +87,14 @@ class CliRuntime : public IMainFrameHost {
     bool HasJobs() const { return !jobs_.empty(); }
     // Runs the loop until every job is over (serving the socket meanwhile).
     void Serve();
+    // One pass of Serve without waiting, for a front end with its own event
+    // loop: a step of each job, queued calls, signals, new and talking
+    // clients, due job ticks. True while a job has more work waiting.
+    bool ServeOnce();
+    // Readable when another process connects (-1 without the lock).
+    int ListenFd() const { return lock_ ? lock_->ListenFd() : -1; }
+    // Readable when SIGINT or SIGTERM arrived (-1 when none could be made).
+    int SignalFd() const { return signalFd_; }
     // Ctrl-C: every job (or only that of io) ends as interrupted; the
     // downloads stop (Stop All) unless only an import was interrupted.
     void Interrupt(CliIo* only = nullptr);
@@ -103,6 +113,10 @@ class CliRuntime : public IMainFrameHost {
     void RunCategoryNameDialog(CEdtCatDlg& dialog) override;
     // Printed on this process's standard error.
     void ReportError(const std::string& text) override;
+
+  protected:
+    // SIGINT or SIGTERM arrived: Stop All, and every job ends interrupted.
+    virtual void OnTerminationSignal() { Interrupt(nullptr); }
 
   private:
     struct Job {
@@ -128,6 +142,7 @@ class CliRuntime : public IMainFrameHost {
     std::list<std::unique_ptr<Client>> clients_;
     int signalFd_ = -1;
     bool closed_ = false;
+    std::chrono::steady_clock::time_point nextTick_{};
 };
 
 // Blocks SIGINT and SIGTERM in the calling thread and every thread started

@@ -98,4 +98,13 @@ std::optional<int> CommandLine::Run(CliRuntime& rt, CliIo& io, bool forwarded) {
     return kStatusUsage;
 }
 
+std::optional<int> RunForwardedCommand(CliRuntime& rt, const std::vector<std::string>& args,
+                                       CliIo& io) {
+    CommandLine forwarded;
+    if (std::optional<int> status = forwarded.Parse(args, io)) {
+        return status;
+    }
+    return forwarded.Run(rt, io, true);
+}
+
 }  // namespace vardane

@@ -44,4 +44,9 @@ class CommandLine {
     bool verbose_ = false;
 };
 
+// A command line another process handed over, parsed afresh and run on rt:
+// the executor of every process that owns a data root.
+std::optional<int> RunForwardedCommand(CliRuntime& rt, const std::vector<std::string>& args,
+                                       CliIo& io);
+
 }  // namespace vardane

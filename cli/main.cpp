@@ -23,11 +23,7 @@ int RunAsOwner(const DataRoot& root, std::unique_ptr<CInstanceLock> lock, Comman
     CAppContext ctx(root);
     CliRuntime rt(ctx, std::move(lock));
     rt.SetExecutor([&rt](const std::vector<std::string>& args, CliIo& clientIo) {
-        CommandLine forwarded;
-        if (std::optional<int> status = forwarded.Parse(args, clientIo)) {
-            return status;
-        }
-        return forwarded.Run(rt, clientIo, true);
+        return RunForwardedCommand(rt, args, clientIo);
     });
     rt.Start(line.StartsDownloadsAtStart());
     int status = kStatusOk;

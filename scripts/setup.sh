@@ -4,15 +4,17 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libfmt-dev libcli11-dev libssl-dev ccache)
+# The window front end (vardane): Qt 6 widgets, D-Bus and, for the completion
+# sound, Qt Multimedia.
+packages+=(qt6-base-dev qt6-base-dev-tools libgl-dev qt6-multimedia-dev)
 if [[ "${1:-}" == "--tests" ]]; then
     # Real servers and proxies the integration tests start on loopback, and the
     # clients the benchmarks compare against.
     packages+=(nginx-light vsftpd python3-pyftpdlib tinyproxy microsocks dante-server openssl curl aria2 axel python3 procps time)
+    # The window's tests start their own session bus.
+    packages+=(dbus-daemon)
     # The libFuzzer targets (scripts/fuzz.sh) build with clang.
     packages+=(clang libfuzzer-14-dev)
-fi
-if [[ "${VARDANE_GUI:-0}" == "1" ]]; then
-    packages+=(qt6-base-dev qt6-base-dev-tools libgl-dev libasound2-dev)
 fi
 
 if [[ "${1:-}" == "--tests" ]]; then

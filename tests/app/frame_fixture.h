@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -90,6 +91,13 @@ class RecordingHost : public IMainFrameHost {
     void CompletionAlert(const std::string& name) override { alerts.push_back(name); }
     void OpenNewTaskDialog(const std::string& url) override { newTaskUrls.push_back(url); }
     bool ImportCancelled() override { return --importChecksLeft < 0; }
+    void OnModelChanged(unsigned parts) override {
+        if (modelChanged) {
+            modelChanged(parts);
+        }
+    }
+    // A window drawn over the frame (the GUI's tests) renders from here.
+    std::function<void(unsigned)> modelChanged;
     int importChecksLeft = 1 << 30;
     std::vector<std::string> alerts;
     std::vector<std::string> newTaskUrls;

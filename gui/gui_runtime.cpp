@@ -1,0 +1,244 @@
+#include "gui/gui_runtime.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QSocketNotifier>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <cstdio>
+
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include "dialogs/edit_category_dialog.h"
+#include "dialogs/edit_task_dialog.h"
+#include "gui/completion_alert.h"
+#include "gui/icons.h"
+#include "gui/main_window.h"
+#include "settings/app_context.h"
+
+#if __has_include("gui/dialogs/gui_dialogs.h")
+#include "gui/dialogs/gui_dialogs.h"
+#define VARDANE_HAVE_GUI_DIALOGS 1
+#endif
+
+namespace vardane::gui {
+
+GuiRuntime::GuiRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock)
+    : CliRuntime(ctx, std::move(lock)),
+      routed_(Questions(), qtQuestions_),
+      alert_(std::make_unique<CompletionAlerter>(ctx)) {}
+
+GuiRuntime::~GuiRuntime() {
+    ShutDown();
+    delete window_;
+}
+
+MainWindow* GuiRuntime::Window() {
+    return window_;
+}
+
+void GuiRuntime::StartWindow(const std::string& commandLineUrl) {
+    Start(true, &routed_);
+    window_ = new MainWindow(Frame(), [this] { ShutDown(); });
+    qtQuestions_.SetParent(window_);
+    connect(alert_.get(), &CompletionAlerter::ViewRequested, this, [this] {
+        if (window_) {
+            window_->showMaximized();
+            window_->raise();
+            Frame().SelectView(TaskView::Completed);
+        }
+    });
+
+    wakeNotifier_ = new QSocketNotifier(Loop().WakeFd(), QSocketNotifier::Read, this);
+    connect(wakeNotifier_, &QSocketNotifier::activated, this, [this] { Loop().Pump(); });
+    if (ListenFd() >= 0) {
+        listenNotifier_ = new QSocketNotifier(ListenFd(), QSocketNotifier::Read, this);
+        connect(listenNotifier_, &QSocketNotifier::activated, this, [this] { ServeRequests(); });
+    }
+    // A signal closes the window also while a dialog holds back requests.
+    if (SignalFd() >= 0) {
+        auto* signals = new QSocketNotifier(SignalFd(), QSocketNotifier::Read, this);
+        connect(signals, &QSocketNotifier::activated, this, [this] {
+            signalfd_siginfo info;
+            while (read(SignalFd(), &info, sizeof(info)) > 0) {
+            }
+            OnTerminationSignal();
+        });
+    }
+    // Clients already connected, Ctrl-C and the ticks of their jobs.
+    serveTimer_ = new QTimer(this);
+    connect(serveTimer_, &QTimer::timeout, this, [this] { ServeRequests(); });
+    serveTimer_->start(200);
+
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        tray_ = new QSystemTrayIcon(ProgramIcon(), this);
+        tray_->setToolTip(QString::fromStdString(Frame().Title()));
+        connect(tray_, &QSystemTrayIcon::activated, this, [this] {
+            if (window_) {
+                window_->showNormal();
+                window_->raise();
+                window_->activateWindow();
+            }
+        });
+        tray_->show();
+    }
+
+    if (Context().settings.MinAtStart) {
+        window_->showMinimized();
+    } else {
+        window_->show();
+    }
+    if (!commandLineUrl.empty()) {
+        // After the window is up, as a handed-over address would be.
+        QTimer::singleShot(0, this, [this, commandLineUrl] {
+            if (!shutDown_) {
+                Frame().OnAddressHandedOver(commandLineUrl);
+            }
+        });
+    }
+}
+
+// Another process's request runs only while no dialog of this one is open:
+// a command must not change the lists under a dialog that reads them.
+void GuiRuntime::ServeRequests() {
+    if (shutDown_) {
+        return;
+    }
+    if (QApplication::activeModalWidget() != nullptr) {
+        Loop().Pump();
+        return;
+    }
+    if (ServeOnce() && !servePending_) {
+        // A job (an import) has more to do: go on once other events ran.
+        servePending_ = true;
+        QTimer::singleShot(0, this, [this] {
+            servePending_ = false;
+            ServeRequests();
+        });
+    }
+}
+
+void GuiRuntime::ShutDown() {
+    if (shutDown_) {
+        return;
+    }
+    shutDown_ = true;
+    if (serveTimer_ != nullptr) {
+        serveTimer_->stop();
+    }
+    alert_->RemoveNotification();
+    Close();
+    alert_->Shutdown();
+    if (tray_ != nullptr) {
+        tray_->hide();
+    }
+}
+
+void GuiRuntime::OnTerminationSignal() {
+    if (window_) {
+        window_->close();
+    } else {
+        ShutDown();
+    }
+    QApplication::quit();
+}
+
+void GuiRuntime::OnModelChanged(unsigned parts) {
+    if (window_) {
+        window_->Render(parts);
+    }
+}
+
+void GuiRuntime::SetWaitCursor(bool wait) {
+    if (wait) {
+        ++waitCursors_;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else if (waitCursors_ > 0) {
+        --waitCursors_;
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void GuiRuntime::OpenNewTaskDialog(const std::string& url) {
+#ifdef VARDANE_HAVE_GUI_DIALOGS
+    // Opened from the event loop: a second start that handed the address
+    // over gets its answer now, not when the dialog closes.
+    QTimer::singleShot(0, this, [this, url] {
+        if (shutDown_) {
+            return;
+        }
+        CEdtTaskDlg dialog(Context(), routed_);
+        InitNewTask(dialog, url);
+        if (ExecTaskDialog(window_, dialog)) {
+            Frame().OnNewTaskAdded(dialog.TaskId(), dialog.StartImmediately());
+        }
+    });
+#else
+    // Without the dialog an address handed over still becomes a task, with
+    // the default settings, rather than being lost.
+    if (!url.empty()) {
+        CliRuntime::OpenNewTaskDialog(url);
+    }
+#endif
+}
+
+void GuiRuntime::OpenTaskProperties([[maybe_unused]] const std::string& id) {
+#ifdef VARDANE_HAVE_GUI_DIALOGS
+    CEdtTaskDlg dialog(Context(), routed_);
+    dialog.InitEdit(id);
+    if (ExecTaskDialog(window_, dialog)) {
+        Frame().OnTaskEdited(id, dialog.StartImmediately());
+    }
+#endif
+}
+
+void GuiRuntime::OpenSettings() {
+#ifdef VARDANE_HAVE_GUI_DIALOGS
+    if (ExecSettingsSheet(window_, Context(), routed_)) {
+        Frame().SettingsChanged();
+    }
+#endif
+}
+
+void GuiRuntime::CloseRequested() {
+    if (window_) {
+        window_->close();
+    }
+}
+
+std::optional<std::string> GuiRuntime::ChooseImportFile(const std::string& filter) {
+    if (pendingImportFile) {
+        return CliRuntime::ChooseImportFile(filter);
+    }
+    QString file = QFileDialog::getOpenFileName(window_, QString::fromStdString(Frame().Title()),
+                                                QString(), QStringLiteral("*.txt"));
+    if (file.isEmpty()) {
+        return std::nullopt;
+    }
+    return file.toStdString();
+}
+
+void GuiRuntime::RunCategoryNameDialog(CEdtCatDlg& dialog) {
+    if (pendingCategoryName) {
+        CliRuntime::RunCategoryNameDialog(dialog);
+        return;
+    }
+#ifdef VARDANE_HAVE_GUI_DIALOGS
+    ExecCategoryNameDialog(window_, dialog, routed_);
+#endif
+}
+
+void GuiRuntime::ReportError(const std::string& text) {
+    std::fprintf(stderr, "vardane: %s\n", text.c_str());
+    if (window_) {
+        window_->statusBar()->showMessage(QString::fromStdString(text), 15000);
+    }
+}
+
+void GuiRuntime::CompletionAlert(const std::string& localFileName) {
+    alert_->Raise(localFileName);
+}
+
+}  // namespace vardane::gui

@@ -1,0 +1,81 @@
+// The program with its window: the main window model on the data root, its
+// window loop driven from Qt's event loop, the requests of other processes
+// (vardane-cli commands, addresses of a second start) served as vardane-cli
+// run serves them, and the windows and alerts the model asks for.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <memory>
+
+#include "cli/cli_runtime.h"
+#include "gui/qt_questions.h"
+
+class QSocketNotifier;
+class QSystemTrayIcon;
+class QTimer;
+
+namespace vardane::gui {
+
+class CompletionAlerter;
+class MainWindow;
+
+// Questions of the user's own actions go to message boxes; those of a
+// command another process handed over go back to that process.
+class RoutedQuestions : public IQuestions {
+  public:
+    RoutedQuestions(CliQuestions& cli, CQtQuestions& qt) : cli_(cli), qt_(qt) {}
+    QuestionAnswer Ask(const Question& question) override {
+        return cli_.Bound() ? cli_.Ask(question) : qt_.Ask(question);
+    }
+
+  private:
+    CliQuestions& cli_;
+    CQtQuestions& qt_;
+};
+
+class GuiRuntime : public QObject, public CliRuntime {
+    Q_OBJECT
+  public:
+    GuiRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock);
+    ~GuiRuntime() override;
+
+    // Start-up of the model, then the window (shown unless MinAtStart) and
+    // the address of the command line.
+    void StartWindow(const std::string& commandLineUrl);
+    MainWindow* Window();
+    CompletionAlerter& Alert() { return *alert_; }
+
+    // IMainFrameHost
+    void OnModelChanged(unsigned parts) override;
+    void SetWaitCursor(bool wait) override;
+    void OpenNewTaskDialog(const std::string& url) override;
+    void OpenTaskProperties(const std::string& id) override;
+    void OpenSettings() override;
+    void CloseRequested() override;
+    std::optional<std::string> ChooseImportFile(const std::string& filter) override;
+    void RunCategoryNameDialog(CEdtCatDlg& dialog) override;
+    void ReportError(const std::string& text) override;
+    void CompletionAlert(const std::string& localFileName) override;
+
+  protected:
+    void OnTerminationSignal() override;
+
+  private:
+    void ServeRequests();
+    void ShutDown();
+
+    CQtQuestions qtQuestions_;
+    RoutedQuestions routed_;
+    std::unique_ptr<CompletionAlerter> alert_;
+    QPointer<MainWindow> window_;
+    QSocketNotifier* wakeNotifier_ = nullptr;
+    QSocketNotifier* listenNotifier_ = nullptr;
+    QTimer* serveTimer_ = nullptr;
+    QSystemTrayIcon* tray_ = nullptr;
+    int waitCursors_ = 0;
+    bool shutDown_ = false;
+    bool servePending_ = false;
+};
+
+}  // namespace vardane::gui

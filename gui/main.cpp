@@ -1,0 +1,91 @@
+// vardane: the program with its window. The first process on a data root
+// owns it; a later one hands its address to the owner (which opens the New
+// task dialog with it) and exits. vardane-cli commands on the same data root
+// are served by the window's process.
+#include <QApplication>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app/single_instance.h"
+#include "cli/command_line.h"
+#include "gui/gui_runtime.h"
+#include "platform/data_root.h"
+#include "settings/app_context.h"
+
+namespace {
+
+struct Arguments {
+    std::optional<std::string> home;
+    std::string url;
+    bool ok = true;
+};
+
+Arguments Parse(int argc, char** argv) {
+    Arguments args;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--home" && i + 1 < argc) {
+            args.home = argv[++i];
+        } else if (arg.rfind("--home=", 0) == 0) {
+            args.home = arg.substr(7);
+        } else if (!arg.empty() && arg[0] == '-') {
+            args.ok = false;  // Qt's own options were taken out already
+        } else if (args.url.empty()) {
+            args.url = arg;
+        } else {
+            args.ok = false;
+        }
+    }
+    return args;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace vardane;
+    // SIGINT and SIGTERM close the window from the event loop, in every
+    // thread's stead.
+    BlockTerminationSignals();
+    QApplication app(argc, argv);
+    Arguments args = Parse(argc, argv);
+    if (!args.ok) {
+        std::fprintf(stderr, "usage: vardane [--home DIR] [URL]\n");
+        return 2;
+    }
+    DataRoot root = ResolveDataRoot(args.home, argc > 0 ? argv[0] : nullptr);
+    std::unique_ptr<CInstanceLock> lock;
+    // The owner may be going away just as this process arrives: try again.
+    for (int attempt = 0; attempt < 50 && !lock; ++attempt) {
+        lock = CInstanceLock::TryAcquire(root.AppDir);
+        if (lock) {
+            break;
+        }
+        if (args.url.empty()) {
+            std::fprintf(stderr, "vardane: already running on %s\n", root.AppDir.c_str());
+            return 0;
+        }
+        if (HandOverAddress(root.AppDir, args.url)) {
+            return 0;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (!lock) {
+        std::fprintf(stderr, "vardane: another process holds %s and does not answer\n",
+                     root.AppDir.c_str());
+        return 1;
+    }
+    CAppContext ctx(root);
+    int status = 0;
+    {
+        gui::GuiRuntime runtime(ctx, std::move(lock));
+        runtime.SetExecutor([&runtime](const std::vector<std::string>& forwarded, CliIo& io) {
+            return RunForwardedCommand(runtime, forwarded, io);
+        });
+        runtime.StartWindow(args.url);
+        status = QApplication::exec();
+    }
+    return status;
+}

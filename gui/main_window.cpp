@@ -1,0 +1,459 @@
+#include "gui/main_window.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSlider>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/command_ids.h"
+#include "app/main_frame.h"
+#include "app/main_frame_host.h"
+#include "app/task_rows.h"
+#include "gui/icons.h"
+#include "gui/task_list_model.h"
+#include "settings/app_context.h"
+
+namespace vardane::gui {
+namespace {
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+constexpr int kItemRole = Qt::UserRole + 1;
+
+// The menu command a toolbar button shares its text with.
+int MenuCommandOf(int toolbarCommand) {
+    switch (toolbarCommand) {
+        case ID_TB_NEW:
+            return ID_NEW;
+        case ID_TB_START:
+            return ID_START;
+        case ID_TB_STOP:
+            return ID_STOP;
+        case ID_TB_DELETE:
+            return ID_DELETE;
+        case ID_TB_PROPERTIES:
+            return ID_PROPERTIES;
+        default:
+            return toolbarCommand;
+    }
+}
+
+QColor Colour(Rgb rgb) {
+    return QColor(rgb.R, rgb.G, rgb.B);
+}
+
+}  // namespace
+
+MainWindow::MainWindow(CMainFrame& frame, std::function<void()> onClose)
+    : frame_(frame), onClose_(std::move(onClose)) {
+    setWindowIcon(ProgramIcon());
+    BuildWidgets();
+    Render(~0u);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::BuildWidgets() {
+    fileMenu_ = menuBar()->addMenu(QString());
+    controlMenu_ = menuBar()->addMenu(QString());
+    toolbar_ = addToolBar(QString());
+    toolbar_->setObjectName(QStringLiteral("toolbar"));
+    toolbar_->setMovable(false);
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(BuildHeaderBar());
+
+    folderTree_ = new QTreeWidget(central);
+    folderTree_->setHeaderHidden(true);
+    folderTree_->setContextMenuPolicy(Qt::CustomContextMenu);
+    folderTree_->hide();
+    layout->addWidget(folderTree_, 1);
+    connect(folderTree_, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* item) { TapFolder(item->data(0, kItemRole).toInt()); });
+    connect(folderTree_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QTreeWidgetItem* item = folderTree_->itemAt(at);
+        if (item == nullptr) {
+            return;
+        }
+        const TreeItem node = item->data(0, kItemRole).toInt();
+        QMenu* menu = MakeMenu(frame_.CategoryPopupMenu(node), this);
+        if (QAction* chosen = menu->exec(folderTree_->viewport()->mapToGlobal(at))) {
+            frame_.CategoryCommand(chosen->data().toInt(), node);
+        }
+        menu->deleteLater();
+    });
+
+    tabs_ = new QTabWidget(central);
+    tabs_->setTabPosition(QTabWidget::South);
+    model_ = new TaskListModel(frame_, this);
+    table_ = new QTableView(tabs_);
+    table_->setModel(model_);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    table_->setShowGrid(true);
+    table_->setWordWrap(false);
+    table_->verticalHeader()->hide();
+    // Fixed row heights keep 10,000 rows as cheap as 10.
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
+    table_->setContextMenuPolicy(Qt::CustomContextMenu);
+    for (int c = 0; c < kColumnCount; ++c) {
+        table_->setColumnWidth(c, kTaskColumns[static_cast<size_t>(c)].Width * 2);
+    }
+    table_->setColumnHidden(kIdColumn, true);
+    table_->horizontalHeader()->setStretchLastSection(false);
+    connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { SyncSelectionToFrame(); });
+    connect(table_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu* menu = MakeMenu(TaskPopupEntries(), this);
+        if (QAction* chosen = menu->exec(table_->viewport()->mapToGlobal(at))) {
+            RunCommand(chosen->data().toInt());
+        }
+        menu->deleteLater();
+    });
+    connect(table_, &QAbstractItemView::doubleClicked, this, [this] { RunCommand(ID_PROPERTIES); });
+    tabs_->addTab(table_, QString());
+    tabs_->addTab(BuildLogPage(), QString());
+    connect(tabs_, &QTabWidget::currentChanged, this, [this](int tab) {
+        if (!syncing_) {
+            frame_.SelectTab(tab);
+        }
+    });
+    layout->addWidget(tabs_, 1);
+    setCentralWidget(central);
+    BuildStatusLine();
+    resize(760, 480);
+}
+
+QWidget* MainWindow::BuildHeaderBar() {
+    auto* bar = new QWidget(this);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(4, 2, 4, 2);
+    folderButton_ = new QToolButton(bar);
+    folderButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    folderButton_->setIcon(ImageIcon(imgDownloading));
+    connect(folderButton_, &QToolButton::clicked, this, [this] { frame_.ToggleFolderTree(); });
+    fileCount_ = new QLabel(bar);
+    row->addWidget(folderButton_);
+    row->addStretch(1);
+    row->addWidget(fileCount_);
+    return bar;
+}
+
+QWidget* MainWindow::BuildLogPage() {
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    logTree_ = new QTreeWidget(split);
+    logTree_->setHeaderHidden(true);
+    logList_ = new QListWidget(split);
+    logList_->setUniformItemSizes(true);
+    split->setStretchFactor(1, 3);
+    connect(logTree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+        const int thread = item->data(0, kItemRole).toInt();
+        if (thread > 0) {
+            frame_.SelectLogThread(thread);
+        }
+    });
+    return split;
+}
+
+void MainWindow::BuildStatusLine() {
+    limitCheck_ = new QCheckBox(this);
+    limitSlider_ = new QSlider(Qt::Horizontal, this);
+    limitSlider_->setRange(1, 1024);
+    limitSlider_->setMaximumWidth(200);
+    totalSpeed_ = new QLabel(this);
+    statusBar()->addWidget(limitCheck_);
+    statusBar()->addWidget(limitSlider_, 1);
+    statusBar()->addPermanentWidget(totalSpeed_);
+    connect(limitCheck_, &QCheckBox::toggled, this, [this](bool on) {
+        if (!syncing_) {
+            frame_.SetSpeedLimitChecked(on);
+        }
+    });
+    connect(limitSlider_, &QSlider::valueChanged, this, [this](int value) {
+        if (!syncing_) {
+            frame_.OnSpeedLimitValue(value);
+        }
+    });
+}
+
+void MainWindow::Render(unsigned parts) {
+    syncing_ = true;
+    if (parts & (partMenus | partTitle)) {
+        FillMenus();
+        FillToolbar();
+    }
+    if (parts & partTitle) {
+        RelabelStatic();
+    }
+    if (parts & partFolders) {
+        FillFolderTree();
+        // The frame derives its rows after it announced the folder change:
+        // follow once it is done.
+        if (!followPending_) {
+            followPending_ = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    followPending_ = false;
+                    FollowView();
+                },
+                Qt::QueuedConnection);
+        }
+    }
+    if (parts & partFileCount) {
+        fileCount_->setText(Q(frame_.FileCountText()));
+    }
+    if (parts & partTotalSpeed) {
+        totalSpeed_->setText(Q(frame_.TotalSpeedText()));
+    }
+    if (parts & partSpeedLimit) {
+        limitCheck_->setChecked(frame_.SpeedLimitChecked());
+        limitCheck_->setText(Q(frame_.SpeedLimitCaption()));
+        limitSlider_->setValue(frame_.SpeedLimitSliderValue());
+    }
+    if (parts & partTabs) {
+        tabs_->setCurrentIndex(frame_.CurrentTab());
+    }
+    if (parts & partLogTree) {
+        FillLogTree();
+    }
+    if (parts & partLogList) {
+        FillLogList();
+    }
+    syncing_ = false;
+}
+
+void MainWindow::RelabelStatic() {
+    setWindowTitle(Q(frame_.Title()));
+    tabs_->setTabText(0, Q(frame_.Context().lang.GetLangText("MainDlg_Tab_Tasks")));
+    tabs_->setTabText(1, Q(frame_.Context().lang.GetLangText("MainDlg_Tab_Log")));
+    logList_->setToolTip(Q(frame_.Context().lang.GetLangText("MainDlg_Log_Desp")));
+    model_->Relabel();
+}
+
+QMenu* MainWindow::MakeMenu(const std::vector<MenuEntry>& entries, QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    for (const MenuEntry& entry : entries) {
+        if (entry.Text.empty()) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(Q(entry.Text));
+        action->setData(entry.CommandId);
+    }
+    return menu;
+}
+
+void MainWindow::FillMenus() {
+    const auto& lang = frame_.Context().lang;
+    fileMenu_->setTitle(Q(lang.GetLangText("Menu_Main_File")));
+    controlMenu_->setTitle(Q(lang.GetLangText("Menu_Main_Ctrl")));
+    const std::pair<QMenu*, const std::vector<MenuEntry>*> menus[] = {
+        {fileMenu_, &frame_.FileMenu()}, {controlMenu_, &frame_.ControlMenu()}};
+    for (auto [menu, entries] : menus) {
+        menu->clear();
+        for (const MenuEntry& entry : *entries) {
+            if (entry.Text.empty()) {
+                menu->addSeparator();
+                continue;
+            }
+            QAction* action = menu->addAction(Q(entry.Text));
+            const int id = entry.CommandId;
+            connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
+            if (id == ID_NEW) {
+                action->setShortcut(QKeySequence::New);
+            } else if (id == ID_SELECT_ALL) {
+                action->setShortcut(QKeySequence::SelectAll);
+            } else if (id == ID_DELETE) {
+                action->setShortcut(QKeySequence::Delete);
+            } else if (id == ID_EXIT) {
+                action->setShortcut(QKeySequence::Quit);
+            }
+        }
+    }
+}
+
+void MainWindow::FillToolbar() {
+    toolbar_->clear();
+    std::vector<MenuEntry> known = frame_.FileMenu();
+    for (const MenuEntry& entry : BuildControlMenu(TaskView::Downloading, frame_.Context().lang)) {
+        known.push_back(entry);
+    }
+    for (const ToolbarButton& button : ToolbarButtons()) {
+        if (button.Command == ID_SEPARATOR) {
+            toolbar_->addSeparator();
+            continue;
+        }
+        QAction* action = toolbar_->addAction(ImageIcon(button.Image), QString());
+        for (const MenuEntry& entry : known) {
+            if (entry.CommandId == MenuCommandOf(button.Command)) {
+                action->setText(Q(entry.Text));
+            }
+        }
+        const int id = button.Command;
+        connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
+    }
+}
+
+void MainWindow::FillFolderTree() {
+    const CTreeModel& tree = frame_.Folders();
+    folderTree_->clear();
+    std::function<void(TreeItem, QTreeWidgetItem*)> add = [&](TreeItem parent,
+                                                              QTreeWidgetItem* into) {
+        for (TreeItem child : tree.Children(parent)) {
+            auto* item =
+                into != nullptr ? new QTreeWidgetItem(into) : new QTreeWidgetItem(folderTree_);
+            item->setText(0, Q(tree.Text(child)));
+            item->setIcon(0, ImageIcon(tree.Icon(child)));
+            item->setData(0, kItemRole, child);
+            add(child, item);
+            item->setExpanded(tree.IsExpanded(child) || into == nullptr);
+            if (child == tree.Selected()) {
+                folderTree_->setCurrentItem(item);
+            }
+        }
+    };
+    add(kNoItem, nullptr);
+    folderTree_->setVisible(frame_.FolderTreeVisible());
+    tabs_->setVisible(!frame_.FolderTreeVisible());
+    folderButton_->setText(Q(frame_.FolderButtonText()));
+    folderButton_->setIcon(ImageIcon(imgDownloading + static_cast<int>(frame_.CurrentView())));
+}
+
+// The model shows what the frame shows: its view, narrowed to the category
+// of the selected folder.
+void MainWindow::FollowView() {
+    const int view = static_cast<int>(frame_.CurrentView());
+    const std::string category = frame_.CategoryOfFolder(frame_.Folders().Selected());
+    if (view == shownView_ && category == shownCategory_) {
+        return;
+    }
+    shownView_ = view;
+    shownCategory_ = category;
+    model_->ShowView(frame_.CurrentView(), category);
+    SelectFrameRowsInView();
+}
+
+void MainWindow::SelectFrameRowsInView() {
+    const bool was = syncing_;
+    syncing_ = true;
+    QItemSelection selection;
+    const std::vector<TaskRow>& rows = frame_.Rows();
+    for (int row : frame_.SelectedRows()) {
+        const int shown = model_->RowOf(rows[static_cast<size_t>(row)].Id());
+        if (shown >= 0) {
+            selection.select(model_->index(shown, 0), model_->index(shown, kColumnCount - 1));
+        }
+    }
+    table_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    syncing_ = was;
+}
+
+// The frame keeps its own selection (its commands and the log tree read it):
+// it gets the rows the user selected here, by task id.
+void MainWindow::SyncSelectionToFrame() {
+    if (syncing_) {
+        return;
+    }
+    std::vector<int> rows;
+    for (const QModelIndex& index : table_->selectionModel()->selectedRows()) {
+        const std::string id = model_->IdAt(index.row());
+        const std::vector<TaskRow>& frameRows = frame_.Rows();
+        int row = index.row() < static_cast<int>(frameRows.size()) &&
+                          frameRows[static_cast<size_t>(index.row())].Id() == id
+                      ? index.row()
+                      : frame_.FindRow(id);
+        if (row >= 0) {
+            rows.push_back(row);
+        }
+    }
+    syncing_ = true;
+    if (rows.size() == 1) {
+        frame_.SelectOnly(rows[0]);
+    } else if (!rows.empty() && rows.size() == frame_.Rows().size()) {
+        frame_.SelectAll();  // one pass, however many rows
+    } else {
+        frame_.ClearSelection();
+        for (int row : rows) {
+            frame_.SetRowSelected(row, true);
+        }
+    }
+    syncing_ = false;
+}
+
+std::vector<MenuEntry> MainWindow::TaskPopupEntries() const {
+    return frame_.TaskPopupMenu();
+}
+
+void MainWindow::RunCommand(int id) {
+    frame_.OnCommand(id);
+    if (id == ID_SELECT_ALL) {
+        syncing_ = true;
+        table_->selectAll();
+        syncing_ = false;
+    }
+}
+
+void MainWindow::TapFolder(TreeItem item) {
+    frame_.SelectFolderItem(item);
+}
+
+void MainWindow::FillLogTree() {
+    logTree_->clear();
+    const LogTreeState& state = frame_.LogTree();
+    if (!state.HasRoot) {
+        return;
+    }
+    auto* root = new QTreeWidgetItem(logTree_, {Q(state.RootText)});
+    root->setIcon(0, ImageIcon(imgLogRoot));
+    for (int n = 1; n <= state.ThreadCount; ++n) {
+        auto* item = new QTreeWidgetItem(root, {QString::number(n)});
+        item->setIcon(0, ImageIcon(imgLogThread));
+        item->setData(0, kItemRole, n);
+        if (n == state.SelectedThread) {
+            logTree_->setCurrentItem(item);
+        }
+    }
+    root->setExpanded(true);
+}
+
+void MainWindow::FillLogList() {
+    logList_->clear();
+    for (const LogLine& line : frame_.LogList()) {
+        auto* item = new QListWidgetItem(ImageIcon(line.Icon()), Q(line.Text), logList_);
+        item->setForeground(Colour(line.TextColour()));
+        item->setBackground(Colour(line.Background()));
+    }
+    logList_->scrollToBottom();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!closed_) {
+        closed_ = true;
+        if (onClose_) {
+            onClose_();
+        }
+    }
+    event->accept();
+}
+
+}  // namespace vardane::gui

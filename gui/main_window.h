@@ -1,0 +1,97 @@
+// The main window: renders CMainFrame (menus, toolbar, folder tree, task
+// list, log tree and list, speed display and limit) and hands every user
+// action back to it. It decides nothing a model test could check.
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/menus.h"
+#include "dialogs/tree_model.h"
+
+class QCheckBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QSlider;
+class QTabWidget;
+class QTableView;
+class QToolBar;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace vardane {
+class CMainFrame;
+}
+
+namespace vardane::gui {
+
+class TaskListModel;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    // onClose runs once when the window closes (it shuts the frame down).
+    MainWindow(CMainFrame& frame, std::function<void()> onClose);
+    ~MainWindow() override;
+
+    // The frame's OnModelChanged parts, rendered.
+    void Render(unsigned parts);
+
+    TaskListModel& Model() { return *model_; }
+    QTableView& TaskTable() { return *table_; }
+    QTreeWidget& FolderTree() { return *folderTree_; }
+    // The pop-up menu the task list shows at a tap (built fresh each time).
+    std::vector<MenuEntry> TaskPopupEntries() const;
+    // Runs a menu, toolbar or pop-up command on the current selection.
+    void RunCommand(int id);
+    // Shows the folder tree item's view, as a tap on it does.
+    void TapFolder(TreeItem item);
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void BuildWidgets();
+    QWidget* BuildHeaderBar();
+    QWidget* BuildLogPage();
+    void BuildStatusLine();
+    void FillMenus();
+    void FillToolbar();
+    void FillFolderTree();
+    void FillLogTree();
+    void FillLogList();
+    void RelabelStatic();
+    void FollowView();
+    void SyncSelectionToFrame();
+    void SelectFrameRowsInView();
+    QMenu* MakeMenu(const std::vector<MenuEntry>& entries, QWidget* parent);
+
+    CMainFrame& frame_;
+    std::function<void()> onClose_;
+    TaskListModel* model_ = nullptr;
+    QMenu* fileMenu_ = nullptr;
+    QMenu* controlMenu_ = nullptr;
+    QToolBar* toolbar_ = nullptr;
+    QToolButton* folderButton_ = nullptr;
+    QLabel* fileCount_ = nullptr;
+    QTreeWidget* folderTree_ = nullptr;
+    QTabWidget* tabs_ = nullptr;
+    QTableView* table_ = nullptr;
+    QTreeWidget* logTree_ = nullptr;
+    QListWidget* logList_ = nullptr;
+    QLabel* totalSpeed_ = nullptr;
+    QCheckBox* limitCheck_ = nullptr;
+    QSlider* limitSlider_ = nullptr;
+    // The view and category the model shows.
+    int shownView_ = -1;
+    std::string shownCategory_;
+    bool syncing_ = false;
+    bool followPending_ = false;
+    bool closed_ = false;
+};
+
+}  // namespace vardane::gui

@@ -1,0 +1,178 @@
+// vardane-screenshots DIR: renders the main window offscreen with tasks in
+// every state into DIR/*.png, for the README. The tasks live in a temporary
+// data root and "run" in slots that never transfer a byte.
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QPixmap>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "app/main_frame.h"
+#include "app/main_frame_host.h"
+#include "app/task_engine.h"
+#include "dialogs/question.h"
+#include "gui/main_window.h"
+#include "platform/data_root.h"
+#include "platform/file.h"
+#include "settings/app_context.h"
+#include "task/download_task.h"
+#include "task/progress_file.h"
+#include "task/task_list.h"
+#include "task/url.h"
+
+namespace vardane {
+namespace {
+
+class StillSlot : public ISlotEngine {
+  public:
+    explicit StillSlot(CAppContext& ctx) : task_(ctx) {}
+    CDownloadTask& Task() override { return task_; }
+    bool Start(const std::string& /*id*/) override {
+        task_.bActive = true;
+        idle_ = false;
+        return true;
+    }
+    void Stop(bool /*noSuccessor*/) override {
+        task_.bActive = false;
+        idle_ = true;
+    }
+    void Tick() override {}
+    bool Idle() override { return idle_; }
+
+  private:
+    CDownloadTask task_;
+    bool idle_ = true;
+};
+
+class StillEngine : public ITaskEngine {
+  public:
+    std::unique_ptr<ISlotEngine> MakeSlot(CAppContext& ctx) override {
+        return std::make_unique<StillSlot>(ctx);
+    }
+    void SampleSpeed(CAppContext& /*ctx*/, ITaskOwner* /*owner*/) override {}
+};
+
+class NoQuestions : public IQuestions {
+  public:
+    QuestionAnswer Ask(const Question& /*q*/) override { return QuestionAnswer::No; }
+};
+
+class WindowHost : public IMainFrameHost {
+  public:
+    void OnModelChanged(unsigned parts) override {
+        if (window != nullptr) {
+            window->Render(parts);
+        }
+    }
+    gui::MainWindow* window = nullptr;
+};
+
+void AddTask(const std::string& root, TaskList list, const std::string& id, const std::string& name,
+             int state, int64_t size, int64_t pos) {
+    TaskProgressRecord record;
+    record.LocalDir = root + "Download/";
+    record.LocalFileName = name;
+    record.State = std::to_string(state);
+    record.BaseURL = "http://downloads.example.org/";
+    record.BaseURL.append(name);
+    record.ThreadCount = std::to_string(4);
+    record.FileSize = size > 0 ? std::to_string(size) : "";
+    record.FilePos = std::to_string(pos);
+    if (!WriteProgress(record, ProgressFilePath(root, id)) ||
+        !AppendListLine(ListFilePath(root, list), id)) {
+        std::fprintf(stderr, "vardane-screenshots: cannot write task %s\n", id.c_str());
+    }
+}
+
+void Progress(CMainFrame& frame, const std::string& id, const std::string& name, int64_t size,
+              int64_t pos, double speed) {
+    TaskDescriptor d;
+    d.TaskId = id;
+    d.LocalFileName = name;
+    d.iFileSize = size;
+    d.iDownloaded = pos;
+    d.iBestPercent = static_cast<int>(pos * 100 / size);
+    d.fAvgSpeedKB = speed;
+    d.iState = stateRunning;
+    frame.OnTaskProgress(d);
+}
+
+bool Save(gui::MainWindow& window, const std::string& path) {
+    QApplication::processEvents();
+    if (!window.grab().save(QString::fromStdString(path))) {
+        std::fprintf(stderr, "vardane-screenshots: cannot write %s\n", path.c_str());
+        return false;
+    }
+    std::printf("%s\n", path.c_str());
+    return true;
+}
+
+int Run(const std::string& outDir, const std::string& exePath) {
+    char pattern[] = "/tmp/vardane-shots-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        return 1;
+    }
+    std::string root(pattern);
+    root.push_back('/');
+    const int64_t mb = 1 << 20;
+    if (!MakeDirectories(root + "Tasks/")) {
+        return 1;
+    }
+    AddTask(root, TaskList::Downloading, "1001", "debian-12-netinst.iso", 2, 628 * mb, 0);
+    AddTask(root, TaskList::Downloading, "1002", "podcast-episode-42.mp3", 2, 48 * mb, 0);
+    AddTask(root, TaskList::Downloading, "1003", "manual.pdf", 2, 12 * mb, 3 * mb);
+    AddTask(root, TaskList::Downloading, "1004", "nightly-build.tar.xz", 5, 0, 0);
+    AddTask(root, TaskList::Downloading, "1005", "photos-2024.zip", 2, 230 * mb, 57 * mb);
+    AddTask(root, TaskList::Completed, "2001", "firmware-v2.bin", 1, 4 * mb, 4 * mb);
+    AddTask(root, TaskList::Completed, "2002", "readme.txt", 1, 2048, 2048);
+
+    // The real executable: the language files beside it are found.
+    CAppContext ctx(DataRoot{root, exePath});
+    CWindowLoop loop;
+    NoQuestions questions;
+    WindowHost host;
+    StillEngine engine;
+    int status = 0;
+    {
+        CMainFrame frame(ctx, loop, questions, host, engine);
+        StartOptions options;
+        options.StartThreads = false;
+        frame.Create(options);
+        gui::MainWindow window(frame, nullptr);
+        host.window = &window;
+        window.resize(820, 420);
+        window.show();
+        frame.StartTaskById("1001");  // runs (MaxTasks 1)
+        frame.StartTaskById("1002");  // waits for the slot
+        Progress(frame, "1001", "debian-12-netinst.iso", 628 * mb, 270 * mb, 812.4);
+        frame.SelectOnly(0);
+        status |= Save(window, outDir + "main-downloading.png") ? 0 : 1;
+        frame.ToggleFolderTree();
+        status |= Save(window, outDir + "main-folders.png") ? 0 : 1;
+        frame.SelectView(TaskView::Completed);
+        status |= Save(window, outDir + "main-completed.png") ? 0 : 1;
+        host.window = nullptr;
+        frame.Close();
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+    return status;
+}
+
+}  // namespace
+}  // namespace vardane
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: vardane-screenshots DIR\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    std::string dir = argv[1];
+    if (dir.back() != '/') {
+        dir += '/';
+    }
+    return vardane::Run(dir, vardane::ExecutablePath(argv[0]));
+}

@@ -1,0 +1,62 @@
+// The task list of the shown view as a Qt item model. It follows the task
+// queue notice by notice: an insert, removal, move or change of one task is
+// one row signal, so 10,000 rows stay cheap and the selection stays put.
+// Only a reload of a whole list or a change of view resets it.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <string>
+#include <vector>
+
+#include "app/menus.h"
+#include "app/task_queue.h"
+
+namespace vardane {
+class CMainFrame;
+}
+
+namespace vardane::gui {
+
+class TaskListModel : public QAbstractTableModel, private ITaskQueueListener {
+    Q_OBJECT
+  public:
+    explicit TaskListModel(CMainFrame& frame, QObject* parent = nullptr);
+    ~TaskListModel() override;
+
+    // Shows list filtered to category ("" the whole list), as the frame does.
+    void ShowView(TaskView view, const std::string& category);
+    // Column headers in the current language.
+    void Relabel();
+
+    std::string IdAt(int row) const;
+    // Row of id, -1 when not shown.
+    int RowOf(const std::string& id) const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  private:
+    const QueuedTask& TaskAt(int row) const;
+    bool Shows(TaskList list, const QueuedTask& task) const;
+    // Row where the task at queue index goes (rows keep the queue's order).
+    int RowForIndex(int index) const;
+    void InsertRow(int index);
+    void RemoveRow(int row);
+
+    void OnTaskInserted(TaskList list, int index) override;
+    void OnTaskRemoved(TaskList list, int index, const std::string& id) override;
+    void OnTaskMoved(TaskList list, int from, int to) override;
+    void OnTaskChanged(TaskList list, int index, unsigned fields) override;
+    void OnListReset(TaskList list) override;
+
+    CMainFrame& frame_;
+    TaskList list_ = TaskList::Downloading;
+    std::string category_;
+    // Queue index of each shown task, ascending.
+    std::vector<int> indexes_;
+    std::vector<QString> headers_;
+};
+
+}  // namespace vardane::gui

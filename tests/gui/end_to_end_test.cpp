@@ -1,0 +1,156 @@
+// vardane as a process, offscreen, on its own data root and its own D-Bus
+// session bus: vardane-cli commands are served by the window's process, a
+// download from nginx completes with the right bytes, the window's model
+// lists it as completed and the completion notification reaches the bus.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusError>
+#include <QStringList>
+#include <QVariantMap>
+
+#include "app/single_instance.h"
+#include "tests/cli/cli_runner.h"
+#include "tests/support/require_server.h"
+#include "tests/support/server_process.h"
+#include "tests/support/servers.h"
+#include "tests/support/sha256.h"
+#include "tests/support/temp_dir.h"
+
+namespace vardane::test {
+
+// Stands in for the desktop's notification daemon and keeps what it got.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+  public Q_SLOTS:
+    uint Notify(const QString& /*app*/, uint /*replaces*/, const QString& /*icon*/,
+                const QString& summary, const QString& body, const QStringList& actions,
+                const QVariantMap& /*hints*/, int /*timeout*/) {
+        summaries << summary;
+        bodies << body;
+        lastActions = actions;
+        return static_cast<uint>(bodies.size());
+    }
+    void CloseNotification(uint /*id*/) {}
+    QStringList GetCapabilities() { return {QStringLiteral("actions"), QStringLiteral("body")}; }
+
+  public:
+    QStringList summaries;
+    QStringList bodies;
+    QStringList lastActions;
+};
+
+namespace {
+
+// Waits up to timeoutMs for pred while serving this process's D-Bus objects.
+bool ServeUntil(const std::function<bool()>& pred, int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (pred()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return pred();
+}
+
+bool HasLine(const std::string& text, const std::string& id) {
+    for (const std::string& line : Lines(text)) {
+        if (!Fields(line).empty() && Fields(line)[0] == id) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(GuiProcess, ServesForwardedCommandsDownloadsAndNotifies) {
+    VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
+    VARDANE_REQUIRE_SERVER("dbus-daemon");
+    TempDir busDir("vardane-bus");
+    const std::string address = "unix:path=" + busDir.Path() + "bus";
+    ServerProcess bus;
+    ASSERT_TRUE(bus.Start(
+        {"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + address},
+        busDir.Path() + "log", 0))
+        << bus.Diagnostics();
+    ASSERT_TRUE(
+        ServeUntil([&] { return access((busDir.Path() + "bus").c_str(), F_OK) == 0; }, 10000))
+        << bus.Diagnostics();
+    QDBusConnection connection = QDBusConnection::connectToBus(QString::fromStdString(address),
+                                                               QStringLiteral("vardane-test-bus"));
+    ASSERT_TRUE(connection.isConnected()) << connection.lastError().message().toStdString();
+    FakeNotifications notifications;
+    ASSERT_TRUE(connection.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    ASSERT_TRUE(connection.registerObject(QStringLiteral("/org/freedesktop/Notifications"),
+                                          &notifications, QDBusConnection::ExportAllSlots));
+
+    NginxServer nginx;
+    const std::string sha = MakeRandomFile(nginx.Root() + "big.bin", 1 << 20, 7);
+    ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
+
+    TempDir home("vardane-gui-home");
+    setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ServerProcess gui;
+    ASSERT_TRUE(gui.Start({VARDANE_BINARY_DIR "/bin/vardane", "--home", home.Path()},
+                          home.Path() + "gui.log", 0))
+        << gui.Diagnostics();
+
+    // vardane owns the data root once it listens on its socket.
+    ASSERT_TRUE(ServeUntil(
+        [&] { return access(InstanceSocketPath(home.Path()).c_str(), F_OK) == 0; }, 20000))
+        << gui.Diagnostics();
+    CliResult added = RunCli(home.Path(), {"add", nginx.Url("big.bin")});
+    ASSERT_EQ(added.status, 0) << added.err << gui.Diagnostics();
+    const std::string id = Lines(added.out).at(0);
+    CliResult started = RunCli(home.Path(), {"start", id});
+    ASSERT_EQ(started.status, 0) << started.err;
+
+    // The window's model, asked through the forwarded list command.
+    ASSERT_TRUE(ServeUntil(
+        [&] {
+            return HasLine(RunCli(home.Path(), {"list", "completed"}).out, id);
+        },
+        60000))
+        << gui.Diagnostics();
+    EXPECT_EQ(Sha256OfFile(home.Path() + "Download/big.bin"), sha);
+
+    ASSERT_TRUE(ServeUntil([&] { return !notifications.bodies.isEmpty(); }, 10000))
+        << gui.Diagnostics();
+    EXPECT_TRUE(notifications.bodies[0].startsWith("big.bin "))
+        << notifications.bodies[0].toStdString();
+    EXPECT_EQ(notifications.summaries[0], "Vardane");
+    ASSERT_EQ(notifications.lastActions.size(), 4);
+    EXPECT_EQ(notifications.lastActions[0], "1524");
+    EXPECT_EQ(notifications.lastActions[2], "1525");
+
+    // A second start hands its address to the window and exits.
+    MakeRandomFile(nginx.Root() + "other.bin", 1000, 8);
+    const std::string second = std::string("timeout 20 ") +
+                               VARDANE_BINARY_DIR "/bin/vardane --home " + home.Path() + " " +
+                               nginx.Url("other.bin") + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(second.c_str()), 0);
+#if !__has_include("gui/dialogs/gui_dialogs.h")
+    // Without the New task dialog the address becomes a task at once.
+    EXPECT_NE(RunCli(home.Path(), {"list"}).out.find("other.bin"), std::string::npos);
+#endif
+
+    gui.Stop();
+    EXPECT_FALSE(gui.Running());
+    connection.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("vardane-test-bus"));
+}
+
+}  // namespace
+}  // namespace vardane::test
+
+#include "end_to_end_test.moc"
