@@ -14,14 +14,10 @@
 #include "dialogs/edit_category_dialog.h"
 #include "dialogs/edit_task_dialog.h"
 #include "gui/completion_alert.h"
+#include "gui/dialogs/gui_dialogs.h"
 #include "gui/icons.h"
 #include "gui/main_window.h"
 #include "settings/app_context.h"
-
-#if __has_include("gui/dialogs/gui_dialogs.h")
-#include "gui/dialogs/gui_dialogs.h"
-#define VARDANE_HAVE_GUI_DIALOGS 1
-#endif
 
 namespace vardane::gui {
 
@@ -162,7 +158,6 @@ void GuiRuntime::SetWaitCursor(bool wait) {
 }
 
 void GuiRuntime::OpenNewTaskDialog(const std::string& url) {
-#ifdef VARDANE_HAVE_GUI_DIALOGS
     // Opened from the event loop: a second start that handed the address
     // over gets its answer now, not when the dialog closes.
     QTimer::singleShot(0, this, [this, url] {
@@ -175,31 +170,20 @@ void GuiRuntime::OpenNewTaskDialog(const std::string& url) {
             Frame().OnNewTaskAdded(dialog.TaskId(), dialog.StartImmediately());
         }
     });
-#else
-    // Without the dialog an address handed over still becomes a task, with
-    // the default settings, rather than being lost.
-    if (!url.empty()) {
-        CliRuntime::OpenNewTaskDialog(url);
-    }
-#endif
 }
 
-void GuiRuntime::OpenTaskProperties([[maybe_unused]] const std::string& id) {
-#ifdef VARDANE_HAVE_GUI_DIALOGS
+void GuiRuntime::OpenTaskProperties(const std::string& id) {
     CEdtTaskDlg dialog(Context(), routed_);
     dialog.InitEdit(id);
     if (ExecTaskDialog(window_, dialog)) {
         Frame().OnTaskEdited(id, dialog.StartImmediately());
     }
-#endif
 }
 
 void GuiRuntime::OpenSettings() {
-#ifdef VARDANE_HAVE_GUI_DIALOGS
     if (ExecSettingsSheet(window_, Context(), routed_)) {
         Frame().SettingsChanged();
     }
-#endif
 }
 
 void GuiRuntime::CloseRequested() {
@@ -225,9 +209,7 @@ void GuiRuntime::RunCategoryNameDialog(CEdtCatDlg& dialog) {
         CliRuntime::RunCategoryNameDialog(dialog);
         return;
     }
-#ifdef VARDANE_HAVE_GUI_DIALOGS
     ExecCategoryNameDialog(window_, dialog, routed_);
-#endif
 }
 
 void GuiRuntime::ReportError(const std::string& text) {
