@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# The window's cost: a 4-connection download forwarded to a running window
+# (offscreen) beside the same download by vardane-cli get alone, in
+# interleaved rounds, and the window's CPU while idle with 10,000 tasks in
+# its list. Prints a Markdown table (OUT=FILE writes it there too).
+#   bench/gui.sh                 ROUNDS=3 SIZE_MB=256 BUILD=build-bench
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+ROUNDS=${ROUNDS:-3}
+SIZE_MB=${SIZE_MB:-256}
+BUILD=${BUILD:-build-bench}
+IDLE_SECONDS=${IDLE_SECONDS:-30}
+PY=/usr/bin/python3
+export PATH=$PATH:/usr/sbin QT_QPA_PLATFORM=offscreen
+
+for tool in nginx cmp; do
+    command -v "$tool" >/dev/null || { echo "missing: $tool (scripts/setup.sh --tests)" >&2; exit 1; }
+done
+cmake -S . -B "$BUILD" -G Ninja >/dev/null
+cmake --build "$BUILD" --target vardane-cli vardane >/dev/null
+CLI=$ROOT/$BUILD/bin/vardane-cli
+WIN=$ROOT/$BUILD/bin/vardane
+
+W=$(mktemp -d /tmp/vardane-gui-bench.XXXXXX)
+PIDS=()
+cleanup() {
+    for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$W"
+}
+trap cleanup EXIT
+free_port() { "$PY" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+
+mkdir -p "$W/www" "$W/nginx"
+chmod 755 "$W" "$W/www"
+head -c "$((SIZE_MB << 20))" /dev/urandom >"$W/www/big.bin"
+chmod 644 "$W/www/big.bin"
+PORT=$(free_port)
+cat >"$W/nginx/nginx.conf" <<CONF
+user root;
+worker_processes 1;
+pid $W/nginx/nginx.pid;
+error_log $W/nginx/error.log;
+events { worker_connections 256; }
+http {
+  access_log off;
+  client_body_temp_path $W/nginx/body; proxy_temp_path $W/nginx/proxy;
+  fastcgi_temp_path $W/nginx/fcgi; uwsgi_temp_path $W/nginx/uwsgi; scgi_temp_path $W/nginx/scgi;
+  sendfile on;
+  server { listen 127.0.0.1:$PORT; root $W/www; }
+}
+CONF
+nginx -p "$W/nginx/" -e "$W/nginx/error.log" -c "$W/nginx/nginx.conf" -g 'daemon off;' &
+PIDS+=($!)
+URL=http://127.0.0.1:$PORT/big.bin
+for _ in $(seq 50); do (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null && break; sleep 0.1; done
+
+# Starts the window on a data root and waits until it answers forwarded
+# commands; prints its pid.
+start_window() {
+    "$WIN" --home "$1" >"$1.window.log" 2>&1 &
+    local pid=$!
+    # The socket exists once the window holds the data root.
+    for _ in $(seq 100); do
+        [[ -S "$1/vardane.sock" ]] && break
+        sleep 0.1
+    done
+    echo "$pid"
+}
+
+# Seconds a 4-connection get of the file takes on a fresh data root; with
+# "window" the get is forwarded to a window running on that root.
+timed_get() {
+    local home=$W/home-$1-$2 out=$W/out-$1-$2
+    mkdir -p "$home" "$out"
+    "$CLI" --home "$home" limit off >/dev/null
+    local win=""
+    [[ $1 == window ]] && win=$(start_window "$home")
+    local start end
+    start=$(date +%s.%N)
+    timeout 600 "$CLI" --home "$home" get "$URL" --connections 4 --dir "$out" >/dev/null
+    end=$(date +%s.%N)
+    [[ -n $win ]] && { kill "$win"; wait "$win" 2>/dev/null || true; }
+    cmp -s "$out/big.bin" "$W/www/big.bin" || { echo "wrong bytes ($1, round $2)" >&2; exit 1; }
+    rm -rf "$out"
+    awk -v a="$start" -v b="$end" 'BEGIN {printf "%.2f", b - a}'
+}
+
+declare -A times
+for r in $(seq "$ROUNDS"); do
+    order=(cli window)
+    ((r % 2 == 0)) && order=(window cli)
+    for kind in "${order[@]}"; do
+        times[$kind]+="$(timed_get "$kind" "$r") "
+    done
+done
+
+# Idle CPU with 10,000 tasks: the window with its list loaded and nothing
+# running, over IDLE_SECONDS.
+IDLE=$W/home-idle
+mkdir -p "$IDLE"
+for i in $(seq 10000); do echo "http://127.0.0.1:9/f$i.bin"; done >"$W/list.txt"
+"$CLI" --home "$IDLE" import "$W/list.txt" --yes >/dev/null
+win=$(start_window "$IDLE")
+sleep 5
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+t0=$(ticks "$win")
+sleep "$IDLE_SECONDS"
+t1=$(ticks "$win")
+kill "$win"; wait "$win" 2>/dev/null || true
+idle_pct=$(awk -v d="$((t1 - t0))" -v hz="$(getconf CLK_TCK)" -v s="$IDLE_SECONDS" \
+    'BEGIN {printf "%.2f", 100 * d / hz / s}')
+
+median() { tr ' ' '\n' | grep . | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+cli_med=$(echo "${times[cli]}" | median)
+win_med=$(echo "${times[window]}" | median)
+{
+    echo "Window cost, $(date -u +%Y-%m-%d), $(nproc) CPUs, load $(cut -d' ' -f1-3 /proc/loadavg), $SIZE_MB MiB over 4 connections, $ROUNDS rounds:"
+    echo
+    echo "| run | seconds per round | median | MiB/s (median) |"
+    echo "|---|---|---|---|"
+    rate() { awk -v m="$SIZE_MB" -v s="$1" 'BEGIN {printf "%.0f", m / s}'; }
+    echo "| vardane-cli get | ${times[cli]}| $cli_med | $(rate "$cli_med") |"
+    echo "| get forwarded to the window | ${times[window]}| $win_med | $(rate "$win_med") |"
+    echo
+    echo "Window idle with 10,000 tasks: $idle_pct% of one CPU over $IDLE_SECONDS s."
+} | tee "${OUT:-/dev/null}"
