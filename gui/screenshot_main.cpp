@@ -1,18 +1,25 @@
 // vardane-screenshots DIR: renders the main window offscreen with tasks in
-// every state into DIR/*.png, for the README. The tasks live in a temporary
+// every state, the task and category dialogs and every page of the settings
+// sheet into DIR/*.png, for the README. The tasks live in a temporary
 // data root and "run" in slots that never transfer a byte.
 #include <stdlib.h>
 
 #include <QApplication>
 #include <QPixmap>
+#include <QTabWidget>
+#include <QTimer>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "app/main_frame.h"
 #include "app/main_frame_host.h"
 #include "app/task_engine.h"
+#include "dialogs/edit_category_dialog.h"
+#include "dialogs/edit_task_dialog.h"
 #include "dialogs/question.h"
+#include "gui/dialogs/gui_dialogs.h"
 #include "gui/main_window.h"
 #include "platform/data_root.h"
 #include "platform/file.h"
@@ -109,6 +116,41 @@ bool Save(gui::MainWindow& window, const std::string& path) {
     return true;
 }
 
+bool SaveWidget(QWidget& widget, const std::string& path) {
+    QApplication::processEvents();
+    if (!widget.grab().save(QString::fromStdString(path))) {
+        std::fprintf(stderr, "vardane-screenshots: cannot write %s\n", path.c_str());
+        return false;
+    }
+    std::printf("%s\n", path.c_str());
+    return true;
+}
+
+// Runs a modal dialog, saves it once it shows (every page of a tabbed one as
+// <path>-<n>.png), and closes it.
+bool SaveDialog(const std::string& path, const std::function<void()>& exec) {
+    bool saved = false;
+    QTimer::singleShot(300, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (dialog == nullptr) {
+            std::fprintf(stderr, "vardane-screenshots: no dialog for %s\n", path.c_str());
+            return;
+        }
+        saved = true;
+        if (auto* tabs = dialog->findChild<QTabWidget*>()) {
+            for (int i = 0; i < tabs->count(); ++i) {
+                tabs->setCurrentIndex(i);
+                saved = SaveWidget(*dialog, path + "-" + std::to_string(i + 1) + ".png") && saved;
+            }
+        } else {
+            saved = SaveWidget(*dialog, path + ".png");
+        }
+        dialog->close();
+    });
+    exec();
+    return saved;
+}
+
 int Run(const std::string& outDir, const std::string& exePath) {
     char pattern[] = "/tmp/vardane-shots-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
@@ -153,6 +195,20 @@ int Run(const std::string& outDir, const std::string& exePath) {
         status |= Save(window, outDir + "main-folders.png") ? 0 : 1;
         frame.SelectView(TaskView::Completed);
         status |= Save(window, outDir + "main-completed.png") ? 0 : 1;
+        CEdtTaskDlg task(ctx, questions);
+        task.InitNew("http://downloads.example.org/pub/debian-12-netinst.iso");
+        status |=
+            SaveDialog(outDir + "dialog-new-task", [&] { gui::ExecTaskDialog(&window, task); }) ? 0
+                                                                                                : 1;
+        CEdtCatDlg category(ctx.lang, "Music");
+        status |= SaveDialog(outDir + "dialog-category",
+                             [&] { gui::ExecCategoryNameDialog(&window, category, questions); })
+                      ? 0
+                      : 1;
+        status |= SaveDialog(outDir + "settings",
+                             [&] { gui::ExecSettingsSheet(&window, ctx, questions); })
+                      ? 0
+                      : 1;
         host.window = nullptr;
         frame.Close();
     }

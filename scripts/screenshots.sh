@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Renders the main window offscreen, with tasks in every state, into
+# Renders the main window offscreen, with tasks in every state, the dialogs
+# and every page of the settings sheet into
 # docs/screenshots/*.png (shown in README.md).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
