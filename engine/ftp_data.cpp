@@ -1,4 +1,4 @@
-// The FTP worker's data connection: opening it (PASV or PORT), connecting or
+// The FTP worker's data connection: opening it (PASV/EPSV or PORT/EPRT), connecting or
 // accepting it, the listing of the probe and the file data written at the
 // claimed block's position.
 
@@ -19,7 +19,7 @@ namespace vardane {
 
 bool CFtpHandler::OpenDataPath(CWorker& w) {
     if (target_.proxy.PASV) {
-        w.SendText("PASV");
+        w.SendText(PassiveCommand(w.rec.Connections, target_.proxy));
         Enter(w, FtpState::PasvSent);
         return true;
     }
@@ -31,7 +31,7 @@ bool CFtpHandler::OpenDataPath(CWorker& w) {
     return true;
 }
 
-// Active mode: the listener, announced with PORT.
+// Active mode: the listener, announced with PORT (EPRT over IPv6).
 bool CFtpHandler::OpenListener(CWorker& w) {
     const std::string port = OpenPortListener(w.rec.Connections, ReceiveBufferBytes(w.ctx));
     if (port.empty()) {
@@ -50,7 +50,7 @@ bool CFtpHandler::ConnectDataToPasv(CWorker& w, const std::string& line) {
     }
     const bool direct = target_.proxy.Type == proxyDirect;
     w.LogKey(logInfo, direct ? "Log_Connecting" : "Log_ConnectingProxy",
-             target.host + ":" + IntToText(target.port));
+             HostPortText(target.host, target.port));
     return true;
 }
 

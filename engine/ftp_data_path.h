@@ -19,13 +19,17 @@ namespace vardane {
 std::string FtpDataHost(const CConnectionSet& set, const std::string& host,
                         const ProxyRecord& proxy);
 
+// "EPSV" when the control connection runs directly over IPv6, where PASV
+// cannot name a port; "PASV" otherwise.
+std::string PassiveCommand(const CConnectionSet& set, const ProxyRecord& proxy);
+
 // Where a passive data connection is being opened (for the caller's log).
 struct FtpDataTarget {
     std::string host;  // what the socket connects to: the data host or the proxy
     int port = 0;
 };
 
-// Connects the data slot to the port a "227" reply line names, on
+// Connects the data slot to the port a "227" (or "229") reply line names, on
 // FtpDataHost (through the proxy when one is set; its handshake then runs
 // when the connection is made). False, with nothing opened, when the line
 // names no usable port. receiveBuffer (when > 0) bounds what the kernel may
@@ -35,8 +39,8 @@ bool ConnectPassiveData(CConnectionSet& set, const std::string& pasvLine, const 
 
 // Active mode: a listener in the listen slot on the control connection's
 // local address and a port of the system's choice. Returns the PORT command
-// that announces it, empty when it cannot be set up. The accepted connection
-// inherits the listener's receiveBuffer (when > 0).
+// (EPRT for an IPv6 address) that announces it, empty when it cannot be set
+// up. The accepted connection inherits the listener's receiveBuffer (when > 0).
 std::string OpenPortListener(CConnectionSet& set, int receiveBuffer = 0);
 
 // Accepts a pending connection on the listener. On a direct connection only

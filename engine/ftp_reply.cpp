@@ -49,6 +49,28 @@ PasvReply ParsePasvReply(std::string_view line) {
     return reply;
 }
 
+int64_t ParseEpsvPort(std::string_view line) {
+    const size_t open = line.find('(');
+    if (open == std::string_view::npos || open + 4 >= line.size()) {
+        return -1;
+    }
+    const char delimiter = line[open + 1];
+    if (line.substr(open + 1, 3) != std::string(3, delimiter)) {
+        return -1;
+    }
+    const std::string_view rest = line.substr(open + 4);
+    const size_t end = rest.find(delimiter);
+    if (end == std::string_view::npos || end == 0 ||
+        rest.substr(0, end).find_first_not_of("0123456789") != std::string_view::npos) {
+        return -1;
+    }
+    return end > 5 ? -1 : TextToInt(rest.substr(0, end));
+}
+
+bool IsPassiveReply(std::string_view code) {
+    return code == "227" || code == "229";
+}
+
 bool IsValidPort(int64_t port) {
     return port >= 1 && port <= 65535;
 }

@@ -37,6 +37,14 @@ struct PasvReply {
 // after the next one.
 PasvReply ParsePasvReply(std::string_view line);
 
+// The port of a "229 Entering Extended Passive Mode (|||port|)" line: the
+// character after "(" is the delimiter, three of them precede the port and
+// one ends it. -1 when the line has no such port.
+int64_t ParseEpsvPort(std::string_view line);
+
+// Whether code answers a passive-mode request: "227" to PASV, "229" to EPSV.
+bool IsPassiveReply(std::string_view code);
+
 // True when port is a usable TCP port (1..65535).
 bool IsValidPort(int64_t port);
 

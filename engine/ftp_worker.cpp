@@ -228,8 +228,9 @@ CFtpHandler::LineResult CFtpHandler::OnReplyLine(CWorker& w, const std::string& 
             return LineResult::Next;
         case FtpState::ListPasvSent:
         case FtpState::ListPortSent:
-            if (StateOf(w) == FtpState::ListPasvSent ? code != "227" || !ConnectDataToPasv(w, line)
-                                                     : IsNegative(code)) {
+            if (StateOf(w) == FtpState::ListPasvSent
+                    ? !IsPassiveReply(code) || !ConnectDataToPasv(w, line)
+                    : IsNegative(code)) {
                 Enter(w, FtpState::Disconnect);
                 return LineResult::Stop;
             }
@@ -278,7 +279,7 @@ CFtpHandler::LineResult CFtpHandler::OnTransferReply(CWorker& w, const std::stri
         case FtpState::PasvSent:
         case FtpState::PortSent: {
             const bool passive = StateOf(w) == FtpState::PasvSent;
-            if (!(passive ? code == "227" : code == "200")) {
+            if (!(passive ? IsPassiveReply(code) : code == "200")) {
                 if (IsNegative(code)) {
                     Enter(w, FtpState::Disconnect);
                     return LineResult::Stop;

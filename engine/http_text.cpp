@@ -13,7 +13,7 @@ std::string BuildHttpRequest(const HttpRequest& r) {
     t += "GET ";
     t += r.ViaGetProxy ? r.Url : r.RequestPath;
     t += " HTTP/1.1\r\n";
-    t += "Host: " + r.Host + ":" + std::to_string(r.Port) + "\r\n";
+    t += "Host: " + HostPortText(r.Host, r.Port) + "\r\n";
     t += "Accept: */*\r\n";
     if (!r.Referer.empty()) {
         t += "Referer: " + r.Referer + "\r\n";

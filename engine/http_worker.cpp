@@ -33,7 +33,7 @@ void CHttpHandler::ConnectStep(CWorker& w) {
     CreateSockets(set, 1);
     // Before the connect, so the window the server is offered is small from
     // the first byte.
-    BoundReceiveBuffer(set[0].hSocket, ReceiveBufferBytes(w.ctx));
+    BoundReceiveBuffer(set[0], ReceiveBufferBytes(w.ctx));
     if (!w.CountConnectAttempt()) {
         return;
     }

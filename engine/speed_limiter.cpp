@@ -1,7 +1,5 @@
 #include "engine/speed_limiter.h"
 
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -51,12 +49,6 @@ int ReceiveBufferBytes(CAppContext& ctx) {
     }
     int64_t bytes = ctx.iSpeedLimitKB * 1024 / 16;
     return static_cast<int>(std::clamp<int64_t>(bytes, kMinReceiveBuffer, kUnlimitedReceiveBuffer));
-}
-
-void BoundReceiveBuffer(int hSocket, int bytes) {
-    if (hSocket != 0 && bytes > 0) {
-        setsockopt(hSocket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-    }
 }
 
 int64_t TakeQuota(CAppContext& ctx) {

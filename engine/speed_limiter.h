@@ -35,9 +35,6 @@ int64_t RequestBytes(CAppContext& ctx);
 // for a split to throw away; the kernel doubles it for its bookkeeping), at
 // least kMinReceiveBuffer; with it off kUnlimitedReceiveBuffer.
 int ReceiveBufferBytes(CAppContext& ctx);
-// Sets SO_RCVBUF of a socket that is not yet connected (the window scale is
-// agreed at the connect). Nothing for a socket of 0 or a size < 1.
-void BoundReceiveBuffer(int hSocket, int bytes);
 
 // Bytes the calling reader may receive now. With the SpeedLimit flag on:
 // a share of the second's budget (iSpeedLimitKB * 1024 / iRunningThreads),

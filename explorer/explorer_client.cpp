@@ -7,6 +7,7 @@
 
 #include "engine/ftp_control.h"
 #include "engine/ftp_data_path.h"
+#include "engine/ftp_reply.h"
 #include "explorer/site_list.h"
 #include "net/proxy.h"
 #include "net/send_command.h"
@@ -301,7 +302,7 @@ CExplorerClient::LineResult CExplorerClient::OnReplyLine(const std::string& line
             return OpenDataPath(pending);
         case S::PasvSent: {
             FtpDataTarget target;
-            if (code != "227" ||
+            if (!IsPassiveReply(code) ||
                 !ConnectPassiveData(rec_.connections, line, rec_.host, rec_.proxy, target)) {
                 rec_.state = S::Stop;
                 return LineResult::Stop;
@@ -391,7 +392,7 @@ CExplorerClient::LineResult CExplorerClient::OnLoginRefused(std::string& pending
 CExplorerClient::LineResult CExplorerClient::OpenDataPath(std::string& pending) {
     rec_.listing.clear();
     if (rec_.proxy.PASV) {
-        pending = "PASV";
+        pending = PassiveCommand(rec_.connections, rec_.proxy);
         rec_.state = S::PasvSent;
         return LineResult::Next;
     }

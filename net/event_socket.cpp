@@ -8,9 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 
 namespace vardane {
 
@@ -52,8 +54,90 @@ int SlotHandle(int fd) {
     return fd < 0 ? 0 : fd;
 }
 
-int NewSocket() {
-    return SlotHandle(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+int NewSocket(int family = AF_INET) {
+    return SlotHandle(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+}
+
+int SocketFamily(int fd) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof(address);
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return AF_UNSPEC;
+    }
+    return address.ss_family;
+}
+
+socklen_t AddressLength(const sockaddr_storage& address) {
+    return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}
+
+void ApplyReceiveBuffer(const CEventSocket& conn) {
+    if (conn.hSocket != 0 && conn.ReceiveBuffer > 0) {
+        ::setsockopt(conn.hSocket, SOL_SOCKET, SO_RCVBUF, &conn.ReceiveBuffer,
+                     sizeof conn.ReceiveBuffer);
+    }
+}
+
+// Gives the slot a socket of family, replacing one of another family (a
+// socket is created IPv4 before its host is known). A socket that has tried
+// a connect cannot try another: reuse false always gives a fresh one.
+bool EnsureFamily(CEventSocket& conn, int family, bool reuse = true) {
+    if (reuse && conn.hSocket != 0 && SocketFamily(conn.hSocket) == family) {
+        return true;
+    }
+    int fresh = NewSocket(family);
+    if (fresh == 0) {
+        return false;
+    }
+    if (conn.hSocket != 0) {
+        ::close(conn.hSocket);
+    }
+    conn.hSocket = fresh;
+    ApplyReceiveBuffer(conn);
+    return true;
+}
+
+std::mutex gResolverLock;
+TestResolver gTestResolver;
+
+bool ParseLiteral(const std::string& text, int port, sockaddr_storage& address) {
+    address = sockaddr_storage{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+    if (::inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<uint16_t>(port));
+        return true;
+    }
+    address = sockaddr_storage{};
+    if (::inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<uint16_t>(port));
+        return true;
+    }
+    return false;
+}
+
+std::vector<sockaddr_storage> LookUp(const std::string& host, int port) {
+    std::vector<sockaddr_storage> found;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0) {
+        return found;
+    }
+    for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
+        if ((a->ai_family == AF_INET || a->ai_family == AF_INET6) &&
+            a->ai_addrlen <= sizeof(sockaddr_storage)) {
+            sockaddr_storage address{};
+            std::memcpy(&address, a->ai_addr, a->ai_addrlen);
+            reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(static_cast<uint16_t>(port));
+            found.push_back(address);
+        }
+    }
+    ::freeaddrinfo(list);
+    return found;
 }
 
 int SocketError(int fd) {
@@ -187,6 +271,62 @@ pollfd PollEntry(const CEventSocket& conn, const CSocketEvent& event) {
     return pollfd{PollSpec(event, wanted) ? conn.hSocket : -1, wanted, 0};
 }
 
+// Starts a connect to the next address still to try; an address refused at
+// once gives way to the one after it. With none left, the last error is the
+// connect's outcome.
+void ConnectNextAddress(CEventSocket& conn, CSocketEvent& event, bool first) {
+    int error = ECONNREFUSED;
+    for (bool reuse = first; !conn.Fallbacks.empty(); reuse = false) {
+        sockaddr_storage address = conn.Fallbacks.front();
+        conn.Fallbacks.erase(conn.Fallbacks.begin());
+        if (!EnsureFamily(conn, address.ss_family, reuse)) {
+            error = errno;
+            continue;
+        }
+        event.mode = Mode::Connecting;
+        conn.AttemptDeadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kAttemptMillis);
+        if (::connect(conn.hSocket, reinterpret_cast<const sockaddr*>(&address),
+                      AddressLength(address)) == 0) {
+            ConnectDone(event, 0);
+            return;
+        }
+        if (errno == EINPROGRESS || errno == EINTR) {
+            return;
+        }
+        error = errno;
+    }
+    ConnectDone(event, error);
+}
+
+// A connect that failed, or outlived its attempt while other addresses wait,
+// moves on to the next address instead of reporting.
+bool RetryConnect(CEventSocket& conn, CSocketEvent& event, short revents) {
+    if (event.mode != Mode::Connecting || conn.Fallbacks.empty()) {
+        return false;
+    }
+    bool failed = revents != 0 && SocketError(conn.hSocket) != 0;
+    bool late = std::chrono::steady_clock::now() >= conn.AttemptDeadline;
+    if (!failed && !(revents == 0 && late)) {
+        return false;
+    }
+    ConnectNextAddress(conn, event, false);
+    return true;
+}
+
+// The nearest end of a connect attempt that another address waits behind.
+std::chrono::steady_clock::time_point NearestAttemptEnd(const CConnectionSet& set, int count,
+                                                        std::chrono::steady_clock::time_point end) {
+    for (int i = 0; i < count; ++i) {
+        const CEventSocket& conn = set[i];
+        if (set.events[static_cast<size_t>(i)].mode == Mode::Connecting &&
+            !conn.Fallbacks.empty() && conn.AttemptDeadline < end) {
+            end = conn.AttemptDeadline;
+        }
+    }
+    return end;
+}
+
 int FirstSignalled(const CConnectionSet& set, int count) {
     for (int i = 0; i < count; ++i) {
         if (set.events[static_cast<size_t>(i)].iPending != 0) {
@@ -204,6 +344,7 @@ bool CreateSocket(CConnectionSet& set, int slot) {
     }
     CloseSocket(set, slot);
     set[slot].hSocket = NewSocket();
+    set[slot].ReceiveBuffer = 0;
     ResetEvent(EventOf(set, slot), CreationMask(slot), Mode::Idle);
     return set[slot].hSocket != 0;
 }
@@ -257,13 +398,61 @@ bool ResolveAddress(const std::string& host, int port, sockaddr_in& address) {
     return true;
 }
 
+std::vector<sockaddr_storage> ResolveAddresses(const std::string& host, int port) {
+    sockaddr_storage literal{};
+    if (ParseLiteral(host, port, literal)) {
+        return {literal};
+    }
+    std::vector<sockaddr_storage> found;
+    {
+        std::lock_guard lock(gResolverLock);
+        if (gTestResolver) {
+            for (const std::string& text : gTestResolver(host)) {
+                if (ParseLiteral(text, port, literal)) {
+                    found.push_back(literal);
+                }
+            }
+        } else {
+            found = LookUp(host, port);
+        }
+    }
+    // A host with a working IPv6 route is reached over it; IPv4 follows.
+    std::stable_partition(found.begin(), found.end(),
+                          [](const sockaddr_storage& a) { return a.ss_family == AF_INET6; });
+    return found;
+}
+
+void SetTestResolver(TestResolver resolver) {
+    std::lock_guard lock(gResolverLock);
+    gTestResolver = std::move(resolver);
+}
+
+std::string AddressText(const sockaddr_storage& address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* raw = nullptr;
+    if (address.ss_family == AF_INET) {
+        raw = &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr;
+    } else if (address.ss_family == AF_INET6) {
+        raw = &reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr;
+    }
+    if (raw == nullptr || ::inet_ntop(address.ss_family, raw, text, sizeof text) == nullptr) {
+        return {};
+    }
+    return text;
+}
+
+int AddressPort(const sockaddr_storage& address) {
+    if (address.ss_family == AF_INET6) {
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    }
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+}
+
 bool ConnectSocket(CConnectionSet& set, int slot, const std::string& host, int port,
                    const std::string& targetHost, int targetPort) {
     if (!ValidSlot(slot)) {
         return false;
     }
-    sockaddr_in address{};
-    bool resolved = ResolveAddress(host, port, address);
     CEventSocket& conn = set[slot];
     conn.Host = host;
     conn.ProxyStep = 1;
@@ -275,17 +464,12 @@ bool ConnectSocket(CConnectionSet& set, int slot, const std::string& host, int p
     }
     CSocketEvent& event = EventOf(set, slot);
     event.iPending = 0;
-    if (!resolved) {
+    conn.Fallbacks = ResolveAddresses(host, port);
+    if (conn.Fallbacks.empty()) {
         ConnectDone(event, kErrorHostNotFound);
         return true;
     }
-    event.mode = Mode::Connecting;
-    if (::connect(conn.hSocket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) ==
-        0) {
-        ConnectDone(event, 0);
-    } else if (errno != EINPROGRESS && errno != EINTR) {
-        ConnectDone(event, errno);
-    }
+    ConnectNextAddress(conn, event, true);
     return true;
 }
 
@@ -327,12 +511,16 @@ int WaitForEvents(CConnectionSet& set, int count, int timeoutMs) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                         deadline - std::chrono::steady_clock::now())
                         .count();
-        int ready = ::poll(fds, static_cast<nfds_t>(count), static_cast<int>(left > 0 ? left : 0));
+        auto wake = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        NearestAttemptEnd(set, count, deadline) - std::chrono::steady_clock::now())
+                        .count();
+        int ready = ::poll(fds, static_cast<nfds_t>(count), static_cast<int>(wake > 0 ? wake : 0));
         if (ready < 0 && errno != EINTR) {
             return kWaitFailed;
         }
-        for (int i = 0; ready > 0 && i < count; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) {
+        for (int i = 0; i < count; ++i) {
+            short revents = ready > 0 && fds[i].fd >= 0 ? fds[i].revents : 0;
+            if (RetryConnect(set[i], EventOf(set, i), revents) || revents == 0) {
                 continue;
             }
             if (EventOf(set, i).mode == Mode::Handshaking) {
@@ -466,6 +654,31 @@ bool BindSocket(CConnectionSet& set, int slot, const sockaddr_in& address) {
                   sizeof(address)) == 0;
 }
 
+bool LocalAddress(const CConnectionSet& set, int slot, sockaddr_storage& address) {
+    if (!ValidSlot(slot) || set[slot].hSocket == 0) {
+        return false;
+    }
+    socklen_t length = sizeof(address);
+    return ::getsockname(set[slot].hSocket, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+           (address.ss_family == AF_INET || address.ss_family == AF_INET6);
+}
+
+bool BindSocket(CConnectionSet& set, int slot, const sockaddr_storage& address) {
+    if (!ValidSlot(slot) || set[slot].hSocket == 0 || !EnsureFamily(set[slot], address.ss_family)) {
+        return false;
+    }
+    return ::bind(set[slot].hSocket, reinterpret_cast<const sockaddr*>(&address),
+                  AddressLength(address)) == 0;
+}
+
+bool PeerAddress(int hSocket, sockaddr_storage& address) {
+    address = sockaddr_storage{};
+    socklen_t length = sizeof(address);
+    return hSocket > 0 &&
+           ::getpeername(hSocket, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+           (address.ss_family == AF_INET || address.ss_family == AF_INET6);
+}
+
 bool ListenSocket(CConnectionSet& set, int slot, int backlog) {
     if (!ValidSlot(slot) || set[slot].hSocket == 0 || ::listen(set[slot].hSocket, backlog) != 0) {
         return false;
@@ -492,6 +705,11 @@ void AdoptSocket(CConnectionSet& set, int slot, int hSocket) {
     set[slot].hSocket = hSocket;
     CSocketEvent& event = EventOf(set, slot);
     ResetEvent(event, event.iMask, hSocket != 0 ? Mode::Connected : Mode::Idle);
+}
+
+void BoundReceiveBuffer(CEventSocket& conn, int bytes) {
+    conn.ReceiveBuffer = bytes > 0 ? bytes : 0;
+    ApplyReceiveBuffer(conn);
 }
 
 }  // namespace vardane

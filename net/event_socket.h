@@ -1,5 +1,5 @@
-// Event-driven, non-blocking TCP connections (IPv4) for the download workers
-// and the FTP directory client.
+// Event-driven, non-blocking TCP connections (IPv4 and IPv6) for the download
+// workers and the FTP directory client.
 //
 // A record that owns connections (a worker's thread record, the explorer's
 // record) embeds one CConnectionSet: exactly three connection slots and the
@@ -32,12 +32,16 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/tls_session.h"
 
@@ -83,7 +87,18 @@ struct CEventSocket {
     std::string TargetHost;  // the server the protocol talks to
     int TargetPort = 0;
     std::shared_ptr<CTlsSession> Tls;  // set by StartTls, dropped by CloseSocket
+    // Addresses of Host still to try when the current connect is refused or
+    // takes longer than kAttemptMillis.
+    std::vector<sockaddr_storage> Fallbacks;
+    std::chrono::steady_clock::time_point AttemptDeadline{};
+    // SO_RCVBUF of the slot's socket (0: the system's), kept when a connect
+    // or bind replaces the socket for another address family or attempt.
+    int ReceiveBuffer = 0;
 };
+
+// How long a connect waits before the next address of the host is tried; the
+// last address waits for the caller's own connection time-out.
+constexpr int kAttemptMillis = 3000;
 
 // The event of one slot: the selected mask, what was recorded and not yet
 // read, and what the poll emulation needs to keep the Winsock rules.
@@ -127,15 +142,35 @@ void CloseSockets(CConnectionSet& set, int n);
 // Closes one slot's socket.
 void CloseSocket(CConnectionSet& set, int slot);
 // Closes slot's socket (if any) and creates a new one with a fresh event.
+// Bounds what the kernel may buffer for the slot's connection (bytes > 0),
+// now and on every socket that later replaces this one.
+void BoundReceiveBuffer(CEventSocket& conn, int bytes);
 bool CreateSocket(CConnectionSet& set, int slot);
 
 // IPv4 address of host (dotted form used as is, else a name lookup) and port.
 // False when the lookup fails.
 bool ResolveAddress(const std::string& host, int port, sockaddr_in& address);
 
+// Every address of host (an IPv4 or IPv6 literal is used as is, else a name
+// lookup) with port: IPv6 addresses first, then IPv4. Empty when none.
+std::vector<sockaddr_storage> ResolveAddresses(const std::string& host, int port);
+
+// Replaces the name lookup by resolver (address literals for a host name)
+// until it is reset with nullptr. Tests only; set it while no connect runs.
+using TestResolver = std::function<std::vector<std::string>(const std::string& host)>;
+void SetTestResolver(TestResolver resolver);
+
+// Numeric text of an address ("127.0.0.1", "::1"); empty for another family.
+std::string AddressText(const sockaddr_storage& address);
+// The port of an IPv4 or IPv6 address.
+int AddressPort(const sockaddr_storage& address);
+
 // Stores host, proxy step 1, port, target host and port in the slot and
-// starts a non-blocking connect. The outcome arrives as FD_CONNECT with its
-// error code, also for a failed lookup or a connect refused at once.
+// starts a non-blocking connect to the first address of host; a refused or
+// slow connect goes on with the next one (the slot's socket is replaced when
+// the address family changes). The outcome arrives as FD_CONNECT with the
+// error code of the last attempt, also for a failed lookup or a connect
+// refused at once.
 bool ConnectSocket(CConnectionSet& set, int slot, const std::string& host, int port,
                    const std::string& targetHost, int targetPort);
 
@@ -176,6 +211,12 @@ bool SendOnSlot(CConnectionSet& set, int slot, const void* bytes, size_t size);
 // FTP active mode: local address of a slot's socket, bind, listen, accept.
 bool LocalAddress(const CConnectionSet& set, int slot, sockaddr_in& address);
 bool BindSocket(CConnectionSet& set, int slot, const sockaddr_in& address);
+// The same for either family; BindSocket replaces the slot's socket by one of
+// the address's family first when they differ.
+bool LocalAddress(const CConnectionSet& set, int slot, sockaddr_storage& address);
+bool BindSocket(CConnectionSet& set, int slot, const sockaddr_storage& address);
+// The peer address of a connected socket; false when it has none.
+bool PeerAddress(int hSocket, sockaddr_storage& address);
 bool ListenSocket(CConnectionSet& set, int slot, int backlog);
 // Accepts one pending connection on a listening slot and arms FD_ACCEPT again.
 // Returns the new non-blocking socket, or 0 when there is none.

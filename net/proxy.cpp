@@ -31,15 +31,23 @@ void SendSocks(IConnectionOwner& owner, const CEventSocket& conn, const std::str
                     "Socks " + HexBytes(request.data(), std::min<size_t>(2, request.size())));
 }
 
-// The SOCKS requests name the target by its IPv4 address, resolved here. A
-// target that does not resolve fails the handshake rather than sending the
-// address 0.0.0.0, which a proxy would take as its own host.
-bool ResolveTarget(const CEventSocket& conn, sockaddr_in& target) {
-    return ResolveAddress(conn.TargetHost, conn.TargetPort, target);
+// The SOCKS requests name the target by its address, resolved here: an IPv4
+// address when the target has one (what a proxy is most likely to reach),
+// else an IPv6 one. A target that does not resolve fails the handshake rather
+// than sending the address 0.0.0.0, which a proxy would take as its own host.
+bool ResolveTarget(const CEventSocket& conn, sockaddr_storage& target) {
+    std::vector<sockaddr_storage> found = ResolveAddresses(conn.TargetHost, conn.TargetPort);
+    if (found.empty()) {
+        return false;
+    }
+    auto v4 = std::find_if(found.begin(), found.end(),
+                           [](const sockaddr_storage& a) { return a.ss_family == AF_INET; });
+    target = v4 != found.end() ? *v4 : found.front();
+    return true;
 }
 
 int SendSocks5Connect(IConnectionOwner& owner, const CEventSocket& conn) {
-    sockaddr_in target{};
+    sockaddr_storage target{};
     if (!ResolveTarget(conn, target)) {
         return proxyFailed;
     }
@@ -68,11 +76,17 @@ int OnConnected(IConnectionOwner& owner, const CEventSocket& conn, const ProxyRe
             SendSocks(owner, conn, Socks5Greeting(proxy.Authenticate));
             return proxyGreetingSent;
         case proxySocks4: {
-            sockaddr_in target{};
+            sockaddr_storage target{};
             if (!ResolveTarget(conn, target)) {
                 return proxyFailed;
             }
-            SendSocks(owner, conn, Socks4Request(target));
+            if (target.ss_family != AF_INET) {
+                // The request has room for four address bytes only.
+                owner.ThreadLog(logError, "SOCKS4 cannot reach the IPv6 address of " +
+                                              conn.TargetHost + "; use SOCKS5");
+                return proxyFailed;
+            }
+            SendSocks(owner, conn, Socks4Request(reinterpret_cast<const sockaddr_in&>(target)));
             return proxyRequestSent;
         }
         case proxyHttpConnect:

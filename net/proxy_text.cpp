@@ -125,6 +125,17 @@ std::string Socks5ConnectRequest(const sockaddr_in& target) {
     return out;
 }
 
+std::string Socks5ConnectRequest(const sockaddr_storage& target) {
+    if (target.ss_family != AF_INET6) {
+        return Socks5ConnectRequest(reinterpret_cast<const sockaddr_in&>(target));
+    }
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(target);
+    std::string out{'\x05', '\x01', '\x00', '\x04'};
+    out.append(reinterpret_cast<const char*>(&v6.sin6_addr), sizeof(v6.sin6_addr));
+    out.append(reinterpret_cast<const char*>(&v6.sin6_port), 2);
+    return out;
+}
+
 std::string Socks4Request(const sockaddr_in& target) {
     std::string out{'\x04', '\x01'};
     AppendPort(out, target);
@@ -148,7 +159,7 @@ size_t Socks5ReplyLength(const char* bytes, size_t n) {
 }
 
 std::string ConnectRequestLine(const std::string& targetHost, int targetPort) {
-    return "CONNECT " + targetHost + ":" + IntToText(targetPort) + " HTTP/1.1\r\n";
+    return "CONNECT " + HostPortText(targetHost, targetPort) + " HTTP/1.1\r\n";
 }
 
 std::string ProxyAuthorizationLine(const ProxyRecord& proxy) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cstdint>
 #include <optional>
@@ -40,6 +41,8 @@ std::string Socks5Greeting(bool authenticate);
 std::optional<std::string> Socks5Credentials(std::string_view user, std::string_view password);
 // CONNECT to an IPv4 target (address and port as stored, network order).
 std::string Socks5ConnectRequest(const sockaddr_in& target);
+// CONNECT to an IPv4 (ATYP 1) or IPv6 (ATYP 4) target.
+std::string Socks5ConnectRequest(const sockaddr_storage& target);
 std::string Socks4Request(const sockaddr_in& target);
 // Length of a SOCKS5 reply by its address type (IPv4 10, IPv6 22, a name
 // 7 + its length); 10 when the bytes do not tell.

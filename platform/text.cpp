@@ -11,6 +11,12 @@ std::string IntToText(int64_t value) {
     return std::to_string(value);
 }
 
+std::string HostPortText(std::string_view host, int64_t port) {
+    std::string text = host.find(':') != std::string_view::npos ? "[" + std::string(host) + "]"
+                                                                : std::string(host);
+    return text + ":" + IntToText(port);
+}
+
 int64_t TextToInt(std::string_view text) {
     size_t pos = 0;
     while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r'))) {

@@ -10,6 +10,9 @@ namespace vardane {
 
 // Decimal text of a value: a minus sign for negatives, no leading zeros.
 std::string IntToText(int64_t value);
+// "host:port" as a Host header or CONNECT line writes it: an IPv6 literal
+// ("::1") goes in brackets ("[::1]:80").
+std::string HostPortText(std::string_view host, int64_t port);
 
 // wtol-style: leading blanks skipped, optional sign, then decimal digits;
 // anything else ends the number. No digits gives 0. Saturates instead of

@@ -1,5 +1,6 @@
 #include "task/url.h"
 
+#include <arpa/inet.h>
 #include <sys/time.h>
 
 #include <algorithm>
@@ -59,9 +60,43 @@ bool TakeCredentials(TaskDescriptor& d, std::string_view& rest) {
     return true;
 }
 
+// "[IPv6 literal]" or "[IPv6 literal]:port"; the host is kept without the
+// brackets so that it connects and checks a certificate like any address.
+// A missing ']', anything but a port after it, or a zone id ("%eth0") is
+// refused.
+bool TakeBracketedHost(TaskDescriptor& d, std::string_view hostPort) {
+    size_t close = hostPort.find(']');
+    if (close == std::string_view::npos) {
+        return false;
+    }
+    std::string literal(hostPort.substr(1, close - 1));
+    in6_addr parsed{};
+    if (inet_pton(AF_INET6, literal.c_str(), &parsed) != 1) {
+        return false;
+    }
+    std::string_view after = hostPort.substr(close + 1);
+    d.iPort = DefaultPort(d.Protocol);
+    if (!after.empty()) {
+        if (after[0] != ':' || after.size() < 2 ||
+            after.substr(1).find_first_not_of("0123456789") != std::string_view::npos) {
+            return false;
+        }
+        int64_t port = TextToInt(after.substr(1));
+        if (port < 0 || port > kMaxPort) {
+            return false;
+        }
+        d.iPort = static_cast<int>(port);
+    }
+    d.Host = literal;
+    return true;
+}
+
 // False for a port outside 0..65535: a larger number must not wrap around
 // into another port.
 bool TakeHostPort(TaskDescriptor& d, std::string_view hostPort) {
+    if (!hostPort.empty() && hostPort[0] == '[') {
+        return TakeBracketedHost(d, hostPort);
+    }
     size_t colon = hostPort.find(':');
     if (colon != std::string_view::npos && colon >= 1) {
         int64_t port = TextToInt(hostPort.substr(colon + 1));

@@ -62,6 +62,17 @@ TEST(FtpReply, PasvReplyMalformedOrHostile) {
     EXPECT_FALSE(IsValidPort(r.port));
 }
 
+TEST(FtpReply, EpsvReplyNamesOnlyAPort) {
+    EXPECT_EQ(ParseEpsvPort("229 Entering Extended Passive Mode (|||6446|)"), 6446);
+    EXPECT_EQ(ParseEpsvPort("229 Extended (!!!21!)"), 21);  // any delimiter
+    for (const char* bad :
+         {"229 Entering Extended Passive Mode", "229 (|||6446)", "229 (||6446|)", "229 (|||64a6|)",
+          "229 (||||)", "229 (|||99999999999999999999|)", "229 (|1|::1|6446|)"}) {
+        EXPECT_FALSE(IsValidPort(ParseEpsvPort(bad))) << bad;
+    }
+    EXPECT_FALSE(IsValidPort(ParseEpsvPort("229 (|||70000|)")));
+}
+
 TEST(FtpReply, PortCommandFromLocalAddress) {
     in_addr a{};
     ASSERT_EQ(inet_pton(AF_INET, "10.0.0.7", &a), 1);

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <future>
+#include <vector>
 
 #include "tests/net/net_test_util.h"
 #include "tests/support/ports.h"
@@ -70,6 +71,59 @@ TEST_F(EventSocketTest, DottedAddressNeedsNoLookup) {
     EXPECT_EQ(ntohs(address.sin_port), 50000);
     EXPECT_TRUE(ResolveAddress("localhost", 21, address));
     EXPECT_EQ(ntohl(address.sin_addr.s_addr), 0x7F000001u);
+}
+
+TEST_F(EventSocketTest, NameResolvesIpv6FirstAndARefusedAddressGivesWayToTheNext) {
+    SetTestResolver([](const std::string& host) {
+        return host == "dual.test" ? std::vector<std::string>{"127.0.0.1", "::1"}
+                                   : std::vector<std::string>{};
+    });
+    std::vector<sockaddr_storage> found = ResolveAddresses("dual.test", 8080);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(AddressText(found[0]), "::1");
+    EXPECT_EQ(AddressText(found[1]), "127.0.0.1");
+    EXPECT_EQ(AddressPort(found[1]), 8080);
+    // The server listens on IPv4 only: [::1] refuses, 127.0.0.1 answers.
+    ScriptedServer server([](ScriptedConnection& c) {
+        c.Write("hello");
+        c.WaitForClose();
+    });
+    CreateSockets(set, 1);
+    ConnectSocket(set, slotControl, "dual.test", server.Port(), "dual.test", server.Port());
+    NetworkEvents events = NextEvents(set, slotControl);
+    SetTestResolver(nullptr);
+    EXPECT_TRUE(events.lNetworkEvents & FD_CONNECT);
+    EXPECT_EQ(events.iConnectError, 0);
+    EXPECT_EQ(NextEvents(set, slotControl).lNetworkEvents & FD_READ, FD_READ);
+    EXPECT_EQ(ReceiveText(), "hello");
+}
+
+TEST_F(EventSocketTest, Ipv6LiteralConnectsOnAnIpv6Socket) {
+    int listener = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage bound{};
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(bound);
+    v6.sin6_family = AF_INET6;
+    v6.sin6_addr = in6addr_loopback;
+    socklen_t length = sizeof(sockaddr_in6);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&bound), length), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &length), 0);
+    CreateSockets(set, 1);
+    ConnectSocket(set, slotControl, "::1", AddressPort(bound), "::1", AddressPort(bound));
+    NetworkEvents events = NextEvents(set, slotControl);
+    int accepted = ::accept(listener, nullptr, nullptr);
+    EXPECT_EQ(events.iConnectError, 0);
+    sockaddr_storage peer{}, local{};
+    EXPECT_TRUE(PeerAddress(set[slotControl].hSocket, peer));
+    EXPECT_EQ(AddressText(peer), "::1");
+    EXPECT_TRUE(LocalAddress(set, slotControl, local));
+    EXPECT_EQ(AddressText(local), "::1");
+    ASSERT_GT(accepted, 0);
+    ASSERT_EQ(::send(accepted, "six", 3, 0), 3);
+    EXPECT_EQ(NextEvents(set, slotControl).lNetworkEvents & FD_READ, FD_READ);
+    EXPECT_EQ(ReceiveText(), "six");
+    ::close(accepted);
+    ::close(listener);
 }
 
 TEST_F(EventSocketTest, IgnoredReadEventDoesNotWakeTheWaitAgain) {

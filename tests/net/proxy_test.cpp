@@ -28,11 +28,12 @@ class ProxyTest : public ::testing::Test {
     void TearDown() override { CloseSockets(set, kConnectionSlots); }
 
     HandshakeResult Run(ScriptedServer& proxyServer, int type, const std::string& user = {},
-                        const std::string& password = {}) {
+                        const std::string& password = {},
+                        const std::string& targetHost = "10.0.0.7") {
         proxy = MakeProxy(type, "127.0.0.1", proxyServer.Port(), user, password);
         CreateSockets(set, 1);
         HandshakeResult result =
-            ConnectThrough(set, owner, proxy, "127.0.0.1", proxyServer.Port(), "10.0.0.7", 2121);
+            ConnectThrough(set, owner, proxy, "127.0.0.1", proxyServer.Port(), targetHost, 2121);
         CloseSockets(set, 1);
         proxyServer.WaitForHandlers(1);
         proxyServer.Stop();
@@ -244,6 +245,30 @@ TEST_F(ProxyTest, ShortSocksReplyNeverConsumesMoreThanItHas) {
     consumed = 0;
     EXPECT_EQ(NegotiateProxy(owner, conn, socks, "\x05", 1, consumed), proxyFailed);
     EXPECT_EQ(owner.Lines(logReceived).back(), "Socks 05 ");
+}
+
+TEST_F(ProxyTest, Socks5NamesAnIpv6TargetWithAddressType4) {
+    ScriptedServer server([](ScriptedConnection& c) {
+        c.ReadExactly(3);
+        c.Write(Bytes({5, 0}));
+        c.ReadExactly(22);
+        c.Write(kSocks5Success);
+        c.WaitForClose();
+    });
+    EXPECT_EQ(Run(server, proxySocks5, {}, {}, "2001:db8::7").step, proxyReady);
+    const std::string target =
+        Bytes({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 0x08, 0x49});
+    EXPECT_EQ(server.Requests(),
+              (std::vector<std::string>{Bytes({5, 1, 0}), Bytes({5, 1, 0, 4}) + target}));
+}
+
+TEST_F(ProxyTest, Socks4RefusesAnIpv6TargetWithoutARequest) {
+    ScriptedServer server([](ScriptedConnection& c) { c.ReadToClose(); });
+    EXPECT_EQ(Run(server, proxySocks4, {}, {}, "::1").step, proxyFailed);
+    EXPECT_TRUE(server.Requests().empty());
+    ASSERT_EQ(owner.Lines(logError).size(), 1u);
+    EXPECT_NE(owner.Lines(logError)[0].find("SOCKS4 cannot reach the IPv6 address of ::1"),
+              std::string::npos);
 }
 
 TEST_F(ProxyTest, UnresolvableSocksTargetFailsWithoutARequest) {

@@ -14,14 +14,16 @@ constexpr int kPassivePorts = 16;
 
 }  // namespace
 
-FtpServer::FtpServer(std::string root) : ServerBase("vsftpd"), root_(std::move(root)) {
+FtpServer::FtpServer(std::string root, bool ipv6)
+    : ServerBase("vsftpd"), root_(std::move(root)), ipv6_(ipv6) {
     if (root_.empty()) {
         root_ = work_.MakeDir("ftp");
     }
 }
 
 std::string FtpServer::Url(const std::string& path) const {
-    return "ftp://127.0.0.1:" + std::to_string(port_) + "/" + path;
+    return std::string(ipv6_ ? "ftp://[::1]:" : "ftp://127.0.0.1:") + std::to_string(port_) + "/" +
+           path;
 }
 
 std::string FtpServer::Log() const {
@@ -38,12 +40,13 @@ bool FtpServer::Start() {
     std::string empty = work_.MakeDir("empty");
     ::chmod(empty.c_str(), 0555);
     std::string conf;
-    conf += "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n";
+    conf += ipv6_ ? "listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n"
+                  : "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n";
     conf += "listen_port=" + std::to_string(port_) + "\n";
     conf += "background=NO\n";
     conf += "anonymous_enable=YES\nno_anon_password=NO\nanon_root=" + root_ + "\n";
     conf += "local_enable=NO\nwrite_enable=NO\n";
-    conf += "pasv_enable=YES\npasv_address=127.0.0.1\n";
+    conf += ipv6_ ? "pasv_enable=YES\n" : "pasv_enable=YES\npasv_address=127.0.0.1\n";
     conf += "pasv_min_port=" + std::to_string(pasvFirst) + "\n";
     conf += "pasv_max_port=" + std::to_string(pasvFirst + kPassivePorts - 1) + "\n";
     conf += "port_enable=YES\nconnect_from_port_20=NO\n";

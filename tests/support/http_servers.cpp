@@ -17,13 +17,23 @@ bool ServerBase::Launch(const std::string& binary, const std::vector<std::string
     return process_.Start(argv, WorkDir() + "server.log", port_);
 }
 
+namespace {
+
+// An IPv6 literal goes in brackets in a URL and a listen line.
+std::string UrlHost(const std::string& host) {
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+}  // namespace
+
 NginxServer::NginxServer(NginxOptions options) : ServerBase("nginx"), options_(std::move(options)) {
     root_ = options_.root.empty() ? work_.MakeDir("www") : options_.root;
 }
 
 std::string NginxServer::Url(const std::string& path) const {
     std::string scheme = options_.tlsCert.empty() ? "http" : "https";
-    return scheme + "://127.0.0.1:" + std::to_string(port_) + "/" + path;
+    const std::string host = UrlHost(options_.listenHost);
+    return scheme + "://" + host + ":" + std::to_string(port_) + "/" + path;
 }
 
 std::string NginxServer::AccessLog() const {
@@ -51,7 +61,8 @@ bool NginxServer::Start() {
     conf += "  default_type application/octet-stream;\n";
     conf += "  sendfile on;\n";
     conf += "  server {\n";
-    conf += "    listen 127.0.0.1:" + std::to_string(port_) +
+    const std::string host = UrlHost(options_.listenHost);
+    conf += "    listen " + host + ":" + std::to_string(port_) +
             (options_.tlsCert.empty() ? ";\n" : " ssl;\n");
     if (!options_.tlsCert.empty()) {
         conf += "    ssl_certificate " + options_.tlsCert + ";\n";

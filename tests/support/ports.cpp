@@ -118,10 +118,30 @@ int ConnectLoopback(int port) {
     return fd;
 }
 
+// A blocking TCP connection to [::1]:port, or -1.
+int ConnectLoopback6(int port) {
+    int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    address.sin6_port = htons(static_cast<uint16_t>(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 bool WaitForPort(int port, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         int fd = ConnectLoopback(port);
+        if (fd < 0) {
+            fd = ConnectLoopback6(port);  // a server that listens on [::1] only
+        }
         if (fd >= 0) {
             ::close(fd);
             return true;

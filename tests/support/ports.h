@@ -11,7 +11,8 @@ int FreePort();
 // count consecutive free ports; returns the first.
 int FreePortRange(int count);
 
-// True once a connect to 127.0.0.1:port succeeds, false after timeout.
+// True once a connect to 127.0.0.1:port or [::1]:port succeeds, false after
+// timeout.
 bool WaitForPort(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // A blocking TCP connection to 127.0.0.1:port, or -1.

@@ -53,6 +53,8 @@ struct NginxOptions {
     std::string tlsCert, tlsKey;
     // Lines added inside the server block (extra locations).
     std::string extraConfig;
+    // The address listened on: "127.0.0.1", or "::1" for IPv6 only.
+    std::string listenHost = "127.0.0.1";
 };
 
 // nginx: static files with byte ranges; "/redirect/<path>" answers 302 with
@@ -64,7 +66,8 @@ class NginxServer : public ServerBase {
     ~NginxServer() { Stop(); }
     bool Start();
     const std::string& Root() const { return root_; }
-    // "http://127.0.0.1:<port>/" + path ("https://" with a certificate)
+    // "http://127.0.0.1:<port>/" + path ("https://" with a certificate;
+    // "[::1]" when listening there)
     std::string Url(const std::string& path) const;
     std::string AccessLog() const;
 
@@ -79,16 +82,18 @@ class NginxServer : public ServerBase {
 class FtpServer : public ServerBase {
   public:
     static constexpr const char* kBinary = "vsftpd";
-    explicit FtpServer(std::string root = {});
+    // ipv6: listens on [::1] only (EPSV and EPRT) instead of 127.0.0.1.
+    explicit FtpServer(std::string root = {}, bool ipv6 = false);
     ~FtpServer() { Stop(); }
     bool Start();
     const std::string& Root() const { return root_; }
-    // "ftp://127.0.0.1:<port>/" + path
+    // "ftp://127.0.0.1:<port>/" + path ("[::1]" for ipv6)
     std::string Url(const std::string& path) const;
     std::string Log() const;
 
   private:
     std::string root_;
+    bool ipv6_ = false;
 };
 
 // pyftpdlib (Debian python3-pyftpdlib) run by the system's python3:

@@ -40,7 +40,7 @@ bool TestPki::MakeServer(const std::string& name, const std::string& ca, const s
 }
 
 bool TestPki::Make() {
-    const std::string local = "IP:127.0.0.1,DNS:localhost";
+    const std::string local = "IP:127.0.0.1,IP:::1,DNS:localhost";
     made_ = MakeCa("ca") && MakeCa("otherca") && MakeServer("good", "ca", local, 2) &&
             MakeServer("expired", "ca", local, -1) &&
             MakeServer("wronghost", "ca", "DNS:wrong.example", 2) &&

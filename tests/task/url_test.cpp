@@ -55,6 +55,25 @@ TEST(ParseUrl, HostAndPort) {
     EXPECT_EQ(d.iPort, 80);
 }
 
+TEST(ParseUrl, BracketedIpv6Literals) {
+    TaskDescriptor d = Parsed("http://[2001:db8::1]:8080/x.zip");
+    EXPECT_EQ(d.Host, "2001:db8::1");
+    EXPECT_EQ(d.iPort, 8080);
+    EXPECT_EQ(d.RequestPath, "/x.zip");
+    EXPECT_EQ(d.URL, "http://[2001:db8::1]:8080/x.zip");  // kept as typed
+    d = Parsed("https://user:pw@[::1]/a.zip");
+    EXPECT_EQ(d.Host, "::1");
+    EXPECT_EQ(d.iPort, 443);
+    EXPECT_EQ(d.User, "user");
+    EXPECT_EQ(Parsed("ftp://[::1]/pub/a.zip").iPort, 21);
+    for (const char* bad :
+         {"http://[::1/a.zip", "http://[::1]x/a.zip", "http://[::1]:/a.zip",
+          "http://[::1]:8a/a.zip", "http://[::1]:70000/a.zip", "http://[fe80::1%eth0]/a.zip",
+          "http://[host]/a.zip", "http://[]/a.zip", "http://[127.0.0.1]/a.zip"}) {
+        Parsed(bad, false);
+    }
+}
+
 TEST(ParseUrl, HostileAddressesAreRefused) {
     // A port must not wrap around into another one.
     Parsed("http://host:103616/a.zip", false);
