@@ -98,7 +98,7 @@ TEST_F(EventSocketTest, NameResolvesIpv6FirstAndARefusedAddressGivesWayToTheNext
     EXPECT_EQ(ReceiveText(), "hello");
 }
 
-TEST_F(EventSocketTest, Ipv6LiteralConnectsOnAnIpv6Socket) {
+TEST_F(EventSocketTest, Ipv6LiteralConnectsOnAnIpv6SocketKeepingItsReceiveBound) {
     int listener = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_storage bound{};
     auto& v6 = reinterpret_cast<sockaddr_in6&>(bound);
@@ -109,10 +109,17 @@ TEST_F(EventSocketTest, Ipv6LiteralConnectsOnAnIpv6Socket) {
     ASSERT_EQ(::listen(listener, 1), 0);
     ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &length), 0);
     CreateSockets(set, 1);
+    // The IPv4 socket made first gives way to an IPv6 one: the receive
+    // buffer bound must come along.
+    BoundReceiveBuffer(set[slotControl], 8192);
     ConnectSocket(set, slotControl, "::1", AddressPort(bound), "::1", AddressPort(bound));
     NetworkEvents events = NextEvents(set, slotControl);
     int accepted = ::accept(listener, nullptr, nullptr);
     EXPECT_EQ(events.iConnectError, 0);
+    int buffer = 0;
+    socklen_t size = sizeof buffer;
+    ::getsockopt(set[slotControl].hSocket, SOL_SOCKET, SO_RCVBUF, &buffer, &size);
+    EXPECT_LE(buffer, 2 * 8192) << "the kernel doubles what was asked";
     sockaddr_storage peer{}, local{};
     EXPECT_TRUE(PeerAddress(set[slotControl].hSocket, peer));
     EXPECT_EQ(AddressText(peer), "::1");
