@@ -61,9 +61,17 @@ QuestionAnswer MessageBoxQuestions::Ask(const Question& question) {
             return QuestionAnswer::No;
         case QMessageBox::Cancel:
             return QuestionAnswer::Cancel;
-        default:
+        case QMessageBox::Ok:
             return QuestionAnswer::Ok;
+        default:
+            break;
     }
+    // Closing the box is the safe answer, never a yes.
+    if (question.Buttons == QuestionButtons::YesNo) {
+        return QuestionAnswer::No;
+    }
+    return question.Buttons == QuestionButtons::OkCancel ? QuestionAnswer::Cancel
+                                                         : QuestionAnswer::Ok;
 }
 
 }  // namespace vardane::gui
