@@ -11,7 +11,6 @@ ROUNDS=${ROUNDS:-3}
 SIZE_MB=${SIZE_MB:-256}
 BUILD=${BUILD:-build-bench}
 IDLE_SECONDS=${IDLE_SECONDS:-30}
-PY=/usr/bin/python3
 export PATH=$PATH:/usr/sbin QT_QPA_PLATFORM=offscreen
 
 for tool in nginx cmp; do
@@ -22,37 +21,17 @@ cmake --build "$BUILD" --target vardane-cli vardane >/dev/null
 CLI=$ROOT/$BUILD/bin/vardane-cli
 WIN=$ROOT/$BUILD/bin/vardane
 
-W=$(mktemp -d /tmp/vardane-gui-bench.XXXXXX)
-PIDS=()
-cleanup() {
-    for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$W"
-}
-trap cleanup EXIT
-free_port() { "$PY" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+source "$ROOT/bench/lib.sh"
+bench_scratch vardane-gui-bench
 
 mkdir -p "$W/www" "$W/nginx"
 chmod 755 "$W" "$W/www"
 head -c "$((SIZE_MB << 20))" /dev/urandom >"$W/www/big.bin"
 chmod 644 "$W/www/big.bin"
 PORT=$(free_port)
-cat >"$W/nginx/nginx.conf" <<CONF
-user root;
-worker_processes 1;
-pid $W/nginx/nginx.pid;
-error_log $W/nginx/error.log;
-events { worker_connections 256; }
-http {
-  access_log off;
-  client_body_temp_path $W/nginx/body; proxy_temp_path $W/nginx/proxy;
-  fastcgi_temp_path $W/nginx/fcgi; uwsgi_temp_path $W/nginx/uwsgi; scgi_temp_path $W/nginx/scgi;
+start_nginx "  access_log off;
   sendfile on;
-  server { listen 127.0.0.1:$PORT; root $W/www; }
-}
-CONF
-nginx -p "$W/nginx/" -e "$W/nginx/error.log" -c "$W/nginx/nginx.conf" -g 'daemon off;' &
-PIDS+=($!)
+  server { listen 127.0.0.1:$PORT; root $W/www; }"
 URL=http://127.0.0.1:$PORT/big.bin
 for _ in $(seq 50); do (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null && break; sleep 0.1; done
 

@@ -17,16 +17,9 @@ cmake -S . -B "$BUILD" -G Ninja >/dev/null
 cmake --build "$BUILD" --target vardane-cli >/dev/null
 CLI=$PWD/$BUILD/bin/vardane-cli
 
-W=$(mktemp -d /tmp/vardane-bench-https.XXXXXX)
-PIDS=()
-cleanup() {
-    for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$W"
-}
-trap cleanup EXIT
+source bench/lib.sh
+bench_scratch vardane-bench-https
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 mkdir -p "$W/www" "$W/out" "$W/nginx" "$W/pki"
 chmod 755 "$W" "$W/www"
@@ -44,27 +37,14 @@ chmod 644 "$W/www/big.bin"
 ) >"$W/pki/openssl.log" 2>&1
 
 PORT=$(free_port)
-cat >"$W/nginx/nginx.conf" <<CONF
-user root;
-worker_processes 1;
-pid $W/nginx/nginx.pid;
-error_log $W/nginx/error.log;
-events { worker_connections 256; }
-http {
-  access_log off;
-  client_body_temp_path $W/nginx/body; proxy_temp_path $W/nginx/proxy;
-  fastcgi_temp_path $W/nginx/fcgi; uwsgi_temp_path $W/nginx/uwsgi; scgi_temp_path $W/nginx/scgi;
+start_nginx "  access_log off;
   default_type application/octet-stream;
   server {
     listen 127.0.0.1:$PORT ssl;
     ssl_certificate $W/pki/server.pem;
     ssl_certificate_key $W/pki/server.key;
     root $W/www;
-  }
-}
-CONF
-nginx -p "$W/nginx/" -e "$W/nginx/error.log" -c "$W/nginx/nginx.conf" -g 'daemon off;' &
-PIDS+=($!)
+  }"
 sleep 1
 
 URL=https://127.0.0.1:$PORT/big.bin
@@ -107,4 +87,22 @@ for n in 1 4; do
     measure "$name" aria2c $BIG "${ARIA[@]}" -x $n -s $n "$URL"
 done
 echo
-python3 "$(dirname "$0")/table.py" "$RESULTS"
+# Medians per row and tool (the servers' byte counts are not collected here).
+python3 - "$RESULTS" <<'PY'
+import collections
+import statistics
+import sys
+
+rows = collections.OrderedDict()
+for line in open(sys.argv[1]):
+    name, client, size, times = line.rstrip("\n").split("|")
+    wall, rss, user, system = map(float, times.split())
+    rows.setdefault((name, client), []).append((wall, user, system, rss, int(size)))
+print("| row | tool | wall s median | MiB/s | user s | sys s | peak RSS MB |")
+print("|---|---|---|---|---|---|---|")
+for (name, client), runs in rows.items():
+    wall = statistics.median(r[0] for r in runs)
+    print(f"| {name} | {client} | {wall:.2f} | {runs[0][4] / wall / (1 << 20):.0f} "
+          f"| {statistics.median(r[1] for r in runs):.2f} "
+          f"| {statistics.median(r[2] for r in runs):.2f} | {max(r[3] for r in runs) / 1024:.1f} |")
+PY

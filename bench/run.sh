@@ -29,15 +29,8 @@ cmake -S . -B "$BUILD" -G Ninja >/dev/null
 cmake --build "$BUILD" --target vardane-cli >/dev/null
 CLI=$ROOT/$BUILD/bin/vardane-cli
 
-W=$(mktemp -d /tmp/vardane-bench.XXXXXX)
-PIDS=()
-cleanup() {
-    for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$W"
-}
-trap cleanup EXIT
-free_port() { "$PY" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+source "$ROOT/bench/lib.sh"
+bench_scratch vardane-bench
 
 mkdir -p "$W/www" "$W/out" "$W/nginx" "$W/empty" "$W/homes"
 chmod 755 "$W" "$W/www"; chmod 555 "$W/empty"
@@ -47,28 +40,15 @@ head -c "$((LIMITED_MB << 20))" /dev/urandom >"$W/www/small.bin"
 chmod 644 "$W/www/"*.bin
 
 HTTP_PORT=$(free_port)
-cat >"$W/nginx/nginx.conf" <<CONF
-user root;
-worker_processes 1;
-pid $W/nginx/nginx.pid;
-error_log $W/nginx/error.log;
-events { worker_connections 256; }
-http {
-  log_format bench '\$request_uri \$status \$bytes_sent';
+start_nginx "  log_format bench '\$request_uri \$status \$bytes_sent';
   access_log $W/nginx/access.log bench;
-  client_body_temp_path $W/nginx/body; proxy_temp_path $W/nginx/proxy;
-  fastcgi_temp_path $W/nginx/fcgi; uwsgi_temp_path $W/nginx/uwsgi; scgi_temp_path $W/nginx/scgi;
   default_type application/octet-stream;
   sendfile on;
   server {
     listen 127.0.0.1:$HTTP_PORT;
     root $W/www;
     location /slow/ { alias $W/www/; limit_rate 2m; }
-  }
-}
-CONF
-nginx -p "$W/nginx/" -e "$W/nginx/error.log" -c "$W/nginx/nginx.conf" -g 'daemon off;' &
-PIDS+=($!)
+  }"
 
 HAVE_VSFTPD=0
 command -v vsftpd >/dev/null && HAVE_VSFTPD=1  # its rows are left out without it
