@@ -2,7 +2,7 @@
 # Loopback https benchmark: nginx on https with a CA and certificate made by
 # openssl here, the same file fetched by vardane-cli, curl and aria2c over 1
 # and 4 connections; prints median wall time, MiB/s, peak RSS and CPU seconds
-# (bench/table.py).
+# (a table of medians).
 #   bench/https.sh          (RUNS=3 SIZE_MB=1024 BUILD=build-bench by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
