@@ -124,6 +124,20 @@ bool CliRuntime::ServeOnce() {
     return busy;
 }
 
+bool CliRuntime::Polled(const Client& client) {
+    return !client.finished && !client.io.Lost();
+}
+
+std::vector<int> CliRuntime::ClientFds() const {
+    std::vector<int> fds;
+    for (const auto& client : clients_) {
+        if (Polled(*client)) {
+            fds.push_back(client->fd);
+        }
+    }
+    return fds;
+}
+
 void CliRuntime::PollOnce(int timeoutMs) {
     std::vector<pollfd> fds;
     fds.push_back({loop_.WakeFd(), POLLIN, 0});
@@ -131,7 +145,7 @@ void CliRuntime::PollOnce(int timeoutMs) {
     fds.push_back({lock_ ? lock_->ListenFd() : -1, POLLIN, 0});
     std::vector<Client*> polled;
     for (auto& client : clients_) {
-        if (!client->finished && !client->io.Lost()) {
+        if (Polled(*client)) {
             fds.push_back({client->fd, POLLIN, 0});
             polled.push_back(client.get());
         }

@@ -93,6 +93,8 @@ class CliRuntime : public IMainFrameHost {
     bool ServeOnce();
     // Readable when another process connects (-1 without the lock).
     int ListenFd() const { return lock_ ? lock_->ListenFd() : -1; }
+    // Connected clients whose next line ServeOnce reads when readable.
+    std::vector<int> ClientFds() const;
     // Readable when SIGINT or SIGTERM arrived (-1 when none could be made).
     int SignalFd() const { return signalFd_; }
     // Ctrl-C: every job (or only that of io) ends as interrupted; the
@@ -125,6 +127,7 @@ class CliRuntime : public IMainFrameHost {
     };
     struct Client;
 
+    static bool Polled(const Client& client);
     void PollOnce(int timeoutMs);
     void FinishJobs();
     void AcceptClient();

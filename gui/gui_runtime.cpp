@@ -63,7 +63,7 @@ void GuiRuntime::StartWindow(const std::string& commandLineUrl) {
             OnTerminationSignal();
         });
     }
-    // Clients already connected, Ctrl-C and the ticks of their jobs.
+    // The ticks of the jobs, and requests held back while a dialog was open.
     serveTimer_ = new QTimer(this);
     connect(serveTimer_, &QTimer::timeout, this, [this] { ServeRequests(); });
     serveTimer_->start(200);
@@ -103,17 +103,53 @@ void GuiRuntime::ServeRequests() {
         return;
     }
     if (QApplication::activeModalWidget() != nullptr) {
+        // The clients' sockets stay readable until served: watching them
+        // now would spin; the timer comes back once the dialog is closed.
+        WatchClients(false);
         Loop().Pump();
         return;
     }
-    if (ServeOnce() && !servePending_) {
+    if (ServeOnce()) {
         // A job (an import) has more to do: go on once other events ran.
-        servePending_ = true;
-        QTimer::singleShot(0, this, [this] {
-            servePending_ = false;
-            ServeRequests();
-        });
+        ServeSoon();
     }
+    WatchClients(true);
+}
+
+void GuiRuntime::ServeSoon() {
+    if (servePending_) {
+        return;
+    }
+    servePending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        servePending_ = false;
+        ServeRequests();
+    });
+}
+
+// A connected client's command and answers are read as soon as they arrive,
+// not at the timer's next tick: a forwarded command waits for nothing.
+void GuiRuntime::WatchClients(bool enabled) {
+    std::map<int, QSocketNotifier*> watched;
+    for (int fd : ClientFds()) {
+        auto it = clientNotifiers_.find(fd);
+        QSocketNotifier* notifier = nullptr;
+        if (it != clientNotifiers_.end()) {
+            notifier = it->second;
+            clientNotifiers_.erase(it);
+        } else {
+            notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+            connect(notifier, &QSocketNotifier::activated, this, [this] { ServeRequests(); });
+        }
+        notifier->setEnabled(enabled);
+        watched.emplace(fd, notifier);
+    }
+    // Those left belong to clients already served and closed.
+    for (auto& [fd, notifier] : clientNotifiers_) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
+    clientNotifiers_ = std::move(watched);
 }
 
 void GuiRuntime::ShutDown() {
@@ -124,6 +160,7 @@ void GuiRuntime::ShutDown() {
     if (serveTimer_ != nullptr) {
         serveTimer_->stop();
     }
+    WatchClients(false);
     alert_->RemoveNotification();
     Close();
     alert_->Shutdown();
@@ -145,6 +182,12 @@ void GuiRuntime::OnModelChanged(unsigned parts) {
     if (window_) {
         window_->Render(parts);
     }
+}
+
+// A job waiting for this task (a forwarded get) answers its client now.
+void GuiRuntime::OnTaskEnded(const std::string& id, int state) {
+    CliRuntime::OnTaskEnded(id, state);
+    ServeSoon();
 }
 
 void GuiRuntime::SetWaitCursor(bool wait) {

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <map>
 #include <memory>
 
 #include "cli/cli_runtime.h"
@@ -48,6 +49,7 @@ class GuiRuntime : public QObject, public CliRuntime {
 
     // IMainFrameHost
     void OnModelChanged(unsigned parts) override;
+    void OnTaskEnded(const std::string& id, int state) override;
     void SetWaitCursor(bool wait) override;
     void OpenNewTaskDialog(const std::string& url) override;
     void OpenTaskProperties(const std::string& id) override;
@@ -63,6 +65,8 @@ class GuiRuntime : public QObject, public CliRuntime {
 
   private:
     void ServeRequests();
+    void ServeSoon();
+    void WatchClients(bool enabled);
     void ShutDown();
 
     CQtQuestions qtQuestions_;
@@ -72,6 +76,7 @@ class GuiRuntime : public QObject, public CliRuntime {
     QSocketNotifier* wakeNotifier_ = nullptr;
     QSocketNotifier* listenNotifier_ = nullptr;
     QTimer* serveTimer_ = nullptr;
+    std::map<int, QSocketNotifier*> clientNotifiers_;
     QSystemTrayIcon* tray_ = nullptr;
     int waitCursors_ = 0;
     bool shutDown_ = false;
