@@ -230,7 +230,9 @@ void TaskEnd(CTaskSlot& slot) {
     }
     task.SetState(state);
     SaveProgress(task);
-    if (state == stateCompleted && downloaded > 0) {
+    // An empty file is complete too (a stream that ended at once): it must
+    // arrive under its name, not stay behind as a one-byte temporary file.
+    if (state == stateCompleted) {
         if (singleStream) {
             // The file was created with one byte; cut it to what came.
             std::string temp = task.TempPath();
