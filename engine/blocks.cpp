@@ -50,7 +50,10 @@ bool ParseStoredBlock(const std::string& text, int64_t size, TaskBlock& out) {
 
 // Fresh split of size bytes into n blocks; a block never holds fewer than
 // two bytes (a one-byte block looks finished), so tiny files use one block.
-static TaskBlocks FreshSplit(int64_t size, int n) {
+// Block 0 holds at least the firstAsked bytes that the first request is
+// already fetching: ending it sooner would throw away what the server had
+// sent past its end, and fetch that again.
+static TaskBlocks FreshSplit(int64_t size, int n, int64_t firstAsked) {
     TaskBlocks blocks{};
     if (n < 1) {
         return blocks;
@@ -59,10 +62,20 @@ static TaskBlocks FreshSplit(int64_t size, int n) {
     if (size / n < 2) {
         n = 1;
     }
-    int64_t part = size / n;
+    int64_t start = 0;  // bytes before the evenly split part
+    int first = 0;      // index of its first block
+    if (n > 1 && firstAsked > size / n) {
+        start = std::min(firstAsked, size);
+        for (--n; n > 0 && (size - start) / n < 2; --n) {
+        }
+        blocks[0].iFrom = 1;
+        blocks[0].iTo = n == 0 ? size : start;
+        first = 1;
+    }
+    const int64_t part = n > 0 ? (size - start) / n : 0;
     for (int i = 0; i < n; ++i) {
-        blocks[i].iFrom = i * part + 1;
-        blocks[i].iTo = i == n - 1 ? size : (i + 1) * part;
+        blocks[first + i].iFrom = start + i * part + 1;
+        blocks[first + i].iTo = i == n - 1 ? size : start + (i + 1) * part;
     }
     return blocks;
 }
@@ -144,7 +157,7 @@ bool PrepareBlocks(CDownloadTask& task) {
         if (stored) {
             d.iDownloaded = d.iPrevDownloaded = size - outstanding;
         } else {
-            blocks = FreshSplit(size, d.ThreadCount);
+            blocks = FreshSplit(size, d.ThreadCount, d.iFirstAsked);
             d.iDownloaded = d.iPrevDownloaded = 0;
         }
         d.Blocks = blocks;

@@ -187,8 +187,12 @@ void CHttpHandler::RefuseReply(CWorker& w) {
 // Thread 0's first reply: a 200 with a length tells the file size, which must
 // agree with a temporary file already on disk. False when the task ends.
 bool CHttpHandler::TakeSize(CWorker& w, const HttpReplyInfo& info) {
+    ContentRange range;
     if (info.Status == "200" && info.ContentLength > 0 && !info.Chunked) {
         w.task.SetFileSize(info.ContentLength);
+    } else if (info.Status == "206" && w.task.Snapshot().iFileSize <= 0 &&
+               ParseContentRange(info.ContentRange, range) && range.Total > 0) {
+        w.task.SetFileSize(range.Total);
     }
     std::string temp = w.task.TempPath();
     int64_t onDisk = FileExists(temp) ? FileSize(temp) : 0;
@@ -244,11 +248,16 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
 
 // A ranged request asks for "bytes=<start>-<end>" (or "<start>-"): the reply
 // must be a 206 whose Content-Range covers exactly those bytes (up to the end
-// of the file without an end), with a length that agrees. A 206 to a request
-// without a range was never asked for.
-RangeAnswer CHttpHandler::CheckRange(CWorker& w, const HttpReplyInfo& info) {
+// of the file when the file ends first), with a length that agrees. A 206 to
+// a request without a range was never asked for. The first request may ask
+// for a range: a 200 to it is the whole file, as if it had asked for none.
+RangeAnswer CHttpHandler::CheckRange(CWorker& w, const HttpReplyInfo& info, bool probe) {
     const bool ranged = rangeStart_ > 0 || rangeEnd_ >= 0;
     if (info.Status != "206") {
+        if (ranged && probe && rangeStart_ == 0 && info.Status == "200") {
+            rangeEnd_ = -1;
+            return RangeAnswer::Fits;
+        }
         return ranged ? RangeAnswer::Ignored : RangeAnswer::Fits;
     }
     ContentRange range;
@@ -265,12 +274,18 @@ RangeAnswer CHttpHandler::CheckRange(CWorker& w, const HttpReplyInfo& info) {
         w.rec.iState = tsStop;
         return RangeAnswer::Fits;
     }
+    if (size <= 0 && probe) {
+        size = range.Total;  // the first reply tells the size here
+    }
     int64_t last = size > 0 ? size - 1 : -1;
     if (rangeEnd_ >= 0 && (last < 0 || rangeEnd_ < last)) {
         last = rangeEnd_;
     }
     if (last >= 0 && range.Last != last) {
         return RangeAnswer::Wrong;  // would end before the block does, or run past it
+    }
+    if (rangeEnd_ >= 0) {
+        rangeEnd_ = range.Last;  // a file shorter than the range asked for
     }
     return RangeAnswer::Fits;
 }
@@ -334,17 +349,21 @@ bool CHttpHandler::DecideSize(CWorker& w) {
     return true;
 }
 
-// The first reply streams the whole file, but thread 0 wants only block 0
-// of it, and the server sends far ahead of a slow reader: the stream ends
-// like a ranged request would (after RequestBytes, or at once after the
-// body start while limiting) and the rest is asked for on new connections.
+// Thread 0 wants only block 0 of its first reply. A first request without
+// a range streams the whole file, and the server sends far ahead of a slow
+// reader: the stream ends like a ranged request would (after RequestBytes,
+// or at once after the body start while limiting), and the rest is asked
+// for on new connections. A ranged first request ends where it asked to.
 void CHttpHandler::EndProbeEarly(CWorker& w, int64_t bodyStart) {
     bool limiting;
     {
         std::lock_guard lock(w.ctx.SpeedLock);
         limiting = w.ctx.settings.SpeedLimit;
     }
-    const int64_t most = limiting ? std::max<int64_t>(bodyStart, 1) : RequestBytes(w.ctx);
+    int64_t most = limiting ? std::max<int64_t>(bodyStart, 1) : RequestBytes(w.ctx);
+    if (rangeEnd_ >= 0) {
+        most = rangeEnd_ + 1;
+    }
     std::lock_guard lock(w.task.TaskLock);
     if (w.task.descriptor.ThreadCount <= 1) {
         return;  // one connection never splits: its stream is its request
@@ -374,11 +393,19 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         r.iState = tsStop;
         return;
     }
+    if (probe && info.Status == "416" && rangeEnd_ >= 0 && !unrangedProbe_) {
+        // Even the first bytes are not there (an empty file): ask again
+        // without a range, which tells the size as a plain reply does.
+        unrangedProbe_ = true;
+        w.MarkTryProgressed();
+        r.iState = tsReconnect;
+        return;
+    }
     if (info.Status != "200" && info.Status != "206") {
         r.iState = tsDisconnect;
         return;
     }
-    RangeAnswer answer = CheckRange(w, info);
+    RangeAnswer answer = CheckRange(w, info, probe);
     if (answer == RangeAnswer::Wrong) {
         RefuseReply(w);
         return;
@@ -398,6 +425,10 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         return;
     }
     chunked_ = info.Chunked;
+    if (probe) {
+        std::lock_guard lock(w.task.TaskLock);
+        w.task.descriptor.iFirstAsked = rangeEnd_ >= 0 ? rangeEnd_ + 1 : 0;
+    }
     if (r.iThreadID == 0 && !r.bSizeChecked && !DecideSize(w)) {
         r.iState = tsStop;
         return;

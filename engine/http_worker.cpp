@@ -175,10 +175,11 @@ std::string CHttpHandler::CookieHeader(const CWorker::Settings& s, const TaskDes
 bool CHttpHandler::ChooseRange(CWorker& w, int64_t& start, int64_t& end) {
     ThreadRecord& r = w.rec;
     bool rangeMode, prepared;
-    int owner;
+    int owner, threads;
     int64_t downloaded;
     {
         std::lock_guard lock(w.task.TaskLock);
+        threads = w.task.descriptor.ThreadCount;
         rangeMode = w.task.descriptor.bRangeMode;
         prepared = w.slot.bFilePrepared;
         owner = w.slot.iStreamOwner;
@@ -196,6 +197,13 @@ bool CHttpHandler::ChooseRange(CWorker& w, int64_t& start, int64_t& end) {
         return downloaded == 0 || RestartSingleStream(w.slot, r.iThreadID);
     }
     if (r.iThreadID == 0 && !r.bSizeChecked) {
+        // The first request learns the size. A task that splits asks only a
+        // first piece of the file: what a server queues past the end of
+        // block 0 would be sent twice (the server writes ahead of a reader
+        // by its whole send buffer, megabytes on a fast link).
+        if (threads > 1 && !unrangedProbe_) {
+            end = ProbeBytes(w.ctx) - 1;
+        }
         return true;
     }
     if (r.iThreadID == 0 && !prepared && !PrepareLocalFile(w.slot, 0)) {

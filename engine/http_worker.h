@@ -73,7 +73,7 @@ class CHttpHandler : public IProtocolHandler {
     // try, nothing of it is written.
     void RefuseReply(CWorker& w);
     bool TakeSize(CWorker& w, const HttpReplyInfo& info);
-    RangeAnswer CheckRange(CWorker& w, const HttpReplyInfo& info);
+    RangeAnswer CheckRange(CWorker& w, const HttpReplyInfo& info, bool probe);
     void FallBackToSingleStream(CWorker& w);
     bool DecideSize(CWorker& w);
     void EndProbeEarly(CWorker& w, int64_t bodyStart);
@@ -90,6 +90,7 @@ class CHttpHandler : public IProtocolHandler {
     int64_t rangeEnd_ = -1;     // last byte asked for, -1 for the end of the file
     int64_t streamPos_ = 0;     // file offset of the next body byte on this connection
     bool chunked_ = false;
+    bool unrangedProbe_ = false;  // the first request goes without a range (a 416 to it)
     CChunkDecoder decoder_;
 };
 

@@ -51,6 +51,16 @@ int ReceiveBufferBytes(CAppContext& ctx) {
     return static_cast<int>(std::clamp<int64_t>(bytes, kMinReceiveBuffer, kUnlimitedReceiveBuffer));
 }
 
+int64_t ProbeBytes(CAppContext& ctx) {
+    {
+        std::lock_guard lock(ctx.SpeedLock);
+        if (!ctx.settings.SpeedLimit) {
+            return kUnlimitedProbeBytes;
+        }
+    }
+    return ReceiveBufferBytes(ctx);
+}
+
 int64_t TakeQuota(CAppContext& ctx) {
     std::lock_guard lock(ctx.SpeedLock);
     if (!ctx.settings.SpeedLimit) {

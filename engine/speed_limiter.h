@@ -26,6 +26,13 @@ inline constexpr int kMinReceiveBuffer = 4 * 1024;
 // longer than that is fetched over several requests, so that a split can
 // take over its far part without taking bytes already on their way.
 inline constexpr int64_t kUnlimitedRequestBytes = 32 * 1024 * 1024;
+// The first request of an HTTP task that may split asks for this much with
+// the limit off: enough to learn the size and get going, while what the
+// server queues beyond it (which block 0 may not want) stays small.
+inline constexpr int64_t kUnlimitedProbeBytes = 1024 * 1024;
+// The first request's bytes: kUnlimitedProbeBytes, or while limiting what
+// the receive buffer holds (a sixteenth of a second's budget).
+int64_t ProbeBytes(CAppContext& ctx);
 // The most one ranged HTTP request asks for: two seconds of the limit's
 // budget (at least 256 KiB) while limiting, else kUnlimitedRequestBytes.
 int64_t RequestBytes(CAppContext& ctx);

@@ -130,6 +130,11 @@ bool CWorker::TryProgressed() {
     return try_.progressed;
 }
 
+void CWorker::MarkTryProgressed() {
+    std::lock_guard lock(task.TaskLock);
+    try_.progressed = true;
+}
+
 // Bytes written move the iFrom of the block this worker holds (in one-stream
 // mode the only thread's block 0); a redirect changes the address and a
 // fall-back to one stream the mode. Only the holder moves a block's iFrom.

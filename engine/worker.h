@@ -129,6 +129,9 @@ class CWorker : public IConnectionOwner {
     // True when the current try has written bytes (or moved the task on: a
     // redirect, a fall-back to one stream).
     bool TryProgressed();
+    // The next try will differ from this one (it asks in another way): it
+    // follows at once, as after progress.
+    void MarkTryProgressed();
 
     // Settings the steps use, read under SpeedLock (the settings reload runs
     // under it). Never call with a task lock held.

@@ -89,10 +89,13 @@ struct TaskDescriptor {
     int iRunningThreads = 0;           // worker threads of this task now alive
     int64_t iDownloaded = 0;           // bytes received and accounted to blocks
     std::optional<TaskBlocks> Blocks;  // none before the file size is known
-    int iBestPercent = -1;             // highest completion percentage seen
-    int64_t iPrevDownloaded = 0;       // iDownloaded at the last one-second tick
-    double fAvgSpeedKB = 0;            // mean of the speed samples, KB/s
-    bool bRangeMode = true;            // size known, byte ranges used; false: one stream
+    // Bytes from the start that the first request asked for (0: all or
+    // none); the first block of a fresh split covers at least those.
+    int64_t iFirstAsked = 0;
+    int iBestPercent = -1;        // highest completion percentage seen
+    int64_t iPrevDownloaded = 0;  // iDownloaded at the last one-second tick
+    double fAvgSpeedKB = 0;       // mean of the speed samples, KB/s
+    bool bRangeMode = true;       // size known, byte ranges used; false: one stream
     std::string TaskId;
     int iState = stateStopped;  // TaskState value
     ProxyRecord ProxyHTTP;

@@ -93,6 +93,7 @@ TEST_F(HostileHttp, RepliesThatDoNotParseOrWereNotAskedForAreFailedTries) {
         "HTTP/1.1 2000 OK\r\nContent-Length: 5\r\n\r\nWRONG",
         "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 7\r\n\r\nWRONG",
         "HTTP/1.1 200 OK\r\nContent-Length: 12x\r\n\r\nWRONG",
+        // (one connection asks for the whole file without a range)
         "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-4/5\r\n"
         "Content-Length: 5\r\n\r\nWRONG",
         "Content-Length: 5\r\n\r\nWRONG",
@@ -102,7 +103,9 @@ TEST_F(HostileHttp, RepliesThatDoNotParseOrWereNotAskedForAreFailedTries) {
             o.reply = [&](int index) { return index == 0 ? bad[i] : std::string(); };
         }));
         std::string name = "f" + std::to_string(i) + ".bin";
-        ASSERT_EQ(Download(server.Url(name), 2, name), stateCompleted) << bad[i] << h.owner.Log();
+        const int threads = i == 3 ? 1 : 2;
+        ASSERT_EQ(Download(server.Url(name), threads, name), stateCompleted)
+            << bad[i] << h.owner.Log();
         EXPECT_EQ(ReadFile(h.DownloadDir + name), kBody) << bad[i];
     }
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_BadReply")));

@@ -51,6 +51,14 @@ void RangeServer::Serve(ScriptedConnection& c) {
         start = std::min(end - 1, start + options_.wrongRangeShift);
     }
     std::string head;
+    if (ranged && start >= size) {
+        // As real servers answer: the range cannot be served, with a page
+        // that must never end up in the file.
+        c.Write("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" +
+                std::to_string(size) + "\r\nContent-Length: 6\r\nConnection: close\r\n\r\nERRORS");
+        c.Close();
+        return;
+    }
     if (ranged) {
         head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(start) +
                "-" + std::to_string(end - 1) + "/" + std::to_string(size) + "\r\n";

@@ -78,6 +78,30 @@ TEST_F(ServedBytes, RequestsAfterASplitEndWhereTheirBlocksEnd) {
     EXPECT_TRUE(adjoins) << "the re-request runs past its block";
 }
 
+// A task that splits asks first for a piece of the file (under the limit a
+// sixteenth of a second's worth), never for all of it; one connection asks
+// for the whole file without a range.
+TEST_F(ServedBytes, FirstRequestAsksForAFirstPieceOnlyWhenTheTaskSplits) {
+    h.SetSpeedLimit(true, 64);
+    RangeServerOptions o;
+    o.body = kBody;
+    RangeServer server(o);
+    std::string id = h.AddTask(server.Url("data.bin"), 4, "data.bin");
+    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(ReadFile(h.DownloadDir + "data.bin"), kBody);
+    ASSERT_FALSE(server.Requests().empty());
+    auto first = RangeOf(server.Requests()[0]);
+    ASSERT_TRUE(first.has_value()) << server.Requests()[0];
+    EXPECT_EQ(*first, std::make_pair(int64_t{0}, int64_t{64 * 1024 / 16 - 1}));
+
+    RangeServer alone(o);
+    CTaskSlot other(h.ctx);
+    id = h.AddTask(alone.Url("one.bin"), 1, "one.bin");
+    ASSERT_EQ(h.Run(other, id), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(ReadFile(h.DownloadDir + "one.bin"), kBody);
+    EXPECT_FALSE(RangeOf(alone.Requests().at(0)).has_value());
+}
+
 // Under the global limit the readers are slow and the server fast: without a
 // bound the kernel would buffer far ahead of each reader (about 120 KiB
 // here), and every split or block end would throw that away. A connection
