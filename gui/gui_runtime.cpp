@@ -15,6 +15,7 @@
 #include "dialogs/edit_task_dialog.h"
 #include "gui/completion_alert.h"
 #include "gui/dialogs/gui_dialogs.h"
+#include "gui/explorer_window.h"
 #include "gui/icons.h"
 #include "gui/main_window.h"
 #include "settings/app_context.h"
@@ -48,7 +49,11 @@ void GuiRuntime::StartWindow(const std::string& commandLineUrl) {
     });
 
     wakeNotifier_ = new QSocketNotifier(Loop().WakeFd(), QSocketNotifier::Read, this);
-    connect(wakeNotifier_, &QSocketNotifier::activated, this, [this] { Loop().Pump(); });
+    connect(wakeNotifier_, &QSocketNotifier::activated, this, [this] {
+        if (Loop().Pump() > 0) {
+            Q_EMIT LoopRan();
+        }
+    });
     if (ListenFd() >= 0) {
         listenNotifier_ = new QSocketNotifier(ListenFd(), QSocketNotifier::Read, this);
         connect(listenNotifier_, &QSocketNotifier::activated, this, [this] { ServeRequests(); });
@@ -106,7 +111,9 @@ void GuiRuntime::ServeRequests() {
         // The clients' sockets stay readable until served: watching them
         // now would spin; the timer comes back once the dialog is closed.
         WatchClients(false);
-        Loop().Pump();
+        if (Loop().Pump() > 0) {
+            Q_EMIT LoopRan();
+        }
         return;
     }
     if (ServeOnce()) {
@@ -227,6 +234,14 @@ void GuiRuntime::OpenSettings() {
     if (ExecSettingsSheet(window_, Context(), routed_)) {
         Frame().SettingsChanged();
     }
+}
+
+void GuiRuntime::OpenSiteExplorer() {
+    CQtQuestions questions;
+    ExplorerWindow explorer(window_, Frame(), questions);
+    questions.SetParent(&explorer);
+    connect(this, &GuiRuntime::LoopRan, &explorer, &ExplorerWindow::Render);
+    explorer.exec();
 }
 
 void GuiRuntime::CloseRequested() {

@@ -54,11 +54,16 @@ class GuiRuntime : public QObject, public CliRuntime {
     void OpenNewTaskDialog(const std::string& url) override;
     void OpenTaskProperties(const std::string& id) override;
     void OpenSettings() override;
+    void OpenSiteExplorer() override;
     void CloseRequested() override;
     std::optional<std::string> ChooseImportFile(const std::string& filter) override;
     void RunCategoryNameDialog(CEdtCatDlg& dialog) override;
     void ReportError(const std::string& text) override;
     void CompletionAlert(const std::string& localFileName) override;
+
+  Q_SIGNALS:
+    // The window loop ran calls (a worker's or the explorer client's report).
+    void LoopRan();
 
   protected:
     void OnTerminationSignal() override;
