@@ -57,7 +57,9 @@ SiteDialog::SiteDialog(QWidget* parent, CAppContext& ctx, int number, IQuestions
     auto* form = new QFormLayout;
     name_ = Edit(fields.Name, kNameField, this);
     form->addRow(KeyLabel(lang.GetLangText("EdtSite_Name"), "EdtSite_Name", this), name_);
-    url_ = new QPlainTextEdit(ToQ(fields.Url), this);
+    // The password shows only as the masked field's dots: OK rebuilds the
+    // address from the login fields, so the address keeps a stand-in.
+    url_ = new QPlainTextEdit(ToQ(fields.Login ? MaskedSiteUrl(fields.Url) : fields.Url), this);
     url_->setObjectName(kUrlField);
     url_->setTabChangesFocus(true);
     url_->setFixedHeight(url_->fontMetrics().lineSpacing() * 3 + 12);

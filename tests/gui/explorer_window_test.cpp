@@ -2,11 +2,14 @@
 // list (folders above files), a double-click opens a folder, picked files
 // become tasks of the main window's queue, and the site dialog keeps bad
 // entries out of the store.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
@@ -16,9 +19,15 @@
 
 #include <sys/stat.h>
 
+#include "app/command_ids.h"
+#include "app/single_instance.h"
 #include "explorer/site_list.h"
 #include "gui/explorer_window.h"
+#include "gui/gui_runtime.h"
+#include "gui/main_window.h"
 #include "gui/site_dialog.h"
+#include "platform/data_root.h"
+#include "platform/file.h"
 #include "tests/app/frame_fixture.h"
 #include "tests/support/require_server.h"
 #include "tests/support/servers.h"
@@ -156,6 +165,56 @@ TEST_F(ExplorerWindowTest, NewSiteFromTheListIsSavedAndShown) {
     EXPECT_EQ(LoadSites(*ctx)[1].Url, "ftp://127.0.0.1:2121/pub/");
 }
 
+// The Site command of the running program: the explorer opens modally and
+// follows the client through the runtime's loop signal alone (the test
+// never renders it itself).
+TEST(ExplorerRuntime, SiteCommandOpensAnExplorerThatFollowsTheClient) {
+    VARDANE_REQUIRE_SERVER(FtpServer::kBinary);
+    FtpServer server;
+    WriteFile(server.Root() + "only.bin", "x");
+    ASSERT_TRUE(server.Start()) << server.Diagnostics();
+    TempDir dir("vardane-explorer-runtime");
+    ASSERT_TRUE(MakeDirectories(dir.Path() + "Tasks/"));
+    CAppContext ctx(DataRoot{dir.Path(), ExecutablePath(nullptr)});
+    WriteSite(ctx, 1, {"Local", server.Url("")});
+    gui::GuiRuntime runtime(ctx, CInstanceLock::TryAcquire(ctx.AppDir()));
+    runtime.StartWindow("");
+
+    // Answers the confirmation, opens the site, waits for its row, exits;
+    // after 30 s it closes whatever is open so that the command returns.
+    bool opened = false, listed = false;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (clock.elapsed() > 30000) {
+            if (modal != nullptr) {
+                modal->close();
+            }
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            box->button(QMessageBox::Yes)->click();
+        } else if (auto* explorer = qobject_cast<gui::ExplorerWindow*>(modal)) {
+            if (!opened) {
+                opened = true;
+                explorer->SiteList().setCurrentItem(explorer->SiteList().topLevelItem(0));
+                QTimer::singleShot(0, explorer,
+                                   [explorer] { explorer->RunCommand(gui::ID_EXP_SITE_GO); });
+            } else if (explorer->FileList().topLevelItemCount() == 1 &&
+                       explorer->FileList().topLevelItem(0)->text(0) == "only.bin") {
+                listed = true;
+                explorer->RunCommand(gui::ID_EXP_EXIT);
+            }
+        }
+    });
+    driver.start(20);
+    runtime.Window()->RunCommand(ID_SITE_EXPLORER);
+    driver.stop();
+    EXPECT_TRUE(opened);
+    EXPECT_TRUE(listed);
+    runtime.Window()->close();
+}
+
 using SiteDialogTest = FrameTest;
 
 TEST_F(SiteDialogTest, RefusesBadEntriesAndStoresTheLoginInTheUrl) {
@@ -168,18 +227,19 @@ TEST_F(SiteDialogTest, RefusesBadEntriesAndStoresTheLoginInTheUrl) {
     ASSERT_TRUE(login->isChecked());
     EXPECT_EQ(user->text(), "old");
     EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+    EXPECT_FALSE(dialog.findChild<QPlainTextEdit*>("Url")->toPlainText().contains("secret"));
 
     name->setText("a/b");
     dialog.accept();
     EXPECT_EQ(questions.asked.back().Text, ctx->lang.GetLangText("Msg_InvalidSiteName"));
     name->setText("Mirror");
+    user->setText("new");
     password->clear();
     dialog.accept();
     EXPECT_EQ(questions.asked.back().Text, ctx->lang.GetLangText("EdtSite_InvalidPwd"));
     EXPECT_TRUE(LoadSites(*ctx).empty());
     EXPECT_NE(dialog.result(), QDialog::Accepted);
 
-    user->setText("new");
     password->setText("pw");
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
