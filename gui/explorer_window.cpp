@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -141,15 +142,12 @@ void ExplorerWindow::BuildWidgets() {
     folders_ = new QTreeWidget(this);
     folders_->setObjectName(QStringLiteral("folders"));
     folders_->setHeaderHidden(true);
-    connect(folders_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
-        model_->SelectFolder(item->data(0, kItemRole).toInt());
-        Render();
-    });
+    connect(folders_, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* item) { ListFolderLater(item->data(0, kItemRole).toInt()); });
     // Expanding a folder not listed yet lists it.
     connect(folders_, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
         if (item->childCount() == 0) {
-            model_->SelectFolder(item->data(0, kItemRole).toInt());
-            Render();
+            ListFolderLater(item->data(0, kItemRole).toInt());
         }
     });
     layout->addWidget(folders_, 1);
@@ -167,8 +165,11 @@ void ExplorerWindow::BuildWidgets() {
     files_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(files_, &QTreeWidget::itemClicked, this, [this] { HideDropDowns(); });
     connect(files_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
-        model_->TapRow(files_->indexOfTopLevelItem(item));
-        Render();
+        const int row = files_->indexOfTopLevelItem(item);
+        QTimer::singleShot(0, this, [this, row] {
+            model_->TapRow(row);
+            Render();
+        });
     });
     connect(files_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         QMenu* menu = MakeMenu(FilePopupEntries());
@@ -266,6 +267,15 @@ QMenu* ExplorerWindow::MakeMenu(const std::vector<std::pair<int, std::string>>& 
         }
     }
     return menu;
+}
+
+// Listing a folder rebuilds the views: not from inside the signal of the
+// item that asked for it.
+void ExplorerWindow::ListFolderLater(TreeItem folder) {
+    QTimer::singleShot(0, this, [this, folder] {
+        model_->SelectFolder(folder);
+        Render();
+    });
 }
 
 int ExplorerWindow::SiteRow() const {

@@ -71,6 +71,7 @@ class ExplorerWindow : public QDialog {
     void FillFiles();
     void FillLog();
     void PushSelection();
+    void ListFolderLater(TreeItem folder);
     int SiteRow() const;
     void EditSite(int number);
     void HideDropDowns();

@@ -137,6 +137,9 @@ TEST_F(ExplorerWindowTest, SiteOpensFoldersFirstAndPickedFilesBecomeTasksOnce) {
     ASSERT_TRUE(Listed(1));
     EXPECT_EQ(files.topLevelItem(0)->text(0), "inner.txt");
     EXPECT_EQ(window->Model().FolderPath(window->Model().CurrentFolder()), "/pub/");
+    window->RunCommand(gui::ID_EXP_UP);
+    ASSERT_TRUE(Listed(5));
+    EXPECT_EQ(Row("pub")->data(1, Qt::DisplayRole).toString(), "0");
 }
 
 // Opened from the site list's New: a saved site shows in the list at once.
