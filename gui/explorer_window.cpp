@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
