@@ -100,8 +100,10 @@ ExplorerWindow::ExplorerWindow(QWidget* parent, CMainFrame& frame, IQuestions& q
     : QDialog(parent),
       frame_(frame),
       questions_(questions),
+      modelQuestions_(questions),
       host_(std::make_unique<WindowExplorerHost>(frame)),
-      model_(std::make_unique<CSiteExplorer>(frame.Context(), frame.Loop(), questions, *host_)) {
+      model_(
+          std::make_unique<CSiteExplorer>(frame.Context(), frame.Loop(), modelQuestions_, *host_)) {
     setWindowTitle(ToQ(frame_.Title()));
     // On a desktop the saved sites are the first thing to pick from.
     model_->ToggleSiteList();
@@ -112,6 +114,14 @@ ExplorerWindow::ExplorerWindow(QWidget* parent, CMainFrame& frame, IQuestions& q
 // The model ends its client first (pumping the loop); the widgets go after.
 ExplorerWindow::~ExplorerWindow() {
     model_.reset();
+}
+
+QuestionAnswer ExplorerWindow::CursorQuestions::Ask(const Question& question) {
+    if (waiting) {
+        waiting = false;
+        QApplication::restoreOverrideCursor();
+    }
+    return questions_.Ask(question);
 }
 
 std::string ExplorerWindow::Text(const char* key) const {
@@ -321,7 +331,13 @@ void ExplorerWindow::RunCommand(int id) {
             break;
         case ID_EXP_DOWNLOAD:
             PushSelection();
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            modelQuestions_.waiting = true;
             model_->Download();
+            if (modelQuestions_.waiting) {
+                modelQuestions_.waiting = false;
+                QApplication::restoreOverrideCursor();
+            }
             break;
         case ID_EXP_COPY_URL:
             PushSelection();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "dialogs/question.h"
 #include "explorer/site_explorer.h"
 
 class QListWidget;
@@ -78,8 +79,21 @@ class ExplorerWindow : public QDialog {
     QMenu* MakeMenu(const std::vector<std::pair<int, std::string>>& entries);
     std::string Text(const char* key) const;
 
+    // The model's questions: the wait cursor of a download goes before its
+    // count is shown.
+    class CursorQuestions : public IQuestions {
+      public:
+        explicit CursorQuestions(IQuestions& questions) : questions_(questions) {}
+        QuestionAnswer Ask(const Question& question) override;
+        bool waiting = false;
+
+      private:
+        IQuestions& questions_;
+    };
+
     CMainFrame& frame_;
     IQuestions& questions_;
+    CursorQuestions modelQuestions_;
     std::unique_ptr<IExplorerHost> host_;
     std::unique_ptr<CSiteExplorer> model_;  // after host_: it reports there
     QToolButton* foldersButton_ = nullptr;

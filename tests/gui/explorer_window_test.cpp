@@ -123,6 +123,7 @@ TEST_F(ExplorerWindowTest, SiteOpensFoldersFirstAndPickedFilesBecomeTasksOnce) {
     window->RunCommand(gui::ID_EXP_DOWNLOAD);
     EXPECT_EQ(QueuedTasks(), 2u);
     EXPECT_EQ(questions.asked.back().Text, "0 " + added);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // the wait cursor went away
 
     files.clearSelection();
     Row("b.txt")->setSelected(true);
