@@ -146,7 +146,7 @@ TEST_F(ExplorerWindowTest, SiteOpensFoldersFirstAndPickedFilesBecomeTasksOnce) {
 // Opened from the site list's New: a saved site shows in the list at once.
 TEST_F(ExplorerWindowTest, NewSiteFromTheListIsSavedAndShown) {
     bool filled = false;
-    QTimer::singleShot(0, [&] {
+    QTimer::singleShot(0, window.get(), [&] {
         auto* dialog = qobject_cast<gui::SiteDialog*>(QApplication::activeModalWidget());
         if (dialog == nullptr) {
             return;
@@ -157,7 +157,7 @@ TEST_F(ExplorerWindowTest, NewSiteFromTheListIsSavedAndShown) {
         dialog->accept();
     });
     // Closes the dialog should the first timer miss it: exec must end.
-    QTimer::singleShot(5000, [] {
+    QTimer::singleShot(5000, window.get(), [] {
         if (QWidget* modal = QApplication::activeModalWidget()) {
             modal->close();
         }
