@@ -147,7 +147,7 @@ void TaskTick(CDownloadTask& task) {
         d.iSaveCounter = static_cast<int64_t>(static_cast<double>(d.iSaveCounter) + sample);
     }
     if (save) {
-        SaveProgress(task);
+        (void)TrySaveProgress(task);  // never behind a worker's save
     }
     if (task.hMainWnd != nullptr) {
         task.hMainWnd->OnTaskProgress(task.Snapshot());

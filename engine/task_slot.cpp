@@ -277,7 +277,8 @@ void SaveProgressIfDue(CTaskSlot& slot) {
         slot.iSavedDownloaded = downloaded;
         slot.lastSave = now;
     }
-    SaveProgress(slot.task);
+    // Skipped while another save is under way (the next tick catches up).
+    (void)TrySaveProgress(slot.task);
 }
 
 void TaskLog(CDownloadTask& task, int kind, int n, std::string_view text) {

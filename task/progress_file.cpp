@@ -174,16 +174,19 @@ bool WriteProgress(const TaskProgressRecord& record, const std::string& path,
     return WriteFileAtomic(path, FormatProgress(record), 0600, durability);
 }
 
-bool UpdateProgress(const std::string& path,
-                    const std::function<void(TaskProgressRecord&)>& change) {
+bool UpdateProgress(const std::string& path, const std::function<void(TaskProgressRecord&)>& change,
+                    Durability durability) {
     TaskProgressRecord record = ReadProgress(path);
     change(record);
-    return WriteProgress(record, path);
+    return WriteProgress(record, path, durability);
 }
 
-bool UpdateTaskProgress(CDownloadTask& task,
-                        const std::function<void(TaskProgressRecord&)>& change) {
-    std::lock_guard progress(task.ProgressLock);
+namespace {
+
+// The progress file of task, with its ProgressLock held.
+bool UpdateTaskProgressLocked(CDownloadTask& task,
+                              const std::function<void(TaskProgressRecord&)>& change,
+                              Durability durability) {
     std::string path;
     {
         std::lock_guard lock(task.TaskLock);
@@ -192,30 +195,52 @@ bool UpdateTaskProgress(CDownloadTask& task,
     if (path.empty()) {
         return false;  // idle slot: no task, no file
     }
-    return UpdateProgress(path, change);
+    return UpdateProgress(path, change, durability);
 }
 
-void SaveProgress(CDownloadTask& task) {
-    UpdateTaskProgress(task, [&task](TaskProgressRecord& record) {
-        std::lock_guard lock(task.TaskLock);
-        TaskDescriptor& d = task.descriptor;
-        if (!record.BaseURL.empty()) {
-            d.BaseURL = record.BaseURL;
-        } else {
-            record.BaseURL = d.BaseURL;
+void MergeLiveValues(CDownloadTask& task, TaskProgressRecord& record) {
+    std::lock_guard lock(task.TaskLock);
+    const TaskDescriptor& d = task.descriptor;
+    if (!record.BaseURL.empty()) {
+        task.descriptor.BaseURL = record.BaseURL;
+    } else {
+        record.BaseURL = d.BaseURL;
+    }
+    record.ThreadCount = IntToText(d.ThreadCount);
+    if (d.iFileSize > 0 && d.iState != stateError && d.bRangeMode) {
+        record.FileSize = IntToText(d.iFileSize);
+        record.FilePos = IntToText(d.iDownloaded);
+    }
+    if (d.Blocks) {
+        for (int i = 0; i < kBlockCount; ++i) {
+            const TaskBlock& b = (*d.Blocks)[i];
+            record.Block[i] = IntToText(b.iFrom) + "-" + IntToText(b.iTo);
         }
-        record.ThreadCount = IntToText(d.ThreadCount);
-        if (d.iFileSize > 0 && d.iState != stateError && d.bRangeMode) {
-            record.FileSize = IntToText(d.iFileSize);
-            record.FilePos = IntToText(d.iDownloaded);
-        }
-        if (d.Blocks) {
-            for (int i = 0; i < kBlockCount; ++i) {
-                const TaskBlock& b = (*d.Blocks)[i];
-                record.Block[i] = IntToText(b.iFrom) + "-" + IntToText(b.iTo);
-            }
-        }
-    });
+    }
+}
+
+}  // namespace
+
+bool UpdateTaskProgress(CDownloadTask& task, const std::function<void(TaskProgressRecord&)>& change,
+                        Durability durability) {
+    std::lock_guard progress(task.ProgressLock);
+    return UpdateTaskProgressLocked(task, change, durability);
+}
+
+void SaveProgress(CDownloadTask& task, Durability durability) {
+    UpdateTaskProgress(
+        task, [&task](TaskProgressRecord& record) { MergeLiveValues(task, record); }, durability);
+}
+
+bool TrySaveProgress(CDownloadTask& task) {
+    std::unique_lock progress(task.ProgressLock, std::try_to_lock);
+    if (!progress.owns_lock()) {
+        return false;
+    }
+    UpdateTaskProgressLocked(
+        task, [&task](TaskProgressRecord& record) { MergeLiveValues(task, record); },
+        Durability::Deferred);
+    return true;
 }
 
 int GetTaskState(const std::string& appDir, std::string_view id) {

@@ -54,8 +54,8 @@ bool WriteProgress(const TaskProgressRecord& record, const std::string& path,
 TaskProgressRecord NewStoppedTaskRecord(const CAppSettings& settings, std::string_view url,
                                         std::string_view folder, std::string_view fileName);
 // Read, change, write back. Takes no lock.
-bool UpdateProgress(const std::string& path,
-                    const std::function<void(TaskProgressRecord&)>& change);
+bool UpdateProgress(const std::string& path, const std::function<void(TaskProgressRecord&)>& change,
+                    Durability durability = Durability::Now);
 
 // False when FileSize, FilePos or a block holds what no file can have: not
 // decimal digits, beyond 2^62 bytes, a position past the size.
@@ -68,11 +68,18 @@ TaskProgressRecord SetAsideCorruptProgress(const std::string& path);
 
 // Merges the task's live values (BaseURL, ThreadCount, FileSize, FilePos,
 // blocks) into its progress file under ProgressLock (TaskLock inside). Call
-// without any task lock.
-void SaveProgress(CDownloadTask& task);
+// without any task lock. Durability::Deferred is for the saves a running
+// download makes as it goes: replaced by rename all the same, but not
+// flushed (the bytes they count are not flushed either, and a flush waits
+// behind every other writer of the disk while the workers wait for the lock).
+void SaveProgress(CDownloadTask& task, Durability durability = Durability::Now);
+// SaveProgress(task, Durability::Deferred) unless another save holds the
+// ProgressLock: a worker never waits behind a save that the disk holds up.
+// False when it skipped.
+bool TrySaveProgress(CDownloadTask& task);
 // UpdateProgress of the task's progress file under its ProgressLock.
-bool UpdateTaskProgress(CDownloadTask& task,
-                        const std::function<void(TaskProgressRecord&)>& change);
+bool UpdateTaskProgress(CDownloadTask& task, const std::function<void(TaskProgressRecord&)>& change,
+                        Durability durability = Durability::Now);
 
 // State of a task that is not running (defaults give stateStopped 2).
 int GetTaskState(const std::string& appDir, std::string_view id);

@@ -217,6 +217,40 @@ TEST(EdgeDownload, FailedFinalRenameFailsTheTask) {
     EXPECT_TRUE(ReadFile(h.DownloadDir + "data.bin.vd~") == body);
 }
 
+// A save of the progress file can take a second beside another disk writer.
+// The workers' periodic saves skip while one is under way: here the lock is
+// held from the first byte on, and the bytes must still all arrive.
+TEST(TaskSlotLife, WorkersNeverWaitBehindAProgressSave) {
+    const std::string body = RandomBytes(1024 * 1024, 4);
+    RangeServerOptions o = Serving(body);
+    o.pieceDelayMs = 30;  // a second or more, so that saves fall due
+    RangeServer server(o);
+    EngineHarness h;
+    std::string id = h.AddTask(server.Url("data.bin"), 2, "data.bin");
+    CTaskSlot slot(h.ctx);
+    slot.task.hMainWnd = &h.owner;
+    h.StartTicks(slot);
+    ASSERT_TRUE(StartTask(slot, id));
+    auto downloaded = [&slot] { return slot.task.Snapshot().iDownloaded; };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (downloaded() == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    {
+        std::lock_guard held(slot.task.ProgressLock);
+        while (downloaded() < static_cast<int64_t>(body.size()) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_EQ(downloaded(), static_cast<int64_t>(body.size())) << h.owner.Log();
+    }
+    ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(30)));
+    h.StopTicks();
+    slot.JoinWorkers();
+    EXPECT_EQ(h.owner.Last().iState, stateCompleted) << h.owner.Log();
+    EXPECT_TRUE(ReadFile(h.DownloadDir + "data.bin") == body);
+}
+
 TEST(TaskSlotLife, StartStopAndDestroyManyTimes) {
     RangeServerOptions o = Serving(RandomBytes(2 * 1024 * 1024, 3));
     o.pieceDelayMs = 2;
