@@ -17,6 +17,7 @@
 #include "gui/dialogs/gui_dialogs.h"
 #include "gui/explorer_window.h"
 #include "gui/icons.h"
+#include "gui/keep_awake.h"
 #include "gui/main_window.h"
 #include "settings/app_context.h"
 
@@ -70,7 +71,11 @@ void GuiRuntime::StartWindow(const std::string& commandLineUrl) {
     }
     // The ticks of the jobs, and requests held back while a dialog was open.
     serveTimer_ = new QTimer(this);
-    connect(serveTimer_, &QTimer::timeout, this, [this] { ServeRequests(); });
+    connect(serveTimer_, &QTimer::timeout, this, [this] {
+        ServeRequests();
+        UpdateKeepAwake();
+    });
+    inhibitor_ = std::make_unique<IdleInhibitor>();
     serveTimer_->start(200);
 
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -123,6 +128,18 @@ void GuiRuntime::ServeRequests() {
     WatchClients(true);
 }
 
+// The desktop stays awake while downloads run or wait, and may sleep again
+// once they are over.
+void GuiRuntime::UpdateKeepAwake() {
+    if (inhibitor_ == nullptr) {
+        return;
+    }
+    const bool active = !shutDown_ && Frame().HasActiveTasks();
+    inhibitor_->SetActive(
+        active, QString::fromStdString(Frame().Title()),
+        QString::fromStdString(Context().lang.GetLangText("MainDlg_Folder_Downloading")));
+}
+
 void GuiRuntime::ServeSoon() {
     if (servePending_) {
         return;
@@ -168,6 +185,7 @@ void GuiRuntime::ShutDown() {
         serveTimer_->stop();
     }
     WatchClients(false);
+    UpdateKeepAwake();
     alert_->RemoveNotification();
     Close();
     alert_->Shutdown();

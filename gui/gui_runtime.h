@@ -19,6 +19,7 @@ class QTimer;
 namespace vardane::gui {
 
 class CompletionAlerter;
+class IdleInhibitor;
 class MainWindow;
 
 // Questions of the user's own actions go to message boxes; those of a
@@ -71,12 +72,14 @@ class GuiRuntime : public QObject, public CliRuntime {
   private:
     void ServeRequests();
     void ServeSoon();
+    void UpdateKeepAwake();
     void WatchClients(bool enabled);
     void ShutDown();
 
     CQtQuestions qtQuestions_;
     RoutedQuestions routed_;
     std::unique_ptr<CompletionAlerter> alert_;
+    std::unique_ptr<IdleInhibitor> inhibitor_;
     QPointer<MainWindow> window_;
     QSocketNotifier* wakeNotifier_ = nullptr;
     QSocketNotifier* listenNotifier_ = nullptr;

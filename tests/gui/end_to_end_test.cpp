@@ -13,10 +13,12 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusError>
+#include <QSet>
 #include <QStringList>
 #include <QVariantMap>
 
 #include "app/single_instance.h"
+#include "gui/keep_awake.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/support/require_server.h"
 #include "tests/support/server_process.h"
@@ -48,6 +50,25 @@ class FakeNotifications : public QObject {
     QStringList lastActions;
 };
 
+// Stands in for the desktop's screen saver and counts inhibitions held.
+class FakeScreenSaver : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+  public Q_SLOTS:
+    uint Inhibit(const QString& application, const QString& reason) {
+        reasons << application + ": " + reason;
+        held.insert(++last);
+        return last;
+    }
+    void UnInhibit(uint cookie) { released += held.remove(cookie) ? 1 : 0; }
+
+  public:
+    QStringList reasons;
+    QSet<uint> held;
+    int released = 0;
+    uint last = 0;
+};
+
 namespace {
 
 // Waits up to timeoutMs for pred while serving this process's D-Bus objects.
@@ -72,22 +93,71 @@ bool HasLine(const std::string& text, const std::string& id) {
     return false;
 }
 
+// A D-Bus session bus of the test's own, and this process's connection to it.
+struct TestBus {
+    void Start() {
+        address = "unix:path=" + dir.Path() + "bus";
+        ASSERT_TRUE(bus.Start({"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile",
+                               "--address=" + address},
+                              dir.Path() + "log", 0))
+            << bus.Diagnostics();
+        ASSERT_TRUE(
+            ServeUntil([&] { return access((dir.Path() + "bus").c_str(), F_OK) == 0; }, 10000))
+            << bus.Diagnostics();
+        connection = QDBusConnection::connectToBus(QString::fromStdString(address),
+                                                   QStringLiteral("vardane-test-bus"));
+        ASSERT_TRUE(connection.isConnected()) << connection.lastError().message().toStdString();
+    }
+    ~TestBus() { QDBusConnection::disconnectFromBus(QStringLiteral("vardane-test-bus")); }
+
+    TempDir dir{"vardane-bus"};
+    std::string address;
+    ServerProcess bus;
+    QDBusConnection connection{QString()};
+};
+
+// The desktop is kept awake while downloads run: one inhibition, released
+// when they end, also when they end before the desktop answered.
+TEST(KeepAwake, OneInhibitionWhileActiveReleasedAfterwards) {
+    VARDANE_REQUIRE_SERVER("dbus-daemon");
+    TestBus test;
+    ASSERT_NO_FATAL_FAILURE(test.Start());
+    FakeScreenSaver saver;
+    ASSERT_TRUE(test.connection.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
+    ASSERT_TRUE(test.connection.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"),
+                                               &saver, QDBusConnection::ExportAllSlots));
+    QDBusConnection client = QDBusConnection::connectToBus(QString::fromStdString(test.address),
+                                                           QStringLiteral("vardane-client-bus"));
+    {
+        gui::IdleInhibitor inhibitor(client);
+        inhibitor.SetActive(true, "Vardane", "Downloading");
+        inhibitor.SetActive(true, "Vardane", "Downloading");  // still one
+        ASSERT_TRUE(ServeUntil([&] { return inhibitor.Holding(); }, 10000));
+        EXPECT_EQ(saver.reasons, QStringList{"Vardane: Downloading"});
+        inhibitor.SetActive(false, "Vardane", "Downloading");
+        ASSERT_TRUE(ServeUntil([&] { return saver.held.isEmpty(); }, 10000));
+
+        // Ended while the call was on its way: released once it answers.
+        inhibitor.SetActive(true, "Vardane", "Downloading");
+        inhibitor.SetActive(false, "Vardane", "Downloading");
+        ASSERT_TRUE(ServeUntil([&] { return saver.released == 2; }, 10000));
+        EXPECT_FALSE(inhibitor.Holding());
+
+        // Held when the program ends: released then.
+        inhibitor.SetActive(true, "Vardane", "Downloading");
+        ASSERT_TRUE(ServeUntil([&] { return inhibitor.Holding(); }, 10000));
+    }
+    EXPECT_TRUE(ServeUntil([&] { return saver.held.isEmpty(); }, 10000));
+    QDBusConnection::disconnectFromBus(QStringLiteral("vardane-client-bus"));
+}
+
 TEST(GuiProcess, ServesForwardedCommandsDownloadsAndNotifies) {
     VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
     VARDANE_REQUIRE_SERVER("dbus-daemon");
-    TempDir busDir("vardane-bus");
-    const std::string address = "unix:path=" + busDir.Path() + "bus";
-    ServerProcess bus;
-    ASSERT_TRUE(bus.Start(
-        {"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + address},
-        busDir.Path() + "log", 0))
-        << bus.Diagnostics();
-    ASSERT_TRUE(
-        ServeUntil([&] { return access((busDir.Path() + "bus").c_str(), F_OK) == 0; }, 10000))
-        << bus.Diagnostics();
-    QDBusConnection connection = QDBusConnection::connectToBus(QString::fromStdString(address),
-                                                               QStringLiteral("vardane-test-bus"));
-    ASSERT_TRUE(connection.isConnected()) << connection.lastError().message().toStdString();
+    TestBus test;
+    ASSERT_NO_FATAL_FAILURE(test.Start());
+    const std::string& address = test.address;
+    QDBusConnection& connection = test.connection;
     FakeNotifications notifications;
     ASSERT_TRUE(connection.registerService(QStringLiteral("org.freedesktop.Notifications")));
     ASSERT_TRUE(connection.registerObject(QStringLiteral("/org/freedesktop/Notifications"),
@@ -147,7 +217,6 @@ TEST(GuiProcess, ServesForwardedCommandsDownloadsAndNotifies) {
     gui.Stop();
     EXPECT_FALSE(gui.Running());
     connection.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
-    QDBusConnection::disconnectFromBus(QStringLiteral("vardane-test-bus"));
 }
 
 }  // namespace
