@@ -162,7 +162,7 @@ bool PrepareBlocks(CDownloadTask& task) {
         }
         d.Blocks = blocks;
     }
-    SaveProgress(task);
+    SaveProgress(task, Durability::Deferred);
     return true;
 }
 

@@ -148,10 +148,13 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
     int result = Reserve(task, fd, size);
     close(fd);
     if (result == 0 && !task.IsStopped()) {
-        UpdateTaskProgress(task, [&task](TaskProgressRecord& r) {
-            std::lock_guard lock(task.TaskLock);
-            r.LocalTempFileName = task.descriptor.LocalFileName + ".vd~";
-        });
+        UpdateTaskProgress(
+            task,
+            [&task](TaskProgressRecord& r) {
+                std::lock_guard lock(task.TaskLock);
+                r.LocalTempFileName = task.descriptor.LocalFileName + ".vd~";
+            },
+            Durability::Deferred);
         UseTempPath(slot, temp);
         return true;
     }
@@ -171,13 +174,16 @@ bool PrepareLocalFile(CTaskSlot& slot, int threadNo) {
     // A recorded temporary file that has gone makes the stored progress
     // worthless: start the file afresh rather than write into a new, empty one.
     std::string temp = task.TempPath();
-    UpdateTaskProgress(task, [&](TaskProgressRecord& r) {
-        if (!r.LocalTempFileName.empty() && !FileExists(temp)) {
-            r.LocalTempFileName.clear();
-            r.FilePos.clear();
-            r.Block = {};
-        }
-    });
+    UpdateTaskProgress(
+        task,
+        [&](TaskProgressRecord& r) {
+            if (!r.LocalTempFileName.empty() && !FileExists(temp)) {
+                r.LocalTempFileName.clear();
+                r.FilePos.clear();
+                r.Block = {};
+            }
+        },
+        Durability::Deferred);
     if (!CreateLocalFile(slot, threadNo) || !PrepareBlocks(task)) {
         return false;
     }
@@ -199,12 +205,15 @@ bool RestartSingleStream(CTaskSlot& slot, int threadNo) {
         slot.bStreamEnded = false;
     }
     // Nothing of an earlier ranged run may be resumed from now on.
-    UpdateTaskProgress(task, [](TaskProgressRecord& r) {
-        r.LocalTempFileName.clear();
-        r.FileSize.clear();
-        r.FilePos.clear();
-        r.Block = {};
-    });
+    UpdateTaskProgress(
+        task,
+        [](TaskProgressRecord& r) {
+            r.LocalTempFileName.clear();
+            r.FileSize.clear();
+            r.FilePos.clear();
+            r.Block = {};
+        },
+        Durability::Deferred);
     if (!CreateLocalFile(slot, threadNo)) {
         return false;
     }
@@ -215,7 +224,8 @@ bool RestartSingleStream(CTaskSlot& slot, int threadNo) {
         task.descriptor.iPrevDownloaded = 0;
         slot.bFilePrepared = true;
     }
-    UpdateTaskProgress(task, [](TaskProgressRecord& r) { r.ThreadCount = "1"; });
+    UpdateTaskProgress(
+        task, [](TaskProgressRecord& r) { r.ThreadCount = "1"; }, Durability::Deferred);
     return true;
 }
 

@@ -136,7 +136,7 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
     task.Reset();
     std::string address = urlOverride.empty() ? record.BaseURL : urlOverride;
     if (!ParseUrl(task, address)) {
-        task.SetState(stateError);
+        task.SetState(stateError, Durability::Now);
         TaskLog(task, 3, 0, slot.ctx.lang.GetLangText("Log_InvalidURL"));
         Abandon(slot);
         return false;
@@ -144,7 +144,7 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
     std::string dir = WithTrailingSlash(record.LocalDir);
     if (!MakeDirectories(dir)) {
         int error = errno;
-        task.SetState(stateError);
+        task.SetState(stateError, Durability::Now);
         TaskLog(task, 3, 0,
                 slot.ctx.lang.GetLangText("Log_CreateLocalFileFailed") + " " + dir + " " +
                     ErrorText(error));
@@ -250,7 +250,7 @@ void TaskEnd(CTaskSlot& slot) {
                     slot.ctx.lang.GetLangText("Log_RenameFailed") + " " + task.LocalPath() + " " +
                         ErrorText(error));
             state = stateError;
-            task.SetState(state);
+            task.SetState(state, Durability::Now);
         }
     }
     CloseTempFile(slot);

@@ -92,12 +92,13 @@ TaskDescriptor CDownloadTask::Snapshot() {
     return descriptor;
 }
 
-void CDownloadTask::SetState(int state) {
+void CDownloadTask::SetState(int state, Durability durability) {
     {
         std::lock_guard lock(TaskLock);
         descriptor.iState = state;
     }
-    UpdateTaskProgress(*this, [state](TaskProgressRecord& r) { r.State = IntToText(state); });
+    UpdateTaskProgress(
+        *this, [state](TaskProgressRecord& r) { r.State = IntToText(state); }, durability);
 }
 
 void CDownloadTask::SetFileSize(int64_t size) {
@@ -105,7 +106,9 @@ void CDownloadTask::SetFileSize(int64_t size) {
         std::lock_guard lock(TaskLock);
         descriptor.iFileSize = size;
     }
-    UpdateTaskProgress(*this, [size](TaskProgressRecord& r) { r.FileSize = IntToText(size); });
+    UpdateTaskProgress(
+        *this, [size](TaskProgressRecord& r) { r.FileSize = IntToText(size); },
+        Durability::Deferred);
 }
 
 bool CDownloadTask::SetLocalFileName(const std::string& name) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "net/event_socket.h"
+#include "platform/file.h"
 #include "settings/proxy_record.h"
 #include "task/task_owner.h"
 
@@ -169,8 +170,11 @@ class CDownloadTask {
     TaskDescriptor Snapshot();
 
     // Store under TaskLock, then rewrite the progress file key under
-    // ProgressLock. Call without any task lock.
-    void SetState(int state);
+    // ProgressLock. Call without any task lock. A running task's own
+    // rewrites are not flushed (Durability::Deferred): the task's end
+    // flushes the whole record once, and until then a flush per change would
+    // hold the download up behind every other writer of the disk.
+    void SetState(int state, Durability durability = Durability::Deferred);
     void SetFileSize(int64_t size);
     // Under ProgressLock: only while the progress file has no
     // LocalTempFileName, sets LocalFileName in the descriptor and the file.
