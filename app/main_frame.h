@@ -216,6 +216,10 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     int CurrentTab() const { return tab_; }
     const LogTreeState& LogTree() const { return logTree_; }
     const std::vector<LogLine>& LogList() const { return logList_; }
+    // Changes whenever the log list is cleared or replaced, not when a line
+    // is appended: a view that showed n lines of the same generation only
+    // adds the lines after them.
+    unsigned LogListGeneration() const { return logListGeneration_; }
     const std::vector<MenuEntry>& FileMenu() const { return fileMenu_; }
     const std::vector<MenuEntry>& ControlMenu() const { return controlMenu_; }
     std::vector<std::string> ColumnHeaders() const;
@@ -318,6 +322,7 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     int tab_ = 0;
     LogTreeState logTree_;
     std::vector<LogLine> logList_;
+    unsigned logListGeneration_ = 0;
     std::vector<MenuEntry> fileMenu_;
     std::vector<MenuEntry> controlMenu_;
 };

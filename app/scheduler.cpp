@@ -248,6 +248,7 @@ void CMainFrame::HandleTaskLog(const TaskLogEntry& e) {
     }
     if (logList_.size() >= kMaxLogLines) {
         logList_.clear();
+        ++logListGeneration_;
     }
     logList_.push_back(LogLine{e.Kind, e.Text});
     Notify(partLogList);

@@ -330,6 +330,7 @@ void CMainFrame::SelectAll() {
 void CMainFrame::ClearLog() {
     logTree_ = LogTreeState{};
     logList_.clear();
+    ++logListGeneration_;
     Notify(partLogTree | partLogList);
 }
 
@@ -366,6 +367,7 @@ void CMainFrame::SelectLogThread(int n) {
         return;
     }
     logList_.clear();
+    ++logListGeneration_;
     for (const TaskLogEntry& entry : slots_[slot]->Task().ThreadLog(n - 1)) {
         logList_.push_back(LogLine{entry.Kind, entry.Text});
     }

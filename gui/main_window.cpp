@@ -163,6 +163,7 @@ QWidget* MainWindow::BuildLogPage() {
     logTree_ = new QTreeWidget(split);
     logTree_->setHeaderHidden(true);
     logList_ = new QListWidget(split);
+    logList_->setObjectName(QStringLiteral("logList"));
     logList_->setUniformItemSizes(true);
     split->setStretchFactor(1, 3);
     connect(logTree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
@@ -436,9 +437,18 @@ void MainWindow::FillLogTree() {
     root->setExpanded(true);
 }
 
+// A download logs hundreds of lines a second: each is appended to what is
+// shown, and the list is rebuilt only when the frame replaced it.
 void MainWindow::FillLogList() {
-    logList_->clear();
-    for (const LogLine& line : frame_.LogList()) {
+    const std::vector<LogLine>& lines = frame_.LogList();
+    size_t from = static_cast<size_t>(logList_->count());
+    if (frame_.LogListGeneration() != logGeneration_ || from > lines.size()) {
+        logList_->clear();
+        logGeneration_ = frame_.LogListGeneration();
+        from = 0;
+    }
+    for (size_t i = from; i < lines.size(); ++i) {
+        const LogLine& line = lines[i];
         auto* item = new QListWidgetItem(ImageIcon(line.Icon()), Q(line.Text), logList_);
         item->setForeground(Colour(line.TextColour()));
         item->setBackground(Colour(line.Background()));

@@ -83,6 +83,7 @@ class MainWindow : public QMainWindow {
     QTableView* table_ = nullptr;
     QTreeWidget* logTree_ = nullptr;
     QListWidget* logList_ = nullptr;
+    unsigned logGeneration_ = ~0u;  // of the frame's log list shown
     QLabel* totalSpeed_ = nullptr;
     QCheckBox* limitCheck_ = nullptr;
     QSlider* limitSlider_ = nullptr;

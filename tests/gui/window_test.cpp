@@ -4,6 +4,7 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QHeaderView>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -182,6 +183,40 @@ TEST_F(WindowTest, LanguageSwitchRelabelsTheWindow) {
             EXPECT_NE(english[i], chinese[i]) << "not relabelled: " << english[i].toStdString();
         }
     }
+}
+
+// The log list grows line by line as the selected task logs, and follows
+// the frame when it starts over (full at 30 lines, or another task).
+TEST_F(WindowTest, LogListShowsExactlyTheFramesLines) {
+    AddTask("101", "http://127.0.0.1:1/a.bin");
+    AddTask("102", "http://127.0.0.1:1/b.bin");
+    Open();
+    frame->OnCommand(ID_START_ALL);
+    SelectIds({"101"});
+    auto* list = window->findChild<QListWidget*>(QStringLiteral("logList"));
+    ASSERT_NE(list, nullptr);
+    auto shown = [list] {
+        std::vector<std::string> texts;
+        for (int i = 0; i < list->count(); ++i) {
+            texts.push_back(list->item(i)->text().toStdString());
+        }
+        return texts;
+    };
+    auto expected = [this] {
+        std::vector<std::string> texts;
+        for (const LogLine& line : frame->LogList()) {
+            texts.push_back(line.Text);
+        }
+        return texts;
+    };
+    for (int i = 1; i <= 35; ++i) {
+        frame->OnTaskLog(TaskLogEntry{"101", 0, i % 4, "line " + std::to_string(i)});
+        ASSERT_EQ(shown(), expected()) << i;
+    }
+    ASSERT_EQ(shown().size(), 5u);  // started over after 30 lines
+    SelectIds({"102"});
+    EXPECT_EQ(shown(), expected());
+    EXPECT_EQ(shown().size(), 0u);
 }
 
 }  // namespace
