@@ -314,6 +314,18 @@ void CHttpHandler::FallBackToSingleStream(CWorker& w) {
     r.iState = tsReconnect;
 }
 
+// A 206 to the ranged first request must tell the file's size and come
+// unchunked; a 416 means there is no first byte. Anything else is judged
+// as any reply is.
+bool CHttpHandler::RangedProbeUsable(const HttpReplyInfo& info) {
+    if (info.Status == "416") {
+        return false;
+    }
+    ContentRange range;
+    return info.Status != "206" || !ParseContentRange(info.ContentRange, range) ||
+           (range.Total > 0 && !info.Chunked);
+}
+
 // Thread 0's first reply: ranged download of a known size, or one stream.
 bool CHttpHandler::DecideSize(CWorker& w) {
     ThreadRecord& r = w.rec;
@@ -393,9 +405,11 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         r.iState = tsStop;
         return;
     }
-    if (probe && info.Status == "416" && rangeEnd_ >= 0 && !unrangedProbe_) {
-        // Even the first bytes are not there (an empty file): ask again
-        // without a range, which tells the size as a plain reply does.
+    if (probe && rangeEnd_ >= 0 && !unrangedProbe_ && !RangedProbeUsable(info)) {
+        // Even the first bytes are not there (an empty file), or the range
+        // came without the file's size or in chunks, so the file could not
+        // be split and the rest would never be asked for: ask again without
+        // a range, which tells the size as a plain reply does.
         unrangedProbe_ = true;
         w.MarkTryProgressed();
         r.iState = tsReconnect;

@@ -74,6 +74,7 @@ class CHttpHandler : public IProtocolHandler {
     void RefuseReply(CWorker& w);
     bool TakeSize(CWorker& w, const HttpReplyInfo& info);
     RangeAnswer CheckRange(CWorker& w, const HttpReplyInfo& info, bool probe);
+    static bool RangedProbeUsable(const HttpReplyInfo& info);
     void FallBackToSingleStream(CWorker& w);
     bool DecideSize(CWorker& w);
     void EndProbeEarly(CWorker& w, int64_t bodyStart);

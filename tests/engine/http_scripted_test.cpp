@@ -3,6 +3,8 @@
 // ranges ignored or answered wrongly, huge headers, cookies.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "engine/worker.h"
 #include "platform/file.h"
 #include "tests/engine/engine_harness.h"
@@ -138,6 +140,33 @@ TEST_F(ScriptedHttp, NoContentLengthIsOneStreamEndingAtTheClose) {
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_NotResumeSupport")));
     EXPECT_EQ(h.Progress(id).ThreadCount, "1");
     EXPECT_EQ(server.Connections(), 1);
+}
+
+// The first request asks for a range; a 206 that does not tell the file's
+// size, or comes in chunks, cannot be split: the file is asked for again
+// whole, never completed with the first piece alone.
+TEST_F(ScriptedHttp, FirstRangeWithoutATotalOrInChunksIsAskedForWhole) {
+    const std::string body = RandomBytes(3 * 1024 * 1024, 13);
+    const std::string first = body.substr(0, 1024 * 1024);
+    char chunk[32];
+    std::snprintf(chunk, sizeof chunk, "%zx\r\n", first.size());
+    const std::vector<std::string> firsts = {
+        "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-1048575/*\r\n"
+        "Content-Length: 1048576\r\n\r\n" +
+            first,
+        "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-1048575/" +
+            std::to_string(body.size()) + "\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk + first +
+            "\r\n0\r\n\r\n",
+    };
+    for (size_t i = 0; i < firsts.size(); ++i) {
+        RangeServer server(With([&](RangeServerOptions& o) {
+            o.body = body;
+            o.reply = [&](int index) { return index == 0 ? firsts[i] : std::string(); };
+        }));
+        const std::string name = "f" + std::to_string(i) + ".bin";
+        ASSERT_EQ(Download(server.Url(name), 4, name), stateCompleted) << h.owner.Log();
+        EXPECT_TRUE(Downloaded(name) == body) << i;
+    }
 }
 
 TEST_F(ScriptedHttp, ChunkedBodyIsDecodedNotWrittenRaw) {
