@@ -367,14 +367,14 @@ bool CHttpHandler::DecideSize(CWorker& w) {
 // or at once after the body start while limiting), and the rest is asked
 // for on new connections. A ranged first request ends where it asked to.
 void CHttpHandler::EndProbeEarly(CWorker& w, int64_t bodyStart) {
-    bool limiting;
-    {
-        std::lock_guard lock(w.ctx.SpeedLock);
-        limiting = w.ctx.settings.SpeedLimit;
-    }
-    int64_t most = limiting ? std::max<int64_t>(bodyStart, 1) : RequestBytes(w.ctx);
-    if (rangeEnd_ >= 0) {
-        most = rangeEnd_ + 1;
+    int64_t most = rangeEnd_ + 1;
+    if (rangeEnd_ < 0) {
+        bool limiting;
+        {
+            std::lock_guard lock(w.ctx.SpeedLock);
+            limiting = w.ctx.settings.SpeedLimit;
+        }
+        most = limiting ? std::max<int64_t>(bodyStart, 1) : RequestBytes(w.ctx);
     }
     std::lock_guard lock(w.task.TaskLock);
     if (w.task.descriptor.ThreadCount <= 1) {

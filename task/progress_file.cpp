@@ -200,9 +200,9 @@ bool UpdateTaskProgressLocked(CDownloadTask& task,
 
 void MergeLiveValues(CDownloadTask& task, TaskProgressRecord& record) {
     std::lock_guard lock(task.TaskLock);
-    const TaskDescriptor& d = task.descriptor;
+    TaskDescriptor& d = task.descriptor;
     if (!record.BaseURL.empty()) {
-        task.descriptor.BaseURL = record.BaseURL;
+        d.BaseURL = record.BaseURL;
     } else {
         record.BaseURL = d.BaseURL;
     }
