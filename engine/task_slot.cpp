@@ -61,6 +61,10 @@ void CTaskSlot::JoinWorkers() {
 
 void CTaskSlot::Launch(const ThreadRecord& launch, std::unique_ptr<IProtocolHandler> handler) {
     auto done = std::make_shared<std::atomic<bool>>(false);
+    // Counted before the thread runs: a worker that ends before the ones it
+    // launched have started must not take itself for the last one (the task
+    // would end twice).
+    task.AddRunningThreads(1);
     std::lock_guard lock(threadsLock_);
     ReapFinished();
     IProtocolHandler* h = handler.release();

@@ -340,7 +340,6 @@ void SwitchToFtp(CWorker& w) {
 void RunWorker(CTaskSlot& slot, const ThreadRecord& launch, IProtocolHandler& handler) {
     CWorker w(slot, launch, handler);
     ThreadRecord& r = w.rec;
-    w.task.AddRunningThreads(1);
     r.bThreadsStarted = false;
     r.bPeerClosed = false;
     r.bHasBlock = false;

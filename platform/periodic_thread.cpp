@@ -4,10 +4,8 @@ namespace vardane {
 
 void CPeriodicThread::Start(std::chrono::milliseconds period, std::function<void()> step) {
     Stop();
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = false;
-    }
+    std::lock_guard started(mutex_);
+    stop_ = false;
     thread_ = std::thread([this, period, step = std::move(step)] {
         using Clock = std::chrono::steady_clock;
         auto next = Clock::now() + period;
@@ -29,17 +27,21 @@ void CPeriodicThread::Start(std::chrono::milliseconds period, std::function<void
 }
 
 void CPeriodicThread::Stop() {
-    bool fromStep = false;
+    // One caller takes the thread to join it, so that two threads stopping
+    // at once never join it twice.
+    std::thread running;
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
-        fromStep = loopThread_ == std::this_thread::get_id();
+        // From inside the step only the request is possible: the loop ends
+        // after the step, and the next Stop from another thread joins it.
+        if (loopThread_ != std::this_thread::get_id()) {
+            running.swap(thread_);
+        }
     }
     wake_.notify_all();
-    // From inside the step only the request is possible: the loop ends after
-    // the step, and the next Stop from another thread joins it.
-    if (!fromStep && thread_.joinable()) {
-        thread_.join();
+    if (running.joinable()) {
+        running.join();
     }
 }
 
