@@ -19,7 +19,12 @@ CTaskSlot::CTaskSlot(CAppContext& context) : ctx(context), task(context) {}
 CTaskSlot::~CTaskSlot() {
     task.Finish(true);
     JoinWorkers();
+    StopSaver();
     CloseTempFile(*this);
+}
+
+void CTaskSlot::StartSaver() {
+    saver_.Start(kSaveInterval, [this] { SaveProgressIfDue(*this); });
 }
 
 void CTaskSlot::Stop(bool noSuccessor) {
@@ -172,6 +177,7 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
     launch.pTask = &task;
     launch.iThreadID = 0;
     launch.bSizeChecked = false;
+    slot.StartSaver();
     slot.Launch(launch, MakeProtocolHandler(protocol));
     return true;
 }
@@ -232,6 +238,9 @@ void TaskEnd(CTaskSlot& slot) {
         downloaded = task.descriptor.iDownloaded;
         singleStream = !task.descriptor.bRangeMode;
     }
+    // No periodic save may follow the final one (nor rewrite the progress
+    // file of a task that has just completed).
+    slot.StopSaver();
     task.SetState(state);
     SaveProgress(task);
     // An empty file is complete too (a stream that ended at once): it must

@@ -371,7 +371,6 @@ void RunWorker(CTaskSlot& slot, const ThreadRecord& launch, IProtocolHandler& ha
         } else {
             handler.EventStep(w);
         }
-        SaveProgressIfDue(slot);
         RetryWait(w.task, r.iRetryWait);
     }
 }

@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "net/connection_owner.h"
+#include "platform/periodic_thread.h"
 #include "task/download_task.h"
 
 namespace vardane {
@@ -185,6 +186,13 @@ class CTaskSlot {
     // Starts a worker thread on launch record `launch` with handler.
     void Launch(const ThreadRecord& launch, std::unique_ptr<IProtocolHandler> handler);
 
+    // The thread that rewrites the progress file while the task runs
+    // (SaveProgressIfDue every kSaveInterval). A rename on a busy disk can
+    // take a second; on its own thread it never holds a connection's reads.
+    // StartSaver restarts it; StopSaver returns once it has ended.
+    void StartSaver();
+    void StopSaver() { saver_.Stop(); }
+
     // The temporary file kept open between writes (engine/file_writer.cpp);
     // -1 when closed. Guarded by task.FileLock.
     int iTempFd = -1;
@@ -211,6 +219,8 @@ class CTaskSlot {
 
     std::mutex threadsLock_;
     std::list<WorkerThread> threads_;
+
+    CPeriodicThread saver_;
 };
 
 // Starts task id in slot: reads its progress file, loads the HTTP and FTP
@@ -241,7 +251,7 @@ bool PrepareBlocks(CDownloadTask& task);
 // Log_Disconnected and, for the last thread of the task, runs TaskEnd.
 void WorkerEnd(CWorker& w, int n);
 // Rewrites the progress file when bytes came in since the last save and
-// kSaveInterval has passed (one worker does it, the others skip).
+// kSaveInterval has passed (the slot's saver thread calls it).
 void SaveProgressIfDue(CTaskSlot& slot);
 // Final state, SaveProgress, rename of the temporary file on completion,
 // bActive cleared, OnTaskState to the owner.
