@@ -252,6 +252,7 @@ void CFtpHandler::Store(CWorker& w, const char* bytes, int64_t n) {
     ThreadRecord& r = w.rec;
     StoreResult result = StoreResult::Continue;
     int error = 0;
+    int64_t blockEnd = 0;
     {
         std::lock_guard lock(w.task.TaskLock);
         TaskDescriptor& d = w.task.descriptor;
@@ -261,6 +262,8 @@ void CFtpHandler::Store(CWorker& w, const char* bytes, int64_t n) {
         TaskBlock& b = (*d.Blocks)[r.iID];
         result = d.bRangeMode ? StoreRanged(w, d, b, bytes, n, error)
                               : StoreStream(w, d, b, bytes, n, error);
+        // Only a block that ends before the file does cuts its transfer.
+        blockEnd = b.iTo < d.iFileSize ? b.iTo : 0;
     }
     moved_ = true;
     switch (result) {
@@ -269,6 +272,11 @@ void CFtpHandler::Store(CWorker& w, const char* bytes, int64_t n) {
             Enter(w, FtpState::Stop);
             break;
         case StoreResult::BlockFinished:
+            // FTP cannot ask for an end: the log shows where this transfer
+            // was cut, as a ranged HTTP request shows it in its header.
+            if (blockEnd > 0) {
+                w.LogKey(2, "Log_BlockEnd", IntToText(blockEnd - 1));
+            }
             Enter(w, FtpState::Reconnect);
             break;
         case StoreResult::SizeMismatch:

@@ -96,6 +96,19 @@ TEST_P(FtpVsftpdModes, DownloadsTheExactFile) {
     EXPECT_TRUE(std::any_of(sent.begin(), sent.end(), [&](const std::string& s) {
         return s.rfind(mode, 0) == 0;
     })) << h.owner.Log();
+    // Every transfer cut at its block's end says where, and the next block
+    // was asked for from the byte after it.
+    const std::string blockEnd = h.ctx.lang.GetLangText("Log_BlockEnd") + " ";
+    std::istringstream log(h.owner.Log());
+    int ends = 0;
+    for (std::string line; std::getline(log, line);) {
+        if (size_t at = line.find(blockEnd); at != std::string::npos) {
+            ++ends;
+            const int64_t last = TextToInt(line.substr(at + blockEnd.size()));
+            EXPECT_TRUE(Contains(sent, "REST " + IntToText(last + 1))) << line;
+        }
+    }
+    EXPECT_EQ(ends > 0, GetParam().threads > 1) << h.owner.Log();
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FtpVsftpdModes,
