@@ -83,7 +83,8 @@ xferlog_file=$W/vsftpd.xferlog
 CONF
 if [[ $HAVE_VSFTPD == 1 ]]; then
     vsftpd "$W/vsftpd.conf" &
-    PIDS+=($!)
+    VSFTPD_PID=$!
+    PIDS+=($VSFTPD_PID)
 fi
 
 PYFTP_PORT=$(free_port)
@@ -121,6 +122,12 @@ mark_logs() {
 }
 served() {
     sleep 0.5  # the servers log a cut transfer once they notice the close
+    # vsftpd logs from the session's process as it ends: wait for them all,
+    # or a slow one's line would count for the next run (a busy disk).
+    for _ in $(seq 50); do
+        [[ $HAVE_VSFTPD == 1 ]] && pgrep -P "$VSFTPD_PID" >/dev/null || break
+        sleep 0.1
+    done
     case $1 in
     "$HTTP"/*) tail -n +"$((MARK_HTTP + 1))" "$W/nginx/access.log" |
         awk '{n++; s+=$3} END {print n+0, s+0}' ;;
