@@ -344,8 +344,14 @@ bool CTaskQueue::SetState(const std::string& id, TaskStatus state) {
     if (!FileExists(path)) {
         return false;  // writing it would make a file of defaults out of nothing
     }
+    // "Running" is not flushed: the task's own saves rewrite the record at
+    // once and its end flushes it, and a crash that loses the word leaves
+    // the state before it, which a start reads the same way. Beside a busy
+    // disk each flush of a start cost up to a second.
+    const Durability durability =
+        state == TaskStatus::Running ? Durability::Deferred : Durability::Now;
     bool written = UpdateProgress(
-        path, [&](TaskProgressRecord& r) { r.State = IntToText(StoredState(state)); });
+        path, [&](TaskProgressRecord& r) { r.State = IntToText(StoredState(state)); }, durability);
     if (task != nullptr && task->State != state) {
         task->State = state;
         Changed(list, index, fieldState);
