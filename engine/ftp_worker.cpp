@@ -43,10 +43,10 @@ void CFtpHandler::ConnectStep(CWorker& w) {
     Enter(w, FtpState::Connecting);
     const ProxyRecord& proxy = target_.proxy;
     if (proxy.Type == proxyDirect) {
-        w.LogKey(logInfo, "Log_Connecting", target_.host + ":" + IntToText(target_.port));
+        w.LogKey(logInfo, "Log_Connecting", HostPortText(target_.host, target_.port));
         ConnectSocket(set, slotControl, target_.host, target_.port, target_.host, target_.port);
     } else {
-        w.LogKey(logInfo, "Log_ConnectingProxy", proxy.Server + ":" + IntToText(proxy.Port));
+        w.LogKey(logInfo, "Log_ConnectingProxy", HostPortText(proxy.Server, proxy.Port));
         ConnectSocket(set, slotControl, proxy.Server, proxy.Port, target_.host, target_.port);
     }
 }
@@ -140,8 +140,7 @@ bool CFtpHandler::OnConnectEvent(CWorker& w, int slot, const NetworkEvents& even
     CEventSocket& conn = r.Connections[slot];
     if (StateOf(w) != FtpState::Listing && slot != slotData) {
         Enter(w, FtpState::Connected);
-        w.ThreadLog(logInfo,
-                    conn.Host + ":" + IntToText(conn.Port) + " " + w.Text("Log_Connected"));
+        w.ThreadLog(logInfo, HostPortText(conn.Host, conn.Port) + " " + w.Text("Log_Connected"));
     }
     int64_t consumed = 0;
     const int step = NegotiateProxy(w, conn, target_.proxy, nullptr, 0, consumed);

@@ -48,7 +48,7 @@ void CHttpHandler::BeginRequest(CWorker& w) {
     if (!options.verify) {
         w.LogKey(3, "Log_TlsInsecure");
     }
-    w.LogKey(2, "Log_TlsHandshake", d.Host + ":" + IntToText(d.iPort));
+    w.LogKey(2, "Log_TlsHandshake", HostPortText(d.Host, d.iPort));
     if (!StartTls(set, 0, d.Host, options)) {
         w.rec.iState = tsDisconnect;
     }

@@ -41,10 +41,10 @@ void CHttpHandler::ConnectStep(CWorker& w) {
     TaskDescriptor d = w.task.Snapshot();
     const ProxyRecord& proxy = d.ProxyHTTP;
     if (proxy.Type == proxyDirect) {
-        w.LogKey(2, "Log_Connecting", d.Host + ":" + IntToText(d.iPort));
+        w.LogKey(2, "Log_Connecting", HostPortText(d.Host, d.iPort));
         ConnectSocket(set, 0, d.Host, d.iPort, d.Host, d.iPort);
     } else {
-        w.LogKey(2, "Log_ConnectingProxy", proxy.Server + ":" + IntToText(proxy.Port));
+        w.LogKey(2, "Log_ConnectingProxy", HostPortText(proxy.Server, proxy.Port));
         ConnectSocket(set, 0, proxy.Server, proxy.Port, d.Host, d.iPort);
     }
 }
@@ -132,7 +132,7 @@ void CHttpHandler::OnConnect(CWorker& w) {
     if (r.iState != tsRequestSent) {
         r.iState = tsConnected;
         TaskLog(w.task, 2, r.iThreadID,
-                conn.Host + ":" + IntToText(conn.Port) + " " + w.Text("Log_Connected"));
+                HostPortText(conn.Host, conn.Port) + " " + w.Text("Log_Connected"));
     }
     int64_t consumed = 0;
     int step = NegotiateProxy(w, conn, Proxy(w), nullptr, 0, consumed);

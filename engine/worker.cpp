@@ -205,7 +205,7 @@ void CWorker::MarkStreamEnded() {
 void CWorker::LogRetry(const std::string& host, int port) {
     int wait = ReadSettings().RetryWaitSec;
     rec.iRetryWait = wait;
-    LogKey(2, "Log_CanNotConnect", host + ":" + IntToText(port));
+    LogKey(2, "Log_CanNotConnect", HostPortText(host, port));
     TaskLog(task, 2, rec.iThreadID,
             Text("Log_RetryWait1") + " " + IntToText(wait) + " " + Text("Log_RetryWait2"));
 }

@@ -142,11 +142,10 @@ void CExplorerClient::ConnectStep() {
     loginRefusals_ = 0;
     Busy();
     if (rec_.proxy.Type == proxyDirect) {
-        LogKey(logInfo, "Log_Connecting", rec_.host + ":" + IntToText(rec_.port));
+        LogKey(logInfo, "Log_Connecting", HostPortText(rec_.host, rec_.port));
         ConnectSocket(set, slotControl, rec_.host, rec_.port, rec_.host, rec_.port);
     } else {
-        LogKey(logInfo, "Log_ConnectingProxy",
-               rec_.proxy.Server + ":" + IntToText(rec_.proxy.Port));
+        LogKey(logInfo, "Log_ConnectingProxy", HostPortText(rec_.proxy.Server, rec_.proxy.Port));
         ConnectSocket(set, slotControl, rec_.proxy.Server, rec_.proxy.Port, rec_.host, rec_.port);
     }
     rec_.state = S::Connecting;
@@ -230,7 +229,7 @@ void CExplorerClient::OnConnectEvent(int slot, const NetworkEvents& events) {
     CEventSocket& conn = rec_.connections[slot];
     if (rec_.state != S::Listing && slot != slotData) {
         rec_.state = S::Connected;
-        ThreadLog(logInfo, conn.Host + ":" + IntToText(conn.Port) + " " +
+        ThreadLog(logInfo, HostPortText(conn.Host, conn.Port) + " " +
                                ctx_.lang.GetLangText("Log_Connected"));
     }
     int64_t consumed = 0;
@@ -372,7 +371,7 @@ CExplorerClient::LineResult CExplorerClient::OnLoginReply(const std::string& cod
 // A refused login is asked again on the same connection, a few times only:
 // a server that refuses for ever must not keep the window busy.
 CExplorerClient::LineResult CExplorerClient::OnLoginRefused(std::string& pending) {
-    LogKey(logInfo, "Log_CanNotConnect", rec_.host + ":" + IntToText(rec_.port));
+    LogKey(logInfo, "Log_CanNotConnect", HostPortText(rec_.host, rec_.port));
     if (++loginRefusals_ > kMaxLoginRefusals) {
         rec_.state = S::Stop;
         return LineResult::Stop;
@@ -479,8 +478,8 @@ void CExplorerClient::ChangeDirectory(const std::string& path) {
 
 void CExplorerClient::FailureReport() {
     const std::string where = rec_.proxy.Type != proxyDirect
-                                  ? rec_.proxy.Server + ":" + IntToText(rec_.proxy.Port)
-                                  : rec_.host + ":" + IntToText(rec_.port);
+                                  ? HostPortText(rec_.proxy.Server, rec_.proxy.Port)
+                                  : HostPortText(rec_.host, rec_.port);
     LogKey(logInfo, "Log_CanNotConnect", where);
     CloseSockets(rec_.connections, kConnectionSlots);
     failed_ = true;

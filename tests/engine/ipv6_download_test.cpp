@@ -46,6 +46,11 @@ TEST_F(Ipv6Http, BracketedLiteralDownloadsTheExactFile) {
     // The Host header carries the brackets (nginx answers 400 without them).
     EXPECT_NE(nginx.AccessLog().find("\" 206 "), std::string::npos) << nginx.AccessLog();
     EXPECT_EQ(nginx.AccessLog().find("\" 400 "), std::string::npos) << nginx.AccessLog();
+    // So does the log, where "::1:8080" would not say which colon is the port's.
+    const std::string port = nginx.Url("").substr(std::string("http://[::1]:").size());
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_Connecting") +
+                               " [::1]:" + port.substr(0, port.find('/'))))
+        << h.owner.Log();
 }
 
 TEST_F(Ipv6Http, HttpsChecksTheCertificateAgainstTheIpv6Address) {
