@@ -21,7 +21,8 @@ struct CliResult {
 
 class CliProcess {
   public:
-    // Starts vardane-cli --home home args..., stdin from /dev/null.
+    // Starts vardane-cli --home home args... (no --home when home is empty),
+    // stdin from /dev/null.
     CliProcess(const std::string& home, const std::vector<std::string>& args);
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
@@ -36,6 +37,9 @@ class CliProcess {
     std::optional<CliResult> WaitFor(int timeoutMs);
 
   private:
+    // The exit status of the ended child and its output.
+    void Collect(int status);
+
     TempDir outDir_{"vardane-cli-run"};
     pid_t pid_ = -1;
     CliResult result_;
