@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -14,6 +15,15 @@
 #include "settings/proxy_record.h"
 
 namespace vardane::test {
+
+// A string of the given byte values.
+inline std::string Bytes(std::initializer_list<int> values) {
+    std::string out;
+    for (int v : values) {
+        out += static_cast<char>(v);
+    }
+    return out;
+}
 
 class RecordingOwner : public IConnectionOwner {
   public:

@@ -9,14 +9,6 @@
 namespace vardane::test {
 namespace {
 
-std::string Bytes(std::initializer_list<int> values) {
-    std::string out;
-    for (int v : values) {
-        out += static_cast<char>(v);
-    }
-    return out;
-}
-
 // Target 10.0.0.7:2121 in SOCKS byte order.
 const std::string kTargetSocks5 = Bytes({10, 0, 0, 7, 0x08, 0x49});
 const std::string kSocks4Request = Bytes({4, 1, 0x08, 0x49, 10, 0, 0, 7, 0});
@@ -273,14 +265,7 @@ TEST_F(ProxyTest, Socks4RefusesAnIpv6TargetWithoutARequest) {
 
 TEST_F(ProxyTest, UnresolvableSocksTargetFailsWithoutARequest) {
     ScriptedServer server([](ScriptedConnection& c) { c.ReadToClose(); });
-    proxy = MakeProxy(proxySocks4, "127.0.0.1", server.Port());
-    CreateSockets(set, 1);
-    HandshakeResult result =
-        ConnectThrough(set, owner, proxy, "127.0.0.1", server.Port(), "", 2121);
-    CloseSockets(set, 1);
-    server.WaitForHandlers(1);
-    server.Stop();
-    EXPECT_EQ(result.step, proxyFailed);
+    EXPECT_EQ(Run(server, proxySocks4, {}, {}, "").step, proxyFailed);
     EXPECT_TRUE(server.Requests().empty());
 }
 
