@@ -133,12 +133,7 @@ TEST_F(CommandsTest, DownloadAgainMakesAFreshTaskAtTheEndOfTheQueue) {
 
 TEST_F(CommandsTest, DownloadAgainStartsAtOnceWhenTheDefaultSaysSo) {
     SetSetting("Default", "DownloadImmediately", "1");
-    TaskProgressRecord done;
-    done.BaseURL = "http://127.0.0.1/a.bin";
-    done.LocalFileName = "a.bin";
-    done.State = "1";
-    WriteProgress(done, ProgressFilePath(dir.Path(), "101"));
-    AppendListLine(ListFilePath(dir.Path(), TaskList::Deleted), "101");
+    AddTask("101", "http://127.0.0.1/a.bin", 1, TaskList::Deleted);
     CreateFrame();
     frame->SelectView(TaskView::Deleted);
     SelectIds({"101"});
@@ -358,12 +353,8 @@ TEST_F(CommandsTest, MenusFollowTheViewAndTheRootNodeSelectsDownloading) {
 }
 
 TEST_F(CommandsTest, OpenFileAndFolderHandTheTargetToTheOpener) {
-    TaskProgressRecord done;
-    done.LocalDir = dir.Path() + "Download/";
-    done.LocalFileName = "a b.bin";
-    done.State = "1";
-    WriteProgress(done, ProgressFilePath(dir.Path(), "101"));
-    AppendListLine(ListFilePath(dir.Path(), TaskList::Completed), "101");
+    AddTask("101", "http://127.0.0.1/a b.bin", 1, TaskList::Completed);
+    const std::string folder = dir.Path() + "Download/";
     const std::string opener = dir.Path() + "opener.sh";
     const std::string record = dir.Path() + "opened";
     ASSERT_TRUE(WriteFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record + "'\n"));
@@ -376,7 +367,7 @@ TEST_F(CommandsTest, OpenFileAndFolderHandTheTargetToTheOpener) {
     frame->OnCommand(ID_OPEN_FOLDER);
     ASSERT_TRUE(
         WaitFor([&] { return ReadFile(record).find('\n') != ReadFile(record).rfind('\n'); }));
-    EXPECT_EQ(done.LocalDir + "a b.bin\n" + done.LocalDir + "\n", ReadFile(record));
+    EXPECT_EQ(folder + "a b.bin\n" + folder + "\n", ReadFile(record));
     // A program that cannot be started is not reported.
     frame->Opener().Program = dir.Path() + "missing-opener";
     frame->OnCommand(ID_OPEN_FILE);

@@ -112,7 +112,8 @@ void FrameTest::SetSetting(const std::string& group, const std::string& name,
     key.SetString(name, value);
 }
 
-std::string FrameTest::AddTask(const std::string& id, const std::string& url, int state) {
+std::string FrameTest::AddTask(const std::string& id, const std::string& url, int state,
+                               TaskList list) {
     TaskProgressRecord record;
     record.BaseURL = url;
     record.LocalDir = dir.Path() + "Download/";
@@ -122,7 +123,7 @@ std::string FrameTest::AddTask(const std::string& id, const std::string& url, in
     record.State = IntToText(state);
     record.ThreadCount = IntToText(2);
     WriteProgress(record, ProgressFilePath(dir.Path(), id));
-    AppendListLine(ListFilePath(dir.Path(), TaskList::Downloading), id);
+    AppendListLine(ListFilePath(dir.Path(), list), id);
     return id;
 }
 
