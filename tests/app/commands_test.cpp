@@ -43,8 +43,7 @@ class CommandsTest : public FrameTest {
 };
 
 TEST_F(CommandsTest, DeletingARunningTaskStopsItMovesItAndStartsTheNext) {
-    AddTask("101", "http://127.0.0.1/a.bin");
-    AddTask("102", "http://127.0.0.1/b.bin");
+    AddTasks(2);
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
     const std::string temp = dir.Path() + "Download/a.bin.vd~";
@@ -144,10 +143,7 @@ TEST_F(CommandsTest, DownloadAgainStartsAtOnceWhenTheDefaultSaysSo) {
 }
 
 TEST_F(CommandsTest, MovesChangeRowsAndTheListFileAndStopAtTheEdges) {
-    AddTask("101", "http://127.0.0.1/a.bin");
-    AddTask("102", "http://127.0.0.1/b.bin");
-    AddTask("103", "http://127.0.0.1/c.bin");
-    AddTask("104", "http://127.0.0.1/d.bin");
+    AddTasks(4);
     CreateFrame();
     SelectIds({"103"});
     frame->OnCommand(ID_MOVE_UP);
@@ -171,9 +167,7 @@ TEST_F(CommandsTest, MovesChangeRowsAndTheListFileAndStopAtTheEdges) {
 }
 
 TEST_F(CommandsTest, MovingAWaitingTaskUpMakesItStartFirst) {
-    AddTask("101", "http://127.0.0.1/a.bin");
-    AddTask("102", "http://127.0.0.1/b.bin");
-    AddTask("103", "http://127.0.0.1/c.bin");
+    AddTasks(3);
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
     SelectIds({"103"});
@@ -209,8 +203,7 @@ TEST_F(CommandsTest, CancelledImportKeepsWhatItRead) {
 // changes the lists meanwhile is neither lost nor undone by the import.
 TEST_F(CommandsTest, CommandsBetweenImportStepsKeepTheirEffect) {
     const std::string file = WriteAddressList(dir, 3000);
-    AddTask("101", "http://127.0.0.1/a.bin");
-    AddTask("102", "http://127.0.0.1/b.bin");
+    AddTasks(2);
     CreateFrame();
     questions.answer = QuestionAnswer::Yes;
     std::unique_ptr<ImportRun> run = frame->BeginImport(file, false);

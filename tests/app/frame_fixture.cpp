@@ -127,6 +127,13 @@ std::string FrameTest::AddTask(const std::string& id, const std::string& url, in
     return id;
 }
 
+void FrameTest::AddTasks(int count) {
+    for (int i = 0; i < count; ++i) {
+        AddTask(std::to_string(101 + i),
+                "http://127.0.0.1/" + std::string(1, static_cast<char>('a' + i)) + ".bin");
+    }
+}
+
 void FrameTest::CreateFrame(bool downloadAtStart) {
     frame = std::make_unique<CMainFrame>(*ctx, loop, questions, host, engine);
     StartOptions options;
