@@ -16,6 +16,7 @@
 #include "engine/speed_limiter.h"
 #include "engine/worker.h"
 #include "settings/app_context.h"
+#include "settings/proxy_record.h"
 #include "task/progress_file.h"
 #include "task/task_owner.h"
 #include "tests/support/temp_dir.h"
@@ -72,9 +73,18 @@ class EngineHarness {
     // fails with the task's log, and the task is stopped and joined.
     int Run(CTaskSlot& slot, const std::string& id,
             std::chrono::milliseconds timeout = std::chrono::seconds(60));
+    // Starts id in slot with the ticks running and returns at once, for a
+    // test that stops the task part-way with StopAndJoin.
+    bool Start(CTaskSlot& slot, const std::string& id);
+    // Stops the task, waits for its end, then ends the ticks and joins the
+    // workers; false when the task did not end in time.
+    bool StopAndJoin(CTaskSlot& slot, bool noSuccessor = false,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(60));
     // Starts the ticks for slot (Run does it); StopTicks ends them.
     void StartTicks(CTaskSlot& slot);
     void StopTicks();
+    // The proxy record of new tasks (Proxy_1, both protocols' default).
+    void SetProxy(const ProxyRecord& record);
 
     TempDir dir{"vardane-engine"};
     std::string DownloadDir;

@@ -163,19 +163,14 @@ TEST(FtpProgress, SavedWhileDataFlows) {
     EngineHarness h;
     CTaskSlot slot{h.ctx};
     std::string id = h.AddTask(server.Url("file.bin"), 2);
-    slot.task.hMainWnd = &h.owner;
     h.SetSpeedLimit(true, 128);
-    h.StartTicks(slot);
-    ASSERT_TRUE(StartTask(slot, id));
+    ASSERT_TRUE(h.Start(slot, id));
     int64_t saved = 0;
     for (int i = 0; i < 300 && saved == 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         saved = TextToInt(h.Progress(id).FilePos);
     }
-    slot.Stop(true);
-    ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(30)));
-    h.StopTicks();
-    slot.JoinWorkers();
+    ASSERT_TRUE(h.StopAndJoin(slot, true));
     EXPECT_GT(saved, 0);
     EXPECT_LT(saved, 1024 * 1024);
 }

@@ -11,9 +11,7 @@
 #include <thread>
 
 #include "engine/ftp_worker.h"
-#include "platform/registry.h"
 #include "platform/text.h"
-#include "settings/proxy_record.h"
 #include "tests/engine/engine_harness.h"
 #include "tests/engine/scripted_ftp.h"
 #include "tests/support/require_server.h"
@@ -41,18 +39,11 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// The FTP proxy record of new tasks (Proxy_1): a direct connection in passive
-// or active mode, or a proxy.
-void SetFtpProxy(EngineHarness& h, const ProxyRecord& record) {
-    CRegistryKey key(h.ctx.registry);
-    key.Open(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Proxy", true);
-    key.SetString("Proxy_1", FormatProxyRecord(record));
-}
-
+// A direct connection in passive or active mode for new tasks.
 void SetDirect(EngineHarness& h, bool passive) {
     ProxyRecord direct;
     direct.PASV = passive;
-    SetFtpProxy(h, direct);
+    h.SetProxy(direct);
 }
 
 // vsftpd -------------------------------------------------------------------
@@ -123,18 +114,13 @@ INSTANTIATE_TEST_SUITE_P(Modes, FtpVsftpdModes,
 TEST_F(FtpVsftpd, StoppedTaskResumesAtStoredBlocks) {
     const std::string digest = Serve(2 * 1024 * 1024 + 77);
     std::string id = h.AddTask(server.Url("file.bin"), 4);
-    slot.task.hMainWnd = &h.owner;
     // Slowly, so that the stop comes part-way.
     h.SetSpeedLimit(true, 64);
-    h.StartTicks(slot);
-    ASSERT_TRUE(StartTask(slot, id));
+    ASSERT_TRUE(h.Start(slot, id));
     for (int i = 0; i < 600 && slot.task.GetDownloaded() < 256 * 1024; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    slot.Stop(false);
-    ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(60)));
-    h.StopTicks();
-    slot.JoinWorkers();
+    ASSERT_TRUE(h.StopAndJoin(slot));
     ASSERT_EQ(h.owner.Last().iState, stateStopped) << h.owner.Log();
 
     TaskProgressRecord stored = h.Progress(id);
@@ -192,7 +178,7 @@ TEST_F(FtpVsftpd, Socks5ProxyWithPasswordCarriesControlAndData) {
     proxy.Authenticate = true;
     proxy.User = "proxyuser";
     proxy.Password = "proxypass";
-    SetFtpProxy(h, proxy);
+    h.SetProxy(proxy);
     std::string id = h.AddTask(server.Url("file.bin"), 2);
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
@@ -210,7 +196,7 @@ TEST_F(FtpVsftpd, HttpConnectProxyCarriesControlAndData) {
     proxy.Type = 1;
     proxy.Server = "127.0.0.1";
     proxy.Port = tiny.Port();
-    SetFtpProxy(h, proxy);
+    h.SetProxy(proxy);
     std::string id = h.AddTask(server.Url("file.bin"), 2);
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);

@@ -8,9 +8,7 @@
 
 #include "engine/worker.h"
 #include "platform/file.h"
-#include "platform/registry.h"
 #include "platform/text.h"
-#include "settings/proxy_record.h"
 #include "tests/engine/engine_harness.h"
 #include "tests/support/https_test.h"
 #include "tests/support/scripted_server.h"
@@ -29,11 +27,6 @@ class Https : public HttpsTest {
     // The harness trusts the test CA through the CAFile setting.
     void TrustTestCa() {
         h.Configure([](CAppSettings& s) { s.CAFile = Pki().CaFile(); });
-    }
-    void SetHttpProxy(const ProxyRecord& record) {
-        CRegistryKey key(h.ctx.registry);
-        key.Open(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Proxy", true);
-        key.SetString("Proxy_1", FormatProxyRecord(record));
     }
     // A certificate that does not verify ends the task after one handshake.
     void ExpectRejected(const CertPair& cert, const std::string& reason,
@@ -72,18 +65,13 @@ TEST_F(Https, StoppedTaskResumesWithTheRest) {
     auto nginx = Serve(Pki().Good(), size, 1024 * 1024);
     TrustTestCa();
     std::string id = h.AddTask(nginx->Url("slow/file.bin"), 2);
-    slot.task.hMainWnd = &h.owner;
-    h.StartTicks(slot);
-    ASSERT_TRUE(StartTask(slot, id));
+    ASSERT_TRUE(h.Start(slot, id));
     int64_t saved = 0;
     for (int i = 0; i < 3000 && saved < size / 8; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         saved = TextToInt(h.Progress(id).FilePos);
     }
-    slot.Stop(false);
-    ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(30)));
-    h.StopTicks();
-    slot.JoinWorkers();
+    ASSERT_TRUE(h.StopAndJoin(slot));
     ASSERT_EQ(h.owner.Last().iState, stateStopped) << h.owner.Log();
     ASSERT_GT(TextToInt(h.Progress(id).FilePos), 0);
     ASSERT_LT(TextToInt(h.Progress(id).FilePos), size);
@@ -107,7 +95,7 @@ TEST_F(Https, TunnelsThroughHttpConnectGetAndSocks5Proxies) {
         proxy.Type = type;
         proxy.Server = "127.0.0.1";
         proxy.Port = port;
-        SetHttpProxy(proxy);
+        h.SetProxy(proxy);
         std::string name = "p" + std::to_string(type) + ".bin";
         std::string id = h.AddTask(nginx->Url("file.bin"), 2, name);
         ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
