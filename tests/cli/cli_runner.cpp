@@ -89,6 +89,14 @@ CliResult RunCli(const std::string& home, const std::vector<std::string>& args) 
     return process.Wait();
 }
 
+std::vector<std::string> ListedIds(const std::string& home, const std::string& view) {
+    std::vector<std::string> ids;
+    for (const std::string& line : Lines(RunCli(home, {"list", view}).out)) {
+        ids.push_back(Fields(line)[0]);
+    }
+    return ids;
+}
+
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);

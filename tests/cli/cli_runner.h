@@ -48,6 +48,9 @@ class CliProcess {
 // Runs vardane-cli to its end.
 CliResult RunCli(const std::string& home, const std::vector<std::string>& args);
 
+// The ids `vardane-cli list view` prints for the data root home.
+std::vector<std::string> ListedIds(const std::string& home, const std::string& view);
+
 // Lines of text without their line ends.
 std::vector<std::string> Lines(const std::string& text);
 // The tab-separated fields of a line.
