@@ -133,7 +133,6 @@ class ExplorerVsftpd : public ::testing::Test {
         test::WriteFile(server.Root() + "big.bin", "");
         ASSERT_EQ(::truncate((server.Root() + "big.bin").c_str(), 5LL << 30), 0);
         ASSERT_TRUE(server.Start()) << server.Diagnostics();
-        started = true;
     }
     std::map<std::string, ListEntry> Entries(const FolderListing& listing) {
         std::map<std::string, ListEntry> entries;
@@ -148,13 +147,9 @@ class ExplorerVsftpd : public ::testing::Test {
 
     ExplorerRoot root;
     test::FtpServer server;
-    bool started = false;
 };
 
 TEST_F(ExplorerVsftpd, RootSubFolderEmptyAndMissingFolder) {
-    if (!started) {
-        return;
-    }
     const std::string site = server.Url("");
     FolderListing r = ListFolder(root.Ctx(), site, "/");
     ASSERT_TRUE(r.bOk) << r.error;
@@ -179,9 +174,6 @@ TEST_F(ExplorerVsftpd, RootSubFolderEmptyAndMissingFolder) {
 }
 
 TEST_F(ExplorerVsftpd, ActiveModeAndThroughSocks5) {
-    if (!started) {
-        return;
-    }
     ProxyRecord active;
     active.PASV = false;
     root.SetFtpProxy(active);
