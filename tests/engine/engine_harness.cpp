@@ -23,10 +23,6 @@ void TestOwner::OnTaskState(const TaskDescriptor& d) {
     ended_.notify_all();
 }
 
-void TestOwner::OnTaskProgress(const TaskDescriptor&) {
-    ++progressMessages;
-}
-
 void TestOwner::OnTaskThreads(const TaskDescriptor&) {
     std::lock_guard lock(lock_);
     ++threads_;

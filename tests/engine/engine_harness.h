@@ -27,7 +27,7 @@ class TestOwner : public ITaskOwner {
   public:
     void OnTaskLog(const TaskLogEntry& e) override;
     void OnTaskState(const TaskDescriptor& d) override;
-    void OnTaskProgress(const TaskDescriptor& d) override;
+    void OnTaskProgress(const TaskDescriptor&) override {}
     void OnTaskThreads(const TaskDescriptor& d) override;
     void OnSpeedTick() override { ++speedTicks; }
 
@@ -41,7 +41,6 @@ class TestOwner : public ITaskOwner {
     int ThreadsMessages();
 
     std::atomic<int> speedTicks{0};
-    std::atomic<int> progressMessages{0};
 
   private:
     std::mutex lock_;
