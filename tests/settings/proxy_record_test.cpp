@@ -69,23 +69,15 @@ TEST_F(ProxyRecordTest, MissingFieldsAreEmptyAndTheRestIsThePassword) {
 TEST_F(ProxyRecordTest, LoadsEntriesFromTheStore) {
     CAppContext ctx(RootOf(dir_));
     RunSettingsStartup(ctx);
-    ProxyRecord first = LoadProxyRecord(ctx, 1);
-    EXPECT_EQ(first.Name, "Direct Connection");
-    EXPECT_TRUE(first.PASV);
-    EXPECT_EQ(first.TypeName, "Direct connection");
+    EXPECT_EQ(Fields(LoadProxyRecord(ctx, 1)), "0|pasv|Direct Connection||0|-|||Direct connection");
     EXPECT_EQ(LoadProxyRecord(ctx, 3).TypeName, "HTTP Get");
 
     CRegistryKey key(ctx.registry);
     ASSERT_TRUE(key.Open(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Proxy", false));
     key.SetString("Proxy_2", "1,1,Squid,127.0.0.1,3128,1,bob,p,w");
-    ProxyRecord second = LoadProxyRecord(ctx, 2);
-    EXPECT_EQ(second.Server, "127.0.0.1");
-    EXPECT_EQ(second.Port, 3128);
-    EXPECT_EQ(second.Password, "p,w");
-
-    ProxyRecord missing = LoadProxyRecord(ctx, 9);
-    EXPECT_EQ(missing.Name, "");
-    EXPECT_EQ(missing.Type, 0);
+    EXPECT_EQ(Fields(LoadProxyRecord(ctx, 2)),
+              "1|pasv|Squid|127.0.0.1|3128|auth|bob|p,w|HTTP Connect");
+    EXPECT_EQ(Fields(LoadProxyRecord(ctx, 9)), Fields(ParseProxyRecord("", ctx.lang)));
 }
 
 }  // namespace
