@@ -11,9 +11,11 @@
 #include <thread>
 
 #include "engine/ftp_worker.h"
+#include "net/proxy.h"
 #include "platform/text.h"
 #include "tests/engine/engine_harness.h"
 #include "tests/engine/scripted_ftp.h"
+#include "tests/support/make_proxy.h"
 #include "tests/support/require_server.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/servers.h"
@@ -171,14 +173,7 @@ TEST_F(FtpVsftpd, Socks5ProxyWithPasswordCarriesControlAndData) {
     const std::string digest = Serve(700 * 1024 + 9);
     MicroSocks socks("proxyuser", "proxypass");
     ASSERT_TRUE(socks.Start()) << socks.Diagnostics();
-    ProxyRecord proxy;
-    proxy.Type = 4;
-    proxy.Server = "127.0.0.1";
-    proxy.Port = socks.Port();
-    proxy.Authenticate = true;
-    proxy.User = "proxyuser";
-    proxy.Password = "proxypass";
-    h.SetProxy(proxy);
+    h.SetProxy(MakeProxy(proxySocks5, "127.0.0.1", socks.Port(), "proxyuser", "proxypass"));
     std::string id = h.AddTask(server.Url("file.bin"), 2);
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
@@ -192,11 +187,7 @@ TEST_F(FtpVsftpd, HttpConnectProxyCarriesControlAndData) {
     const std::string digest = Serve(500 * 1024 + 1);
     TinyProxy tiny;
     ASSERT_TRUE(tiny.Start()) << tiny.Diagnostics();
-    ProxyRecord proxy;
-    proxy.Type = 1;
-    proxy.Server = "127.0.0.1";
-    proxy.Port = tiny.Port();
-    h.SetProxy(proxy);
+    h.SetProxy(MakeProxy(proxyHttpConnect, "127.0.0.1", tiny.Port()));
     std::string id = h.AddTask(server.Url("file.bin"), 2);
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);

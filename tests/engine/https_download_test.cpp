@@ -11,6 +11,7 @@
 #include "platform/text.h"
 #include "tests/engine/engine_harness.h"
 #include "tests/support/https_test.h"
+#include "tests/support/make_proxy.h"
 #include "tests/support/scripted_server.h"
 
 namespace vardane::test {
@@ -91,11 +92,7 @@ TEST_F(Https, TunnelsThroughHttpConnectGetAndSocks5Proxies) {
     TrustTestCa();
     // An "HTTP Get" proxy cannot carry https: it is asked for a CONNECT.
     for (auto [type, port] : {std::pair{1, tiny.Port()}, {2, tiny.Port()}, {4, socks.Port()}}) {
-        ProxyRecord proxy;
-        proxy.Type = type;
-        proxy.Server = "127.0.0.1";
-        proxy.Port = port;
-        h.SetProxy(proxy);
+        h.SetProxy(MakeProxy(type, "127.0.0.1", port));
         std::string name = "p" + std::to_string(type) + ".bin";
         std::string id = h.AddTask(nginx->Url("file.bin"), 2, name);
         ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();

@@ -8,8 +8,10 @@
 #include "explorer/explorer_client.h"
 #include "explorer/folder_listing.h"
 #include "explorer/list_line.h"
+#include "net/proxy.h"
 #include "tests/engine/scripted_ftp.h"
 #include "tests/explorer/explorer_test_root.h"
+#include "tests/support/make_proxy.h"
 #include "tests/support/require_server.h"
 #include "tests/support/servers.h"
 
@@ -184,14 +186,8 @@ TEST_F(ExplorerVsftpd, ActiveModeAndThroughSocks5) {
     VARDANE_REQUIRE_SERVER(test::MicroSocks::kBinary);
     test::MicroSocks socks("proxyuser", "proxypass");
     ASSERT_TRUE(socks.Start()) << socks.Diagnostics();
-    ProxyRecord proxy;
-    proxy.Type = 4;
-    proxy.Server = "127.0.0.1";
-    proxy.Port = socks.Port();
-    proxy.Authenticate = true;
-    proxy.User = "proxyuser";
-    proxy.Password = "proxypass";
-    root.SetFtpProxy(proxy);
+    root.SetFtpProxy(
+        test::MakeProxy(proxySocks5, "127.0.0.1", socks.Port(), "proxyuser", "proxypass"));
     r = ListFolder(root.Ctx(), server.Url(""), "/");
     ASSERT_TRUE(r.bOk) << r.error;
     EXPECT_EQ(Entries(r)["big.bin"].size, 5LL << 30);

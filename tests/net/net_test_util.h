@@ -13,6 +13,7 @@
 #include "net/connection_owner.h"
 #include "net/event_socket.h"
 #include "settings/proxy_record.h"
+#include "tests/support/make_proxy.h"
 
 namespace vardane::test {
 
@@ -77,8 +78,5 @@ HandshakeResult ConnectThrough(CConnectionSet& set, IConnectionOwner& owner,
 // closes, starting with leftover.
 std::string ExchangeOnSlot(CConnectionSet& set, const std::string& request,
                            std::string leftover = {});
-
-ProxyRecord MakeProxy(int type, const std::string& server, int port, const std::string& user = {},
-                      const std::string& password = {});
 
 }  // namespace vardane::test
