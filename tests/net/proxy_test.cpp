@@ -15,6 +15,19 @@ const std::string kSocks4Request = Bytes({4, 1, 0x08, 0x49, 10, 0, 0, 7, 0});
 const std::string kSocks5Connect = Bytes({5, 1, 0, 1}) + kTargetSocks5;
 const std::string kSocks5Success = Bytes({5, 0, 0, 1, 127, 0, 0, 1, 0x1F, 0x90});
 
+// A SOCKS5 proxy that chooses no authentication and answers a connect
+// request of requestBytes with reply.
+ScriptedServer::Handler Socks5NoAuth(size_t requestBytes = 10,
+                                     const std::string& reply = kSocks5Success) {
+    return [=](ScriptedConnection& c) {
+        c.ReadExactly(3);
+        c.Write(Bytes({5, 0}));
+        c.ReadExactly(requestBytes);
+        c.Write(reply);
+        c.WaitForClose();
+    };
+}
+
 class ProxyTest : public ::testing::Test {
   protected:
     void TearDown() override { CloseSockets(set, kConnectionSlots); }
@@ -112,13 +125,7 @@ TEST_F(ProxyTest, Socks4RejectionFails) {
 }
 
 TEST_F(ProxyTest, Socks5WithoutAuthentication) {
-    ScriptedServer server([](ScriptedConnection& c) {
-        c.ReadExactly(3);
-        c.Write(Bytes({5, 0}));
-        c.ReadExactly(10);
-        c.Write(kSocks5Success + "HTTP/1.1");
-        c.WaitForClose();
-    });
+    ScriptedServer server(Socks5NoAuth(10, kSocks5Success + "HTTP/1.1"));
     HandshakeResult result = Run(server, proxySocks5);
     EXPECT_EQ(result.step, proxyReady);
     EXPECT_EQ(result.leftover, "HTTP/1.1");
@@ -164,13 +171,7 @@ TEST_F(ProxyTest, Socks5CredentialsAnsweredWithVersion5AreAccepted) {
 }
 
 TEST_F(ProxyTest, Socks5NoAuthChosenDespiteCredentialsSkipsThem) {
-    ScriptedServer server([](ScriptedConnection& c) {
-        c.ReadExactly(3);
-        c.Write(Bytes({5, 0}));
-        c.ReadExactly(10);
-        c.Write(kSocks5Success);
-        c.WaitForClose();
-    });
+    ScriptedServer server(Socks5NoAuth());
     EXPECT_EQ(Run(server, proxySocks5, "u", "p").step, proxyReady);
     EXPECT_EQ(server.Requests(), (std::vector<std::string>{Bytes({5, 1, 2}), kSocks5Connect}));
 }
@@ -192,13 +193,7 @@ TEST_F(ProxyTest, Socks5RefusalsFail) {
         c.WaitForClose();
     });
     EXPECT_EQ(Run(badPassword, proxySocks5, "u", "p").step, proxyFailed);
-    ScriptedServer refusedTarget([](ScriptedConnection& c) {
-        c.ReadExactly(3);
-        c.Write(Bytes({5, 0}));
-        c.ReadExactly(10);
-        c.Write(Bytes({5, 5, 0, 1, 0, 0, 0, 0, 0, 0}));
-        c.WaitForClose();
-    });
+    ScriptedServer refusedTarget(Socks5NoAuth(10, Bytes({5, 5, 0, 1, 0, 0, 0, 0, 0, 0})));
     EXPECT_EQ(Run(refusedTarget, proxySocks5).step, proxyFailed);
 }
 
@@ -240,13 +235,7 @@ TEST_F(ProxyTest, ShortSocksReplyNeverConsumesMoreThanItHas) {
 }
 
 TEST_F(ProxyTest, Socks5NamesAnIpv6TargetWithAddressType4) {
-    ScriptedServer server([](ScriptedConnection& c) {
-        c.ReadExactly(3);
-        c.Write(Bytes({5, 0}));
-        c.ReadExactly(22);
-        c.Write(kSocks5Success);
-        c.WaitForClose();
-    });
+    ScriptedServer server(Socks5NoAuth(22));
     EXPECT_EQ(Run(server, proxySocks5, {}, {}, "2001:db8::7").step, proxyReady);
     const std::string target =
         Bytes({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 0x08, 0x49});
