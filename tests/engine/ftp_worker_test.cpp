@@ -14,7 +14,7 @@
 #include "net/proxy.h"
 #include "platform/text.h"
 #include "tests/engine/engine_harness.h"
-#include "tests/engine/scripted_ftp.h"
+#include "tests/engine/scripted_ftp_task.h"
 #include "tests/support/make_proxy.h"
 #include "tests/support/require_server.h"
 #include "tests/support/scripted_server.h"
@@ -271,30 +271,7 @@ std::vector<std::string> ProbeSequence(const std::string& user, const std::strin
             "SIZE /file.bin", "REST 0",         "RETR /file.bin"};
 }
 
-// A scripted server serving `file`, a harness and a slot.
-class FtpScripted : public ::testing::Test {
-  protected:
-    // Runs a task of `threads` connections against a server with options;
-    // returns the task's final state.
-    int Run(const std::string& file, const ScriptOptions& options, int threads,
-            const std::string& userInfo = "") {
-        file_ = file;
-        server_ = std::make_unique<ScriptedFtp>(file, options);
-        id = h.AddTask(server_->Url(userInfo), threads);
-        return h.Run(slot, id);
-    }
-    bool FileArrived() { return Sha256OfFile(h.DownloadDir + "file.bin") == Sha256OfBytes(file_); }
-    std::vector<std::string> Commands() { return server_->Commands(); }
-    ScriptedFtp& Server() { return *server_; }
-
-    EngineHarness h;
-    CTaskSlot slot{h.ctx};
-    std::string id;
-
-  private:
-    std::string file_;
-    std::unique_ptr<ScriptedFtp> server_;
-};
+using FtpScripted = ScriptedFtpTask;
 
 TEST_F(FtpScripted, MultiLineGreetingAndRestProbe350) {
     ScriptOptions options;
