@@ -112,7 +112,8 @@ void FrameTest::SetSetting(const std::string& group, const std::string& name,
     key.SetString(name, value);
 }
 
-std::string FrameTest::AddTask(const std::string& id, const std::string& url, int state) {
+std::string FrameTest::AddTask(const std::string& id, const std::string& url, int state,
+                               TaskList list) {
     TaskProgressRecord record;
     record.BaseURL = url;
     record.LocalDir = dir.Path() + "Download/";
@@ -122,8 +123,15 @@ std::string FrameTest::AddTask(const std::string& id, const std::string& url, in
     record.State = IntToText(state);
     record.ThreadCount = IntToText(2);
     WriteProgress(record, ProgressFilePath(dir.Path(), id));
-    AppendListLine(ListFilePath(dir.Path(), TaskList::Downloading), id);
+    AppendListLine(ListFilePath(dir.Path(), list), id);
     return id;
+}
+
+void FrameTest::AddTasks(int count) {
+    for (int i = 0; i < count; ++i) {
+        AddTask(std::to_string(101 + i),
+                "http://127.0.0.1/" + std::string(1, static_cast<char>('a' + i)) + ".bin");
+    }
 }
 
 void FrameTest::CreateFrame(bool downloadAtStart) {

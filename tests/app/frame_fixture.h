@@ -110,8 +110,11 @@ class FrameTest : public ::testing::Test {
 
     // Registry value under HKCU SOFTWARE\Vardane\<group>.
     void SetSetting(const std::string& group, const std::string& name, const std::string& value);
-    // A stopped task of url with its progress file, appended to Downloading.lst.
-    std::string AddTask(const std::string& id, const std::string& url, int state = 2);
+    // A task of url in state with its progress file, appended to list's file.
+    std::string AddTask(const std::string& id, const std::string& url, int state = 2,
+                        TaskList list = TaskList::Downloading);
+    // count stopped tasks 101, 102... of http://127.0.0.1/a.bin, b.bin...
+    void AddTasks(int count);
     void CreateFrame(bool downloadAtStart = false);
 
     std::vector<std::string> ListIds(TaskList list) const;

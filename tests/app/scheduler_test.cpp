@@ -13,17 +13,10 @@ namespace {
 
 using IconList = std::vector<int>;
 
-class SchedulerTest : public FrameTest {
-  protected:
-    void AddThree() {
-        AddTask("101", "http://127.0.0.1/a.bin");
-        AddTask("102", "http://127.0.0.1/b.bin");
-        AddTask("103", "http://127.0.0.1/c.bin");
-    }
-};
+class SchedulerTest : public FrameTest {};
 
 TEST_F(SchedulerTest, OneSlotQueueStartsSuccessorsInListOrderUntilStopAll) {
-    AddThree();
+    AddTasks(3);
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
     EXPECT_EQ(IconList({5, 8, 8}), Icons());
@@ -52,7 +45,7 @@ TEST_F(SchedulerTest, OneSlotQueueStartsSuccessorsInListOrderUntilStopAll) {
 }
 
 TEST_F(SchedulerTest, CompletedRangedTaskFreesItsSlotForTheQueue) {
-    AddThree();
+    AddTasks(3);
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
     // The last ranged read finishes the file and marks the task as one that
@@ -71,7 +64,7 @@ TEST_F(SchedulerTest, CompletedRangedTaskFreesItsSlotForTheQueue) {
 }
 
 TEST_F(SchedulerTest, FailureAndSingleStreamCompletionStartTheNextTask) {
-    AddThree();
+    AddTasks(3);
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
     SlotRunning("101").EndFromWorker(stateError);
@@ -82,7 +75,7 @@ TEST_F(SchedulerTest, FailureAndSingleStreamCompletionStartTheNextTask) {
 }
 
 TEST_F(SchedulerTest, StoppingAWaitingTaskTouchesNoSlot) {
-    AddThree();
+    AddTasks(3);
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
     SelectIds({"102"});
@@ -96,7 +89,7 @@ TEST_F(SchedulerTest, StoppingAWaitingTaskTouchesNoSlot) {
 }
 
 TEST_F(SchedulerTest, AbandonedStartShowsTheFailureAndStartsTheNextTask) {
-    AddThree();
+    AddTasks(3);
     engine.failAtStart = {"101"};
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
@@ -143,7 +136,7 @@ TEST_F(SchedulerTest, StartUpRepairsRunningAndWaitingTasksAndHonoursDownloadAtSt
 TEST_F(SchedulerTest, ShutdownDrainsWorkersStartsNothingAndKeepsTheSpeedLimit) {
     SetSetting("Connection", "MaxTasks", "2");
     SetSetting("Connection", "SpeedLimit", "0");
-    AddThree();
+    AddTasks(3);
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
     EXPECT_EQ(IconList({5, 5, 8}), Icons());
@@ -190,7 +183,7 @@ TEST_F(SchedulerTest, SpeedLimitOffIsStoredAs1024) {
 }
 
 TEST_F(SchedulerTest, CategoryViewStillFeedsTheWholeQueue) {
-    AddThree();
+    AddTasks(3);
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
     // Show a category that holds none of the tasks.

@@ -99,10 +99,7 @@ TEST_F(TaskQueueTest, AFileOneByteShortIsNotTakenForCompleted) {
 }
 
 TEST_F(TaskQueueTest, OperationsByIdLeaveTheViewAndTheSelectionAlone) {
-    AddTask("101", "http://127.0.0.1/a.bin");
-    AddTask("102", "http://127.0.0.1/b.bin");
-    AddTask("103", "http://127.0.0.1/c.bin");
-    AddTask("104", "http://127.0.0.1/d.bin");
+    AddTasks(4);
     CreateFrame();
     SelectIds({"104"});
 
@@ -137,9 +134,7 @@ TEST_F(TaskQueueTest, OperationsByIdLeaveTheViewAndTheSelectionAlone) {
 // A list that is not a list (random bytes, a folder) would read as empty and
 // the next change would rewrite it without its tasks.
 TEST_F(TaskQueueTest, ABadListIsSetAsideAndRebuiltFromTheProgressFiles) {
-    AddTask("101", "http://127.0.0.1/a.bin");
-    AddTask("102", "http://127.0.0.1/b.bin");
-    AddTask("103", "http://127.0.0.1/c.bin");
+    AddTasks(3);
     ASSERT_TRUE(WriteListFile(ListFilePath(dir.Path(), TaskList::Deleted), {"103"}));
     const std::string list = ListFilePath(dir.Path(), TaskList::Downloading);
     for (bool folder : {false, true}) {

@@ -12,8 +12,10 @@
 namespace vardane::test {
 
 CliProcess::CliProcess(const std::string& home, const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {std::string(VARDANE_BINARY_DIR) + "/bin/vardane-cli", "--home",
-                                     home};
+    std::vector<std::string> argv = {std::string(VARDANE_BINARY_DIR) + "/bin/vardane-cli"};
+    if (!home.empty()) {
+        argv.insert(argv.end(), {"--home", home});
+    }
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> raw;
     for (std::string& arg : argv) {
@@ -53,12 +55,16 @@ CliResult CliProcess::Wait() {
         int status = 0;
         while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
         }
-        pid_ = -1;
-        result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result_.out = ReadFile(outDir_ / "out");
-        result_.err = ReadFile(outDir_ / "err");
+        Collect(status);
     }
     return result_;
+}
+
+void CliProcess::Collect(int status) {
+    pid_ = -1;
+    result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result_.out = ReadFile(outDir_ / "out");
+    result_.err = ReadFile(outDir_ / "err");
 }
 
 std::optional<CliResult> CliProcess::WaitFor(int timeoutMs) {
@@ -71,10 +77,7 @@ std::optional<CliResult> CliProcess::WaitFor(int timeoutMs) {
             if (waitpid(pid_, &status, WNOHANG) != pid_) {
                 return false;
             }
-            pid_ = -1;
-            result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            result_.out = ReadFile(outDir_ / "out");
-            result_.err = ReadFile(outDir_ / "err");
+            Collect(status);
             return true;
         },
         timeoutMs);
@@ -84,6 +87,14 @@ std::optional<CliResult> CliProcess::WaitFor(int timeoutMs) {
 CliResult RunCli(const std::string& home, const std::vector<std::string>& args) {
     CliProcess process(home, args);
     return process.Wait();
+}
+
+std::vector<std::string> ListedIds(const std::string& home, const std::string& view) {
+    std::vector<std::string> ids;
+    for (const std::string& line : Lines(RunCli(home, {"list", view}).out)) {
+        ids.push_back(Fields(line)[0]);
+    }
+    return ids;
 }
 
 std::vector<std::string> Lines(const std::string& text) {

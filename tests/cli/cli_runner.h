@@ -21,7 +21,8 @@ struct CliResult {
 
 class CliProcess {
   public:
-    // Starts vardane-cli --home home args..., stdin from /dev/null.
+    // Starts vardane-cli --home home args... (no --home when home is empty),
+    // stdin from /dev/null.
     CliProcess(const std::string& home, const std::vector<std::string>& args);
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
@@ -36,6 +37,9 @@ class CliProcess {
     std::optional<CliResult> WaitFor(int timeoutMs);
 
   private:
+    // The exit status of the ended child and its output.
+    void Collect(int status);
+
     TempDir outDir_{"vardane-cli-run"};
     pid_t pid_ = -1;
     CliResult result_;
@@ -43,6 +47,9 @@ class CliProcess {
 
 // Runs vardane-cli to its end.
 CliResult RunCli(const std::string& home, const std::vector<std::string>& args);
+
+// The ids `vardane-cli list view` prints for the data root home.
+std::vector<std::string> ListedIds(const std::string& home, const std::string& view);
 
 // Lines of text without their line ends.
 std::vector<std::string> Lines(const std::string& text);

@@ -1,67 +1,25 @@
-// Runs the built vardane-cli as a process on a temporary data root.
+// vardane-cli config: the store after the start-up, one value read and
+// written, and the usage errors.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/support/temp_dir.h"
+#include "tests/cli/cli_runner.h"
 
-namespace vardane {
+namespace vardane::test {
 namespace {
-
-using test::ReadFile;
-using test::TempDir;
-
-struct CliResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ShellQuote(const std::string& arg) {
-    std::string quoted = "'";
-    for (char c : arg) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
 
 class ConfigCommandTest : public ::testing::Test {
   protected:
-    // vardane-cli with args; --home is the test's data root unless noHome.
+    // vardane-cli with args; --home is the test's data root unless withHome is false.
     CliResult Run(const std::vector<std::string>& args, bool withHome = true) {
-        std::string command = ShellQuote(std::string(VARDANE_BINARY_DIR) + "/bin/vardane-cli");
-        if (withHome) {
-            command += " --home " + ShellQuote(home_.Path());
-        }
-        for (const std::string& arg : args) {
-            command += " " + ShellQuote(arg);
-        }
-        command += " >" + ShellQuote(out_ / "out") + " 2>" + ShellQuote(out_ / "err");
-        int raw = std::system(command.c_str());
-        CliResult result;
-        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        result.out = ReadFile(out_ / "out");
-        result.err = ReadFile(out_ / "err");
-        return result;
-    }
-
-    std::vector<std::string> Lines(const std::string& text) {
-        std::vector<std::string> lines;
-        std::istringstream in(text);
-        for (std::string line; std::getline(in, line);) {
-            lines.push_back(line);
-        }
-        return lines;
+        return RunCli(withHome ? home_.Path() : std::string(), args);
     }
 
     TempDir home_{"vardane-cli-home"};
-    TempDir out_{"vardane-cli-out"};
 };
 
 const char kConnection[] = "HKCU\\SOFTWARE\\Vardane\\Connection";
@@ -168,4 +126,4 @@ TEST_F(ConfigCommandTest, HomeMayFollowTheCommand) {
 }
 
 }  // namespace
-}  // namespace vardane
+}  // namespace vardane::test

@@ -22,11 +22,7 @@ class DownloadTest : public ::testing::Test {
   protected:
     CliResult Cli(const std::vector<std::string>& args) { return RunCli(home.Path(), args); }
     std::vector<std::string> ListIds(const std::string& view) {
-        std::vector<std::string> ids;
-        for (const std::string& line : Lines(Cli({"list", view}).out)) {
-            ids.push_back(Fields(line)[0]);
-        }
-        return ids;
+        return ListedIds(home.Path(), view);
     }
     TempDir home{"vardane-cli-dl"};
     TempDir target{"vardane-cli-target"};

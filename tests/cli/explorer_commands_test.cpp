@@ -40,17 +40,12 @@ class ExplorerCommands : public ::testing::Test {
         test::WriteFile(server.Root() + "big.bin", "");
         ASSERT_EQ(::truncate((server.Root() + "big.bin").c_str(), 5LL << 30), 0);
         ASSERT_TRUE(server.Start()) << server.Diagnostics();
-        started = true;
     }
     test::TempDir home{"vardane-cli-explorer"};
     test::FtpServer server;
-    bool started = false;
 };
 
 TEST_F(ExplorerCommands, LsPrintsEntriesAndFailsOnAMissingFolder) {
-    if (!started) {
-        return;
-    }
     test::CliResult r = RunCli(home.Path(), {"ls", server.Url("")});
     ASSERT_EQ(r.status, 0) << r.err;
     auto entries = Entries(r.out);
@@ -71,9 +66,6 @@ TEST_F(ExplorerCommands, LsPrintsEntriesAndFailsOnAMissingFolder) {
 
 // Picked addresses become tasks; one refused address loses none of the others.
 TEST_F(ExplorerCommands, ListedUrlsBecomeTasks) {
-    if (!started) {
-        return;
-    }
     test::CliResult r = RunCli(home.Path(), {"ls", "--urls", server.Url("with space/")});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> urls = Lines(r.out);
@@ -86,9 +78,6 @@ TEST_F(ExplorerCommands, ListedUrlsBecomeTasks) {
 }
 
 TEST_F(ExplorerCommands, SitesRoundTripAndBrowse) {
-    if (!started) {
-        return;
-    }
     const std::string& h = home.Path();
     EXPECT_EQ(RunCli(h, {"sites", "add", "Box", "ftp://h.example/pub", "--user", "joe",
                          "--password", "Secret-1"})

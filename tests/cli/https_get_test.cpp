@@ -4,31 +4,15 @@
 
 #include "platform/file.h"
 #include "tests/cli/cli_runner.h"
-#include "tests/support/require_server.h"
-#include "tests/support/servers.h"
-#include "tests/support/sha256.h"
-#include "tests/support/temp_dir.h"
-#include "tests/support/tls_certs.h"
+#include "tests/support/https_test.h"
 
 namespace vardane::test {
 namespace {
 
-class HttpsGet : public ::testing::Test {
+class HttpsGet : public HttpsTest {
   protected:
-    void SetUp() override {
-        VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
-        VARDANE_REQUIRE_SERVER(TestPki::kBinary);
-        pki_ = &SharedTestPki();
-        ASSERT_TRUE(pki_->Made()) << pki_->Diagnostics();
-    }
     std::unique_ptr<NginxServer> Serve(const CertPair& cert) {
-        NginxOptions options;
-        options.tlsCert = cert.cert;
-        options.tlsKey = cert.key;
-        auto nginx = std::make_unique<NginxServer>(options);
-        sha_ = MakeRandomFile(nginx->Root() + "file.bin", 1024 * 1024 + 3);
-        EXPECT_TRUE(nginx->Start()) << nginx->Diagnostics();
-        return nginx;
+        return ServeHttps(cert, "file.bin", 1024 * 1024 + 3);
     }
     CliResult Get(const std::string& url, std::vector<std::string> extra) {
         std::vector<std::string> args{"get", url, "--dir", target.Path()};
@@ -36,30 +20,26 @@ class HttpsGet : public ::testing::Test {
         return RunCli(home.Path(), args);
     }
 
-    static TestPki* pki_;
-    std::string sha_;
     TempDir home{"vardane-cli-https"};
     TempDir target{"vardane-cli-https-target"};
 };
 
-TestPki* HttpsGet::pki_ = nullptr;
-
 TEST_F(HttpsGet, CaFileLetsFourConnectionsFetchTheExactFile) {
-    auto nginx = Serve(pki_->Good());
-    CliResult r = Get(nginx->Url("file.bin"), {"--connections", "4", "--ca-file", pki_->CaFile()});
+    auto nginx = Serve(Pki().Good());
+    CliResult r = Get(nginx->Url("file.bin"), {"--connections", "4", "--ca-file", Pki().CaFile()});
     ASSERT_EQ(0, r.status) << r.out << r.err;
-    EXPECT_EQ(sha_, Sha256OfFile(target.Path() + "file.bin"));
+    EXPECT_EQ(digest, Sha256OfFile(target.Path() + "file.bin"));
 }
 
 TEST_F(HttpsGet, CertificateThatDoesNotVerifyExitsOneWithTheReason) {
     const std::pair<CertPair, std::string> cases[] = {
-        {pki_->Expired(), "expired certificate"},
-        {pki_->WrongHost(), "wrong host name"},
-        {pki_->Untrusted(), "untrusted CA"},
+        {Pki().Expired(), "expired certificate"},
+        {Pki().WrongHost(), "wrong host name"},
+        {Pki().Untrusted(), "untrusted CA"},
     };
     for (const auto& [cert, reason] : cases) {
         auto nginx = Serve(cert);
-        CliResult r = Get(nginx->Url("file.bin"), {"--ca-file", pki_->CaFile()});
+        CliResult r = Get(nginx->Url("file.bin"), {"--ca-file", Pki().CaFile()});
         EXPECT_EQ(1, r.status) << r.out << r.err;
         EXPECT_NE(std::string::npos, r.err.find(reason)) << r.err;
         EXPECT_FALSE(FileExists(target.Path() + "file.bin"));
@@ -67,10 +47,10 @@ TEST_F(HttpsGet, CertificateThatDoesNotVerifyExitsOneWithTheReason) {
 }
 
 TEST_F(HttpsGet, InsecureAcceptsTheCertificateAndWarns) {
-    auto nginx = Serve(pki_->WrongHost());
+    auto nginx = Serve(Pki().WrongHost());
     CliResult r = Get(nginx->Url("file.bin"), {"--insecure", "--verbose"});
     ASSERT_EQ(0, r.status) << r.out << r.err;
-    EXPECT_EQ(sha_, Sha256OfFile(target.Path() + "file.bin"));
+    EXPECT_EQ(digest, Sha256OfFile(target.Path() + "file.bin"));
     EXPECT_NE(std::string::npos, r.out.find("NOT checked")) << r.out;
     EXPECT_NE(std::string::npos, r.err.find("--insecure")) << r.err;
 }

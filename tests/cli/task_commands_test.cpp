@@ -19,11 +19,7 @@ class TaskCommandsTest : public ::testing::Test {
         return r.out.empty() ? "" : Lines(r.out)[0];
     }
     std::vector<std::string> ListIds(const std::string& view = "downloading") {
-        std::vector<std::string> ids;
-        for (const std::string& line : Lines(Cli({"list", view}).out)) {
-            ids.push_back(Fields(line)[0]);
-        }
-        return ids;
+        return ListedIds(home.Path(), view);
     }
     TempDir home{"vardane-cli-tasks"};
 };

@@ -11,28 +11,15 @@
 #include "task/task_list.h"
 #include "task/url.h"
 #include "tests/dialogs/dialog_test_root.h"
+#include "tests/task/task_test_root.h"
 
 namespace vardane {
 namespace {
 
 using test::DialogTestRoot;
+using test::ReadFile;
 using test::ScriptedQuestions;
-
-// UTF-16LE with byte-order mark of ASCII text, built by hand.
-std::string Utf16File(const std::string& text) {
-    std::string out("\xFF\xFE", 2);
-    for (char c : text) {
-        out += c;
-        out += '\0';
-    }
-    return out;
-}
-
-std::string Bytes(const std::string& path) {
-    std::string bytes;
-    ReadFileBytes(path, bytes);
-    return bytes;
-}
+using test::Utf16LeFile;
 
 class EditTaskDialogTest : public ::testing::Test {
   protected:
@@ -93,27 +80,27 @@ TEST_F(EditTaskDialogTest, NewTaskWritesTheExactProgressFileAndListLine) {
 
     const std::string id = dlg.TaskId();
     ASSERT_FALSE(id.empty());
-    EXPECT_EQ(Bytes(ProgressPath(id)),
-              Utf16File("[FileInfo]\r\n"
-                        "BaseURL=http://example.com/pub/file.zip?x=1\r\n"
-                        "LocalDir=" +
-                        root.AppDir() +
-                        "out/\r\n"
-                        "LocalFileName=file.zip\r\n"
-                        "LocalTempFileName=\r\n"
-                        "ProxyHTTP=2\r\n"
-                        "ProxyFTP=5\r\n"
-                        "State=2\r\n"
-                        "ThreadCount=3\r\n"
-                        "Folder=0\r\n"
-                        "Cat=SOFTWARE\\Vardane\\Categories\\Download\\Music\r\n"
-                        "FileSize=\r\nFilePos=\r\n"
-                        "Block_0=\r\nBlock_1=\r\nBlock_2=\r\nBlock_3=\r\n"));
-    EXPECT_EQ(Bytes(ListPath()), Utf16File(id + "\r\n"));
+    EXPECT_EQ(ReadFile(ProgressPath(id)),
+              Utf16LeFile("[FileInfo]\r\n"
+                          "BaseURL=http://example.com/pub/file.zip?x=1\r\n"
+                          "LocalDir=" +
+                          root.AppDir() +
+                          "out/\r\n"
+                          "LocalFileName=file.zip\r\n"
+                          "LocalTempFileName=\r\n"
+                          "ProxyHTTP=2\r\n"
+                          "ProxyFTP=5\r\n"
+                          "State=2\r\n"
+                          "ThreadCount=3\r\n"
+                          "Folder=0\r\n"
+                          "Cat=SOFTWARE\\Vardane\\Categories\\Download\\Music\r\n"
+                          "FileSize=\r\nFilePos=\r\n"
+                          "Block_0=\r\nBlock_1=\r\nBlock_2=\r\nBlock_3=\r\n"));
+    EXPECT_EQ(ReadFile(ListPath()), Utf16LeFile(id + "\r\n"));
     EXPECT_TRUE(DirectoryExists(root.AppDir() + "out/"));
 
     const std::string second = AddTask("http://example.com/two.zip");
-    EXPECT_EQ(Bytes(ListPath()), Utf16File(id + "\r\n" + second + "\r\n"));
+    EXPECT_EQ(ReadFile(ListPath()), Utf16LeFile(id + "\r\n" + second + "\r\n"));
 }
 
 TEST_F(EditTaskDialogTest, InitialUrlComesFromTheClipboardAndProposesTheName) {
@@ -203,13 +190,13 @@ TEST_F(EditTaskDialogTest, FtpLoginDataComesFromTheDialogOnly) {
 TEST_F(EditTaskDialogTest, EditOfARunningTaskIsRefusedAndWritesNothing) {
     const std::string id = AddTask("http://example.com/run.zip");
     ASSERT_TRUE(UpdateProgress(ProgressPath(id), [](TaskProgressRecord& r) { r.State = "0"; }));
-    const std::string before = Bytes(ProgressPath(id));
+    const std::string before = ReadFile(ProgressPath(id));
 
     CEdtTaskDlg dlg(Ctx(), questions);
     dlg.InitEdit(id);
     dlg.SetFileName("other.zip");
     ExpectRefusal(dlg, "Stop the task before you edit it.", QuestionIcon::Exclamation, "");
-    EXPECT_EQ(Bytes(ProgressPath(id)), before);
+    EXPECT_EQ(ReadFile(ProgressPath(id)), before);
 }
 
 TEST_F(EditTaskDialogTest, EditRewritesTheDialogFieldsAndKeepsTheProgress) {
@@ -248,7 +235,7 @@ TEST_F(EditTaskDialogTest, EditRewritesTheDialogFieldsAndKeepsTheProgress) {
     expected.State = "2";
     expected.ProxyHTTP = "1";
     expected.ProxyFTP = "1";
-    EXPECT_EQ(Bytes(ProgressPath("42")), FormatProgress(expected));
+    EXPECT_EQ(ReadFile(ProgressPath("42")), FormatProgress(expected));
     EXPECT_FALSE(FileExists(ListPath()));
 }
 

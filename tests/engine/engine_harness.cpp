@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/file.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 #include "settings/default_settings.h"
 #include "settings/load_settings.h"
@@ -20,10 +21,6 @@ void TestOwner::OnTaskState(const TaskDescriptor& d) {
     std::lock_guard lock(lock_);
     ends_.push_back(d);
     ended_.notify_all();
-}
-
-void TestOwner::OnTaskProgress(const TaskDescriptor&) {
-    ++progressMessages;
 }
 
 void TestOwner::OnTaskThreads(const TaskDescriptor&) {
@@ -164,10 +161,29 @@ void EngineHarness::StopTicks() {
     ticks_.join();
 }
 
-int EngineHarness::Run(CTaskSlot& slot, const std::string& id, std::chrono::milliseconds timeout) {
+bool EngineHarness::Start(CTaskSlot& slot, const std::string& id) {
     slot.task.hMainWnd = &owner;
     StartTicks(slot);
-    if (!StartTask(slot, id)) {
+    return StartTask(slot, id);
+}
+
+bool EngineHarness::StopAndJoin(CTaskSlot& slot, bool noSuccessor,
+                                std::chrono::milliseconds timeout) {
+    slot.Stop(noSuccessor);
+    const bool ended = owner.WaitForEnd(timeout);
+    StopTicks();
+    slot.JoinWorkers();
+    return ended;
+}
+
+void EngineHarness::SetProxy(const ProxyRecord& record) {
+    CRegistryKey key(ctx.registry);
+    key.Open(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Proxy", true);
+    key.SetString("Proxy_1", FormatProxyRecord(record));
+}
+
+int EngineHarness::Run(CTaskSlot& slot, const std::string& id, std::chrono::milliseconds timeout) {
+    if (!Start(slot, id)) {
         StopTicks();
         return -2;
     }

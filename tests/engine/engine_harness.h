@@ -16,6 +16,7 @@
 #include "engine/speed_limiter.h"
 #include "engine/worker.h"
 #include "settings/app_context.h"
+#include "settings/proxy_record.h"
 #include "task/progress_file.h"
 #include "task/task_owner.h"
 #include "tests/support/temp_dir.h"
@@ -26,7 +27,7 @@ class TestOwner : public ITaskOwner {
   public:
     void OnTaskLog(const TaskLogEntry& e) override;
     void OnTaskState(const TaskDescriptor& d) override;
-    void OnTaskProgress(const TaskDescriptor& d) override;
+    void OnTaskProgress(const TaskDescriptor&) override {}
     void OnTaskThreads(const TaskDescriptor& d) override;
     void OnSpeedTick() override { ++speedTicks; }
 
@@ -40,7 +41,6 @@ class TestOwner : public ITaskOwner {
     int ThreadsMessages();
 
     std::atomic<int> speedTicks{0};
-    std::atomic<int> progressMessages{0};
 
   private:
     std::mutex lock_;
@@ -72,9 +72,18 @@ class EngineHarness {
     // fails with the task's log, and the task is stopped and joined.
     int Run(CTaskSlot& slot, const std::string& id,
             std::chrono::milliseconds timeout = std::chrono::seconds(60));
+    // Starts id in slot with the ticks running and returns at once, for a
+    // test that stops the task part-way with StopAndJoin.
+    bool Start(CTaskSlot& slot, const std::string& id);
+    // Stops the task, waits for its end, then ends the ticks and joins the
+    // workers; false when the task did not end in time.
+    bool StopAndJoin(CTaskSlot& slot, bool noSuccessor = false,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(60));
     // Starts the ticks for slot (Run does it); StopTicks ends them.
     void StartTicks(CTaskSlot& slot);
     void StopTicks();
+    // The proxy record of new tasks (Proxy_1, both protocols' default).
+    void SetProxy(const ProxyRecord& record);
 
     TempDir dir{"vardane-engine"};
     std::string DownloadDir;

@@ -12,7 +12,7 @@
 
 #include "platform/text.h"
 #include "tests/engine/engine_harness.h"
-#include "tests/engine/scripted_ftp.h"
+#include "tests/engine/scripted_ftp_task.h"
 #include "tests/support/require_server.h"
 #include "tests/support/servers.h"
 #include "tests/support/sha256.h"
@@ -20,24 +20,7 @@
 namespace vardane::test {
 namespace {
 
-class FtpLiveness : public ::testing::Test {
-  protected:
-    int Run(const std::string& file, const ScriptOptions& options, int threads) {
-        file_ = file;
-        server_ = std::make_unique<ScriptedFtp>(file, options);
-        id_ = h.AddTask(server_->Url(), threads);
-        return h.Run(slot, id_);
-    }
-    bool FileArrived() { return Sha256OfFile(h.DownloadDir + "file.bin") == Sha256OfBytes(file_); }
-    std::vector<std::string> Commands() { return server_->Commands(); }
-
-    EngineHarness h;
-    CTaskSlot slot{h.ctx};
-
-  private:
-    std::string file_, id_;
-    std::unique_ptr<ScriptedFtp> server_;
-};
+using FtpLiveness = ScriptedFtpTask;
 
 // A refused listing is only a missing log entry: the download goes on, and
 // the next command waits for LIST's own reply.
@@ -163,19 +146,14 @@ TEST(FtpProgress, SavedWhileDataFlows) {
     EngineHarness h;
     CTaskSlot slot{h.ctx};
     std::string id = h.AddTask(server.Url("file.bin"), 2);
-    slot.task.hMainWnd = &h.owner;
     h.SetSpeedLimit(true, 128);
-    h.StartTicks(slot);
-    ASSERT_TRUE(StartTask(slot, id));
+    ASSERT_TRUE(h.Start(slot, id));
     int64_t saved = 0;
     for (int i = 0; i < 300 && saved == 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         saved = TextToInt(h.Progress(id).FilePos);
     }
-    slot.Stop(true);
-    ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(30)));
-    h.StopTicks();
-    slot.JoinWorkers();
+    ASSERT_TRUE(h.StopAndJoin(slot, true));
     EXPECT_GT(saved, 0);
     EXPECT_LT(saved, 1024 * 1024);
 }

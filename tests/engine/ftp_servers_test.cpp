@@ -7,8 +7,6 @@
 #include <memory>
 
 #include "net/proxy.h"
-#include "platform/registry.h"
-#include "settings/proxy_record.h"
 #include "tests/engine/engine_harness.h"
 #include "tests/support/require_server.h"
 #include "tests/support/servers.h"
@@ -16,12 +14,6 @@
 
 namespace vardane::test {
 namespace {
-
-void SetFtpProxy(EngineHarness& h, const ProxyRecord& record) {
-    CRegistryKey key(h.ctx.registry);
-    key.Open(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Proxy", true);
-    key.SetString("Proxy_1", FormatProxyRecord(record));
-}
 
 // pure-ftpd switches to its virtual user's uid: without root it cannot run.
 #define REQUIRE_PURE_FTPD()                                                \
@@ -51,7 +43,7 @@ TEST_P(PureFtpd, UserDownloadsTheExactFile) {
     ASSERT_TRUE(server.Start()) << server.Diagnostics();
     ProxyRecord direct;
     direct.PASV = GetParam().passive;
-    SetFtpProxy(h, direct);
+    h.SetProxy(direct);
     std::string id = h.AddTask(server.Url("file.bin"), GetParam().threads);
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
@@ -173,7 +165,7 @@ TEST_P(FtpThroughProxy, CarriesControlAndData) {
     ASSERT_TRUE(server_->Start()) << server_->Diagnostics();
     ProxyRecord proxy;
     ASSERT_TRUE(StartProxy(proxy));
-    SetFtpProxy(h, proxy);
+    h.SetProxy(proxy);
     std::string id = h.AddTask(server_->Url(), 2);
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);

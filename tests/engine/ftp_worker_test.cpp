@@ -11,11 +11,11 @@
 #include <thread>
 
 #include "engine/ftp_worker.h"
-#include "platform/registry.h"
+#include "net/proxy.h"
 #include "platform/text.h"
-#include "settings/proxy_record.h"
 #include "tests/engine/engine_harness.h"
-#include "tests/engine/scripted_ftp.h"
+#include "tests/engine/scripted_ftp_task.h"
+#include "tests/support/make_proxy.h"
 #include "tests/support/require_server.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/servers.h"
@@ -41,18 +41,11 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// The FTP proxy record of new tasks (Proxy_1): a direct connection in passive
-// or active mode, or a proxy.
-void SetFtpProxy(EngineHarness& h, const ProxyRecord& record) {
-    CRegistryKey key(h.ctx.registry);
-    key.Open(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Proxy", true);
-    key.SetString("Proxy_1", FormatProxyRecord(record));
-}
-
+// A direct connection in passive or active mode for new tasks.
 void SetDirect(EngineHarness& h, bool passive) {
     ProxyRecord direct;
     direct.PASV = passive;
-    SetFtpProxy(h, direct);
+    h.SetProxy(direct);
 }
 
 // vsftpd -------------------------------------------------------------------
@@ -123,18 +116,13 @@ INSTANTIATE_TEST_SUITE_P(Modes, FtpVsftpdModes,
 TEST_F(FtpVsftpd, StoppedTaskResumesAtStoredBlocks) {
     const std::string digest = Serve(2 * 1024 * 1024 + 77);
     std::string id = h.AddTask(server.Url("file.bin"), 4);
-    slot.task.hMainWnd = &h.owner;
     // Slowly, so that the stop comes part-way.
     h.SetSpeedLimit(true, 64);
-    h.StartTicks(slot);
-    ASSERT_TRUE(StartTask(slot, id));
+    ASSERT_TRUE(h.Start(slot, id));
     for (int i = 0; i < 600 && slot.task.GetDownloaded() < 256 * 1024; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    slot.Stop(false);
-    ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(60)));
-    h.StopTicks();
-    slot.JoinWorkers();
+    ASSERT_TRUE(h.StopAndJoin(slot));
     ASSERT_EQ(h.owner.Last().iState, stateStopped) << h.owner.Log();
 
     TaskProgressRecord stored = h.Progress(id);
@@ -185,14 +173,7 @@ TEST_F(FtpVsftpd, Socks5ProxyWithPasswordCarriesControlAndData) {
     const std::string digest = Serve(700 * 1024 + 9);
     MicroSocks socks("proxyuser", "proxypass");
     ASSERT_TRUE(socks.Start()) << socks.Diagnostics();
-    ProxyRecord proxy;
-    proxy.Type = 4;
-    proxy.Server = "127.0.0.1";
-    proxy.Port = socks.Port();
-    proxy.Authenticate = true;
-    proxy.User = "proxyuser";
-    proxy.Password = "proxypass";
-    SetFtpProxy(h, proxy);
+    h.SetProxy(MakeProxy(proxySocks5, "127.0.0.1", socks.Port(), "proxyuser", "proxypass"));
     std::string id = h.AddTask(server.Url("file.bin"), 2);
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
@@ -206,11 +187,7 @@ TEST_F(FtpVsftpd, HttpConnectProxyCarriesControlAndData) {
     const std::string digest = Serve(500 * 1024 + 1);
     TinyProxy tiny;
     ASSERT_TRUE(tiny.Start()) << tiny.Diagnostics();
-    ProxyRecord proxy;
-    proxy.Type = 1;
-    proxy.Server = "127.0.0.1";
-    proxy.Port = tiny.Port();
-    SetFtpProxy(h, proxy);
+    h.SetProxy(MakeProxy(proxyHttpConnect, "127.0.0.1", tiny.Port()));
     std::string id = h.AddTask(server.Url("file.bin"), 2);
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
@@ -294,30 +271,7 @@ std::vector<std::string> ProbeSequence(const std::string& user, const std::strin
             "SIZE /file.bin", "REST 0",         "RETR /file.bin"};
 }
 
-// A scripted server serving `file`, a harness and a slot.
-class FtpScripted : public ::testing::Test {
-  protected:
-    // Runs a task of `threads` connections against a server with options;
-    // returns the task's final state.
-    int Run(const std::string& file, const ScriptOptions& options, int threads,
-            const std::string& userInfo = "") {
-        file_ = file;
-        server_ = std::make_unique<ScriptedFtp>(file, options);
-        id = h.AddTask(server_->Url(userInfo), threads);
-        return h.Run(slot, id);
-    }
-    bool FileArrived() { return Sha256OfFile(h.DownloadDir + "file.bin") == Sha256OfBytes(file_); }
-    std::vector<std::string> Commands() { return server_->Commands(); }
-    ScriptedFtp& Server() { return *server_; }
-
-    EngineHarness h;
-    CTaskSlot slot{h.ctx};
-    std::string id;
-
-  private:
-    std::string file_;
-    std::unique_ptr<ScriptedFtp> server_;
-};
+using FtpScripted = ScriptedFtpTask;
 
 TEST_F(FtpScripted, MultiLineGreetingAndRestProbe350) {
     ScriptOptions options;

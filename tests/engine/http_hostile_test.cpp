@@ -71,16 +71,11 @@ TEST_F(HostileHttp, StoppedUnknownLengthBodyIsStoppedNotCompleted) {
         o.pieceDelayMs = 50;
     }));
     id = h.AddTask(server.Url("data.bin"), 1, "data.bin");
-    slot.task.hMainWnd = &h.owner;
-    h.StartTicks(slot);
-    ASSERT_TRUE(StartTask(slot, id));
+    ASSERT_TRUE(h.Start(slot, id));
     for (int i = 0; i < 600 && slot.task.GetDownloaded() < 32 * 1024; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    slot.Stop(false);
-    ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(60)));
-    h.StopTicks();
-    slot.JoinWorkers();
+    ASSERT_TRUE(h.StopAndJoin(slot));
     EXPECT_EQ(h.owner.Last().iState, stateStopped) << h.owner.Log();
     EXPECT_FALSE(FileExists(h.DownloadDir + "data.bin"));
     EXPECT_TRUE(FileExists(h.DownloadDir + "data.bin.vd~"));

@@ -16,9 +16,13 @@ namespace {
 
 const std::string kBody = RandomBytes(700 * 1024 + 333, 11);
 
-RangeServerOptions With(const std::function<void(RangeServerOptions&)>& change) {
+// Serves kBody unless change says otherwise.
+RangeServerOptions With(const std::function<void(RangeServerOptions&)>& change = nullptr) {
     RangeServerOptions options;
-    change(options);
+    options.body = kBody;
+    if (change) {
+        change(options);
+    }
     return options;
 }
 
@@ -42,9 +46,8 @@ class ScriptedHttp : public ::testing::Test {
 };
 
 TEST_F(ScriptedHttp, RedirectToAnotherHostAndRelativeRedirectsAreFollowed) {
-    RangeServer target(With([&](RangeServerOptions& o) { o.body = kBody; }));
+    RangeServer target(With());
     RangeServer first(With([&](RangeServerOptions& o) {
-        o.body = kBody;
         o.reply = [&](int index) {
             if (index == 0) {
                 return Reply("302 Found", "Location: /moved/data.bin\r\n");
@@ -103,7 +106,6 @@ TEST_F(ScriptedHttp, NotFoundFailsTheTask) {
 
 TEST_F(ScriptedHttp, ServerErrorsAreRetriedAfterTheWait) {
     RangeServer server(With([&](RangeServerOptions& o) {
-        o.body = kBody;
         o.reply = [](int index) {
             return index == 0   ? Reply("500 Internal Server Error")
                    : index == 1 ? Reply("416 Range Not Satisfiable")
@@ -131,7 +133,6 @@ TEST_F(ScriptedHttp, RetryLimitEndsAServerThatAlwaysFails) {
 
 TEST_F(ScriptedHttp, NoContentLengthIsOneStreamEndingAtTheClose) {
     RangeServer server(With([&](RangeServerOptions& o) {
-        o.body = kBody;
         o.contentLength = false;
         o.ignoreRange = true;
     }));
@@ -170,17 +171,13 @@ TEST_F(ScriptedHttp, FirstRangeWithoutATotalOrInChunksIsAskedForWhole) {
 }
 
 TEST_F(ScriptedHttp, ChunkedBodyIsDecodedNotWrittenRaw) {
-    RangeServer server(With([&](RangeServerOptions& o) {
-        o.body = kBody;
-        o.chunked = true;
-    }));
+    RangeServer server(With([&](RangeServerOptions& o) { o.chunked = true; }));
     ASSERT_EQ(Download(server.Url("data.bin"), 2), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Downloaded(), kBody);
 }
 
 TEST_F(ScriptedHttp, ContentDispositionNamesTheFileButNeverOutsideTheFolder) {
     RangeServer server(With([&](RangeServerOptions& o) {
-        o.body = kBody;
         o.extraHeaders = "Content-Disposition: attachment; filename=report.pdf\r\n";
     }));
     ASSERT_EQ(Download(server.Url("get.php?id=1"), 1, "get.php"), stateCompleted);
@@ -188,7 +185,6 @@ TEST_F(ScriptedHttp, ContentDispositionNamesTheFileButNeverOutsideTheFolder) {
     EXPECT_FALSE(FileExists(h.DownloadDir + "get.php"));
 
     RangeServer hostile(With([&](RangeServerOptions& o) {
-        o.body = kBody;
         o.extraHeaders = "Content-Disposition: attachment; filename=\"../../evil.sh\"\r\n";
     }));
     ASSERT_EQ(Download(hostile.Url("get.php?id=2"), 1, "get.php"), stateCompleted);
@@ -200,7 +196,6 @@ TEST_F(ScriptedHttp, ContentDispositionNamesTheFileButNeverOutsideTheFolder) {
 TEST_F(ScriptedHttp, ConnectionCutMidBodyResumesTheBlock) {
     for (bool reset : {false, true}) {
         RangeServer server(With([&](RangeServerOptions& o) {
-            o.body = kBody;
             o.cutConnection = 0;
             o.cutAfter = 100 * 1024 + 7;
             o.cutWithReset = reset;
@@ -220,7 +215,6 @@ TEST_F(ScriptedHttp, ConnectionCutMidBodyResumesTheBlock) {
 TEST_F(ScriptedHttp, StalledConnectionTimesOutAndResumes) {
     h.Configure([](CAppSettings& s) { s.ConnectionTimeOut = 1; });
     RangeServer server(With([&](RangeServerOptions& o) {
-        o.body = kBody;
         o.stallConnection = 0;
         o.stallAfter = 64 * 1024;
     }));
@@ -230,10 +224,7 @@ TEST_F(ScriptedHttp, StalledConnectionTimesOutAndResumes) {
 }
 
 TEST_F(ScriptedHttp, ServerIgnoringRangesGivesTheExactFileAsOneStream) {
-    RangeServer server(With([&](RangeServerOptions& o) {
-        o.body = kBody;
-        o.ignoreRange = true;
-    }));
+    RangeServer server(With([&](RangeServerOptions& o) { o.ignoreRange = true; }));
     ASSERT_EQ(Download(server.Url("data.bin"), 4), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Downloaded(), kBody);
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_NotResumeSupport")));
@@ -271,7 +262,7 @@ TEST_F(ScriptedHttp, RangeReplyStartingElsewhereIsAFailedTryNeverWritten) {
 TEST_F(ScriptedHttp, SpeedLimitHoldsOverHttp) {
     const int64_t kb = 32;
     h.SetSpeedLimit(true, kb);
-    RangeServer server(With([&](RangeServerOptions& o) { o.body = kBody; }));
+    RangeServer server(With());
     h.owner.speedTicks = 0;
     ASSERT_EQ(Download(server.Url("data.bin"), 2), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Downloaded(), kBody);
@@ -289,7 +280,6 @@ TEST_F(ScriptedHttp, LongHeadersAreReadAndAbsurdOnesRetried) {
         huge += "X-Huge: " + std::string(1000, 'h') + "\r\n";
     }
     RangeServer server(With([&](RangeServerOptions& o) {
-        o.body = kBody;
         o.extraHeaders = pad;
         o.reply = [&](int index) { return index == 0 ? huge : std::string(); };
     }));
@@ -303,7 +293,7 @@ TEST_F(ScriptedHttp, CookiesFromTheCookieFileAreSentButNeverLogged) {
               "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\ts3cret\n"
               "other.host\tFALSE\t/\tFALSE\t0\tnot\tme\n");
     h.Configure([](CAppSettings& s) { s.CookieFile = "cookies.txt"; });
-    RangeServer server(With([&](RangeServerOptions& o) { o.body = kBody; }));
+    RangeServer server(With());
     ASSERT_EQ(Download(server.Url("data.bin"), 1), stateCompleted);
     ASSERT_FALSE(server.Requests().empty());
     EXPECT_NE(server.Requests()[0].find("\r\nCookie: sid=s3cret\r\n"), std::string::npos);

@@ -8,51 +8,30 @@
 
 #include "engine/worker.h"
 #include "platform/file.h"
-#include "platform/registry.h"
 #include "platform/text.h"
-#include "settings/proxy_record.h"
 #include "tests/engine/engine_harness.h"
-#include "tests/support/require_server.h"
+#include "tests/support/https_test.h"
+#include "tests/support/make_proxy.h"
 #include "tests/support/scripted_server.h"
-#include "tests/support/servers.h"
-#include "tests/support/sha256.h"
-#include "tests/support/tls_certs.h"
 
 namespace vardane::test {
 namespace {
 
-class Https : public ::testing::Test {
+class Https : public HttpsTest {
   protected:
-    void SetUp() override {
-        VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
-        VARDANE_REQUIRE_SERVER(TestPki::kBinary);
-        pki_ = &SharedTestPki();
-        ASSERT_TRUE(pki_->Made()) << pki_->Diagnostics();
-    }
-
     // nginx on https with the given certificate, serving file.bin.
     std::unique_ptr<NginxServer> Serve(const CertPair& cert, int64_t size, int64_t rate = 0) {
         NginxOptions options;
-        options.tlsCert = cert.cert;
-        options.tlsKey = cert.key;
         options.limitRate = rate;
-        auto nginx = std::make_unique<NginxServer>(options);
-        digest_ = MakeRandomFile(nginx->Root() + "file.bin", size, 11);
-        EXPECT_TRUE(nginx->Start()) << nginx->Diagnostics();
-        return nginx;
+        return ServeHttps(cert, "file.bin", size, 11, options);
     }
     // The harness trusts the test CA through the CAFile setting.
     void TrustTestCa() {
-        h.Configure([](CAppSettings& s) { s.CAFile = pki_->CaFile(); });
-    }
-    void SetHttpProxy(const ProxyRecord& record) {
-        CRegistryKey key(h.ctx.registry);
-        key.Open(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Proxy", true);
-        key.SetString("Proxy_1", FormatProxyRecord(record));
+        h.Configure([](CAppSettings& s) { s.CAFile = Pki().CaFile(); });
     }
     // A certificate that does not verify ends the task after one handshake.
     void ExpectRejected(const CertPair& cert, const std::string& reason,
-                        const std::string& caFile = pki_->CaFile()) {
+                        const std::string& caFile = Pki().CaFile()) {
         auto nginx = Serve(cert, 1000);
         h.Configure([&](CAppSettings& s) { s.CAFile = caFile; });
         std::string id = h.AddTask(nginx->Url("file.bin"), 2);
@@ -63,23 +42,19 @@ class Https : public ::testing::Test {
         EXPECT_FALSE(FileExists(h.DownloadDir + "file.bin"));
     }
 
-    static TestPki* pki_;
-    std::string digest_;
     EngineHarness h;
     CTaskSlot slot{h.ctx};
 };
 
-TestPki* Https::pki_ = nullptr;
-
 TEST_F(Https, OneAndFourConnectionsWriteTheExactFile) {
     for (int connections : {1, 4}) {
         const int64_t size = 3 * 1024 * 1024 + 4097;
-        auto nginx = Serve(pki_->Good(), size);
+        auto nginx = Serve(Pki().Good(), size);
         TrustTestCa();
         std::string name = "f" + std::to_string(connections) + ".bin";
         std::string id = h.AddTask(nginx->Url("file.bin"), connections, name);
         ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
-        EXPECT_EQ(Sha256OfFile(h.DownloadDir + name), digest_) << connections;
+        EXPECT_EQ(Sha256OfFile(h.DownloadDir + name), digest) << connections;
         EXPECT_EQ(h.Progress(id).FilePos, std::to_string(size));
         EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TlsEstablished") + " TLSv1."));
         EXPECT_EQ(nginx->AccessLog().find("\" 4"), std::string::npos) << nginx->AccessLog();
@@ -88,27 +63,22 @@ TEST_F(Https, OneAndFourConnectionsWriteTheExactFile) {
 
 TEST_F(Https, StoppedTaskResumesWithTheRest) {
     const int64_t size = 4 * 1024 * 1024;
-    auto nginx = Serve(pki_->Good(), size, 1024 * 1024);
+    auto nginx = Serve(Pki().Good(), size, 1024 * 1024);
     TrustTestCa();
     std::string id = h.AddTask(nginx->Url("slow/file.bin"), 2);
-    slot.task.hMainWnd = &h.owner;
-    h.StartTicks(slot);
-    ASSERT_TRUE(StartTask(slot, id));
+    ASSERT_TRUE(h.Start(slot, id));
     int64_t saved = 0;
     for (int i = 0; i < 3000 && saved < size / 8; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         saved = TextToInt(h.Progress(id).FilePos);
     }
-    slot.Stop(false);
-    ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(30)));
-    h.StopTicks();
-    slot.JoinWorkers();
+    ASSERT_TRUE(h.StopAndJoin(slot));
     ASSERT_EQ(h.owner.Last().iState, stateStopped) << h.owner.Log();
     ASSERT_GT(TextToInt(h.Progress(id).FilePos), 0);
     ASSERT_LT(TextToInt(h.Progress(id).FilePos), size);
 
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
-    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest_);
+    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
 }
 
 TEST_F(Https, TunnelsThroughHttpConnectGetAndSocks5Proxies) {
@@ -118,19 +88,15 @@ TEST_F(Https, TunnelsThroughHttpConnectGetAndSocks5Proxies) {
     ASSERT_TRUE(tiny.Start()) << tiny.Diagnostics();
     MicroSocks socks;
     ASSERT_TRUE(socks.Start()) << socks.Diagnostics();
-    auto nginx = Serve(pki_->Good(), 700 * 1024 + 3);
+    auto nginx = Serve(Pki().Good(), 700 * 1024 + 3);
     TrustTestCa();
     // An "HTTP Get" proxy cannot carry https: it is asked for a CONNECT.
     for (auto [type, port] : {std::pair{1, tiny.Port()}, {2, tiny.Port()}, {4, socks.Port()}}) {
-        ProxyRecord proxy;
-        proxy.Type = type;
-        proxy.Server = "127.0.0.1";
-        proxy.Port = port;
-        SetHttpProxy(proxy);
+        h.SetProxy(MakeProxy(type, "127.0.0.1", port));
         std::string name = "p" + std::to_string(type) + ".bin";
         std::string id = h.AddTask(nginx->Url("file.bin"), 2, name);
         ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
-        EXPECT_EQ(Sha256OfFile(h.DownloadDir + name), digest_) << type;
+        EXPECT_EQ(Sha256OfFile(h.DownloadDir + name), digest) << type;
         EXPECT_FALSE(h.owner.LogHas("GET https://")) << h.owner.Log();
     }
     EXPECT_NE(ReadFile(tiny.WorkDir() + "tinyproxy.log").find("CONNECT"), std::string::npos);
@@ -157,53 +123,49 @@ TEST_F(Https, RedirectsLeadFromHttpToHttpsAndOnToHttpAndFtp) {
     const std::string ftpDigest = MakeRandomFile(ftp.Root() + "file.bin", 64 * 1024 + 1, 3);
     ASSERT_TRUE(ftp.Start()) << ftp.Diagnostics();
     NginxOptions options;
-    options.tlsCert = pki_->Good().cert;
-    options.tlsKey = pki_->Good().key;
     options.extraConfig =
         "    location = /back.bin { return 302 http://127.0.0.1:" + std::to_string(plain.Port()) +
         "/file.bin; }\n" + "    location = /ftp.bin { return 302 " + ftp.Url("file.bin") + "; }\n";
-    NginxServer nginx(options);
-    const std::string httpsDigest = MakeRandomFile(nginx.Root() + "file.bin", 300 * 1024, 9);
-    ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
-    httpsPort = nginx.Port();
+    auto nginx = ServeHttps(Pki().Good(), "file.bin", 300 * 1024, 9, options);
+    httpsPort = nginx->Port();
     TrustTestCa();
 
     std::string id = h.AddTask("http://127.0.0.1:" + std::to_string(plain.Port()) + "/go.bin", 1);
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
-    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "go.bin"), httpsDigest);
-    id = h.AddTask(nginx.Url("back.bin"), 1);
+    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "go.bin"), digest);
+    id = h.AddTask(nginx->Url("back.bin"), 1);
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
     EXPECT_EQ(ReadFile(h.DownloadDir + "back.bin"), plainBody);
-    id = h.AddTask(nginx.Url("ftp.bin"), 1);
+    id = h.AddTask(nginx->Url("ftp.bin"), 1);
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "ftp.bin"), ftpDigest);
 }
 
 TEST_F(Https, ExpiredCertificateFailsTheTask) {
-    ExpectRejected(pki_->Expired(), "expired certificate");
+    ExpectRejected(Pki().Expired(), "expired certificate");
 }
 
 TEST_F(Https, CertificateForAnotherHostFailsTheTask) {
-    ExpectRejected(pki_->WrongHost(), "wrong host name");
+    ExpectRejected(Pki().WrongHost(), "wrong host name");
 }
 
 TEST_F(Https, CertificateFromAnUnknownCaFailsTheTask) {
-    ExpectRejected(pki_->Untrusted(), "untrusted CA");
+    ExpectRejected(Pki().Untrusted(), "untrusted CA");
 }
 
 TEST_F(Https, UnreadableCaFileSettingFailsTheTask) {
-    ExpectRejected(pki_->Good(), "CA file cannot be read", h.dir.Path() + "missing.pem");
+    ExpectRejected(Pki().Good(), "CA file cannot be read", h.dir.Path() + "missing.pem");
 }
 
 TEST_F(Https, InsecureTaskAcceptsAnyCertificateAndSaysSo) {
-    auto nginx = Serve(pki_->WrongHost(), 200 * 1024);
+    auto nginx = Serve(Pki().WrongHost(), 200 * 1024);
     std::string id = h.AddTask(nginx->Url("file.bin"), 1);
     {
         std::lock_guard lock(h.ctx.TlsChoiceLock);
         h.ctx.TlsChoices[id].insecure = true;
     }
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
-    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest_);
+    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TlsInsecure")));
 }
 

@@ -6,8 +6,6 @@
 #include <vector>
 
 #include "net/event_socket.h"
-#include "platform/registry.h"
-#include "settings/proxy_record.h"
 #include "tests/engine/engine_harness.h"
 #include "tests/support/require_server.h"
 #include "tests/support/servers.h"
@@ -97,9 +95,7 @@ TEST_P(Ipv6Ftp, DownloadsTheExactFileWithExtendedCommands) {
     ASSERT_TRUE(server.Start()) << server.Diagnostics();
     ProxyRecord direct;
     direct.PASV = passive;
-    CRegistryKey key(h.ctx.registry);
-    key.Open(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Proxy", true);
-    key.SetString("Proxy_1", FormatProxyRecord(direct));
+    h.SetProxy(direct);
     for (int connections : {1, 4}) {
         std::string name = "f" + std::to_string(connections) + ".bin";
         std::string id = h.AddTask(server.Url("file.bin"), connections, name);

@@ -50,14 +50,9 @@ TEST(Resume, StoppedTaskResumesAndFetchesOnlyTheRest) {
     EngineHarness h;
     std::string id = h.AddTask(server.Url("data.bin"), 2);
     CTaskSlot slot(h.ctx);
-    slot.task.hMainWnd = &h.owner;
-    h.StartTicks(slot);
-    ASSERT_TRUE(StartTask(slot, id));
+    ASSERT_TRUE(h.Start(slot, id));
     ASSERT_GT(WaitForSavedPosition(h, id, kSize / 4), 0) << h.owner.Log();
-    slot.Stop(false);
-    ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(30)));
-    h.StopTicks();
-    slot.JoinWorkers();
+    ASSERT_TRUE(h.StopAndJoin(slot));
     EXPECT_EQ(h.owner.Last().iState, stateStopped);
     int64_t saved = TextToInt(h.Progress(id).FilePos);
     ASSERT_LT(saved, kSize);

@@ -8,8 +8,10 @@
 #include "explorer/explorer_client.h"
 #include "explorer/folder_listing.h"
 #include "explorer/list_line.h"
+#include "net/proxy.h"
 #include "tests/engine/scripted_ftp.h"
 #include "tests/explorer/explorer_test_root.h"
+#include "tests/support/make_proxy.h"
 #include "tests/support/require_server.h"
 #include "tests/support/servers.h"
 
@@ -133,7 +135,6 @@ class ExplorerVsftpd : public ::testing::Test {
         test::WriteFile(server.Root() + "big.bin", "");
         ASSERT_EQ(::truncate((server.Root() + "big.bin").c_str(), 5LL << 30), 0);
         ASSERT_TRUE(server.Start()) << server.Diagnostics();
-        started = true;
     }
     std::map<std::string, ListEntry> Entries(const FolderListing& listing) {
         std::map<std::string, ListEntry> entries;
@@ -148,13 +149,9 @@ class ExplorerVsftpd : public ::testing::Test {
 
     ExplorerRoot root;
     test::FtpServer server;
-    bool started = false;
 };
 
 TEST_F(ExplorerVsftpd, RootSubFolderEmptyAndMissingFolder) {
-    if (!started) {
-        return;
-    }
     const std::string site = server.Url("");
     FolderListing r = ListFolder(root.Ctx(), site, "/");
     ASSERT_TRUE(r.bOk) << r.error;
@@ -179,9 +176,6 @@ TEST_F(ExplorerVsftpd, RootSubFolderEmptyAndMissingFolder) {
 }
 
 TEST_F(ExplorerVsftpd, ActiveModeAndThroughSocks5) {
-    if (!started) {
-        return;
-    }
     ProxyRecord active;
     active.PASV = false;
     root.SetFtpProxy(active);
@@ -192,14 +186,8 @@ TEST_F(ExplorerVsftpd, ActiveModeAndThroughSocks5) {
     VARDANE_REQUIRE_SERVER(test::MicroSocks::kBinary);
     test::MicroSocks socks("proxyuser", "proxypass");
     ASSERT_TRUE(socks.Start()) << socks.Diagnostics();
-    ProxyRecord proxy;
-    proxy.Type = 4;
-    proxy.Server = "127.0.0.1";
-    proxy.Port = socks.Port();
-    proxy.Authenticate = true;
-    proxy.User = "proxyuser";
-    proxy.Password = "proxypass";
-    root.SetFtpProxy(proxy);
+    root.SetFtpProxy(
+        test::MakeProxy(proxySocks5, "127.0.0.1", socks.Port(), "proxyuser", "proxypass"));
     r = ListFolder(root.Ctx(), server.Url(""), "/");
     ASSERT_TRUE(r.bOk) << r.error;
     EXPECT_EQ(Entries(r)["big.bin"].size, 5LL << 30);

@@ -113,15 +113,11 @@ TEST_F(WindowTest, TaskListFollowsTheQueueRowByRowWithoutReset) {
 
 TEST_F(WindowTest, TappingAFolderShowsItsTasksAndItsPopupMenu) {
     AddTask("2001", "http://127.0.0.1:1/running.bin");
-    TaskProgressRecord done;
-    done.BaseURL = "http://127.0.0.1:1/done.bin";
-    done.LocalDir = dir.Path() + "Download/";
-    done.LocalFileName = "done.bin";
-    done.State = "1";
-    done.FileSize = "10";
-    done.FilePos = "10";
-    WriteProgress(done, ProgressFilePath(dir.Path(), "2002"));
-    AppendListLine(ListFilePath(dir.Path(), TaskList::Completed), "2002");
+    AddTask("2002", "http://127.0.0.1:1/done.bin", 1, TaskList::Completed);
+    UpdateProgress(ProgressFilePath(dir.Path(), "2002"), [](TaskProgressRecord& r) {
+        r.FileSize = "10";
+        r.FilePos = "10";
+    });
     Open();
 
     auto commands = [this] {

@@ -81,16 +81,4 @@ std::string ExchangeOnSlot(CConnectionSet& set, const std::string& request, std:
     }
 }
 
-ProxyRecord MakeProxy(int type, const std::string& server, int port, const std::string& user,
-                      const std::string& password) {
-    ProxyRecord proxy;
-    proxy.Type = type;
-    proxy.Server = server;
-    proxy.Port = port;
-    proxy.Authenticate = !user.empty();
-    proxy.User = user;
-    proxy.Password = password;
-    return proxy;
-}
-
 }  // namespace vardane::test

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -12,8 +13,18 @@
 #include "net/connection_owner.h"
 #include "net/event_socket.h"
 #include "settings/proxy_record.h"
+#include "tests/support/make_proxy.h"
 
 namespace vardane::test {
+
+// A string of the given byte values.
+inline std::string Bytes(std::initializer_list<int> values) {
+    std::string out;
+    for (int v : values) {
+        out += static_cast<char>(v);
+    }
+    return out;
+}
 
 class RecordingOwner : public IConnectionOwner {
   public:
@@ -67,8 +78,5 @@ HandshakeResult ConnectThrough(CConnectionSet& set, IConnectionOwner& owner,
 // closes, starting with leftover.
 std::string ExchangeOnSlot(CConnectionSet& set, const std::string& request,
                            std::string leftover = {});
-
-ProxyRecord MakeProxy(int type, const std::string& server, int port, const std::string& user = {},
-                      const std::string& password = {});
 
 }  // namespace vardane::test

@@ -20,14 +20,15 @@ class ProxyIntegrationTest : public ::testing::Test {
         VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
         sha_ = MakeRandomFile(nginx_.Root() + "file.bin", kFileSize, 42);
         ASSERT_TRUE(nginx_.Start()) << nginx_.Diagnostics();
-        CreateSockets(set_, 1);
     }
     void TearDown() override { CloseSockets(set_, kConnectionSlots); }
 
     std::string Target() const { return "127.0.0.1:" + std::to_string(nginx_.Port()); }
 
-    // Handshake through the proxy to nginx; the result step.
+    // Handshake through the proxy to nginx on a fresh socket; the result step.
     HandshakeResult Connect(const ProxyRecord& proxy) {
+        CloseSockets(set_, 1);
+        CreateSockets(set_, 1);
         return ConnectThrough(set_, owner_, proxy, proxy.Server, proxy.Port, "127.0.0.1",
                               nginx_.Port());
     }
@@ -63,12 +64,8 @@ TEST_F(ProxyIntegrationTest, TinyproxyConnectWithAndWithoutBasicAuth) {
 
     TinyProxy guarded("alice", "wonderland5");
     ASSERT_TRUE(guarded.Start()) << guarded.Diagnostics();
-    CloseSockets(set_, 1);
-    CreateSockets(set_, 1);
     result = Connect(MakeProxy(proxyHttpConnect, "127.0.0.1", guarded.Port(), "alice", "nope"));
     EXPECT_EQ(result.step, proxyFailed);
-    CloseSockets(set_, 1);
-    CreateSockets(set_, 1);
     result =
         Connect(MakeProxy(proxyHttpConnect, "127.0.0.1", guarded.Port(), "alice", "wonderland5"));
     ASSERT_EQ(result.step, proxyReady) << guarded.Diagnostics();
@@ -97,12 +94,8 @@ TEST_F(ProxyIntegrationTest, MicrosocksSocks5WithAndWithoutPassword) {
 
     MicroSocks guarded("carol", "pa55");
     ASSERT_TRUE(guarded.Start()) << guarded.Diagnostics();
-    CloseSockets(set_, 1);
-    CreateSockets(set_, 1);
     result = Connect(MakeProxy(proxySocks5, "127.0.0.1", guarded.Port(), "carol", "wrong"));
     EXPECT_EQ(result.step == proxyFailed || result.step == -1, true) << result.step;
-    CloseSockets(set_, 1);
-    CreateSockets(set_, 1);
     result = Connect(MakeProxy(proxySocks5, "127.0.0.1", guarded.Port(), "carol", "pa55"));
     ASSERT_EQ(result.step, proxyReady) << guarded.Diagnostics();
     ExpectFile(TunnelRequest(), result);
@@ -115,8 +108,6 @@ TEST_F(ProxyIntegrationTest, DanteSocks4AndSocks5) {
     HandshakeResult result = Connect(MakeProxy(proxySocks4, "127.0.0.1", dante.Port()));
     ASSERT_EQ(result.step, proxyReady) << dante.Diagnostics();
     ExpectFile(TunnelRequest(), result);
-    CloseSockets(set_, 1);
-    CreateSockets(set_, 1);
     result = Connect(MakeProxy(proxySocks5, "127.0.0.1", dante.Port()));
     ASSERT_EQ(result.step, proxyReady) << dante.Diagnostics();
     ExpectFile(TunnelRequest(), result);

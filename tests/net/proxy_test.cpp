@@ -9,19 +9,24 @@
 namespace vardane::test {
 namespace {
 
-std::string Bytes(std::initializer_list<int> values) {
-    std::string out;
-    for (int v : values) {
-        out += static_cast<char>(v);
-    }
-    return out;
-}
-
 // Target 10.0.0.7:2121 in SOCKS byte order.
 const std::string kTargetSocks5 = Bytes({10, 0, 0, 7, 0x08, 0x49});
 const std::string kSocks4Request = Bytes({4, 1, 0x08, 0x49, 10, 0, 0, 7, 0});
 const std::string kSocks5Connect = Bytes({5, 1, 0, 1}) + kTargetSocks5;
 const std::string kSocks5Success = Bytes({5, 0, 0, 1, 127, 0, 0, 1, 0x1F, 0x90});
+
+// A SOCKS5 proxy that chooses no authentication and answers a connect
+// request of requestBytes with reply.
+ScriptedServer::Handler Socks5NoAuth(size_t requestBytes = 10,
+                                     const std::string& reply = kSocks5Success) {
+    return [=](ScriptedConnection& c) {
+        c.ReadExactly(3);
+        c.Write(Bytes({5, 0}));
+        c.ReadExactly(requestBytes);
+        c.Write(reply);
+        c.WaitForClose();
+    };
+}
 
 class ProxyTest : public ::testing::Test {
   protected:
@@ -120,13 +125,7 @@ TEST_F(ProxyTest, Socks4RejectionFails) {
 }
 
 TEST_F(ProxyTest, Socks5WithoutAuthentication) {
-    ScriptedServer server([](ScriptedConnection& c) {
-        c.ReadExactly(3);
-        c.Write(Bytes({5, 0}));
-        c.ReadExactly(10);
-        c.Write(kSocks5Success + "HTTP/1.1");
-        c.WaitForClose();
-    });
+    ScriptedServer server(Socks5NoAuth(10, kSocks5Success + "HTTP/1.1"));
     HandshakeResult result = Run(server, proxySocks5);
     EXPECT_EQ(result.step, proxyReady);
     EXPECT_EQ(result.leftover, "HTTP/1.1");
@@ -172,13 +171,7 @@ TEST_F(ProxyTest, Socks5CredentialsAnsweredWithVersion5AreAccepted) {
 }
 
 TEST_F(ProxyTest, Socks5NoAuthChosenDespiteCredentialsSkipsThem) {
-    ScriptedServer server([](ScriptedConnection& c) {
-        c.ReadExactly(3);
-        c.Write(Bytes({5, 0}));
-        c.ReadExactly(10);
-        c.Write(kSocks5Success);
-        c.WaitForClose();
-    });
+    ScriptedServer server(Socks5NoAuth());
     EXPECT_EQ(Run(server, proxySocks5, "u", "p").step, proxyReady);
     EXPECT_EQ(server.Requests(), (std::vector<std::string>{Bytes({5, 1, 2}), kSocks5Connect}));
 }
@@ -200,13 +193,7 @@ TEST_F(ProxyTest, Socks5RefusalsFail) {
         c.WaitForClose();
     });
     EXPECT_EQ(Run(badPassword, proxySocks5, "u", "p").step, proxyFailed);
-    ScriptedServer refusedTarget([](ScriptedConnection& c) {
-        c.ReadExactly(3);
-        c.Write(Bytes({5, 0}));
-        c.ReadExactly(10);
-        c.Write(Bytes({5, 5, 0, 1, 0, 0, 0, 0, 0, 0}));
-        c.WaitForClose();
-    });
+    ScriptedServer refusedTarget(Socks5NoAuth(10, Bytes({5, 5, 0, 1, 0, 0, 0, 0, 0, 0})));
     EXPECT_EQ(Run(refusedTarget, proxySocks5).step, proxyFailed);
 }
 
@@ -248,13 +235,7 @@ TEST_F(ProxyTest, ShortSocksReplyNeverConsumesMoreThanItHas) {
 }
 
 TEST_F(ProxyTest, Socks5NamesAnIpv6TargetWithAddressType4) {
-    ScriptedServer server([](ScriptedConnection& c) {
-        c.ReadExactly(3);
-        c.Write(Bytes({5, 0}));
-        c.ReadExactly(22);
-        c.Write(kSocks5Success);
-        c.WaitForClose();
-    });
+    ScriptedServer server(Socks5NoAuth(22));
     EXPECT_EQ(Run(server, proxySocks5, {}, {}, "2001:db8::7").step, proxyReady);
     const std::string target =
         Bytes({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 0x08, 0x49});
@@ -273,14 +254,7 @@ TEST_F(ProxyTest, Socks4RefusesAnIpv6TargetWithoutARequest) {
 
 TEST_F(ProxyTest, UnresolvableSocksTargetFailsWithoutARequest) {
     ScriptedServer server([](ScriptedConnection& c) { c.ReadToClose(); });
-    proxy = MakeProxy(proxySocks4, "127.0.0.1", server.Port());
-    CreateSockets(set, 1);
-    HandshakeResult result =
-        ConnectThrough(set, owner, proxy, "127.0.0.1", server.Port(), "", 2121);
-    CloseSockets(set, 1);
-    server.WaitForHandlers(1);
-    server.Stop();
-    EXPECT_EQ(result.step, proxyFailed);
+    EXPECT_EQ(Run(server, proxySocks4, {}, {}, "").step, proxyFailed);
     EXPECT_TRUE(server.Requests().empty());
 }
 

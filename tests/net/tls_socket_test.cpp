@@ -6,22 +6,13 @@
 #include "net/event_socket.h"
 #include "net/send_command.h"
 #include "tests/net/net_test_util.h"
-#include "tests/support/require_server.h"
-#include "tests/support/servers.h"
-#include "tests/support/sha256.h"
-#include "tests/support/temp_dir.h"
-#include "tests/support/tls_certs.h"
+#include "tests/support/https_test.h"
 
 namespace vardane::test {
 namespace {
 
-class TlsSocket : public ::testing::Test {
+class TlsSocket : public HttpsTest {
   protected:
-    void SetUp() override {
-        VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
-        VARDANE_REQUIRE_SERVER(TestPki::kBinary);
-        ASSERT_TRUE(pki.Made()) << pki.Diagnostics();
-    }
     void TearDown() override { CloseSockets(set, 1); }
 
     // Connects slot 0 to nginx and runs the handshake; the events of its end.
@@ -35,17 +26,11 @@ class TlsSocket : public ::testing::Test {
         return NextEvents(set, 0);
     }
     std::unique_ptr<NginxServer> Serve(const CertPair& cert) {
-        NginxOptions options;
-        options.tlsCert = cert.cert;
-        options.tlsKey = cert.key;
-        auto nginx = std::make_unique<NginxServer>(options);
         body = RandomBytes(100 * 1000 + 11, 4);
-        WriteFile(nginx->Root() + "a.bin", body);
-        EXPECT_TRUE(nginx->Start()) << nginx->Diagnostics();
-        return nginx;
+        return ServeHttps(cert, "a.bin", static_cast<int64_t>(body.size()), 4);
     }
 
-    TestPki& pki = SharedTestPki();
+    TestPki& pki = Pki();
     CConnectionSet set;
     RecordingOwner owner;
     std::string body;

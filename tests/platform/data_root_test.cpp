@@ -6,12 +6,12 @@
 #include <cstdlib>
 
 #include "platform/file.h"
-#include "tests/platform/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace vardane {
 namespace {
 
-using test::TempFolder;
+using test::TempDir;
 
 // Sets or clears an environment variable for one test and restores it.
 class ScopedEnv {
@@ -30,7 +30,7 @@ class ScopedEnv {
 };
 
 TEST(DataRoot, OptionThenEnvironmentThenExecutableFolder) {
-    TempFolder dir;
+    TempDir dir;
     const std::string exe = dir / "bin/vardane-cli";
     ASSERT_TRUE(MakeDirectories(dir / "bin"));
     ScopedEnv home("VARDANE_HOME", (dir / "env").c_str());
@@ -48,7 +48,7 @@ TEST(DataRoot, OptionThenEnvironmentThenExecutableFolder) {
 }
 
 TEST(DataRoot, UserDataFolderWhenTheExecutableFolderIsNotWritable) {
-    TempFolder dir;
+    TempDir dir;
     ScopedEnv noHome("VARDANE_HOME", nullptr);
     const std::string exe = dir / "missing/bin/vardane";  // access(W_OK) fails
     {
@@ -62,7 +62,7 @@ TEST(DataRoot, UserDataFolderWhenTheExecutableFolderIsNotWritable) {
 }
 
 TEST(DataRoot, RelativeHomeBecomesAbsolute) {
-    TempFolder dir;
+    TempDir dir;
     char cwd[4096];
     ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
     ASSERT_EQ(::chdir(dir.Path().c_str()), 0);
@@ -76,7 +76,7 @@ TEST(DataRoot, ExecutablePathIsTheRunningProgram) {
     EXPECT_EQ(path.front(), '/');
     EXPECT_TRUE(path.ends_with("/platform_tests")) << path;
     EXPECT_TRUE(FileExists(path));
-    TempFolder dir;
+    TempDir dir;
     EXPECT_EQ(ResolveDataRoot(dir.Path(), "ignored").AppPath, path);
 }
 

@@ -8,14 +8,14 @@
 #include <csignal>
 #include <filesystem>
 
-#include "tests/platform/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace vardane {
 namespace {
 
-using test::TempFolder;
+using test::TempDir;
 
-std::vector<std::string> Names(const TempFolder& dir) {
+std::vector<std::string> Names(const TempDir& dir) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
         names.push_back(entry.path().filename().string());
@@ -31,7 +31,7 @@ mode_t ModeOf(const std::string& path) {
 }
 
 TEST(WriteFileAtomic, ReplacesContentAndHonoursMode) {
-    TempFolder dir;
+    TempDir dir;
     const std::string path = dir / "settings";
     const mode_t oldMask = ::umask(0077);
     ASSERT_TRUE(WriteFileAtomic(path, "first", 0644));
@@ -48,14 +48,14 @@ TEST(WriteFileAtomic, ReplacesContentAndHonoursMode) {
 }
 
 TEST(WriteFileAtomic, FailsWithoutTouchingAnythingWhenTheFolderIsMissing) {
-    TempFolder dir;
+    TempDir dir;
     EXPECT_FALSE(WriteFileAtomic(dir / "missing/file", "x"));
     EXPECT_FALSE(WriteFileAtomic(dir.Path(), "x"));
     EXPECT_TRUE(Names(dir).empty());
 }
 
 TEST(WriteFileAtomic, FailedWriteKeepsTheOldFile) {
-    TempFolder dir;
+    TempDir dir;
     const std::string path = dir / "list";
     ASSERT_TRUE(WriteFileAtomic(path, "old content", 0600));
 
@@ -99,7 +99,7 @@ int RecordingSync(int fd) {
 // A crash must find the old or the new file whole: the data is synced
 // before the rename, the folder after it, and a failed sync keeps the old.
 TEST(WriteFileAtomic, SyncsTheFileBeforeTheRenameAndTheFolderAfter) {
-    TempFolder dir;
+    TempDir dir;
     syncLog = SyncLog{};
     syncLog.target = dir / "state";
     ASSERT_TRUE(WriteFileAtomic(syncLog.target, "old"));
@@ -122,7 +122,7 @@ TEST(WriteFileAtomic, SyncsTheFileBeforeTheRenameAndTheFolderAfter) {
 }
 
 TEST(AppendFile, CreatesWithModeThenAppends) {
-    TempFolder dir;
+    TempDir dir;
     const std::string path = dir / "log";
     ASSERT_TRUE(AppendFile(path, "a", 0600));
     ASSERT_TRUE(AppendFile(path, "bc", 0644));
@@ -134,7 +134,7 @@ TEST(AppendFile, CreatesWithModeThenAppends) {
 }
 
 TEST(Files, QueriesAndFolders) {
-    TempFolder dir;
+    TempDir dir;
     std::string bytes = "stale";
     EXPECT_FALSE(ReadFileBytes(dir / "none", bytes));
     EXPECT_TRUE(bytes.empty());

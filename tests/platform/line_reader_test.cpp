@@ -4,12 +4,12 @@
 
 #include "platform/file.h"
 #include "platform/utf16.h"
-#include "tests/platform/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace vardane {
 namespace {
 
-using test::TempFolder;
+using test::TempDir;
 using Lines = std::vector<std::string>;
 using Encoding = CTextLineReader::Encoding;
 
@@ -30,7 +30,7 @@ Lines ReadAll(const std::string& path, Encoding* encoding = nullptr) {
     return lines;
 }
 
-Lines ReadBytes(const TempFolder& dir, std::string_view bytes, Encoding* encoding = nullptr) {
+Lines ReadBytes(const TempDir& dir, std::string_view bytes, Encoding* encoding = nullptr) {
     const std::string path = dir / "file";
     EXPECT_TRUE(WriteFileAtomic(path, bytes));
     return ReadAll(path, encoding);
@@ -49,7 +49,7 @@ const std::string kText = "key=value\r\n\r\nsecond\nthird\r\xE4\xB8\xAD=\xF0\x9F
 const Lines kLines = {"key=value", "", "second", "third", "\xE4\xB8\xAD=\xF0\x9F\x98\x80", "last"};
 
 TEST(TextLineReader, EveryEncodingGivesTheSameLines) {
-    TempFolder dir;
+    TempDir dir;
     Encoding encoding{};
     EXPECT_EQ(ReadBytes(dir, Utf16LeFileBytes(kText), &encoding), kLines);
     EXPECT_EQ(encoding, Encoding::Utf16Le);
@@ -62,7 +62,7 @@ TEST(TextLineReader, EveryEncodingGivesTheSameLines) {
 }
 
 TEST(TextLineReader, LineEndsAndEmptyLines) {
-    TempFolder dir;
+    TempDir dir;
     EXPECT_EQ(ReadBytes(dir, "a\r\nb\r\n"), (Lines{"a", "b"}));
     EXPECT_EQ(ReadBytes(dir, "a\n\nb\n"), (Lines{"a", "", "b"}));
     EXPECT_EQ(ReadBytes(dir, "a\r\rb"), (Lines{"a", "", "b"}));
@@ -76,7 +76,7 @@ TEST(TextLineReader, LineEndsAndEmptyLines) {
 }
 
 TEST(TextLineReader, LastLineSetsTheEndFlagWithIt) {
-    TempFolder dir;
+    TempDir dir;
     const std::string path = dir / "f";
     ASSERT_TRUE(WriteFileAtomic(path, "one\r\ntwo"));
     CTextLineReader reader;
@@ -92,7 +92,7 @@ TEST(TextLineReader, LastLineSetsTheEndFlagWithIt) {
 }
 
 TEST(TextLineReader, LinesLongerThanTheBuffer) {
-    TempFolder dir;
+    TempDir dir;
     std::string longLine;
     for (int i = 0; i < 3000; ++i) {
         longLine += static_cast<char>('a' + i % 26);
@@ -110,7 +110,7 @@ TEST(TextLineReader, LinesLongerThanTheBuffer) {
 }
 
 TEST(TextLineReader, InvalidBytesPerEncoding) {
-    TempFolder dir;
+    TempDir dir;
     // Without a mark, bytes that are not UTF-8 are Latin-1.
     EXPECT_EQ(ReadBytes(dir, "caf\xE9\r\n\xC3\xA9"), (Lines{"caf\xC3\xA9", "\xC3\xA9"}));
     // With the UTF-8 mark they are U+FFFD, and the next byte is kept.
@@ -128,7 +128,7 @@ TEST(TextLineReader, InvalidBytesPerEncoding) {
 }
 
 TEST(TextLineReader, MissingFileIsAtItsEnd) {
-    TempFolder dir;
+    TempDir dir;
     CTextLineReader reader;
     EXPECT_FALSE(reader.Open(dir / "missing"));
     EXPECT_TRUE(reader.AtEnd());

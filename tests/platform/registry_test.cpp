@@ -8,12 +8,12 @@
 
 #include "platform/file.h"
 #include "platform/registry_tree.h"
-#include "tests/platform/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace vardane {
 namespace {
 
-using test::TempFolder;
+using test::TempDir;
 constexpr RegRoot kCu = RegRoot::CurrentUser;
 constexpr RegRoot kLm = RegRoot::LocalMachine;
 
@@ -24,7 +24,7 @@ std::string ReadText(const std::string& path) {
 }
 
 TEST(Registry, WritesTheDocumentedFileFormat) {
-    TempFolder dir;
+    TempDir dir;
     CRegistry registry(dir.Path());
     CRegistryKey key(registry);
     ASSERT_TRUE(key.Open(kCu, "SOFTWARE\\Vardane\\Connection", true));
@@ -46,7 +46,7 @@ TEST(Registry, WritesTheDocumentedFileFormat) {
 }
 
 TEST(Registry, HostileNamesAndValuesSurviveARoundTrip) {
-    TempFolder dir;
+    TempDir dir;
     const std::vector<std::pair<std::string, std::string>> hostile = {
         {"quote\"name", "va\"lue\""},
         {"back\\slash\\", "C:\\dir\\"},
@@ -77,7 +77,7 @@ TEST(Registry, HostileNamesAndValuesSurviveARoundTrip) {
 }
 
 TEST(Registry, NamesAreCaseInsensitiveAndKeepTheirFirstCase) {
-    TempFolder dir;
+    TempDir dir;
     CRegistry registry(dir.Path());
     CRegistryKey key(registry);
     ASSERT_TRUE(key.Open(kCu, "Software\\Vardane", true));
@@ -97,7 +97,7 @@ TEST(Registry, NamesAreCaseInsensitiveAndKeepTheirFirstCase) {
 }
 
 TEST(Registry, SubKeysEnumerateInCaseInsensitiveOrder) {
-    TempFolder dir;
+    TempDir dir;
     CRegistry registry(dir.Path());
     for (const char* name : {"video", "Music", "eBook", "_first", "Soft", "apps"}) {
         CRegistryKey key(registry);
@@ -117,7 +117,7 @@ TEST(Registry, SubKeysEnumerateInCaseInsensitiveOrder) {
 }
 
 TEST(Registry, OpenCreateCloseAndDelete) {
-    TempFolder dir;
+    TempDir dir;
     CRegistry registry(dir.Path());
     CRegistryKey key(registry);
     EXPECT_FALSE(key.Open(kCu, "A\\B", false));
@@ -147,7 +147,7 @@ TEST(Registry, OpenCreateCloseAndDelete) {
 }
 
 TEST(Registry, CorruptFileIsSetAsideAndTheStoreStartsEmpty) {
-    TempFolder dir;
+    TempDir dir;
     ASSERT_TRUE(MakeDirectories(dir / "Registry"));
     const std::string path = dir / "Registry/HKCU.reg";
     const std::string broken = "[Good]\n\"a\"=\"1\"\n\"b\"=\"unterminated\n";
@@ -181,7 +181,7 @@ TEST(Registry, CorruptFileIsSetAsideAndTheStoreStartsEmpty) {
 }
 
 TEST(Registry, HandEditedFilesAreAccepted) {
-    TempFolder dir;
+    TempDir dir;
     ASSERT_TRUE(MakeDirectories(dir / "Registry"));
     ASSERT_TRUE(WriteFileAtomic(dir / "Registry/HKLM.reg",
                                 "\xEF\xBB\xBF; comment\r\n"
@@ -199,7 +199,7 @@ TEST(Registry, HandEditedFilesAreAccepted) {
 }
 
 TEST(Registry, BatchWritesOnceAtTheEnd) {
-    TempFolder dir;
+    TempDir dir;
     CRegistry registry(dir.Path());
     CRegistryStore& store = registry.Store(kCu);
     const std::string path = dir / "Registry/HKCU.reg";
@@ -215,7 +215,7 @@ TEST(Registry, BatchWritesOnceAtTheEnd) {
 }
 
 TEST(Registry, ConcurrentWritersLoseNothing) {
-    TempFolder dir;
+    TempDir dir;
     {
         CRegistry registry(dir.Path());
         std::vector<std::thread> threads;

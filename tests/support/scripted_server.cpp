@@ -122,12 +122,6 @@ bool ScriptedConnection::Write(const std::string& bytes) {
     return fd_ >= 0;
 }
 
-void ScriptedConnection::ShutdownWrite() {
-    if (fd_ >= 0) {
-        ::shutdown(fd_, SHUT_WR);
-    }
-}
-
 void ScriptedConnection::Reset() {
     if (fd_ >= 0) {
         linger hard{1, 0};

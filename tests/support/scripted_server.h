@@ -53,8 +53,6 @@ class ScriptedConnection {
     bool WaitForClose(std::chrono::milliseconds timeout = kTimeout);
 
     bool Write(const std::string& bytes);
-    // Half-closes the sending side (the peer sees the end of the stream).
-    void ShutdownWrite();
     // Closes at once with a reset instead of a graceful close.
     void Reset();
     void Close();

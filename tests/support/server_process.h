@@ -27,7 +27,6 @@ class ServerProcess {
     // Terminates the process group and reaps the child. Idempotent.
     void Stop();
     bool Running();
-    pid_t Pid() const { return pid_; }
 
     // What went wrong and the captured output.
     std::string Diagnostics() const;

@@ -37,15 +37,6 @@ TEST_F(DownloadTaskTest, IdleSlotIsStoppedAndResetClearsTheTask) {
     EXPECT_EQ(task.LocalPath(), "");
 }
 
-TEST_F(DownloadTaskTest, FinishSetsNoSuccessorAndStops) {
-    task.SetStop(false);
-    task.Finish(true);
-    EXPECT_TRUE(task.IsStopped());
-    EXPECT_TRUE(task.Snapshot().bNoSuccessor);
-    task.Finish(false);
-    EXPECT_FALSE(task.Snapshot().bNoSuccessor);
-}
-
 TEST_F(DownloadTaskTest, BlockUsedStateIsTracedForRealIndexesOnly) {
     std::vector<std::string> trace;
     task.TraceHook = [&](const std::string& line) { trace.push_back(line); };

@@ -137,10 +137,7 @@ TEST_F(SaveProgressTest, MergesLiveValuesIntoTheFile) {
     EXPECT_EQ(r.ThreadCount, "3");
     EXPECT_EQ(r.FileSize, "1000");
     EXPECT_EQ(r.FilePos, "600");
-    EXPECT_EQ(r.Block[0], "601-700");
-    EXPECT_EQ(r.Block[1], "0-0");
-    EXPECT_EQ(r.Block[2], "900-900");
-    EXPECT_EQ(r.Block[3], "1-0");
+    EXPECT_EQ(r.Block, (std::array<std::string, 4>{"601-700", "0-0", "900-900", "1-0"}));
 }
 
 TEST_F(SaveProgressTest, KeepsSizeAndPositionOfAFailedOrSingleStreamTask) {
