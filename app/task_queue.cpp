@@ -345,9 +345,9 @@ bool CTaskQueue::SetState(const std::string& id, TaskStatus state) {
         return false;  // writing it would make a file of defaults out of nothing
     }
     // "Running" is not flushed: the task's own saves rewrite the record at
-    // once and its end flushes it, and a crash that loses the word leaves
-    // the state before it, which a start reads the same way. Beside a busy
-    // disk each flush of a start cost up to a second.
+    // once and its end flushes it, and start-up turns a stored "running"
+    // into stopped, which is what a crash that lost the word leaves anyway.
+    // Beside a busy disk each flush of a start cost up to a second.
     const Durability durability =
         state == TaskStatus::Running ? Durability::Deferred : Durability::Now;
     bool written = UpdateProgress(
