@@ -74,6 +74,19 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mod
     return false;
 }
 
+bool SyncExistingFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = Sync(fd) == 0;
+    ::close(fd);
+    if (ok) {
+        SyncFolder(FolderOf(path));
+    }
+    return ok;
+}
+
 bool SyncFileSystem(const std::string& folder) {
     const int fd =
         ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

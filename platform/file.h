@@ -18,6 +18,9 @@ namespace vardane {
 enum class Durability { Now, Deferred };
 [[nodiscard]] bool WriteFileAtomic(const std::string& path, std::string_view bytes,
                                    mode_t mode = 0644, Durability durability = Durability::Now);
+// Makes an existing file and its name durable (fsync of the file and its
+// folder), for a write skipped because the file already holds its bytes.
+[[nodiscard]] bool SyncExistingFile(const std::string& path);
 // Flushes the file system that holds folder (syncfs); false on failure.
 [[nodiscard]] bool SyncFileSystem(const std::string& folder);
 

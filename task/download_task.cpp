@@ -128,7 +128,10 @@ bool CDownloadTask::SetLocalFileName(const std::string& name) {
     }
     record.LocalFileName = name;
     if (!path.empty()) {
-        WriteProgress(record, path);
+        // Not flushed, like every save while the task runs: the name only
+        // matters together with the temporary file, whose name is recorded
+        // unflushed too, and the task's end flushes the record.
+        WriteProgress(record, path, Durability::Deferred);
     }
     return true;
 }

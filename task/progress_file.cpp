@@ -176,9 +176,19 @@ bool WriteProgress(const TaskProgressRecord& record, const std::string& path,
 
 bool UpdateProgress(const std::string& path, const std::function<void(TaskProgressRecord&)>& change,
                     Durability durability) {
-    TaskProgressRecord record = ReadProgress(path);
+    std::string before;
+    TaskProgressRecord record =
+        ReadFileBytes(path, before) ? ParseProgress(before) : TaskProgressRecord{};
     change(record);
-    return WriteProgress(record, path, durability);
+    std::string after = FormatProgress(record);
+    if (after == before) {
+        // Nothing to change (the engine's final save already holds what the
+        // queue writes on completion): a rewrite would only cost a rename
+        // and its flushes beside a busy disk. Durable still means durable,
+        // and a sync of a file already on disk is cheap.
+        return durability == Durability::Deferred || SyncExistingFile(path);
+    }
+    return WriteFileAtomic(path, after, 0600, durability);
 }
 
 namespace {

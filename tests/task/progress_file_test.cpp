@@ -1,7 +1,11 @@
 #include "task/progress_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <vector>
+
+#include "platform/file.h"
 #include "platform/text.h"
 #include "task/download_task.h"
 #include "task/url.h"
@@ -64,6 +68,42 @@ TEST(ProgressFile, WritesTheExactBytesWithMode0600) {
     EXPECT_EQ(test::FileMode(path), 0600u);
     EXPECT_EQ(ReadProgress(path).State, "2");
     EXPECT_EQ(ReadProgress(path).Block[3], "750001-1000003");
+}
+
+std::vector<bool> syncedFolders;  // one entry per sync: a folder or a file
+int CountingSync(int fd) {
+    struct stat st {};
+    ::fstat(fd, &st);
+    syncedFolders.push_back(S_ISDIR(st.st_mode));
+    return 0;
+}
+
+// The queue writes "completed" into a record the engine has just saved as
+// such: the file is not replaced (no rename, no flush of new data beside a
+// busy disk), yet a durable update still syncs the file and its folder.
+TEST(ProgressFile, AnUpdateThatChangesNothingKeepsTheFileButStillSyncsIt) {
+    TaskTestRoot root;
+    std::string path = root.Path("Tasks/1.pro~");
+    ASSERT_TRUE(WriteProgress(ExampleRecord(), path));
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    syncedFolders.clear();
+    SetSyncFunctionForTest(CountingSync);
+    bool same = UpdateProgress(path, [](TaskProgressRecord& r) { r.State = "0"; });
+    std::vector<bool> sameSyncs = syncedFolders;
+    syncedFolders.clear();
+    bool deferred = UpdateProgress(
+        path, [](TaskProgressRecord& r) { r.ThreadCount = "4"; }, Durability::Deferred);
+    SetSyncFunctionForTest(nullptr);
+
+    EXPECT_TRUE(same);
+    EXPECT_TRUE(deferred);
+    EXPECT_EQ(sameSyncs, (std::vector<bool>{false, true}));
+    EXPECT_TRUE(syncedFolders.empty());
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(test::ReadFile(path), Utf16LeFile(kExampleText));
 }
 
 TEST(ProgressFile, MissingFileReadAndWrittenBackHoldsTheDefaults) {
