@@ -163,10 +163,18 @@ fresh_home() {
     fi
 }
 
+# On a quiet machine a run starts once what the run before it wrote is on
+# disk: a tool that flushes its own files must not wait behind another
+# tool's gigabyte. Beside the disk writer that wait is the point.
+settle() {
+    [[ "$BUSY" == "1" ]] || sync
+}
+
 # run_one row tool url file n [limit]: one timed download, one result line.
 run_one() {
     local row=$1 tool=$2 url=$3 file=$4 n=$5 limit=${6:-}
     rm -rf "$W/out" && mkdir -p "$W/out"
+    settle
     [[ $tool == vardane ]] && fresh_home "$limit"
     mark_logs
     local ok=1
@@ -185,6 +193,7 @@ run_one() {
 run_killed() {
     local row=$1 tool=$2 url=$3 file=$4 n=$5 after=$6
     rm -rf "$W/out" && mkdir -p "$W/out"
+    settle
     [[ $tool == vardane ]] && fresh_home
     mark_logs
     local cmd ok=1
@@ -260,7 +269,11 @@ LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg)
     echo "  three rounds near five minutes on a small machine."
     echo "- Load average (1, 5, 15 min) before: $LOAD_BEFORE; after: $LOAD_AFTER; $ELAPSED s in all"
     echo "  (other jobs on the machine count: on 2 CPUs a load above 2 means every tool waited for a CPU)."
-    [[ "$BUSY" == "1" ]] && echo "- A disk writer ran throughout: dd if=/dev/zero bs=1M count=1500 conv=fdatasync in a loop."
+    if [[ "$BUSY" == "1" ]]; then
+        echo "- A disk writer ran throughout: dd if=/dev/zero bs=1M count=1500 conv=fdatasync in a loop."
+    else
+        echo "- Every run started after a sync, with nothing of the run before it left to write out."
+    fi
     echo "- Tools: vardane-cli $(git -C "$ROOT" rev-parse --short HEAD) (fresh data root per run, limit off"
     echo "  unless the row sets one), $(curl --version | head -1 | cut -d' ' -f1-2),"
     echo "  aria2c $(aria2c --version | head -1 | awk '{print $3}') (-k 1M), $(axel --version | head -1 | cut -d' ' -f1-2),"
