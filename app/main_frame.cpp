@@ -26,7 +26,10 @@ CMainFrame::CMainFrame(CAppContext& ctx, CWindowLoop& loop, IQuestions& question
       questions_(questions),
       host_(host),
       engine_(engine),
-      queue_(ctx.root.AppDir) {
+      queue_(ctx.root.AppDir),
+      recordSync_([this](const std::string& path) {
+          loop_.Post([this, path] { host_.ReportError("cannot flush " + path); });
+      }) {
     queue_.AddListener(this);
     for (auto& slot : slots_) {
         slot = engine_.MakeSlot(ctx_);
@@ -35,6 +38,10 @@ CMainFrame::CMainFrame(CAppContext& ctx, CWindowLoop& loop, IQuestions& question
 
 CMainFrame::~CMainFrame() {
     Close();
+    // A failed flush reports through the loop: run that report while this
+    // frame still exists.
+    recordSync_.Drain();
+    loop_.Pump();
 }
 
 void CMainFrame::Create(const StartOptions& options) {
@@ -244,6 +251,7 @@ void CMainFrame::Close() {
         }
     }
     StopThreads();
+    recordSync_.Drain();
     loop_.Pump();
     WriteSpeedLimitSettings();
     host_.SetWaitCursor(false);

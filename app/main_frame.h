@@ -26,6 +26,7 @@
 #include "app/task_queue.h"
 #include "app/task_rows.h"
 #include "dialogs/tree_model.h"
+#include "platform/deferred_sync.h"
 #include "platform/periodic_thread.h"
 #include "platform/window_loop.h"
 #include "task/download_task.h"
@@ -107,7 +108,8 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     // a category only the tasks of that category count as neighbours.
     void MoveTasks(const std::vector<std::string>& ids, MoveKind kind,
                    const std::string& category = "");
-    // A task the new task dialog added to Downloading.lst; starts it when asked.
+    // A task the new task dialog added to Downloading.lst; starts it when
+    // asked, then has its progress file and the list flushed off this thread.
     void TaskAdded(const std::string& id, bool startNow);
     // A task whose properties changed on disk; starts it when asked.
     void TaskEdited(const std::string& id, bool startNow);
@@ -325,6 +327,10 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     unsigned logListGeneration_ = 0;
     std::vector<MenuEntry> fileMenu_;
     std::vector<MenuEntry> controlMenu_;
+
+    // Flushes a new task's record and list line while its download starts.
+    // Last member: it finishes its queue before anything it reports to goes.
+    CDeferredSync recordSync_;
 };
 
 }  // namespace vardane

@@ -320,6 +320,8 @@ void CMainFrame::TaskAdded(const std::string& id, bool startNow) {
     if (startNow) {
         StartTaskById(id);
     }
+    recordSync_.Add(ProgressFilePath(ctx_.AppDir(), id));
+    recordSync_.Add(ListFilePath(ctx_.AppDir(), TaskList::Downloading));
     RefreshFileCount();
 }
 

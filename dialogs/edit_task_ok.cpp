@@ -135,14 +135,17 @@ bool CEdtTaskDlg::Apply() {
     }
     record.Cat = CategoryKeyPath();
     // The progress file first: a list line must never name a task that has
-    // no progress file.
-    if (!WriteProgress(record, progressPath)) {
+    // no progress file. A new task's two files are flushed by the frame once
+    // its download has started (CMainFrame::TaskAdded), so that beside a
+    // busy disk the first bytes do not wait for four flushes.
+    const Durability durability = newTask_ ? Durability::Deferred : Durability::Now;
+    if (!WriteProgress(record, progressPath, durability)) {
         writeFailed_ = true;
         return false;
     }
     if (newTask_) {
         std::lock_guard lock(ctx_.ListLock);
-        if (!AppendListLine(ListFilePath(ctx_.AppDir(), TaskList::Downloading), id)) {
+        if (!AppendListLine(ListFilePath(ctx_.AppDir(), TaskList::Downloading), id, durability)) {
             // A progress file no list names would be an orphan.
             RemoveFile(progressPath);
             writeFailed_ = true;

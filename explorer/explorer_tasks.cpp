@@ -23,18 +23,19 @@ int AddExplorerTask(CMainFrame& frame, const std::string& folder, const std::str
     const TaskProgressRecord record = NewStoppedTaskRecord(settings, url, folder, parsed.FileName);
     const std::string id = MakeTaskId(ctx.AppDir());
     const std::string progressPath = ProgressFilePath(ctx.AppDir(), id);
-    if (!WriteProgress(record, progressPath)) {
+    if (!WriteProgress(record, progressPath, Durability::Deferred)) {
         return IExplorerHost::failed;
     }
     {
         // As the new task dialog does: the list line first, then the queue.
         std::lock_guard lock(ctx.ListLock);
-        if (!AppendListLine(ListFilePath(ctx.AppDir(), TaskList::Downloading), id)) {
+        if (!AppendListLine(ListFilePath(ctx.AppDir(), TaskList::Downloading), id,
+                            Durability::Deferred)) {
             RemoveFile(progressPath);
             return IExplorerHost::failed;
         }
     }
-    frame.TaskAdded(id, settings.DownloadImmediately);
+    frame.TaskAdded(id, settings.DownloadImmediately);  // flushes both files
     if (frame.Queue().ListOf(id) != TaskList::Downloading) {
         RemoveFile(progressPath);  // the list could not take it
         return IExplorerHost::failed;

@@ -129,27 +129,29 @@ std::vector<std::string> ProgressFileIds(const std::string& appDir) {
     return ids;
 }
 
-bool WriteListFile(const std::string& path, const std::vector<std::string>& ids) {
+bool WriteListFile(const std::string& path, const std::vector<std::string>& ids,
+                   Durability durability) {
     std::string bytes(kUtf16LeBom);
     for (const std::string& id : ids) {
         bytes += ListLineBytes(id);
     }
-    return WriteFileAtomic(path, bytes);
+    return WriteFileAtomic(path, bytes, 0644, durability);
 }
 
-bool AppendListLine(const std::string& path, std::string_view id) {
+bool AppendListLine(const std::string& path, std::string_view id, Durability durability) {
     std::string bytes;
     if (!ReadFileBytes(path, bytes) || bytes.empty()) {
-        return WriteFileAtomic(path, std::string(kUtf16LeBom) + ListLineBytes(id));
+        return WriteFileAtomic(path, std::string(kUtf16LeBom) + ListLineBytes(id), 0644,
+                               durability);
     }
     if (IsAppendable(bytes)) {
-        return WriteFileAtomic(path, bytes + ListLineBytes(id));
+        return WriteFileAtomic(path, bytes + ListLineBytes(id), 0644, durability);
     }
     // Another tool's encoding or an unterminated last line: UTF-16LE bytes
     // appended to it would be unreadable, so the list is written anew.
     std::vector<std::string> ids = ReadListIds(path);
     ids.emplace_back(id);
-    return WriteListFile(path, ids);
+    return WriteListFile(path, ids, durability);
 }
 
 bool RemoveListLine(const std::string& path, std::string_view id) {

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file.h"
+
 namespace vardane {
 
 struct CAppContext;
@@ -23,13 +25,15 @@ std::string ListFilePath(const std::string& appDir, TaskList list);
 std::vector<std::string> ReadListIds(const std::string& path);
 
 // Adds id at the end; a new or empty file gets the byte-order mark first.
-bool AppendListLine(const std::string& path, std::string_view id);
+bool AppendListLine(const std::string& path, std::string_view id,
+                    Durability durability = Durability::Now);
 // Removes every line equal to id (case matters). Missing file: nothing.
 bool RemoveListLine(const std::string& path, std::string_view id);
 // Exchanges a and b wherever they stand; other lines keep their places.
 bool SwapListLines(const std::string& path, std::string_view a, std::string_view b);
 // Rewrites path atomically as the byte-order mark and one line per id.
-bool WriteListFile(const std::string& path, const std::vector<std::string>& ids);
+bool WriteListFile(const std::string& path, const std::vector<std::string>& ids,
+                   Durability durability = Durability::Now);
 
 // Whether path can be read as a list: missing (an empty list), or a file
 // whose every line is a task id (digits). Random bytes, a folder or an

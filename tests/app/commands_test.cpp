@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <thread>
 
 #include "app/command_ids.h"
+#include "dialogs/edit_task_dialog.h"
 #include "platform/file.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -124,6 +127,51 @@ TEST_F(CommandsTest, DownloadAgainMakesAFreshTaskAtTheEndOfTheQueue) {
     EXPECT_EQ(FormatProgress(fresh), FormatProgress(Record(downloading[1])));
     EXPECT_EQ(Ids({"100", downloading[1]}), RowIds());
     EXPECT_TRUE(engine.started.empty());
+}
+
+// The paths the sync hook was given (a file replaced since then still
+// counts), from whichever thread called it.
+std::mutex syncedLock;
+std::set<std::string> synced;
+int RecordingSync(int fd) {
+    char path[4096];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = ::readlink(link.c_str(), path, sizeof path - 1);
+    std::string name(path, n > 0 ? static_cast<size_t>(n) : 0);
+    if (name.ends_with(" (deleted)")) {
+        name.resize(name.size() - 10);
+    }
+    std::lock_guard lock(syncedLock);
+    synced.insert(name);
+    return 0;
+}
+
+// A new task starts without waiting for the disk: the dialog writes its two
+// files unflushed, and the frame has them flushed once the task is started,
+// at the latest before it closes.
+TEST_F(CommandsTest, ANewTaskStartsBeforeItsFilesAreFlushedAndTheyAreFlushedByTheClose) {
+    CreateFrame();
+    synced.clear();
+    SetSyncFunctionForTest(RecordingSync);
+    CEdtTaskDlg dialog(*ctx, questions);
+    dialog.InitNew("http://127.0.0.1/new.bin");
+    ASSERT_TRUE(dialog.Ok());
+    std::set<std::string> whileWriting;
+    {
+        std::lock_guard lock(syncedLock);
+        whileWriting = synced;
+    }
+    frame->TaskAdded(dialog.TaskId(), true);
+    EXPECT_EQ(engine.started, Ids{dialog.TaskId()});
+    engine.endOnStop = true;
+    frame.reset();
+    SetSyncFunctionForTest(nullptr);
+
+    EXPECT_TRUE(whileWriting.empty());
+    const std::string tasks = std::filesystem::canonical(dir.Path() + "Tasks").string();
+    EXPECT_EQ(synced.count(tasks + "/" + dialog.TaskId() + ".pro~"), 1u);
+    EXPECT_EQ(synced.count(tasks + "/Downloading.lst"), 1u);
+    EXPECT_EQ(synced.count(tasks), 1u);
 }
 
 TEST_F(CommandsTest, DownloadAgainStartsAtOnceWhenTheDefaultSaysSo) {

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "platform/deferred_sync.h"
 #include "tests/support/temp_dir.h"
 
 namespace vardane {
@@ -119,6 +120,30 @@ TEST(WriteFileAtomic, SyncsTheFileBeforeTheRenameAndTheFolderAfter) {
     ASSERT_TRUE(ReadFileBytes(syncLog.target, now));
     EXPECT_EQ(now, "new");
     EXPECT_EQ(Names(dir), std::vector<std::string>{"state"});
+}
+
+// A deferred flush syncs the file, then its folder; one that fails is
+// reported with its path, a file gone by then is not, and destruction
+// flushes what is still queued.
+TEST(DeferredSync, SyncsInOrderReportsFailuresAndFinishesOnDestruction) {
+    TempDir dir;
+    syncLog = SyncLog{{}, {}, dir / "a", true};
+    ASSERT_TRUE(WriteFileAtomic(dir / "a", "a", 0644, Durability::Deferred));
+    std::vector<std::string> failed;
+    SetSyncFunctionForTest(RecordingSync);
+    {
+        CDeferredSync sync([&failed](const std::string& path) { failed.push_back(path); });
+        sync.Add(dir / "gone");
+        sync.Add(dir / "a");
+        sync.Drain();
+        EXPECT_EQ(failed, std::vector<std::string>{dir / "a"});
+        syncLog.fail = false;
+        sync.Add(dir / "a");
+    }
+    SetSyncFunctionForTest(nullptr);
+    // The failed file sync stops there; the second one goes on to the folder.
+    EXPECT_EQ(syncLog.isFolder, (std::vector<bool>{false, false, true}));
+    EXPECT_EQ(failed.size(), 1u);
 }
 
 TEST(AppendFile, CreatesWithModeThenAppends) {
