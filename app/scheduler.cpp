@@ -171,15 +171,19 @@ bool CMainFrame::HasActiveTasks() {
 
 // Completed: out of Downloading.lst into Completed.lst, State 1. An id that
 // is no longer in Downloading.lst (deleted while it finished) stays where
-// the user put it, so no id ever stands in two lists.
+// the user put it, so no id ever stands in two lists. The engine has just
+// flushed the completed record; the two list files are flushed on the sync
+// thread, so that a get does not wait for them one after the other.
 void CMainFrame::MoveToCompleted(const std::string& id) {
     if (queue_.ListOf(id) != TaskList::Downloading) {
         return;
     }
-    if (!queue_.SetState(id, TaskStatus::Completed) || !queue_.Remove(id) ||
-        !queue_.Append(TaskList::Completed, id)) {
+    if (!queue_.SetState(id, TaskStatus::Completed) ||
+        !queue_.MoveToList(id, TaskList::Completed, Durability::Deferred)) {
         host_.ReportError("cannot move task " + id + " to Completed.lst");
     }
+    recordSync_.Add(ListFilePath(ctx_.AppDir(), TaskList::Completed));
+    recordSync_.Add(ListFilePath(ctx_.AppDir(), TaskList::Downloading));
 }
 
 void CMainFrame::HandleTaskState(const TaskDescriptor& d) {

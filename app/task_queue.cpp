@@ -1,6 +1,7 @@
 #include "app/task_queue.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "platform/file.h"
@@ -134,11 +135,26 @@ std::vector<std::string> CTaskQueue::RebuildBadLists() {
 
 std::vector<std::string> CTaskQueue::Load() {
     std::vector<std::string> problems = RebuildBadLists();
-    for (TaskList list : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
+    const TaskList all[] = {TaskList::Downloading, TaskList::Completed, TaskList::Deleted};
+    // An id in two lists was being moved when the program stopped (the
+    // target is written first): it stays in the later list.
+    std::map<std::string, TaskList> home;
+    for (TaskList list : all) {
+        for (const std::string& id : ReadListIds(ListFilePath(appDir_, list))) {
+            home[id] = list;
+        }
+    }
+    for (TaskList list : all) {
         std::vector<QueuedTask>& tasks = lists_[Index(list)];
         tasks.clear();
         whereValid_ = false;
-        for (const std::string& id : ReadListIds(ListFilePath(appDir_, list))) {
+        const std::string path = ListFilePath(appDir_, list);
+        std::vector<std::string> ids = ReadListIds(path);
+        if (std::erase_if(ids, [&](const std::string& id) { return home[id] != list; }) > 0 &&
+            !WriteListFile(path, ids)) {
+            problems.push_back("cannot write " + path);
+        }
+        for (const std::string& id : ids) {
             std::optional<QueuedTask> task = ReadTask(id);
             if (!task) {
                 continue;
@@ -208,12 +224,12 @@ int CTaskQueue::IndexOf(TaskList list, const std::string& id) const {
     return index;
 }
 
-bool CTaskQueue::WriteList(TaskList list) const {
+bool CTaskQueue::WriteList(TaskList list, Durability durability) const {
     std::vector<std::string> ids;
     for (const QueuedTask& task : lists_[Index(list)]) {
         ids.push_back(task.Id);
     }
-    return WriteListFile(ListFilePath(appDir_, list), ids);
+    return WriteListFile(ListFilePath(appDir_, list), ids, durability);
 }
 
 bool CTaskQueue::Append(TaskList list, const std::string& id, bool writeList) {
@@ -279,6 +295,32 @@ bool CTaskQueue::Remove(const std::string& id) {
         l->OnTaskRemoved(list, index, id);
     }
     return true;
+}
+
+bool CTaskQueue::MoveToList(const std::string& id, TaskList to, Durability durability) {
+    TaskList from;
+    int index;
+    QueuedTask* task = FindMutable(id, &from, &index);
+    if (task == nullptr || Index(to) <= Index(from)) {
+        return false;
+    }
+    std::vector<QueuedTask>& target = lists_[Index(to)];
+    target.push_back(*task);
+    whereValid_ = false;
+    if (!WriteList(to, durability)) {
+        target.pop_back();
+        return false;
+    }
+    std::vector<QueuedTask>& source = lists_[Index(from)];
+    source.erase(source.begin() + index);
+    // Should this write fail, the file still names id beside the target,
+    // which Load resolves as this move does.
+    const bool written = WriteList(from, durability);
+    for (ITaskQueueListener* l : listeners_) {
+        l->OnTaskRemoved(from, index, id);
+        l->OnTaskInserted(to, static_cast<int>(target.size()) - 1);
+    }
+    return written;
 }
 
 bool CTaskQueue::Move(const std::string& id, int to) {

@@ -93,6 +93,12 @@ class CTaskQueue {
     [[nodiscard]] bool AppendMany(TaskList list, const std::vector<std::string>& ids);
     // Takes id out of its list (the progress file stays).
     [[nodiscard]] bool Remove(const std::string& id);
+    // Moves id from its list to the end of a later one (Completed, Deleted).
+    // The target's file is written first: a crash between the two writes
+    // leaves the id in both files, and Load keeps it in the later list, so
+    // a task is never in none.
+    [[nodiscard]] bool MoveToList(const std::string& id, TaskList to,
+                                  Durability durability = Durability::Now);
     // Moves id to position to of its list.
     [[nodiscard]] bool Move(const std::string& id, int to);
     // Exchanges the places of a and b in their (common) list.
@@ -115,7 +121,7 @@ class CTaskQueue {
     // Records the task just pushed at the end of list in where_.
     void Appended(TaskList list);
     std::optional<QueuedTask> ReadTask(const std::string& id) const;
-    bool WriteList(TaskList list) const;
+    bool WriteList(TaskList list, Durability durability = Durability::Now) const;
     std::vector<std::string> RebuildBadLists();
     void Changed(TaskList list, int index, unsigned fields);
 

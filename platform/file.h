@@ -13,13 +13,15 @@ namespace vardane {
 // written, fsync'ed and renamed over path, so a crash leaves either the old or
 // the new file. The file gets mode `mode` (before umask is not applied: the
 // mode is set explicitly). Returns false and leaves path untouched on failure.
-// Durability::Deferred skips both fsyncs for a batch of new files: the caller
-// calls SyncFileSystem once before anything names them.
+// Durability::Deferred skips both fsyncs: for a batch of new files the caller
+// calls SyncFileSystem once before anything names them; for a single file it
+// may call SyncExistingFile later, off the path that wrote it.
 enum class Durability { Now, Deferred };
 [[nodiscard]] bool WriteFileAtomic(const std::string& path, std::string_view bytes,
                                    mode_t mode = 0644, Durability durability = Durability::Now);
 // Makes an existing file and its name durable (fsync of the file and its
-// folder), for a write skipped because the file already holds its bytes.
+// folder): a write left unflushed, or one skipped because the file already
+// held its bytes.
 [[nodiscard]] bool SyncExistingFile(const std::string& path);
 // Flushes the file system that holds folder (syncfs); false on failure.
 [[nodiscard]] bool SyncFileSystem(const std::string& folder);

@@ -155,5 +155,34 @@ TEST_F(TaskQueueTest, ABadListIsSetAsideAndRebuiltFromTheProgressFiles) {
     }
 }
 
+// A move writes the target list first; one cut short by a crash leaves the
+// id in both files, and the next load keeps it in the later list only.
+TEST_F(TaskQueueTest, AMoveCutShortLeavesTheTaskInTheLaterListNeverInNone) {
+    AddTasks(3);
+    {
+        CTaskQueue queue(dir.Path());
+        queue.Load();
+        MirrorModel model(queue);
+        queue.AddListener(&model);
+        model.rows = model.Ids(TaskList::Downloading);
+        // Out of row 0 of Downloading, into row 0 of Completed.
+        ASSERT_TRUE(queue.MoveToList("101", TaskList::Completed));
+        EXPECT_FALSE(queue.MoveToList("101", TaskList::Downloading));
+        EXPECT_EQ(model.log, (std::vector<std::string>{"remove 0", "insert 0"}));
+        queue.RemoveListener(&model);
+    }
+    EXPECT_EQ((std::vector<std::string>{"102", "103"}), ListIds(TaskList::Downloading));
+    EXPECT_EQ((std::vector<std::string>{"101"}), ListIds(TaskList::Completed));
+
+    // As a crash between the two writes of moving 102 would leave them.
+    ASSERT_TRUE(WriteListFile(ListFilePath(dir.Path(), TaskList::Completed), {"101", "102"}));
+    CTaskQueue queue(dir.Path());
+    EXPECT_TRUE(queue.Load().empty());
+    EXPECT_EQ(1u, queue.Tasks(TaskList::Downloading).size());
+    EXPECT_EQ(2u, queue.Tasks(TaskList::Completed).size());
+    EXPECT_EQ((std::vector<std::string>{"103"}), ListIds(TaskList::Downloading));
+    EXPECT_EQ((std::vector<std::string>{"101", "102"}), ListIds(TaskList::Completed));
+}
+
 }  // namespace
 }  // namespace vardane::test
