@@ -163,11 +163,11 @@ void CMainFrame::DeleteOne(const std::string& id) {
         pendingDeletes_.insert(id);
         StopSlot(slot, false);
     }
-    if (!queue_.Remove(id)) {
-        host_.ReportError("cannot write the list of task " + id);
-        return;
-    }
     if (*list == TaskList::Deleted) {
+        if (!queue_.Remove(id)) {
+            host_.ReportError("cannot write the list of task " + id);
+            return;
+        }
         if (!RemoveFile(progress)) {
             host_.ReportError("cannot remove " + progress);
         }
@@ -177,8 +177,10 @@ void CMainFrame::DeleteOne(const std::string& id) {
             })) {
             host_.ReportError("cannot write the state of task " + id);
         }
-        if (!queue_.Append(TaskList::Deleted, id)) {
+        // Deleted.lst first, as on completion: a crash never loses the task.
+        if (!queue_.MoveToList(id, TaskList::Deleted)) {
             host_.ReportError("cannot add task " + id + " to Deleted.lst");
+            return;
         }
     }
     // A running task still writes its temporary file: it goes when the task

@@ -1,6 +1,7 @@
 #include "app/task_queue.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <set>
 
@@ -138,9 +139,11 @@ std::vector<std::string> CTaskQueue::Load() {
     const TaskList all[] = {TaskList::Downloading, TaskList::Completed, TaskList::Deleted};
     // An id in two lists was being moved when the program stopped (the
     // target is written first): it stays in the later list.
+    std::array<std::vector<std::string>, 3> listed;
     std::map<std::string, TaskList> home;
     for (TaskList list : all) {
-        for (const std::string& id : ReadListIds(ListFilePath(appDir_, list))) {
+        listed[Index(list)] = ReadListIds(ListFilePath(appDir_, list));
+        for (const std::string& id : listed[Index(list)]) {
             home[id] = list;
         }
     }
@@ -149,7 +152,7 @@ std::vector<std::string> CTaskQueue::Load() {
         tasks.clear();
         whereValid_ = false;
         const std::string path = ListFilePath(appDir_, list);
-        std::vector<std::string> ids = ReadListIds(path);
+        std::vector<std::string>& ids = listed[Index(list)];
         if (std::erase_if(ids, [&](const std::string& id) { return home[id] != list; }) > 0 &&
             !WriteListFile(path, ids)) {
             problems.push_back("cannot write " + path);
