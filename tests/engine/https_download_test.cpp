@@ -214,7 +214,8 @@ TEST_F(Https, UnknownLengthEndsWithTheCloseAlertNotTheTcpClose) {
                 h.SetProxy(proxied ? MakeProxy(1, "127.0.0.1", tiny.Port()) : ProxyRecord{});
                 std::string name = "u" + std::to_string(++n) + ".bin";
                 std::string id = h.AddTask(server.Url(name), connections, name);
-                std::string what = name + (cut ? " cut" : " whole") + (proxied ? " proxied" : "");
+                std::string what =
+                    name + (cut ? " cut" : " whole") + (proxied ? " proxied\n" : "\n");
                 if (cut) {
                     EXPECT_NE(h.Run(slot, id), stateCompleted) << what << h.owner.Log();
                     EXPECT_FALSE(FileExists(h.DownloadDir + name)) << what;
