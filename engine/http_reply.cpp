@@ -391,7 +391,9 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         FollowRedirect(w, info.Location);
         return;
     }
-    if (info.Status.empty() || info.BadLength) {
+    // Chunks and a length together leave the body's end in doubt (the mark
+    // of a smuggled or split reply): nothing of it is written.
+    if (info.Status.empty() || info.BadLength || (info.Chunked && info.ContentLength >= 0)) {
         RefuseReply(w);
         return;
     }

@@ -34,7 +34,7 @@ void CHttpHandler::ConnectStep(CWorker& w) {
     // Before the connect, so the window the server is offered is small from
     // the first byte.
     BoundReceiveBuffer(set[0], ReceiveBufferBytes(w.ctx));
-    if (!w.CountConnectAttempt()) {
+    if (!w.CountConnectAttempt(RestartsStream(w))) {
         return;
     }
     w.rec.iState = tsConnecting;
@@ -52,6 +52,15 @@ void CHttpHandler::ConnectStep(CWorker& w) {
 ProxyRecord CHttpHandler::Proxy(CWorker& w) {
     std::lock_guard lock(w.task.TaskLock);
     return EffectiveProxy(w.task.descriptor);
+}
+
+// The next request fetches a single stream that already has bytes again
+// from its first byte (ChooseRange).
+bool CHttpHandler::RestartsStream(CWorker& w) {
+    std::lock_guard lock(w.task.TaskLock);
+    const TaskDescriptor& d = w.task.descriptor;
+    return !d.bRangeMode && w.rec.bSizeChecked && d.iDownloaded > 0 &&
+           w.rec.iThreadID == w.slot.iStreamOwner;
 }
 
 bool CHttpHandler::RangeMode(CWorker& w) {

@@ -57,6 +57,7 @@ class CHttpHandler : public IProtocolHandler {
     void OnTlsDone(CWorker& w, int error);
     static TlsOptions TlsOptionsFor(CWorker& w, const TaskDescriptor& d);
     static bool RangeMode(CWorker& w);
+    static bool RestartsStream(CWorker& w);
 
     // Request.
     bool ChooseRange(CWorker& w, int64_t& start, int64_t& end);

@@ -166,8 +166,22 @@ void CWorker::BeginTry() {
     try_.rangeMode = task.descriptor.bRangeMode;
 }
 
-bool CWorker::CountConnectAttempt() {
-    if (TryProgressed()) {
+bool CWorker::CountConnectAttempt(bool restartsStream) {
+    const bool progressed = TryProgressed();
+    if (restartsStream) {
+        // The stream's bytes are thrown away, so the try counts however far
+        // it got. A stream that never gets past its best is given up on
+        // even without a retry limit: the server cuts it where it always
+        // does, and fetching it again changes nothing.
+        const int64_t reached = task.GetDownloaded();
+        if (reached > try_.streamBest) {
+            try_.streamBest = reached;
+            try_.streamRepeats = 0;
+        } else if (++try_.streamRepeats >= kMaxRepeatedStreams && !ReadSettings().RetryLimit) {
+            GiveUp();
+            return false;
+        }
+    } else if (progressed) {
         rec.iRetries = 0;
     }
     BeginTry();

@@ -49,6 +49,10 @@ class IProtocolHandler {
     virtual void EventStep(CWorker& w) = 0;
 };
 
+// Restarts of a single stream in a row that end no further than the best
+// before, after which a worker gives up although RetryLimit is off.
+inline constexpr int kMaxRepeatedStreams = 10;
+
 // Handlers of the two protocols (engine/http_worker.cpp, engine/ftp_worker.cpp).
 std::unique_ptr<IProtocolHandler> MakeHttpHandler();
 std::unique_ptr<IProtocolHandler> MakeFtpHandler();
@@ -95,12 +99,16 @@ class CWorker : public IConnectionOwner {
     // A 500 ms wait without events: counts the time-out (Log_TimeOut and
     // tsDisconnect at ConnectionTimeOut).
     void OnIdleTick();
-    // Before a connect (the start of a try): a try that wrote bytes resets
-    // the count of failed tries. With RetryLimit on, a worker that has used up
-    // RetryCounts tries gives up (GiveUp) and gets false; otherwise the try
-    // is counted. Only progress resets the count, so a server that accepts
-    // and then fails every time is limited too.
-    bool CountConnectAttempt();
+    // Before a connect (the start of a try): a try that moved its block
+    // forward resets the count of failed tries. With RetryLimit on, a worker
+    // that has used up RetryCounts tries gives up (GiveUp) and gets false;
+    // otherwise the try is counted. Only progress resets the count, so a
+    // server that accepts and then fails every time is limited too.
+    // restartsStream: the try fetches a cut single stream again from its
+    // first byte. That always counts, and kMaxRepeatedStreams restarts in a
+    // row that never got further than the best before end the worker even
+    // with RetryLimit off.
+    bool CountConnectAttempt(bool restartsStream = false);
     // A failed try that keeps its connection (a refused USER): counted like
     // a connect; false after GiveUp.
     bool CountFailedTry();
@@ -153,6 +161,8 @@ class CWorker : public IConnectionOwner {
         std::string url;
         bool rangeMode = false;
         bool progressed = false;
+        int64_t streamBest = 0;  // furthest a restarted single stream got
+        int streamRepeats = 0;   // restarts in a row that got no further
     };
     void BeginTry();
     void ObserveProgress();

@@ -201,9 +201,26 @@ void RecordClose(CSocketEvent& event, int fd, short revents) {
     Record(event, FD_CLOSE);
 }
 
-// Turns what poll saw on a slot into recorded events.
-void TranslateReadiness(CSocketEvent& event, int fd, short revents) {
+// Turns what poll saw on a slot into recorded events. On a slot that speaks
+// TLS the socket's end is not the stream's: only the session can tell a
+// close alert (a clean end) from a cut, so readiness is handed to the next
+// receive, which records the close (ReceiveBytes).
+void TranslateReadiness(CSocketEvent& event, int fd, short revents, bool tls) {
     if (revents == 0) {
+        return;
+    }
+    if (tls && event.mode == Mode::Connected) {
+        if (event.bReadArmed) {
+            event.bReadArmed = false;
+            Record(event, FD_READ);
+        } else {
+            // A reset or hang-up while a read is still owed: no close alert
+            // came first, or the receive would have recorded it.
+            RecordClose(event, fd, revents);
+            if (event.iCloseError == 0) {
+                event.iCloseError = ECONNRESET;
+            }
+        }
         return;
     }
     switch (event.mode) {
@@ -526,7 +543,8 @@ int WaitForEvents(CConnectionSet& set, int count, int timeoutMs) {
             if (EventOf(set, i).mode == Mode::Handshaking) {
                 StepHandshake(set[i], EventOf(set, i));
             } else {
-                TranslateReadiness(EventOf(set, i), fds[i].fd, fds[i].revents);
+                TranslateReadiness(EventOf(set, i), fds[i].fd, fds[i].revents,
+                                   set[i].Tls != nullptr);
             }
         }
         if (FirstSignalled(set, count) < 0 && left <= 0) {
@@ -559,9 +577,11 @@ int64_t ReceiveBytes(CConnectionSet& set, int slot, char* data, size_t size) {
     if (set[slot].Tls) {
         bool broken = false;
         int64_t received = set[slot].Tls->Read(data, size, broken);
-        if (broken && event.mode == Mode::Connected) {
-            // Not a clean end: reported as a reset, whatever TCP says later.
-            event.iCloseError = ECONNRESET;
+        if ((broken || received == 0) && event.mode == Mode::Connected) {
+            // The session's word on the end: its close alert is a clean
+            // close (the peer may hold the connection open for ours); a cut
+            // without it or a damaged record is a reset, whatever TCP says.
+            event.iCloseError = broken ? ECONNRESET : 0;
             event.mode = Mode::Closed;
             Record(event, FD_CLOSE);
         }

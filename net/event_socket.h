@@ -23,7 +23,11 @@
 // proxy tunnel if any, is up. The handshake runs inside WaitForEvents and ends
 // in a second FD_CONNECT; from then on Receive, ReceiveBytes and SendOnSlot
 // carry plain bytes through the session, and bytes that the session has
-// already decrypted produce FD_READ like bytes queued in the socket.
+// already decrypted produce FD_READ like bytes queued in the socket. The end
+// of a TLS stream is the session's to say: a receive that meets the peer's
+// close alert returns 0 and records FD_CLOSE with error 0, also while the
+// peer keeps the connection open; a TCP close without that alert (a cut) or
+// a damaged record records FD_CLOSE with ECONNRESET.
 //
 // A set belongs to the one thread that owns its record. The set is a plain
 // copyable value (a launch record is copied into the worker's own record

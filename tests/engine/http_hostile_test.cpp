@@ -1,6 +1,7 @@
 // The HTTP worker against replies that must not count: a body of unknown
 // length cut short or stopped, replies that do not parse or do not answer the
-// request, redirect targets that would smuggle protocol lines.
+// request, a server that cuts every reply, a size no disk holds, redirect
+// targets that would smuggle protocol lines.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -9,7 +10,9 @@
 #include "platform/file.h"
 #include "tests/engine/engine_harness.h"
 #include "tests/engine/range_server.h"
+#include "tests/support/require_server.h"
 #include "tests/support/sha256.h"
+#include "tests/support/tls_certs.h"
 
 namespace vardane::test {
 namespace {
@@ -63,6 +66,74 @@ TEST_F(HostileHttp, UnknownLengthBodyCutShortIsNeverCompleted) {
         EXPECT_FALSE(FileExists(h.DownloadDir + c.name)) << c.name;
         EXPECT_NE(h.Progress(id).State, "1");
     }
+}
+
+// A server that ignores ranges and cuts every reply at the same byte can
+// never give the file: the tries end at the retry limit and, without one,
+// after a bounded run of restarts that got no further. Plain, chunked, TLS.
+TEST_F(HostileHttp, ServerThatCutsEveryReplyAtTheSamePointIsGivenUp) {
+    VARDANE_REQUIRE_SERVER(TestPki::kBinary);
+    ASSERT_TRUE(SharedTestPki().Made()) << SharedTestPki().Diagnostics();
+    struct Case {
+        const char* name;
+        bool chunked, tls, limited;
+        int threads;
+    };
+    for (Case c :
+         {Case{"plain.bin", false, false, true, 1}, Case{"chunked.bin", true, false, true, 1},
+          Case{"tls.bin", false, true, true, 1}, Case{"tls4.bin", false, true, true, 4},
+          Case{"unlimited.bin", false, false, false, 1}}) {
+        h.Configure([&](CAppSettings& s) {
+            s.RetryLimit = c.limited;
+            s.CAFile = SharedTestPki().CaFile();
+        });
+        RangeServer server(Options([&](RangeServerOptions& o) {
+            o.body = kBody.substr(0, 200 * 1000);
+            o.ignoreRange = true;
+            o.chunked = c.chunked;
+            o.cutConnection = RangeServerOptions::kEveryConnection;
+            o.cutAfter = 100 * 1000;
+            if (c.tls) {
+                o.tlsCert = SharedTestPki().Good().cert;
+                o.tlsKey = SharedTestPki().Good().key;
+            }
+        }));
+        EXPECT_EQ(Download(server.Url(c.name), c.threads, c.name), stateError)
+            << c.name << h.owner.Log();
+        EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TooManyRetry"))) << c.name;
+        // The probe, a fall-back to one stream, the other threads' first tries.
+        const int beyondLimit = 2 + c.threads;
+        EXPECT_LE(server.Connections(), (c.limited ? 3 : kMaxRepeatedStreams) + beyondLimit)
+            << c.name;
+        EXPECT_FALSE(FileExists(h.DownloadDir + c.name)) << c.name;
+    }
+}
+
+// Chunks and a length in one reply leave the body's end in doubt: nothing of
+// it is written, whichever end the chunks would give.
+TEST_F(HostileHttp, ChunkedReplyThatAlsoGivesALengthIsRefused) {
+    RangeServer server(Options([](RangeServerOptions& o) {
+        o.chunked = true;
+        o.extraHeaders = "Content-Length: 100000\r\n";
+    }));
+    EXPECT_EQ(Download(server.Url("data.bin"), 1), stateError) << h.owner.Log();
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_BadReply")));
+    EXPECT_FALSE(FileExists(h.DownloadDir + "data.bin"));
+    EXPECT_FALSE(FileExists(h.DownloadDir + "data.bin.vd~"));
+}
+
+// A length that no disk holds is refused with the sizes before the temporary
+// file is created or any space is reserved for it.
+TEST_F(HostileHttp, SizeNoDiskCanHoldIsRefusedBeforeAnyReservation) {
+    const std::string huge = "999999999999999999";
+    RangeServer server(Options([&](RangeServerOptions& o) {
+        o.reply = [&](int) { return "HTTP/1.1 200 OK\r\nContent-Length: " + huge + "\r\n\r\nabc"; };
+    }));
+    EXPECT_EQ(Download(server.Url("huge.bin"), 1, "huge.bin"), stateError) << h.owner.Log();
+    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_DiskFull") + " " + huge + " > "))
+        << h.owner.Log();
+    EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_MallocSpace"))) << h.owner.Log();
+    EXPECT_FALSE(FileExists(h.DownloadDir + "huge.bin.vd~"));
 }
 
 TEST_F(HostileHttp, StoppedUnknownLengthBodyIsStoppedNotCompleted) {

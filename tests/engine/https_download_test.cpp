@@ -7,9 +7,11 @@
 #include <thread>
 
 #include "engine/worker.h"
+#include "net/event_socket.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "tests/engine/engine_harness.h"
+#include "tests/engine/range_server.h"
 #include "tests/support/https_test.h"
 #include "tests/support/make_proxy.h"
 #include "tests/support/scripted_server.h"
@@ -31,15 +33,20 @@ class Https : public HttpsTest {
     }
     // A certificate that does not verify ends the task after one handshake.
     void ExpectRejected(const CertPair& cert, const std::string& reason,
-                        const std::string& caFile = Pki().CaFile()) {
+                        const std::string& caFile = Pki().CaFile(),
+                        const std::string& host = "127.0.0.1") {
         auto nginx = Serve(cert, 1000);
         h.Configure([&](CAppSettings& s) { s.CAFile = caFile; });
-        std::string id = h.AddTask(nginx->Url("file.bin"), 2);
+        std::string id = h.AddTask(HostUrl(host, nginx->Port()), 2);
         ASSERT_EQ(h.Run(slot, id), stateError) << h.owner.Log();
         EXPECT_TRUE(h.owner.LogHas(reason)) << h.owner.Log();
         EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TlsCertificateFailed")));
         EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_RetryWait1"))) << h.owner.Log();
         EXPECT_FALSE(FileExists(h.DownloadDir + "file.bin"));
+    }
+
+    static std::string HostUrl(const std::string& host, int port) {
+        return "https://" + host + ":" + std::to_string(port) + "/file.bin";
     }
 
     EngineHarness h;
@@ -147,6 +154,79 @@ TEST_F(Https, ExpiredCertificateFailsTheTask) {
 
 TEST_F(Https, CertificateForAnotherHostFailsTheTask) {
     ExpectRejected(Pki().WrongHost(), "wrong host name");
+}
+
+// An address by name is checked against the certificate's DNS names:
+// localhost with a certificate for another name fails, one for localhost
+// completes.
+TEST_F(Https, HostNameIsCheckedAgainstTheCertificatesNames) {
+    struct ResolverGuard {
+        ResolverGuard() {
+            SetTestResolver([](const std::string& host) {
+                return host == "localhost" ? std::vector<std::string>{"127.0.0.1"}
+                                           : std::vector<std::string>{};
+            });
+        }
+        ~ResolverGuard() { SetTestResolver(nullptr); }
+    } guard;
+    ExpectRejected(Pki().WrongHost(), "wrong host name", Pki().CaFile(), "localhost");
+    auto nginx = Serve(Pki().Good(), 5000);
+    std::string id = h.AddTask(HostUrl("localhost", nginx->Port()), 1, "byname.bin");
+    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "byname.bin"), digest);
+}
+
+// A reply without a length ends where the TLS session says: the close alert
+// completes it (the server then waits for the client's), a TCP close without
+// it is a cut and never a completed file. One or four connections, directly
+// or through a CONNECT proxy.
+TEST_F(Https, UnknownLengthEndsWithTheCloseAlertNotTheTcpClose) {
+    VARDANE_REQUIRE_SERVER(TinyProxy::kBinary);
+    TinyProxy tiny;
+    ASSERT_TRUE(tiny.Start()) << tiny.Diagnostics();
+    const std::string body = RandomBytes(400 * 1000, 21);
+    h.Configure([](CAppSettings& s) {
+        s.CAFile = Pki().CaFile();
+        s.ConnectionTimeOut = 5;
+        s.RetryWaitSec = 0;
+        s.RetryLimit = true;
+        s.RetryCounts = 2;
+    });
+    int n = 0;
+    for (bool cut : {false, true}) {
+        for (int connections : {1, 4}) {
+            for (bool proxied : {false, true}) {
+                RangeServerOptions o;
+                o.body = body;
+                o.ignoreRange = true;
+                o.contentLength = false;
+                o.tlsCert = Pki().Good().cert;
+                o.tlsKey = Pki().Good().key;
+                if (cut) {
+                    o.cutConnection = 0;
+                    o.cutAfter = 200 * 1000;
+                    o.reply = [](int index) {
+                        return index == 0 ? std::string()
+                                          : std::string("HTTP/1.1 503 Busy\r\n\r\n");
+                    };
+                }
+                RangeServer server(o);
+                h.SetProxy(proxied ? MakeProxy(1, "127.0.0.1", tiny.Port()) : ProxyRecord{});
+                std::string name = "u" + std::to_string(++n) + ".bin";
+                std::string id = h.AddTask(server.Url(name), connections, name);
+                std::string what =
+                    name + (cut ? " cut" : " whole") + (proxied ? " proxied\n" : "\n");
+                if (cut) {
+                    EXPECT_NE(h.Run(slot, id), stateCompleted) << what << h.owner.Log();
+                    EXPECT_FALSE(FileExists(h.DownloadDir + name)) << what;
+                    EXPECT_NE(h.Progress(id).State, "1") << what;
+                } else {
+                    ASSERT_EQ(h.Run(slot, id), stateCompleted) << what << h.owner.Log();
+                    EXPECT_TRUE(ReadFile(h.DownloadDir + name) == body) << what;
+                }
+            }
+        }
+    }
 }
 
 TEST_F(Https, CertificateFromAnUnknownCaFailsTheTask) {

@@ -12,10 +12,14 @@ RangeServer::RangeServer(RangeServerOptions options)
     : options_(std::move(options)), server_([this](ScriptedConnection& c) { Serve(c); }) {}
 
 std::string RangeServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(Port()) + "/" + path;
+    return (options_.tlsCert.empty() ? "http://127.0.0.1:" : "https://127.0.0.1:") +
+           std::to_string(Port()) + "/" + path;
 }
 
 void RangeServer::Serve(ScriptedConnection& c) {
+    if (!options_.tlsCert.empty() && !c.StartTls(options_.tlsCert, options_.tlsKey)) {
+        return;
+    }
     std::optional<std::string> request = c.ReadUntil("\r\n\r\n");
     if (!request) {
         return;
@@ -76,7 +80,8 @@ void RangeServer::Serve(ScriptedConnection& c) {
     }
     int64_t limit = end;
     bool stall = c.Index() == options_.stallConnection;
-    bool cut = c.Index() == options_.cutConnection;
+    bool cut = c.Index() == options_.cutConnection ||
+               options_.cutConnection == RangeServerOptions::kEveryConnection;
     if (stall) {
         limit = std::min(end, start + options_.stallAfter);
     } else if (cut) {
@@ -109,6 +114,10 @@ void RangeServer::Serve(ScriptedConnection& c) {
     }
     if (options_.chunked && !cut) {
         c.Write("0\r\n\r\n");
+    }
+    if (!options_.tlsCert.empty() && !cut) {
+        c.CloseNotify();
+        c.WaitForClose();
     }
     c.Close();
 }

@@ -22,12 +22,16 @@ struct RangeServerOptions {
     std::string extraHeaders;       // added to every reply, each line ending CR LF
     // A whole reply for the connection with this index, "" to serve normally.
     std::function<std::string(int index)> reply;
-    int cutConnection = -1;  // this connection is cut ...
+    int cutConnection = -1;  // this connection is cut (kEveryConnection: all) ...
     int64_t cutAfter = 0;    // ... after this many body bytes
     bool cutWithReset = false;
     int stallConnection = -1;  // this connection stops sending ...
     int64_t stallAfter = 0;    // ... after this many bytes and waits for the close
     int pieceDelayMs = 0;      // pause after each 16 KiB piece
+    // https with this certificate: a reply that ends sends the close alert
+    // and waits for the client's; a cut closes without it.
+    std::string tlsCert, tlsKey;
+    static constexpr int kEveryConnection = -2;
 };
 
 class RangeServer {

@@ -3,10 +3,13 @@
 // back as a connect error with its reason.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "net/event_socket.h"
 #include "net/send_command.h"
 #include "tests/net/net_test_util.h"
 #include "tests/support/https_test.h"
+#include "tests/support/scripted_server.h"
 
 namespace vardane::test {
 namespace {
@@ -15,10 +18,10 @@ class TlsSocket : public HttpsTest {
   protected:
     void TearDown() override { CloseSockets(set, 1); }
 
-    // Connects slot 0 to nginx and runs the handshake; the events of its end.
-    NetworkEvents Handshake(NginxServer& nginx) {
+    // Connects slot 0 to port and runs the handshake; the events of its end.
+    NetworkEvents Handshake(int port) {
         CreateSockets(set, 1);
-        ConnectSocket(set, 0, "127.0.0.1", nginx.Port(), "127.0.0.1", nginx.Port());
+        ConnectSocket(set, 0, "127.0.0.1", port, "127.0.0.1", port);
         NetworkEvents connected = NextEvents(set, 0);
         EXPECT_TRUE(connected.lNetworkEvents & FD_CONNECT);
         EXPECT_EQ(connected.iConnectError, 0);
@@ -42,7 +45,7 @@ class TlsSocket : public HttpsTest {
 // still come as a read event, or the reply would stall.
 TEST_F(TlsSocket, BytesHeldInsideTheSessionRaiseReadEvents) {
     auto nginx = Serve(pki.Good());
-    NetworkEvents done = Handshake(*nginx);
+    NetworkEvents done = Handshake(nginx->Port());
     ASSERT_TRUE(done.lNetworkEvents & FD_CONNECT);
     ASSERT_EQ(done.iConnectError, 0) << TlsOf(set, 0)->FailureText();
     SendCommand(set, owner, "GET /a.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "");
@@ -62,9 +65,30 @@ TEST_F(TlsSocket, BytesHeldInsideTheSessionRaiseReadEvents) {
     }
 }
 
+// The last record is read all but one byte: that byte is all that is left,
+// inside the session, and it must still come as a read event.
+TEST_F(TlsSocket, LastByteHeldInsideTheSessionIsARead) {
+    ScriptedServer server([&](ScriptedConnection& c) {
+        if (c.StartTls(pki.Good().cert, pki.Good().key) && c.Write("0123456789")) {
+            c.WaitForClose();
+        }
+    });
+    NetworkEvents done = Handshake(server.Port());
+    ASSERT_EQ(done.iConnectError, 0) << TlsOf(set, 0)->FailureText();
+    std::string got;
+    char chunk[10] = {};
+    for (int turn = 0; turn < 3 && got.size() < 10; ++turn) {
+        NetworkEvents e = NextEvents(set, 0, 4);
+        ASSERT_TRUE(e.lNetworkEvents & FD_READ) << got.size() << " bytes so far";
+        int64_t n = ReceiveBytes(set, 0, chunk, got.empty() ? 9 : 1);
+        got.append(chunk, static_cast<size_t>(std::max<int64_t>(n, 0)));
+    }
+    EXPECT_EQ(got, "0123456789");
+}
+
 TEST_F(TlsSocket, FailedCheckIsAConnectErrorWithItsReason) {
     auto nginx = Serve(pki.Expired());
-    NetworkEvents done = Handshake(*nginx);
+    NetworkEvents done = Handshake(nginx->Port());
     ASSERT_TRUE(done.lNetworkEvents & FD_CONNECT);
     EXPECT_EQ(done.iConnectError, kErrorTls);
     ASSERT_NE(TlsOf(set, 0), nullptr);

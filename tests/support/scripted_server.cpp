@@ -2,12 +2,15 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <stdexcept>
 
 namespace vardane::test {
@@ -31,7 +34,7 @@ bool ScriptedConnection::Fill(std::chrono::steady_clock::time_point deadline) {
             return false;
         }
         pollfd p{fd_, POLLIN, 0};
-        int ready = ::poll(&p, 1, kSliceMillis);
+        int ready = tls_ != nullptr && SSL_pending(tls_) > 0 ? 1 : ::poll(&p, 1, kSliceMillis);
         if (ready < 0 && errno != EINTR) {
             return false;
         }
@@ -39,6 +42,14 @@ bool ScriptedConnection::Fill(std::chrono::steady_clock::time_point deadline) {
             continue;
         }
         char chunk[16384];
+        if (tls_ != nullptr) {
+            int n = SSL_read(tls_, chunk, sizeof chunk);
+            if (n <= 0) {
+                return false;  // the peer's close alert, a cut or an error
+            }
+            buffer_.append(chunk, static_cast<size_t>(n));
+            return true;
+        }
         ssize_t n = ::recv(fd_, chunk, sizeof(chunk), 0);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
             continue;
@@ -108,6 +119,10 @@ bool ScriptedConnection::WaitForClose(std::chrono::milliseconds timeout) {
 }
 
 bool ScriptedConnection::Write(const std::string& bytes) {
+    if (tls_ != nullptr) {
+        return fd_ >= 0 &&
+               (bytes.empty() || SSL_write(tls_, bytes.data(), static_cast<int>(bytes.size())) > 0);
+    }
     size_t sent = 0;
     while (fd_ >= 0 && sent < bytes.size()) {
         ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -130,7 +145,41 @@ void ScriptedConnection::Reset() {
     Close();
 }
 
+bool ScriptedConnection::StartTls(const std::string& certFile, const std::string& keyFile) {
+    // The session writes with write(): a peer that has gone raises SIGPIPE,
+    // held back on this handler thread only.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    tlsContext_ = SSL_CTX_new(TLS_server_method());
+    if (tlsContext_ == nullptr ||
+        SSL_CTX_use_certificate_chain_file(tlsContext_, certFile.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(tlsContext_, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+        return false;
+    }
+    // No session tickets: what the client reads after the handshake is what
+    // the test wrote.
+    SSL_CTX_set_num_tickets(tlsContext_, 0);
+    tls_ = SSL_new(tlsContext_);
+    return tls_ != nullptr && SSL_set_fd(tls_, fd_) == 1 && SSL_accept(tls_) == 1;
+}
+
+void ScriptedConnection::CloseNotify() {
+    if (tls_ != nullptr) {
+        SSL_shutdown(tls_);
+    }
+}
+
 void ScriptedConnection::Close() {
+    if (tls_ != nullptr) {
+        SSL_free(tls_);  // no close alert: the peer sees the TCP close alone
+        tls_ = nullptr;
+    }
+    if (tlsContext_ != nullptr) {
+        SSL_CTX_free(tlsContext_);
+        tlsContext_ = nullptr;
+    }
     if (fd_ < 0) {
         return;
     }

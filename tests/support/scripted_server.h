@@ -1,8 +1,9 @@
 // A loopback TCP server for the replies real servers never send (odd HTTP
 // status lines, cut bodies, stalls, hand-written FTP dialogues, proxy
 // handshakes byte by byte). Each accepted connection runs the handler on its
-// own thread; the handler talks through a ScriptedConnection. Everything the
-// helpers read is recorded, so a test can assert what went on the wire.
+// own thread; the handler talks through a ScriptedConnection, in plain TCP or
+// TLS (StartTls) with the close alert sent or left out as the test chooses.
+// Everything the helpers read is recorded, so a test can assert what went on the wire.
 //
 //   ScriptedServer server([](ScriptedConnection& c) {
 //       c.ReadUntil("\r\n\r\n");
@@ -21,6 +22,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+struct ssl_st;
+struct ssl_ctx_st;
 
 namespace vardane::test {
 
@@ -55,7 +59,17 @@ class ScriptedConnection {
     bool Write(const std::string& bytes);
     // Closes at once with a reset instead of a graceful close.
     void Reset();
+    // Closes the connection; a TLS connection without its close alert (a
+    // cut, unless CloseNotify came first).
     void Close();
+
+    // Speaks TLS as the server from here on (every read and write goes
+    // through the session), with a PEM certificate and key; false when the
+    // handshake failed.
+    bool StartTls(const std::string& certFile, const std::string& keyFile);
+    // Sends the TLS close alert; the connection stays open (WaitForClose
+    // then waits for the peer's alert or its close).
+    void CloseNotify();
 
     static constexpr std::chrono::milliseconds kTimeout{10000};
 
@@ -68,6 +82,8 @@ class ScriptedConnection {
     int fd_;
     int index_;
     std::string buffer_;
+    ssl_ctx_st* tlsContext_ = nullptr;
+    ssl_st* tls_ = nullptr;
 };
 
 class ScriptedServer {
