@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/file.h"
+#include "task/file_validators.h"
 
 namespace vardane {
 
@@ -33,6 +34,12 @@ struct TaskProgressRecord {
     std::string FileSize;  // empty while unknown
     std::string FilePos;
     std::array<std::string, 4> Block;  // "iFrom-iTo"
+
+    // Keys after the designed lines, each written only when it has a value
+    // (a record without them is written as before and still loads).
+    // The server's version of the file that the stored bytes come from:
+    // keys ETag, LastModified and MDTM.
+    FileValidators Validators;
 };
 
 // File bytes <-> record. ParseProgress gives the defaults for anything that
