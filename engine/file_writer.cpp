@@ -213,16 +213,7 @@ bool RestartSingleStream(CTaskSlot& slot, int threadNo) {
         slot.bStreamEnded = false;
     }
     // Nothing of an earlier ranged run may be resumed from now on.
-    UpdateTaskProgress(
-        task,
-        [](TaskProgressRecord& r) {
-            r.LocalTempFileName.clear();
-            r.FileSize.clear();
-            r.FilePos.clear();
-            r.Block = {};
-            r.Validators = {};
-        },
-        Durability::Deferred);
+    UpdateTaskProgress(task, ForgetStoredBytes, Durability::Deferred);
     if (!CreateLocalFile(slot, threadNo)) {
         return false;
     }

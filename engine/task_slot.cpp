@@ -222,11 +222,7 @@ bool RestartForNewVersion(CTaskSlot& slot) {
         task,
         [&recorded](TaskProgressRecord& r) {
             recorded = !r.LocalTempFileName.empty();
-            r.LocalTempFileName.clear();
-            r.FileSize.clear();
-            r.FilePos.clear();
-            r.Block = {};
-            r.Validators = {};
+            ForgetStoredBytes(r);
         },
         Durability::Deferred);
     if (recorded) {

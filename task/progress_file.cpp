@@ -104,6 +104,14 @@ bool ProgressNumbersValid(const TaskProgressRecord& r) {
     return true;
 }
 
+void ForgetStoredBytes(TaskProgressRecord& record) {
+    record.LocalTempFileName.clear();
+    record.FileSize.clear();
+    record.FilePos.clear();
+    record.Block = {};
+    record.Validators = {};
+}
+
 TaskProgressRecord SetAsideCorruptProgress(const std::string& path) {
     std::string bytes;
     if (ReadFileBytes(path, bytes)) {
@@ -118,11 +126,7 @@ TaskProgressRecord SetAsideCorruptProgress(const std::string& path) {
         record.LocalTempFileName.find('/') == std::string::npos) {
         RemoveFile(WithTrailingSlash(record.LocalDir) + record.LocalTempFileName);
     }
-    record.LocalTempFileName.clear();
-    record.FileSize.clear();
-    record.FilePos.clear();
-    record.Block = {};
-    record.Validators = {};
+    ForgetStoredBytes(record);
     if (!WriteProgress(record, path)) {
         // The start goes on from the cleaned record in memory.
     }

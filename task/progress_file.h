@@ -64,6 +64,11 @@ TaskProgressRecord NewStoppedTaskRecord(const CAppSettings& settings, std::strin
 bool UpdateProgress(const std::string& path, const std::function<void(TaskProgressRecord&)>& change,
                     Durability durability = Durability::Now);
 
+// Clears what describes the bytes of an earlier run (temporary file name,
+// size, position, blocks and the server's version): the task starts from
+// the first byte.
+void ForgetStoredBytes(TaskProgressRecord& record);
+
 // False when FileSize, FilePos or a block holds what no file can have: not
 // decimal digits, beyond 2^62 bytes, a position past the size.
 bool ProgressNumbersValid(const TaskProgressRecord& record);

@@ -115,6 +115,10 @@ void RangeServer::Serve(ScriptedConnection& c) {
     }
     const int64_t piece = 16 * 1024;
     for (int64_t pos = start; pos < limit; pos += piece) {
+        if (Current() != version) {
+            c.Close();
+            return;
+        }
         std::string part = body.substr(static_cast<size_t>(pos),
                                        static_cast<size_t>(std::min(piece, limit - pos)));
         if (options_.chunked) {

@@ -44,8 +44,9 @@ class RangeServer {
     std::vector<std::string> Requests() const { return server_.Requests(); }
     int Connections() const { return server_.Connections(); }
     void Stop() { server_.Stop(); }
-    // The file changes: later requests get this body and these validators,
-    // served without the piece delay.
+    // The file changes: transfers under way end (as when the server restarts),
+    // later requests get this body and these validators, served without the
+    // piece delay.
     void Replace(std::string body, std::string etag, std::string lastModified);
 
   private:

@@ -257,6 +257,36 @@ TEST_P(ChangedFile, ResumeEndsWithTheServersCurrentFile) {
     }
 }
 
+// The file changes while four connections fetch it and the server drops
+// them: each worker asks again for the version it holds, the first answer of
+// another version stops them all, and the task starts again once. Nothing of
+// the new version lands among the old one's bytes.
+TEST(ChangedFileWhileRunning, EveryWorkerStopsAndTheTaskStartsAgainOnce) {
+    RangeServerOptions o;
+    o.body = RandomBytes(kChangeSize, 43);
+    o.pieceDelayMs = 40;
+    o.etag = "\"v1\"";
+    RangeServer server(o);
+    EngineHarness h;
+    std::string id = h.AddTask(server.Url("data.bin"), 4);
+    CTaskSlot slot(h.ctx);
+    ASSERT_TRUE(h.Start(slot, id));
+    ASSERT_GT(WaitForSavedPosition(h, id, 128 * 1024), 0) << h.owner.Log();
+    const std::string after = RandomBytes(kChangeSize, 44);
+    server.Replace(after, "\"v2\"", "");
+    const bool ended = h.owner.WaitForEnd(std::chrono::seconds(60));
+    h.StopTicks();
+    slot.JoinWorkers();
+    ASSERT_TRUE(ended) << h.owner.Log();
+    EXPECT_EQ(h.owner.Last().iState, stateCompleted) << h.owner.Log();
+    EXPECT_TRUE(ReadFile(h.DownloadDir + "data.bin") == after);
+    const std::string log = h.owner.Log();
+    const std::string changed = h.ctx.lang.GetLangText("Log_FileChanged");
+    const size_t first = log.find(changed);
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find(changed, first + 1), std::string::npos) << log;
+}
+
 std::string CaseName(const ::testing::TestParamInfo<ChangeCase>& info) {
     const char* names[] = {"Nginx", "ETagOnly", "DateOnly", "PyFtpd"};
     return std::string(names[static_cast<int>(info.param.origin)]) +
