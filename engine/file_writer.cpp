@@ -174,6 +174,7 @@ bool PrepareLocalFile(CTaskSlot& slot, int threadNo) {
     // A recorded temporary file that has gone makes the stored progress
     // worthless: start the file afresh rather than write into a new, empty one.
     std::string temp = task.TempPath();
+    bool gone = false;
     UpdateTaskProgress(
         task,
         [&](TaskProgressRecord& r) {
@@ -181,9 +182,15 @@ bool PrepareLocalFile(CTaskSlot& slot, int threadNo) {
                 r.LocalTempFileName.clear();
                 r.FilePos.clear();
                 r.Block = {};
+                r.Validators = {};  // no bytes left whose version matters
+                gone = true;
             }
         },
         Durability::Deferred);
+    if (gone) {
+        std::lock_guard lock(task.TaskLock);
+        task.descriptor.Validators = {};
+    }
     if (!CreateLocalFile(slot, threadNo) || !PrepareBlocks(task)) {
         return false;
     }
@@ -202,18 +209,11 @@ bool RestartSingleStream(CTaskSlot& slot, int threadNo) {
         blocks[0].iFrom = 1;
         task.descriptor.Blocks = blocks;
         task.descriptor.bRangeMode = false;
+        task.descriptor.Validators = {};  // a single stream never resumes
         slot.bStreamEnded = false;
     }
     // Nothing of an earlier ranged run may be resumed from now on.
-    UpdateTaskProgress(
-        task,
-        [](TaskProgressRecord& r) {
-            r.LocalTempFileName.clear();
-            r.FileSize.clear();
-            r.FilePos.clear();
-            r.Block = {};
-        },
-        Durability::Deferred);
+    UpdateTaskProgress(task, ForgetStoredBytes, Durability::Deferred);
     if (!CreateLocalFile(slot, threadNo)) {
         return false;
     }

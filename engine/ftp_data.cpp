@@ -256,8 +256,8 @@ void CFtpHandler::Store(CWorker& w, const char* bytes, int64_t n) {
     {
         std::lock_guard lock(w.task.TaskLock);
         TaskDescriptor& d = w.task.descriptor;
-        if (!d.Blocks) {
-            return;
+        if (!d.Blocks || w.slot.bFileChanged) {
+            return;  // nothing goes into the file of a version that is gone
         }
         TaskBlock& b = (*d.Blocks)[r.iID];
         result = d.bRangeMode ? StoreRanged(w, d, b, bytes, n, error)

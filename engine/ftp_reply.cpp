@@ -1,5 +1,6 @@
 #include "engine/ftp_reply.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/text.h"
@@ -22,6 +23,23 @@ int64_t ParseSizeReply(std::string_view line) {
         return 0;
     }
     return TextToInt(line.substr(blank + 1));
+}
+
+std::string ParseMdtmReply(std::string_view line) {
+    const size_t blank = line.find(' ');
+    if (blank == std::string_view::npos) {
+        return "";
+    }
+    std::string_view time = line.substr(blank + 1);
+    time.remove_prefix(std::min(time.find_first_not_of(" \t"), time.size()));
+    time = time.substr(0, time.find_last_not_of(" \t") + 1);
+    constexpr std::string_view kDigits = "0123456789";
+    const size_t digits = std::min(time.find_first_not_of(kDigits), time.size());
+    const bool whole = digits == 14 && time.size() == 14;
+    const bool fraction = digits == 14 && time.size() > 15 && time.size() <= 24 &&
+                          time[14] == '.' &&
+                          time.find_first_not_of(kDigits, 15) == std::string_view::npos;
+    return whole || fraction ? std::string(time) : "";
 }
 
 PasvReply ParsePasvReply(std::string_view line) {

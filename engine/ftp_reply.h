@@ -25,6 +25,10 @@ std::string ReplyCode(std::string_view line);
 // blank (0 when there is none or it is not a number).
 int64_t ParseSizeReply(std::string_view line);
 
+// The time of a "213 YYYYMMDDHHMMSS[.fff]" reply to MDTM, as written; "" for
+// any other text.
+std::string ParseMdtmReply(std::string_view line);
+
 // What a "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)" line names.
 struct PasvReply {
     bool bFound = false;  // "(" and four commas after it were present

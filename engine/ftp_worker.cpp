@@ -179,8 +179,9 @@ void CFtpHandler::OnControlReply(CWorker& w) {
         }
         const std::string code = ReplyCode(line);
         lastCode = code;
-        // Checked first so that no command follows a "550".
-        if (code == "550") {
+        // Checked first so that no command follows a "550" (to MDTM it only
+        // says that the server keeps no time).
+        if (code == "550" && StateOf(w) != FtpState::MdtmSent) {
             Fail550(w);
             return;
         }
@@ -255,6 +256,8 @@ CFtpHandler::LineResult CFtpHandler::OnReplyLine(CWorker& w, const std::string& 
                 return OnSizeReply(w, line);
             }
             return IsNegative(code) ? OnSizeUnknown(w) : LineResult::Next;
+        case FtpState::MdtmSent:
+            return OnMdtmReply(w, line, code);
         default:
             return OnTransferReply(w, line, code, pending);
     }
@@ -377,10 +380,30 @@ CFtpHandler::LineResult CFtpHandler::OnRestProbeReply(CWorker& w, const std::str
 }
 
 CFtpHandler::LineResult CFtpHandler::OnSizeReply(CWorker& w, const std::string& line) {
-    ThreadRecord& r = w.rec;
     const int64_t size = ParseSizeReply(line);
+    if (w.rec.iThreadID == 0 && !w.rec.bSizeChecked && size > 0 && w.RangeMode()) {
+        // With the size, the file's time names the version whose bytes a
+        // resumed download continues.
+        probedSize_ = size;
+        Enter(w, FtpState::MdtmSent);
+        w.SendText("MDTM " + target_.path);
+        return LineResult::Next;
+    }
+    return OnSizeKnown(w, size, "");
+}
+
+// Any final reply but "213 <time>" means the server keeps no time for the
+// file: the size alone is compared, as it always was.
+CFtpHandler::LineResult CFtpHandler::OnMdtmReply(CWorker& w, const std::string& line,
+                                                 const std::string& code) {
+    return OnSizeKnown(w, probedSize_, code == "213" ? ParseMdtmReply(line) : "");
+}
+
+CFtpHandler::LineResult CFtpHandler::OnSizeKnown(CWorker& w, int64_t size,
+                                                 const std::string& modTime) {
+    ThreadRecord& r = w.rec;
     const bool probe = r.iThreadID == 0 && !r.bSizeChecked;
-    if (!CheckSizeUnchanged(w, size)) {
+    if (!CheckVersionUnchanged(w, size, modTime)) {
         return LineResult::Stop;
     }
     if (size == 0) {
@@ -505,13 +528,17 @@ void CFtpHandler::FinishTransfer(CWorker& w) {
     Enter(w, FtpState::Stop);
 }
 
-// The size of a file must not change under a download: the blocks on disk
-// would mix two files. Thread 0's probe compares with the size stored with a
-// temporary file of an earlier run; every later login with the size known.
-bool CFtpHandler::CheckSizeUnchanged(CWorker& w, int64_t size) {
+// The blocks on disk must all come from one version of the file. Thread 0's
+// probe compares the size and the MDTM time with those stored with the
+// temporary file of an earlier run (a server without MDTM: the size alone),
+// every later login the size with the one known. Another version starts the
+// task again from the first byte (FileChanged).
+bool CFtpHandler::CheckVersionUnchanged(CWorker& w, int64_t size, const std::string& modTime) {
     ThreadRecord& r = w.rec;
+    const bool probe = r.iThreadID == 0 && !r.bSizeChecked;
     int64_t known = 0;
-    if (r.iThreadID == 0 && !r.bSizeChecked) {
+    std::string knownTime;
+    if (probe) {
         TaskProgressRecord record;
         {
             std::lock_guard lock(w.task.ProgressLock);
@@ -519,19 +546,22 @@ bool CFtpHandler::CheckSizeUnchanged(CWorker& w, int64_t size) {
         }
         if (!record.LocalTempFileName.empty()) {
             known = TextToInt(record.FileSize);
+            knownTime = UsableValidator(record.Validators.ModTime);
         }
     } else {
         std::lock_guard lock(w.task.TaskLock);
         known = w.task.descriptor.iFileSize;
     }
-    if (known <= 0 || known == size) {
-        return true;
+    if ((known > 0 && known != size) ||
+        (!knownTime.empty() && !modTime.empty() && knownTime != modTime)) {
+        w.FileChanged();
+        return false;
     }
-    w.LogKey(logError, "Log_FileSizeChange");
-    w.task.SetState(stateError);
-    w.task.Finish(false);
-    Enter(w, FtpState::Stop);
-    return false;
+    if (probe) {
+        std::lock_guard lock(w.task.TaskLock);
+        w.task.descriptor.Validators.ModTime = modTime.empty() ? knownTime : modTime;
+    }
+    return true;
 }
 
 // Thread 0, first SIZE reply, ranges accepted: the local file and the blocks,

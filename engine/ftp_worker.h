@@ -35,6 +35,7 @@ enum class FtpState : int {
     Connected = tsConnected,  // greeting
     UserSent = 4,             // reply to USER
     PassSent = 7,             // reply to PASS
+    MdtmSent = 8,             // reply to MDTM after thread 0's first SIZE
     RestProbeSent = 9,        // reply to "REST 100"
     RestResetSent = 10,       // reply to "REST 0" after the probe
     ListTypeSent = 11,        // reply to the TYPE for the listing
@@ -89,13 +90,15 @@ class CFtpHandler : public IProtocolHandler {
     LineResult OnTransferReply(CWorker& w, const std::string& line, const std::string& code,
                                std::string& pending);
     LineResult OnSizeReply(CWorker& w, const std::string& line);
+    LineResult OnMdtmReply(CWorker& w, const std::string& line, const std::string& code);
+    LineResult OnSizeKnown(CWorker& w, int64_t size, const std::string& modTime);
     LineResult OnSizeUnknown(CWorker& w);
     void StartStream(CWorker& w);
     void OnListingReply(CWorker& w, const std::string& code);
     void OnRetrReply(CWorker& w, const std::string& code);
     void FinishTransfer(CWorker& w);
     void CheckStall(CWorker& w, FtpState stateBefore);
-    bool CheckSizeUnchanged(CWorker& w, int64_t size);
+    bool CheckVersionUnchanged(CWorker& w, int64_t size, const std::string& modTime);
     bool RangeStart(CWorker& w);
     bool FTPCheckBlock(CWorker& w);
     void FTPSetFilePos(CWorker& w, int64_t offset);
@@ -145,6 +148,7 @@ class CFtpHandler : public IProtocolHandler {
     // server confirmed the transfer.
     bool dataClosed_ = false, retrReplyDone_ = false;
     int64_t restOffset_ = 0;  // of the REST awaiting its reply
+    int64_t probedSize_ = 0;  // thread 0's first SIZE while its MDTM is asked
     // When the worker last moved on (a new state or stored bytes): a server
     // that keeps talking without moving anything on times out too.
     std::chrono::steady_clock::time_point lastMove_{};

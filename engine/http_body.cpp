@@ -71,6 +71,10 @@ void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
         if (!d.Blocks) {
             return;
         }
+        if (w.slot.bFileChanged) {
+            r.iState = tsStop;  // another version is on the server: this file is dropped
+            return;
+        }
         TaskBlock& b = (*d.Blocks)[r.iID];
         if (d.bRangeMode) {
             // Bytes are written only where this connection's stream stands

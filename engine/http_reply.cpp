@@ -175,6 +175,7 @@ bool CHttpHandler::ReadHeaderLines(CWorker& w, const std::string& header, HttpRe
         if (ContainsNoCase(HeaderField(line, "Transfer-Encoding"), "chunked")) {
             info.Chunked = true;
         }
+        ReadValidatorLine(line, info);
     }
     return true;
 }
@@ -421,6 +422,10 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         r.iState = tsDisconnect;
         return;
     }
+    if (!probe && VersionChanged(w, info)) {
+        w.FileChanged();  // nothing of this reply may join the old version's bytes
+        return;
+    }
     RangeAnswer answer = CheckRange(w, info, probe);
     if (answer == RangeAnswer::Wrong) {
         RefuseReply(w);
@@ -440,6 +445,7 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         r.iState = tsDisconnect;
         return;
     }
+    KeepValidators(w, info);
     chunked_ = info.Chunked;
     if (probe) {
         std::lock_guard lock(w.task.TaskLock);

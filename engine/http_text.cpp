@@ -32,6 +32,9 @@ std::string BuildHttpRequest(const HttpRequest& r) {
             t += std::to_string(r.RangeEnd);
         }
         t += "\r\n";
+        if (!r.IfRange.empty()) {
+            t += "If-Range: " + r.IfRange + "\r\n";
+        }
     }
     if (r.ViaGetProxy && !r.ProxyCredentials.empty()) {
         t += "Proxy-Authorization: Basic " + r.ProxyCredentials + "\r\n";

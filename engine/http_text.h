@@ -24,6 +24,9 @@ struct HttpRequest {
     // "bytes=<start>-<end>", or "bytes=<start>-" without an end.
     int64_t RangeStart = 0;
     int64_t RangeEnd = -1;  // last byte wanted (0-based), -1 for the end of the file
+    // Sent as If-Range with a Range header: the range only of this version
+    // of the file, else the whole file with a 200. "" sends none.
+    std::string IfRange;
     bool ViaGetProxy = false;
     // Base64 of "user:password" for an HTTP GET proxy; "" sends none.
     std::string ProxyCredentials;

@@ -237,12 +237,12 @@ bool CHttpHandler::ChooseRange(CWorker& w, int64_t& start, int64_t& end) {
 }
 
 void CHttpHandler::SendRequest(CWorker& w) {
-    TaskDescriptor d = w.task.Snapshot();
     int64_t start = 0, end = -1;
     if (!ChooseRange(w, start, end)) {
         w.rec.iState = tsStop;
         return;
     }
+    TaskDescriptor d = w.task.Snapshot();
     CWorker::Settings s = w.ReadSettings();
     HttpRequest q;
     q.RequestPath = d.RequestPath;
@@ -256,6 +256,7 @@ void CHttpHandler::SendRequest(CWorker& w) {
     q.UserAgent = s.UserAgent;
     q.RangeStart = start;
     q.RangeEnd = end;
+    q.IfRange = IfRangeValue(d.Validators);
     q.ViaGetProxy = EffectiveProxy(d).Type == proxyHttpGet;
     if (q.ViaGetProxy && d.ProxyHTTP.Authenticate) {
         q.ProxyCredentials = Base64Encode(d.ProxyHTTP.User + ":" + d.ProxyHTTP.Password);

@@ -10,6 +10,7 @@
 #include "engine/http_text.h"
 #include "engine/worker.h"
 #include "net/tls_session.h"
+#include "task/file_validators.h"
 
 namespace vardane {
 
@@ -28,6 +29,7 @@ struct HttpReplyInfo {
     int64_t ContentLength = -1;  // -1 when absent
     bool BadLength = false;      // a Content-Length that is no number, or two that differ
     bool Chunked = false;
+    FileValidators Validators;  // ETag and Last-Modified, "" when absent or unusable
 };
 
 // How a reply's range answers the request.
@@ -74,6 +76,10 @@ class CHttpHandler : public IProtocolHandler {
     // try, nothing of it is written.
     void RefuseReply(CWorker& w);
     bool TakeSize(CWorker& w, const HttpReplyInfo& info);
+    // engine/http_version.cpp: the version of the file a reply comes from.
+    static void ReadValidatorLine(const std::string& line, HttpReplyInfo& info);
+    bool VersionChanged(CWorker& w, const HttpReplyInfo& info) const;
+    static void KeepValidators(CWorker& w, const HttpReplyInfo& info);
     RangeAnswer CheckRange(CWorker& w, const HttpReplyInfo& info, bool probe);
     static bool RangedProbeUsable(const HttpReplyInfo& info);
     void FallBackToSingleStream(CWorker& w);

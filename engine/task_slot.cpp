@@ -28,7 +28,9 @@ void CTaskSlot::StartSaver() {
 }
 
 void CTaskSlot::Stop(bool noSuccessor) {
-    task.Finish(noSuccessor);
+    std::lock_guard lock(task.TaskLock);
+    bStopCommanded = true;  // a restart for a new version of the file must not undo it
+    task.FinishLocked(noSuccessor);
 }
 
 void CTaskSlot::ReapFinished() {
@@ -109,6 +111,8 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
         slot.FtpSwitchUrl.clear();
         slot.bStreamEnded = false;
         slot.bRetriesExhausted = false;
+        slot.bFileChanged = false;
+        slot.bStopCommanded = false;
         slot.lastSave = std::chrono::steady_clock::now();
         slot.iSavedDownloaded = -1;
     }
@@ -170,6 +174,9 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
         d.iBestPercent = -1;
         d.iRunningThreads = 0;
         d.iDownloaded = 0;
+        // The version of the stored bytes; without a stored size there are none.
+        d.Validators =
+            record.FileSize.empty() ? FileValidators{} : UsableValidators(record.Validators);
         protocol = d.Protocol;
     }
     task.SetState(stateRunning);
@@ -181,6 +188,56 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
     slot.Launch(launch, MakeProtocolHandler(protocol));
     return true;
 }
+
+namespace {
+
+// Every worker has ended after one saw a new version of the file on the
+// server: the old version's bytes are dropped (temporary file, stored size,
+// blocks and validators) and the task starts again from the first byte,
+// unless the owner stopped it meanwhile or the file keeps changing. False
+// when the task is to end instead.
+bool RestartForNewVersion(CTaskSlot& slot) {
+    CDownloadTask& task = slot.task;
+    bool again;
+    std::string id, url;
+    {
+        std::lock_guard lock(task.TaskLock);
+        TaskDescriptor& d = task.descriptor;
+        again = !slot.bStopCommanded && ++slot.iFileChanges <= CTaskSlot::kMaxFileChanges;
+        if (!again && !slot.bStopCommanded) {
+            d.iState = stateError;
+        }
+        id = d.TaskId;
+        // FTP starts again at the address in use (it may have come by a
+        // redirect); HTTP follows its redirects again.
+        url = d.Protocol == "ftp://" ? d.URL : "";
+        d.Blocks.reset();
+        d.iFileSize = 0;
+        d.iDownloaded = d.iPrevDownloaded = 0;
+        d.Validators = {};
+    }
+    slot.StopSaver();
+    bool recorded = false;
+    UpdateTaskProgress(
+        task,
+        [&recorded](TaskProgressRecord& r) {
+            recorded = !r.LocalTempFileName.empty();
+            ForgetStoredBytes(r);
+        },
+        Durability::Deferred);
+    if (recorded) {
+        DeleteTempFile(slot);
+    }
+    if (!again) {
+        return false;
+    }
+    if (!StartTask(slot, id, url)) {
+        TaskEnd(slot);
+    }
+    return true;
+}
+
+}  // namespace
 
 void WorkerEnd(CWorker& w, int n) {
     CloseSockets(w.rec.Connections, n);
@@ -196,9 +253,17 @@ void WorkerEnd(CWorker& w, int n) {
         return;
     }
     std::string ftpUrl;
+    bool changed;
     {
         std::lock_guard lock(w.task.TaskLock);
         ftpUrl = w.slot.FtpSwitchUrl;
+        changed = w.slot.bFileChanged;
+    }
+    if (changed) {
+        if (!RestartForNewVersion(w.slot)) {
+            TaskEnd(w.slot);
+        }
+        return;
     }
     if (!ftpUrl.empty()) {
         SaveProgress(w.task);
@@ -234,6 +299,7 @@ void TaskEnd(CTaskSlot& slot) {
     bool singleStream;
     {
         std::lock_guard lock(task.TaskLock);
+        slot.iFileChanges = 0;
         state = FinalState(slot, task.descriptor);
         downloaded = task.descriptor.iDownloaded;
         singleStream = !task.descriptor.bRangeMode;

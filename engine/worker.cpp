@@ -211,6 +211,24 @@ void CWorker::GiveUp() {
     rec.iState = tsStop;
 }
 
+void CWorker::FileChanged() {
+    bool first;
+    {
+        // Under TaskLock, which every write of received bytes holds: once
+        // this is set no worker writes into the old version's file.
+        std::lock_guard lock(task.TaskLock);
+        first = !slot.bFileChanged;
+        slot.bFileChanged = true;
+        std::lock_guard stop(task.StopLock);
+        task.bStop.store(true);
+    }
+    if (first) {
+        LogKey(3, "Log_FileChanged");
+    }
+    ReleaseBlock();
+    rec.iState = tsStop;
+}
+
 void CWorker::MarkStreamEnded() {
     std::lock_guard lock(task.TaskLock);
     slot.bStreamEnded = true;

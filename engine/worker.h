@@ -115,6 +115,12 @@ class CWorker : public IConnectionOwner {
     // Too many tries: Log_TooManyRetry, the block goes back to the others,
     // the task fails unless its bytes all come in, tsStop.
     void GiveUp();
+    // The server's file is another version than the one whose bytes are on
+    // disk (a failed If-Range, another ETag or MDTM time, another size):
+    // logs Log_FileChanged, stops every worker of the task and ends this
+    // one; the last worker out drops the bytes and starts the task again
+    // from the first byte (WorkerEnd). Call without any task lock.
+    void FileChanged();
     // The protocol says the single stream ended completely (226 after RETR,
     // HTTP: the last chunk, or the close of a body without a length). Only
     // then does a stream of unknown length end as completed.
@@ -214,6 +220,12 @@ class CTaskSlot {
     std::string FtpSwitchUrl;        // a redirect to FTP waits for the last worker
     bool bStreamEnded = false;       // the single stream ended as its protocol says
     bool bRetriesExhausted = false;  // a worker gave up after too many tries
+    bool bFileChanged = false;       // a new version on the server: the last worker restarts
+    bool bStopCommanded = false;     // the owner's Stop came during this run
+    // Restarts for a new version since the owner started the task; a file
+    // that keeps changing fails the task at kMaxFileChanges.
+    int iFileChanges = 0;
+    static constexpr int kMaxFileChanges = 3;
     // The progress file is rewritten while bytes flow, at most this often,
     // so a killed process loses at most this much transfer.
     static constexpr std::chrono::milliseconds kSaveInterval{500};

@@ -33,6 +33,7 @@ void CDownloadTask::Reset() {
     d.iDownloaded = 0;
     d.iPrevDownloaded = 0;
     d.bRangeMode = true;
+    d.Validators = {};
 }
 
 void CDownloadTask::SetBlockUsedState(int index, bool lock) {

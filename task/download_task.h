@@ -19,6 +19,7 @@
 #include "net/event_socket.h"
 #include "platform/file.h"
 #include "settings/proxy_record.h"
+#include "task/file_validators.h"
 #include "task/task_owner.h"
 
 namespace vardane {
@@ -102,6 +103,9 @@ struct TaskDescriptor {
     ProxyRecord ProxyHTTP;
     ProxyRecord ProxyFTP;
     int64_t iSaveCounter = 0;  // KB received since the progress file was rewritten
+    // The server's version of the file whose bytes the task holds (empty
+    // while unknown); a ranged request asks for that version only.
+    FileValidators Validators;
 
     // LocalDir followed by LocalFileName.
     std::string LocalPath() const { return LocalDir + LocalFileName; }

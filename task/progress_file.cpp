@@ -35,14 +35,25 @@ void ForEachNamedField(Record& r, Visit visit) {
     visit("FilePos", r.FilePos);
 }
 
+// Keys after the block lines, written only when not empty: the version of
+// the server's file that the stored bytes come from.
+template <typename Record, typename Visit>
+void ForEachValidatorField(Record& r, Visit visit) {
+    visit("ETag", r.Validators.ETag);
+    visit("LastModified", r.Validators.LastModified);
+    visit("MDTM", r.Validators.ModTime);
+}
+
 void StoreValue(TaskProgressRecord& record, std::string_view key, std::string_view value) {
     bool named = false;
-    ForEachNamedField(record, [&](std::string_view name, std::string& field) {
+    auto store = [&](std::string_view name, std::string& field) {
         if (!named && key == name) {
             field = value;
             named = true;
         }
-    });
+    };
+    ForEachNamedField(record, store);
+    ForEachValidatorField(record, store);
     if (named || key.substr(0, kBlockKey.size()) != kBlockKey) {
         return;
     }
@@ -93,6 +104,14 @@ bool ProgressNumbersValid(const TaskProgressRecord& r) {
     return true;
 }
 
+void ForgetStoredBytes(TaskProgressRecord& record) {
+    record.LocalTempFileName.clear();
+    record.FileSize.clear();
+    record.FilePos.clear();
+    record.Block = {};
+    record.Validators = {};
+}
+
 TaskProgressRecord SetAsideCorruptProgress(const std::string& path) {
     std::string bytes;
     if (ReadFileBytes(path, bytes)) {
@@ -107,10 +126,7 @@ TaskProgressRecord SetAsideCorruptProgress(const std::string& path) {
         record.LocalTempFileName.find('/') == std::string::npos) {
         RemoveFile(WithTrailingSlash(record.LocalDir) + record.LocalTempFileName);
     }
-    record.LocalTempFileName.clear();
-    record.FileSize.clear();
-    record.FilePos.clear();
-    record.Block = {};
+    ForgetStoredBytes(record);
     if (!WriteProgress(record, path)) {
         // The start goes on from the cleaned record in memory.
     }
@@ -130,6 +146,11 @@ std::string FormatProgress(const TaskProgressRecord& record) {
     for (int i = 0; i < 4; ++i) {
         line(std::string(kBlockKey) + IntToText(i), record.Block[i]);
     }
+    ForEachValidatorField(record, [&line](std::string_view key, const std::string& value) {
+        if (!value.empty()) {
+            line(key, value);
+        }
+    });
     return Utf16LeFileBytes(text);
 }
 
@@ -220,6 +241,7 @@ void MergeLiveValues(CDownloadTask& task, TaskProgressRecord& record) {
     if (d.iFileSize > 0 && d.iState != stateError && d.bRangeMode) {
         record.FileSize = IntToText(d.iFileSize);
         record.FilePos = IntToText(d.iDownloaded);
+        record.Validators = d.Validators;
     }
     if (d.Blocks) {
         for (int i = 0; i < kBlockCount; ++i) {

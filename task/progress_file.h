@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/file.h"
+#include "task/file_validators.h"
 
 namespace vardane {
 
@@ -33,6 +34,12 @@ struct TaskProgressRecord {
     std::string FileSize;  // empty while unknown
     std::string FilePos;
     std::array<std::string, 4> Block;  // "iFrom-iTo"
+
+    // Keys after the designed lines, each written only when it has a value
+    // (a record without them is written as before and still loads).
+    // The server's version of the file that the stored bytes come from:
+    // keys ETag, LastModified and MDTM.
+    FileValidators Validators;
 };
 
 // File bytes <-> record. ParseProgress gives the defaults for anything that
@@ -56,6 +63,11 @@ TaskProgressRecord NewStoppedTaskRecord(const CAppSettings& settings, std::strin
 // Read, change, write back. Takes no lock.
 bool UpdateProgress(const std::string& path, const std::function<void(TaskProgressRecord&)>& change,
                     Durability durability = Durability::Now);
+
+// Clears what describes the bytes of an earlier run (temporary file name,
+// size, position, blocks and the server's version): the task starts from
+// the first byte.
+void ForgetStoredBytes(TaskProgressRecord& record);
 
 // False when FileSize, FilePos or a block holds what no file can have: not
 // decimal digits, beyond 2^62 bytes, a position past the size.

@@ -28,6 +28,11 @@ TEST(FtpReply, SizeReplyIsSixtyFourBit) {
     EXPECT_EQ(ParseSizeReply("213 "), 0);
     EXPECT_EQ(ParseSizeReply("213"), 0);
     EXPECT_EQ(ParseSizeReply("213 abc"), 0);
+    EXPECT_EQ(ParseMdtmReply("213 20261207103000"), "20261207103000");
+    EXPECT_EQ(ParseMdtmReply("213 20261207103000.123 "), "20261207103000.123");
+    for (const char* odd : {"213", "213 2026120710300", "213 20261207103000x", "213 \r1"}) {
+        EXPECT_EQ(ParseMdtmReply(odd), "") << odd;
+    }
 }
 
 TEST(FtpReply, PasvReplyMalformedOrHostile) {

@@ -263,12 +263,18 @@ TEST_F(FtpPyftpd, WrongPasswordFailsAtTheRetryLimit) {
 
 // Scripted servers ---------------------------------------------------------
 
-// The commands of one login of thread 0 up to RETR.
+// The commands of one login of thread 0 up to RETR. A server that resumes
+// is asked for the file's time too (the scripted one has no MDTM).
 std::vector<std::string> ProbeSequence(const std::string& user, const std::string& pass,
-                                       const std::string& listType) {
-    return {"USER " + user,   "PASS " + pass,   "REST 100",      "REST 0", "TYPE " + listType,
-            "PASV",           "LIST /file.bin", "TYPE I",        "PASV",   "REST 0",
-            "SIZE /file.bin", "REST 0",         "RETR /file.bin"};
+                                       const std::string& listType, bool resumes = true) {
+    std::vector<std::string> commands = {
+        "USER " + user,   "PASS " + pass, "REST 100", "REST 0", "TYPE " + listType, "PASV",
+        "LIST /file.bin", "TYPE I",       "PASV",     "REST 0", "SIZE /file.bin"};
+    if (resumes) {
+        commands.push_back("MDTM /file.bin");
+    }
+    commands.insert(commands.end(), {"REST 0", "RETR /file.bin"});
+    return commands;
 }
 
 using FtpScripted = ScriptedFtpTask;
@@ -306,7 +312,7 @@ TEST_F(FtpScripted, NoRestGivesOneStreamFromByteZero) {
     EXPECT_TRUE(FileArrived());
     // The listing goes in ASCII, the stream is positioned with REST 0, and
     // one thread does it all.
-    EXPECT_EQ(Commands(), ProbeSequence("anonymous", "", "A"));
+    EXPECT_EQ(Commands(), ProbeSequence("anonymous", "", "A", false));
     EXPECT_EQ(h.Progress(id).ThreadCount, "1");
 }
 

@@ -18,10 +18,15 @@ TEST(BuildHttpRequest, RangedRequestOfAWorkerHasTheDesignedLinesInOrder) {
               "GET /pub/file.zip HTTP/1.1\r\nHost: HOST:80\r\nAccept: */*\r\nUser-Agent: UA\r\n"
               "Pragma: no-cache\r\nCache-Control: no-cache\r\nRange: bytes=250000-499999\r\n"
               "Connection: close\r\n\r\n");
-    // A block at the start of the file still names its end.
+    // A block at the start of the file still names its end, and the version
+    // of the bytes already on disk follows the range.
     q.RangeStart = 0;
     q.RangeEnd = 99;
-    EXPECT_NE(BuildHttpRequest(q).find("\r\nRange: bytes=0-99\r\n"), std::string::npos);
+    q.IfRange = "\"v1\"";
+    EXPECT_NE(BuildHttpRequest(q).find("\r\nRange: bytes=0-99\r\nIf-Range: \"v1\"\r\n"),
+              std::string::npos);
+    q.RangeEnd = -1;  // no range, no condition
+    EXPECT_EQ(BuildHttpRequest(q).find("If-Range"), std::string::npos);
 }
 
 TEST(BuildHttpRequest, FirstRequestHasNoRangeAndOptionalHeadersAppearWhenSet) {

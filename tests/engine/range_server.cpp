@@ -9,7 +9,22 @@
 namespace vardane::test {
 
 RangeServer::RangeServer(RangeServerOptions options)
-    : options_(std::move(options)), server_([this](ScriptedConnection& c) { Serve(c); }) {}
+    : options_(std::move(options)),
+      version_(std::make_shared<Version>(
+          Version{options_.body, options_.etag, options_.lastModified, options_.pieceDelayMs})),
+      server_([this](ScriptedConnection& c) { Serve(c); }) {}
+
+void RangeServer::Replace(std::string body, std::string etag, std::string lastModified) {
+    auto next = std::make_shared<Version>(
+        Version{std::move(body), std::move(etag), std::move(lastModified), 0});
+    std::lock_guard lock(versionLock_);
+    version_ = std::move(next);
+}
+
+std::shared_ptr<const RangeServer::Version> RangeServer::Current() {
+    std::lock_guard lock(versionLock_);
+    return version_;
+}
 
 std::string RangeServer::Url(const std::string& path) const {
     return (options_.tlsCert.empty() ? "http://127.0.0.1:" : "https://127.0.0.1:") +
@@ -34,7 +49,8 @@ void RangeServer::Serve(ScriptedConnection& c) {
             return;
         }
     }
-    const std::string& body = options_.body;
+    const std::shared_ptr<const Version> version = Current();
+    const std::string& body = version->body;
     int64_t size = static_cast<int64_t>(body.size());
     int64_t start = 0;
     int64_t end = size;  // one past the last byte served
@@ -47,6 +63,15 @@ void RangeServer::Serve(ScriptedConnection& c) {
         start = TextToInt(asked.substr(0, dash));
         if (dash != std::string::npos && dash + 1 < asked.size()) {
             end = std::min(size, TextToInt(asked.substr(dash + 1)) + 1);
+        }
+    }
+    if (size_t at = ToLowerAscii(*request).find("\r\nif-range: ");
+        ranged && at != std::string::npos) {
+        std::string named = request->substr(at + 12, request->find('\r', at + 2) - at - 12);
+        if (named.empty() || (named != version->etag && named != version->lastModified)) {
+            ranged = false;  // another version: the whole file
+            start = 0;
+            end = size;
         }
     }
     if (start > 0 && options_.wrongRangeShift != 0 && shifted_++ < options_.wrongRangeTimes) {
@@ -74,6 +99,12 @@ void RangeServer::Serve(ScriptedConnection& c) {
     } else if (options_.contentLength) {
         head += "Content-Length: " + std::to_string(end - start) + "\r\n";
     }
+    if (!version->etag.empty()) {
+        head += "ETag: " + version->etag + "\r\n";
+    }
+    if (!version->lastModified.empty()) {
+        head += "Last-Modified: " + version->lastModified + "\r\n";
+    }
     head += options_.extraHeaders + "Connection: close\r\n\r\n";
     if (!c.Write(head)) {
         return;
@@ -89,6 +120,10 @@ void RangeServer::Serve(ScriptedConnection& c) {
     }
     const int64_t piece = 16 * 1024;
     for (int64_t pos = start; pos < limit; pos += piece) {
+        if (Current() != version) {
+            c.Close();
+            return;
+        }
         std::string part = body.substr(static_cast<size_t>(pos),
                                        static_cast<size_t>(std::min(piece, limit - pos)));
         if (options_.chunked) {
@@ -100,8 +135,8 @@ void RangeServer::Serve(ScriptedConnection& c) {
             return;
         }
         sent_ += std::min(piece, limit - pos);
-        if (options_.pieceDelayMs > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(options_.pieceDelayMs));
+        if (version->pieceDelayMs > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(version->pieceDelayMs));
         }
     }
     if (stall) {

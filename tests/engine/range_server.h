@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "tests/support/scripted_server.h"
@@ -20,6 +22,8 @@ struct RangeServerOptions {
     bool contentLength = true;      // false: no length, the end is the close
     bool chunked = false;           // Transfer-Encoding: chunked, no length
     std::string extraHeaders;       // added to every reply, each line ending CR LF
+    // Sent when not empty; an If-Range naming neither gets the whole body.
+    std::string etag, lastModified;
     // A whole reply for the connection with this index, "" to serve normally.
     std::function<std::string(int index)> reply;
     int cutConnection = -1;  // this connection is cut (kEveryConnection: all) ...
@@ -44,10 +48,21 @@ class RangeServer {
     std::vector<std::string> Requests() const { return server_.Requests(); }
     int Connections() const { return server_.Connections(); }
     void Stop() { server_.Stop(); }
+    // The file changes: transfers under way end (as when the server restarts),
+    // later requests get this body and these validators, served without the
+    // piece delay.
+    void Replace(std::string body, std::string etag, std::string lastModified);
 
   private:
+    struct Version {
+        std::string body, etag, lastModified;
+        int pieceDelayMs = 0;
+    };
     void Serve(ScriptedConnection& c);
+    std::shared_ptr<const Version> Current();
     RangeServerOptions options_;
+    std::mutex versionLock_;
+    std::shared_ptr<const Version> version_;
     std::atomic<int64_t> sent_{0};
     std::atomic<int> shifted_{0};
     ScriptedServer server_;

@@ -70,6 +70,30 @@ TEST(ProgressFile, WritesTheExactBytesWithMode0600) {
     EXPECT_EQ(ReadProgress(path).Block[3], "750001-1000003");
 }
 
+// The server's version of the stored bytes follows the designed lines, each
+// key only when known; a record without them (every older one) loads as
+// before and is written back byte for byte as before.
+TEST(ProgressFile, ValidatorKeysFollowTheBlocksAndAreOptional) {
+    TaskTestRoot root;
+    std::string path = root.Path("Tasks/1.pro~");
+    TaskProgressRecord r = ExampleRecord();
+    r.Validators = {"W/\"5f-1e\"", "", "20261207100000"};
+    ASSERT_TRUE(WriteProgress(r, path));
+    EXPECT_EQ(test::ReadFile(path), Utf16LeFile(std::string(kExampleText) +
+                                                "ETag=W/\"5f-1e\"\r\nMDTM=20261207100000\r\n"));
+    TaskProgressRecord back = ReadProgress(path);
+    EXPECT_EQ(back.Validators.ETag, "W/\"5f-1e\"");
+    EXPECT_EQ(back.Validators.ModTime, "20261207100000");
+    EXPECT_EQ(ParseProgress(Utf16LeFile("LastModified=Mon, 07 Dec 2026 10:00:00 GMT\r\n"))
+                  .Validators.LastModified,
+              "Mon, 07 Dec 2026 10:00:00 GMT");
+
+    TaskProgressRecord old = ParseProgress(Utf16LeFile(kExampleText));
+    EXPECT_TRUE(old.Validators.Empty());
+    EXPECT_EQ(old.Block[3], "750001-1000003");
+    EXPECT_EQ(FormatProgress(old), Utf16LeFile(kExampleText));
+}
+
 std::vector<bool> syncedFolders;  // one entry per sync: a folder or a file
 int CountingSync(int fd) {
     struct stat st {};
@@ -170,6 +194,7 @@ class SaveProgressTest : public ::testing::Test {
 TEST_F(SaveProgressTest, MergesLiveValuesIntoTheFile) {
     task.descriptor.Blocks =
         TaskBlocks{{{601, 700, true}, {0, 0, false}, {900, 900, false}, {1, 0, false}}};
+    task.descriptor.Validators.ETag = "\"v2\"";
     SaveProgress(task);
     TaskProgressRecord r = ReadProgress(path);
     EXPECT_EQ(task.descriptor.BaseURL, "http://file/a.zip");  // the file's address wins
@@ -178,6 +203,7 @@ TEST_F(SaveProgressTest, MergesLiveValuesIntoTheFile) {
     EXPECT_EQ(r.FileSize, "1000");
     EXPECT_EQ(r.FilePos, "600");
     EXPECT_EQ(r.Block, (std::array<std::string, 4>{"601-700", "0-0", "900-900", "1-0"}));
+    EXPECT_EQ(r.Validators.ETag, "\"v2\"");
 }
 
 TEST_F(SaveProgressTest, KeepsSizeAndPositionOfAFailedOrSingleStreamTask) {
