@@ -197,6 +197,7 @@ void CMainFrame::HandleTaskState(const TaskDescriptor& d) {
     if (pendingDeletes_.count(d.TaskId) > 0) {
         FinishDeletedTask(d);
     } else if (d.iState == stateCompleted) {
+        queue_.SetCompleted(d.TaskId, d.iFileSize, d.iDownloaded);
         MoveToCompleted(d.TaskId);
         if (view_ == TaskView::Downloading) {
             ClearLog();
@@ -222,11 +223,10 @@ void CMainFrame::HandleTaskState(const TaskDescriptor& d) {
 void CMainFrame::FinishDeletedTask(const TaskDescriptor& d) {
     pendingDeletes_.erase(d.TaskId);
     // The ended task rewrote its progress file; the delete's state stands.
-    std::string path = ProgressFilePath(ctx_.AppDir(), d.TaskId);
-    if (FileExists(path) &&
-        !UpdateProgress(path, [](TaskProgressRecord& r) { r.State = IntToText(stateStopped); })) {
-        host_.ReportError("cannot write the state of task " + d.TaskId);
+    if (FileExists(ProgressFilePath(ctx_.AppDir(), d.TaskId))) {
+        WriteState(d.TaskId, TaskStatus::Stopped);
     }
+    queue_.SetSpeed(d.TaskId, 0);
     if (FileExists(d.TempPath()) && !RemoveFile(d.TempPath())) {
         host_.ReportError("cannot remove " + d.TempPath());
     }

@@ -150,11 +150,17 @@ bool CMainFrame::DeleteTasks(const std::vector<std::string>& ids) {
 
 void CMainFrame::DeleteOne(const std::string& id) {
     std::optional<TaskList> list = queue_.ListOf(id);
+    // A line whose record could not be read goes as its line only: a record
+    // that cannot be read is never rewritten from defaults.
+    const bool unreadable = !list;
+    if (unreadable) {
+        list = queue_.UnreadableListOf(id);
+    }
     if (!list) {
         return;
     }
     const std::string progress = ProgressFilePath(ctx_.AppDir(), id);
-    TaskProgressRecord record = ReadProgress(progress);
+    TaskProgressRecord record = unreadable ? TaskProgressRecord{} : ReadProgress(progress);
     bool running = false;
     int slot = SlotOfTask(id);
     if (*list == TaskList::Downloading && slot >= 0) {
@@ -168,14 +174,15 @@ void CMainFrame::DeleteOne(const std::string& id) {
             host_.ReportError("cannot write the list of task " + id);
             return;
         }
-        if (!RemoveFile(progress)) {
+        if (PathExists(progress) && !RemoveFile(progress)) {
             host_.ReportError("cannot remove " + progress);
         }
     } else {
-        if (FileExists(progress) && !UpdateProgress(progress, [](TaskProgressRecord& r) {
-                r.State = IntToText(stateStopped);
-            })) {
-            host_.ReportError("cannot write the state of task " + id);
+        // In the file and in the queue: a waiting task must not stay
+        // "waiting" in the deleted list. A running one is stopped again in
+        // FinishDeletedTask, once its end has rewritten its record.
+        if (!unreadable && FileExists(progress)) {
+            WriteState(id, TaskStatus::Stopped);
         }
         // Deleted.lst first, as on completion: a crash never loses the task.
         if (!queue_.MoveToList(id, TaskList::Deleted)) {

@@ -107,7 +107,7 @@ int CMainFrame::FinishImport(ImportRun& run) {
     }
     const int count = static_cast<int>(added.size());
     ShowMessage(questions_, ctx_.lang,
-                IntToText(count) + " " + ctx_.lang.GetLangText("Msg_ImportValidFilesCount"),
+                IntToText(count) + " " + ctx_.lang.GetCountText("Msg_ImportValidFilesCount", count),
                 QuestionIcon::Information);
     return count;
 }

@@ -73,11 +73,11 @@ int QueuedTask::Percent() const {
 }
 
 std::optional<QueuedTask> CTaskQueue::ReadTask(const std::string& id) const {
-    const std::string path = ProgressFilePath(appDir_, id);
-    if (!FileExists(path)) {
-        return std::nullopt;
+    std::string bytes;
+    if (!ReadFileBytes(ProgressFilePath(appDir_, id), bytes)) {
+        return std::nullopt;  // missing, or not readable at all
     }
-    TaskProgressRecord record = ReadProgress(path);
+    TaskProgressRecord record = ParseProgress(bytes);
     QueuedTask task;
     task.Id = id;
     task.State = StateFromStored(static_cast<int>(TextToInt(record.State)));
@@ -150,6 +150,7 @@ std::vector<std::string> CTaskQueue::Load() {
     for (TaskList list : all) {
         std::vector<QueuedTask>& tasks = lists_[Index(list)];
         tasks.clear();
+        unreadable_[Index(list)].clear();
         whereValid_ = false;
         const std::string path = ListFilePath(appDir_, list);
         std::vector<std::string>& ids = listed[Index(list)];
@@ -160,6 +161,7 @@ std::vector<std::string> CTaskQueue::Load() {
         for (const std::string& id : ids) {
             std::optional<QueuedTask> task = ReadTask(id);
             if (!task) {
+                unreadable_[Index(list)].push_back({id, tasks.empty() ? "" : tasks.back().Id});
                 continue;
             }
             if (task->IsComplete() && task->State != TaskStatus::Completed) {
@@ -227,12 +229,105 @@ int CTaskQueue::IndexOf(TaskList list, const std::string& id) const {
     return index;
 }
 
-bool CTaskQueue::WriteList(TaskList list, Durability durability) const {
+std::vector<std::string> CTaskQueue::UnreadableIds(TaskList list) const {
     std::vector<std::string> ids;
+    for (const UnreadableLine& line : unreadable_[Index(list)]) {
+        ids.push_back(line.Id);
+    }
+    return ids;
+}
+
+std::optional<TaskList> CTaskQueue::UnreadableListOf(const std::string& id) const {
+    for (TaskList list : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
+        for (const UnreadableLine& line : unreadable_[Index(list)]) {
+            if (line.Id == id) {
+                return list;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> CTaskQueue::ListLines(TaskList list) const {
+    const std::vector<UnreadableLine>& lines = unreadable_[Index(list)];
+    std::vector<std::string> ids;
+    ids.reserve(lists_[Index(list)].size() + lines.size());
+    if (lines.empty()) {
+        for (const QueuedTask& task : lists_[Index(list)]) {
+            ids.push_back(task.Id);
+        }
+        return ids;
+    }
+    std::unordered_map<std::string, std::vector<const std::string*>> after;
+    for (const UnreadableLine& line : lines) {
+        after[line.After].push_back(&line.Id);
+    }
+    auto placeAfter = [&](const std::string& id) {
+        auto it = after.find(id);
+        if (it != after.end()) {
+            for (const std::string* held : it->second) {
+                ids.push_back(*held);
+            }
+            after.erase(it);
+        }
+    };
+    placeAfter("");
     for (const QueuedTask& task : lists_[Index(list)]) {
         ids.push_back(task.Id);
+        placeAfter(task.Id);
     }
-    return WriteListFile(ListFilePath(appDir_, list), ids, durability);
+    // The task they followed has left the list: they go to its end, in
+    // their order.
+    for (const UnreadableLine& line : lines) {
+        if (after.count(line.After) > 0) {
+            ids.push_back(line.Id);
+        }
+    }
+    return ids;
+}
+
+bool CTaskQueue::WriteList(TaskList list, Durability durability) const {
+    return WriteListFile(ListFilePath(appDir_, list), ListLines(list), durability);
+}
+
+void CTaskQueue::KeepUnreadableInPlace(TaskList list, int index) {
+    const std::vector<QueuedTask>& tasks = lists_[Index(list)];
+    const std::string& id = tasks[static_cast<size_t>(index)].Id;
+    for (UnreadableLine& line : unreadable_[Index(list)]) {
+        if (line.After == id) {
+            line.After = index > 0 ? tasks[static_cast<size_t>(index) - 1].Id : "";
+        }
+    }
+}
+
+// An unreadable line out of its list (to nullopt: gone), written as a task
+// move is: the target first.
+bool CTaskQueue::MoveUnreadable(const std::string& id, std::optional<TaskList> to) {
+    std::optional<TaskList> from = UnreadableListOf(id);
+    if (!from || (to && Index(*to) <= Index(*from))) {
+        return false;
+    }
+    std::vector<UnreadableLine>& source = unreadable_[Index(*from)];
+    auto it = std::find_if(source.begin(), source.end(),
+                           [&](const UnreadableLine& line) { return line.Id == id; });
+    if (to) {
+        std::vector<UnreadableLine>& target = unreadable_[Index(*to)];
+        const std::vector<QueuedTask>& tasks = lists_[Index(*to)];
+        target.push_back({id, tasks.empty() ? "" : tasks.back().Id});
+        if (!WriteList(*to)) {
+            target.pop_back();
+            return false;
+        }
+    }
+    UnreadableLine line = *it;
+    const auto at = source.erase(it);
+    if (!WriteList(*from)) {
+        if (!to) {
+            source.insert(at, std::move(line));
+        }
+        return false;
+    }
+    return true;
 }
 
 bool CTaskQueue::Append(TaskList list, const std::string& id, bool writeList) {
@@ -284,14 +379,17 @@ bool CTaskQueue::Remove(const std::string& id) {
     TaskList list;
     int index;
     if (FindMutable(id, &list, &index) == nullptr) {
-        return false;
+        return MoveUnreadable(id, std::nullopt);
     }
     std::vector<QueuedTask>& tasks = lists_[Index(list)];
+    const std::vector<UnreadableLine> anchors = unreadable_[Index(list)];
+    KeepUnreadableInPlace(list, index);
     QueuedTask removed = std::move(tasks[index]);
     tasks.erase(tasks.begin() + index);
     whereValid_ = false;
     if (!WriteList(list)) {
         tasks.insert(tasks.begin() + index, std::move(removed));
+        unreadable_[Index(list)] = anchors;
         return false;
     }
     for (ITaskQueueListener* l : listeners_) {
@@ -304,7 +402,10 @@ bool CTaskQueue::MoveToList(const std::string& id, TaskList to, Durability durab
     TaskList from;
     int index;
     QueuedTask* task = FindMutable(id, &from, &index);
-    if (task == nullptr || Index(to) <= Index(from)) {
+    if (task == nullptr) {
+        return MoveUnreadable(id, to);
+    }
+    if (Index(to) <= Index(from)) {
         return false;
     }
     std::vector<QueuedTask>& target = lists_[Index(to)];
@@ -315,6 +416,7 @@ bool CTaskQueue::MoveToList(const std::string& id, TaskList to, Durability durab
         return false;
     }
     std::vector<QueuedTask>& source = lists_[Index(from)];
+    KeepUnreadableInPlace(from, index);
     source.erase(source.begin() + index);
     // Should this write fail, the file still names id beside the target,
     // which Load resolves as this move does.
@@ -423,6 +525,21 @@ void CTaskQueue::SetProgress(const std::string& id, const std::string& name, int
     task->BestPercent = bestPercent;
     task->SpeedKb = speedKb;
     Changed(list, index, fields);
+}
+
+void CTaskQueue::SetCompleted(const std::string& id, int64_t size, int64_t pos) {
+    TaskList list;
+    int index;
+    QueuedTask* task = FindMutable(id, &list, &index);
+    if (task == nullptr) {
+        return;
+    }
+    task->Size = std::max<int64_t>(size > 0 ? size : pos, 0);
+    task->Pos = std::max<int64_t>(pos, 0);
+    task->PosText = IntToText(task->Pos);
+    task->BestPercent = -1;  // from Pos and Size, as a load computes it
+    task->SpeedKb = -1;
+    Changed(list, index, fieldProgress | fieldSpeed);
 }
 
 void CTaskQueue::SetSpeed(const std::string& id, double speedKb) {

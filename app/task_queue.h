@@ -75,7 +75,9 @@ class CTaskQueue {
 
     // Reads the three lists and the progress file of every task. A task
     // whose file is complete counts as completed whatever its state said
-    // (the state is written back); an id without progress file is left out.
+    // (the state is written back). An id whose progress file is missing or
+    // cannot be read (a restore under way) gets no task, but its line is
+    // kept: see UnreadableIds.
     // A list that cannot be read is set aside and rebuilt from the progress
     // files no other list names; what happened is returned, one line each.
     std::vector<std::string> Load();
@@ -86,17 +88,25 @@ class CTaskQueue {
     std::optional<TaskList> ListOf(const std::string& id) const;
     int IndexOf(TaskList list, const std::string& id) const;
 
+    // Ids list names whose progress file was missing or unreadable at the
+    // load, in file order. They show no row and never run, but every rewrite
+    // of the list keeps their lines where they stood (after the task they
+    // followed), and only a delete of the id itself removes one.
+    std::vector<std::string> UnreadableIds(TaskList list) const;
+    std::optional<TaskList> UnreadableListOf(const std::string& id) const;
+
     // Adds id (its progress file must exist) at the end of list. With
     // writeList false the list file already holds it (a dialog wrote it).
     [[nodiscard]] bool Append(TaskList list, const std::string& id, bool writeList = true);
     // Appends many ids with one write of the list file.
     [[nodiscard]] bool AppendMany(TaskList list, const std::vector<std::string>& ids);
-    // Takes id out of its list (the progress file stays).
+    // Takes id out of its list (the progress file stays); an unreadable id
+    // too.
     [[nodiscard]] bool Remove(const std::string& id);
     // Moves id from its list to the end of a later one (Completed, Deleted).
     // The target's file is written first: a crash between the two writes
     // leaves the id in both files, and Load keeps it in the later list, so
-    // a task is never in none.
+    // a task is never in none. An unreadable id moves as a bare line.
     [[nodiscard]] bool MoveToList(const std::string& id, TaskList to,
                                   Durability durability = Durability::Now);
     // Moves id to position to of its list.
@@ -109,6 +119,11 @@ class CTaskQueue {
     void SetProgress(const std::string& id, const std::string& name, int64_t size, int64_t pos,
                      int bestPercent, double speedKb);
     void SetSpeed(const std::string& id, double speedKb);
+    // The counters of a task that has just completed, from the engine's
+    // final record: the last progress notice may be a second old, and a
+    // completed task shows all of its size (pos when the size was never
+    // known) and no speed, as it will after the next load.
+    void SetCompleted(const std::string& id, int64_t size, int64_t pos);
     // Name and category read again from the progress file (after an edit).
     void Refresh(const std::string& id);
 
@@ -116,17 +131,32 @@ class CTaskQueue {
     void RemoveListener(ITaskQueueListener* listener);
 
   private:
+    // A line whose task could not be read, and the id of the task it
+    // followed in its list ("" at the top).
+    struct UnreadableLine {
+        std::string Id;
+        std::string After;
+    };
+
     static size_t Index(TaskList list) { return static_cast<size_t>(list); }
     QueuedTask* FindMutable(const std::string& id, TaskList* list, int* index);
     // Records the task just pushed at the end of list in where_.
     void Appended(TaskList list);
     std::optional<QueuedTask> ReadTask(const std::string& id) const;
     bool WriteList(TaskList list, Durability durability = Durability::Now) const;
+    // The ids of a list file: the tasks and, after the task each followed,
+    // the unreadable lines (at the end when that task has left the list).
+    std::vector<std::string> ListLines(TaskList list) const;
+    // Unreadable lines that followed the task at index of list now follow
+    // the task before it, before that task leaves the list.
+    void KeepUnreadableInPlace(TaskList list, int index);
+    bool MoveUnreadable(const std::string& id, std::optional<TaskList> to);
     std::vector<std::string> RebuildBadLists();
     void Changed(TaskList list, int index, unsigned fields);
 
     std::string appDir_;
     std::vector<QueuedTask> lists_[3];
+    std::vector<UnreadableLine> unreadable_[3];
     // Where each id stands, so that lookups stay cheap with 100,000 tasks.
     // Appends keep it current; any other change of order drops it and the
     // next lookup rebuilds it.

@@ -196,6 +196,9 @@ void CMainFrame::OnTaskInserted(TaskList list, int index) {
     }
     rows_.insert(rows_.begin() + RowForQueueIndex(list, index), BuildTaskRow(task));
     Notify(partRows);
+    // Whoever added the task (an import, another process, the explorer),
+    // the count follows the rows.
+    RefreshFileCount();
 }
 
 void CMainFrame::OnTaskRemoved(TaskList list, int /*index*/, const std::string& id) {
@@ -203,6 +206,7 @@ void CMainFrame::OnTaskRemoved(TaskList list, int /*index*/, const std::string& 
     if (row >= 0) {
         rows_.erase(rows_.begin() + row);
         Notify(partRows);
+        RefreshFileCount();
     }
 }
 
@@ -260,8 +264,9 @@ int CMainFrame::FindRow(const std::string& id) const {
 }
 
 void CMainFrame::RefreshFileCount() {
-    fileCountText_ = ctx_.lang.GetLangText("MainDlg_FileCount1") + " " + IntToText(rows_.size()) +
-                     " " + ctx_.lang.GetLangText("MainDlg_FileCount2");
+    const auto count = static_cast<int64_t>(rows_.size());
+    fileCountText_ = ctx_.lang.GetLangText("MainDlg_FileCount1") + " " + IntToText(count) + " " +
+                     ctx_.lang.GetCountText("MainDlg_FileCount2", count);
     Notify(partFileCount);
 }
 

@@ -1,7 +1,7 @@
 // vardane-cli limit: the global speed limit, set as the status bar's check
 // box and slider set it, and stored at once as they store it at the close.
 //   limit          "on, <KB> KB/s" or "off"
-//   limit off      the check box cleared (the limiter runs at 1024 KB/s)
+//   limit off      the check box cleared: no limit (1024 KB/s is stored)
 //   limit KB       the slider at KB (1..1024), then the box checked
 #include <CLI/CLI.hpp>
 #include <memory>

@@ -196,6 +196,12 @@ class ListCommand : public TaskCommand {
             text += "\n";
         }
         env.io.Out(text);
+        // Named, never dropped: a record being restored comes back with its
+        // line.
+        for (const std::string& id : frame.Queue().UnreadableIds(ListOfView(view))) {
+            env.io.Err("vardane-cli: task " + id +
+                       ": its progress file is missing or cannot be read; its line is kept\n");
+        }
         return kStatusOk;
     }
 
@@ -274,6 +280,16 @@ class RowsCommand : public TaskCommand {
         }
         std::vector<std::string> unknown;
         std::vector<std::string> known = KnownTasks(frame, ids_, std::nullopt, unknown);
+        if (action_ == RowsAction::Delete) {
+            // A line without a readable record is deleted by its own id.
+            std::erase_if(unknown, [&](const std::string& id) {
+                if (!frame.Queue().UnreadableListOf(id)) {
+                    return false;
+                }
+                known.push_back(id);
+                return true;
+            });
+        }
         bool done = Apply(frame, known);
         if (int status = ReportUnknownTasks(env.io, unknown)) {
             return status;

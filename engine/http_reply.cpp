@@ -404,7 +404,12 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
     }
     if (IsPermanentStatus(info.Status)) {
         w.task.SetState(stateError);
-        w.LogKey(3, "Log_FileNotFound");
+        // Only a 404 says the file is not there; the others refuse it.
+        if (info.Status == "404") {
+            w.LogKey(3, "Log_FileNotFound");
+        } else {
+            w.LogKey(3, "Log_RequestRefused", info.Status);
+        }
         r.iState = tsStop;
         return;
     }

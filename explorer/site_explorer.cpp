@@ -175,7 +175,7 @@ int CSiteExplorer::Download() {
         }
     }
     ShowMessage(questions_, ctx_.lang,
-                IntToText(count) + " " + ctx_.lang.GetLangText("SiteExp_DownloadFiles"),
+                IntToText(count) + " " + ctx_.lang.GetCountText("SiteExp_DownloadFiles", count),
                 QuestionIcon::Information);
     return count;
 }

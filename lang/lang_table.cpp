@@ -83,6 +83,16 @@ std::string CLangTable::GetLangText(std::string_view key) const {
     return it == table->end() ? std::string() : it->second;
 }
 
+std::string CLangTable::GetCountText(std::string_view key, int64_t count) const {
+    if (count == 1) {
+        std::string one = GetLangText(std::string(key) + "_One");
+        if (!one.empty()) {
+            return one;
+        }
+    }
+    return GetLangText(key);
+}
+
 std::string CLangTable::LangFilePath(std::string_view code) const {
     std::lock_guard lock(mutex_);
     return FindLangFile(folders_, code);

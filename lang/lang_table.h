@@ -1,6 +1,7 @@
 // Text lookup by key in the current language file.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -28,6 +29,9 @@ class CLangTable {
     // Localized text of key (ASCII case-insensitive), "" when the file or the
     // key is missing.
     std::string GetLangText(std::string_view key) const;
+    // The text of key after a count: for exactly one, the text of key +
+    // "_One" where the file has it (a singular), else the text of key.
+    std::string GetCountText(std::string_view key, int64_t count) const;
     // GetLangText("AppTitle"): caption of every message box and dialog.
     std::string GetAppTitle() const { return GetLangText("AppTitle"); }
     // Path of the file of code, "" when none exists.

@@ -66,9 +66,25 @@ TEST_F(CommandsTest, DeletingARunningTaskStopsItMovesItAndStartsTheNext) {
     slot.EndFromWorker(stateStopped);
     EXPECT_FALSE(FileExists(temp));
     EXPECT_EQ(2, FileState("101"));
+    EXPECT_EQ(TaskStatus::Stopped, frame->Queue().Find("101")->State);
     EXPECT_EQ(Ids({"101", "102"}), engine.started);
     EXPECT_EQ(Ids({"101"}), ListIds(TaskList::Deleted));
     EXPECT_TRUE(ListIds(TaskList::Completed).empty());
+}
+
+// The deleted list shows what the file says: a waiting task is stopped.
+TEST_F(CommandsTest, ADeletedWaitingTaskIsStoppedInTheQueueAsInItsFile) {
+    AddTasks(2);
+    CreateFrame();
+    frame->OnCommand(ID_START_ALL);
+    ASSERT_EQ(TaskStatus::Waiting, frame->Queue().Find("102")->State);
+    ASSERT_TRUE(frame->DeleteTasks({"102"}));
+    EXPECT_EQ(2, FileState("102"));
+    EXPECT_EQ(TaskStatus::Stopped, frame->Queue().Find("102")->State);
+    frame->SelectView(TaskView::Deleted);
+    EXPECT_EQ(std::vector<int>({imgTaskStopped}), Icons());
+    SlotRunning("101").EndFromWorker(stateStopped);
+    EXPECT_EQ(Ids({"101"}), engine.started) << "a deleted task never starts";
 }
 
 TEST_F(CommandsTest, DeleteAnsweredNoChangesNothingAndDeletedViewRemovesTheTask) {
@@ -292,6 +308,24 @@ TEST_F(CommandsTest, ImportCountsValidAddressesOnly) {
     EXPECT_EQ(0, frame->ImportFile(dir.Path() + "missing.txt"));
     EXPECT_EQ("0 " + ctx->lang.GetLangText("Msg_ImportValidFilesCount"),
               questions.asked.back().Text);
+}
+
+// The count label follows every change of the rows (an import too), and a
+// count of one takes the singular.
+TEST_F(CommandsTest, CountTextsFollowTheRowsAndUseTheSingularForOne) {
+    const std::string file = dir.Path() + "list.txt";
+    CreateFrame();
+    ASSERT_TRUE(WriteFile(file, "http://127.0.0.1/one.zip\n"));
+    EXPECT_EQ(1, frame->ImportFile(file));
+    EXPECT_EQ("1 address imported.", questions.asked.back().Text);
+    EXPECT_EQ("Total: 1 task", frame->FileCountText());
+    ASSERT_TRUE(WriteFile(file, "http://127.0.0.1/a.zip\nhttp://127.0.0.1/b.zip\n"));
+    std::unique_ptr<ImportRun> run = frame->BeginImport(file, false);
+    while (frame->ContinueImport(*run)) {
+    }
+    EXPECT_EQ(2, frame->FinishImport(*run));
+    EXPECT_EQ("2 addresses imported.", questions.asked.back().Text);
+    EXPECT_EQ("Total: 3 tasks", frame->FileCountText());
 }
 
 TEST_F(CommandsTest, RowsShowPercentSizeAndCorrectACompleteFile) {

@@ -63,6 +63,40 @@ TEST_F(SchedulerTest, CompletedRangedTaskFreesItsSlotForTheQueue) {
     EXPECT_EQ(std::vector<std::string>({"101", "102"}), engine.started);
 }
 
+// The last progress notice may be a second old when the task completes: the
+// row must not keep its percent, position and speed.
+TEST_F(SchedulerTest, ACompletedTaskShowsItsWholeSizeAtOnce) {
+    SetSetting("Connection", "MaxTasks", "2");
+    AddTasks(3);
+    CreateFrame();
+    frame->OnCommand(ID_START_ALL);
+    frame->SelectView(TaskView::Completed);
+    for (const char* id : {"101", "102"}) {
+        FakeSlot& slot = SlotRunning(id);
+        TaskDescriptor d = slot.Task().Snapshot();
+        d.iFileSize = 1000;
+        d.iDownloaded = 600;
+        d.iBestPercent = 60;
+        d.fAvgSpeedKB = 512;
+        frame->OnTaskProgress(d);
+        {
+            std::lock_guard<std::mutex> lock(slot.Task().TaskLock);
+            slot.Task().descriptor.iFileSize = id == std::string("101") ? 1000 : 0;
+            slot.Task().descriptor.iDownloaded = 1000;  // 102: one stream of unknown size
+        }
+        slot.EndFromWorker(stateCompleted);
+    }
+    ASSERT_EQ(2u, frame->Rows().size());
+    for (const TaskRow& row : frame->Rows()) {
+        EXPECT_EQ("100%", row.Columns[1]) << row.Id();
+        EXPECT_EQ("1000", row.Columns[2]);
+        EXPECT_EQ("1000", row.Columns[3]);
+        EXPECT_EQ("", row.Columns[4]);
+        EXPECT_EQ(imgTaskCompleted, row.Icon);
+    }
+    EXPECT_EQ(100, frame->Queue().Find("101")->Percent());
+}
+
 TEST_F(SchedulerTest, FailureAndSingleStreamCompletionStartTheNextTask) {
     AddTasks(3);
     CreateFrame();

@@ -2,6 +2,9 @@
 // follow one by one, the load rules, and the operations by id, which leave
 // what a window shows and selects alone.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "app/task_queue.h"
 #include "platform/file.h"
@@ -182,6 +185,80 @@ TEST_F(TaskQueueTest, AMoveCutShortLeavesTheTaskInTheLaterListNeverInNone) {
     EXPECT_EQ(2u, queue.Tasks(TaskList::Completed).size());
     EXPECT_EQ((std::vector<std::string>{"103"}), ListIds(TaskList::Downloading));
     EXPECT_EQ((std::vector<std::string>{"101", "102"}), ListIds(TaskList::Completed));
+}
+
+// The list file whose write the sync seam fails ("" none).
+std::string failingList;
+
+int FailingSync(int fd) {
+    char path[4096];
+    ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof(path));
+    std::string name(path, n > 0 ? static_cast<size_t>(n) : 0);
+    if (!failingList.empty() && name.find("/" + failingList + ".tmp") != std::string::npos) {
+        errno = EIO;
+        return -1;
+    }
+    return ::fsync(fd);
+}
+
+// A move writes the target list, then the source: whichever write fails, the
+// task is still listed after a reload (in the source, or in the later list).
+TEST_F(TaskQueueTest, AMoveWhoseWriteFailsLeavesTheTaskListed) {
+    AddTasks(2);
+    const struct {
+        const char* failing;
+        TaskList after;
+    } cases[] = {{"Deleted.lst", TaskList::Downloading}, {"Downloading.lst", TaskList::Deleted}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(WriteListFile(ListFilePath(dir.Path(), TaskList::Downloading), {"101", "102"}));
+        ASSERT_TRUE(WriteListFile(ListFilePath(dir.Path(), TaskList::Deleted), {}));
+        {
+            CTaskQueue queue(dir.Path());
+            ASSERT_TRUE(queue.Load().empty());
+            failingList = c.failing;
+            SetSyncFunctionForTest(FailingSync);
+            EXPECT_FALSE(queue.MoveToList("101", TaskList::Deleted)) << c.failing;
+            SetSyncFunctionForTest(nullptr);
+            failingList.clear();
+        }
+        CTaskQueue reloaded(dir.Path());
+        EXPECT_TRUE(reloaded.Load().empty());
+        EXPECT_EQ(c.after, reloaded.ListOf("101")) << c.failing;
+        EXPECT_EQ(TaskList::Downloading, reloaded.ListOf("102"));
+    }
+}
+
+// A progress file that is missing (a restore under way) shows no row, but
+// its line survives every rewrite of the list until its own delete.
+TEST_F(TaskQueueTest, ALineWhoseRecordIsMissingIsKeptUntilItsOwnDelete) {
+    AddTasks(4);
+    const std::string record = ProgressFilePath(dir.Path(), "102");
+    const std::string saved = ReadFile(record);
+    ASSERT_TRUE(RemoveFile(record));
+    CreateFrame();
+    EXPECT_EQ(3u, frame->Rows().size());
+    EXPECT_EQ((std::vector<std::string>{"102"}),
+              frame->Queue().UnreadableIds(TaskList::Downloading));
+
+    ASSERT_TRUE(frame->DeleteTasks({"101"}));
+    frame->MoveTasks({"104"}, MoveKind::Top);
+    frame->StartTaskById("103");
+    SlotRunning("103").EndFromWorker(stateCompleted);
+    EXPECT_EQ((std::vector<std::string>{"102", "104"}), ListIds(TaskList::Downloading));
+
+    // Restored: the next load shows it where it stood.
+    ASSERT_TRUE(WriteFileAtomic(record, saved));
+    CTaskQueue reloaded(dir.Path());
+    reloaded.Load();
+    EXPECT_EQ("102", reloaded.Tasks(TaskList::Downloading).at(0).Id);
+
+    // Gone again: its own delete moves the line, and a second one drops it.
+    ASSERT_TRUE(RemoveFile(record));
+    ASSERT_TRUE(frame->DeleteTasks({"102"}));
+    EXPECT_EQ((std::vector<std::string>{"104"}), ListIds(TaskList::Downloading));
+    EXPECT_EQ((std::vector<std::string>{"101", "102"}), ListIds(TaskList::Deleted));
+    ASSERT_TRUE(frame->DeleteTasks({"102"}));
+    EXPECT_EQ((std::vector<std::string>{"101"}), ListIds(TaskList::Deleted));
 }
 
 }  // namespace

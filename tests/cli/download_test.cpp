@@ -122,6 +122,13 @@ TEST_F(DownloadTest, SecondProcessHandsItsCommandsToTheRunningOne) {
     CliResult got = Cli({"get", nginx.Url("handed.bin"), "--dir", target.Path()});
     EXPECT_EQ(0, got.status) << got.out << got.err;
     EXPECT_EQ(sha, Sha256OfFile(target.Path() + "handed.bin"));
+    // The owner's completed row is whole at once, not the last second's.
+    std::vector<std::string> done = Lines(Cli({"list", "completed"}).out);
+    ASSERT_EQ(1u, done.size());
+    std::vector<std::string> fields = Fields(done[0]);
+    fields.erase(fields.begin());  // the id
+    EXPECT_EQ((std::vector<std::string>{"completed", "handed.bin", "100%", "716800", "716800", ""}),
+              fields);
     EXPECT_EQ(2, Cli({"frobnicate"}).status);
 
     // A second start with just an address (the GUI's way) adds a task there.

@@ -2,6 +2,10 @@
 // and progress files exactly as the window's commands do.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include "task/task_list.h"
+#include "task/url.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/support/temp_dir.h"
 
@@ -75,6 +79,24 @@ TEST_F(TaskCommandsTest, MovesDeletesAndConfirmations) {
     EXPECT_TRUE(ListIds("deleted").empty());
     EXPECT_EQ(1, Cli({"show", a}).status) << "deleted from the deleted view: gone";
     EXPECT_EQ(1, Cli({"move-up", "999"}).status);
+}
+
+// A record away for a moment (a restore under way) must not cost its line.
+TEST_F(TaskCommandsTest, ATaskWhoseRecordIsMissingIsNamedAndKeepsItsLine) {
+    std::string a = Add("http://127.0.0.1:9/a.bin");
+    std::string b = Add("http://127.0.0.1:9/b.bin");
+    std::string c = Add("http://127.0.0.1:9/c.bin");
+    const std::string record = ProgressFilePath(home.Path(), b);
+    ASSERT_EQ(0, std::rename(record.c_str(), (record + ".away").c_str()));
+    CliResult list = Cli({"list"});
+    EXPECT_EQ(0, list.status);
+    EXPECT_EQ(2u, Lines(list.out).size());
+    EXPECT_NE(std::string::npos, list.err.find("task " + b + ":")) << list.err;
+    EXPECT_EQ(0, Cli({"delete", a, "--yes"}).status);
+    EXPECT_EQ((std::vector<std::string>{b, c}),
+              ReadListIds(ListFilePath(home.Path(), TaskList::Downloading)));
+    ASSERT_EQ(0, std::rename((record + ".away").c_str(), record.c_str()));
+    EXPECT_EQ((std::vector<std::string>{b, c}), ListIds());
 }
 
 TEST_F(TaskCommandsTest, ImportPrintsTheCountLine) {

@@ -95,13 +95,21 @@ TEST_F(ScriptedHttp, RedirectLoopEndsTheTaskWithAClearLine) {
         << h.owner.Log();
 }
 
-TEST_F(ScriptedHttp, NotFoundFailsTheTask) {
-    RangeServer server(
-        With([&](RangeServerOptions& o) { o.reply = [](int) { return Reply("404 Not Found"); }; }));
-    EXPECT_EQ(Download(server.Url("data.bin"), 2), stateError);
-    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_FileNotFound")));
-    EXPECT_EQ(h.Progress(id).State, "5");
-    EXPECT_EQ(server.Connections(), 1);
+// A refusal fails the task at once too, but is not reported as a missing file.
+TEST_F(ScriptedHttp, NotFoundAndRefusalsFailTheTaskEachWithItsOwnLine) {
+    const std::string notFound = h.ctx.lang.GetLangText("Log_FileNotFound");
+    const std::string refused = h.ctx.lang.GetLangText("Log_RequestRefused");
+    ASSERT_FALSE(refused.empty());
+    for (std::string status : {"401 Unauthorized", "403 Forbidden", "410 Gone", "404 Not Found"}) {
+        RangeServer server(
+            With([&](RangeServerOptions& o) { o.reply = [&](int) { return Reply(status); }; }));
+        EXPECT_EQ(Download(server.Url("data.bin"), 2), stateError) << status;
+        EXPECT_EQ(h.Progress(id).State, "5");
+        EXPECT_EQ(server.Connections(), 1);
+        const bool is404 = status.starts_with("404");
+        EXPECT_EQ(is404, h.owner.LogHas(notFound)) << status;
+        EXPECT_EQ(!is404, h.owner.LogHas(refused + " " + status.substr(0, 3))) << status;
+    }
 }
 
 TEST_F(ScriptedHttp, ServerErrorsAreRetriedAfterTheWait) {
