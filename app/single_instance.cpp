@@ -2,22 +2,21 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <thread>
 
 namespace vardane {
 
 namespace {
-
-constexpr uint32_t kMaxFrame = 16 * 1024 * 1024;
 
 // sockaddr_un holds about 108 bytes. A longer data root is reached through
 // the descriptor of its folder, which the kernel resolves like the path.
@@ -55,6 +54,11 @@ bool WriteAll(int fd, const char* data, size_t size) {
         if (n < 0 && errno == EINTR) {
             continue;
         }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd pfd{fd, POLLOUT, 0};
+            poll(&pfd, 1, 1000);
+            continue;
+        }
         if (n <= 0) {
             return false;
         }
@@ -79,6 +83,33 @@ bool ReadAll(int fd, char* data, size_t size) {
     return true;
 }
 
+// The name of user uid, or its number.
+std::string UserName(uid_t uid) {
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(uid, &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
+        return found->pw_name;
+    }
+    return std::to_string(uid);
+}
+
+// Why path cannot be locked: the user that owns the lock file (or, when it
+// cannot be made, its folder) if that is not us, else the system's reason.
+std::string LockError(const std::string& appDir, const std::string& path, int error) {
+    struct stat st {};
+    std::string owner;
+    if (stat(path.c_str(), &st) == 0) {
+        if (st.st_uid != geteuid()) {
+            owner = "owned by " + UserName(st.st_uid);
+        }
+    } else if (stat(appDir.c_str(), &st) == 0 && st.st_uid != geteuid()) {
+        owner = "the folder is owned by " + UserName(st.st_uid);
+    }
+    return "cannot lock " + path + ": " + (owner.empty() ? "" : owner + " (") +
+           std::strerror(error) + (owner.empty() ? "" : ")");
+}
+
 }  // namespace
 
 std::string InstanceLockPath(const std::string& appDir) {
@@ -98,10 +129,26 @@ CInstanceLock::~CInstanceLock() {
     }
 }
 
-std::unique_ptr<CInstanceLock> CInstanceLock::TryAcquire(const std::string& appDir) {
+std::unique_ptr<CInstanceLock> CInstanceLock::TryAcquire(const std::string& appDir,
+                                                         std::string* error) {
     std::unique_ptr<CInstanceLock> lock(new CInstanceLock());
-    lock->lockFd_ = open(InstanceLockPath(appDir).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock->lockFd_ < 0 || flock(lock->lockFd_, LOCK_EX | LOCK_NB) != 0) {
+    const std::string path = InstanceLockPath(appDir);
+    lock->lockFd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Only a lock another process holds is worth waiting for; a file we may
+    // not open (left by a run as another user) never becomes ours.
+    int failure = 0;
+    if (lock->lockFd_ < 0) {
+        failure = errno;
+    } else if (flock(lock->lockFd_, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            return nullptr;
+        }
+        failure = errno;
+    }
+    if (failure != 0) {
+        if (error != nullptr) {
+            *error = LockError(appDir, path, failure);
+        }
         return nullptr;
     }
     // The lock is ours: a socket file left by a crashed owner is stale.
@@ -129,17 +176,10 @@ int CInstanceLock::Accept() const {
     if (listenFd_ < 0) {
         return -1;
     }
-    int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) {
-        return -1;
-    }
-    timeval timeout{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));
-    return fd;
+    return accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
 }
 
-int ConnectToInstance(const std::string& appDir, int timeoutMs) {
+int ConnectToInstance(const std::string& appDir, int timeoutMs, int cancelFd) {
     SocketAddress address;
     MakeAddress(appDir, address);
     if (!address.ok) {
@@ -159,31 +199,57 @@ int ConnectToInstance(const std::string& appDir, int timeoutMs) {
             return -1;
         }
         // The owner took the lock but may not listen yet.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pollfd cancel{cancelFd, POLLIN, 0};
+        if (poll(&cancel, 1, 50) > 0) {
+            return -1;
+        }
     }
 }
 
-bool HandOverAddress(const std::string& appDir, const std::string& url) {
+bool HandOverAddress(const std::string& appDir, const std::string& url, int timeoutMs) {
     int fd = ConnectToInstance(appDir);
     if (fd < 0) {
         return false;
     }
-    char type = 0;
-    std::string payload;
-    bool taken = SendFrame(fd, 'U', url) && SendFrame(fd, 'E', "") &&
-                 ReadFrame(fd, type, payload) && type == 'X' && payload == "0";
+    bool taken = false;
+    if (SendFrame(fd, 'U', url) && SendFrame(fd, 'E', "")) {
+        // The owner answers at once; one that does not is not waited for.
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        CFrameReader reader(64 * 1024);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        char type = 0;
+        std::string payload;
+        while (!taken && std::chrono::steady_clock::now() < deadline) {
+            pollfd pfd{fd, POLLIN, 0};
+            poll(&pfd, 1, 200);
+            const CFrameReader::Status status = reader.ReadFrom(fd);
+            while (reader.Next(type, payload)) {
+                taken = taken || (type == 'X' && payload == "0");
+            }
+            if (status != CFrameReader::Status::Open) {
+                break;
+            }
+        }
+    }
     close(fd);
     return taken;
+}
+
+std::string EncodeFrame(char type, std::string_view payload) {
+    auto size = static_cast<uint32_t>(payload.size());
+    std::string frame = {type, static_cast<char>(size >> 24), static_cast<char>(size >> 16),
+                         static_cast<char>(size >> 8), static_cast<char>(size)};
+    frame.append(payload);
+    return frame;
 }
 
 bool SendFrame(int fd, char type, std::string_view payload) {
     if (payload.size() > kMaxFrame) {
         return false;
     }
-    auto size = static_cast<uint32_t>(payload.size());
-    char header[5] = {type, static_cast<char>(size >> 24), static_cast<char>(size >> 16),
-                      static_cast<char>(size >> 8), static_cast<char>(size)};
-    return WriteAll(fd, header, sizeof(header)) && WriteAll(fd, payload.data(), payload.size());
+    const std::string frame = EncodeFrame(type, payload);
+    return WriteAll(fd, frame.data(), frame.size());
 }
 
 bool ReadFrame(int fd, char& type, std::string& payload) {
@@ -199,6 +265,93 @@ bool ReadFrame(int fd, char& type, std::string& payload) {
     type = static_cast<char>(header[0]);
     payload.assign(size, '\0');
     return ReadAll(fd, payload.data(), size);
+}
+
+CFrameReader::Status CFrameReader::ReadFrom(int fd) {
+    if (tooLarge_) {
+        return Status::TooLarge;
+    }
+    // Never more than the allowance: the buffer stays within the cap.
+    char chunk[64 * 1024];
+    for (;;) {
+        if (taken_ >= maxBytes_) {
+            tooLarge_ = true;
+            return Status::TooLarge;
+        }
+        const size_t room = std::min(sizeof(chunk), maxBytes_ - taken_);
+        ssize_t n = recv(fd, chunk, room, 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return Status::Open;
+        }
+        if (n <= 0) {
+            return Status::Closed;
+        }
+        if (pos_ > 0 && pos_ == buffer_.size()) {
+            buffer_.clear();
+            pos_ = 0;
+        }
+        buffer_.append(chunk, static_cast<size_t>(n));
+        taken_ += static_cast<size_t>(n);
+        // A frame that announces more than the allowance left is refused now,
+        // before its bytes are waited for.
+        if (buffer_.size() - pos_ >= 5) {
+            const auto* header = reinterpret_cast<const unsigned char*>(buffer_.data() + pos_);
+            const uint32_t size = (uint32_t{header[1]} << 24) | (uint32_t{header[2]} << 16) |
+                                  (uint32_t{header[3]} << 8) | uint32_t{header[4]};
+            if (size > kMaxFrame || size > maxBytes_ - (taken_ - (buffer_.size() - pos_)) - 5) {
+                tooLarge_ = true;
+                return Status::TooLarge;
+            }
+        }
+    }
+}
+
+bool CFrameReader::Next(char& type, std::string& payload) {
+    if (tooLarge_ || buffer_.size() - pos_ < 5) {
+        return false;
+    }
+    const auto* header = reinterpret_cast<const unsigned char*>(buffer_.data() + pos_);
+    const uint32_t size = (uint32_t{header[1]} << 24) | (uint32_t{header[2]} << 16) |
+                          (uint32_t{header[3]} << 8) | uint32_t{header[4]};
+    if (buffer_.size() - pos_ - 5 < size) {
+        return false;
+    }
+    type = static_cast<char>(header[0]);
+    payload.assign(buffer_, pos_ + 5, size);
+    pos_ += 5 + size;
+    if (pos_ == buffer_.size()) {
+        buffer_.clear();
+        pos_ = 0;
+    } else if (pos_ > 64 * 1024) {
+        buffer_.erase(0, pos_);
+        pos_ = 0;
+    }
+    return true;
+}
+
+void CFrameReader::Allow(size_t maxBytes) {
+    maxBytes_ = maxBytes;
+    taken_ = buffer_.size() - pos_;
+}
+
+bool WriteSome(int fd, std::string& out) {
+    while (!out.empty()) {
+        ssize_t n = send(fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return true;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        out.erase(0, static_cast<size_t>(n));
+    }
+    return true;
 }
 
 }  // namespace vardane

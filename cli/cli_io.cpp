@@ -1,6 +1,11 @@
 #include "cli/cli_io.h"
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <iostream>
 #include <string>
@@ -27,6 +32,23 @@ std::optional<bool> StdIo::AskYesNo(const std::string& text) {
     }
     std::cerr << text << " [y/N] ";
     std::cerr.flush();
+    // Ctrl-C and SIGTERM are blocked and read from signalfds: they end the
+    // wait for the answer as a no, and stay pending for the caller's loop.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    int signalFd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    pollfd fds[2] = {{0, POLLIN, 0}, {signalFd, POLLIN, 0}};
+    while (poll(fds, signalFd >= 0 ? 2 : 1, -1) < 0 && errno == EINTR) {
+    }
+    if (signalFd >= 0) {
+        close(signalFd);
+    }
+    if (!(fds[0].revents & (POLLIN | POLLHUP)) || (fds[1].revents & POLLIN)) {
+        std::cerr << "\n";
+        return false;
+    }
     std::string answer;
     if (!std::getline(std::cin, answer)) {
         return false;

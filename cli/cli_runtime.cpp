@@ -5,6 +5,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "cli/forwarding.h"
@@ -14,15 +15,6 @@
 #include "settings/app_context.h"
 
 namespace vardane {
-
-struct CliRuntime::Client {
-    Client(CliRuntime& runtime, int fd, const ForwardRequest& request)
-        : fd(fd), io(runtime, fd, request) {}
-    ~Client() { close(fd); }
-    int fd;
-    SocketIo io;
-    bool finished = false;
-};
 
 void BlockTerminationSignals() {
     sigset_t set;
@@ -47,6 +39,8 @@ CliRuntime::CliRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock)
 
 CliRuntime::~CliRuntime() {
     Close();
+    // Jobs speak to their clients to the end.
+    jobs_.clear();
     frame_.reset();
     clients_.clear();
     if (signalFd_ >= 0) {
@@ -94,8 +88,9 @@ void CliRuntime::Serve() {
         for (Job& job : jobs_) {
             busy = job.job->Step(*this) || busy;
         }
+        // Short enough that the clients' deadlines are kept.
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now());
-        PollOnce(busy ? 0 : static_cast<int>(std::max<int64_t>(0, wait.count())));
+        PollOnce(busy ? 0 : static_cast<int>(std::clamp<int64_t>(wait.count(), 0, 250)));
         if (Clock::now() >= nextTick) {
             nextTick += std::chrono::seconds(1);
             for (Job& job : jobs_) {
@@ -104,10 +99,16 @@ void CliRuntime::Serve() {
         }
         FinishJobs();
     }
+    FlushClients();
 }
 
 bool CliRuntime::ServeOnce() {
     using Clock = std::chrono::steady_clock;
+    // A command run from here never nests another pass.
+    if (serving_) {
+        return false;
+    }
+    serving_ = true;
     bool busy = false;
     for (Job& job : jobs_) {
         busy = job.job->Step(*this) || busy;
@@ -121,21 +122,18 @@ bool CliRuntime::ServeOnce() {
         }
     }
     FinishJobs();
+    serving_ = false;
     return busy;
 }
 
-bool CliRuntime::Polled(const Client& client) {
-    return !client.finished && !client.io.Lost();
-}
-
-std::vector<int> CliRuntime::ClientFds() const {
-    std::vector<int> fds;
+std::vector<CliRuntime::ClientWatch> CliRuntime::ClientWatches() const {
+    std::vector<ClientWatch> watches;
     for (const auto& client : clients_) {
-        if (Polled(*client)) {
-            fds.push_back(client->fd);
+        if (client->WantsRead() || client->WantsWrite()) {
+            watches.push_back({client->Fd(), client->WantsRead(), client->WantsWrite()});
         }
     }
-    return fds;
+    return watches;
 }
 
 void CliRuntime::PollOnce(int timeoutMs) {
@@ -143,31 +141,43 @@ void CliRuntime::PollOnce(int timeoutMs) {
     fds.push_back({loop_.WakeFd(), POLLIN, 0});
     fds.push_back({signalFd_, POLLIN, 0});
     fds.push_back({lock_ ? lock_->ListenFd() : -1, POLLIN, 0});
-    std::vector<Client*> polled;
+    std::vector<ForwardClient*> polled;
     for (auto& client : clients_) {
-        if (Polled(*client)) {
-            fds.push_back({client->fd, POLLIN, 0});
+        const short events = static_cast<short>((client->WantsRead() ? POLLIN : 0) |
+                                                (client->WantsWrite() ? POLLOUT : 0));
+        if (events != 0) {
+            fds.push_back({client->Fd(), events, 0});
             polled.push_back(client.get());
         }
     }
-    if (poll(fds.data(), fds.size(), timeoutMs) <= 0) {
-        loop_.Pump();
-        return;
-    }
+    const int ready = poll(fds.data(), fds.size(), timeoutMs);
     loop_.Pump();
-    if (fds[1].revents & POLLIN) {
-        signalfd_siginfo info;
-        while (read(signalFd_, &info, sizeof(info)) > 0) {
+    if (ready > 0) {
+        if (fds[1].revents & POLLIN) {
+            signalfd_siginfo info;
+            while (read(signalFd_, &info, sizeof(info)) > 0) {
+            }
+            OnTerminationSignal();
+            if (closed_) {
+                return;
+            }
         }
-        OnTerminationSignal();
-    }
-    if (fds[2].revents & POLLIN) {
-        AcceptClient();
-    }
-    for (size_t i = 0; i < polled.size(); ++i) {
-        if (fds[3 + i].revents & (POLLIN | POLLHUP | POLLERR)) {
-            ReadClient(*polled[i]);
+        for (size_t i = 0; i < polled.size(); ++i) {
+            const short revents = fds[3 + i].revents;
+            if (revents & POLLOUT) {
+                polled[i]->Flush();
+            }
+            if (revents & (POLLIN | POLLHUP | POLLERR)) {
+                ServeClient(*polled[i]);
+            }
         }
+        if (fds[2].revents & POLLIN) {
+            AcceptClients();
+        }
+    }
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& client : clients_) {
+        client->CheckDeadlines(now);
     }
 }
 
@@ -184,78 +194,86 @@ void CliRuntime::FinishJobs() {
             done(*result);
         }
     }
-    clients_.remove_if([](const std::unique_ptr<Client>& c) { return c->finished; });
+    clients_.remove_if(
+        [](const std::unique_ptr<ForwardClient>& c) { return c->Done() && !c->busy; });
+}
+
+void CliRuntime::FlushClients() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (auto& client : clients_) {
+        while (client->WantsWrite() && std::chrono::steady_clock::now() < end) {
+            pollfd pfd{client->Fd(), POLLOUT, 0};
+            poll(&pfd, 1, 100);
+            client->Flush();
+        }
+    }
 }
 
 void CliRuntime::Interrupt(CliIo* only) {
-    bool stopTasks = only == nullptr;
+    std::vector<std::string> driven;
     for (Job& job : jobs_) {
         if (only == nullptr || &job.job->io == only) {
             job.job->interrupted = true;
-            stopTasks = stopTasks || job.job->DrivesTasks();
+            job.job->stoppedAll = only == nullptr;
+            for (const std::string& id : job.job->DrivenTasks()) {
+                driven.push_back(id);
+            }
         }
     }
-    if (stopTasks) {
-        frame_->SelectView(TaskView::Downloading);
-        frame_->TaskCommand(TaskCommandKind::Stop, true);
-    }
-}
-
-bool CliRuntime::WaitReadable(int fd) {
-    for (;;) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {loop_.WakeFd(), POLLIN, 0}};
-        if (poll(fds, 2, 1000) < 0) {
-            return false;
-        }
-        loop_.Pump();
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            return true;
-        }
-    }
-}
-
-void CliRuntime::AcceptClient() {
-    int fd = lock_->Accept();
-    if (fd < 0) {
+    // Operations by id: what the window shows and selects stays as it was.
+    if (only == nullptr) {
+        frame_->StopAll();
         return;
     }
-    ForwardRequest request;
-    if (!ReadForwardRequest(fd, request) || !executor_) {
-        close(fd);
+    for (const std::string& id : driven) {
+        frame_->StopTaskById(id);
+    }
+}
+
+void CliRuntime::AcceptClients() {
+    // A bounded number per pass: a flood of connections cannot hold the loop.
+    for (int i = 0; i < 16; ++i) {
+        int fd = lock_->Accept();
+        if (fd < 0) {
+            return;
+        }
+        clients_.push_back(std::make_unique<ForwardClient>(fd, std::chrono::steady_clock::now()));
+        // Most requests are there already.
+        ServeClient(*clients_.back());
+    }
+}
+
+void CliRuntime::ServeClient(ForwardClient& client) {
+    const ForwardClient::Input input = client.Read();
+    if (input.requestComplete) {
+        RunClientRequest(client);
+    }
+    for (int i = 0; i < input.interrupts; ++i) {
+        Interrupt(&client);
+    }
+}
+
+void CliRuntime::RunClientRequest(ForwardClient& client) {
+    const ForwardRequest& request = client.Request();
+    if (!executor_) {
+        client.Finish(kStatusFailed);
         return;
     }
     if (!request.HandedUrl.empty()) {
         frame_->OnAddressHandedOver(request.HandedUrl);
-        SendFrame(fd, 'X', "0");
-        close(fd);
+        client.Finish(kStatusOk);
         return;
     }
-    auto client = std::make_unique<Client>(*this, fd, request);
-    Client* raw = client.get();
-    std::optional<int> status = RunCommand([&] { return executor_(request.Args, raw->io); },
+    client.busy = true;
+    ForwardClient* raw = &client;
+    std::optional<int> status = RunCommand([&] { return executor_(request.Args, client); },
                                            [raw](int result) {
-                                               if (!raw->io.Lost()) {
-                                                   SendFrame(raw->fd, 'X', IntToText(result));
-                                               }
-                                               raw->finished = true;
+                                               raw->busy = false;
+                                               raw->Finish(result);
                                            });
-    if (!status) {
-        clients_.push_back(std::move(client));
-        return;
-    }
-    SendFrame(fd, 'X', IntToText(*status));
-}
-
-void CliRuntime::ReadClient(Client& client) {
-    char type = 0;
-    std::string payload;
-    if (!ReadFrame(client.fd, type, payload)) {
-        // The other process is gone; its job goes on without an audience.
-        client.io.MarkLost();
-        return;
-    }
-    if (type == 'I') {
-        Interrupt(&client.io);
+    if (status) {
+        client.busy = false;
+        client.Finish(*status);
     }
 }
 

@@ -18,6 +18,7 @@
 #include "app/task_engine.h"
 #include "cli/cli_io.h"
 #include "cli/cli_questions.h"
+#include "cli/forwarding.h"
 #include "platform/window_loop.h"
 
 namespace vardane {
@@ -41,9 +42,9 @@ class CliJob {
     // A bounded piece of the job's own work between two looks at the
     // sockets; true while more is waiting, so the loop does not sleep.
     virtual bool Step(CliRuntime& /*rt*/) { return false; }
-    // Whether a Ctrl-C of this job stops the downloads (an import only stops
-    // reading).
-    virtual bool DrivesTasks() const { return true; }
+    // The tasks a Ctrl-C of this job's client stops, by id (an import stops
+    // only reading; a get its own task).
+    virtual std::vector<std::string> DrivenTasks() const { return {}; }
     virtual void TaskEnded(CliRuntime& /*rt*/, const std::string& /*id*/, int /*state*/) {}
     virtual void TaskLog(CliRuntime& /*rt*/, const TaskLogEntry& /*entry*/) {}
     // The exit status once the job is over.
@@ -51,6 +52,8 @@ class CliJob {
 
     CliIo& io;
     bool interrupted = false;
+    // The interrupt was this process's own Ctrl-C: every task was stopped.
+    bool stoppedAll = false;
 };
 
 // Runs one command line (without the program name) against rt with io;
@@ -93,15 +96,19 @@ class CliRuntime : public IMainFrameHost {
     bool ServeOnce();
     // Readable when another process connects (-1 without the lock).
     int ListenFd() const { return lock_ ? lock_->ListenFd() : -1; }
-    // Connected clients whose next line ServeOnce reads when readable.
-    std::vector<int> ClientFds() const;
+    // Connected clients and what ServeOnce waits for on each.
+    struct ClientWatch {
+        int fd;
+        bool read;
+        bool write;
+    };
+    std::vector<ClientWatch> ClientWatches() const;
     // Readable when SIGINT or SIGTERM arrived (-1 when none could be made).
     int SignalFd() const { return signalFd_; }
-    // Ctrl-C: every job (or only that of io) ends as interrupted; the
-    // downloads stop (Stop All) unless only an import was interrupted.
+    // Ctrl-C. Of this process (only == nullptr): every job ends as
+    // interrupted and Stop All stops the downloads. Of one client: its jobs
+    // end as interrupted and only the tasks they drive are stopped, by id.
     void Interrupt(CliIo* only = nullptr);
-    // Waits while pumping the loop until fd is readable (a question's answer).
-    bool WaitReadable(int fd);
 
     // Values the next command hands to the flows it starts.
     std::optional<std::string> pendingImportFile;
@@ -125,14 +132,14 @@ class CliRuntime : public IMainFrameHost {
         std::unique_ptr<CliJob> job;
         std::function<void(int)> done;
     };
-    struct Client;
-
-    static bool Polled(const Client& client);
     void PollOnce(int timeoutMs);
     void FinishJobs();
-    void AcceptClient();
-    void ServeClientRequest(int fd);
-    void ReadClient(Client& client);
+    void AcceptClients();
+    void ServeClient(ForwardClient& client);
+    void RunClientRequest(ForwardClient& client);
+    // Output held for clients is written out before the process goes (a
+    // bounded wait).
+    void FlushClients();
 
     CAppContext& ctx_;
     std::unique_ptr<CInstanceLock> lock_;
@@ -142,9 +149,10 @@ class CliRuntime : public IMainFrameHost {
     std::unique_ptr<CMainFrame> frame_;
     CommandExecutor executor_;
     std::list<Job> jobs_;
-    std::list<std::unique_ptr<Client>> clients_;
+    std::list<std::unique_ptr<ForwardClient>> clients_;
     int signalFd_ = -1;
     bool closed_ = false;
+    bool serving_ = false;
     std::chrono::steady_clock::time_point nextTick_{};
 };
 

@@ -1,7 +1,10 @@
 // vardane-cli ls and sites: folder listings of FTP sites and the saved site
 // list of the site explorer.
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "cli/cli_runtime.h"
 #include "cli/task_command.h"
@@ -77,20 +80,58 @@ class LsCommand : public TaskCommand {
             path = site.path;
             url = url.substr(0, url.size() - path.size() + 1);
         }
-        const FolderListing listing = ListFolder(ctx, url, path);
-        if (!listing.bOk) {
-            env.io.Err("vardane-cli: " + MaskedSiteUrl(url) + path.substr(1) + ": " +
-                       listing.error + "\n");
-            return kStatusFailed;
-        }
-        Print(env.io, listing, WithSlash(url + path.substr(1)));
-        return kStatusOk;
+        // The listing waits on the network: it runs beside the loop, which
+        // serves everybody else meanwhile.
+        env.rt.AddJob(std::make_unique<ListingJob>(env.io, ctx, url, path, urls_), nullptr);
+        return std::nullopt;
     }
 
   private:
+    class ListingJob : public CliJob {
+      public:
+        ListingJob(CliIo& io, CAppContext& ctx, std::string url, std::string path, bool urls)
+            : CliJob(io), url_(std::move(url)), path_(std::move(path)), urls_(urls) {
+            thread_ = std::thread([this, &ctx] {
+                FolderListing listing = ListFolder(ctx, url_, path_, &cancel_);
+                std::lock_guard lock(mutex_);
+                listing_ = std::move(listing);
+            });
+        }
+        ~ListingJob() override {
+            cancel_ = true;
+            thread_.join();
+        }
+        std::optional<int> Result(CliRuntime& /*rt*/) override {
+            if (interrupted) {
+                cancel_ = true;
+                return kStatusInterrupted;
+            }
+            std::lock_guard lock(mutex_);
+            if (!listing_) {
+                return std::nullopt;
+            }
+            if (!listing_->bOk) {
+                io.Err("vardane-cli: " + MaskedSiteUrl(url_) + path_.substr(1) + ": " +
+                       listing_->error + "\n");
+                return kStatusFailed;
+            }
+            Print(io, *listing_, WithSlash(url_ + path_.substr(1)), urls_);
+            return kStatusOk;
+        }
+
+      private:
+        std::string url_, path_;
+        bool urls_;
+        std::atomic<bool> cancel_{false};
+        std::mutex mutex_;
+        std::optional<FolderListing> listing_;
+        std::thread thread_;
+    };
+
     // Lines that are no entry go to standard error as they came, so the
     // output stays one entry a line.
-    void Print(CliIo& io, const FolderListing& listing, const std::string& folderUrl) const {
+    static void Print(CliIo& io, const FolderListing& listing, const std::string& folderUrl,
+                      bool urls) {
         std::string out;
         for (const std::string& line : listing.lines) {
             ListEntry e;
@@ -101,7 +142,7 @@ class LsCommand : public TaskCommand {
             if (e.name == "." || e.name == "..") {
                 continue;
             }
-            if (urls_) {
+            if (urls) {
                 if (IsSafeEntryName(e.name)) {
                     out += folderUrl + e.name + (e.type == EntryType::Folder ? "/" : "") + "\n";
                 }

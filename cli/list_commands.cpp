@@ -103,7 +103,6 @@ class EditCommand : public TaskCommand {
 class ImportJob : public CliJob {
   public:
     ImportJob(CliIo& io, std::unique_ptr<ImportRun> run) : CliJob(io), run_(std::move(run)) {}
-    bool DrivesTasks() const override { return false; }
     bool Step(CliRuntime& rt) override {
         return !interrupted && !finished_ && rt.Frame().ContinueImport(*run_);
     }

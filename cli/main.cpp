@@ -1,10 +1,9 @@
 // vardane-cli: the headless front end. The first process on a data root owns
 // it and runs the command itself; a later one hands its command line to the
 // owner and prints what comes back.
+#include <poll.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
 #include <vector>
 
 #include "app/single_instance.h"
@@ -55,20 +54,46 @@ int main(int argc, char** argv) {
     DataRoot root = ResolveDataRoot(line.Home(), argv0);
     int signalFd = OpenTerminationSignalFd();
     // The owner may be going away just as this process arrives: try again.
+    // Every wait here ends on Ctrl-C or SIGTERM.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (auto lock = CInstanceLock::TryAcquire(root.AppDir)) {
+        std::string error;
+        if (auto lock = CInstanceLock::TryAcquire(root.AppDir, &error)) {
             close(signalFd);
             return RunAsOwner(root, std::move(lock), line, io);
         }
-        int fd = ConnectToInstance(root.AppDir);
+        if (!error.empty()) {
+            io.Err("vardane-cli: " + error + "\n");
+            return kStatusFailed;
+        }
+        int fd = ConnectToInstance(root.AppDir, 3000, signalFd);
         if (fd >= 0) {
-            std::optional<int> status = ForwardCommand(fd, args, io, signalFd);
+            ForwardOutcome outcome = ForwardCommand(fd, args, io, signalFd);
             close(fd);
-            if (status) {
-                return *status;
+            if (outcome.interrupted) {
+                return outcome.status.value_or(kStatusInterrupted);
+            }
+            if (outcome.status && outcome.question) {
+                // The owner asks nobody: the person here answers, and a yes
+                // sends the command again, confirmed.
+                std::optional<bool> yes = io.AskYesNo(*outcome.question);
+                pollfd signal{signalFd, POLLIN, 0};
+                if (poll(&signal, signalFd >= 0 ? 1 : 0, 0) > 0) {
+                    return kStatusInterrupted;
+                }
+                if (!yes || !*yes) {
+                    return *outcome.status;
+                }
+                args.insert(args.begin(), "--yes");
+                continue;
+            }
+            if (outcome.status) {
+                return *outcome.status;
             }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pollfd signal{signalFd, POLLIN, 0};
+        if (poll(&signal, signalFd >= 0 ? 1 : 0, 100) > 0) {
+            return kStatusInterrupted;
+        }
     }
     io.Err("vardane-cli: another process holds " + root.AppDir + " and does not answer\n");
     return kStatusFailed;

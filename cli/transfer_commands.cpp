@@ -93,11 +93,19 @@ class TransferJob : public CliJob {
         io.Out("[" + entry.TaskId + "/" + IntToText(entry.ThreadNo + 1) + "] " + entry.Text + "\n");
     }
 
+    std::vector<std::string> DrivenTasks() const override {
+        return target_.empty() ? started : std::vector<std::string>{target_};
+    }
+
     std::optional<int> Result(CliRuntime& rt) override {
         CMainFrame& frame = rt.Frame();
         if (interrupted) {
-            bool busy = target_.empty() ? AnySlotBusy(frame) : frame.SlotOfTask(target_) >= 0;
-            if (busy || frame.RunningWorkerThreads() > 0) {
+            // Over once the stopped tasks have ended; tasks of others run on.
+            bool busy = stoppedAll && (AnySlotBusy(frame) || frame.RunningWorkerThreads() > 0);
+            for (const std::string& id : DrivenTasks()) {
+                busy = busy || frame.SlotOfTask(id) >= 0;
+            }
+            if (busy) {
                 return std::nullopt;
             }
             EndBar();
@@ -181,6 +189,11 @@ class TransferJob : public CliJob {
         }
     }
 
+  public:
+    // Without a target: the tasks this command started.
+    std::vector<std::string> started;
+
+  private:
     std::string target_;
     bool verbose_;
     bool stay_;
@@ -293,6 +306,21 @@ int StartOrStopTasks(CliEnv& env, const std::vector<std::string>& ids, bool all,
     return ReportUnknownTasks(env.io, unknown);
 }
 
+// A job watching the tasks that ids (or, with all, every downloading task)
+// named: a Ctrl-C of its client stops those.
+std::unique_ptr<TransferJob> WatchStarted(CliEnv& env, const std::vector<std::string>& ids,
+                                          bool all, bool stay) {
+    auto job = std::make_unique<TransferJob>(env.io, "", env.verbose, stay);
+    if (all) {
+        for (const QueuedTask& task : env.rt.Frame().Queue().Tasks(TaskList::Downloading)) {
+            job->started.push_back(task.Id);
+        }
+    } else {
+        job->started = ids;
+    }
+    return job;
+}
+
 class RunCommand : public TaskCommand {
   public:
     CLI::App* Register(CLI::App& app) override {
@@ -311,7 +339,7 @@ class RunCommand : public TaskCommand {
                 return status;
             }
         }
-        env.rt.AddJob(std::make_unique<TransferJob>(env.io, "", env.verbose, stay_), nullptr);
+        env.rt.AddJob(WatchStarted(env, ids_, all_, stay_), nullptr);
         return std::nullopt;
     }
 
@@ -352,7 +380,7 @@ class StartStopCommand : public TaskCommand {
             return status;
         }
         // Nobody else would run them: this process does, until they end.
-        env.rt.AddJob(std::make_unique<TransferJob>(env.io, "", env.verbose, false), nullptr);
+        env.rt.AddJob(WatchStarted(env, ids_, all_, false), nullptr);
         return std::nullopt;
     }
 

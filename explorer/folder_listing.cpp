@@ -32,10 +32,18 @@ class CCollector : public IExplorerWindow {
         idle_ = true;
         changed_.notify_all();
     }
-    // Waits for the end of the operation; false when it did not come.
-    bool WaitIdle(std::chrono::seconds limit) {
+    // Waits for the end of the operation; false when it did not come in
+    // time or cancel became true.
+    bool WaitIdle(std::chrono::seconds limit, const std::atomic<bool>* cancel) {
+        const auto end = std::chrono::steady_clock::now() + limit;
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, limit, [this] { return idle_; });
+        while (!idle_ && std::chrono::steady_clock::now() < end) {
+            if (cancel != nullptr && *cancel) {
+                return false;
+            }
+            changed_.wait_for(lock, std::chrono::milliseconds(100));
+        }
+        return idle_;
     }
     std::string Error() {
         std::lock_guard lock(mutex_);
@@ -61,7 +69,8 @@ std::string SiteUrlFolder(const std::string& url) {
     return site.path;
 }
 
-FolderListing ListFolder(CAppContext& ctx, const std::string& siteUrl, const std::string& path) {
+FolderListing ListFolder(CAppContext& ctx, const std::string& siteUrl, const std::string& path,
+                         const std::atomic<bool>* cancel) {
     CCollector collector;
     int timeOut;
     {
@@ -77,7 +86,7 @@ FolderListing ListFolder(CAppContext& ctx, const std::string& siteUrl, const std
         }
         // The client ends every operation by its own time-out; this bound
         // only guards against a fault in it.
-        ended = collector.WaitIdle(std::chrono::seconds(2 * timeOut + 5));
+        ended = collector.WaitIdle(std::chrono::seconds(2 * timeOut + 5), cancel);
         failed = client.LastFailed();
     }
     FolderListing result = std::move(collector.result);

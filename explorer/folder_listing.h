@@ -3,6 +3,7 @@
 // tests.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,10 @@ struct FolderListing {
 
 // Lists path (empty: the login folder) of the site address siteUrl
 // ("ftp://[user:password@]host[:port]/..."). Ends at the latest when the
-// client's own time-out (ConnectionTimeOut) has run out.
-FolderListing ListFolder(CAppContext& ctx, const std::string& siteUrl, const std::string& path);
+// client's own time-out (ConnectionTimeOut) has run out, or soon after
+// cancel (when given) becomes true.
+FolderListing ListFolder(CAppContext& ctx, const std::string& siteUrl, const std::string& path,
+                         const std::atomic<bool>* cancel = nullptr);
 
 // The folder an "ftp://host/a/b/" address names ("/a/b/"), "/" for none.
 std::string SiteUrlFolder(const std::string& url);

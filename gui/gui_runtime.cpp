@@ -59,7 +59,7 @@ void GuiRuntime::StartWindow(const std::string& commandLineUrl) {
         listenNotifier_ = new QSocketNotifier(ListenFd(), QSocketNotifier::Read, this);
         connect(listenNotifier_, &QSocketNotifier::activated, this, [this] { ServeRequests(); });
     }
-    // A signal closes the window also while a dialog holds back requests.
+    // A signal closes the window also while a dialog is open.
     if (SignalFd() >= 0) {
         auto* signals = new QSocketNotifier(SignalFd(), QSocketNotifier::Read, this);
         connect(signals, &QSocketNotifier::activated, this, [this] {
@@ -69,7 +69,7 @@ void GuiRuntime::StartWindow(const std::string& commandLineUrl) {
             OnTerminationSignal();
         });
     }
-    // The ticks of the jobs, and requests held back while a dialog was open.
+    // The ticks of the jobs and the clients' deadlines.
     serveTimer_ = new QTimer(this);
     connect(serveTimer_, &QTimer::timeout, this, [this] {
         ServeRequests();
@@ -106,26 +106,18 @@ void GuiRuntime::StartWindow(const std::string& commandLineUrl) {
     }
 }
 
-// Another process's request runs only while no dialog of this one is open:
-// a command must not change the lists under a dialog that reads them.
+// Other processes are served also while a dialog of this one is open: the
+// dialog's own event loop runs the notifiers and the timer, and no request
+// waits for a person (a forwarded question goes back to its client).
 void GuiRuntime::ServeRequests() {
     if (shutDown_) {
-        return;
-    }
-    if (QApplication::activeModalWidget() != nullptr) {
-        // The clients' sockets stay readable until served: watching them
-        // now would spin; the timer comes back once the dialog is closed.
-        WatchClients(false);
-        if (Loop().Pump() > 0) {
-            Q_EMIT LoopRan();
-        }
         return;
     }
     if (ServeOnce()) {
         // A job (an import) has more to do: go on once other events ran.
         ServeSoon();
     }
-    WatchClients(true);
+    WatchClients();
 }
 
 // The desktop stays awake while downloads run or wait, and may sleep again
@@ -151,27 +143,35 @@ void GuiRuntime::ServeSoon() {
     });
 }
 
-// A connected client's command and answers are read as soon as they arrive,
-// not at the timer's next tick: a forwarded command waits for nothing.
-void GuiRuntime::WatchClients(bool enabled) {
-    std::map<int, QSocketNotifier*> watched;
-    for (int fd : ClientFds()) {
-        auto it = clientNotifiers_.find(fd);
-        QSocketNotifier* notifier = nullptr;
+// A connected client's request is read as soon as it arrives, and its
+// output written as soon as its socket takes it, not at the timer's next
+// tick. A write notifier is on only while output waits: a socket that can
+// take more would otherwise wake the loop without end.
+void GuiRuntime::WatchClients() {
+    std::map<int, Notifiers> watched;
+    for (const ClientWatch& watch : shutDown_ ? std::vector<ClientWatch>{} : ClientWatches()) {
+        Notifiers notifiers{};
+        auto it = clientNotifiers_.find(watch.fd);
         if (it != clientNotifiers_.end()) {
-            notifier = it->second;
+            notifiers = it->second;
             clientNotifiers_.erase(it);
         } else {
-            notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-            connect(notifier, &QSocketNotifier::activated, this, [this] { ServeRequests(); });
+            notifiers.read = new QSocketNotifier(watch.fd, QSocketNotifier::Read, this);
+            notifiers.write = new QSocketNotifier(watch.fd, QSocketNotifier::Write, this);
+            for (QSocketNotifier* notifier : {notifiers.read, notifiers.write}) {
+                connect(notifier, &QSocketNotifier::activated, this, [this] { ServeRequests(); });
+            }
         }
-        notifier->setEnabled(enabled);
-        watched.emplace(fd, notifier);
+        notifiers.read->setEnabled(watch.read);
+        notifiers.write->setEnabled(watch.write);
+        watched.emplace(watch.fd, notifiers);
     }
     // Those left belong to clients already served and closed.
-    for (auto& [fd, notifier] : clientNotifiers_) {
-        notifier->setEnabled(false);
-        notifier->deleteLater();
+    for (auto& [fd, notifiers] : clientNotifiers_) {
+        for (QSocketNotifier* notifier : {notifiers.read, notifiers.write}) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
     }
     clientNotifiers_ = std::move(watched);
 }
@@ -184,7 +184,7 @@ void GuiRuntime::ShutDown() {
     if (serveTimer_ != nullptr) {
         serveTimer_->stop();
     }
-    WatchClients(false);
+    WatchClients();
     UpdateKeepAwake();
     alert_->RemoveNotification();
     Close();

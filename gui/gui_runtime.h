@@ -73,7 +73,7 @@ class GuiRuntime : public QObject, public CliRuntime {
     void ServeRequests();
     void ServeSoon();
     void UpdateKeepAwake();
-    void WatchClients(bool enabled);
+    void WatchClients();
     void ShutDown();
 
     CQtQuestions qtQuestions_;
@@ -84,7 +84,11 @@ class GuiRuntime : public QObject, public CliRuntime {
     QSocketNotifier* wakeNotifier_ = nullptr;
     QSocketNotifier* listenNotifier_ = nullptr;
     QTimer* serveTimer_ = nullptr;
-    std::map<int, QSocketNotifier*> clientNotifiers_;
+    struct Notifiers {
+        QSocketNotifier* read;
+        QSocketNotifier* write;
+    };
+    std::map<int, Notifiers> clientNotifiers_;
     QSystemTrayIcon* tray_ = nullptr;
     int waitCursors_ = 0;
     bool shutDown_ = false;

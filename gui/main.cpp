@@ -59,9 +59,14 @@ int main(int argc, char** argv) {
     std::unique_ptr<CInstanceLock> lock;
     // The owner may be going away just as this process arrives: try again.
     for (int attempt = 0; attempt < 50 && !lock; ++attempt) {
-        lock = CInstanceLock::TryAcquire(root.AppDir);
+        std::string error;
+        lock = CInstanceLock::TryAcquire(root.AppDir, &error);
         if (lock) {
             break;
+        }
+        if (!error.empty()) {
+            std::fprintf(stderr, "vardane: %s\n", error.c_str());
+            return 1;
         }
         if (args.url.empty()) {
             std::fprintf(stderr, "vardane: already running on %s\n", root.AppDir.c_str());

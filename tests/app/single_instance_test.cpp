@@ -1,5 +1,6 @@
 // One process per data root: the lock, the socket and the frames over it.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
@@ -60,6 +61,34 @@ TEST(SingleInstanceTest, FramesTravelBothWaysOverTheSocket) {
         EXPECT_FALSE(ReadFrame(conn, type, payload)) << "the client closed";
         close(conn);
     }
+}
+
+// Frames arrive in any pieces; the cap counts every byte and a frame that
+// announces more than is left is refused before its bytes come.
+TEST(SingleInstanceTest, FrameReaderTakesPiecesAndKeepsItsCap) {
+    int pair[2];
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair));
+    CFrameReader reader(100);
+    const std::string bytes = EncodeFrame('A', "list") + EncodeFrame('E', "");
+    char type = 0;
+    std::string payload, types;
+    for (char byte : bytes) {
+        ASSERT_EQ(1, write(pair[1], &byte, 1));
+        ASSERT_EQ(CFrameReader::Status::Open, reader.ReadFrom(pair[0]));
+        while (reader.Next(type, payload)) {
+            types += type + payload;
+        }
+    }
+    EXPECT_EQ("AlistE", types);
+    EXPECT_EQ(CFrameReader::Status::Open, reader.ReadFrom(pair[0])) << "nothing there yet";
+
+    const std::string big = EncodeFrame('A', std::string(200, 'x')).substr(0, 5);
+    ASSERT_EQ(5, write(pair[1], big.data(), big.size()));
+    EXPECT_EQ(CFrameReader::Status::TooLarge, reader.ReadFrom(pair[0]));
+    close(pair[1]);
+    CFrameReader fresh(1000);
+    EXPECT_EQ(CFrameReader::Status::Closed, fresh.ReadFrom(pair[0]));
+    close(pair[0]);
 }
 
 TEST(SingleInstanceTest, NobodyListeningGivesNoConnection) {

@@ -11,7 +11,7 @@
 
 namespace vardane::test {
 
-CliProcess::CliProcess(const std::string& home, const std::vector<std::string>& args) {
+CliProcess::CliProcess(const std::string& home, const std::vector<std::string>& args, uid_t uid) {
     std::vector<std::string> argv = {std::string(VARDANE_BINARY_DIR) + "/bin/vardane-cli"};
     if (!home.empty()) {
         argv.insert(argv.end(), {"--home", home});
@@ -32,6 +32,9 @@ CliProcess::CliProcess(const std::string& home, const std::vector<std::string>& 
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        if (uid != 0 && (setgid(uid) != 0 || setuid(uid) != 0)) {
+            _exit(126);
+        }
         execv(raw[0], raw.data());
         _exit(127);
     }

@@ -22,8 +22,8 @@ struct CliResult {
 class CliProcess {
   public:
     // Starts vardane-cli --home home args... (no --home when home is empty),
-    // stdin from /dev/null.
-    CliProcess(const std::string& home, const std::vector<std::string>& args);
+    // stdin from /dev/null; as the user uid when it is not 0 (needs root).
+    CliProcess(const std::string& home, const std::vector<std::string>& args, uid_t uid = 0);
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
