@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "cli/cli_runtime.h"
 #include "cli/command_line.h"
 #include "cli/forwarding.h"
+#include "cli/password_input.h"
 #include "platform/data_root.h"
 #include "settings/app_context.h"
 
@@ -48,17 +50,22 @@ int main(int argc, char** argv) {
     const char* argv0 = argc > 0 ? argv[0] : nullptr;
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     StdIo io;
-    CommandLine line;
-    if (std::optional<int> status = line.Parse(args, io)) {
+    auto line = std::make_unique<CommandLine>();
+    if (std::optional<int> status = line->Parse(args, io)) {
         return *status;
     }
-    DataRoot root = ResolveDataRoot(line.Home(), argv0);
+    // Read here, before the command may go to another process: standard
+    // input and the terminal are this one's.
+    if (std::optional<int> status = TakePasswordInput(line, args, io)) {
+        return *status;
+    }
+    DataRoot root = ResolveDataRoot(line->Home(), argv0);
     int signalFd = OpenTerminationSignalFd();
     // The owner may be going away just as this process arrives: try again.
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (auto lock = CInstanceLock::TryAcquire(root.AppDir)) {
             close(signalFd);
-            return RunAsOwner(root, std::move(lock), line, io);
+            return RunAsOwner(root, std::move(lock), *line, io);
         }
         int fd = ConnectToInstance(root.AppDir);
         if (fd >= 0) {
