@@ -86,7 +86,8 @@ class EditCommand : public TaskCommand {
         CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
         dialog.InitEdit(id_);
         if (url_) {
-            dialog.OnUrlChanged(*url_);
+            // An address copied from show keeps the task's real login.
+            dialog.OnUrlChanged(UnmaskAddress(*url_, dialog.Url()));
         }
         if (!options_.Accept(dialog, env.io)) {
             return kStatusFailed;

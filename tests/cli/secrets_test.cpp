@@ -4,6 +4,7 @@
 // reaching the terminal.
 #include <gtest/gtest.h>
 
+#include "platform/file.h"
 #include "task/progress_file.h"
 #include "task/url.h"
 #include "tests/cli/cli_runner.h"
@@ -40,6 +41,7 @@ TEST_F(Secrets, PasswordsArePrintedMaskedAndTheTasksKeepThem) {
     PyFtpServer ftp;
     WriteFile(ftp.Root() + "a.bin", "alpha");
     WriteFile(ftp.Root() + "b.bin", "bravo");
+    WriteFile(ftp.Root() + "c.bin", "charlie");
     ASSERT_TRUE(ftp.Start()) << ftp.Diagnostics();
     const std::string password = PyFtpServer::kPassword;
     const std::string site = "ftp://127.0.0.1:" + std::to_string(ftp.Port()) + "/";
@@ -56,7 +58,8 @@ TEST_F(Secrets, PasswordsArePrintedMaskedAndTheTasksKeepThem) {
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string masked = "ftp://" + std::string(PyFtpServer::kUser) +
                                ":******@127.0.0.1:" + std::to_string(ftp.Port()) + "/";
-    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{masked + "a.bin", masked + "b.bin"}));
+    EXPECT_EQ(Lines(r.out),
+              (std::vector<std::string>{masked + "a.bin", masked + "b.bin", masked + "c.bin"}));
 
     r = Run({"add", masked + "a.bin", "--dir", target.Path()});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -89,8 +92,19 @@ TEST_F(Secrets, PasswordsArePrintedMaskedAndTheTasksKeepThem) {
             password + "\n");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(ReadFile(target.Path() + "b.bin"), "bravo");
-    EXPECT_EQ(Run({"get", site + "c.bin", "--password-stdin"}, "").status, 2);
-    EXPECT_EQ(Run({"get", site + "c.bin", "--password", "x", "--password-stdin"}, "x\n").status, 2);
+    EXPECT_EQ(Run({"get", site + "d.bin", "--password-stdin"}, "").status, 2);
+    EXPECT_EQ(Run({"get", site + "d.bin", "--password", "x", "--password-stdin"}, "x\n").status, 2);
+
+    // Handed to a running owner, the command carries the password read here.
+    CliProcess owner(home.Path(), {"run", "--stay"});
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(home.Path() + "vardane.sock"); }));
+    r = Run({"get", site + "c.bin", "--user", PyFtpServer::kUser, "--password-stdin", "--dir",
+             target.Path()},
+            password + "\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(ReadFile(target.Path() + "c.bin"), "charlie");
+    owner.Interrupt();
+    EXPECT_EQ(owner.Wait().status, 3);
 }
 
 // Greeting, replies and listing lines of a hostile server carry terminal
