@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/display_text.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
@@ -254,7 +255,7 @@ void CMainFrame::HandleTaskLog(const TaskLogEntry& e) {
         logList_.clear();
         ++logListGeneration_;
     }
-    logList_.push_back(LogLine{e.Kind, e.Text});
+    logList_.push_back(LogLine{e.Kind, DisplayText(e.Text)});
     Notify(partLogList);
 }
 

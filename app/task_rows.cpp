@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/display_text.h"
 #include "platform/text.h"
 
 namespace vardane {
@@ -24,7 +25,9 @@ int IconForState(TaskStatus state) {
 TaskRow BuildTaskRow(const QueuedTask& task) {
     TaskRow row;
     row.Icon = IconForState(task.State);
-    row.Columns[0] = task.Name;
+    // The name may come from a server (Content-Disposition, a listing): no
+    // control of it reaches a terminal or a row, nor a tab into a field.
+    row.Columns[0] = DisplayText(task.Name, false);
     row.Columns[1] =
         PercentText(task.Size, task.BestPercent >= 0 ? task.BestPercent : task.Percent());
     row.Columns[2] = SizeText(task.Size);

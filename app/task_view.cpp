@@ -8,6 +8,7 @@
 #include "app/command_ids.h"
 #include "dialogs/category_commands.h"
 #include "dialogs/category_tree.h"
+#include "platform/display_text.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
@@ -374,7 +375,7 @@ void CMainFrame::SelectLogThread(int n) {
     logList_.clear();
     ++logListGeneration_;
     for (const TaskLogEntry& entry : slots_[slot]->Task().ThreadLog(n - 1)) {
-        logList_.push_back(LogLine{entry.Kind, entry.Text});
+        logList_.push_back(LogLine{entry.Kind, DisplayText(entry.Text)});
     }
     Notify(partLogList);
 }

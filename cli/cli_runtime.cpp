@@ -11,6 +11,7 @@
 #include "cli/forwarding.h"
 #include "dialogs/edit_category_dialog.h"
 #include "dialogs/edit_task_dialog.h"
+#include "platform/display_text.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
 
@@ -284,7 +285,8 @@ void CliRuntime::OnTaskEnded(const std::string& id, int state) {
 }
 
 void CliRuntime::ReportError(const std::string& text) {
-    std::fprintf(stderr, "vardane-cli: %s\n", text.c_str());
+    // The text may name a file or folder from a task record.
+    std::fprintf(stderr, "vardane-cli: %s\n", DisplayText(text).c_str());
 }
 
 void CliRuntime::OnTaskLog(const TaskLogEntry& entry) {

@@ -84,6 +84,31 @@ bool CommandLine::StartsDownloadsAtStart() const {
     return false;
 }
 
+CommandLine::PasswordInput CommandLine::WantedPassword() const {
+    // The deepest parsed command ("sites add", not "sites") holds the options.
+    const CLI::App* command = app_.get();
+    for (bool deeper = true; deeper;) {
+        deeper = false;
+        for (const CLI::App* sub : command->get_subcommands()) {
+            command = sub;
+            deeper = true;
+            break;
+        }
+    }
+    const CLI::Option* fromStdin = command->get_option_no_throw("--password-stdin");
+    if (fromStdin == nullptr) {
+        return PasswordInput::None;
+    }
+    if (fromStdin->count() > 0) {
+        return PasswordInput::Stdin;
+    }
+    const CLI::Option* user = command->get_option_no_throw("--user");
+    const CLI::Option* password = command->get_option_no_throw("--password");
+    return user != nullptr && user->count() > 0 && password != nullptr && password->count() == 0
+               ? PasswordInput::Prompt
+               : PasswordInput::None;
+}
+
 std::optional<int> CommandLine::Run(CliRuntime& rt, CliIo& io, bool forwarded) {
     for (size_t i = 0; i < commands_.size(); ++i) {
         if (!commandApps_[i]->parsed()) {

@@ -32,6 +32,12 @@ class CommandLine {
     std::optional<std::string> Home() const;
     bool StartsDownloadsAtStart() const;
 
+    // How the parsed command wants a password that is no argument: from
+    // standard input (--password-stdin), asked at the terminal (--user
+    // without --password), or not at all.
+    enum class PasswordInput { None, Stdin, Prompt };
+    PasswordInput WantedPassword() const;
+
     // Runs the parsed task command on rt. nullopt: it left a job in rt.
     std::optional<int> Run(CliRuntime& rt, CliIo& io, bool forwarded);
 

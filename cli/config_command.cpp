@@ -7,10 +7,13 @@
 #include "app/main_frame.h"
 #include "cli/cli_io.h"
 #include "cli/cli_runtime.h"
+#include "platform/display_text.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
+#include "settings/registry_paths.h"
 #include "settings/setting_ranges.h"
+#include "task/display_address.h"
 
 namespace vardane {
 
@@ -53,16 +56,57 @@ std::string EscapeLineBreaks(std::string_view text) {
     return ReplaceCopy(ReplaceCopy(text, "\r", "\\r"), "\n", "\\n");
 }
 
+bool NamesASecret(std::string_view name) {
+    const std::string lower = ToLowerAscii(name);
+    for (std::string_view word : {"password", "passwd", "pwd", "secret"}) {
+        if (lower.find(word) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
-std::string FormatAllSettings(CRegistry& registry) {
+std::string MaskSettingValue(std::string_view keyPath, std::string_view name,
+                             std::string_view value) {
+    if (value.empty()) {
+        return {};
+    }
+    if (NamesASecret(name)) {
+        return std::string(kMaskedSecret);
+    }
+    // A proxy record's password is the whole text after its seventh comma,
+    // or, with fewer commas, after the last one (the parser carries the
+    // rest on to the password field).
+    if (EqualsNoCase(keyPath, GroupKeyPath("Proxy")) && StartsWithNoCase(name, "Proxy_")) {
+        size_t start = 0;
+        for (int field = 0; field < 7; ++field) {
+            const size_t comma = value.find(',', start);
+            if (comma == std::string_view::npos) {
+                break;
+            }
+            start = comma + 1;
+        }
+        if (start < value.size()) {
+            return std::string(value.substr(0, start)) + std::string(kMaskedSecret);
+        }
+        return std::string(value);
+    }
+    // Site addresses carry their login, and any other value may hold one.
+    return MaskAddressForDisplay(value);
+}
+
+std::string FormatAllSettings(CRegistry& registry, bool showSecrets) {
     std::vector<std::string> lines;
     for (const RootName& r : kRoots) {
         CRegistryStore& store = registry.Store(r.root);
         for (const std::string& key : store.AllKeys()) {
             for (const auto& [name, value] : store.Values(key)) {
+                const std::string shown = showSecrets ? value : MaskSettingValue(key, name, value);
                 lines.push_back(std::string(r.shortName) + "\\" + key + "\\" +
-                                (name.empty() ? "@" : name) + "=" + EscapeLineBreaks(value));
+                                (name.empty() ? "@" : name) + "=" +
+                                DisplayText(EscapeLineBreaks(shown)));
             }
         }
     }
@@ -90,6 +134,8 @@ class ConfigCommand : public TaskCommand {
                         "Key with its root, e.g. 'HKCU\\SOFTWARE\\Vardane\\Connection'");
         sub->add_option("NAME", name_, "Value name; @ is the key's default value");
         sub->add_option("VALUE", value_, "New text of the value");
+        sub->add_flag("--show-secrets", showSecrets_,
+                      "Print passwords as stored instead of ******");
         sub->footer(
             "Start-up runs first: missing settings get their defaults.\n"
             "Exit status: 0 done, 1 no such value or a refused value, 2 bad usage.");
@@ -112,7 +158,7 @@ class ConfigCommand : public TaskCommand {
     std::optional<int> Run(CliEnv& env) override {
         CAppContext& app = env.rt.Context();
         if (!key_) {
-            env.io.Out(FormatAllSettings(app.registry));
+            env.io.Out(FormatAllSettings(app.registry, showSecrets_));
             return kStatusOk;
         }
         KeyName key = *ParseKeyName(*key_);
@@ -133,7 +179,21 @@ class ConfigCommand : public TaskCommand {
         if (!store.QueryValue(key.path, ValueName(*name_), value)) {
             return kStatusFailed;
         }
-        env.io.Out(value + "\n");
+        if (!showSecrets_) {
+            value = MaskSettingValue(key.path, *name_, value);
+        }
+        // One value prints as stored, its line breaks included.
+        std::string shown;
+        for (size_t start = 0;;) {
+            const size_t end = value.find('\n', start);
+            shown += DisplayText(std::string_view(value).substr(start, end - start));
+            if (end == std::string::npos) {
+                break;
+            }
+            shown += '\n';
+            start = end + 1;
+        }
+        env.io.Out(shown + "\n");
         return kStatusOk;
     }
 
@@ -144,6 +204,7 @@ class ConfigCommand : public TaskCommand {
     }
 
     std::optional<std::string> key_, name_, value_;
+    bool showSecrets_ = false;
 };
 
 }  // namespace

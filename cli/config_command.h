@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "cli/task_command.h"
 
@@ -18,7 +19,13 @@ class CRegistry;
 std::unique_ptr<TaskCommand> MakeConfigCommand();
 
 // Every value of both stores as "ROOT\KEY\NAME=VALUE" (NAME "@" for the
-// default value; CR and LF in values written as \r and \n), sorted.
-std::string FormatAllSettings(CRegistry& registry);
+// default value; CR and LF in values written as \r and \n, other control
+// characters as '?'), sorted. Passwords show as ****** unless showSecrets.
+std::string FormatAllSettings(CRegistry& registry, bool showSecrets = false);
+
+// value of keyPath\name as it may be printed: "******" for a value named
+// like a password, the password of a proxy record or of an address masked.
+std::string MaskSettingValue(std::string_view keyPath, std::string_view name,
+                             std::string_view value);
 
 }  // namespace vardane

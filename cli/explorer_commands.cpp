@@ -12,8 +12,10 @@
 #include "explorer/folder_listing.h"
 #include "explorer/list_line.h"
 #include "explorer/site_list.h"
+#include "platform/display_text.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
+#include "task/display_address.h"
 
 namespace vardane {
 
@@ -21,13 +23,7 @@ namespace {
 
 // A name as one field of a tab-separated line.
 std::string PrintableName(std::string_view name) {
-    std::string out(name);
-    for (char& c : out) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            c = '?';
-        }
-    }
-    return out;
+    return DisplayText(name, false);
 }
 
 std::string WithSlash(std::string text) {
@@ -74,7 +70,8 @@ class LsCommand : public TaskCommand {
                 url += '/';
             }
             if (!ParseSiteUrl(url, site, true)) {
-                env.io.Err("vardane-cli: not an FTP address: " + MaskedSiteUrl(url) + "\n");
+                env.io.Err("vardane-cli: not an FTP address: " +
+                           DisplayText(MaskAddressForDisplay(url)) + "\n");
                 return kStatusUsage;
             }
             path = site.path;
@@ -111,8 +108,8 @@ class LsCommand : public TaskCommand {
                 return std::nullopt;
             }
             if (!listing_->bOk) {
-                io.Err("vardane-cli: " + MaskedSiteUrl(url_) + path_.substr(1) + ": " +
-                       listing_->error + "\n");
+                io.Err("vardane-cli: " + DisplayText(MaskAddressForDisplay(url_) + path_.substr(1)) +
+                       ": " + DisplayText(listing_->error) + "\n");
                 return kStatusFailed;
             }
             Print(io, *listing_, WithSlash(url_ + path_.substr(1)), urls_);
@@ -128,29 +125,34 @@ class LsCommand : public TaskCommand {
         std::thread thread_;
     };
 
-    // Lines that are no entry go to standard error as they came, so the
-    // output stays one entry a line.
+    // Lines that are no entry go to standard error, so the output stays one
+    // entry a line. The server wrote them: nothing in them reaches the
+    // terminal as a control.
     static void Print(CliIo& io, const FolderListing& listing, const std::string& folderUrl,
                       bool urls) {
         std::string out;
         for (const std::string& line : listing.lines) {
             ListEntry e;
             if (!ParseListEntry(line, e)) {
-                io.Err(line + "\n");
+                io.Err(DisplayText(line) + "\n");
                 continue;
             }
             if (e.name == "." || e.name == "..") {
                 continue;
             }
+            // The addresses show the login's password masked: add and get
+            // take the real one back from the saved site.
             if (urls) {
                 if (IsSafeEntryName(e.name)) {
-                    out += folderUrl + e.name + (e.type == EntryType::Folder ? "/" : "") + "\n";
+                    out += DisplayText(MaskAddressForDisplay(
+                               folderUrl + e.name + (e.type == EntryType::Folder ? "/" : ""))) +
+                           "\n";
                 }
                 continue;
             }
             out += std::string(1, static_cast<char>(e.type)) + "\t" +
-                   (e.size >= 0 ? IntToText(e.size) : std::string()) + "\t" + e.date + "\t" +
-                   PrintableName(e.name) + "\n";
+                   (e.size >= 0 ? IntToText(e.size) : std::string()) + "\t" +
+                   PrintableName(e.date) + "\t" + PrintableName(e.name) + "\n";
         }
         io.Out(out);
     }
@@ -185,7 +187,7 @@ class SitesCommand : public TaskCommand {
         if (!add_->parsed() && !edit_->parsed() && !delete_->parsed()) {
             std::string out;
             for (const SiteEntry& s : sites) {
-                out += PrintableName(s.Name) + "\t" + MaskedSiteUrl(s.Url) + "\n";
+                out += PrintableName(s.Name) + "\t" + DisplayText(MaskedSiteUrl(s.Url)) + "\n";
             }
             env.io.Out(out);
             return kStatusOk;
@@ -223,6 +225,8 @@ class SitesCommand : public TaskCommand {
     void AddLogin(CLI::App& cmd) {
         cmd.add_option("--user", user_, "User name");
         cmd.add_option("--password", password_, "Password");
+        cmd.add_flag("--password-stdin")
+            ->description("Read the password from the first line of standard input");
     }
 
     // The dialog's OK with the fields; a login in the address counts as

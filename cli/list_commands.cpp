@@ -5,13 +5,16 @@
 
 #include "app/main_frame.h"
 #include "cli/cli_runtime.h"
+#include "cli/password_input.h"
 #include "cli/task_command.h"
 #include "cli/task_options.h"
 #include "dialogs/category_tree.h"
 #include "dialogs/edit_task_dialog.h"
+#include "platform/display_text.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
+#include "task/display_address.h"
 #include "task/progress_file.h"
 #include "task/task_list.h"
 #include "task/url.h"
@@ -49,7 +52,7 @@ class AddCommand : public TaskCommand {
         int status = kStatusOk;
         for (const std::string& url : urls_) {
             CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
-            dialog.InitNew(url);
+            dialog.InitNew(RestoreSiteLogin(env.rt.Context(), url));
             if (!options_.Accept(dialog, env.io)) {
                 status = kStatusFailed;
                 continue;
@@ -83,7 +86,8 @@ class EditCommand : public TaskCommand {
         CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
         dialog.InitEdit(id_);
         if (url_) {
-            dialog.OnUrlChanged(*url_);
+            // An address copied from show keeps the task's real login.
+            dialog.OnUrlChanged(UnmaskAddress(*url_, dialog.Url()));
         }
         if (!options_.Accept(dialog, env.io)) {
             return kStatusFailed;
@@ -222,14 +226,26 @@ class ShowCommand : public TaskCommand {
             return ReportUnknownTasks(env.io, {id_});
         }
         TaskProgressRecord r = ReadProgress(path);
-        std::string text =
-            "BaseURL=" + r.BaseURL + "\nLocalDir=" + r.LocalDir +
-            "\nLocalFileName=" + r.LocalFileName + "\nLocalTempFileName=" + r.LocalTempFileName +
-            "\nProxyHTTP=" + r.ProxyHTTP + "\nProxyFTP=" + r.ProxyFTP + "\nState=" + r.State +
-            "\nThreadCount=" + r.ThreadCount + "\nFolder=" + r.Folder + "\nCat=" + r.Cat +
-            "\nFileSize=" + r.FileSize + "\nFilePos=" + r.FilePos + "\n";
+        // The record is a file anyone may have edited, and the address keeps
+        // the login the task needs: shown masked, without controls.
+        std::string text;
+        auto line = [&text](std::string_view key, std::string_view value) {
+            text += std::string(key) + "=" + DisplayText(value) + "\n";
+        };
+        line("BaseURL", MaskAddressForDisplay(r.BaseURL));
+        line("LocalDir", r.LocalDir);
+        line("LocalFileName", r.LocalFileName);
+        line("LocalTempFileName", r.LocalTempFileName);
+        line("ProxyHTTP", r.ProxyHTTP);
+        line("ProxyFTP", r.ProxyFTP);
+        line("State", r.State);
+        line("ThreadCount", r.ThreadCount);
+        line("Folder", r.Folder);
+        line("Cat", r.Cat);
+        line("FileSize", r.FileSize);
+        line("FilePos", r.FilePos);
         for (size_t i = 0; i < r.Block.size(); ++i) {
-            text += "Block_" + std::to_string(i) + "=" + r.Block[i] + "\n";
+            line("Block_" + std::to_string(i), r.Block[i]);
         }
         env.io.Out(text);
         return kStatusOk;

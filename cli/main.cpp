@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <memory>
 #include <vector>
 
 #include "app/single_instance.h"
@@ -11,6 +12,7 @@
 #include "cli/cli_runtime.h"
 #include "cli/command_line.h"
 #include "cli/forwarding.h"
+#include "cli/password_input.h"
 #include "platform/data_root.h"
 #include "settings/app_context.h"
 
@@ -47,11 +49,16 @@ int main(int argc, char** argv) {
     const char* argv0 = argc > 0 ? argv[0] : nullptr;
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     StdIo io;
-    CommandLine line;
-    if (std::optional<int> status = line.Parse(args, io)) {
+    auto line = std::make_unique<CommandLine>();
+    if (std::optional<int> status = line->Parse(args, io)) {
         return *status;
     }
-    DataRoot root = ResolveDataRoot(line.Home(), argv0);
+    // Read here, before the command may go to another process: standard
+    // input and the terminal are this one's.
+    if (std::optional<int> status = TakePasswordInput(line, args, io)) {
+        return *status;
+    }
+    DataRoot root = ResolveDataRoot(line->Home(), argv0);
     int signalFd = OpenTerminationSignalFd();
     // The owner may be going away just as this process arrives: try again.
     // Every wait here ends on Ctrl-C or SIGTERM.
@@ -59,7 +66,7 @@ int main(int argc, char** argv) {
         std::string error;
         if (auto lock = CInstanceLock::TryAcquire(root.AppDir, &error)) {
             close(signalFd);
-            return RunAsOwner(root, std::move(lock), line, io);
+            return RunAsOwner(root, std::move(lock), *line, io);
         }
         if (!error.empty()) {
             io.Err("vardane-cli: " + error + "\n");

@@ -19,6 +19,8 @@ void TaskOptions::Register(CLI::App& command) {
         ->type_name("PATH");
     command.add_option("--user", User, "FTP user name");
     command.add_option("--password", Password, "FTP password");
+    command.add_flag("--password-stdin")
+        ->description("Read the FTP password from the first line of standard input");
     command.add_option("--http-proxy", HttpProxy, "Number of the proxy entry for HTTP")
         ->type_name("N");
     command.add_option("--ftp-proxy", FtpProxy, "Number of the proxy entry for FTP")

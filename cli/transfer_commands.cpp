@@ -10,10 +10,12 @@
 
 #include "app/main_frame.h"
 #include "cli/cli_runtime.h"
+#include "cli/password_input.h"
 #include "cli/progress_display.h"
 #include "cli/task_command.h"
 #include "cli/task_options.h"
 #include "dialogs/edit_task_dialog.h"
+#include "platform/display_text.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
 #include "task/progress_file.h"
@@ -41,7 +43,7 @@ class TransferJob : public CliJob {
                 continue;
             }
             if (task.State == TaskStatus::Waiting) {
-                parts.push_back(task.Name + "  waiting");
+                parts.push_back(DisplayText(task.Name) + "  waiting");
             } else if (task.State == TaskStatus::Running) {
                 TaskRow row = BuildTaskRow(task);
                 parts.push_back(io.OutputIsTerminal() ? ProgressBar(row, 20) : ProgressLine(row));
@@ -79,18 +81,27 @@ class TransferJob : public CliJob {
         }
     }
 
-    void TaskLog(CliRuntime& /*rt*/, const TaskLogEntry& entry) override {
+    // Log lines carry server text: shown without controls.
+    void TaskLog(CliRuntime& rt, const TaskLogEntry& entry) override {
         if (!target_.empty() && entry.TaskId != target_) {
             return;
         }
         if (entry.Kind == 3) {
             lastErrors_[entry.TaskId] = entry.Text;
         }
+        // Leaving https is said once per task also without -v: the user
+        // asked for a secure download.
+        const std::string downgrade = rt.Context().lang.GetLangText("Log_HttpsDowngrade");
+        if (entry.Text.starts_with(downgrade) && downgradeWarned_.insert(entry.TaskId).second) {
+            EndBar();
+            io.Err("vardane-cli: task " + entry.TaskId + ": " + DisplayText(entry.Text) + "\n");
+        }
         if (!verbose_) {
             return;
         }
         EndBar();
-        io.Out("[" + entry.TaskId + "/" + IntToText(entry.ThreadNo + 1) + "] " + entry.Text + "\n");
+        io.Out("[" + entry.TaskId + "/" + IntToText(entry.ThreadNo + 1) + "] " +
+               DisplayText(entry.Text) + "\n");
     }
 
     std::vector<std::string> DrivenTasks() const override {
@@ -179,7 +190,7 @@ class TransferJob : public CliJob {
     void ReportFailure(const std::string& id) {
         auto it = lastErrors_.find(id);
         if (it != lastErrors_.end()) {
-            io.Err("vardane-cli: task " + id + ": " + it->second + "\n");
+            io.Err("vardane-cli: task " + id + ": " + DisplayText(it->second) + "\n");
         }
     }
     void EndBar() {
@@ -201,6 +212,7 @@ class TransferJob : public CliJob {
     bool limitNoticed_ = false;
     std::vector<std::string> failed_;
     std::map<std::string, std::string> lastErrors_;
+    std::set<std::string> downgradeWarned_;
     std::optional<int> targetState_;
 };
 
@@ -265,6 +277,7 @@ class GetCommand : public TaskCommand {
                 "anyone on the way can read and change the download\n");
         }
         CMainFrame& frame = env.rt.Frame();
+        url_ = RestoreSiteLogin(env.rt.Context(), url_);
         std::string id = FindTaskOfUrl(env.rt.Context(), frame, url_);
         if (!id.empty()) {
             ChooseTls(env.rt.Context(), id, insecure_, caFile_);

@@ -226,6 +226,17 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
         r.iState = tsStop;
         return;
     }
+    // Leaving TLS exposes the rest of the download (and an FTP login) to
+    // anyone on the way: said every time, and refused when the user asked.
+    if (IsHttps(current) && !IsHttps(target.Protocol)) {
+        if (w.ReadSettings().RefuseHttpsDowngrade) {
+            w.LogKey(3, "Log_HttpsDowngradeRefused", MaskUrlPassword(url));
+            w.task.SetState(stateError);
+            r.iState = tsStop;
+            return;
+        }
+        w.LogKey(3, "Log_HttpsDowngrade", MaskUrlPassword(url));
+    }
     {
         std::lock_guard lock(w.task.TaskLock);
         TaskDescriptor& d = w.task.descriptor;

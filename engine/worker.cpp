@@ -55,6 +55,7 @@ CWorker::Settings CWorker::ReadSettings() const {
     out.UserAgent = s.UserAgent;
     out.CookieFile = s.CookieFile;
     out.CAFile = s.CAFile;
+    out.RefuseHttpsDowngrade = s.RefuseHttpsDowngrade;
     return out;
 }
 

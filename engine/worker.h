@@ -154,7 +154,7 @@ class CWorker : public IConnectionOwner {
         int ConnectionTimeOut = 30, RetryWaitSec = 30, RetryCounts = 99;
         bool RetryLimit = false;
         int64_t MinBlock = 0;
-        bool HTTPSendReferer = false, HTTPEnableCookies = false;
+        bool HTTPSendReferer = false, HTTPEnableCookies = false, RefuseHttpsDowngrade = false;
         std::string UserAgent, CookieFile, CAFile;
     };
     Settings ReadSettings() const;

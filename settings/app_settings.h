@@ -49,6 +49,9 @@ struct CAppSettings {
     // PEM file of the CAs an https server's certificate may chain to; ""
     // trusts the system's store.
     std::string CAFile;
+    // A redirect from https to an unencrypted address fails the task instead
+    // of being followed.
+    bool RefuseHttpsDowngrade = false;
 
     // Localized label of the speed limit control.
     std::string SpeedLimitText;

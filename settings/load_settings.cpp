@@ -80,6 +80,7 @@ void LoadProtocol(CAppContext& ctx) {
     s.UserAgent = SelectedUserAgent(g);
     s.CookieFile = g.Text("CookieFile");
     s.CAFile = g.Text("CAFile");
+    s.RefuseHttpsDowngrade = g.Flag("RefuseHttpsDowngrade");
 }
 
 void LoadCurrentLang(CAppContext& ctx) {

@@ -17,6 +17,7 @@
 #include "gui/dialogs/dialog_util.h"
 #include "gui/dialogs/dialog_windows.h"
 #include "gui/dialogs/gui_dialogs.h"
+#include "task/display_address.h"
 
 namespace vardane::gui {
 
@@ -64,11 +65,14 @@ QWidget* TaskDialog::BuildUrlAndFile() {
     const CEdtTaskDlg::Labels& labels = model_.GetLabels();
     auto* box = new QWidget(this);
     auto* form = new QFormLayout(box);
-    url_ = new QPlainTextEdit(ToQ(model_.Url()), box);
+    // The address shows its password masked (the password field holds it
+    // behind dots); an edit that keeps the masked login keeps the real one.
+    const std::string realUrl = model_.Url();
+    url_ = new QPlainTextEdit(ToQ(MaskAddressForDisplay(realUrl)), box);
     url_->setObjectName(CEdtTaskDlg::kFieldUrl);
     url_->setTabChangesFocus(true);
-    connect(url_, &QPlainTextEdit::textChanged, this, [this] {
-        model_.OnUrlChanged(FromQ(url_->toPlainText()));
+    connect(url_, &QPlainTextEdit::textChanged, this, [this, realUrl] {
+        model_.OnUrlChanged(UnmaskAddress(FromQ(url_->toPlainText()), realUrl));
         ShowLoginFields();
     });
     form->addRow(KeyLabel(labels.Url, "EdtTaskDlg_URL", box), url_);

@@ -11,7 +11,8 @@
 
 namespace vardane::test {
 
-CliProcess::CliProcess(const std::string& home, const std::vector<std::string>& args, uid_t uid) {
+CliProcess::CliProcess(const std::string& home, const std::vector<std::string>& args,
+                       const std::optional<std::string>& input, uid_t uid) {
     std::vector<std::string> argv = {std::string(VARDANE_BINARY_DIR) + "/bin/vardane-cli"};
     if (!home.empty()) {
         argv.insert(argv.end(), {"--home", home});
@@ -24,9 +25,13 @@ CliProcess::CliProcess(const std::string& home, const std::vector<std::string>& 
     raw.push_back(nullptr);
     const std::string outPath = outDir_ / "out";
     const std::string errPath = outDir_ / "err";
+    const std::string inPath = input ? std::string(outDir_ / "in") : std::string("/dev/null");
+    if (input) {
+        WriteFile(inPath, *input);
+    }
     pid_ = fork();
     if (pid_ == 0) {
-        int in = open("/dev/null", O_RDONLY);
+        int in = open(inPath.c_str(), O_RDONLY);
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(in, 0);
@@ -87,8 +92,9 @@ std::optional<CliResult> CliProcess::WaitFor(int timeoutMs) {
     return ended ? std::optional<CliResult>(result_) : std::nullopt;
 }
 
-CliResult RunCli(const std::string& home, const std::vector<std::string>& args) {
-    CliProcess process(home, args);
+CliResult RunCli(const std::string& home, const std::vector<std::string>& args,
+                 const std::optional<std::string>& input) {
+    CliProcess process(home, args, input);
     return process.Wait();
 }
 

@@ -22,8 +22,10 @@ struct CliResult {
 class CliProcess {
   public:
     // Starts vardane-cli --home home args... (no --home when home is empty),
-    // stdin from /dev/null; as the user uid when it is not 0 (needs root).
-    CliProcess(const std::string& home, const std::vector<std::string>& args, uid_t uid = 0);
+    // stdin from /dev/null, or the text input when one is given; as the user
+    // uid when it is not 0 (needs root).
+    CliProcess(const std::string& home, const std::vector<std::string>& args,
+               const std::optional<std::string>& input = std::nullopt, uid_t uid = 0);
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
@@ -45,8 +47,9 @@ class CliProcess {
     CliResult result_;
 };
 
-// Runs vardane-cli to its end.
-CliResult RunCli(const std::string& home, const std::vector<std::string>& args);
+// Runs vardane-cli to its end (standard input: input, else /dev/null).
+CliResult RunCli(const std::string& home, const std::vector<std::string>& args,
+                 const std::optional<std::string>& input = std::nullopt);
 
 // The ids `vardane-cli list view` prints for the data root home.
 std::vector<std::string> ListedIds(const std::string& home, const std::string& view);

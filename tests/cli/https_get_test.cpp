@@ -5,6 +5,7 @@
 #include "platform/file.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/support/https_test.h"
+#include "tests/support/scripted_server.h"
 
 namespace vardane::test {
 namespace {
@@ -53,6 +54,36 @@ TEST_F(HttpsGet, InsecureAcceptsTheCertificateAndWarns) {
     EXPECT_EQ(digest, Sha256OfFile(target.Path() + "file.bin"));
     EXPECT_NE(std::string::npos, r.out.find("NOT checked")) << r.out;
     EXPECT_NE(std::string::npos, r.err.find("--insecure")) << r.err;
+}
+
+// Leaving https for http is followed with a warning on standard error, and
+// refused (the plain server never asked) once RefuseHttpsDowngrade is set.
+TEST_F(HttpsGet, RedirectToHttpWarnsOrIsRefused) {
+    ScriptedServer plain([](ScriptedConnection& c) {
+        if (c.ReadUntil("\r\n\r\n")) {
+            c.Write("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nplain");
+        }
+        c.WaitForClose();
+    });
+    NginxOptions options;
+    options.extraConfig =
+        "    location /back/ { return 302 http://127.0.0.1:" + std::to_string(plain.Port()) +
+        "/file.bin; }\n";
+    auto nginx = ServeHttps(Pki().Good(), "file.bin", 1024, 1, options);
+    CliResult r = Get(nginx->Url("back/one.bin"), {"--ca-file", Pki().CaFile()});
+    ASSERT_EQ(0, r.status) << r.out << r.err;
+    EXPECT_EQ("plain", ReadFile(target.Path() + "one.bin"));
+    EXPECT_NE(std::string::npos, r.err.find("without TLS")) << r.err;
+
+    ASSERT_EQ(0, RunCli(home.Path(), {"config", "HKCU\\SOFTWARE\\Vardane\\Protocol",
+                                      "RefuseHttpsDowngrade", "1"})
+                     .status);
+    const int served = plain.Connections();
+    r = Get(nginx->Url("back/two.bin"), {"--ca-file", Pki().CaFile()});
+    EXPECT_EQ(1, r.status) << r.out << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("RefuseHttpsDowngrade")) << r.err;
+    EXPECT_EQ(served, plain.Connections());
+    EXPECT_FALSE(FileExists(target.Path() + "two.bin"));
 }
 
 TEST_F(HttpsGet, UnreadableCaFileIsRefusedBeforeATaskIsMade) {

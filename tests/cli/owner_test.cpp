@@ -189,7 +189,7 @@ TEST_F(OwnerTest, LockFileOfAnotherUserIsAnErrorAtOnce) {
     ASSERT_EQ(0, chown(home.Path().c_str(), nobody, nobody));
     ASSERT_TRUE(WriteFile(InstanceLockPath(home.Path()), ""));
     ASSERT_EQ(0, chmod(InstanceLockPath(home.Path()).c_str(), 0600));
-    CliProcess limit(home.Path(), {"limit"}, nobody);
+    CliProcess limit(home.Path(), {"limit"}, std::nullopt, nobody);
     std::optional<CliResult> r = limit.WaitFor(kAnswerLimitMs);
     ASSERT_TRUE(r) << "still waiting for the lock";
     EXPECT_EQ(1, r->status) << r->err;

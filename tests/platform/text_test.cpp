@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <limits>
 
+#include "platform/display_text.h"
+
 namespace vardane {
 namespace {
 
@@ -97,6 +99,37 @@ TEST(NoCase, FoldsAsciiLikeWcsicmp) {
     EXPECT_EQ(ToLowerAscii("HTTP://Host\xC3\x89"), "http://host\xC3\x89");
     EXPECT_TRUE(StartsWithNoCase("FTP://x", "ftp://"));
     EXPECT_FALSE(StartsWithNoCase("ft", "ftp://"));
+}
+
+}  // namespace
+}  // namespace vardane
+
+namespace vardane {
+namespace {
+
+// What a hostile server may put into a name or a reply line: nothing of it
+// may reach a terminal as a control, whichever way its bytes are read.
+TEST(DisplayText, ReplacesEveryControlAndBidiCharacter) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain name.zip", "plain name.zip"},
+        {"a\tb", "a\tb"},
+        {"\x1b]0;owned\x07\x1b[2J", "?]0;owned??[2J"},
+        {"cr\r\nlf\x7f", "cr??lf?"},
+        {"\xc2\x9b"
+         "31m",
+         "?31m"},  // U+009B, CSI as UTF-8
+        {"\x9b"
+         "31m\x85",
+         "?31m?"},                                    // the same as a lone Latin-1 byte
+        {"\xe9t\xc3\xa9", "\xc3\xa9t\xc3\xa9"},       // Latin-1 and UTF-8 e-acute
+        {"evil\xe2\x80\xaetxt.exe", "evil?txt.exe"},  // U+202E
+        {"\xe2\x81\xa6x\xe2\x81\xa9\xe2\x80\x8f\xd8\x9c", "?x???"},
+        {"\xe6\x96\x87\xe4\xbb\xb6", "\xe6\x96\x87\xe4\xbb\xb6"},
+    };
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(DisplayText(in), out) << in;
+    }
+    EXPECT_EQ(DisplayText("a\tb", false), "a?b");
 }
 
 }  // namespace
