@@ -54,7 +54,9 @@ class LsCommand : public TaskCommand {
     }
     std::optional<int> Run(CliEnv& env) override {
         CAppContext& ctx = env.rt.Context();
-        std::string url, path;
+        std::string url;
+        std::string folder;  // the plain server path that is listed
+        SiteAddress site;
         if (site_) {
             const std::vector<SiteEntry> sites = LoadSites(ctx);
             const int n = FindSite(sites, *site_);
@@ -63,34 +65,39 @@ class LsCommand : public TaskCommand {
                 return kStatusFailed;
             }
             url = sites[static_cast<size_t>(n - 1)].Url;
-            path = target_.empty() ? "/" : (target_.starts_with('/') ? "" : "/") + target_;
         } else {
             url = target_;
-            SiteAddress site;
             if (!ParseSiteUrl(url, site, true) && ParseSiteUrl(url + "/", site, true)) {
                 url += '/';
             }
-            if (!ParseSiteUrl(url, site, true)) {
-                env.io.Err("vardane-cli: not an FTP address: " + MaskedSiteUrl(url) + "\n");
-                return kStatusUsage;
-            }
-            path = site.path;
-            url = url.substr(0, url.size() - path.size() + 1);
         }
-        const FolderListing listing = ListFolder(ctx, url, path);
+        if (!ParseSiteUrl(url, site, true)) {
+            env.io.Err("vardane-cli: not an FTP address: " + MaskUrlPassword(url) + "\n");
+            return kStatusUsage;
+        }
+        // A site lists from its own folder; a PATH typed after --site is a
+        // plain name, below that folder unless it starts with "/".
+        folder = PercentDecode(site.path);
+        if (site_ && !target_.empty()) {
+            folder = target_.starts_with('/') ? target_ : folder + target_;
+        }
+        folder = WithSlash(folder);
+        const FolderListing listing = ListFolder(ctx, url, EncodeUrlPath(folder));
         if (!listing.bOk) {
-            env.io.Err("vardane-cli: " + MaskedSiteUrl(url) + path.substr(1) + ": " +
+            env.io.Err("vardane-cli: " + MaskUrlPassword(EntryUrl(site, folder, "", true)) + ": " +
                        listing.error + "\n");
             return kStatusFailed;
         }
-        Print(env.io, listing, WithSlash(url + path.substr(1)));
+        Print(env.io, listing, site, folder);
         return kStatusOk;
     }
 
   private:
     // Lines that are no entry go to standard error as they came, so the
-    // output stays one entry a line.
-    void Print(CliIo& io, const FolderListing& listing, const std::string& folderUrl) const {
+    // output stays one entry a line. Addresses are built as the explorer's
+    // Copy URL builds them, so they read back through add and a browser.
+    void Print(CliIo& io, const FolderListing& listing, const SiteAddress& site,
+               const std::string& folder) const {
         std::string out;
         for (const std::string& line : listing.lines) {
             ListEntry e;
@@ -103,7 +110,7 @@ class LsCommand : public TaskCommand {
             }
             if (urls_) {
                 if (IsSafeEntryName(e.name)) {
-                    out += folderUrl + e.name + (e.type == EntryType::Folder ? "/" : "") + "\n";
+                    out += EntryUrl(site, folder, e.name, e.type == EntryType::Folder) + "\n";
                 }
                 continue;
             }
@@ -144,7 +151,7 @@ class SitesCommand : public TaskCommand {
         if (!add_->parsed() && !edit_->parsed() && !delete_->parsed()) {
             std::string out;
             for (const SiteEntry& s : sites) {
-                out += PrintableName(s.Name) + "\t" + MaskedSiteUrl(s.Url) + "\n";
+                out += PrintableName(s.Name) + "\t" + MaskUrlPassword(s.Url) + "\n";
             }
             env.io.Out(out);
             return kStatusOk;
