@@ -97,14 +97,14 @@ TEST_F(ExplorerCommands, ListedUrlsBecomeTasks) {
     }
     EXPECT_EQ(names, (std::set<std::string>{"Grüße.txt", "b.txt", "report?v2.bin", "a&b #1%.bin"}));
 
-    test::TempDir target{"vardane-cli-ls-get"};
+    test::TempDir other{"vardane-cli-ls-home"}, target{"vardane-cli-ls-get"};
     for (const std::string& url : urls) {
         if (url.find("report") != std::string::npos) {
-            r = RunCli(home.Path(), {"get", url, "--dir", target.Path()});
+            r = RunCli(other.Path(), {"get", url, "--dir", target.Path()});
             ASSERT_EQ(r.status, 0) << r.out << r.err;
         }
     }
-    EXPECT_EQ(test::ReadFile(target.Path() + "report?v2.bin"), "v2 bytes");
+    EXPECT_EQ(test::ReadFile(target.Path() + "report?v2.bin"), "v2 bytes") << r.out << r.err;
 }
 
 // An IPv6 address lists on [::1], typed and as a saved site.
