@@ -43,7 +43,6 @@ bool ParseSiteUrl(std::string_view address, SiteAddress& site, bool bPasswordOpt
     if (!StartsWithNoCase(address, kScheme) || !SplitUrl(address, p)) {
         return false;
     }
-    site.scheme = kScheme;
     if (p.bUserInfo) {
         const bool bUserOnly = bPasswordOptional && !p.User.empty();
         if (!bUserOnly && (p.User.empty() || p.Password.empty())) {
@@ -53,11 +52,7 @@ bool ParseSiteUrl(std::string_view address, SiteAddress& site, bool bPasswordOpt
     if (p.Tail.empty() || p.Tail.front() != '/') {
         return false;
     }
-    site.user = p.User;
-    site.password = p.Password;
-    site.host = p.Host;
-    site.port = p.Port;
-    site.path = p.Tail;
+    site = SiteAddress{std::string(kScheme), p.User, p.Password, p.Host, p.Port, p.Tail};
     return true;
 }
 

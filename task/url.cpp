@@ -218,9 +218,8 @@ bool SplitUrl(std::string_view address, UrlParts& p) {
         std::string_view info = address.substr(a.Begin, a.At - a.Begin);
         size_t colon = info.find(':');
         p.bUserInfo = true;
-        p.bPassword = colon != std::string_view::npos;
         p.User = PercentDecode(info.substr(0, colon));
-        if (p.bPassword) {
+        if (colon != std::string_view::npos) {
             p.Password = PercentDecode(info.substr(colon + 1));
         }
         // A decoded line break would end the USER or PASS line early.

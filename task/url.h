@@ -38,7 +38,6 @@ UrlAuthority FindAuthority(std::string_view address);
 struct UrlParts {
     std::string Protocol;        // "http://", "https://" or "ftp://", lower case
     bool bUserInfo = false;      // the authority holds an '@'
-    bool bPassword = false;      // the userinfo holds a ':'
     std::string User, Password;  // %XX decoded
     std::string Host;            // an IPv6 literal without its brackets
     int Port = 0;                // from the address, else DefaultPort(Protocol)
