@@ -299,7 +299,8 @@ bool ParseUrlInto(TaskDescriptor& d, std::string_view address) {
     d.Protocol = p.Protocol;
     size_t query = address.find('?');
     if (p.Protocol != kFtp && query != std::string_view::npos && query > 0) {
-        d.Referer = address.substr(0, address.rfind('/'));
+        // Without the login: the header line is logged as sent.
+        d.Referer = WithLogin(address.substr(0, address.rfind('/')), "", "");
     }
     // user:password@ in front of the host; both parts must be non-empty.
     if (p.bUserInfo && (p.User.empty() || p.Password.empty())) {

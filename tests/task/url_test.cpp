@@ -134,6 +134,7 @@ TEST(ParseUrl, QueryGivesRefererAndIsCutFromTheFileName) {
     EXPECT_EQ(d.FileName, "b.bin");
     EXPECT_EQ(d.Referer, "http://host/get?u=/files");
 
+    EXPECT_EQ(Parsed("http://u:pw@host/dl.php?x=1").Referer, "http://host");  // no login
     EXPECT_EQ(Parsed("http://host/a/b.zip&k=v").FileName, "b.zip");
     EXPECT_EQ(Parsed("http://host/a/b.zip").Referer, "");
     EXPECT_EQ(Parsed("ftp://host/a?b.zip").Referer, "");  // Referer is HTTP only
