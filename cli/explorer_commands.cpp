@@ -53,7 +53,9 @@ class LsCommand : public TaskCommand {
     }
     std::optional<int> Run(CliEnv& env) override {
         CAppContext& ctx = env.rt.Context();
-        std::string url, path;
+        std::string url;
+        std::string folder;  // the plain server path that is listed
+        SiteAddress site;
         if (site_) {
             const std::vector<SiteEntry> sites = LoadSites(ctx);
             const int n = FindSite(sites, *site_);
@@ -62,34 +64,43 @@ class LsCommand : public TaskCommand {
                 return kStatusFailed;
             }
             url = sites[static_cast<size_t>(n - 1)].Url;
-            path = target_.empty() ? "/" : (target_.starts_with('/') ? "" : "/") + target_;
         } else {
             url = target_;
-            SiteAddress site;
             if (!ParseSiteUrl(url, site, true) && ParseSiteUrl(url + "/", site, true)) {
                 url += '/';
             }
-            if (!ParseSiteUrl(url, site, true)) {
-                env.io.Err("vardane-cli: not an FTP address: " +
-                           DisplayText(MaskAddressForDisplay(url)) + "\n");
-                return kStatusUsage;
-            }
-            path = site.path;
-            url = url.substr(0, url.size() - path.size() + 1);
         }
+        if (!ParseSiteUrl(url, site, true)) {
+            env.io.Err("vardane-cli: not an FTP address: " +
+                       DisplayText(MaskAddressForDisplay(url)) + "\n");
+            return kStatusUsage;
+        }
+        // A site lists from its own folder; a PATH typed after --site is a
+        // plain name, below that folder unless it starts with "/".
+        folder = PercentDecode(site.path);
+        if (site_ && !target_.empty()) {
+            folder = target_.starts_with('/') ? target_ : folder + target_;
+        }
+        folder = WithSlash(folder);
         // The listing waits on the network: it runs beside the loop, which
         // serves everybody else meanwhile.
-        env.rt.AddJob(std::make_unique<ListingJob>(env.io, ctx, url, path, urls_), nullptr);
+        env.rt.AddJob(std::make_unique<ListingJob>(env.io, ctx, url, site, folder, urls_),
+                      nullptr);
         return std::nullopt;
     }
 
   private:
     class ListingJob : public CliJob {
       public:
-        ListingJob(CliIo& io, CAppContext& ctx, std::string url, std::string path, bool urls)
-            : CliJob(io), url_(std::move(url)), path_(std::move(path)), urls_(urls) {
+        ListingJob(CliIo& io, CAppContext& ctx, std::string url, SiteAddress site,
+                   std::string folder, bool urls)
+            : CliJob(io),
+              url_(std::move(url)),
+              site_(std::move(site)),
+              folder_(std::move(folder)),
+              urls_(urls) {
             thread_ = std::thread([this, &ctx] {
-                FolderListing listing = ListFolder(ctx, url_, path_, &cancel_);
+                FolderListing listing = ListFolder(ctx, url_, EncodeUrlPath(folder_), &cancel_);
                 std::lock_guard lock(mutex_);
                 listing_ = std::move(listing);
             });
@@ -108,16 +119,19 @@ class LsCommand : public TaskCommand {
                 return std::nullopt;
             }
             if (!listing_->bOk) {
-                io.Err("vardane-cli: " + DisplayText(MaskAddressForDisplay(url_) + path_.substr(1)) +
+                io.Err("vardane-cli: " +
+                       DisplayText(MaskAddressForDisplay(EntryUrl(site_, folder_, "", true))) +
                        ": " + DisplayText(listing_->error) + "\n");
                 return kStatusFailed;
             }
-            Print(io, *listing_, WithSlash(url_ + path_.substr(1)), urls_);
+            Print(io, *listing_, site_, folder_, urls_);
             return kStatusOk;
         }
 
       private:
-        std::string url_, path_;
+        std::string url_;
+        SiteAddress site_;
+        std::string folder_;  // the plain server path that is listed
         bool urls_;
         std::atomic<bool> cancel_{false};
         std::mutex mutex_;
@@ -127,9 +141,10 @@ class LsCommand : public TaskCommand {
 
     // Lines that are no entry go to standard error, so the output stays one
     // entry a line. The server wrote them: nothing in them reaches the
-    // terminal as a control.
-    static void Print(CliIo& io, const FolderListing& listing, const std::string& folderUrl,
-                      bool urls) {
+    // terminal as a control. Addresses are built as the explorer's Copy URL
+    // builds them, so they read back through add and a browser.
+    static void Print(CliIo& io, const FolderListing& listing, const SiteAddress& site,
+                      const std::string& folder, bool urls) {
         std::string out;
         for (const std::string& line : listing.lines) {
             ListEntry e;
@@ -145,7 +160,7 @@ class LsCommand : public TaskCommand {
             if (urls) {
                 if (IsSafeEntryName(e.name)) {
                     out += DisplayText(MaskAddressForDisplay(
-                               folderUrl + e.name + (e.type == EntryType::Folder ? "/" : ""))) +
+                               EntryUrl(site, folder, e.name, e.type == EntryType::Folder))) +
                            "\n";
                 }
                 continue;

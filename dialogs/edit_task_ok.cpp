@@ -68,15 +68,8 @@ std::string CEdtTaskDlg::BuildFinalUrl() const {
     if (!StartsWithNoCase(url_, kFtpPrefix)) {
         return url_;
     }
-    std::string rest = url_.substr(kFtpPrefix.size());
-    if (const size_t at = rest.find('@'); at != std::string::npos) {
-        rest.erase(0, at + 1);
-    }
-    std::string url(kFtpPrefix);
-    if (login_ && !user_.empty() && !password_.empty()) {
-        url += user_ + ":" + password_ + "@";
-    }
-    return url + rest;
+    const bool withLogin = login_ && !user_.empty() && !password_.empty();
+    return WithLogin(url_, withLogin ? user_ : "", withLogin ? password_ : "");
 }
 
 bool CEdtTaskDlg::Validate() {
@@ -96,8 +89,7 @@ bool CEdtTaskDlg::Validate() {
     }
     if (StartsWithNoCase(url_, kFtpPrefix) && login_) {
         // The message names what is missing, and the focus goes to that edit.
-        // A user may not hold ':' or '@', a password not '@': the address
-        // would split at them into other login data and another host.
+        // A ':' or '@' in the login is percent-encoded into the address.
         const std::string invalidUid = lang.GetLangText("EdtTaskDlg_InvalidUID");
         const std::string invalidPwd = lang.GetLangText("EdtTaskDlg_InvalidPwd");
         if (!user_.empty() && password_.empty()) {
@@ -106,10 +98,10 @@ bool CEdtTaskDlg::Validate() {
         if (user_.empty() && !password_.empty()) {
             return Refuse(invalidUid, QuestionIcon::Exclamation, kFieldUid);
         }
-        if (user_.find_first_of(":@") != std::string::npos || HasControlCharacter(user_)) {
+        if (HasControlCharacter(user_)) {
             return Refuse(invalidUid, QuestionIcon::Exclamation, kFieldUid);
         }
-        if (password_.find('@') != std::string::npos || HasControlCharacter(password_)) {
+        if (HasControlCharacter(password_)) {
             return Refuse(invalidPwd, QuestionIcon::Exclamation, kFieldPwd);
         }
     }

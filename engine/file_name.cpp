@@ -4,6 +4,7 @@
 
 #include "engine/http_text.h"
 #include "platform/text.h"
+#include "task/url.h"
 
 namespace vardane {
 
@@ -38,20 +39,6 @@ std::string CutUtf8(std::string_view s, size_t n) {
         --n;
     }
     return std::string(s.substr(0, n));
-}
-
-std::string PercentDecode(std::string_view s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() && HexDigitValue(s[i + 1]) >= 0 &&
-            HexDigitValue(s[i + 2]) >= 0) {
-            out += static_cast<char>(HexDigitValue(s[i + 1]) * 16 + HexDigitValue(s[i + 2]));
-            i += 2;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
 }
 
 // Position of parameter name (followed by optional blanks and '=') in the

@@ -14,6 +14,7 @@
 #include "platform/text.h"
 #include "settings/app_context.h"
 #include "task/progress_file.h"
+#include "task/url.h"
 
 namespace vardane {
 
@@ -35,7 +36,10 @@ void CFtpHandler::ConnectStep(CWorker& w) {
     {
         std::lock_guard lock(w.task.TaskLock);
         const TaskDescriptor& d = w.task.descriptor;
-        target_ = Target{d.Host, d.iPort, d.User, d.Password, d.RequestPath, d.ProxyFTP};
+        // The path of an ftp:// address names its bytes with %XX; the
+        // parser has refused one that decodes to a CR, LF or NUL.
+        target_ =
+            Target{d.Host, d.iPort, d.User, d.Password, PercentDecode(d.RequestPath), d.ProxyFTP};
     }
     iHeld_ = 0;
     reader_.Reset();

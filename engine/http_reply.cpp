@@ -33,53 +33,21 @@ bool SplitRedirect(const std::string& url, TaskDescriptor& d) {
     if (ParseUrlInto(d, url)) {
         return true;
     }
-    if (HasControlCharacter(url)) {
-        return false;  // a bare CR or LF would carry a command of its own
+    UrlParts p;
+    if (!SplitUrl(url, p)) {
+        return false;  // also a bare CR or LF, which would carry a command of its own
     }
-    std::string protocol = StartsWithNoCase(url, "ftp://")     ? "ftp://"
-                           : StartsWithNoCase(url, "http://")  ? "http://"
-                           : StartsWithNoCase(url, "https://") ? "https://"
-                                                               : "";
-    if (protocol.empty()) {
-        return false;
-    }
-    std::string rest = url.substr(0, url.find('#')).substr(protocol.size());
-    size_t slash = rest.find_first_of("/?");
-    std::string authority = rest.substr(0, slash);
-    std::string path = slash == std::string::npos ? "/" : rest.substr(slash);
-    if (path.front() == '?') {
-        path = "/" + path;
-    }
-    std::string user, password;
-    if (size_t at = authority.rfind('@'); at != std::string::npos) {
-        std::string cred = authority.substr(0, at);
-        authority = authority.substr(at + 1);
-        size_t colon = cred.find(':');
-        user = cred.substr(0, colon);
-        password = colon == std::string::npos ? "" : cred.substr(colon + 1);
-    }
-    int port = DefaultPort(protocol);
-    if (size_t colon = authority.find(':'); colon != std::string::npos && colon > 0) {
-        int64_t number = TextToInt(authority.substr(colon + 1));
-        if (number < 0 || number > 65535) {
-            return false;
-        }
-        port = static_cast<int>(number);
-        authority = authority.substr(0, colon);
-    }
-    if (authority.empty() || authority.find(' ') != std::string::npos) {
-        return false;
-    }
-    d.Protocol = protocol;
-    d.Host = authority;
-    d.iPort = port;
-    d.User = user;
-    d.Password = password;
+    std::string path = p.Tail.empty() || p.Tail.front() != '/' ? "/" + p.Tail : p.Tail;
+    d.Protocol = p.Protocol;
+    d.Host = p.Host;
+    d.iPort = p.Port;
+    d.User = p.User;
+    d.Password = p.Password;
     d.RequestPath = path;
     d.URL = url;
     d.Referer.clear();
     std::string name = path.substr(0, path.find('?'));
-    d.FileName = name.substr(name.rfind('/') + 1);
+    d.FileName = PercentDecode(name.substr(name.rfind('/') + 1));
     return true;
 }
 

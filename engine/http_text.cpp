@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/text.h"
+#include "task/url.h"
 
 namespace vardane {
 
@@ -209,11 +210,10 @@ std::string ResolveLocation(std::string_view current, std::string_view location)
     if (location.substr(0, 2) == "//") {
         return std::string(schemePart) + std::string(location);
     }
-    size_t authEnd = current.find('/', scheme + 3);
-    std::string_view authority =
-        current.substr(0, authEnd == std::string_view::npos ? current.size() : authEnd);
+    size_t authEnd = FindAuthority(current).End;
+    std::string_view authority = current.substr(0, authEnd);
     std::string_view path =
-        authEnd == std::string_view::npos ? std::string_view("/") : current.substr(authEnd);
+        authEnd == current.size() ? std::string_view("/") : current.substr(authEnd);
     if (size_t hash = location.find('#'); hash != std::string_view::npos) {
         location = location.substr(0, hash);
     }
@@ -246,24 +246,6 @@ std::string MaskHeaderLine(std::string_view line) {
     return std::string(line);
 }
 
-std::string MaskUrlPassword(std::string_view url) {
-    size_t scheme = url.find("://");
-    if (scheme == std::string_view::npos) {
-        return std::string(url);
-    }
-    size_t start = scheme + 3;
-    size_t end = url.find_first_of("/?#", start);
-    std::string_view authority =
-        url.substr(start, end == std::string_view::npos ? end : end - start);
-    size_t at = authority.rfind('@');
-    size_t colon = authority.find(':');
-    if (at == std::string_view::npos || colon == std::string_view::npos || colon > at) {
-        return std::string(url);
-    }
-    return std::string(url.substr(0, start + colon + 1)) + "******" +
-           std::string(url.substr(start + at));
-}
-
 std::vector<std::string> HeaderLines(std::string_view header) {
     std::vector<std::string> lines;
     size_t start = 0;
@@ -283,19 +265,6 @@ std::vector<std::string> HeaderLines(std::string_view header) {
 }  // namespace vardane
 
 namespace vardane {
-
-int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 size_t CChunkDecoder::Decode(char* data, size_t n) {
     size_t out = 0;

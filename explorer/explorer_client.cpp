@@ -461,7 +461,17 @@ void CExplorerClient::DeliverWhenComplete() {
 }
 
 void CExplorerClient::ChangeDirectory(const std::string& path) {
-    rec_.targetDirectory = path;
+    // The folder comes as an address path: %XX stands for its byte. A CR, LF
+    // or NUL would end the CWD line and carry a command of its own.
+    std::string folder = PercentDecode(path);
+    if (folder.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+        LogKey(logError, "Log_InvalidURL");
+        rec_.targetDirectory.clear();
+        rec_.state = S::Stop;
+        FailureReport();
+        return;
+    }
+    rec_.targetDirectory = folder;
     rec_.listing.clear();
     if (rec_.paused || IsLoggingIn(rec_.state)) {
         return;  // the login goes on to this folder
@@ -471,7 +481,7 @@ void CExplorerClient::ChangeDirectory(const std::string& path) {
         rec_.state = S::Disconnect;
         return;
     }
-    SendCommand(rec_.connections, *this, "CWD " + path, {});
+    SendCommand(rec_.connections, *this, "CWD " + folder, {});
     Busy();
     rec_.state = S::CwdSent;
 }

@@ -79,9 +79,10 @@ class CExplorerClient : private IConnectionOwner {
     CExplorerClient& operator=(const CExplorerClient&) = delete;
 
     void PostConnect(const std::string& siteAddress);  // WM_EXPLORER_CONNECT
-    void PostCwd(const std::string& path);             // WM_EXPLORER_CWD
-    void PostReset();                                  // WM_EXPLORER_RESET
-    void PostQuit();                                   // WM_EXPLORER_QUIT
+    // path is an address path: its %XX are decoded before CWD.
+    void PostCwd(const std::string& path);  // WM_EXPLORER_CWD
+    void PostReset();                       // WM_EXPLORER_RESET
+    void PostQuit();                        // WM_EXPLORER_QUIT
     // True once the thread has ended (after a quit); then Join returns at once.
     bool Finished() const { return finished_; }
     // Whether the last operation ended in the failure report (read after

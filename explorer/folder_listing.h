@@ -17,7 +17,8 @@ struct FolderListing {
     std::string error;  // on failure: the server's refusal, else the client's last log line
 };
 
-// Lists path (empty: the login folder) of the site address siteUrl
+// Lists path (an address path, %XX decoded before CWD; empty: the login
+// folder) of the site address siteUrl
 // ("ftp://[user:password@]host[:port]/..."). Ends at the latest when the
 // client's own time-out (ConnectionTimeOut) has run out, or soon after
 // cancel (when given) becomes true.

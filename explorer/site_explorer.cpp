@@ -6,6 +6,7 @@
 #include "platform/text.h"
 #include "platform/window_loop.h"
 #include "settings/app_context.h"
+#include "task/url.h"
 
 namespace vardane {
 
@@ -54,6 +55,10 @@ bool CSiteExplorer::OpenSite(int row) {
     }
     siteUrl_ = site.Url;
     siteName_ = site.Name;
+    site_ = SiteAddress{};
+    // The site's own folder is the root: it is listed first, and the tree
+    // and the addresses of its entries start there.
+    sitePath_ = ParseSiteUrl(siteUrl_, site_, true) ? PercentDecode(site_.path) : "/";
     rows_.clear();
     log_.clear();
     tree_.Clear();
@@ -97,7 +102,7 @@ void CSiteExplorer::SelectFolder(TreeItem item) {
     tree_.DeleteChildren(item);
     rows_.clear();
     treeVisible_ = false;
-    client_->PostCwd(FolderPath(item));
+    client_->PostCwd(EncodeUrlPath(ServerPath(item)));
 }
 
 void CSiteExplorer::TapRow(int row) {
@@ -141,13 +146,13 @@ void CSiteExplorer::SetRowSelected(int row, bool selected) {
     }
 }
 
+std::string CSiteExplorer::ServerPath(TreeItem item) const {
+    return sitePath_ + FolderPath(item).substr(1);
+}
+
 std::string CSiteExplorer::RowUrl(int row) const {
     const ExplorerRow& r = rows_[static_cast<size_t>(row)];
-    std::string url = siteUrl_ + FolderPath(folder_).substr(1) + r.Name;
-    if (r.bFolder && !url.ends_with('/')) {
-        url += '/';
-    }
-    return url;
+    return EntryUrl(site_, ServerPath(folder_), r.Name, r.bFolder);
 }
 
 std::string CSiteExplorer::CopyUrl() {

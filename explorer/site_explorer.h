@@ -77,8 +77,12 @@ class CSiteExplorer : private IExplorerWindow {
     void Refresh();
     void SelectAll();
     void SetRowSelected(int row, bool selected);
-    // "/" for the root, else "/a/b/".
+    // Below the site's folder: "/" for the root, else "/a/b/" (also the
+    // layout below the local folder named after the site).
     std::string FolderPath(TreeItem item) const;
+    // The folder on the server: the site's path (decoded) + FolderPath.
+    std::string ServerPath(TreeItem item) const;
+    // The address of a row: the site's origin + its encoded server path.
     std::string RowUrl(int row) const;
     // Puts the first selected row's URL on the clipboard; returns it.
     std::string CopyUrl();
@@ -119,6 +123,8 @@ class CSiteExplorer : private IExplorerWindow {
     std::vector<ExplorerRow> rows_;
     std::vector<ExplorerLogLine> log_;
     std::string siteUrl_, siteName_;
+    SiteAddress site_;
+    std::string sitePath_ = "/";
     bool busy_ = false;
     bool treeVisible_ = false;
     bool sitesVisible_ = false;

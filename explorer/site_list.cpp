@@ -4,6 +4,7 @@
 #include "platform/text.h"
 #include "settings/app_context.h"
 #include "settings/registry_paths.h"
+#include "task/url.h"
 
 namespace vardane {
 
@@ -28,84 +29,48 @@ std::string Trimmed(std::string_view text) {
     return std::string(text.substr(first, last - first + 1));
 }
 
-bool HasControl(std::string_view text) {
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The site name becomes a folder below the download folder: it must be one
 // plain path component.
 bool IsValidSiteName(std::string_view name) {
     return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of("/\\") == std::string_view::npos && !HasControl(name);
+           name.find_first_of("/\\") == std::string_view::npos && !HasControlCharacter(name);
 }
 
 }  // namespace
 
 bool ParseSiteUrl(std::string_view address, SiteAddress& site, bool bPasswordOptional) {
-    if (!StartsWithNoCase(address, kScheme)) {
+    UrlParts p;
+    if (!StartsWithNoCase(address, kScheme) || !SplitUrl(address, p)) {
         return false;
     }
-    site.scheme = kScheme;
-    std::string_view rest = address.substr(kScheme.size());
-    if (rest.empty()) {
-        return false;
-    }
-    site.user.clear();
-    site.password.clear();
-    // The host part ends at the first "/"; an "@" in the path is no login.
-    const size_t at = rest.substr(0, rest.find('/')).rfind('@');
-    if (at != std::string_view::npos) {
-        const std::string_view info = rest.substr(0, at);
-        const size_t colon = info.find(':');
-        const bool bUserOnly = bPasswordOptional && !info.empty() &&
-                               (colon == std::string_view::npos || colon + 1 == info.size());
-        if (!bUserOnly &&
-            (colon == std::string_view::npos || colon == 0 || colon + 1 == info.size())) {
+    if (p.bUserInfo) {
+        const bool bUserOnly = bPasswordOptional && !p.User.empty();
+        if (!bUserOnly && (p.User.empty() || p.Password.empty())) {
             return false;
         }
-        site.user = info.substr(0, colon);
-        site.password =
-            colon == std::string_view::npos ? std::string_view() : info.substr(colon + 1);
-        rest = rest.substr(at + 1);
     }
-    const size_t slash = rest.find('/');
-    if (slash == std::string_view::npos || slash == 0) {
+    if (p.Tail.empty() || p.Tail.front() != '/') {
         return false;
     }
-    const std::string_view hostPart = rest.substr(0, slash);
-    const size_t colon = hostPart.find(':');
-    if (colon != std::string_view::npos && colon > 0) {
-        site.host = hostPart.substr(0, colon);
-        site.port = static_cast<int>(TextToInt(hostPart.substr(colon + 1)));
-    } else {
-        site.host = hostPart;
-        site.port = 21;
-    }
-    site.path = rest.substr(slash);
-    return !site.host.empty() && HasControl(address) == false;
+    site = SiteAddress{std::string(kScheme), p.User, p.Password, p.Host, p.Port, p.Tail};
+    return true;
 }
 
-std::string MaskedSiteUrl(std::string_view address) {
-    if (!StartsWithNoCase(address, kScheme)) {
-        return std::string(address);
+std::string SiteOrigin(const SiteAddress& site) {
+    return BuildUrl(kScheme, site.user, site.password, site.host, site.port, "");
+}
+
+std::string EntryUrl(const SiteAddress& site, std::string_view folderPath, std::string_view name,
+                     bool bFolder) {
+    std::string path(folderPath);
+    if (!path.ends_with('/')) {
+        path += '/';
     }
-    const std::string_view rest = address.substr(kScheme.size());
-    const size_t at = rest.substr(0, rest.find('/')).rfind('@');
-    if (at == std::string_view::npos) {
-        return std::string(address);
+    path += name;
+    if (bFolder && !path.ends_with('/')) {
+        path += '/';
     }
-    const std::string_view info = rest.substr(0, at);
-    const size_t colon = info.find(':');
-    if (colon == std::string_view::npos) {
-        return std::string(address);
-    }
-    return std::string(address.substr(0, kScheme.size())) + std::string(info.substr(0, colon)) +
-           ":******" + std::string(rest.substr(at));
+    return SiteOrigin(site) + EncodeUrlPath(path);
 }
 
 std::vector<SiteEntry> LoadSites(CAppContext& ctx) {
@@ -211,18 +176,12 @@ SiteDialogResult SaveSiteDialog(CAppContext& ctx, int number, const SiteDialogFi
     if (user.empty() && !password.empty()) {
         return refuse("EdtSite_InvalidUID", SiteField::Password);
     }
-    // A login that would not read back as one (a "/" or a ":" in the
-    // user name) would send the address somewhere else.
-    if (user.find_first_of("/:") != std::string::npos || password.find('/') != std::string::npos ||
-        HasControl(user) || HasControl(password)) {
+    // The login is stored percent-encoded: a ':' or '@' in it reads back as
+    // itself and never moves the host.
+    if (HasControlCharacter(user) || HasControlCharacter(password)) {
         return refuse("Msg_InvalidURL", fields.Login ? SiteField::User : SiteField::Url);
     }
-    std::string rest = url.substr(kScheme.size());
-    const size_t at = rest.substr(0, rest.find('/')).rfind('@');
-    if (at != std::string::npos) {
-        rest = rest.substr(at + 1);
-    }
-    url = std::string(kScheme) + (user.empty() ? "" : user + ":" + password + "@") + rest;
+    url = WithLogin(url, user, password);
     if (number == -1) {
         number = static_cast<int>(LoadSites(ctx).size()) + 1;
     }

@@ -8,11 +8,14 @@
 #include <string_view>
 #include <vector>
 
+#include "task/url.h"
+
 namespace vardane {
 
 struct CAppContext;
 
-// What an "ftp://[user:password@]host[:port]/..." address names.
+// What an "ftp://[user:password@]host[:port]/..." address names (split by
+// SplitUrl of task/url.h: the login is decoded, the path is as written).
 struct SiteAddress {
     std::string scheme;  // "ftp://" after a successful parse
     std::string user, password;
@@ -22,13 +25,26 @@ struct SiteAddress {
 };
 
 // Parses an FTP site address. False for another scheme, nothing after the
-// scheme, a user without a password (or the reverse), no "/" after the host
-// or an empty host. With bPasswordOptional a user alone is taken (with an
-// empty password), as a command line may give one.
+// scheme, a user without a password (or the reverse), no "/" after the host,
+// an empty host or anything else SplitUrl refuses. With bPasswordOptional a user alone is taken
+// (with an empty password), as a command line may give one.
 bool ParseSiteUrl(std::string_view address, SiteAddress& site, bool bPasswordOptional = false);
 
-// address with the password between "user:" and "@" replaced by "******".
-std::string MaskedSiteUrl(std::string_view address);
+// "ftp://" + the percent-encoded login + host[:port], without a path: the
+// start of every address built for an entry of the site.
+std::string SiteOrigin(const SiteAddress& site);
+
+// The address of an entry named name in the folder folderPath (a plain,
+// decoded server path ending with '/') of site; a folder's ends with '/'.
+// Path and name are percent-encoded, so the address reads back to them.
+std::string EntryUrl(const SiteAddress& site, std::string_view folderPath, std::string_view name,
+                     bool bFolder);
+
+// address as it may be shown: MaskUrlPassword (task/url.h) under the name
+// the site code has used.
+inline std::string MaskedSiteUrl(std::string_view address) {
+    return MaskUrlPassword(address);
+}
 
 struct SiteEntry {
     std::string Name, Url;

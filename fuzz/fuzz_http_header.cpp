@@ -7,6 +7,7 @@
 #include "engine/http_text.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/text.h"
+#include "task/url.h"
 
 namespace {
 

@@ -1,43 +1,33 @@
 #include "task/display_address.h"
 
 #include "platform/text.h"
+#include "task/url.h"
 
 namespace vardane {
 
 namespace {
 
-// Offsets of the password in address: [begin, end), end at the '@'. False
-// when the address carries no "user:password@".
+// Offsets of the password in address: [begin, end), end at the '@' that
+// ends the login, found by the same rule the address parser uses. False when
+// the address carries no "user:password@".
 bool FindPassword(std::string_view address, size_t& begin, size_t& end) {
-    const size_t scheme = address.find("://");
-    if (scheme == std::string_view::npos) {
+    const UrlAuthority a = FindAuthority(address);
+    if (a.Begin == UrlAuthority::npos || a.At == UrlAuthority::npos) {
         return false;
     }
-    const size_t start = scheme + 3;
-    const size_t first = address.find('@', start);
-    if (first == std::string_view::npos) {
-        return false;
-    }
-    // The address parser ends the login at the first '@', a reader of the
-    // authority at its last one: the mask covers both readings.
-    end = address.substr(0, address.find('/', first)).rfind('@');
-    const size_t colon = address.substr(start, end - start).find(':');
+    const size_t colon = address.substr(a.Begin, a.At - a.Begin).find(':');
     if (colon == std::string_view::npos) {
         return false;
     }
-    begin = start + colon + 1;
+    begin = a.Begin + colon + 1;
+    end = a.At;
     return begin < end;
 }
 
 }  // namespace
 
 std::string MaskAddressForDisplay(std::string_view address) {
-    size_t begin = 0, end = 0;
-    if (!FindPassword(address, begin, end)) {
-        return std::string(address);
-    }
-    return std::string(address.substr(0, begin)) + std::string(kMaskedSecret) +
-           std::string(address.substr(end));
+    return MaskUrlPassword(address);
 }
 
 std::string UnmaskAddress(std::string_view shown, std::string_view real) {

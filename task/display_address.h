@@ -11,9 +11,7 @@ namespace vardane {
 inline constexpr std::string_view kMaskedSecret = "******";
 
 // address with the password of "scheme://user:password@" replaced by
-// "******": from the first ':' of the login up to its '@', the last '@' in
-// front of the first '/' that follows the first '@' (a password holding '@'
-// or '/' stays hidden).
+// "******", the login found as the address parser finds it.
 std::string MaskAddressForDisplay(std::string_view address);
 
 // shown is an address the user may have edited from the masked form of

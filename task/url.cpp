@@ -4,6 +4,7 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <ctime>
 #include <mutex>
@@ -22,41 +23,23 @@ constexpr std::string_view kHttp = "http://";
 constexpr std::string_view kHttps = "https://";
 constexpr int64_t kMaxPort = 65535;
 
-// Strips the protocol prefix into d; the rest stays empty for other schemes.
-std::string_view TakeProtocol(TaskDescriptor& d, std::string_view address) {
-    if (StartsWithNoCase(address, kFtp)) {
-        d.Protocol = kFtp;
-        return address.substr(kFtp.size());
-    }
-    for (std::string_view scheme : {kHttp, kHttps}) {
+std::string_view ProtocolOf(std::string_view address) {
+    for (std::string_view scheme : {kFtp, kHttp, kHttps}) {
         if (StartsWithNoCase(address, scheme)) {
-            d.Protocol = scheme;
-            size_t query = address.find('?');
-            if (query != std::string_view::npos && query > 0) {
-                d.Referer = address.substr(0, address.rfind('/'));
-            }
-            return address.substr(scheme.size());
+            return scheme;
         }
     }
     return {};
 }
 
-// user:password@ in front of the host; both parts must be non-empty.
-bool TakeCredentials(TaskDescriptor& d, std::string_view& rest) {
-    size_t at = rest.find('@');
-    if (at == std::string_view::npos) {
-        d.User.clear();
-        d.Password.clear();
-        return true;
-    }
-    std::string_view login = rest.substr(0, at);
-    size_t colon = login.find(':');
-    if (colon == std::string_view::npos || colon == 0 || colon + 1 >= login.size()) {
+// A port number: "non-digits end the number" (an empty one is 0), but a
+// larger number than 65535 must not wrap around into another port.
+bool TakePort(std::string_view text, int& port) {
+    int64_t number = TextToInt(text);
+    if (number < 0 || number > kMaxPort) {
         return false;
     }
-    d.User = login.substr(0, colon);
-    d.Password = login.substr(colon + 1);
-    rest = rest.substr(at + 1);
+    port = static_cast<int>(number);
     return true;
 }
 
@@ -64,7 +47,7 @@ bool TakeCredentials(TaskDescriptor& d, std::string_view& rest) {
 // brackets so that it connects and checks a certificate like any address.
 // A missing ']', anything but a port after it, or a zone id ("%eth0") is
 // refused.
-bool TakeBracketedHost(TaskDescriptor& d, std::string_view hostPort) {
+bool TakeBracketedHost(UrlParts& p, std::string_view hostPort) {
     size_t close = hostPort.find(']');
     if (close == std::string_view::npos) {
         return false;
@@ -75,40 +58,29 @@ bool TakeBracketedHost(TaskDescriptor& d, std::string_view hostPort) {
         return false;
     }
     std::string_view after = hostPort.substr(close + 1);
-    d.iPort = DefaultPort(d.Protocol);
-    if (!after.empty()) {
-        if (after[0] != ':' || after.size() < 2 ||
-            after.substr(1).find_first_not_of("0123456789") != std::string_view::npos) {
-            return false;
-        }
-        int64_t port = TextToInt(after.substr(1));
-        if (port < 0 || port > kMaxPort) {
-            return false;
-        }
-        d.iPort = static_cast<int>(port);
+    if (!after.empty() &&
+        (after[0] != ':' || after.size() < 2 ||
+         after.substr(1).find_first_not_of("0123456789") != std::string_view::npos ||
+         !TakePort(after.substr(1), p.Port))) {
+        return false;
     }
-    d.Host = literal;
+    p.Host = literal;
     return true;
 }
 
-// False for a port outside 0..65535: a larger number must not wrap around
-// into another port.
-bool TakeHostPort(TaskDescriptor& d, std::string_view hostPort) {
-    if (!hostPort.empty() && hostPort[0] == '[') {
-        return TakeBracketedHost(d, hostPort);
+bool TakeHostPort(UrlParts& p, std::string_view hostPort) {
+    if (hostPort.empty() || hostPort.find(' ') != std::string_view::npos) {
+        return false;
+    }
+    if (hostPort[0] == '[') {
+        return TakeBracketedHost(p, hostPort);
     }
     size_t colon = hostPort.find(':');
     if (colon != std::string_view::npos && colon >= 1) {
-        int64_t port = TextToInt(hostPort.substr(colon + 1));
-        if (port < 0 || port > kMaxPort) {
-            return false;
-        }
-        d.iPort = static_cast<int>(port);
-        d.Host = hostPort.substr(0, colon);
-        return true;
+        p.Host = hostPort.substr(0, colon);
+        return TakePort(hostPort.substr(colon + 1), p.Port);
     }
-    d.Host = hostPort;
-    d.iPort = DefaultPort(d.Protocol);
+    p.Host = hostPort;
     return true;
 }
 
@@ -118,11 +90,46 @@ std::string EncodeBlanks(std::string_view text) {
     return ReplaceCopy(text, " ", "%20");
 }
 
+// A decoded name is used when it is still one plain name: "a%2Fb" or "%2E%2E"
+// must not become a path, nor "%0A" a line break in the progress file.
+bool IsPlainName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("/\\") == std::string_view::npos && !HasControlCharacter(name) &&
+           ValidUtf8(name) == name;
+}
+
 std::string FileNameOf(std::string_view requestPath) {
     PathParts parts = SplitPath(requestPath);
     std::string name = parts.Name + parts.Ext;
     name = name.substr(0, name.find('?'));
-    return name.substr(0, name.find('&'));
+    name = name.substr(0, name.find('&'));
+    std::string decoded = PercentDecode(name);
+    return IsPlainName(decoded) ? decoded : name;
+}
+
+// Bytes that stand for themselves in a path, a login and a browser alike.
+bool IsUnreserved(unsigned char c) {
+    return std::isalnum(c) != 0 || c == '-' || c == '.' || c == '_' || c == '~';
+}
+
+std::string Encode(std::string_view text, std::string_view keep) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if ((u < 0x80 && IsUnreserved(u)) || keep.find(c) != std::string_view::npos) {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[u >> 4];
+            out += kHex[u & 0x0F];
+        }
+    }
+    return out;
+}
+
+std::string EncodeUserInfo(std::string_view text) {
+    return Encode(text, "!$'()*+,=");
 }
 
 }  // namespace
@@ -149,6 +156,129 @@ bool HasControlCharacter(std::string_view text) {
     });
 }
 
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+std::string PercentDecode(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+            HexDigitValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string EncodeUrlPath(std::string_view path) {
+    return Encode(path, "/!$'()*+,=:@");
+}
+
+UrlAuthority FindAuthority(std::string_view address) {
+    UrlAuthority a;
+    size_t scheme = address.find("://");
+    if (scheme == std::string_view::npos) {
+        return a;
+    }
+    a.Begin = scheme + 3;
+    a.End = std::min(address.find_first_of("/?#", a.Begin), address.size());
+    size_t at = address.substr(a.Begin, a.End - a.Begin).rfind('@');
+    if (at != std::string_view::npos) {
+        a.At = a.Begin + at;
+    }
+    return a;
+}
+
+bool SplitUrl(std::string_view address, UrlParts& p) {
+    p = UrlParts{};
+    p.Protocol = ProtocolOf(address);
+    if (p.Protocol.empty() || HasControlCharacter(address)) {
+        return false;
+    }
+    if (p.Protocol != kFtp) {
+        address = address.substr(0, address.find('#'));  // the fragment stays with the client
+    }
+    p.Port = DefaultPort(p.Protocol);
+    UrlAuthority a = FindAuthority(address);
+    size_t hostBegin = a.Begin;
+    if (a.At != UrlAuthority::npos) {
+        std::string_view info = address.substr(a.Begin, a.At - a.Begin);
+        size_t colon = info.find(':');
+        p.bUserInfo = true;
+        p.User = PercentDecode(info.substr(0, colon));
+        if (colon != std::string_view::npos) {
+            p.Password = PercentDecode(info.substr(colon + 1));
+        }
+        // A decoded line break would end the USER or PASS line early.
+        if (HasControlCharacter(p.User) || HasControlCharacter(p.Password)) {
+            return false;
+        }
+        hostBegin = a.At + 1;
+    }
+    if (!TakeHostPort(p, address.substr(hostBegin, a.End - hostBegin))) {
+        return false;
+    }
+    p.Tail = address.substr(a.End);
+    // An FTP path goes decoded into CWD, SIZE, RETR and LIST.
+    return p.Protocol != kFtp ||
+           PercentDecode(p.Tail).find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+}
+
+std::string MaskUrlPassword(std::string_view address) {
+    UrlAuthority a = FindAuthority(address);
+    if (a.Begin == UrlAuthority::npos || a.At == UrlAuthority::npos) {
+        return std::string(address);
+    }
+    size_t colon = address.find(':', a.Begin);
+    if (colon == std::string_view::npos || colon > a.At) {
+        return std::string(address);
+    }
+    return std::string(address.substr(0, colon + 1)) + "******" + std::string(address.substr(a.At));
+}
+
+std::string BuildUrl(std::string_view protocol, std::string_view user, std::string_view password,
+                     std::string_view host, int port, std::string_view path) {
+    std::string url(protocol);
+    if (!user.empty()) {
+        url += EncodeUserInfo(user);
+        if (!password.empty()) {
+            url += ":" + EncodeUserInfo(password);
+        }
+        url += '@';
+    }
+    url += host.find(':') != std::string_view::npos ? "[" + std::string(host) + "]"
+                                                    : std::string(host);
+    if (port != DefaultPort(protocol)) {
+        url += ":" + IntToText(port);
+    }
+    return url + std::string(path);
+}
+
+std::string WithLogin(std::string_view address, std::string_view user, std::string_view password) {
+    UrlAuthority a = FindAuthority(address);
+    if (a.Begin == UrlAuthority::npos) {
+        return std::string(address);
+    }
+    std::string url(address.substr(0, a.Begin));
+    if (!user.empty()) {
+        url += EncodeUserInfo(user) + ":" + EncodeUserInfo(password) + "@";
+    }
+    return url + std::string(address.substr(a.At == UrlAuthority::npos ? a.Begin : a.At + 1));
+}
+
 bool ParseUrlInto(TaskDescriptor& d, std::string_view address) {
     d.Referer.clear();
     d.RequestPath.clear();
@@ -162,22 +292,28 @@ bool ParseUrlInto(TaskDescriptor& d, std::string_view address) {
         address = address.substr(0, address.find('#'));  // the fragment stays with the client
     }
     d.URL = address;
-    std::string_view rest = TakeProtocol(d, address);
-    if (rest.empty() || !TakeCredentials(d, rest)) {
+    UrlParts p;
+    if (!SplitUrl(address, p)) {
         return false;
     }
-    size_t slash = rest.find('/');
-    if (slash == std::string_view::npos || slash < 1) {
+    d.Protocol = p.Protocol;
+    size_t query = address.find('?');
+    if (p.Protocol != kFtp && query != std::string_view::npos && query > 0) {
+        // Without the login: the header line is logged as sent.
+        d.Referer = WithLogin(address.substr(0, address.rfind('/')), "", "");
+    }
+    // user:password@ in front of the host; both parts must be non-empty.
+    if (p.bUserInfo && (p.User.empty() || p.Password.empty())) {
         return false;
     }
-    std::string_view authority = rest.substr(0, slash);
-    if (authority.find(' ') != std::string_view::npos || !TakeHostPort(d, authority)) {
+    d.User = p.User;
+    d.Password = p.Password;
+    d.Host = p.Host;
+    d.iPort = p.Port;
+    if (p.Tail.empty() || p.Tail.front() != '/' || p.Tail.find('.') == std::string::npos) {
         return false;
     }
-    d.RequestPath = rest.substr(slash);
-    if (d.RequestPath.find('.') == std::string::npos) {
-        return false;
-    }
+    d.RequestPath = p.Tail;
     d.FileName = FileNameOf(d.RequestPath);
     if (d.Protocol != kFtp) {
         d.RequestPath = EncodeBlanks(d.RequestPath);

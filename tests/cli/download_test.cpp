@@ -4,6 +4,7 @@
 // to its end: the name typed, a failure with its reason, a task that fails
 // inside the engine's own restart.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/single_instance.h"
@@ -58,27 +59,60 @@ TEST_F(DownloadTest, GetOverFtp) {
     EXPECT_NE(std::string::npos, r.out.find("/1] PASS ******")) << r.out;
 }
 
-// The other FTP servers users meet: pyftpdlib anonymously, pure-ftpd with
-// a login (it needs root to switch to its virtual user).
+// The other FTP servers users meet: pyftpdlib with a password holding '@'
+// and ':' (encoded into the address), pure-ftpd with a login (it needs root
+// to switch to its virtual user); both with %20 in the path, which names a
+// blank on the server.
 TEST_F(DownloadTest, GetOverFtpFromPyftpdlibAndPureFtpd) {
     VARDANE_REQUIRE_SERVER(PyFtpServer::kBinary);
-    PyFtpServer py;
-    std::string pySha = MakeRandomFile(py.Root() + "py.bin", 700 * 1024 + 3);
+    PyFtpServer py({}, "p@ss:w0rd");
+    ::mkdir((py.Root() + "sub folder").c_str(), 0755);
+    std::string pySha = MakeRandomFile(py.Root() + "sub folder/my py.bin", 700 * 1024 + 3);
     ASSERT_TRUE(py.Start()) << py.Diagnostics();
-    CliResult r = Cli({"get", py.Url("py.bin"), "--connections", "4", "--dir", target.Path()});
+    const std::string login = std::string(PyFtpServer::kUser) + ":p%40ss%3Aw0rd@";
+    CliResult r = Cli({"get", py.Url("sub%20folder/my%20py.bin", login), "--connections", "4",
+                       "--dir", target.Path()});
     ASSERT_EQ(0, r.status) << r.out << r.err;
-    EXPECT_EQ(pySha, Sha256OfFile(target.Path() + "py.bin"));
+    EXPECT_EQ(pySha, Sha256OfFile(target.Path() + "my py.bin"));
 
     VARDANE_REQUIRE_SERVER(PureFtpServer::kBinary);
     if (::geteuid() != 0) {
         GTEST_SKIP() << "pure-ftpd runs its sessions as nobody: root";
     }
     PureFtpServer pure;
-    std::string pureSha = MakeRandomFile(pure.Root() + "pure.bin", 700 * 1024 + 5);
+    ::mkdir((pure.Root() + "sub folder").c_str(), 0755);
+    std::string pureSha = MakeRandomFile(pure.Root() + "sub folder/pure.bin", 700 * 1024 + 5);
     ASSERT_TRUE(pure.Start()) << pure.Diagnostics();
-    r = Cli({"get", pure.Url("pure.bin"), "--connections", "4", "--dir", target.Path()});
+    r = Cli(
+        {"get", pure.Url("sub%20folder/pure.bin"), "--connections", "4", "--dir", target.Path()});
     ASSERT_EQ(0, r.status) << r.out << r.err;
     EXPECT_EQ(pureSha, Sha256OfFile(target.Path() + "pure.bin"));
+}
+
+// A folder named like a login and a host ("pub:x@127.0.0.1:<port>") is a
+// folder: the login typed with --user goes to the address's own host, and
+// the other host never hears of it.
+TEST_F(DownloadTest, LoginGoesOnlyToTheAddresssHost) {
+    VARDANE_REQUIRE_SERVER(PyFtpServer::kBinary);
+    ScriptedServer other([](ScriptedConnection& c) {
+        c.Write("220 ready\r\n");
+        while (c.ReadLine()) {
+            c.Write("331 go on\r\n");
+        }
+    });
+    PyFtpServer py;
+    const std::string folder = "pub:x@127.0.0.1:" + std::to_string(other.Port());
+    ::mkdir((py.Root() + folder).c_str(), 0755);
+    std::string sha = MakeRandomFile(py.Root() + folder + "/f.bin", 64 * 1024);
+    ASSERT_TRUE(py.Start()) << py.Diagnostics();
+    CliResult r = Cli({"get", py.Url(folder + "/f.bin"), "--user", PyFtpServer::kUser, "--password",
+                       PyFtpServer::kPassword, "--dir", target.Path()});
+    ASSERT_EQ(0, r.status) << r.out << r.err;
+    EXPECT_EQ(sha, Sha256OfFile(target.Path() + "f.bin"));
+    other.Stop();
+    for (const std::string& request : other.Requests()) {
+        EXPECT_EQ(request.find(PyFtpServer::kPassword), std::string::npos) << request;
+    }
 }
 
 TEST_F(DownloadTest, RunWorksThroughAQueueOfOneSlot) {

@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <map>
+#include <set>
 
+#include "task/progress_file.h"
 #include "task/task_list.h"
+#include "task/url.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/support/require_server.h"
 #include "tests/support/servers.h"
@@ -37,6 +40,8 @@ class ExplorerCommands : public ::testing::Test {
         ::mkdir((server.Root() + "with space").c_str(), 0755);
         test::WriteFile(server.Root() + "with space/Grüße.txt", "hello");
         test::WriteFile(server.Root() + "with space/b.txt", "bb");
+        test::WriteFile(server.Root() + "with space/report?v2.bin", "v2 bytes");
+        test::WriteFile(server.Root() + "with space/a&b #1%.bin", "ab");
         test::WriteFile(server.Root() + "big.bin", "");
         ASSERT_EQ(::truncate((server.Root() + "big.bin").c_str(), 5LL << 30), 0);
         ASSERT_TRUE(server.Start()) << server.Diagnostics();
@@ -53,10 +58,13 @@ TEST_F(ExplorerCommands, LsPrintsEntriesAndFailsOnAMissingFolder) {
     EXPECT_EQ(entries["big.bin"][0], "-");
     EXPECT_EQ(entries["big.bin"][1], "5368709120");
 
-    r = RunCli(home.Path(), {"ls", server.Url("with space")});
-    ASSERT_EQ(r.status, 0) << r.err;
-    entries = Entries(r.out);
-    EXPECT_EQ(entries["Grüße.txt"][1], "5");
+    // A raw blank as stored by older versions, and %20 (the blank's byte).
+    for (const char* folder : {"with space", "with%20space/"}) {
+        r = RunCli(home.Path(), {"ls", server.Url(folder)});
+        ASSERT_EQ(r.status, 0) << r.err;
+        entries = Entries(r.out);
+        EXPECT_EQ(entries["Grüße.txt"][1], "5");
+    }
 
     r = RunCli(home.Path(), {"ls", server.Url("missing/")});
     EXPECT_EQ(r.status, 1);
@@ -64,17 +72,53 @@ TEST_F(ExplorerCommands, LsPrintsEntriesAndFailsOnAMissingFolder) {
     EXPECT_TRUE(r.out.empty());
 }
 
-// Picked addresses become tasks; one refused address loses none of the others.
+// Listed addresses are encoded so that they read back through add (and a
+// browser) to the names listed; one refused address loses none of the
+// others, and a listed address downloads the named file.
 TEST_F(ExplorerCommands, ListedUrlsBecomeTasks) {
     test::CliResult r = RunCli(home.Path(), {"ls", "--urls", server.Url("with space/")});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> urls = Lines(r.out);
-    ASSERT_EQ(urls.size(), 2u) << r.out;
-    std::vector<std::string> args = {"add", urls[0], "http://", urls[1]};
+    ASSERT_EQ(urls.size(), 4u) << r.out;
+    std::vector<std::string> args = {"add", "http://"};
+    for (const std::string& url : urls) {
+        EXPECT_EQ(url.find_first_of(" #&?"), std::string::npos) << url;
+        EXPECT_EQ(url.rfind(server.Url("with%20space/"), 0), 0u) << url;
+        args.push_back(url);
+    }
     r = RunCli(home.Path(), args);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(Lines(r.out).size(), 2u) << r.out;
-    EXPECT_EQ(ReadListIds(ListFilePath(home.Path(), TaskList::Downloading)), Lines(r.out));
+    const std::vector<std::string> ids =
+        ReadListIds(ListFilePath(home.Path(), TaskList::Downloading));
+    EXPECT_EQ(ids, Lines(r.out));
+    std::set<std::string> names;
+    for (const std::string& id : ids) {
+        names.insert(ReadProgress(ProgressFilePath(home.Path(), id)).LocalFileName);
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"Grüße.txt", "b.txt", "report?v2.bin", "a&b #1%.bin"}));
+
+    test::TempDir other{"vardane-cli-ls-home"}, target{"vardane-cli-ls-get"};
+    for (const std::string& url : urls) {
+        if (url.find("report") != std::string::npos) {
+            r = RunCli(other.Path(), {"get", url, "--dir", target.Path()});
+            ASSERT_EQ(r.status, 0) << r.out << r.err;
+        }
+    }
+    EXPECT_EQ(test::ReadFile(target.Path() + "report?v2.bin"), "v2 bytes") << r.out << r.err;
+}
+
+// An IPv6 address lists on [::1], typed and as a saved site.
+TEST_F(ExplorerCommands, LsOnIpv6) {
+    test::FtpServer v6({}, true);
+    test::WriteFile(v6.Root() + "six.bin", "6");
+    ASSERT_TRUE(v6.Start()) << v6.Diagnostics();
+    test::CliResult r = RunCli(home.Path(), {"ls", "--urls", v6.Url("")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{v6.Url("six.bin")}));
+    ASSERT_EQ(RunCli(home.Path(), {"sites", "add", "Six", v6.Url("")}).status, 0);
+    r = RunCli(home.Path(), {"ls", "--site", "Six"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Entries(r.out).count("six.bin"), 1u);
 }
 
 TEST_F(ExplorerCommands, SitesRoundTripAndBrowse) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/http_text.h"
+#include "task/url.h"
 
 namespace vardane {
 namespace {

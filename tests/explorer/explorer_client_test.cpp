@@ -65,7 +65,9 @@ TEST(ExplorerScripted, MsDosListingAndTheLoginOnTheWire) {
 }
 
 // After a listing the client stays logged in: a change of folder goes over
-// the same connection; a reset logs in again and returns to that folder.
+// the same connection; a reset logs in again and returns to that folder. The
+// folder is an address path: %20 is a blank, and a folder whose %0D%0A would
+// end the CWD line is refused without a word to the server.
 TEST(ExplorerScripted, CwdReusesTheConnectionAndResetReturnsToTheFolder) {
     ExplorerRoot root;
     ScriptedFtp server("", ScriptOptions{});
@@ -73,15 +75,19 @@ TEST(ExplorerScripted, CwdReusesTheConnectionAndResetReturnsToTheFolder) {
     CExplorerClient client(root.Ctx(), &window);
     client.PostConnect(SiteOf(server));
     ASSERT_TRUE(window.WaitIdles(1));
-    client.PostCwd("/sub dir/");
+    client.PostCwd("/sub%20dir/");
     ASSERT_TRUE(window.WaitIdles(2));
     client.PostReset();
     ASSERT_TRUE(window.WaitIdles(3));
+    EXPECT_FALSE(client.LastFailed());
+    client.PostCwd("/x%0D%0ADELE%20y/");
+    ASSERT_TRUE(window.WaitIdles(4));
+    EXPECT_TRUE(client.LastFailed());
     const std::vector<std::string> commands = server.Commands();
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER anonymous"), 2);
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "CWD /sub dir/"), 2);
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "LIST -la"), 3);
-    EXPECT_FALSE(client.LastFailed());
+    EXPECT_EQ(commands.back(), "LIST -la");
 }
 
 TEST(ExplorerScripted, MissingFolderEndsWithTheServersReply) {

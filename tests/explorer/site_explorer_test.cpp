@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "explorer/explorer_tasks.h"
@@ -87,7 +88,7 @@ TEST_F(SiteExplorerTest, PickedFilesBecomeTasksInsideTheSiteFolder) {
     EXPECT_TRUE(weirdLogged);
     EXPECT_TRUE(longCut);
 
-    EXPECT_EQ(explorer.RowUrl(2), url + "two words.iso");
+    EXPECT_EQ(explorer.RowUrl(2), url + "two%20words.iso");
     explorer.SelectAll();
     EXPECT_EQ(explorer.CopyUrl(), url + "sub/");
     EXPECT_EQ(explorer.Download(), 2);
@@ -110,6 +111,49 @@ TEST_F(SiteExplorerTest, PickedFilesBecomeTasksInsideTheSiteFolder) {
     EXPECT_EQ(tasks[2].BaseURL, url + "sub/a.bin");
     EXPECT_EQ(tasks[2].LocalDir, dir.Path() + "Download/S/sub/");
     EXPECT_EQ(server.Commands().back(), "LIST -la");
+}
+
+// A site saved with a folder and a login holding '@' and ':' is listed from
+// that folder, logs in with the login as typed, and gives addresses that
+// name each entry once, its login encoded.
+TEST_F(SiteExplorerTest, SiteWithAPathListsThereAndBuildsItsAddresses) {
+    test::ScriptOptions options;
+    options.listing =
+        "drwxr-xr-x 2 0 0 4096 Mar 03 12:05 pub\r\n"
+        "-rw-r--r-- 1 0 0 10 Mar 03 12:05 read me?.txt\r\n";
+    test::ScriptedFtp server("", options);
+    std::string origin = server.Url();
+    origin = origin.substr(0, origin.rfind('/'));  // ftp://127.0.0.1:<port>
+    CreateFrame();
+    ctx->settings.DownloadFolder = dir.Path() + "Download";
+    const SiteDialogResult saved =
+        SaveSiteDialog(*ctx, -1, {"S", origin + "/my%20pub/", true, "alice", "p@ss:w0rd"});
+    ASSERT_TRUE(saved.bSaved);
+    const std::string base = "ftp://alice:p%40ss%3Aw0rd@" + origin.substr(6);
+    EXPECT_EQ(saved.Stored.Url, base + "/my%20pub/");
+    CFrameExplorerHost host(*frame);
+    CSiteExplorer explorer(*ctx, loop, questions, host);
+    ASSERT_TRUE(explorer.OpenSite(0));
+    ASSERT_TRUE(WaitListed(explorer));
+    ASSERT_EQ(explorer.Rows().size(), 2u);
+    explorer.SetRowSelected(1, true);
+    EXPECT_EQ(explorer.CopyUrl(), base + "/my%20pub/read%20me%3F.txt");
+    explorer.TapRow(0);  // the folder named pub inside the site's folder
+    ASSERT_TRUE(WaitListed(explorer));
+    explorer.SetRowSelected(1, true);
+    EXPECT_EQ(explorer.CopyUrl(), base + "/my%20pub/pub/read%20me%3F.txt");
+    EXPECT_EQ(explorer.Download(), 1);
+    const TaskProgressRecord task = Tasks().at(0);
+    EXPECT_EQ(task.LocalDir, dir.Path() + "Download/S/pub/");
+    EXPECT_EQ(task.LocalFileName, "read me?.txt");
+    TaskDescriptor d;
+    ASSERT_TRUE(ParseUrlInto(d, task.BaseURL));
+    EXPECT_EQ(d.Password, "p@ss:w0rd");
+    EXPECT_EQ(PercentDecode(d.RequestPath), "/my pub/pub/read me?.txt");
+    const std::vector<std::string> commands = server.Commands();
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "PASS p@ss:w0rd"), commands.end());
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "CWD /my pub/"), commands.end());
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "CWD /my pub/pub/"), commands.end());
 }
 
 }  // namespace

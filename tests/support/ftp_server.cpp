@@ -100,7 +100,8 @@ server.serve_forever()
 
 }  // namespace
 
-PyFtpServer::PyFtpServer(std::string root) : ServerBase("pyftpdlib"), root_(std::move(root)) {
+PyFtpServer::PyFtpServer(std::string root, std::string password)
+    : ServerBase("pyftpdlib"), root_(std::move(root)), password_(std::move(password)) {
     if (root_.empty()) {
         root_ = work_.MakeDir("ftp");
     }
@@ -118,7 +119,7 @@ bool PyFtpServer::Start() {
     // The system's interpreter: the module is a Debian package.
     return Launch("/usr/bin/python3",
                   {script, root_, std::to_string(port_), std::to_string(pasvFirst),
-                   std::to_string(pasvFirst + kPassivePorts - 1), kUser, kPassword});
+                   std::to_string(pasvFirst + kPassivePorts - 1), kUser, password_});
 }
 
 PureFtpServer::PureFtpServer(std::string root) : ServerBase("pure-ftpd"), root_(std::move(root)) {

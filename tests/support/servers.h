@@ -106,7 +106,8 @@ class PyFtpServer : public ServerBase {
     static constexpr const char* kBinary = "/usr/lib/python3/dist-packages/pyftpdlib";
     static constexpr const char* kUser = "vardane";
     static constexpr const char* kPassword = "Ftp-s3cret";
-    explicit PyFtpServer(std::string root = {});
+    // password: kUser's password (kPassword unless given).
+    explicit PyFtpServer(std::string root = {}, std::string password = kPassword);
     ~PyFtpServer() { Stop(); }
     bool Start();
     const std::string& Root() const { return root_; }
@@ -115,6 +116,7 @@ class PyFtpServer : public ServerBase {
 
   private:
     std::string root_;
+    std::string password_;
 };
 
 // pure-ftpd with one virtual user, kUser with kPassword, rooted (chrooted)

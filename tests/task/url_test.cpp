@@ -134,6 +134,7 @@ TEST(ParseUrl, QueryGivesRefererAndIsCutFromTheFileName) {
     EXPECT_EQ(d.FileName, "b.bin");
     EXPECT_EQ(d.Referer, "http://host/get?u=/files");
 
+    EXPECT_EQ(Parsed("http://u:pw@host/dl.php?x=1").Referer, "http://host");  // no login
     EXPECT_EQ(Parsed("http://host/a/b.zip&k=v").FileName, "b.zip");
     EXPECT_EQ(Parsed("http://host/a/b.zip").Referer, "");
     EXPECT_EQ(Parsed("ftp://host/a?b.zip").Referer, "");  // Referer is HTTP only
@@ -149,6 +150,82 @@ TEST(ParseUrl, OnTaskClearsRefererAndRequestPathBeforeFailing) {
     EXPECT_EQ(d.URL, "http://other");
     EXPECT_EQ(d.Referer, "");
     EXPECT_EQ(d.RequestPath, "");
+}
+
+// The authority ends at the first '/', '?' or '#'; the login is what comes
+// before its last '@'. An '@' or ':' anywhere after it (a folder named
+// "pub:x@B", npm's "@scope", an e-mail address in a query) moves nothing.
+TEST(ParseUrl, HostileAuthorities) {
+    struct Case {
+        const char* address;
+        const char* host;
+        int port;
+        const char* user;
+        const char* password;
+        const char* path;
+        const char* fileName;
+    } cases[] = {
+        {"ftp://A/pub:x@B:2121/f.bin", "A", 21, "", "", "/pub:x@B:2121/f.bin", "f.bin"},
+        {"http://A/x:y@B/g.bin", "A", 80, "", "", "/x:y@B/g.bin", "g.bin"},
+        {"https://reg.example/@scope/pkg.tgz", "reg.example", 443, "", "", "/@scope/pkg.tgz",
+         "pkg.tgz"},
+        {"http://h/get.php?to=me@mail.example", "h", 80, "", "", "/get.php?to=me@mail.example",
+         "get.php"},
+        {"ftp://u:p@ss:w0rd@h:2121/f.bin", "h", 2121, "u", "p@ss:w0rd", "/f.bin", "f.bin"},
+        {"ftp://u:p%40ss%3Aw0rd@h/f.bin", "h", 21, "u", "p@ss:w0rd", "/f.bin", "f.bin"},
+        {"ftp://a%40b:pw@[::1]:2121/f.bin", "::1", 2121, "a@b", "pw", "/f.bin", "f.bin"},
+        {"ftp://h/sub%20folder/my%20file.bin", "h", 21, "", "", "/sub%20folder/my%20file.bin",
+         "my file.bin"},
+        {"http://h/my%20file.bin", "h", 80, "", "", "/my%20file.bin", "my file.bin"},
+        {"ftp://h/report%3Fv2%26b.bin", "h", 21, "", "", "/report%3Fv2%26b.bin", "report?v2&b.bin"},
+        // A decoded name that would be no plain name keeps its escapes.
+        {"http://h/a%2F..%2Fb.bin", "h", 80, "", "", "/a%2F..%2Fb.bin", "a%2F..%2Fb.bin"},
+        {"http://h/%2E%2E?x.bin", "h", 80, "", "", "/%2E%2E?x.bin", "%2E%2E"},
+    };
+    for (const Case& c : cases) {
+        TaskDescriptor d = Parsed(c.address);
+        EXPECT_EQ(d.Host, c.host) << c.address;
+        EXPECT_EQ(d.iPort, c.port) << c.address;
+        EXPECT_EQ(d.User, c.user) << c.address;
+        EXPECT_EQ(d.Password, c.password) << c.address;
+        EXPECT_EQ(d.RequestPath, c.path) << c.address;
+        EXPECT_EQ(d.FileName, c.fileName) << c.address;
+        // Shown anywhere, an address keeps its host and loses its password.
+        std::string masked = MaskUrlPassword(c.address);
+        EXPECT_EQ(*c.password == 0, masked == c.address) << masked;
+        EXPECT_NE(masked.find(c.host), std::string::npos) << masked;
+    }
+    for (const char* bad : {
+             "http://h?x=/a.zip",              // no path after the host
+             "ftp://u:p%0D%0AQUIT@h/f.bin",    // a decoded line break in the login
+             "ftp://h/a%0D%0ADELE%20b/f.bin",  // ... or in an FTP path
+             "ftp://h/a%00b/f.bin",
+             "ftp://u:p@/f.bin",  // no host
+             "ftp://u:p@[::1/f.bin",
+         }) {
+        Parsed(bad, false);
+    }
+    EXPECT_EQ(MaskUrlPassword("ftp://u:p@ss@[::1]:21/a@b:c.zip"),
+              "ftp://u:******@[::1]:21/a@b:c.zip");
+}
+
+// What is built reads back as it was meant: logins and names with every
+// character that has a meaning in an address.
+TEST(BuildUrl, RoundTripsThroughTheParser) {
+    const std::string name = "r?v2 #1&x%;\xC3\xBC.bin";
+    const std::string url =
+        BuildUrl("ftp://", "me@x", "p@ss:w/0rd", "::1", 2121, EncodeUrlPath("/a b/" + name));
+    EXPECT_EQ(url.find(' '), std::string::npos);
+    TaskDescriptor d = Parsed(url);
+    EXPECT_EQ(d.Host, "::1");
+    EXPECT_EQ(d.iPort, 2121);
+    EXPECT_EQ(d.User, "me@x");
+    EXPECT_EQ(d.Password, "p@ss:w/0rd");
+    EXPECT_EQ(PercentDecode(d.RequestPath), "/a b/" + name);
+    EXPECT_EQ(d.FileName, name);
+    EXPECT_EQ(BuildUrl("http://", "", "", "h", 80, "/a.zip"), "http://h/a.zip");
+    EXPECT_EQ(WithLogin("ftp://old:pw@h/x@y.bin", "n:e", "w"), "ftp://n%3Ae:w@h/x@y.bin");
+    EXPECT_EQ(WithLogin("ftp://old:pw@h/x@y.bin", "", ""), "ftp://h/x@y.bin");
 }
 
 TEST(SplitPath, SeparatorIsTheLaterOfBothSlashesAndExtensionStartsAtTheFirstDot) {
