@@ -2,6 +2,7 @@
 // a ranged reply really starts at the requested byte, and the body.
 #include <algorithm>
 
+#include "engine/checksum_check.h"
 #include "engine/file_name.h"
 #include "engine/file_writer.h"
 #include "engine/http_worker.h"
@@ -175,6 +176,7 @@ bool CHttpHandler::ReadHeaderLines(CWorker& w, const std::string& header, HttpRe
         if (ContainsNoCase(HeaderField(line, "Transfer-Encoding"), "chunked")) {
             info.Chunked = true;
         }
+        CollectDigestField(line, info.Digests);
     }
     return true;
 }
@@ -438,6 +440,7 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         r.iState = tsDisconnect;
         return;
     }
+    NoteServerDigest(w.slot, info);
     chunked_ = info.Chunked;
     if (probe) {
         std::lock_guard lock(w.task.TaskLock);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/digest_header.h"
 #include "engine/http_text.h"
 #include "engine/worker.h"
 #include "net/tls_session.h"
@@ -28,6 +29,7 @@ struct HttpReplyInfo {
     int64_t ContentLength = -1;  // -1 when absent
     bool BadLength = false;      // a Content-Length that is no number, or two that differ
     bool Chunked = false;
+    DigestFields Digests;  // Repr-Digest and Digest
 };
 
 // How a reply's range answers the request.

@@ -35,14 +35,23 @@ void ForEachNamedField(Record& r, Visit visit) {
     visit("FilePos", r.FilePos);
 }
 
+// Keys beyond the designed ones, in file order after the blocks; each is
+// written only when it has a value.
+template <typename Record, typename Visit>
+void ForEachOptionalField(Record& r, Visit visit) {
+    visit("Checksum", r.Checksum);
+}
+
 void StoreValue(TaskProgressRecord& record, std::string_view key, std::string_view value) {
     bool named = false;
-    ForEachNamedField(record, [&](std::string_view name, std::string& field) {
+    auto store = [&](std::string_view name, std::string& field) {
         if (!named && key == name) {
             field = value;
             named = true;
         }
-    });
+    };
+    ForEachNamedField(record, store);
+    ForEachOptionalField(record, store);
     if (named || key.substr(0, kBlockKey.size()) != kBlockKey) {
         return;
     }
@@ -130,6 +139,11 @@ std::string FormatProgress(const TaskProgressRecord& record) {
     for (int i = 0; i < 4; ++i) {
         line(std::string(kBlockKey) + IntToText(i), record.Block[i]);
     }
+    ForEachOptionalField(record, [&line](std::string_view key, const std::string& value) {
+        if (!value.empty()) {
+            line(key, value);
+        }
+    });
     return Utf16LeFileBytes(text);
 }
 

@@ -1,5 +1,6 @@
 // The per-task progress file: UTF-16LE with byte-order mark, CR LF lines,
-// section [FileInfo], sixteen keys in a fixed order.
+// section [FileInfo], sixteen keys in a fixed order, then the optional keys
+// that are set.
 #pragma once
 
 #include <array>
@@ -33,6 +34,11 @@ struct TaskProgressRecord {
     std::string FileSize;  // empty while unknown
     std::string FilePos;
     std::array<std::string, 4> Block;  // "iFrom-iTo"
+
+    // Keys after the sixteen above, each written only when not empty, so
+    // the file of a task without them keeps its form to the byte, and a file
+    // without them reads as empty values.
+    std::string Checksum;  // "sha256=<hex>" as given for the task; "" none
 };
 
 // File bytes <-> record. ParseProgress gives the defaults for anything that
