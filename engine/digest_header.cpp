@@ -166,16 +166,6 @@ class SfReader {
     size_t pos_ = 0;
 };
 
-std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
 int Base64Value(char c) {
     if (c >= 'A' && c <= 'Z') {
         return c - 'A';

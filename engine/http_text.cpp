@@ -281,19 +281,6 @@ std::vector<std::string> HeaderLines(std::string_view header) {
 
 namespace vardane {
 
-int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 size_t CChunkDecoder::Decode(char* data, size_t n) {
     size_t out = 0;
     for (size_t i = 0; i < n && state_ != State::Done && state_ != State::Failed; ++i) {

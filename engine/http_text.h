@@ -75,9 +75,6 @@ std::string ResolveLocation(std::string_view current, std::string_view location)
 // a password inside a Location address.
 std::string MaskHeaderLine(std::string_view line);
 
-// Value of a hexadecimal digit, -1 for any other character.
-int HexDigitValue(char c);
-
 // An address as it may be logged: the password of "scheme://user:password@"
 // becomes "******".
 std::string MaskUrlPassword(std::string_view url);

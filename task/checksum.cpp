@@ -30,29 +30,6 @@ const AlgorithmInfo& Info(ChecksumAlgorithm algorithm) {
     return kAlgorithms[2];
 }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 }  // namespace
 
 std::string_view ChecksumAlgorithmName(ChecksumAlgorithm algorithm) {
@@ -65,14 +42,14 @@ size_t ChecksumDigestSize(ChecksumAlgorithm algorithm) {
 
 ChecksumParse ParseChecksumText(std::string_view text) {
     ChecksumParse result;
-    text = Trim(text);
+    text = TrimBlanks(text);
     size_t eq = text.find('=');
-    if (eq == std::string_view::npos || Trim(text.substr(0, eq)).empty()) {
+    if (eq == std::string_view::npos || TrimBlanks(text.substr(0, eq)).empty()) {
         result.Error = ChecksumTextError::NoAlgorithm;
         return result;
     }
-    std::string_view name = Trim(text.substr(0, eq));
-    std::string_view hex = Trim(text.substr(eq + 1));
+    std::string_view name = TrimBlanks(text.substr(0, eq));
+    std::string_view hex = TrimBlanks(text.substr(eq + 1));
     const AlgorithmInfo* info = nullptr;
     for (const AlgorithmInfo& candidate : kAlgorithms) {
         if (EqualsNoCase(name, candidate.Name)) {
@@ -86,15 +63,15 @@ ChecksumParse ParseChecksumText(std::string_view text) {
     Checksum sum;
     sum.Algorithm = info->Algorithm;
     for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-        int high = HexValue(hex[i]);
-        int low = HexValue(hex[i + 1]);
+        int high = HexDigitValue(hex[i]);
+        int low = HexDigitValue(hex[i + 1]);
         if (high < 0 || low < 0) {
             result.Error = ChecksumTextError::NotHex;
             return result;
         }
         sum.Digest += static_cast<char>(high * 16 + low);
     }
-    if (hex.size() % 2 != 0 && HexValue(hex.back()) < 0) {
+    if (hex.size() % 2 != 0 && HexDigitValue(hex.back()) < 0) {
         result.Error = ChecksumTextError::NotHex;
         return result;
     }
@@ -120,8 +97,8 @@ std::string ChecksumTextProblem(std::string_view text, ChecksumTextError error) 
         case ChecksumTextError::WrongLength:
             break;
     }
-    std::string_view trimmed = Trim(text);
-    std::string_view name = Trim(trimmed.substr(0, trimmed.find('=')));
+    std::string_view trimmed = TrimBlanks(text);
+    std::string_view name = TrimBlanks(trimmed.substr(0, trimmed.find('=')));
     for (const AlgorithmInfo& info : kAlgorithms) {
         if (EqualsNoCase(name, info.Name)) {
             return quoted + ": " + std::string(info.Name) + " takes " +
