@@ -247,6 +247,9 @@ class ShowCommand : public TaskCommand {
         for (size_t i = 0; i < r.Block.size(); ++i) {
             line("Block_" + std::to_string(i), r.Block[i]);
         }
+        if (!r.Checksum.empty()) {
+            text += "Checksum=" + r.Checksum + "\n";
+        }
         env.io.Out(text);
         return kStatusOk;
     }

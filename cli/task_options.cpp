@@ -5,6 +5,7 @@
 #include "cli/cli_io.h"
 #include "dialogs/edit_task_dialog.h"
 #include "platform/file.h"
+#include "task/checksum.h"
 
 namespace vardane {
 
@@ -25,6 +26,19 @@ void TaskOptions::Register(CLI::App& command) {
         ->type_name("N");
     command.add_option("--ftp-proxy", FtpProxy, "Number of the proxy entry for FTP")
         ->type_name("N");
+    command
+        .add_option("--checksum", Checksum,
+                    "Checksum the finished file must match: sha256, sha512, sha1 or md5, "
+                    "then '=' and the hex digest")
+        ->type_name("ALGO=HEX")
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                // Blank clears the checksum (edit).
+                return text.find_first_not_of(" \t") == std::string::npos
+                           ? std::string()
+                           : ChecksumTextProblem(text, ParseChecksumText(text).Error);
+            },
+            "", "checksum"));
     command.add_flag("--manual", Manual, "Leave the task stopped instead of starting it");
     command.add_flag("--save-default", SaveDefault,
                      "Keep folder, start mode, connections and proxies as the defaults");
@@ -57,6 +71,9 @@ bool TaskOptions::ApplyTo(CEdtTaskDlg& dialog, CliIo& io) const {
     if (FtpProxy && !dialog.SetProxyFtp(*FtpProxy)) {
         io.Err("vardane-cli: no proxy entry " + std::to_string(*FtpProxy) + "\n");
         return false;
+    }
+    if (Checksum) {
+        dialog.SetChecksumEntry(*Checksum);
     }
     if (Manual) {
         dialog.SetImmediately(false);

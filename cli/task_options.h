@@ -23,6 +23,7 @@ struct TaskOptions {
     std::optional<std::string> Password;
     std::optional<int> HttpProxy;
     std::optional<int> FtpProxy;
+    std::optional<std::string> Checksum;  // ALGO=HEX, checked while parsing
     bool Manual = false;
     bool SaveDefault = false;
 

@@ -38,7 +38,7 @@ CEdtTaskDlg::CEdtTaskDlg(CAppContext& ctx, IQuestions& questions)
         {&Labels::Start, "EdtTaskDlg_Start"},     {&Labels::Immediately, "EdtTaskDlg_Immediately"},
         {&Labels::Manual, "EdtTaskDlg_Manual"},   {&Labels::Proxy, "EdtTaskDlg_Proxy"},
         {&Labels::Default, "EdtTaskDlg_Default"}, {&Labels::Ok, "Menu_General_Ok"},
-        {&Labels::Cancel, "Menu_General_Cancel"},
+        {&Labels::Cancel, "Menu_General_Cancel"}, {&Labels::Checksum, "EdtTaskDlg_Checksum"},
     };
     labels_.Title = ctx_.lang.GetAppTitle();
     for (const auto& [field, key] : kLabelKeys) {
@@ -75,6 +75,7 @@ void CEdtTaskDlg::LoadProxyNames() {
 void CEdtTaskDlg::InitNew(std::string url, std::string clipboardText) {
     newTask_ = true;
     taskId_.clear();
+    checksum_.clear();
     InitCommon();
     folderIndex_ = 0;
     categoryPath_ = std::string(kDefaultCategoryPath);
@@ -106,6 +107,7 @@ void CEdtTaskDlg::InitEdit(std::string taskId) {
     split_ = SplitIndex(SettingInt(record.ThreadCount));
     proxyHttp_ = ProxyIndex(SettingInt(record.ProxyHTTP), proxyNames_.size());
     proxyFtp_ = ProxyIndex(SettingInt(record.ProxyFTP), proxyNames_.size());
+    checksum_ = record.Checksum;
     FillCategoryTree(categoryPath_);
 }
 

@@ -22,11 +22,12 @@ class CEdtTaskDlg {
     static constexpr const char* kFieldUrl = "URL";
     static constexpr const char* kFieldUid = "Uid";
     static constexpr const char* kFieldPwd = "Pwd";
+    static constexpr const char* kFieldChecksum = "Checksum";
 
     // Localized texts of the title and the labels.
     struct Labels {
         std::string Title, Url, SaveTo, Rename, Block, Cat, Login, Uid, Pwd, Start, Immediately,
-            Manual, Proxy, Default;
+            Manual, Proxy, Default, Checksum;
         // The Ok/Cancel commands.
         std::string Ok, Cancel;
         std::string ProxyHttp = "Http";
@@ -84,6 +85,11 @@ class CEdtTaskDlg {
     void SetUser(std::string user) { user_ = std::move(user); }
     const std::string& Password() const { return password_; }
     void SetPassword(std::string password) { password_ = std::move(password); }
+
+    // Checksum edit: blank for none, else ALGO=HEX (checked by OK, stored
+    // in its normal form).
+    const std::string& ChecksumEntry() const { return checksum_; }
+    void SetChecksumEntry(std::string text) { checksum_ = std::move(text); }
 
     // Start radio buttons: true "Immediately", false "Manual".
     bool Immediately() const { return immediately_; }
@@ -151,6 +157,7 @@ class CEdtTaskDlg {
     std::string user_;
     std::string password_;
     bool immediately_ = false;
+    std::string checksum_;
     std::vector<std::string> proxyNames_;
     int proxyHttp_ = -1;
     int proxyFtp_ = -1;

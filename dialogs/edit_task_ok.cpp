@@ -11,6 +11,7 @@
 #include "settings/app_context.h"
 #include "settings/registry_paths.h"
 #include "settings/setting_value.h"
+#include "task/checksum.h"
 #include "task/download_task.h"
 #include "task/progress_file.h"
 #include "task/task_list.h"
@@ -105,6 +106,11 @@ bool CEdtTaskDlg::Validate() {
             return Refuse(invalidPwd, QuestionIcon::Exclamation, kFieldPwd);
         }
     }
+    const bool checksumGiven = checksum_.find_first_not_of(" \t") != std::string::npos;
+    if (checksumGiven && !ParseChecksumText(checksum_).Sum) {
+        return Refuse(lang.GetLangText("EdtTaskDlg_InvalidChecksum"), QuestionIcon::Exclamation,
+                      kFieldChecksum);
+    }
     return true;
 }
 
@@ -126,6 +132,8 @@ bool CEdtTaskDlg::Apply() {
         record.LocalTempFileName.clear();
     }
     record.Cat = CategoryKeyPath();
+    const ChecksumParse checksum = ParseChecksumText(checksum_);
+    record.Checksum = checksum.Sum ? ChecksumText(*checksum.Sum) : "";
     // The progress file first: a list line must never name a task that has
     // no progress file. A new task's two files are flushed by the frame once
     // its download has started (CMainFrame::TaskAdded), so that beside a

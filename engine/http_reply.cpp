@@ -2,6 +2,7 @@
 // a ranged reply really starts at the requested byte, and the body.
 #include <algorithm>
 
+#include "engine/checksum_check.h"
 #include "engine/file_name.h"
 #include "engine/file_writer.h"
 #include "engine/http_worker.h"
@@ -144,6 +145,7 @@ bool CHttpHandler::ReadHeaderLines(CWorker& w, const std::string& header, HttpRe
             info.Chunked = true;
         }
         ReadValidatorLine(line, info);
+        CollectDigestField(line, info.Digests);
     }
     return true;
 }
@@ -430,6 +432,7 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         return;
     }
     KeepValidators(w, info);
+    NoteServerDigest(w.slot, info);
     chunked_ = info.Chunked;
     if (probe) {
         std::lock_guard lock(w.task.TaskLock);

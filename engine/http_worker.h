@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/digest_header.h"
 #include "engine/http_text.h"
 #include "engine/worker.h"
 #include "net/tls_session.h"
@@ -30,6 +31,7 @@ struct HttpReplyInfo {
     bool BadLength = false;      // a Content-Length that is no number, or two that differ
     bool Chunked = false;
     FileValidators Validators;  // ETag and Last-Modified, "" when absent or unusable
+    DigestFields Digests;  // Repr-Digest and Digest
 };
 
 // How a reply's range answers the request.

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "engine/checksum_check.h"
 #include "engine/file_writer.h"
 #include "engine/worker.h"
 #include "platform/file.h"
@@ -17,6 +18,7 @@ namespace vardane {
 CTaskSlot::CTaskSlot(CAppContext& context) : ctx(context), task(context) {}
 
 CTaskSlot::~CTaskSlot() {
+    bStopCommanded = true;
     task.Finish(true);
     JoinWorkers();
     StopSaver();
@@ -113,6 +115,7 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
         slot.bRetriesExhausted = false;
         slot.bFileChanged = false;
         slot.bStopCommanded = false;
+        slot.ServerDigest.reset();
         slot.lastSave = std::chrono::steady_clock::now();
         slot.iSavedDownloaded = -1;
     }
@@ -307,6 +310,11 @@ void TaskEnd(CTaskSlot& slot) {
     // No periodic save may follow the final one (nor rewrite the progress
     // file of a task that has just completed).
     slot.StopSaver();
+    if (state == stateCompleted) {
+        // All bytes are in: the file gets its name only if it matches its
+        // checksum (a mismatch leaves it under the temporary name).
+        state = VerifyDownload(slot, downloaded);
+    }
     task.SetState(state);
     SaveProgress(task);
     // An empty file is complete too (a stream that ended at once): it must

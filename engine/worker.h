@@ -19,10 +19,12 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 
+#include "engine/digest_header.h"
 #include "net/connection_owner.h"
 #include "platform/periodic_thread.h"
 #include "task/download_task.h"
@@ -193,6 +195,10 @@ class CTaskSlot {
     // Stop command: Finish(noSuccessor). The task reports its end later
     // through OnTaskState.
     void Stop(bool noSuccessor);
+    // A stop command came since the task started (reset by StartTask under
+    // TaskLock). The stop flag alone does not tell: a download that completes
+    // sets it too.
+    std::atomic<bool> bStopCommanded{false};
     // True when no worker thread of this slot is alive.
     bool Idle();
     // Waits until every worker thread has ended and joins them. Never call it
@@ -221,11 +227,12 @@ class CTaskSlot {
     bool bStreamEnded = false;       // the single stream ended as its protocol says
     bool bRetriesExhausted = false;  // a worker gave up after too many tries
     bool bFileChanged = false;       // a new version on the server: the last worker restarts
-    bool bStopCommanded = false;     // the owner's Stop came during this run
     // Restarts for a new version since the owner started the task; a file
     // that keeps changing fails the task at kMaxFileChanges.
     int iFileChanges = 0;
     static constexpr int kMaxFileChanges = 3;
+    // The whole file's digest as the first whole-file reply announced it.
+    std::optional<AnnouncedDigest> ServerDigest;
     // The progress file is rewritten while bytes flow, at most this often,
     // so a killed process loses at most this much transfer.
     static constexpr std::chrono::milliseconds kSaveInterval{500};

@@ -48,4 +48,9 @@ int CompareNoCase(std::string_view a, std::string_view b);
 std::string ToLowerAscii(std::string_view text);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 
+// Value of a hexadecimal digit (either case), -1 for any other character.
+int HexDigitValue(char c);
+// text without the blanks and tabs around it.
+std::string_view TrimBlanks(std::string_view text);
+
 }  // namespace vardane

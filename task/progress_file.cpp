@@ -35,13 +35,16 @@ void ForEachNamedField(Record& r, Visit visit) {
     visit("FilePos", r.FilePos);
 }
 
-// Keys after the block lines, written only when not empty: the version of
-// the server's file that the stored bytes come from.
+// Keys after the block lines, in file order; each is written only when it
+// has a value, so the file of a task without them keeps its form to the byte.
+// ETag, LastModified and MDTM: the version of the server's file that the
+// stored bytes come from. Checksum: the digest the user gave for the file.
 template <typename Record, typename Visit>
-void ForEachValidatorField(Record& r, Visit visit) {
+void ForEachOptionalField(Record& r, Visit visit) {
     visit("ETag", r.Validators.ETag);
     visit("LastModified", r.Validators.LastModified);
     visit("MDTM", r.Validators.ModTime);
+    visit("Checksum", r.Checksum);
 }
 
 void StoreValue(TaskProgressRecord& record, std::string_view key, std::string_view value) {
@@ -53,7 +56,7 @@ void StoreValue(TaskProgressRecord& record, std::string_view key, std::string_vi
         }
     };
     ForEachNamedField(record, store);
-    ForEachValidatorField(record, store);
+    ForEachOptionalField(record, store);
     if (named || key.substr(0, kBlockKey.size()) != kBlockKey) {
         return;
     }
@@ -146,7 +149,7 @@ std::string FormatProgress(const TaskProgressRecord& record) {
     for (int i = 0; i < 4; ++i) {
         line(std::string(kBlockKey) + IntToText(i), record.Block[i]);
     }
-    ForEachValidatorField(record, [&line](std::string_view key, const std::string& value) {
+    ForEachOptionalField(record, [&line](std::string_view key, const std::string& value) {
         if (!value.empty()) {
             line(key, value);
         }

@@ -1,5 +1,6 @@
 // The per-task progress file: UTF-16LE with byte-order mark, CR LF lines,
-// section [FileInfo], sixteen keys in a fixed order.
+// section [FileInfo], sixteen keys in a fixed order, then the optional keys
+// that are set.
 #pragma once
 
 #include <array>
@@ -40,6 +41,7 @@ struct TaskProgressRecord {
     // The server's version of the file that the stored bytes come from:
     // keys ETag, LastModified and MDTM.
     FileValidators Validators;
+    std::string Checksum;  // "sha256=<hex>" as given for the task; "" none
 };
 
 // File bytes <-> record. ParseProgress gives the defaults for anything that

@@ -103,6 +103,13 @@ QWidget* TaskDialog::BuildUrlAndFile() {
     auto* split = BoundCombo(CEdtTaskDlg::SplitEntries(), model_.SplitSelection(), "Block", box,
                              [this](int index) { model_.SetConnections(index + 1); });
     form->addRow(KeyLabel(labels.Block, "EdtTaskDlg_Block", box), split);
+
+    auto* checksum = new QLineEdit(ToQ(model_.ChecksumEntry()), box);
+    checksum->setObjectName(CEdtTaskDlg::kFieldChecksum);
+    checksum->setPlaceholderText("sha256=...");
+    connect(checksum, &QLineEdit::textChanged, this,
+            [this](const QString& text) { model_.SetChecksumEntry(FromQ(text)); });
+    form->addRow(KeyLabel(labels.Checksum, "EdtTaskDlg_Checksum", box), checksum);
     return box;
 }
 

@@ -283,6 +283,41 @@ TEST_F(DownloadTest, FailedGetExitsOneWithTheTasksErrorLine) {
     EXPECT_EQ("failed", Fields(rows[0])[1]);
 }
 
+TEST_F(DownloadTest, GetChecksOnlyWhatItWasGiven) {
+    VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
+    NginxServer nginx;
+    const int64_t size = 600 * 1024 + 9;
+    std::string sha = MakeRandomFile(nginx.Root() + "sum.bin", size, 5);
+    ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
+
+    CliResult ok = Cli({"get", nginx.Url("sum.bin"), "--dir", target.Path(), "--connections", "2",
+                        "--checksum", "SHA256=" + sha});
+    ASSERT_EQ(0, ok.status) << ok.out << ok.err;
+    EXPECT_EQ(sha, Sha256OfFile(target.Path() + "sum.bin"));
+
+    const std::string wrong(64, '0');
+    CliResult bad = Cli({"get", nginx.Url("sum.bin?again"), "--name", "bad.bin", "--dir",
+                         target.Path(), "--checksum", "sha256=" + wrong});
+    EXPECT_EQ(1, bad.status) << bad.out << bad.err;
+    EXPECT_NE(std::string::npos, bad.err.find("sha256=" + wrong + " sha256=" + sha)) << bad.err;
+    EXPECT_FALSE(FileExists(target.Path() + "bad.bin"));
+    EXPECT_EQ(size, FileSize(target.Path() + "bad.bin.vd~"));
+    EXPECT_EQ(sha, Sha256OfFile(target.Path() + "bad.bin.vd~"));
+
+    // A checksum that cannot be one is bad usage, and nothing is added.
+    for (const char* text : {"sha256=abc", "whirlpool=00", "0123"}) {
+        CliResult usage = Cli({"add", nginx.Url("x.bin"), "--checksum", text});
+        EXPECT_EQ(2, usage.status) << text << usage.err;
+        EXPECT_NE(std::string::npos, usage.err.find(text)) << usage.err;
+    }
+    CliResult added =
+        Cli({"add", nginx.Url("y.bin"), "--manual", "--checksum", "md5=" + sha.substr(0, 32)});
+    ASSERT_EQ(0, added.status) << added.err;
+    EXPECT_NE(
+        std::string::npos,
+        Cli({"show", Lines(added.out)[0]}).out.find("\nChecksum=md5=" + sha.substr(0, 32) + "\n"));
+}
+
 TEST_F(DownloadTest, RedirectToAnUnreachableFtpAddressEndsTheGet) {
     ScriptedServer server([](ScriptedConnection& c) {
         c.ReadUntil("\r\n\r\n");

@@ -80,8 +80,15 @@ TEST_F(GuiDialogsTest, TaskDialogRefusalFocusesTheNamedField) {
     Child<QPlainTextEdit>(&dialog, "URL")->setPlainText("ftp://bob:pw@ftp.example/pub/b.zip");
     EXPECT_EQ(user->text(), "bob");
     EXPECT_EQ(password->text(), "pw");
+    // A checksum that is none keeps the dialog open on its field.
+    auto* checksum = Child<QLineEdit>(&dialog, CEdtTaskDlg::kFieldChecksum);
+    checksum->setText("md5=123");
     ClickOk(&dialog);
-    EXPECT_EQ(questions.asked.size(), 1u);
+    ASSERT_EQ(questions.asked.size(), 2u);
+    EXPECT_EQ(QApplication::focusWidget(), checksum);
+    checksum->setText("md5=900150983cd24fb0d6963f7d28e17f72");
+    ClickOk(&dialog);
+    EXPECT_EQ(questions.asked.size(), 2u);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_TRUE(model.Accepted());
     EXPECT_EQ(model.FinalUrl(), "ftp://bob:pw@ftp.example/pub/b.zip");

@@ -130,6 +130,22 @@ TEST(ProgressFile, AnUpdateThatChangesNothingKeepsTheFileButStillSyncsIt) {
     EXPECT_EQ(test::ReadFile(path), Utf16LeFile(kExampleText));
 }
 
+// A key beyond the designed lines comes after them and only when set; a file
+// without it reads as no checksum, and the engine's merges keep it.
+TEST(ProgressFile, ChecksumKeyFollowsTheDesignedLinesOnlyWhenSet) {
+    TaskTestRoot root;
+    std::string path = root.Path("Tasks/1.pro~");
+    TaskProgressRecord record = ExampleRecord();
+    record.Checksum = "sha256=00ff";
+    ASSERT_TRUE(WriteProgress(record, path));
+    EXPECT_EQ(test::ReadFile(path),
+              Utf16LeFile(std::string(kExampleText) + "Checksum=sha256=00ff\r\n"));
+    ASSERT_TRUE(UpdateProgress(path, [](TaskProgressRecord& r) { r.State = "2"; }));
+    EXPECT_EQ(ReadProgress(path).Checksum, "sha256=00ff");
+    EXPECT_EQ(ParseProgress(Utf16LeFile(kExampleText)).Checksum, "");
+    EXPECT_EQ(ParseProgress(Utf16LeFile("checksum=md5=00\r\n")).Checksum, "");
+}
+
 TEST(ProgressFile, MissingFileReadAndWrittenBackHoldsTheDefaults) {
     TaskTestRoot root;
     std::string path = root.Path("Tasks/none.pro~");

@@ -1,0 +1,176 @@
+#include "engine/checksum_check.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "engine/digest_header.h"
+#include "engine/http_worker.h"
+#include "engine/worker.h"
+#include "platform/text.h"
+#include "settings/app_context.h"
+#include "task/progress_file.h"
+
+namespace vardane {
+
+namespace {
+
+// Small enough that a chunk is still in the CPU cache when it is hashed (4
+// MiB chunks cost a fifth more time per GiB) and a stop is seen at once;
+// large enough that the reads cost little.
+constexpr size_t kChunkBytes = 256 << 10;
+
+const EVP_MD* EvpDigest(ChecksumAlgorithm algorithm) {
+    switch (algorithm) {
+        case ChecksumAlgorithm::Md5:
+            return EVP_md5();
+        case ChecksumAlgorithm::Sha1:
+            return EVP_sha1();
+        case ChecksumAlgorithm::Sha256:
+            return EVP_sha256();
+        case ChecksumAlgorithm::Sha512:
+            return EVP_sha512();
+    }
+    return EVP_sha256();
+}
+
+struct FdCloser {
+    int fd;
+    ~FdCloser() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+struct MdCtxFree {
+    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+};
+
+void Log(CTaskSlot& slot, int kind, std::string_view key, const std::string& values) {
+    TaskLog(slot.task, kind, 0, slot.ctx.lang.GetLangText(key) + " " + values);
+}
+
+}  // namespace
+
+DigestOutcome DigestFile(const std::string& path, int64_t length, ChecksumAlgorithm algorithm,
+                         const std::function<bool()>& stopped, std::string& digest, int* error) {
+    auto fail = [error](int code) {
+        if (error != nullptr) {
+            *error = code;
+        }
+        return DigestOutcome::Failed;
+    };
+    FdCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0) {
+        return fail(errno);
+    }
+    (void)::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), EvpDigest(algorithm), nullptr) != 1) {
+        return fail(ENOMEM);
+    }
+    std::vector<char> buffer(kChunkBytes);
+    int64_t left = length;
+    while (left > 0) {
+        if (stopped && stopped()) {
+            return DigestOutcome::Stopped;
+        }
+        size_t want =
+            left < static_cast<int64_t>(buffer.size()) ? static_cast<size_t>(left) : buffer.size();
+        ssize_t n = ::read(file.fd, buffer.data(), want);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return fail(n == 0 ? EIO : errno);  // shorter than its bytes: not the download
+        }
+        if (EVP_DigestUpdate(ctx.get(), buffer.data(), static_cast<size_t>(n)) != 1) {
+            return fail(EIO);
+        }
+        left -= n;
+    }
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_DigestFinal_ex(ctx.get(), out, &size) != 1) {
+        return fail(EIO);
+    }
+    digest.assign(reinterpret_cast<const char*>(out), size);
+    return DigestOutcome::Done;
+}
+
+void NoteServerDigest(CTaskSlot& slot, const HttpReplyInfo& info) {
+    if (!ReplyIsWholeFile(info.Status, info.ContentRange)) {
+        return;  // a part's digest, or one that may be
+    }
+    std::optional<AnnouncedDigest> announced = ParseDigestFields(info.Digests);
+    if (!announced) {
+        return;
+    }
+    std::lock_guard lock(slot.task.TaskLock);
+    if (!slot.ServerDigest) {
+        slot.ServerDigest = std::move(announced);
+    }
+}
+
+int VerifyDownload(CTaskSlot& slot, int64_t length) {
+    CDownloadTask& task = slot.task;
+    std::string stored;
+    {
+        std::lock_guard lock(task.ProgressLock);
+        std::string path;
+        {
+            std::lock_guard taskLock(task.TaskLock);
+            path = task.descriptor.ProgressPath;
+        }
+        stored = ReadProgress(path).Checksum;
+    }
+    std::optional<AnnouncedDigest> announced;
+    {
+        std::lock_guard lock(task.TaskLock);
+        announced = slot.ServerDigest;
+    }
+    // The user's checksum first; a server's only when the task has none.
+    std::optional<Checksum> expected;
+    std::string origin;
+    if (!stored.empty()) {
+        expected = ParseChecksumText(stored).Sum;
+        if (!expected) {
+            Log(slot, 3, "Log_ChecksumFailed", stored);  // a damaged record
+            return stateError;
+        }
+    } else if (announced) {
+        expected = announced->Sum;
+        origin = " (" + announced->Header + ")";
+    } else {
+        return stateCompleted;
+    }
+    std::string actual;
+    int error = 0;
+    DigestOutcome outcome = DigestFile(
+        task.TempPath(), length, expected->Algorithm,
+        [&slot] { return slot.bStopCommanded.load(); }, actual, &error);
+    if (outcome == DigestOutcome::Stopped) {
+        return stateStopped;  // the next start checks again
+    }
+    if (outcome == DigestOutcome::Failed) {
+        Log(slot, 3, "Log_ChecksumFailed", task.TempPath() + " " + ErrorText(error));
+        return stateError;
+    }
+    Checksum got{expected->Algorithm, actual};
+    if (got != *expected) {
+        Log(slot, 3, "Log_ChecksumMismatch",
+            ChecksumText(*expected) + origin + " " + ChecksumText(got));
+        return stateError;
+    }
+    Log(slot, 2, "Log_ChecksumOk", ChecksumText(got) + origin);
+    return stateCompleted;
+}
+
+}  // namespace vardane

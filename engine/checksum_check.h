@@ -1,0 +1,39 @@
+// The check of a finished download against its checksum: the one the user
+// gave with the task (progress file key Checksum), else the one a server
+// announced for the whole file. Runs on the worker that ends the task, once
+// all bytes are in and before the temporary file gets the target name.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "task/checksum.h"
+
+namespace vardane {
+
+class CTaskSlot;
+struct HttpReplyInfo;
+
+enum class DigestOutcome { Done, Stopped, Failed };
+
+// Digest of the first length bytes of the file at path, read in chunks;
+// stopped is asked before each chunk, so a huge file never holds up a stop.
+// Failed (errno in *error) when the file cannot be read or is shorter.
+DigestOutcome DigestFile(const std::string& path, int64_t length, ChecksumAlgorithm algorithm,
+                         const std::function<bool()>& stopped, std::string& digest,
+                         int* error = nullptr);
+
+// An HTTP reply that was accepted: when its body is the whole file and it
+// announces the file's digest, the first such digest of the run is kept for
+// the end.
+void NoteServerDigest(CTaskSlot& slot, const HttpReplyInfo& info);
+
+// The check at the task's end, all length bytes in the temporary file:
+// stateCompleted when nothing is to be checked or the digest matches (one
+// log line), stateError when it does not match (the line names both
+// digests) or cannot be computed, stateStopped when a stop command came
+// during the check.
+int VerifyDownload(CTaskSlot& slot, int64_t length);
+
+}  // namespace vardane
