@@ -246,15 +246,10 @@ void TaskEnd(CTaskSlot& slot) {
     // An empty file is complete too (a stream that ended at once): it must
     // arrive under its name, not stay behind as a one-byte temporary file.
     if (state == stateCompleted) {
-        if (singleStream) {
-            // The file was created with one byte; cut it to what came.
-            std::string temp = task.TempPath();
-            std::lock_guard lock(task.FileLock);
-            if (truncate(temp.c_str(), downloaded) != 0) {
-                // Left as it is; the rename below still happens.
-            }
+        // The file was created with one byte; cut it to what came.
+        if (singleStream && !TruncateTempFile(slot, downloaded)) {
+            // Left as it is; the rename below still happens.
         }
-        CloseTempFile(slot);
         int error = 0;
         if (!RenameAtCompletion(slot, &error)) {
             // The data is whole but still under the temporary name: no
