@@ -84,7 +84,8 @@ void CTaskSlot::Launch(const ThreadRecord& launch, std::unique_ptr<IProtocolHand
 
 namespace {
 
-void Abandon(CTaskSlot& slot) {
+void Abandon(CTaskSlot& slot, const std::string& id) {
+    slot.ctx.EndTlsRun(id, &slot);
     slot.task.bActive = false;
     slot.task.SetStop(true);
 }
@@ -113,9 +114,12 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
         slot.iSavedDownloaded = -1;
     }
     if (!FileExists(progressPath)) {
-        Abandon(slot);
+        Abandon(slot, id);
         return false;
     }
+    // A certificate choice of the command that started this run holds for
+    // this run only (kept across the restart of a redirect to FTP).
+    slot.ctx.ClaimTlsChoice(id, &slot);
     TaskProgressRecord record;
     bool corrupt = false;
     {
@@ -147,7 +151,7 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
     if (!ParseUrl(task, address)) {
         task.SetState(stateError, Durability::Now);
         TaskLog(task, 3, 0, slot.ctx.lang.GetLangText("Log_InvalidURL"));
-        Abandon(slot);
+        Abandon(slot, id);
         return false;
     }
     std::string dir = WithTrailingSlash(record.LocalDir);
@@ -157,7 +161,7 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
         TaskLog(task, 3, 0,
                 slot.ctx.lang.GetLangText("Log_CreateLocalFileFailed") + " " + dir + " " +
                     ErrorText(error));
-        Abandon(slot);
+        Abandon(slot, id);
         return false;
     }
     std::string protocol;
@@ -268,6 +272,7 @@ void TaskEnd(CTaskSlot& slot) {
         task.descriptor.iSaveCounter = 0;
         snapshot = task.descriptor;
     }
+    slot.ctx.EndTlsRun(snapshot.TaskId, &slot);
     task.bActive = false;
     if (task.hMainWnd != nullptr) {
         task.hMainWnd->OnTaskState(snapshot);
