@@ -186,6 +186,16 @@ std::string ChooseLocalName(CTaskSlot& slot, int threadNo, bool* reuse) {
     return temp;
 }
 
+// The temporary file could not be opened or created: logged with errno's
+// text; always false.
+bool CreateFailed(CTaskSlot& slot, int threadNo, const std::string& temp) {
+    int error = errno;
+    TaskLog(slot.task, 3, threadNo,
+            slot.ctx.lang.GetLangText("Log_CreateLocalFileFailed") + " " + temp + " " +
+                ErrorText(error));
+    return false;
+}
+
 // rename without replacing: 0, EEXIST when the name is taken, or the errno.
 int RenameNoReplace(const std::string& from, const std::string& to) {
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
@@ -216,11 +226,7 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
         // Our file from an earlier run, opened again only if it still is.
         int fd = OpenOwnTemp(temp);
         if (fd < 0) {
-            int error = errno;
-            TaskLog(task, 3, threadNo,
-                    slot.ctx.lang.GetLangText("Log_CreateLocalFileFailed") + " " + temp + " " +
-                        ErrorText(error));
-            return false;
+            return CreateFailed(slot, threadNo, temp);
         }
         AdoptTempFd(slot, temp, fd);
         return true;
@@ -244,11 +250,7 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
     // (a link above all) is never opened.
     int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
-        int error = errno;
-        TaskLog(task, 3, threadNo,
-                slot.ctx.lang.GetLangText("Log_CreateLocalFileFailed") + " " + temp + " " +
-                    ErrorText(error));
-        return false;
+        return CreateFailed(slot, threadNo, temp);
     }
     TaskLog(task, 2, threadNo, slot.ctx.lang.GetLangText("Log_MallocSpace"));
     int result = Reserve(task, fd, size);
