@@ -26,13 +26,44 @@ namespace vardane {
 
 namespace {
 
+// --ca-file and --insecure of one get: handed to the task's next start
+// (this command's) and dropped when the command ends, however it ends, so
+// no later start of the task by anyone inherits them.
+class TlsChoiceHold {
+  public:
+    TlsChoiceHold(CAppContext& ctx, std::string id, bool insecure, const std::string& caFile)
+        : ctx_(ctx), id_(std::move(id)) {
+        if (insecure || !caFile.empty()) {
+            ticket_ = ctx_.ChooseTls(id_, CAppContext::TlsChoice{insecure, caFile});
+        }
+    }
+    ~TlsChoiceHold() {
+        if (ticket_ != 0) {
+            ctx_.DropTlsChoice(id_, ticket_);
+        }
+    }
+    TlsChoiceHold(const TlsChoiceHold&) = delete;
+    TlsChoiceHold& operator=(const TlsChoiceHold&) = delete;
+
+  private:
+    CAppContext& ctx_;
+    std::string id_;
+    uint64_t ticket_ = 0;
+};
+
 // Watches tasks while they download and shows their progress. With a
 // target, it ends with that task; otherwise when no task runs or waits (or,
 // with stay, only on Ctrl-C).
 class TransferJob : public CliJob {
   public:
-    TransferJob(CliIo& io, std::string target, bool verbose, bool stay)
-        : CliJob(io), target_(std::move(target)), verbose_(verbose), stay_(stay) {}
+    // tls: the command's certificate choice, dropped with the job.
+    TransferJob(CliIo& io, std::string target, bool verbose, bool stay,
+                std::unique_ptr<TlsChoiceHold> tls = nullptr)
+        : CliJob(io),
+          target_(std::move(target)),
+          verbose_(verbose),
+          stay_(stay),
+          tls_(std::move(tls)) {}
     ~TransferJob() override { EndBar(); }
 
     void Tick(CliRuntime& rt) override {
@@ -78,6 +109,7 @@ class TransferJob : public CliJob {
         }
         if (id == target_) {
             targetState_ = state;
+            tls_.reset();  // the run it was for has ended
         }
     }
 
@@ -214,6 +246,7 @@ class TransferJob : public CliJob {
     std::map<std::string, std::string> lastErrors_;
     std::set<std::string> downgradeWarned_;
     std::optional<int> targetState_;
+    std::unique_ptr<TlsChoiceHold> tls_;
 };
 
 // The id of the downloading task created with url (case ignored), "" none.
@@ -245,15 +278,6 @@ bool ResolveCaFile(CliIo& io, std::string& caFile) {
     return true;
 }
 
-// --ca-file and --insecure of one task, kept in the context for this
-// process only.
-void ChooseTls(CAppContext& ctx, const std::string& id, bool insecure, const std::string& caFile) {
-    if (insecure || !caFile.empty()) {
-        std::lock_guard lock(ctx.TlsChoiceLock);
-        ctx.TlsChoices[id] = CAppContext::TlsChoice{insecure, caFile};
-    }
-}
-
 class GetCommand : public TaskCommand {
   public:
     CLI::App* Register(CLI::App& app) override {
@@ -279,8 +303,9 @@ class GetCommand : public TaskCommand {
         CMainFrame& frame = env.rt.Frame();
         url_ = RestoreSiteLogin(env.rt.Context(), url_);
         std::string id = FindTaskOfUrl(env.rt.Context(), frame, url_);
+        std::unique_ptr<TlsChoiceHold> tls;
         if (!id.empty()) {
-            ChooseTls(env.rt.Context(), id, insecure_, caFile_);
+            tls = std::make_unique<TlsChoiceHold>(env.rt.Context(), id, insecure_, caFile_);
             frame.StartTaskById(id);
         } else {
             CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
@@ -290,10 +315,11 @@ class GetCommand : public TaskCommand {
                 return kStatusFailed;
             }
             id = dialog.TaskId();
-            ChooseTls(env.rt.Context(), id, insecure_, caFile_);
+            tls = std::make_unique<TlsChoiceHold>(env.rt.Context(), id, insecure_, caFile_);
             frame.TaskAdded(id, true);
         }
-        env.rt.AddJob(std::make_unique<TransferJob>(env.io, id, env.verbose, false), nullptr);
+        env.rt.AddJob(std::make_unique<TransferJob>(env.io, id, env.verbose, false, std::move(tls)),
+                      nullptr);
         return std::nullopt;
     }
 

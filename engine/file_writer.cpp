@@ -79,30 +79,136 @@ int64_t FreeSpace(const std::string& folder) {
     return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
 }
 
-void UseTempPath(CTaskSlot& slot, const std::string& path) {
-    std::lock_guard lock(slot.task.FileLock);
-    if (slot.TempFdPath != path && slot.iTempFd >= 0) {
-        close(slot.iTempFd);
-        slot.iTempFd = -1;
+// What stands at a temporary file's name. Only a regular file of this user
+// with no other name is ever opened: in a folder that others may write, a
+// link (or a second name of a file) would lead the download into a file
+// elsewhere, and a file another user made is theirs to read.
+enum class TempCheck { Absent, Ours, NotRegular, HasLinks, NotOwned };
+
+TempCheck CheckTempStat(const struct stat& st) {
+    if (!S_ISREG(st.st_mode)) {
+        return TempCheck::NotRegular;  // a symbolic link among others (lstat)
     }
+    if (st.st_nlink != 1) {
+        return TempCheck::HasLinks;
+    }
+    return st.st_uid == geteuid() ? TempCheck::Ours : TempCheck::NotOwned;
+}
+
+TempCheck CheckTempPath(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) {
+        return TempCheck::Absent;  // or unreachable: creating it then says why
+    }
+    return CheckTempStat(st);
+}
+
+// Why a temporary file was passed over, for the task log.
+const char* PassedOverKey(TempCheck check) {
+    switch (check) {
+        case TempCheck::HasLinks:
+            return "Log_TempFileHasLinks";
+        case TempCheck::NotOwned:
+            return "Log_TempFileNotOwned";
+        default:
+            return "Log_TempFileIsLink";
+    }
+}
+
+// Opens an existing temporary file for writing when it is ours: never
+// through a link (O_NOFOLLOW), and checked on the descriptor itself, so a
+// name swapped after a look is not trusted either. O_NONBLOCK keeps a FIFO
+// under the name from holding the open. -1 with errno on refusal.
+int OpenOwnTemp(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || CheckTempStat(st) != TempCheck::Ours) {
+        close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// The slot keeps fd, opened safely, as its temporary file.
+void AdoptTempFd(CTaskSlot& slot, const std::string& path, int fd) {
+    std::lock_guard lock(slot.task.FileLock);
+    if (slot.iTempFd >= 0) {
+        close(slot.iTempFd);
+    }
+    slot.iTempFd = fd;
     slot.TempFdPath = path;
 }
 
-// Picks and records a free local name; returns the temporary path.
-std::string ChooseLocalName(CTaskSlot& slot) {
+std::string NumberedName(const std::string& name, int i) {
+    return FitFileName(name, i == 0 ? "" : "(" + IntToText(i) + ")", kMaxLocalNameBytes);
+}
+
+// Picks and records a free local name; returns the temporary path. A name
+// is free when nothing stands there, no other downloading task aims at it,
+// and its temporary name holds nothing or a file of ours (reused). *reuse
+// tells which; a temporary file passed over is logged once the lock is
+// released (no owner call under a lock).
+std::string ChooseLocalName(CTaskSlot& slot, int threadNo, bool* reuse) {
     CDownloadTask& task = slot.task;
-    std::lock_guard create(slot.ctx.CreateFileLock);
-    TaskDescriptor d = task.Snapshot();
-    // A name near the limit is shortened (the extension kept) so that the
-    // temporary name and a "(n)" still fit.
-    std::string name = FitFileName(d.LocalFileName, "", kMaxLocalNameBytes);
-    std::string candidate = d.LocalDir + name;
-    for (int i = 1; PathExists(candidate) || UsedByOtherTask(slot.ctx, candidate, d.TaskId); ++i) {
-        name = FitFileName(d.LocalFileName, "(" + IntToText(i) + ")", kMaxLocalNameBytes);
-        candidate = d.LocalDir + name;
+    std::vector<std::string> passedOver;
+    std::string temp;
+    {
+        std::lock_guard create(slot.ctx.CreateFileLock);
+        TaskDescriptor d = task.Snapshot();
+        // A name near the limit is shortened (the extension kept) so that the
+        // temporary name and a "(n)" still fit.
+        for (int i = 0;; ++i) {
+            std::string name = NumberedName(d.LocalFileName, i);
+            std::string candidate = d.LocalDir + name;
+            if (PathExists(candidate) || UsedByOtherTask(slot.ctx, candidate, d.TaskId)) {
+                continue;
+            }
+            TempCheck check = CheckTempPath(candidate + ".vd~");
+            if (check != TempCheck::Absent && check != TempCheck::Ours) {
+                passedOver.push_back(slot.ctx.lang.GetLangText(PassedOverKey(check)) + " " +
+                                     candidate + ".vd~");
+                continue;
+            }
+            *reuse = check == TempCheck::Ours;
+            task.SetLocalFileName(name);
+            temp = task.TempPath();
+            break;
+        }
     }
-    task.SetLocalFileName(name);
-    return task.TempPath();
+    for (const std::string& line : passedOver) {
+        TaskLog(task, 3, threadNo, line);
+    }
+    return temp;
+}
+
+// The temporary file could not be opened or created: logged with errno's
+// text; always false.
+bool CreateFailed(CTaskSlot& slot, int threadNo, const std::string& temp) {
+    int error = errno;
+    TaskLog(slot.task, 3, threadNo,
+            slot.ctx.lang.GetLangText("Log_CreateLocalFileFailed") + " " + temp + " " +
+                ErrorText(error));
+    return false;
+}
+
+// rename without replacing: 0, EEXIST when the name is taken, or the errno.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return errno;
+    }
+    // A file system without RENAME_NOREPLACE.
+    if (PathExists(to)) {
+        return EEXIST;
+    }
+    return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -114,19 +220,21 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
         std::lock_guard lock(task.ProgressLock);
         record = ReadProgress(task.descriptor.ProgressPath);
     }
-    if (!record.LocalTempFileName.empty()) {
-        UseTempPath(slot, task.TempPath());
+    bool reuse = !record.LocalTempFileName.empty();
+    std::string temp = reuse ? task.TempPath() : ChooseLocalName(slot, threadNo, &reuse);
+    if (reuse) {
+        // Our file from an earlier run, opened again only if it still is.
+        int fd = OpenOwnTemp(temp);
+        if (fd < 0) {
+            return CreateFailed(slot, threadNo, temp);
+        }
+        AdoptTempFd(slot, temp, fd);
         return true;
     }
-    std::string temp = ChooseLocalName(slot);
     int64_t size;
     {
         std::lock_guard lock(task.TaskLock);
         size = task.descriptor.bRangeMode ? task.descriptor.iFileSize : 1;
-    }
-    if (FileExists(temp)) {
-        UseTempPath(slot, temp);
-        return true;
     }
     // A size the disk cannot hold is refused before anything is reserved: a
     // server's word alone must not take the disk.
@@ -138,15 +246,14 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
         task.Finish(false);
         return false;
     }
-    int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A new file only: whatever appeared under the name since it was chosen
+    // (a link above all) is never opened.
+    int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
-        TaskLog(task, 3, threadNo,
-                slot.ctx.lang.GetLangText("Log_CreateLocalFileFailed") + " " + temp);
-        return false;
+        return CreateFailed(slot, threadNo, temp);
     }
     TaskLog(task, 2, threadNo, slot.ctx.lang.GetLangText("Log_MallocSpace"));
     int result = Reserve(task, fd, size);
-    close(fd);
     if (result == 0 && !task.IsStopped()) {
         UpdateTaskProgress(
             task,
@@ -155,9 +262,10 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
                 r.LocalTempFileName = task.descriptor.LocalFileName + ".vd~";
             },
             Durability::Deferred);
-        UseTempPath(slot, temp);
+        AdoptTempFd(slot, temp, fd);
         return true;
     }
+    close(fd);
     // A stopped or failed reservation leaves no file behind: its name is not
     // recorded, so the next start creates it again.
     unlink(temp.c_str());
@@ -172,13 +280,15 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
 bool PrepareLocalFile(CTaskSlot& slot, int threadNo) {
     CDownloadTask& task = slot.task;
     // A recorded temporary file that has gone makes the stored progress
-    // worthless: start the file afresh rather than write into a new, empty one.
+    // worthless: start the file afresh rather than write into a new, empty
+    // one. So does one that is no longer our own file (a link or another
+    // file put in its place): it is left alone and another name is chosen.
     std::string temp = task.TempPath();
     bool gone = false;
     UpdateTaskProgress(
         task,
         [&](TaskProgressRecord& r) {
-            if (!r.LocalTempFileName.empty() && !FileExists(temp)) {
+            if (!r.LocalTempFileName.empty() && CheckTempPath(temp) != TempCheck::Ours) {
                 r.LocalTempFileName.clear();
                 r.FilePos.clear();
                 r.Block = {};
@@ -232,7 +342,7 @@ bool RestartSingleStream(CTaskSlot& slot, int threadNo) {
 bool WriteTempStrict(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
     std::lock_guard lock(slot.task.FileLock);
     if (slot.iTempFd < 0) {
-        slot.iTempFd = open(slot.TempFdPath.c_str(), O_RDWR | O_CLOEXEC);
+        slot.iTempFd = OpenOwnTemp(slot.TempFdPath);
         if (slot.iTempFd < 0) {
             if (error != nullptr) {
                 *error = errno;
@@ -285,22 +395,82 @@ void DeleteTempFile(CTaskSlot& slot) {
     unlink(temp.c_str());
 }
 
-bool RenameAtCompletion(CTaskSlot& slot, int* error) {
+bool TruncateTempFile(CTaskSlot& slot, int64_t size) {
     std::string temp = slot.task.TempPath();
-    std::string target = slot.task.LocalPath();
-    if (!FileExists(temp)) {
+    std::lock_guard lock(slot.task.FileLock);
+    if (slot.iTempFd < 0) {
+        slot.iTempFd = OpenOwnTemp(temp);
+        slot.TempFdPath = temp;
+    }
+    return slot.iTempFd >= 0 && ftruncate(slot.iTempFd, size) == 0;
+}
+
+int64_t OwnTempFileSize(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || CheckTempStat(st) != TempCheck::Ours) {
+        return 0;
+    }
+    return static_cast<int64_t>(st.st_size);
+}
+
+bool RenameAtCompletion(CTaskSlot& slot, int* error) {
+    CDownloadTask& task = slot.task;
+    std::string temp = task.TempPath();
+    // The name must still lead to the file we wrote: what was put in its
+    // place never takes the target's name.
+    struct stat named {};
+    if (lstat(temp.c_str(), &named) != 0) {
         return true;
     }
-    // Never replace a file that appeared under the target name meanwhile.
-    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-        return true;
+    {
+        std::lock_guard lock(task.FileLock);
+        struct stat written {};
+        bool same = slot.iTempFd >= 0
+                        ? fstat(slot.iTempFd, &written) == 0 && written.st_dev == named.st_dev &&
+                              written.st_ino == named.st_ino && S_ISREG(named.st_mode)
+                        : CheckTempStat(named) == TempCheck::Ours;
+        if (!same) {
+            *error = EPERM;
+            return false;
+        }
     }
-    if ((errno == EINVAL || errno == ENOSYS) && !PathExists(target) &&
-        rename(temp.c_str(), target.c_str()) == 0) {
-        return true;  // a file system without RENAME_NOREPLACE
+    int result = RenameNoReplace(temp, task.LocalPath());
+    if (result != EEXIST) {
+        *error = result;
+        return result == 0;
     }
-    *error = errno;
-    return false;
+    // A file (or a link) took the target's name meanwhile: never replaced
+    // nor written through, the download gets the next free numbered name, as
+    // it would have had the name been taken from the start.
+    std::string name;
+    {
+        std::lock_guard create(slot.ctx.CreateFileLock);
+        TaskDescriptor d = task.Snapshot();
+        for (int i = 1; result == EEXIST; ++i) {
+            name = NumberedName(d.LocalFileName, i);
+            std::string candidate = d.LocalDir + name;
+            if (PathExists(candidate) || UsedByOtherTask(slot.ctx, candidate, d.TaskId)) {
+                continue;
+            }
+            result = RenameNoReplace(temp, candidate);
+        }
+        if (result == 0) {
+            {
+                std::lock_guard lock(task.TaskLock);
+                task.descriptor.LocalFileName = name;
+            }
+            UpdateTaskProgress(task, [&name](TaskProgressRecord& r) {
+                r.LocalFileName = name;
+                r.LocalTempFileName = name + ".vd~";
+            });
+        }
+    }
+    if (result != 0) {
+        *error = result;
+        return false;
+    }
+    TaskLog(task, 2, 0, slot.ctx.lang.GetLangText("Log_TargetNameTaken") + " " + task.LocalPath());
+    return true;
 }
 
 }  // namespace vardane

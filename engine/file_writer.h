@@ -21,9 +21,12 @@ class CTaskSlot;
 
 // Picks a free local name (under CreateFileLock: no existing file or folder,
 // no other downloading task's target), records it, creates the temporary file
-// and reserves its full size (posix_fallocate, else zero writes; the stop flag
-// is checked throughout). Reuses a temporary file recorded in the progress
-// file or already present. Logs Log_MallocSpace before the reservation.
+// (never through a link: O_EXCL, O_NOFOLLOW) and reserves its full size on
+// that descriptor (fallocate, else zero writes; the stop flag is checked
+// throughout). Reuses a temporary file recorded in the progress file or
+// already present, but only a regular file of this user with one link; any
+// other (a link, a hard-linked or foreign file) is left alone, logged, and
+// the next numbered name taken. Logs Log_MallocSpace before the reservation.
 // Failures log Log_CreateLocalFileFailed or the system's text, set stateError
 // and Finish(false) where the task cannot go on.
 [[nodiscard]] bool CreateLocalFile(CTaskSlot& slot, int threadNo);
@@ -52,10 +55,19 @@ void CloseTempFile(CTaskSlot& slot);
 // Deletes the temporary file of the task (closing it first).
 void DeleteTempFile(CTaskSlot& slot);
 
+// Single stream at its end: cuts the open temporary file to size.
+[[nodiscard]] bool TruncateTempFile(CTaskSlot& slot, int64_t size);
+
+// Size of the temporary file at path when it is a regular file of this user
+// with one link (what a start would reuse), else 0.
+int64_t OwnTempFileSize(const std::string& path);
+
 // Completion: renames the temporary file to LocalDir + LocalFileName, never
-// over a file of that name that appeared meanwhile. False with the errno in
-// *error when the data could not get its name (it then stays in the
-// temporary file); true also when there is no temporary file to rename.
+// over (nor through) anything of that name that appeared meanwhile: the file
+// then gets the next free numbered name, recorded and logged. Only the file
+// the slot wrote is renamed. False with the errno in *error when the data
+// could not get a name (it then stays in the temporary file); true also when
+// there is no temporary file to rename.
 [[nodiscard]] bool RenameAtCompletion(CTaskSlot& slot, int* error);
 
 }  // namespace vardane

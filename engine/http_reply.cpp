@@ -166,7 +166,7 @@ bool CHttpHandler::TakeSize(CWorker& w, const HttpReplyInfo& info) {
         w.task.SetFileSize(range.Total);
     }
     std::string temp = w.task.TempPath();
-    int64_t onDisk = FileExists(temp) ? FileSize(temp) : 0;
+    int64_t onDisk = OwnTempFileSize(temp);
     int64_t size = w.task.Snapshot().iFileSize;
     if (onDisk > 0 && size != 0 && onDisk != size) {
         w.LogKey(3, "Log_FileSizeChange");

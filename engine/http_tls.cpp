@@ -1,7 +1,7 @@
 // https on the HTTP worker: the session starts once the connection (or the
 // proxy's tunnel) is up, and the request follows the handshake. A
 // certificate that does not verify ends the task: no retry changes it.
-#include <mutex>
+#include <optional>
 
 #include "engine/http_worker.h"
 #include "net/event_socket.h"
@@ -23,12 +23,11 @@ ProxyRecord EffectiveProxy(const TaskDescriptor& d) {
 TlsOptions CHttpHandler::TlsOptionsFor(CWorker& w, const TaskDescriptor& d) {
     TlsOptions options;
     options.caFile = w.ReadSettings().CAFile;
-    std::lock_guard lock(w.ctx.TlsChoiceLock);
-    auto choice = w.ctx.TlsChoices.find(d.TaskId);
-    if (choice != w.ctx.TlsChoices.end()) {
-        options.verify = !choice->second.insecure;
-        if (!choice->second.caFile.empty()) {
-            options.caFile = choice->second.caFile;
+    // Only a choice this run of the task took at its start.
+    if (std::optional<CAppContext::TlsChoice> choice = w.ctx.TlsChoiceOf(d.TaskId, &w.slot)) {
+        options.verify = !choice->insecure;
+        if (!choice->caFile.empty()) {
+            options.caFile = choice->caFile;
         }
     }
     if (!options.caFile.empty() && options.caFile.front() != '/') {

@@ -88,7 +88,8 @@ void CTaskSlot::Launch(const ThreadRecord& launch, std::unique_ptr<IProtocolHand
 
 namespace {
 
-void Abandon(CTaskSlot& slot) {
+void Abandon(CTaskSlot& slot, const std::string& id) {
+    slot.ctx.EndTlsRun(id, &slot);
     slot.task.bActive = false;
     slot.task.SetStop(true);
 }
@@ -120,9 +121,12 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
         slot.iSavedDownloaded = -1;
     }
     if (!FileExists(progressPath)) {
-        Abandon(slot);
+        Abandon(slot, id);
         return false;
     }
+    // A certificate choice of the command that started this run holds for
+    // this run only (kept across the restart of a redirect to FTP).
+    slot.ctx.ClaimTlsChoice(id, &slot);
     TaskProgressRecord record;
     bool corrupt = false;
     {
@@ -154,7 +158,7 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
     if (!ParseUrl(task, address)) {
         task.SetState(stateError, Durability::Now);
         TaskLog(task, 3, 0, slot.ctx.lang.GetLangText("Log_InvalidURL"));
-        Abandon(slot);
+        Abandon(slot, id);
         return false;
     }
     std::string dir = WithTrailingSlash(record.LocalDir);
@@ -164,7 +168,7 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
         TaskLog(task, 3, 0,
                 slot.ctx.lang.GetLangText("Log_CreateLocalFileFailed") + " " + dir + " " +
                     ErrorText(error));
-        Abandon(slot);
+        Abandon(slot, id);
         return false;
     }
     std::string protocol;
@@ -320,15 +324,10 @@ void TaskEnd(CTaskSlot& slot) {
     // An empty file is complete too (a stream that ended at once): it must
     // arrive under its name, not stay behind as a one-byte temporary file.
     if (state == stateCompleted) {
-        if (singleStream) {
-            // The file was created with one byte; cut it to what came.
-            std::string temp = task.TempPath();
-            std::lock_guard lock(task.FileLock);
-            if (truncate(temp.c_str(), downloaded) != 0) {
-                // Left as it is; the rename below still happens.
-            }
+        // The file was created with one byte; cut it to what came.
+        if (singleStream && !TruncateTempFile(slot, downloaded)) {
+            // Left as it is; the rename below still happens.
         }
-        CloseTempFile(slot);
         int error = 0;
         if (!RenameAtCompletion(slot, &error)) {
             // The data is whole but still under the temporary name: no
@@ -347,6 +346,7 @@ void TaskEnd(CTaskSlot& slot) {
         task.descriptor.iSaveCounter = 0;
         snapshot = task.descriptor;
     }
+    slot.ctx.EndTlsRun(snapshot.TaskId, &slot);
     task.bActive = false;
     if (task.hMainWnd != nullptr) {
         task.hMainWnd->OnTaskState(snapshot);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "lang/lang_table.h"
@@ -46,15 +47,36 @@ struct CAppContext {
     // Guards the choice of local file names.
     std::mutex CreateFileLock;
 
-    // How https connections of one task check the server when the command
-    // line said so for that task (--ca-file, --insecure). Held for this
+    // How https connections of one task check the server when a command
+    // line said so (--ca-file, --insecure). A choice belongs to the command
+    // that made it and holds for that command's run of the task only: the
+    // task's next start takes it (ClaimTlsChoice), the end of that run drops
+    // it (EndTlsRun), and so does the end of the command (DropTlsChoice).
+    // Any other run checks certificates as the settings say. Held for this
     // process only: an opt-out of the certificate check is never stored.
     struct TlsChoice {
         bool insecure = false;
         std::string caFile;  // "" the CAFile setting
     };
-    std::mutex TlsChoiceLock;
-    std::map<std::string, TlsChoice> TlsChoices;  // by task id
+    // Returns the ticket DropTlsChoice takes; 0 when a run of the task
+    // already holds another command's choice (it is left as it is).
+    uint64_t ChooseTls(const std::string& id, const TlsChoice& choice);
+    void DropTlsChoice(const std::string& id, uint64_t ticket);
+    // run: what identifies the run (its task slot).
+    void ClaimTlsChoice(const std::string& id, const void* run);
+    void EndTlsRun(const std::string& id, const void* run);
+    // The choice the run holds, if any.
+    std::optional<TlsChoice> TlsChoiceOf(const std::string& id, const void* run);
+
+  private:
+    struct HeldTlsChoice {
+        TlsChoice choice;
+        uint64_t ticket = 0;
+        const void* run = nullptr;  // nullptr until a start takes it
+    };
+    std::mutex tlsChoiceLock_;
+    std::map<std::string, HeldTlsChoice> tlsChoices_;  // by task id
+    uint64_t nextTlsTicket_ = 1;
 };
 
 }  // namespace vardane

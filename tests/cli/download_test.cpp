@@ -2,10 +2,13 @@
 // connections, a queue run to its end, a second process handing its command
 // (config too) to the running one, Ctrl-C followed by a resumed get, and get
 // to its end: the name typed, a failure with its reason, a task that fails
-// inside the engine's own restart.
+// inside the engine's own restart; and a folder shared with another user.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include "app/single_instance.h"
 #include "platform/file.h"
@@ -334,6 +337,76 @@ TEST_F(DownloadTest, RedirectToAnUnreachableFtpAddressEndsTheGet) {
     EXPECT_EQ(1, r->status) << r->out << r->err;
     EXPECT_NE(std::string::npos, r->err.find("Invalid address")) << r->err;
     EXPECT_FALSE(FileExists(target.Path() + "passwd"));
+}
+
+// A second user for the life of a test (made with useradd, so root only).
+class OtherUser {
+  public:
+    OtherUser() : name_("vdtest" + std::to_string(::getpid())) {
+        std::string add = "useradd --system --no-create-home --shell /usr/sbin/nologin " + name_ +
+                          " >/dev/null 2>&1";
+        made_ = std::system(add.c_str()) == 0;
+        if (const passwd* pw = made_ ? ::getpwnam(name_.c_str()) : nullptr) {
+            uid = pw->pw_uid;
+            gid = pw->pw_gid;
+        }
+    }
+    ~OtherUser() {
+        if (made_ && std::system(("userdel " + name_ + " >/dev/null 2>&1").c_str()) != 0) {
+            ADD_FAILURE() << "userdel " << name_;
+        }
+    }
+    OtherUser(const OtherUser&) = delete;
+    OtherUser& operator=(const OtherUser&) = delete;
+    bool Made() const { return made_ && uid != 0; }
+
+    uid_t uid = 0;
+    gid_t gid = 0;
+
+  private:
+    std::string name_;
+    bool made_ = false;
+};
+
+// A folder everyone may write (1777): another user plants a link to the
+// downloader's own file at one temporary name and a file of theirs at
+// another. The downloader's file keeps its bytes, the other user's file gets
+// none of the download, and both downloads complete under the next name.
+TEST_F(DownloadTest, PlantsOfAnotherUserInASharedFolderAreLeftAlone) {
+    VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "making a second user needs root";
+    }
+    OtherUser other;
+    ASSERT_TRUE(other.Made()) << "useradd failed";
+    NginxServer nginx;
+    std::string shaA = MakeRandomFile(nginx.Root() + "a.bin", 200 * 1024 + 1, 41);
+    std::string shaB = MakeRandomFile(nginx.Root() + "b.bin", 200 * 1024 + 2, 42);
+    ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
+    ASSERT_EQ(::chmod(target.Path().c_str(), 01777), 0);
+    TempDir mine{"vardane-cli-mine"};
+    const std::string own = mine.Path() + "own.txt";
+    ASSERT_TRUE(WriteFile(own, "mine alone"));
+    ASSERT_EQ(::chmod(own.c_str(), 0600), 0);
+    const std::string link = target.Path() + "a.bin.vd~";
+    ASSERT_EQ(::symlink(own.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::lchown(link.c_str(), other.uid, other.gid), 0);
+    const std::string theirs = target.Path() + "b.bin.vd~";
+    ASSERT_TRUE(WriteFile(theirs, ""));
+    ASSERT_EQ(::chown(theirs.c_str(), other.uid, other.gid), 0);
+    ASSERT_EQ(::chmod(theirs.c_str(), 0666), 0);
+
+    for (const char* name : {"a.bin", "b.bin"}) {
+        CliResult r = Cli({"get", nginx.Url(name), "--dir", target.Path()});
+        EXPECT_EQ(0, r.status) << name << r.out << r.err;
+    }
+    EXPECT_EQ(shaA, Sha256OfFile(target.Path() + "a(1).bin"));
+    EXPECT_EQ(shaB, Sha256OfFile(target.Path() + "b(1).bin"));
+    EXPECT_EQ("mine alone", ReadFile(own));
+    EXPECT_EQ(0, FileSize(theirs));
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 }  // namespace

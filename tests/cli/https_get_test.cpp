@@ -1,5 +1,6 @@
-// vardane-cli get on https: the CA file option, the opt-out, and the exit
-// status and reason of a certificate that does not verify.
+// vardane-cli get on https: the CA file option, the opt-out (which ends with
+// the get that gave it), and the exit status and reason of a certificate
+// that does not verify.
 #include <gtest/gtest.h>
 
 #include "platform/file.h"
@@ -84,6 +85,49 @@ TEST_F(HttpsGet, RedirectToHttpWarnsOrIsRefused) {
     EXPECT_NE(std::string::npos, r.err.find("RefuseHttpsDowngrade")) << r.err;
     EXPECT_EQ(served, plain.Connections());
     EXPECT_FALSE(FileExists(target.Path() + "two.bin"));
+}
+
+// A get handed to a running owner with --insecure, stopped part-way: the
+// opt-out was that get's. The next start, by another command, checks the
+// certificate again and fails the task.
+TEST_F(HttpsGet, InsecureEndsWithTheRunOfItsGet) {
+    NginxOptions options;
+    options.limitRate = 64 * 1024;
+    auto nginx = ServeHttps(Pki().WrongHost(), "file.bin", 1024 * 1024 + 3, 1, options);
+    CliProcess owner(home.Path(), {"run", "--stay"});
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(home.Path() + "vardane.sock"); }));
+    CliProcess get(home.Path(),
+                   {"get", nginx->Url("slow/file.bin"), "--dir", target.Path(), "--insecure"});
+    std::string id;
+    // The task's row in the downloading list (empty once it left it).
+    auto row = [&] {
+        for (const std::string& line : Lines(RunCli(home.Path(), {"list"}).out)) {
+            std::vector<std::string> f = Fields(line);
+            if (f.size() > 5 && (id.empty() || f[0] == id)) {
+                id = f[0];
+                return f;
+            }
+        }
+        return std::vector<std::string>();
+    };
+    ASSERT_TRUE(WaitUntil([&] {
+        std::vector<std::string> f = row();
+        return !f.empty() && f[1] == "running" && !f[5].empty() && f[5] != "0";
+    })) << "no progress";
+    ASSERT_EQ(0, RunCli(home.Path(), {"stop", id}).status);
+    EXPECT_EQ(1, get.Wait().status);
+
+    ASSERT_EQ(0, RunCli(home.Path(), {"start", id}).status);
+    std::string end;
+    ASSERT_TRUE(WaitUntil([&] {
+        std::vector<std::string> f = row();
+        end = f.empty() ? "gone" : f[1];
+        return end != "running" && end != "waiting" && end != "stopped";
+    }));
+    EXPECT_EQ("failed", end) << "the later start skipped the certificate check";
+    EXPECT_FALSE(FileExists(target.Path() + "file.bin"));
+    owner.Interrupt();
+    owner.Wait();
 }
 
 TEST_F(HttpsGet, UnreadableCaFileIsRefusedBeforeATaskIsMade) {

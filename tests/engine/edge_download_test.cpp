@@ -181,44 +181,69 @@ TEST(EdgeDownload, FullDiskFailsClearlyLosesNothingAndResumes) {
     }
 }
 
-// The last step fails: the data is whole but cannot take its name. That is
-// no completion, and nothing is lost or overwritten.
-TEST(EdgeDownload, FailedFinalRenameFailsTheTask) {
-    EngineHarness h;
+// What stands at the names when the data is whole: a file or a link to a
+// file elsewhere took the target name meanwhile (neither is replaced nor
+// written through: the download takes the next free name), or a link took
+// the place of the temporary file itself (it never gets the target name, and
+// the task does not complete).
+TEST(EdgeDownload, NamesTakenMeanwhileAreNeitherReplacedNorWrittenThrough) {
+    enum Plant { FileAtTarget, LinkAtTarget, LinkAtTemp };
     const std::string body = RandomBytes(64 * 1024, 9);
-    std::atomic<bool> go{false};
-    ScriptedServer server([&](ScriptedConnection& c) {
-        if (!c.ReadUntil("\r\n\r\n")) {
-            return;
-        }
-        c.Write("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
-                body.substr(0, 1000));
-        for (int i = 0; i < 1000 && !go; ++i) {
+    for (Plant plant : {FileAtTarget, LinkAtTarget, LinkAtTemp}) {
+        EngineHarness h;
+        std::atomic<bool> go{false};
+        ScriptedServer server([&](ScriptedConnection& c) {
+            if (!c.ReadUntil("\r\n\r\n")) {
+                return;
+            }
+            c.Write("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                    "\r\n\r\n" + body.substr(0, 1000));
+            for (int i = 0; i < 1000 && !go; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            c.Write(body.substr(1000));
+            c.Close();
+        });
+        std::string id =
+            h.AddTask("http://127.0.0.1:" + std::to_string(server.Port()) + "/data.bin", 1);
+        CTaskSlot slot(h.ctx);
+        slot.task.hMainWnd = &h.owner;
+        h.StartTicks(slot);
+        ASSERT_TRUE(StartTask(slot, id));
+        for (int i = 0; i < 1000 && slot.task.GetDownloaded() == 0; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        c.Write(body.substr(1000));
-        c.Close();
-    });
-    std::string id =
-        h.AddTask("http://127.0.0.1:" + std::to_string(server.Port()) + "/data.bin", 1);
-    CTaskSlot slot(h.ctx);
-    slot.task.hMainWnd = &h.owner;
-    h.StartTicks(slot);
-    ASSERT_TRUE(StartTask(slot, id));
-    for (int i = 0; i < 1000 && slot.task.GetDownloaded() == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const std::string outside = h.dir.Path() + "outside.txt";
+        const std::string target = h.DownloadDir + "data.bin";
+        const std::string temp = target + ".vd~";
+        ASSERT_TRUE(WriteFile(outside, "someone else's"));
+        if (plant == FileAtTarget) {
+            ASSERT_TRUE(WriteFile(target, "someone else's"));
+        } else if (plant == LinkAtTarget) {
+            ASSERT_EQ(symlink(outside.c_str(), target.c_str()), 0);
+        } else {
+            ASSERT_EQ(unlink(temp.c_str()), 0);
+            ASSERT_EQ(symlink(outside.c_str(), temp.c_str()), 0);
+        }
+        go = true;
+        ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(60)));
+        h.StopTicks();
+        slot.JoinWorkers();
+        EXPECT_EQ(ReadFile(outside), "someone else's") << plant;
+        if (plant == LinkAtTemp) {
+            EXPECT_EQ(h.owner.Last().iState, stateError) << h.owner.Log();
+            EXPECT_EQ(h.Progress(id).State, "5");
+            EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_RenameFailed")));
+            EXPECT_FALSE(PathExists(target));
+            continue;
+        }
+        EXPECT_EQ(h.owner.Last().iState, stateCompleted) << h.owner.Log();
+        EXPECT_TRUE(ReadFile(h.DownloadDir + "data(1).bin") == body) << plant;
+        EXPECT_EQ(ReadFile(target), "someone else's") << plant;
+        EXPECT_EQ(h.Progress(id).LocalFileName, "data(1).bin");
+        EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TargetNameTaken")));
+        EXPECT_FALSE(PathExists(temp));
     }
-    // Something takes the target name while the data is still coming.
-    WriteFile(h.DownloadDir + "data.bin", "someone else's");
-    go = true;
-    ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(60)));
-    h.StopTicks();
-    slot.JoinWorkers();
-    EXPECT_EQ(h.owner.Last().iState, stateError) << h.owner.Log();
-    EXPECT_EQ(h.Progress(id).State, "5");
-    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_RenameFailed"))) << h.owner.Log();
-    EXPECT_EQ(ReadFile(h.DownloadDir + "data.bin"), "someone else's");
-    EXPECT_TRUE(ReadFile(h.DownloadDir + "data.bin.vd~") == body);
 }
 
 // A save of the progress file can take a second beside another disk writer.

@@ -240,10 +240,7 @@ TEST_F(Https, UnreadableCaFileSettingFailsTheTask) {
 TEST_F(Https, InsecureTaskAcceptsAnyCertificateAndSaysSo) {
     auto nginx = Serve(Pki().WrongHost(), 200 * 1024);
     std::string id = h.AddTask(nginx->Url("file.bin"), 1);
-    {
-        std::lock_guard lock(h.ctx.TlsChoiceLock);
-        h.ctx.TlsChoices[id].insecure = true;
-    }
+    ASSERT_NE(h.ctx.ChooseTls(id, {true, ""}), 0u);
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TlsInsecure")));
