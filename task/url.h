@@ -59,8 +59,6 @@ std::string MaskUrlPassword(std::string_view address);
 // text with every %XX replaced by its byte; a '%' without two hex digits
 // stays as it is.
 std::string PercentDecode(std::string_view text);
-// Value of a hexadecimal digit, -1 for any other character.
-int HexDigitValue(char c);
 // A server path made fit for an address: '/' stays, and so does any byte
 // that means itself everywhere; blanks, '%', '?', '#', '&', ';', quotes,
 // non-ASCII and control bytes become %XX. PercentDecode gives the path back.
