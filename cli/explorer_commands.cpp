@@ -84,8 +84,7 @@ class LsCommand : public TaskCommand {
         folder = WithSlash(folder);
         // The listing waits on the network: it runs beside the loop, which
         // serves everybody else meanwhile.
-        env.rt.AddJob(std::make_unique<ListingJob>(env.io, ctx, url, site, folder, urls_),
-                      nullptr);
+        env.rt.AddJob(std::make_unique<ListingJob>(env.io, ctx, url, site, folder, urls_), nullptr);
         return std::nullopt;
     }
 

@@ -31,7 +31,7 @@ struct HttpReplyInfo {
     bool BadLength = false;      // a Content-Length that is no number, or two that differ
     bool Chunked = false;
     FileValidators Validators;  // ETag and Last-Modified, "" when absent or unusable
-    DigestFields Digests;  // Repr-Digest and Digest
+    DigestFields Digests;       // Repr-Digest and Digest
 };
 
 // How a reply's range answers the request.

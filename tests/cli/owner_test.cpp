@@ -145,9 +145,9 @@ TEST_F(OwnerTest, CtrlCOfAForwardedGetStopsItsTaskOnly) {
     MakeRandomFile(nginx.Root() + "a.bin", 8 << 20, 1);
     MakeRandomFile(nginx.Root() + "b.bin", 8 << 20, 2);
     ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
-    ASSERT_EQ(0, RunCli(home.Path(), {"config", "HKCU\\SOFTWARE\\Vardane\\Connection",
-                                      "MaxTasks", "2"})
-                     .status);
+    ASSERT_EQ(
+        0, RunCli(home.Path(), {"config", "HKCU\\SOFTWARE\\Vardane\\Connection", "MaxTasks", "2"})
+               .status);
     ASSERT_NO_FATAL_FAILURE(StartOwner());
     CliResult added =
         RunCli(home.Path(), {"add", nginx.Url("slow/a.bin"), "--manual", "--dir", target.Path()});
