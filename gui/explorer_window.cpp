@@ -24,6 +24,7 @@
 #include "gui/dialogs/dialog_util.h"
 #include "gui/icons.h"
 #include "gui/site_dialog.h"
+#include "platform/display_text.h"
 #include "settings/app_context.h"
 
 namespace vardane::gui {
@@ -74,13 +75,19 @@ class WindowExplorerHost : public IExplorerHost {
     CFrameExplorerHost tasks_;
 };
 
+// Names, folders and log lines come from the server: shown without the
+// control characters that could turn the text around.
+QString ServerText(const std::string& text) {
+    return ToQ(DisplayText(text));
+}
+
 bool ShowsRow(const QTreeWidgetItem* item, const ExplorerRow& row) {
-    return item->data(0, kFolderRole).toBool() == row.bFolder && item->text(0) == ToQ(row.Name) &&
-           item->text(1) == ToQ(row.SizeText);
+    return item->data(0, kFolderRole).toBool() == row.bFolder &&
+           item->text(0) == ServerText(row.Name) && item->text(1) == ToQ(row.SizeText);
 }
 
 QTreeWidgetItem* RowItem(const ExplorerRow& row) {
-    auto* item = new QTreeWidgetItem({ToQ(row.Name), ToQ(row.SizeText)});
+    auto* item = new QTreeWidgetItem({ServerText(row.Name), ToQ(row.SizeText)});
     item->setIcon(0, ExplorerIcon(row.Icon()));
     item->setData(0, kFolderRole, row.bFolder);
     item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
@@ -419,7 +426,7 @@ void ExplorerWindow::FillFolders() {
         for (TreeItem child : tree.Children(parent)) {
             auto* item =
                 into != nullptr ? new QTreeWidgetItem(into) : new QTreeWidgetItem(folders_);
-            item->setText(0, ToQ(tree.Text(child)));
+            item->setText(0, ServerText(tree.Text(child)));
             item->setIcon(0, ExplorerIcon(tree.Icon(child)));
             item->setData(0, kItemRole, child);
             if (OnlyPlaceholder(tree, child)) {
@@ -465,7 +472,7 @@ void ExplorerWindow::FillLog() {
     int shown = log_->count();
     if (shown > static_cast<int>(lines.size()) ||
         (shown > 0 &&
-         log_->item(shown - 1)->text() != ToQ(lines[static_cast<size_t>(shown - 1)].Text))) {
+         log_->item(shown - 1)->text() != ServerText(lines[static_cast<size_t>(shown - 1)].Text))) {
         log_->clear();
         shown = 0;
     }
@@ -473,7 +480,7 @@ void ExplorerWindow::FillLog() {
         return;
     }
     for (size_t i = static_cast<size_t>(shown); i < lines.size(); ++i) {
-        new QListWidgetItem(ExplorerIcon(lines[i].Icon), ToQ(lines[i].Text), log_);
+        new QListWidgetItem(ExplorerIcon(lines[i].Icon), ServerText(lines[i].Text), log_);
     }
     log_->scrollToBottom();
 }
