@@ -228,7 +228,9 @@ void CMainFrame::FinishDeletedTask(const TaskDescriptor& d) {
         WriteState(d.TaskId, TaskStatus::Stopped);
     }
     queue_.SetSpeed(d.TaskId, 0);
-    if (FileExists(d.TempPath()) && !RemoveFile(d.TempPath())) {
+    // Only our own temporary file goes: in a shared folder the name may be
+    // another user's file or a link planted there.
+    if (!RemoveOwnFile(d.TempPath())) {
         host_.ReportError("cannot remove " + d.TempPath());
     }
 }

@@ -193,7 +193,8 @@ void CMainFrame::DeleteOne(const std::string& id) {
     // A running task still writes its temporary file: it goes when the task
     // has ended. A completed file already has its final name and is kept.
     const std::string temp = record.LocalDir + record.LocalFileName + ".vd~";
-    if (!running && !record.LocalFileName.empty() && FileExists(temp) && !RemoveFile(temp)) {
+    // Only our own: another user's file or a planted link of that name stays.
+    if (!running && !record.LocalFileName.empty() && !RemoveOwnFile(temp)) {
         host_.ReportError("cannot remove " + temp);
     }
     ClearLog();

@@ -79,36 +79,12 @@ int64_t FreeSpace(const std::string& folder) {
     return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
 }
 
-// What stands at a temporary file's name. Only a regular file of this user
-// with no other name is ever opened: in a folder that others may write, a
-// link (or a second name of a file) would lead the download into a file
-// elsewhere, and a file another user made is theirs to read.
-enum class TempCheck { Absent, Ours, NotRegular, HasLinks, NotOwned };
-
-TempCheck CheckTempStat(const struct stat& st) {
-    if (!S_ISREG(st.st_mode)) {
-        return TempCheck::NotRegular;  // a symbolic link among others (lstat)
-    }
-    if (st.st_nlink != 1) {
-        return TempCheck::HasLinks;
-    }
-    return st.st_uid == geteuid() ? TempCheck::Ours : TempCheck::NotOwned;
-}
-
-TempCheck CheckTempPath(const std::string& path) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) {
-        return TempCheck::Absent;  // or unreachable: creating it then says why
-    }
-    return CheckTempStat(st);
-}
-
 // Why a temporary file was passed over, for the task log.
-const char* PassedOverKey(TempCheck check) {
+const char* PassedOverKey(OwnFileCheck check) {
     switch (check) {
-        case TempCheck::HasLinks:
+        case OwnFileCheck::HasLinks:
             return "Log_TempFileHasLinks";
-        case TempCheck::NotOwned:
+        case OwnFileCheck::NotOwned:
             return "Log_TempFileNotOwned";
         default:
             return "Log_TempFileIsLink";
@@ -125,7 +101,7 @@ int OpenOwnTemp(const std::string& path) {
         return -1;
     }
     struct stat st {};
-    if (fstat(fd, &st) != 0 || CheckTempStat(st) != TempCheck::Ours) {
+    if (fstat(fd, &st) != 0 || CheckOwnFile(st) != OwnFileCheck::Ours) {
         close(fd);
         errno = EPERM;
         return -1;
@@ -168,13 +144,13 @@ std::string ChooseLocalName(CTaskSlot& slot, int threadNo, bool* reuse) {
             if (PathExists(candidate) || UsedByOtherTask(slot.ctx, candidate, d.TaskId)) {
                 continue;
             }
-            TempCheck check = CheckTempPath(candidate + ".vd~");
-            if (check != TempCheck::Absent && check != TempCheck::Ours) {
+            OwnFileCheck check = CheckOwnFilePath(candidate + ".vd~");
+            if (check != OwnFileCheck::Absent && check != OwnFileCheck::Ours) {
                 passedOver.push_back(slot.ctx.lang.GetLangText(PassedOverKey(check)) + " " +
                                      candidate + ".vd~");
                 continue;
             }
-            *reuse = check == TempCheck::Ours;
+            *reuse = check == OwnFileCheck::Ours;
             task.SetLocalFileName(name);
             temp = task.TempPath();
             break;
@@ -288,7 +264,7 @@ bool PrepareLocalFile(CTaskSlot& slot, int threadNo) {
     UpdateTaskProgress(
         task,
         [&](TaskProgressRecord& r) {
-            if (!r.LocalTempFileName.empty() && CheckTempPath(temp) != TempCheck::Ours) {
+            if (!r.LocalTempFileName.empty() && CheckOwnFilePath(temp) != OwnFileCheck::Ours) {
                 r.LocalTempFileName.clear();
                 r.FilePos.clear();
                 r.Block = {};
@@ -407,7 +383,7 @@ bool TruncateTempFile(CTaskSlot& slot, int64_t size) {
 
 int64_t OwnTempFileSize(const std::string& path) {
     struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || CheckTempStat(st) != TempCheck::Ours) {
+    if (lstat(path.c_str(), &st) != 0 || CheckOwnFile(st) != OwnFileCheck::Ours) {
         return 0;
     }
     return static_cast<int64_t>(st.st_size);
@@ -428,7 +404,7 @@ bool RenameAtCompletion(CTaskSlot& slot, int* error) {
         bool same = slot.iTempFd >= 0
                         ? fstat(slot.iTempFd, &written) == 0 && written.st_dev == named.st_dev &&
                               written.st_ino == named.st_ino && S_ISREG(named.st_mode)
-                        : CheckTempStat(named) == TempCheck::Ours;
+                        : CheckOwnFile(named) == OwnFileCheck::Ours;
         if (!same) {
             *error = EPERM;
             return false;

@@ -179,6 +179,28 @@ bool RemoveFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }
 
+OwnFileCheck CheckOwnFile(const struct stat& st) {
+    if (!S_ISREG(st.st_mode)) {
+        return OwnFileCheck::NotRegular;  // a symbolic link among others (lstat)
+    }
+    if (st.st_nlink != 1) {
+        return OwnFileCheck::HasLinks;
+    }
+    return st.st_uid == ::geteuid() ? OwnFileCheck::Ours : OwnFileCheck::NotOwned;
+}
+
+OwnFileCheck CheckOwnFilePath(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return OwnFileCheck::Absent;
+    }
+    return CheckOwnFile(st);
+}
+
+bool RemoveOwnFile(const std::string& path) {
+    return CheckOwnFilePath(path) != OwnFileCheck::Ours || RemoveFile(path);
+}
+
 int64_t FileSize(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {

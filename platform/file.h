@@ -1,6 +1,7 @@
 // File system helpers. Paths use '/', folders end with '/'.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -47,6 +48,19 @@ bool DirectoryExists(const std::string& path);
 // afterwards.
 bool MakeDirectories(const std::string& path);
 bool RemoveFile(const std::string& path);
+
+// What stands at a name in a folder that others may write. Only a regular
+// file of this user with no other name is ever opened or removed there: a
+// link (or a second name of a file) would lead elsewhere, and a file another
+// user made is theirs.
+enum class OwnFileCheck { Absent, Ours, NotRegular, HasLinks, NotOwned };
+// st from lstat or fstat.
+OwnFileCheck CheckOwnFile(const struct stat& st);
+// Absent also when the name cannot be looked at.
+OwnFileCheck CheckOwnFilePath(const std::string& path);
+// Removes path when it is this user's own plain file and leaves anything
+// else alone; false only when such a file could not be removed.
+bool RemoveOwnFile(const std::string& path);
 // Size in bytes, -1 when the file does not exist.
 int64_t FileSize(const std::string& path);
 

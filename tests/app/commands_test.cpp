@@ -2,6 +2,7 @@
 // building and the log list.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -72,13 +73,20 @@ TEST_F(CommandsTest, DeletingARunningTaskStopsItMovesItAndStartsTheNext) {
     EXPECT_TRUE(ListIds(TaskList::Completed).empty());
 }
 
-// The deleted list shows what the file says: a waiting task is stopped.
+// The deleted list shows what the file says: a waiting task is stopped. A
+// link planted at its temporary name is not followed into the file it names.
 TEST_F(CommandsTest, ADeletedWaitingTaskIsStoppedInTheQueueAsInItsFile) {
     AddTasks(2);
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
     ASSERT_EQ(TaskStatus::Waiting, frame->Queue().Find("102")->State);
+    const std::string victim = dir.Path() + "victim.txt";
+    ASSERT_TRUE(WriteFile(victim, "keep"));
+    ASSERT_TRUE(MakeDirectories(dir.Path() + "Download/"));
+    ASSERT_EQ(0, symlink(victim.c_str(), (dir.Path() + "Download/b.bin.vd~").c_str()));
     ASSERT_TRUE(frame->DeleteTasks({"102"}));
+    EXPECT_EQ("keep", ReadFile(victim));
+    EXPECT_TRUE(PathExists(dir.Path() + "Download/b.bin.vd~")) << "not ours to remove";
     EXPECT_EQ(2, FileState("102"));
     EXPECT_EQ(TaskStatus::Stopped, frame->Queue().Find("102")->State);
     frame->SelectView(TaskView::Deleted);
