@@ -250,6 +250,7 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     void AfterAbandonedStart(int slot, std::string id);
     void FinishDeletedTask(const TaskDescriptor& d);
     void StopSlot(int slot, bool noSuccessor);
+    void StartOrStop(const std::vector<std::string>& ids, bool start, bool all);
     void MoveToCompleted(const std::string& id);
     void AfterTaskStopped(const std::string& id, TaskStatus state);
     // The queue's SetState; a failed write is reported, never ignored.
@@ -263,8 +264,10 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     void FillLogTree(const std::string& id);
     std::string SelectedTaskId() const;
     std::vector<std::string> SelectedIds() const;
-    bool ShowsTask(const QueuedTask& task) const;
-    void DeriveRows();
+    // The rows of the shown view from the queue; the selection stays with
+    // its tasks. selectFirst: a view just shown selects its first row when
+    // none of them is left.
+    void DeriveRows(bool selectFirst = true);
 
     // ITaskQueueListener: the rows follow the queue.
     void OnTaskInserted(TaskList list, int index) override;
@@ -272,9 +275,11 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     void OnTaskMoved(TaskList list, int from, int to) override;
     void OnTaskChanged(TaskList list, int index, unsigned fields) override;
     void OnListReset(TaskList list) override;
+    void OnListChanged(TaskList list, bool fieldsOnly) override;
+    void OnListReordered(TaskList list, const std::vector<int>& newIndex) override;
 
     // Commands (task_commands.cpp).
-    void DeleteOne(const std::string& id);
+    void DeleteMany(const std::vector<std::string>& ids);
     std::vector<std::string> IdsOfRows(bool all) const;
     std::string FirstSelectedLocalPath(bool folderOnly);
     bool Confirm(const char* key, bool defaultNo);

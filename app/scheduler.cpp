@@ -122,15 +122,27 @@ void CMainFrame::StopTaskById(const std::string& id, bool noSuccessor) {
 
 void CMainFrame::StartAll() {
     std::lock_guard<std::mutex> lock(ctx_.ListLock);
-    for (const std::string& id : IdsOf(queue_.Tasks(TaskList::Downloading))) {
-        StartTaskById(id);
-    }
+    StartOrStop(IdsOf(queue_.Tasks(TaskList::Downloading)), true, true);
 }
 
 void CMainFrame::StopAll() {
     std::lock_guard<std::mutex> lock(ctx_.ListLock);
-    for (const std::string& id : IdsOf(queue_.Tasks(TaskList::Downloading))) {
-        StopTaskById(id, true);
+    StartOrStop(IdsOf(queue_.Tasks(TaskList::Downloading)), false, true);
+}
+
+// In one batch: thousands of waiting or stopped states cost one flush and
+// one notice.
+void CMainFrame::StartOrStop(const std::vector<std::string>& ids, bool start, bool all) {
+    queue_.BeginBatch();
+    for (const std::string& id : ids) {
+        if (start) {
+            StartTaskById(id);
+        } else {
+            StopTaskById(id, all);
+        }
+    }
+    if (!queue_.EndBatch()) {
+        host_.ReportError("cannot write the task states");
     }
 }
 

@@ -120,13 +120,7 @@ void CMainFrame::TaskCommand(TaskCommandKind kind, bool all) {
     host_.SetWaitCursor(true);
     {
         std::lock_guard<std::mutex> lock(ctx_.ListLock);
-        for (const std::string& id : IdsOfRows(all)) {
-            if (kind == TaskCommandKind::Start) {
-                StartTaskById(id);
-            } else {
-                StopTaskById(id, all);
-            }
-        }
+        StartOrStop(IdsOfRows(all), kind == TaskCommandKind::Start, all);
     }
     host_.SetWaitCursor(false);
 }
@@ -138,106 +132,152 @@ bool CMainFrame::DeleteTasks(const std::vector<std::string>& ids) {
     if (!Confirm("Msg_DeleteConfirm", true)) {
         return false;
     }
+    host_.SetWaitCursor(true);
     {
         std::lock_guard<std::mutex> lock(ctx_.ListLock);
-        for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
-            DeleteOne(*it);
-        }
+        DeleteMany(ids);
     }
+    ClearLog();
     RefreshFileCount();
+    host_.SetWaitCursor(false);
     return true;
 }
 
-void CMainFrame::DeleteOne(const std::string& id) {
-    std::optional<TaskList> list = queue_.ListOf(id);
-    // A line whose record could not be read goes as its line only: a record
-    // that cannot be read is never rewritten from defaults.
-    const bool unreadable = !list;
-    if (unreadable) {
-        list = queue_.UnreadableListOf(id);
-    }
-    if (!list) {
-        return;
-    }
-    const std::string progress = ProgressFilePath(ctx_.AppDir(), id);
-    TaskProgressRecord record = unreadable ? TaskProgressRecord{} : ReadProgress(progress);
-    bool running = false;
-    int slot = SlotOfTask(id);
-    if (*list == TaskList::Downloading && slot >= 0) {
-        // The next waiting task may start once this one has ended.
-        running = true;
-        pendingDeletes_.insert(id);
-        StopSlot(slot, false);
-    }
-    if (*list == TaskList::Deleted) {
-        if (!queue_.Remove(id)) {
-            host_.ReportError("cannot write the list of task " + id);
-            return;
+// One batch for the whole delete: each list file is written once and the
+// views hear of it once, however many tasks go. Ids go last to first, as a
+// walk of the rows from the bottom collects them.
+void CMainFrame::DeleteMany(const std::vector<std::string>& ids) {
+    std::vector<std::string> toDeleted;
+    std::vector<std::string> gone;
+    std::vector<std::string> temps;
+    queue_.BeginBatch();
+    for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
+        const std::string& id = *it;
+        const QueuedTask* task = queue_.Find(id);
+        std::optional<TaskList> list = queue_.ListOf(id);
+        // A line whose record could not be read goes as its line only: a
+        // record that cannot be read is never rewritten from defaults.
+        const bool unreadable = task == nullptr;
+        if (unreadable) {
+            list = queue_.UnreadableListOf(id);
         }
-        if (PathExists(progress) && !RemoveFile(progress)) {
-            host_.ReportError("cannot remove " + progress);
+        if (!list) {
+            continue;
         }
-    } else {
+        const std::string progress = ProgressFilePath(ctx_.AppDir(), id);
+        bool running = false;
+        const int slot = SlotOfTask(id);
+        if (*list == TaskList::Downloading && slot >= 0) {
+            // The next waiting task may start once this one has ended; its
+            // temporary file goes then, as the workers may still write it.
+            running = true;
+            pendingDeletes_.insert(id);
+            StopSlot(slot, false);
+        }
+        // A completed task has no temporary file: its name may be another
+        // task's download under way.
+        const bool completed = task != nullptr && task->State == TaskStatus::Completed;
+        if (!running && !unreadable && !completed) {
+            TaskProgressRecord record = ReadProgress(progress);
+            if (!record.LocalFileName.empty()) {
+                temps.push_back(record.LocalDir + record.LocalFileName + ".vd~");
+            }
+        }
+        if (*list == TaskList::Deleted) {
+            gone.push_back(id);
+            continue;
+        }
         // In the file and in the queue: a waiting task must not stay
         // "waiting" in the deleted list. A running one is stopped again in
         // FinishDeletedTask, once its end has rewritten its record.
-        if (!unreadable && FileExists(progress)) {
+        if (!unreadable && task->State != TaskStatus::Stopped && FileExists(progress)) {
             WriteState(id, TaskStatus::Stopped);
         }
-        // Deleted.lst first, as on completion: a crash never loses the task.
-        if (!queue_.MoveToList(id, TaskList::Deleted)) {
-            host_.ReportError("cannot add task " + id + " to Deleted.lst");
-            return;
+        toDeleted.push_back(id);
+    }
+    const bool moved = queue_.MoveManyToList(toDeleted, TaskList::Deleted);
+    const bool removed = queue_.RemoveMany(gone);
+    if (!queue_.EndBatch() || !moved || !removed) {
+        // The lists were read again: what still names a task keeps it.
+        host_.ReportError("cannot write the task lists");
+    }
+    // Files go once no list names their task any more.
+    for (const std::string& id : gone) {
+        const std::string progress = ProgressFilePath(ctx_.AppDir(), id);
+        if (!queue_.Find(id) && !queue_.UnreadableListOf(id) && PathExists(progress) &&
+            !RemoveFile(progress)) {
+            host_.ReportError("cannot remove " + progress);
         }
     }
-    // A running task still writes its temporary file: it goes when the task
-    // has ended. A completed file already has its final name and is kept.
-    const std::string temp = record.LocalDir + record.LocalFileName + ".vd~";
     // Only our own: another user's file or a planted link of that name stays.
-    if (!running && !record.LocalFileName.empty() && !RemoveOwnFile(temp)) {
-        host_.ReportError("cannot remove " + temp);
+    for (const std::string& temp : temps) {
+        if (!RemoveOwnFile(temp)) {
+            host_.ReportError("cannot remove " + temp);
+        }
     }
-    ClearLog();
 }
 
-// Each task moves one place (or to an end); a block of moved tasks moves as
-// a whole, and a task at the edge (or behind one that cannot move) stays.
-// Neighbours are the tasks of the category when one is given, as the
-// category's view shows them; the exchange is made in the whole list.
+namespace {
+
+// One step of the shown tasks' order: each moving task passes one
+// neighbour that does not move (towards the top for up), so that a block
+// moves as a whole and a task at the edge, or behind one that cannot move,
+// stays.
+void StepOrder(std::vector<std::string>& shown, const std::set<std::string>& moving, bool up) {
+    const int count = static_cast<int>(shown.size());
+    if (up) {
+        for (int i = 1; i < count; ++i) {
+            if (moving.count(shown[i]) > 0 && moving.count(shown[i - 1]) == 0) {
+                std::swap(shown[i], shown[i - 1]);
+            }
+        }
+    } else {
+        for (int i = count - 2; i >= 0; --i) {
+            if (moving.count(shown[i]) > 0 && moving.count(shown[i + 1]) == 0) {
+                std::swap(shown[i], shown[i + 1]);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+// Each task moves one place (or to an end); see StepOrder. Neighbours are
+// the tasks of the category when one is given, as the category's view shows
+// them; the new order is written once per list.
 void CMainFrame::MoveTasks(const std::vector<std::string>& ids, MoveKind kind,
                            const std::string& category) {
     std::lock_guard<std::mutex> lock(ctx_.ListLock);
     std::set<std::string> moving(ids.begin(), ids.end());
     for (TaskList list : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
+        std::vector<std::string> order;
+        std::vector<size_t> places;  // positions of the shown tasks in order
         std::vector<std::string> shown;
+        bool any = false;
         for (const QueuedTask& task : queue_.Tasks(list)) {
+            order.push_back(task.Id);
             if (category.empty() || EqualsNoCase(task.Category, category)) {
+                places.push_back(order.size() - 1);
                 shown.push_back(task.Id);
+                any = any || moving.count(task.Id) > 0;
             }
         }
-        const int count = static_cast<int>(shown.size());
-        auto exchange = [&](int a, int b) {
-            if (!queue_.Swap(shown[a], shown[b])) {
-                host_.ReportError("cannot write the task order");
-            }
-            std::swap(shown[a], shown[b]);
-        };
-        if (kind == MoveKind::Up || kind == MoveKind::Top) {
-            for (int pass = 0; pass < (kind == MoveKind::Top ? count : 1); ++pass) {
-                for (int i = 1; i < count; ++i) {
-                    if (moving.count(shown[i]) > 0 && moving.count(shown[i - 1]) == 0) {
-                        exchange(i, i - 1);
-                    }
-                }
-            }
+        if (!any) {
+            continue;
+        }
+        if (kind == MoveKind::Top || kind == MoveKind::Bottom) {
+            // As many single steps as it takes: a stable partition.
+            std::stable_partition(shown.begin(), shown.end(), [&](const std::string& id) {
+                return (moving.count(id) > 0) == (kind == MoveKind::Top);
+            });
         } else {
-            for (int pass = 0; pass < (kind == MoveKind::Bottom ? count : 1); ++pass) {
-                for (int i = count - 2; i >= 0; --i) {
-                    if (moving.count(shown[i]) > 0 && moving.count(shown[i + 1]) == 0) {
-                        exchange(i, i + 1);
-                    }
-                }
-            }
+            StepOrder(shown, moving, kind == MoveKind::Up);
+        }
+        for (size_t i = 0; i < places.size(); ++i) {
+            order[places[i]] = shown[i];
+        }
+        if (!queue_.SetOrder(list, order)) {
+            host_.ReportError("cannot write the task order");
         }
     }
 }
@@ -257,39 +297,53 @@ bool CMainFrame::RedownloadTasks(const std::vector<std::string>& ids) {
         return false;
     }
     host_.SetWaitCursor(true);
-    std::vector<std::string> started;
     {
         std::lock_guard<std::mutex> lock(ctx_.ListLock);
+        std::vector<std::string> old;
+        std::vector<std::string> fresh;
         for (const std::string& id : ids) {
-            if (queue_.ListOf(id).value_or(TaskList::Downloading) == TaskList::Downloading ||
-                !queue_.Remove(id)) {
+            if (queue_.ListOf(id).value_or(TaskList::Downloading) == TaskList::Downloading) {
                 continue;
             }
-            const std::string oldPath = ProgressFilePath(ctx_.AppDir(), id);
-            TaskProgressRecord old = ReadProgress(oldPath);
+            TaskProgressRecord record = ReadProgress(ProgressFilePath(ctx_.AppDir(), id));
             // A fresh record: Folder 0, the Download category, no progress.
-            TaskProgressRecord fresh;
-            fresh.BaseURL = old.BaseURL;
-            fresh.LocalDir = old.LocalDir;
-            fresh.LocalFileName = old.LocalFileName;
-            fresh.ProxyHTTP = old.ProxyHTTP;
-            fresh.ProxyFTP = old.ProxyFTP;
-            fresh.ThreadCount = old.ThreadCount;
-            fresh.State = IntToText(stateStopped);
+            TaskProgressRecord task;
+            task.BaseURL = record.BaseURL;
+            task.LocalDir = record.LocalDir;
+            task.LocalFileName = record.LocalFileName;
+            task.ProxyHTTP = record.ProxyHTTP;
+            task.ProxyFTP = record.ProxyFTP;
+            task.ThreadCount = record.ThreadCount;
+            task.State = IntToText(stateStopped);
             const std::string newId = MakeTaskId(ctx_.AppDir());
-            if (!WriteProgress(fresh, ProgressFilePath(ctx_.AppDir(), newId)) ||
-                !queue_.Append(TaskList::Downloading, newId)) {
+            // Flushed all at once below, before any list names them.
+            if (!WriteProgress(task, ProgressFilePath(ctx_.AppDir(), newId),
+                               Durability::Deferred)) {
                 host_.ReportError("cannot write task " + newId);
                 continue;
             }
-            RemoveFile(oldPath);
-            if (ctx_.settings.DownloadImmediately) {
-                started.push_back(newId);
+            old.push_back(id);
+            fresh.push_back(newId);
+        }
+        if (!fresh.empty() && !SyncFileSystem(ctx_.AppDir() + "Tasks/")) {
+            host_.ReportError("cannot flush the progress files");
+        }
+        queue_.BeginBatch();
+        const bool removed = queue_.RemoveMany(old);
+        const bool added = queue_.AppendMany(TaskList::Downloading, fresh);
+        if (ctx_.settings.DownloadImmediately) {
+            for (const std::string& id : fresh) {
+                StartTaskById(id);
             }
         }
-    }
-    for (const std::string& id : started) {
-        StartTaskById(id);
+        if (!queue_.EndBatch() || !removed || !added) {
+            host_.ReportError("cannot write the task lists");
+        }
+        for (const std::string& id : old) {
+            if (!queue_.Find(id)) {
+                RemoveFile(ProgressFilePath(ctx_.AppDir(), id));
+            }
+        }
     }
     host_.SetWaitCursor(false);
     return true;

@@ -100,8 +100,13 @@ int CMainFrame::FinishImport(ImportRun& run) {
             host_.ReportError("cannot write Downloading.lst");
         }
         if (run.startImmediately) {
+            // One batch: the waiting states are flushed and announced once.
+            queue_.BeginBatch();
             for (const std::string& id : added) {
                 StartTaskById(id);
+            }
+            if (!queue_.EndBatch()) {
+                host_.ReportError("cannot write the task states");
             }
         }
     }

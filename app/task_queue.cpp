@@ -287,6 +287,10 @@ std::vector<std::string> CTaskQueue::ListLines(TaskList list) const {
 }
 
 bool CTaskQueue::WriteList(TaskList list, Durability durability) const {
+    if (batchDepth_ > 0) {
+        const_cast<CTaskQueue*>(this)->batchChanges_[Index(list)] |= batchWrite;
+        return true;
+    }
     return WriteListFile(ListFilePath(appDir_, list), ListLines(list), durability);
 }
 
@@ -346,8 +350,10 @@ bool CTaskQueue::Append(TaskList list, const std::string& id, bool writeList) {
         whereValid_ = false;
         return false;
     }
-    for (ITaskQueueListener* l : listeners_) {
-        l->OnTaskInserted(list, static_cast<int>(tasks.size()) - 1);
+    if (!Batched(list, batchRows)) {
+        for (ITaskQueueListener* l : listeners_) {
+            l->OnTaskInserted(list, static_cast<int>(tasks.size()) - 1);
+        }
     }
     return true;
 }
@@ -362,16 +368,175 @@ bool CTaskQueue::AppendMany(TaskList list, const std::vector<std::string>& ids) 
             Appended(list);
         }
     }
+    if (tasks.size() == first) {
+        return true;
+    }
+    if (batchDepth_ > 0) {
+        Batched(list, batchRows | batchWrite);
+        return true;
+    }
     if (!WriteList(list)) {
         tasks.resize(first);
         whereValid_ = false;
         return false;
     }
-    for (size_t i = first; i < tasks.size(); ++i) {
-        for (ITaskQueueListener* l : listeners_) {
-            l->OnTaskInserted(list, static_cast<int>(i));
+    for (ITaskQueueListener* l : listeners_) {
+        l->OnListChanged(list, false);
+    }
+    return true;
+}
+
+bool CTaskQueue::RemoveMany(const std::vector<std::string>& ids) {
+    return MoveMany(ids, std::nullopt);
+}
+
+bool CTaskQueue::MoveManyToList(const std::vector<std::string>& ids, TaskList to) {
+    return MoveMany(ids, to);
+}
+
+// One pass per list: the leaving tasks are marked, kept aside in the order
+// given and the list closed up, so that 10,000 ids cost what one list walk
+// costs rather than one walk each.
+bool CTaskQueue::MoveMany(const std::vector<std::string>& ids, std::optional<TaskList> to) {
+    BeginBatch();
+    std::unordered_map<std::string, size_t> order;
+    std::vector<std::optional<QueuedTask>> leaving(ids.size());
+    for (size_t i = 0; i < ids.size(); ++i) {
+        TaskList from;
+        int index;
+        if (FindMutable(ids[i], &from, &index) == nullptr) {
+            // A bare line: rare, and moved as one.
+            if (UnreadableListOf(ids[i]) && !MoveUnreadable(ids[i], to)) {
+                (void)EndBatch();
+                return false;
+            }
+        } else if (!to || Index(*to) > Index(from)) {
+            order.emplace(ids[i], i);
         }
     }
+    for (TaskList list : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
+        std::vector<QueuedTask>& tasks = lists_[Index(list)];
+        size_t kept = 0;
+        for (size_t i = 0; i < tasks.size(); ++i) {
+            auto it = order.find(tasks[i].Id);
+            if (it == order.end()) {
+                if (kept != i) {
+                    tasks[kept] = std::move(tasks[i]);
+                }
+                ++kept;
+                continue;
+            }
+            // Lines that followed it now follow the task kept before it.
+            for (UnreadableLine& line : unreadable_[Index(list)]) {
+                if (line.After == tasks[i].Id) {
+                    line.After = kept > 0 ? tasks[kept - 1].Id : "";
+                }
+            }
+            leaving[it->second] = std::move(tasks[i]);
+        }
+        if (kept != tasks.size()) {
+            tasks.resize(kept);
+            Batched(list, batchRows | batchWrite);
+        }
+    }
+    if (to) {
+        for (std::optional<QueuedTask>& task : leaving) {
+            if (task) {
+                lists_[Index(*to)].push_back(std::move(*task));
+                Batched(*to, batchRows | batchWrite);
+            }
+        }
+    }
+    whereValid_ = false;
+    return EndBatch();
+}
+
+bool CTaskQueue::SetOrder(TaskList list, const std::vector<std::string>& ids) {
+    std::vector<QueuedTask>& tasks = lists_[Index(list)];
+    if (ids.size() != tasks.size()) {
+        return false;
+    }
+    std::unordered_map<std::string, int> oldIndex;
+    for (size_t i = 0; i < tasks.size(); ++i) {
+        oldIndex.emplace(tasks[i].Id, static_cast<int>(i));
+    }
+    std::vector<int> newIndex(tasks.size(), -1);
+    for (size_t i = 0; i < ids.size(); ++i) {
+        auto it = oldIndex.find(ids[i]);
+        if (it == oldIndex.end() || newIndex[static_cast<size_t>(it->second)] >= 0) {
+            return false;  // not the same tasks
+        }
+        newIndex[static_cast<size_t>(it->second)] = static_cast<int>(i);
+    }
+    bool same = true;
+    for (size_t i = 0; i < newIndex.size(); ++i) {
+        same = same && newIndex[i] == static_cast<int>(i);
+    }
+    if (same) {
+        return true;
+    }
+    std::vector<QueuedTask> before = std::move(tasks);
+    tasks.assign(before.size(), QueuedTask{});
+    for (size_t i = 0; i < before.size(); ++i) {
+        tasks[static_cast<size_t>(newIndex[i])] = std::move(before[i]);
+    }
+    whereValid_ = false;
+    if (batchDepth_ > 0) {
+        Batched(list, batchRows | batchWrite);
+        return true;
+    }
+    if (!WriteList(list)) {
+        Load();
+        return false;
+    }
+    for (ITaskQueueListener* l : listeners_) {
+        l->OnListReordered(list, newIndex);
+    }
+    return true;
+}
+
+void CTaskQueue::BeginBatch() {
+    ++batchDepth_;
+}
+
+bool CTaskQueue::EndBatch() {
+    if (batchDepth_ == 0 || --batchDepth_ > 0) {
+        return true;
+    }
+    bool written = true;
+    // Progress files first: a list never names a state the disk lost.
+    if (batchSync_) {
+        batchSync_ = false;
+        written = SyncFileSystem(appDir_ + "Tasks/");
+    }
+    for (TaskList list : {TaskList::Deleted, TaskList::Completed, TaskList::Downloading}) {
+        if (written && (batchChanges_[Index(list)] & batchWrite) != 0) {
+            written = WriteList(list);
+        }
+    }
+    unsigned changes[3];
+    std::copy(std::begin(batchChanges_), std::end(batchChanges_), std::begin(changes));
+    std::fill(std::begin(batchChanges_), std::end(batchChanges_), 0u);
+    if (!written) {
+        Load();
+        return false;
+    }
+    for (TaskList list : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
+        const unsigned change = changes[Index(list)];
+        if ((change & (batchRows | batchFields)) != 0) {
+            for (ITaskQueueListener* l : listeners_) {
+                l->OnListChanged(list, (change & batchRows) == 0);
+            }
+        }
+    }
+    return true;
+}
+
+bool CTaskQueue::Batched(TaskList list, unsigned change) {
+    if (batchDepth_ == 0) {
+        return false;
+    }
+    batchChanges_[Index(list)] |= change;
     return true;
 }
 
@@ -392,8 +557,10 @@ bool CTaskQueue::Remove(const std::string& id) {
         unreadable_[Index(list)] = anchors;
         return false;
     }
-    for (ITaskQueueListener* l : listeners_) {
-        l->OnTaskRemoved(list, index, id);
+    if (!Batched(list, batchRows)) {
+        for (ITaskQueueListener* l : listeners_) {
+            l->OnTaskRemoved(list, index, id);
+        }
     }
     return true;
 }
@@ -421,9 +588,12 @@ bool CTaskQueue::MoveToList(const std::string& id, TaskList to, Durability durab
     // Should this write fail, the file still names id beside the target,
     // which Load resolves as this move does.
     const bool written = WriteList(from, durability);
-    for (ITaskQueueListener* l : listeners_) {
-        l->OnTaskRemoved(from, index, id);
-        l->OnTaskInserted(to, static_cast<int>(target.size()) - 1);
+    Batched(to, batchRows);
+    if (!Batched(from, batchRows)) {
+        for (ITaskQueueListener* l : listeners_) {
+            l->OnTaskRemoved(from, index, id);
+            l->OnTaskInserted(to, static_cast<int>(target.size()) - 1);
+        }
     }
     return written;
 }
@@ -447,8 +617,10 @@ bool CTaskQueue::Move(const std::string& id, int to) {
         Load();
         return false;
     }
-    for (ITaskQueueListener* l : listeners_) {
-        l->OnTaskMoved(list, from, to);
+    if (!Batched(list, batchRows)) {
+        for (ITaskQueueListener* l : listeners_) {
+            l->OnTaskMoved(list, from, to);
+        }
     }
     return true;
 }
@@ -474,10 +646,12 @@ bool CTaskQueue::Swap(const std::string& a, const std::string& b) {
     }
     // As moves a list model can follow one by one: i to j, then the old j
     // (now one place up) to i.
-    for (ITaskQueueListener* l : listeners_) {
-        l->OnTaskMoved(listA, i, j);
-        if (j - 1 != i) {
-            l->OnTaskMoved(listA, j - 1, i);
+    if (!Batched(listA, batchRows)) {
+        for (ITaskQueueListener* l : listeners_) {
+            l->OnTaskMoved(listA, i, j);
+            if (j - 1 != i) {
+                l->OnTaskMoved(listA, j - 1, i);
+            }
         }
     }
     return true;
@@ -495,8 +669,10 @@ bool CTaskQueue::SetState(const std::string& id, TaskStatus state) {
     // once and its end flushes it, and start-up turns a stored "running"
     // into stopped, which is what a crash that lost the word leaves anyway.
     // Beside a busy disk each flush of a start cost up to a second.
+    // In a batch the flush is one for all, at its end.
     const Durability durability =
-        state == TaskStatus::Running ? Durability::Deferred : Durability::Now;
+        state == TaskStatus::Running || batchDepth_ > 0 ? Durability::Deferred : Durability::Now;
+    batchSync_ = batchSync_ || (batchDepth_ > 0 && state != TaskStatus::Running);
     bool written = UpdateProgress(
         path, [&](TaskProgressRecord& r) { r.State = IntToText(StoredState(state)); }, durability);
     if (task != nullptr && task->State != state) {
@@ -578,6 +754,9 @@ void CTaskQueue::Refresh(const std::string& id) {
 }
 
 void CTaskQueue::Changed(TaskList list, int index, unsigned fields) {
+    if (Batched(list, batchFields)) {
+        return;
+    }
     for (ITaskQueueListener* l : listeners_) {
         l->OnTaskChanged(list, index, fields);
     }

@@ -67,6 +67,15 @@ class ITaskQueueListener {
     virtual void OnTaskChanged(TaskList /*list*/, int /*index*/, unsigned /*fields*/) {}
     // The whole list was read again.
     virtual void OnListReset(TaskList /*list*/) {}
+    // Changes made in one batch (a delete, download again, import or start
+    // of many tasks): none of the notices above was sent for them; this one
+    // comes once per changed list, after its file was written. fieldsOnly:
+    // the list holds the same tasks in the same order, only their fields
+    // changed.
+    virtual void OnListChanged(TaskList /*list*/, bool /*fieldsOnly*/) {}
+    // The tasks of list were put in a new order at once (SetOrder): the task
+    // at index i before is at newIndex[i] now.
+    virtual void OnListReordered(TaskList /*list*/, const std::vector<int>& /*newIndex*/) {}
 };
 
 class CTaskQueue {
@@ -103,6 +112,27 @@ class CTaskQueue {
     // Takes id out of its list (the progress file stays); an unreadable id
     // too.
     [[nodiscard]] bool Remove(const std::string& id);
+    // Remove and MoveToList for many ids in one pass over the lists, each
+    // list written once; ids not found are skipped. Ids moved to a list are
+    // appended in the order given.
+    [[nodiscard]] bool RemoveMany(const std::vector<std::string>& ids);
+    [[nodiscard]] bool MoveManyToList(const std::vector<std::string>& ids, TaskList to);
+    // Puts the tasks of list in the order of ids, which must name exactly
+    // the tasks it holds; one write, one OnListReordered.
+    [[nodiscard]] bool SetOrder(TaskList list, const std::vector<std::string>& ids);
+
+    // Between BeginBatch and the matching EndBatch, changes are kept in
+    // memory and announced nowhere: EndBatch flushes the progress files
+    // written meanwhile once, writes each changed list file once (later
+    // lists first, so that a moved id is never in none) and sends one
+    // OnListChanged per changed list. Without it a delete of 10,000 tasks
+    // rewrote two list files and sent a notice per task. Batches nest; the
+    // outermost EndBatch does the work. False when a write failed: the
+    // lists are then read again from the files, so that nothing claims a
+    // change the disk does not hold.
+    void BeginBatch();
+    [[nodiscard]] bool EndBatch();
+    bool InBatch() const { return batchDepth_ > 0; }
     // Moves id from its list to the end of a later one (Completed, Deleted).
     // The target's file is written first: a crash between the two writes
     // leaves the id in both files, and Load keeps it in the later list, so
@@ -151,6 +181,7 @@ class CTaskQueue {
     // the task before it, before that task leaves the list.
     void KeepUnreadableInPlace(TaskList list, int index);
     bool MoveUnreadable(const std::string& id, std::optional<TaskList> to);
+    bool MoveMany(const std::vector<std::string>& ids, std::optional<TaskList> to);
     std::vector<std::string> RebuildBadLists();
     void Changed(TaskList list, int index, unsigned fields);
 
@@ -163,6 +194,20 @@ class CTaskQueue {
     mutable std::unordered_map<std::string, std::pair<TaskList, int>> where_;
     mutable bool whereValid_ = false;
     std::vector<ITaskQueueListener*> listeners_;
+
+    // The open batch: its depth, what changed in each list and whether a
+    // progress file was written unflushed on its behalf.
+    enum BatchChange : unsigned {
+        batchFields = 1u << 0,
+        batchRows = 1u << 1,
+        batchWrite = 1u << 2
+    };
+    // True inside a batch, having noted the change: the caller's notice is
+    // not sent.
+    bool Batched(TaskList list, unsigned change);
+    int batchDepth_ = 0;
+    unsigned batchChanges_[3] = {0, 0, 0};
+    bool batchSync_ = false;
 };
 
 }  // namespace vardane

@@ -147,36 +147,35 @@ void CMainFrame::ReloadTaskList() {
     host_.SetWaitCursor(false);
 }
 
-bool CMainFrame::ShowsTask(const QueuedTask& task) const {
-    std::string category = CategoryFilter();
-    return category.empty() || EqualsNoCase(task.Category, category);
-}
-
-// The rows of the shown view from the queue; the selection stays with its
-// tasks (the first row when none of them is left).
-void CMainFrame::DeriveRows() {
+// The category is looked up once: it walks the folder tree and the
+// registry, which once made a view of 10,000 rows cost seconds.
+void CMainFrame::DeriveRows(bool selectFirst) {
     std::set<std::string> selected;
     for (const TaskRow& row : rows_) {
         if (row.Selected) {
             selected.insert(row.Id());
         }
     }
+    const size_t selectedBefore = selected.size();
     rows_.clear();
-    bool any = false;
+    size_t still = 0;
+    const std::string category = CategoryFilter();
     for (const QueuedTask& task : queue_.Tasks(ListOfView(view_))) {
-        if (ShowsTask(task)) {
+        if (category.empty() || EqualsNoCase(task.Category, category)) {
             rows_.push_back(BuildTaskRow(task));
             rows_.back().Selected = selected.count(task.Id) > 0;
-            any = any || rows_.back().Selected;
+            still += rows_.back().Selected ? 1 : 0;
         }
     }
     RefreshFileCount();
     Notify(partRows);
-    if (!any) {
+    if (still == 0 && selectFirst) {
         // A view just shown selects its first row, as a list control does.
         if (!rows_.empty()) {
             rows_[0].Selected = true;
         }
+        OnRowSelectionChanged();
+    } else if (still != selectedBefore) {
         OnRowSelectionChanged();
     }
 }
@@ -187,12 +186,26 @@ void CMainFrame::OnListReset(TaskList list) {
     }
 }
 
+// A bulk change selects nothing new: a delete of the selection leaves none.
+void CMainFrame::OnListChanged(TaskList list, bool /*fieldsOnly*/) {
+    if (list == ListOfView(view_)) {
+        DeriveRows(false);
+    }
+}
+
+void CMainFrame::OnListReordered(TaskList list, const std::vector<int>& /*newIndex*/) {
+    if (list == ListOfView(view_)) {
+        DeriveRows(false);
+    }
+}
+
 void CMainFrame::OnTaskInserted(TaskList list, int index) {
     if (list != ListOfView(view_)) {
         return;
     }
     const QueuedTask& task = queue_.Tasks(list)[index];
-    if (!ShowsTask(task)) {
+    const std::string category = CategoryFilter();
+    if (!category.empty() && !EqualsNoCase(task.Category, category)) {
         return;
     }
     rows_.insert(rows_.begin() + RowForQueueIndex(list, index), BuildTaskRow(task));

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The window's cost: a 4-connection download forwarded to a running window
 # (offscreen) beside the same download by vardane-cli get alone, in
-# interleaved rounds, and the window's CPU while idle with 10,000 tasks in
-# its list. Prints a Markdown table (OUT=FILE writes it there too).
+# interleaved rounds, the window's CPU while idle with 10,000 tasks in its
+# list, and 10,000 tasks moved and deleted in the window by forwarded
+# commands. Prints a Markdown table (OUT=FILE writes it there too).
 #   bench/gui.sh                 ROUNDS=3 SIZE_MB=256 BUILD=build-bench
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -87,6 +88,24 @@ ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 t0=$(ticks "$win")
 sleep "$IDLE_SECONDS"
 t1=$(ticks "$win")
+
+# Seconds a command forwarded to the window takes, from start to answer.
+timed() {
+    local start end
+    start=$(date +%s.%N)
+    "$@" >/dev/null
+    end=$(date +%s.%N)
+    awk -v a="$start" -v b="$end" 'BEGIN {printf "%.2f", b - a}'
+}
+# Every other task to the bottom (5,000 ids moved past 5,000 others), then
+# the whole list deleted, as Select all + Del does.
+ids=$("$CLI" --home "$IDLE" list | awk 'NR % 2 == 1 {print $1}')
+# shellcheck disable=SC2086
+move_s=$(timed "$CLI" --home "$IDLE" -y move-bottom $ids)
+delete_s=$(timed "$CLI" --home "$IDLE" -y delete --all)
+left=$("$CLI" --home "$IDLE" list | wc -l)
+deleted=$("$CLI" --home "$IDLE" list deleted | wc -l)
+[[ $left == 0 && $deleted == 10000 ]] || { echo "delete left $left, deleted $deleted" >&2; exit 1; }
 kill "$win"; wait "$win" 2>/dev/null || true
 idle_pct=$(awk -v d="$((t1 - t0))" -v hz="$(getconf CLK_TCK)" -v s="$IDLE_SECONDS" \
     'BEGIN {printf "%.2f", 100 * d / hz / s}')
@@ -104,4 +123,9 @@ win_med=$(echo "${times[window]}" | median)
     echo "| get forwarded to the window | ${times[window]}| $win_med | $(rate "$win_med") |"
     echo
     echo "Window idle with 10,000 tasks: $idle_pct% of one CPU over $IDLE_SECONDS s."
+    echo
+    echo "| forwarded to the window with 10,000 tasks | seconds |"
+    echo "|---|---|"
+    echo "| move-bottom of 5,000 tasks | $move_s |"
+    echo "| delete --all (10,000 tasks) | $delete_s |"
 } | tee "${OUT:-/dev/null}"

@@ -120,6 +120,9 @@ void MainWindow::BuildWidgets() {
     }
     table_->setColumnHidden(kIdColumn, true);
     table_->horizontalHeader()->setStretchLastSection(false);
+    // A reset (a bulk delete or import) clears the table's selection; the
+    // frame's, which its commands act on, is shown again.
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] { SelectFrameRowsInView(); });
     connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { SyncSelectionToFrame(); });
     connect(table_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {

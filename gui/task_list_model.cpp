@@ -201,4 +201,42 @@ void TaskListModel::OnListReset(TaskList list) {
     }
 }
 
+void TaskListModel::OnListChanged(TaskList list, bool fieldsOnly) {
+    if (list != list_) {
+        return;
+    }
+    if (fieldsOnly && rowCount() > 0) {
+        Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, kColumnCount - 1));
+        return;
+    }
+    ShowView(static_cast<TaskView>(static_cast<int>(list)), category_);
+}
+
+// The same rows in a new order: the selection and the current row follow
+// their tasks.
+void TaskListModel::OnListReordered(TaskList list, const std::vector<int>& newIndex) {
+    if (list != list_) {
+        return;
+    }
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<std::pair<int, int>> moved;  // new queue index, old row
+    moved.reserve(indexes_.size());
+    for (size_t row = 0; row < indexes_.size(); ++row) {
+        moved.emplace_back(newIndex[static_cast<size_t>(indexes_[row])], static_cast<int>(row));
+    }
+    std::sort(moved.begin(), moved.end());
+    std::vector<int> rowOf(indexes_.size());
+    for (size_t row = 0; row < moved.size(); ++row) {
+        indexes_[row] = moved[row].first;
+        rowOf[static_cast<size_t>(moved[row].second)] = static_cast<int>(row);
+    }
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    for (const QModelIndex& old : before) {
+        after.append(index(rowOf[static_cast<size_t>(old.row())], old.column()));
+    }
+    changePersistentIndexList(before, after);
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
 }  // namespace vardane::gui

@@ -1,7 +1,8 @@
 // The task list of the shown view as a Qt item model. It follows the task
 // queue notice by notice: an insert, removal, move or change of one task is
 // one row signal, so 10,000 rows stay cheap and the selection stays put.
-// Only a reload of a whole list or a change of view resets it.
+// A bulk change (a delete or import of thousands) is one reset, a bulk move
+// one layout change; a reload of a whole list or a change of view resets it.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -50,6 +51,8 @@ class TaskListModel : public QAbstractTableModel, private ITaskQueueListener {
     void OnTaskMoved(TaskList list, int from, int to) override;
     void OnTaskChanged(TaskList list, int index, unsigned fields) override;
     void OnListReset(TaskList list) override;
+    void OnListChanged(TaskList list, bool fieldsOnly) override;
+    void OnListReordered(TaskList list, const std::vector<int>& newIndex) override;
 
     CMainFrame& frame_;
     TaskList list_ = TaskList::Downloading;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -242,6 +243,94 @@ TEST_F(CommandsTest, MovingAWaitingTaskUpMakesItStartFirst) {
     frame->OnCommand(ID_MOVE_UP);
     SlotRunning("101").EndFromWorker(stateStopped);
     EXPECT_EQ(Ids({"101", "103"}), engine.started);
+}
+
+// Counts the notices a bulk change sends and the durable writes of each
+// list file (a list is replaced through a synced temporary file).
+struct NoticeCounter : ITaskQueueListener {
+    void OnTaskInserted(TaskList, int) override { ++single; }
+    void OnTaskRemoved(TaskList, int, const std::string&) override { ++single; }
+    void OnTaskMoved(TaskList, int, int) override { ++single; }
+    void OnTaskChanged(TaskList, int, unsigned) override { ++single; }
+    void OnListChanged(TaskList, bool) override { ++batches; }
+    void OnListReordered(TaskList, const std::vector<int>&) override { ++batches; }
+    int single = 0;
+    int batches = 0;
+};
+std::map<std::string, int> listWrites;
+int CountingSync(int fd) {
+    char path[4096];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = ::readlink(link.c_str(), path, sizeof path - 1);
+    const std::string name(path, n > 0 ? static_cast<size_t>(n) : 0);
+    const size_t at = name.find(".lst.tmp-");
+    if (at != std::string::npos) {
+        ++listWrites[name.substr(name.rfind('/') + 1, at - name.rfind('/') - 1)];
+    }
+    return 0;
+}
+
+// 10,000 tasks moved, deleted and downloaded again, each in one operation:
+// one write per list file and one notice per list, never one per task.
+TEST_F(CommandsTest, BulkMoveDeleteAndDownloadAgainWriteEachListOnce) {
+    constexpr int kTasks = 10000;
+    Ids ids;
+    for (int i = 0; i < kTasks; ++i) {
+        TaskProgressRecord record;
+        record.LocalFileName = "f" + std::to_string(i) + ".bin";
+        record.LocalDir = dir.Path() + "Download/";
+        record.BaseURL = "http://127.0.0.1/" + record.LocalFileName;
+        record.State = "2";
+        ids.push_back(std::to_string(100000 + i));
+        ASSERT_TRUE(
+            WriteProgress(record, ProgressFilePath(dir.Path(), ids.back()), Durability::Deferred));
+    }
+    ASSERT_TRUE(WriteListFile(ListFilePath(dir.Path(), TaskList::Downloading), ids));
+    const std::string temp = dir.Path() + "Download/f7.bin.vd~";
+    ASSERT_TRUE(MakeDirectories(dir.Path() + "Download/") && WriteFile(temp, "partial"));
+    CreateFrame();
+    NoticeCounter notices;
+    frame->AddQueueListener(&notices);
+    listWrites.clear();
+    SetSyncFunctionForTest(CountingSync);
+
+    // Every other task to the bottom: a stable partition, rows included.
+    Ids odd;
+    Ids expected;
+    for (int i = 0; i < kTasks; i += 2) {
+        expected.push_back(ids[i]);
+        odd.push_back(ids[i + 1]);
+    }
+    expected.insert(expected.end(), odd.begin(), odd.end());
+    frame->MoveTasks(odd, MoveKind::Bottom);
+    EXPECT_EQ(expected, ListIds(TaskList::Downloading));
+    EXPECT_EQ(expected, RowIds());
+    EXPECT_EQ((std::map<std::string, int>{{"Downloading", 1}}), listWrites);
+    EXPECT_EQ(1, notices.batches);
+
+    // Select all + Del: rows walked from the bottom, one batch.
+    frame->SelectAll();
+    frame->OnCommand(ID_DELETE);
+    EXPECT_TRUE(ListIds(TaskList::Downloading).empty());
+    EXPECT_EQ(Ids(expected.rbegin(), expected.rend()), ListIds(TaskList::Deleted));
+    EXPECT_TRUE(frame->Rows().empty());
+    EXPECT_EQ("Total: 0 tasks", frame->FileCountText());
+    EXPECT_FALSE(FileExists(temp));
+    EXPECT_EQ((std::map<std::string, int>{{"Downloading", 2}, {"Deleted", 1}}), listWrites);
+    EXPECT_EQ(3, notices.batches);
+
+    frame->SelectView(TaskView::Deleted);
+    ASSERT_TRUE(frame->RedownloadTasks(ListIds(TaskList::Deleted)));
+    SetSyncFunctionForTest(nullptr);
+    EXPECT_TRUE(ListIds(TaskList::Deleted).empty());
+    const Ids fresh = ListIds(TaskList::Downloading);
+    ASSERT_EQ(static_cast<size_t>(kTasks), fresh.size());
+    EXPECT_EQ("http://127.0.0.1/f" + std::to_string(kTasks - 1) + ".bin", Record(fresh[0]).BaseURL);
+    EXPECT_FALSE(FileExists(ProgressFilePath(dir.Path(), ids[0])));
+    EXPECT_EQ((std::map<std::string, int>{{"Downloading", 3}, {"Deleted", 2}}), listWrites);
+    EXPECT_EQ(5, notices.batches);
+    EXPECT_EQ(0, notices.single);
+    frame->RemoveQueueListener(&notices);
 }
 
 // A list of count addresses http://127.0.0.1/f<i>.bin.
