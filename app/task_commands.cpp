@@ -177,11 +177,10 @@ void CMainFrame::DeleteMany(const std::vector<std::string>& ids) {
         // A completed task has no temporary file: its name may be another
         // task's download under way.
         const bool completed = task != nullptr && task->State == TaskStatus::Completed;
-        if (!running && !unreadable && !completed) {
-            TaskProgressRecord record = ReadProgress(progress);
-            if (!record.LocalFileName.empty()) {
-                temps.push_back(record.LocalDir + record.LocalFileName + ".vd~");
-            }
+        // The queue knows the target: reading 10,000 progress files for it
+        // was most of a bulk delete.
+        if (!running && !unreadable && !completed && !task->Name.empty()) {
+            temps.push_back(task->Dir + task->Name + ".vd~");
         }
         if (*list == TaskList::Deleted) {
             gone.push_back(id);

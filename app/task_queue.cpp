@@ -82,6 +82,7 @@ std::optional<QueuedTask> CTaskQueue::ReadTask(const std::string& id) const {
     task.Id = id;
     task.State = StateFromStored(static_cast<int>(TextToInt(record.State)));
     task.Name = record.LocalFileName;
+    task.Dir = record.LocalDir;
     task.Category = record.Cat;
     task.Size = std::max<int64_t>(TextToInt(record.FileSize), 0);
     task.Pos = TextToInt(record.FilePos);
@@ -736,8 +737,9 @@ void CTaskQueue::Refresh(const std::string& id) {
         return;
     }
     unsigned fields = 0;
-    if (task->Name != read->Name) {
+    if (task->Name != read->Name || task->Dir != read->Dir) {
         task->Name = read->Name;
+        task->Dir = read->Dir;
         fields |= fieldName;
     }
     if (task->Category != read->Category) {

@@ -33,6 +33,7 @@ struct QueuedTask {
     std::string Id;
     TaskStatus State = TaskStatus::Stopped;
     std::string Name;      // the local file name
+    std::string Dir;       // the local folder (LocalDir)
     std::string Category;  // key path of the category
     int64_t Size = 0;      // bytes; 0 while unknown
     int64_t Pos = 0;       // bytes downloaded
