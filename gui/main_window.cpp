@@ -182,6 +182,7 @@ QWidget* MainWindow::BuildLogPage() {
 void MainWindow::BuildViewMenu() {
     viewMenu_ = menuBar()->addMenu(QString());
     readableUnits_ = viewMenu_->addAction(QString());
+    readableUnits_->setObjectName(QStringLiteral("readableUnits"));
     readableUnits_->setCheckable(true);
     connect(readableUnits_, &QAction::toggled, this, [this](bool on) {
         table_->SetReadableUnits(on);

@@ -282,12 +282,7 @@ TEST_F(WindowTest, ReadableUnitsAndLayoutAreRemembered) {
     EXPECT_EQ(Shown(0, 2), "1.5 MiB");
     EXPECT_EQ(Shown(0, 3), "1.0 KiB");
     EXPECT_EQ(Cell(0, 2), "1572864");
-    QAction* toggle = nullptr;
-    for (QAction* menu : window->menuBar()->actions()) {
-        for (QAction* item : menu->menu()->actions()) {
-            toggle = item->isCheckable() ? item : toggle;
-        }
-    }
+    auto* toggle = window->findChild<QAction*>(QStringLiteral("readableUnits"));
     ASSERT_NE(toggle, nullptr);
     ASSERT_TRUE(toggle->isChecked());
     toggle->trigger();
