@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/kept_logs.h"
 #include "app/main_frame_host.h"
 #include "app/menus.h"
 #include "app/shell_open.h"
@@ -225,6 +226,9 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     const std::vector<MenuEntry>& FileMenu() const { return fileMenu_; }
     const std::vector<MenuEntry>& ControlMenu() const { return controlMenu_; }
     std::vector<std::string> ColumnHeaders() const;
+    // The last error line a task logged in this session ("" none): why a
+    // failed task failed.
+    std::string LastErrorLine(const std::string& id) const { return keptLogs_.LastError(id); }
 
     CAppContext& Context() { return ctx_; }
     CWindowLoop& Loop() { return loop_; }
@@ -330,6 +334,8 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     LogTreeState logTree_;
     std::vector<LogLine> logList_;
     unsigned logListGeneration_ = 0;
+    // What tasks logged, for the log view once their run has ended.
+    CKeptLogs keptLogs_;
     std::vector<MenuEntry> fileMenu_;
     std::vector<MenuEntry> controlMenu_;
 

@@ -75,6 +75,7 @@ void CMainFrame::StartTaskById(const std::string& id) {
     slotIds_[slot] = id;
     quietSlots_[slot] = false;
     noSuccessorIds_.erase(id);
+    keptLogs_.StartOver(id);
     if (!slots_[slot]->Start(id)) {
         AfterAbandonedStart(slot, id);
     }
@@ -254,6 +255,7 @@ void CMainFrame::HandleTaskProgress(const TaskDescriptor& d) {
 
 void CMainFrame::HandleTaskLog(const TaskLogEntry& e) {
     host_.OnTaskLog(e);
+    keptLogs_.Add(e);
     if (view_ != TaskView::Downloading || logTree_.SelectedThread < 1 ||
         e.ThreadNo != logTree_.SelectedThread - 1) {
         return;

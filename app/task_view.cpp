@@ -370,8 +370,14 @@ void CMainFrame::FillLogTree(const std::string& id) {
         static_cast<int>(std::clamp<int64_t>(TextToInt(record.ThreadCount), 0, 4));
     logTree_.TaskId = id;
     Notify(partLogTree);
+    // A task that is not running opens on the thread that said why it
+    // failed.
+    int first = SlotOfTask(id) < 0 ? keptLogs_.LastErrorThread(id) : 0;
+    if (first < 1 || first > logTree_.ThreadCount) {
+        first = 1;
+    }
     if (logTree_.ThreadCount >= 1) {
-        SelectLogThread(1);
+        SelectLogThread(first);
     }
 }
 
@@ -381,14 +387,17 @@ void CMainFrame::SelectLogThread(int n) {
     }
     logTree_.SelectedThread = n;
     Notify(partLogTree);
-    int slot = SlotOfTask(logTree_.TaskId);
-    if (slot < 0) {
-        return;
-    }
     logList_.clear();
     ++logListGeneration_;
-    for (const TaskLogEntry& entry : slots_[slot]->Task().ThreadLog(n - 1)) {
-        logList_.push_back(LogLine{entry.Kind, DisplayText(entry.Text)});
+    int slot = SlotOfTask(logTree_.TaskId);
+    if (slot < 0) {
+        // Its run has ended: what it logged in this session (nothing for a
+        // task that last ran in an earlier one).
+        logList_ = keptLogs_.Lines(logTree_.TaskId, n - 1);
+    } else {
+        for (const TaskLogEntry& entry : slots_[slot]->Task().ThreadLog(n - 1)) {
+            logList_.push_back(LogLine{entry.Kind, DisplayText(entry.Text)});
+        }
     }
     Notify(partLogList);
 }

@@ -8,7 +8,21 @@
 namespace vardane::gui {
 namespace {
 
-enum class Shape { Arrow, Folder, Disc, Square, Play, Stop, Cross, Up, Down, Gear, Lines };
+enum class Shape {
+    Arrow,
+    Folder,
+    Disc,
+    Square,
+    Play,
+    Stop,
+    Pause,
+    Hourglass,
+    Cross,
+    Up,
+    Down,
+    Gear,
+    Lines
+};
 
 struct Look {
     Shape shape;
@@ -32,9 +46,10 @@ Look LookOf(int image) {
         case 6:
             return {Shape::Cross, QColor(200, 40, 40)};  // failed task
         case 7:
-            return {Shape::Stop, QColor(120, 120, 120)};  // stopped task
+            // Waiting and stopped differ in shape, not only in colour.
+            return {Shape::Pause, QColor(120, 120, 120)};  // stopped task
         case 8:
-            return {Shape::Square, QColor(220, 160, 30)};  // waiting task
+            return {Shape::Hourglass, QColor(220, 160, 30)};  // waiting task
         case 9:
             return {Shape::Arrow, QColor(30, 110, 200)};  // new
         case 10:
@@ -86,6 +101,22 @@ QPainterPath PathOf(Shape shape) {
             break;
         case Shape::Stop:
             p.addRect(QRectF(3, 3, 10, 10));
+            break;
+        case Shape::Pause:
+            p.addRect(QRectF(3, 2, 3.5, 12));
+            p.addRect(QRectF(9.5, 2, 3.5, 12));
+            break;
+        case Shape::Hourglass:
+            p.addPolygon(QPolygonF({{3, 1},
+                                    {13, 1},
+                                    {13, 3},
+                                    {9, 8},
+                                    {13, 13},
+                                    {13, 15},
+                                    {3, 15},
+                                    {3, 13},
+                                    {7, 8},
+                                    {3, 3}}));
             break;
         case Shape::Cross:
             p.addPolygon(QPolygonF({{2, 4},

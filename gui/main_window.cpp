@@ -23,7 +23,10 @@
 #include "app/main_frame_host.h"
 #include "app/task_rows.h"
 #include "gui/icons.h"
+#include "gui/readable_units.h"
 #include "gui/task_list_model.h"
+#include "gui/task_list_view.h"
+#include "gui/window_layout.h"
 #include "settings/app_context.h"
 
 namespace vardane::gui {
@@ -63,14 +66,21 @@ MainWindow::MainWindow(CMainFrame& frame, std::function<void()> onClose)
     : frame_(frame), onClose_(std::move(onClose)) {
     setWindowIcon(ProgramIcon());
     BuildWidgets();
+    RestoreWindowLayout(frame_.Context().registry, *this, *table_);
+    readableUnits_->setChecked(table_->ReadableUnits());
     Render(~0u);
 }
 
 MainWindow::~MainWindow() = default;
 
+QTableView& MainWindow::TaskTable() {
+    return *table_;
+}
+
 void MainWindow::BuildWidgets() {
     fileMenu_ = menuBar()->addMenu(QString());
     controlMenu_ = menuBar()->addMenu(QString());
+    BuildViewMenu();
     toolbar_ = addToolBar(QString());
     toolbar_->setObjectName(QStringLiteral("toolbar"));
     toolbar_->setMovable(false);
@@ -104,8 +114,7 @@ void MainWindow::BuildWidgets() {
     tabs_ = new QTabWidget(central);
     tabs_->setTabPosition(QTabWidget::South);
     model_ = new TaskListModel(frame_, this);
-    table_ = new QTableView(tabs_);
-    table_->setModel(model_);
+    table_ = new TaskListView(*model_, tabs_);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->setShowGrid(true);
@@ -115,11 +124,6 @@ void MainWindow::BuildWidgets() {
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     table_->setContextMenuPolicy(Qt::CustomContextMenu);
-    for (int c = 0; c < kColumnCount; ++c) {
-        table_->setColumnWidth(c, kTaskColumns[static_cast<size_t>(c)].Width * 2);
-    }
-    table_->setColumnHidden(kIdColumn, true);
-    table_->horizontalHeader()->setStretchLastSection(false);
     // A reset (a bulk delete or import) clears the table's selection; the
     // frame's, which its commands act on, is shown again.
     connect(model_, &QAbstractItemModel::modelReset, this, [this] { SelectFrameRowsInView(); });
@@ -178,10 +182,27 @@ QWidget* MainWindow::BuildLogPage() {
     return split;
 }
 
+void MainWindow::BuildViewMenu() {
+    viewMenu_ = menuBar()->addMenu(QString());
+    readableUnits_ = viewMenu_->addAction(QString());
+    readableUnits_->setObjectName(QStringLiteral("readableUnits"));
+    readableUnits_->setCheckable(true);
+    connect(readableUnits_, &QAction::toggled, this, [this](bool on) {
+        table_->SetReadableUnits(on);
+        StoreReadableUnits(frame_.Context().registry, on);
+        ShowTotalSpeed();
+    });
+}
+
 void MainWindow::BuildStatusLine() {
     limitCheck_ = new QCheckBox(this);
     limitSlider_ = new QSlider(Qt::Horizontal, this);
+    limitSlider_->setObjectName(QStringLiteral("speedLimit"));
     limitSlider_->setRange(1, 1024);
+    // A click beside the handle moves a sixteenth of the range; the arrow
+    // keys move by 1 KB/s.
+    limitSlider_->setPageStep(64);
+    limitSlider_->setSingleStep(1);
     limitSlider_->setMaximumWidth(200);
     totalSpeed_ = new QLabel(this);
     statusBar()->addWidget(limitCheck_);
@@ -227,12 +248,15 @@ void MainWindow::Render(unsigned parts) {
         fileCount_->setText(Q(frame_.FileCountText()));
     }
     if (parts & partTotalSpeed) {
-        totalSpeed_->setText(Q(frame_.TotalSpeedText()));
+        ShowTotalSpeed();
     }
     if (parts & partSpeedLimit) {
         limitCheck_->setChecked(frame_.SpeedLimitChecked());
         limitCheck_->setText(Q(frame_.SpeedLimitCaption()));
         limitSlider_->setValue(frame_.SpeedLimitSliderValue());
+        // Without a limit the value means nothing: it can be set only
+        // while the box is ticked, so the caption always tells it.
+        limitSlider_->setEnabled(frame_.SpeedLimitChecked());
     }
     if (parts & partTabs) {
         tabs_->setCurrentIndex(frame_.CurrentTab());
@@ -246,8 +270,18 @@ void MainWindow::Render(unsigned parts) {
     syncing_ = false;
 }
 
+void MainWindow::ShowTotalSpeed() {
+    const QString text = Q(frame_.TotalSpeedText());
+    bool ok = false;
+    const double kb = text.section(QLatin1Char(' '), 0, 0).toDouble(&ok);
+    totalSpeed_->setText(ok && table_->ReadableUnits() ? ReadableSpeed(kb) : text);
+}
+
 void MainWindow::RelabelStatic() {
     setWindowTitle(Q(frame_.Title()));
+    const auto& lang = frame_.Context().lang;
+    viewMenu_->setTitle(Q(lang.GetLangText("Menu_Main_View")));
+    readableUnits_->setText(Q(lang.GetLangText("Menu_Main_ReadableSizes")));
     tabs_->setTabText(0, Q(frame_.Context().lang.GetLangText("MainDlg_Tab_Tasks")));
     tabs_->setTabText(1, Q(frame_.Context().lang.GetLangText("MainDlg_Tab_Log")));
     logList_->setToolTip(Q(frame_.Context().lang.GetLangText("MainDlg_Log_Desp")));
@@ -362,10 +396,12 @@ void MainWindow::SelectFrameRowsInView() {
     syncing_ = true;
     QItemSelection selection;
     const std::vector<TaskRow>& rows = frame_.Rows();
+    QAbstractItemModel* shownModel = table_->model();
     for (int row : frame_.SelectedRows()) {
-        const int shown = model_->RowOf(rows[static_cast<size_t>(row)].Id());
+        const int shown = table_->ViewRow(model_->RowOf(rows[static_cast<size_t>(row)].Id()));
         if (shown >= 0) {
-            selection.select(model_->index(shown, 0), model_->index(shown, kColumnCount - 1));
+            selection.select(shownModel->index(shown, 0),
+                             shownModel->index(shown, shownModel->columnCount() - 1));
         }
     }
     table_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
@@ -380,11 +416,13 @@ void MainWindow::SyncSelectionToFrame() {
     }
     std::vector<int> rows;
     for (const QModelIndex& index : table_->selectionModel()->selectedRows()) {
-        const std::string id = model_->IdAt(index.row());
+        // The list may be sorted: rows are told apart by their task.
+        const int source = table_->SourceRow(index.row());
+        const std::string id = model_->IdAt(source);
         const std::vector<TaskRow>& frameRows = frame_.Rows();
-        int row = index.row() < static_cast<int>(frameRows.size()) &&
-                          frameRows[static_cast<size_t>(index.row())].Id() == id
-                      ? index.row()
+        int row = source >= 0 && source < static_cast<int>(frameRows.size()) &&
+                          frameRows[static_cast<size_t>(source)].Id() == id
+                      ? source
                       : frame_.FindRow(id);
         if (row >= 0) {
             rows.push_back(row);
@@ -462,6 +500,7 @@ void MainWindow::FillLogList() {
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (!closed_) {
         closed_ = true;
+        SaveWindowLayout(frame_.Context().registry, *this, *table_);
         if (onClose_) {
             onClose_();
         }

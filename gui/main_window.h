@@ -30,6 +30,7 @@ class CMainFrame;
 namespace vardane::gui {
 
 class TaskListModel;
+class TaskListView;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -42,7 +43,7 @@ class MainWindow : public QMainWindow {
     void Render(unsigned parts);
 
     TaskListModel& Model() { return *model_; }
-    QTableView& TaskTable() { return *table_; }
+    QTableView& TaskTable();
     QTreeWidget& FolderTree() { return *folderTree_; }
     // The pop-up menu the task list shows at a tap (built fresh each time).
     std::vector<MenuEntry> TaskPopupEntries() const;
@@ -59,6 +60,8 @@ class MainWindow : public QMainWindow {
     QWidget* BuildHeaderBar();
     QWidget* BuildLogPage();
     void BuildStatusLine();
+    void BuildViewMenu();
+    void ShowTotalSpeed();
     void FillMenus();
     void FillToolbar();
     void FillFolderTree();
@@ -75,12 +78,14 @@ class MainWindow : public QMainWindow {
     TaskListModel* model_ = nullptr;
     QMenu* fileMenu_ = nullptr;
     QMenu* controlMenu_ = nullptr;
+    QMenu* viewMenu_ = nullptr;
+    QAction* readableUnits_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     QToolButton* folderButton_ = nullptr;
     QLabel* fileCount_ = nullptr;
     QTreeWidget* folderTree_ = nullptr;
     QTabWidget* tabs_ = nullptr;
-    QTableView* table_ = nullptr;
+    TaskListView* table_ = nullptr;
     QTreeWidget* logTree_ = nullptr;
     QListWidget* logList_ = nullptr;
     unsigned logGeneration_ = ~0u;  // of the frame's log list shown

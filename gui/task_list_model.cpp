@@ -5,6 +5,7 @@
 #include "app/main_frame.h"
 #include "app/task_rows.h"
 #include "gui/icons.h"
+#include "gui/readable_units.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
 
@@ -40,6 +41,8 @@ void TaskListModel::Relabel() {
     for (const std::string& text : frame_.ColumnHeaders()) {
         headers_.push_back(QString::fromStdString(text));
     }
+    headers_.push_back(
+        QString::fromStdString(frame_.Context().lang.GetLangText("MainDlg_Tasks_TimeLeft")));
     if (!headers_.empty()) {
         Q_EMIT headerDataChanged(Qt::Horizontal, 0, static_cast<int>(headers_.size()) - 1);
     }
@@ -62,12 +65,22 @@ int TaskListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int TaskListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kColumnCount;
+    return parent.isValid() ? 0 : kColumnCount + 1;
 }
 
 QVariant TaskListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) {
         return {};
+    }
+    if (role == Qt::DisplayRole && index.column() == kTimeLeftColumn) {
+        return TimeLeftText(SecondsLeft(TaskAt(index.row())));
+    }
+    if (role == Qt::ToolTipRole && TaskAt(index.row()).State == TaskStatus::Failed) {
+        // The line came from a server: shown as text, never as markup.
+        const std::string why = frame_.LastErrorLine(TaskAt(index.row()).Id);
+        return why.empty() ? QVariant()
+                           : QVariant(QStringLiteral("<p>%1</p>")
+                                          .arg(QString::fromStdString(why).toHtmlEscaped()));
     }
     if (role == Qt::DisplayRole) {
         // Built on demand: only the rows on screen are ever asked for.
@@ -78,7 +91,8 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const {
         return ImageIcon(IconForState(TaskAt(index.row()).State));
     }
     if (role == Qt::TextAlignmentRole) {
-        const bool centred = kTaskColumns[static_cast<size_t>(index.column())].Centered;
+        const bool centred = index.column() == kTimeLeftColumn ||
+                             kTaskColumns[static_cast<size_t>(index.column())].Centered;
         return QVariant::fromValue(Qt::AlignVCenter | (centred ? Qt::AlignHCenter : Qt::AlignLeft));
     }
     return {};
@@ -191,7 +205,7 @@ void TaskListModel::OnTaskChanged(TaskList list, int index, unsigned fields) {
         return;
     }
     if (shown) {
-        Q_EMIT dataChanged(this->index(row, 0), this->index(row, kColumnCount - 1));
+        Q_EMIT dataChanged(this->index(row, 0), this->index(row, kTimeLeftColumn));
     }
 }
 

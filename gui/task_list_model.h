@@ -11,6 +11,7 @@
 
 #include "app/menus.h"
 #include "app/task_queue.h"
+#include "app/task_rows.h"
 
 namespace vardane {
 class CMainFrame;
@@ -21,6 +22,10 @@ namespace vardane::gui {
 class TaskListModel : public QAbstractTableModel, private ITaskQueueListener {
     Q_OBJECT
   public:
+    // After the list's six columns: the time left, which only the window
+    // shows.
+    static constexpr int kTimeLeftColumn = kColumnCount;
+
     explicit TaskListModel(CMainFrame& frame, QObject* parent = nullptr);
     ~TaskListModel() override;
 
@@ -32,6 +37,8 @@ class TaskListModel : public QAbstractTableModel, private ITaskQueueListener {
     std::string IdAt(int row) const;
     // Row of id, -1 when not shown.
     int RowOf(const std::string& id) const;
+    // The task shown in row (0 <= row < rowCount()).
+    const QueuedTask& TaskAt(int row) const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -39,7 +46,6 @@ class TaskListModel : public QAbstractTableModel, private ITaskQueueListener {
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
   private:
-    const QueuedTask& TaskAt(int row) const;
     bool Shows(TaskList list, const QueuedTask& task) const;
     // Row where the task at queue index goes (rows keep the queue's order).
     int RowForIndex(int index) const;

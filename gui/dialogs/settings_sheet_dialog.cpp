@@ -22,6 +22,9 @@ SettingsSheetDialog::SettingsSheetDialog(QWidget* parent, CSettingDlgSheet& mode
     for (int page = 0; page < CSettingDlgSheet::kPageCount; ++page) {
         tabs_->addTab(pages[page], ToQ(model_.TabLabel(page)));
     }
+    // Every page's tab stays in sight: the sheet is as wide as its tabs,
+    // rather than hiding the last ones behind scroll arrows.
+    tabs_->setUsesScrollButtons(false);
     tabs_->setCurrentIndex(model_.CurrentPage());
     connect(tabs_, &QTabWidget::currentChanged, this,
             [this](int page) { model_.SetCurrentPage(page); });

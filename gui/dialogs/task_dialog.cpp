@@ -13,6 +13,7 @@
 #include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "gui/dialogs/dialog_util.h"
 #include "gui/dialogs/dialog_windows.h"
@@ -79,6 +80,12 @@ QWidget* TaskDialog::BuildUrlAndFile() {
 
     saveTo_ = new QLineEdit(ToQ(model_.SaveTo()), box);
     saveTo_->setObjectName("SaveTo");
+    // A folder path is long: the field shows a whole usual one (up to 60
+    // characters) rather than the few a line edit asks for.
+    const QFontMetrics metrics = saveTo_->fontMetrics();
+    saveTo_->setMinimumWidth(std::max(metrics.horizontalAdvance(saveTo_->text().left(60)),
+                                      metrics.averageCharWidth() * 40) +
+                             24);
     connect(saveTo_, &QLineEdit::textChanged, this,
             [this](const QString& text) { model_.SetSaveTo(FromQ(text)); });
     auto* browse = new QPushButton("...", box);

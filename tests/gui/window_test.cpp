@@ -3,14 +3,18 @@
 // on the folder tree, and a language switch relabels the window.
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QCheckBox>
 #include <QHeaderView>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QSlider>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTest>
 #include <QTreeWidget>
 
 #include "app/command_ids.h"
+#include "gui/icons.h"
 #include "gui/main_window.h"
 #include "gui/task_list_model.h"
 #include "platform/registry.h"
@@ -53,6 +57,32 @@ class WindowTest : public FrameTest {
     }
     QString Cell(int row, int column) {
         return window->Model().index(row, column).data().toString();
+    }
+    // What the table shows, row by row (it may be sorted).
+    QString Shown(int row, int column) {
+        return window->TaskTable().model()->index(row, column).data().toString();
+    }
+    std::vector<std::string> ShownInTable() {
+        std::vector<std::string> ids;
+        for (int r = 0; r < window->TaskTable().model()->rowCount(); ++r) {
+            ids.push_back(Shown(r, kIdColumn).toStdString());
+        }
+        return ids;
+    }
+    void ClickHeader(int column) {
+        QHeaderView* header = window->TaskTable().horizontalHeader();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(column) + 4, 4));
+    }
+    void ShowWindow() {
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void SetSizes(const std::string& id, int64_t size, int64_t pos) {
+        UpdateProgress(ProgressFilePath(dir.Path(), id), [&](TaskProgressRecord& r) {
+            r.FileSize = std::to_string(size);
+            r.FilePos = std::to_string(pos);
+        });
     }
 
     std::unique_ptr<gui::MainWindow> window;
@@ -239,6 +269,134 @@ TEST_F(WindowTest, LogListShowsExactlyTheFramesLines) {
     SelectIds({"102"});
     EXPECT_EQ(shown(), expected());
     EXPECT_EQ(shown().size(), 0u);
+}
+
+// A sort is a view: the queue and its file keep their order, a command hits
+// the task shown in the clicked row, and a third click shows the queue order.
+TEST_F(WindowTest, SortingByAColumnLeavesTheQueueOrder) {
+    AddTask("3001", "http://127.0.0.1:1/a.bin");
+    AddTask("3002", "http://127.0.0.1:1/b.bin");
+    AddTask("3003", "http://127.0.0.1:1/c.bin");
+    SetSizes("3001", 100, 0);
+    SetSizes("3002", 300, 0);
+    SetSizes("3003", 200, 0);
+    Open();
+    ShowWindow();
+    const std::vector<std::string> queue = {"3001", "3002", "3003"};
+    ClickHeader(2);
+    EXPECT_EQ(ShownInTable(), (std::vector<std::string>{"3001", "3003", "3002"}));
+    ClickHeader(2);
+    EXPECT_EQ(ShownInTable(), (std::vector<std::string>{"3002", "3003", "3001"}));
+    EXPECT_EQ(QueueIds(TaskList::Downloading), queue);
+    EXPECT_EQ(ListIds(TaskList::Downloading), queue);
+
+    window->TaskTable().selectRow(1);
+    window->RunCommand(ID_DELETE);
+    EXPECT_EQ(ListIds(TaskList::Deleted), (std::vector<std::string>{"3003"}));
+    EXPECT_EQ(ShownInTable(), (std::vector<std::string>{"3002", "3001"}));
+    ClickHeader(2);
+    EXPECT_EQ(ShownInTable(), (std::vector<std::string>{"3001", "3002"}));
+}
+
+// Sizes read as KiB/MiB in the window (the model keeps the list's bytes);
+// the View menu switches back to bytes, and the choice, the column widths
+// and the window's size outlive the window.
+TEST_F(WindowTest, ReadableUnitsAndLayoutAreRemembered) {
+    AddTask("4001", "http://127.0.0.1:1/a.bin");
+    SetSizes("4001", 3 * 1024 * 1024 / 2, 1024);
+    Open();
+    EXPECT_EQ(Shown(0, 2), "1.5 MiB");
+    EXPECT_EQ(Shown(0, 3), "1.0 KiB");
+    EXPECT_EQ(Cell(0, 2), "1572864");
+    auto* toggle = window->findChild<QAction*>(QStringLiteral("readableUnits"));
+    ASSERT_NE(toggle, nullptr);
+    ASSERT_TRUE(toggle->isChecked());
+    toggle->trigger();
+    EXPECT_EQ(Shown(0, 2), "1572864");
+    EXPECT_EQ(Shown(0, 3), "1024");
+
+    window->resize(900, 600);
+    window->TaskTable().setColumnWidth(0, 321);
+    window->close();
+    window = std::make_unique<gui::MainWindow>(*frame, nullptr);
+    EXPECT_EQ(Shown(0, 2), "1572864");
+    EXPECT_EQ(window->TaskTable().columnWidth(0), 321);
+    EXPECT_EQ(window->size(), QSize(900, 600));
+}
+
+// A failed task says why: its last error line is the row's tooltip, and the
+// Log tab still shows its lines once its run has ended.
+TEST_F(WindowTest, FailedTaskShowsItsErrorAfterItsRunEnded) {
+    AddTask("5001", "http://127.0.0.1:1/a.bin");
+    AddTask("5002", "http://127.0.0.1:1/b.bin");
+    Open();
+    frame->StartTaskById("5001");
+    frame->OnTaskLog(TaskLogEntry{"5001", 0, 2, "Connected"});
+    frame->OnTaskLog(TaskLogEntry{"5001", 1, 3, "<b>404</b> Not Found"});
+    frame->OnTaskLog(TaskLogEntry{"5001", 1, 2, "Giving up"});
+    SlotRunning("5001").EndFromWorker(5);
+    QApplication::processEvents();
+    // The slot's next task does not take the ended task's lines with it.
+    frame->StartTaskById("5002");
+    SelectIds({"5001"});
+    const QString tip = window->Model().index(0, 0).data(Qt::ToolTipRole).toString();
+    EXPECT_TRUE(tip.contains("&lt;b&gt;404&lt;/b&gt; Not Found")) << tip.toStdString();
+    EXPECT_EQ(frame->LogTree().SelectedThread, 2);
+    auto* list = window->findChild<QListWidget*>(QStringLiteral("logList"));
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->item(0)->text(), "<b>404</b> Not Found");
+    EXPECT_FALSE(window->Model().index(1, 0).data(Qt::ToolTipRole).isValid());
+}
+
+// The limit's slider moves only while the box is ticked, and its caption
+// follows every move, a page step too.
+TEST_F(WindowTest, SpeedLimitSliderOnlyWhileTicked) {
+    Open();
+    auto* slider = window->findChild<QSlider*>(QStringLiteral("speedLimit"));
+    auto* box = window->findChild<QCheckBox*>();
+    EXPECT_EQ(slider->isEnabled(), box->isChecked());
+    if (box->isChecked()) {
+        box->click();
+        EXPECT_FALSE(slider->isEnabled());
+    }
+    box->click();
+    ASSERT_TRUE(slider->isEnabled());
+    slider->setValue(100);
+    slider->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    EXPECT_GT(slider->value(), 110);
+    EXPECT_EQ(box->text(), QString::number(slider->value()) + " KB/s");
+    box->click();
+    EXPECT_FALSE(slider->isEnabled());
+}
+
+// At its first size the list needs no horizontal scrolling and the widest
+// speed text fits; waiting and stopped tasks differ in shape.
+TEST_F(WindowTest, DefaultWindowFitsItsColumnsAndIconsDifferInShape) {
+    AddTasks(3);
+    Open();
+    ShowWindow();
+    ASSERT_EQ(window->size(), QSize(760, 480));
+    QTableView& table = window->TaskTable();
+    int sum = 0;
+    for (int c = 0; c < table.model()->columnCount(); ++c) {
+        sum += table.isColumnHidden(c) ? 0 : table.columnWidth(c);
+    }
+    EXPECT_LE(sum, table.viewport()->width());
+    EXPECT_GT(table.columnWidth(4), table.fontMetrics().horizontalAdvance("72661.8 KB/s"));
+
+    // Compared inside the border ring: a square a pixel larger or with
+    // rounded corners is the same shape.
+    auto mask = [](int image) {
+        return gui::ImageIcon(image).pixmap(16, 16).toImage().createAlphaMask();
+    };
+    int differ = 0;
+    const QImage waiting = mask(imgTaskWaiting), stopped = mask(imgTaskStopped);
+    for (int y = 4; y < 12; ++y) {
+        for (int x = 4; x < 12; ++x) {
+            differ += waiting.pixelIndex(x, y) != stopped.pixelIndex(x, y) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(differ, 8);
 }
 
 }  // namespace

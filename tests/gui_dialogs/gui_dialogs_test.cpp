@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -150,6 +151,27 @@ TEST_F(GuiDialogsTest, SettingsSheetRefusesOutOfRangeAndWritesTheStore) {
     ASSERT_TRUE(key.Open(RegRoot::CurrentUser, GroupKeyPath("General"), false));
     EXPECT_EQ(key.QueryString("MinBlock"), "512");
     EXPECT_EQ(Ctx().settings.MaxTasks, 4);
+}
+
+// Made small, the dialogs still show every page's tab and a whole folder
+// path.
+TEST_F(GuiDialogsTest, DialogsShowAllTheyHold) {
+    CSettingDlgSheet sheet(Ctx(), questions);
+    SettingsSheetDialog dialog(nullptr, sheet);
+    dialog.resize(342, 320);
+    Show(&dialog);
+    QTabBar* bar = Child<QTabWidget>(&dialog, "Pages")->tabBar();
+    for (int tab = 0; tab < bar->count(); ++tab) {
+        EXPECT_TRUE(bar->rect().contains(bar->tabRect(tab))) << tab;
+    }
+
+    CEdtTaskDlg model(Ctx(), questions);
+    InitNewTask(model, "http://example.com/a.zip");
+    TaskDialog task(nullptr, model);
+    Show(&task);
+    auto* saveTo = Child<QLineEdit>(&task, "SaveTo");
+    ASSERT_GE(saveTo->text().size(), 20);
+    EXPECT_GE(saveTo->width(), saveTo->fontMetrics().horizontalAdvance(saveTo->text()));
 }
 
 TEST_F(GuiDialogsTest, LanguageSwitchRelabelsTheNextDialog) {

@@ -1,0 +1,46 @@
+// The log lines of this session's tasks, kept past the end of their run: a
+// stopped or failed task still shows what its threads said last, and its
+// last error line says why it failed. The engine's own per-thread log goes
+// with the slot, which the next task reuses.
+#pragma once
+
+#include <array>
+#include <deque>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "app/task_rows.h"
+#include "task/task_owner.h"
+
+namespace vardane {
+
+class CKeptLogs {
+  public:
+    // Lines of this many tasks at most (the latest to log); error lines are
+    // kept for every task.
+    static constexpr size_t kKeptTasks = 64;
+    static constexpr int kThreads = 4;
+    // Longest error line kept, in bytes; a server may send a page of text.
+    static constexpr size_t kMaxErrorBytes = 300;
+
+    void Add(const TaskLogEntry& entry);
+    // A new run of id: its old lines and error go.
+    void StartOver(const std::string& id);
+    // The last kMaxLogLines lines of thread (0-based) of id, made displayable.
+    std::vector<LogLine> Lines(const std::string& id, int thread) const;
+    // The last error line of id ("" none) and its thread (1-based, 0 none).
+    std::string LastError(const std::string& id) const;
+    int LastErrorThread(const std::string& id) const;
+
+  private:
+    struct Error {
+        std::string Text;
+        int Thread = 0;
+    };
+    std::unordered_map<std::string, std::array<std::deque<LogLine>, kThreads>> lines_;
+    std::deque<std::string> order_;  // ids in lines_, oldest first
+    std::unordered_map<std::string, Error> errors_;
+};
+
+}  // namespace vardane
