@@ -44,6 +44,9 @@ class IMainFrameHost {
     virtual void OpenSiteExplorer() {}
     // The Exit command: the front end closes the window (CMainFrame::Close).
     virtual void CloseRequested() {}
+    // A second start of the program without an address: the window comes to
+    // the front (also out of the tray). False when there is no window.
+    virtual bool RaiseWindow() { return false; }
     // The import file chooser with its filter ("*.txt;"); nullopt on cancel.
     virtual std::optional<std::string> ChooseImportFile(const std::string& /*filter*/) {
         return std::nullopt;

@@ -50,8 +50,9 @@ class CInstanceLock {
 int ConnectToInstance(const std::string& appDir, int timeoutMs = 3000, int cancelFd = -1);
 
 // A second start of the program with an address: hands url to the process
-// that owns appDir (it opens its New task flow with it). True when the owner
-// took it; gives up after timeoutMs without an answer.
+// that owns appDir (it opens its New task flow with it); without one ("")
+// the owner shows its window. True when the owner took it (an owner without
+// a window says no to ""); gives up after timeoutMs without an answer.
 bool HandOverAddress(const std::string& appDir, const std::string& url, int timeoutMs = 30000);
 
 // Framed messages over the instance socket: one type byte, the payload

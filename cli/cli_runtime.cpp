@@ -260,7 +260,11 @@ void CliRuntime::RunClientRequest(ForwardClient& client) {
         client.Finish(kStatusFailed);
         return;
     }
-    if (!request.HandedUrl.empty()) {
+    if (request.HandedOver && request.HandedUrl.empty()) {
+        client.Finish(RaiseWindow() ? kStatusOk : kStatusFailed);
+        return;
+    }
+    if (request.HandedOver) {
         frame_->OnAddressHandedOver(request.HandedUrl);
         client.Finish(kStatusOk);
         return;

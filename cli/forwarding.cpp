@@ -49,6 +49,7 @@ ForwardClient::Input ForwardClient::Read() {
         }
         switch (type) {
             case 'U':
+                request_.HandedOver = true;
                 request_.HandedUrl = payload;
                 break;
             case 'A':

@@ -25,7 +25,9 @@
 namespace vardane {
 
 struct ForwardRequest {
-    // An address handed over by a second start of the program ('U').
+    // An address handed over by a second start of the program ('U'); an
+    // empty one asks the owner to show its window.
+    bool HandedOver = false;
     std::string HandedUrl;
     std::vector<std::string> Args;
     std::string WorkingDirectory;

@@ -53,14 +53,24 @@ class AddCommand : public TaskCommand {
         for (const std::string& url : urls_) {
             CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
             dialog.InitNew(RestoreSiteLogin(env.rt.Context(), url));
+            // add starts its tasks unless --manual says otherwise, whatever
+            // DownloadImmediately holds for the dialog.
+            dialog.SetImmediately(true);
             if (!options_.Accept(dialog, env.io)) {
                 status = kStatusFailed;
                 continue;
             }
             env.io.Out(dialog.TaskId() + "\n");
             // Only a running instance downloads; a one-shot process would stop
-            // the task again as it exits.
-            env.rt.Frame().TaskAdded(dialog.TaskId(), dialog.StartImmediately() && env.forwarded);
+            // the task again as it exits, so it says how to start it.
+            const bool start = dialog.StartImmediately();
+            env.rt.Frame().TaskAdded(dialog.TaskId(), start && env.forwarded);
+            if (start && !env.forwarded) {
+                env.io.Err("vardane-cli: " + dialog.TaskId() +
+                           " stays stopped: no vardane or `vardane-cli run` owns this data "
+                           "root; `vardane-cli start " +
+                           dialog.TaskId() + "` downloads it\n");
+            }
         }
         return status;
     }

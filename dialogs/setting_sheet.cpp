@@ -28,6 +28,7 @@ constexpr const char* kLabelKeys[] = {
     "SettingDlg_MinBlock",
     "SettingDlg_ToIE",
     "SettingDlg_IELinkToClp",
+    "SettingDlg_CloseToTray",
     "SettingDlg_Lang",
     "SettingDlg_TimeOut",
     "SettingDlg_ConnectionTimeOut",
@@ -164,6 +165,7 @@ void CSettingDlgSheet::InitGeneral() {
     general_.MinBlock = key.QueryString("MinBlock");
     general_.MonitorIE = s.MonitorIE;
     general_.LinkToClipBoard = s.LinkToClipBoard;
+    general_.CloseToTray = s.CloseToTray;
     const std::vector<LanguageEntry> languages = LanguageList(ctx_.registry, ctx_.lang);
     for (const LanguageEntry& entry : languages) {
         if (entry.IsCurrent && general_.LanguageSelection < 0) {
@@ -349,6 +351,7 @@ void CSettingDlgSheet::WriteGeneral() {
     g.Text("MinBlock", general_.MinBlock);
     g.Flag("MonitorIE", general_.MonitorIE);
     g.Flag("LinkToClipBoard", general_.LinkToClipBoard);
+    g.Flag("CloseToTray", general_.CloseToTray);
 }
 
 void CSettingDlgSheet::WriteConnection() {

@@ -45,6 +45,7 @@ class CSettingDlgSheet {
         std::string MinBlock;  // KB, as stored
         bool MonitorIE = false;
         bool LinkToClipBoard = false;
+        bool CloseToTray = true;
         std::vector<std::string> Languages;  // display names
         int LanguageSelection = -1;
     };

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "settings/app_context.h"
+#include "task/url.h"
 
 #ifdef VARDANE_HAVE_QT_MULTIMEDIA
 #include <QSoundEffect>
@@ -128,20 +129,36 @@ void CompletionAlerter::Notify(const std::string& localFileName) {
     const QStringList actions = {
         QString::fromLatin1(kViewAction), QString::fromStdString(lang.GetLangText("Notify_View")),
         QString::fromLatin1(kHideAction), QString::fromStdString(lang.GetLangText("Notify_Hide"))};
+    Send(body, actions, 0, &notificationId_);
+}
+
+void CompletionAlerter::Send(const QString& body, const QStringList& actions, uint replaces,
+                             uint* id) {
+    const QString title = QString::fromStdString(ctx_.lang.GetAppTitle());
     QDBusMessage message =
         QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
-    message << QString::fromStdString(lang.GetAppTitle()) << uint(0) << QStringLiteral("vardane")
-            << QString::fromStdString(lang.GetAppTitle()) << body << actions
+    message << title << replaces << QStringLiteral("vardane") << title << body << actions
             << QVariantMap{{QStringLiteral("urgency"), QVariant::fromValue<uchar>(1)}} << 5000;
     QDBusPendingCall call = QDBusConnection::sessionBus().asyncCall(message, 5000);
     auto* watcher = new QDBusPendingCallWatcher(call, this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [id](QDBusPendingCallWatcher* w) {
         QDBusPendingReply<uint> reply = *w;
         if (reply.isValid()) {
-            notificationId_ = reply.value();
+            *id = reply.value();
         }
         w->deleteLater();
     });
+}
+
+// The address is shown without its password, and as plain text: a
+// notification service may read the body as markup.
+void CompletionAlerter::OfferAddress(const std::string& url) {
+    offeredUrl_ = QString::fromStdString(url);
+    const QString body = QString::fromStdString(ctx_.lang.GetLangText("Notify_LinkCopied") + " ") +
+                         QString::fromStdString(MaskUrlPassword(url)).toHtmlEscaped();
+    const QStringList actions = {QString::fromLatin1(kAddAction),
+                                 QString::fromStdString(ctx_.lang.GetLangText("Notify_Add"))};
+    Send(body, actions, offerId_, &offerId_);
 }
 
 void CompletionAlerter::RemoveNotification() {
@@ -163,6 +180,13 @@ void CompletionAlerter::Shutdown() {
 }
 
 void CompletionAlerter::OnActionInvoked(uint id, const QString& action) {
+    if (id != 0 && id == offerId_) {
+        offerId_ = 0;
+        if (action == QLatin1String(kAddAction)) {
+            Q_EMIT AddRequested(offeredUrl_);
+        }
+        return;
+    }
     if (id != notificationId_ || id == 0) {
         return;
     }

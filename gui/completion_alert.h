@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
+#include <QStringList>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -20,6 +22,8 @@ namespace vardane::gui {
 // The command of the notification's View and Hide actions.
 inline constexpr const char* kViewAction = "1524";
 inline constexpr const char* kHideAction = "1525";
+// The Add action of a copied address's offer.
+inline constexpr const char* kAddAction = "add";
 
 // The WAV to play for SoundPath: the designed default names a Windows file
 // that cannot exist here, so it (and an empty value) means the sound shipped
@@ -43,10 +47,15 @@ class CompletionAlerter : public QObject {
     void RemoveNotification();
     // Ends the vibration early and waits for its threads.
     void Shutdown();
+    // A notification offering a new task for a copied address, with an Add
+    // action; replaces the previous offer.
+    void OfferAddress(const std::string& url);
 
   Q_SIGNALS:
     // The notification's View action.
     void ViewRequested();
+    // The Add action of an offer: its address.
+    void AddRequested(const QString& url);
 
   private Q_SLOTS:
     void OnActionInvoked(uint id, const QString& action);
@@ -55,10 +64,14 @@ class CompletionAlerter : public QObject {
     void PlaySound();
     void Vibrate();
     void Notify(const std::string& localFileName);
+    // Sends a notification; its id is stored in *id once the service answers.
+    void Send(const QString& body, const QStringList& actions, uint replaces, uint* id);
 
     CAppContext& ctx_;
     std::string ledRoot_;
     uint notificationId_ = 0;
+    uint offerId_ = 0;
+    QString offeredUrl_;
     QSoundEffect* sound_ = nullptr;
     std::vector<std::thread> vibrations_;
 };

@@ -21,6 +21,7 @@
 #include "app/main_frame.h"
 #include "app/task_rows.h"
 #include "explorer/explorer_tasks.h"
+#include "gui/access_keys.h"
 #include "gui/dialogs/dialog_util.h"
 #include "gui/icons.h"
 #include "gui/site_dialog.h"
@@ -235,9 +236,10 @@ QWidget* ExplorerWindow::BuildHeaderBar() {
 
 void ExplorerWindow::BuildMenuBar() {
     auto* bar = new QMenuBar(this);
-    QAction* up = bar->addAction(ToQ(Text("Menu_SiteExp_Up")));
+    const CLangTable& lang = frame_.Context().lang;
+    QAction* up = bar->addAction(AccessText(lang, "Menu_SiteExp_Up"));
     connect(up, &QAction::triggered, this, [this] { RunCommand(ID_EXP_UP); });
-    QMenu* menu = bar->addMenu(ToQ(Text("Menu_SiteExp_Ctrl")));
+    QMenu* menu = bar->addMenu(AccessText(lang, "Menu_SiteExp_Ctrl"));
     std::vector<std::pair<int, std::string>> entries = FilePopupEntries();
     entries.emplace_back(0, std::string());
     entries.emplace_back(ID_EXP_EXIT, Text("Menu_SiteExp_Exit"));
@@ -246,7 +248,19 @@ void ExplorerWindow::BuildMenuBar() {
             menu->addSeparator();
             continue;
         }
-        QAction* action = menu->addAction(ToQ(text));
+        // The access keys of the language file, by the entry's command.
+        const std::pair<int, const char*> keys[] = {{ID_EXP_REFRESH, "Menu_SiteExp_Refresh"},
+                                                    {ID_EXP_SELECT_ALL, "Menu_SiteExp_SelAll"},
+                                                    {ID_EXP_DOWNLOAD, "Menu_SiteExp_Download"},
+                                                    {ID_EXP_COPY_URL, "Menu_SiteExp_ClipBrd"},
+                                                    {ID_EXP_EXIT, "Menu_SiteExp_Exit"}};
+        std::string letter;
+        for (const auto& [command, key] : keys) {
+            if (command == id) {
+                letter = lang.GetLangText(std::string("Access_") + key);
+            }
+        }
+        QAction* action = menu->addAction(WithAccessKey(text, letter));
         connect(action, &QAction::triggered, this, [this, id = id] { RunCommand(id); });
         if (id == ID_EXP_SELECT_ALL) {
             action->setShortcut(QKeySequence::SelectAll);

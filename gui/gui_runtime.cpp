@@ -4,7 +4,6 @@
 #include <QFileDialog>
 #include <QSocketNotifier>
 #include <QStatusBar>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <cstdio>
 
@@ -13,12 +12,15 @@
 
 #include "dialogs/edit_category_dialog.h"
 #include "dialogs/edit_task_dialog.h"
+#include "gui/access_keys.h"
+#include "gui/clipboard_watch.h"
 #include "gui/completion_alert.h"
 #include "gui/dialogs/gui_dialogs.h"
 #include "gui/explorer_window.h"
-#include "gui/icons.h"
 #include "gui/keep_awake.h"
+#include "gui/link_drop.h"
 #include "gui/main_window.h"
+#include "gui/tray.h"
 #include "settings/app_context.h"
 
 namespace vardane::gui {
@@ -31,6 +33,9 @@ GuiRuntime::GuiRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock)
 GuiRuntime::~GuiRuntime() {
     ShutDown();
     delete window_;
+    if (accessKeys_ != nullptr) {
+        qApp->removeEventFilter(accessKeys_);
+    }
 }
 
 MainWindow* GuiRuntime::Window() {
@@ -39,13 +44,37 @@ MainWindow* GuiRuntime::Window() {
 
 void GuiRuntime::StartWindow(const std::string& commandLineUrl) {
     Start(true, &routed_);
-    window_ = new MainWindow(Frame(), [this] { ShutDown(); });
+    window_ = new MainWindow(Frame(), [this] {
+        // Hidden in the tray, the window is no last window whose close
+        // ends the program: the quit is explicit.
+        const bool explicitQuit = tray_ != nullptr && tray_->Available();
+        ShutDown();
+        if (explicitQuit) {
+            QCoreApplication::exit(0);
+        }
+    });
     qtQuestions_.SetParent(window_);
+    accessKeys_ = new DialogAccessKeys(this);
+    qApp->installEventFilter(accessKeys_);
     connect(alert_.get(), &CompletionAlerter::ViewRequested, this, [this] {
         if (window_) {
             window_->showMaximized();
             window_->raise();
             Frame().SelectView(TaskView::Completed);
+        }
+    });
+    // A copied address's offer, taken: the New task dialog with it.
+    connect(alert_.get(), &CompletionAlerter::AddRequested, this, [this](const QString& url) {
+        if (window_ && !shutDown_) {
+            PresentWindow(window_);
+            Frame().OnAddressHandedOver(url.toStdString());
+        }
+    });
+    clipboardWatch_ = new ClipboardWatch(Context(), *alert_, this);
+    window_->SetLinkHandler([this](const DroppedLinks& links) {
+        if (!shutDown_) {
+            TakeLinks(links, Context(), Frame(), routed_,
+                      [this](const std::string& url) { Frame().OnAddressHandedOver(url); });
         }
     });
 
@@ -78,18 +107,21 @@ void GuiRuntime::StartWindow(const std::string& commandLineUrl) {
     inhibitor_ = std::make_unique<IdleInhibitor>();
     serveTimer_->start(200);
 
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        tray_ = new QSystemTrayIcon(ProgramIcon(), this);
-        tray_->setToolTip(QString::fromStdString(Frame().Title()));
-        connect(tray_, &QSystemTrayIcon::activated, this, [this] {
+    tray_ = new Tray(
+        Frame(), [this]() -> QWidget* { return window_; },
+        [this] {
             if (window_) {
-                window_->showNormal();
-                window_->raise();
-                window_->activateWindow();
+                window_->Quit();
             }
-        });
-        tray_->show();
+        },
+        this);
+    if (tray_->Available()) {
+        QApplication::setQuitOnLastWindowClosed(false);
     }
+    window_->SetHideOnClose([this] {
+        return tray_ != nullptr && HidesOnClose(Context().settings.CloseToTray, tray_->Available(),
+                                                Frame().HasActiveTasks());
+    });
 
     if (Context().settings.MinAtStart) {
         window_->showMinimized();
@@ -190,13 +222,15 @@ void GuiRuntime::ShutDown() {
     Close();
     alert_->Shutdown();
     if (tray_ != nullptr) {
-        tray_->hide();
+        // Its menu may be what asked for the quit.
+        tray_->deleteLater();
+        tray_ = nullptr;
     }
 }
 
 void GuiRuntime::OnTerminationSignal() {
     if (window_) {
-        window_->close();
+        window_->Quit();
     } else {
         ShutDown();
     }
@@ -206,6 +240,9 @@ void GuiRuntime::OnTerminationSignal() {
 void GuiRuntime::OnModelChanged(unsigned parts) {
     if (window_) {
         window_->Render(parts);
+    }
+    if (tray_ != nullptr && (parts & (partSpeedLimit | partTotalSpeed | partTitle)) != 0) {
+        tray_->Refresh();
     }
 }
 
@@ -264,8 +301,16 @@ void GuiRuntime::OpenSiteExplorer() {
 
 void GuiRuntime::CloseRequested() {
     if (window_) {
-        window_->close();
+        window_->Quit();
     }
+}
+
+bool GuiRuntime::RaiseWindow() {
+    if (!window_ || shutDown_) {
+        return false;
+    }
+    PresentWindow(window_);
+    return true;
 }
 
 std::optional<std::string> GuiRuntime::ChooseImportFile(const std::string& filter) {

@@ -13,14 +13,16 @@
 #include "gui/qt_questions.h"
 
 class QSocketNotifier;
-class QSystemTrayIcon;
 class QTimer;
 
 namespace vardane::gui {
 
+class ClipboardWatch;
 class CompletionAlerter;
+class DialogAccessKeys;
 class IdleInhibitor;
 class MainWindow;
+class Tray;
 
 // Questions of the user's own actions go to message boxes; those of a
 // command another process handed over go back to that process.
@@ -57,6 +59,7 @@ class GuiRuntime : public QObject, public CliRuntime {
     void OpenSettings() override;
     void OpenSiteExplorer() override;
     void CloseRequested() override;
+    bool RaiseWindow() override;
     std::optional<std::string> ChooseImportFile(const std::string& filter) override;
     void RunCategoryNameDialog(CEdtCatDlg& dialog) override;
     void ReportError(const std::string& text) override;
@@ -89,7 +92,9 @@ class GuiRuntime : public QObject, public CliRuntime {
         QSocketNotifier* write;
     };
     std::map<int, Notifiers> clientNotifiers_;
-    QSystemTrayIcon* tray_ = nullptr;
+    Tray* tray_ = nullptr;
+    ClipboardWatch* clipboardWatch_ = nullptr;
+    DialogAccessKeys* accessKeys_ = nullptr;
     int waitCursors_ = 0;
     bool shutDown_ = false;
     bool servePending_ = false;

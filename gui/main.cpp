@@ -1,6 +1,7 @@
 // vardane: the program with its window. The first process on a data root
 // owns it; a later one hands its address to the owner (which opens the New
-// task dialog with it) and exits. vardane-cli commands on the same data root
+// task dialog with it), or without one brings the owner's window to the
+// front, and exits. vardane-cli commands on the same data root
 // are served by the window's process.
 #include <QApplication>
 #include <chrono>
@@ -69,7 +70,13 @@ int main(int argc, char** argv) {
             return 1;
         }
         if (args.url.empty()) {
-            std::fprintf(stderr, "vardane: already running on %s\n", root.AppDir.c_str());
+            // The running window comes to the front; an owner without one
+            // (vardane-cli run) has nothing to show.
+            if (HandOverAddress(root.AppDir, "", 5000)) {
+                return 0;
+            }
+            std::fprintf(stderr, "vardane: already running on %s without a window\n",
+                         root.AppDir.c_str());
             return 0;
         }
         if (HandOverAddress(root.AppDir, args.url)) {

@@ -1,13 +1,18 @@
 #include "gui/main_window.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QSlider>
 #include <QSplitter>
 #include <QStatusBar>
@@ -22,6 +27,7 @@
 #include "app/main_frame.h"
 #include "app/main_frame_host.h"
 #include "app/task_rows.h"
+#include "gui/access_keys.h"
 #include "gui/icons.h"
 #include "gui/readable_units.h"
 #include "gui/task_list_model.h"
@@ -56,6 +62,72 @@ int MenuCommandOf(int toolbarCommand) {
     }
 }
 
+// The key of a menu command (none for those without one).
+QKeySequence ShortcutOf(int command) {
+    switch (command) {
+        case ID_NEW:
+            return QKeySequence::New;
+        case ID_SELECT_ALL:
+            return QKeySequence::SelectAll;
+        case ID_DELETE:
+            return QKeySequence::Delete;
+        case ID_EXIT:
+            return QKeySequence::Quit;
+        case ID_START:
+            return QKeySequence(Qt::CTRL | Qt::Key_S);
+        case ID_STOP:
+            return QKeySequence(Qt::CTRL | Qt::Key_T);
+        case ID_PROPERTIES:
+            return QKeySequence(Qt::ALT | Qt::Key_Return);
+        case ID_MOVE_UP:
+            return QKeySequence(Qt::CTRL | Qt::Key_Up);
+        case ID_MOVE_DOWN:
+            return QKeySequence(Qt::CTRL | Qt::Key_Down);
+        default:
+            return {};
+    }
+}
+
+// The language key of a menu command's text.
+const char* MenuKeyOf(int command) {
+    switch (command) {
+        case ID_NEW:
+            return "Menu_Main_New";
+        case ID_IMPORT:
+            return "Menu_Main_Import";
+        case ID_SITE_EXPLORER:
+            return "Menu_Main_Site";
+        case ID_SETTINGS:
+            return "Menu_Main_Setting";
+        case ID_EXIT:
+            return "Menu_Main_Exit";
+        case ID_SELECT_ALL:
+            return "Menu_Main_SelectAll";
+        case ID_START:
+            return "Menu_Main_Start";
+        case ID_STOP:
+            return "Menu_Main_Stop";
+        case ID_DELETE:
+            return "Menu_Main_Delete";
+        case ID_START_ALL:
+            return "Menu_Main_StartAll";
+        case ID_STOP_ALL:
+            return "Menu_Main_StopAll";
+        case ID_DELETE_ALL:
+            return "Menu_Main_DeleteAll";
+        case ID_PROPERTIES:
+            return "Menu_Main_Properties";
+        case ID_OPEN_FILE:
+            return "Menu_Main_OpenFile";
+        case ID_OPEN_FOLDER:
+            return "Menu_Main_OpenFolder";
+        case ID_REDOWNLOAD:
+            return "Menu_Main_ReDownload";
+        default:
+            return "";
+    }
+}
+
 QColor Colour(Rgb rgb) {
     return QColor(rgb.R, rgb.G, rgb.B);
 }
@@ -75,6 +147,12 @@ MainWindow::~MainWindow() = default;
 
 QTableView& MainWindow::TaskTable() {
     return *table_;
+}
+
+QString MainWindow::MenuText(const MenuEntry& entry) const {
+    const CLangTable& lang = frame_.Context().lang;
+    return WithAccessKey(entry.Text,
+                         lang.GetLangText(std::string("Access_") + MenuKeyOf(entry.CommandId)));
 }
 
 void MainWindow::BuildWidgets() {
@@ -147,6 +225,13 @@ void MainWindow::BuildWidgets() {
     layout->addWidget(tabs_, 1);
     setCentralWidget(central);
     BuildStatusLine();
+    setAcceptDrops(true);
+    // Ctrl+V anywhere in the window: the list has no text field of its own.
+    auto* paste = new QAction(this);
+    paste->setShortcut(QKeySequence::Paste);
+    paste->setShortcutContext(Qt::WindowShortcut);
+    connect(paste, &QAction::triggered, this, [this] { PasteLinks(); });
+    addAction(paste);
     resize(760, 480);
 }
 
@@ -157,6 +242,7 @@ QWidget* MainWindow::BuildHeaderBar() {
     folderButton_ = new QToolButton(bar);
     folderButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     folderButton_->setIcon(ImageIcon(imgDownloading));
+    folderButton_->setObjectName(QStringLiteral("folderButton"));
     connect(folderButton_, &QToolButton::clicked, this, [this] { frame_.ToggleFolderTree(); });
     fileCount_ = new QLabel(bar);
     row->addWidget(folderButton_);
@@ -285,6 +371,7 @@ void MainWindow::RelabelStatic() {
     tabs_->setTabText(0, Q(frame_.Context().lang.GetLangText("MainDlg_Tab_Tasks")));
     tabs_->setTabText(1, Q(frame_.Context().lang.GetLangText("MainDlg_Tab_Log")));
     logList_->setToolTip(Q(frame_.Context().lang.GetLangText("MainDlg_Log_Desp")));
+    folderButton_->setToolTip(Q(frame_.Context().lang.GetLangText("MainDlg_FolderTip")));
     model_->Relabel();
 }
 
@@ -295,7 +382,7 @@ QMenu* MainWindow::MakeMenu(const std::vector<MenuEntry>& entries, QWidget* pare
             menu->addSeparator();
             continue;
         }
-        QAction* action = menu->addAction(Q(entry.Text));
+        QAction* action = menu->addAction(MenuText(entry));
         action->setData(entry.CommandId);
     }
     return menu;
@@ -303,8 +390,8 @@ QMenu* MainWindow::MakeMenu(const std::vector<MenuEntry>& entries, QWidget* pare
 
 void MainWindow::FillMenus() {
     const auto& lang = frame_.Context().lang;
-    fileMenu_->setTitle(Q(lang.GetLangText("Menu_Main_File")));
-    controlMenu_->setTitle(Q(lang.GetLangText("Menu_Main_Ctrl")));
+    fileMenu_->setTitle(AccessText(lang, "Menu_Main_File"));
+    controlMenu_->setTitle(AccessText(lang, "Menu_Main_Ctrl"));
     const std::pair<QMenu*, const std::vector<MenuEntry>*> menus[] = {
         {fileMenu_, &frame_.FileMenu()}, {controlMenu_, &frame_.ControlMenu()}};
     for (auto [menu, entries] : menus) {
@@ -314,18 +401,10 @@ void MainWindow::FillMenus() {
                 menu->addSeparator();
                 continue;
             }
-            QAction* action = menu->addAction(Q(entry.Text));
+            QAction* action = menu->addAction(MenuText(entry));
             const int id = entry.CommandId;
             connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
-            if (id == ID_NEW) {
-                action->setShortcut(QKeySequence::New);
-            } else if (id == ID_SELECT_ALL) {
-                action->setShortcut(QKeySequence::SelectAll);
-            } else if (id == ID_DELETE) {
-                action->setShortcut(QKeySequence::Delete);
-            } else if (id == ID_EXIT) {
-                action->setShortcut(QKeySequence::Quit);
-            }
+            action->setShortcut(ShortcutOf(id));
         }
     }
 }
@@ -348,6 +427,18 @@ void MainWindow::FillToolbar() {
             }
         }
         const int id = button.Command;
+        if (id == ID_MOVE_UP || id == ID_MOVE_DOWN) {
+            // Toolbar-only commands: their keys live here (the others' keys
+            // are on the menu items, and one key may serve only one action).
+            action->setText(Q(frame_.Context().lang.GetLangText(
+                id == ID_MOVE_UP ? "MainDlg_MoveUp" : "MainDlg_MoveDown")));
+            action->setShortcut(ShortcutOf(id));
+        }
+        action->setObjectName(QStringLiteral("tool%1").arg(id));
+        const QKeySequence key = ShortcutOf(MenuCommandOf(id));
+        action->setToolTip(key.isEmpty() ? action->text()
+                                         : action->text() + QStringLiteral(" (") +
+                                               key.toString(QKeySequence::NativeText) + u')');
         connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
     }
 }
@@ -497,7 +588,53 @@ void MainWindow::FillLogList() {
     logList_->scrollToBottom();
 }
 
+void MainWindow::Quit() {
+    quitting_ = true;
+    close();
+}
+
+void MainWindow::PasteLinks() {
+    if (const QMimeData* data = QGuiApplication::clipboard()->mimeData()) {
+        DroppedLinks links = LinksOf(*data);
+        if (!links.Empty() && linkHandler_) {
+            linkHandler_(links);
+        }
+    }
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData() != nullptr && !LinksOf(*event->mimeData()).Empty()) {
+        event->acceptProposedAction();
+    }
+}
+
+// Handled once the drop is over: the dialog it opens must not run inside
+// the drag's own event.
+void MainWindow::dropEvent(QDropEvent* event) {
+    if (event->mimeData() == nullptr) {
+        return;
+    }
+    DroppedLinks links = LinksOf(*event->mimeData());
+    if (links.Empty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    QMetaObject::invokeMethod(
+        this,
+        [this, links] {
+            if (linkHandler_) {
+                linkHandler_(links);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!quitting_ && !closed_ && hideOnClose_ && hideOnClose_()) {
+        hide();
+        event->ignore();
+        return;
+    }
     if (!closed_) {
         closed_ = true;
         SaveWindowLayout(frame_.Context().registry, *this, *table_);

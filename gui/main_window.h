@@ -10,6 +10,7 @@
 
 #include "app/menus.h"
 #include "dialogs/tree_model.h"
+#include "gui/link_drop.h"
 
 class QCheckBox;
 class QLabel;
@@ -52,8 +53,24 @@ class MainWindow : public QMainWindow {
     // Shows the folder tree item's view, as a tap on it does.
     void TapFolder(TreeItem item);
 
+    // Asked at each close but the explicit quit: true hides the window
+    // instead (the program goes on in the tray).
+    void SetHideOnClose(std::function<bool()> hideOnClose) {
+        hideOnClose_ = std::move(hideOnClose);
+    }
+    // Closes the window for good (Exit, the tray's quit, a signal).
+    void Quit();
+    // Links dropped on the window or pasted with Ctrl+V.
+    void SetLinkHandler(std::function<void(const DroppedLinks&)> handler) {
+        linkHandler_ = std::move(handler);
+    }
+    // Ctrl+V: the clipboard's links.
+    void PasteLinks();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void BuildWidgets();
@@ -72,6 +89,8 @@ class MainWindow : public QMainWindow {
     void SyncSelectionToFrame();
     void SelectFrameRowsInView();
     QMenu* MakeMenu(const std::vector<MenuEntry>& entries, QWidget* parent);
+    // A menu entry's text with its access key.
+    QString MenuText(const MenuEntry& entry) const;
 
     CMainFrame& frame_;
     std::function<void()> onClose_;
@@ -98,6 +117,9 @@ class MainWindow : public QMainWindow {
     bool syncing_ = false;
     bool followPending_ = false;
     bool closed_ = false;
+    bool quitting_ = false;
+    std::function<bool()> hideOnClose_;
+    std::function<void(const DroppedLinks&)> linkHandler_;
 };
 
 }  // namespace vardane::gui

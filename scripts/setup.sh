@@ -11,8 +11,9 @@ if [[ "${1:-}" == "--tests" ]]; then
     # Real servers and proxies the integration tests start on loopback, and the
     # clients the benchmarks compare against.
     packages+=(nginx-light vsftpd python3-pyftpdlib tinyproxy microsocks dante-server openssl curl aria2 axel python3 procps time)
-    # The window's tests start their own session bus.
-    packages+=(dbus-daemon)
+    # The window's tests start their own session bus, and one drives the
+    # window on a real X display with a window manager and key events.
+    packages+=(dbus-daemon xvfb xdotool openbox)
     # The libFuzzer targets (scripts/fuzz.sh) build with clang.
     packages+=(clang libfuzzer-14-dev)
 fi

@@ -19,6 +19,9 @@ struct CAppSettings {
     bool DownloadAtStart = false;
     bool MonitorIE = false;
     bool LinkToClipBoard = false;
+    // Closing the window hides it to the tray while tasks run or wait
+    // (where the desktop has a tray).
+    bool CloseToTray = true;
     // Minimum block size in bytes (the stored value is in KB).
     int64_t MinBlock = 0;
 

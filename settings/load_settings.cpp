@@ -39,6 +39,7 @@ void LoadGeneral(CAppContext& ctx) {
     s.MinBlock = int64_t{g.Int("MinBlock")} * 1024;  // stored in KB
     s.MonitorIE = g.Flag("MonitorIE");
     s.LinkToClipBoard = g.Flag("LinkToClipBoard");
+    s.CloseToTray = g.Flag("CloseToTray");
 }
 
 void LoadConnection(CAppContext& ctx) {

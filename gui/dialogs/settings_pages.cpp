@@ -51,6 +51,8 @@ QWidget* SettingsSheetDialog::BuildGeneral() {
                             Store(page.MonitorIE)));
     form->addRow(BoundCheck(label("SettingDlg_IELinkToClp"), page.LinkToClipBoard,
                             "LinkToClipBoard", widget, Store(page.LinkToClipBoard)));
+    form->addRow(BoundCheck(label("SettingDlg_CloseToTray"), page.CloseToTray, "CloseToTray",
+                            widget, Store(page.CloseToTray)));
     form->addRow(KeyLabel(label("SettingDlg_Lang"), "SettingDlg_Lang", widget),
                  BoundCombo(page.Languages, page.LanguageSelection, "Language", widget,
                             Store(page.LanguageSelection)));

@@ -1,7 +1,8 @@
 // The process that owns a data root keeps answering others whatever one
 // client does: silent, dripping, endless, or a forwarded listing of a server
-// that never sends. A forwarded get's Ctrl-C stops its own task only, and a
-// lock file of another user is an error at once, not a wait.
+// that never sends. A forwarded add starts its task, a forwarded get's
+// Ctrl-C stops its own task only, and a lock file of another user is an
+// error at once, not a wait.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -149,11 +150,10 @@ TEST_F(OwnerTest, CtrlCOfAForwardedGetStopsItsTaskOnly) {
         0, RunCli(home.Path(), {"config", "HKCU\\SOFTWARE\\Vardane\\Connection", "MaxTasks", "2"})
                .status);
     ASSERT_NO_FATAL_FAILURE(StartOwner());
-    CliResult added =
-        RunCli(home.Path(), {"add", nginx.Url("slow/a.bin"), "--manual", "--dir", target.Path()});
+    // add without --manual starts its task in the owner.
+    CliResult added = RunCli(home.Path(), {"add", nginx.Url("slow/a.bin"), "--dir", target.Path()});
     ASSERT_EQ(0, added.status) << added.err;
     const std::string a = Lines(added.out).at(0);
-    ASSERT_EQ(0, RunCli(home.Path(), {"start", a}).status);
 
     CliProcess get(home.Path(), {"get", nginx.Url("slow/b.bin"), "--dir", target.Path()});
     auto states = [&] {

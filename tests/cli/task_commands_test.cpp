@@ -41,6 +41,11 @@ TEST_F(TaskCommandsTest, AddListShowAndRefuseADuplicate) {
     EXPECT_NE(std::string::npos, show.out.find("ThreadCount=3\n"));
     EXPECT_NE(std::string::npos, show.out.find("Cat=SOFTWARE\\Vardane\\Categories\\Download\n"));
 
+    // Without an owner to run it, add says the task stays stopped.
+    CliResult unstarted = Cli({"add", "http://127.0.0.1:9/pub/u.zip"});
+    EXPECT_EQ(0, unstarted.status);
+    EXPECT_NE(std::string::npos, unstarted.err.find("stays stopped")) << unstarted.err;
+
     CliResult again = Cli({"add", "HTTP://127.0.0.1:9/pub/a.zip"});
     EXPECT_EQ(1, again.status);
     EXPECT_FALSE(again.err.empty());
@@ -55,7 +60,7 @@ TEST_F(TaskCommandsTest, AddListShowAndRefuseADuplicate) {
     CliResult noFolder = Cli({"add", "http://127.0.0.1:9/c.zip", "--manual", "--dir", file + "/x"});
     EXPECT_EQ(0, noFolder.status);
     EXPECT_NE(std::string::npos, noFolder.err.find("cannot create folder")) << noFolder.err;
-    EXPECT_EQ(2u, ListIds().size());
+    EXPECT_EQ(3u, ListIds().size());
 }
 
 TEST_F(TaskCommandsTest, MovesDeletesAndConfirmations) {

@@ -1,7 +1,8 @@
 // vardane as a process, offscreen, on its own data root and its own D-Bus
 // session bus: vardane-cli commands are served by the window's process, a
 // download from nginx completes with the right bytes, the window's model
-// lists it as completed and the completion notification reaches the bus.
+// lists it as completed and the completion notification reaches the bus; a
+// second start hands its address over or brings the window to the front.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 
 #include "app/single_instance.h"
 #include "gui/keep_awake.h"
+#include "platform/file.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/support/require_server.h"
 #include "tests/support/server_process.h"
@@ -209,6 +211,14 @@ TEST(GuiProcess, ServesForwardedCommandsDownloadsAndNotifies) {
                                VARDANE_BINARY_DIR "/bin/vardane --home " + home.Path() + " " +
                                nginx.Url("other.bin") + " >/dev/null 2>&1";
     ASSERT_EQ(std::system(second.c_str()), 0);
+    // Without an address the running window comes to the front.
+    const std::string raise = std::string("timeout 20 ") +
+                              VARDANE_BINARY_DIR "/bin/vardane --home " + home.Path() +
+                              " >/dev/null 2>" + home.Path() + "raise.err";
+    EXPECT_EQ(std::system(raise.c_str()), 0);
+    std::string said;
+    EXPECT_TRUE(ReadFileBytes(home.Path() + "raise.err", said));
+    EXPECT_EQ(said.find("already running"), std::string::npos) << said;
 #if !__has_include("gui/dialogs/gui_dialogs.h")
     // Without the New task dialog the address becomes a task at once.
     EXPECT_NE(RunCli(home.Path(), {"list"}).out.find("other.bin"), std::string::npos);

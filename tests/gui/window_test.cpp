@@ -15,6 +15,7 @@
 
 #include "app/command_ids.h"
 #include "gui/icons.h"
+#include "gui/access_keys.h"
 #include "gui/main_window.h"
 #include "gui/task_list_model.h"
 #include "platform/registry.h"
@@ -219,7 +220,7 @@ TEST_F(WindowTest, LanguageSwitchRelabelsTheWindow) {
         return all;
     };
     const QStringList english = texts();
-    ASSERT_TRUE(english.contains("File"));
+    ASSERT_TRUE(english.contains("&File"));
 
     CRegistryKey key(ctx->registry);
     ASSERT_TRUE(key.Open(RegRoot::LocalMachine, kVardaneKey, true));
@@ -229,7 +230,7 @@ TEST_F(WindowTest, LanguageSwitchRelabelsTheWindow) {
 
     const QStringList chinese = texts();
     ASSERT_EQ(chinese.size(), english.size());
-    EXPECT_TRUE(chinese.contains(QString::fromStdString(ctx->lang.GetLangText("Menu_Main_File"))));
+    EXPECT_TRUE(chinese.contains(gui::AccessText(ctx->lang, "Menu_Main_File")));
     for (qsizetype i = 1; i < english.size(); ++i) {
         if (!english[i].isEmpty()) {
             EXPECT_NE(english[i], chinese[i]) << "not relabelled: " << english[i].toStdString();
