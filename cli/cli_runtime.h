@@ -20,6 +20,7 @@
 #include "cli/cli_questions.h"
 #include "cli/forwarding.h"
 #include "platform/window_loop.h"
+#include "task/request_headers.h"
 
 namespace vardane {
 
@@ -122,6 +123,13 @@ class CliRuntime : public IMainFrameHost {
     void RunCategoryNameDialog(CEdtCatDlg& dialog) override;
     // Printed on this process's standard error.
     void ReportError(const std::string& text) override;
+
+    // Addresses a browser page handed over (cli/browser_commands.cpp). Here
+    // each becomes a task (started when startNow and the default start mode
+    // say so) and its id is printed; one refused is passed over. Failed when
+    // none was added. A window asks its user first and answers at once.
+    virtual int OfferLinks(const std::vector<std::string>& urls, const RequestHeaders& headers,
+                           bool startNow, CliIo& io);
 
   protected:
     // SIGINT or SIGTERM arrived: Stop All, and every job ends interrupted.

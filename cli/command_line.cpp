@@ -18,6 +18,7 @@ std::vector<std::unique_ptr<TaskCommand>> MakeTaskCommands() {
     AddExplorerCommands(commands);
     commands.push_back(MakeConfigCommand());
     commands.push_back(MakeLimitCommand());
+    AddBrowserCommands(commands);
     return commands;
 }
 
@@ -107,6 +108,15 @@ CommandLine::PasswordInput CommandLine::WantedPassword() const {
     return user != nullptr && user->count() > 0 && password != nullptr && password->count() == 0
                ? PasswordInput::Prompt
                : PasswordInput::None;
+}
+
+std::optional<int> CommandLine::RunAlone(CliIo& io, const DataRoot& root) {
+    for (size_t i = 0; i < commands_.size(); ++i) {
+        if (commandApps_[i]->parsed()) {
+            return commands_[i]->RunAlone(io, root);
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<int> CommandLine::Run(CliRuntime& rt, CliIo& io, bool forwarded) {

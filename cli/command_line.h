@@ -18,6 +18,7 @@ namespace vardane {
 
 class CliIo;
 class CliRuntime;
+struct DataRoot;
 
 class CommandLine {
   public:
@@ -37,6 +38,10 @@ class CommandLine {
     // without --password), or not at all.
     enum class PasswordInput { None, Stdin, Prompt };
     PasswordInput WantedPassword() const;
+
+    // Runs the parsed command when it runs in this process on its own
+    // (TaskCommand::RunAlone): its status; nullopt for the others.
+    std::optional<int> RunAlone(CliIo& io, const DataRoot& root);
 
     // Runs the parsed task command on rt. nullopt: it left a job in rt.
     std::optional<int> Run(CliRuntime& rt, CliIo& io, bool forwarded);

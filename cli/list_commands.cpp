@@ -260,6 +260,16 @@ class ShowCommand : public TaskCommand {
         if (!r.Checksum.empty()) {
             text += "Checksum=" + r.Checksum + "\n";
         }
+        // The cookie is a login: said to be there, never shown.
+        if (!r.Headers.Cookie.empty()) {
+            text += "Cookie=" + std::string(kMaskedSecret) + "\n";
+        }
+        if (!r.Headers.Referer.empty()) {
+            line("Referer", MaskAddressForDisplay(r.Headers.Referer));
+        }
+        if (!r.Headers.UserAgent.empty()) {
+            line("UserAgent", r.Headers.UserAgent);
+        }
         env.io.Out(text);
         return kStatusOk;
     }

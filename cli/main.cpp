@@ -12,6 +12,7 @@
 #include "cli/cli_runtime.h"
 #include "cli/command_line.h"
 #include "cli/forwarding.h"
+#include "cli/native_host.h"
 #include "cli/password_input.h"
 #include "platform/data_root.h"
 #include "settings/app_context.h"
@@ -48,6 +49,9 @@ int main(int argc, char** argv) {
     BlockTerminationSignals();
     const char* argv0 = argc > 0 ? argv[0] : nullptr;
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    if (IsBrowserHostLaunch(args)) {
+        args = {"native-host"};
+    }
     StdIo io;
     auto line = std::make_unique<CommandLine>();
     if (std::optional<int> status = line->Parse(args, io)) {
@@ -59,6 +63,9 @@ int main(int argc, char** argv) {
         return *status;
     }
     DataRoot root = ResolveDataRoot(line->Home(), argv0);
+    if (std::optional<int> status = line->RunAlone(io, root)) {
+        return *status;
+    }
     int signalFd = OpenTerminationSignalFd();
     // The owner may be going away just as this process arrives: try again.
     // Every wait here ends on Ctrl-C or SIGTERM.

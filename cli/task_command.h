@@ -19,6 +19,7 @@ namespace vardane {
 class CliIo;
 class CliRuntime;
 class CMainFrame;
+struct DataRoot;
 
 struct CliEnv {
     CliRuntime& rt;
@@ -39,6 +40,12 @@ class TaskCommand {
     virtual std::optional<int> Run(CliEnv& env) = 0;
     // run (and the GUI) honour DownloadAtStart; other commands do not.
     virtual bool StartsDownloadsAtStart() const { return false; }
+    // A command that runs in the process that was started, never in the
+    // data root's owner (the browsers' host, their manifests): its exit
+    // status. nullopt for every other command.
+    virtual std::optional<int> RunAlone(CliIo& /*io*/, const DataRoot& /*root*/) {
+        return std::nullopt;
+    }
 };
 
 // Every task command, in help order.
@@ -50,6 +57,7 @@ void AddRunCommands(std::vector<std::unique_ptr<TaskCommand>>& commands);
 std::unique_ptr<TaskCommand> MakeCategoriesCommand();
 std::unique_ptr<TaskCommand> MakeLimitCommand();
 void AddExplorerCommands(std::vector<std::unique_ptr<TaskCommand>>& commands);
+void AddBrowserCommands(std::vector<std::unique_ptr<TaskCommand>>& commands);
 
 // The ids of ids that stand in list (every list when list is nullopt); the
 // others are added to unknown.

@@ -6,6 +6,7 @@
 #include "dialogs/edit_task_dialog.h"
 #include "platform/file.h"
 #include "task/checksum.h"
+#include "task/request_headers.h"
 
 namespace vardane {
 
@@ -39,6 +40,15 @@ void TaskOptions::Register(CLI::App& command) {
                            : ChecksumTextProblem(text, ParseChecksumText(text).Error);
             },
             "", "checksum"));
+    command
+        .add_option("--cookie", Cookie,
+                    "Cookie line sent to the address's host (name=value; name2=value2)")
+        ->type_name("TEXT");
+    command.add_option("--referer", Referer, "Referer sent with every request of the task")
+        ->type_name("URL");
+    command
+        .add_option("--user-agent", UserAgent, "User-Agent of this task, instead of the set one")
+        ->type_name("TEXT");
     command.add_flag("--manual", Manual, "Leave the task stopped instead of starting it");
     command.add_flag("--save-default", SaveDefault,
                      "Keep folder, start mode, connections and proxies as the defaults");
@@ -75,6 +85,11 @@ bool TaskOptions::ApplyTo(CEdtTaskDlg& dialog, CliIo& io) const {
     if (Checksum) {
         dialog.SetChecksumEntry(*Checksum);
     }
+    if (HeadersGiven()) {
+        RequestHeaders headers = dialog.Headers();
+        ApplyHeaders(headers);
+        dialog.SetHeaders(std::move(headers));
+    }
     if (Manual) {
         dialog.SetImmediately(false);
     }
@@ -82,6 +97,18 @@ bool TaskOptions::ApplyTo(CEdtTaskDlg& dialog, CliIo& io) const {
         dialog.SaveAsDefault();
     }
     return true;
+}
+
+void TaskOptions::ApplyHeaders(RequestHeaders& headers) const {
+    if (Cookie) {
+        headers.Cookie = *Cookie;
+    }
+    if (Referer) {
+        headers.Referer = *Referer;
+    }
+    if (UserAgent) {
+        headers.UserAgent = *UserAgent;
+    }
 }
 
 bool TaskOptions::Accept(CEdtTaskDlg& dialog, CliIo& io) const {

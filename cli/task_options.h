@@ -13,6 +13,7 @@ namespace vardane {
 
 class CEdtTaskDlg;
 class CliIo;
+struct RequestHeaders;
 
 struct TaskOptions {
     std::optional<std::string> Dir;
@@ -24,6 +25,8 @@ struct TaskOptions {
     std::optional<int> HttpProxy;
     std::optional<int> FtpProxy;
     std::optional<std::string> Checksum;  // ALGO=HEX, checked while parsing
+    // The task's own request header values; "" clears one (edit).
+    std::optional<std::string> Cookie, Referer, UserAgent;
     bool Manual = false;
     bool SaveDefault = false;
 
@@ -35,6 +38,10 @@ struct TaskOptions {
     // task's files could not be written (said on io). A save-to folder that
     // could not be made is a warning: the task stands.
     bool Accept(CEdtTaskDlg& dialog, CliIo& io) const;
+    // Whether --cookie, --referer or --user-agent was given.
+    bool HeadersGiven() const { return Cookie || Referer || UserAgent; }
+    // Those given replace their values in headers.
+    void ApplyHeaders(RequestHeaders& headers) const;
 };
 
 }  // namespace vardane

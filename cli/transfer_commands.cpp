@@ -305,6 +305,9 @@ class GetCommand : public TaskCommand {
         std::string id = FindTaskOfUrl(env.rt.Context(), frame, url_);
         std::unique_ptr<TlsChoiceHold> tls;
         if (!id.empty()) {
+            if (!UpdateHeaders(env, id)) {
+                return kStatusFailed;
+            }
             tls = std::make_unique<TlsChoiceHold>(env.rt.Context(), id, insecure_, caFile_);
             frame.StartTaskById(id);
         } else {
@@ -324,6 +327,32 @@ class GetCommand : public TaskCommand {
     }
 
   private:
+    // A get of a task that exists takes the header values it was given: a
+    // browser's session cookie changes from one login to the next. A running
+    // task keeps those it runs with.
+    bool UpdateHeaders(CliEnv& env, const std::string& id) {
+        if (!options_.HeadersGiven()) {
+            return true;
+        }
+        RequestHeaders given;
+        options_.ApplyHeaders(given);
+        if (!RequestHeadersUsable(given)) {
+            env.io.Err("vardane-cli: " +
+                       env.rt.Context().lang.GetLangText("EdtTaskDlg_InvalidHeader") + "\n");
+            return false;
+        }
+        const QueuedTask* task = env.rt.Frame().Queue().Find(id);
+        if (task != nullptr && task->State == TaskStatus::Running) {
+            return true;
+        }
+        if (!UpdateProgress(ProgressFilePath(env.rt.Context().AppDir(), id),
+                            [this](TaskProgressRecord& r) { options_.ApplyHeaders(r.Headers); })) {
+            env.io.Err("vardane-cli: cannot write the task's progress file\n");
+            return false;
+        }
+        return true;
+    }
+
     std::string url_;
     TaskOptions options_;
     std::string caFile_;

@@ -39,6 +39,7 @@ CEdtTaskDlg::CEdtTaskDlg(CAppContext& ctx, IQuestions& questions)
         {&Labels::Manual, "EdtTaskDlg_Manual"},   {&Labels::Proxy, "EdtTaskDlg_Proxy"},
         {&Labels::Default, "EdtTaskDlg_Default"}, {&Labels::Ok, "Menu_General_Ok"},
         {&Labels::Cancel, "Menu_General_Cancel"}, {&Labels::Checksum, "EdtTaskDlg_Checksum"},
+        {&Labels::Referer, "EdtTaskDlg_Referer"},
     };
     labels_.Title = ctx_.lang.GetAppTitle();
     for (const auto& [field, key] : kLabelKeys) {
@@ -76,6 +77,7 @@ void CEdtTaskDlg::InitNew(std::string url, std::string clipboardText) {
     newTask_ = true;
     taskId_.clear();
     checksum_.clear();
+    headers_ = {};
     InitCommon();
     folderIndex_ = 0;
     categoryPath_ = std::string(kDefaultCategoryPath);
@@ -108,6 +110,7 @@ void CEdtTaskDlg::InitEdit(std::string taskId) {
     proxyHttp_ = ProxyIndex(SettingInt(record.ProxyHTTP), proxyNames_.size());
     proxyFtp_ = ProxyIndex(SettingInt(record.ProxyFTP), proxyNames_.size());
     checksum_ = record.Checksum;
+    headers_ = record.Headers;
     FillCategoryTree(categoryPath_);
 }
 

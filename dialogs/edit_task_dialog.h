@@ -11,6 +11,7 @@
 #include "dialogs/browse_dialog.h"
 #include "dialogs/question.h"
 #include "dialogs/tree_model.h"
+#include "task/request_headers.h"
 
 namespace vardane {
 
@@ -23,11 +24,12 @@ class CEdtTaskDlg {
     static constexpr const char* kFieldUid = "Uid";
     static constexpr const char* kFieldPwd = "Pwd";
     static constexpr const char* kFieldChecksum = "Checksum";
+    static constexpr const char* kFieldHeaders = "Headers";
 
     // Localized texts of the title and the labels.
     struct Labels {
         std::string Title, Url, SaveTo, Rename, Block, Cat, Login, Uid, Pwd, Start, Immediately,
-            Manual, Proxy, Default, Checksum;
+            Manual, Proxy, Default, Checksum, Referer;
         // The Ok/Cancel commands.
         std::string Ok, Cancel;
         std::string ProxyHttp = "Http";
@@ -90,6 +92,12 @@ class CEdtTaskDlg {
     // in its normal form).
     const std::string& ChecksumEntry() const { return checksum_; }
     void SetChecksumEntry(std::string text) { checksum_ = std::move(text); }
+
+    // The task's own Cookie, Referer and User-Agent (from a browser, or
+    // given on the command line); kept as they are when a task is edited.
+    // The window shows the referer only.
+    const RequestHeaders& Headers() const { return headers_; }
+    void SetHeaders(RequestHeaders headers) { headers_ = std::move(headers); }
 
     // Start radio buttons: true "Immediately", false "Manual".
     bool Immediately() const { return immediately_; }
@@ -158,6 +166,7 @@ class CEdtTaskDlg {
     std::string password_;
     bool immediately_ = false;
     std::string checksum_;
+    RequestHeaders headers_;
     std::vector<std::string> proxyNames_;
     int proxyHttp_ = -1;
     int proxyFtp_ = -1;

@@ -111,6 +111,10 @@ bool CEdtTaskDlg::Validate() {
         return Refuse(lang.GetLangText("EdtTaskDlg_InvalidChecksum"), QuestionIcon::Exclamation,
                       kFieldChecksum);
     }
+    if (!RequestHeadersUsable(headers_)) {
+        return Refuse(lang.GetLangText("EdtTaskDlg_InvalidHeader"), QuestionIcon::Exclamation,
+                      kFieldHeaders);
+    }
     return true;
 }
 
@@ -134,6 +138,7 @@ bool CEdtTaskDlg::Apply() {
     record.Cat = CategoryKeyPath();
     const ChecksumParse checksum = ParseChecksumText(checksum_);
     record.Checksum = checksum.Sum ? ChecksumText(*checksum.Sum) : "";
+    record.Headers = headers_;
     // The progress file first: a list line must never name a task that has
     // no progress file. A new task's two files are flushed by the frame once
     // its download has started (CMainFrame::TaskAdded), so that beside a

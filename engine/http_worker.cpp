@@ -10,6 +10,7 @@
 #include "engine/file_writer.h"
 #include "engine/http_text.h"
 #include "engine/speed_limiter.h"
+#include "engine/task_headers.h"
 #include "net/proxy.h"
 #include "net/proxy_text.h"
 #include "platform/text.h"
@@ -254,6 +255,7 @@ void CHttpHandler::SendRequest(CWorker& w) {
     }
     q.Cookie = CookieHeader(s, d, w.ctx.AppDir());
     q.UserAgent = s.UserAgent;
+    ApplyTaskHeaders(d.TaskHeaders, d.BaseURL, d.Protocol, d.Host, q);
     q.RangeStart = start;
     q.RangeEnd = end;
     q.IfRange = IfRangeValue(d.Validators);

@@ -184,6 +184,7 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
         // The version of the stored bytes; without a stored size there are none.
         d.Validators =
             record.FileSize.empty() ? FileValidators{} : UsableValidators(record.Validators);
+        d.TaskHeaders = record.Headers;
         protocol = d.Protocol;
     }
     task.SetState(stateRunning);

@@ -21,9 +21,27 @@
 #include "gui/link_drop.h"
 #include "gui/main_window.h"
 #include "gui/tray.h"
+#include "platform/display_text.h"
+#include "platform/text.h"
 #include "settings/app_context.h"
+#include "task/display_address.h"
 
 namespace vardane::gui {
+
+namespace {
+
+// Output of a flow nobody waits for.
+class NullIo : public CliIo {
+  public:
+    void Out(std::string_view /*text*/) override {}
+    void Err(std::string_view /*text*/) override {}
+    bool InputIsTerminal() const override { return false; }
+    bool OutputIsTerminal() const override { return false; }
+    std::optional<bool> AskYesNo(const std::string& /*text*/) override { return std::nullopt; }
+    std::string WorkingDirectory() const override { return "/"; }
+};
+
+}  // namespace
 
 GuiRuntime::GuiRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock)
     : CliRuntime(ctx, std::move(lock)),
@@ -338,6 +356,43 @@ void GuiRuntime::ReportError(const std::string& text) {
     if (window_) {
         window_->statusBar()->showMessage(QString::fromStdString(text), 15000);
     }
+}
+
+int GuiRuntime::OfferLinks(const std::vector<std::string>& urls, const RequestHeaders& headers,
+                           bool startNow, CliIo& io) {
+    if (window_ == nullptr) {
+        return CliRuntime::OfferLinks(urls, headers, startNow, io);
+    }
+    QTimer::singleShot(0, this, [this, urls, headers] {
+        if (shutDown_ || urls.empty()) {
+            return;
+        }
+        const CLangTable& lang = Context().lang;
+        const auto count = static_cast<int64_t>(urls.size());
+        std::string text =
+            IntToText(count) + " " + lang.GetCountText("Msg_BrowserLinksConfirm", count) + "\n";
+        constexpr size_t kShown = 10;
+        for (size_t i = 0; i < urls.size() && i < kShown; ++i) {
+            text += "\n" + DisplayText(MaskAddressForDisplay(urls[i]));
+        }
+        if (urls.size() > kShown) {
+            text += "\n...";
+        }
+        Question question;
+        question.Text = std::move(text);
+        question.Caption = lang.GetAppTitle();
+        question.Icon = QuestionIcon::Question;
+        question.Buttons = QuestionButtons::YesNo;
+        question.Default = QuestionAnswer::Yes;
+        if (qtQuestions_.Ask(question) != QuestionAnswer::Yes) {
+            return;
+        }
+        // Addresses the dialog refuses (already a task, no download) are
+        // passed over without a box for each.
+        NullIo none;
+        CliRuntime::OfferLinks(urls, headers, true, none);
+    });
+    return kStatusOk;
 }
 
 void GuiRuntime::CompletionAlert(const std::string& localFileName) {

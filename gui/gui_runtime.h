@@ -64,6 +64,10 @@ class GuiRuntime : public QObject, public CliRuntime {
     void RunCategoryNameDialog(CEdtCatDlg& dialog) override;
     void ReportError(const std::string& text) override;
     void CompletionAlert(const std::string& localFileName) override;
+    // A browser page's links: one question in the window, asked once the
+    // handing process has its answer.
+    int OfferLinks(const std::vector<std::string>& urls, const RequestHeaders& headers,
+                   bool startNow, CliIo& io) override;
 
   Q_SIGNALS:
     // The window loop ran calls (a worker's or the explorer client's report).

@@ -3,7 +3,7 @@
 # only for packages that are missing, as root or through sudo.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libfmt-dev libcli11-dev libssl-dev ccache)
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libfmt-dev libcli11-dev nlohmann-json3-dev libssl-dev ccache)
 # The window front end (vardane): Qt 6 widgets, D-Bus and, for the completion
 # sound, Qt Multimedia.
 packages+=(qt6-base-dev qt6-base-dev-tools libgl-dev qt6-multimedia-dev)

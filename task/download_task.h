@@ -20,6 +20,7 @@
 #include "platform/file.h"
 #include "settings/proxy_record.h"
 #include "task/file_validators.h"
+#include "task/request_headers.h"
 #include "task/task_owner.h"
 
 namespace vardane {
@@ -106,6 +107,9 @@ struct TaskDescriptor {
     // The server's version of the file whose bytes the task holds (empty
     // while unknown); a ranged request asks for that version only.
     FileValidators Validators;
+    // The task's own Cookie, Referer and User-Agent (engine/task_headers.h
+    // says which request gets which).
+    RequestHeaders TaskHeaders;
 
     // LocalDir followed by LocalFileName.
     std::string LocalPath() const { return LocalDir + LocalFileName; }

@@ -39,12 +39,16 @@ void ForEachNamedField(Record& r, Visit visit) {
 // has a value, so the file of a task without them keeps its form to the byte.
 // ETag, LastModified and MDTM: the version of the server's file that the
 // stored bytes come from. Checksum: the digest the user gave for the file.
+// Cookie, Referer and UserAgent: the task's own request header values.
 template <typename Record, typename Visit>
 void ForEachOptionalField(Record& r, Visit visit) {
     visit("ETag", r.Validators.ETag);
     visit("LastModified", r.Validators.LastModified);
     visit("MDTM", r.Validators.ModTime);
     visit("Checksum", r.Checksum);
+    visit("Cookie", r.Headers.Cookie);
+    visit("Referer", r.Headers.Referer);
+    visit("UserAgent", r.Headers.UserAgent);
 }
 
 void StoreValue(TaskProgressRecord& record, std::string_view key, std::string_view value) {

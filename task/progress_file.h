@@ -10,6 +10,7 @@
 
 #include "platform/file.h"
 #include "task/file_validators.h"
+#include "task/request_headers.h"
 
 namespace vardane {
 
@@ -42,6 +43,9 @@ struct TaskProgressRecord {
     // keys ETag, LastModified and MDTM.
     FileValidators Validators;
     std::string Checksum;  // "sha256=<hex>" as given for the task; "" none
+    // The task's own Cookie, Referer and User-Agent values (keys Cookie,
+    // Referer and UserAgent).
+    RequestHeaders Headers;
 };
 
 // File bytes <-> record. ParseProgress gives the defaults for anything that

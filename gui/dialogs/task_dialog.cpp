@@ -117,6 +117,15 @@ QWidget* TaskDialog::BuildUrlAndFile() {
     connect(checksum, &QLineEdit::textChanged, this,
             [this](const QString& text) { model_.SetChecksumEntry(FromQ(text)); });
     form->addRow(KeyLabel(labels.Checksum, "EdtTaskDlg_Checksum", box), checksum);
+
+    // The page a browser handed the download over from: shown, not edited
+    // (the cookie that came with it is never shown).
+    if (const std::string& referer = model_.Headers().Referer; !referer.empty()) {
+        auto* shown = new QLineEdit(ToQ(MaskAddressForDisplay(referer)), box);
+        shown->setObjectName("Referer");
+        shown->setReadOnly(true);
+        form->addRow(KeyLabel(labels.Referer, "EdtTaskDlg_Referer", box), shown);
+    }
     return box;
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/http_text.h"
+#include "engine/task_headers.h"
 #include "task/url.h"
 
 namespace vardane {
@@ -103,6 +104,42 @@ TEST(MaskHeaderLine, CredentialsNeverReachTheLog) {
     EXPECT_EQ(MaskUrlPassword("ftp://u:p@h:21/a@b.zip"), "ftp://u:******@h:21/a@b.zip");
     EXPECT_EQ(MaskUrlPassword("http://h/a.zip?x=u:p@q"), "http://h/a.zip?x=u:p@q");
     EXPECT_EQ(MaskUrlPassword("ftp://user@h/a.zip"), "ftp://user@h/a.zip");
+}
+
+// A task's own values: agent and referer on every request; the cookie only
+// to the host the task was made for, in clear text only when that was.
+TEST(TaskHeaders, CookieGoesOnlyToTheTasksOwnHost) {
+    const RequestHeaders own{"sid=s3cret", "http://page.example/list", "Browser/9"};
+    struct Case {
+        const char* base;
+        const char* protocol;
+        const char* host;
+        bool cookie;
+    } cases[] = {
+        {"http://127.0.0.1:8080/a.zip", "http://", "127.0.0.1", true},
+        {"http://127.0.0.1:8080/a.zip", "https://", "127.0.0.1", true},
+        {"http://127.0.0.1/a.zip", "http://", "localhost", false},
+        {"http://127.0.0.1/a.zip", "http://", "::1", false},
+        {"http://u:p@Files.Example/a.zip", "http://", "files.example", true},
+        {"https://files.example/a.zip", "http://", "files.example", false},
+        {"https://files.example/a.zip", "https://", "cdn.example", false},
+        {"ftp://files.example/a.zip", "http://", "files.example", false},
+    };
+    for (const Case& c : cases) {
+        HttpRequest q;
+        q.UserAgent = "Configured";
+        q.Cookie = "from=file";
+        ApplyTaskHeaders(own, c.base, c.protocol, c.host, q);
+        EXPECT_EQ(q.Cookie, c.cookie ? "sid=s3cret" : "from=file") << c.base << " " << c.host;
+        EXPECT_EQ(q.UserAgent, "Browser/9");
+        EXPECT_EQ(q.Referer, "http://page.example/list");
+    }
+    // A value that would add a line of its own is not sent.
+    HttpRequest q;
+    q.UserAgent = "Configured";
+    ApplyTaskHeaders({"a=1\r\nX: y", "http://r/\n", "UA\rX"}, "http://h/a.zip", "http://", "h", q);
+    EXPECT_EQ(BuildHttpRequest(q).find("\nX"), std::string::npos);
+    EXPECT_EQ(q.UserAgent, "Configured");
 }
 
 TEST(ChunkDecoder, DecodesAcrossArbitrarySplitsAndFindsTheEnd) {

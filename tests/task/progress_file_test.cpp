@@ -146,6 +146,28 @@ TEST(ProgressFile, ChecksumKeyFollowsTheDesignedLinesOnlyWhenSet) {
     EXPECT_EQ(ParseProgress(Utf16LeFile("checksum=md5=00\r\n")).Checksum, "");
 }
 
+// The task's own header values: after every other key, only those set, kept
+// by an update and by a restart from zero; a file without them has none.
+TEST(ProgressFile, RequestHeaderKeysFollowTheOtherKeysOnlyWhenSet) {
+    TaskTestRoot root;
+    std::string path = root.Path("Tasks/1.pro~");
+    TaskProgressRecord record = ExampleRecord();
+    record.Checksum = "md5=00";
+    record.Headers = {"sid=a=b; x=1", "http://HOST/page?q=1", ""};
+    ASSERT_TRUE(WriteProgress(record, path));
+    EXPECT_EQ(
+        test::ReadFile(path),
+        Utf16LeFile(std::string(kExampleText) +
+                    "Checksum=md5=00\r\nCookie=sid=a=b; x=1\r\nReferer=http://HOST/page?q=1\r\n"));
+    ASSERT_TRUE(UpdateProgress(path, [](TaskProgressRecord& r) {
+        r.Headers.UserAgent = "Agent/1.0 (X11)";
+        ForgetStoredBytes(r);
+    }));
+    EXPECT_EQ(ReadProgress(path).Headers,
+              (RequestHeaders{"sid=a=b; x=1", "http://HOST/page?q=1", "Agent/1.0 (X11)"}));
+    EXPECT_TRUE(ParseProgress(Utf16LeFile(kExampleText)).Headers.Empty());
+}
+
 TEST(ProgressFile, MissingFileReadAndWrittenBackHoldsTheDefaults) {
     TaskTestRoot root;
     std::string path = root.Path("Tasks/none.pro~");
