@@ -318,8 +318,8 @@ def messages(source):
 
 
 def end_to_end(source, cli):
-    probe = subprocess.run([cli, "native-host", "--help"], capture_output=True, timeout=30)
-    if probe.returncode != 0:
+    probe = subprocess.run([cli, "--help"], capture_output=True, timeout=30)
+    if b"native-host" not in probe.stdout:
         skip(f"{cli} has no native-host command yet", is_tool=False)
     work = tempfile.mkdtemp(prefix="vardane-browser-")
     home = os.path.join(work, "home")
@@ -338,8 +338,7 @@ def end_to_end(source, cli):
         cli_run("config", "HKCU\\SOFTWARE\\Vardane\\General", "MonitorIE", "1")
         owner = subprocess.Popen([cli, "run", "--stay"], env=env, stdout=subprocess.DEVNULL,
                                  stdin=subprocess.DEVNULL, start_new_session=True)
-        wait_for("the owner", lambda: subprocess.run(
-            [cli, "list"], env=env, capture_output=True, timeout=30).returncode == 0)
+        wait_for("the owner", lambda: os.path.exists(os.path.join(home, "vardane.sock")))
 
         launcher = os.path.join(work, "native-host")
         with open(os.path.join(source, "packaging", "native-messaging", "native-host.in")) as f:
