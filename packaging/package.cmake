@@ -31,8 +31,7 @@ add_custom_target(vardane_packaging_files ALL DEPENDS ${compressed})
 install(FILES ${VARDANE_PACKAGING_OUT}/vardane.1.gz ${VARDANE_PACKAGING_OUT}/vardane-cli.1.gz
     DESTINATION share/man/man1)
 install(FILES ${VARDANE_PACKAGING_DIR}/copyright DESTINATION ${VARDANE_DOC_DIR})
-install(FILES ${VARDANE_PACKAGING_OUT}/changelog.gz DESTINATION ${VARDANE_DOC_DIR}
-    RENAME changelog.Debian.gz)
+install(FILES ${VARDANE_PACKAGING_OUT}/changelog.gz DESTINATION ${VARDANE_DOC_DIR})
 
 # The native messaging host: the browsers start a launcher that runs
 # `vardane-cli native-host`; the manifests allow the extension's two IDs.
@@ -81,8 +80,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Vardane developers")
 set(CPACK_PACKAGE_CONTACT "The Vardane developers <maintainers@vardane.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "download manager for HTTP, HTTPS and FTP")
+# CPack puts the summary above this as the synopsis line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "download manager for HTTP, HTTPS and FTP\n"
     "Vardane fetches each file over one to four connections straight into a\n"
     "pre-sized temporary file and keeps a small progress file per download, so\n"
     "every download resumes after a stop, a crash or a restart. It follows\n"
