@@ -22,7 +22,6 @@ import os
 import shutil
 import signal
 import socket
-import struct
 import subprocess
 import sys
 import tempfile
@@ -370,7 +369,10 @@ def end_to_end(source, cli):
         got = os.path.join(home, "Download", "plain.zip")
         wait_for("plain.zip in Vardane's folder",
                  lambda: os.path.exists(got) and sha256(got) == zip_sha)
-        assert not os.path.exists(os.path.join(browser.downloads, "plain.zip"))
+        slow = json.dumps(nginx.url("slow/plain.zip"))
+        assert browser.extension_call(
+            "return (await m.api.downloads.search({url: %s})).length;" % slow) == {"value": 0}
+        assert all(r[2] == COOKIE for r in nginx.requests("slow/plain.zip"))
     finally:
         if browser:
             browser.quit()
