@@ -45,6 +45,13 @@ std::string UserDataFolder() {
     return WithTrailingSlash(HomeFolder()) + ".local/share/vardane/";
 }
 
+// <prefix>/share/vardane/ for an executable in <prefix>/bin/. Where it exists
+// the program is installed, and its folder (/usr/bin, writable for root) is
+// no place for tasks and settings.
+std::string InstalledDataFolder(const std::string& exeFolder) {
+    return exeFolder + "../share/vardane/";
+}
+
 std::string RealPath(const std::string& path) {
     char resolved[PATH_MAX];
     return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
@@ -96,7 +103,8 @@ DataRoot ResolveDataRootFor(const std::optional<std::string>& homeOption,
         folder = *homeOption;
     } else if (const std::string env = Env("VARDANE_HOME"); !env.empty()) {
         folder = env;
-    } else if (!exeFolder.empty() && ::access(exeFolder.c_str(), W_OK) == 0) {
+    } else if (!exeFolder.empty() && ::access(exeFolder.c_str(), W_OK) == 0 &&
+               !DirectoryExists(InstalledDataFolder(exeFolder))) {
         folder = exeFolder;  // the portable layout: a build tree, an unpacked archive
     } else {
         folder = UserDataFolder();
@@ -115,7 +123,7 @@ std::vector<std::string> LanguageFolders(const DataRoot& root) {
     const std::string exeFolder = FolderOf(root.AppPath);
     if (!exeFolder.empty()) {
         candidates.push_back(exeFolder + "Lang/");
-        candidates.push_back(exeFolder + "../share/vardane/Lang/");
+        candidates.push_back(InstalledDataFolder(exeFolder) + "Lang/");
     }
     std::vector<std::string> folders;
     for (const std::string& candidate : candidates) {

@@ -14,7 +14,8 @@ struct DataRoot {
 };
 
 // In this order: homeOption (--home DIR); $VARDANE_HOME; the executable's folder
-// when it is writable; $XDG_DATA_HOME/vardane/ (~/.local/share/vardane/).
+// when it is writable and not an installed one (no <prefix>/share/vardane/
+// beside its bin/); $XDG_DATA_HOME/vardane/ (~/.local/share/vardane/).
 // The chosen folder is created. argv0 is used only when /proc/self/exe is not
 // readable.
 DataRoot ResolveDataRoot(const std::optional<std::string>& homeOption, const char* argv0);

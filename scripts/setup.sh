@@ -18,6 +18,17 @@ if [[ "${1:-}" == "--tests" ]]; then
     packages+=(clang libfuzzer-14-dev)
 fi
 
+if [[ "${1:-}" == "--tests" || "${1:-}" == "--package" ]]; then
+    # The Debian package (scripts/package.sh) and its checks.
+    packages+=(dpkg-dev fakeroot lintian appstream desktop-file-utils)
+fi
+if [[ "${1:-}" == "--tests" ]]; then
+    # The browser tests: headless Chromium driven by Selenium; web-ext (from
+    # npm, into the build tree) checks the extension for Firefox.
+    packages+=(chromium chromium-driver python3-selenium)
+    command -v npm >/dev/null || packages+=(nodejs npm)
+fi
+
 if [[ "${1:-}" == "--tests" ]]; then
     # pure-ftpd conflicts with vsftpd as a package (both are the system's FTP
     # server), so the tests run its binaries unpacked from Debian's package

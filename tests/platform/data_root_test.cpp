@@ -47,13 +47,17 @@ TEST(DataRoot, OptionThenEnvironmentThenExecutableFolder) {
     EXPECT_EQ(ResolveDataRootFor(std::nullopt, exe).AppDir, dir / "bin/");
 }
 
-TEST(DataRoot, UserDataFolderWhenTheExecutableFolderIsNotWritable) {
+// A folder that cannot be written, and an installed program's folder even
+// when it can be (root's /usr/bin), keep no data.
+TEST(DataRoot, UserDataFolderWhenTheExecutableFolderIsNotWritableOrInstalled) {
     TempDir dir;
     ScopedEnv noHome("VARDANE_HOME", nullptr);
+    ASSERT_TRUE(MakeDirectories(dir / "usr/bin"));
+    ASSERT_TRUE(MakeDirectories(dir / "usr/share/vardane/Lang"));
     const std::string exe = dir / "missing/bin/vardane";  // access(W_OK) fails
-    {
+    for (const std::string& path : {exe, dir / "usr/bin/vardane"}) {
         ScopedEnv xdg("XDG_DATA_HOME", (dir / "xdg").c_str());
-        EXPECT_EQ(ResolveDataRootFor(std::nullopt, exe).AppDir, dir / "xdg/vardane/");
+        EXPECT_EQ(ResolveDataRootFor(std::nullopt, path).AppDir, dir / "xdg/vardane/") << path;
         EXPECT_TRUE(DirectoryExists(dir / "xdg/vardane"));
     }
     ScopedEnv relativeXdg("XDG_DATA_HOME", "relative");
