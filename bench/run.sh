@@ -41,16 +41,7 @@ head -c "$((SIZE_MB << 20))" /dev/urandom >"$W/www/big.bin"
 head -c "$((THROTTLED_MB << 20))" /dev/urandom >"$W/www/mid.bin"
 head -c "$((LIMITED_MB << 20))" /dev/urandom >"$W/www/small.bin"
 chmod 644 "$W/www/"*.bin
-mkdir -p "$W/pki"
-(
-    cd "$W/pki"
-    key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
-    openssl req -x509 "${key[@]}" -keyout ca.key -out ca.pem -days 2 -subj "/CN=bench CA"
-    openssl req -new "${key[@]}" -keyout server.key -out server.csr -subj "/CN=server"
-    printf 'subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n' >ext.cnf
-    openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
-        -out server.pem -days 2 -extfile ext.cnf
-) >"$W/pki.log" 2>&1
+make_pki
 CA=$W/pki/ca.pem
 HAVE_LFTP=0
 command -v lftp >/dev/null && HAVE_LFTP=1  # its row is left out without it
