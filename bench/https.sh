@@ -26,15 +26,7 @@ chmod 755 "$W" "$W/www"
 echo "== making a ${SIZE_MB} MiB file and certificates =="
 head -c "$((SIZE_MB << 20))" /dev/urandom >"$W/www/big.bin"
 chmod 644 "$W/www/big.bin"
-(
-    cd "$W/pki"
-    key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
-    openssl req -x509 "${key[@]}" -keyout ca.key -out ca.pem -days 2 -subj "/CN=bench CA"
-    openssl req -new "${key[@]}" -keyout server.key -out server.csr -subj "/CN=server"
-    printf 'subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n' >ext.cnf
-    openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
-        -out server.pem -days 2 -extfile ext.cnf
-) >"$W/pki/openssl.log" 2>&1
+make_pki
 
 PORT=$(free_port)
 start_nginx "  access_log off;

@@ -38,3 +38,18 @@ CONF
     nginx -p "$W/nginx/" -e "$W/nginx/error.log" -c "$W/nginx/nginx.conf" -g 'daemon off;' &
     PIDS+=($!)
 }
+
+# make_pki: a CA ($W/pki/ca.pem) and a server certificate for 127.0.0.1
+# ($W/pki/server.pem, server.key) made with openssl for the https server.
+make_pki() {
+    mkdir -p "$W/pki"
+    (
+        cd "$W/pki"
+        key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
+        openssl req -x509 "${key[@]}" -keyout ca.key -out ca.pem -days 2 -subj "/CN=bench CA"
+        openssl req -new "${key[@]}" -keyout server.key -out server.csr -subj "/CN=server"
+        printf 'subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n' >ext.cnf
+        openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
+            -out server.pem -days 2 -extfile ext.cnf
+    ) >"$W/pki.log" 2>&1
+}

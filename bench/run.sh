@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Loopback benchmark of the shipped vardane-cli beside curl, aria2c and axel.
-# Starts nginx, vsftpd and pyftpdlib on free 127.0.0.1 ports and runs every
+# Loopback benchmark of the shipped vardane-cli beside curl, aria2c, axel and
+# lftp. Starts nginx (http and https, with a CA and certificate made here by
+# openssl), vsftpd and pyftpdlib on free 127.0.0.1 ports and runs every
 # tool once per round, in an order rotated each round, so that all of them
 # share the machine's noise. Every output is compared with cmp; requests and
 # bytes served come from the servers' own logs. Writes docs/benchmarks.md.
 #   bench/run.sh                 ROUNDS=3 SIZE_MB=256 BUSY=0 BUILD=build-bench
+#                                (a Release build; BUILD_TYPE=... for another)
 #                                (THROTTLED_MB=16 LIMITED_MB=4)
 #   BUSY=1 bench/run.sh          the same beside a disk writer (dd ... fdatasync)
 # OUT=FILE writes the table elsewhere than docs/benchmarks.md.
@@ -17,15 +19,16 @@ THROTTLED_MB=${THROTTLED_MB:-16}  # served at 2 MiB/s per connection
 LIMITED_MB=${LIMITED_MB:-4}       # under a client limit of 1024 KB/s
 BUSY=${BUSY:-0}
 BUILD=${BUILD:-build-bench}
+BUILD_TYPE=${BUILD_TYPE:-Release}
 OUT=${OUT:-$ROOT/docs/benchmarks.md}
 PY=/usr/bin/python3  # Debian's, with python3-pyftpdlib
 
 export PATH=$PATH:/usr/sbin
-for tool in nginx curl aria2c axel cmp /usr/bin/time timeout; do
+for tool in nginx openssl curl aria2c axel cmp /usr/bin/time timeout; do
     command -v "$tool" >/dev/null || { echo "missing: $tool (scripts/setup.sh --tests)" >&2; exit 1; }
 done
 "$PY" -c 'import pyftpdlib' || { echo "missing: python3-pyftpdlib" >&2; exit 1; }
-cmake -S . -B "$BUILD" -G Ninja >/dev/null
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE="$BUILD_TYPE" >/dev/null
 cmake --build "$BUILD" --target vardane-cli >/dev/null
 CLI=$ROOT/$BUILD/bin/vardane-cli
 
@@ -38,14 +41,26 @@ head -c "$((SIZE_MB << 20))" /dev/urandom >"$W/www/big.bin"
 head -c "$((THROTTLED_MB << 20))" /dev/urandom >"$W/www/mid.bin"
 head -c "$((LIMITED_MB << 20))" /dev/urandom >"$W/www/small.bin"
 chmod 644 "$W/www/"*.bin
+make_pki
+CA=$W/pki/ca.pem
+HAVE_LFTP=0
+command -v lftp >/dev/null && HAVE_LFTP=1  # its row is left out without it
 
 HTTP_PORT=$(free_port)
+HTTPS_PORT=$(free_port)
 start_nginx "  log_format bench '\$request_uri \$status \$bytes_sent';
   access_log $W/nginx/access.log bench;
   default_type application/octet-stream;
   sendfile on;
   server {
     listen 127.0.0.1:$HTTP_PORT;
+    root $W/www;
+    location /slow/ { alias $W/www/; limit_rate 2m; }
+  }
+  server {
+    listen 127.0.0.1:$HTTPS_PORT ssl;
+    ssl_certificate $W/pki/server.pem;
+    ssl_certificate_key $W/pki/server.key;
     root $W/www;
     location /slow/ { alias $W/www/; limit_rate 2m; }
   }"
@@ -101,12 +116,13 @@ if [[ "$BUSY" == "1" ]]; then
     PIDS+=($BUSY_PID)
 fi
 sleep 1
-for port in "$HTTP_PORT" "$PYFTP_PORT" $([[ $HAVE_VSFTPD == 1 ]] && echo "$VSFTPD_PORT"); do
+for port in "$HTTP_PORT" "$HTTPS_PORT" "$PYFTP_PORT" $([[ $HAVE_VSFTPD == 1 ]] && echo "$VSFTPD_PORT"); do
     timeout 10 bash -c "until echo >/dev/tcp/127.0.0.1/$port; do sleep 0.1; done" 2>/dev/null ||
         { echo "a server did not start (port $port)" >&2; exit 1; }
 done
 
 HTTP=http://127.0.0.1:$HTTP_PORT
+HTTPS=https://127.0.0.1:$HTTPS_PORT
 VSFTP=ftp://127.0.0.1:$VSFTPD_PORT
 PYFTP=ftp://127.0.0.1:$PYFTP_PORT
 RESULTS=$W/results.txt
@@ -129,7 +145,7 @@ served() {
         sleep 0.1
     done
     case $1 in
-    "$HTTP"/*) tail -n +"$((MARK_HTTP + 1))" "$W/nginx/access.log" |
+    "$HTTP"/* | "$HTTPS"/*) tail -n +"$((MARK_HTTP + 1))" "$W/nginx/access.log" |
         awk '{n++; s+=$3} END {print n+0, s+0}' ;;
     "$VSFTP"/*) tail -n +"$((MARK_VS + 1))" "$W/vsftpd.xferlog" |
         awk '{n++; s+=$8} END {print n+0, s+0}' ;;
@@ -143,14 +159,21 @@ served() {
 # root with its limit off (or set).
 command_of() {
     local tool=$1 url=$2 n=$3 limit=${4:-}
-    local name=${url##*/}
+    local name=${url##*/} tls=0
+    [[ $url == https://* ]] && tls=1
     case $tool in
-    vardane) echo "$CLI" --home "$W/home" get "$url" --dir "$W/out" --connections "$n" ;;
-    curl) echo curl -sS -o "$W/out/$name" ${limit:+--limit-rate ${limit}K} "$url" ;;
+    vardane) echo "$CLI" --home "$W/home" get "$url" --dir "$W/out" --connections "$n" \
+        $([[ $tls == 1 ]] && echo --ca-file "$CA") ;;
+    curl) echo curl -sS -o "$W/out/$name" ${limit:+--limit-rate ${limit}K} \
+        $([[ $tls == 1 ]] && echo --cacert "$CA") "$url" ;;
     aria2c) echo aria2c -q -d "$W/out" -o "$name" -x "$n" -s "$n" -k 1M --file-allocation=falloc \
         --allow-overwrite=true --auto-file-renaming=false \
+        $([[ $tls == 1 ]] && echo --ca-certificate="$CA") \
         ${limit:+--max-overall-download-limit=${limit}K} "$url" ;;
     axel) echo axel -q -n "$n" -o "$W/out/$name" ${limit:+-s $((limit * 1024))} "$url" ;;
+    lftp) # one word per argument: the command goes through a script file
+        printf 'get %s -o %s\n' "$url" "$W/out/$name" >"$W/lftp.cmd"
+        echo lftp -f "$W/lftp.cmd" ;;
     esac
 }
 
@@ -225,16 +248,32 @@ for ((r = 0; r < ROUNDS; r++)); do
     for src in "HTTP (nginx)|$HTTP" "FTP (vsftpd)|$VSFTP" "FTP (pyftpdlib)|$PYFTP"; do
         name=${src%%|*}; url=${src#*|}/big.bin
         [[ $name == *vsftpd* && $HAVE_VSFTPD == 0 ]] && continue
+        lftp_job=""
+        [[ $name == HTTP* && $HAVE_LFTP == 1 ]] && lftp_job="run_one '$name, 1 connection' lftp $url big.bin 1"
         round "$r" \
             "run_one '$name, 1 connection' vardane $url big.bin 1" \
             "run_one '$name, 1 connection' curl $url big.bin 1" \
             "run_one '$name, 1 connection' aria2c $url big.bin 1" \
-            "run_one '$name, 1 connection' axel $url big.bin 1"
+            "run_one '$name, 1 connection' axel $url big.bin 1" \
+            ${lftp_job:+"$lftp_job"}
         round "$r" \
             "run_one '$name, 4 connections' vardane $url big.bin 4" \
             "run_one '$name, 4 connections' aria2c $url big.bin 4" \
             "run_one '$name, 4 connections' axel $url big.bin 4"
     done
+    # The same server over TLS (axel has no CA option: it is left out here).
+    round "$r" \
+        "run_one 'HTTPS (nginx), 1 connection' vardane $HTTPS/big.bin big.bin 1" \
+        "run_one 'HTTPS (nginx), 1 connection' curl $HTTPS/big.bin big.bin 1" \
+        "run_one 'HTTPS (nginx), 1 connection' aria2c $HTTPS/big.bin big.bin 1"
+    round "$r" \
+        "run_one 'HTTPS (nginx), 4 connections' vardane $HTTPS/big.bin big.bin 4" \
+        "run_one 'HTTPS (nginx), 4 connections' aria2c $HTTPS/big.bin big.bin 4"
+    round "$r" \
+        "run_one 'HTTPS at 2 MiB/s per connection, 1 connection' vardane $HTTPS/slow/mid.bin mid.bin 1" \
+        "run_one 'HTTPS at 2 MiB/s per connection, 4 connections' vardane $HTTPS/slow/mid.bin mid.bin 4" \
+        "run_one 'HTTPS at 2 MiB/s per connection, 1 connection' curl $HTTPS/slow/mid.bin mid.bin 1" \
+        "run_one 'HTTPS at 2 MiB/s per connection, 4 connections' aria2c $HTTPS/slow/mid.bin mid.bin 4"
     round "$r" \
         "run_one 'HTTP at 2 MiB/s per connection, 1 connection' vardane $HTTP/slow/mid.bin mid.bin 1" \
         "run_one 'HTTP at 2 MiB/s per connection, 4 connections' vardane $HTTP/slow/mid.bin mid.bin 4" \
@@ -264,7 +303,7 @@ LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg)
     echo
     echo "- Machine: $(nproc) CPUs ($(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1)),"
     echo "  $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo) RAM, Linux $(uname -r)."
-    echo "- Files: ${SIZE_MB} MiB (rows HTTP and FTP), ${THROTTLED_MB} MiB (2 MiB/s per connection, SIGKILL),"
+    echo "- Files: ${SIZE_MB} MiB (rows HTTP, HTTPS and FTP), ${THROTTLED_MB} MiB (2 MiB/s per connection, SIGKILL),"
     echo "  ${LIMITED_MB} MiB (client limit), random data; SIZE_MB=1024 gives the 1 GiB table, 256 MiB keeps"
     echo "  three rounds near five minutes on a small machine."
     echo "- Load average (1, 5, 15 min) before: $LOAD_BEFORE; after: $LOAD_AFTER; $ELAPSED s in all"
@@ -277,7 +316,8 @@ LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg)
     echo "- Tools: vardane-cli $(git -C "$ROOT" rev-parse --short HEAD) (fresh data root per run, limit off"
     echo "  unless the row sets one), $(curl --version | head -1 | cut -d' ' -f1-2),"
     echo "  aria2c $(aria2c --version | head -1 | awk '{print $3}') (-k 1M), $(axel --version | head -1 | cut -d' ' -f1-2),"
-    echo "  nginx $(nginx -v 2>&1 | sed 's/.*\///'), $([[ $HAVE_VSFTPD == 1 ]] && echo vsftpd || echo "no vsftpd (not installed: its rows are missing)"), pyftpdlib $("$PY" -c 'import pyftpdlib; print(pyftpdlib.__ver__)')."
+    echo "  $([[ $HAVE_LFTP == 1 ]] && lftp --version | head -1 | awk '{print "lftp", $4","}')"
+    echo "  nginx $(nginx -v 2>&1 | sed 's/.*\///') (https: TLS 1.3, an ECDSA P-256 certificate), $([[ $HAVE_VSFTPD == 1 ]] && echo vsftpd || echo "no vsftpd (not installed: its rows are missing)"), pyftpdlib $("$PY" -c 'import pyftpdlib; print(pyftpdlib.__ver__)')."
     echo
     "$PY" "$ROOT/bench/table.py" "$RESULTS"
 } >"$OUT"

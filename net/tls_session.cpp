@@ -6,8 +6,13 @@
 #include <openssl/x509_vfy.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/stat.h>
 
 #include <csignal>
+#include <ctime>
+#include <deque>
+#include <map>
+#include <mutex>
 
 namespace vardane {
 
@@ -16,6 +21,16 @@ namespace {
 // A request never fills a socket buffer on its own; the bound only keeps a
 // peer that stopped reading from holding the worker.
 constexpr int kWriteStallMillis = 5000;
+
+// What one read() from the socket may bring into the session: many records
+// at once, so a download costs a few system calls per read instead of two
+// per 16 KiB record.
+constexpr size_t kReadAheadBytes = 128 * 1024;
+
+// Sessions kept per server for later connections to resume, and servers
+// kept per context; beyond that the oldest go.
+constexpr size_t kSessionsPerServer = 4;
+constexpr size_t kServersPerContext = 64;
 
 bool IsIpLiteral(const std::string& host) {
     unsigned char buffer[16];
@@ -66,7 +81,167 @@ class CSigpipeGuard {
     bool wasPending_ = false;
 };
 
+// AES-GCM costs least where the processor has AES instructions, ChaCha20
+// where it has not; with AES, 128-bit keys take fewer rounds than 256-bit.
+bool HasAesInstructions() {
+#if defined(__x86_64__) || defined(__i386__)
+    return __builtin_cpu_supports("aes");
+#else
+    return true;
+#endif
+}
+
+const char* Tls13Suites() {
+    return HasAesInstructions()
+               ? "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256"
+               : "TLS_CHACHA20_POLY1305_SHA256:TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384";
+}
+
+const char* Tls12Ciphers() {
+    // Only the order changes: DEFAULT appends what the first entries left out.
+    return HasAesInstructions() ? "ECDHE+AES128+AESGCM:ECDHE+AESGCM:ECDHE+CHACHA20:DEFAULT"
+                                : "ECDHE+CHACHA20:ECDHE+AESGCM:DEFAULT";
+}
+
+bool StillResumable(SSL_SESSION* session) {
+    return SSL_SESSION_is_resumable(session) == 1 &&
+           static_cast<long>(std::time(nullptr)) <
+               static_cast<long>(SSL_SESSION_get_time(session) + SSL_SESSION_get_timeout(session));
+}
+
+// Tells apart CA files of one name whose contents changed.
+std::string CaFileStamp(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+        return "";
+    }
+    return std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + "." +
+           std::to_string(st.st_size);
+}
+
 }  // namespace
+
+// One client context per way of checking servers, shared by every
+// connection of the process: the CA store is read once, not per connection,
+// and the sessions servers hand out are kept per server (host and port) so
+// the next connection to it resumes instead of repeating the full handshake
+// with its certificate check. A context never serves another way of
+// checking, so a session made without the check is never resumed by a
+// connection that checks.
+class CTlsContext {
+  public:
+    // The context for options, made on first use; nullptr with error set
+    // when it cannot be made (an unreadable CA file, which is tried again
+    // next time).
+    static std::shared_ptr<CTlsContext> For(const TlsOptions& options, TlsFailure& failure,
+                                            std::string& error);
+
+    explicit CTlsContext(SSL_CTX* ctx) : ctx_(ctx) {}
+    ~CTlsContext() {
+        for (auto& [key, list] : sessions_) {
+            for (SSL_SESSION* session : list) {
+                SSL_SESSION_free(session);
+            }
+        }
+        SSL_CTX_free(ctx_);
+    }
+    CTlsContext(const CTlsContext&) = delete;
+    CTlsContext& operator=(const CTlsContext&) = delete;
+
+    SSL_CTX* Get() const { return ctx_; }
+
+    // Hands ssl a kept session of server, each session to one connection.
+    void OfferSession(SSL* ssl, const std::string& server) {
+        std::lock_guard lock(lock_);
+        auto found = sessions_.find(server);
+        while (found != sessions_.end() && !found->second.empty()) {
+            SSL_SESSION* session = found->second.front();
+            found->second.pop_front();
+            bool usable = StillResumable(session) && SSL_set_session(ssl, session) == 1;
+            SSL_SESSION_free(session);
+            if (usable) {
+                return;
+            }
+        }
+    }
+
+  private:
+    // OpenSSL hands over each new session of a connection here.
+    static int OnNewSession(SSL* ssl, SSL_SESSION* session) {
+        auto* self = static_cast<CTlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+        auto* server = static_cast<const std::string*>(SSL_get_app_data(ssl));
+        if (self == nullptr || server == nullptr || server->empty()) {
+            return 0;
+        }
+        std::lock_guard lock(self->lock_);
+        if (self->sessions_.size() >= kServersPerContext && !self->sessions_.count(*server)) {
+            for (SSL_SESSION* old : self->sessions_.begin()->second) {
+                SSL_SESSION_free(old);
+            }
+            self->sessions_.erase(self->sessions_.begin());
+        }
+        std::deque<SSL_SESSION*>& list = self->sessions_[*server];
+        if (list.size() >= kSessionsPerServer) {
+            SSL_SESSION_free(list.front());
+            list.pop_front();
+        }
+        list.push_back(session);
+        return 1;  // the reference is ours now
+    }
+
+    SSL_CTX* ctx_;
+    std::mutex lock_;
+    std::map<std::string, std::deque<SSL_SESSION*>> sessions_;
+};
+
+std::shared_ptr<CTlsContext> CTlsContext::For(const TlsOptions& options, TlsFailure& failure,
+                                              std::string& error) {
+    // Kept for the life of the process and never destroyed: OpenSSL's own
+    // clean-up at exit may run before a static destructor would.
+    static auto* lock = new std::mutex;
+    static auto* contexts = new std::map<std::string, std::shared_ptr<CTlsContext>>;
+    std::string key = (options.verify ? "1|" : "0|") + options.caFile + "|" +
+                      (options.verify ? CaFileStamp(options.caFile) : "");
+    std::lock_guard guard(*lock);
+    if (auto found = contexts->find(key); found != contexts->end()) {
+        return found->second;
+    }
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    if (ctx == nullptr) {
+        failure = TlsFailure::Handshake;
+        error = TakeErrorText();
+        return nullptr;
+    }
+    auto made = std::make_shared<CTlsContext>(ctx);
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    SSL_CTX_set_mode(ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    SSL_CTX_set_read_ahead(ctx, 1);
+    SSL_CTX_set_default_read_buffer_len(ctx, kReadAheadBytes);
+    SSL_CTX_set_ciphersuites(ctx, Tls13Suites());
+    SSL_CTX_set_cipher_list(ctx, Tls12Ciphers());
+    ERR_clear_error();
+    if (options.verify) {
+        SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+        bool loaded = options.caFile.empty() ? SSL_CTX_set_default_verify_paths(ctx) == 1
+                                             : SSL_CTX_load_verify_locations(
+                                                   ctx, options.caFile.c_str(), nullptr) == 1;
+        if (!loaded) {
+            // A CA file that cannot be read is a setting to fix, not a
+            // network failure to retry.
+            ERR_clear_error();
+            failure = TlsFailure::Verify;
+            error = "CA file cannot be read: " + options.caFile;
+            return nullptr;
+        }
+    } else {
+        SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+    }
+    SSL_CTX_set_app_data(ctx, made.get());
+    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_sess_set_new_cb(ctx, &CTlsContext::OnNewSession);
+    (*contexts)[key] = made;
+    return made;
+}
 
 std::string VerifyReason(long result) {
     std::string detail = X509_verify_cert_error_string(result);
@@ -90,34 +265,21 @@ std::string VerifyReason(long result) {
     }
 }
 
-CTlsSession::CTlsSession(int fd, const std::string& host, const TlsOptions& options) : fd_(fd) {
-    ctx_ = SSL_CTX_new(TLS_client_method());
+CTlsSession::CTlsSession(int fd, const std::string& host, int port, const TlsOptions& options)
+    : sessionKey_(host + ":" + std::to_string(port)), fd_(fd) {
+    TlsFailure failure = TlsFailure::None;
+    std::string error;
+    ctx_ = CTlsContext::For(options, failure, error);
     if (ctx_ == nullptr) {
-        Fail(TlsFailure::Handshake, TakeErrorText());
+        Fail(failure, std::move(error));
         return;
     }
-    SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
-    SSL_CTX_set_mode(ctx_, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    if (options.verify) {
-        SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
-        bool loaded = options.caFile.empty() ? SSL_CTX_set_default_verify_paths(ctx_) == 1
-                                             : SSL_CTX_load_verify_locations(
-                                                   ctx_, options.caFile.c_str(), nullptr) == 1;
-        if (!loaded) {
-            // A CA file that cannot be read is a setting to fix, not a
-            // network failure to retry.
-            ERR_clear_error();
-            Fail(TlsFailure::Verify, "CA file cannot be read: " + options.caFile);
-            return;
-        }
-    } else {
-        SSL_CTX_set_verify(ctx_, SSL_VERIFY_NONE, nullptr);
-    }
-    ssl_ = SSL_new(ctx_);
+    ssl_ = SSL_new(ctx_->Get());
     if (ssl_ == nullptr || SSL_set_fd(ssl_, fd) != 1) {
         Fail(TlsFailure::Handshake, TakeErrorText());
         return;
     }
+    SSL_set_app_data(ssl_, &sessionKey_);
     X509_VERIFY_PARAM* param = SSL_get0_param(ssl_);
     if (IsIpLiteral(host)) {
         X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
@@ -126,15 +288,13 @@ CTlsSession::CTlsSession(int fd, const std::string& host, const TlsOptions& opti
         SSL_set_tlsext_host_name(ssl_, host.c_str());
         SSL_set1_host(ssl_, host.c_str());
     }
+    ctx_->OfferSession(ssl_, sessionKey_);
     SSL_set_connect_state(ssl_);
 }
 
 CTlsSession::~CTlsSession() {
     if (ssl_ != nullptr) {
         SSL_free(ssl_);
-    }
-    if (ctx_ != nullptr) {
-        SSL_CTX_free(ctx_);
     }
 }
 
@@ -179,33 +339,68 @@ CTlsSession::Step CTlsSession::Handshake() {
 
 int64_t CTlsSession::Read(char* data, size_t size, bool& broken) {
     broken = false;
+    if (end_ != End::None) {
+        return ReportEnd(broken);
+    }
     if (!established_ || size == 0) {
         return -1;
     }
     CSigpipeGuard guard;
-    ERR_clear_error();
-    size_t read = 0;
-    if (SSL_read_ex(ssl_, data, size, &read) == 1) {
-        return static_cast<int64_t>(read);
+    starved_ = false;
+    size_t total = 0;
+    // One SSL_read gives at most one record; the bytes of the records that
+    // are there already are gathered in one go.
+    while (total < size && !starved_ && end_ == End::None) {
+        ERR_clear_error();
+        size_t read = 0;
+        if (SSL_read_ex(ssl_, data + total, size - total, &read) == 1) {
+            total += read;
+            continue;
+        }
+        switch (SSL_get_error(ssl_, 0)) {
+            case SSL_ERROR_WANT_READ:
+            case SSL_ERROR_WANT_WRITE:
+                starved_ = true;
+                break;
+            case SSL_ERROR_ZERO_RETURN:
+                end_ = End::Closed;
+                break;
+            default:
+                // A cut without the close alert or a damaged record: the
+                // stream cannot be trusted from here on.
+                ERR_clear_error();
+                established_ = false;
+                end_ = End::Broken;
+                break;
+        }
     }
-    switch (SSL_get_error(ssl_, 0)) {
-        case SSL_ERROR_WANT_READ:
-        case SSL_ERROR_WANT_WRITE:
-            return -1;
-        case SSL_ERROR_ZERO_RETURN:
-            return 0;
-        default:
-            // A cut without the close alert or a damaged record: the stream
-            // cannot be trusted from here on.
-            ERR_clear_error();
-            established_ = false;
-            broken = true;
-            return -1;
+    if (total > 0) {
+        return static_cast<int64_t>(total);
     }
+    return end_ != End::None ? ReportEnd(broken) : -1;
+}
+
+int64_t CTlsSession::ReportEnd(bool& broken) {
+    bool first = !endReported_;
+    endReported_ = true;
+    if (end_ == End::Broken) {
+        broken = first;
+        return -1;
+    }
+    return 0;
 }
 
 bool CTlsSession::HasPending() const {
-    return established_ && SSL_pending(ssl_) > 0;
+    if (end_ != End::None) {
+        return !endReported_;
+    }
+    // Read-ahead may hold the start of a record that only the socket can
+    // complete; that is no reason to read before poll says so.
+    return established_ && (SSL_pending(ssl_) > 0 || (!starved_ && SSL_has_pending(ssl_) == 1));
+}
+
+bool CTlsSession::Resumed() const {
+    return established_ && SSL_session_reused(ssl_) == 1;
 }
 
 bool CTlsSession::Write(const void* data, size_t size) {

@@ -8,10 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 struct ssl_st;
-struct ssl_ctx_st;
 
 namespace vardane {
 
@@ -24,11 +24,15 @@ struct TlsOptions {
 // Why a handshake failed.
 enum class TlsFailure { None, Handshake, Verify };
 
+class CTlsContext;
+
 class CTlsSession {
   public:
     // Prepares a session on fd for host (SNI and the name check). Failed()
-    // tells whether the set-up itself failed (an unreadable CA file).
-    CTlsSession(int fd, const std::string& host, const TlsOptions& options);
+    // tells whether the set-up itself failed (an unreadable CA file). A
+    // session of an earlier connection to host and port under the same
+    // options is offered for resumption.
+    CTlsSession(int fd, const std::string& host, int port, const TlsOptions& options);
     ~CTlsSession();
     CTlsSession(const CTlsSession&) = delete;
     CTlsSession& operator=(const CTlsSession&) = delete;
@@ -39,11 +43,18 @@ class CTlsSession {
     // The poll events the unfinished handshake waits for.
     short WantedEvents() const { return wantWrite_ ? 0x004 /*POLLOUT*/ : 0x001 /*POLLIN*/; }
 
-    // One read: the count, 0 when the peer closed the session, -1 when there
-    // is nothing yet; `broken` is set on a fatal error (the session is gone).
+    // One read of up to size bytes, gathered over as many records as the
+    // session holds or the socket delivers without waiting: the count, 0 when
+    // the peer closed the session, -1 when there is nothing yet; `broken` is
+    // set on a fatal error (the session is gone). An end met after some bytes
+    // is reported by the next call.
     int64_t Read(char* data, size_t size, bool& broken);
-    // Bytes already decrypted and waiting inside the session.
+    // Whether a read would make progress without the socket: bytes already
+    // received into the session (a whole record at least) or an end still
+    // to report.
     bool HasPending() const;
+    // Whether the handshake resumed an earlier session.
+    bool Resumed() const;
     // Writes all bytes, waiting a bounded time when the socket is full.
     bool Write(const void* data, size_t size);
     // Sends the close alert once, without waiting for the peer's.
@@ -56,14 +67,23 @@ class CTlsSession {
     std::string Description() const;
 
   private:
+    enum class End : uint8_t { None, Closed, Broken };
+
     void Fail(TlsFailure kind, std::string text);
     void TakeVerifyFailure();
+    int64_t ReportEnd(bool& broken);
 
-    ssl_ctx_st* ctx_ = nullptr;
+    std::shared_ptr<CTlsContext> ctx_;
+    std::string sessionKey_;  // host and port: whose sessions may be resumed
     ssl_st* ssl_ = nullptr;
     int fd_ = 0;
     bool wantWrite_ = false;
     bool established_ = false;
+    // The last read stopped for want of socket bytes: what the session still
+    // holds is part of a record, and only the socket can complete it.
+    bool starved_ = false;
+    End end_ = End::None;
+    bool endReported_ = false;
     TlsFailure failure_ = TlsFailure::None;
     std::string failureText_;
 };

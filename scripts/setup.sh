@@ -10,7 +10,7 @@ packages+=(qt6-base-dev qt6-base-dev-tools libgl-dev qt6-multimedia-dev)
 if [[ "${1:-}" == "--tests" ]]; then
     # Real servers and proxies the integration tests start on loopback, and the
     # clients the benchmarks compare against.
-    packages+=(nginx-light vsftpd python3-pyftpdlib tinyproxy microsocks dante-server openssl curl aria2 axel python3 procps time)
+    packages+=(nginx-light vsftpd python3-pyftpdlib tinyproxy microsocks dante-server openssl curl aria2 axel lftp python3 procps time)
     # The window's tests start their own session bus, and one drives the
     # window on a real X display with a window manager and key events.
     packages+=(dbus-daemon xvfb xdotool openbox)

@@ -19,14 +19,38 @@ class TlsSocket : public HttpsTest {
     void TearDown() override { CloseSockets(set, 1); }
 
     // Connects slot 0 to port and runs the handshake; the events of its end.
-    NetworkEvents Handshake(int port) {
+    NetworkEvents Handshake(int port, const TlsOptions& options) {
         CreateSockets(set, 1);
         ConnectSocket(set, 0, "127.0.0.1", port, "127.0.0.1", port);
         NetworkEvents connected = NextEvents(set, 0);
         EXPECT_TRUE(connected.lNetworkEvents & FD_CONNECT);
         EXPECT_EQ(connected.iConnectError, 0);
-        EXPECT_TRUE(StartTls(set, 0, "127.0.0.1", TlsOptions{true, pki.CaFile()}));
+        EXPECT_TRUE(StartTls(set, 0, "127.0.0.1", options));
         return NextEvents(set, 0);
+    }
+    NetworkEvents Handshake(int port) { return Handshake(port, TlsOptions{true, pki.CaFile()}); }
+    // Requests the body and reads the reply whole (the session also takes in
+    // what the server sent besides it), then closes the slot; whether the
+    // handshake resumed an earlier session.
+    bool FetchOnce(int port, const TlsOptions& options) {
+        NetworkEvents done = Handshake(port, options);
+        EXPECT_EQ(done.iConnectError, 0);
+        bool resumed = TlsOf(set, 0)->Resumed();
+        SendCommand(set, owner, "GET /a.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "");
+        std::string reply;
+        while (reply.size() < body.size() ||
+               reply.compare(reply.size() - body.size(), body.size(), body) != 0) {
+            NetworkEvents e = NextEvents(set, 0, 4);
+            if (!(e.lNetworkEvents & FD_READ)) {
+                ADD_FAILURE() << reply.size() << " bytes so far";
+                break;
+            }
+            char chunk[64 * 1024];
+            int64_t n = ReceiveBytes(set, 0, chunk, sizeof chunk);
+            reply.append(chunk, static_cast<size_t>(std::max<int64_t>(n, 0)));
+        }
+        CloseSockets(set, 1);
+        return resumed;
     }
     std::unique_ptr<NginxServer> Serve(const CertPair& cert) {
         body = RandomBytes(100 * 1000 + 11, 4);
@@ -84,6 +108,18 @@ TEST_F(TlsSocket, LastByteHeldInsideTheSessionIsARead) {
         got.append(chunk, static_cast<size_t>(std::max<int64_t>(n, 0)));
     }
     EXPECT_EQ(got, "0123456789");
+}
+
+// A later connection to the same server resumes the session of an earlier
+// one, but only under the same way of checking: a session made without the
+// certificate check never spares a checking connection its check.
+TEST_F(TlsSocket, LaterConnectionsResumeOnlyUnderTheSameChecks) {
+    auto nginx = Serve(pki.Good());
+    const TlsOptions checked{true, pki.CaFile()};
+    EXPECT_FALSE(FetchOnce(nginx->Port(), TlsOptions{false, ""}));
+    EXPECT_FALSE(FetchOnce(nginx->Port(), checked));
+    EXPECT_TRUE(FetchOnce(nginx->Port(), checked));
+    EXPECT_TRUE(FetchOnce(nginx->Port(), checked));
 }
 
 TEST_F(TlsSocket, FailedCheckIsAConnectErrorWithItsReason) {
