@@ -14,7 +14,7 @@ inline constexpr std::string_view kFirefoxExtensionId = "vardane@vardane.org";
 // The extension's id in Chromium: the first 32 hex digits of the SHA-256 of
 // the public key in extension/manifest.json ("key"), written with the
 // letters a to p for 0 to f. Must follow that key.
-inline constexpr std::string_view kChromiumExtensionId = "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
+inline constexpr std::string_view kChromiumExtensionId = "aajbiapmplaaeipldmongnbpaeabdgae";
 
 struct HostManifest {
     std::string Path;  // file to write
