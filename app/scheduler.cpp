@@ -76,7 +76,10 @@ void CMainFrame::StartTaskById(const std::string& id) {
     quietSlots_[slot] = false;
     noSuccessorIds_.erase(id);
     keptLogs_.StartOver(id);
-    if (!slots_[slot]->Start(id)) {
+    const QueuedTask* queued = queue_.Find(id);
+    const TaskProgressRecord record =
+        queued != nullptr ? queued->Record : ReadProgress(ProgressFilePath(ctx_.AppDir(), id));
+    if (!slots_[slot]->Start(id, record)) {
         AfterAbandonedStart(slot, id);
     }
 }
@@ -87,7 +90,10 @@ void CMainFrame::StartTaskById(const std::string& id) {
 void CMainFrame::AfterAbandonedStart(int slot, std::string id) {
     slots_[slot]->Task().bActive = false;
     slotIds_[slot].clear();
-    int state = GetTaskState(ctx_.AppDir(), id);
+    // The start may have written the task's state (a bad address fails it).
+    queue_.Refresh(id);
+    const QueuedTask* task = queue_.Find(id);
+    int state = task != nullptr ? StoredState(task->State) : stateStopped;
     if (state == stateRunning) {
         state = stateStopped;
     }
@@ -203,6 +209,7 @@ void CMainFrame::MoveToCompleted(const std::string& id) {
 void CMainFrame::HandleTaskState(const TaskDescriptor& d) {
     std::unique_lock<std::mutex> lock(ctx_.ListLock);
     const bool noSuccessor = noSuccessorIds_.erase(d.TaskId) > 0;
+    queue_.Adopt(d.TaskId, d.FinalRecord ? &*d.FinalRecord : nullptr);
     for (int i = 0; i < kTaskSlots; ++i) {
         if (slotIds_[i] == d.TaskId) {
             slotIds_[i].clear();

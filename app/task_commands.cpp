@@ -375,7 +375,8 @@ void CMainFrame::OnNewTaskAdded(const std::string& id, bool startNow) {
 void CMainFrame::TaskAdded(const std::string& id, bool startNow) {
     {
         std::lock_guard<std::mutex> lock(ctx_.ListLock);
-        if (!queue_.Append(TaskList::Downloading, id, false)) {
+        // The list file is flushed with the progress file below.
+        if (!queue_.Append(TaskList::Downloading, id, true, Durability::Deferred)) {
             host_.ReportError("task " + id + " was not added");
             return;
         }

@@ -11,7 +11,9 @@ class CEngineSlot : public ISlotEngine {
   public:
     explicit CEngineSlot(CAppContext& ctx) : slot_(ctx) {}
     CDownloadTask& Task() override { return slot_.task; }
-    bool Start(const std::string& id) override { return StartTask(slot_, id); }
+    bool Start(const std::string& id, const TaskProgressRecord& record) override {
+        return StartTask(slot_, id, "", &record);
+    }
     void Stop(bool noSuccessor) override { slot_.Stop(noSuccessor); }
     void Tick() override { TaskTick(slot_.task); }
     bool Idle() override { return slot_.Idle(); }

@@ -9,6 +9,7 @@ namespace vardane {
 
 class CDownloadTask;
 class ITaskOwner;
+struct TaskProgressRecord;
 struct CAppContext;
 
 // One task slot with the engine behind it.
@@ -16,10 +17,11 @@ class ISlotEngine {
   public:
     virtual ~ISlotEngine() = default;
     virtual CDownloadTask& Task() = 0;
-    // Starts task id in the slot. True when a worker was launched, so the
-    // task will report its end; false when the start was abandoned at once
-    // (missing progress file, bad address).
-    virtual bool Start(const std::string& id) = 0;
+    // Starts task id in the slot with its record, which the caller has just
+    // written to the progress file. True when a worker was launched, so the
+    // task will report its end (handing its record back); false when the
+    // start was abandoned at once (missing progress file, bad address).
+    virtual bool Start(const std::string& id, const TaskProgressRecord& record) = 0;
     // Asks the running task to stop; it reports its end later.
     virtual void Stop(bool noSuccessor) = 0;
     // The one-second step of a busy slot; it notifies the task's owner.

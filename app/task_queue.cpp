@@ -74,7 +74,7 @@ int QueuedTask::Percent() const {
 
 std::optional<QueuedTask> CTaskQueue::ReadTask(const std::string& id) const {
     std::string bytes;
-    if (!ReadFileBytes(ProgressFilePath(appDir_, id), bytes)) {
+    if (!ReadProgressBytes(ProgressFilePath(appDir_, id), bytes)) {
         return std::nullopt;  // missing, or not readable at all
     }
     TaskProgressRecord record = ParseProgress(bytes);
@@ -87,6 +87,7 @@ std::optional<QueuedTask> CTaskQueue::ReadTask(const std::string& id) const {
     task.Size = std::max<int64_t>(TextToInt(record.FileSize), 0);
     task.Pos = TextToInt(record.FilePos);
     task.PosText = record.FilePos;
+    task.Record = std::move(record);
     return task;
 }
 
@@ -167,7 +168,8 @@ std::vector<std::string> CTaskQueue::Load() {
             }
             if (task->IsComplete() && task->State != TaskStatus::Completed) {
                 task->State = TaskStatus::Completed;
-                SetTaskState(appDir_, id, stateCompleted);
+                task->Record.State = IntToText(stateCompleted);
+                (void)WriteProgress(task->Record, ProgressFilePath(appDir_, id));
             }
             tasks.push_back(std::move(*task));
         }
@@ -335,7 +337,8 @@ bool CTaskQueue::MoveUnreadable(const std::string& id, std::optional<TaskList> t
     return true;
 }
 
-bool CTaskQueue::Append(TaskList list, const std::string& id, bool writeList) {
+bool CTaskQueue::Append(TaskList list, const std::string& id, bool writeList,
+                        Durability durability) {
     if (ListOf(id)) {
         return false;  // one id never stands in two lists
     }
@@ -346,7 +349,7 @@ bool CTaskQueue::Append(TaskList list, const std::string& id, bool writeList) {
     std::vector<QueuedTask>& tasks = lists_[Index(list)];
     tasks.push_back(std::move(*task));
     Appended(list);
-    if (writeList && !WriteList(list)) {
+    if (writeList && !WriteList(list, durability)) {
         tasks.pop_back();
         whereValid_ = false;
         return false;
@@ -674,8 +677,20 @@ bool CTaskQueue::SetState(const std::string& id, TaskStatus state) {
     const Durability durability =
         state == TaskStatus::Running || batchDepth_ > 0 ? Durability::Deferred : Durability::Now;
     batchSync_ = batchSync_ || (batchDepth_ > 0 && state != TaskStatus::Running);
-    bool written = UpdateProgress(
-        path, [&](TaskProgressRecord& r) { r.State = IntToText(StoredState(state)); }, durability);
+    const std::string stored = IntToText(StoredState(state));
+    bool written = true;
+    if (task == nullptr) {
+        written = UpdateProgress(
+            path, [&](TaskProgressRecord& r) { r.State = stored; }, durability);
+    } else if (task->Record.State != stored) {
+        // The record is the file's content: no need to read it back.
+        TaskProgressRecord changed = task->Record;
+        changed.State = stored;
+        written = WriteProgress(changed, path, durability);
+        if (written) {
+            task->Record = std::move(changed);
+        }
+    }
     if (task != nullptr && task->State != state) {
         task->State = state;
         Changed(list, index, fieldState);
@@ -728,6 +743,39 @@ void CTaskQueue::SetSpeed(const std::string& id, double speedKb) {
     }
 }
 
+void CTaskQueue::Adopt(const std::string& id, const TaskProgressRecord* record) {
+    if (record == nullptr) {
+        Refresh(id);
+        return;
+    }
+    TaskList list;
+    int index;
+    QueuedTask* task = FindMutable(id, &list, &index);
+    if (task == nullptr) {
+        return;
+    }
+    task->Record = *record;
+    // The state follows from the task's end (SetState, SetCompleted).
+    if (task->Name != record->LocalFileName) {
+        task->Name = record->LocalFileName;
+        Changed(list, index, fieldName);
+    }
+}
+
+std::string CTaskQueue::DownloadingTaskOfUrl(std::string_view url) const {
+    for (const QueuedTask& task : Tasks(TaskList::Downloading)) {
+        if (EqualsNoCase(task.Record.BaseURL, url)) {
+            return task.Id;
+        }
+    }
+    return "";
+}
+
+bool CTaskQueue::IsTaskRunning(const std::string& id) const {
+    const QueuedTask* task = Find(id);
+    return task != nullptr && task->State == TaskStatus::Running;
+}
+
 void CTaskQueue::Refresh(const std::string& id) {
     TaskList list;
     int index;
@@ -736,6 +784,7 @@ void CTaskQueue::Refresh(const std::string& id) {
     if (task == nullptr || !read) {
         return;
     }
+    task->Record = std::move(read->Record);
     unsigned fields = 0;
     if (task->Name != read->Name || task->Dir != read->Dir) {
         task->Name = read->Name;

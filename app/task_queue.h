@@ -1,8 +1,11 @@
-// The tasks of the three lists in memory: each task's state, order,
-// category and counters. It is the one source the scheduler, the views and
-// the commands read; rows, icons and texts are derived from it. Every change
-// is written through to the list and progress files (in the formats they
-// have always had) and then announced to the listeners.
+// The tasks of the three lists in memory: each task's record, state, order,
+// category and counters. It is the one source the scheduler, the views, the
+// commands and the duplicate checks read; rows, icons and texts are derived
+// from it. A task's progress file is read once, when the task joins the
+// queue (or is edited); every change is written through from memory to the
+// list and progress files (in the formats they have always had) and then
+// announced to the listeners. While a task runs the engine holds its record
+// and hands it back at the task's end (Adopt).
 //
 // Threading: window thread only. Callers hold the context's ListLock around
 // every change, as for the list files themselves.
@@ -15,7 +18,9 @@
 #include <utility>
 #include <vector>
 
+#include "task/progress_file.h"
 #include "task/task_list.h"
+#include "task/task_lookup.h"
 
 namespace vardane {
 
@@ -40,6 +45,9 @@ struct QueuedTask {
     std::string PosText;   // Pos as stored ("" before the first run)
     int BestPercent = -1;  // percent a running task reported, -1 none
     double SpeedKb = -1;   // -1 until the task ran in this session
+    // The progress file's fields as the file holds them (while the task
+    // runs: as it held them at the start).
+    TaskProgressRecord Record;
 
     // Percent done from Pos / Size, truncated, in integers: 9,999 of 10,000
     // bytes is 99, never 100. -1 when the size is unknown.
@@ -79,7 +87,7 @@ class ITaskQueueListener {
     virtual void OnListReordered(TaskList /*list*/, const std::vector<int>& /*newIndex*/) {}
 };
 
-class CTaskQueue {
+class CTaskQueue : public ITaskLookup {
   public:
     explicit CTaskQueue(std::string appDir) : appDir_(std::move(appDir)) {}
 
@@ -105,9 +113,10 @@ class CTaskQueue {
     std::vector<std::string> UnreadableIds(TaskList list) const;
     std::optional<TaskList> UnreadableListOf(const std::string& id) const;
 
-    // Adds id (its progress file must exist) at the end of list. With
-    // writeList false the list file already holds it (a dialog wrote it).
-    [[nodiscard]] bool Append(TaskList list, const std::string& id, bool writeList = true);
+    // Adds id (its progress file must exist) at the end of list and writes
+    // the list file. With writeList false the list file already holds it.
+    [[nodiscard]] bool Append(TaskList list, const std::string& id, bool writeList = true,
+                              Durability durability = Durability::Now);
     // Appends many ids with one write of the list file.
     [[nodiscard]] bool AppendMany(TaskList list, const std::vector<std::string>& ids);
     // Takes id out of its list (the progress file stays); an unreadable id
@@ -144,8 +153,15 @@ class CTaskQueue {
     [[nodiscard]] bool Move(const std::string& id, int to);
     // Exchanges the places of a and b in their (common) list.
     [[nodiscard]] bool Swap(const std::string& a, const std::string& b);
-    // Writes the state to the progress file, then announces it.
+    // Writes the state to the progress file (from the record in memory),
+    // then announces it.
     [[nodiscard]] bool SetState(const std::string& id, TaskStatus state);
+    // The record a task's run hands back at its end, as its progress file
+    // holds it now; without one (nullptr) the file is read again.
+    void Adopt(const std::string& id, const TaskProgressRecord* record);
+    // ITaskLookup: the Downloading list, by BaseURL.
+    std::string DownloadingTaskOfUrl(std::string_view url) const override;
+    bool IsTaskRunning(const std::string& id) const override;
     // Counters of a running task (memory only; the task saves its file).
     void SetProgress(const std::string& id, const std::string& name, int64_t size, int64_t pos,
                      int bestPercent, double speedKb);
@@ -155,7 +171,8 @@ class CTaskQueue {
     // completed task shows all of its size (pos when the size was never
     // known) and no speed, as it will after the next load.
     void SetCompleted(const std::string& id, int64_t size, int64_t pos);
-    // Name and category read again from the progress file (after an edit).
+    // Record, name, category and state read again from the progress file
+    // (after an edit, or a start that was abandoned).
     void Refresh(const std::string& id);
 
     void AddListener(ITaskQueueListener* listener);

@@ -303,6 +303,7 @@ void CliRuntime::OnTaskLog(const TaskLogEntry& entry) {
 // and started when DownloadImmediately says so.
 void CliRuntime::OpenNewTaskDialog(const std::string& url) {
     CEdtTaskDlg dialog(ctx_, questions_);
+    dialog.SetTaskLookup(&frame_->Queue());
     dialog.InitNew(url);
     if (dialog.Ok()) {
         frame_->OnNewTaskAdded(dialog.TaskId(), dialog.StartImmediately());

@@ -52,6 +52,7 @@ class AddCommand : public TaskCommand {
         int status = kStatusOk;
         for (const std::string& url : urls_) {
             CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
+            dialog.SetTaskLookup(&env.rt.Frame().Queue());
             dialog.InitNew(RestoreSiteLogin(env.rt.Context(), url));
             // add starts its tasks unless --manual says otherwise, whatever
             // DownloadImmediately holds for the dialog.
@@ -94,6 +95,7 @@ class EditCommand : public TaskCommand {
             return ReportUnknownTasks(env.io, {id_});
         }
         CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
+        dialog.SetTaskLookup(&env.rt.Frame().Queue());
         dialog.InitEdit(id_);
         if (url_) {
             // An address copied from show keeps the task's real login.

@@ -249,16 +249,6 @@ class TransferJob : public CliJob {
     std::unique_ptr<TlsChoiceHold> tls_;
 };
 
-// The id of the downloading task created with url (case ignored), "" none.
-std::string FindTaskOfUrl(CAppContext& ctx, const CMainFrame& frame, const std::string& url) {
-    for (const QueuedTask& task : frame.Queue().Tasks(TaskList::Downloading)) {
-        if (EqualsNoCase(ReadProgress(ProgressFilePath(ctx.AppDir(), task.Id)).BaseURL, url)) {
-            return task.Id;
-        }
-    }
-    return "";
-}
-
 // The --ca-file path made absolute; false (said on io) when it cannot be
 // read, before any task is made or started.
 bool ResolveCaFile(CliIo& io, std::string& caFile) {
@@ -302,7 +292,7 @@ class GetCommand : public TaskCommand {
         }
         CMainFrame& frame = env.rt.Frame();
         url_ = RestoreSiteLogin(env.rt.Context(), url_);
-        std::string id = FindTaskOfUrl(env.rt.Context(), frame, url_);
+        std::string id = frame.Queue().DownloadingTaskOfUrl(url_);
         std::unique_ptr<TlsChoiceHold> tls;
         if (!id.empty()) {
             if (!UpdateHeaders(env, id)) {
@@ -312,6 +302,7 @@ class GetCommand : public TaskCommand {
             frame.StartTaskById(id);
         } else {
             CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
+            dialog.SetTaskLookup(&frame.Queue());
             dialog.InitNew(url_);
             dialog.SetImmediately(true);
             if (!options_.Accept(dialog, env.io)) {

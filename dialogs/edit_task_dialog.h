@@ -12,6 +12,7 @@
 #include "dialogs/question.h"
 #include "dialogs/tree_model.h"
 #include "task/request_headers.h"
+#include "task/task_lookup.h"
 
 namespace vardane {
 
@@ -41,6 +42,11 @@ class CEdtTaskDlg {
     // Initialisation for a new task: url may be "", then clipboardText (what
     // the front end's clipboard holds, "" for none) is taken.
     void InitNew(std::string url, std::string clipboardText = "");
+    // Where the duplicate and running checks ask (the task queue of the
+    // data root's owner); without one they read the task files. With one a
+    // new task's list line is left to that queue (the owner's TaskAdded);
+    // without one the dialog appends it to Downloading.lst itself.
+    void SetTaskLookup(const ITaskLookup* lookup) { lookup_ = lookup; }
     // Initialisation for the properties of an existing task.
     void InitEdit(std::string taskId);
 
@@ -149,6 +155,7 @@ class CEdtTaskDlg {
 
     CAppContext& ctx_;
     IQuestions& questions_;
+    const ITaskLookup* lookup_ = nullptr;
     Labels labels_;
     bool newTask_ = true;
     std::string taskId_;

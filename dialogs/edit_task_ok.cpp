@@ -81,11 +81,16 @@ bool CEdtTaskDlg::Validate() {
     }
     // The address as typed, and as it would be stored with the dialog's login.
     const std::string finalUrl = BuildFinalUrl();
-    if (newTask_ && (IsUrlInDownloadList(ctx_, url_) ||
-                     (finalUrl != url_ && IsUrlInDownloadList(ctx_, finalUrl)))) {
+    auto queued = [this](const std::string& url) {
+        return lookup_ != nullptr ? !lookup_->DownloadingTaskOfUrl(url).empty()
+                                  : IsUrlInDownloadList(ctx_, url);
+    };
+    if (newTask_ && (queued(url_) || (finalUrl != url_ && queued(finalUrl)))) {
         return Refuse(lang.GetLangText("Msg_TaskExists"), QuestionIcon::Exclamation, kFieldUrl);
     }
-    if (!newTask_ && GetTaskState(ctx_.AppDir(), taskId_) == stateRunning) {
+    const bool running = lookup_ != nullptr ? lookup_->IsTaskRunning(taskId_)
+                                            : GetTaskState(ctx_.AppDir(), taskId_) == stateRunning;
+    if (!newTask_ && running) {
         return Refuse(lang.GetLangText("Msg_StopBeforeEdit"), QuestionIcon::Exclamation, "");
     }
     if (StartsWithNoCase(url_, kFtpPrefix) && login_) {
@@ -148,7 +153,7 @@ bool CEdtTaskDlg::Apply() {
         writeFailed_ = true;
         return false;
     }
-    if (newTask_) {
+    if (newTask_ && lookup_ == nullptr) {
         std::lock_guard lock(ctx_.ListLock);
         if (!AppendListLine(ListFilePath(ctx_.AppDir(), TaskList::Downloading), id, durability)) {
             // A progress file no list names would be an orphan.

@@ -124,7 +124,7 @@ int FindFreeBlock(TaskDescriptor& d, int64_t minBlock) {
 bool PrepareBlocks(CDownloadTask& task) {
     {
         std::lock_guard progress(task.ProgressLock);
-        TaskProgressRecord record = ReadProgress(task.descriptor.ProgressPath);
+        const TaskProgressRecord record = task.Record;
         std::string url;
         bool hasProtocol;
         {

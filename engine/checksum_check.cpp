@@ -121,16 +121,7 @@ void NoteServerDigest(CTaskSlot& slot, const HttpReplyInfo& info) {
 
 int VerifyDownload(CTaskSlot& slot, int64_t length) {
     CDownloadTask& task = slot.task;
-    std::string stored;
-    {
-        std::lock_guard lock(task.ProgressLock);
-        std::string path;
-        {
-            std::lock_guard taskLock(task.TaskLock);
-            path = task.descriptor.ProgressPath;
-        }
-        stored = ReadProgress(path).Checksum;
-    }
+    const std::string stored = TaskRecord(task).Checksum;
     std::optional<AnnouncedDigest> announced;
     {
         std::lock_guard lock(task.TaskLock);

@@ -191,12 +191,7 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
 
 bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
     CDownloadTask& task = slot.task;
-    TaskProgressRecord record;
-    {
-        std::lock_guard lock(task.ProgressLock);
-        record = ReadProgress(task.descriptor.ProgressPath);
-    }
-    bool reuse = !record.LocalTempFileName.empty();
+    bool reuse = !TaskRecord(task).LocalTempFileName.empty();
     std::string temp = reuse ? task.TempPath() : ChooseLocalName(slot, threadNo, &reuse);
     if (reuse) {
         // Our file from an earlier run, opened again only if it still is.
@@ -231,13 +226,12 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
     TaskLog(task, 2, threadNo, slot.ctx.lang.GetLangText("Log_MallocSpace"));
     int result = Reserve(task, fd, size);
     if (result == 0 && !task.IsStopped()) {
-        UpdateTaskProgress(
-            task,
-            [&task](TaskProgressRecord& r) {
-                std::lock_guard lock(task.TaskLock);
-                r.LocalTempFileName = task.descriptor.LocalFileName + ".vd~";
-            },
-            Durability::Deferred);
+        // Written by the save that follows before the first byte (the blocks'
+        // in PrepareBlocks, the restart's in RestartSingleStream).
+        StageTaskProgress(task, [&task](TaskProgressRecord& r) {
+            std::lock_guard lock(task.TaskLock);
+            r.LocalTempFileName = task.descriptor.LocalFileName + ".vd~";
+        });
         AdoptTempFd(slot, temp, fd);
         return true;
     }
@@ -261,18 +255,16 @@ bool PrepareLocalFile(CTaskSlot& slot, int threadNo) {
     // file put in its place): it is left alone and another name is chosen.
     std::string temp = task.TempPath();
     bool gone = false;
-    UpdateTaskProgress(
-        task,
-        [&](TaskProgressRecord& r) {
-            if (!r.LocalTempFileName.empty() && CheckOwnFilePath(temp) != OwnFileCheck::Ours) {
-                r.LocalTempFileName.clear();
-                r.FilePos.clear();
-                r.Block = {};
-                r.Validators = {};  // no bytes left whose version matters
-                gone = true;
-            }
-        },
-        Durability::Deferred);
+    // Written with the blocks that PrepareBlocks makes afresh.
+    StageTaskProgress(task, [&](TaskProgressRecord& r) {
+        if (!r.LocalTempFileName.empty() && CheckOwnFilePath(temp) != OwnFileCheck::Ours) {
+            r.LocalTempFileName.clear();
+            r.FilePos.clear();
+            r.Block = {};
+            r.Validators = {};  // no bytes left whose version matters
+            gone = true;
+        }
+    });
     if (gone) {
         std::lock_guard lock(task.TaskLock);
         task.descriptor.Validators = {};
@@ -298,8 +290,9 @@ bool RestartSingleStream(CTaskSlot& slot, int threadNo) {
         task.descriptor.Validators = {};  // a single stream never resumes
         slot.bStreamEnded = false;
     }
-    // Nothing of an earlier ranged run may be resumed from now on.
-    UpdateTaskProgress(task, ForgetStoredBytes, Durability::Deferred);
+    // Nothing of an earlier ranged run may be resumed from now on (written
+    // below, before the stream's first byte).
+    StageTaskProgress(task, ForgetStoredBytes);
     if (!CreateLocalFile(slot, threadNo)) {
         return false;
     }

@@ -67,7 +67,7 @@ void CFtpHandler::OnAccept(CWorker& w, const NetworkEvents& events) {
 // left first, then waits for the server's confirmation (or a ranged one asks
 // for the rest of its block again).
 void CFtpHandler::OnDataClosed(CWorker& w) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     if (StateOf(w) == FtpState::Listing) {
         listDataDone_ = true;
         CloseSocket(r.Connections, slotData);
@@ -196,7 +196,7 @@ void CFtpHandler::OnProxiedFirstData(CWorker& w) {
 
 // Returns what one receive got: -1 nothing, 0 the end of the data.
 int64_t CFtpHandler::ReceiveFileData(CWorker& w) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     {
         std::lock_guard lock(w.task.TaskLock);
         if (!w.task.descriptor.Blocks) {
@@ -249,7 +249,7 @@ int64_t CFtpHandler::ReceiveFileData(CWorker& w) {
 
 // Writes n received bytes where this connection stands and counts them.
 void CFtpHandler::Store(CWorker& w, const char* bytes, int64_t n) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     StoreResult result = StoreResult::Continue;
     int error = 0;
     int64_t blockEnd = 0;

@@ -59,7 +59,7 @@ void CFtpHandler::EventStep(CWorker& w) {
     if (w.IsStopped()) {
         return;
     }
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     const FtpState stateBefore = StateOf(w);
     moved_ = false;
     const int slot = WaitForEvents(r.Connections, kConnectionSlots);
@@ -114,7 +114,7 @@ void CFtpHandler::OnEvents(CWorker& w, int slot, const NetworkEvents& events) {
 // Any state that waits for the server ends after ConnectionTimeOut without
 // moving on, also when the server keeps sending lines that change nothing.
 void CFtpHandler::CheckStall(CWorker& w, FtpState stateBefore) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     const auto now = std::chrono::steady_clock::now();
     if (StateOf(w) != stateBefore || moved_) {
         lastMove_ = now;
@@ -134,7 +134,7 @@ void CFtpHandler::CheckStall(CWorker& w, FtpState stateBefore) {
 // False when the rest of the events must wait (handshake under way or
 // failed).
 bool CFtpHandler::OnConnectEvent(CWorker& w, int slot, const NetworkEvents& events) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     if (events.iConnectError != 0) {
         if (StateOf(w) == FtpState::Connecting) {
             Enter(w, FtpState::Disconnect);
@@ -159,7 +159,7 @@ void CFtpHandler::OnControlReply(CWorker& w) {
     if (w.IsStopped()) {
         return;
     }
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     std::vector<CFtpReplyReader::Line> lines;
     bool bounded = true;
     const ControlRead read =
@@ -208,7 +208,7 @@ void CFtpHandler::OnControlReply(CWorker& w) {
 // refusal the sequence cannot go on from fails the try.
 CFtpHandler::LineResult CFtpHandler::OnReplyLine(CWorker& w, const std::string& line,
                                                  const std::string& code, std::string& pending) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     switch (StateOf(w)) {
         case FtpState::Connected:
             return OnGreeting(w, code, pending);
@@ -345,7 +345,7 @@ CFtpHandler::LineResult CFtpHandler::OnUserReply(CWorker& w, const std::string& 
 
 CFtpHandler::LineResult CFtpHandler::OnPassReply(CWorker& w, const std::string& code,
                                                  std::string& pending) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     if (code == "230") {
         if (r.iThreadID == 0 && !r.bSizeChecked) {
             pending = "REST 100";
@@ -367,7 +367,7 @@ CFtpHandler::LineResult CFtpHandler::OnPassReply(CWorker& w, const std::string& 
 // the offset on an ASCII listing type); anything else means one stream.
 CFtpHandler::LineResult CFtpHandler::OnRestProbeReply(CWorker& w, const std::string& code,
                                                       std::string& pending) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     const bool ranges = code == "350" || code == "501";
     if (code == "350") {
         r.ListType = "A";
@@ -405,7 +405,7 @@ CFtpHandler::LineResult CFtpHandler::OnMdtmReply(CWorker& w, const std::string& 
 
 CFtpHandler::LineResult CFtpHandler::OnSizeKnown(CWorker& w, int64_t size,
                                                  const std::string& modTime) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     const bool probe = r.iThreadID == 0 && !r.bSizeChecked;
     if (!CheckVersionUnchanged(w, size, modTime)) {
         return LineResult::Stop;
@@ -439,7 +439,7 @@ CFtpHandler::LineResult CFtpHandler::OnSizeKnown(CWorker& w, int64_t size,
 // stream that ends when the server says the transfer is complete. A later
 // login of a ranged download knew the size: only this try fails.
 CFtpHandler::LineResult CFtpHandler::OnSizeUnknown(CWorker& w) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     const bool probe = r.iThreadID == 0 && !r.bSizeChecked;
     if (!probe && w.RangeMode()) {
         Enter(w, FtpState::Disconnect);
@@ -463,7 +463,7 @@ CFtpHandler::LineResult CFtpHandler::OnSizeUnknown(CWorker& w) {
 // A stream always starts at byte 0 (the server has no REST, or no size to
 // split by), so a new login fetches the whole file again.
 void CFtpHandler::StartStream(CWorker& w) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     if (w.IsStopped()) {
         return;
     }
@@ -508,7 +508,7 @@ void CFtpHandler::OnRetrReply(CWorker& w, const std::string& code) {
 // that is not finished is asked for again; a stream is complete when its
 // length agrees with the size the server reported (or none was reported).
 void CFtpHandler::FinishTransfer(CWorker& w) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     if (w.RangeMode()) {
         Enter(w, FtpState::Reconnect);
         return;
@@ -538,16 +538,12 @@ void CFtpHandler::FinishTransfer(CWorker& w) {
 // every later login the size with the one known. Another version starts the
 // task again from the first byte (FileChanged).
 bool CFtpHandler::CheckVersionUnchanged(CWorker& w, int64_t size, const std::string& modTime) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     const bool probe = r.iThreadID == 0 && !r.bSizeChecked;
     int64_t known = 0;
     std::string knownTime;
     if (probe) {
-        TaskProgressRecord record;
-        {
-            std::lock_guard lock(w.task.ProgressLock);
-            record = ReadProgress(w.task.descriptor.ProgressPath);
-        }
+        const TaskProgressRecord record = TaskRecord(w.task);
         if (!record.LocalTempFileName.empty()) {
             known = TextToInt(record.FileSize);
             knownTime = UsableValidator(record.Validators.ModTime);
@@ -582,7 +578,7 @@ bool CFtpHandler::RangeStart(CWorker& w) {
 }
 
 bool CFtpHandler::FTPCheckBlock(CWorker& w) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     if (w.AtEnd() || !w.ClaimBlock("FTPCheckBlock")) {
         return false;
     }
@@ -599,7 +595,7 @@ bool CFtpHandler::FTPCheckBlock(CWorker& w) {
 }
 
 void CFtpHandler::FTPSetFilePos(CWorker& w, int64_t offset) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     Enter(w, FtpState::RestSent);
     restOffset_ = offset;
     w.SendText("REST " + IntToText(offset));

@@ -10,7 +10,7 @@
 namespace vardane {
 
 void CHttpHandler::ReadBody(CWorker& w) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     if (w.IsStopped()) {
         return;
     }
@@ -55,7 +55,7 @@ void CHttpHandler::ReadBody(CWorker& w) {
 }
 
 void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     if (chunked_) {
         n = static_cast<int64_t>(decoder_.Decode(data, static_cast<size_t>(n)));
         if (decoder_.Failed()) {

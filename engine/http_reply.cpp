@@ -104,7 +104,7 @@ void CHttpHandler::ReadReplyHeader(CWorker& w) {
 }
 
 bool CHttpHandler::ReadHeaderLines(CWorker& w, const std::string& header, HttpReplyInfo& info) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     bool cookies = w.ReadSettings().HTTPEnableCookies;
     bool first = true;
     for (const std::string& line : HeaderLines(header)) {
@@ -178,7 +178,7 @@ bool CHttpHandler::TakeSize(CWorker& w, const HttpReplyInfo& info) {
 }
 
 void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     w.ReleaseBlock();
     std::string current = w.task.Snapshot().URL;
     if (++redirects_ > kMaxRedirects) {
@@ -275,7 +275,7 @@ RangeAnswer CHttpHandler::CheckRange(CWorker& w, const HttpReplyInfo& info, bool
 // The server does not honour ranges: the whole file is fetched again as one
 // stream from the first byte by the worker that noticed first; the others end.
 void CHttpHandler::FallBackToSingleStream(CWorker& w) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     w.LogKey(3, "Log_NotResumeSupport");
     bool owner = false;
     {
@@ -310,7 +310,7 @@ bool CHttpHandler::RangedProbeUsable(const HttpReplyInfo& info) {
 
 // Thread 0's first reply: ranged download of a known size, or one stream.
 bool CHttpHandler::DecideSize(CWorker& w) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     int64_t size = w.task.Snapshot().iFileSize;
     if (size < 2 || chunked_) {
         // A size of 0 or 1 cannot be split into blocks (a one-byte block
@@ -368,7 +368,7 @@ void CHttpHandler::EndProbeEarly(CWorker& w, int64_t bodyStart) {
 }
 
 void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& body) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     if (!info.Location.empty()) {
         FollowRedirect(w, info.Location);
         return;

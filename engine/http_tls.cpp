@@ -54,7 +54,7 @@ void CHttpHandler::BeginRequest(CWorker& w) {
 }
 
 void CHttpHandler::OnTlsDone(CWorker& w, int error) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     const CTlsSession* tls = TlsOf(r.Connections, 0);
     if (error == 0) {
         w.LogKey(2, "Log_TlsEstablished", tls->Description());

@@ -73,7 +73,7 @@ void CHttpHandler::EventStep(CWorker& w) {
     if (w.IsStopped()) {
         return;
     }
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     CConnectionSet& set = r.Connections;
     int result = WaitForEvents(set, 1, kWaitMillis);
     if (result == kWaitFailed) {
@@ -98,7 +98,7 @@ void CHttpHandler::EventStep(CWorker& w) {
 }
 
 void CHttpHandler::OnEvents(CWorker& w, const NetworkEvents& events) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     CEventSocket& conn = r.Connections[0];
     if ((events.lNetworkEvents & FD_CONNECT) && TlsOf(r.Connections, 0) != nullptr) {
         OnTlsDone(w, events.iConnectError);
@@ -137,7 +137,7 @@ void CHttpHandler::OnEvents(CWorker& w, const NetworkEvents& events) {
 }
 
 void CHttpHandler::OnConnect(CWorker& w) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     CEventSocket& conn = r.Connections[0];
     if (r.iState != tsRequestSent) {
         r.iState = tsConnected;
@@ -183,7 +183,7 @@ std::string CHttpHandler::CookieHeader(const CWorker::Settings& s, const TaskDes
 // false when the worker must stop. A ranged request ends where its block
 // ends, so the server sends nothing that would be thrown away.
 bool CHttpHandler::ChooseRange(CWorker& w, int64_t& start, int64_t& end) {
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     bool rangeMode, prepared;
     int owner, threads;
     int64_t downloaded;

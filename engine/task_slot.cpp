@@ -96,7 +96,17 @@ void Abandon(CTaskSlot& slot, const std::string& id) {
 
 }  // namespace
 
-bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOverride) {
+namespace {
+
+// Where a run takes the task's record from.
+enum class RecordFrom {
+    File,   // read once from the progress file
+    Given,  // handed over by the owner, who has just written it
+    Kept,   // the record of the run before (a restart inside the engine)
+};
+
+bool StartRun(CTaskSlot& slot, const std::string& id, const std::string& urlOverride,
+              RecordFrom from, const TaskProgressRecord* given) {
     CDownloadTask& task = slot.task;
     task.bActive = true;
     task.SetStop(false);
@@ -131,11 +141,24 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
     bool corrupt = false;
     {
         std::lock_guard lock(task.ProgressLock);
-        record = ReadProgress(progressPath);
-        if (!ProgressNumbersValid(record)) {
-            record = SetAsideCorruptProgress(progressPath);
-            corrupt = true;
+        if (from == RecordFrom::Given) {
+            task.Record = *given;
+            task.RecordWritten = FormatProgress(*given);
+        } else if (from == RecordFrom::File) {
+            std::string bytes;
+            task.Record = ReadProgressBytes(progressPath, bytes) ? ParseProgress(bytes)
+                                                                 : TaskProgressRecord{};
+            task.RecordWritten = std::move(bytes);
         }
+        task.bRecordDurable = false;
+        record = task.Record;
+    }
+    if (!ProgressNumbersValid(record)) {
+        std::lock_guard lock(task.ProgressLock);
+        record = SetAsideCorruptProgress(progressPath);
+        task.Record = record;
+        task.RecordWritten = FormatProgress(record);
+        corrupt = true;
     }
     if (corrupt) {
         TaskLog(task, 3, 0, slot.ctx.lang.GetLangText("Log_ProgressCorrupt"));
@@ -197,6 +220,23 @@ bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOve
     return true;
 }
 
+}  // namespace
+
+bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOverride,
+               const TaskProgressRecord* record) {
+    return StartRun(slot, id, urlOverride, record != nullptr ? RecordFrom::Given : RecordFrom::File,
+                    record);
+}
+
+bool RestartTask(CTaskSlot& slot, const std::string& urlOverride) {
+    std::string id;
+    {
+        std::lock_guard lock(slot.task.TaskLock);
+        id = slot.task.descriptor.TaskId;
+    }
+    return StartRun(slot, id, urlOverride, RecordFrom::Kept, nullptr);
+}
+
 namespace {
 
 // Every worker has ended after one saw a new version of the file on the
@@ -239,7 +279,7 @@ bool RestartForNewVersion(CTaskSlot& slot) {
     if (!again) {
         return false;
     }
-    if (!StartTask(slot, id, url)) {
+    if (!RestartTask(slot, url)) {
         TaskEnd(slot);
     }
     return true;
@@ -275,7 +315,7 @@ void WorkerEnd(CWorker& w, int n) {
     }
     if (!ftpUrl.empty()) {
         SaveProgress(w.task);
-        StartTask(w.slot, w.task.descriptor.TaskId, ftpUrl);
+        RestartTask(w.slot, ftpUrl);
         return;
     }
     TaskEnd(w.slot);
@@ -320,7 +360,12 @@ void TaskEnd(CTaskSlot& slot) {
         // checksum (a mismatch leaves it under the temporary name).
         state = VerifyDownload(slot, downloaded);
     }
-    task.SetState(state);
+    // The final state and the live values in one write.
+    {
+        std::lock_guard lock(task.TaskLock);
+        task.descriptor.iState = state;
+    }
+    StageTaskProgress(task, [state](TaskProgressRecord& r) { r.State = IntToText(state); });
     SaveProgress(task);
     // An empty file is complete too (a stream that ended at once): it must
     // arrive under its name, not stay behind as a one-byte temporary file.
@@ -347,6 +392,7 @@ void TaskEnd(CTaskSlot& slot) {
         task.descriptor.iSaveCounter = 0;
         snapshot = task.descriptor;
     }
+    snapshot.FinalRecord = TaskRecord(task);
     slot.ctx.EndTlsRun(snapshot.TaskId, &slot);
     task.bActive = false;
     if (task.hMainWnd != nullptr) {

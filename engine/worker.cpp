@@ -333,12 +333,7 @@ void CheckLoopHead(CWorker& w) {
 
 // Thread 0 of a resumed task prepares the local file and blocks first.
 void PrepareResume(CWorker& w) {
-    TaskProgressRecord record;
-    {
-        std::lock_guard lock(w.task.ProgressLock);
-        record = ReadProgress(w.task.descriptor.ProgressPath);
-    }
-    if (record.FileSize.empty()) {
+    if (TaskRecord(w.task).FileSize.empty()) {
         return;  // a new task: the first reply tells the size
     }
     if (!PrepareLocalFile(w.slot, 0)) {
@@ -365,14 +360,14 @@ void SwitchToFtp(CWorker& w) {
         return;
     }
     SaveProgress(w.task);
-    StartTask(w.slot, w.task.descriptor.TaskId, url);
+    RestartTask(w.slot, url);
 }
 
 }  // namespace
 
 void RunWorker(CTaskSlot& slot, const ThreadRecord& launch, IProtocolHandler& handler) {
     CWorker w(slot, launch, handler);
-    ThreadRecord& r = w.rec;
+    WorkerRecord& r = w.rec;
     r.bThreadsStarted = false;
     r.bPeerClosed = false;
     r.bHasBlock = false;

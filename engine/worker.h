@@ -26,6 +26,7 @@
 
 #include "engine/digest_header.h"
 #include "net/connection_owner.h"
+#include "net/event_socket.h"
 #include "platform/periodic_thread.h"
 #include "task/download_task.h"
 
@@ -61,6 +62,16 @@ std::unique_ptr<IProtocolHandler> MakeFtpHandler();
 // By protocol prefix: "ftp://" gives FTP, anything else HTTP.
 std::unique_ptr<IProtocolHandler> MakeProtocolHandler(std::string_view protocol);
 
+// A worker's own record: the launch record it started from and its
+// connections. Sockets belong to the worker thread alone, so they live here
+// and never in the task.
+struct WorkerRecord : ThreadRecord {
+    explicit WorkerRecord(const ThreadRecord& launch) : ThreadRecord(launch) {}
+    // Three connection slots with their network events; HTTP uses slot 0,
+    // FTP also slots 1 and 2.
+    CConnectionSet Connections;
+};
+
 // One running worker: its own copy of the launch record and what the steps
 // need. Lives on the worker thread's stack; only that thread touches it.
 class CWorker : public IConnectionOwner {
@@ -71,7 +82,7 @@ class CWorker : public IConnectionOwner {
     CDownloadTask& task;
     CAppContext& ctx;
     IProtocolHandler& handler;
-    ThreadRecord rec;  // the thread's own record (connections, state, block)
+    WorkerRecord rec;  // the thread's own record (connections, state, block)
 
     int ThreadNo() const { return rec.iThreadID; }
     int State() const { return rec.iState; }
@@ -252,12 +263,17 @@ class CTaskSlot {
     CPeriodicThread saver_;
 };
 
-// Starts task id in slot: reads its progress file, loads the HTTP and FTP
-// proxy records, parses the address (urlOverride when not empty, else
-// BaseURL), creates the target folder and launches worker 0. Without a
-// progress file nothing happens; an unparsable address sets stateError and
-// logs Log_InvalidURL. Returns whether worker 0 was started.
-bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOverride = "");
+// Starts task id in slot: takes its record (record, which its owner has
+// just written to the progress file; without one the file is read once),
+// loads the HTTP and FTP proxy records, parses the address (urlOverride when
+// not empty, else BaseURL), creates the target folder and launches worker 0.
+// Without a progress file nothing happens; an unparsable address sets
+// stateError and logs Log_InvalidURL. Returns whether worker 0 was started.
+bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOverride = "",
+               const TaskProgressRecord* record = nullptr);
+// Starts the slot's task again on the record it has in memory (a redirect to
+// FTP, a new version of the file on the server).
+bool RestartTask(CTaskSlot& slot, const std::string& urlOverride);
 
 // The worker thread body: main loop until tsStop (or tsSwitchToFtp).
 void RunWorker(CTaskSlot& slot, const ThreadRecord& launch, IProtocolHandler& handler);

@@ -12,7 +12,7 @@ namespace vardane {
 
 int AddExplorerTask(CMainFrame& frame, const std::string& folder, const std::string& url) {
     CAppContext& ctx = frame.Context();
-    if (IsUrlInDownloadList(ctx, url)) {
+    if (!frame.Queue().DownloadingTaskOfUrl(url).empty()) {
         return IExplorerHost::alreadyQueued;
     }
     TaskDescriptor parsed;
@@ -26,16 +26,8 @@ int AddExplorerTask(CMainFrame& frame, const std::string& folder, const std::str
     if (!WriteProgress(record, progressPath, Durability::Deferred)) {
         return IExplorerHost::failed;
     }
-    {
-        // As the new task dialog does: the list line first, then the queue.
-        std::lock_guard lock(ctx.ListLock);
-        if (!AppendListLine(ListFilePath(ctx.AppDir(), TaskList::Downloading), id,
-                            Durability::Deferred)) {
-            RemoveFile(progressPath);
-            return IExplorerHost::failed;
-        }
-    }
-    frame.TaskAdded(id, settings.DownloadImmediately);  // flushes both files
+    // The queue writes the list line and has both files flushed.
+    frame.TaskAdded(id, settings.DownloadImmediately);
     if (frame.Queue().ListOf(id) != TaskList::Downloading) {
         RemoveFile(progressPath);  // the list could not take it
         return IExplorerHost::failed;

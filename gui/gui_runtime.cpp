@@ -288,6 +288,7 @@ void GuiRuntime::OpenNewTaskDialog(const std::string& url) {
             return;
         }
         CEdtTaskDlg dialog(Context(), routed_);
+        dialog.SetTaskLookup(&Frame().Queue());
         InitNewTask(dialog, url);
         if (ExecTaskDialog(window_, dialog)) {
             Frame().OnNewTaskAdded(dialog.TaskId(), dialog.StartImmediately());
@@ -297,6 +298,7 @@ void GuiRuntime::OpenNewTaskDialog(const std::string& url) {
 
 void GuiRuntime::OpenTaskProperties(const std::string& id) {
     CEdtTaskDlg dialog(Context(), routed_);
+    dialog.SetTaskLookup(&Frame().Queue());
     dialog.InitEdit(id);
     if (ExecTaskDialog(window_, dialog)) {
         Frame().OnTaskEdited(id, dialog.StartImmediately());

@@ -42,7 +42,7 @@ class StillSlot : public ISlotEngine {
   public:
     explicit StillSlot(CAppContext& ctx) : task_(ctx) {}
     CDownloadTask& Task() override { return task_; }
-    bool Start(const std::string& /*id*/) override {
+    bool Start(const std::string& /*id*/, const TaskProgressRecord& /*record*/) override {
         task_.bActive = true;
         idle_ = false;
         return true;

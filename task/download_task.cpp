@@ -107,33 +107,22 @@ void CDownloadTask::SetFileSize(int64_t size) {
         std::lock_guard lock(TaskLock);
         descriptor.iFileSize = size;
     }
-    UpdateTaskProgress(
-        *this, [size](TaskProgressRecord& r) { r.FileSize = IntToText(size); },
-        Durability::Deferred);
+    // Written with the blocks, which follow at once (or with the task's end).
+    StageTaskProgress(*this, [size](TaskProgressRecord& r) { r.FileSize = IntToText(size); });
 }
 
 bool CDownloadTask::SetLocalFileName(const std::string& name) {
     std::lock_guard progress(ProgressLock);
-    std::string path;
-    {
-        std::lock_guard lock(TaskLock);
-        path = descriptor.ProgressPath;
-    }
-    TaskProgressRecord record = ReadProgress(path);
-    if (!record.LocalTempFileName.empty()) {
+    if (!Record.LocalTempFileName.empty()) {
         return false;  // the temporary file already carries the old name
     }
     {
         std::lock_guard lock(TaskLock);
         descriptor.LocalFileName = name;
     }
-    record.LocalFileName = name;
-    if (!path.empty()) {
-        // Not flushed, like every save while the task runs: the name only
-        // matters together with the temporary file, whose name is recorded
-        // unflushed too, and the task's end flushes the record.
-        WriteProgress(record, path, Durability::Deferred);
-    }
+    // Written with the temporary file's name and the blocks: the name only
+    // matters together with the temporary file.
+    Record.LocalFileName = name;
     return true;
 }
 

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "net/event_socket.h"
 #include "platform/file.h"
 #include "settings/proxy_record.h"
 #include "task/file_validators.h"
 #include "task/request_headers.h"
+#include "task/progress_file.h"
 #include "task/task_owner.h"
 
 namespace vardane {
@@ -110,6 +110,9 @@ struct TaskDescriptor {
     // The task's own Cookie, Referer and User-Agent (engine/task_headers.h
     // says which request gets which).
     RequestHeaders TaskHeaders;
+    // The task's record as its progress file holds it, handed back to the
+    // owner with the task's end (OnTaskState); empty in every other notice.
+    std::optional<TaskProgressRecord> FinalRecord;
 
     // LocalDir followed by LocalFileName.
     std::string LocalPath() const { return LocalDir + LocalFileName; }
@@ -128,10 +131,7 @@ struct ThreadRecord {
     int iRetryWait = 0;         // seconds before the next connect
     int iRetries = 0;           // failed connects counted under RetryLimit
     int iWaited = 0;            // milliseconds without network events
-    // Three connection slots with their network events; HTTP uses slot 0,
-    // FTP also slots 1 and 2.
-    CConnectionSet Connections;
-    bool bSizeChecked = false;                         // local file and blocks are ready
+    bool bSizeChecked = false;  // local file and blocks are ready
     std::array<char, kReplyBufferSize> ReplyBuffer{};  // response header so far
     int iReplyLength = 0;
     bool bThreadsStarted = false;  // thread 0 has launched the others
@@ -177,16 +177,17 @@ class CDownloadTask {
     // Copy of the descriptor under TaskLock (for notifications and steps).
     TaskDescriptor Snapshot();
 
-    // Store under TaskLock, then rewrite the progress file key under
-    // ProgressLock. Call without any task lock. A running task's own
+    // Store under TaskLock, then set the record's key under ProgressLock:
+    // SetState writes the progress file at once (when the state changed),
+    // SetFileSize leaves it to the next save. Call without any task lock. A running task's own
     // rewrites are not flushed (Durability::Deferred): the task's end
     // flushes the whole record once, and until then a flush per change would
     // hold the download up behind every other writer of the disk.
     void SetState(int state, Durability durability = Durability::Deferred);
     void SetFileSize(int64_t size);
-    // Under ProgressLock: only while the progress file has no
-    // LocalTempFileName, sets LocalFileName in the descriptor and the file.
-    // Returns whether the name was set.
+    // Under ProgressLock: only while the record has no LocalTempFileName,
+    // sets LocalFileName in the descriptor and the record (written by the
+    // next save). Returns whether the name was set.
     bool SetLocalFileName(const std::string& name);
 
     std::string LocalPath();  // under TaskLock
@@ -206,10 +207,17 @@ class CDownloadTask {
     std::atomic<bool> bActive{false};               // the slot holds a started task
     std::array<ThreadRecord, kMaxThreads> threads;  // launch records; LogList under TaskLock
     TaskDescriptor descriptor;                      // under TaskLock
-    std::mutex ProgressLock;                        // the progress file
-    std::mutex FileLock;                            // the temporary file
-    std::mutex TaskLock;  // descriptor, blocks, counters, log lists, speed samples
-    std::mutex StopLock;  // the stop flag
+    std::mutex ProgressLock;                        // the record and the progress file
+    // The running task's record: handed over by the owner at the start (or
+    // read once when none is handed over), changed in memory and written
+    // behind to the progress file; the engine never reads that file back.
+    // Guarded by ProgressLock, like the bytes last written to the file.
+    TaskProgressRecord Record;
+    std::string RecordWritten;    // FormatProgress of what the file holds
+    bool bRecordDurable = false;  // that content has been flushed
+    std::mutex FileLock;          // the temporary file
+    std::mutex TaskLock;          // descriptor, blocks, counters, log lists, speed samples
+    std::mutex StopLock;          // the stop flag
     std::array<double, 5> fSpeedSamples{};  // last five one-second speeds, KB/s
     int iSampleCount = 0;                   // valid samples, 0..5
     // Written under StopLock; atomic as well so that hot loops may peek

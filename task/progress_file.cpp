@@ -1,5 +1,6 @@
 #include "task/progress_file.h"
 
+#include <atomic>
 #include <ctime>
 #include <mutex>
 
@@ -90,7 +91,32 @@ bool NumberFits(std::string_view text, int64_t max) {
     return TextToInt(text) <= max;
 }
 
+std::atomic<IProgressFileObserver*> gObserver{nullptr};
+
+// WriteFileAtomic of a progress file (mode 0600: BaseURL may hold a
+// password), seen by the observer.
+bool WriteProgressBytes(const std::string& path, const std::string& bytes, Durability durability) {
+    if (!WriteFileAtomic(path, bytes, 0600, durability)) {
+        return false;
+    }
+    if (IProgressFileObserver* observer = gObserver.load()) {
+        observer->OnProgressWritten(path, bytes);
+    }
+    return true;
+}
+
 }  // namespace
+
+void SetProgressFileObserver(IProgressFileObserver* observer) {
+    gObserver.store(observer);
+}
+
+bool ReadProgressBytes(const std::string& path, std::string& bytes) {
+    if (IProgressFileObserver* observer = gObserver.load()) {
+        observer->OnProgressRead(path);
+    }
+    return ReadFileBytes(path, bytes);
+}
 
 bool ProgressNumbersValid(const TaskProgressRecord& r) {
     if (!NumberFits(r.FileSize, kMaxFileBytes)) {
@@ -121,7 +147,7 @@ void ForgetStoredBytes(TaskProgressRecord& record) {
 
 TaskProgressRecord SetAsideCorruptProgress(const std::string& path) {
     std::string bytes;
-    if (ReadFileBytes(path, bytes)) {
+    if (ReadProgressBytes(path, bytes)) {
         std::string aside =
             path + ".corrupt-" + IntToText(static_cast<int64_t>(std::time(nullptr)));
         if (!WriteFileAtomic(aside, bytes, 0600)) {
@@ -191,7 +217,7 @@ TaskProgressRecord ParseProgress(std::string_view bytes) {
 
 TaskProgressRecord ReadProgress(const std::string& path) {
     std::string bytes;
-    if (!ReadFileBytes(path, bytes)) {
+    if (!ReadProgressBytes(path, bytes)) {
         return TaskProgressRecord{};
     }
     return ParseProgress(bytes);
@@ -199,14 +225,14 @@ TaskProgressRecord ReadProgress(const std::string& path) {
 
 bool WriteProgress(const TaskProgressRecord& record, const std::string& path,
                    Durability durability) {
-    return WriteFileAtomic(path, FormatProgress(record), 0600, durability);
+    return WriteProgressBytes(path, FormatProgress(record), durability);
 }
 
 bool UpdateProgress(const std::string& path, const std::function<void(TaskProgressRecord&)>& change,
                     Durability durability) {
     std::string before;
     TaskProgressRecord record =
-        ReadFileBytes(path, before) ? ParseProgress(before) : TaskProgressRecord{};
+        ReadProgressBytes(path, before) ? ParseProgress(before) : TaskProgressRecord{};
     change(record);
     std::string after = FormatProgress(record);
     if (after == before) {
@@ -216,15 +242,14 @@ bool UpdateProgress(const std::string& path, const std::function<void(TaskProgre
         // and a sync of a file already on disk is cheap.
         return durability == Durability::Deferred || SyncExistingFile(path);
     }
-    return WriteFileAtomic(path, after, 0600, durability);
+    return WriteProgressBytes(path, after, durability);
 }
 
 namespace {
 
-// The progress file of task, with its ProgressLock held.
-bool UpdateTaskProgressLocked(CDownloadTask& task,
-                              const std::function<void(TaskProgressRecord&)>& change,
-                              Durability durability) {
+// Writes the task's record when it differs from what the file holds. With
+// the task's ProgressLock held.
+bool WriteTaskRecordLocked(CDownloadTask& task, Durability durability) {
     std::string path;
     {
         std::lock_guard lock(task.TaskLock);
@@ -233,7 +258,22 @@ bool UpdateTaskProgressLocked(CDownloadTask& task,
     if (path.empty()) {
         return false;  // idle slot: no task, no file
     }
-    return UpdateProgress(path, change, durability);
+    std::string bytes = FormatProgress(task.Record);
+    if (bytes == task.RecordWritten) {
+        // Nothing new: a rewrite would only cost a rename and its flushes
+        // beside a busy disk. Durable still means durable.
+        if (durability == Durability::Now && !task.bRecordDurable) {
+            task.bRecordDurable = SyncExistingFile(path);
+            return task.bRecordDurable;
+        }
+        return true;
+    }
+    if (!WriteProgressBytes(path, bytes, durability)) {
+        return false;
+    }
+    task.RecordWritten = std::move(bytes);
+    task.bRecordDurable = durability == Durability::Now;
+    return true;
 }
 
 void MergeLiveValues(CDownloadTask& task, TaskProgressRecord& record) {
@@ -260,15 +300,35 @@ void MergeLiveValues(CDownloadTask& task, TaskProgressRecord& record) {
 
 }  // namespace
 
+void AdoptTaskRecord(CDownloadTask& task, const TaskProgressRecord& record, std::string fileBytes) {
+    std::lock_guard progress(task.ProgressLock);
+    task.Record = record;
+    task.RecordWritten = std::move(fileBytes);
+    task.bRecordDurable = false;
+}
+
+TaskProgressRecord TaskRecord(CDownloadTask& task) {
+    std::lock_guard progress(task.ProgressLock);
+    return task.Record;
+}
+
+void StageTaskProgress(CDownloadTask& task,
+                       const std::function<void(TaskProgressRecord&)>& change) {
+    std::lock_guard progress(task.ProgressLock);
+    change(task.Record);
+}
+
 bool UpdateTaskProgress(CDownloadTask& task, const std::function<void(TaskProgressRecord&)>& change,
                         Durability durability) {
     std::lock_guard progress(task.ProgressLock);
-    return UpdateTaskProgressLocked(task, change, durability);
+    change(task.Record);
+    return WriteTaskRecordLocked(task, durability);
 }
 
 void SaveProgress(CDownloadTask& task, Durability durability) {
-    UpdateTaskProgress(
-        task, [&task](TaskProgressRecord& record) { MergeLiveValues(task, record); }, durability);
+    std::lock_guard progress(task.ProgressLock);
+    MergeLiveValues(task, task.Record);
+    WriteTaskRecordLocked(task, durability);
 }
 
 bool TrySaveProgress(CDownloadTask& task) {
@@ -276,9 +336,8 @@ bool TrySaveProgress(CDownloadTask& task) {
     if (!progress.owns_lock()) {
         return false;
     }
-    UpdateTaskProgressLocked(
-        task, [&task](TaskProgressRecord& record) { MergeLiveValues(task, record); },
-        Durability::Deferred);
+    MergeLiveValues(task, task.Record);
+    WriteTaskRecordLocked(task, Durability::Deferred);
     return true;
 }
 

@@ -84,20 +84,47 @@ bool ProgressNumbersValid(const TaskProgressRecord& record);
 // zero. Returns the record as it is now. Takes no lock.
 TaskProgressRecord SetAsideCorruptProgress(const std::string& path);
 
+// The record of a running task lives in CDownloadTask::Record, under its
+// ProgressLock. The functions below change it there and write the progress
+// file behind it; none reads the file. Call them without any task lock.
+
+// Takes record as the task's record; fileBytes is what its progress file
+// holds now (FormatProgress of record when the owner has just written it),
+// so that a save with nothing new writes nothing.
+void AdoptTaskRecord(CDownloadTask& task, const TaskProgressRecord& record, std::string fileBytes);
+// A copy of the task's record.
+TaskProgressRecord TaskRecord(CDownloadTask& task);
+// Changes the record in memory only: the next save writes it. For values
+// that matter only together with a later save (a size, a name, the
+// temporary file before its first byte is written).
+void StageTaskProgress(CDownloadTask& task, const std::function<void(TaskProgressRecord&)>& change);
+// Changes the record and writes the file when its content changed.
+bool UpdateTaskProgress(CDownloadTask& task, const std::function<void(TaskProgressRecord&)>& change,
+                        Durability durability = Durability::Now);
 // Merges the task's live values (BaseURL, ThreadCount, FileSize, FilePos,
-// blocks) into its progress file under ProgressLock (TaskLock inside). Call
-// without any task lock. Durability::Deferred is for the saves a running
-// download makes as it goes: replaced by rename all the same, but not
-// flushed (the bytes they count are not flushed either, and a flush waits
-// behind every other writer of the disk while the workers wait for the lock).
+// blocks) into its record and writes the file when it changed.
+// Durability::Deferred is for the saves a running download makes as it
+// goes: replaced by rename all the same, but not flushed (the bytes they
+// count are not flushed either, and a flush waits behind every other writer
+// of the disk while the workers wait for the lock).
 void SaveProgress(CDownloadTask& task, Durability durability = Durability::Now);
 // SaveProgress(task, Durability::Deferred) unless another save holds the
 // ProgressLock: a worker never waits behind a save that the disk holds up.
 // False when it skipped.
 bool TrySaveProgress(CDownloadTask& task);
-// UpdateProgress of the task's progress file under its ProgressLock.
-bool UpdateTaskProgress(CDownloadTask& task, const std::function<void(TaskProgressRecord&)>& change,
-                        Durability durability = Durability::Now);
+
+// Sees every read and write of a progress file (tests count them). One
+// observer per process; nullptr removes it. Called without any lock held
+// by this module; an observer must not call back into it.
+class IProgressFileObserver {
+  public:
+    virtual ~IProgressFileObserver() = default;
+    virtual void OnProgressRead(const std::string& path) = 0;
+    virtual void OnProgressWritten(const std::string& path, const std::string& bytes) = 0;
+};
+void SetProgressFileObserver(IProgressFileObserver* observer);
+// ReadFileBytes of a progress file, seen by the observer.
+bool ReadProgressBytes(const std::string& path, std::string& bytes);
 
 // State of a task that is not running (defaults give stateStopped 2).
 int GetTaskState(const std::string& appDir, std::string_view id);

@@ -15,7 +15,7 @@ FakeSlot::~FakeSlot() {
     JoinWorker();
 }
 
-bool FakeSlot::Start(const std::string& id) {
+bool FakeSlot::Start(const std::string& id, const TaskProgressRecord& /*record*/) {
     if (!FileExists(ProgressFilePath(task_.ctx.AppDir(), id))) {
         return false;
     }

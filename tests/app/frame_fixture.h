@@ -33,7 +33,7 @@ class FakeSlot : public ISlotEngine {
     FakeSlot(CAppContext& ctx, FakeEngine& engine) : task_(ctx), engine_(engine) {}
     ~FakeSlot() override;
     CDownloadTask& Task() override { return task_; }
-    bool Start(const std::string& id) override;
+    bool Start(const std::string& id, const TaskProgressRecord& record) override;
     void Stop(bool noSuccessor) override;
     void Tick() override {}
     bool Idle() override;

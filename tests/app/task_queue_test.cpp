@@ -101,6 +101,45 @@ TEST_F(TaskQueueTest, AFileOneByteShortIsNotTakenForCompleted) {
     EXPECT_EQ(1, FileState("3"));
 }
 
+class CountReads : public IProgressFileObserver {
+  public:
+    CountReads() { SetProgressFileObserver(this); }
+    ~CountReads() override { SetProgressFileObserver(nullptr); }
+    void OnProgressRead(const std::string&) override { ++reads; }
+    void OnProgressWritten(const std::string&, const std::string&) override {}
+    int reads = 0;
+};
+
+// The queue answers lookups and writes states from the records it holds: the
+// record a run hands back (blocks and all) is what a later state is written
+// over, so a stop or a completion never puts back what the file held before
+// the run.
+TEST_F(TaskQueueTest, StatesAreWrittenFromTheAdoptedRecordWithoutReadingTheFile) {
+    AddTask("1", "http://127.0.0.1/a.bin");
+    AddTask("2", "http://127.0.0.1/b.bin", 1, TaskList::Completed);
+    CTaskQueue queue(dir.Path());
+    queue.Load();
+    CountReads counted;
+    EXPECT_EQ(queue.DownloadingTaskOfUrl("HTTP://127.0.0.1/A.BIN"), "1");
+    EXPECT_EQ(queue.DownloadingTaskOfUrl("http://127.0.0.1/b.bin"), "");  // completed
+
+    TaskProgressRecord ran = queue.Find("1")->Record;
+    ran.State = "0";
+    ran.LocalTempFileName = "a.bin.vd~";
+    ran.FileSize = "1000";
+    ran.FilePos = "400";
+    ran.Block = {"401-500", "501-1000", "0-0", "0-0"};
+    ASSERT_TRUE(WriteProgress(ran, ProgressFilePath(dir.Path(), "1")));
+    queue.Adopt("1", &ran);
+    ASSERT_TRUE(queue.SetState("1", TaskStatus::Stopped));
+    EXPECT_EQ(counted.reads, 0);
+    TaskProgressRecord expected = ran;
+    expected.State = "2";
+    std::string disk;
+    ASSERT_TRUE(ReadFileBytes(ProgressFilePath(dir.Path(), "1"), disk));
+    EXPECT_EQ(disk, FormatProgress(expected));
+}
+
 TEST_F(TaskQueueTest, OperationsByIdLeaveTheViewAndTheSelectionAlone) {
     AddTasks(4);
     CreateFrame();

@@ -214,8 +214,9 @@ TEST_F(ChecksumDownload, StopDuringTheCheckStaysAStop) {
     MakeDirectories(dir);
     WriteFile(dir + "data.bin.vd~", kBody);
     id = h.AddTask("http://127.0.0.1:1/data.bin", 1, "data.bin");
-    ASSERT_TRUE(UpdateProgress(h.ProgressPath(id),
-                               [&](TaskProgressRecord& r) { r.Checksum = "SHA256=" + kBodySha; }));
+    TaskProgressRecord record = h.Progress(id);
+    record.Checksum = "SHA256=" + kBodySha;
+    AdoptTaskRecord(slot.task, record, "");
     slot.task.hMainWnd = &h.owner;
     {
         std::lock_guard lock(slot.task.TaskLock);

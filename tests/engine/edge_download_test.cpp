@@ -55,8 +55,9 @@ TEST(EdgeDownload, TinyFilesOverFourConnections) {
 TEST(EdgeDownload, FreshSplitMatchesTheDesignedExample) {
     EngineHarness h;
     std::string id = h.AddTask("http://127.0.0.1:1/file.zip", 4);
-    UpdateProgress(h.ProgressPath(id), [](TaskProgressRecord& r) { r.FileSize = "1000003"; });
     CTaskSlot slot(h.ctx);
+    AdoptTaskRecord(slot.task, h.Progress(id), "");
+    StageTaskProgress(slot.task, [](TaskProgressRecord& r) { r.FileSize = "1000003"; });
     ASSERT_TRUE(ParseUrl(slot.task, "http://127.0.0.1:1/file.zip"));
     slot.task.descriptor.ProgressPath = h.ProgressPath(id);
     slot.task.descriptor.ThreadCount = 4;
@@ -67,7 +68,7 @@ TEST(EdgeDownload, FreshSplitMatchesTheDesignedExample) {
     EXPECT_EQ(r.Block[2], "500001-750000");
     EXPECT_EQ(r.Block[3], "750001-1000003");
     // Stored blocks come back as they were, the position derived from them.
-    UpdateProgress(h.ProgressPath(id), [](TaskProgressRecord& p) {
+    StageTaskProgress(slot.task, [](TaskProgressRecord& p) {
         p.Block = {"100001-250000", "350001-500000", "500001-750000", "750001-1000003"};
         p.FilePos = "200000";
     });

@@ -161,10 +161,11 @@ void EngineHarness::StopTicks() {
     ticks_.join();
 }
 
-bool EngineHarness::Start(CTaskSlot& slot, const std::string& id) {
+bool EngineHarness::Start(CTaskSlot& slot, const std::string& id,
+                          const TaskProgressRecord* record) {
     slot.task.hMainWnd = &owner;
     StartTicks(slot);
-    return StartTask(slot, id);
+    return StartTask(slot, id, "", record);
 }
 
 bool EngineHarness::StopAndJoin(CTaskSlot& slot, bool noSuccessor,
@@ -182,8 +183,9 @@ void EngineHarness::SetProxy(const ProxyRecord& record) {
     key.SetString("Proxy_1", FormatProxyRecord(record));
 }
 
-int EngineHarness::Run(CTaskSlot& slot, const std::string& id, std::chrono::milliseconds timeout) {
-    if (!Start(slot, id)) {
+int EngineHarness::Run(CTaskSlot& slot, const std::string& id, std::chrono::milliseconds timeout,
+                       const TaskProgressRecord* record) {
+    if (!Start(slot, id, record)) {
         StopTicks();
         return -2;
     }

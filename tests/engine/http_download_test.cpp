@@ -1,11 +1,17 @@
 // Downloads from nginx over one and four connections.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "engine/worker.h"
 #include "platform/file.h"
+#include "platform/text.h"
+#include "task/progress_file.h"
 #include "tests/engine/engine_harness.h"
 #include "tests/support/require_server.h"
 #include "tests/support/servers.h"
@@ -80,6 +86,71 @@ TEST(NginxShortFiles, EmptyAndShortFilesArriveExactWithoutBytesSentTwice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Connections, NginxDownload, ::testing::Values(1, 4));
+
+// Counts the reads of progress files.
+class CountReads : public IProgressFileObserver {
+  public:
+    CountReads() { SetProgressFileObserver(this); }
+    ~CountReads() override { SetProgressFileObserver(nullptr); }
+    void OnProgressRead(const std::string& path) override {
+        std::lock_guard lock(lock_);
+        reads_.push_back(path);
+    }
+    void OnProgressWritten(const std::string&, const std::string&) override {}
+    std::vector<std::string> Reads() {
+        std::lock_guard lock(lock_);
+        return reads_;
+    }
+
+  private:
+    std::mutex lock_;
+    std::vector<std::string> reads_;
+};
+
+// The engine works from the record its owner hands it: a run stopped
+// part-way and its resume to the end never read the progress file, and at
+// each end the file holds exactly the record handed back.
+TEST(NginxRecord, RunsFromTheHandedRecordAndLeavesTheFileEqualToIt) {
+    VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
+    NginxOptions options;
+    options.limitRate = 512 * 1024;
+    NginxServer nginx(options);
+    const int64_t size = 4 * 1024 * 1024;
+    std::string digest = MakeRandomFile(nginx.Root() + "file.bin", size, 11);
+    ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
+    EngineHarness h;
+    const std::string id = h.AddTask(nginx.Url("slow/file.bin"), 4);
+    TaskProgressRecord record = h.Progress(id);
+    CountReads reads;
+    for (const int expected : {stateStopped, stateCompleted}) {
+        // As the queue starts a task: State 0 written, then the record handed over.
+        record.State = "0";
+        ASSERT_TRUE(WriteProgress(record, h.ProgressPath(id)));
+        CTaskSlot slot(h.ctx);
+        if (expected == stateStopped) {
+            ASSERT_TRUE(h.Start(slot, id, &record));
+            for (int i = 0; i < 3000 && slot.task.GetDownloaded() < 256 * 1024; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            ASSERT_TRUE(h.StopAndJoin(slot)) << h.owner.Log();
+        } else {
+            ASSERT_EQ(h.Run(slot, id, std::chrono::seconds(60), &record), expected)
+                << h.owner.Log();
+        }
+        const TaskDescriptor end = h.owner.Last();
+        ASSERT_EQ(end.iState, expected) << h.owner.Log();
+        ASSERT_TRUE(end.FinalRecord);
+        std::string disk;
+        ASSERT_TRUE(ReadFileBytes(h.ProgressPath(id), disk));
+        EXPECT_EQ(disk, FormatProgress(*end.FinalRecord));
+        EXPECT_EQ(end.FinalRecord->State, std::to_string(expected));
+        EXPECT_GT(TextToInt(end.FinalRecord->FilePos), 0);  // the resume has bytes to keep
+        record = *end.FinalRecord;
+    }
+    const std::vector<std::string> seen = reads.Reads();
+    EXPECT_TRUE(seen.empty()) << seen.size() << " reads, the first of " << seen.front();
+    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
+}
 
 }  // namespace
 }  // namespace vardane::test

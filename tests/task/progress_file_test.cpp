@@ -214,6 +214,7 @@ class SaveProgressTest : public ::testing::Test {
         r.FileSize = "100";
         r.FilePos = "50";
         ASSERT_TRUE(WriteProgress(r, path));
+        AdoptTaskRecord(task, r, FormatProgress(r));
         TaskDescriptor& d = task.descriptor;
         d.ProgressPath = path;
         d.BaseURL = "http://task/b.zip";
@@ -245,7 +246,7 @@ TEST_F(SaveProgressTest, MergesLiveValuesIntoTheFile) {
 }
 
 TEST_F(SaveProgressTest, KeepsSizeAndPositionOfAFailedOrSingleStreamTask) {
-    ASSERT_TRUE(UpdateProgress(path, [](TaskProgressRecord& r) { r.BaseURL.clear(); }));
+    StageTaskProgress(task, [](TaskProgressRecord& r) { r.BaseURL.clear(); });
     task.descriptor.iState = stateError;
     SaveProgress(task);
     TaskProgressRecord r = ReadProgress(path);
@@ -272,20 +273,22 @@ TEST_F(SaveProgressTest, SizesBeyond32BitsRoundTrip) {
     EXPECT_EQ(r.Block[0], "5368709114-5368709120");
 }
 
+// A state is written at once; a name and a size go with the next save.
 TEST_F(SaveProgressTest, SingleFieldUpdates) {
     task.SetState(stateQueued);
     EXPECT_EQ(GetTaskState(root.AppDir(), "7"), stateQueued);
-    SetTaskState(root.AppDir(), "7", stateCompleted);
-    EXPECT_EQ(GetTaskState(root.AppDir(), "7"), stateCompleted);
     EXPECT_EQ(ReadProgress(path).BaseURL, "http://file/a.zip");
 
     EXPECT_TRUE(task.SetLocalFileName("new.zip"));
+    task.SetFileSize(1000);
+    EXPECT_EQ(ReadProgress(path).LocalFileName, "");
+    SaveProgress(task);
     EXPECT_EQ(ReadProgress(path).LocalFileName, "new.zip");
+    EXPECT_EQ(ReadProgress(path).FileSize, "1000");
     // Once the temporary file exists its name is fixed.
-    ASSERT_TRUE(
-        UpdateProgress(path, [](TaskProgressRecord& r) { r.LocalTempFileName = "new.zip.vd~"; }));
+    StageTaskProgress(task, [](TaskProgressRecord& r) { r.LocalTempFileName = "new.zip.vd~"; });
     EXPECT_FALSE(task.SetLocalFileName("other.zip"));
-    EXPECT_EQ(ReadProgress(path).LocalFileName, "new.zip");
+    EXPECT_EQ(TaskRecord(task).LocalFileName, "new.zip");
     EXPECT_EQ(task.Snapshot().LocalFileName, "new.zip");
 }
 

@@ -22,6 +22,7 @@ TEST(TaskLocks, ConcurrentProgressAndStateUpdatesNeitherDeadlockNorTearTheFile) 
     TaskProgressRecord initial;
     initial.BaseURL = "http://u:secret@h/f.zip";
     ASSERT_TRUE(WriteProgress(initial, path));
+    AdoptTaskRecord(task, initial, FormatProgress(initial));
     task.descriptor.ProgressPath = path;
     task.descriptor.Blocks = TaskBlocks{};
     task.SetStop(false);
