@@ -1,4 +1,4 @@
-#include "cli/cli_runtime.h"
+#include "app/owner_runtime.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "cli/forwarding.h"
+#include "app/forwarding.h"
 #include "dialogs/edit_category_dialog.h"
 #include "dialogs/edit_task_dialog.h"
 #include "platform/display_text.h"

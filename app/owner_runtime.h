@@ -16,9 +16,9 @@
 #include "app/main_frame_host.h"
 #include "app/single_instance.h"
 #include "app/task_engine.h"
-#include "cli/cli_io.h"
-#include "cli/cli_questions.h"
-#include "cli/forwarding.h"
+#include "app/command_io.h"
+#include "app/command_questions.h"
+#include "app/forwarding.h"
 #include "platform/window_loop.h"
 
 namespace vardane {

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "cli/cli_runtime.h"
+#include "app/owner_runtime.h"
 #include "cli/config_command.h"
 
 namespace vardane {

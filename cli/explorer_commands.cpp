@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "cli/cli_runtime.h"
+#include "app/owner_runtime.h"
 #include "cli/task_command.h"
 #include "dialogs/message_box.h"
 #include "explorer/folder_listing.h"

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "app/main_frame.h"
-#include "cli/cli_runtime.h"
+#include "app/owner_runtime.h"
 #include "cli/password_input.h"
 #include "cli/task_command.h"
 #include "cli/task_options.h"

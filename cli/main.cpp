@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "app/single_instance.h"
-#include "cli/cli_io.h"
-#include "cli/cli_runtime.h"
+#include "app/command_io.h"
+#include "app/owner_runtime.h"
 #include "cli/command_line.h"
-#include "cli/forwarding.h"
+#include "app/forwarding.h"
 #include "cli/password_input.h"
 #include "platform/data_root.h"
 #include "settings/app_context.h"

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "app/main_frame.h"
-#include "cli/cli_runtime.h"
+#include "app/owner_runtime.h"
 #include "cli/password_input.h"
 #include "cli/progress_display.h"
 #include "cli/task_command.h"

@@ -9,7 +9,7 @@
 #include <map>
 #include <memory>
 
-#include "cli/cli_runtime.h"
+#include "app/owner_runtime.h"
 #include "gui/qt_questions.h"
 
 class QSocketNotifier;
