@@ -109,7 +109,7 @@ CommandLine::PasswordInput CommandLine::WantedPassword() const {
                : PasswordInput::None;
 }
 
-std::optional<int> CommandLine::Run(CliRuntime& rt, CliIo& io, bool forwarded) {
+std::optional<int> CommandLine::Run(OwnerRuntime& rt, CliIo& io, bool forwarded) {
     for (size_t i = 0; i < commands_.size(); ++i) {
         if (!commandApps_[i]->parsed()) {
             continue;
@@ -123,7 +123,7 @@ std::optional<int> CommandLine::Run(CliRuntime& rt, CliIo& io, bool forwarded) {
     return kStatusUsage;
 }
 
-std::optional<int> RunForwardedCommand(CliRuntime& rt, const std::vector<std::string>& args,
+std::optional<int> RunForwardedCommand(OwnerRuntime& rt, const std::vector<std::string>& args,
                                        CliIo& io) {
     CommandLine forwarded;
     if (std::optional<int> status = forwarded.Parse(args, io)) {

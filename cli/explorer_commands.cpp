@@ -108,7 +108,7 @@ class LsCommand : public TaskCommand {
             cancel_ = true;
             thread_.join();
         }
-        std::optional<int> Result(CliRuntime& /*rt*/) override {
+        std::optional<int> Result(OwnerRuntime& /*rt*/) override {
             if (interrupted) {
                 cancel_ = true;
                 return kStatusInterrupted;

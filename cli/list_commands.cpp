@@ -107,10 +107,10 @@ class EditCommand : public TaskCommand {
 class ImportJob : public CliJob {
   public:
     ImportJob(CliIo& io, std::unique_ptr<ImportRun> run) : CliJob(io), run_(std::move(run)) {}
-    bool Step(CliRuntime& rt) override {
+    bool Step(OwnerRuntime& rt) override {
         return !interrupted && !finished_ && rt.Frame().ContinueImport(*run_);
     }
-    std::optional<int> Result(CliRuntime& rt) override {
+    std::optional<int> Result(OwnerRuntime& rt) override {
         if (!interrupted && rt.Frame().ContinueImport(*run_)) {
             return std::nullopt;
         }

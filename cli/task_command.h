@@ -17,11 +17,11 @@ class App;
 namespace vardane {
 
 class CliIo;
-class CliRuntime;
+class OwnerRuntime;
 class CMainFrame;
 
 struct CliEnv {
-    CliRuntime& rt;
+    OwnerRuntime& rt;
     CliIo& io;
     // The command came from another vardane-cli process.
     bool forwarded = false;

@@ -66,7 +66,7 @@ class TransferJob : public CliJob {
           tls_(std::move(tls)) {}
     ~TransferJob() override { EndBar(); }
 
-    void Tick(CliRuntime& rt) override {
+    void Tick(OwnerRuntime& rt) override {
         std::vector<std::string> parts;
         for (const QueuedTask& task : rt.Frame().Queue().Tasks(TaskList::Downloading)) {
             bool watched = target_.empty() ? task.State == TaskStatus::Running : task.Id == target_;
@@ -100,7 +100,7 @@ class TransferJob : public CliJob {
         }
     }
 
-    void TaskEnded(CliRuntime& /*rt*/, const std::string& id, int state) override {
+    void TaskEnded(OwnerRuntime& /*rt*/, const std::string& id, int state) override {
         if (!target_.empty() && id != target_) {
             return;
         }
@@ -114,7 +114,7 @@ class TransferJob : public CliJob {
     }
 
     // Log lines carry server text: shown without controls.
-    void TaskLog(CliRuntime& rt, const TaskLogEntry& entry) override {
+    void TaskLog(OwnerRuntime& rt, const TaskLogEntry& entry) override {
         if (!target_.empty() && entry.TaskId != target_) {
             return;
         }
@@ -140,7 +140,7 @@ class TransferJob : public CliJob {
         return target_.empty() ? started : std::vector<std::string>{target_};
     }
 
-    std::optional<int> Result(CliRuntime& rt) override {
+    std::optional<int> Result(OwnerRuntime& rt) override {
         CMainFrame& frame = rt.Frame();
         if (interrupted) {
             // Over once the stopped tasks have ended; tasks of others run on.
@@ -188,7 +188,7 @@ class TransferJob : public CliJob {
     // Once, on a terminal: the global limit is what holds the download back
     // (the five-second average total speed has reached 90% of it), and how
     // to lift it. A newcomer's first download otherwise just looks slow.
-    void NoticeLimit(CliRuntime& rt) {
+    void NoticeLimit(OwnerRuntime& rt) {
         if (limitNoticed_) {
             return;
         }

@@ -24,7 +24,7 @@
 namespace vardane::gui {
 
 GuiRuntime::GuiRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock)
-    : CliRuntime(ctx, std::move(lock)),
+    : OwnerRuntime(ctx, std::move(lock)),
       routed_(Questions(), qtQuestions_),
       alert_(std::make_unique<CompletionAlerter>(ctx)) {}
 
@@ -211,7 +211,7 @@ void GuiRuntime::OnModelChanged(unsigned parts) {
 
 // A job waiting for this task (a forwarded get) answers its client now.
 void GuiRuntime::OnTaskEnded(const std::string& id, int state) {
-    CliRuntime::OnTaskEnded(id, state);
+    OwnerRuntime::OnTaskEnded(id, state);
     ServeSoon();
 }
 
@@ -270,7 +270,7 @@ void GuiRuntime::CloseRequested() {
 
 std::optional<std::string> GuiRuntime::ChooseImportFile(const std::string& filter) {
     if (pendingImportFile) {
-        return CliRuntime::ChooseImportFile(filter);
+        return OwnerRuntime::ChooseImportFile(filter);
     }
     QString file = QFileDialog::getOpenFileName(window_, QString::fromStdString(Frame().Title()),
                                                 QString(), QStringLiteral("*.txt"));
@@ -282,7 +282,7 @@ std::optional<std::string> GuiRuntime::ChooseImportFile(const std::string& filte
 
 void GuiRuntime::RunCategoryNameDialog(CEdtCatDlg& dialog) {
     if (pendingCategoryName) {
-        CliRuntime::RunCategoryNameDialog(dialog);
+        OwnerRuntime::RunCategoryNameDialog(dialog);
         return;
     }
     ExecCategoryNameDialog(window_, dialog, routed_);

@@ -36,7 +36,7 @@ class RoutedQuestions : public IQuestions {
     CQtQuestions& qt_;
 };
 
-class GuiRuntime : public QObject, public CliRuntime {
+class GuiRuntime : public QObject, public OwnerRuntime {
     Q_OBJECT
   public:
     GuiRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock);
