@@ -8,11 +8,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
-#include "engine/ftp_reply.h"
 #include "net/connection_owner.h"
 #include "net/event_socket.h"
 #include "settings/proxy_record.h"
@@ -20,6 +20,7 @@
 namespace vardane {
 
 struct CAppContext;
+class CFtpSession;
 
 // What the client reports, each call synchronous (the window has handled it
 // when it returns).
@@ -125,7 +126,8 @@ class CExplorerClient : private IConnectionOwner {
 
     CAppContext& ctx_;
     ExplorerRecord rec_;
-    CFtpReplyReader reader_;
+    // The login, TYPE and data path on rec_.connections.
+    std::unique_ptr<CFtpSession> session_;
     int loginRefusals_ = 0;
     bool listDataDone_ = false;   // the listing's data connection has closed
     bool listReplyDone_ = false;  // the server confirmed the listing
