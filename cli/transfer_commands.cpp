@@ -118,7 +118,7 @@ class TransferJob : public CliJob {
         if (!target_.empty() && entry.TaskId != target_) {
             return;
         }
-        if (entry.Kind == 3) {
+        if (entry.Kind == LogKind::Error) {
             lastErrors_[entry.TaskId] = entry.Text;
         }
         // Leaving https is said once per task also without -v: the user

@@ -41,7 +41,7 @@ bool CFtpHandler::OnDataPathReply(CWorker& w, const std::string& line, const std
     }
     if (passive) {
         const bool direct = Proxy().Type == proxyDirect;
-        w.LogKey(logInfo, direct ? "Log_Connecting" : "Log_ConnectingProxy",
+        w.LogKey(LogKind::Info, direct ? "Log_Connecting" : "Log_ConnectingProxy",
                  HostPortText(target.host, target.port));
     }
     return true;
@@ -150,7 +150,7 @@ void CFtpHandler::OnListingData(CWorker& w) {
         if (w.IsStopped()) {
             break;
         }
-        w.ThreadLog(logReceived, line);
+        w.ThreadLog(LogKind::Received, line);
     }
     listDataDone_ = true;
     CloseSocket(w.rec.Connections, slotData);
@@ -268,13 +268,13 @@ void CFtpHandler::Store(CWorker& w, const char* bytes, int64_t n) {
             // FTP cannot ask for an end: the log shows where this transfer
             // was cut, as a ranged HTTP request shows it in its header.
             if (blockEnd > 0) {
-                w.LogKey(logInfo, "Log_BlockEnd", IntToText(blockEnd - 1));
+                w.LogKey(LogKind::Info, "Log_BlockEnd", IntToText(blockEnd - 1));
             }
             Enter(w, FtpState::Reconnect);
             break;
         case StoreResult::SizeMismatch:
             // More data than SIZE announced: the file is not what was sized.
-            w.LogKey(logError, "Log_FileSizeChange");
+            w.LogKey(LogKind::Error, "Log_FileSizeChange");
             Enter(w, FtpState::Disconnect);
             break;
         case StoreResult::Continue:

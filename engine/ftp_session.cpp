@@ -15,12 +15,12 @@ void CFtpSession::Connect(const FtpServer& server) {
     step_ = FtpStep::Connecting;
     const ProxyRecord& proxy = server_.proxy;
     if (proxy.Type == proxyDirect) {
-        owner_.ThreadLog(logInfo, lang_.GetLangText("Log_Connecting") + " " +
-                                      HostPortText(server_.host, server_.port));
+        owner_.ThreadLog(LogKind::Info, lang_.GetLangText("Log_Connecting") + " " +
+                                            HostPortText(server_.host, server_.port));
         ConnectSocket(set_, slotControl, server_.host, server_.port, server_.host, server_.port);
     } else {
-        owner_.ThreadLog(logInfo, lang_.GetLangText("Log_ConnectingProxy") + " " +
-                                      HostPortText(proxy.Server, proxy.Port));
+        owner_.ThreadLog(LogKind::Info, lang_.GetLangText("Log_ConnectingProxy") + " " +
+                                            HostPortText(proxy.Server, proxy.Port));
         ConnectSocket(set_, slotControl, proxy.Server, proxy.Port, server_.host, server_.port);
     }
 }
@@ -29,8 +29,8 @@ int CFtpSession::OnConnected(int slot, bool logConnected) {
     CEventSocket& conn = set_[slot];
     if (logConnected) {
         step_ = FtpStep::Greeting;
-        owner_.ThreadLog(
-            logInfo, HostPortText(conn.Host, conn.Port) + " " + lang_.GetLangText("Log_Connected"));
+        owner_.ThreadLog(LogKind::Info, HostPortText(conn.Host, conn.Port) + " " +
+                                            lang_.GetLangText("Log_Connected"));
     }
     int64_t consumed = 0;
     return NegotiateProxy(owner_, conn, server_.proxy, nullptr, 0, consumed);
@@ -59,7 +59,7 @@ ControlRead CFtpSession::ReadReplies(std::vector<CFtpReplyReader::Line>& lines, 
 std::string CFtpSession::LogReply(const CFtpReplyReader::Line& raw) {
     std::string line = AnsiToWide(raw.text);
     if (!line.empty()) {
-        owner_.ThreadLog(logReceived, line);
+        owner_.ThreadLog(LogKind::Received, line);
     }
     return line;
 }

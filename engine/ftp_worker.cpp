@@ -121,7 +121,7 @@ void CFtpHandler::CheckStall(CWorker& w, FtpState stateBefore) {
         return;
     }
     if (now - lastMove_ >= std::chrono::seconds(w.ReadSettings().ConnectionTimeOut)) {
-        w.LogKey(logError, "Log_TimeOut");
+        w.LogKey(LogKind::Error, "Log_TimeOut");
         Enter(w, FtpState::Disconnect);
         r.iWaited = 0;
     }
@@ -483,7 +483,8 @@ void CFtpHandler::FinishTransfer(CWorker& w) {
         }
     }
     if (size > 0 && written != size) {
-        w.LogKey(logError, "Log_FileSizeChange", IntToText(size) + " / " + IntToText(written));
+        w.LogKey(LogKind::Error, "Log_FileSizeChange",
+                 IntToText(size) + " / " + IntToText(written));
         Enter(w, FtpState::Disconnect);
         return;
     }
@@ -569,7 +570,7 @@ void CFtpHandler::FTPSetFilePos(CWorker& w, int64_t offset) {
 // The file is not there (or not readable): the task fails, nothing more is
 // sent.
 void CFtpHandler::Fail550(CWorker& w) {
-    w.LogKey(logError, "Log_FileNotFound");
+    w.LogKey(LogKind::Error, "Log_FileNotFound");
     {
         std::lock_guard lock(w.task.TaskLock);
         w.task.descriptor.iState = stateError;

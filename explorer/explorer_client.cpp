@@ -102,7 +102,7 @@ bool CExplorerClient::HandleMessage(const Message& m) {
     switch (m.request) {
         case Request::Quit:
             CloseSockets(rec_.connections, kConnectionSlots);
-            LogKey(logInfo, "Log_Disconnected");
+            LogKey(LogKind::Info, "Log_Disconnected");
             rec_.paused = true;
             return false;
         case Request::Connect:
@@ -167,7 +167,7 @@ void CExplorerClient::EventStep() {
         if (!rec_.idle) {
             rec_.waited += kWaitMillis;
             if (rec_.waited >= TimeOutMillis()) {
-                LogKey(logError, "Log_TimeOut");
+                LogKey(LogKind::Error, "Log_TimeOut");
                 rec_.state = S::Stop;
             }
         }
@@ -249,7 +249,7 @@ void CExplorerClient::OnReply() {
         }
         const std::string code = ReplyCode(line);
         if (code == "550" || code == "421") {
-            LogKey(logError, "Log_FileNotFound");
+            LogKey(LogKind::Error, "Log_FileNotFound");
             rec_.state = S::Stop;
             return;
         }
@@ -350,7 +350,7 @@ CExplorerClient::LineResult CExplorerClient::OnLoginReply(const std::string& cod
 // A refused login is asked again on the same connection, a few times only:
 // a server that refuses for ever must not keep the window busy.
 CExplorerClient::LineResult CExplorerClient::OnLoginRefused(std::string& pending) {
-    LogKey(logInfo, "Log_CanNotConnect", HostPortText(rec_.host, rec_.port));
+    LogKey(LogKind::Info, "Log_CanNotConnect", HostPortText(rec_.host, rec_.port));
     if (++loginRefusals_ > kMaxLoginRefusals) {
         rec_.state = S::Stop;
         return LineResult::Stop;
@@ -360,8 +360,8 @@ CExplorerClient::LineResult CExplorerClient::OnLoginRefused(std::string& pending
         std::lock_guard lock(ctx_.SpeedLock);
         wait = ctx_.settings.RetryWaitSec;
     }
-    ThreadLog(logInfo, ctx_.lang.GetLangText("Log_RetryWait1") + " " + IntToText(wait) + " " +
-                           ctx_.lang.GetLangText("Log_RetryWait2"));
+    ThreadLog(LogKind::Info, ctx_.lang.GetLangText("Log_RetryWait1") + " " + IntToText(wait) + " " +
+                                 ctx_.lang.GetLangText("Log_RetryWait2"));
     session_->RetryLogin(pending);
     rec_.state = S::UserSent;
     return LineResult::Next;
@@ -421,7 +421,7 @@ void CExplorerClient::DeliverWhenComplete() {
     SplitLines(AnsiToWide(rec_.listing), lines);
     rec_.listing.clear();
     for (const std::string& line : lines) {
-        ThreadLog(logListing, line);
+        ThreadLog(LogKind::Listing, line);
     }
     failed_ = false;
     Idle();
@@ -432,7 +432,7 @@ void CExplorerClient::ChangeDirectory(const std::string& path) {
     // or NUL would end the CWD line and carry a command of its own.
     std::string folder = PercentDecode(path);
     if (folder.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
-        LogKey(logError, "Log_InvalidURL");
+        LogKey(LogKind::Error, "Log_InvalidURL");
         rec_.targetDirectory.clear();
         rec_.state = S::Stop;
         FailureReport();
@@ -457,7 +457,7 @@ void CExplorerClient::FailureReport() {
     const std::string where = rec_.proxy.Type != proxyDirect
                                   ? HostPortText(rec_.proxy.Server, rec_.proxy.Port)
                                   : HostPortText(rec_.host, rec_.port);
-    LogKey(logInfo, "Log_CanNotConnect", where);
+    LogKey(LogKind::Info, "Log_CanNotConnect", where);
     CloseSockets(rec_.connections, kConnectionSlots);
     failed_ = true;
     Idle();
@@ -478,7 +478,7 @@ void CExplorerClient::Idle() {
     }
 }
 
-void CExplorerClient::LogKey(int kind, const char* key, const std::string& values) {
+void CExplorerClient::LogKey(LogKind kind, const char* key, const std::string& values) {
     std::string text = ctx_.lang.GetLangText(key);
     if (!values.empty()) {
         text += " " + values;
@@ -486,7 +486,7 @@ void CExplorerClient::LogKey(int kind, const char* key, const std::string& value
     ThreadLog(kind, text);
 }
 
-void CExplorerClient::ThreadLog(int kind, const std::string& text) {
+void CExplorerClient::ThreadLog(LogKind kind, const std::string& text) {
     if (text.empty() || text == "\r\n" || text == "\r\n\r\n" || !rec_.window) {
         return;
     }

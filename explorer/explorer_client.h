@@ -27,10 +27,10 @@ class CFtpSession;
 class IExplorerWindow {
   public:
     virtual ~IExplorerWindow() = default;
-    // kind: LogKind, logListing for a line of a listing.
-    virtual void OnExplorerLog(int kind, const std::string& text) = 0;  // WM_EXPLORER_LOG
-    virtual void OnExplorerBusy() = 0;                                  // WM_EXPLORER_BUSY
-    virtual void OnExplorerIdle() = 0;                                  // WM_EXPLORER_IDLE
+    // kind: LogKind, LogKind::Listing for a line of a listing.
+    virtual void OnExplorerLog(LogKind kind, const std::string& text) = 0;  // WM_EXPLORER_LOG
+    virtual void OnExplorerBusy() = 0;                                      // WM_EXPLORER_BUSY
+    virtual void OnExplorerIdle() = 0;                                      // WM_EXPLORER_IDLE
 };
 
 // Client states, numbered as the FTP worker's.
@@ -117,12 +117,12 @@ class CExplorerClient : private IConnectionOwner {
     void FailureReport();
     void Busy();
     void Idle();
-    void LogKey(int kind, const char* key, const std::string& values = {});
+    void LogKey(LogKind kind, const char* key, const std::string& values = {});
     int TimeOutMillis();
 
     // IConnectionOwner
     bool IsStopped() override { return rec_.paused; }
-    void ThreadLog(int kind, const std::string& text) override;
+    void ThreadLog(LogKind kind, const std::string& text) override;
 
     CAppContext& ctx_;
     ExplorerRecord rec_;

@@ -29,7 +29,7 @@ inline std::string Bytes(std::initializer_list<int> values) {
 class RecordingOwner : public IConnectionOwner {
   public:
     bool IsStopped() override { return stopped; }
-    void ThreadLog(int kind, const std::string& text) override {
+    void ThreadLog(LogKind kind, const std::string& text) override {
         std::lock_guard<std::mutex> guard(lock_);
         log_.emplace_back(kind, text);
     }
@@ -37,7 +37,7 @@ class RecordingOwner : public IConnectionOwner {
         std::lock_guard<std::mutex> guard(lock_);
         return log_;
     }
-    std::vector<std::string> Lines(int kind) {
+    std::vector<std::string> Lines(LogKind kind) {
         std::vector<std::string> lines;
         for (auto& [k, text] : Log()) {
             if (k == kind) {
