@@ -33,7 +33,7 @@ class RecordingOwner : public IConnectionOwner {
         std::lock_guard<std::mutex> guard(lock_);
         log_.emplace_back(kind, text);
     }
-    std::vector<std::pair<int, std::string>> Log() {
+    std::vector<std::pair<LogKind, std::string>> Log() {
         std::lock_guard<std::mutex> guard(lock_);
         return log_;
     }
@@ -51,7 +51,7 @@ class RecordingOwner : public IConnectionOwner {
 
   private:
     std::mutex lock_;
-    std::vector<std::pair<int, std::string>> log_;
+    std::vector<std::pair<LogKind, std::string>> log_;
 };
 
 // Waits (a bounded number of 500 ms slices) until slot is signalled and

@@ -49,7 +49,7 @@ class ProxyTest : public ::testing::Test {
     std::string WholeLog() {
         std::string all;
         for (auto& [kind, text] : owner.Log()) {
-            all += std::to_string(kind) + ":" + text + "\n";
+            all += std::to_string(static_cast<int>(kind)) + ":" + text + "\n";
         }
         return all;
     }

@@ -40,7 +40,7 @@ TEST_F(SendCommandTest, PasswordIsSentAsIsAndLoggedMasked) {
     SendCommand(set, owner, "PASS s3cret", "s3cret");
     EXPECT_EQ(Wire(), "PASS s3cret\r\n");
     EXPECT_EQ(owner.Log(),
-              (std::vector<std::pair<int, std::string>>{{LogKind::Sent, "PASS ******"}}));
+              (std::vector<std::pair<LogKind, std::string>>{{LogKind::Sent, "PASS ******"}}));
 }
 
 TEST_F(SendCommandTest, EachLineEndsInCrLfAndEmptyLinesAreNotLogged) {
