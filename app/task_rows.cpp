@@ -62,10 +62,10 @@ std::string TotalSpeedText(double kbPerSecond) {
 
 Rgb LogLine::TextColour() const {
     switch (Kind) {
-        case 0:
-        case 1:
+        case LogKind::Sent:
+        case LogKind::Received:
             return {0, 0, 139};
-        case 3:
+        case LogKind::Error:
             return {139, 0, 0};
         default:
             return {0, 147, 0};
@@ -74,11 +74,11 @@ Rgb LogLine::TextColour() const {
 
 Rgb LogLine::Background() const {
     switch (Kind) {
-        case 0:
+        case LogKind::Sent:
             return {175, 238, 238};
-        case 1:
+        case LogKind::Received:
             return {230, 230, 250};
-        case 3:
+        case LogKind::Error:
             return {255, 192, 203};
         default:
             return {152, 251, 152};

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/task_queue.h"
+#include "platform/log_kind.h"
 
 namespace vardane {
 
@@ -64,9 +65,12 @@ struct Rgb {
 
 // One line of the log list with its kind's icon and colours.
 struct LogLine {
-    int Kind = 2;
+    LogKind Kind = LogKind::Info;
     std::string Text;
-    int Icon() const { return imgLogKind0 + (Kind >= 0 && Kind <= 3 ? Kind : 2); }
+    // A listing line (no worker writes one) shows as information.
+    int Icon() const {
+        return imgLogKind0 + (Kind == LogKind::Listing ? 2 : static_cast<int>(Kind));
+    }
     Rgb TextColour() const;
     Rgb Background() const;
 };

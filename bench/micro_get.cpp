@@ -33,7 +33,7 @@ using namespace vardane;
 class Owner : public ITaskOwner {
   public:
     void OnTaskLog(const TaskLogEntry& e) override {
-        if (e.Kind == 3) {
+        if (e.Kind == LogKind::Error) {
             std::fprintf(stderr, "%d %s\n", e.ThreadNo, e.Text.c_str());
         }
     }

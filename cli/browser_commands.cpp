@@ -10,7 +10,7 @@
 #include <cstdlib>
 
 #include "cli/browser_install.h"
-#include "cli/cli_runtime.h"
+#include "app/owner_runtime.h"
 #include "cli/native_host.h"
 #include "cli/task_command.h"
 #include "dialogs/edit_task_dialog.h"
@@ -135,23 +135,5 @@ void AddBrowserCommands(std::vector<std::unique_ptr<TaskCommand>>& commands) {
     commands.push_back(std::make_unique<LinksCommand>());
 }
 
-int CliRuntime::OfferLinks(const std::vector<std::string>& urls, const RequestHeaders& headers,
-                           bool startNow, CliIo& io) {
-    int added = 0;
-    for (const std::string& url : urls) {
-        CEdtTaskDlg dialog(ctx_, questions_);
-        dialog.InitNew(url);
-        dialog.SetHeaders(headers);
-        // A page repeats links and holds some that are no download: those
-        // are said and passed over.
-        if (!dialog.Ok()) {
-            continue;
-        }
-        io.Out(dialog.TaskId() + "\n");
-        frame_->TaskAdded(dialog.TaskId(), dialog.StartImmediately() && startNow);
-        ++added;
-    }
-    return added > 0 || urls.empty() ? kStatusOk : kStatusFailed;
-}
 
 }  // namespace vardane

@@ -4,7 +4,7 @@
 
 #include "app/command_ids.h"
 #include "app/main_frame.h"
-#include "cli/cli_runtime.h"
+#include "app/owner_runtime.h"
 #include "cli/task_command.h"
 #include "dialogs/category_tree.h"
 #include "settings/app_context.h"

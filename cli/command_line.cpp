@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "cli/cli_runtime.h"
+#include "app/owner_runtime.h"
 #include "cli/config_command.h"
 
 namespace vardane {
@@ -119,7 +119,7 @@ std::optional<int> CommandLine::RunAlone(CliIo& io, const DataRoot& root) {
     return std::nullopt;
 }
 
-std::optional<int> CommandLine::Run(CliRuntime& rt, CliIo& io, bool forwarded) {
+std::optional<int> CommandLine::Run(OwnerRuntime& rt, CliIo& io, bool forwarded) {
     for (size_t i = 0; i < commands_.size(); ++i) {
         if (!commandApps_[i]->parsed()) {
             continue;
@@ -133,7 +133,7 @@ std::optional<int> CommandLine::Run(CliRuntime& rt, CliIo& io, bool forwarded) {
     return kStatusUsage;
 }
 
-std::optional<int> RunForwardedCommand(CliRuntime& rt, const std::vector<std::string>& args,
+std::optional<int> RunForwardedCommand(OwnerRuntime& rt, const std::vector<std::string>& args,
                                        CliIo& io) {
     CommandLine forwarded;
     if (std::optional<int> status = forwarded.Parse(args, io)) {

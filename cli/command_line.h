@@ -17,7 +17,7 @@ class App;
 namespace vardane {
 
 class CliIo;
-class CliRuntime;
+class OwnerRuntime;
 struct DataRoot;
 
 class CommandLine {
@@ -44,7 +44,7 @@ class CommandLine {
     std::optional<int> RunAlone(CliIo& io, const DataRoot& root);
 
     // Runs the parsed task command on rt. nullopt: it left a job in rt.
-    std::optional<int> Run(CliRuntime& rt, CliIo& io, bool forwarded);
+    std::optional<int> Run(OwnerRuntime& rt, CliIo& io, bool forwarded);
 
   private:
     std::unique_ptr<CLI::App> app_;
@@ -57,7 +57,7 @@ class CommandLine {
 
 // A command line another process handed over, parsed afresh and run on rt:
 // the executor of every process that owns a data root.
-std::optional<int> RunForwardedCommand(CliRuntime& rt, const std::vector<std::string>& args,
+std::optional<int> RunForwardedCommand(OwnerRuntime& rt, const std::vector<std::string>& args,
                                        CliIo& io);
 
 }  // namespace vardane

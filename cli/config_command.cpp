@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "app/main_frame.h"
-#include "cli/cli_io.h"
-#include "cli/cli_runtime.h"
+#include "app/command_io.h"
+#include "app/owner_runtime.h"
 #include "platform/display_text.h"
 #include "platform/registry.h"
 #include "platform/text.h"

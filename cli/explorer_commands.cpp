@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "cli/cli_runtime.h"
+#include "app/owner_runtime.h"
 #include "cli/task_command.h"
 #include "dialogs/message_box.h"
 #include "explorer/folder_listing.h"
@@ -108,7 +108,7 @@ class LsCommand : public TaskCommand {
             cancel_ = true;
             thread_.join();
         }
-        std::optional<int> Result(CliRuntime& /*rt*/) override {
+        std::optional<int> Result(OwnerRuntime& /*rt*/) override {
             if (interrupted) {
                 cancel_ = true;
                 return kStatusInterrupted;

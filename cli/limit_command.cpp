@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "app/main_frame.h"
-#include "cli/cli_io.h"
-#include "cli/cli_runtime.h"
+#include "app/command_io.h"
+#include "app/owner_runtime.h"
 #include "cli/task_command.h"
 #include "platform/text.h"
 

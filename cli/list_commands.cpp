@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "app/main_frame.h"
-#include "cli/cli_runtime.h"
+#include "app/owner_runtime.h"
 #include "cli/password_input.h"
 #include "cli/task_command.h"
 #include "cli/task_options.h"
@@ -119,10 +119,10 @@ class EditCommand : public TaskCommand {
 class ImportJob : public CliJob {
   public:
     ImportJob(CliIo& io, std::unique_ptr<ImportRun> run) : CliJob(io), run_(std::move(run)) {}
-    bool Step(CliRuntime& rt) override {
+    bool Step(OwnerRuntime& rt) override {
         return !interrupted && !finished_ && rt.Frame().ContinueImport(*run_);
     }
-    std::optional<int> Result(CliRuntime& rt) override {
+    std::optional<int> Result(OwnerRuntime& rt) override {
         if (!interrupted && rt.Frame().ContinueImport(*run_)) {
             return std::nullopt;
         }

@@ -7,11 +7,11 @@
 #include <memory>
 #include <vector>
 
+#include "app/command_io.h"
+#include "app/forwarding.h"
+#include "app/owner_runtime.h"
 #include "app/single_instance.h"
-#include "cli/cli_io.h"
-#include "cli/cli_runtime.h"
 #include "cli/command_line.h"
-#include "cli/forwarding.h"
 #include "cli/native_host.h"
 #include "cli/password_input.h"
 #include "platform/data_root.h"
@@ -23,7 +23,7 @@ namespace {
 int RunAsOwner(const DataRoot& root, std::unique_ptr<CInstanceLock> lock, CommandLine& line,
                CliIo& io) {
     CAppContext ctx(root);
-    CliRuntime rt(ctx, std::move(lock));
+    OwnerRuntime rt(ctx, std::move(lock));
     rt.SetExecutor([&rt](const std::vector<std::string>& args, CliIo& clientIo) {
         return RunForwardedCommand(rt, args, clientIo);
     });

@@ -13,9 +13,9 @@
 #include <cstdlib>
 
 #include "app/single_instance.h"
-#include "cli/cli_runtime.h"
+#include "app/owner_runtime.h"
 #include "cli/command_line.h"
-#include "cli/forwarding.h"
+#include "app/forwarding.h"
 #include "cli/native_message.h"
 #include "engine/file_name.h"
 #include "platform/file.h"
@@ -273,7 +273,7 @@ class NativeHost {
         Delivery d;
         d.where = Where::Here;
         CAppContext ctx(root_);
-        CliRuntime rt(ctx, std::move(lock));
+        OwnerRuntime rt(ctx, std::move(lock));
         rt.SetExecutor([&rt](const std::vector<std::string>& forwarded, CliIo& clientIo) {
             return RunForwardedCommand(rt, forwarded, clientIo);
         });

@@ -5,8 +5,8 @@
 
 #include <iostream>
 
-#include "cli/cli_io.h"
-#include "cli/cli_runtime.h"
+#include "app/command_io.h"
+#include "app/owner_runtime.h"
 #include "cli/command_line.h"
 #include "explorer/site_list.h"
 #include "task/display_address.h"

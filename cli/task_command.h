@@ -17,12 +17,12 @@ class App;
 namespace vardane {
 
 class CliIo;
-class CliRuntime;
+class OwnerRuntime;
 class CMainFrame;
 struct DataRoot;
 
 struct CliEnv {
-    CliRuntime& rt;
+    OwnerRuntime& rt;
     CliIo& io;
     // The command came from another vardane-cli process.
     bool forwarded = false;

@@ -2,7 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cli/cli_io.h"
+#include "app/command_io.h"
 #include "dialogs/edit_task_dialog.h"
 #include "platform/file.h"
 #include "task/checksum.h"

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "app/main_frame.h"
-#include "cli/cli_runtime.h"
+#include "app/owner_runtime.h"
 #include "cli/password_input.h"
 #include "cli/progress_display.h"
 #include "cli/task_command.h"
@@ -66,7 +66,7 @@ class TransferJob : public CliJob {
           tls_(std::move(tls)) {}
     ~TransferJob() override { EndBar(); }
 
-    void Tick(CliRuntime& rt) override {
+    void Tick(OwnerRuntime& rt) override {
         std::vector<std::string> parts;
         for (const QueuedTask& task : rt.Frame().Queue().Tasks(TaskList::Downloading)) {
             bool watched = target_.empty() ? task.State == TaskStatus::Running : task.Id == target_;
@@ -100,7 +100,7 @@ class TransferJob : public CliJob {
         }
     }
 
-    void TaskEnded(CliRuntime& /*rt*/, const std::string& id, int state) override {
+    void TaskEnded(OwnerRuntime& /*rt*/, const std::string& id, int state) override {
         if (!target_.empty() && id != target_) {
             return;
         }
@@ -114,11 +114,11 @@ class TransferJob : public CliJob {
     }
 
     // Log lines carry server text: shown without controls.
-    void TaskLog(CliRuntime& rt, const TaskLogEntry& entry) override {
+    void TaskLog(OwnerRuntime& rt, const TaskLogEntry& entry) override {
         if (!target_.empty() && entry.TaskId != target_) {
             return;
         }
-        if (entry.Kind == 3) {
+        if (entry.Kind == LogKind::Error) {
             lastErrors_[entry.TaskId] = entry.Text;
         }
         // Leaving https is said once per task also without -v: the user
@@ -140,7 +140,7 @@ class TransferJob : public CliJob {
         return target_.empty() ? started : std::vector<std::string>{target_};
     }
 
-    std::optional<int> Result(CliRuntime& rt) override {
+    std::optional<int> Result(OwnerRuntime& rt) override {
         CMainFrame& frame = rt.Frame();
         if (interrupted) {
             // Over once the stopped tasks have ended; tasks of others run on.
@@ -188,7 +188,7 @@ class TransferJob : public CliJob {
     // Once, on a terminal: the global limit is what holds the download back
     // (the five-second average total speed has reached 90% of it), and how
     // to lift it. A newcomer's first download otherwise just looks slow.
-    void NoticeLimit(CliRuntime& rt) {
+    void NoticeLimit(OwnerRuntime& rt) {
         if (limitNoticed_) {
             return;
         }

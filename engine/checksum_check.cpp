@@ -53,7 +53,7 @@ struct MdCtxFree {
     void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
 };
 
-void Log(CTaskSlot& slot, int kind, std::string_view key, const std::string& values) {
+void Log(CTaskSlot& slot, LogKind kind, std::string_view key, const std::string& values) {
     TaskLog(slot.task, kind, 0, slot.ctx.lang.GetLangText(key) + " " + values);
 }
 
@@ -133,7 +133,7 @@ int VerifyDownload(CTaskSlot& slot, int64_t length) {
     if (!stored.empty()) {
         expected = ParseChecksumText(stored).Sum;
         if (!expected) {
-            Log(slot, 3, "Log_ChecksumFailed", stored);  // a damaged record
+            Log(slot, LogKind::Error, "Log_ChecksumFailed", stored);  // a damaged record
             return stateError;
         }
     } else if (announced) {
@@ -151,16 +151,16 @@ int VerifyDownload(CTaskSlot& slot, int64_t length) {
         return stateStopped;  // the next start checks again
     }
     if (outcome == DigestOutcome::Failed) {
-        Log(slot, 3, "Log_ChecksumFailed", task.TempPath() + " " + ErrorText(error));
+        Log(slot, LogKind::Error, "Log_ChecksumFailed", task.TempPath() + " " + ErrorText(error));
         return stateError;
     }
     Checksum got{expected->Algorithm, actual};
     if (got != *expected) {
-        Log(slot, 3, "Log_ChecksumMismatch",
+        Log(slot, LogKind::Error, "Log_ChecksumMismatch",
             ChecksumText(*expected) + origin + " " + ChecksumText(got));
         return stateError;
     }
-    Log(slot, 2, "Log_ChecksumOk", ChecksumText(got) + origin);
+    Log(slot, LogKind::Info, "Log_ChecksumOk", ChecksumText(got) + origin);
     return stateCompleted;
 }
 

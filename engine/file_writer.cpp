@@ -157,7 +157,7 @@ std::string ChooseLocalName(CTaskSlot& slot, int threadNo, bool* reuse) {
         }
     }
     for (const std::string& line : passedOver) {
-        TaskLog(task, 3, threadNo, line);
+        TaskLog(task, LogKind::Error, threadNo, line);
     }
     return temp;
 }
@@ -166,7 +166,7 @@ std::string ChooseLocalName(CTaskSlot& slot, int threadNo, bool* reuse) {
 // text; always false.
 bool CreateFailed(CTaskSlot& slot, int threadNo, const std::string& temp) {
     int error = errno;
-    TaskLog(slot.task, 3, threadNo,
+    TaskLog(slot.task, LogKind::Error, threadNo,
             slot.ctx.lang.GetLangText("Log_CreateLocalFileFailed") + " " + temp + " " +
                 ErrorText(error));
     return false;
@@ -210,7 +210,7 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
     // A size the disk cannot hold is refused before anything is reserved: a
     // server's word alone must not take the disk.
     if (int64_t free = FreeSpace(FolderOf(temp)); free >= 0 && size > free) {
-        TaskLog(task, 3, threadNo,
+        TaskLog(task, LogKind::Error, threadNo,
                 slot.ctx.lang.GetLangText("Log_DiskFull") + " " + IntToText(size) + " > " +
                     IntToText(free) + " " + temp);
         task.SetState(stateError);
@@ -223,7 +223,7 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
     if (fd < 0) {
         return CreateFailed(slot, threadNo, temp);
     }
-    TaskLog(task, 2, threadNo, slot.ctx.lang.GetLangText("Log_MallocSpace"));
+    TaskLog(task, LogKind::Info, threadNo, slot.ctx.lang.GetLangText("Log_MallocSpace"));
     int result = Reserve(task, fd, size);
     if (result == 0 && !task.IsStopped()) {
         // Written by the save that follows before the first byte (the blocks'
@@ -240,7 +240,7 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
     // recorded, so the next start creates it again.
     unlink(temp.c_str());
     if (result > 0) {
-        TaskLog(task, 3, threadNo, ErrorText(result) + " " + temp);
+        TaskLog(task, LogKind::Error, threadNo, ErrorText(result) + " " + temp);
         task.SetState(stateError);
         task.Finish(false);
     }
@@ -344,8 +344,8 @@ bool WriteTempLoose(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t 
 void ReportWriteFailure(CTaskSlot& slot, int threadNo, int error) {
     CDownloadTask& task = slot.task;
     std::string path = task.TempPath();
-    TaskLog(task, 3, threadNo, ErrorText(error) + " " + path);
-    TaskLog(task, 3, threadNo, slot.ctx.lang.GetLangText("Log_WriteLocalFileFailed"));
+    TaskLog(task, LogKind::Error, threadNo, ErrorText(error) + " " + path);
+    TaskLog(task, LogKind::Error, threadNo, slot.ctx.lang.GetLangText("Log_WriteLocalFileFailed"));
     task.SetState(stateError);
     task.Finish(false);
 }
@@ -438,7 +438,8 @@ bool RenameAtCompletion(CTaskSlot& slot, int* error) {
         *error = result;
         return false;
     }
-    TaskLog(task, 2, 0, slot.ctx.lang.GetLangText("Log_TargetNameTaken") + " " + task.LocalPath());
+    TaskLog(task, LogKind::Info, 0,
+            slot.ctx.lang.GetLangText("Log_TargetNameTaken") + " " + task.LocalPath());
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include "engine/file_writer.h"
 #include "engine/ftp_data_path.h"
 #include "engine/ftp_reply.h"
+#include "engine/ftp_session.h"
 #include "engine/ftp_worker.h"
 #include "engine/speed_limiter.h"
 #include "net/proxy.h"
@@ -17,40 +18,32 @@
 
 namespace vardane {
 
+// PASV (EPSV over IPv6), or PORT (EPRT) with the active-mode listener.
 bool CFtpHandler::OpenDataPath(CWorker& w) {
-    if (target_.proxy.PASV) {
-        w.SendText(PassiveCommand(w.rec.Connections, target_.proxy));
-        Enter(w, FtpState::PasvSent);
-        return true;
-    }
-    Enter(w, FtpState::PortSent);
-    if (!OpenListener(w)) {
+    const std::string command = session_->OpenDataPath(ReceiveBufferBytes(w.ctx));
+    Enter(w, Proxy().PASV ? FtpState::PasvSent : FtpState::PortSent);
+    if (command.empty()) {
         Enter(w, FtpState::Disconnect);
         return false;
     }
+    w.SendText(command);
     return true;
 }
 
-// Active mode: the listener, announced with PORT (EPRT over IPv6).
-bool CFtpHandler::OpenListener(CWorker& w) {
-    const std::string port = OpenPortListener(w.rec.Connections, ReceiveBufferBytes(w.ctx));
-    if (port.empty()) {
-        return false;
-    }
-    w.SendText(port);
-    return true;
-}
-
-// False when the reply names no usable port: the try fails at once.
-bool CFtpHandler::ConnectDataToPasv(CWorker& w, const std::string& line) {
+// False when the reply refuses the data path or names no usable port: the
+// try fails at once.
+bool CFtpHandler::OnDataPathReply(CWorker& w, const std::string& line, const std::string& code) {
     FtpDataTarget target;
-    if (!ConnectPassiveData(w.rec.Connections, line, target_.host, target_.proxy, target,
-                            ReceiveBufferBytes(w.ctx))) {
+    const bool passive = Proxy().PASV;
+    if (session_->OnDataPathReply(line, code, target, ReceiveBufferBytes(w.ctx)) !=
+        FtpReply::DataReady) {
         return false;
     }
-    const bool direct = target_.proxy.Type == proxyDirect;
-    w.LogKey(logInfo, direct ? "Log_Connecting" : "Log_ConnectingProxy",
-             HostPortText(target.host, target.port));
+    if (passive) {
+        const bool direct = Proxy().Type == proxyDirect;
+        w.LogKey(LogKind::Info, direct ? "Log_Connecting" : "Log_ConnectingProxy",
+                 HostPortText(target.host, target.port));
+    }
     return true;
 }
 
@@ -59,7 +52,7 @@ void CFtpHandler::OnAccept(CWorker& w, const NetworkEvents& events) {
         Enter(w, FtpState::Disconnect);
         return;
     }
-    AcceptServerData(w.rec.Connections, target_.proxy);
+    session_->AcceptData();
 }
 
 // The data connection closed. A listing that closes without a byte (nothing
@@ -79,7 +72,7 @@ void CFtpHandler::OnDataClosed(CWorker& w) {
     if (StateOf(w) != FtpState::RetrSent && StateOf(w) != FtpState::Receiving) {
         return;
     }
-    const bool handshaking = target_.proxy.Type != proxyDirect && target_.proxy.PASV &&
+    const bool handshaking = Proxy().Type != proxyDirect && Proxy().PASV &&
                              r.Connections[slotData].ProxyStep != proxyReady;
     while (!handshaking &&
            (StateOf(w) == FtpState::RetrSent || StateOf(w) == FtpState::Receiving) &&
@@ -99,7 +92,7 @@ void CFtpHandler::FTPOnRecvData(CWorker& w) {
     if (w.IsStopped()) {
         return;
     }
-    const bool proxiedPassive = target_.proxy.Type != proxyDirect && target_.proxy.PASV;
+    const bool proxiedPassive = Proxy().Type != proxyDirect && Proxy().PASV;
     switch (StateOf(w)) {
         case FtpState::Listing:
             OnListingData(w);
@@ -137,8 +130,8 @@ bool CFtpHandler::ReceiveData(CWorker& w, DataChunk& chunk) {
         return false;
     }
     chunk.consumed = 0;
-    chunk.step = NegotiateProxy(w, set[slotData], target_.proxy, chunk.buffer.data(), chunk.n,
-                                chunk.consumed);
+    chunk.step =
+        NegotiateProxy(w, set[slotData], Proxy(), chunk.buffer.data(), chunk.n, chunk.consumed);
     if (chunk.step == proxyFailed) {
         Enter(w, FtpState::Disconnect);
     }
@@ -157,7 +150,7 @@ void CFtpHandler::OnListingData(CWorker& w) {
         if (w.IsStopped()) {
             break;
         }
-        w.ThreadLog(logReceived, line);
+        w.ThreadLog(LogKind::Received, line);
     }
     listDataDone_ = true;
     CloseSocket(w.rec.Connections, slotData);
@@ -275,13 +268,13 @@ void CFtpHandler::Store(CWorker& w, const char* bytes, int64_t n) {
             // FTP cannot ask for an end: the log shows where this transfer
             // was cut, as a ranged HTTP request shows it in its header.
             if (blockEnd > 0) {
-                w.LogKey(2, "Log_BlockEnd", IntToText(blockEnd - 1));
+                w.LogKey(LogKind::Info, "Log_BlockEnd", IntToText(blockEnd - 1));
             }
             Enter(w, FtpState::Reconnect);
             break;
         case StoreResult::SizeMismatch:
             // More data than SIZE announced: the file is not what was sized.
-            w.LogKey(logError, "Log_FileSizeChange");
+            w.LogKey(LogKind::Error, "Log_FileSizeChange");
             Enter(w, FtpState::Disconnect);
             break;
         case StoreResult::Continue:

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "engine/file_writer.h"
-#include "engine/ftp_control.h"
 #include "engine/ftp_reply.h"
+#include "engine/ftp_session.h"
 #include "net/proxy.h"
 #include "net/send_command.h"
 #include "platform/text.h"
@@ -33,26 +33,22 @@ void CFtpHandler::ConnectStep(CWorker& w) {
     if (!w.CountConnectAttempt()) {
         return;
     }
+    FtpServer server;
     {
         std::lock_guard lock(w.task.TaskLock);
         const TaskDescriptor& d = w.task.descriptor;
+        server = FtpServer{d.Host, d.iPort, d.User, d.Password, d.ProxyFTP};
         // The path of an ftp:// address names its bytes with %XX; the
         // parser has refused one that decodes to a CR, LF or NUL.
-        target_ =
-            Target{d.Host, d.iPort, d.User, d.Password, PercentDecode(d.RequestPath), d.ProxyFTP};
+        path_ = PercentDecode(d.RequestPath);
     }
     iHeld_ = 0;
-    reader_.Reset();
     lastMove_ = std::chrono::steady_clock::now();
     Enter(w, FtpState::Connecting);
-    const ProxyRecord& proxy = target_.proxy;
-    if (proxy.Type == proxyDirect) {
-        w.LogKey(logInfo, "Log_Connecting", HostPortText(target_.host, target_.port));
-        ConnectSocket(set, slotControl, target_.host, target_.port, target_.host, target_.port);
-    } else {
-        w.LogKey(logInfo, "Log_ConnectingProxy", HostPortText(proxy.Server, proxy.Port));
-        ConnectSocket(set, slotControl, proxy.Server, proxy.Port, target_.host, target_.port);
+    if (!session_) {
+        session_ = std::make_unique<CFtpSession>(set, w, w.ctx.lang);
     }
+    session_->Connect(server);
 }
 
 void CFtpHandler::EventStep(CWorker& w) {
@@ -90,7 +86,7 @@ void CFtpHandler::OnEvents(CWorker& w, int slot, const NetworkEvents& events) {
     if ((happened & FD_CONNECT) && !OnConnectEvent(w, slot, events)) {
         return;
     }
-    if ((happened & FD_ACCEPT) && !target_.proxy.PASV) {
+    if ((happened & FD_ACCEPT) && !Proxy().PASV) {
         OnAccept(w, events);
     }
     // What came before a close is read first: the last reply or the last
@@ -125,7 +121,7 @@ void CFtpHandler::CheckStall(CWorker& w, FtpState stateBefore) {
         return;
     }
     if (now - lastMove_ >= std::chrono::seconds(w.ReadSettings().ConnectionTimeOut)) {
-        w.LogKey(logError, "Log_TimeOut");
+        w.LogKey(LogKind::Error, "Log_TimeOut");
         Enter(w, FtpState::Disconnect);
         r.iWaited = 0;
     }
@@ -134,20 +130,17 @@ void CFtpHandler::CheckStall(CWorker& w, FtpState stateBefore) {
 // False when the rest of the events must wait (handshake under way or
 // failed).
 bool CFtpHandler::OnConnectEvent(CWorker& w, int slot, const NetworkEvents& events) {
-    WorkerRecord& r = w.rec;
     if (events.iConnectError != 0) {
         if (StateOf(w) == FtpState::Connecting) {
             Enter(w, FtpState::Disconnect);
         }
         return true;
     }
-    CEventSocket& conn = r.Connections[slot];
-    if (StateOf(w) != FtpState::Listing && slot != slotData) {
+    const bool control = StateOf(w) != FtpState::Listing && slot != slotData;
+    if (control) {
         Enter(w, FtpState::Connected);
-        w.ThreadLog(logInfo, HostPortText(conn.Host, conn.Port) + " " + w.Text("Log_Connected"));
     }
-    int64_t consumed = 0;
-    const int step = NegotiateProxy(w, conn, target_.proxy, nullptr, 0, consumed);
+    const int step = session_->OnConnected(slot, control);
     if (step == proxyFailed) {
         Enter(w, FtpState::Disconnect);
         return false;
@@ -159,11 +152,9 @@ void CFtpHandler::OnControlReply(CWorker& w) {
     if (w.IsStopped()) {
         return;
     }
-    WorkerRecord& r = w.rec;
     std::vector<CFtpReplyReader::Line> lines;
     bool bounded = true;
-    const ControlRead read =
-        ReadControlLines(r.Connections, w, target_.proxy, reader_, lines, bounded);
+    const ControlRead read = session_->ReadReplies(lines, bounded);
     if (read == ControlRead::Failed) {
         Enter(w, FtpState::Disconnect);
         return;
@@ -171,18 +162,13 @@ void CFtpHandler::OnControlReply(CWorker& w) {
     if (read == ControlRead::Nothing) {
         return;
     }
-    std::string pending, lastCode;
+    std::string pending;
     for (const CFtpReplyReader::Line& raw : lines) {
-        const std::string line = AnsiToWide(raw.text);
-        if (line.empty()) {
-            continue;
-        }
-        w.ThreadLog(logReceived, line);
-        if (!raw.bLast) {
+        const std::string line = session_->LogReply(raw);
+        if (line.empty() || !raw.bLast) {
             continue;  // a reply is acted upon at its last line
         }
         const std::string code = ReplyCode(line);
-        lastCode = code;
         // Checked first so that no command follows a "550" (to MDTM it only
         // says that the server keeps no time).
         if (code == "550" && StateOf(w) != FtpState::MdtmSent) {
@@ -200,7 +186,7 @@ void CFtpHandler::OnControlReply(CWorker& w) {
         Enter(w, FtpState::Disconnect);  // a reply without an end
         return;
     }
-    SendPending(w, pending, lastCode);
+    session_->SendPending(pending);
 }
 
 // One row of the command sequence per state: the reply that moves it on and
@@ -211,34 +197,30 @@ CFtpHandler::LineResult CFtpHandler::OnReplyLine(CWorker& w, const std::string& 
     WorkerRecord& r = w.rec;
     switch (StateOf(w)) {
         case FtpState::Connected:
-            return OnGreeting(w, code, pending);
         case FtpState::UserSent:
-            return OnUserReply(w, code, pending);
         case FtpState::PassSent:
-            return OnPassReply(w, code, pending);
+            return OnLoginReply(w, code, pending);
         case FtpState::RestProbeSent:
             return OnRestProbeReply(w, code, pending);
         case FtpState::RestResetSent:
             // Without a type of its own the listing goes in ASCII, the
             // default of every server.
-            pending = "TYPE " + (r.ListType.empty() ? std::string("A") : r.ListType);
+            pending = session_->TypeCommand(r.ListType.empty() ? std::string("A") : r.ListType);
             Enter(w, FtpState::ListTypeSent);
             return LineResult::Next;
         case FtpState::ListTypeSent:
             if (!OpenDataPath(w)) {
                 return LineResult::Stop;
             }
-            Enter(w, target_.proxy.PASV ? FtpState::ListPasvSent : FtpState::ListPortSent);
+            Enter(w, Proxy().PASV ? FtpState::ListPasvSent : FtpState::ListPortSent);
             return LineResult::Next;
         case FtpState::ListPasvSent:
         case FtpState::ListPortSent:
-            if (StateOf(w) == FtpState::ListPasvSent
-                    ? !IsPassiveReply(code) || !ConnectDataToPasv(w, line)
-                    : IsNegative(code)) {
+            if (!OnDataPathReply(w, line, code)) {
                 Enter(w, FtpState::Disconnect);
                 return LineResult::Stop;
             }
-            pending = "LIST " + target_.path;
+            pending = "LIST " + path_;
             listDataDone_ = listReplyDone_ = false;
             Enter(w, FtpState::Listing);
             return LineResult::Next;
@@ -246,7 +228,7 @@ CFtpHandler::LineResult CFtpHandler::OnReplyLine(CWorker& w, const std::string& 
             OnListingReply(w, code);
             return LineResult::Next;
         case FtpState::SizeRestSent:
-            pending = "SIZE " + target_.path;
+            pending = "SIZE " + path_;
             Enter(w, FtpState::SizeSent);
             return LineResult::Next;
         case FtpState::TypeBinarySent:
@@ -280,26 +262,17 @@ CFtpHandler::LineResult CFtpHandler::OnTransferReply(CWorker& w, const std::stri
             }
             Enter(w, FtpState::RetrSent);
             dataClosed_ = retrReplyDone_ = false;
-            w.SendText("RETR " + target_.path);
+            w.SendText("RETR " + path_);
             return LineResult::Next;
         case FtpState::PasvSent:
-        case FtpState::PortSent: {
-            const bool passive = StateOf(w) == FtpState::PasvSent;
-            if (!(passive ? IsPassiveReply(code) : code == "200")) {
-                if (IsNegative(code)) {
-                    Enter(w, FtpState::Disconnect);
-                    return LineResult::Stop;
-                }
-                return LineResult::Next;
-            }
-            if (passive && !ConnectDataToPasv(w, line)) {
+        case FtpState::PortSent:
+            if (!OnDataPathReply(w, line, code)) {
                 Enter(w, FtpState::Disconnect);
                 return LineResult::Stop;
             }
             pending = "REST 0";
             Enter(w, FtpState::SizeRestSent);
             return LineResult::Next;
-        }
         case FtpState::RetrSent:
         case FtpState::Receiving:
             OnRetrReply(w, code);
@@ -309,58 +282,44 @@ CFtpHandler::LineResult CFtpHandler::OnTransferReply(CWorker& w, const std::stri
     }
 }
 
-CFtpHandler::LineResult CFtpHandler::OnGreeting(CWorker& w, const std::string& code,
-                                                std::string& pending) {
-    if (code != "220") {
-        Enter(w, FtpState::Disconnect);  // "421 busy", junk: not a server to log in to
-        return LineResult::Stop;
-    }
-    pending = UserCommand(target_.user);
-    Enter(w, FtpState::UserSent);
-    return LineResult::Next;
-}
-
-CFtpHandler::LineResult CFtpHandler::OnUserReply(CWorker& w, const std::string& code,
-                                                 std::string& pending) {
-    if (code == "331") {
-        pending = "PASS " + target_.password;
-        Enter(w, FtpState::PassSent);
-    } else if (code == "530") {
-        // Refused: a failed try; asked again on the same connection after
-        // the retry wait.
-        if (!w.CountFailedTry()) {
-            return LineResult::Stop;
-        }
-        w.LogRetry(target_.host, target_.port);
-        pending = UserCommand(target_.user);
-    } else if (code == "230") {
-        // Logged in without a password.
-        return OnPassReply(w, code, pending);
-    } else if (IsNegative(code)) {
-        Enter(w, FtpState::Disconnect);
-        return LineResult::Stop;
-    }
-    return LineResult::Next;
-}
-
-CFtpHandler::LineResult CFtpHandler::OnPassReply(CWorker& w, const std::string& code,
-                                                 std::string& pending) {
+// The login; a refused USER is a failed try, asked again on the same
+// connection after the retry wait. A refused PASS (or an account we do not
+// have) fails the try, counted at the next connect.
+CFtpHandler::LineResult CFtpHandler::OnLoginReply(CWorker& w, const std::string& code,
+                                                  std::string& pending) {
     WorkerRecord& r = w.rec;
-    if (code == "230") {
-        if (r.iThreadID == 0 && !r.bSizeChecked) {
-            pending = "REST 100";
-            Enter(w, FtpState::RestProbeSent);
-        } else {
-            Enter(w, FtpState::TypeBinarySent);
-            w.SendText("TYPE I");
-        }
-    } else if (IsNegative(code) || code == "332") {
-        // A wrong password ("530") or an account we do not have: a failed
-        // try, counted at the next connect.
-        Enter(w, FtpState::Disconnect);
-        return LineResult::Stop;
+    const bool afterUser = StateOf(w) == FtpState::UserSent;
+    switch (session_->OnLoginReply(code, pending)) {
+        case FtpReply::Next:
+            Enter(w,
+                  session_->Step() == FtpStep::UserSent ? FtpState::UserSent : FtpState::PassSent);
+            return LineResult::Next;
+        case FtpReply::LoggedIn:
+            if (r.iThreadID == 0 && !r.bSizeChecked) {
+                pending = "REST 100";
+                Enter(w, FtpState::RestProbeSent);
+            } else {
+                Enter(w, FtpState::TypeBinarySent);
+                w.SendText(session_->TypeCommand("I"));
+            }
+            return LineResult::Next;
+        case FtpReply::Refused:
+            if (afterUser) {
+                if (!w.CountFailedTry()) {
+                    return LineResult::Stop;
+                }
+                w.LogRetry(session_->Server().host, session_->Server().port);
+                session_->RetryLogin(pending);
+                return LineResult::Next;
+            }
+            Enter(w, FtpState::Disconnect);
+            return LineResult::Stop;
+        case FtpReply::Failed:
+            Enter(w, FtpState::Disconnect);
+            return LineResult::Stop;
+        default:
+            return LineResult::Next;
     }
-    return LineResult::Next;
 }
 
 // The probe: 350 and 501 both mean the server knows REST (501 only disliked
@@ -390,7 +349,7 @@ CFtpHandler::LineResult CFtpHandler::OnSizeReply(CWorker& w, const std::string& 
         // resumed download continues.
         probedSize_ = size;
         Enter(w, FtpState::MdtmSent);
-        w.SendText("MDTM " + target_.path);
+        w.SendText("MDTM " + path_);
         return LineResult::Next;
     }
     return OnSizeKnown(w, size, "");
@@ -524,7 +483,8 @@ void CFtpHandler::FinishTransfer(CWorker& w) {
         }
     }
     if (size > 0 && written != size) {
-        w.LogKey(logError, "Log_FileSizeChange", IntToText(size) + " / " + IntToText(written));
+        w.LogKey(LogKind::Error, "Log_FileSizeChange",
+                 IntToText(size) + " / " + IntToText(written));
         Enter(w, FtpState::Disconnect);
         return;
     }
@@ -603,21 +563,10 @@ void CFtpHandler::FTPSetFilePos(CWorker& w, int64_t offset) {
                  ",pos=" + IntToText(offset));
 }
 
-void CFtpHandler::SendPending(CWorker& w, const std::string& pending, const std::string& lastCode) {
-    if (pending.empty()) {
-        return;
-    }
-    if (lastCode == "331" && pending.rfind("PASS ", 0) == 0) {
-        SendPassCommand(w.rec.Connections, w, target_.password);
-        return;
-    }
-    w.SendText(pending);
-}
-
 // The file is not there (or not readable): the task fails, nothing more is
 // sent.
 void CFtpHandler::Fail550(CWorker& w) {
-    w.LogKey(logError, "Log_FileNotFound");
+    w.LogKey(LogKind::Error, "Log_FileNotFound");
     {
         std::lock_guard lock(w.task.TaskLock);
         w.task.descriptor.iState = stateError;

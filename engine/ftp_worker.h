@@ -14,11 +14,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/ftp_reply.h"
+#include "engine/ftp_session.h"
 #include "engine/worker.h"
 #include "net/event_socket.h"
 #include "settings/proxy_record.h"
@@ -68,14 +70,7 @@ class CFtpHandler : public IProtocolHandler {
     // What a reply line handler tells the line loop.
     enum class LineResult { Next, Stop };
 
-    // The server, credentials, path and proxy of this login (a copy taken at
-    // each connect, so no step needs TaskLock for them).
-    struct Target {
-        std::string host;
-        int port = 0;
-        std::string user, password, path;
-        ProxyRecord proxy;
-    };
+    const ProxyRecord& Proxy() const { return session_->Server().proxy; }
 
     // ftp_worker.cpp: events and the control connection.
     void OnEvents(CWorker& w, int slot, const NetworkEvents& events);
@@ -83,9 +78,7 @@ class CFtpHandler : public IProtocolHandler {
     void OnControlReply(CWorker& w);
     LineResult OnReplyLine(CWorker& w, const std::string& line, const std::string& code,
                            std::string& pending);
-    LineResult OnGreeting(CWorker& w, const std::string& code, std::string& pending);
-    LineResult OnUserReply(CWorker& w, const std::string& code, std::string& pending);
-    LineResult OnPassReply(CWorker& w, const std::string& code, std::string& pending);
+    LineResult OnLoginReply(CWorker& w, const std::string& code, std::string& pending);
     LineResult OnRestProbeReply(CWorker& w, const std::string& code, std::string& pending);
     LineResult OnTransferReply(CWorker& w, const std::string& line, const std::string& code,
                                std::string& pending);
@@ -102,13 +95,11 @@ class CFtpHandler : public IProtocolHandler {
     bool RangeStart(CWorker& w);
     bool FTPCheckBlock(CWorker& w);
     void FTPSetFilePos(CWorker& w, int64_t offset);
-    void SendPending(CWorker& w, const std::string& pending, const std::string& lastCode);
     void Fail550(CWorker& w);
 
     // ftp_data.cpp: the data connection and the receive paths.
     bool OpenDataPath(CWorker& w);
-    bool OpenListener(CWorker& w);
-    bool ConnectDataToPasv(CWorker& w, const std::string& line);
+    bool OnDataPathReply(CWorker& w, const std::string& line, const std::string& code);
     void OnAccept(CWorker& w, const NetworkEvents& events);
     void OnDataClosed(CWorker& w);
     void FTPOnRecvData(CWorker& w);
@@ -138,8 +129,11 @@ class CFtpHandler : public IProtocolHandler {
                             int64_t n, int& error);
     void EndListing(CWorker& w);
 
-    Target target_;
-    CFtpReplyReader reader_;
+    // The login, TYPE and data path, created at the first connect on this
+    // worker's connections. The server, credentials and proxy of a login are
+    // a copy taken at each connect, so no step needs TaskLock for them.
+    std::unique_ptr<CFtpSession> session_;
+    std::string path_;  // the file's path on the server, decoded
     // The listing is over when its data connection is done with and its
     // final reply has come; only then is the next command sent, so that the
     // LIST replies are never taken for the next command's.

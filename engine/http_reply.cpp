@@ -111,7 +111,7 @@ bool CHttpHandler::ReadHeaderLines(CWorker& w, const std::string& header, HttpRe
         if (w.IsStopped()) {
             return false;
         }
-        TaskLog(w.task, 1, r.iThreadID, MaskHeaderLine(line));
+        TaskLog(w.task, LogKind::Received, r.iThreadID, MaskHeaderLine(line));
         if (first) {
             info.Status = StatusCode(line);  // "" when the first line is no status line
             first = false;
@@ -151,7 +151,7 @@ bool CHttpHandler::ReadHeaderLines(CWorker& w, const std::string& header, HttpRe
 }
 
 void CHttpHandler::RefuseReply(CWorker& w) {
-    w.LogKey(3, "Log_BadReply");
+    w.LogKey(LogKind::Error, "Log_BadReply");
     w.rec.iState = tsDisconnect;
 }
 
@@ -169,7 +169,7 @@ bool CHttpHandler::TakeSize(CWorker& w, const HttpReplyInfo& info) {
     int64_t onDisk = OwnTempFileSize(temp);
     int64_t size = w.task.Snapshot().iFileSize;
     if (onDisk > 0 && size != 0 && onDisk != size) {
-        w.LogKey(3, "Log_FileSizeChange");
+        w.LogKey(LogKind::Error, "Log_FileSizeChange");
         w.task.SetState(stateError);
         w.rec.iState = tsStop;
         return false;
@@ -182,16 +182,16 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
     w.ReleaseBlock();
     std::string current = w.task.Snapshot().URL;
     if (++redirects_ > kMaxRedirects) {
-        w.LogKey(3, "Log_TooManyRedirects", MaskUrlPassword(location));
+        w.LogKey(LogKind::Error, "Log_TooManyRedirects", MaskUrlPassword(location));
         w.task.SetState(stateError);
         r.iState = tsStop;
         return;
     }
     std::string url = ResolveLocation(current, location);
-    w.LogKey(2, "Log_Redirect", MaskUrlPassword(url.empty() ? location : url));
+    w.LogKey(LogKind::Info, "Log_Redirect", MaskUrlPassword(url.empty() ? location : url));
     TaskDescriptor target = w.task.Snapshot();
     if (url.empty() || !SplitRedirect(url, target)) {
-        w.LogKey(3, "Log_InvalidURL", MaskUrlPassword(location));
+        w.LogKey(LogKind::Error, "Log_InvalidURL", MaskUrlPassword(location));
         w.task.SetState(stateError);
         r.iState = tsStop;
         return;
@@ -200,12 +200,12 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
     // anyone on the way: said every time, and refused when the user asked.
     if (IsHttps(current) && !IsHttps(target.Protocol)) {
         if (w.ReadSettings().RefuseHttpsDowngrade) {
-            w.LogKey(3, "Log_HttpsDowngradeRefused", MaskUrlPassword(url));
+            w.LogKey(LogKind::Error, "Log_HttpsDowngradeRefused", MaskUrlPassword(url));
             w.task.SetState(stateError);
             r.iState = tsStop;
             return;
         }
-        w.LogKey(3, "Log_HttpsDowngrade", MaskUrlPassword(url));
+        w.LogKey(LogKind::Error, "Log_HttpsDowngrade", MaskUrlPassword(url));
     }
     {
         std::lock_guard lock(w.task.TaskLock);
@@ -251,7 +251,7 @@ RangeAnswer CHttpHandler::CheckRange(CWorker& w, const HttpReplyInfo& info, bool
     }
     int64_t size = w.task.Snapshot().iFileSize;
     if (range.Total > 0 && size > 0 && range.Total != size) {
-        w.LogKey(3, "Log_FileSizeChange");
+        w.LogKey(LogKind::Error, "Log_FileSizeChange");
         w.task.SetState(stateError);
         w.rec.iState = tsStop;
         return RangeAnswer::Fits;
@@ -276,7 +276,7 @@ RangeAnswer CHttpHandler::CheckRange(CWorker& w, const HttpReplyInfo& info, bool
 // stream from the first byte by the worker that noticed first; the others end.
 void CHttpHandler::FallBackToSingleStream(CWorker& w) {
     WorkerRecord& r = w.rec;
-    w.LogKey(3, "Log_NotResumeSupport");
+    w.LogKey(LogKind::Error, "Log_NotResumeSupport");
     bool owner = false;
     {
         std::lock_guard lock(w.task.TaskLock);
@@ -321,7 +321,7 @@ bool CHttpHandler::DecideSize(CWorker& w) {
             w.slot.iStreamOwner = 0;
         }
         if (size == 0) {
-            w.LogKey(3, "Log_NotResumeSupport");
+            w.LogKey(LogKind::Error, "Log_NotResumeSupport");
         }
         r.bSizeChecked = true;
         r.iID = 0;
@@ -387,9 +387,9 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         w.task.SetState(stateError);
         // Only a 404 says the file is not there; the others refuse it.
         if (info.Status == "404") {
-            w.LogKey(3, "Log_FileNotFound");
+            w.LogKey(LogKind::Error, "Log_FileNotFound");
         } else {
-            w.LogKey(3, "Log_RequestRefused", info.Status);
+            w.LogKey(LogKind::Error, "Log_RequestRefused", info.Status);
         }
         r.iState = tsStop;
         return;
@@ -427,7 +427,7 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
     int64_t size = w.task.Snapshot().iFileSize;
     if (!probe && info.Status == "200" && info.ContentLength >= 0 && size > 0 &&
         info.ContentLength != size) {
-        w.LogKey(3, "Log_FileSizeChange");  // the whole file again, of another size
+        w.LogKey(LogKind::Error, "Log_FileSizeChange");  // the whole file again, of another size
         r.iState = tsDisconnect;
         return;
     }
@@ -454,7 +454,7 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
     if (r.iState == tsStop) {
         return;
     }
-    w.LogKey(2, "Log_StartRecv");
+    w.LogKey(LogKind::Info, "Log_StartRecv");
     if (r.iThreadID == 0 && RangeMode(w)) {
         w.StartOtherThreads();
     }

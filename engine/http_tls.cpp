@@ -45,9 +45,9 @@ void CHttpHandler::BeginRequest(CWorker& w) {
     }
     TlsOptions options = TlsOptionsFor(w, d);
     if (!options.verify) {
-        w.LogKey(3, "Log_TlsInsecure");
+        w.LogKey(LogKind::Error, "Log_TlsInsecure");
     }
-    w.LogKey(2, "Log_TlsHandshake", HostPortText(d.Host, d.iPort));
+    w.LogKey(LogKind::Info, "Log_TlsHandshake", HostPortText(d.Host, d.iPort));
     if (!StartTls(set, 0, d.Host, options)) {
         w.rec.iState = tsDisconnect;
     }
@@ -57,19 +57,19 @@ void CHttpHandler::OnTlsDone(CWorker& w, int error) {
     WorkerRecord& r = w.rec;
     const CTlsSession* tls = TlsOf(r.Connections, 0);
     if (error == 0) {
-        w.LogKey(2, "Log_TlsEstablished", tls->Description());
+        w.LogKey(LogKind::Info, "Log_TlsEstablished", tls->Description());
         if (r.iState == tsConnected) {
             SendRequest(w);
         }
         return;
     }
     if (tls->Failure() == TlsFailure::Verify) {
-        w.LogKey(3, "Log_TlsCertificateFailed", tls->FailureText());
+        w.LogKey(LogKind::Error, "Log_TlsCertificateFailed", tls->FailureText());
         w.task.SetState(stateError);
         r.iState = tsStop;
         return;
     }
-    w.LogKey(3, "Log_TlsHandshakeFailed", tls->FailureText());
+    w.LogKey(LogKind::Error, "Log_TlsHandshakeFailed", tls->FailureText());
     r.iState = tsDisconnect;
 }
 

@@ -42,10 +42,10 @@ void CHttpHandler::ConnectStep(CWorker& w) {
     TaskDescriptor d = w.task.Snapshot();
     const ProxyRecord& proxy = d.ProxyHTTP;
     if (proxy.Type == proxyDirect) {
-        w.LogKey(2, "Log_Connecting", HostPortText(d.Host, d.iPort));
+        w.LogKey(LogKind::Info, "Log_Connecting", HostPortText(d.Host, d.iPort));
         ConnectSocket(set, 0, d.Host, d.iPort, d.Host, d.iPort);
     } else {
-        w.LogKey(2, "Log_ConnectingProxy", HostPortText(proxy.Server, proxy.Port));
+        w.LogKey(LogKind::Info, "Log_ConnectingProxy", HostPortText(proxy.Server, proxy.Port));
         ConnectSocket(set, 0, proxy.Server, proxy.Port, d.Host, d.iPort);
     }
 }
@@ -141,7 +141,7 @@ void CHttpHandler::OnConnect(CWorker& w) {
     CEventSocket& conn = r.Connections[0];
     if (r.iState != tsRequestSent) {
         r.iState = tsConnected;
-        TaskLog(w.task, 2, r.iThreadID,
+        TaskLog(w.task, LogKind::Info, r.iThreadID,
                 HostPortText(conn.Host, conn.Port) + " " + w.Text("Log_Connected"));
     }
     int64_t consumed = 0;

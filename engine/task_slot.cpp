@@ -161,7 +161,7 @@ bool StartRun(CTaskSlot& slot, const std::string& id, const std::string& urlOver
         corrupt = true;
     }
     if (corrupt) {
-        TaskLog(task, 3, 0, slot.ctx.lang.GetLangText("Log_ProgressCorrupt"));
+        TaskLog(task, LogKind::Error, 0, slot.ctx.lang.GetLangText("Log_ProgressCorrupt"));
     }
     ProxyRecord http = LoadProxyRecord(slot.ctx, static_cast<int>(TextToInt(record.ProxyHTTP)));
     ProxyRecord ftp = LoadProxyRecord(slot.ctx, static_cast<int>(TextToInt(record.ProxyFTP)));
@@ -180,7 +180,7 @@ bool StartRun(CTaskSlot& slot, const std::string& id, const std::string& urlOver
     std::string address = urlOverride.empty() ? record.BaseURL : urlOverride;
     if (!ParseUrl(task, address)) {
         task.SetState(stateError, Durability::Now);
-        TaskLog(task, 3, 0, slot.ctx.lang.GetLangText("Log_InvalidURL"));
+        TaskLog(task, LogKind::Error, 0, slot.ctx.lang.GetLangText("Log_InvalidURL"));
         Abandon(slot, id);
         return false;
     }
@@ -188,7 +188,7 @@ bool StartRun(CTaskSlot& slot, const std::string& id, const std::string& urlOver
     if (!MakeDirectories(dir)) {
         int error = errno;
         task.SetState(stateError, Durability::Now);
-        TaskLog(task, 3, 0,
+        TaskLog(task, LogKind::Error, 0,
                 slot.ctx.lang.GetLangText("Log_CreateLocalFileFailed") + " " + dir + " " +
                     ErrorText(error));
         Abandon(slot, id);
@@ -296,7 +296,7 @@ void WorkerEnd(CWorker& w, int n) {
     }
     // Logged before the task end so that nothing touches the task after the
     // owner has been told it ended (it may start another task in the slot).
-    w.LogKey(2, "Log_Disconnected");
+    w.LogKey(LogKind::Info, "Log_Disconnected");
     if (left != 0) {
         return;
     }
@@ -378,7 +378,7 @@ void TaskEnd(CTaskSlot& slot) {
         if (!RenameAtCompletion(slot, &error)) {
             // The data is whole but still under the temporary name: no
             // completion to report.
-            TaskLog(task, 3, 0,
+            TaskLog(task, LogKind::Error, 0,
                     slot.ctx.lang.GetLangText("Log_RenameFailed") + " " + task.LocalPath() + " " +
                         ErrorText(error));
             state = stateError;
@@ -415,7 +415,7 @@ void SaveProgressIfDue(CTaskSlot& slot) {
     (void)TrySaveProgress(slot.task);
 }
 
-void TaskLog(CDownloadTask& task, int kind, int n, std::string_view text) {
+void TaskLog(CDownloadTask& task, LogKind kind, int n, std::string_view text) {
     if (text.empty() || text == "\r\n" || text == "\r\n\r\n") {
         return;
     }

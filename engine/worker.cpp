@@ -24,7 +24,7 @@ bool CWorker::IsStopped() {
     return task.IsStopped();
 }
 
-void CWorker::ThreadLog(int kind, const std::string& text) {
+void CWorker::ThreadLog(LogKind kind, const std::string& text) {
     TaskLog(task, kind, rec.iThreadID, text);
 }
 
@@ -32,7 +32,7 @@ std::string CWorker::Text(std::string_view key) const {
     return ctx.lang.GetLangText(key);
 }
 
-void CWorker::LogKey(int kind, std::string_view key, std::string_view values) {
+void CWorker::LogKey(LogKind kind, std::string_view key, std::string_view values) {
     std::string line = Text(key);
     if (!values.empty()) {
         line += " ";
@@ -120,7 +120,7 @@ void CWorker::OnIdleTick() {
     if (rec.iWaited < timeOut * 1000) {
         rec.iWaited += 500;
     } else {
-        LogKey(3, "Log_TimeOut");
+        LogKey(LogKind::Error, "Log_TimeOut");
         rec.iState = tsDisconnect;
         rec.iWaited = 0;
     }
@@ -203,7 +203,7 @@ bool CWorker::CountFailedTry() {
 }
 
 void CWorker::GiveUp() {
-    LogKey(3, "Log_TooManyRetry");
+    LogKey(LogKind::Error, "Log_TooManyRetry");
     ReleaseBlock();
     {
         std::lock_guard lock(task.TaskLock);
@@ -224,7 +224,7 @@ void CWorker::FileChanged() {
         task.bStop.store(true);
     }
     if (first) {
-        LogKey(3, "Log_FileChanged");
+        LogKey(LogKind::Error, "Log_FileChanged");
     }
     ReleaseBlock();
     rec.iState = tsStop;
@@ -238,8 +238,8 @@ void CWorker::MarkStreamEnded() {
 void CWorker::LogRetry(const std::string& host, int port) {
     int wait = ReadSettings().RetryWaitSec;
     rec.iRetryWait = wait;
-    LogKey(2, "Log_CanNotConnect", HostPortText(host, port));
-    TaskLog(task, 2, rec.iThreadID,
+    LogKey(LogKind::Info, "Log_CanNotConnect", HostPortText(host, port));
+    TaskLog(task, LogKind::Info, rec.iThreadID,
             Text("Log_RetryWait1") + " " + IntToText(wait) + " " + Text("Log_RetryWait2"));
 }
 
@@ -255,7 +255,7 @@ void CWorker::AfterStep(const std::string& host, int port) {
         // one, or a server that accepts and closes is hammered.
         int wait = ReadSettings().RetryWaitSec;
         rec.iRetryWait = wait;
-        TaskLog(task, 2, rec.iThreadID,
+        TaskLog(task, LogKind::Info, rec.iThreadID,
                 Text("Log_RetryWait1") + " " + IntToText(wait) + " " + Text("Log_RetryWait2"));
     }
 }

@@ -89,13 +89,13 @@ class CWorker : public IConnectionOwner {
 
     // IConnectionOwner: the task's stop flag, and TaskLog for this thread.
     bool IsStopped() override;
-    void ThreadLog(int kind, const std::string& text) override;
+    void ThreadLog(LogKind kind, const std::string& text) override;
 
     // Localized text of key (cached by the language table).
     std::string Text(std::string_view key) const;
     // TaskLog of the localized text of key, a space and values (just the
     // text when values is empty).
-    void LogKey(int kind, std::string_view key, std::string_view values = "");
+    void LogKey(LogKind kind, std::string_view key, std::string_view values = "");
 
     // True when the task is stopped or all bytes of a known size are in.
     bool AtEnd();
@@ -305,6 +305,6 @@ void TaskEnd(CTaskSlot& slot);
 // Adds a log line of thread n (0..3) to the task's log list and sends it to
 // the owner. Empty texts, "\r\n" and "\r\n\r\n" are dropped; CR and LF are
 // removed. Call without any task lock.
-void TaskLog(CDownloadTask& task, int kind, int n, std::string_view text);
+void TaskLog(CDownloadTask& task, LogKind kind, int n, std::string_view text);
 
 }  // namespace vardane

@@ -5,9 +5,8 @@
 #include <optional>
 #include <vector>
 
-#include "engine/ftp_control.h"
-#include "engine/ftp_data_path.h"
 #include "engine/ftp_reply.h"
+#include "engine/ftp_session.h"
 #include "explorer/site_list.h"
 #include "net/proxy.h"
 #include "net/send_command.h"
@@ -27,7 +26,10 @@ bool IsLoggingIn(S s) {
 
 }  // namespace
 
-CExplorerClient::CExplorerClient(CAppContext& ctx, IExplorerWindow* window) : ctx_(ctx) {
+CExplorerClient::CExplorerClient(CAppContext& ctx, IExplorerWindow* window)
+    : ctx_(ctx),
+      session_(std::make_unique<CFtpSession>(rec_.connections,
+                                             static_cast<IConnectionOwner&>(*this), ctx.lang)) {
     rec_.window = window;
     thread_ = std::thread([this] { Run(); });
 }
@@ -100,7 +102,7 @@ bool CExplorerClient::HandleMessage(const Message& m) {
     switch (m.request) {
         case Request::Quit:
             CloseSockets(rec_.connections, kConnectionSlots);
-            LogKey(logInfo, "Log_Disconnected");
+            LogKey(LogKind::Info, "Log_Disconnected");
             rec_.paused = true;
             return false;
         case Request::Connect:
@@ -138,16 +140,9 @@ void CExplorerClient::ConnectStep() {
         proxyNumber = ctx_.settings.ProxyFTP;
     }
     rec_.proxy = LoadProxyRecord(ctx_, proxyNumber);
-    reader_.Reset();
     loginRefusals_ = 0;
     Busy();
-    if (rec_.proxy.Type == proxyDirect) {
-        LogKey(logInfo, "Log_Connecting", HostPortText(rec_.host, rec_.port));
-        ConnectSocket(set, slotControl, rec_.host, rec_.port, rec_.host, rec_.port);
-    } else {
-        LogKey(logInfo, "Log_ConnectingProxy", HostPortText(rec_.proxy.Server, rec_.proxy.Port));
-        ConnectSocket(set, slotControl, rec_.proxy.Server, rec_.proxy.Port, rec_.host, rec_.port);
-    }
+    session_->Connect(FtpServer{rec_.host, rec_.port, rec_.user, rec_.password, rec_.proxy});
     rec_.state = S::Connecting;
     rec_.listing.clear();
 }
@@ -172,7 +167,7 @@ void CExplorerClient::EventStep() {
         if (!rec_.idle) {
             rec_.waited += kWaitMillis;
             if (rec_.waited >= TimeOutMillis()) {
-                LogKey(logError, "Log_TimeOut");
+                LogKey(LogKind::Error, "Log_TimeOut");
                 rec_.state = S::Stop;
             }
         }
@@ -196,7 +191,7 @@ void CExplorerClient::OnEvents(int slot, const NetworkEvents& events) {
     }
     if ((happened & FD_ACCEPT) && !rec_.proxy.PASV && rec_.state != S::Stop) {
         // A stranger turned away leaves the listener waiting for the server.
-        if (!AcceptServerData(rec_.connections, rec_.proxy) && events.iAcceptError != 0) {
+        if (!session_->AcceptData() && events.iAcceptError != 0) {
             rec_.state = S::Stop;
         }
     }
@@ -226,14 +221,11 @@ void CExplorerClient::OnConnectEvent(int slot, const NetworkEvents& events) {
         rec_.state = S::Stop;
         return;
     }
-    CEventSocket& conn = rec_.connections[slot];
-    if (rec_.state != S::Listing && slot != slotData) {
+    const bool control = rec_.state != S::Listing && slot != slotData;
+    if (control) {
         rec_.state = S::Connected;
-        ThreadLog(logInfo, HostPortText(conn.Host, conn.Port) + " " +
-                               ctx_.lang.GetLangText("Log_Connected"));
     }
-    int64_t consumed = 0;
-    if (NegotiateProxy(*this, conn, rec_.proxy, nullptr, 0, consumed) == proxyFailed) {
+    if (session_->OnConnected(slot, control) == proxyFailed) {
         rec_.state = S::Stop;
     }
 }
@@ -241,8 +233,7 @@ void CExplorerClient::OnConnectEvent(int slot, const NetworkEvents& events) {
 void CExplorerClient::OnReply() {
     std::vector<CFtpReplyReader::Line> lines;
     bool bounded = true;
-    const ControlRead read =
-        ReadControlLines(rec_.connections, *this, rec_.proxy, reader_, lines, bounded);
+    const ControlRead read = session_->ReadReplies(lines, bounded);
     if (read == ControlRead::Failed) {
         rec_.state = S::Stop;
         return;
@@ -252,14 +243,13 @@ void CExplorerClient::OnReply() {
     }
     std::string pending;
     for (const CFtpReplyReader::Line& raw : lines) {
-        const std::string line = AnsiToWide(raw.text);
-        ThreadLog(logReceived, line);
-        if (!raw.bLast) {
+        const std::string line = session_->LogReply(raw);
+        if (line.empty() || !raw.bLast) {
             continue;  // a reply is acted upon at its last line
         }
         const std::string code = ReplyCode(line);
         if (code == "550" || code == "421") {
-            LogKey(logError, "Log_FileNotFound");
+            LogKey(LogKind::Error, "Log_FileNotFound");
             rec_.state = S::Stop;
             return;
         }
@@ -294,33 +284,26 @@ CExplorerClient::LineResult CExplorerClient::OnReplyLine(const std::string& line
             rec_.state = S::PwdSent;
             return LineResult::Next;
         case S::PwdSent:
-            pending = "TYPE A";
+            pending = session_->TypeCommand("A");
             rec_.state = S::ListTypeSent;
             return LineResult::Next;
         case S::ListTypeSent:
             return OpenDataPath(pending);
-        case S::PasvSent: {
+        case S::PasvSent:
+        case S::ListPortSent: {
             FtpDataTarget target;
-            if (!IsPassiveReply(code) ||
-                !ConnectPassiveData(rec_.connections, line, rec_.host, rec_.proxy, target)) {
+            if (session_->OnDataPathReply(line, code, target) != FtpReply::DataReady) {
                 rec_.state = S::Stop;
                 return LineResult::Stop;
             }
-            Busy();
+            if (rec_.state == S::PasvSent) {
+                Busy();  // every connect of the client
+            }
             pending = "LIST -la";
             listDataDone_ = listReplyDone_ = false;
             rec_.state = S::Listing;
             return LineResult::Next;
         }
-        case S::ListPortSent:
-            if (IsNegative(code)) {
-                rec_.state = S::Stop;
-                return LineResult::Stop;
-            }
-            pending = "LIST -la";
-            listDataDone_ = listReplyDone_ = false;
-            rec_.state = S::Listing;
-            return LineResult::Next;
         case S::Listing:
             // LIST refused: no listing will come on the data connection.
             if (IsNegative(code)) {
@@ -339,39 +322,35 @@ CExplorerClient::LineResult CExplorerClient::OnReplyLine(const std::string& line
 
 CExplorerClient::LineResult CExplorerClient::OnLoginReply(const std::string& code,
                                                           std::string& pending) {
-    if (rec_.state == S::Connected) {
-        if (code != "220") {
+    switch (session_->OnLoginReply(code, pending)) {
+        case FtpReply::Next:
+            rec_.state = session_->Step() == FtpStep::UserSent ? S::UserSent : S::PassSent;
+            return LineResult::Next;
+        case FtpReply::LoggedIn:
+            // After PASS, or after USER without a password.
+            if (rec_.targetDirectory.empty()) {
+                pending = "PWD";
+                rec_.state = S::PwdSent;
+            } else {
+                pending = "CWD " + rec_.targetDirectory;
+                rec_.listing.clear();
+                rec_.state = S::CwdSent;
+            }
+            return LineResult::Next;
+        case FtpReply::Refused:
+            return OnLoginRefused(pending);
+        case FtpReply::Failed:
             rec_.state = S::Stop;
             return LineResult::Stop;
-        }
-        pending = UserCommand(rec_.user);
-        rec_.state = S::UserSent;
-    } else if (code == "530") {
-        return OnLoginRefused(pending);
-    } else if (rec_.state == S::UserSent && code == "331") {
-        pending = "PASS " + rec_.password;
-        rec_.state = S::PassSent;
-    } else if (code == "230") {
-        // Logged in (after PASS, or after USER without a password).
-        if (rec_.targetDirectory.empty()) {
-            pending = "PWD";
-            rec_.state = S::PwdSent;
-        } else {
-            pending = "CWD " + rec_.targetDirectory;
-            rec_.listing.clear();
-            rec_.state = S::CwdSent;
-        }
-    } else if (IsNegative(code) || code == "332") {
-        rec_.state = S::Stop;
-        return LineResult::Stop;
+        default:
+            return LineResult::Next;
     }
-    return LineResult::Next;
 }
 
 // A refused login is asked again on the same connection, a few times only:
 // a server that refuses for ever must not keep the window busy.
 CExplorerClient::LineResult CExplorerClient::OnLoginRefused(std::string& pending) {
-    LogKey(logInfo, "Log_CanNotConnect", HostPortText(rec_.host, rec_.port));
+    LogKey(LogKind::Info, "Log_CanNotConnect", HostPortText(rec_.host, rec_.port));
     if (++loginRefusals_ > kMaxLoginRefusals) {
         rec_.state = S::Stop;
         return LineResult::Stop;
@@ -381,38 +360,26 @@ CExplorerClient::LineResult CExplorerClient::OnLoginRefused(std::string& pending
         std::lock_guard lock(ctx_.SpeedLock);
         wait = ctx_.settings.RetryWaitSec;
     }
-    ThreadLog(logInfo, ctx_.lang.GetLangText("Log_RetryWait1") + " " + IntToText(wait) + " " +
-                           ctx_.lang.GetLangText("Log_RetryWait2"));
-    pending = UserCommand(rec_.user);
+    ThreadLog(LogKind::Info, ctx_.lang.GetLangText("Log_RetryWait1") + " " + IntToText(wait) + " " +
+                                 ctx_.lang.GetLangText("Log_RetryWait2"));
+    session_->RetryLogin(pending);
     rec_.state = S::UserSent;
     return LineResult::Next;
 }
 
 CExplorerClient::LineResult CExplorerClient::OpenDataPath(std::string& pending) {
     rec_.listing.clear();
-    if (rec_.proxy.PASV) {
-        pending = PassiveCommand(rec_.connections, rec_.proxy);
-        rec_.state = S::PasvSent;
-        return LineResult::Next;
-    }
-    pending = OpenPortListener(rec_.connections);
+    pending = session_->OpenDataPath();
     if (pending.empty()) {
         rec_.state = S::Stop;
         return LineResult::Stop;
     }
-    rec_.state = S::ListPortSent;
+    rec_.state = rec_.proxy.PASV ? S::PasvSent : S::ListPortSent;
     return LineResult::Next;
 }
 
 void CExplorerClient::SendPending(const std::string& pending) {
-    if (pending.empty()) {
-        return;
-    }
-    if (rec_.state == S::PassSent && pending.starts_with("PASS ")) {
-        SendPassCommand(rec_.connections, *this, rec_.password);
-        return;
-    }
-    SendCommand(rec_.connections, *this, pending, {});
+    session_->SendPending(pending);
 }
 
 void CExplorerClient::ReadListing() {
@@ -454,7 +421,7 @@ void CExplorerClient::DeliverWhenComplete() {
     SplitLines(AnsiToWide(rec_.listing), lines);
     rec_.listing.clear();
     for (const std::string& line : lines) {
-        ThreadLog(logListing, line);
+        ThreadLog(LogKind::Listing, line);
     }
     failed_ = false;
     Idle();
@@ -465,7 +432,7 @@ void CExplorerClient::ChangeDirectory(const std::string& path) {
     // or NUL would end the CWD line and carry a command of its own.
     std::string folder = PercentDecode(path);
     if (folder.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
-        LogKey(logError, "Log_InvalidURL");
+        LogKey(LogKind::Error, "Log_InvalidURL");
         rec_.targetDirectory.clear();
         rec_.state = S::Stop;
         FailureReport();
@@ -481,7 +448,7 @@ void CExplorerClient::ChangeDirectory(const std::string& path) {
         rec_.state = S::Disconnect;
         return;
     }
-    SendCommand(rec_.connections, *this, "CWD " + folder, {});
+    session_->Send("CWD " + folder);
     Busy();
     rec_.state = S::CwdSent;
 }
@@ -490,7 +457,7 @@ void CExplorerClient::FailureReport() {
     const std::string where = rec_.proxy.Type != proxyDirect
                                   ? HostPortText(rec_.proxy.Server, rec_.proxy.Port)
                                   : HostPortText(rec_.host, rec_.port);
-    LogKey(logInfo, "Log_CanNotConnect", where);
+    LogKey(LogKind::Info, "Log_CanNotConnect", where);
     CloseSockets(rec_.connections, kConnectionSlots);
     failed_ = true;
     Idle();
@@ -511,7 +478,7 @@ void CExplorerClient::Idle() {
     }
 }
 
-void CExplorerClient::LogKey(int kind, const char* key, const std::string& values) {
+void CExplorerClient::LogKey(LogKind kind, const char* key, const std::string& values) {
     std::string text = ctx_.lang.GetLangText(key);
     if (!values.empty()) {
         text += " " + values;
@@ -519,7 +486,7 @@ void CExplorerClient::LogKey(int kind, const char* key, const std::string& value
     ThreadLog(kind, text);
 }
 
-void CExplorerClient::ThreadLog(int kind, const std::string& text) {
+void CExplorerClient::ThreadLog(LogKind kind, const std::string& text) {
     if (text.empty() || text == "\r\n" || text == "\r\n\r\n" || !rec_.window) {
         return;
     }

@@ -8,11 +8,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
-#include "engine/ftp_reply.h"
 #include "net/connection_owner.h"
 #include "net/event_socket.h"
 #include "settings/proxy_record.h"
@@ -20,16 +20,17 @@
 namespace vardane {
 
 struct CAppContext;
+class CFtpSession;
 
 // What the client reports, each call synchronous (the window has handled it
 // when it returns).
 class IExplorerWindow {
   public:
     virtual ~IExplorerWindow() = default;
-    // kind: LogKind, logListing for a line of a listing.
-    virtual void OnExplorerLog(int kind, const std::string& text) = 0;  // WM_EXPLORER_LOG
-    virtual void OnExplorerBusy() = 0;                                  // WM_EXPLORER_BUSY
-    virtual void OnExplorerIdle() = 0;                                  // WM_EXPLORER_IDLE
+    // kind: LogKind, LogKind::Listing for a line of a listing.
+    virtual void OnExplorerLog(LogKind kind, const std::string& text) = 0;  // WM_EXPLORER_LOG
+    virtual void OnExplorerBusy() = 0;                                      // WM_EXPLORER_BUSY
+    virtual void OnExplorerIdle() = 0;                                      // WM_EXPLORER_IDLE
 };
 
 // Client states, numbered as the FTP worker's.
@@ -116,16 +117,17 @@ class CExplorerClient : private IConnectionOwner {
     void FailureReport();
     void Busy();
     void Idle();
-    void LogKey(int kind, const char* key, const std::string& values = {});
+    void LogKey(LogKind kind, const char* key, const std::string& values = {});
     int TimeOutMillis();
 
     // IConnectionOwner
     bool IsStopped() override { return rec_.paused; }
-    void ThreadLog(int kind, const std::string& text) override;
+    void ThreadLog(LogKind kind, const std::string& text) override;
 
     CAppContext& ctx_;
     ExplorerRecord rec_;
-    CFtpReplyReader reader_;
+    // The login, TYPE and data path on rec_.connections.
+    std::unique_ptr<CFtpSession> session_;
     int loginRefusals_ = 0;
     bool listDataDone_ = false;   // the listing's data connection has closed
     bool listReplyDone_ = false;  // the server confirmed the listing

@@ -16,13 +16,13 @@ namespace {
 
 class CCollector : public IExplorerWindow {
   public:
-    void OnExplorerLog(int kind, const std::string& text) override {
+    void OnExplorerLog(LogKind kind, const std::string& text) override {
         std::lock_guard lock(mutex_);
-        if (kind == logListing) {
+        if (kind == LogKind::Listing) {
             result.lines.push_back(text);
-        } else if (kind == logReceived && IsNegative(ReplyCode(text))) {
+        } else if (kind == LogKind::Received && IsNegative(ReplyCode(text))) {
             refusal_ = text;
-        } else if (kind == logError || kind == logInfo) {
+        } else if (kind == LogKind::Error || kind == LogKind::Info) {
             lastLog_ = text;
         }
     }

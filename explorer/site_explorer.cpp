@@ -185,7 +185,7 @@ int CSiteExplorer::Download() {
     return count;
 }
 
-void CSiteExplorer::OnExplorerLog(int kind, const std::string& text) {
+void CSiteExplorer::OnExplorerLog(LogKind kind, const std::string& text) {
     loop_.Send([&] { HandleLog(kind, text); });
 }
 
@@ -197,14 +197,14 @@ void CSiteExplorer::OnExplorerIdle() {
     loop_.Send([&] { busy_ = false; });
 }
 
-void CSiteExplorer::HandleLog(int kind, const std::string& text) {
+void CSiteExplorer::HandleLog(LogKind kind, const std::string& text) {
     if (log_.size() >= kMaxLogLines) {
         log_.clear();
     }
-    static constexpr int kIcons[] = {4, 5, 6, 7, 5};
-    const int icon = kind >= 0 && kind <= logListing ? kIcons[kind] : 6;
+    static constexpr int kIcons[] = {4, 5, 6, 7, 5};  // by kind
+    const int icon = kIcons[static_cast<int>(kind)];
     log_.push_back({icon, text.size() > kMaxLogText ? text.substr(0, kMaxLogText) : text});
-    if (kind == logListing) {
+    if (kind == LogKind::Listing) {
         AddListingLine(text);
     }
 }

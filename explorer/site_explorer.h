@@ -106,10 +106,10 @@ class CSiteExplorer : private IExplorerWindow {
     const std::string& SiteName() const { return siteName_; }
 
   private:
-    void OnExplorerLog(int kind, const std::string& text) override;
+    void OnExplorerLog(LogKind kind, const std::string& text) override;
     void OnExplorerBusy() override;
     void OnExplorerIdle() override;
-    void HandleLog(int kind, const std::string& text);
+    void HandleLog(LogKind kind, const std::string& text);
     void AddListingLine(const std::string& text);
     bool Confirm(const std::string& text);
 

@@ -44,7 +44,7 @@ class NullIo : public CliIo {
 }  // namespace
 
 GuiRuntime::GuiRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock)
-    : CliRuntime(ctx, std::move(lock)),
+    : OwnerRuntime(ctx, std::move(lock)),
       routed_(Questions(), qtQuestions_),
       alert_(std::make_unique<CompletionAlerter>(ctx)) {}
 
@@ -266,7 +266,7 @@ void GuiRuntime::OnModelChanged(unsigned parts) {
 
 // A job waiting for this task (a forwarded get) answers its client now.
 void GuiRuntime::OnTaskEnded(const std::string& id, int state) {
-    CliRuntime::OnTaskEnded(id, state);
+    OwnerRuntime::OnTaskEnded(id, state);
     ServeSoon();
 }
 
@@ -335,7 +335,7 @@ bool GuiRuntime::RaiseWindow() {
 
 std::optional<std::string> GuiRuntime::ChooseImportFile(const std::string& filter) {
     if (pendingImportFile) {
-        return CliRuntime::ChooseImportFile(filter);
+        return OwnerRuntime::ChooseImportFile(filter);
     }
     QString file = QFileDialog::getOpenFileName(window_, QString::fromStdString(Frame().Title()),
                                                 QString(), QStringLiteral("*.txt"));
@@ -347,7 +347,7 @@ std::optional<std::string> GuiRuntime::ChooseImportFile(const std::string& filte
 
 void GuiRuntime::RunCategoryNameDialog(CEdtCatDlg& dialog) {
     if (pendingCategoryName) {
-        CliRuntime::RunCategoryNameDialog(dialog);
+        OwnerRuntime::RunCategoryNameDialog(dialog);
         return;
     }
     ExecCategoryNameDialog(window_, dialog, routed_);
@@ -363,7 +363,7 @@ void GuiRuntime::ReportError(const std::string& text) {
 int GuiRuntime::OfferLinks(const std::vector<std::string>& urls, const RequestHeaders& headers,
                            bool startNow, CliIo& io) {
     if (window_ == nullptr) {
-        return CliRuntime::OfferLinks(urls, headers, startNow, io);
+        return OwnerRuntime::OfferLinks(urls, headers, startNow, io);
     }
     QTimer::singleShot(0, this, [this, urls, headers] {
         if (shutDown_ || urls.empty()) {
@@ -392,7 +392,7 @@ int GuiRuntime::OfferLinks(const std::vector<std::string>& urls, const RequestHe
         // Addresses the dialog refuses (already a task, no download) are
         // passed over without a box for each.
         NullIo none;
-        CliRuntime::OfferLinks(urls, headers, true, none);
+        OwnerRuntime::OfferLinks(urls, headers, true, none);
     });
     return kStatusOk;
 }

@@ -9,7 +9,7 @@
 #include <map>
 #include <memory>
 
-#include "cli/cli_runtime.h"
+#include "app/owner_runtime.h"
 #include "gui/qt_questions.h"
 
 class QSocketNotifier;
@@ -38,7 +38,7 @@ class RoutedQuestions : public IQuestions {
     CQtQuestions& qt_;
 };
 
-class GuiRuntime : public QObject, public CliRuntime {
+class GuiRuntime : public QObject, public OwnerRuntime {
     Q_OBJECT
   public:
     GuiRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock);

@@ -5,16 +5,9 @@
 
 #include <string>
 
-namespace vardane {
+#include "platform/log_kind.h"
 
-// Log kinds of a thread log line.
-enum LogKind : int {
-    logSent = 0,      // command or request sent
-    logReceived = 1,  // reply line received
-    logInfo = 2,      // progress information
-    logError = 3,     // error
-    logListing = 4,   // directory listing line (FTP directory client)
-};
+namespace vardane {
 
 class IConnectionOwner {
   public:
@@ -22,7 +15,7 @@ class IConnectionOwner {
     // The owner's stop flag (a task's bStop, the explorer's paused flag).
     virtual bool IsStopped() = 0;
     // Adds a log line for the owner's thread.
-    virtual void ThreadLog(int kind, const std::string& text) = 0;
+    virtual void ThreadLog(LogKind kind, const std::string& text) = 0;
 };
 
 }  // namespace vardane

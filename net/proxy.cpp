@@ -27,7 +27,7 @@ struct Reply {
 // Sends one SOCKS request and logs its first two bytes.
 void SendSocks(IConnectionOwner& owner, const CEventSocket& conn, const std::string& request) {
     SendBytes(conn.hSocket, request.data(), request.size());
-    owner.ThreadLog(logSent,
+    owner.ThreadLog(LogKind::Sent,
                     "Socks " + HexBytes(request.data(), std::min<size_t>(2, request.size())));
 }
 
@@ -57,10 +57,10 @@ int SendSocks5Connect(IConnectionOwner& owner, const CEventSocket& conn) {
 
 int SendHttpConnect(IConnectionOwner& owner, const CEventSocket& conn, const ProxyRecord& proxy) {
     std::string request = ConnectRequestLine(conn.TargetHost, conn.TargetPort);
-    owner.ThreadLog(logSent, request.substr(0, request.size() - 2));
+    owner.ThreadLog(LogKind::Sent, request.substr(0, request.size() - 2));
     if (proxy.Authenticate) {
         std::string auth = ProxyAuthorizationLine(proxy);
-        owner.ThreadLog(logSent, MaskCredentials(auth.substr(0, auth.size() - 2)));
+        owner.ThreadLog(LogKind::Sent, MaskCredentials(auth.substr(0, auth.size() - 2)));
         request += auth;
     }
     request += "\r\n";
@@ -82,8 +82,8 @@ int OnConnected(IConnectionOwner& owner, const CEventSocket& conn, const ProxyRe
             }
             if (target.ss_family != AF_INET) {
                 // The request has room for four address bytes only.
-                owner.ThreadLog(logError, "SOCKS4 cannot reach the IPv6 address of " +
-                                              conn.TargetHost + "; use SOCKS5");
+                owner.ThreadLog(LogKind::Error, "SOCKS4 cannot reach the IPv6 address of " +
+                                                    conn.TargetHost + "; use SOCKS5");
                 return proxyFailed;
             }
             SendSocks(owner, conn, Socks4Request(reinterpret_cast<const sockaddr_in&>(target)));
@@ -127,7 +127,7 @@ int OnHttpConnectReply(IConnectionOwner& owner, const Reply& reply, int64_t& con
             break;
         }
         if (!line.empty()) {
-            owner.ThreadLog(logReceived, line);
+            owner.ThreadLog(LogKind::Received, line);
         }
     }
     return ReplyStatus(header) == "200" ? proxyReady : proxyFailed;
@@ -198,7 +198,7 @@ int NegotiateProxy(IConnectionOwner& owner, CEventSocket& conn, const ProxyRecor
         reply = Reply{data, static_cast<size_t>(length)};
     }
     if (data != nullptr && (proxy.Type == proxySocks4 || proxy.Type == proxySocks5)) {
-        owner.ThreadLog(logReceived,
+        owner.ThreadLog(LogKind::Received,
                         "Socks " + HexBytes(reply.data, std::min<size_t>(2, reply.length)));
     }
     conn.ProxyStep = NextStep(owner, conn, proxy, reply, consumed);

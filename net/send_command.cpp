@@ -24,7 +24,7 @@ void SendCommand(CConnectionSet& set, IConnectionOwner& owner, std::string_view 
             continue;
         }
         std::string logged = secret.empty() ? line : ReplaceCopy(line, secret, "******");
-        owner.ThreadLog(logSent, MaskCredentials(logged));
+        owner.ThreadLog(LogKind::Sent, MaskCredentials(logged));
     }
 }
 
@@ -34,8 +34,8 @@ class CPassLineOwner : public IConnectionOwner {
   public:
     explicit CPassLineOwner(IConnectionOwner& inner) : inner_(inner) {}
     bool IsStopped() override { return inner_.IsStopped(); }
-    void ThreadLog(int kind, const std::string& text) override {
-        inner_.ThreadLog(kind, kind == logSent ? std::string("PASS ******") : text);
+    void ThreadLog(LogKind kind, const std::string& text) override {
+        inner_.ThreadLog(kind, kind == LogKind::Sent ? std::string("PASS ******") : text);
     }
 
   private:

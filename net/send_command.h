@@ -11,7 +11,7 @@ namespace vardane {
 
 // Splits command into CR LF separated lines (SplitLines) and sends each,
 // followed by CR LF, with one send on slot 0. Every non-empty line is logged
-// with kind logSent: occurrences of secret (when not empty) become "******",
+// with kind LogKind::Sent: occurrences of secret (when not empty) become "******",
 // and so do the values of Proxy-Authorization, Authorization and Cookie
 // lines. Sends nothing when the owner is stopped or slot 0 has no socket.
 void SendCommand(CConnectionSet& set, IConnectionOwner& owner, std::string_view command,

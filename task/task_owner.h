@@ -3,16 +3,17 @@
 
 #include <string>
 
+#include "platform/log_kind.h"
+
 namespace vardane {
 
 struct TaskDescriptor;
 
-// One log line of a worker or of the explorer client. Kind: 0 line sent,
-// 1 line received, 2 information, 3 error, 4 directory listing line.
+// One log line of a worker or of the explorer client.
 struct TaskLogEntry {
     std::string TaskId;
     int ThreadNo;
-    int Kind;
+    LogKind Kind;
     std::string Text;
 };
 

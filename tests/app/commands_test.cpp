@@ -483,14 +483,15 @@ TEST_F(CommandsTest, ProgressRefreshesTheRowAndTheLogListKeepsThirtyLines) {
     EXPECT_EQ(imgTaskRunning, row.Icon);
 
     for (int i = 1; i <= 31; ++i) {
-        frame->OnTaskLog(TaskLogEntry{"101", 0, i % 4, "line " + std::to_string(i)});
+        frame->OnTaskLog(
+            TaskLogEntry{"101", 0, static_cast<LogKind>(i % 4), "line " + std::to_string(i)});
         EXPECT_LE(frame->LogList().size(), 30u);
     }
     ASSERT_EQ(1u, frame->LogList().size());
     EXPECT_EQ("line 31", frame->LogList()[0].Text);
     // Lines of another thread or task are not shown.
-    frame->OnTaskLog(TaskLogEntry{"101", 1, 2, "other thread"});
-    frame->OnTaskLog(TaskLogEntry{"999", 0, 2, "other task"});
+    frame->OnTaskLog(TaskLogEntry{"101", 1, LogKind::Info, "other thread"});
+    frame->OnTaskLog(TaskLogEntry{"999", 0, LogKind::Info, "other task"});
     EXPECT_EQ(1u, frame->LogList().size());
 
     // Two selected rows: no log tree.

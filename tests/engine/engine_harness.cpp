@@ -41,7 +41,8 @@ std::string TestOwner::Log() {
     std::lock_guard lock(lock_);
     std::string out;
     for (const TaskLogEntry& e : logs_) {
-        out += IntToText(e.ThreadNo) + " " + IntToText(e.Kind) + " " + e.Text + "\n";
+        out +=
+            IntToText(e.ThreadNo) + " " + IntToText(static_cast<int>(e.Kind)) + " " + e.Text + "\n";
     }
     return out;
 }

@@ -362,5 +362,24 @@ TEST_F(FtpScripted, ActiveModeTurnsAwayStrangers) {
     EXPECT_EQ(Server().IntrudersTurnedAway(), 2);  // the listing and the file
 }
 
+// A reply the login or the data path cannot go on from fails the try at
+// once, and the next login fetches the file; nothing waits for the time-out.
+class FtpUselessReply : public ScriptedFtpTask,
+                        public ::testing::WithParamInterface<std::pair<const char*, const char*>> {
+};
+
+TEST_P(FtpUselessReply, FailsTheTryAtOnce) {
+    ScriptOptions options;
+    options.firstUserReply = GetParam().first;
+    options.secondPasvReply = GetParam().second;
+    ASSERT_EQ(Run(RandomBytes(30 * 1024 + 5), options, 1), stateCompleted) << h.owner.Log();
+    EXPECT_TRUE(FileArrived());
+    EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TimeOut"))) << h.owner.Log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, FtpUselessReply,
+                         ::testing::Values(std::pair{"332 Need account\r\n", ""},
+                                           std::pair{"", "200 Not passive\r\n"}));
+
 }  // namespace
 }  // namespace vardane::test

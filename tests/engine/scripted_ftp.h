@@ -37,6 +37,8 @@ struct ScriptOptions {
     int refuseUser = 0;
     // PASS commands refused with 530 before one is accepted.
     int refusePass = 0;
+    // Not empty: what the first USER, and the second PASV (the file's), get.
+    std::string firstUserReply, secondPasvReply;
     std::string listReply;         // not empty: the reply to LIST, no listing sent
     bool silentAfterPasv = false;  // PASV is never answered
     int64_t cutFirstRetr = -1;     // >= 0: the first RETR sends this many bytes
@@ -182,6 +184,12 @@ class ScriptedFtp {
     // The reply to one command ("" ends the connection).
     std::string Answer(const std::string& line, int64_t& offset, ScriptedConnection& c) {
         const std::string verb = line.substr(0, line.find(' '));
+        if (verb == "USER" && users_++ == 0 && !options_.firstUserReply.empty()) {
+            return options_.firstUserReply;
+        }
+        if (verb == "PASV" && pasvs_++ == 1 && !options_.secondPasvReply.empty()) {
+            return options_.secondPasvReply;
+        }
         if (verb == "USER") {
             if (refusedUsers_ < options_.refuseUser) {
                 ++refusedUsers_;
@@ -288,6 +296,7 @@ class ScriptedFtp {
     int dataExpected_ = 0;
     int64_t activePort_ = 0;
     int refusedUsers_ = 0;
+    int users_ = 0, pasvs_ = 0;
     int refusedPasses_ = 0;
     bool cutDone_ = false;
     std::atomic<int> intrudersTurnedAway_{0};

@@ -49,7 +49,7 @@ TEST(ExplorerScripted, MsDosListingAndTheLoginOnTheWire) {
         ASSERT_TRUE(window.WaitIdles(1));
         EXPECT_FALSE(client.LastFailed());
     }
-    const std::vector<std::string> listing = window.Texts(logListing);
+    const std::vector<std::string> listing = window.Texts(LogKind::Listing);
     ASSERT_EQ(listing.size(), 2u);
     ListEntry e;
     ASSERT_TRUE(ParseListEntry(listing[1], e));
@@ -57,7 +57,7 @@ TEST(ExplorerScripted, MsDosListingAndTheLoginOnTheWire) {
     EXPECT_EQ(e.size, 6442450944LL);
     EXPECT_EQ(server.Commands(), (std::vector<std::string>{"USER joe", "PASS Pw-9", "CWD /pub/",
                                                            "PWD", "TYPE A", "PASV", "LIST -la"}));
-    const std::vector<std::string> sent = window.Texts(logSent);
+    const std::vector<std::string> sent = window.Texts(LogKind::Sent);
     EXPECT_TRUE(Has(sent, "PASS ******"));
     for (const RecordingWindow::Line& l : window.Lines()) {
         EXPECT_EQ(l.text.find("Pw-9"), std::string::npos) << l.text;
@@ -116,7 +116,7 @@ TEST(ExplorerScripted, SilentServerAndEndlessRefusalEndTheOperation) {
         ASSERT_TRUE(window.WaitIdles(1));
         EXPECT_TRUE(client.LastFailed());
     }
-    EXPECT_TRUE(Has(window.Texts(logError), root.Ctx().lang.GetLangText("Log_TimeOut")));
+    EXPECT_TRUE(Has(window.Texts(LogKind::Error), root.Ctx().lang.GetLangText("Log_TimeOut")));
 
     ScriptOptions refusing;
     refusing.refuseUser = 1000;

@@ -46,10 +46,10 @@ class ExplorerRoot {
 class RecordingWindow : public IExplorerWindow {
   public:
     struct Line {
-        int kind;
+        LogKind kind;
         std::string text;
     };
-    void OnExplorerLog(int kind, const std::string& text) override {
+    void OnExplorerLog(LogKind kind, const std::string& text) override {
         std::lock_guard lock(mutex_);
         lines_.push_back({kind, text});
     }
@@ -68,7 +68,7 @@ class RecordingWindow : public IExplorerWindow {
         std::lock_guard lock(mutex_);
         return lines_;
     }
-    std::vector<std::string> Texts(int kind) {
+    std::vector<std::string> Texts(LogKind kind) {
         std::vector<std::string> out;
         for (const Line& l : Lines()) {
             if (l.kind == kind) {

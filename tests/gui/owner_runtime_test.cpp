@@ -13,7 +13,7 @@
 
 #include "app/single_instance.h"
 #include "cli/command_line.h"
-#include "cli/forwarding.h"
+#include "app/forwarding.h"
 #include "gui/gui_runtime.h"
 #include "gui/main_window.h"
 #include "platform/data_root.h"

@@ -263,7 +263,8 @@ TEST_F(WindowTest, LogListShowsExactlyTheFramesLines) {
         return texts;
     };
     for (int i = 1; i <= 35; ++i) {
-        frame->OnTaskLog(TaskLogEntry{"101", 0, i % 4, "line " + std::to_string(i)});
+        frame->OnTaskLog(
+            TaskLogEntry{"101", 0, static_cast<LogKind>(i % 4), "line " + std::to_string(i)});
         ASSERT_EQ(shown(), expected()) << i;
     }
     ASSERT_EQ(shown().size(), 5u);  // started over after 30 lines

@@ -29,15 +29,15 @@ inline std::string Bytes(std::initializer_list<int> values) {
 class RecordingOwner : public IConnectionOwner {
   public:
     bool IsStopped() override { return stopped; }
-    void ThreadLog(int kind, const std::string& text) override {
+    void ThreadLog(LogKind kind, const std::string& text) override {
         std::lock_guard<std::mutex> guard(lock_);
         log_.emplace_back(kind, text);
     }
-    std::vector<std::pair<int, std::string>> Log() {
+    std::vector<std::pair<LogKind, std::string>> Log() {
         std::lock_guard<std::mutex> guard(lock_);
         return log_;
     }
-    std::vector<std::string> Lines(int kind) {
+    std::vector<std::string> Lines(LogKind kind) {
         std::vector<std::string> lines;
         for (auto& [k, text] : Log()) {
             if (k == kind) {
@@ -51,7 +51,7 @@ class RecordingOwner : public IConnectionOwner {
 
   private:
     std::mutex lock_;
-    std::vector<std::pair<int, std::string>> log_;
+    std::vector<std::pair<LogKind, std::string>> log_;
 };
 
 // Waits (a bounded number of 500 ms slices) until slot is signalled and

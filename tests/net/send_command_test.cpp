@@ -39,14 +39,15 @@ class SendCommandTest : public ::testing::Test {
 TEST_F(SendCommandTest, PasswordIsSentAsIsAndLoggedMasked) {
     SendCommand(set, owner, "PASS s3cret", "s3cret");
     EXPECT_EQ(Wire(), "PASS s3cret\r\n");
-    EXPECT_EQ(owner.Log(), (std::vector<std::pair<int, std::string>>{{logSent, "PASS ******"}}));
+    EXPECT_EQ(owner.Log(),
+              (std::vector<std::pair<LogKind, std::string>>{{LogKind::Sent, "PASS ******"}}));
 }
 
 TEST_F(SendCommandTest, EachLineEndsInCrLfAndEmptyLinesAreNotLogged) {
     SendCommand(set, owner, "USER a\r\nPASS b", "");
     SendCommand(set, owner, "GET / HTTP/1.1\r\nHost: h:80\r\n\r\n", "");
     EXPECT_EQ(Wire(), "USER a\r\nPASS b\r\nGET / HTTP/1.1\r\nHost: h:80\r\n\r\n");
-    EXPECT_EQ(owner.Lines(logSent),
+    EXPECT_EQ(owner.Lines(LogKind::Sent),
               (std::vector<std::string>{"USER a", "PASS b", "GET / HTTP/1.1", "Host: h:80"}));
 }
 
@@ -58,7 +59,7 @@ TEST_F(SendCommandTest, CredentialHeadersAreLoggedMasked) {
     EXPECT_EQ(Wire(),
               "GET http://h/ HTTP/1.1\r\nCookie: sid=42\r\nProxy-Authorization: Basic "
               "dTpw\r\n\r\n");
-    EXPECT_EQ(owner.Lines(logSent),
+    EXPECT_EQ(owner.Lines(LogKind::Sent),
               (std::vector<std::string>{"GET http://h/ HTTP/1.1", "Cookie: ******",
                                         "Proxy-Authorization: ******"}));
 }

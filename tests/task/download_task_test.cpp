@@ -57,10 +57,10 @@ TEST_F(DownloadTaskTest, BlockUsedStateIsTracedForRealIndexesOnly) {
 
 TEST_F(DownloadTaskTest, ThreadLogKeepsAtMostThirtyEntriesDroppedInOneGo) {
     for (int i = 0; i < 30; ++i) {
-        task.AppendThreadLog(1, TaskLogEntry{"id", 1, 2, "line " + std::to_string(i)});
+        task.AppendThreadLog(1, TaskLogEntry{"id", 1, LogKind::Info, "line " + std::to_string(i)});
     }
     EXPECT_EQ(task.ThreadLog(1).size(), 30u);
-    task.AppendThreadLog(1, TaskLogEntry{"id", 1, 3, "31st"});
+    task.AppendThreadLog(1, TaskLogEntry{"id", 1, LogKind::Error, "31st"});
     ASSERT_EQ(task.ThreadLog(1).size(), 1u);
     EXPECT_EQ(task.ThreadLog(1)[0].Text, "31st");
     EXPECT_TRUE(task.ThreadLog(0).empty());

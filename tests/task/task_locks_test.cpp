@@ -43,7 +43,7 @@ TEST(TaskLocks, ConcurrentProgressAndStateUpdatesNeitherDeadlockNorTearTheFile) 
                 task.SetFileSize(1000 + i);
                 SaveProgress(task);
                 task.SetState(i % 2 ? stateRunning : stateQueued);
-                task.AppendThreadLog(n, TaskLogEntry{"1", n, 2, "x"});
+                task.AppendThreadLog(n, TaskLogEntry{"1", n, LogKind::Info, "x"});
                 EXPECT_FALSE(task.IsStopped());
                 EXPECT_TRUE(ParseUrl(task, "http://h/f.zip"));
                 (void)task.Snapshot();

@@ -1,4 +1,4 @@
-#include "cli/forwarding.h"
+#include "app/forwarding.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -12,20 +12,20 @@
 #include <string>
 #include <vector>
 
+#include "app/command_io.h"
+#include "app/command_questions.h"
+#include "app/forwarding.h"
 #include "app/main_frame.h"
 #include "app/main_frame_host.h"
 #include "app/single_instance.h"
 #include "app/task_engine.h"
-#include "cli/cli_io.h"
-#include "cli/cli_questions.h"
-#include "cli/forwarding.h"
 #include "platform/window_loop.h"
 #include "task/request_headers.h"
 
 namespace vardane {
 
 struct CAppContext;
-class CliRuntime;
+class OwnerRuntime;
 
 // Exit statuses of vardane-cli.
 inline constexpr int kStatusOk = 0;
@@ -39,17 +39,17 @@ class CliJob {
   public:
     explicit CliJob(CliIo& io) : io(io) {}
     virtual ~CliJob() = default;
-    virtual void Tick(CliRuntime& /*rt*/) {}
+    virtual void Tick(OwnerRuntime& /*rt*/) {}
     // A bounded piece of the job's own work between two looks at the
     // sockets; true while more is waiting, so the loop does not sleep.
-    virtual bool Step(CliRuntime& /*rt*/) { return false; }
+    virtual bool Step(OwnerRuntime& /*rt*/) { return false; }
     // The tasks a Ctrl-C of this job's client stops, by id (an import stops
     // only reading; a get its own task).
     virtual std::vector<std::string> DrivenTasks() const { return {}; }
-    virtual void TaskEnded(CliRuntime& /*rt*/, const std::string& /*id*/, int /*state*/) {}
-    virtual void TaskLog(CliRuntime& /*rt*/, const TaskLogEntry& /*entry*/) {}
+    virtual void TaskEnded(OwnerRuntime& /*rt*/, const std::string& /*id*/, int /*state*/) {}
+    virtual void TaskLog(OwnerRuntime& /*rt*/, const TaskLogEntry& /*entry*/) {}
     // The exit status once the job is over.
-    virtual std::optional<int> Result(CliRuntime& rt) = 0;
+    virtual std::optional<int> Result(OwnerRuntime& rt) = 0;
 
     CliIo& io;
     bool interrupted = false;
@@ -62,13 +62,13 @@ class CliJob {
 using CommandExecutor =
     std::function<std::optional<int>(const std::vector<std::string>& args, CliIo& io)>;
 
-class CliRuntime : public IMainFrameHost {
+class OwnerRuntime : public IMainFrameHost {
   public:
     // lock: this process owns the data root and serves other processes.
-    CliRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock);
-    ~CliRuntime() override;
-    CliRuntime(const CliRuntime&) = delete;
-    CliRuntime& operator=(const CliRuntime&) = delete;
+    OwnerRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock);
+    ~OwnerRuntime() override;
+    OwnerRuntime(const OwnerRuntime&) = delete;
+    OwnerRuntime& operator=(const OwnerRuntime&) = delete;
 
     // Start-up of the main window model. frameQuestions: where the window
     // model's own questions go (nullptr: this runtime's CliQuestions).

@@ -1,4 +1,4 @@
-#include "cli/cli_questions.h"
+#include "app/command_questions.h"
 
 namespace vardane {
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "app/single_instance.h"
-#include "cli/cli_io.h"
+#include "app/command_io.h"
 
 namespace vardane {
 

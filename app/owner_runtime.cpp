@@ -1,4 +1,4 @@
-#include "cli/cli_runtime.h"
+#include "app/owner_runtime.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "cli/forwarding.h"
+#include "app/forwarding.h"
 #include "dialogs/edit_category_dialog.h"
 #include "dialogs/edit_task_dialog.h"
 #include "platform/display_text.h"
@@ -33,12 +33,12 @@ int OpenTerminationSignalFd() {
     return signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
-CliRuntime::CliRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock)
+OwnerRuntime::OwnerRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock)
     : ctx_(ctx), lock_(std::move(lock)), engine_(MakeDownloadEngine()) {
     signalFd_ = OpenTerminationSignalFd();
 }
 
-CliRuntime::~CliRuntime() {
+OwnerRuntime::~OwnerRuntime() {
     Close();
     // Jobs speak to their clients to the end.
     jobs_.clear();
@@ -49,7 +49,7 @@ CliRuntime::~CliRuntime() {
     }
 }
 
-void CliRuntime::Start(bool allowDownloadAtStart, IQuestions* frameQuestions) {
+void OwnerRuntime::Start(bool allowDownloadAtStart, IQuestions* frameQuestions) {
     frame_ = std::make_unique<CMainFrame>(
         ctx_, loop_, frameQuestions != nullptr ? *frameQuestions : questions_, *this, *engine_);
     StartOptions options;
@@ -57,15 +57,15 @@ void CliRuntime::Start(bool allowDownloadAtStart, IQuestions* frameQuestions) {
     frame_->Create(options);
 }
 
-void CliRuntime::Close() {
+void OwnerRuntime::Close() {
     if (frame_ && !closed_) {
         closed_ = true;
         frame_->Close();
     }
 }
 
-std::optional<int> CliRuntime::RunCommand(const std::function<std::optional<int>()>& run,
-                                          std::function<void(int)> done) {
+std::optional<int> OwnerRuntime::RunCommand(const std::function<std::optional<int>()>& run,
+                                            std::function<void(int)> done) {
     const size_t jobsBefore = jobs_.size();
     std::optional<int> status = run();
     if (!status) {
@@ -77,11 +77,11 @@ std::optional<int> CliRuntime::RunCommand(const std::function<std::optional<int>
     return status;
 }
 
-void CliRuntime::AddJob(std::unique_ptr<CliJob> job, std::function<void(int)> done) {
+void OwnerRuntime::AddJob(std::unique_ptr<CliJob> job, std::function<void(int)> done) {
     jobs_.push_back(Job{std::move(job), std::move(done)});
 }
 
-void CliRuntime::Serve() {
+void OwnerRuntime::Serve() {
     using Clock = std::chrono::steady_clock;
     auto nextTick = Clock::now() + std::chrono::seconds(1);
     while (!jobs_.empty()) {
@@ -103,7 +103,7 @@ void CliRuntime::Serve() {
     FlushClients();
 }
 
-bool CliRuntime::ServeOnce() {
+bool OwnerRuntime::ServeOnce() {
     using Clock = std::chrono::steady_clock;
     // A command run from here never nests another pass.
     if (serving_) {
@@ -127,7 +127,7 @@ bool CliRuntime::ServeOnce() {
     return busy;
 }
 
-std::vector<CliRuntime::ClientWatch> CliRuntime::ClientWatches() const {
+std::vector<OwnerRuntime::ClientWatch> OwnerRuntime::ClientWatches() const {
     std::vector<ClientWatch> watches;
     for (const auto& client : clients_) {
         if (client->WantsRead() || client->WantsWrite()) {
@@ -137,7 +137,7 @@ std::vector<CliRuntime::ClientWatch> CliRuntime::ClientWatches() const {
     return watches;
 }
 
-void CliRuntime::PollOnce(int timeoutMs) {
+void OwnerRuntime::PollOnce(int timeoutMs) {
     std::vector<pollfd> fds;
     fds.push_back({loop_.WakeFd(), POLLIN, 0});
     fds.push_back({signalFd_, POLLIN, 0});
@@ -182,7 +182,7 @@ void CliRuntime::PollOnce(int timeoutMs) {
     }
 }
 
-void CliRuntime::FinishJobs() {
+void OwnerRuntime::FinishJobs() {
     for (auto it = jobs_.begin(); it != jobs_.end();) {
         std::optional<int> result = it->job->Result(*this);
         if (!result) {
@@ -199,7 +199,7 @@ void CliRuntime::FinishJobs() {
         [](const std::unique_ptr<ForwardClient>& c) { return c->Done() && !c->busy; });
 }
 
-void CliRuntime::FlushClients() {
+void OwnerRuntime::FlushClients() {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     for (auto& client : clients_) {
         while (client->WantsWrite() && std::chrono::steady_clock::now() < end) {
@@ -210,7 +210,7 @@ void CliRuntime::FlushClients() {
     }
 }
 
-void CliRuntime::Interrupt(CliIo* only) {
+void OwnerRuntime::Interrupt(CliIo* only) {
     std::vector<std::string> driven;
     for (Job& job : jobs_) {
         if (only == nullptr || &job.job->io == only) {
@@ -231,7 +231,7 @@ void CliRuntime::Interrupt(CliIo* only) {
     }
 }
 
-void CliRuntime::AcceptClients() {
+void OwnerRuntime::AcceptClients() {
     // A bounded number per pass: a flood of connections cannot hold the loop.
     for (int i = 0; i < 16; ++i) {
         int fd = lock_->Accept();
@@ -244,7 +244,7 @@ void CliRuntime::AcceptClients() {
     }
 }
 
-void CliRuntime::ServeClient(ForwardClient& client) {
+void OwnerRuntime::ServeClient(ForwardClient& client) {
     const ForwardClient::Input input = client.Read();
     if (input.requestComplete) {
         RunClientRequest(client);
@@ -254,7 +254,7 @@ void CliRuntime::ServeClient(ForwardClient& client) {
     }
 }
 
-void CliRuntime::RunClientRequest(ForwardClient& client) {
+void OwnerRuntime::RunClientRequest(ForwardClient& client) {
     const ForwardRequest& request = client.Request();
     if (!executor_) {
         client.Finish(kStatusFailed);
@@ -282,18 +282,18 @@ void CliRuntime::RunClientRequest(ForwardClient& client) {
     }
 }
 
-void CliRuntime::OnTaskEnded(const std::string& id, int state) {
+void OwnerRuntime::OnTaskEnded(const std::string& id, int state) {
     for (Job& job : jobs_) {
         job.job->TaskEnded(*this, id, state);
     }
 }
 
-void CliRuntime::ReportError(const std::string& text) {
+void OwnerRuntime::ReportError(const std::string& text) {
     // The text may name a file or folder from a task record.
     std::fprintf(stderr, "vardane-cli: %s\n", DisplayText(text).c_str());
 }
 
-void CliRuntime::OnTaskLog(const TaskLogEntry& entry) {
+void OwnerRuntime::OnTaskLog(const TaskLogEntry& entry) {
     for (Job& job : jobs_) {
         job.job->TaskLog(*this, entry);
     }
@@ -301,7 +301,7 @@ void CliRuntime::OnTaskLog(const TaskLogEntry& entry) {
 
 // Without a dialog the New task flow takes the defaults: the task is added,
 // and started when DownloadImmediately says so.
-void CliRuntime::OpenNewTaskDialog(const std::string& url) {
+void OwnerRuntime::OpenNewTaskDialog(const std::string& url) {
     CEdtTaskDlg dialog(ctx_, questions_);
     dialog.SetTaskLookup(&frame_->Queue());
     dialog.InitNew(url);
@@ -310,19 +310,38 @@ void CliRuntime::OpenNewTaskDialog(const std::string& url) {
     }
 }
 
-std::optional<std::string> CliRuntime::ChooseImportFile(const std::string& /*filter*/) {
+std::optional<std::string> OwnerRuntime::ChooseImportFile(const std::string& /*filter*/) {
     std::optional<std::string> file = std::move(pendingImportFile);
     pendingImportFile.reset();
     return file;
 }
 
-void CliRuntime::RunCategoryNameDialog(CEdtCatDlg& dialog) {
+void OwnerRuntime::RunCategoryNameDialog(CEdtCatDlg& dialog) {
     if (!pendingCategoryName) {
         return;
     }
     dialog.SetEditText(*pendingCategoryName);
     pendingCategoryName.reset();
     dialog.Ok(questions_);
+}
+
+int OwnerRuntime::OfferLinks(const std::vector<std::string>& urls, const RequestHeaders& headers,
+                           bool startNow, CliIo& io) {
+    int added = 0;
+    for (const std::string& url : urls) {
+        CEdtTaskDlg dialog(ctx_, questions_);
+        dialog.InitNew(url);
+        dialog.SetHeaders(headers);
+        // A page repeats links and holds some that are no download: those
+        // are said and passed over.
+        if (!dialog.Ok()) {
+            continue;
+        }
+        io.Out(dialog.TaskId() + "\n");
+        frame_->TaskAdded(dialog.TaskId(), dialog.StartImmediately() && startNow);
+        ++added;
+    }
+    return added > 0 || urls.empty() ? kStatusOk : kStatusFailed;
 }
 
 }  // namespace vardane

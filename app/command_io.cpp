@@ -1,4 +1,4 @@
-#include "cli/cli_io.h"
+#include "app/command_io.h"
 
 #include <poll.h>
 #include <signal.h>

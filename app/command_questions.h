@@ -3,7 +3,7 @@
 // terminal, or refused with its text when nobody can answer.
 #pragma once
 
-#include "cli/cli_io.h"
+#include "app/command_io.h"
 #include "dialogs/question.h"
 
 namespace vardane {
