@@ -24,7 +24,7 @@ std::string Shortened(std::string text, size_t bytes) {
 
 void CKeptLogs::Add(const TaskLogEntry& entry) {
     const bool hasThread = entry.ThreadNo >= 0 && entry.ThreadNo < kThreads;
-    if (entry.Kind == 3) {
+    if (entry.Kind == LogKind::Error) {
         errors_[entry.TaskId] = Error{Shortened(DisplayText(entry.Text, false), kMaxErrorBytes),
                                       hasThread ? entry.ThreadNo + 1 : 0};
     }

@@ -366,8 +366,8 @@ void MainWindow::ShowTotalSpeed() {
 void MainWindow::RelabelStatic() {
     setWindowTitle(Q(frame_.Title()));
     const auto& lang = frame_.Context().lang;
-    viewMenu_->setTitle(Q(lang.GetLangText("Menu_Main_View")));
-    readableUnits_->setText(Q(lang.GetLangText("Menu_Main_ReadableSizes")));
+    viewMenu_->setTitle(AccessText(lang, "Menu_Main_View"));
+    readableUnits_->setText(AccessText(lang, "Menu_Main_ReadableSizes"));
     tabs_->setTabText(0, Q(frame_.Context().lang.GetLangText("MainDlg_Tab_Tasks")));
     tabs_->setTabText(1, Q(frame_.Context().lang.GetLangText("MainDlg_Tab_Log")));
     logList_->setToolTip(Q(frame_.Context().lang.GetLangText("MainDlg_Log_Desp")));

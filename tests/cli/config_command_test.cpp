@@ -28,7 +28,7 @@ TEST_F(ConfigCommandTest, ListsEveryValueSortedAfterTheStartUp) {
     CliResult r = Run({"config"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> lines = Lines(r.out);
-    EXPECT_EQ(lines.size(), 58u);
+    EXPECT_EQ(lines.size(), 59u);
     EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end()));
     auto has = [&lines](const std::string& line) {
         return std::find(lines.begin(), lines.end(), line) != lines.end();

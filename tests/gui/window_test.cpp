@@ -333,9 +333,9 @@ TEST_F(WindowTest, FailedTaskShowsItsErrorAfterItsRunEnded) {
     AddTask("5002", "http://127.0.0.1:1/b.bin");
     Open();
     frame->StartTaskById("5001");
-    frame->OnTaskLog(TaskLogEntry{"5001", 0, 2, "Connected"});
-    frame->OnTaskLog(TaskLogEntry{"5001", 1, 3, "<b>404</b> Not Found"});
-    frame->OnTaskLog(TaskLogEntry{"5001", 1, 2, "Giving up"});
+    frame->OnTaskLog(TaskLogEntry{"5001", 0, LogKind::Info, "Connected"});
+    frame->OnTaskLog(TaskLogEntry{"5001", 1, LogKind::Error, "<b>404</b> Not Found"});
+    frame->OnTaskLog(TaskLogEntry{"5001", 1, LogKind::Info, "Giving up"});
     SlotRunning("5001").EndFromWorker(5);
     QApplication::processEvents();
     // The slot's next task does not take the ended task's lines with it.
