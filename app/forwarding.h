@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "app/single_instance.h"
 #include "app/command_io.h"
+#include "app/single_instance.h"
 
 namespace vardane {
 

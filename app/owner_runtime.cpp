@@ -326,7 +326,7 @@ void OwnerRuntime::RunCategoryNameDialog(CEdtCatDlg& dialog) {
 }
 
 int OwnerRuntime::OfferLinks(const std::vector<std::string>& urls, const RequestHeaders& headers,
-                           bool startNow, CliIo& io) {
+                             bool startNow, CliIo& io) {
     int added = 0;
     for (const std::string& url : urls) {
         CEdtTaskDlg dialog(ctx_, questions_);

@@ -9,8 +9,8 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "cli/browser_install.h"
 #include "app/owner_runtime.h"
+#include "cli/browser_install.h"
 #include "cli/native_host.h"
 #include "cli/task_command.h"
 #include "dialogs/edit_task_dialog.h"
@@ -134,6 +134,5 @@ void AddBrowserCommands(std::vector<std::unique_ptr<TaskCommand>>& commands) {
     commands.push_back(std::make_unique<BrowserCommand>());
     commands.push_back(std::make_unique<LinksCommand>());
 }
-
 
 }  // namespace vardane

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/main_frame.h"
 #include "app/command_io.h"
+#include "app/main_frame.h"
 #include "app/owner_runtime.h"
 #include "platform/display_text.h"
 #include "platform/registry.h"

@@ -6,8 +6,8 @@
 #include <CLI/CLI.hpp>
 #include <memory>
 
-#include "app/main_frame.h"
 #include "app/command_io.h"
+#include "app/main_frame.h"
 #include "app/owner_runtime.h"
 #include "cli/task_command.h"
 #include "platform/text.h"

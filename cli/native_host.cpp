@@ -12,10 +12,10 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "app/single_instance.h"
-#include "app/owner_runtime.h"
-#include "cli/command_line.h"
 #include "app/forwarding.h"
+#include "app/owner_runtime.h"
+#include "app/single_instance.h"
+#include "cli/command_line.h"
 #include "cli/native_message.h"
 #include "engine/file_name.h"
 #include "platform/file.h"

@@ -19,8 +19,8 @@
 #include "platform/file.h"
 #include "settings/proxy_record.h"
 #include "task/file_validators.h"
-#include "task/request_headers.h"
 #include "task/progress_file.h"
+#include "task/request_headers.h"
 #include "task/task_owner.h"
 
 namespace vardane {

@@ -11,9 +11,9 @@
 #include <atomic>
 #include <thread>
 
+#include "app/forwarding.h"
 #include "app/single_instance.h"
 #include "cli/command_line.h"
-#include "app/forwarding.h"
 #include "gui/gui_runtime.h"
 #include "gui/main_window.h"
 #include "platform/data_root.h"

@@ -14,8 +14,8 @@
 #include <QTreeWidget>
 
 #include "app/command_ids.h"
-#include "gui/icons.h"
 #include "gui/access_keys.h"
+#include "gui/icons.h"
 #include "gui/main_window.h"
 #include "gui/task_list_model.h"
 #include "platform/registry.h"
