@@ -198,7 +198,7 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     // --- Speed display and limit --------------------------------------------
     // The check box (command 9000).
     void SetSpeedLimitChecked(bool checked);
-    // The slider moved to value (WM_SPEEDLIMIT_VALUE).
+    // The slider moved to value.
     void OnSpeedLimitValue(int value);
     // Stores the flag and the limit in use (SpeedLimit, SpeedLimitKBSec), as
     // the close does.

@@ -69,8 +69,8 @@ void CMainFrame::StartTaskById(const std::string& id) {
     WriteState(id, TaskStatus::Running);
     // Set once per slot: a worker of the slot's previous task may still be
     // reading it on its way out.
-    if (slots_[slot]->Task().hMainWnd != this) {
-        slots_[slot]->Task().hMainWnd = this;
+    if (slots_[slot]->Task().owner != this) {
+        slots_[slot]->Task().owner = this;
     }
     slotIds_[slot] = id;
     quietSlots_[slot] = false;

@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
 
     Owner owner;
     CTaskSlot slot(ctx);
-    slot.task.hMainWnd = &owner;
+    slot.task.owner = &owner;
     auto start = std::chrono::steady_clock::now();
     std::atomic<bool> done{false};
     std::thread ticks([&] {  // the app's one-second threads, on a steady schedule

@@ -149,8 +149,8 @@ void TaskTick(CDownloadTask& task) {
     if (save) {
         (void)TrySaveProgress(task);  // never behind a worker's save
     }
-    if (task.hMainWnd != nullptr) {
-        task.hMainWnd->OnTaskProgress(task.Snapshot());
+    if (task.owner != nullptr) {
+        task.owner->OnTaskProgress(task.Snapshot());
     }
 }
 

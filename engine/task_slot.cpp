@@ -395,8 +395,8 @@ void TaskEnd(CTaskSlot& slot) {
     snapshot.FinalRecord = TaskRecord(task);
     slot.ctx.EndTlsRun(snapshot.TaskId, &slot);
     task.bActive = false;
-    if (task.hMainWnd != nullptr) {
-        task.hMainWnd->OnTaskState(snapshot);
+    if (task.owner != nullptr) {
+        task.owner->OnTaskState(snapshot);
     }
 }
 
@@ -435,8 +435,8 @@ void TaskLog(CDownloadTask& task, LogKind kind, int n, std::string_view text) {
     if (n >= 0 && n < kMaxThreads) {
         task.AppendThreadLog(n, entry);
     }
-    if (task.hMainWnd != nullptr) {
-        task.hMainWnd->OnTaskLog(entry);
+    if (task.owner != nullptr) {
+        task.owner->OnTaskLog(entry);
     }
 }
 

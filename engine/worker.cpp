@@ -266,8 +266,8 @@ void CWorker::StartOtherThreads() {
     }
     rec.bThreadsStarted = true;
     TaskDescriptor d = task.Snapshot();
-    if (task.hMainWnd != nullptr) {
-        task.hMainWnd->OnTaskThreads(d);
+    if (task.owner != nullptr) {
+        task.owner->OnTaskThreads(d);
     }
     for (int i = 1; i < d.ThreadCount && i < kMaxThreads; ++i) {
         if (task.IsStopped()) {

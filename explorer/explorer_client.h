@@ -28,9 +28,9 @@ class IExplorerWindow {
   public:
     virtual ~IExplorerWindow() = default;
     // kind: LogKind, LogKind::Listing for a line of a listing.
-    virtual void OnExplorerLog(LogKind kind, const std::string& text) = 0;  // WM_EXPLORER_LOG
-    virtual void OnExplorerBusy() = 0;                                      // WM_EXPLORER_BUSY
-    virtual void OnExplorerIdle() = 0;                                      // WM_EXPLORER_IDLE
+    virtual void OnExplorerLog(LogKind kind, const std::string& text) = 0;
+    virtual void OnExplorerBusy() = 0;
+    virtual void OnExplorerIdle() = 0;
 };
 
 // Client states, numbered as the FTP worker's.
@@ -79,11 +79,11 @@ class CExplorerClient : private IConnectionOwner {
     CExplorerClient(const CExplorerClient&) = delete;
     CExplorerClient& operator=(const CExplorerClient&) = delete;
 
-    void PostConnect(const std::string& siteAddress);  // WM_EXPLORER_CONNECT
+    void PostConnect(const std::string& siteAddress);
     // path is an address path: its %XX are decoded before CWD.
-    void PostCwd(const std::string& path);  // WM_EXPLORER_CWD
-    void PostReset();                       // WM_EXPLORER_RESET
-    void PostQuit();                        // WM_EXPLORER_QUIT
+    void PostCwd(const std::string& path);
+    void PostReset();
+    void PostQuit();
     // True once the thread has ended (after a quit); then Join returns at once.
     bool Finished() const { return finished_; }
     // Whether the last operation ended in the failure report (read after

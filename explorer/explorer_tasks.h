@@ -11,7 +11,7 @@ namespace vardane {
 
 class CMainFrame;
 
-// WM_EXPLORER_ADDTASKS. Returns IExplorerHost::added,
+// Returns IExplorerHost::added,
 // IExplorerHost::alreadyQueued when the downloading list holds url, or
 // IExplorerHost::failed when url names no file (or its progress file cannot
 // be written).

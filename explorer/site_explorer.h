@@ -28,7 +28,7 @@ class IExplorerHost {
   public:
     virtual ~IExplorerHost() = default;
     enum AddResult { added = 0, alreadyQueued = 1, failed = 2 };
-    // WM_EXPLORER_ADDTASKS: one file to download into folder.
+    // one file to download into folder.
     virtual int AddExplorerTask(const std::string& folder, const std::string& url) = 0;
     virtual void SetClipboardText(const std::string& text) = 0;
 };

@@ -223,7 +223,7 @@ class CDownloadTask {
     // Written under StopLock; atomic as well so that hot loops may peek
     // without the lock. Use IsStopped/SetStop.
     std::atomic<bool> bStop{true};
-    ITaskOwner* hMainWnd = nullptr;  // receiver of notifications; nullptr = none
+    ITaskOwner* owner = nullptr;  // receiver of notifications; nullptr = none
     // Receiver of the fixed-format trace lines; set before the task runs.
     std::function<void(const std::string&)> TraceHook;
 };

@@ -17,14 +17,16 @@ struct TaskLogEntry {
     std::string Text;
 };
 
-class ITaskOwner {  // hMainWnd: the window that owns running tasks
+// Receives what running tasks report: log lines, state, progress, threads
+// and the speed tick (the frame that owns the tasks).
+class ITaskOwner {
   public:
     virtual ~ITaskOwner() = default;
-    virtual void OnTaskLog(const TaskLogEntry& e) = 0;         // WM_TASK_LOG
-    virtual void OnTaskState(const TaskDescriptor& d) = 0;     // WM_TASK_STATE
-    virtual void OnTaskProgress(const TaskDescriptor& d) = 0;  // WM_TASK_PROGRESS
-    virtual void OnTaskThreads(const TaskDescriptor& d) = 0;   // WM_TASK_THREADS
-    virtual void OnSpeedTick() = 0;                            // WM_SPEED_TICK
+    virtual void OnTaskLog(const TaskLogEntry& e) = 0;
+    virtual void OnTaskState(const TaskDescriptor& d) = 0;
+    virtual void OnTaskProgress(const TaskDescriptor& d) = 0;
+    virtual void OnTaskThreads(const TaskDescriptor& d) = 0;
+    virtual void OnSpeedTick() = 0;
 };
 
 }  // namespace vardane

@@ -64,7 +64,7 @@ void FakeSlot::EndInBackground(int state) {
     task_.bActive = false;
     workerDone_ = false;
     worker_ = std::thread([this, d] {
-        task_.hMainWnd->OnTaskState(d);
+        task_.owner->OnTaskState(d);
         workerDone_ = true;
     });
 }

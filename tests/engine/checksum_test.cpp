@@ -217,7 +217,7 @@ TEST_F(ChecksumDownload, StopDuringTheCheckStaysAStop) {
     TaskProgressRecord record = h.Progress(id);
     record.Checksum = "SHA256=" + kBodySha;
     AdoptTaskRecord(slot.task, record, "");
-    slot.task.hMainWnd = &h.owner;
+    slot.task.owner = &h.owner;
     {
         std::lock_guard lock(slot.task.TaskLock);
         slot.task.descriptor.ProgressPath = h.ProgressPath(id);

@@ -208,7 +208,7 @@ TEST(EdgeDownload, NamesTakenMeanwhileAreNeitherReplacedNorWrittenThrough) {
         std::string id =
             h.AddTask("http://127.0.0.1:" + std::to_string(server.Port()) + "/data.bin", 1);
         CTaskSlot slot(h.ctx);
-        slot.task.hMainWnd = &h.owner;
+        slot.task.owner = &h.owner;
         h.StartTicks(slot);
         ASSERT_TRUE(StartTask(slot, id));
         for (int i = 0; i < 1000 && slot.task.GetDownloaded() == 0; ++i) {
@@ -258,7 +258,7 @@ TEST(TaskSlotLife, WorkersNeverWaitBehindAProgressSave) {
     EngineHarness h;
     std::string id = h.AddTask(server.Url("data.bin"), 2, "data.bin");
     CTaskSlot slot(h.ctx);
-    slot.task.hMainWnd = &h.owner;
+    slot.task.owner = &h.owner;
     h.StartTicks(slot);
     ASSERT_TRUE(StartTask(slot, id));
     auto downloaded = [&slot] { return slot.task.Snapshot().iDownloaded; };
@@ -290,7 +290,7 @@ TEST(TaskSlotLife, StartStopAndDestroyManyTimes) {
         std::string name = "f" + std::to_string(i) + ".bin";
         std::string id = h.AddTask(server.Url(name), 1 + i % 4, name);
         auto slot = std::make_unique<CTaskSlot>(h.ctx);
-        slot->task.hMainWnd = &h.owner;
+        slot->task.owner = &h.owner;
         ASSERT_TRUE(StartTask(*slot, id));
         std::this_thread::sleep_for(std::chrono::milliseconds(i * 17 % 60));
         if (i % 2 == 0) {

@@ -164,7 +164,7 @@ void EngineHarness::StopTicks() {
 
 bool EngineHarness::Start(CTaskSlot& slot, const std::string& id,
                           const TaskProgressRecord* record) {
-    slot.task.hMainWnd = &owner;
+    slot.task.owner = &owner;
     StartTicks(slot);
     return StartTask(slot, id, "", record);
 }
