@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-600}
 shift || true
 dir=${FUZZ_BUILD_DIR:-build-fuzz}
-all=(chunked content_disposition cookies digest_header ftp_reply http_header lang_file list_file list_line progress_file
+all=(chunked content_disposition cookies digest_header ftp_reply http_header lang_file list_file list_line native_message progress_file
     proxy_reply registry url)
 targets=("${all[@]}")
 [[ $# -gt 0 ]] && targets=("$@")

@@ -103,12 +103,23 @@ struct TestBus {
                                "--address=" + address},
                               dir.Path() + "log", 0))
             << bus.Diagnostics();
-        ASSERT_TRUE(
-            ServeUntil([&] { return access((dir.Path() + "bus").c_str(), F_OK) == 0; }, 10000))
-            << bus.Diagnostics();
-        connection = QDBusConnection::connectToBus(QString::fromStdString(address),
-                                                   QStringLiteral("vardane-test-bus"));
-        ASSERT_TRUE(connection.isConnected()) << connection.lastError().message().toStdString();
+        // The socket file appears before the daemon listens on it: connect
+        // until it answers.
+        const QString name = QStringLiteral("vardane-test-bus");
+        ASSERT_TRUE(ServeUntil(
+            [&] {
+                if (access((dir.Path() + "bus").c_str(), F_OK) != 0) {
+                    return false;
+                }
+                connection = QDBusConnection::connectToBus(QString::fromStdString(address), name);
+                if (!connection.isConnected()) {
+                    QDBusConnection::disconnectFromBus(name);
+                    return false;
+                }
+                return true;
+            },
+            10000))
+            << bus.Diagnostics() << connection.lastError().message().toStdString();
     }
     ~TestBus() { QDBusConnection::disconnectFromBus(QStringLiteral("vardane-test-bus")); }
 
