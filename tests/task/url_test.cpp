@@ -20,142 +20,11 @@ TaskDescriptor Parsed(const std::string& address, bool expectOk = true) {
     return d;
 }
 
-TEST(ParseUrl, ProtocolIsMatchedWithoutCaseAndStoredLowerCase) {
-    TaskDescriptor d = Parsed("HTTP://HOST/a.zip");
-    EXPECT_EQ(d.Protocol, "http://");
-    EXPECT_EQ(d.Host, "HOST");
-    EXPECT_EQ(d.iPort, 80);
-    EXPECT_EQ(d.RequestPath, "/a.zip");
-    EXPECT_EQ(d.URL, "HTTP://HOST/a.zip");
-    EXPECT_EQ(d.FileName, "a.zip");
-
-    d = Parsed("Ftp://host/pub/f.tar.gz");
-    EXPECT_EQ(d.Protocol, "ftp://");
-    EXPECT_EQ(d.iPort, 21);
-    EXPECT_EQ(d.FileName, "f.tar.gz");
-}
-
-TEST(ParseUrl, HttpsTakesPort443AndTheHttpRules) {
-    TaskDescriptor d = Parsed("HTTPS://host/my file.zip?q=1#frag");
-    EXPECT_EQ(d.Protocol, "https://");
-    EXPECT_EQ(d.iPort, 443);
-    EXPECT_EQ(d.RequestPath, "/my%20file.zip?q=1");
-    EXPECT_EQ(d.URL, "HTTPS://host/my%20file.zip?q=1");
-    EXPECT_EQ(d.Referer, "HTTPS://host");
-    EXPECT_EQ(Parsed("https://host:8443/a.zip").iPort, 8443);
-}
-
-TEST(ParseUrl, HostAndPort) {
-    EXPECT_EQ(Parsed("http://host:8080/a.zip").iPort, 8080);
-    EXPECT_EQ(Parsed("http://host:8080/a.zip").Host, "host");
-    EXPECT_EQ(Parsed("http://host:/a.zip").iPort, 0);  // empty number
-    EXPECT_EQ(Parsed("http://host:12ab/a.zip").iPort, 12);
-    TaskDescriptor d = Parsed("http://:81/a.zip");  // a colon at position 0 does not count
-    EXPECT_EQ(d.Host, ":81");
-    EXPECT_EQ(d.iPort, 80);
-}
-
-TEST(ParseUrl, BracketedIpv6Literals) {
-    TaskDescriptor d = Parsed("http://[2001:db8::1]:8080/x.zip");
-    EXPECT_EQ(d.Host, "2001:db8::1");
-    EXPECT_EQ(d.iPort, 8080);
-    EXPECT_EQ(d.RequestPath, "/x.zip");
-    EXPECT_EQ(d.URL, "http://[2001:db8::1]:8080/x.zip");  // kept as typed
-    d = Parsed("https://user:pw@[::1]/a.zip");
-    EXPECT_EQ(d.Host, "::1");
-    EXPECT_EQ(d.iPort, 443);
-    EXPECT_EQ(d.User, "user");
-    EXPECT_EQ(Parsed("ftp://[::1]/pub/a.zip").iPort, 21);
-    for (const char* bad :
-         {"http://[::1/a.zip", "http://[::1]x/a.zip", "http://[::1]:/a.zip",
-          "http://[::1]:8a/a.zip", "http://[::1]:70000/a.zip", "http://[fe80::1%eth0]/a.zip",
-          "http://[host]/a.zip", "http://[]/a.zip", "http://[127.0.0.1]/a.zip"}) {
-        Parsed(bad, false);
-    }
-}
-
-TEST(ParseUrl, HostileAddressesAreRefused) {
-    // A port must not wrap around into another one.
-    Parsed("http://host:103616/a.zip", false);
-    Parsed("http://host:-1/a.zip", false);
-    EXPECT_EQ(Parsed("http://host:65535/a.zip").iPort, 65535);
-    // Control characters would add lines of their own to a request or an FTP
-    // command, wherever the address came from.
-    for (const std::string& bad : std::vector<std::string>{
-             "http://host/a.zip\r\nX-Injected: 1", "ftp://host/a.zip\nDELE b",
-             "http://host/a\x0b.zip", "http://host/a\x1b.zip",
-             std::string("http://host/a.zip\0", 18), "http://ho\x7fst/a.zip"}) {
-        Parsed(bad, false);
-    }
-    Parsed("http://ho st/a.zip", false);
-}
-
-TEST(ParseUrl, BlanksAreEncodedAndTheFragmentStaysHome) {
-    TaskDescriptor d = Parsed("http://host/my file.zip?q=a b#part 2");
-    EXPECT_EQ(d.RequestPath, "/my%20file.zip?q=a%20b");
-    EXPECT_EQ(d.URL, "http://host/my%20file.zip?q=a%20b");
-    EXPECT_EQ(d.FileName, "my file.zip");
-    EXPECT_EQ(Parsed("http://host/a.zip#frag").FileName, "a.zip");
-    // An FTP path is sent as it stands: a blank belongs to the name.
-    EXPECT_EQ(Parsed("ftp://host/my file.zip").RequestPath, "/my file.zip");
-}
-
-TEST(ParseUrl, Credentials) {
-    TaskDescriptor d = Parsed("ftp://me:se:cret@host:2121/f.bin");
-    EXPECT_EQ(d.User, "me");
-    EXPECT_EQ(d.Password, "se:cret");
-    EXPECT_EQ(d.Host, "host");
-    EXPECT_EQ(d.iPort, 2121);
-    EXPECT_EQ(d.RequestPath, "/f.bin");
-
-    for (const char* bad :
-         {"http://user@host/a.zip", "http://:pw@host/a.zip", "http://user:@host/a.zip"}) {
-        Parsed(bad, false);
-    }
-}
-
-TEST(ParseUrl, RejectsAddressesWithoutHostSlashOrDot) {
-    for (const char* bad :
-         {"", "http://", "https://", "gopher://host/a.zip", "host/a.zip", "http://host",
-          "http:///a.zip", "http://host/dir/", "http://host/download"}) {
-        Parsed(bad, false);
-    }
-    EXPECT_EQ(Parsed("http://host/get.cgi?id=1").FileName, "get.cgi");
-    EXPECT_EQ(Parsed("http://host/download?v=1.2").FileName, "download");
-}
-
-TEST(ParseUrl, QueryGivesRefererAndIsCutFromTheFileName) {
-    TaskDescriptor d = Parsed("http://host/dl.php?file=x.zip&x=1");
-    EXPECT_EQ(d.Referer, "http://host");
-    EXPECT_EQ(d.RequestPath, "/dl.php?file=x.zip&x=1");
-    EXPECT_EQ(d.FileName, "dl.php");
-
-    d = Parsed("http://host/get?u=/files/b.bin");  // the last slash lies in the query
-    EXPECT_EQ(d.FileName, "b.bin");
-    EXPECT_EQ(d.Referer, "http://host/get?u=/files");
-
-    EXPECT_EQ(Parsed("http://u:pw@host/dl.php?x=1").Referer, "http://host");  // no login
-    EXPECT_EQ(Parsed("http://host/a/b.zip&k=v").FileName, "b.zip");
-    EXPECT_EQ(Parsed("http://host/a/b.zip").Referer, "");
-    EXPECT_EQ(Parsed("ftp://host/a?b.zip").Referer, "");  // Referer is HTTP only
-}
-
-TEST(ParseUrl, OnTaskClearsRefererAndRequestPathBeforeFailing) {
-    TaskTestRoot root;
-    CAppContext ctx(DataRoot{root.AppDir(), ""});
-    CDownloadTask task(ctx);
-    ASSERT_TRUE(ParseUrl(task, "http://host/x.php?a=1"));
-    EXPECT_FALSE(ParseUrl(task, "http://other"));
-    TaskDescriptor d = task.Snapshot();
-    EXPECT_EQ(d.URL, "http://other");
-    EXPECT_EQ(d.Referer, "");
-    EXPECT_EQ(d.RequestPath, "");
-}
-
-// The authority ends at the first '/', '?' or '#'; the login is what comes
-// before its last '@'. An '@' or ':' anywhere after it (a folder named
-// "pub:x@B", npm's "@scope", an e-mail address in a query) moves nothing.
-TEST(ParseUrl, HostileAuthorities) {
+// Each address with the parts a task takes from it. The authority ends at
+// the first '/', '?' or '#'; the login is what comes before its last '@'. An
+// '@' or ':' anywhere after it (a folder named "pub:x@B", npm's "@scope", an
+// e-mail address in a query) moves nothing.
+TEST(ParseUrl, AddressTable) {
     struct Case {
         const char* address;
         const char* host;
@@ -165,6 +34,30 @@ TEST(ParseUrl, HostileAuthorities) {
         const char* path;
         const char* fileName;
     } cases[] = {
+        {"HTTP://HOST/a.zip", "HOST", 80, "", "", "/a.zip", "a.zip"},
+        {"Ftp://host/pub/f.tar.gz", "host", 21, "", "", "/pub/f.tar.gz", "f.tar.gz"},
+        {"HTTPS://host/my file.zip?q=1#frag", "host", 443, "", "", "/my%20file.zip?q=1",
+         "my file.zip"},
+        {"https://host:8443/a.zip", "host", 8443, "", "", "/a.zip", "a.zip"},
+        {"http://host:/a.zip", "host", 0, "", "", "/a.zip", "a.zip"},  // empty number
+        {"http://host:12ab/a.zip", "host", 12, "", "", "/a.zip", "a.zip"},
+        {"http://host:65535/a.zip", "host", 65535, "", "", "/a.zip", "a.zip"},
+        // A colon at position 0 does not count.
+        {"http://:81/a.zip", ":81", 80, "", "", "/a.zip", "a.zip"},
+        {"http://[2001:db8::1]:8080/x.zip", "2001:db8::1", 8080, "", "", "/x.zip", "x.zip"},
+        {"https://user:pw@[::1]/a.zip", "::1", 443, "user", "pw", "/a.zip", "a.zip"},
+        {"ftp://[::1]/pub/a.zip", "::1", 21, "", "", "/pub/a.zip", "a.zip"},
+        // Blanks are encoded for HTTP, the fragment stays home; an FTP path is
+        // sent as it stands.
+        {"http://host/my file.zip?q=a b#part 2", "host", 80, "", "", "/my%20file.zip?q=a%20b",
+         "my file.zip"},
+        {"ftp://host/my file.zip", "host", 21, "", "", "/my file.zip", "my file.zip"},
+        {"ftp://me:se:cret@host:2121/f.bin", "host", 2121, "me", "se:cret", "/f.bin", "f.bin"},
+        // The query is cut from the file name; its last slash may lie in it.
+        {"http://host/get.cgi?id=1", "host", 80, "", "", "/get.cgi?id=1", "get.cgi"},
+        {"http://host/download?v=1.2", "host", 80, "", "", "/download?v=1.2", "download"},
+        {"http://host/get?u=/files/b.bin", "host", 80, "", "", "/get?u=/files/b.bin", "b.bin"},
+        {"http://host/a/b.zip&k=v", "host", 80, "", "", "/a/b.zip&k=v", "b.zip"},
         {"ftp://A/pub:x@B:2121/f.bin", "A", 21, "", "", "/pub:x@B:2121/f.bin", "f.bin"},
         {"http://A/x:y@B/g.bin", "A", 80, "", "", "/x:y@B/g.bin", "g.bin"},
         {"https://reg.example/@scope/pkg.tgz", "reg.example", 443, "", "", "/@scope/pkg.tgz",
@@ -195,18 +88,71 @@ TEST(ParseUrl, HostileAuthorities) {
         EXPECT_EQ(*c.password == 0, masked == c.address) << masked;
         EXPECT_NE(masked.find(c.host), std::string::npos) << masked;
     }
-    for (const char* bad : {
-             "http://h?x=/a.zip",              // no path after the host
-             "ftp://u:p%0D%0AQUIT@h/f.bin",    // a decoded line break in the login
-             "ftp://h/a%0D%0ADELE%20b/f.bin",  // ... or in an FTP path
-             "ftp://h/a%00b/f.bin",
-             "ftp://u:p@/f.bin",  // no host
-             "ftp://u:p@[::1/f.bin",
-         }) {
-        Parsed(bad, false);
-    }
     EXPECT_EQ(MaskUrlPassword("ftp://u:p@ss@[::1]:21/a@b:c.zip"),
               "ftp://u:******@[::1]:21/a@b:c.zip");
+}
+
+// The protocol is matched without case and stored in lower case; the address
+// is kept as typed but for its encoded blanks and cut fragment; the referer
+// is the folder of a query's target, HTTP only, without the login.
+TEST(ParseUrl, ProtocolAddressAndReferer) {
+    const char* const cases[][4] = {
+        {"HTTP://HOST/a.zip", "http://", "HTTP://HOST/a.zip", ""},
+        {"Ftp://host/pub/f.tar.gz", "ftp://", "Ftp://host/pub/f.tar.gz", ""},
+        {"HTTPS://host/my file.zip?q=1#frag", "https://", "HTTPS://host/my%20file.zip?q=1",
+         "HTTPS://host"},
+        {"http://[2001:db8::1]:8080/x.zip", "http://", "http://[2001:db8::1]:8080/x.zip", ""},
+        {"http://host/dl.php?file=x.zip&x=1", "http://", "http://host/dl.php?file=x.zip&x=1",
+         "http://host"},
+        {"http://host/get?u=/files/b.bin", "http://", "http://host/get?u=/files/b.bin",
+         "http://host/get?u=/files"},
+        {"http://u:pw@host/dl.php?x=1", "http://", "http://u:pw@host/dl.php?x=1", "http://host"},
+        {"ftp://host/a?b.zip", "ftp://", "ftp://host/a?b.zip", ""},
+    };
+    for (const auto& [address, protocol, url, referer] : cases) {
+        TaskDescriptor d = Parsed(address);
+        EXPECT_EQ(d.Protocol, protocol) << address;
+        EXPECT_EQ(d.URL, url) << address;
+        EXPECT_EQ(d.Referer, referer) << address;
+    }
+}
+
+TEST(ParseUrl, RefusedAddresses) {
+    for (const std::string& bad : std::vector<std::string>{
+             // No protocol, host, slash or dot
+             "", "http://", "https://", "gopher://host/a.zip", "host/a.zip", "http://host",
+             "http:///a.zip", "http://host/dir/", "http://host/download", "http://h?x=/a.zip",
+             "ftp://u:p@/f.bin",
+             // A broken bracketed literal, or one that is no IPv6 address
+             "http://[::1/a.zip", "http://[::1]x/a.zip", "http://[::1]:/a.zip",
+             "http://[::1]:8a/a.zip", "http://[::1]:70000/a.zip", "http://[fe80::1%eth0]/a.zip",
+             "http://[host]/a.zip", "http://[]/a.zip", "http://[127.0.0.1]/a.zip",
+             "ftp://u:p@[::1/f.bin",
+             // A port must not wrap around into another one.
+             "http://host:103616/a.zip", "http://host:-1/a.zip",
+             // A login without its user or password
+             "http://user@host/a.zip", "http://:pw@host/a.zip", "http://user:@host/a.zip",
+             // Control characters, plain or decoded, would add lines of their
+             // own to a request or an FTP command.
+             "http://host/a.zip\r\nX-Injected: 1", "ftp://host/a.zip\nDELE b",
+             "http://host/a\x0b.zip", "http://host/a\x1b.zip",
+             std::string("http://host/a.zip\0", 18), "http://ho\x7fst/a.zip", "http://ho st/a.zip",
+             "ftp://u:p%0D%0AQUIT@h/f.bin", "ftp://h/a%0D%0ADELE%20b/f.bin",
+             "ftp://h/a%00b/f.bin"}) {
+        Parsed(bad, false);
+    }
+}
+
+TEST(ParseUrl, OnTaskClearsRefererAndRequestPathBeforeFailing) {
+    TaskTestRoot root;
+    CAppContext ctx(DataRoot{root.AppDir(), ""});
+    CDownloadTask task(ctx);
+    ASSERT_TRUE(ParseUrl(task, "http://host/x.php?a=1"));
+    EXPECT_FALSE(ParseUrl(task, "http://other"));
+    TaskDescriptor d = task.Snapshot();
+    EXPECT_EQ(d.URL, "http://other");
+    EXPECT_EQ(d.Referer, "");
+    EXPECT_EQ(d.RequestPath, "");
 }
 
 // What is built reads back as it was meant: logins and names with every
@@ -245,6 +191,7 @@ TEST(TaskId, FormatIsUnpaddedDecimalParts) {
     EXPECT_EQ(FormatTaskId({2007, 3, 9, 14, 5, 7, 12}, 4711), "2007391457124711");
     EXPECT_EQ(FormatTaskId({2007, 11, 1, 0, 0, 0, 0}, 0),
               FormatTaskId({2007, 1, 11, 0, 0, 0, 0}, 0));
+    EXPECT_EQ(ProgressFilePath("/data/", "123"), "/data/Tasks/123.pro~");
 }
 
 TEST(TaskId, NeverReturnsTheIdOfAnExistingProgressFile) {
@@ -262,10 +209,6 @@ TEST(TaskId, NeverReturnsTheIdOfAnExistingProgressFile) {
     std::string id = MakeTaskId(root.AppDir());
     EXPECT_TRUE(std::all_of(id.begin(), id.end(), [](unsigned char c) { return std::isdigit(c); }));
     EXPECT_EQ(id.substr(0, 4), std::to_string(LocalTaskIdTime().Year));
-}
-
-TEST(TaskId, ProgressFilePathIsInTasks) {
-    EXPECT_EQ(ProgressFilePath("/data/", "123"), "/data/Tasks/123.pro~");
 }
 
 }  // namespace
