@@ -1,10 +1,11 @@
 // FTP against the servers users meet: pure-ftpd with a login in both modes,
-// and pyftpdlib and pure-ftpd through every proxy type that carries FTP.
+// and vsftpd, pyftpdlib and pure-ftpd through the proxy types that carry FTP.
 // vsftpd's own cases are in ftp_worker_test.cpp.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <memory>
+#include <type_traits>
 
 #include "net/proxy.h"
 #include "tests/engine/engine_harness.h"
@@ -60,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, PureFtpd,
 
 // Servers and proxies ---------------------------------------------------------
 
-enum class Server { PyFtpd, PureFtpd };
+enum class Server { Vsftpd, PyFtpd, PureFtpd };
 enum class Proxy { HttpConnect, Socks4, Socks5 };
 
 struct ProxyCase {
@@ -78,40 +79,41 @@ class RunningFtp {
     virtual std::string Url() const = 0;
 };
 
-class PyFtp : public RunningFtp {
+template <typename FtpServerType>
+class Running : public RunningFtp {
   public:
     std::string Root() const override { return server_.Root(); }
     bool Start() override { return server_.Start(); }
     std::string Diagnostics() const override { return server_.Diagnostics(); }
     std::string Url() const override {
-        return server_.Url("file.bin",
-                           std::string(PyFtpServer::kUser) + ":" + PyFtpServer::kPassword + "@");
+        if constexpr (std::is_same_v<FtpServerType, PyFtpServer>) {
+            return server_.Url(
+                "file.bin", std::string(PyFtpServer::kUser) + ":" + PyFtpServer::kPassword + "@");
+        } else {
+            return server_.Url("file.bin");
+        }
     }
 
   private:
-    PyFtpServer server_;
-};
-
-class PureFtp : public RunningFtp {
-  public:
-    std::string Root() const override { return server_.Root(); }
-    bool Start() override { return server_.Start(); }
-    std::string Diagnostics() const override { return server_.Diagnostics(); }
-    std::string Url() const override { return server_.Url("file.bin"); }
-
-  private:
-    PureFtpServer server_;
+    FtpServerType server_;
 };
 
 class FtpThroughProxy : public ::testing::TestWithParam<ProxyCase> {
   protected:
     void SetUp() override {
-        if (GetParam().server == Server::PureFtpd) {
-            REQUIRE_PURE_FTPD();
-            server_ = std::make_unique<PureFtp>();
-        } else {
-            VARDANE_REQUIRE_SERVER(PyFtpServer::kBinary);
-            server_ = std::make_unique<PyFtp>();
+        switch (GetParam().server) {
+            case Server::Vsftpd:
+                VARDANE_REQUIRE_SERVER(FtpServer::kBinary);
+                server_ = std::make_unique<Running<FtpServer>>();
+                break;
+            case Server::PyFtpd:
+                VARDANE_REQUIRE_SERVER(PyFtpServer::kBinary);
+                server_ = std::make_unique<Running<PyFtpServer>>();
+                break;
+            case Server::PureFtpd:
+                REQUIRE_PURE_FTPD();
+                server_ = std::make_unique<Running<PureFtpServer>>();
+                break;
         }
     }
 
@@ -176,14 +178,16 @@ TEST_P(FtpThroughProxy, CarriesControlAndData) {
 }
 
 std::string ProxyCaseName(const ::testing::TestParamInfo<ProxyCase>& info) {
-    static const char* const servers[] = {"Pyftpdlib", "PureFtpd"};
+    static const char* const servers[] = {"Vsftpd", "Pyftpdlib", "PureFtpd"};
     static const char* const proxies[] = {"HttpConnect", "Socks4", "Socks5"};
     return std::string(servers[static_cast<int>(info.param.server)]) +
            proxies[static_cast<int>(info.param.proxy)];
 }
 
 INSTANTIATE_TEST_SUITE_P(Proxies, FtpThroughProxy,
-                         ::testing::Values(ProxyCase{Server::PyFtpd, Proxy::HttpConnect},
+                         ::testing::Values(ProxyCase{Server::Vsftpd, Proxy::HttpConnect},
+                                           ProxyCase{Server::Vsftpd, Proxy::Socks5},
+                                           ProxyCase{Server::PyFtpd, Proxy::HttpConnect},
                                            ProxyCase{Server::PyFtpd, Proxy::Socks4},
                                            ProxyCase{Server::PyFtpd, Proxy::Socks5},
                                            ProxyCase{Server::PureFtpd, Proxy::HttpConnect},

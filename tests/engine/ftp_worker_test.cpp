@@ -15,7 +15,6 @@
 #include "platform/text.h"
 #include "tests/engine/engine_harness.h"
 #include "tests/engine/scripted_ftp_task.h"
-#include "tests/support/make_proxy.h"
 #include "tests/support/require_server.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/servers.h"
@@ -164,34 +163,6 @@ TEST_F(FtpVsftpd, HttpRedirectToFtpDownloadsOverFtp) {
     ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
     EXPECT_TRUE(Contains(SentLines(h.owner), "RETR /file.bin")) << h.owner.Log();
-}
-
-// Through a proxy in passive mode both connections go to the proxy: the
-// data connection is tunnelled to the server as well.
-TEST_F(FtpVsftpd, Socks5ProxyWithPasswordCarriesControlAndData) {
-    VARDANE_REQUIRE_SERVER(MicroSocks::kBinary);
-    const std::string digest = Serve(700 * 1024 + 9);
-    MicroSocks socks("proxyuser", "proxypass");
-    ASSERT_TRUE(socks.Start()) << socks.Diagnostics();
-    h.SetProxy(MakeProxy(proxySocks5, "127.0.0.1", socks.Port(), "proxyuser", "proxypass"));
-    std::string id = h.AddTask(server.Url("file.bin"), 2);
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
-    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
-    // Nothing went to the server or its passive ports directly.
-    EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_Connecting") + " 127.0.0.1"));
-    EXPECT_FALSE(h.owner.LogHas("proxypass"));
-}
-
-TEST_F(FtpVsftpd, HttpConnectProxyCarriesControlAndData) {
-    VARDANE_REQUIRE_SERVER(TinyProxy::kBinary);
-    const std::string digest = Serve(500 * 1024 + 1);
-    TinyProxy tiny;
-    ASSERT_TRUE(tiny.Start()) << tiny.Diagnostics();
-    h.SetProxy(MakeProxy(proxyHttpConnect, "127.0.0.1", tiny.Port()));
-    std::string id = h.AddTask(server.Url("file.bin"), 2);
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
-    EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
-    EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_Connecting") + " 127.0.0.1"));
 }
 
 // pyftpdlib ----------------------------------------------------------------
