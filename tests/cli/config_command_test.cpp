@@ -66,15 +66,6 @@ TEST_F(ConfigCommandTest, GetsAndSetsOneValue) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "HKCU\\Test\\Key\\@=two\\nlines"), lines.end());
 }
 
-TEST_F(ConfigCommandTest, LanguageChangeRenamesTheFolderCategories) {
-    ASSERT_EQ(Run({"config", "HKLM\\SOFTWARE\\Vardane", "CurrentLang", "CHS"}).status, 0);
-    CliResult r = Run({"config", "HKCU\\SOFTWARE\\Vardane\\Categories\\Download", "@"});
-    EXPECT_EQ(r.out, "正在下载\n");
-    // The sub-categories keep the language they were made in.
-    r = Run({"config", "HKCU\\SOFTWARE\\Vardane\\Categories\\Download\\Music", "@"});
-    EXPECT_EQ(r.out, "Music\n");
-}
-
 TEST_F(ConfigCommandTest, MissingValuePrintsNothing) {
     CliResult r = Run({"config", kConnection, "NoSuchValue"});
     EXPECT_EQ(r.status, 1);
@@ -106,16 +97,6 @@ TEST_F(ConfigCommandTest, BadUsageExitsWithTwo) {
     }
     // Refused before the start-up: nothing was written.
     EXPECT_FALSE(std::filesystem::exists(home_ / "Registry/HKCU.reg"));
-}
-
-TEST_F(ConfigCommandTest, HelpOnEveryCommand) {
-    CliResult main = Run({"--help"}, false);
-    EXPECT_EQ(main.status, 0);
-    EXPECT_NE(main.out.find("config"), std::string::npos);
-    EXPECT_NE(main.out.find("--home"), std::string::npos);
-    CliResult config = Run({"config", "--help"});
-    EXPECT_EQ(config.status, 0);
-    EXPECT_NE(config.out.find("KEY"), std::string::npos);
 }
 
 TEST_F(ConfigCommandTest, HomeMayFollowTheCommand) {

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "lang/lang_table.h"
 #include "lang/profile_value.h"
 #include "platform/file.h"
 #include "platform/utf16.h"
@@ -148,12 +147,6 @@ TEST_P(LangFileTest, MatchesItsReadableSource) {
     }
     EXPECT_EQ(DecodeUtf16Le(bytes.substr(2)), expected)
         << "run tools/make_lang_files.sh after editing tools/lang/";
-}
-
-TEST_P(LangFileTest, LooksUpThroughTheLanguageTable) {
-    CLangTable lang({Folder()}, GetParam().code);
-    EXPECT_EQ(lang.GetAppTitle(), "Vardane");
-    EXPECT_FALSE(lang.GetLangText("SettingDlg_Pxoxy_Edit").empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Shipped, LangFileTest,

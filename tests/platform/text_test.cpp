@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <limits>
 
 #include "platform/display_text.h"
@@ -80,12 +79,6 @@ TEST(SplitLines, FollowsTheCrLfRule) {
     EXPECT_EQ(Split("\r\nwhole\r\ntext", 1), V{"\r\nwhole\r\ntext"});
     EXPECT_EQ(Split("GET / HTTP/1.1\r\nHost: x\r\n\r\n", 3), (V{"GET / HTTP/1.1", "Host: x", ""}));
     EXPECT_EQ(Split("a\nb\rc", 1), V{"a\nb\rc"});  // only CR LF separates
-}
-
-TEST(ErrorText, SystemTextOrEmpty) {
-    EXPECT_FALSE(ErrorText(ENOENT).empty());
-    EXPECT_EQ(ErrorText(987654), "");
-    EXPECT_EQ(ErrorText(-3), "");
 }
 
 TEST(NoCase, FoldsAsciiLikeWcsicmp) {
