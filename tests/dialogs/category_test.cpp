@@ -77,19 +77,6 @@ TEST_F(CategoryTest, MainTreeShowsFoldersWithIconsAndSortedCategories) {
     EXPECT_EQ(tree.Icon(Item("Completed\\Music")), kCategoryIcon);
 }
 
-TEST_F(CategoryTest, MenuDependsOnDepth) {
-    EXPECT_TRUE(CategoryMenu(tree, Lang(), tree.Top()).empty());
-    const std::vector<MenuEntry> folder = CategoryMenu(tree, Lang(), Item("Completed"));
-    ASSERT_EQ(folder.size(), 1u);
-    EXPECT_EQ(folder[0].CommandId, 32830);
-    EXPECT_EQ(folder[0].Text, "New category");
-    const std::vector<MenuEntry> category = CategoryMenu(tree, Lang(), Item("Downloading\\Video"));
-    ASSERT_EQ(category.size(), 3u);
-    EXPECT_EQ(category[1].CommandId, 32831);
-    EXPECT_EQ(category[2].CommandId, 32832);
-    EXPECT_EQ(category[2].Text, "Delete category");
-}
-
 TEST_F(CategoryTest, TextPathsResolveToKeysAndBack) {
     EXPECT_EQ(GetItemTextPath(tree, Item("Downloading\\Music")).Path, "Downloading\\Music");
     EXPECT_EQ(GetItemTextPath(tree, Item("Downloading\\Music")).Depth, 3);

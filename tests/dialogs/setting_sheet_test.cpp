@@ -97,9 +97,6 @@ TEST_F(SettingSheetTest, OkWritesEveryPageAsTypedAndReloadsTheRecord) {
     Sheet sheet(Ctx(), questions);
     EXPECT_EQ(sheet.General().MinBlock, "100");
     EXPECT_EQ(sheet.Connection().MaxTasksSelection, 0);
-    EXPECT_EQ(sheet.Protocol().UserAgents,
-              (std::vector<std::string>{"(none)", "Vardane", "Pocket IE 4.x", "Pocket IE 6.x",
-                                        "Custom"}));
     EXPECT_EQ(sheet.Protocol().UserAgentSelection, 2);
 
     sheet.General().MinAtStart = true;

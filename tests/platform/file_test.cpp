@@ -178,12 +178,6 @@ TEST(Files, QueriesAndFolders) {
     EXPECT_EQ(FileSize(dir / "a/f"), 5);
     EXPECT_TRUE(RemoveFile(dir / "a/f"));
     EXPECT_FALSE(RemoveFile(dir / "a/f"));
-
-    EXPECT_EQ(WithTrailingSlash("/x"), "/x/");
-    EXPECT_EQ(WithTrailingSlash("/x/"), "/x/");
-    EXPECT_EQ(WithTrailingSlash(""), "/");
-    EXPECT_EQ(FolderOf("/a/b.reg"), "/a/");
-    EXPECT_EQ(FolderOf("b.reg"), "");
 }
 
 }  // namespace

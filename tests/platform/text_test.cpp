@@ -81,19 +81,6 @@ TEST(SplitLines, FollowsTheCrLfRule) {
     EXPECT_EQ(Split("a\nb\rc", 1), V{"a\nb\rc"});  // only CR LF separates
 }
 
-TEST(NoCase, FoldsAsciiLikeWcsicmp) {
-    EXPECT_TRUE(EqualsNoCase("MaxTasks", "maxtasks"));
-    EXPECT_FALSE(EqualsNoCase("MaxTask", "maxtasks"));
-    EXPECT_EQ(CompareNoCase("abc", "ABC"), 0);
-    EXPECT_LT(CompareNoCase("Apple", "banana"), 0);
-    EXPECT_GT(CompareNoCase("b", "A"), 0);
-    EXPECT_LT(CompareNoCase("ab", "ABC"), 0);
-    EXPECT_LT(CompareNoCase("_x", "a"), 0);  // folded to lower case, as _wcsicmp does
-    EXPECT_EQ(ToLowerAscii("HTTP://Host\xC3\x89"), "http://host\xC3\x89");
-    EXPECT_TRUE(StartsWithNoCase("FTP://x", "ftp://"));
-    EXPECT_FALSE(StartsWithNoCase("ft", "ftp://"));
-}
-
 }  // namespace
 }  // namespace vardane
 
