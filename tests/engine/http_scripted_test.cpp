@@ -95,17 +95,21 @@ TEST_F(ScriptedHttp, RedirectLoopEndsTheTaskWithAClearLine) {
         << h.owner.Log();
 }
 
-// A refusal fails the task at once too, but is not reported as a missing file.
+// Statuses no retry will change fail the task at once, on its first
+// connection, even without a retry limit (these were retried for ever once).
+// A refusal is not reported as a missing file.
 TEST_F(ScriptedHttp, NotFoundAndRefusalsFailTheTaskEachWithItsOwnLine) {
     const std::string notFound = h.ctx.lang.GetLangText("Log_FileNotFound");
     const std::string refused = h.ctx.lang.GetLangText("Log_RequestRefused");
     ASSERT_FALSE(refused.empty());
-    for (std::string status : {"401 Unauthorized", "403 Forbidden", "410 Gone", "404 Not Found"}) {
+    for (std::string status : {"401 Unauthorized", "403 Forbidden", "405 Method Not Allowed",
+                               "410 Gone", "451 Unavailable For Legal Reasons", "404 Not Found"}) {
         RangeServer server(
             With([&](RangeServerOptions& o) { o.reply = [&](int) { return Reply(status); }; }));
         EXPECT_EQ(Download(server.Url("data.bin"), 2), stateError) << status;
         EXPECT_EQ(h.Progress(id).State, "5");
         EXPECT_EQ(server.Connections(), 1);
+        EXPECT_TRUE(h.owner.LogHas("0 1 HTTP/1.1 " + status)) << h.owner.Log();
         const bool is404 = status.starts_with("404");
         EXPECT_EQ(is404, h.owner.LogHas(notFound)) << status;
         EXPECT_EQ(!is404, h.owner.LogHas(refused + " " + status.substr(0, 3))) << status;
