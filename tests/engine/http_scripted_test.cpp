@@ -130,19 +130,6 @@ TEST_F(ScriptedHttp, ServerErrorsAreRetriedAfterTheWait) {
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_RetryWait1") + " 1 "));
 }
 
-TEST_F(ScriptedHttp, RetryLimitEndsAServerThatAlwaysFails) {
-    h.Configure([](CAppSettings& s) {
-        s.RetryLimit = true;
-        s.RetryCounts = 2;
-        s.RetryWaitSec = 0;
-    });
-    RangeServer server(
-        With([&](RangeServerOptions& o) { o.reply = [](int) { return Reply("503 Busy"); }; }));
-    EXPECT_EQ(Download(server.Url("data.bin"), 1), stateError);
-    EXPECT_EQ(server.Connections(), 2);
-    EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TooManyRetry")));
-}
-
 // Servers that send the whole file whatever was asked: without a length
 // (one stream to the close), without ranges, in chunks (decoded, not written
 // raw). The file is exact; a server that ignores ranges gets one stream.
