@@ -49,10 +49,12 @@ void SetDirect(EngineHarness& h, bool passive) {
 
 // vsftpd -------------------------------------------------------------------
 
-// vsftpd serving file.bin of a given size, and a harness with a slot.
-class FtpVsftpd : public ::testing::Test {
+// A real server of the given type serving file.bin of a given size, and a
+// harness with a slot.
+template <typename Server>
+class FtpOn : public ::testing::Test {
   protected:
-    void SetUp() override { VARDANE_REQUIRE_SERVER(FtpServer::kBinary); }
+    void SetUp() override { VARDANE_REQUIRE_SERVER(Server::kBinary); }
     // Serves size random bytes as file.bin; returns their digest.
     std::string Serve(int64_t size) {
         std::string digest = MakeRandomFile(server.Root() + "file.bin", size);
@@ -60,10 +62,11 @@ class FtpVsftpd : public ::testing::Test {
         return digest;
     }
 
-    FtpServer server;
+    Server server;
     EngineHarness h;
     CTaskSlot slot{h.ctx};
 };
+using FtpVsftpd = FtpOn<FtpServer>;
 
 struct VsftpdCase {
     bool passive;
@@ -169,19 +172,7 @@ TEST_F(FtpVsftpd, HttpRedirectToFtpDownloadsOverFtp) {
 
 // pyftpdlib takes only "anonymous" in lower case and refuses a wrong password
 // with 530 for ever.
-class FtpPyftpd : public ::testing::Test {
-  protected:
-    void SetUp() override { VARDANE_REQUIRE_SERVER(PyFtpServer::kBinary); }
-    std::string Serve(int64_t size) {
-        std::string digest = MakeRandomFile(server.Root() + "file.bin", size);
-        EXPECT_TRUE(server.Start()) << server.Diagnostics();
-        return digest;
-    }
-
-    PyFtpServer server;
-    EngineHarness h;
-    CTaskSlot slot{h.ctx};
-};
+using FtpPyftpd = FtpOn<PyFtpServer>;
 
 struct PyftpdCase {
     bool passive;

@@ -68,23 +68,6 @@ TEST_F(ScriptedHttp, RedirectToAnotherHostAndRelativeRedirectsAreFollowed) {
               0u);
 }
 
-TEST_F(ScriptedHttp, RedirectToFtpRestartsTheTaskAsFtp) {
-    ScriptedServer ftp([](ScriptedConnection& c) {
-        c.Write("220 scripted\r\n");
-        while (c.ReadLine(std::chrono::seconds(5))) {
-            c.Write("550 No such file\r\n");
-        }
-    });
-    std::string location = "ftp://127.0.0.1:" + std::to_string(ftp.Port()) + "/pub/x.zip";
-    RangeServer http(With([&](RangeServerOptions& o) {
-        o.reply = [&](int) { return Reply("302 Found", "Location: " + location + "\r\n"); };
-    }));
-    EXPECT_EQ(Download(http.Url("get.php?id=1"), 1, "get.php"), stateError);
-    EXPECT_TRUE(h.owner.LogHas(location)) << h.owner.Log();
-    EXPECT_EQ(h.owner.Last().Protocol, "ftp://");
-    EXPECT_EQ(h.owner.Last().URL, location);
-}
-
 TEST_F(ScriptedHttp, RedirectLoopEndsTheTaskWithAClearLine) {
     RangeServer loop(With([&](RangeServerOptions& o) {
         o.reply = [](int) { return Reply("302 Found", "Location: /again.bin\r\n"); };
