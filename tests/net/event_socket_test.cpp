@@ -61,29 +61,19 @@ TEST_F(EventSocketTest, FailedConnectIsAnEventWithItsError) {
     }
 }
 
-TEST_F(EventSocketTest, NameResolvesIpv6FirstAndARefusedAddressGivesWayToTheNext) {
+// IPv6 first, whatever order the resolver gives; that a refused address
+// gives way to the next is shown end to end (ipv6_download_test.cpp).
+TEST_F(EventSocketTest, NameResolvesIpv6First) {
     SetTestResolver([](const std::string& host) {
         return host == "dual.test" ? std::vector<std::string>{"127.0.0.1", "::1"}
                                    : std::vector<std::string>{};
     });
     std::vector<sockaddr_storage> found = ResolveAddresses("dual.test", 8080);
+    SetTestResolver(nullptr);
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(AddressText(found[0]), "::1");
     EXPECT_EQ(AddressText(found[1]), "127.0.0.1");
     EXPECT_EQ(AddressPort(found[1]), 8080);
-    // The server listens on IPv4 only: [::1] refuses, 127.0.0.1 answers.
-    ScriptedServer server([](ScriptedConnection& c) {
-        c.Write("hello");
-        c.WaitForClose();
-    });
-    CreateSockets(set, 1);
-    ConnectSocket(set, slotControl, "dual.test", server.Port(), "dual.test", server.Port());
-    NetworkEvents events = NextEvents(set, slotControl);
-    SetTestResolver(nullptr);
-    EXPECT_TRUE(events.lNetworkEvents & FD_CONNECT);
-    EXPECT_EQ(events.iConnectError, 0);
-    EXPECT_EQ(NextEvents(set, slotControl).lNetworkEvents & FD_READ, FD_READ);
-    EXPECT_EQ(ReceiveText(), "hello");
 }
 
 TEST_F(EventSocketTest, Ipv6LiteralConnectsOnAnIpv6SocketKeepingItsReceiveBound) {
