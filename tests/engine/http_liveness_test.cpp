@@ -12,7 +12,7 @@ namespace {
 
 class HttpLiveness : public ::testing::Test {
   protected:
-    int Download(RangeServer& server) {
+    std::optional<TaskState> Download(RangeServer& server) {
         return h.Run(slot, h.AddTask(server.Url("data.bin"), 1, "data.bin"));
     }
     EngineHarness h;
@@ -31,7 +31,7 @@ TEST_P(HttpPermanentStatus, FailsTheTaskAtOnce) {
         return "HTTP/1.1 " + status + "\r\nContent-Length: 0\r\n\r\n";
     };
     RangeServer server(options);
-    ASSERT_EQ(Download(server), stateError) << h.owner.Log();
+    ASSERT_EQ(Download(server), TaskState::Failed) << h.owner.Log();
     EXPECT_EQ(server.Connections(), 1);
     EXPECT_TRUE(h.owner.LogHas("0 1 HTTP/1.1 " + status)) << h.owner.Log();
 }
@@ -56,7 +56,7 @@ TEST_F(HttpLiveness, AcceptedRepliesWithoutBytesCountAsFailedTries) {
             "Content-Length: 1000\r\n\r\n");
     };
     RangeServer server(options);
-    ASSERT_EQ(Download(server), stateError) << h.owner.Log();
+    ASSERT_EQ(Download(server), TaskState::Failed) << h.owner.Log();
     EXPECT_EQ(server.Connections(), 3);
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TooManyRetry")));
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_RetryWait1") + " 1 ")) << h.owner.Log();
