@@ -127,12 +127,12 @@ void CMainFrame::Create(const StartOptions& options) {
 void CMainFrame::RepairDownloadingList() {
     std::vector<std::string> ids;
     for (const QueuedTask& task : queue_.Tasks(TaskList::Downloading)) {
-        if (task.State == TaskStatus::Running || task.State == TaskStatus::Waiting) {
+        if (task.State == TaskState::Running || task.State == TaskState::Waiting) {
             ids.push_back(task.Id);
         }
     }
     for (const std::string& id : ids) {
-        WriteState(id, TaskStatus::Stopped);
+        WriteState(id, TaskState::Stopped);
     }
 }
 

@@ -256,9 +256,9 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     void StopSlot(int slot, bool noSuccessor);
     void StartOrStop(const std::vector<std::string>& ids, bool start, bool all);
     void MoveToCompleted(const std::string& id);
-    void AfterTaskStopped(const std::string& id, TaskStatus state);
+    void AfterTaskStopped(const std::string& id, TaskState state);
     // The queue's SetState; a failed write is reported, never ignored.
-    void WriteState(const std::string& id, TaskStatus state);
+    void WriteState(const std::string& id, TaskState state);
 
     // Views (task_view.cpp).
     std::string ListPath(TaskView view) const;

@@ -58,7 +58,7 @@ class IMainFrameHost {
     // A task's end was handled (also a start abandoned at once): its final
     // state, after the rows and lists were updated. ListLock may be held:
     // note the fact and act on it later.
-    virtual void OnTaskEnded(const std::string& /*id*/, int /*state*/) {}
+    virtual void OnTaskEnded(const std::string& /*id*/, TaskState /*state*/) {}
     // Every log line of every running task, before the log view's filter.
     virtual void OnTaskLog(const TaskLogEntry& /*entry*/) {}
 

@@ -282,7 +282,7 @@ void OwnerRuntime::RunClientRequest(ForwardClient& client) {
     }
 }
 
-void OwnerRuntime::OnTaskEnded(const std::string& id, int state) {
+void OwnerRuntime::OnTaskEnded(const std::string& id, TaskState state) {
     for (Job& job : jobs_) {
         job.job->TaskEnded(*this, id, state);
     }

@@ -46,7 +46,7 @@ class CliJob {
     // The tasks a Ctrl-C of this job's client stops, by id (an import stops
     // only reading; a get its own task).
     virtual std::vector<std::string> DrivenTasks() const { return {}; }
-    virtual void TaskEnded(OwnerRuntime& /*rt*/, const std::string& /*id*/, int /*state*/) {}
+    virtual void TaskEnded(OwnerRuntime& /*rt*/, const std::string& /*id*/, TaskState /*state*/) {}
     virtual void TaskLog(OwnerRuntime& /*rt*/, const TaskLogEntry& /*entry*/) {}
     // The exit status once the job is over.
     virtual std::optional<int> Result(OwnerRuntime& rt) = 0;
@@ -116,7 +116,7 @@ class OwnerRuntime : public IMainFrameHost {
     std::optional<std::string> pendingCategoryName;
 
     // IMainFrameHost
-    void OnTaskEnded(const std::string& id, int state) override;
+    void OnTaskEnded(const std::string& id, TaskState state) override;
     void OnTaskLog(const TaskLogEntry& entry) override;
     void OpenNewTaskDialog(const std::string& url) override;
     std::optional<std::string> ChooseImportFile(const std::string& filter) override;

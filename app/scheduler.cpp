@@ -63,10 +63,10 @@ void CMainFrame::StartTaskById(const std::string& id) {
         }
     }
     if (slot < 0) {
-        WriteState(id, TaskStatus::Waiting);
+        WriteState(id, TaskState::Waiting);
         return;
     }
-    WriteState(id, TaskStatus::Running);
+    WriteState(id, TaskState::Running);
     // Set once per slot: a worker of the slot's previous task may still be
     // reading it on its way out.
     if (slots_[slot]->Task().owner != this) {
@@ -93,23 +93,23 @@ void CMainFrame::AfterAbandonedStart(int slot, std::string id) {
     // The start may have written the task's state (a bad address fails it).
     queue_.Refresh(id);
     const QueuedTask* task = queue_.Find(id);
-    int state = task != nullptr ? StoredState(task->State) : stateStopped;
-    if (state == stateRunning) {
-        state = stateStopped;
+    TaskState state = task != nullptr ? task->State : TaskState::Stopped;
+    if (state == TaskState::Running) {
+        state = TaskState::Stopped;
     }
-    AfterTaskStopped(id, StateFromStored(state));
+    AfterTaskStopped(id, state);
     host_.OnTaskEnded(id, state);
     if (!ctx_.bClosing) {
         StartNextWaiting();
     }
 }
 
-void CMainFrame::AfterTaskStopped(const std::string& id, TaskStatus state) {
+void CMainFrame::AfterTaskStopped(const std::string& id, TaskState state) {
     WriteState(id, state);
     queue_.SetSpeed(id, 0);
 }
 
-void CMainFrame::WriteState(const std::string& id, TaskStatus state) {
+void CMainFrame::WriteState(const std::string& id, TaskState state) {
     if (!queue_.SetState(id, state)) {
         host_.ReportError("cannot write the state of task " + id);
     }
@@ -117,8 +117,8 @@ void CMainFrame::WriteState(const std::string& id, TaskStatus state) {
 
 void CMainFrame::StopTaskById(const std::string& id, bool noSuccessor) {
     const QueuedTask* task = queue_.Find(id);
-    if (task != nullptr && task->State == TaskStatus::Waiting) {
-        WriteState(id, TaskStatus::Stopped);
+    if (task != nullptr && task->State == TaskState::Waiting) {
+        WriteState(id, TaskState::Stopped);
         return;
     }
     int slot = SlotOfTask(id);
@@ -166,7 +166,7 @@ void CMainFrame::StopSlot(int slot, bool noSuccessor) {
 
 bool CMainFrame::StartNextWaiting() {
     for (const QueuedTask& task : queue_.Tasks(TaskList::Downloading)) {
-        if (task.State == TaskStatus::Waiting) {
+        if (task.State == TaskState::Waiting) {
             const std::string id = task.Id;
             StartTaskById(id);
             return true;
@@ -182,7 +182,7 @@ bool CMainFrame::HasActiveTasks() {
         }
     }
     for (const QueuedTask& task : queue_.Tasks(TaskList::Downloading)) {
-        if (task.State == TaskStatus::Waiting) {
+        if (task.State == TaskState::Waiting) {
             return true;
         }
     }
@@ -198,7 +198,7 @@ void CMainFrame::MoveToCompleted(const std::string& id) {
     if (queue_.ListOf(id) != TaskList::Downloading) {
         return;
     }
-    if (!queue_.SetState(id, TaskStatus::Completed) ||
+    if (!queue_.SetState(id, TaskState::Completed) ||
         !queue_.MoveToList(id, TaskList::Completed, Durability::Deferred)) {
         host_.ReportError("cannot move task " + id + " to Completed.lst");
     }
@@ -217,23 +217,23 @@ void CMainFrame::HandleTaskState(const TaskDescriptor& d) {
     }
     if (pendingDeletes_.count(d.TaskId) > 0) {
         FinishDeletedTask(d);
-    } else if (d.iState == stateCompleted) {
+    } else if (d.iState == TaskState::Completed) {
         queue_.SetCompleted(d.TaskId, d.iFileSize, d.iDownloaded);
         MoveToCompleted(d.TaskId);
         if (view_ == TaskView::Downloading) {
             ClearLog();
         }
-    } else if (d.iState == stateStopped || d.iState == stateError) {
-        AfterTaskStopped(d.TaskId, StateFromStored(d.iState));
+    } else if (d.iState == TaskState::Stopped || d.iState == TaskState::Failed) {
+        AfterTaskStopped(d.TaskId, d.iState);
     }
-    if (d.iState == stateCompleted) {
+    if (d.iState == TaskState::Completed) {
         host_.CompletionAlert(d.LocalFileName);
         RefreshFileCount();
     }
     // A completed task frees its slot for the queue like any other end; only
     // Stop All and shutdown (and a failure the task itself marked) start
     // nothing in its place.
-    const bool taskSaysNone = d.bNoSuccessor && d.iState != stateCompleted;
+    const bool taskSaysNone = d.bNoSuccessor && d.iState != TaskState::Completed;
     if (!ctx_.bClosing && !noSuccessor && !taskSaysNone) {
         StartNextWaiting();
     }
@@ -245,7 +245,7 @@ void CMainFrame::FinishDeletedTask(const TaskDescriptor& d) {
     pendingDeletes_.erase(d.TaskId);
     // The ended task rewrote its progress file; the delete's state stands.
     if (FileExists(ProgressFilePath(ctx_.AppDir(), d.TaskId))) {
-        WriteState(d.TaskId, TaskStatus::Stopped);
+        WriteState(d.TaskId, TaskState::Stopped);
     }
     queue_.SetSpeed(d.TaskId, 0);
     // Only our own temporary file goes: in a shared folder the name may be

@@ -176,7 +176,7 @@ void CMainFrame::DeleteMany(const std::vector<std::string>& ids) {
         }
         // A completed task has no temporary file: its name may be another
         // task's download under way.
-        const bool completed = task != nullptr && task->State == TaskStatus::Completed;
+        const bool completed = task != nullptr && task->State == TaskState::Completed;
         // The queue knows the target: reading 10,000 progress files for it
         // was most of a bulk delete.
         if (!running && !unreadable && !completed && !task->Name.empty()) {
@@ -189,8 +189,8 @@ void CMainFrame::DeleteMany(const std::vector<std::string>& ids) {
         // In the file and in the queue: a waiting task must not stay
         // "waiting" in the deleted list. A running one is stopped again in
         // FinishDeletedTask, once its end has rewritten its record.
-        if (!unreadable && task->State != TaskStatus::Stopped && FileExists(progress)) {
-            WriteState(id, TaskStatus::Stopped);
+        if (!unreadable && task->State != TaskState::Stopped && FileExists(progress)) {
+            WriteState(id, TaskState::Stopped);
         }
         toDeleted.push_back(id);
     }
@@ -313,7 +313,7 @@ bool CMainFrame::RedownloadTasks(const std::vector<std::string>& ids) {
             task.ProxyHTTP = record.ProxyHTTP;
             task.ProxyFTP = record.ProxyFTP;
             task.ThreadCount = record.ThreadCount;
-            task.State = IntToText(stateStopped);
+            task.State = IntToText(StoredState(TaskState::Stopped));
             const std::string newId = MakeTaskId(ctx_.AppDir());
             // Flushed all at once below, before any list names them.
             if (!WriteProgress(task, ProgressFilePath(ctx_.AppDir(), newId),

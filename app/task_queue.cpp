@@ -13,51 +13,6 @@
 
 namespace vardane {
 
-namespace {
-
-struct StateName {
-    TaskStatus Status;
-    int Stored;
-    const char* Word;
-};
-
-// Stopped first: what an unknown stored number reads as.
-constexpr StateName kStates[] = {
-    {TaskStatus::Stopped, stateStopped, "stopped"},
-    {TaskStatus::Waiting, stateQueued, "waiting"},
-    {TaskStatus::Running, stateRunning, "running"},
-    {TaskStatus::Completed, stateCompleted, "completed"},
-    {TaskStatus::Failed, stateError, "failed"},
-};
-
-const StateName& NameOf(TaskStatus state) {
-    for (const StateName& name : kStates) {
-        if (name.Status == state) {
-            return name;
-        }
-    }
-    return kStates[0];
-}
-
-}  // namespace
-
-int StoredState(TaskStatus state) {
-    return NameOf(state).Stored;
-}
-
-TaskStatus StateFromStored(int stored) {
-    for (const StateName& name : kStates) {
-        if (name.Stored == stored) {
-            return name.Status;
-        }
-    }
-    return TaskStatus::Stopped;
-}
-
-const char* StateWord(TaskStatus state) {
-    return NameOf(state).Word;
-}
-
 int QueuedTask::Percent() const {
     if (Size < 1) {
         return -1;
@@ -120,7 +75,7 @@ std::vector<std::string> CTaskQueue::RebuildBadLists() {
         // Completed.lst when that is the bad one, the others to the first.
         std::vector<std::string> ids;
         for (const std::string& id : ProgressFileIds(appDir_)) {
-            bool completed = GetTaskState(appDir_, id) == stateCompleted;
+            bool completed = GetTaskState(appDir_, id) == TaskState::Completed;
             bool here = list == bad.front() || (list == TaskList::Completed && completed);
             if (listed.count(id) == 0 && here) {
                 ids.push_back(id);
@@ -166,9 +121,9 @@ std::vector<std::string> CTaskQueue::Load() {
                 unreadable_[Index(list)].push_back({id, tasks.empty() ? "" : tasks.back().Id});
                 continue;
             }
-            if (task->IsComplete() && task->State != TaskStatus::Completed) {
-                task->State = TaskStatus::Completed;
-                task->Record.State = IntToText(stateCompleted);
+            if (task->IsComplete() && task->State != TaskState::Completed) {
+                task->State = TaskState::Completed;
+                task->Record.State = IntToText(StoredState(TaskState::Completed));
                 (void)WriteProgress(task->Record, ProgressFilePath(appDir_, id));
             }
             tasks.push_back(std::move(*task));
@@ -661,7 +616,7 @@ bool CTaskQueue::Swap(const std::string& a, const std::string& b) {
     return true;
 }
 
-bool CTaskQueue::SetState(const std::string& id, TaskStatus state) {
+bool CTaskQueue::SetState(const std::string& id, TaskState state) {
     TaskList list;
     int index;
     QueuedTask* task = FindMutable(id, &list, &index);
@@ -675,8 +630,8 @@ bool CTaskQueue::SetState(const std::string& id, TaskStatus state) {
     // Beside a busy disk each flush of a start cost up to a second.
     // In a batch the flush is one for all, at its end.
     const Durability durability =
-        state == TaskStatus::Running || batchDepth_ > 0 ? Durability::Deferred : Durability::Now;
-    batchSync_ = batchSync_ || (batchDepth_ > 0 && state != TaskStatus::Running);
+        state == TaskState::Running || batchDepth_ > 0 ? Durability::Deferred : Durability::Now;
+    batchSync_ = batchSync_ || (batchDepth_ > 0 && state != TaskState::Running);
     const std::string stored = IntToText(StoredState(state));
     bool written = true;
     if (task == nullptr) {
@@ -773,7 +728,7 @@ std::string CTaskQueue::DownloadingTaskOfUrl(std::string_view url) const {
 
 bool CTaskQueue::IsTaskRunning(const std::string& id) const {
     const QueuedTask* task = Find(id);
-    return task != nullptr && task->State == TaskStatus::Running;
+    return task != nullptr && task->State == TaskState::Running;
 }
 
 void CTaskQueue::Refresh(const std::string& id) {

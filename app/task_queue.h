@@ -21,22 +21,13 @@
 #include "task/progress_file.h"
 #include "task/task_list.h"
 #include "task/task_lookup.h"
+#include "task/task_state.h"
 
 namespace vardane {
 
-// IconForState (task_rows.cpp) indexes a table in this order.
-enum class TaskStatus { Waiting, Running, Stopped, Completed, Failed };
-
-// The stored number of a state (the progress file's State) and back; an
-// unknown number reads as stopped.
-int StoredState(TaskStatus state);
-TaskStatus StateFromStored(int stored);
-// "waiting", "running", "stopped", "completed", "failed".
-const char* StateWord(TaskStatus state);
-
 struct QueuedTask {
     std::string Id;
-    TaskStatus State = TaskStatus::Stopped;
+    TaskState State = TaskState::Stopped;
     std::string Name;      // the local file name
     std::string Dir;       // the local folder (LocalDir)
     std::string Category;  // key path of the category
@@ -155,7 +146,7 @@ class CTaskQueue : public ITaskLookup {
     [[nodiscard]] bool Swap(const std::string& a, const std::string& b);
     // Writes the state to the progress file (from the record in memory),
     // then announces it.
-    [[nodiscard]] bool SetState(const std::string& id, TaskStatus state);
+    [[nodiscard]] bool SetState(const std::string& id, TaskState state);
     // The record a task's run hands back at its end, as its progress file
     // holds it now; without one (nullptr) the file is read again.
     void Adopt(const std::string& id, const TaskProgressRecord* record);

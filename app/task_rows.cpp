@@ -16,10 +16,20 @@ const std::array<ColumnSpec, kColumnCount> kTaskColumns = {{
     {"", 0, true},
 }};
 
-int IconForState(TaskStatus state) {
-    constexpr int kIcons[] = {imgTaskWaiting, imgTaskRunning, imgTaskStopped, imgTaskCompleted,
-                              imgTaskFailed};
-    return kIcons[static_cast<size_t>(state)];
+int IconForState(TaskState state) {
+    switch (state) {
+        case TaskState::Waiting:
+            return imgTaskWaiting;
+        case TaskState::Running:
+            return imgTaskRunning;
+        case TaskState::Completed:
+            return imgTaskCompleted;
+        case TaskState::Failed:
+            return imgTaskFailed;
+        case TaskState::Stopped:
+            break;
+    }
+    return imgTaskStopped;
 }
 
 TaskRow BuildTaskRow(const QueuedTask& task) {

@@ -46,7 +46,7 @@ struct TaskRow {
     const std::string& Id() const { return Columns[kIdColumn]; }
 };
 
-int IconForState(TaskStatus state);
+int IconForState(TaskState state);
 
 // The row of a task: a running task shows the percent it reported, others
 // the truncated FilePos / FileSize; an unknown size shows "??%" and "??";

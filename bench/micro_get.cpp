@@ -40,21 +40,23 @@ class Owner : public ITaskOwner {
     void OnTaskState(const TaskDescriptor& d) override {
         std::lock_guard lock(lock_);
         state_ = d.iState;
+        ended = true;
         ended_.notify_all();
     }
     void OnTaskProgress(const TaskDescriptor&) override {}
     void OnTaskThreads(const TaskDescriptor&) override {}
     void OnSpeedTick() override {}
-    int Wait() {
+    TaskState Wait() {
         std::unique_lock lock(lock_);
-        ended_.wait(lock, [this] { return state_ >= 0; });
+        ended_.wait(lock, [this] { return ended; });
         return state_;
     }
 
   private:
     std::mutex lock_;
     std::condition_variable ended_;
-    int state_ = -1;
+    TaskState state_ = TaskState::Stopped;
+    bool ended = false;
 };
 
 }  // namespace
@@ -126,13 +128,13 @@ int main(int argc, char** argv) {
         ticks.join();
         return 1;
     }
-    int state = owner.Wait();
+    TaskState state = owner.Wait();
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     done = true;
     ticks.join();
     slot.JoinWorkers();
-    std::printf("state=%d seconds=%.3f file=%s\n", state, seconds,
+    std::printf("state=%d seconds=%.3f file=%s\n", StoredState(state), seconds,
                 (r.LocalDir + slot.task.Snapshot().LocalFileName).c_str());
-    return state == stateCompleted ? 0 : 1;
+    return state == TaskState::Completed ? 0 : 1;
 }

@@ -69,13 +69,13 @@ class TransferJob : public CliJob {
     void Tick(OwnerRuntime& rt) override {
         std::vector<std::string> parts;
         for (const QueuedTask& task : rt.Frame().Queue().Tasks(TaskList::Downloading)) {
-            bool watched = target_.empty() ? task.State == TaskStatus::Running : task.Id == target_;
+            bool watched = target_.empty() ? task.State == TaskState::Running : task.Id == target_;
             if (!watched) {
                 continue;
             }
-            if (task.State == TaskStatus::Waiting) {
+            if (task.State == TaskState::Waiting) {
                 parts.push_back(DisplayText(task.Name) + "  waiting");
-            } else if (task.State == TaskStatus::Running) {
+            } else if (task.State == TaskState::Running) {
                 TaskRow row = BuildTaskRow(task);
                 parts.push_back(io.OutputIsTerminal() ? ProgressBar(row, 20) : ProgressLine(row));
             }
@@ -100,11 +100,11 @@ class TransferJob : public CliJob {
         }
     }
 
-    void TaskEnded(OwnerRuntime& /*rt*/, const std::string& id, int state) override {
+    void TaskEnded(OwnerRuntime& /*rt*/, const std::string& id, TaskState state) override {
         if (!target_.empty() && id != target_) {
             return;
         }
-        if (state == stateError) {
+        if (state == TaskState::Failed) {
             failed_.push_back(id);
         }
         if (id == target_) {
@@ -161,14 +161,14 @@ class TransferJob : public CliJob {
             const QueuedTask* task = frame.Queue().Find(target_);
             if (!targetState_ && frame.SlotOfTask(target_) < 0 &&
                 (task == nullptr ||
-                 (task->State != TaskStatus::Running && task->State != TaskStatus::Waiting))) {
-                targetState_ = task == nullptr ? stateStopped : StoredState(task->State);
+                 (task->State != TaskState::Running && task->State != TaskState::Waiting))) {
+                targetState_ = task == nullptr ? TaskState::Stopped : task->State;
             }
             if (!targetState_) {
                 return std::nullopt;
             }
             EndBar();
-            if (*targetState_ == stateCompleted) {
+            if (*targetState_ == TaskState::Completed) {
                 return kStatusOk;
             }
             ReportFailure(target_);
@@ -245,7 +245,7 @@ class TransferJob : public CliJob {
     std::vector<std::string> failed_;
     std::map<std::string, std::string> lastErrors_;
     std::set<std::string> downgradeWarned_;
-    std::optional<int> targetState_;
+    std::optional<TaskState> targetState_;
     std::unique_ptr<TlsChoiceHold> tls_;
 };
 
@@ -333,7 +333,7 @@ class GetCommand : public TaskCommand {
             return false;
         }
         const QueuedTask* task = env.rt.Frame().Queue().Find(id);
-        if (task != nullptr && task->State == TaskStatus::Running) {
+        if (task != nullptr && task->State == TaskState::Running) {
             return true;
         }
         if (!UpdateProgress(ProgressFilePath(env.rt.Context().AppDir(), id),

@@ -88,8 +88,9 @@ bool CEdtTaskDlg::Validate() {
     if (newTask_ && (queued(url_) || (finalUrl != url_ && queued(finalUrl)))) {
         return Refuse(lang.GetLangText("Msg_TaskExists"), QuestionIcon::Exclamation, kFieldUrl);
     }
-    const bool running = lookup_ != nullptr ? lookup_->IsTaskRunning(taskId_)
-                                            : GetTaskState(ctx_.AppDir(), taskId_) == stateRunning;
+    const bool running = lookup_ != nullptr
+                             ? lookup_->IsTaskRunning(taskId_)
+                             : GetTaskState(ctx_.AppDir(), taskId_) == TaskState::Running;
     if (!newTask_ && running) {
         return Refuse(lang.GetLangText("Msg_StopBeforeEdit"), QuestionIcon::Exclamation, "");
     }
@@ -134,7 +135,7 @@ bool CEdtTaskDlg::Apply() {
     record.LocalFileName = fileName_;
     record.ProxyHTTP = IntToText(proxyHttp_ + 1);
     record.ProxyFTP = IntToText(proxyFtp_ + 1);
-    record.State = IntToText(stateStopped);
+    record.State = IntToText(StoredState(TaskState::Stopped));
     record.ThreadCount = IntToText(split_ + 1);
     record.Folder = IntToText(folderIndex_);
     if (newTask_) {

@@ -119,7 +119,7 @@ void NoteServerDigest(CTaskSlot& slot, const HttpReplyInfo& info) {
     }
 }
 
-int VerifyDownload(CTaskSlot& slot, int64_t length) {
+TaskState VerifyDownload(CTaskSlot& slot, int64_t length) {
     CDownloadTask& task = slot.task;
     const std::string stored = TaskRecord(task).Checksum;
     std::optional<AnnouncedDigest> announced;
@@ -134,13 +134,13 @@ int VerifyDownload(CTaskSlot& slot, int64_t length) {
         expected = ParseChecksumText(stored).Sum;
         if (!expected) {
             Log(slot, LogKind::Error, "Log_ChecksumFailed", stored);  // a damaged record
-            return stateError;
+            return TaskState::Failed;
         }
     } else if (announced) {
         expected = announced->Sum;
         origin = " (" + announced->Header + ")";
     } else {
-        return stateCompleted;
+        return TaskState::Completed;
     }
     std::string actual;
     int error = 0;
@@ -148,20 +148,20 @@ int VerifyDownload(CTaskSlot& slot, int64_t length) {
         task.TempPath(), length, expected->Algorithm,
         [&slot] { return slot.bStopCommanded.load(); }, actual, &error);
     if (outcome == DigestOutcome::Stopped) {
-        return stateStopped;  // the next start checks again
+        return TaskState::Stopped;  // the next start checks again
     }
     if (outcome == DigestOutcome::Failed) {
         Log(slot, LogKind::Error, "Log_ChecksumFailed", task.TempPath() + " " + ErrorText(error));
-        return stateError;
+        return TaskState::Failed;
     }
     Checksum got{expected->Algorithm, actual};
     if (got != *expected) {
         Log(slot, LogKind::Error, "Log_ChecksumMismatch",
             ChecksumText(*expected) + origin + " " + ChecksumText(got));
-        return stateError;
+        return TaskState::Failed;
     }
     Log(slot, LogKind::Info, "Log_ChecksumOk", ChecksumText(got) + origin);
-    return stateCompleted;
+    return TaskState::Completed;
 }
 
 }  // namespace vardane

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "task/checksum.h"
+#include "task/task_state.h"
 
 namespace vardane {
 
@@ -30,10 +31,10 @@ DigestOutcome DigestFile(const std::string& path, int64_t length, ChecksumAlgori
 void NoteServerDigest(CTaskSlot& slot, const HttpReplyInfo& info);
 
 // The check at the task's end, all length bytes in the temporary file:
-// stateCompleted when nothing is to be checked or the digest matches (one
-// log line), stateError when it does not match (the line names both
-// digests) or cannot be computed, stateStopped when a stop command came
+// TaskState::Completed when nothing is to be checked or the digest matches (one
+// log line), TaskState::Failed when it does not match (the line names both
+// digests) or cannot be computed, TaskState::Stopped when a stop command came
 // during the check.
-int VerifyDownload(CTaskSlot& slot, int64_t length);
+TaskState VerifyDownload(CTaskSlot& slot, int64_t length);
 
 }  // namespace vardane

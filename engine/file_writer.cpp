@@ -213,7 +213,7 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
         TaskLog(task, LogKind::Error, threadNo,
                 slot.ctx.lang.GetLangText("Log_DiskFull") + " " + IntToText(size) + " > " +
                     IntToText(free) + " " + temp);
-        task.SetState(stateError);
+        task.SetState(TaskState::Failed);
         task.Finish(false);
         return false;
     }
@@ -241,7 +241,7 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
     unlink(temp.c_str());
     if (result > 0) {
         TaskLog(task, LogKind::Error, threadNo, ErrorText(result) + " " + temp);
-        task.SetState(stateError);
+        task.SetState(TaskState::Failed);
         task.Finish(false);
     }
     return false;
@@ -346,7 +346,7 @@ void ReportWriteFailure(CTaskSlot& slot, int threadNo, int error) {
     std::string path = task.TempPath();
     TaskLog(task, LogKind::Error, threadNo, ErrorText(error) + " " + path);
     TaskLog(task, LogKind::Error, threadNo, slot.ctx.lang.GetLangText("Log_WriteLocalFileFailed"));
-    task.SetState(stateError);
+    task.SetState(TaskState::Failed);
     task.Finish(false);
 }
 

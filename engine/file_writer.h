@@ -27,7 +27,7 @@ class CTaskSlot;
 // already present, but only a regular file of this user with one link; any
 // other (a link, a hard-linked or foreign file) is left alone, logged, and
 // the next numbered name taken. Logs Log_MallocSpace before the reservation.
-// Failures log Log_CreateLocalFileFailed or the system's text, set stateError
+// Failures log Log_CreateLocalFileFailed or the system's text, set TaskState::Failed
 // and Finish(false) where the task cannot go on.
 [[nodiscard]] bool CreateLocalFile(CTaskSlot& slot, int threadNo);
 
@@ -46,7 +46,7 @@ class CTaskSlot;
 [[nodiscard]] bool WriteTempLoose(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n,
                                   int* error = nullptr);
 // A failed write: logs the system's text of error and Log_WriteLocalFileFailed
-// (kind 3) for thread threadNo, sets stateError and Finish(false). Call
+// (kind 3) for thread threadNo, sets TaskState::Failed and Finish(false). Call
 // without any task lock.
 void ReportWriteFailure(CTaskSlot& slot, int threadNo, int error);
 

@@ -569,7 +569,7 @@ void CFtpHandler::Fail550(CWorker& w) {
     w.LogKey(LogKind::Error, "Log_FileNotFound");
     {
         std::lock_guard lock(w.task.TaskLock);
-        w.task.descriptor.iState = stateError;
+        w.task.descriptor.iState = TaskState::Failed;
     }
     Enter(w, FtpState::Stop);
 }

@@ -170,7 +170,7 @@ bool CHttpHandler::TakeSize(CWorker& w, const HttpReplyInfo& info) {
     int64_t size = w.task.Snapshot().iFileSize;
     if (onDisk > 0 && size != 0 && onDisk != size) {
         w.LogKey(LogKind::Error, "Log_FileSizeChange");
-        w.task.SetState(stateError);
+        w.task.SetState(TaskState::Failed);
         w.rec.iState = tsStop;
         return false;
     }
@@ -183,7 +183,7 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
     std::string current = w.task.Snapshot().URL;
     if (++redirects_ > kMaxRedirects) {
         w.LogKey(LogKind::Error, "Log_TooManyRedirects", MaskUrlPassword(location));
-        w.task.SetState(stateError);
+        w.task.SetState(TaskState::Failed);
         r.iState = tsStop;
         return;
     }
@@ -192,7 +192,7 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
     TaskDescriptor target = w.task.Snapshot();
     if (url.empty() || !SplitRedirect(url, target)) {
         w.LogKey(LogKind::Error, "Log_InvalidURL", MaskUrlPassword(location));
-        w.task.SetState(stateError);
+        w.task.SetState(TaskState::Failed);
         r.iState = tsStop;
         return;
     }
@@ -201,7 +201,7 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
     if (IsHttps(current) && !IsHttps(target.Protocol)) {
         if (w.ReadSettings().RefuseHttpsDowngrade) {
             w.LogKey(LogKind::Error, "Log_HttpsDowngradeRefused", MaskUrlPassword(url));
-            w.task.SetState(stateError);
+            w.task.SetState(TaskState::Failed);
             r.iState = tsStop;
             return;
         }
@@ -252,7 +252,7 @@ RangeAnswer CHttpHandler::CheckRange(CWorker& w, const HttpReplyInfo& info, bool
     int64_t size = w.task.Snapshot().iFileSize;
     if (range.Total > 0 && size > 0 && range.Total != size) {
         w.LogKey(LogKind::Error, "Log_FileSizeChange");
-        w.task.SetState(stateError);
+        w.task.SetState(TaskState::Failed);
         w.rec.iState = tsStop;
         return RangeAnswer::Fits;
     }
@@ -384,7 +384,7 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         FixFileNameByExtension(w.task);
     }
     if (IsPermanentStatus(info.Status)) {
-        w.task.SetState(stateError);
+        w.task.SetState(TaskState::Failed);
         // Only a 404 says the file is not there; the others refuse it.
         if (info.Status == "404") {
             w.LogKey(LogKind::Error, "Log_FileNotFound");

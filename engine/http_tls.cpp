@@ -65,7 +65,7 @@ void CHttpHandler::OnTlsDone(CWorker& w, int error) {
     }
     if (tls->Failure() == TlsFailure::Verify) {
         w.LogKey(LogKind::Error, "Log_TlsCertificateFailed", tls->FailureText());
-        w.task.SetState(stateError);
+        w.task.SetState(TaskState::Failed);
         r.iState = tsStop;
         return;
     }

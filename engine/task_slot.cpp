@@ -175,11 +175,11 @@ bool StartRun(CTaskSlot& slot, const std::string& id, const std::string& urlOver
         d.ProxyHTTP = http;
         d.ProxyFTP = ftp;
     }
-    task.SetState(stateRunning);
+    task.SetState(TaskState::Running);
     task.Reset();
     std::string address = urlOverride.empty() ? record.BaseURL : urlOverride;
     if (!ParseUrl(task, address)) {
-        task.SetState(stateError, Durability::Now);
+        task.SetState(TaskState::Failed, Durability::Now);
         TaskLog(task, LogKind::Error, 0, slot.ctx.lang.GetLangText("Log_InvalidURL"));
         Abandon(slot, id);
         return false;
@@ -187,7 +187,7 @@ bool StartRun(CTaskSlot& slot, const std::string& id, const std::string& urlOver
     std::string dir = WithTrailingSlash(record.LocalDir);
     if (!MakeDirectories(dir)) {
         int error = errno;
-        task.SetState(stateError, Durability::Now);
+        task.SetState(TaskState::Failed, Durability::Now);
         TaskLog(task, LogKind::Error, 0,
                 slot.ctx.lang.GetLangText("Log_CreateLocalFileFailed") + " " + dir + " " +
                     ErrorText(error));
@@ -210,7 +210,7 @@ bool StartRun(CTaskSlot& slot, const std::string& id, const std::string& urlOver
         d.TaskHeaders = record.Headers;
         protocol = d.Protocol;
     }
-    task.SetState(stateRunning);
+    task.SetState(TaskState::Running);
     ThreadRecord launch;
     launch.pTask = &task;
     launch.iThreadID = 0;
@@ -253,7 +253,7 @@ bool RestartForNewVersion(CTaskSlot& slot) {
         TaskDescriptor& d = task.descriptor;
         again = !slot.bStopCommanded && ++slot.iFileChanges <= CTaskSlot::kMaxFileChanges;
         if (!again && !slot.bStopCommanded) {
-            d.iState = stateError;
+            d.iState = TaskState::Failed;
         }
         id = d.TaskId;
         // FTP starts again at the address in use (it may have come by a
@@ -323,26 +323,26 @@ void WorkerEnd(CWorker& w, int n) {
 
 namespace {
 
-int FinalState(const CTaskSlot& slot, const TaskDescriptor& d) {
-    if (d.iState == stateError) {
-        return stateError;
+TaskState FinalState(const CTaskSlot& slot, const TaskDescriptor& d) {
+    if (d.iState == TaskState::Failed) {
+        return TaskState::Failed;
     }
     if (d.iFileSize > 0 && d.iDownloaded >= d.iFileSize) {
-        return stateCompleted;
+        return TaskState::Completed;
     }
     // One stream of unknown length is complete only when its protocol said
     // it ended; a close or a stop part-way leaves its bytes for the next run.
     if (!d.bRangeMode && d.iFileSize <= 0 && slot.bStreamEnded) {
-        return stateCompleted;
+        return TaskState::Completed;
     }
-    return slot.bRetriesExhausted ? stateError : stateStopped;
+    return slot.bRetriesExhausted ? TaskState::Failed : TaskState::Stopped;
 }
 
 }  // namespace
 
 void TaskEnd(CTaskSlot& slot) {
     CDownloadTask& task = slot.task;
-    int state;
+    TaskState state;
     int64_t downloaded;
     bool singleStream;
     {
@@ -355,7 +355,7 @@ void TaskEnd(CTaskSlot& slot) {
     // No periodic save may follow the final one (nor rewrite the progress
     // file of a task that has just completed).
     slot.StopSaver();
-    if (state == stateCompleted) {
+    if (state == TaskState::Completed) {
         // All bytes are in: the file gets its name only if it matches its
         // checksum (a mismatch leaves it under the temporary name).
         state = VerifyDownload(slot, downloaded);
@@ -365,11 +365,12 @@ void TaskEnd(CTaskSlot& slot) {
         std::lock_guard lock(task.TaskLock);
         task.descriptor.iState = state;
     }
-    StageTaskProgress(task, [state](TaskProgressRecord& r) { r.State = IntToText(state); });
+    StageTaskProgress(task,
+                      [state](TaskProgressRecord& r) { r.State = IntToText(StoredState(state)); });
     SaveProgress(task);
     // An empty file is complete too (a stream that ended at once): it must
     // arrive under its name, not stay behind as a one-byte temporary file.
-    if (state == stateCompleted) {
+    if (state == TaskState::Completed) {
         // The file was created with one byte; cut it to what came.
         if (singleStream && !TruncateTempFile(slot, downloaded)) {
             // Left as it is; the rename below still happens.
@@ -381,7 +382,7 @@ void TaskEnd(CTaskSlot& slot) {
             TaskLog(task, LogKind::Error, 0,
                     slot.ctx.lang.GetLangText("Log_RenameFailed") + " " + task.LocalPath() + " " +
                         ErrorText(error));
-            state = stateError;
+            state = TaskState::Failed;
             task.SetState(state, Durability::Now);
         }
     }

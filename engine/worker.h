@@ -268,7 +268,7 @@ class CTaskSlot {
 // loads the HTTP and FTP proxy records, parses the address (urlOverride when
 // not empty, else BaseURL), creates the target folder and launches worker 0.
 // Without a progress file nothing happens; an unparsable address sets
-// stateError and logs Log_InvalidURL. Returns whether worker 0 was started.
+// TaskState::Failed and logs Log_InvalidURL. Returns whether worker 0 was started.
 bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOverride = "",
                const TaskProgressRecord* record = nullptr);
 // Starts the slot's task again on the record it has in memory (a redirect to

@@ -265,7 +265,7 @@ void GuiRuntime::OnModelChanged(unsigned parts) {
 }
 
 // A job waiting for this task (a forwarded get) answers its client now.
-void GuiRuntime::OnTaskEnded(const std::string& id, int state) {
+void GuiRuntime::OnTaskEnded(const std::string& id, TaskState state) {
     OwnerRuntime::OnTaskEnded(id, state);
     ServeSoon();
 }

@@ -52,7 +52,7 @@ class GuiRuntime : public QObject, public OwnerRuntime {
 
     // IMainFrameHost
     void OnModelChanged(unsigned parts) override;
-    void OnTaskEnded(const std::string& id, int state) override;
+    void OnTaskEnded(const std::string& id, TaskState state) override;
     void SetWaitCursor(bool wait) override;
     void OpenNewTaskDialog(const std::string& url) override;
     void OpenTaskProperties(const std::string& id) override;

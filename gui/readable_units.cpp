@@ -32,7 +32,7 @@ QString ReadableSpeed(double kbPerSecond) {
 }
 
 int64_t SecondsLeft(const QueuedTask& task) {
-    if (task.State != TaskStatus::Running || task.Size <= 0 || !(task.SpeedKb > 0)) {
+    if (task.State != TaskState::Running || task.Size <= 0 || !(task.SpeedKb > 0)) {
         return -1;
     }
     const int64_t left = task.Size > task.Pos ? task.Size - task.Pos : 0;

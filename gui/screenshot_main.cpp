@@ -113,7 +113,7 @@ void Progress(CMainFrame& frame, const std::string& id, const std::string& name,
     d.iDownloaded = pos;
     d.iBestPercent = static_cast<int>(pos * 100 / size);
     d.fAvgSpeedKB = speed;
-    d.iState = stateRunning;
+    d.iState = TaskState::Running;
     frame.OnTaskProgress(d);
 }
 

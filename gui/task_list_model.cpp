@@ -75,7 +75,7 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole && index.column() == kTimeLeftColumn) {
         return TimeLeftText(SecondsLeft(TaskAt(index.row())));
     }
-    if (role == Qt::ToolTipRole && TaskAt(index.row()).State == TaskStatus::Failed) {
+    if (role == Qt::ToolTipRole && TaskAt(index.row()).State == TaskState::Failed) {
         // The line came from a server: shown as text, never as markup.
         const std::string why = frame_.LastErrorLine(TaskAt(index.row()).Id);
         return why.empty() ? QVariant()

@@ -93,13 +93,14 @@ TaskDescriptor CDownloadTask::Snapshot() {
     return descriptor;
 }
 
-void CDownloadTask::SetState(int state, Durability durability) {
+void CDownloadTask::SetState(TaskState state, Durability durability) {
     {
         std::lock_guard lock(TaskLock);
         descriptor.iState = state;
     }
     UpdateTaskProgress(
-        *this, [state](TaskProgressRecord& r) { r.State = IntToText(state); }, durability);
+        *this, [state](TaskProgressRecord& r) { r.State = IntToText(StoredState(state)); },
+        durability);
 }
 
 void CDownloadTask::SetFileSize(int64_t size) {

@@ -22,6 +22,7 @@
 #include "task/progress_file.h"
 #include "task/request_headers.h"
 #include "task/task_owner.h"
+#include "task/task_state.h"
 
 namespace vardane {
 
@@ -39,15 +40,6 @@ enum ThreadState : int {
     tsRequestSent = 24,  // request sent, reading the response header
     tsSwitchToFtp = 26,  // a redirect led to an FTP address: restart as FTP
     tsStop = 27,         // the worker ends
-};
-
-// Task states, as stored in the progress file key State. 4 is not used.
-enum TaskState : int {
-    stateRunning = 0,
-    stateCompleted = 1,
-    stateStopped = 2,
-    stateQueued = 3,
-    stateError = 5,
 };
 
 inline constexpr int kMaxThreads = 4;
@@ -100,7 +92,7 @@ struct TaskDescriptor {
     double fAvgSpeedKB = 0;       // mean of the speed samples, KB/s
     bool bRangeMode = true;       // size known, byte ranges used; false: one stream
     std::string TaskId;
-    int iState = stateStopped;  // TaskState value
+    TaskState iState = TaskState::Stopped;
     ProxyRecord ProxyHTTP;
     ProxyRecord ProxyFTP;
     int64_t iSaveCounter = 0;  // KB received since the progress file was rewritten
@@ -183,7 +175,7 @@ class CDownloadTask {
     // rewrites are not flushed (Durability::Deferred): the task's end
     // flushes the whole record once, and until then a flush per change would
     // hold the download up behind every other writer of the disk.
-    void SetState(int state, Durability durability = Durability::Deferred);
+    void SetState(TaskState state, Durability durability = Durability::Deferred);
     void SetFileSize(int64_t size);
     // Under ProgressLock: only while the record has no LocalTempFileName,
     // sets LocalFileName in the descriptor and the record (written by the

@@ -285,7 +285,7 @@ void MergeLiveValues(CDownloadTask& task, TaskProgressRecord& record) {
         record.BaseURL = d.BaseURL;
     }
     record.ThreadCount = IntToText(d.ThreadCount);
-    if (d.iFileSize > 0 && d.iState != stateError && d.bRangeMode) {
+    if (d.iFileSize > 0 && d.iState != TaskState::Failed && d.bRangeMode) {
         record.FileSize = IntToText(d.iFileSize);
         record.FilePos = IntToText(d.iDownloaded);
         record.Validators = d.Validators;
@@ -341,13 +341,15 @@ bool TrySaveProgress(CDownloadTask& task) {
     return true;
 }
 
-int GetTaskState(const std::string& appDir, std::string_view id) {
-    return static_cast<int>(TextToInt(ReadProgress(ProgressFilePath(appDir, id)).State));
+TaskState GetTaskState(const std::string& appDir, std::string_view id) {
+    return StateFromStored(
+        static_cast<int>(TextToInt(ReadProgress(ProgressFilePath(appDir, id)).State)));
 }
 
-void SetTaskState(const std::string& appDir, std::string_view id, int state) {
-    UpdateProgress(ProgressFilePath(appDir, id),
-                   [state](TaskProgressRecord& record) { record.State = IntToText(state); });
+void SetTaskState(const std::string& appDir, std::string_view id, TaskState state) {
+    UpdateProgress(ProgressFilePath(appDir, id), [state](TaskProgressRecord& record) {
+        record.State = IntToText(StoredState(state));
+    });
 }
 
 TaskProgressRecord NewStoppedTaskRecord(const CAppSettings& settings, std::string_view url,
@@ -358,7 +360,7 @@ TaskProgressRecord NewStoppedTaskRecord(const CAppSettings& settings, std::strin
     record.LocalFileName = fileName;
     record.ProxyHTTP = IntToText(settings.ProxyHTTP);
     record.ProxyFTP = IntToText(settings.ProxyFTP);
-    record.State = IntToText(stateStopped);
+    record.State = IntToText(StoredState(TaskState::Stopped));
     record.ThreadCount = IntToText(settings.ThreadCnt);
     return record;
 }

@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "task/file_validators.h"
 #include "task/request_headers.h"
+#include "task/task_state.h"
 
 namespace vardane {
 
@@ -126,8 +127,8 @@ void SetProgressFileObserver(IProgressFileObserver* observer);
 // ReadFileBytes of a progress file, seen by the observer.
 bool ReadProgressBytes(const std::string& path, std::string& bytes);
 
-// State of a task that is not running (defaults give stateStopped 2).
-int GetTaskState(const std::string& appDir, std::string_view id);
-void SetTaskState(const std::string& appDir, std::string_view id, int state);
+// State of a task that is not running (defaults give TaskState::Stopped 2).
+TaskState GetTaskState(const std::string& appDir, std::string_view id);
+void SetTaskState(const std::string& appDir, std::string_view id, TaskState state);
 
 }  // namespace vardane

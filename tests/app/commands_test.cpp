@@ -65,10 +65,10 @@ TEST_F(CommandsTest, DeletingARunningTaskStopsItMovesItAndStartsTheNext) {
     EXPECT_TRUE(slot.Task().IsStopped());
     EXPECT_TRUE(FileExists(temp)) << "the workers may still write it";
 
-    slot.EndFromWorker(stateStopped);
+    slot.EndFromWorker(TaskState::Stopped);
     EXPECT_FALSE(FileExists(temp));
-    EXPECT_EQ(2, FileState("101"));
-    EXPECT_EQ(TaskStatus::Stopped, frame->Queue().Find("101")->State);
+    EXPECT_EQ(TaskState::Stopped, FileState("101"));
+    EXPECT_EQ(TaskState::Stopped, frame->Queue().Find("101")->State);
     EXPECT_EQ(Ids({"101", "102"}), engine.started);
     EXPECT_EQ(Ids({"101"}), ListIds(TaskList::Deleted));
     EXPECT_TRUE(ListIds(TaskList::Completed).empty());
@@ -80,7 +80,7 @@ TEST_F(CommandsTest, ADeletedWaitingTaskIsStoppedInTheQueueAsInItsFile) {
     AddTasks(2);
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
-    ASSERT_EQ(TaskStatus::Waiting, frame->Queue().Find("102")->State);
+    ASSERT_EQ(TaskState::Waiting, frame->Queue().Find("102")->State);
     const std::string victim = dir.Path() + "victim.txt";
     ASSERT_TRUE(WriteFile(victim, "keep"));
     ASSERT_TRUE(MakeDirectories(dir.Path() + "Download/"));
@@ -88,11 +88,11 @@ TEST_F(CommandsTest, ADeletedWaitingTaskIsStoppedInTheQueueAsInItsFile) {
     ASSERT_TRUE(frame->DeleteTasks({"102"}));
     EXPECT_EQ("keep", ReadFile(victim));
     EXPECT_TRUE(PathExists(dir.Path() + "Download/b.bin.vd~")) << "not ours to remove";
-    EXPECT_EQ(2, FileState("102"));
-    EXPECT_EQ(TaskStatus::Stopped, frame->Queue().Find("102")->State);
+    EXPECT_EQ(TaskState::Stopped, FileState("102"));
+    EXPECT_EQ(TaskState::Stopped, frame->Queue().Find("102")->State);
     frame->SelectView(TaskView::Deleted);
     EXPECT_EQ(std::vector<int>({imgTaskStopped}), Icons());
-    SlotRunning("101").EndFromWorker(stateStopped);
+    SlotRunning("101").EndFromWorker(TaskState::Stopped);
     EXPECT_EQ(Ids({"101"}), engine.started) << "a deleted task never starts";
 }
 
@@ -201,7 +201,7 @@ TEST_F(CommandsTest, ANewTaskStartsBeforeItsFilesAreFlushedAndTheyAreFlushedByTh
 
 TEST_F(CommandsTest, DownloadAgainStartsAtOnceWhenTheDefaultSaysSo) {
     SetSetting("Default", "DownloadImmediately", "1");
-    AddTask("101", "http://127.0.0.1/a.bin", 1, TaskList::Deleted);
+    AddTask("101", "http://127.0.0.1/a.bin", TaskState::Completed, TaskList::Deleted);
     CreateFrame();
     frame->SelectView(TaskView::Deleted);
     SelectIds({"101"});
@@ -241,7 +241,7 @@ TEST_F(CommandsTest, MovingAWaitingTaskUpMakesItStartFirst) {
     frame->OnCommand(ID_START_ALL);
     SelectIds({"103"});
     frame->OnCommand(ID_MOVE_UP);
-    SlotRunning("101").EndFromWorker(stateStopped);
+    SlotRunning("101").EndFromWorker(TaskState::Stopped);
     EXPECT_EQ(Ids({"101", "103"}), engine.started);
 }
 
@@ -448,7 +448,7 @@ TEST_F(CommandsTest, RowsShowPercentSizeAndCorrectACompleteFile) {
     const TaskRow& r0 = frame->Rows()[0];
     EXPECT_EQ(imgTaskCompleted, r0.Icon);
     EXPECT_EQ("100%", r0.Columns[1]);
-    EXPECT_EQ(1, FileState("101"));
+    EXPECT_EQ(TaskState::Completed, FileState("101"));
     const TaskRow& r1 = frame->Rows()[1];
     EXPECT_EQ(imgTaskStopped, r1.Icon);
     EXPECT_EQ("33%", r1.Columns[1]);
@@ -522,7 +522,7 @@ TEST_F(CommandsTest, MenusFollowTheViewAndTheRootNodeSelectsDownloading) {
 }
 
 TEST_F(CommandsTest, OpenFileAndFolderHandTheTargetToTheOpener) {
-    AddTask("101", "http://127.0.0.1/a b.bin", 1, TaskList::Completed);
+    AddTask("101", "http://127.0.0.1/a b.bin", TaskState::Completed, TaskList::Completed);
     const std::string folder = dir.Path() + "Download/";
     const std::string opener = dir.Path() + "opener.sh";
     const std::string record = dir.Path() + "opened";

@@ -28,11 +28,11 @@ bool FakeSlot::Start(const std::string& id, const TaskProgressRecord& /*record*/
         task_.descriptor.BaseURL = record.BaseURL;
         task_.descriptor.LocalDir = record.LocalDir;
         task_.descriptor.LocalFileName = record.LocalFileName;
-        task_.descriptor.iState = stateRunning;
+        task_.descriptor.iState = TaskState::Running;
     }
     for (const std::string& bad : engine_.failAtStart) {
         if (bad == id) {
-            SetTaskState(task_.ctx.AppDir(), id, stateError);
+            SetTaskState(task_.ctx.AppDir(), id, TaskState::Failed);
             return false;
         }
     }
@@ -44,7 +44,7 @@ bool FakeSlot::Start(const std::string& id, const TaskProgressRecord& /*record*/
 void FakeSlot::Stop(bool noSuccessor) {
     task_.Finish(noSuccessor);
     if (engine_.endOnStop) {
-        EndInBackground(stateStopped);
+        EndInBackground(TaskState::Stopped);
     }
 }
 
@@ -52,7 +52,7 @@ bool FakeSlot::Idle() {
     return !task_.bActive && workerDone_;
 }
 
-void FakeSlot::EndInBackground(int state) {
+void FakeSlot::EndInBackground(TaskState state) {
     JoinWorker();
     TaskDescriptor d;
     {
@@ -69,7 +69,7 @@ void FakeSlot::EndInBackground(int state) {
     });
 }
 
-void FakeSlot::EndFromWorker(int state) {
+void FakeSlot::EndFromWorker(TaskState state) {
     EndInBackground(state);
     while (!workerDone_) {
         engine_.loop->WaitAndPump(10);
@@ -112,7 +112,7 @@ void FrameTest::SetSetting(const std::string& group, const std::string& name,
     key.SetString(name, value);
 }
 
-std::string FrameTest::AddTask(const std::string& id, const std::string& url, int state,
+std::string FrameTest::AddTask(const std::string& id, const std::string& url, TaskState state,
                                TaskList list) {
     TaskProgressRecord record;
     record.BaseURL = url;
@@ -120,7 +120,7 @@ std::string FrameTest::AddTask(const std::string& id, const std::string& url, in
     TaskDescriptor parsed;
     ParseUrlInto(parsed, url);
     record.LocalFileName = parsed.FileName;
-    record.State = IntToText(state);
+    record.State = IntToText(StoredState(state));
     record.ThreadCount = IntToText(2);
     WriteProgress(record, ProgressFilePath(dir.Path(), id));
     AppendListLine(ListFilePath(dir.Path(), list), id);
@@ -146,7 +146,7 @@ std::vector<std::string> FrameTest::ListIds(TaskList list) const {
     return ReadListIds(ListFilePath(dir.Path(), list));
 }
 
-int FrameTest::FileState(const std::string& id) const {
+TaskState FrameTest::FileState(const std::string& id) const {
     return GetTaskState(dir.Path(), id);
 }
 

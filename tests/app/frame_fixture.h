@@ -41,10 +41,10 @@ class FakeSlot : public ISlotEngine {
     // Ends the task as its last worker would: final state written, bActive
     // cleared, then the end reported from a worker thread (which blocks until
     // the window thread has handled it).
-    void EndFromWorker(int state);
+    void EndFromWorker(TaskState state);
     // The same without waiting: the end stays queued until the window loop
     // is pumped.
-    void EndInBackground(int state);
+    void EndInBackground(TaskState state);
     void JoinWorker();
 
   private:
@@ -111,14 +111,15 @@ class FrameTest : public ::testing::Test {
     // Registry value under HKCU SOFTWARE\Vardane\<group>.
     void SetSetting(const std::string& group, const std::string& name, const std::string& value);
     // A task of url in state with its progress file, appended to list's file.
-    std::string AddTask(const std::string& id, const std::string& url, int state = 2,
+    std::string AddTask(const std::string& id, const std::string& url,
+                        TaskState state = TaskState::Stopped,
                         TaskList list = TaskList::Downloading);
     // count stopped tasks 101, 102... of http://127.0.0.1/a.bin, b.bin...
     void AddTasks(int count);
     void CreateFrame(bool downloadAtStart = false);
 
     std::vector<std::string> ListIds(TaskList list) const;
-    int FileState(const std::string& id) const;
+    TaskState FileState(const std::string& id) const;
     std::vector<int> Icons() const;
     int RowOf(const std::string& id) const { return frame->FindRow(id); }
     void SelectIds(const std::vector<std::string>& ids);

@@ -20,16 +20,16 @@ TEST_F(SchedulerTest, OneSlotQueueStartsSuccessorsInListOrderUntilStopAll) {
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
     EXPECT_EQ(IconList({5, 8, 8}), Icons());
-    EXPECT_EQ(0, FileState("101"));
-    EXPECT_EQ(3, FileState("102"));
-    EXPECT_EQ(3, FileState("103"));
+    EXPECT_EQ(TaskState::Running, FileState("101"));
+    EXPECT_EQ(TaskState::Waiting, FileState("102"));
+    EXPECT_EQ(TaskState::Waiting, FileState("103"));
     EXPECT_EQ(std::vector<std::string>({"101"}), engine.started);
 
     // Stop: the upper waiting row takes the slot once the task has ended.
     SelectIds({"101"});
     frame->OnCommand(ID_STOP);
     EXPECT_EQ(IconList({5, 8, 8}), Icons()) << "a stop only asks the task to stop";
-    SlotRunning("101").EndFromWorker(stateStopped);
+    SlotRunning("101").EndFromWorker(TaskState::Stopped);
     EXPECT_EQ(IconList({7, 5, 8}), Icons());
     EXPECT_EQ("0.0 KB/s", frame->Rows()[0].Columns[4]);
 
@@ -37,8 +37,8 @@ TEST_F(SchedulerTest, OneSlotQueueStartsSuccessorsInListOrderUntilStopAll) {
     // without a successor.
     frame->OnCommand(ID_STOP_ALL);
     EXPECT_EQ(IconList({7, 5, 7}), Icons());
-    EXPECT_EQ(2, FileState("103"));
-    SlotRunning("102").EndFromWorker(stateStopped);
+    EXPECT_EQ(TaskState::Stopped, FileState("103"));
+    SlotRunning("102").EndFromWorker(TaskState::Stopped);
     EXPECT_EQ(IconList({7, 7, 7}), Icons());
     EXPECT_EQ(std::vector<std::string>({"101", "102"}), engine.started);
     EXPECT_EQ(1, frame->FreeSlotCount());
@@ -52,13 +52,13 @@ TEST_F(SchedulerTest, CompletedRangedTaskFreesItsSlotForTheQueue) {
     // starts nothing: the queue must go on all the same.
     FakeSlot& slot = SlotRunning("101");
     slot.Task().Finish(true);
-    slot.EndFromWorker(stateCompleted);
+    slot.EndFromWorker(TaskState::Completed);
 
     EXPECT_EQ(IconList({5, 8}), Icons());
     EXPECT_EQ(-1, RowOf("101"));
     EXPECT_EQ(std::vector<std::string>({"102", "103"}), ListIds(TaskList::Downloading));
     EXPECT_EQ(std::vector<std::string>({"101"}), ListIds(TaskList::Completed));
-    EXPECT_EQ(1, FileState("101"));
+    EXPECT_EQ(TaskState::Completed, FileState("101"));
     EXPECT_EQ(std::vector<std::string>({"a.bin"}), host.alerts);
     EXPECT_EQ(std::vector<std::string>({"101", "102"}), engine.started);
 }
@@ -84,7 +84,7 @@ TEST_F(SchedulerTest, ACompletedTaskShowsItsWholeSizeAtOnce) {
             slot.Task().descriptor.iFileSize = id == std::string("101") ? 1000 : 0;
             slot.Task().descriptor.iDownloaded = 1000;  // 102: one stream of unknown size
         }
-        slot.EndFromWorker(stateCompleted);
+        slot.EndFromWorker(TaskState::Completed);
     }
     ASSERT_EQ(2u, frame->Rows().size());
     for (const TaskRow& row : frame->Rows()) {
@@ -101,9 +101,9 @@ TEST_F(SchedulerTest, FailureAndSingleStreamCompletionStartTheNextTask) {
     AddTasks(3);
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
-    SlotRunning("101").EndFromWorker(stateError);
+    SlotRunning("101").EndFromWorker(TaskState::Failed);
     EXPECT_EQ(IconList({6, 5, 8}), Icons());
-    SlotRunning("102").EndFromWorker(stateCompleted);
+    SlotRunning("102").EndFromWorker(TaskState::Completed);
     EXPECT_EQ(IconList({6, 5}), Icons());
     EXPECT_EQ(std::vector<std::string>({"101", "102", "103"}), engine.started);
 }
@@ -115,10 +115,10 @@ TEST_F(SchedulerTest, StoppingAWaitingTaskTouchesNoSlot) {
     SelectIds({"102"});
     frame->OnCommand(ID_STOP);
     EXPECT_EQ(IconList({5, 7, 8}), Icons());
-    EXPECT_EQ(2, FileState("102"));
+    EXPECT_EQ(TaskState::Stopped, FileState("102"));
     EXPECT_FALSE(SlotRunning("101").Task().IsStopped());
     // The stopped task is skipped by the successor rule.
-    SlotRunning("101").EndFromWorker(stateStopped);
+    SlotRunning("101").EndFromWorker(TaskState::Stopped);
     EXPECT_EQ(IconList({7, 7, 5}), Icons());
 }
 
@@ -130,7 +130,7 @@ TEST_F(SchedulerTest, AbandonedStartShowsTheFailureAndStartsTheNextTask) {
     // 101 could not start: its row shows the failure and 102 takes the slot
     // that 101 never used; 103 waits behind it.
     EXPECT_EQ(IconList({6, 5, 8}), Icons());
-    EXPECT_EQ(5, FileState("101"));
+    EXPECT_EQ(TaskState::Failed, FileState("101"));
     EXPECT_EQ(std::vector<std::string>({"101", "102"}), engine.started);
 
     // A task without progress file is absent: starting it makes no file.
@@ -151,14 +151,14 @@ TEST_F(SchedulerTest, MaxTasksAboveFourUsesTheFourSlots) {
 }
 
 TEST_F(SchedulerTest, StartUpRepairsRunningAndWaitingTasksAndHonoursDownloadAtStart) {
-    AddTask("101", "http://127.0.0.1/a.bin", stateRunning);
-    AddTask("102", "http://127.0.0.1/b.bin", stateQueued);
-    AddTask("103", "http://127.0.0.1/c.bin", stateError);
+    AddTask("101", "http://127.0.0.1/a.bin", TaskState::Running);
+    AddTask("102", "http://127.0.0.1/b.bin", TaskState::Waiting);
+    AddTask("103", "http://127.0.0.1/c.bin", TaskState::Failed);
     {
         CreateFrame(false);
         EXPECT_EQ(IconList({7, 7, 6}), Icons());
-        EXPECT_EQ(2, FileState("101"));
-        EXPECT_EQ(2, FileState("102"));
+        EXPECT_EQ(TaskState::Stopped, FileState("101"));
+        EXPECT_EQ(TaskState::Stopped, FileState("102"));
         EXPECT_TRUE(engine.started.empty());
         frame->Close();
     }
@@ -194,7 +194,7 @@ TEST_F(SchedulerTest, ShutdownDrainsWorkersStartsNothingAndKeepsTheSpeedLimit) {
         EXPECT_TRUE(slot->Idle());
     }
     EXPECT_EQ(std::vector<std::string>({"101", "102"}), engine.started);
-    EXPECT_EQ(3, FileState("103"));
+    EXPECT_EQ(TaskState::Waiting, FileState("103"));
 
     CRegistryKey key(ctx->registry);
     key.Open(RegRoot::CurrentUser, GroupKeyPath("Connection"), false);
@@ -226,7 +226,7 @@ TEST_F(SchedulerTest, CategoryViewStillFeedsTheWholeQueue) {
     ASSERT_FALSE(tree.Children(downloading).empty());
     frame->SelectFolderItem(tree.Children(downloading)[0]);
     EXPECT_TRUE(frame->Rows().empty());
-    SlotRunning("101").EndFromWorker(stateStopped);
+    SlotRunning("101").EndFromWorker(TaskState::Stopped);
     EXPECT_EQ(std::vector<std::string>({"101", "102"}), engine.started);
 }
 

@@ -65,7 +65,7 @@ TEST_F(TaskQueueTest, NoticesLetAModelFollowAddsMovesAndRemovals) {
     ASSERT_TRUE(queue.Remove("3"));
     AddTask("6", "http://127.0.0.1/y.bin");
     ASSERT_TRUE(queue.Append(TaskList::Downloading, "6", false));
-    ASSERT_TRUE(queue.SetState("5", TaskStatus::Waiting));
+    ASSERT_TRUE(queue.SetState("5", TaskState::Waiting));
     EXPECT_FALSE(queue.Append(TaskList::Completed, "6")) << "an id stands in one list only";
 
     EXPECT_EQ(model.rows, model.Ids(TaskList::Downloading));
@@ -73,7 +73,7 @@ TEST_F(TaskQueueTest, NoticesLetAModelFollowAddsMovesAndRemovals) {
     EXPECT_EQ((std::vector<std::string>{"move 0>3", "move 2>0", "move 1>4", "remove 1", "insert 4",
                                         "change 2 1"}),
               model.log);
-    EXPECT_EQ(3, FileState("5"));
+    EXPECT_EQ(TaskState::Waiting, FileState("5"));
 }
 
 TEST_F(TaskQueueTest, AFileOneByteShortIsNotTakenForCompleted) {
@@ -92,13 +92,13 @@ TEST_F(TaskQueueTest, AFileOneByteShortIsNotTakenForCompleted) {
     CreateFrame();
     const std::vector<QueuedTask>& tasks = frame->Queue().Tasks(TaskList::Downloading);
     ASSERT_EQ(3u, tasks.size());
-    EXPECT_EQ(TaskStatus::Stopped, tasks[0].State);
+    EXPECT_EQ(TaskState::Stopped, tasks[0].State);
     EXPECT_EQ("99%", frame->Rows()[0].Columns[1]);
-    EXPECT_EQ(TaskStatus::Stopped, tasks[1].State);
+    EXPECT_EQ(TaskState::Stopped, tasks[1].State);
     EXPECT_EQ("99%", frame->Rows()[1].Columns[1]);
-    EXPECT_EQ(2, FileState("2"));
-    EXPECT_EQ(TaskStatus::Completed, tasks[2].State);
-    EXPECT_EQ(1, FileState("3"));
+    EXPECT_EQ(TaskState::Stopped, FileState("2"));
+    EXPECT_EQ(TaskState::Completed, tasks[2].State);
+    EXPECT_EQ(TaskState::Completed, FileState("3"));
 }
 
 class CountReads : public IProgressFileObserver {
@@ -116,7 +116,7 @@ class CountReads : public IProgressFileObserver {
 // the run.
 TEST_F(TaskQueueTest, StatesAreWrittenFromTheAdoptedRecordWithoutReadingTheFile) {
     AddTask("1", "http://127.0.0.1/a.bin");
-    AddTask("2", "http://127.0.0.1/b.bin", 1, TaskList::Completed);
+    AddTask("2", "http://127.0.0.1/b.bin", TaskState::Completed, TaskList::Completed);
     CTaskQueue queue(dir.Path());
     queue.Load();
     CountReads counted;
@@ -131,7 +131,7 @@ TEST_F(TaskQueueTest, StatesAreWrittenFromTheAdoptedRecordWithoutReadingTheFile)
     ran.Block = {"401-500", "501-1000", "0-0", "0-0"};
     ASSERT_TRUE(WriteProgress(ran, ProgressFilePath(dir.Path(), "1")));
     queue.Adopt("1", &ran);
-    ASSERT_TRUE(queue.SetState("1", TaskStatus::Stopped));
+    ASSERT_TRUE(queue.SetState("1", TaskState::Stopped));
     EXPECT_EQ(counted.reads, 0);
     TaskProgressRecord expected = ran;
     expected.State = "2";
@@ -150,9 +150,9 @@ TEST_F(TaskQueueTest, OperationsByIdLeaveTheViewAndTheSelectionAlone) {
     frame->StartTaskById("103");
     frame->StopTaskById("102");
     const CTaskQueue& queue = frame->Queue();
-    EXPECT_EQ(TaskStatus::Running, queue.Find("101")->State);
-    EXPECT_EQ(TaskStatus::Stopped, queue.Find("102")->State);
-    EXPECT_EQ(TaskStatus::Waiting, queue.Find("103")->State) << "a stop by id touches one task";
+    EXPECT_EQ(TaskState::Running, queue.Find("101")->State);
+    EXPECT_EQ(TaskState::Stopped, queue.Find("102")->State);
+    EXPECT_EQ(TaskState::Waiting, queue.Find("103")->State) << "a stop by id touches one task";
     EXPECT_EQ(std::vector<std::string>({"101"}), engine.started);
 
     frame->MoveTasks({"103"}, MoveKind::Top);
@@ -168,8 +168,8 @@ TEST_F(TaskQueueTest, OperationsByIdLeaveTheViewAndTheSelectionAlone) {
     // The scheduler takes the next waiting task by its state, wherever the
     // window looks.
     frame->SelectView(TaskView::Completed);
-    SlotRunning("101").EndFromWorker(stateStopped);
-    EXPECT_EQ(TaskStatus::Running, queue.Find("103")->State);
+    SlotRunning("101").EndFromWorker(TaskState::Stopped);
+    EXPECT_EQ(TaskState::Running, queue.Find("103")->State);
     EXPECT_EQ(TaskView::Completed, frame->CurrentView());
 }
 
@@ -282,7 +282,7 @@ TEST_F(TaskQueueTest, ALineWhoseRecordIsMissingIsKeptUntilItsOwnDelete) {
     ASSERT_TRUE(frame->DeleteTasks({"101"}));
     frame->MoveTasks({"104"}, MoveKind::Top);
     frame->StartTaskById("103");
-    SlotRunning("103").EndFromWorker(stateCompleted);
+    SlotRunning("103").EndFromWorker(TaskState::Completed);
     EXPECT_EQ((std::vector<std::string>{"102", "104"}), ListIds(TaskList::Downloading));
 
     // Restored: the next load shows it where it stood.

@@ -139,7 +139,8 @@ class ChecksumDownload : public ::testing::Test {
   protected:
     // Runs a task over threads connections with the given checksum ("" none),
     // into a file of its own.
-    int Download(RangeServer& server, int threads, const std::string& checksum) {
+    std::optional<TaskState> Download(RangeServer& server, int threads,
+                                      const std::string& checksum) {
         name = "data" + std::to_string(++runs) + ".bin";
         id = h.AddTask(server.Url(name), threads, name);
         EXPECT_TRUE(UpdateProgress(h.ProgressPath(id),
@@ -159,11 +160,11 @@ class ChecksumDownload : public ::testing::Test {
 
 TEST_F(ChecksumDownload, GivenChecksumCompletesOnAMatchAndFailsOnAMismatch) {
     RangeServer server(Serving(kBody));
-    ASSERT_EQ(Download(server, 3, "sha256=" + kBodySha), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Download(server, 3, "sha256=" + kBodySha), TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(ReadFile(Target()) == kBody);
     EXPECT_TRUE(h.owner.LogHas(Line("Log_ChecksumOk", "sha256=" + kBodySha))) << h.owner.Log();
 
-    ASSERT_EQ(Download(server, 2, "sha256=" + kOtherSha), stateError) << h.owner.Log();
+    ASSERT_EQ(Download(server, 2, "sha256=" + kOtherSha), TaskState::Failed) << h.owner.Log();
     EXPECT_FALSE(FileExists(Target()));
     EXPECT_TRUE(ReadFile(Target() + ".vd~") == kBody) << "the data stays under its temporary name";
     EXPECT_TRUE(
@@ -178,26 +179,26 @@ TEST_F(ChecksumDownload, ServerDigestOfTheWholeFileIsChecked) {
     const std::string lying = "Repr-Digest: sha-256=:" + Base64OfHex(kOtherSha) + ":\r\n";
     {
         RangeServer server(Serving(kBody, right));
-        ASSERT_EQ(Download(server, 1, ""), stateCompleted) << h.owner.Log();
+        ASSERT_EQ(Download(server, 1, ""), TaskState::Completed) << h.owner.Log();
         EXPECT_TRUE(h.owner.LogHas(Line("Log_ChecksumOk", "sha256=" + kBodySha + " (Repr-Digest)")))
             << h.owner.Log();
     }
     {
         RangeServer server(Serving(kBody, lying));
-        EXPECT_EQ(Download(server, 1, ""), stateError) << h.owner.Log();
+        EXPECT_EQ(Download(server, 1, ""), TaskState::Failed) << h.owner.Log();
         EXPECT_FALSE(FileExists(Target()));
         EXPECT_EQ(FileSize(Target() + ".vd~"), static_cast<int64_t>(kBody.size()));
     }
     {
         // The older header, on the first ranged reply that holds the whole file.
         RangeServer server(Serving(kBody, "Digest: SHA-256=" + Base64OfHex(kOtherSha) + "\r\n"));
-        EXPECT_EQ(Download(server, 2, ""), stateError) << h.owner.Log();
+        EXPECT_EQ(Download(server, 2, ""), TaskState::Failed) << h.owner.Log();
         EXPECT_TRUE(h.owner.LogHas("sha256=" + kOtherSha + " (Digest) sha256=" + kBodySha));
     }
     {
         // The user's checksum stands over the server's.
         RangeServer server(Serving(kBody, lying));
-        EXPECT_EQ(Download(server, 1, "sha256=" + kBodySha), stateCompleted) << h.owner.Log();
+        EXPECT_EQ(Download(server, 1, "sha256=" + kBodySha), TaskState::Completed) << h.owner.Log();
     }
 }
 
@@ -205,7 +206,7 @@ TEST_F(ChecksumDownload, DigestOfAPartIsNotTrusted) {
     // Every reply is a part of the file (the first piece asked for is 1 MiB).
     const std::string body = RandomBytes(3 * 1024 * 1024 + 5, 22);
     RangeServer server(Serving(body, "Repr-Digest: sha-256=:" + Base64OfHex(kOtherSha) + ":\r\n"));
-    ASSERT_EQ(Download(server, 3, ""), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Download(server, 3, ""), TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(ReadFile(Target()) == body);
 }
 
@@ -226,11 +227,11 @@ TEST_F(ChecksumDownload, StopDuringTheCheckStaysAStop) {
     }
     const auto size = static_cast<int64_t>(kBody.size());
     slot.bStopCommanded = true;
-    EXPECT_EQ(VerifyDownload(slot, size), stateStopped);
+    EXPECT_EQ(VerifyDownload(slot, size), TaskState::Stopped);
     slot.bStopCommanded = false;
-    EXPECT_EQ(VerifyDownload(slot, size), stateCompleted);
+    EXPECT_EQ(VerifyDownload(slot, size), TaskState::Completed);
     // A file shorter than its bytes cannot be what was downloaded.
-    EXPECT_EQ(VerifyDownload(slot, size + 1), stateError);
+    EXPECT_EQ(VerifyDownload(slot, size + 1), TaskState::Failed);
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_ChecksumFailed"))) << h.owner.Log();
 }
 

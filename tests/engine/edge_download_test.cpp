@@ -39,8 +39,8 @@ TEST(EdgeDownload, TinyFilesOverFourConnections) {
         std::string id = h.AddTask(server.Url(name), 4, name);
         CTaskSlot slot(h.ctx);
         const int ends = h.owner.Ends();
-        ASSERT_EQ(h.Run(slot, id, std::chrono::seconds(30)), stateCompleted) << size << "\n"
-                                                                             << h.owner.Log();
+        ASSERT_EQ(h.Run(slot, id, std::chrono::seconds(30)), TaskState::Completed) << size << "\n"
+                                                                                   << h.owner.Log();
         // Worker 0 may finish before the workers it launched have run: the
         // task still ends once.
         EXPECT_EQ(h.owner.Ends(), ends + 1) << size;
@@ -108,7 +108,7 @@ TEST(EdgeDownload, OffsetsPastFourGiB) {
                    IntToText(done + 1) + "-" + IntToText(size), "0-0", "0-0"};
     });
     CTaskSlot slot(h.ctx);
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(h.owner.LogHas("Range: bytes=" + IntToText(done) + "-"));
     std::string result = h.DownloadDir + "big.bin";
     EXPECT_EQ(FileSize(result), size);
@@ -159,7 +159,7 @@ TEST(EdgeDownload, FullDiskFailsClearlyLosesNothingAndResumes) {
             WriteFile(h.dir.Path() + "small/" + name + ".vd~", "");
         }
         CTaskSlot slot(h.ctx);
-        ASSERT_EQ(h.Run(slot, id), stateError) << h.owner.Log();
+        ASSERT_EQ(h.Run(slot, id), TaskState::Failed) << h.owner.Log();
         if (reserved) {
             // Refused before anything is reserved, with the sizes.
             EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_DiskFull") + " " +
@@ -177,7 +177,7 @@ TEST(EdgeDownload, FullDiskFailsClearlyLosesNothingAndResumes) {
         std::vector<std::string> ids = ReadListIds(h.dir.Path() + "Tasks/Downloading.lst");
         std::string id = ids[name[0] == 'a' ? 0 : 1];
         CTaskSlot slot(h.ctx);
-        ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+        ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
         EXPECT_TRUE(ReadFile(h.dir.Path() + "small/" + name) == body) << name;
     }
 }
@@ -232,13 +232,13 @@ TEST(EdgeDownload, NamesTakenMeanwhileAreNeitherReplacedNorWrittenThrough) {
         slot.JoinWorkers();
         EXPECT_EQ(ReadFile(outside), "someone else's") << plant;
         if (plant == LinkAtTemp) {
-            EXPECT_EQ(h.owner.Last().iState, stateError) << h.owner.Log();
+            EXPECT_EQ(h.owner.Last().iState, TaskState::Failed) << h.owner.Log();
             EXPECT_EQ(h.Progress(id).State, "5");
             EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_RenameFailed")));
             EXPECT_FALSE(PathExists(target));
             continue;
         }
-        EXPECT_EQ(h.owner.Last().iState, stateCompleted) << h.owner.Log();
+        EXPECT_EQ(h.owner.Last().iState, TaskState::Completed) << h.owner.Log();
         EXPECT_TRUE(ReadFile(h.DownloadDir + "data(1).bin") == body) << plant;
         EXPECT_EQ(ReadFile(target), "someone else's") << plant;
         EXPECT_EQ(h.Progress(id).LocalFileName, "data(1).bin");
@@ -277,7 +277,7 @@ TEST(TaskSlotLife, WorkersNeverWaitBehindAProgressSave) {
     ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(30)));
     h.StopTicks();
     slot.JoinWorkers();
-    EXPECT_EQ(h.owner.Last().iState, stateCompleted) << h.owner.Log();
+    EXPECT_EQ(h.owner.Last().iState, TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(ReadFile(h.DownloadDir + "data.bin") == body);
 }
 

@@ -184,11 +184,12 @@ void EngineHarness::SetProxy(const ProxyRecord& record) {
     key.SetString("Proxy_1", FormatProxyRecord(record));
 }
 
-int EngineHarness::Run(CTaskSlot& slot, const std::string& id, std::chrono::milliseconds timeout,
-                       const TaskProgressRecord* record) {
+std::optional<TaskState> EngineHarness::Run(CTaskSlot& slot, const std::string& id,
+                                            std::chrono::milliseconds timeout,
+                                            const TaskProgressRecord* record) {
     if (!Start(slot, id, record)) {
         StopTicks();
-        return -2;
+        return std::nullopt;
     }
     bool ended = owner.WaitForEnd(timeout);
     if (!ended) {
@@ -200,7 +201,7 @@ int EngineHarness::Run(CTaskSlot& slot, const std::string& id, std::chrono::mill
     StopTicks();
     slot.JoinWorkers();
     if (!ended) {
-        return -1;
+        return std::nullopt;
     }
     return owner.Last().iState;
 }

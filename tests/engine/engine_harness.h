@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,13 +69,13 @@ class EngineHarness {
     std::string ProgressPath(const std::string& id);
 
     // Starts id in slot and waits for its end while the ticks run. Returns
-    // the final state, or -1 when it did not end in time: the test then
+    // the final state, or none when it did not end in time: the test then
     // fails with the task's log, and the task is stopped and joined.
     // With a record the task starts from it, as from its owner's hands;
     // without one the engine reads the progress file.
-    int Run(CTaskSlot& slot, const std::string& id,
-            std::chrono::milliseconds timeout = std::chrono::seconds(60),
-            const TaskProgressRecord* record = nullptr);
+    std::optional<TaskState> Run(CTaskSlot& slot, const std::string& id,
+                                 std::chrono::milliseconds timeout = std::chrono::seconds(60),
+                                 const TaskProgressRecord* record = nullptr);
     // Starts id in slot with the ticks running and returns at once, for a
     // test that stops the task part-way with StopAndJoin.
     bool Start(CTaskSlot& slot, const std::string& id, const TaskProgressRecord* record = nullptr);

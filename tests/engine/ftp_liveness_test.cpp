@@ -27,7 +27,7 @@ using FtpLiveness = ScriptedFtpTask;
 TEST_F(FtpLiveness, RefusedListingIsSkipped) {
     ScriptOptions options;
     options.listReply = "502 Command not implemented\r\n";
-    ASSERT_EQ(Run(RandomBytes(40 * 1024 + 5), options, 1), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Run(RandomBytes(40 * 1024 + 5), options, 1), TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(FileArrived()) << h.owner.Log();
     std::vector<std::string> commands = Commands();
     auto list = std::find(commands.begin(), commands.end(), "LIST /file.bin");
@@ -39,7 +39,8 @@ TEST_F(FtpLiveness, RefusedListingIsSkipped) {
 // The replies that end LIST (150, then 226 after the data) are LIST's: the
 // command after the listing waits for them and gets its own reply.
 TEST_F(FtpLiveness, ListRepliesAreNotTakenForTheNextCommands) {
-    ASSERT_EQ(Run(RandomBytes(30 * 1024), ScriptOptions{}, 1), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Run(RandomBytes(30 * 1024), ScriptOptions{}, 1), TaskState::Completed)
+        << h.owner.Log();
     std::istringstream log(h.owner.Log());
     std::vector<std::string> control;  // thread 0's lines sent and received
     for (std::string line; std::getline(log, line);) {
@@ -64,7 +65,7 @@ TEST_P(FtpWithoutSize, DownloadsOneStream) {
     ScriptOptions options;
     options.sizeReply = "500 SIZE not understood\r\n";
     options.restProbeReply = GetParam();
-    ASSERT_EQ(Run(RandomBytes(300 * 1024 + 17), options, 4), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Run(RandomBytes(300 * 1024 + 17), options, 4), TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(FileArrived()) << h.owner.Log();
 }
 
@@ -77,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(RestProbe, FtpWithoutSize,
 TEST_F(FtpLiveness, EarlyDataCloseResumesWithoutTimeOut) {
     ScriptOptions options;
     options.cutFirstRetr = 1000;
-    ASSERT_EQ(Run(RandomBytes(64 * 1024 + 3), options, 1), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Run(RandomBytes(64 * 1024 + 3), options, 1), TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(FileArrived());
     EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TimeOut"))) << h.owner.Log();
 }
@@ -105,7 +106,8 @@ TEST_P(FtpFailsAtRetryLimit, TaskFailsAndLeavesNothing) {
         s.RetryCounts = 2;
         s.ConnectionTimeOut = 1;
     });
-    ASSERT_EQ(Run(RandomBytes(20 * 1024), GetParam().options, 1), stateError) << h.owner.Log();
+    ASSERT_EQ(Run(RandomBytes(20 * 1024), GetParam().options, 1), TaskState::Failed)
+        << h.owner.Log();
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TooManyRetry"))) << h.owner.Log();
     EXPECT_FALSE(std::filesystem::exists(h.DownloadDir + "file.bin"));
 }

@@ -46,7 +46,7 @@ TEST_P(PureFtpd, UserDownloadsTheExactFile) {
     direct.PASV = GetParam().passive;
     h.SetProxy(direct);
     std::string id = h.AddTask(server.Url("file.bin"), GetParam().threads);
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
     EXPECT_FALSE(h.owner.LogHas(PureFtpServer::kPassword));
 }
@@ -169,7 +169,7 @@ TEST_P(FtpThroughProxy, CarriesControlAndData) {
     ASSERT_TRUE(StartProxy(proxy));
     h.SetProxy(proxy);
     std::string id = h.AddTask(server_->Url(), 2);
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
     const std::string direct = h.ctx.lang.GetLangText("Log_Connecting") + " 127.0.0.1";
     EXPECT_FALSE(h.owner.LogHas(direct)) << h.owner.Log();

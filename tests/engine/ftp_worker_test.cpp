@@ -81,7 +81,7 @@ TEST_P(FtpVsftpdModes, DownloadsTheExactFile) {
     const std::string digest = Serve(size);
     SetDirect(h, GetParam().passive);
     std::string id = h.AddTask(server.Url("file.bin"), GetParam().threads);
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
     TaskProgressRecord r = h.Progress(id);
     EXPECT_EQ(r.FileSize, IntToText(size));
@@ -125,7 +125,7 @@ TEST_F(FtpVsftpd, StoppedTaskResumesAtStoredBlocks) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     ASSERT_TRUE(h.StopAndJoin(slot));
-    ASSERT_EQ(h.owner.Last().iState, stateStopped) << h.owner.Log();
+    ASSERT_EQ(h.owner.Last().iState, TaskState::Stopped) << h.owner.Log();
 
     TaskProgressRecord stored = h.Progress(id);
     EXPECT_GE(TextToInt(stored.FilePos), 256 * 1024);
@@ -141,7 +141,7 @@ TEST_F(FtpVsftpd, StoppedTaskResumesAtStoredBlocks) {
 
     h.SetSpeedLimit(false, 0);
     size_t before = SentLines(h.owner).size();
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
     // Every block left outstanding was asked for where it stood, not again
     // from its start.
@@ -163,7 +163,7 @@ TEST_F(FtpVsftpd, HttpRedirectToFtpDownloadsOverFtp) {
         }
     });
     std::string id = h.AddTask("http://127.0.0.1:" + std::to_string(http.Port()) + "/file.bin", 2);
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
     EXPECT_TRUE(Contains(SentLines(h.owner), "RETR /file.bin")) << h.owner.Log();
 }
@@ -188,7 +188,7 @@ TEST_P(FtpPyftpdLogins, DownloadsTheExactFile) {
     const std::string user = std::string(PyFtpServer::kUser) + ":" + PyFtpServer::kPassword + "@";
     std::string id =
         h.AddTask(server.Url("file.bin", GetParam().withUser ? user : ""), GetParam().threads);
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
     // A finished block is progress: the next login follows without a wait.
     EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_RetryWait1"))) << h.owner.Log();
@@ -213,7 +213,7 @@ TEST_F(FtpPyftpd, WrongPasswordFailsAtTheRetryLimit) {
     });
     std::string id =
         h.AddTask(server.Url("file.bin", std::string(PyFtpServer::kUser) + ":wrong@"), 1);
-    ASSERT_EQ(h.Run(slot, id), stateError) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Failed) << h.owner.Log();
     const std::string log = h.owner.Log();
     const size_t refused = log.find(" 1 530 ");
     const size_t gaveUp = log.find(h.ctx.lang.GetLangText("Log_TooManyRetry"));
@@ -244,7 +244,7 @@ using FtpScripted = ScriptedFtpTask;
 TEST_F(FtpScripted, MultiLineGreetingAndRestProbe350) {
     ScriptOptions options;
     options.greeting = "220-Welcome\r\n220-to the scripted server\r\n220 ready\r\n";
-    ASSERT_EQ(Run(RandomBytes(100 * 1024 + 3), options, 1, "bob:Pa55w0rd@"), stateCompleted)
+    ASSERT_EQ(Run(RandomBytes(100 * 1024 + 3), options, 1, "bob:Pa55w0rd@"), TaskState::Completed)
         << h.owner.Log();
     EXPECT_TRUE(FileArrived());
     // One USER, answered only at the greeting's last line; the listing in
@@ -260,7 +260,7 @@ TEST_F(FtpScripted, MultiLineGreetingAndRestProbe350) {
 TEST_F(FtpScripted, RestProbe501StillUsesRangesWithBinaryListing) {
     ScriptOptions options;
     options.restProbeReply = "501 Invalid REST in ASCII mode\r\n";
-    ASSERT_EQ(Run(RandomBytes(50 * 1024), options, 1), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Run(RandomBytes(50 * 1024), options, 1), TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(FileArrived());
     EXPECT_EQ(Commands(), ProbeSequence("anonymous", "", "I"));
     EXPECT_FALSE(h.Progress(id).Block[0].empty());
@@ -270,7 +270,7 @@ TEST_F(FtpScripted, NoRestGivesOneStreamFromByteZero) {
     ScriptOptions options;
     options.restProbeReply = "502 Command not implemented\r\n";
     options.restSupported = false;
-    ASSERT_EQ(Run(RandomBytes(200 * 1024 + 11), options, 4), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Run(RandomBytes(200 * 1024 + 11), options, 4), TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(FileArrived());
     // The listing goes in ASCII, the stream is positioned with REST 0, and
     // one thread does it all.
@@ -281,8 +281,8 @@ TEST_F(FtpScripted, NoRestGivesOneStreamFromByteZero) {
 TEST_F(FtpScripted, FileNotFoundAfterSizeFailsTheTask) {
     ScriptOptions options;
     options.sizeReply = "550 No such file\r\n";
-    ASSERT_EQ(Run("x", options, 2), stateError) << h.owner.Log();
-    EXPECT_EQ(h.Progress(id).State, IntToText(stateError));
+    ASSERT_EQ(Run("x", options, 2), TaskState::Failed) << h.owner.Log();
+    EXPECT_EQ(h.Progress(id).State, IntToText(StoredState(TaskState::Failed)));
     // Nothing is sent after the SIZE that got the 550, not even QUIT.
     std::vector<std::string> commands = Commands();
     ASSERT_FALSE(commands.empty());
@@ -293,7 +293,7 @@ TEST_F(FtpScripted, FileNotFoundAfterSizeFailsTheTask) {
 TEST_F(FtpScripted, PassiveDataGoesToTheControlHostWhateverThePasvReplySays) {
     ScriptOptions options;
     options.pasvHost = "10,255,255,1";
-    ASSERT_EQ(Run(RandomBytes(80 * 1024 + 1), options, 1), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Run(RandomBytes(80 * 1024 + 1), options, 1), TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(FileArrived());
     EXPECT_FALSE(h.owner.LogHas("10.255.255.1"));
 }
@@ -303,7 +303,7 @@ TEST_F(FtpScripted, PassiveDataGoesToTheControlHostWhateverThePasvReplySays) {
 TEST_F(FtpScripted, RefusedUserIsAskedAgain) {
     ScriptOptions options;
     options.refuseUser = 1;
-    ASSERT_EQ(Run(RandomBytes(10 * 1024), options, 1), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Run(RandomBytes(10 * 1024), options, 1), TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(FileArrived());
     std::vector<std::string> commands = Commands();
     ASSERT_GE(commands.size(), 3u);
@@ -319,7 +319,7 @@ TEST_F(FtpScripted, ActiveModeTurnsAwayStrangers) {
     SetDirect(h, false);
     ScriptOptions options;
     options.intruder = true;
-    ASSERT_EQ(Run(RandomBytes(60 * 1024 + 7), options, 1), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Run(RandomBytes(60 * 1024 + 7), options, 1), TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(FileArrived());
     EXPECT_EQ(Server().IntrudersTurnedAway(), 2);  // the listing and the file
 }
@@ -334,7 +334,7 @@ TEST_P(FtpUselessReply, FailsTheTryAtOnce) {
     ScriptOptions options;
     options.firstUserReply = GetParam().first;
     options.secondPasvReply = GetParam().second;
-    ASSERT_EQ(Run(RandomBytes(30 * 1024 + 5), options, 1), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Run(RandomBytes(30 * 1024 + 5), options, 1), TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(FileArrived());
     EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TimeOut"))) << h.owner.Log();
 }

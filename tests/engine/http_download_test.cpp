@@ -48,7 +48,7 @@ TEST_P(NginxDownload, FileArrivesByteExactAndTheTaskCompletes) {
     EngineHarness h;
     std::string id = h.AddTask(nginx.Url("data/file.bin"), GetParam());
     CTaskSlot slot(h.ctx);
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
     EXPECT_FALSE(FileExists(h.DownloadDir + "file.bin.vd~"));
     TaskProgressRecord r = h.Progress(id);
@@ -76,7 +76,7 @@ TEST(NginxShortFiles, EmptyAndShortFilesArriveExactWithoutBytesSentTwice) {
     for (const char* name : {"short.bin", "empty.bin"}) {
         std::string id = h.AddTask(nginx.Url(name), 4);
         CTaskSlot slot(h.ctx);
-        ASSERT_EQ(h.Run(slot, id), stateCompleted) << name << h.owner.Log();
+        ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << name << h.owner.Log();
     }
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "short.bin"), digest);
     EXPECT_EQ(FileSize(h.DownloadDir + "empty.bin"), 0);  // not a temporary file left behind
@@ -122,12 +122,12 @@ TEST(NginxRecord, RunsFromTheHandedRecordAndLeavesTheFileEqualToIt) {
     const std::string id = h.AddTask(nginx.Url("slow/file.bin"), 4);
     TaskProgressRecord record = h.Progress(id);
     CountReads reads;
-    for (const int expected : {stateStopped, stateCompleted}) {
+    for (const TaskState expected : {TaskState::Stopped, TaskState::Completed}) {
         // As the queue starts a task: State 0 written, then the record handed over.
         record.State = "0";
         ASSERT_TRUE(WriteProgress(record, h.ProgressPath(id)));
         CTaskSlot slot(h.ctx);
-        if (expected == stateStopped) {
+        if (expected == TaskState::Stopped) {
             ASSERT_TRUE(h.Start(slot, id, &record));
             for (int i = 0; i < 3000 && slot.task.GetDownloaded() < 256 * 1024; ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -143,7 +143,7 @@ TEST(NginxRecord, RunsFromTheHandedRecordAndLeavesTheFileEqualToIt) {
         std::string disk;
         ASSERT_TRUE(ReadFileBytes(h.ProgressPath(id), disk));
         EXPECT_EQ(disk, FormatProgress(*end.FinalRecord));
-        EXPECT_EQ(end.FinalRecord->State, std::to_string(expected));
+        EXPECT_EQ(end.FinalRecord->State, std::to_string(StoredState(expected)));
         EXPECT_GT(TextToInt(end.FinalRecord->FilePos), 0);  // the resume has bytes to keep
         record = *end.FinalRecord;
     }

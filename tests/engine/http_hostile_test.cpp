@@ -28,7 +28,8 @@ class HostileHttp : public ::testing::Test {
             s.RetryCounts = 3;
         });
     }
-    int Download(const std::string& url, int threads, const std::string& name = "data.bin") {
+    std::optional<TaskState> Download(const std::string& url, int threads,
+                                      const std::string& name = "data.bin") {
         id = h.AddTask(url, threads, name);
         return h.Run(slot, id, std::chrono::seconds(60));
     }
@@ -62,7 +63,7 @@ TEST_F(HostileHttp, UnknownLengthBodyCutShortIsNeverCompleted) {
                 return index == 0 ? std::string() : std::string("HTTP/1.1 503 Busy\r\n\r\n");
             };
         }));
-        EXPECT_NE(Download(server.Url(c.name), 1, c.name), stateCompleted) << h.owner.Log();
+        EXPECT_NE(Download(server.Url(c.name), 1, c.name), TaskState::Completed) << h.owner.Log();
         EXPECT_FALSE(FileExists(h.DownloadDir + c.name)) << c.name;
         EXPECT_NE(h.Progress(id).State, "1");
     }
@@ -98,7 +99,7 @@ TEST_F(HostileHttp, ServerThatCutsEveryReplyAtTheSamePointIsGivenUp) {
                 o.tlsKey = SharedTestPki().Good().key;
             }
         }));
-        EXPECT_EQ(Download(server.Url(c.name), c.threads, c.name), stateError)
+        EXPECT_EQ(Download(server.Url(c.name), c.threads, c.name), TaskState::Failed)
             << c.name << h.owner.Log();
         EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TooManyRetry"))) << c.name;
         // The probe, a fall-back to one stream, the other threads' first tries.
@@ -116,7 +117,7 @@ TEST_F(HostileHttp, ChunkedReplyThatAlsoGivesALengthIsRefused) {
         o.chunked = true;
         o.extraHeaders = "Content-Length: 100000\r\n";
     }));
-    EXPECT_EQ(Download(server.Url("data.bin"), 1), stateError) << h.owner.Log();
+    EXPECT_EQ(Download(server.Url("data.bin"), 1), TaskState::Failed) << h.owner.Log();
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_BadReply")));
     EXPECT_FALSE(FileExists(h.DownloadDir + "data.bin"));
     EXPECT_FALSE(FileExists(h.DownloadDir + "data.bin.vd~"));
@@ -129,7 +130,7 @@ TEST_F(HostileHttp, SizeNoDiskCanHoldIsRefusedBeforeAnyReservation) {
     RangeServer server(Options([&](RangeServerOptions& o) {
         o.reply = [&](int) { return "HTTP/1.1 200 OK\r\nContent-Length: " + huge + "\r\n\r\nabc"; };
     }));
-    EXPECT_EQ(Download(server.Url("huge.bin"), 1, "huge.bin"), stateError) << h.owner.Log();
+    EXPECT_EQ(Download(server.Url("huge.bin"), 1, "huge.bin"), TaskState::Failed) << h.owner.Log();
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_DiskFull") + " " + huge + " > "))
         << h.owner.Log();
     EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_MallocSpace"))) << h.owner.Log();
@@ -147,7 +148,7 @@ TEST_F(HostileHttp, StoppedUnknownLengthBodyIsStoppedNotCompleted) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ASSERT_TRUE(h.StopAndJoin(slot));
-    EXPECT_EQ(h.owner.Last().iState, stateStopped) << h.owner.Log();
+    EXPECT_EQ(h.owner.Last().iState, TaskState::Stopped) << h.owner.Log();
     EXPECT_FALSE(FileExists(h.DownloadDir + "data.bin"));
     EXPECT_TRUE(FileExists(h.DownloadDir + "data.bin.vd~"));
 }
@@ -170,7 +171,7 @@ TEST_F(HostileHttp, RepliesThatDoNotParseOrWereNotAskedForAreFailedTries) {
         }));
         std::string name = "f" + std::to_string(i) + ".bin";
         const int threads = i == 3 ? 1 : 2;
-        ASSERT_EQ(Download(server.Url(name), threads, name), stateCompleted)
+        ASSERT_EQ(Download(server.Url(name), threads, name), TaskState::Completed)
             << bad[i] << h.owner.Log();
         EXPECT_EQ(ReadFile(h.DownloadDir + name), kBody) << bad[i];
     }
@@ -189,7 +190,7 @@ TEST_F(HostileHttp, RangeReplyWhoseLengthDisagreesIsRefused) {
                               : std::string();
         };
     }));
-    ASSERT_EQ(Download(server.Url("data.bin"), 2), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Download(server.Url("data.bin"), 2), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(ReadFile(h.DownloadDir + "data.bin"), kBody);
 }
 
@@ -200,7 +201,7 @@ TEST_F(HostileHttp, LongestNamesAreShortenedToFitTheTemporaryName) {
     for (size_t length : {251u, 253u, 255u}) {
         char c = static_cast<char>('a' + length % 26);  // one name per task
         std::string name = std::string(length - 4, c) + ".bin";
-        ASSERT_EQ(Download(server.Url("data.bin"), 2, name), stateCompleted) << h.owner.Log();
+        ASSERT_EQ(Download(server.Url("data.bin"), 2, name), TaskState::Completed) << h.owner.Log();
         std::string fitted = std::string(std::min<size_t>(length, 251) - 4, c) + ".bin";
         EXPECT_EQ(h.Progress(id).LocalFileName, fitted);
         EXPECT_TRUE(ReadFile(h.DownloadDir + fitted) == kBody) << length;
@@ -217,7 +218,7 @@ TEST_F(HostileHttp, RedirectCarryingALineBreakIsRefused) {
                        "\r\nContent-Length: 0\r\n\r\n";
             };
         }));
-        EXPECT_EQ(Download(first.Url("data.bin"), 1), stateError) << h.owner.Log();
+        EXPECT_EQ(Download(first.Url("data.bin"), 1), TaskState::Failed) << h.owner.Log();
         EXPECT_EQ(target.Connections(), 0);
         EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_InvalidURL")));
     }

@@ -12,7 +12,7 @@ namespace {
 
 class HttpLiveness : public ::testing::Test {
   protected:
-    int Download(RangeServer& server) {
+    std::optional<TaskState> Download(RangeServer& server) {
         return h.Run(slot, h.AddTask(server.Url("data.bin"), 1, "data.bin"));
     }
     EngineHarness h;
@@ -35,7 +35,7 @@ TEST_F(HttpLiveness, AcceptedRepliesWithoutBytesCountAsFailedTries) {
         options.reply = [reply](int) { return std::string(reply); };
         RangeServer server(options);
         const size_t logBefore = h.owner.Log().size();
-        ASSERT_EQ(Download(server), stateError) << h.owner.Log();
+        ASSERT_EQ(Download(server), TaskState::Failed) << h.owner.Log();
         EXPECT_EQ(server.Connections(), 3) << reply;
         const std::string log = h.owner.Log().substr(logBefore);
         EXPECT_NE(log.find(h.ctx.lang.GetLangText("Log_TooManyRetry")), std::string::npos);

@@ -33,7 +33,7 @@ std::string Reply(const std::string& status, const std::string& headers = "") {
 class ScriptedHttp : public ::testing::Test {
   protected:
     // Runs a task for url with threads connections; returns the final state.
-    int Download(const std::string& url, int threads, const std::string& name = "data.bin") {
+    std::optional<TaskState> Download(const std::string& url, int threads, const std::string& name = "data.bin") {
         id = h.AddTask(url, threads, name);
         return h.Run(slot, id, std::chrono::seconds(60));
     }
@@ -58,7 +58,7 @@ TEST_F(ScriptedHttp, RedirectToAnotherHostAndRelativeRedirectsAreFollowed) {
             return std::string();
         };
     }));
-    ASSERT_EQ(Download(first.Url("data.bin"), 2), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Download(first.Url("data.bin"), 2), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Downloaded(), kBody);
     ASSERT_GE(first.Requests().size(), 2u);
     EXPECT_EQ(first.Requests()[1].find("GET /moved/data.bin HTTP/1.1\r\n"), 0u);
@@ -72,7 +72,7 @@ TEST_F(ScriptedHttp, RedirectLoopEndsTheTaskWithAClearLine) {
     RangeServer loop(With([&](RangeServerOptions& o) {
         o.reply = [](int) { return Reply("302 Found", "Location: /again.bin\r\n"); };
     }));
-    EXPECT_EQ(Download(loop.Url("data.bin"), 1), stateError);
+    EXPECT_EQ(Download(loop.Url("data.bin"), 1), TaskState::Failed);
     EXPECT_EQ(loop.Connections(), 21);
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TooManyRedirects") + " /again.bin"))
         << h.owner.Log();
@@ -89,7 +89,7 @@ TEST_F(ScriptedHttp, NotFoundAndRefusalsFailTheTaskEachWithItsOwnLine) {
                                "410 Gone", "451 Unavailable For Legal Reasons", "404 Not Found"}) {
         RangeServer server(
             With([&](RangeServerOptions& o) { o.reply = [&](int) { return Reply(status); }; }));
-        EXPECT_EQ(Download(server.Url("data.bin"), 2), stateError) << status;
+        EXPECT_EQ(Download(server.Url("data.bin"), 2), TaskState::Failed) << status;
         EXPECT_EQ(h.Progress(id).State, "5");
         EXPECT_EQ(server.Connections(), 1);
         EXPECT_TRUE(h.owner.LogHas("0 1 HTTP/1.1 " + status)) << h.owner.Log();
@@ -107,7 +107,7 @@ TEST_F(ScriptedHttp, ServerErrorsAreRetriedAfterTheWait) {
                                 : std::string();
         };
     }));
-    ASSERT_EQ(Download(server.Url("data.bin"), 1), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Download(server.Url("data.bin"), 1), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Downloaded(), kBody);
     EXPECT_TRUE(h.owner.LogHas("1 HTTP/1.1 500 Internal Server Error"));
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_RetryWait1") + " 1 "));
@@ -131,7 +131,7 @@ TEST_F(ScriptedHttp, ServersWithoutLengthRangesOrWithChunksGiveTheExactFile) {
             o.chunked = c.chunked;
         }));
         const size_t logBefore = h.owner.Log().size();
-        ASSERT_EQ(Download(server.Url(c.name), c.chunked ? 2 : 4, c.name), stateCompleted)
+        ASSERT_EQ(Download(server.Url(c.name), c.chunked ? 2 : 4, c.name), TaskState::Completed)
             << c.name << h.owner.Log();
         EXPECT_EQ(Downloaded(c.name), kBody) << c.name;
         if (c.ignoreRange) {
@@ -166,7 +166,7 @@ TEST_F(ScriptedHttp, FirstRangeWithoutATotalOrInChunksIsAskedForWhole) {
             o.reply = [&](int index) { return index == 0 ? firsts[i] : std::string(); };
         }));
         const std::string name = "f" + std::to_string(i) + ".bin";
-        ASSERT_EQ(Download(server.Url(name), 4, name), stateCompleted) << h.owner.Log();
+        ASSERT_EQ(Download(server.Url(name), 4, name), TaskState::Completed) << h.owner.Log();
         EXPECT_TRUE(Downloaded(name) == body) << i;
     }
 }
@@ -175,14 +175,14 @@ TEST_F(ScriptedHttp, ContentDispositionNamesTheFileButNeverOutsideTheFolder) {
     RangeServer server(With([&](RangeServerOptions& o) {
         o.extraHeaders = "Content-Disposition: attachment; filename=report.pdf\r\n";
     }));
-    ASSERT_EQ(Download(server.Url("get.php?id=1"), 1, "get.php"), stateCompleted);
+    ASSERT_EQ(Download(server.Url("get.php?id=1"), 1, "get.php"), TaskState::Completed);
     EXPECT_EQ(Downloaded("report.pdf"), kBody);
     EXPECT_FALSE(FileExists(h.DownloadDir + "get.php"));
 
     RangeServer hostile(With([&](RangeServerOptions& o) {
         o.extraHeaders = "Content-Disposition: attachment; filename=\"../../evil.sh\"\r\n";
     }));
-    ASSERT_EQ(Download(hostile.Url("get.php?id=2"), 1, "get.php"), stateCompleted);
+    ASSERT_EQ(Download(hostile.Url("get.php?id=2"), 1, "get.php"), TaskState::Completed);
     EXPECT_EQ(Downloaded("evil.sh"), kBody);
     EXPECT_FALSE(FileExists(h.dir.Path() + "evil.sh"));
     EXPECT_FALSE(FileExists(h.DownloadDir + "../evil.sh"));
@@ -195,7 +195,7 @@ TEST_F(ScriptedHttp, ConnectionCutMidBodyResumesTheBlock) {
             o.cutAfter = 100 * 1024 + 7;
             o.cutWithReset = reset;
         }));
-        ASSERT_EQ(Download(server.Url("data.bin"), 1, reset ? "r.bin" : "data.bin"), stateCompleted)
+        ASSERT_EQ(Download(server.Url("data.bin"), 1, reset ? "r.bin" : "data.bin"), TaskState::Completed)
             << h.owner.Log();
         EXPECT_EQ(Downloaded(reset ? "r.bin" : "data.bin"), kBody);
         ASSERT_GE(server.Requests().size(), 2u);
@@ -213,7 +213,7 @@ TEST_F(ScriptedHttp, StalledConnectionTimesOutAndResumes) {
         o.stallConnection = 0;
         o.stallAfter = 64 * 1024;
     }));
-    ASSERT_EQ(Download(server.Url("data.bin"), 1), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Download(server.Url("data.bin"), 1), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Downloaded(), kBody);
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TimeOut")));
 }
@@ -228,7 +228,7 @@ TEST_F(ScriptedHttp, RangeReplyStartingElsewhereIsAFailedTryNeverWritten) {
         o.wrongRangeShift = 10;
         o.wrongRangeTimes = 1;
     }));
-    ASSERT_EQ(Download(once.Url("data.bin"), 3), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Download(once.Url("data.bin"), 3), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Downloaded(), body);
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_BadReply")));
 
@@ -241,7 +241,7 @@ TEST_F(ScriptedHttp, RangeReplyStartingElsewhereIsAFailedTryNeverWritten) {
         o.body = body;
         o.wrongRangeShift = 10;
     }));
-    EXPECT_NE(Download(always.Url("data.bin"), 3, "always.bin"), stateCompleted);
+    EXPECT_NE(Download(always.Url("data.bin"), 3, "always.bin"), TaskState::Completed);
     EXPECT_FALSE(FileExists(h.DownloadDir + "always.bin"));
 }
 
@@ -252,7 +252,7 @@ TEST_F(ScriptedHttp, SpeedLimitHoldsOverHttp) {
     h.SetSpeedLimit(true, kb);
     RangeServer server(With());
     h.owner.speedTicks = 0;
-    ASSERT_EQ(Download(server.Url("data.bin"), 2), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Download(server.Url("data.bin"), 2), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Downloaded(), kBody);
     int64_t budgets = static_cast<int64_t>(kBody.size()) / (kb * 1024);
     EXPECT_GE(h.owner.speedTicks.load(), budgets - 2);
@@ -271,7 +271,7 @@ TEST_F(ScriptedHttp, LongHeadersAreReadAndAbsurdOnesRetried) {
         o.extraHeaders = pad;
         o.reply = [&](int index) { return index == 0 ? huge : std::string(); };
     }));
-    ASSERT_EQ(Download(server.Url("data.bin"), 2), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(Download(server.Url("data.bin"), 2), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Downloaded(), kBody);
     EXPECT_TRUE(h.owner.LogHas("X-Pad-199"));
 }
@@ -282,7 +282,7 @@ TEST_F(ScriptedHttp, CookiesFromTheCookieFileAreSentButNeverLogged) {
               "other.host\tFALSE\t/\tFALSE\t0\tnot\tme\n");
     h.Configure([](CAppSettings& s) { s.CookieFile = "cookies.txt"; });
     RangeServer server(With());
-    ASSERT_EQ(Download(server.Url("data.bin"), 1), stateCompleted);
+    ASSERT_EQ(Download(server.Url("data.bin"), 1), TaskState::Completed);
     ASSERT_FALSE(server.Requests().empty());
     EXPECT_NE(server.Requests()[0].find("\r\nCookie: sid=s3cret\r\n"), std::string::npos);
     EXPECT_TRUE(h.owner.LogHas("Cookie: ******"));

@@ -38,7 +38,7 @@ class Https : public HttpsTest {
         auto nginx = Serve(cert, 1000);
         h.Configure([&](CAppSettings& s) { s.CAFile = caFile; });
         std::string id = h.AddTask(HostUrl(host, nginx->Port()), 2);
-        ASSERT_EQ(h.Run(slot, id), stateError) << h.owner.Log();
+        ASSERT_EQ(h.Run(slot, id), TaskState::Failed) << h.owner.Log();
         EXPECT_TRUE(h.owner.LogHas(reason)) << h.owner.Log();
         EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TlsCertificateFailed")));
         EXPECT_FALSE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_RetryWait1"))) << h.owner.Log();
@@ -60,7 +60,7 @@ TEST_F(Https, OneAndFourConnectionsWriteTheExactFile) {
         TrustTestCa();
         std::string name = "f" + std::to_string(connections) + ".bin";
         std::string id = h.AddTask(nginx->Url("file.bin"), connections, name);
-        ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+        ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
         EXPECT_EQ(Sha256OfFile(h.DownloadDir + name), digest) << connections;
         EXPECT_EQ(h.Progress(id).FilePos, std::to_string(size));
         EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TlsEstablished") + " TLSv1."));
@@ -80,11 +80,11 @@ TEST_F(Https, StoppedTaskResumesWithTheRest) {
         saved = TextToInt(h.Progress(id).FilePos);
     }
     ASSERT_TRUE(h.StopAndJoin(slot));
-    ASSERT_EQ(h.owner.Last().iState, stateStopped) << h.owner.Log();
+    ASSERT_EQ(h.owner.Last().iState, TaskState::Stopped) << h.owner.Log();
     ASSERT_GT(TextToInt(h.Progress(id).FilePos), 0);
     ASSERT_LT(TextToInt(h.Progress(id).FilePos), size);
 
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
 }
 
@@ -102,7 +102,7 @@ TEST_F(Https, TunnelsThroughHttpConnectGetAndSocks5Proxies) {
         h.SetProxy(MakeProxy(type, "127.0.0.1", port));
         std::string name = "p" + std::to_string(type) + ".bin";
         std::string id = h.AddTask(nginx->Url("file.bin"), 2, name);
-        ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+        ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
         EXPECT_EQ(Sha256OfFile(h.DownloadDir + name), digest) << type;
         EXPECT_FALSE(h.owner.LogHas("GET https://")) << h.owner.Log();
     }
@@ -138,13 +138,13 @@ TEST_F(Https, RedirectsLeadFromHttpToHttpsAndOnToHttpAndFtp) {
     TrustTestCa();
 
     std::string id = h.AddTask("http://127.0.0.1:" + std::to_string(plain.Port()) + "/go.bin", 1);
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "go.bin"), digest);
     id = h.AddTask(nginx->Url("back.bin"), 1);
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(ReadFile(h.DownloadDir + "back.bin"), plainBody);
     id = h.AddTask(nginx->Url("ftp.bin"), 1);
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "ftp.bin"), ftpDigest);
 }
 
@@ -172,7 +172,7 @@ TEST_F(Https, HostNameIsCheckedAgainstTheCertificatesNames) {
     ExpectRejected(Pki().WrongHost(), "wrong host name", Pki().CaFile(), "localhost");
     auto nginx = Serve(Pki().Good(), 5000);
     std::string id = h.AddTask(HostUrl("localhost", nginx->Port()), 1, "byname.bin");
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "byname.bin"), digest);
 }
 
@@ -217,11 +217,11 @@ TEST_F(Https, UnknownLengthEndsWithTheCloseAlertNotTheTcpClose) {
                 std::string what =
                     name + (cut ? " cut" : " whole") + (proxied ? " proxied\n" : "\n");
                 if (cut) {
-                    EXPECT_NE(h.Run(slot, id), stateCompleted) << what << h.owner.Log();
+                    EXPECT_NE(h.Run(slot, id), TaskState::Completed) << what << h.owner.Log();
                     EXPECT_FALSE(FileExists(h.DownloadDir + name)) << what;
                     EXPECT_NE(h.Progress(id).State, "1") << what;
                 } else {
-                    ASSERT_EQ(h.Run(slot, id), stateCompleted) << what << h.owner.Log();
+                    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << what << h.owner.Log();
                     EXPECT_TRUE(ReadFile(h.DownloadDir + name) == body) << what;
                 }
             }
@@ -241,7 +241,7 @@ TEST_F(Https, InsecureTaskAcceptsAnyCertificateAndSaysSo) {
     auto nginx = Serve(Pki().WrongHost(), 200 * 1024);
     std::string id = h.AddTask(nginx->Url("file.bin"), 1);
     ASSERT_NE(h.ctx.ChooseTls(id, {true, ""}), 0u);
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TlsInsecure")));
 }
@@ -259,7 +259,7 @@ TEST(HttpsStall, SilentHandshakeEndsInTheConnectionTimeOut) {
         s.RetryCounts = 2;
     });
     std::string id = h.AddTask("https://127.0.0.1:" + std::to_string(silent.Port()) + "/x.bin", 1);
-    ASSERT_EQ(h.Run(slot, id), stateError) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Failed) << h.owner.Log();
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TimeOut"))) << h.owner.Log();
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_TooManyRetry"))) << h.owner.Log();
     EXPECT_EQ(silent.Connections(), 2);

@@ -24,7 +24,7 @@ class Ipv6Http : public ::testing::Test {
         for (int connections : {1, 4}) {
             std::string name = "f" + std::to_string(connections) + ".bin";
             std::string id = h.AddTask(url, connections, name);
-            ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+            ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
             EXPECT_EQ(Sha256OfFile(h.DownloadDir + name), digest) << connections;
         }
     }
@@ -99,7 +99,7 @@ TEST_P(Ipv6Ftp, DownloadsTheExactFileWithExtendedCommands) {
     for (int connections : {1, 4}) {
         std::string name = "f" + std::to_string(connections) + ".bin";
         std::string id = h.AddTask(server.Url("file.bin"), connections, name);
-        ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log() << server.Log();
+        ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log() << server.Log();
         EXPECT_EQ(Sha256OfFile(h.DownloadDir + name), digest) << connections;
     }
     const std::string log = server.Log();

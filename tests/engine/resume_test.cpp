@@ -59,13 +59,13 @@ TEST(Resume, StoppedTaskResumesAndFetchesOnlyTheRest) {
     ASSERT_TRUE(h.Start(slot, id));
     ASSERT_GT(WaitForSavedPosition(h, id, kSize / 4), 0) << h.owner.Log();
     ASSERT_TRUE(h.StopAndJoin(slot));
-    EXPECT_EQ(h.owner.Last().iState, stateStopped);
+    EXPECT_EQ(h.owner.Last().iState, TaskState::Stopped);
     int64_t saved = TextToInt(h.Progress(id).FilePos);
     ASSERT_LT(saved, kSize);
     EXPECT_TRUE(FileExists(h.DownloadDir + "data.bin.vd~"));
 
     server.ResetBytesSent();
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(ReadFile(h.DownloadDir + "data.bin"), SlowServer().body);
     RecordProperty("refetched",
                    std::to_string(server.BytesSent()) + " of " + std::to_string(kSize - saved));
@@ -95,7 +95,7 @@ TEST(Resume, KilledProcessResumesFromTheProgressFileAlone) {
 
     server.ResetBytesSent();
     CTaskSlot slot(h.ctx);
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(ReadFile(h.DownloadDir + "data.bin"), SlowServer().body);
     RecordProperty("refetched",
                    std::to_string(server.BytesSent()) + " of " + std::to_string(kSize - saved));
@@ -126,7 +126,7 @@ TEST(Resume, ImpossibleStoredNumbersRestartTheTaskFromZero) {
             r.Block[0] = "11-20";
         }));
         CTaskSlot slot(h.ctx);
-        ASSERT_EQ(h.Run(slot, id, std::chrono::seconds(30)), stateCompleted) << h.owner.Log();
+        ASSERT_EQ(h.Run(slot, id, std::chrono::seconds(30)), TaskState::Completed) << h.owner.Log();
         EXPECT_TRUE(ReadFile(h.DownloadDir + name) == o.body) << size;
         EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_ProgressCorrupt")));
     }
@@ -164,7 +164,7 @@ int64_t StopPartWay(EngineHarness& h, CTaskSlot& slot, const std::string& id) {
     EXPECT_TRUE(h.Start(slot, id));
     int64_t pos = WaitForSavedPosition(h, id, 256 * 1024);
     EXPECT_TRUE(h.StopAndJoin(slot));
-    EXPECT_EQ(h.owner.Last().iState, stateStopped);
+    EXPECT_EQ(h.owner.Last().iState, TaskState::Stopped);
     return pos > 0 ? TextToInt(h.Progress(id).FilePos) : -1;
 }
 
@@ -235,7 +235,7 @@ TEST_P(ChangedFile, ResumeEndsWithTheServersCurrentFile) {
     if (scripted) {
         scripted->ResetBytesSent();
     }
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(ReadFile(h.DownloadDir + "data.bin") == after);
     EXPECT_EQ(h.owner.LogHas(changedText), c.changes) << h.owner.Log();
     if (ftp) {
@@ -278,7 +278,7 @@ TEST(ChangedFileWhileRunning, EveryWorkerStopsAndTheTaskStartsAgainOnce) {
     h.StopTicks();
     slot.JoinWorkers();
     ASSERT_TRUE(ended) << h.owner.Log();
-    EXPECT_EQ(h.owner.Last().iState, stateCompleted) << h.owner.Log();
+    EXPECT_EQ(h.owner.Last().iState, TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(ReadFile(h.DownloadDir + "data.bin") == after);
     const std::string log = h.owner.Log();
     const std::string changed = h.ctx.lang.GetLangText("Log_FileChanged");

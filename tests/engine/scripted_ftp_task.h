@@ -18,8 +18,8 @@ class ScriptedFtpTask : public ::testing::Test {
   protected:
     // Runs a task of threads connections (logging in with userInfo) against a
     // server of file answering as options say; the task's final state.
-    int Run(const std::string& file, const ScriptOptions& options, int threads,
-            const std::string& userInfo = "") {
+    std::optional<TaskState> Run(const std::string& file, const ScriptOptions& options, int threads,
+                                 const std::string& userInfo = "") {
         file_ = file;
         server_ = std::make_unique<ScriptedFtp>(file, options);
         id = h.AddTask(server_->Url(userInfo), threads);

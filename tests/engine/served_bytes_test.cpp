@@ -54,7 +54,7 @@ TEST_F(ServedBytes, RequestsAfterASplitEndWhereTheirBlocksEnd) {
     o.stallAfter = 64 * 1024;
     RangeServer server(o);
     std::string id = h.AddTask(server.Url("data.bin"), 2, "data.bin");
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(ReadFile(h.DownloadDir + "data.bin"), kBody);
 
     std::vector<std::pair<int64_t, int64_t>> ranges;
@@ -87,7 +87,7 @@ TEST_F(ServedBytes, FirstRequestAsksForAFirstPieceOnlyWhenTheTaskSplits) {
     o.body = kBody;
     RangeServer server(o);
     std::string id = h.AddTask(server.Url("data.bin"), 4, "data.bin");
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(ReadFile(h.DownloadDir + "data.bin"), kBody);
     ASSERT_FALSE(server.Requests().empty());
     auto first = RangeOf(server.Requests()[0]);
@@ -97,7 +97,7 @@ TEST_F(ServedBytes, FirstRequestAsksForAFirstPieceOnlyWhenTheTaskSplits) {
     RangeServer alone(o);
     CTaskSlot other(h.ctx);
     id = h.AddTask(alone.Url("one.bin"), 1, "one.bin");
-    ASSERT_EQ(h.Run(other, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(other, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(ReadFile(h.DownloadDir + "one.bin"), kBody);
     EXPECT_FALSE(RangeOf(alone.Requests().at(0)).has_value());
 }
@@ -115,7 +115,7 @@ TEST_F(ServedBytes, SplitsUnderTheLimitThrowAwayHalfAReadPerConnectionAtMost) {
     o.body = kBody;
     RangeServer server(o);
     std::string id = h.AddTask(server.Url("data.bin"), threads, "data.bin");
-    ASSERT_EQ(h.Run(slot, id), stateCompleted) << h.owner.Log();
+    ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(ReadFile(h.DownloadDir + "data.bin"), kBody);
     const int64_t oneRead = kb * 1024 / threads;
     EXPECT_GT(server.Connections(), 2);  // splits happened

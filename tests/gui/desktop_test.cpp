@@ -117,7 +117,7 @@ class DesktopWindowTest : public FrameTest {
 };
 
 TEST_F(DesktopWindowTest, EveryMenuItemHasItsOwnAccessKeyInEveryLanguage) {
-    AddTask("1001", "http://127.0.0.1:1/a.bin", 1, TaskList::Completed);
+    AddTask("1001", "http://127.0.0.1:1/a.bin", TaskState::Completed, TaskList::Completed);
     Open();
     auto check = [this](const char* where) {
         for (QAction* menu : window->menuBar()->actions()) {
@@ -162,7 +162,7 @@ TEST_F(DesktopWindowTest, KeysMoveStartStopAndDeleteTheSelectedTask) {
     EXPECT_EQ(engine.started, std::vector<std::string>{"103"});
     engine.endOnStop = true;
     Key(Qt::Key_T, Qt::ControlModifier);
-    EXPECT_EQ(FileState("103"), 2);
+    EXPECT_EQ(FileState("103"), TaskState::Stopped);
     Key(Qt::Key_Delete);
     EXPECT_EQ(ListIds(TaskList::Deleted), std::vector<std::string>{"103"});
     Key(Qt::Key_A, Qt::ControlModifier);

@@ -136,7 +136,7 @@ TEST_F(WindowTest, TaskListFollowsTheQueueRowByRowWithoutReset) {
 
     // Deleted (confirmed): its row goes, the others stay in queue order.
     window->RunCommand(ID_DELETE);
-    SlotRunning("1004").EndFromWorker(2);
+    SlotRunning("1004").EndFromWorker(TaskState::Stopped);
     QApplication::processEvents();
     EXPECT_EQ(ShownIds(), (std::vector<std::string>{"1001", "1002", "1003"}));
     EXPECT_EQ(resets, 1);
@@ -170,7 +170,7 @@ TEST_F(WindowTest, SelectAllAndDeleteIsOneReset) {
 
 TEST_F(WindowTest, TappingAFolderShowsItsTasksAndItsPopupMenu) {
     AddTask("2001", "http://127.0.0.1:1/running.bin");
-    AddTask("2002", "http://127.0.0.1:1/done.bin", 1, TaskList::Completed);
+    AddTask("2002", "http://127.0.0.1:1/done.bin", TaskState::Completed, TaskList::Completed);
     UpdateProgress(ProgressFilePath(dir.Path(), "2002"), [](TaskProgressRecord& r) {
         r.FileSize = "10";
         r.FilePos = "10";
@@ -336,7 +336,7 @@ TEST_F(WindowTest, FailedTaskShowsItsErrorAfterItsRunEnded) {
     frame->OnTaskLog(TaskLogEntry{"5001", 0, LogKind::Info, "Connected"});
     frame->OnTaskLog(TaskLogEntry{"5001", 1, LogKind::Error, "<b>404</b> Not Found"});
     frame->OnTaskLog(TaskLogEntry{"5001", 1, LogKind::Info, "Giving up"});
-    SlotRunning("5001").EndFromWorker(5);
+    SlotRunning("5001").EndFromWorker(TaskState::Failed);
     QApplication::processEvents();
     // The slot's next task does not take the ended task's lines with it.
     frame->StartTaskById("5002");

@@ -173,7 +173,7 @@ TEST(ProgressFile, MissingFileReadAndWrittenBackHoldsTheDefaults) {
     std::string path = root.Path("Tasks/none.pro~");
     ASSERT_TRUE(WriteProgress(ReadProgress(path), path));
     EXPECT_EQ(test::ReadFile(path), Utf16LeFile(kDefaultText));
-    EXPECT_EQ(GetTaskState(root.AppDir(), "missing"), stateStopped);
+    EXPECT_EQ(GetTaskState(root.AppDir(), "missing"), TaskState::Stopped);
 }
 
 TEST(ProgressFile, ReadRules) {
@@ -221,7 +221,7 @@ class SaveProgressTest : public ::testing::Test {
         d.ThreadCount = 3;
         d.iFileSize = 1000;
         d.iDownloaded = 600;
-        d.iState = stateRunning;
+        d.iState = TaskState::Running;
     }
 
     TaskTestRoot root;
@@ -247,7 +247,7 @@ TEST_F(SaveProgressTest, MergesLiveValuesIntoTheFile) {
 
 TEST_F(SaveProgressTest, KeepsSizeAndPositionOfAFailedOrSingleStreamTask) {
     StageTaskProgress(task, [](TaskProgressRecord& r) { r.BaseURL.clear(); });
-    task.descriptor.iState = stateError;
+    task.descriptor.iState = TaskState::Failed;
     SaveProgress(task);
     TaskProgressRecord r = ReadProgress(path);
     EXPECT_EQ(r.BaseURL, "http://task/b.zip");  // an empty file address gets the task's
@@ -255,7 +255,7 @@ TEST_F(SaveProgressTest, KeepsSizeAndPositionOfAFailedOrSingleStreamTask) {
     EXPECT_EQ(r.FilePos, "50");
     EXPECT_EQ(r.Block[0], "");  // no block array: blocks untouched
 
-    task.descriptor.iState = stateRunning;
+    task.descriptor.iState = TaskState::Running;
     task.descriptor.bRangeMode = false;
     SaveProgress(task);
     EXPECT_EQ(ReadProgress(path).FileSize, "100");
@@ -275,8 +275,8 @@ TEST_F(SaveProgressTest, SizesBeyond32BitsRoundTrip) {
 
 // A state is written at once; a name and a size go with the next save.
 TEST_F(SaveProgressTest, SingleFieldUpdates) {
-    task.SetState(stateQueued);
-    EXPECT_EQ(GetTaskState(root.AppDir(), "7"), stateQueued);
+    task.SetState(TaskState::Waiting);
+    EXPECT_EQ(GetTaskState(root.AppDir(), "7"), TaskState::Waiting);
     EXPECT_EQ(ReadProgress(path).BaseURL, "http://file/a.zip");
 
     EXPECT_TRUE(task.SetLocalFileName("new.zip"));

@@ -42,7 +42,7 @@ TEST(TaskLocks, ConcurrentProgressAndStateUpdatesNeitherDeadlockNorTearTheFile) 
                 task.SetBlockUsedState(n, i % 2 == 0);
                 task.SetFileSize(1000 + i);
                 SaveProgress(task);
-                task.SetState(i % 2 ? stateRunning : stateQueued);
+                task.SetState(i % 2 ? TaskState::Running : TaskState::Waiting);
                 task.AppendThreadLog(n, TaskLogEntry{"1", n, LogKind::Info, "x"});
                 EXPECT_FALSE(task.IsStopped());
                 EXPECT_TRUE(ParseUrl(task, "http://h/f.zip"));
