@@ -1,4 +1,4 @@
-// Start-up, shutdown, the long-lived threads and the forwarding of task
+// Start-up and shutdown of the parts, and the forwarding of task
 // notifications to the window thread.
 #include "app/main_frame.h"
 
@@ -15,6 +15,7 @@
 #include "settings/registry_paths.h"
 #include "settings/setting_value.h"
 #include "settings/settings_startup.h"
+#include "task/download_task.h"
 #include "task/task_list.h"
 
 namespace vardane {
@@ -23,18 +24,17 @@ CMainFrame::CMainFrame(CAppContext& ctx, CWindowLoop& loop, IQuestions& question
                        IMainFrameHost& host, ITaskEngine& engine)
     : ctx_(ctx),
       loop_(loop),
-      questions_(questions),
       host_(host),
-      engine_(engine),
       queue_(ctx.root.AppDir),
       recordSync_([this](const std::string& path) {
           loop_.Post([this, path] { host_.ReportError("cannot flush " + path); });
-      }) {
-    queue_.AddListener(this);
-    for (auto& slot : slots_) {
-        slot = engine_.MakeSlot(ctx_);
-    }
-}
+      }),
+      pane_(ctx, host, questions),
+      speed_(ctx, host),
+      log_(ctx, host, scheduler_, keptLogs_),
+      view_(ctx, host, queue_, pane_, log_),
+      scheduler_(ctx, loop, host, engine, queue_, *this, keptLogs_, recordSync_, view_),
+      operations_(ctx, host, questions, queue_, scheduler_, recordSync_, view_) {}
 
 CMainFrame::~CMainFrame() {
     Close();
@@ -64,7 +64,6 @@ void CMainFrame::Create(const StartOptions& options) {
     RunSettingsStartup(ctx_);
 
     host_.SetWaitCursor(true);
-    title_ = ctx_.lang.GetAppTitle();
 
     const std::string downloadDir = ctx_.AppDir() + "Download/";
     for (const std::string& folder : {downloadDir, ctx_.AppDir() + "Tasks/"}) {
@@ -84,55 +83,30 @@ void CMainFrame::Create(const StartOptions& options) {
         }
     }
 
-    RebuildMenus();
-    BuildMainFolderTree(ctx_.registry, ctx_.lang, folders_);
-    folderButtonText_ = ctx_.lang.GetLangText("MainDlg_Folder_Downloading");
-    fileCountText_ = "0 Files";
-    totalSpeedText_ = "0.0 KB/s";
+    pane_.Build();
 
     {
         std::lock_guard<std::mutex> lock(ctx_.ListLock);
         for (const std::string& problem : queue_.Load()) {
             host_.ReportError(problem);
         }
-        RepairDownloadingList();
+        // Tasks left running or waiting by the last run show as stopped.
+        scheduler_.StopLeftovers();
     }
-    SelectView(TaskView::Downloading);
-
-    int64_t limit = 1024;
-    bool limitOn = false;
-    {
-        std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
-        limit = ctx_.iSpeedLimitKB;
-        limitOn = ctx_.settings.SpeedLimit;
-    }
-    sliderValue_ = static_cast<int>(limit);
-    SetSpeedLimitChecked(limitOn);
+    view_.SelectView(TaskView::Downloading);
+    speed_.Load();
 
     if (options.StartThreads) {
-        StartThreads();
+        scheduler_.StartThreads();
     }
     if (options.AllowDownloadAtStart && ctx_.settings.DownloadAtStart) {
-        StartAll();
+        operations_.StartAll();
     }
     host_.SetWaitCursor(false);
-    Notify(partTitle | partMenus | partFolders | partSpeedLimit | partTotalSpeed | partTabs);
+    host_.OnModelChanged(partTitle | partMenus | partFolders | partSpeedLimit | partTotalSpeed |
+                         partTabs);
     if (!options.CommandLineUrl.empty()) {
         OnAddressHandedOver(options.CommandLineUrl);
-    }
-}
-
-// Tasks left running or waiting by the last run show as stopped: nothing
-// runs or waits before the user (or DownloadAtStart) starts it again.
-void CMainFrame::RepairDownloadingList() {
-    std::vector<std::string> ids;
-    for (const QueuedTask& task : queue_.Tasks(TaskList::Downloading)) {
-        if (task.State == TaskState::Running || task.State == TaskState::Waiting) {
-            ids.push_back(task.Id);
-        }
-    }
-    for (const std::string& id : ids) {
-        WriteState(id, TaskState::Stopped);
     }
 }
 
@@ -142,84 +116,16 @@ void CMainFrame::SettingsChanged() {
     if (ctx_.lang.Current() != language) {
         Relabel();
     }
-    int64_t limit = 1024;
-    bool limitOn = false;
-    {
-        std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
-        // The loaded record leaves the speed limit alone: take the stored one.
-        CRegistryKey key(ctx_.registry);
-        key.Open(RegRoot::CurrentUser, GroupKeyPath("Connection"), true);
-        limitOn = SettingFlag(key.QueryString("SpeedLimit"));
-        limit = std::clamp<int64_t>(TextToInt(key.QueryString("SpeedLimitKBSec")), 1, 1024);
-    }
-    sliderValue_ = static_cast<int>(limit);
-    SetSpeedLimitChecked(limitOn);
+    speed_.Reload();
     std::lock_guard<std::mutex> lock(ctx_.ListLock);
-    for (int i = 0; i < kTaskSlots && !ctx_.bClosing && FreeSlotCount() > 0; ++i) {
-        if (!StartNextWaiting()) {
-            break;
-        }
-    }
+    scheduler_.FillFreeSlots();
 }
 
-void CMainFrame::StartThreads() {
-    threadsStopping_ = false;
-    for (int i = 0; i < kTaskSlots; ++i) {
-        slotThreads_[i] = std::make_unique<CPeriodicThread>();
-        slotThreads_[i]->Start(std::chrono::milliseconds(1000), [this, i] { SlotStep(i); });
-    }
-    samplerThread_.Start(std::chrono::milliseconds(1000), [this] { SamplerStep(); });
-    keepAwakeThread_.Start(std::chrono::seconds(20), [this] {
-        if (!ctx_.bClosing) {
-            host_.KeepAwake();
-        }
-    });
-}
-
-void CMainFrame::SlotStep(int slot) {
-    if (threadsStopping_) {
-        return;
-    }
-    if (slots_[slot]->Task().bActive) {
-        slots_[slot]->Tick();
-    }
-}
-
-void CMainFrame::SamplerStep() {
-    if (threadsStopping_) {
-        return;
-    }
-    engine_.SampleSpeed(ctx_, this);
-}
-
-// The threads may be inside a call to the window thread right now: they are
-// stopped from a helper thread while this (window) thread keeps pumping.
-void CMainFrame::StopThreads() {
-    threadsStopping_ = true;
-    std::atomic<bool> done{false};
-    std::thread stopper([this, &done] {
-        for (auto& thread : slotThreads_) {
-            if (thread) {
-                thread->Stop();
-            }
-        }
-        samplerThread_.Stop();
-        keepAwakeThread_.Stop();
-        done = true;
-        loop_.Post([] {});  // wakes the pump below
-    });
-    while (!done) {
-        loop_.WaitAndPump(50);
-    }
-    stopper.join();
-    for (auto& thread : slotThreads_) {
-        thread.reset();
-    }
-}
-
-int CMainFrame::RunningWorkerThreads() {
-    std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
-    return ctx_.iRunningThreads;
+void CMainFrame::Relabel() {
+    pane_.Relabel();
+    log_.Relabel();
+    view_.RefreshFileCount();
+    host_.OnModelChanged(partTitle | partFolders | partLogTree);
 }
 
 void CMainFrame::Close() {
@@ -229,46 +135,11 @@ void CMainFrame::Close() {
     closed_ = true;
     host_.SetWaitCursor(true);
     ctx_.bClosing = true;
-    for (int i = 0; i < kTaskSlots; ++i) {
-        StopSlot(i, true);
-    }
-    // Workers may be blocked in a call to this thread: keep serving them.
-    auto anyBusy = [this] {
-        for (int i = 0; i < kTaskSlots; ++i) {
-            if (IsSlotBusy(i)) {
-                return true;
-            }
-        }
-        return false;
-    };
-    while (RunningWorkerThreads() > 0 || anyBusy()) {
-        loop_.WaitAndPump(10);
-    }
-    // The last worker of a task still logs after its end was reported.
-    for (auto& slot : slots_) {
-        while (!slot->Idle()) {
-            loop_.WaitAndPump(10);
-        }
-    }
-    StopThreads();
+    scheduler_.Shutdown();
     recordSync_.Drain();
     loop_.Pump();
-    WriteSpeedLimitSettings();
+    speed_.WriteSpeedLimitSettings();
     host_.SetWaitCursor(false);
-}
-
-void CMainFrame::WriteSpeedLimitSettings() {
-    bool limitOn = false;
-    int64_t limit = 1024;
-    {
-        std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
-        limitOn = ctx_.settings.SpeedLimit;
-        limit = ctx_.iSpeedLimitKB;
-    }
-    CRegistryKey key(ctx_.registry);
-    key.Open(RegRoot::CurrentUser, GroupKeyPath("Connection"), true);
-    key.SetString("SpeedLimit", limitOn ? "1" : "0");
-    key.SetString("SpeedLimitKBSec", IntToText(limit));
 }
 
 // Notifications arrive on worker and slot threads and behave like
@@ -279,7 +150,7 @@ void CMainFrame::OnTaskLog(const TaskLogEntry& e) {
 }
 
 void CMainFrame::OnTaskState(const TaskDescriptor& d) {
-    loop_.Send([this, &d] { HandleTaskState(d); });
+    loop_.Send([this, &d] { scheduler_.OnTaskEnded(d); });
 }
 
 void CMainFrame::OnTaskProgress(const TaskDescriptor& d) {
@@ -287,11 +158,27 @@ void CMainFrame::OnTaskProgress(const TaskDescriptor& d) {
 }
 
 void CMainFrame::OnTaskThreads(const TaskDescriptor& d) {
-    loop_.Send([this, &d] { HandleTaskThreads(d); });
+    loop_.Send([this, &d] { view_.OnTaskThreads(d.TaskId); });
 }
 
 void CMainFrame::OnSpeedTick() {
     loop_.Send([this] { HandleSpeedTick(); });
+}
+
+void CMainFrame::HandleTaskLog(const TaskLogEntry& e) {
+    host_.OnTaskLog(e);
+    keptLogs_.Add(e);
+    view_.OnTaskLog(e);
+}
+
+void CMainFrame::HandleTaskProgress(const TaskDescriptor& d) {
+    queue_.SetProgress(d.TaskId, d.LocalFileName, d.iFileSize, d.iDownloaded, d.iBestPercent,
+                       d.fAvgSpeedKB);
+}
+
+void CMainFrame::HandleSpeedTick() {
+    speed_.OnSpeedTick();
+    scheduler_.OnSpeedTick();
 }
 
 }  // namespace vardane

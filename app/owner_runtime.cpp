@@ -223,11 +223,11 @@ void OwnerRuntime::Interrupt(CliIo* only) {
     }
     // Operations by id: what the window shows and selects stays as it was.
     if (only == nullptr) {
-        frame_->StopAll();
+        frame_->Operations().StopAll();
         return;
     }
     for (const std::string& id : driven) {
-        frame_->StopTaskById(id);
+        frame_->Operations().Stop(id);
     }
 }
 
@@ -338,7 +338,7 @@ int OwnerRuntime::OfferLinks(const std::vector<std::string>& urls, const Request
             continue;
         }
         io.Out(dialog.TaskId() + "\n");
-        frame_->TaskAdded(dialog.TaskId(), dialog.StartImmediately() && startNow);
+        frame_->Operations().Added(dialog.TaskId(), dialog.StartImmediately() && startNow);
         ++added;
     }
     return added > 0 || urls.empty() ? kStatusOk : kStatusFailed;

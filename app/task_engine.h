@@ -1,5 +1,6 @@
-// What CMainFrame needs from the download engine, behind a small interface:
-// the real engine for front ends, a scripted one for the scheduler's tests.
+// What the task scheduler needs from the download engine, behind a small
+// interface: the real engine for front ends, a scripted one for the
+// scheduler's tests.
 #pragma once
 
 #include <memory>

@@ -32,7 +32,7 @@ class CategoriesCommand : public TaskCommand {
 
     std::optional<int> Run(CliEnv& env) override {
         CMainFrame& frame = env.rt.Frame();
-        const CTreeModel& tree = frame.Folders();
+        const CTreeModel& tree = frame.Pane().Folders();
         if (!add_->parsed() && !rename_->parsed() && !delete_->parsed()) {
             std::string text;
             for (TreeItem item : tree.AllItems()) {
@@ -56,7 +56,7 @@ class CategoriesCommand : public TaskCommand {
         if (!delete_->parsed()) {
             env.rt.pendingCategoryName = name_;
         }
-        bool changed = frame.CategoryCommand(command, item);
+        bool changed = frame.View().CategoryCommand(command, item);
         env.rt.pendingCategoryName.reset();
         return changed ? kStatusOk : kStatusFailed;
     }

@@ -54,18 +54,18 @@ class LimitCommand : public TaskCommand {
         CMainFrame& frame = env.rt.Frame();
         if (value_) {
             if (*value_ == "off") {
-                frame.SetSpeedLimitChecked(false);
+                frame.Speed().SetSpeedLimitChecked(false);
             } else {
                 // The slider first (it moves even while the box is clear),
                 // then the box, which takes the slider's value.
-                frame.OnSpeedLimitValue(kb_);
-                frame.SetSpeedLimitChecked(true);
+                frame.Speed().OnSpeedLimitValue(kb_);
+                frame.Speed().SetSpeedLimitChecked(true);
             }
-            frame.WriteSpeedLimitSettings();
+            frame.Speed().WriteSpeedLimitSettings();
             return kStatusOk;
         }
-        env.io.Out(frame.SpeedLimitChecked()
-                       ? "on, " + IntToText(frame.SpeedLimitSliderValue()) + " KB/s\n"
+        env.io.Out(frame.Speed().SpeedLimitChecked()
+                       ? "on, " + IntToText(frame.Speed().SpeedLimitSliderValue()) + " KB/s\n"
                        : "off\n");
         return kStatusOk;
     }

@@ -65,7 +65,7 @@ class AddCommand : public TaskCommand {
             // Only a running instance downloads; a one-shot process would stop
             // the task again as it exits, so it says how to start it.
             const bool start = dialog.StartImmediately();
-            env.rt.Frame().TaskAdded(dialog.TaskId(), start && env.forwarded);
+            env.rt.Frame().Operations().Added(dialog.TaskId(), start && env.forwarded);
             if (start && !env.forwarded) {
                 env.io.Err("vardane-cli: " + dialog.TaskId() +
                            " stays stopped: no vardane or `vardane-cli run` owns this data "
@@ -104,7 +104,7 @@ class EditCommand : public TaskCommand {
         if (!options_.Accept(dialog, env.io)) {
             return kStatusFailed;
         }
-        env.rt.Frame().TaskEdited(id_, dialog.StartImmediately() && env.forwarded);
+        env.rt.Frame().Operations().Edited(id_, dialog.StartImmediately() && env.forwarded);
         return kStatusOk;
     }
 
@@ -120,17 +120,17 @@ class ImportJob : public CliJob {
   public:
     ImportJob(CliIo& io, std::unique_ptr<ImportRun> run) : CliJob(io), run_(std::move(run)) {}
     bool Step(OwnerRuntime& rt) override {
-        return !interrupted && !finished_ && rt.Frame().ContinueImport(*run_);
+        return !interrupted && !finished_ && rt.Frame().Operations().ContinueImport(*run_);
     }
     std::optional<int> Result(OwnerRuntime& rt) override {
-        if (!interrupted && rt.Frame().ContinueImport(*run_)) {
+        if (!interrupted && rt.Frame().Operations().ContinueImport(*run_)) {
             return std::nullopt;
         }
         if (!finished_) {
             finished_ = true;
             // The count line goes to whoever asked for the import.
             rt.Questions().Bind(&io, true);
-            rt.Frame().FinishImport(*run_);
+            rt.Frame().Operations().FinishImport(*run_);
             rt.Questions().Bind(nullptr, false);
         }
         // A Ctrl-C cut the import short: what was read is kept, but the
@@ -153,14 +153,15 @@ class ImportCommand : public TaskCommand {
     std::optional<int> Run(CliEnv& env) override {
         CMainFrame& frame = env.rt.Frame();
         env.rt.pendingImportFile = AbsolutePath(env.io, file_);
-        std::optional<std::string> path = frame.AskImportFile();
+        std::optional<std::string> path = frame.Operations().AskImportFile();
         if (!path) {
             return env.rt.Questions().Refused() ? kStatusFailed : kStatusOk;
         }
         // In a one-shot process the imported tasks are only listed.
         const bool immediately = env.forwarded && env.rt.Context().settings.DownloadImmediately;
-        env.rt.AddJob(std::make_unique<ImportJob>(env.io, frame.BeginImport(*path, immediately)),
-                      nullptr);
+        env.rt.AddJob(
+            std::make_unique<ImportJob>(env.io, frame.Operations().BeginImport(*path, immediately)),
+            nullptr);
         return std::nullopt;
     }
 
@@ -185,7 +186,7 @@ class ListCommand : public TaskCommand {
         TaskView view = ParseView(view_).value_or(TaskView::Downloading);
         std::string category;
         if (category_) {
-            const CTreeModel& tree = frame.Folders();
+            const CTreeModel& tree = frame.Pane().Folders();
             TreeItem viewItem = tree.Children(tree.Top())[static_cast<size_t>(view)];
             TreeItem item = FindItemByTextPath(tree, tree.Text(viewItem) + "\\" + *category_);
             if (item == kNoItem) {
@@ -195,8 +196,8 @@ class ListCommand : public TaskCommand {
                 env.io.Err("vardane-cli: no category '" + *category_ + "'\n");
                 return kStatusFailed;
             }
-            view = frame.ViewOfFolder(item);
-            category = frame.CategoryOfFolder(item);
+            view = frame.Pane().ViewOfFolder(item);
+            category = frame.Pane().CategoryOfFolder(item);
         }
         std::string text;
         for (const QueuedTask& task : frame.Queue().Tasks(ListOfView(view))) {
@@ -342,11 +343,11 @@ class RowsCommand : public TaskCommand {
     bool Apply(CMainFrame& frame, const std::vector<std::string>& ids) {
         switch (action_) {
             case RowsAction::Delete:
-                return frame.DeleteTasks(ids);
+                return frame.Operations().Delete(ids);
             case RowsAction::Redownload:
-                return ids.empty() || frame.RedownloadTasks(ids);
+                return ids.empty() || frame.Operations().Redownload(ids);
             case RowsAction::Move:
-                frame.MoveTasks(ids, move_);
+                frame.Operations().Move(ids, move_);
                 break;
         }
         return true;

@@ -18,6 +18,7 @@
 #include "platform/display_text.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
+#include "task/download_task.h"
 #include "task/progress_file.h"
 #include "task/task_list.h"
 #include "task/url.h"
@@ -144,9 +145,10 @@ class TransferJob : public CliJob {
         CMainFrame& frame = rt.Frame();
         if (interrupted) {
             // Over once the stopped tasks have ended; tasks of others run on.
-            bool busy = stoppedAll && (AnySlotBusy(frame) || frame.RunningWorkerThreads() > 0);
+            bool busy =
+                stoppedAll && (AnySlotBusy(frame) || frame.Scheduler().RunningWorkerThreads() > 0);
             for (const std::string& id : DrivenTasks()) {
-                busy = busy || frame.SlotOfTask(id) >= 0;
+                busy = busy || frame.Scheduler().SlotOfTask(id) >= 0;
             }
             if (busy) {
                 return std::nullopt;
@@ -159,7 +161,7 @@ class TransferJob : public CliJob {
             // holds no slot: a task that ended without a notice still ends
             // the command.
             const QueuedTask* task = frame.Queue().Find(target_);
-            if (!targetState_ && frame.SlotOfTask(target_) < 0 &&
+            if (!targetState_ && frame.Scheduler().SlotOfTask(target_) < 0 &&
                 (task == nullptr ||
                  (task->State != TaskState::Running && task->State != TaskState::Waiting))) {
                 targetState_ = task == nullptr ? TaskState::Stopped : task->State;
@@ -174,7 +176,7 @@ class TransferJob : public CliJob {
             ReportFailure(target_);
             return kStatusFailed;
         }
-        if (stay_ || rt.Frame().HasActiveTasks()) {
+        if (stay_ || rt.Frame().Scheduler().HasActiveTasks()) {
             return std::nullopt;
         }
         EndBar();
@@ -212,7 +214,7 @@ class TransferJob : public CliJob {
     }
     static bool AnySlotBusy(CMainFrame& frame) {
         for (int i = 0; i < kTaskSlots; ++i) {
-            if (frame.IsSlotBusy(i)) {
+            if (frame.Scheduler().IsSlotBusy(i)) {
                 return true;
             }
         }
@@ -299,7 +301,7 @@ class GetCommand : public TaskCommand {
                 return kStatusFailed;
             }
             tls = std::make_unique<TlsChoiceHold>(env.rt.Context(), id, insecure_, caFile_);
-            frame.StartTaskById(id);
+            frame.Operations().Start(id);
         } else {
             CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
             dialog.SetTaskLookup(&frame.Queue());
@@ -310,7 +312,7 @@ class GetCommand : public TaskCommand {
             }
             id = dialog.TaskId();
             tls = std::make_unique<TlsChoiceHold>(env.rt.Context(), id, insecure_, caFile_);
-            frame.TaskAdded(id, true);
+            frame.Operations().Added(id, true);
         }
         env.rt.AddJob(std::make_unique<TransferJob>(env.io, id, env.verbose, false, std::move(tls)),
                       nullptr);
@@ -355,12 +357,12 @@ class GetCommand : public TaskCommand {
 int StartOrStopTasks(CliEnv& env, const std::vector<std::string>& ids, bool all, bool start) {
     CMainFrame& frame = env.rt.Frame();
     if (all) {
-        start ? frame.StartAll() : frame.StopAll();
+        start ? frame.Operations().StartAll() : frame.Operations().StopAll();
         return kStatusOk;
     }
     std::vector<std::string> unknown;
     for (const std::string& id : KnownTasks(frame, ids, TaskList::Downloading, unknown)) {
-        start ? frame.StartTaskById(id) : frame.StopTaskById(id);
+        start ? frame.Operations().Start(id) : frame.Operations().Stop(id);
     }
     return ReportUnknownTasks(env.io, unknown);
 }

@@ -44,7 +44,7 @@ class CEdtTaskDlg {
     void InitNew(std::string url, std::string clipboardText = "");
     // Where the duplicate and running checks ask (the task queue of the
     // data root's owner); without one they read the task files. With one a
-    // new task's list line is left to that queue (the owner's TaskAdded);
+    // new task's list line is left to that queue (the owner's TaskOperations::Added);
     // without one the dialog appends it to Downloading.lst itself.
     void SetTaskLookup(const ITaskLookup* lookup) { lookup_ = lookup; }
     // Initialisation for the properties of an existing task.

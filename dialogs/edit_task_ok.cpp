@@ -147,7 +147,7 @@ bool CEdtTaskDlg::Apply() {
     record.Headers = headers_;
     // The progress file first: a list line must never name a task that has
     // no progress file. A new task's two files are flushed by the frame once
-    // its download has started (CMainFrame::TaskAdded), so that beside a
+    // its download has started (TaskOperations::Added), so that beside a
     // busy disk the first bytes do not wait for four flushes.
     const Durability durability = newTask_ ? Durability::Deferred : Durability::Now;
     if (!WriteProgress(record, progressPath, durability)) {

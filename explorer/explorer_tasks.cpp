@@ -5,6 +5,7 @@
 #include "platform/file.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
+#include "task/download_task.h"
 #include "task/task_list.h"
 #include "task/url.h"
 
@@ -27,7 +28,7 @@ int AddExplorerTask(CMainFrame& frame, const std::string& folder, const std::str
         return IExplorerHost::failed;
     }
     // The queue writes the list line and has both files flushed.
-    frame.TaskAdded(id, settings.DownloadImmediately);
+    frame.Operations().Added(id, settings.DownloadImmediately);
     if (frame.Queue().ListOf(id) != TaskList::Downloading) {
         RemoveFile(progressPath);  // the list could not take it
         return IExplorerHost::failed;

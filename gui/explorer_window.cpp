@@ -112,7 +112,7 @@ ExplorerWindow::ExplorerWindow(QWidget* parent, CMainFrame& frame, IQuestions& q
       host_(std::make_unique<WindowExplorerHost>(frame)),
       model_(
           std::make_unique<CSiteExplorer>(frame.Context(), frame.Loop(), modelQuestions_, *host_)) {
-    setWindowTitle(ToQ(frame_.Title()));
+    setWindowTitle(ToQ(frame_.Pane().Title()));
     // On a desktop the saved sites are the first thing to pick from.
     model_->ToggleSiteList();
     BuildWidgets();

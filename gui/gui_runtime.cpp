@@ -78,7 +78,7 @@ void GuiRuntime::StartWindow(const std::string& commandLineUrl) {
         if (window_) {
             window_->showMaximized();
             window_->raise();
-            Frame().SelectView(TaskView::Completed);
+            Frame().View().SelectView(TaskView::Completed);
         }
     });
     // A copied address's offer, taken: the New task dialog with it.
@@ -138,7 +138,7 @@ void GuiRuntime::StartWindow(const std::string& commandLineUrl) {
     }
     window_->SetHideOnClose([this] {
         return tray_ != nullptr && HidesOnClose(Context().settings.CloseToTray, tray_->Available(),
-                                                Frame().HasActiveTasks());
+                                                Frame().Scheduler().HasActiveTasks());
     });
 
     if (Context().settings.MinAtStart) {
@@ -176,9 +176,9 @@ void GuiRuntime::UpdateKeepAwake() {
     if (inhibitor_ == nullptr) {
         return;
     }
-    const bool active = !shutDown_ && Frame().HasActiveTasks();
+    const bool active = !shutDown_ && Frame().Scheduler().HasActiveTasks();
     inhibitor_->SetActive(
-        active, QString::fromStdString(Frame().Title()),
+        active, QString::fromStdString(Frame().Pane().Title()),
         QString::fromStdString(Context().lang.GetLangText("MainDlg_Folder_Downloading")));
 }
 
@@ -337,8 +337,9 @@ std::optional<std::string> GuiRuntime::ChooseImportFile(const std::string& filte
     if (pendingImportFile) {
         return OwnerRuntime::ChooseImportFile(filter);
     }
-    QString file = QFileDialog::getOpenFileName(window_, QString::fromStdString(Frame().Title()),
-                                                QString(), QStringLiteral("*.txt"));
+    QString file =
+        QFileDialog::getOpenFileName(window_, QString::fromStdString(Frame().Pane().Title()),
+                                     QString(), QStringLiteral("*.txt"));
     if (file.isEmpty()) {
         return std::nullopt;
     }

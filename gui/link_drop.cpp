@@ -89,7 +89,7 @@ void TakeLinks(const DroppedLinks& links, CAppContext& ctx, CMainFrame& frame,
                IQuestions& questions, const std::function<void(const std::string&)>& openDialog) {
     for (const std::string& file : links.ListFiles) {
         if (Confirmed(questions, ctx, ctx.lang.GetLangText("Msg_ImportConfirm"))) {
-            frame.ImportFile(file);
+            frame.Operations().ImportFile(file);
         }
     }
     if (links.Addresses.size() == 1) {

@@ -182,9 +182,9 @@ void MainWindow::BuildWidgets() {
             return;
         }
         const TreeItem node = item->data(0, kItemRole).toInt();
-        QMenu* menu = MakeMenu(frame_.CategoryPopupMenu(node), this);
+        QMenu* menu = MakeMenu(frame_.Pane().CategoryPopupMenu(node), this);
         if (QAction* chosen = menu->exec(folderTree_->viewport()->mapToGlobal(at))) {
-            frame_.CategoryCommand(chosen->data().toInt(), node);
+            frame_.View().CategoryCommand(chosen->data().toInt(), node);
         }
         menu->deleteLater();
     });
@@ -219,7 +219,7 @@ void MainWindow::BuildWidgets() {
     tabs_->addTab(BuildLogPage(), QString());
     connect(tabs_, &QTabWidget::currentChanged, this, [this](int tab) {
         if (!syncing_) {
-            frame_.SelectTab(tab);
+            frame_.Pane().SelectTab(tab);
         }
     });
     layout->addWidget(tabs_, 1);
@@ -243,7 +243,8 @@ QWidget* MainWindow::BuildHeaderBar() {
     folderButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     folderButton_->setIcon(ImageIcon(imgDownloading));
     folderButton_->setObjectName(QStringLiteral("folderButton"));
-    connect(folderButton_, &QToolButton::clicked, this, [this] { frame_.ToggleFolderTree(); });
+    connect(folderButton_, &QToolButton::clicked, this,
+            [this] { frame_.Pane().ToggleFolderTree(); });
     fileCount_ = new QLabel(bar);
     row->addWidget(folderButton_);
     row->addStretch(1);
@@ -262,7 +263,7 @@ QWidget* MainWindow::BuildLogPage() {
     connect(logTree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
         const int thread = item->data(0, kItemRole).toInt();
         if (thread > 0) {
-            frame_.SelectLogThread(thread);
+            frame_.Log().SelectThread(thread);
         }
     });
     return split;
@@ -296,12 +297,12 @@ void MainWindow::BuildStatusLine() {
     statusBar()->addPermanentWidget(totalSpeed_);
     connect(limitCheck_, &QCheckBox::toggled, this, [this](bool on) {
         if (!syncing_) {
-            frame_.SetSpeedLimitChecked(on);
+            frame_.Speed().SetSpeedLimitChecked(on);
         }
     });
     connect(limitSlider_, &QSlider::valueChanged, this, [this](int value) {
         if (!syncing_) {
-            frame_.OnSpeedLimitValue(value);
+            frame_.Speed().OnSpeedLimitValue(value);
         }
     });
 }
@@ -331,21 +332,21 @@ void MainWindow::Render(unsigned parts) {
         }
     }
     if (parts & partFileCount) {
-        fileCount_->setText(Q(frame_.FileCountText()));
+        fileCount_->setText(Q(frame_.View().FileCountText()));
     }
     if (parts & partTotalSpeed) {
         ShowTotalSpeed();
     }
     if (parts & partSpeedLimit) {
-        limitCheck_->setChecked(frame_.SpeedLimitChecked());
-        limitCheck_->setText(Q(frame_.SpeedLimitCaption()));
-        limitSlider_->setValue(frame_.SpeedLimitSliderValue());
+        limitCheck_->setChecked(frame_.Speed().SpeedLimitChecked());
+        limitCheck_->setText(Q(frame_.Speed().SpeedLimitCaption()));
+        limitSlider_->setValue(frame_.Speed().SpeedLimitSliderValue());
         // Without a limit the value means nothing: it can be set only
         // while the box is ticked, so the caption always tells it.
-        limitSlider_->setEnabled(frame_.SpeedLimitChecked());
+        limitSlider_->setEnabled(frame_.Speed().SpeedLimitChecked());
     }
     if (parts & partTabs) {
-        tabs_->setCurrentIndex(frame_.CurrentTab());
+        tabs_->setCurrentIndex(frame_.Pane().CurrentTab());
     }
     if (parts & partLogTree) {
         FillLogTree();
@@ -357,14 +358,14 @@ void MainWindow::Render(unsigned parts) {
 }
 
 void MainWindow::ShowTotalSpeed() {
-    const QString text = Q(frame_.TotalSpeedText());
+    const QString text = Q(frame_.Speed().TotalSpeedText());
     bool ok = false;
     const double kb = text.section(QLatin1Char(' '), 0, 0).toDouble(&ok);
     totalSpeed_->setText(ok && table_->ReadableUnits() ? ReadableSpeed(kb) : text);
 }
 
 void MainWindow::RelabelStatic() {
-    setWindowTitle(Q(frame_.Title()));
+    setWindowTitle(Q(frame_.Pane().Title()));
     const auto& lang = frame_.Context().lang;
     viewMenu_->setTitle(AccessText(lang, "Menu_Main_View"));
     readableUnits_->setText(AccessText(lang, "Menu_Main_ReadableSizes"));
@@ -393,7 +394,7 @@ void MainWindow::FillMenus() {
     fileMenu_->setTitle(AccessText(lang, "Menu_Main_File"));
     controlMenu_->setTitle(AccessText(lang, "Menu_Main_Ctrl"));
     const std::pair<QMenu*, const std::vector<MenuEntry>*> menus[] = {
-        {fileMenu_, &frame_.FileMenu()}, {controlMenu_, &frame_.ControlMenu()}};
+        {fileMenu_, &frame_.Pane().FileMenu()}, {controlMenu_, &frame_.Pane().ControlMenu()}};
     for (auto [menu, entries] : menus) {
         menu->clear();
         for (const MenuEntry& entry : *entries) {
@@ -411,7 +412,7 @@ void MainWindow::FillMenus() {
 
 void MainWindow::FillToolbar() {
     toolbar_->clear();
-    std::vector<MenuEntry> known = frame_.FileMenu();
+    std::vector<MenuEntry> known = frame_.Pane().FileMenu();
     for (const MenuEntry& entry : BuildControlMenu(TaskView::Downloading, frame_.Context().lang)) {
         known.push_back(entry);
     }
@@ -444,7 +445,7 @@ void MainWindow::FillToolbar() {
 }
 
 void MainWindow::FillFolderTree() {
-    const CTreeModel& tree = frame_.Folders();
+    const CTreeModel& tree = frame_.Pane().Folders();
     folderTree_->clear();
     std::function<void(TreeItem, QTreeWidgetItem*)> add = [&](TreeItem parent,
                                                               QTreeWidgetItem* into) {
@@ -462,23 +463,24 @@ void MainWindow::FillFolderTree() {
         }
     };
     add(kNoItem, nullptr);
-    folderTree_->setVisible(frame_.FolderTreeVisible());
-    tabs_->setVisible(!frame_.FolderTreeVisible());
-    folderButton_->setText(Q(frame_.FolderButtonText()));
-    folderButton_->setIcon(ImageIcon(imgDownloading + static_cast<int>(frame_.CurrentView())));
+    folderTree_->setVisible(frame_.Pane().FolderTreeVisible());
+    tabs_->setVisible(!frame_.Pane().FolderTreeVisible());
+    folderButton_->setText(Q(frame_.Pane().FolderButtonText()));
+    folderButton_->setIcon(
+        ImageIcon(imgDownloading + static_cast<int>(frame_.Pane().CurrentView())));
 }
 
 // The model shows what the frame shows: its view, narrowed to the category
 // of the selected folder.
 void MainWindow::FollowView() {
-    const int view = static_cast<int>(frame_.CurrentView());
-    const std::string category = frame_.CategoryOfFolder(frame_.Folders().Selected());
+    const int view = static_cast<int>(frame_.Pane().CurrentView());
+    const std::string category = frame_.Pane().CategoryOfFolder(frame_.Pane().Folders().Selected());
     if (view == shownView_ && category == shownCategory_) {
         return;
     }
     shownView_ = view;
     shownCategory_ = category;
-    model_->ShowView(frame_.CurrentView(), category);
+    model_->ShowView(frame_.Pane().CurrentView(), category);
     SelectFrameRowsInView();
 }
 
@@ -486,9 +488,9 @@ void MainWindow::SelectFrameRowsInView() {
     const bool was = syncing_;
     syncing_ = true;
     QItemSelection selection;
-    const std::vector<TaskRow>& rows = frame_.Rows();
+    const std::vector<TaskRow>& rows = frame_.View().Rows();
     QAbstractItemModel* shownModel = table_->model();
-    for (int row : frame_.SelectedRows()) {
+    for (int row : frame_.View().SelectedRows()) {
         const int shown = table_->ViewRow(model_->RowOf(rows[static_cast<size_t>(row)].Id()));
         if (shown >= 0) {
             selection.select(shownModel->index(shown, 0),
@@ -510,31 +512,31 @@ void MainWindow::SyncSelectionToFrame() {
         // The list may be sorted: rows are told apart by their task.
         const int source = table_->SourceRow(index.row());
         const std::string id = model_->IdAt(source);
-        const std::vector<TaskRow>& frameRows = frame_.Rows();
+        const std::vector<TaskRow>& frameRows = frame_.View().Rows();
         int row = source >= 0 && source < static_cast<int>(frameRows.size()) &&
                           frameRows[static_cast<size_t>(source)].Id() == id
                       ? source
-                      : frame_.FindRow(id);
+                      : frame_.View().FindRow(id);
         if (row >= 0) {
             rows.push_back(row);
         }
     }
     syncing_ = true;
     if (rows.size() == 1) {
-        frame_.SelectOnly(rows[0]);
-    } else if (!rows.empty() && rows.size() == frame_.Rows().size()) {
-        frame_.SelectAll();  // one pass, however many rows
+        frame_.View().SelectOnly(rows[0]);
+    } else if (!rows.empty() && rows.size() == frame_.View().Rows().size()) {
+        frame_.View().SelectAll();  // one pass, however many rows
     } else {
-        frame_.ClearSelection();
+        frame_.View().ClearSelection();
         for (int row : rows) {
-            frame_.SetRowSelected(row, true);
+            frame_.View().SetRowSelected(row, true);
         }
     }
     syncing_ = false;
 }
 
 std::vector<MenuEntry> MainWindow::TaskPopupEntries() const {
-    return frame_.TaskPopupMenu();
+    return frame_.Pane().TaskPopupMenu();
 }
 
 void MainWindow::RunCommand(int id) {
@@ -547,12 +549,12 @@ void MainWindow::RunCommand(int id) {
 }
 
 void MainWindow::TapFolder(TreeItem item) {
-    frame_.SelectFolderItem(item);
+    frame_.View().SelectFolderItem(item);
 }
 
 void MainWindow::FillLogTree() {
     logTree_->clear();
-    const LogTreeState& state = frame_.LogTree();
+    const LogTreeState& state = frame_.Log().LogTree();
     if (!state.HasRoot) {
         return;
     }
@@ -572,11 +574,11 @@ void MainWindow::FillLogTree() {
 // A download logs hundreds of lines a second: each is appended to what is
 // shown, and the list is rebuilt only when the frame replaced it.
 void MainWindow::FillLogList() {
-    const std::vector<LogLine>& lines = frame_.LogList();
+    const std::vector<LogLine>& lines = frame_.Log().LogList();
     size_t from = static_cast<size_t>(logList_->count());
-    if (frame_.LogListGeneration() != logGeneration_ || from > lines.size()) {
+    if (frame_.Log().LogListGeneration() != logGeneration_ || from > lines.size()) {
         logList_->clear();
-        logGeneration_ = frame_.LogListGeneration();
+        logGeneration_ = frame_.Log().LogListGeneration();
         from = 0;
     }
     for (size_t i = from; i < lines.size(); ++i) {

@@ -241,14 +241,14 @@ int Run(const std::string& outDir, const std::string& exePath) {
         host.window = &window;
         window.resize(820, 420);
         window.show();
-        frame.StartTaskById("1001");  // runs (MaxTasks 1)
-        frame.StartTaskById("1002");  // waits for the slot
+        frame.Operations().Start("1001");  // runs (MaxTasks 1)
+        frame.Operations().Start("1002");  // waits for the slot
         Progress(frame, "1001", "debian-12-netinst.iso", 628 * mb, 270 * mb, 812.4);
-        frame.SelectOnly(0);
+        frame.View().SelectOnly(0);
         status |= Save(window, outDir + "main-downloading.png") ? 0 : 1;
-        frame.ToggleFolderTree();
+        frame.Pane().ToggleFolderTree();
         status |= Save(window, outDir + "main-folders.png") ? 0 : 1;
-        frame.SelectView(TaskView::Completed);
+        frame.View().SelectView(TaskView::Completed);
         status |= Save(window, outDir + "main-completed.png") ? 0 : 1;
         CEdtTaskDlg task(ctx, questions);
         task.InitNew("http://downloads.example.org/pub/debian-12-netinst.iso");

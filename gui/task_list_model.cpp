@@ -38,7 +38,7 @@ void TaskListModel::ShowView(TaskView view, const std::string& category) {
 
 void TaskListModel::Relabel() {
     headers_.clear();
-    for (const std::string& text : frame_.ColumnHeaders()) {
+    for (const std::string& text : frame_.View().ColumnHeaders()) {
         headers_.push_back(QString::fromStdString(text));
     }
     headers_.push_back(
@@ -77,7 +77,7 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const {
     }
     if (role == Qt::ToolTipRole && TaskAt(index.row()).State == TaskState::Failed) {
         // The line came from a server: shown as text, never as markup.
-        const std::string why = frame_.LastErrorLine(TaskAt(index.row()).Id);
+        const std::string why = frame_.Log().LastErrorLine(TaskAt(index.row()).Id);
         return why.empty() ? QVariant()
                            : QVariant(QStringLiteral("<p>%1</p>")
                                           .arg(QString::fromStdString(why).toHtmlEscaped()));

@@ -33,13 +33,13 @@ Tray::Tray(CMainFrame& frame, std::function<QWidget*()> window, std::function<vo
     connect(show_, &QAction::triggered, this, [this] { PresentWindow(window_()); });
     menu_->addSeparator();
     startAll_ = menu_->addAction(QString());
-    connect(startAll_, &QAction::triggered, this, [this] { frame_.StartAll(); });
+    connect(startAll_, &QAction::triggered, this, [this] { frame_.Operations().StartAll(); });
     stopAll_ = menu_->addAction(QString());
-    connect(stopAll_, &QAction::triggered, this, [this] { frame_.StopAll(); });
+    connect(stopAll_, &QAction::triggered, this, [this] { frame_.Operations().StopAll(); });
     limit_ = menu_->addAction(QString());
     limit_->setCheckable(true);
     connect(limit_, &QAction::triggered, this,
-            [this](bool on) { frame_.SetSpeedLimitChecked(on); });
+            [this](bool on) { frame_.Speed().SetSpeedLimitChecked(on); });
     menu_->addSeparator();
     quit_ = menu_->addAction(QString());
     connect(quit_, &QAction::triggered, this, [quit = std::move(quit)] { quit(); });
@@ -71,11 +71,12 @@ void Tray::Refresh() {
     startAll_->setText(AccessText(lang, "Menu_Main_StartAll"));
     stopAll_->setText(AccessText(lang, "Menu_Main_StopAll"));
     limit_->setText(QString::fromStdString(lang.GetLangText("Tray_SpeedLimit") + " " +
-                                           frame_.SpeedLimitCaption()));
-    limit_->setChecked(frame_.SpeedLimitChecked());
+                                           frame_.Speed().SpeedLimitCaption()));
+    limit_->setChecked(frame_.Speed().SpeedLimitChecked());
     quit_->setText(AccessText(lang, "Menu_Main_Exit"));
     if (icon_ != nullptr) {
-        icon_->setToolTip(QString::fromStdString(frame_.Title() + "\n" + frame_.TotalSpeedText()));
+        icon_->setToolTip(
+            QString::fromStdString(frame_.Pane().Title() + "\n" + frame_.Speed().TotalSpeedText()));
     }
 }
 

@@ -40,7 +40,7 @@ class CommandsTest : public FrameTest {
     }
     Ids RowIds() const {
         Ids ids;
-        for (const TaskRow& row : frame->Rows()) {
+        for (const TaskRow& row : frame->View().Rows()) {
             ids.push_back(row.Id());
         }
         return ids;
@@ -85,12 +85,12 @@ TEST_F(CommandsTest, ADeletedWaitingTaskIsStoppedInTheQueueAsInItsFile) {
     ASSERT_TRUE(WriteFile(victim, "keep"));
     ASSERT_TRUE(MakeDirectories(dir.Path() + "Download/"));
     ASSERT_EQ(0, symlink(victim.c_str(), (dir.Path() + "Download/b.bin.vd~").c_str()));
-    ASSERT_TRUE(frame->DeleteTasks({"102"}));
+    ASSERT_TRUE(frame->Operations().Delete({"102"}));
     EXPECT_EQ("keep", ReadFile(victim));
     EXPECT_TRUE(PathExists(dir.Path() + "Download/b.bin.vd~")) << "not ours to remove";
     EXPECT_EQ(TaskState::Stopped, FileState("102"));
     EXPECT_EQ(TaskState::Stopped, frame->Queue().Find("102")->State);
-    frame->SelectView(TaskView::Deleted);
+    frame->View().SelectView(TaskView::Deleted);
     EXPECT_EQ(std::vector<int>({imgTaskStopped}), Icons());
     SlotRunning("101").EndFromWorker(TaskState::Stopped);
     EXPECT_EQ(Ids({"101"}), engine.started) << "a deleted task never starts";
@@ -106,7 +106,7 @@ TEST_F(CommandsTest, DeleteAnsweredNoChangesNothingAndDeletedViewRemovesTheTask)
     questions.answer = QuestionAnswer::Yes;
     frame->OnCommand(ID_DELETE_ALL);
     EXPECT_TRUE(ListIds(TaskList::Downloading).empty());
-    frame->SelectView(TaskView::Deleted);
+    frame->View().SelectView(TaskView::Deleted);
     EXPECT_EQ(Ids({"101"}), RowIds());
     frame->OnCommand(ID_DELETE_ALL);
     EXPECT_TRUE(ListIds(TaskList::Deleted).empty());
@@ -131,11 +131,11 @@ TEST_F(CommandsTest, DownloadAgainMakesAFreshTaskAtTheEndOfTheQueue) {
     WriteProgress(done, ProgressFilePath(dir.Path(), "101"));
     AppendListLine(ListFilePath(dir.Path(), TaskList::Completed), "101");
     CreateFrame();
-    frame->SelectView(TaskView::Completed);
+    frame->View().SelectView(TaskView::Completed);
     SelectIds({"101"});
     frame->OnCommand(ID_REDOWNLOAD);
 
-    EXPECT_EQ(TaskView::Downloading, frame->CurrentView());
+    EXPECT_EQ(TaskView::Downloading, frame->Pane().CurrentView());
     EXPECT_TRUE(ListIds(TaskList::Completed).empty());
     EXPECT_FALSE(FileExists(ProgressFilePath(dir.Path(), "101")));
     Ids downloading = ListIds(TaskList::Downloading);
@@ -186,7 +186,7 @@ TEST_F(CommandsTest, ANewTaskStartsBeforeItsFilesAreFlushedAndTheyAreFlushedByTh
         std::lock_guard lock(syncedLock);
         whileWriting = synced;
     }
-    frame->TaskAdded(dialog.TaskId(), true);
+    frame->Operations().Added(dialog.TaskId(), true);
     EXPECT_EQ(engine.started, Ids{dialog.TaskId()});
     engine.endOnStop = true;
     frame.reset();
@@ -203,7 +203,7 @@ TEST_F(CommandsTest, DownloadAgainStartsAtOnceWhenTheDefaultSaysSo) {
     SetSetting("Default", "DownloadImmediately", "1");
     AddTask("101", "http://127.0.0.1/a.bin", TaskState::Completed, TaskList::Deleted);
     CreateFrame();
-    frame->SelectView(TaskView::Deleted);
+    frame->View().SelectView(TaskView::Deleted);
     SelectIds({"101"});
     frame->DownloadAgain();
     ASSERT_EQ(1u, engine.started.size());
@@ -218,8 +218,8 @@ TEST_F(CommandsTest, MovesChangeRowsAndTheListFileAndStopAtTheEdges) {
     frame->OnCommand(ID_MOVE_UP);
     EXPECT_EQ(Ids({"101", "103", "102", "104"}), ListIds(TaskList::Downloading));
     EXPECT_EQ(Ids({"101", "103", "102", "104"}), RowIds());
-    EXPECT_EQ(std::vector<int>({1}), frame->SelectedRows());
-    EXPECT_EQ("c.bin", frame->Rows()[1].Columns[0]);
+    EXPECT_EQ(std::vector<int>({1}), frame->View().SelectedRows());
+    EXPECT_EQ("c.bin", frame->View().Rows()[1].Columns[0]);
 
     SelectIds({"101"});
     frame->OnCommand(ID_MOVE_UP);
@@ -232,7 +232,7 @@ TEST_F(CommandsTest, MovesChangeRowsAndTheListFileAndStopAtTheEdges) {
     frame->OnCommand(ID_MOVE_DOWN);
     EXPECT_EQ(Ids({"102", "101", "103", "104"}), ListIds(TaskList::Downloading));
     EXPECT_EQ(Ids({"102", "101", "103", "104"}), RowIds());
-    EXPECT_EQ(std::vector<int>({1, 2}), frame->SelectedRows());
+    EXPECT_EQ(std::vector<int>({1, 2}), frame->View().SelectedRows());
 }
 
 TEST_F(CommandsTest, MovingAWaitingTaskUpMakesItStartFirst) {
@@ -302,25 +302,25 @@ TEST_F(CommandsTest, BulkMoveDeleteAndDownloadAgainWriteEachListOnce) {
         odd.push_back(ids[i + 1]);
     }
     expected.insert(expected.end(), odd.begin(), odd.end());
-    frame->MoveTasks(odd, MoveKind::Bottom);
+    frame->Operations().Move(odd, MoveKind::Bottom);
     EXPECT_EQ(expected, ListIds(TaskList::Downloading));
     EXPECT_EQ(expected, RowIds());
     EXPECT_EQ((std::map<std::string, int>{{"Downloading", 1}}), listWrites);
     EXPECT_EQ(1, notices.batches);
 
     // Select all + Del: rows walked from the bottom, one batch.
-    frame->SelectAll();
+    frame->View().SelectAll();
     frame->OnCommand(ID_DELETE);
     EXPECT_TRUE(ListIds(TaskList::Downloading).empty());
     EXPECT_EQ(Ids(expected.rbegin(), expected.rend()), ListIds(TaskList::Deleted));
-    EXPECT_TRUE(frame->Rows().empty());
-    EXPECT_EQ("Total: 0 tasks", frame->FileCountText());
+    EXPECT_TRUE(frame->View().Rows().empty());
+    EXPECT_EQ("Total: 0 tasks", frame->View().FileCountText());
     EXPECT_FALSE(FileExists(temp));
     EXPECT_EQ((std::map<std::string, int>{{"Downloading", 2}, {"Deleted", 1}}), listWrites);
     EXPECT_EQ(3, notices.batches);
 
-    frame->SelectView(TaskView::Deleted);
-    ASSERT_TRUE(frame->RedownloadTasks(ListIds(TaskList::Deleted)));
+    frame->View().SelectView(TaskView::Deleted);
+    ASSERT_TRUE(frame->Operations().Redownload(ListIds(TaskList::Deleted)));
     SetSyncFunctionForTest(nullptr);
     EXPECT_TRUE(ListIds(TaskList::Deleted).empty());
     const Ids fresh = ListIds(TaskList::Downloading);
@@ -348,7 +348,7 @@ TEST_F(CommandsTest, CancelledImportKeepsWhatItRead) {
     const std::string file = WriteAddressList(dir, 3000);
     CreateFrame();
     host.importChecksLeft = 1;  // the second look sees the Ctrl-C
-    int count = frame->ImportFile(file);
+    int count = frame->Operations().ImportFile(file);
     EXPECT_GT(count, 0);
     EXPECT_LT(count, 3000);
     Ids ids = ListIds(TaskList::Downloading);
@@ -363,14 +363,14 @@ TEST_F(CommandsTest, CommandsBetweenImportStepsKeepTheirEffect) {
     AddTasks(2);
     CreateFrame();
     questions.answer = QuestionAnswer::Yes;
-    std::unique_ptr<ImportRun> run = frame->BeginImport(file, false);
-    ASSERT_TRUE(frame->ContinueImport(*run));
+    std::unique_ptr<ImportRun> run = frame->Operations().BeginImport(file, false);
+    ASSERT_TRUE(frame->Operations().ContinueImport(*run));
     SelectIds({"101"});
     frame->OnCommand(ID_DELETE);
-    frame->MoveTasks({"102"}, MoveKind::Top);
-    while (frame->ContinueImport(*run)) {
+    frame->Operations().Move({"102"}, MoveKind::Top);
+    while (frame->Operations().ContinueImport(*run)) {
     }
-    EXPECT_EQ(3000, frame->FinishImport(*run));
+    EXPECT_EQ(3000, frame->Operations().FinishImport(*run));
     Ids ids = ListIds(TaskList::Downloading);
     ASSERT_EQ(3001u, ids.size());
     EXPECT_EQ("102", ids[0]);
@@ -387,7 +387,7 @@ TEST_F(CommandsTest, ImportCountsValidAddressesOnly) {
                           "http://127.0.0.1/get.cgi?f=three.bin\n"));
     SetSetting("Default", "ThreadCnt", "3");
     CreateFrame();
-    EXPECT_EQ(3, frame->ImportFile(file));
+    EXPECT_EQ(3, frame->Operations().ImportFile(file));
     ASSERT_FALSE(questions.asked.empty());
     EXPECT_EQ("3 " + ctx->lang.GetLangText("Msg_ImportValidFilesCount"),
               questions.asked.back().Text);
@@ -402,7 +402,7 @@ TEST_F(CommandsTest, ImportCountsValidAddressesOnly) {
     EXPECT_EQ(WithTrailingSlash(ctx->settings.DownloadFolder), first.LocalDir);
     EXPECT_EQ("get.cgi", Record(ids[2]).LocalFileName);
 
-    EXPECT_EQ(0, frame->ImportFile(dir.Path() + "missing.txt"));
+    EXPECT_EQ(0, frame->Operations().ImportFile(dir.Path() + "missing.txt"));
     EXPECT_EQ("0 " + ctx->lang.GetLangText("Msg_ImportValidFilesCount"),
               questions.asked.back().Text);
 }
@@ -413,16 +413,16 @@ TEST_F(CommandsTest, CountTextsFollowTheRowsAndUseTheSingularForOne) {
     const std::string file = dir.Path() + "list.txt";
     CreateFrame();
     ASSERT_TRUE(WriteFile(file, "http://127.0.0.1/one.zip\n"));
-    EXPECT_EQ(1, frame->ImportFile(file));
+    EXPECT_EQ(1, frame->Operations().ImportFile(file));
     EXPECT_EQ("1 address imported.", questions.asked.back().Text);
-    EXPECT_EQ("Total: 1 task", frame->FileCountText());
+    EXPECT_EQ("Total: 1 task", frame->View().FileCountText());
     ASSERT_TRUE(WriteFile(file, "http://127.0.0.1/a.zip\nhttp://127.0.0.1/b.zip\n"));
-    std::unique_ptr<ImportRun> run = frame->BeginImport(file, false);
-    while (frame->ContinueImport(*run)) {
+    std::unique_ptr<ImportRun> run = frame->Operations().BeginImport(file, false);
+    while (frame->Operations().ContinueImport(*run)) {
     }
-    EXPECT_EQ(2, frame->FinishImport(*run));
+    EXPECT_EQ(2, frame->Operations().FinishImport(*run));
     EXPECT_EQ("2 addresses imported.", questions.asked.back().Text);
-    EXPECT_EQ("Total: 3 tasks", frame->FileCountText());
+    EXPECT_EQ("Total: 3 tasks", frame->View().FileCountText());
 }
 
 TEST_F(CommandsTest, RowsShowPercentSizeAndCorrectACompleteFile) {
@@ -444,19 +444,19 @@ TEST_F(CommandsTest, RowsShowPercentSizeAndCorrectACompleteFile) {
         AppendListLine(ListFilePath(dir.Path(), TaskList::Downloading), id);
     }
     CreateFrame();
-    ASSERT_EQ(3u, frame->Rows().size()) << "a task without progress file shows no row";
-    const TaskRow& r0 = frame->Rows()[0];
+    ASSERT_EQ(3u, frame->View().Rows().size()) << "a task without progress file shows no row";
+    const TaskRow& r0 = frame->View().Rows()[0];
     EXPECT_EQ(imgTaskCompleted, r0.Icon);
     EXPECT_EQ("100%", r0.Columns[1]);
     EXPECT_EQ(TaskState::Completed, FileState("101"));
-    const TaskRow& r1 = frame->Rows()[1];
+    const TaskRow& r1 = frame->View().Rows()[1];
     EXPECT_EQ(imgTaskStopped, r1.Icon);
     EXPECT_EQ("33%", r1.Columns[1]);
     EXPECT_EQ("400", r1.Columns[2]);
     EXPECT_EQ("133", r1.Columns[3]);
     EXPECT_EQ("", r1.Columns[4]);
     EXPECT_EQ("102", r1.Columns[5]);
-    const TaskRow& r2 = frame->Rows()[2];
+    const TaskRow& r2 = frame->View().Rows()[2];
     EXPECT_EQ("??%", r2.Columns[1]);
     EXPECT_EQ("??", r2.Columns[2]);
     EXPECT_EQ("77", r2.Columns[3]);
@@ -467,9 +467,9 @@ TEST_F(CommandsTest, ProgressRefreshesTheRowAndTheLogListKeepsThirtyLines) {
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
     SelectIds({"101"});
-    ASSERT_TRUE(frame->LogTree().HasRoot);
-    EXPECT_EQ(2, frame->LogTree().ThreadCount);
-    EXPECT_EQ(1, frame->LogTree().SelectedThread);
+    ASSERT_TRUE(frame->Log().LogTree().HasRoot);
+    EXPECT_EQ(2, frame->Log().LogTree().ThreadCount);
+    EXPECT_EQ(1, frame->Log().LogTree().SelectedThread);
 
     TaskDescriptor d = SlotRunning("101").Task().Snapshot();
     d.LocalFileName = "a(1).bin";
@@ -477,7 +477,7 @@ TEST_F(CommandsTest, ProgressRefreshesTheRowAndTheLogListKeepsThirtyLines) {
     d.iDownloaded = 5000;
     d.fAvgSpeedKB = 12.34;
     frame->OnTaskProgress(d);
-    const TaskRow& row = frame->Rows()[0];
+    const TaskRow& row = frame->View().Rows()[0];
     EXPECT_EQ((std::array<std::string, 6>{"a(1).bin", "??%", "??", "5000", "12.3 KB/s", "101"}),
               row.Columns);
     EXPECT_EQ(imgTaskRunning, row.Icon);
@@ -485,20 +485,20 @@ TEST_F(CommandsTest, ProgressRefreshesTheRowAndTheLogListKeepsThirtyLines) {
     for (int i = 1; i <= 31; ++i) {
         frame->OnTaskLog(
             TaskLogEntry{"101", 0, static_cast<LogKind>(i % 4), "line " + std::to_string(i)});
-        EXPECT_LE(frame->LogList().size(), 30u);
+        EXPECT_LE(frame->Log().LogList().size(), 30u);
     }
-    ASSERT_EQ(1u, frame->LogList().size());
-    EXPECT_EQ("line 31", frame->LogList()[0].Text);
+    ASSERT_EQ(1u, frame->Log().LogList().size());
+    EXPECT_EQ("line 31", frame->Log().LogList()[0].Text);
     // Lines of another thread or task are not shown.
     frame->OnTaskLog(TaskLogEntry{"101", 1, LogKind::Info, "other thread"});
     frame->OnTaskLog(TaskLogEntry{"999", 0, LogKind::Info, "other task"});
-    EXPECT_EQ(1u, frame->LogList().size());
+    EXPECT_EQ(1u, frame->Log().LogList().size());
 
     // Two selected rows: no log tree.
     AddTask("102", "http://127.0.0.1/b.bin");
-    frame->ReloadTaskList();
-    frame->SelectAll();
-    EXPECT_FALSE(frame->LogTree().HasRoot);
+    frame->View().ReloadTaskList();
+    frame->View().SelectAll();
+    EXPECT_FALSE(frame->Log().LogTree().HasRoot);
 }
 
 TEST_F(CommandsTest, MenusFollowTheViewAndTheRootNodeSelectsDownloading) {
@@ -511,14 +511,15 @@ TEST_F(CommandsTest, MenusFollowTheViewAndTheRootNodeSelectsDownloading) {
         return out;
     };
     EXPECT_EQ(std::vector<int>({32783, 0, 32782, 32781, 32780, 0, 32778, 32777, 32776, 0, 32775}),
-              ids(frame->ControlMenu()));
-    frame->SelectView(TaskView::Completed);
+              ids(frame->Pane().ControlMenu()));
+    frame->View().SelectView(TaskView::Completed);
     EXPECT_EQ(std::vector<int>({32833, 32834, 0, 32783, 32776, 32779, 0, 32775}),
-              ids(frame->ControlMenu()));
-    EXPECT_EQ(ids(frame->ControlMenu()), ids(frame->TaskPopupMenu()));
-    frame->SelectFolderItem(frame->Folders().Top());
-    EXPECT_EQ(TaskView::Downloading, frame->CurrentView());
-    EXPECT_EQ(frame->Folders().Children(frame->Folders().Top())[0], frame->Folders().Selected());
+              ids(frame->Pane().ControlMenu()));
+    EXPECT_EQ(ids(frame->Pane().ControlMenu()), ids(frame->Pane().TaskPopupMenu()));
+    frame->View().SelectFolderItem(frame->Pane().Folders().Top());
+    EXPECT_EQ(TaskView::Downloading, frame->Pane().CurrentView());
+    EXPECT_EQ(frame->Pane().Folders().Children(frame->Pane().Folders().Top())[0],
+              frame->Pane().Folders().Selected());
 }
 
 TEST_F(CommandsTest, OpenFileAndFolderHandTheTargetToTheOpener) {
@@ -529,7 +530,7 @@ TEST_F(CommandsTest, OpenFileAndFolderHandTheTargetToTheOpener) {
     ASSERT_TRUE(WriteFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record + "'\n"));
     chmod(opener.c_str(), 0700);
     CreateFrame();
-    frame->SelectView(TaskView::Completed);
+    frame->View().SelectView(TaskView::Completed);
     frame->Opener().Program = opener;
     frame->OnCommand(ID_OPEN_FILE);
     ASSERT_TRUE(WaitFor([&] { return ReadFile(record).size() > 0; }));

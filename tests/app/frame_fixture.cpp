@@ -152,16 +152,16 @@ TaskState FrameTest::FileState(const std::string& id) const {
 
 std::vector<int> FrameTest::Icons() const {
     std::vector<int> icons;
-    for (const TaskRow& row : frame->Rows()) {
+    for (const TaskRow& row : frame->View().Rows()) {
         icons.push_back(row.Icon);
     }
     return icons;
 }
 
 void FrameTest::SelectIds(const std::vector<std::string>& ids) {
-    frame->ClearSelection();
+    frame->View().ClearSelection();
     for (const std::string& id : ids) {
-        frame->SetRowSelected(frame->FindRow(id), true);
+        frame->View().SetRowSelected(frame->View().FindRow(id), true);
     }
 }
 

@@ -121,7 +121,7 @@ class FrameTest : public ::testing::Test {
     std::vector<std::string> ListIds(TaskList list) const;
     TaskState FileState(const std::string& id) const;
     std::vector<int> Icons() const;
-    int RowOf(const std::string& id) const { return frame->FindRow(id); }
+    int RowOf(const std::string& id) const { return frame->View().FindRow(id); }
     void SelectIds(const std::vector<std::string>& ids);
     FakeSlot& SlotRunning(const std::string& id);
 

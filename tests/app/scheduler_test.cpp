@@ -31,7 +31,7 @@ TEST_F(SchedulerTest, OneSlotQueueStartsSuccessorsInListOrderUntilStopAll) {
     EXPECT_EQ(IconList({5, 8, 8}), Icons()) << "a stop only asks the task to stop";
     SlotRunning("101").EndFromWorker(TaskState::Stopped);
     EXPECT_EQ(IconList({7, 5, 8}), Icons());
-    EXPECT_EQ("0.0 KB/s", frame->Rows()[0].Columns[4]);
+    EXPECT_EQ("0.0 KB/s", frame->View().Rows()[0].Columns[4]);
 
     // Stop All: the waiting row is stopped at once, the running one ends
     // without a successor.
@@ -41,7 +41,7 @@ TEST_F(SchedulerTest, OneSlotQueueStartsSuccessorsInListOrderUntilStopAll) {
     SlotRunning("102").EndFromWorker(TaskState::Stopped);
     EXPECT_EQ(IconList({7, 7, 7}), Icons());
     EXPECT_EQ(std::vector<std::string>({"101", "102"}), engine.started);
-    EXPECT_EQ(1, frame->FreeSlotCount());
+    EXPECT_EQ(1, frame->Scheduler().FreeSlotCount());
 }
 
 TEST_F(SchedulerTest, CompletedRangedTaskFreesItsSlotForTheQueue) {
@@ -70,7 +70,7 @@ TEST_F(SchedulerTest, ACompletedTaskShowsItsWholeSizeAtOnce) {
     AddTasks(3);
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
-    frame->SelectView(TaskView::Completed);
+    frame->View().SelectView(TaskView::Completed);
     for (const char* id : {"101", "102"}) {
         FakeSlot& slot = SlotRunning(id);
         TaskDescriptor d = slot.Task().Snapshot();
@@ -86,8 +86,8 @@ TEST_F(SchedulerTest, ACompletedTaskShowsItsWholeSizeAtOnce) {
         }
         slot.EndFromWorker(TaskState::Completed);
     }
-    ASSERT_EQ(2u, frame->Rows().size());
-    for (const TaskRow& row : frame->Rows()) {
+    ASSERT_EQ(2u, frame->View().Rows().size());
+    for (const TaskRow& row : frame->View().Rows()) {
         EXPECT_EQ("100%", row.Columns[1]) << row.Id();
         EXPECT_EQ("1000", row.Columns[2]);
         EXPECT_EQ("1000", row.Columns[3]);
@@ -134,7 +134,7 @@ TEST_F(SchedulerTest, AbandonedStartShowsTheFailureAndStartsTheNextTask) {
     EXPECT_EQ(std::vector<std::string>({"101", "102"}), engine.started);
 
     // A task without progress file is absent: starting it makes no file.
-    frame->StartTaskById("999");
+    frame->Operations().Start("999");
     EXPECT_FALSE(FileExists(ProgressFilePath(dir.Path(), "999")));
     EXPECT_EQ(std::vector<std::string>({"101", "102"}), engine.started);
 }
@@ -147,7 +147,7 @@ TEST_F(SchedulerTest, MaxTasksAboveFourUsesTheFourSlots) {
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
     EXPECT_EQ(IconList({5, 5, 5, 5, 8, 8}), Icons());
-    EXPECT_EQ(0, frame->FreeSlotCount());
+    EXPECT_EQ(0, frame->Scheduler().FreeSlotCount());
 }
 
 TEST_F(SchedulerTest, StartUpRepairsRunningAndWaitingTasksAndHonoursDownloadAtStart) {
@@ -174,18 +174,18 @@ TEST_F(SchedulerTest, ShutdownDrainsWorkersStartsNothingAndKeepsTheSpeedLimit) {
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
     EXPECT_EQ(IconList({5, 5, 8}), Icons());
-    frame->OnSpeedLimitValue(300);  // unchecked: no effect
+    frame->Speed().OnSpeedLimitValue(300);  // unchecked: no effect
     {
         std::lock_guard<std::mutex> lock(ctx->SpeedLock);
         EXPECT_EQ(1024, ctx->iSpeedLimitKB);
     }
-    frame->SetSpeedLimitChecked(true);
+    frame->Speed().SetSpeedLimitChecked(true);
     {
         std::lock_guard<std::mutex> lock(ctx->SpeedLock);
         EXPECT_EQ(300, ctx->iSpeedLimitKB);
     }
-    frame->OnSpeedLimitValue(120);
-    EXPECT_EQ("120 KB/s", frame->SpeedLimitCaption());
+    frame->Speed().OnSpeedLimitValue(120);
+    EXPECT_EQ("120 KB/s", frame->Speed().SpeedLimitCaption());
 
     // The tasks end from worker threads only while Close pumps the loop.
     engine.endOnStop = true;
@@ -206,8 +206,8 @@ TEST_F(SchedulerTest, SpeedLimitOffIsStoredAs1024) {
     SetSetting("Connection", "SpeedLimit", "1");
     SetSetting("Connection", "SpeedLimitKBSec", "50");
     CreateFrame();
-    EXPECT_TRUE(frame->SpeedLimitChecked());
-    EXPECT_EQ(50, frame->SpeedLimitSliderValue());
+    EXPECT_TRUE(frame->Speed().SpeedLimitChecked());
+    EXPECT_EQ(50, frame->Speed().SpeedLimitSliderValue());
     frame->OnCommand(ID_SPEEDLIMIT_CHECK);
     frame->Close();
     CRegistryKey key(ctx->registry);
@@ -221,11 +221,11 @@ TEST_F(SchedulerTest, CategoryViewStillFeedsTheWholeQueue) {
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
     // Show a category that holds none of the tasks.
-    const CTreeModel& tree = frame->Folders();
+    const CTreeModel& tree = frame->Pane().Folders();
     TreeItem downloading = tree.Children(tree.Top())[0];
     ASSERT_FALSE(tree.Children(downloading).empty());
-    frame->SelectFolderItem(tree.Children(downloading)[0]);
-    EXPECT_TRUE(frame->Rows().empty());
+    frame->View().SelectFolderItem(tree.Children(downloading)[0]);
+    EXPECT_TRUE(frame->View().Rows().empty());
     SlotRunning("101").EndFromWorker(TaskState::Stopped);
     EXPECT_EQ(std::vector<std::string>({"101", "102"}), engine.started);
 }

@@ -93,9 +93,9 @@ TEST_F(TaskQueueTest, AFileOneByteShortIsNotTakenForCompleted) {
     const std::vector<QueuedTask>& tasks = frame->Queue().Tasks(TaskList::Downloading);
     ASSERT_EQ(3u, tasks.size());
     EXPECT_EQ(TaskState::Stopped, tasks[0].State);
-    EXPECT_EQ("99%", frame->Rows()[0].Columns[1]);
+    EXPECT_EQ("99%", frame->View().Rows()[0].Columns[1]);
     EXPECT_EQ(TaskState::Stopped, tasks[1].State);
-    EXPECT_EQ("99%", frame->Rows()[1].Columns[1]);
+    EXPECT_EQ("99%", frame->View().Rows()[1].Columns[1]);
     EXPECT_EQ(TaskState::Stopped, FileState("2"));
     EXPECT_EQ(TaskState::Completed, tasks[2].State);
     EXPECT_EQ(TaskState::Completed, FileState("3"));
@@ -145,32 +145,32 @@ TEST_F(TaskQueueTest, OperationsByIdLeaveTheViewAndTheSelectionAlone) {
     CreateFrame();
     SelectIds({"104"});
 
-    frame->StartTaskById("101");
-    frame->StartTaskById("102");  // one slot: waits
-    frame->StartTaskById("103");
-    frame->StopTaskById("102");
+    frame->Operations().Start("101");
+    frame->Operations().Start("102");  // one slot: waits
+    frame->Operations().Start("103");
+    frame->Operations().Stop("102");
     const CTaskQueue& queue = frame->Queue();
     EXPECT_EQ(TaskState::Running, queue.Find("101")->State);
     EXPECT_EQ(TaskState::Stopped, queue.Find("102")->State);
     EXPECT_EQ(TaskState::Waiting, queue.Find("103")->State) << "a stop by id touches one task";
     EXPECT_EQ(std::vector<std::string>({"101"}), engine.started);
 
-    frame->MoveTasks({"103"}, MoveKind::Top);
+    frame->Operations().Move({"103"}, MoveKind::Top);
     EXPECT_EQ((std::vector<std::string>{"103", "101", "102", "104"}),
               ListIds(TaskList::Downloading));
-    ASSERT_TRUE(frame->DeleteTasks({"102"}));
+    ASSERT_TRUE(frame->Operations().Delete({"102"}));
     EXPECT_EQ((std::vector<std::string>{"102"}), ListIds(TaskList::Deleted));
 
-    EXPECT_EQ(TaskView::Downloading, frame->CurrentView());
-    EXPECT_EQ(std::vector<int>({2}), frame->SelectedRows()) << "104 stays selected";
-    EXPECT_EQ("104", frame->Rows()[2].Id());
+    EXPECT_EQ(TaskView::Downloading, frame->Pane().CurrentView());
+    EXPECT_EQ(std::vector<int>({2}), frame->View().SelectedRows()) << "104 stays selected";
+    EXPECT_EQ("104", frame->View().Rows()[2].Id());
 
     // The scheduler takes the next waiting task by its state, wherever the
     // window looks.
-    frame->SelectView(TaskView::Completed);
+    frame->View().SelectView(TaskView::Completed);
     SlotRunning("101").EndFromWorker(TaskState::Stopped);
     EXPECT_EQ(TaskState::Running, queue.Find("103")->State);
-    EXPECT_EQ(TaskView::Completed, frame->CurrentView());
+    EXPECT_EQ(TaskView::Completed, frame->Pane().CurrentView());
 }
 
 // A list that is not a list (random bytes, a folder) would read as empty and
@@ -275,13 +275,13 @@ TEST_F(TaskQueueTest, ALineWhoseRecordIsMissingIsKeptUntilItsOwnDelete) {
     const std::string saved = ReadFile(record);
     ASSERT_TRUE(RemoveFile(record));
     CreateFrame();
-    EXPECT_EQ(3u, frame->Rows().size());
+    EXPECT_EQ(3u, frame->View().Rows().size());
     EXPECT_EQ((std::vector<std::string>{"102"}),
               frame->Queue().UnreadableIds(TaskList::Downloading));
 
-    ASSERT_TRUE(frame->DeleteTasks({"101"}));
-    frame->MoveTasks({"104"}, MoveKind::Top);
-    frame->StartTaskById("103");
+    ASSERT_TRUE(frame->Operations().Delete({"101"}));
+    frame->Operations().Move({"104"}, MoveKind::Top);
+    frame->Operations().Start("103");
     SlotRunning("103").EndFromWorker(TaskState::Completed);
     EXPECT_EQ((std::vector<std::string>{"102", "104"}), ListIds(TaskList::Downloading));
 
@@ -293,10 +293,10 @@ TEST_F(TaskQueueTest, ALineWhoseRecordIsMissingIsKeptUntilItsOwnDelete) {
 
     // Gone again: its own delete moves the line, and a second one drops it.
     ASSERT_TRUE(RemoveFile(record));
-    ASSERT_TRUE(frame->DeleteTasks({"102"}));
+    ASSERT_TRUE(frame->Operations().Delete({"102"}));
     EXPECT_EQ((std::vector<std::string>{"104"}), ListIds(TaskList::Downloading));
     EXPECT_EQ((std::vector<std::string>{"101", "102"}), ListIds(TaskList::Deleted));
-    ASSERT_TRUE(frame->DeleteTasks({"102"}));
+    ASSERT_TRUE(frame->Operations().Delete({"102"}));
     EXPECT_EQ((std::vector<std::string>{"101"}), ListIds(TaskList::Deleted));
 }
 

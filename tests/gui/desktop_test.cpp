@@ -140,14 +140,14 @@ TEST_F(DesktopWindowTest, EveryMenuItemHasItsOwnAccessKeyInEveryLanguage) {
         }
     };
     check("Downloading");
-    frame->SelectView(TaskView::Completed);
+    frame->View().SelectView(TaskView::Completed);
     check("Completed");
     CRegistryKey key(ctx->registry);
     ASSERT_TRUE(key.Open(RegRoot::LocalMachine, kVardaneKey, true));
     key.SetString("CurrentLang", "CHS");
     frame->SettingsChanged();
     check("CHS Completed");
-    frame->SelectView(TaskView::Downloading);
+    frame->View().SelectView(TaskView::Downloading);
     check("CHS Downloading");
 }
 
@@ -155,7 +155,7 @@ TEST_F(DesktopWindowTest, KeysMoveStartStopAndDeleteTheSelectedTask) {
     AddTasks(3);
     Open();
     SelectIds({"103"});
-    window->TaskTable().selectRow(frame->FindRow("103"));
+    window->TaskTable().selectRow(frame->View().FindRow("103"));
     Key(Qt::Key_Up, Qt::ControlModifier);
     EXPECT_EQ(ListIds(TaskList::Downloading), (std::vector<std::string>{"101", "103", "102"}));
     Key(Qt::Key_S, Qt::ControlModifier);

@@ -106,13 +106,13 @@ TEST_F(WindowTest, TaskListFollowsTheQueueRowByRowWithoutReset) {
 
     // A task added by the new task dialog: one row at the end.
     AddTask("1004", "http://127.0.0.1:1/d.bin");
-    frame->TaskAdded("1004", false);
+    frame->Operations().Added("1004", false);
     EXPECT_EQ(inserted, 1);
     EXPECT_EQ(Cell(3, 0), "d.bin");
 
     // The selected task moves up: its row moves, and stays selected.
     window->TaskTable().selectRow(3);
-    frame->MoveTasks({"1004"}, MoveKind::Up);
+    frame->Operations().Move({"1004"}, MoveKind::Up);
     EXPECT_GE(moved, 1);
     EXPECT_EQ(ShownIds(), QueueIds(TaskList::Downloading));
     EXPECT_EQ(ShownIds()[2], "1004");
@@ -121,9 +121,9 @@ TEST_F(WindowTest, TaskListFollowsTheQueueRowByRowWithoutReset) {
     EXPECT_EQ(window->Model().IdAt(selected[0].row()), "1004");
 
     // To the bottom and back to the top: the rows follow the list file.
-    frame->MoveTasks({"1004"}, MoveKind::Bottom);
+    frame->Operations().Move({"1004"}, MoveKind::Bottom);
     EXPECT_EQ(ShownIds(), QueueIds(TaskList::Downloading));
-    frame->MoveTasks({"1004"}, MoveKind::Top);
+    frame->Operations().Move({"1004"}, MoveKind::Top);
     EXPECT_EQ(ShownIds(), QueueIds(TaskList::Downloading));
     EXPECT_EQ(ShownIds()[0], "1004");
     EXPECT_EQ(ListIds(TaskList::Downloading), ShownIds());
@@ -165,7 +165,7 @@ TEST_F(WindowTest, SelectAllAndDeleteIsOneReset) {
     EXPECT_EQ(ListIds(TaskList::Deleted).size(), ids.size());
     EXPECT_EQ(resets, 1);
     EXPECT_EQ(removed, 0);
-    EXPECT_TRUE(frame->SelectedRows().empty());
+    EXPECT_TRUE(frame->View().SelectedRows().empty());
 }
 
 TEST_F(WindowTest, TappingAFolderShowsItsTasksAndItsPopupMenu) {
@@ -190,7 +190,7 @@ TEST_F(WindowTest, TappingAFolderShowsItsTasksAndItsPopupMenu) {
     EXPECT_TRUE(has(commands(), ID_START));
     EXPECT_EQ(ShownIds(), (std::vector<std::string>{"2001"}));
 
-    const CTreeModel& tree = frame->Folders();
+    const CTreeModel& tree = frame->Pane().Folders();
     window->TapFolder(tree.Children(tree.Top())[1]);
     QApplication::processEvents();
     EXPECT_EQ(ShownIds(), (std::vector<std::string>{"2002"}));
@@ -257,7 +257,7 @@ TEST_F(WindowTest, LogListShowsExactlyTheFramesLines) {
     };
     auto expected = [this] {
         std::vector<std::string> texts;
-        for (const LogLine& line : frame->LogList()) {
+        for (const LogLine& line : frame->Log().LogList()) {
             texts.push_back(line.Text);
         }
         return texts;
@@ -332,18 +332,18 @@ TEST_F(WindowTest, FailedTaskShowsItsErrorAfterItsRunEnded) {
     AddTask("5001", "http://127.0.0.1:1/a.bin");
     AddTask("5002", "http://127.0.0.1:1/b.bin");
     Open();
-    frame->StartTaskById("5001");
+    frame->Operations().Start("5001");
     frame->OnTaskLog(TaskLogEntry{"5001", 0, LogKind::Info, "Connected"});
     frame->OnTaskLog(TaskLogEntry{"5001", 1, LogKind::Error, "<b>404</b> Not Found"});
     frame->OnTaskLog(TaskLogEntry{"5001", 1, LogKind::Info, "Giving up"});
     SlotRunning("5001").EndFromWorker(TaskState::Failed);
     QApplication::processEvents();
     // The slot's next task does not take the ended task's lines with it.
-    frame->StartTaskById("5002");
+    frame->Operations().Start("5002");
     SelectIds({"5001"});
     const QString tip = window->Model().index(0, 0).data(Qt::ToolTipRole).toString();
     EXPECT_TRUE(tip.contains("&lt;b&gt;404&lt;/b&gt; Not Found")) << tip.toStdString();
-    EXPECT_EQ(frame->LogTree().SelectedThread, 2);
+    EXPECT_EQ(frame->Log().LogTree().SelectedThread, 2);
     auto* list = window->findChild<QListWidget*>(QStringLiteral("logList"));
     ASSERT_EQ(list->count(), 2);
     EXPECT_EQ(list->item(0)->text(), "<b>404</b> Not Found");

@@ -1,36 +1,47 @@
-// Which tasks run: the start, stop and successor rules, and the handlers of
-// the notifications that running tasks send to the window.
-#include "app/main_frame.h"
+// Which tasks run: the start, stop and successor rules, the slots' threads
+// and the handling of a running task's end.
+#include "app/task_scheduler.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
-#include "platform/display_text.h"
+#include "app/kept_logs.h"
+#include "app/main_frame_host.h"
+#include "platform/deferred_sync.h"
 #include "platform/file.h"
-#include "platform/text.h"
+#include "platform/window_loop.h"
 #include "settings/app_context.h"
+#include "task/download_task.h"
+#include "task/progress_file.h"
 #include "task/task_list.h"
+#include "task/task_owner.h"
 #include "task/url.h"
 
 namespace vardane {
 
-namespace {
-
-// Ids copied out first: starting or stopping may change the list walked.
-std::vector<std::string> IdsOf(const std::vector<QueuedTask>& tasks) {
-    std::vector<std::string> ids;
-    for (const QueuedTask& task : tasks) {
-        ids.push_back(task.Id);
+TaskScheduler::TaskScheduler(CAppContext& ctx, CWindowLoop& loop, IMainFrameHost& host,
+                             ITaskEngine& engine, CTaskQueue& queue, ITaskOwner& owner,
+                             CKeptLogs& keptLogs, CDeferredSync& sync, ISchedulerListener& listener)
+    : ctx_(ctx),
+      loop_(loop),
+      host_(host),
+      engine_(engine),
+      queue_(queue),
+      owner_(owner),
+      keptLogs_(keptLogs),
+      sync_(sync),
+      listener_(listener) {
+    for (auto& slot : slots_) {
+        slot = engine_.MakeSlot(ctx_);
     }
-    return ids;
 }
 
-}  // namespace
-
-bool CMainFrame::IsSlotBusy(int slot) const {
+bool TaskScheduler::IsSlotBusy(int slot) const {
     return slots_[slot]->Task().bActive.load();
 }
 
-int CMainFrame::SlotOfTask(const std::string& id) const {
+int TaskScheduler::SlotOfTask(const std::string& id) const {
     for (int i = 0; i < kTaskSlots; ++i) {
         if (IsSlotBusy(i) && slotIds_[i] == id) {
             return i;
@@ -39,7 +50,11 @@ int CMainFrame::SlotOfTask(const std::string& id) const {
     return -1;
 }
 
-int CMainFrame::FreeSlotCount() const {
+std::vector<TaskLogEntry> TaskScheduler::ThreadLog(int slot, int thread) const {
+    return slots_[slot]->Task().ThreadLog(thread);
+}
+
+int TaskScheduler::FreeSlotCount() const {
     int busy = 0;
     for (int i = 0; i < kTaskSlots; ++i) {
         busy += IsSlotBusy(i) ? 1 : 0;
@@ -48,7 +63,7 @@ int CMainFrame::FreeSlotCount() const {
     return std::min(ctx_.settings.MaxTasks, kTaskSlots) - busy;
 }
 
-void CMainFrame::StartTaskById(const std::string& id) {
+void TaskScheduler::StartTask(const std::string& id) {
     // A task without progress file does not exist: writing its state would
     // make a file of defaults out of nothing.
     if (SlotOfTask(id) >= 0 || !FileExists(ProgressFilePath(ctx_.AppDir(), id))) {
@@ -69,8 +84,8 @@ void CMainFrame::StartTaskById(const std::string& id) {
     WriteState(id, TaskState::Running);
     // Set once per slot: a worker of the slot's previous task may still be
     // reading it on its way out.
-    if (slots_[slot]->Task().owner != this) {
-        slots_[slot]->Task().owner = this;
+    if (slots_[slot]->Task().owner != &owner_) {
+        slots_[slot]->Task().owner = &owner_;
     }
     slotIds_[slot] = id;
     quietSlots_[slot] = false;
@@ -87,7 +102,7 @@ void CMainFrame::StartTaskById(const std::string& id) {
 // A start that ended at once (bad address, missing progress file) reports no
 // end of its own: the row would show running forever and the queue would
 // wait for an end that never comes. It is handled like a task end here.
-void CMainFrame::AfterAbandonedStart(int slot, std::string id) {
+void TaskScheduler::AfterAbandonedStart(int slot, std::string id) {
     slots_[slot]->Task().bActive = false;
     slotIds_[slot].clear();
     // The start may have written the task's state (a bad address fails it).
@@ -104,18 +119,18 @@ void CMainFrame::AfterAbandonedStart(int slot, std::string id) {
     }
 }
 
-void CMainFrame::AfterTaskStopped(const std::string& id, TaskState state) {
+void TaskScheduler::AfterTaskStopped(const std::string& id, TaskState state) {
     WriteState(id, state);
     queue_.SetSpeed(id, 0);
 }
 
-void CMainFrame::WriteState(const std::string& id, TaskState state) {
+void TaskScheduler::WriteState(const std::string& id, TaskState state) {
     if (!queue_.SetState(id, state)) {
         host_.ReportError("cannot write the state of task " + id);
     }
 }
 
-void CMainFrame::StopTaskById(const std::string& id, bool noSuccessor) {
+void TaskScheduler::StopTask(const std::string& id, bool noSuccessor) {
     const QueuedTask* task = queue_.Find(id);
     if (task != nullptr && task->State == TaskState::Waiting) {
         WriteState(id, TaskState::Stopped);
@@ -127,34 +142,13 @@ void CMainFrame::StopTaskById(const std::string& id, bool noSuccessor) {
     }
 }
 
-void CMainFrame::StartAll() {
-    std::lock_guard<std::mutex> lock(ctx_.ListLock);
-    StartOrStop(IdsOf(queue_.Tasks(TaskList::Downloading)), true, true);
-}
-
-void CMainFrame::StopAll() {
-    std::lock_guard<std::mutex> lock(ctx_.ListLock);
-    StartOrStop(IdsOf(queue_.Tasks(TaskList::Downloading)), false, true);
-}
-
-// In one batch: thousands of waiting or stopped states cost one flush and
-// one notice.
-void CMainFrame::StartOrStop(const std::vector<std::string>& ids, bool start, bool all) {
-    queue_.BeginBatch();
-    for (const std::string& id : ids) {
-        if (start) {
-            StartTaskById(id);
-        } else {
-            StopTaskById(id, all);
-        }
-    }
-    if (!queue_.EndBatch()) {
-        host_.ReportError("cannot write the task states");
-    }
+void TaskScheduler::StopForDelete(int slot, const std::string& id) {
+    pendingDeletes_.insert(id);
+    StopSlot(slot, false);
 }
 
 // Only asks the task to stop; the row changes when the task reports its end.
-void CMainFrame::StopSlot(int slot, bool noSuccessor) {
+void TaskScheduler::StopSlot(int slot, bool noSuccessor) {
     if (!IsSlotBusy(slot)) {
         return;
     }
@@ -164,18 +158,39 @@ void CMainFrame::StopSlot(int slot, bool noSuccessor) {
     slots_[slot]->Stop(noSuccessor);
 }
 
-bool CMainFrame::StartNextWaiting() {
+bool TaskScheduler::StartNextWaiting() {
     for (const QueuedTask& task : queue_.Tasks(TaskList::Downloading)) {
         if (task.State == TaskState::Waiting) {
             const std::string id = task.Id;
-            StartTaskById(id);
+            StartTask(id);
             return true;
         }
     }
     return false;
 }
 
-bool CMainFrame::HasActiveTasks() {
+void TaskScheduler::FillFreeSlots() {
+    for (int i = 0; i < kTaskSlots && !ctx_.bClosing && FreeSlotCount() > 0; ++i) {
+        if (!StartNextWaiting()) {
+            break;
+        }
+    }
+}
+
+// Nothing runs or waits before the user (or DownloadAtStart) starts it again.
+void TaskScheduler::StopLeftovers() {
+    std::vector<std::string> ids;
+    for (const QueuedTask& task : queue_.Tasks(TaskList::Downloading)) {
+        if (task.State == TaskState::Running || task.State == TaskState::Waiting) {
+            ids.push_back(task.Id);
+        }
+    }
+    for (const std::string& id : ids) {
+        WriteState(id, TaskState::Stopped);
+    }
+}
+
+bool TaskScheduler::HasActiveTasks() const {
     for (int i = 0; i < kTaskSlots; ++i) {
         if (IsSlotBusy(i)) {
             return true;
@@ -189,12 +204,17 @@ bool CMainFrame::HasActiveTasks() {
     return false;
 }
 
+int TaskScheduler::RunningWorkerThreads() const {
+    std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
+    return ctx_.iRunningThreads;
+}
+
 // Completed: out of Downloading.lst into Completed.lst, State 1. An id that
 // is no longer in Downloading.lst (deleted while it finished) stays where
 // the user put it, so no id ever stands in two lists. The engine has just
 // flushed the completed record; the two list files are flushed on the sync
 // thread, so that a get does not wait for them one after the other.
-void CMainFrame::MoveToCompleted(const std::string& id) {
+void TaskScheduler::MoveToCompleted(const std::string& id) {
     if (queue_.ListOf(id) != TaskList::Downloading) {
         return;
     }
@@ -202,11 +222,11 @@ void CMainFrame::MoveToCompleted(const std::string& id) {
         !queue_.MoveToList(id, TaskList::Completed, Durability::Deferred)) {
         host_.ReportError("cannot move task " + id + " to Completed.lst");
     }
-    recordSync_.Add(ListFilePath(ctx_.AppDir(), TaskList::Completed));
-    recordSync_.Add(ListFilePath(ctx_.AppDir(), TaskList::Downloading));
+    sync_.Add(ListFilePath(ctx_.AppDir(), TaskList::Completed));
+    sync_.Add(ListFilePath(ctx_.AppDir(), TaskList::Downloading));
 }
 
-void CMainFrame::HandleTaskState(const TaskDescriptor& d) {
+void TaskScheduler::OnTaskEnded(const TaskDescriptor& d) {
     std::unique_lock<std::mutex> lock(ctx_.ListLock);
     const bool noSuccessor = noSuccessorIds_.erase(d.TaskId) > 0;
     queue_.Adopt(d.TaskId, d.FinalRecord ? &*d.FinalRecord : nullptr);
@@ -220,15 +240,12 @@ void CMainFrame::HandleTaskState(const TaskDescriptor& d) {
     } else if (d.iState == TaskState::Completed) {
         queue_.SetCompleted(d.TaskId, d.iFileSize, d.iDownloaded);
         MoveToCompleted(d.TaskId);
-        if (view_ == TaskView::Downloading) {
-            ClearLog();
-        }
+        listener_.OnTaskCompleted();
     } else if (d.iState == TaskState::Stopped || d.iState == TaskState::Failed) {
         AfterTaskStopped(d.TaskId, d.iState);
     }
     if (d.iState == TaskState::Completed) {
         host_.CompletionAlert(d.LocalFileName);
-        RefreshFileCount();
     }
     // A completed task frees its slot for the queue like any other end; only
     // Stop All and shutdown (and a failure the task itself marked) start
@@ -241,7 +258,7 @@ void CMainFrame::HandleTaskState(const TaskDescriptor& d) {
     host_.OnTaskEnded(d.TaskId, d.iState);
 }
 
-void CMainFrame::FinishDeletedTask(const TaskDescriptor& d) {
+void TaskScheduler::FinishDeletedTask(const TaskDescriptor& d) {
     pendingDeletes_.erase(d.TaskId);
     // The ended task rewrote its progress file; the delete's state stands.
     if (FileExists(ProgressFilePath(ctx_.AppDir(), d.TaskId))) {
@@ -255,47 +272,7 @@ void CMainFrame::FinishDeletedTask(const TaskDescriptor& d) {
     }
 }
 
-void CMainFrame::HandleTaskProgress(const TaskDescriptor& d) {
-    queue_.SetProgress(d.TaskId, d.LocalFileName, d.iFileSize, d.iDownloaded, d.iBestPercent,
-                       d.fAvgSpeedKB);
-}
-
-void CMainFrame::HandleTaskLog(const TaskLogEntry& e) {
-    host_.OnTaskLog(e);
-    keptLogs_.Add(e);
-    if (view_ != TaskView::Downloading || logTree_.SelectedThread < 1 ||
-        e.ThreadNo != logTree_.SelectedThread - 1) {
-        return;
-    }
-    bool selected = false;
-    for (const TaskRow& row : rows_) {
-        selected = selected || (row.Selected && row.Id() == e.TaskId);
-    }
-    if (!selected) {
-        return;
-    }
-    if (logList_.size() >= kMaxLogLines) {
-        logList_.clear();
-        ++logListGeneration_;
-    }
-    logList_.push_back(LogLine{e.Kind, DisplayText(e.Text)});
-    Notify(partLogList);
-}
-
-void CMainFrame::HandleTaskThreads(const TaskDescriptor& d) {
-    if (SelectedTaskId() == d.TaskId) {
-        FillLogTree(d.TaskId);
-    }
-}
-
-void CMainFrame::HandleSpeedTick() {
-    double average = 0;
-    {
-        std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
-        average = ctx_.fAvgSpeedKB;
-    }
-    totalSpeedText_ = vardane::TotalSpeedText(average);
-    Notify(partTotalSpeed);
+void TaskScheduler::OnSpeedTick() {
     for (int i = 0; i < kTaskSlots; ++i) {
         const bool quiet = !slotIds_[i].empty() && !IsSlotBusy(i);
         if (quiet && quietSlots_[i]) {
@@ -308,34 +285,84 @@ void CMainFrame::HandleSpeedTick() {
     }
 }
 
-void CMainFrame::SetSpeedLimitChecked(bool checked) {
-    {
-        std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
-        ctx_.settings.SpeedLimit = checked;
-        ctx_.iSpeedLimitKB = checked ? sliderValue_ : 1024;
+void TaskScheduler::StartThreads() {
+    threadsStopping_ = false;
+    for (int i = 0; i < kTaskSlots; ++i) {
+        slotThreads_[i] = std::make_unique<CPeriodicThread>();
+        slotThreads_[i]->Start(std::chrono::milliseconds(1000), [this, i] { SlotStep(i); });
     }
-    speedLimitChecked_ = checked;
-    speedLimitCaption_ = IntToText(sliderValue_) + " KB/s";
-    Notify(partSpeedLimit);
+    samplerThread_.Start(std::chrono::milliseconds(1000), [this] { SamplerStep(); });
+    keepAwakeThread_.Start(std::chrono::seconds(20), [this] {
+        if (!ctx_.bClosing) {
+            host_.KeepAwake();
+        }
+    });
 }
 
-void CMainFrame::OnSpeedLimitValue(int value) {
-    if (value <= 0) {
+void TaskScheduler::SlotStep(int slot) {
+    if (threadsStopping_) {
         return;
     }
-    sliderValue_ = std::min(value, 1024);
-    bool taken = false;
-    {
-        std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
-        if (ctx_.settings.SpeedLimit && value > 0) {
-            ctx_.iSpeedLimitKB = sliderValue_;
-            taken = true;
+    if (slots_[slot]->Task().bActive) {
+        slots_[slot]->Tick();
+    }
+}
+
+void TaskScheduler::SamplerStep() {
+    if (threadsStopping_) {
+        return;
+    }
+    engine_.SampleSpeed(ctx_, &owner_);
+}
+
+// The threads may be inside a call to the window thread right now: they are
+// stopped from a helper thread while this (window) thread keeps pumping.
+void TaskScheduler::StopThreads() {
+    threadsStopping_ = true;
+    std::atomic<bool> done{false};
+    std::thread stopper([this, &done] {
+        for (auto& thread : slotThreads_) {
+            if (thread) {
+                thread->Stop();
+            }
+        }
+        samplerThread_.Stop();
+        keepAwakeThread_.Stop();
+        done = true;
+        loop_.Post([] {});  // wakes the pump below
+    });
+    while (!done) {
+        loop_.WaitAndPump(50);
+    }
+    stopper.join();
+    for (auto& thread : slotThreads_) {
+        thread.reset();
+    }
+}
+
+void TaskScheduler::Shutdown() {
+    for (int i = 0; i < kTaskSlots; ++i) {
+        StopSlot(i, true);
+    }
+    // Workers may be blocked in a call to this thread: keep serving them.
+    auto anyBusy = [this] {
+        for (int i = 0; i < kTaskSlots; ++i) {
+            if (IsSlotBusy(i)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    while (RunningWorkerThreads() > 0 || anyBusy()) {
+        loop_.WaitAndPump(10);
+    }
+    // The last worker of a task still logs after its end was reported.
+    for (auto& slot : slots_) {
+        while (!slot->Idle()) {
+            loop_.WaitAndPump(10);
         }
     }
-    if (taken) {
-        speedLimitCaption_ = IntToText(sliderValue_) + " KB/s";
-        Notify(partSpeedLimit);
-    }
+    StopThreads();
 }
 
 }  // namespace vardane
