@@ -1,7 +1,6 @@
 #include "engine/checksum_check.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +12,7 @@
 #include "engine/digest_header.h"
 #include "engine/http_worker.h"
 #include "engine/worker.h"
+#include "net/tls_session.h"
 #include "platform/text.h"
 #include "settings/app_context.h"
 #include "task/progress_file.h"
@@ -26,20 +26,6 @@ namespace {
 // large enough that the reads cost little.
 constexpr size_t kChunkBytes = 256 << 10;
 
-const EVP_MD* EvpDigest(ChecksumAlgorithm algorithm) {
-    switch (algorithm) {
-        case ChecksumAlgorithm::Md5:
-            return EVP_md5();
-        case ChecksumAlgorithm::Sha1:
-            return EVP_sha1();
-        case ChecksumAlgorithm::Sha256:
-            return EVP_sha256();
-        case ChecksumAlgorithm::Sha512:
-            return EVP_sha512();
-    }
-    return EVP_sha256();
-}
-
 struct FdCloser {
     int fd;
     ~FdCloser() {
@@ -49,10 +35,6 @@ struct FdCloser {
     }
 };
 
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-
 void Log(CTaskSlot& slot, LogKind kind, std::string_view key, const std::string& values) {
     TaskLog(slot.task, kind, 0, slot.ctx.lang.GetLangText(key) + " " + values);
 }
@@ -60,10 +42,11 @@ void Log(CTaskSlot& slot, LogKind kind, std::string_view key, const std::string&
 }  // namespace
 
 DigestOutcome DigestFile(const std::string& path, int64_t length, ChecksumAlgorithm algorithm,
-                         const std::function<bool()>& stopped, std::string& digest, int* error) {
-    auto fail = [error](int code) {
-        if (error != nullptr) {
-            *error = code;
+                         const std::function<bool()>& stopped, std::string& digest,
+                         std::string* why) {
+    auto fail = [why](int code) {
+        if (why != nullptr) {
+            *why = ErrorText(code);
         }
         return DigestOutcome::Failed;
     };
@@ -72,9 +55,9 @@ DigestOutcome DigestFile(const std::string& path, int64_t length, ChecksumAlgori
         return fail(errno);
     }
     (void)::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), EvpDigest(algorithm), nullptr) != 1) {
-        return fail(ENOMEM);
+    std::unique_ptr<CDigest> hash = NewDigest(ChecksumAlgorithmName(algorithm), why);
+    if (!hash) {
+        return DigestOutcome::Failed;
     }
     std::vector<char> buffer(kChunkBytes);
     int64_t left = length;
@@ -91,18 +74,12 @@ DigestOutcome DigestFile(const std::string& path, int64_t length, ChecksumAlgori
         if (n <= 0) {
             return fail(n == 0 ? EIO : errno);  // shorter than its bytes: not the download
         }
-        if (EVP_DigestUpdate(ctx.get(), buffer.data(), static_cast<size_t>(n)) != 1) {
+        if (!hash->Update(buffer.data(), static_cast<size_t>(n))) {
             return fail(EIO);
         }
         left -= n;
     }
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), out, &size) != 1) {
-        return fail(EIO);
-    }
-    digest.assign(reinterpret_cast<const char*>(out), size);
-    return DigestOutcome::Done;
+    return hash->Final(digest) ? DigestOutcome::Done : fail(EIO);
 }
 
 void NoteServerDigest(CTaskSlot& slot, const HttpReplyInfo& info) {
@@ -119,7 +96,7 @@ void NoteServerDigest(CTaskSlot& slot, const HttpReplyInfo& info) {
     }
 }
 
-TaskState VerifyDownload(CTaskSlot& slot, int64_t length) {
+int VerifyDownload(CTaskSlot& slot, int64_t length) {
     CDownloadTask& task = slot.task;
     const std::string stored = TaskRecord(task).Checksum;
     std::optional<AnnouncedDigest> announced;
@@ -143,15 +120,15 @@ TaskState VerifyDownload(CTaskSlot& slot, int64_t length) {
         return TaskState::Completed;
     }
     std::string actual;
-    int error = 0;
+    std::string why;
     DigestOutcome outcome = DigestFile(
         task.TempPath(), length, expected->Algorithm,
-        [&slot] { return slot.bStopCommanded.load(); }, actual, &error);
+        [&slot] { return slot.bStopCommanded.load(); }, actual, &why);
     if (outcome == DigestOutcome::Stopped) {
         return TaskState::Stopped;  // the next start checks again
     }
     if (outcome == DigestOutcome::Failed) {
-        Log(slot, LogKind::Error, "Log_ChecksumFailed", task.TempPath() + " " + ErrorText(error));
+        Log(slot, LogKind::Error, "Log_ChecksumFailed", task.TempPath() + " " + why);
         return TaskState::Failed;
     }
     Checksum got{expected->Algorithm, actual};

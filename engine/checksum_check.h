@@ -20,10 +20,11 @@ enum class DigestOutcome { Done, Stopped, Failed };
 
 // Digest of the first length bytes of the file at path, read in chunks;
 // stopped is asked before each chunk, so a huge file never holds up a stop.
-// Failed (errno in *error) when the file cannot be read or is shorter.
+// Failed (the reason in *why) when the file cannot be read or is shorter, or
+// the digest code (the TLS module) cannot be loaded.
 DigestOutcome DigestFile(const std::string& path, int64_t length, ChecksumAlgorithm algorithm,
                          const std::function<bool()>& stopped, std::string& digest,
-                         int* error = nullptr);
+                         std::string* why = nullptr);
 
 // An HTTP reply that was accepted: when its body is the whole file and it
 // announces the file's digest, the first such digest of the run is kept for

@@ -1,6 +1,7 @@
 // https on the HTTP worker: the session starts once the connection (or the
 // proxy's tunnel) is up, and the request follows the handshake. A
-// certificate that does not verify ends the task: no retry changes it.
+// certificate that does not verify, or a missing TLS module, ends the task:
+// no retry changes it.
 #include <optional>
 
 #include "engine/http_worker.h"
@@ -63,8 +64,11 @@ void CHttpHandler::OnTlsDone(CWorker& w, int error) {
         }
         return;
     }
-    if (tls->Failure() == TlsFailure::Verify) {
-        w.LogKey(LogKind::Error, "Log_TlsCertificateFailed", tls->FailureText());
+    if (tls->Failure() == TlsFailure::Verify || tls->Failure() == TlsFailure::Unavailable) {
+        w.LogKey(LogKind::Error,
+                 tls->Failure() == TlsFailure::Verify ? "Log_TlsCertificateFailed"
+                                                      : "Log_TlsUnavailable",
+                 tls->FailureText());
         w.task.SetState(TaskState::Failed);
         r.iState = tsStop;
         return;

@@ -645,7 +645,7 @@ bool StartTls(CConnectionSet& set, int slot, const std::string& host, const TlsO
     }
     CEventSocket& conn = set[slot];
     CSocketEvent& event = EventOf(set, slot);
-    conn.Tls = std::make_shared<CTlsSession>(conn.hSocket, host, conn.TargetPort, options);
+    conn.Tls = NewTlsSession(conn.hSocket, host, conn.TargetPort, options);
     event.iPending &= ~(FD_WRITE | FD_READ);
     event.bReadArmed = true;
     event.mode = Mode::Handshaking;

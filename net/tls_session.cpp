@@ -1,449 +1,117 @@
+// Finds and loads the TLS module on first use; a plain download never maps
+// OpenSSL.
 #include "net/tls_session.h"
 
-#include <arpa/inet.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509_vfy.h>
-#include <poll.h>
-#include <pthread.h>
-#include <sys/stat.h>
+#include <dlfcn.h>
 
-#include <csignal>
-#include <ctime>
-#include <deque>
-#include <map>
 #include <mutex>
+#include <vector>
+
+#include "platform/data_root.h"
+#include "platform/file.h"
 
 namespace vardane {
 
 namespace {
 
-// A request never fills a socket buffer on its own; the bound only keeps a
-// peer that stopped reading from holding the worker.
-constexpr int kWriteStallMillis = 5000;
-
-// What one read() from the socket may bring into the session: many records
-// at once, so a download costs a few system calls per read instead of two
-// per 16 KiB record.
-constexpr size_t kReadAheadBytes = 128 * 1024;
-
-// Sessions kept per server for later connections to resume, and servers
-// kept per context; beyond that the oldest go.
-constexpr size_t kSessionsPerServer = 4;
-constexpr size_t kServersPerContext = 64;
-
-bool IsIpLiteral(const std::string& host) {
-    unsigned char buffer[16];
-    return ::inet_pton(AF_INET, host.c_str(), buffer) == 1 ||
-           ::inet_pton(AF_INET6, host.c_str(), buffer) == 1;
-}
-
-// The oldest error OpenSSL queued on this thread, then the queue is cleared
-// so it cannot be blamed on a later call.
-std::string TakeErrorText() {
-    unsigned long code = ERR_get_error();
-    ERR_clear_error();
-    if (code == 0) {
-        return "connection closed during the handshake";
+// Where the module of the running executable may be: beside it (a build
+// tree), or in <prefix>/lib/vardane/ for <prefix>/bin/ (an installed one).
+// Only these absolute paths are tried, never the library search path.
+std::vector<std::string> ModuleCandidates() {
+    const std::string exe = ExecutablePath(nullptr);
+    if (exe.empty()) {
+        return {};
     }
-    char text[256];
-    ERR_error_string_n(code, text, sizeof text);
-    return text;
+    const std::string folder = FolderOf(exe);
+    return {folder + kTlsModuleFile, folder + "../lib/vardane/" + kTlsModuleFile};
 }
 
-// OpenSSL writes to the socket with write(), which raises SIGPIPE on a
-// connection the peer has closed; the write error is handled here, so the
-// signal is held back on this thread for the call and a new one discarded.
-class CSigpipeGuard {
+// The session of a connection whose module could not be loaded: it fails at
+// once and says why, as a certificate that does not verify would.
+class CUnavailableSession final : public CTlsSession {
   public:
-    CSigpipeGuard() {
-        sigemptyset(&pipe_);
-        sigaddset(&pipe_, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+    explicit CUnavailableSession(std::string why) : why_(std::move(why)) {}
+    Step Handshake() override { return Step::Failed; }
+    short WantedEvents() const override { return 0x001; }
+    int64_t Read(char*, size_t, bool& broken) override {
+        broken = false;
+        return -1;
     }
-    ~CSigpipeGuard() {
-        sigset_t pending;
-        if (!wasPending_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
-            timespec zero{};
-            sigtimedwait(&pipe_, nullptr, &zero);
-        }
-        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-    }
-    CSigpipeGuard(const CSigpipeGuard&) = delete;
-    CSigpipeGuard& operator=(const CSigpipeGuard&) = delete;
+    bool HasPending() const override { return false; }
+    bool Resumed() const override { return false; }
+    bool Write(const void*, size_t) override { return false; }
+    void Shutdown() override {}
+    TlsFailure Failure() const override { return TlsFailure::Unavailable; }
+    const std::string& FailureText() const override { return why_; }
+    std::string Description() const override { return ""; }
 
   private:
-    sigset_t pipe_{};
-    sigset_t old_{};
-    bool wasPending_ = false;
+    std::string why_;
 };
-
-// AES-GCM costs least where the processor has AES instructions, ChaCha20
-// where it has not; with AES, 128-bit keys take fewer rounds than 256-bit.
-bool HasAesInstructions() {
-#if defined(__x86_64__) || defined(__i386__)
-    return __builtin_cpu_supports("aes");
-#else
-    return true;
-#endif
-}
-
-const char* Tls13Suites() {
-    return HasAesInstructions()
-               ? "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256"
-               : "TLS_CHACHA20_POLY1305_SHA256:TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384";
-}
-
-const char* Tls12Ciphers() {
-    // Only the order changes: DEFAULT appends what the first entries left out.
-    return HasAesInstructions() ? "ECDHE+AES128+AESGCM:ECDHE+AESGCM:ECDHE+CHACHA20:DEFAULT"
-                                : "ECDHE+CHACHA20:ECDHE+AESGCM:DEFAULT";
-}
-
-bool StillResumable(SSL_SESSION* session) {
-    return SSL_SESSION_is_resumable(session) == 1 &&
-           static_cast<long>(std::time(nullptr)) <
-               static_cast<long>(SSL_SESSION_get_time(session) + SSL_SESSION_get_timeout(session));
-}
-
-// Tells apart CA files of one name whose contents changed.
-std::string CaFileStamp(const std::string& path) {
-    struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
-        return "";
-    }
-    return std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + "." +
-           std::to_string(st.st_size);
-}
 
 }  // namespace
 
-// One client context per way of checking servers, shared by every
-// connection of the process: the CA store is read once, not per connection,
-// and the sessions servers hand out are kept per server (host and port) so
-// the next connection to it resumes instead of repeating the full handshake
-// with its certificate check. A context never serves another way of
-// checking, so a session made without the check is never resumed by a
-// connection that checks.
-class CTlsContext {
-  public:
-    // The context for options, made on first use; nullptr with error set
-    // when it cannot be made (an unreadable CA file, which is tried again
-    // next time).
-    static std::shared_ptr<CTlsContext> For(const TlsOptions& options, TlsFailure& failure,
-                                            std::string& error);
-
-    explicit CTlsContext(SSL_CTX* ctx) : ctx_(ctx) {}
-    ~CTlsContext() {
-        for (auto& [key, list] : sessions_) {
-            for (SSL_SESSION* session : list) {
-                SSL_SESSION_free(session);
-            }
-        }
-        SSL_CTX_free(ctx_);
-    }
-    CTlsContext(const CTlsContext&) = delete;
-    CTlsContext& operator=(const CTlsContext&) = delete;
-
-    SSL_CTX* Get() const { return ctx_; }
-
-    // Hands ssl a kept session of server, each session to one connection.
-    void OfferSession(SSL* ssl, const std::string& server) {
-        std::lock_guard lock(lock_);
-        auto found = sessions_.find(server);
-        while (found != sessions_.end() && !found->second.empty()) {
-            SSL_SESSION* session = found->second.front();
-            found->second.pop_front();
-            bool usable = StillResumable(session) && SSL_set_session(ssl, session) == 1;
-            SSL_SESSION_free(session);
-            if (usable) {
-                return;
-            }
-        }
-    }
-
-  private:
-    // OpenSSL hands over each new session of a connection here.
-    static int OnNewSession(SSL* ssl, SSL_SESSION* session) {
-        auto* self = static_cast<CTlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
-        auto* server = static_cast<const std::string*>(SSL_get_app_data(ssl));
-        if (self == nullptr || server == nullptr || server->empty()) {
-            return 0;
-        }
-        std::lock_guard lock(self->lock_);
-        if (self->sessions_.size() >= kServersPerContext && !self->sessions_.count(*server)) {
-            for (SSL_SESSION* old : self->sessions_.begin()->second) {
-                SSL_SESSION_free(old);
-            }
-            self->sessions_.erase(self->sessions_.begin());
-        }
-        std::deque<SSL_SESSION*>& list = self->sessions_[*server];
-        if (list.size() >= kSessionsPerServer) {
-            SSL_SESSION_free(list.front());
-            list.pop_front();
-        }
-        list.push_back(session);
-        return 1;  // the reference is ours now
-    }
-
-    SSL_CTX* ctx_;
-    std::mutex lock_;
-    std::map<std::string, std::deque<SSL_SESSION*>> sessions_;
-};
-
-std::shared_ptr<CTlsContext> CTlsContext::For(const TlsOptions& options, TlsFailure& failure,
-                                              std::string& error) {
-    // Kept for the life of the process and never destroyed: OpenSSL's own
-    // clean-up at exit may run before a static destructor would.
-    static auto* lock = new std::mutex;
-    static auto* contexts = new std::map<std::string, std::shared_ptr<CTlsContext>>;
-    std::string key = (options.verify ? "1|" : "0|") + options.caFile + "|" +
-                      (options.verify ? CaFileStamp(options.caFile) : "");
-    std::lock_guard guard(*lock);
-    if (auto found = contexts->find(key); found != contexts->end()) {
-        return found->second;
-    }
-    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-    if (ctx == nullptr) {
-        failure = TlsFailure::Handshake;
-        error = TakeErrorText();
+const TlsModuleApi* LoadTlsModule(const std::string& path, std::string& why) {
+    // RTLD_LOCAL: the module's OpenSSL symbols never resolve anyone else's.
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* error = ::dlerror();
+        why = error != nullptr ? error : path + ": cannot be loaded";
         return nullptr;
     }
-    auto made = std::make_shared<CTlsContext>(ctx);
-    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-    SSL_CTX_set_mode(ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    SSL_CTX_set_read_ahead(ctx, 1);
-    SSL_CTX_set_default_read_buffer_len(ctx, kReadAheadBytes);
-    SSL_CTX_set_ciphersuites(ctx, Tls13Suites());
-    SSL_CTX_set_cipher_list(ctx, Tls12Ciphers());
-    ERR_clear_error();
-    if (options.verify) {
-        SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-        bool loaded = options.caFile.empty() ? SSL_CTX_set_default_verify_paths(ctx) == 1
-                                             : SSL_CTX_load_verify_locations(
-                                                   ctx, options.caFile.c_str(), nullptr) == 1;
-        if (!loaded) {
-            // A CA file that cannot be read is a setting to fix, not a
-            // network failure to retry.
-            ERR_clear_error();
-            failure = TlsFailure::Verify;
-            error = "CA file cannot be read: " + options.caFile;
-            return nullptr;
+    using Entry = const TlsModuleApi* (*)();
+    auto entry = reinterpret_cast<Entry>(::dlsym(handle, kTlsModuleEntry));
+    const TlsModuleApi* api = entry != nullptr ? entry() : nullptr;
+    if (api == nullptr || api->abi != kTlsModuleAbi || api->size != sizeof(TlsModuleApi) ||
+        api->newSession == nullptr || api->newDigest == nullptr) {
+        // Another build's module: calling into it could corrupt anything.
+        ::dlclose(handle);
+        why = path + ": not a module of this build of the program";
+        return nullptr;
+    }
+    return api;  // never closed: its sessions and contexts live as long as the process
+}
+
+const TlsModuleApi* TlsModule(std::string* why) {
+    static std::once_flag once;
+    static const TlsModuleApi* api = nullptr;
+    static std::string* failure = nullptr;
+    std::call_once(once, [] {
+        std::string reasons;
+        for (const std::string& path : ModuleCandidates()) {
+            std::string reason;
+            api = LoadTlsModule(path, reason);
+            if (api != nullptr) {
+                return;
+            }
+            reasons += (reasons.empty() ? "" : "; ") + reason;
         }
-    } else {
-        SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+        failure = new std::string(reasons.empty() ? kTlsModuleFile : reasons);
+    });
+    if (api == nullptr && why != nullptr) {
+        *why = *failure;
     }
-    SSL_CTX_set_app_data(ctx, made.get());
-    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
-    SSL_CTX_sess_set_new_cb(ctx, &CTlsContext::OnNewSession);
-    (*contexts)[key] = made;
-    return made;
+    return api;
 }
 
-std::string VerifyReason(long result) {
-    std::string detail = X509_verify_cert_error_string(result);
-    switch (result) {
-        case X509_V_ERR_CERT_HAS_EXPIRED:
-            return "expired certificate (" + detail + ")";
-        case X509_V_ERR_CERT_NOT_YET_VALID:
-            return "certificate not yet valid (" + detail + ")";
-        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-            return "self-signed certificate (" + detail + ")";
-        case X509_V_ERR_HOSTNAME_MISMATCH:
-        case X509_V_ERR_IP_ADDRESS_MISMATCH:
-            return "wrong host name (" + detail + ")";
-        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-            return "untrusted CA (" + detail + ")";
-        default:
-            return detail;
+std::unique_ptr<CTlsSession> NewTlsSession(int fd, const std::string& host, int port,
+                                           const TlsOptions& options) {
+    std::string why;
+    const TlsModuleApi* api = TlsModule(&why);
+    if (api == nullptr) {
+        return std::make_unique<CUnavailableSession>(why);
     }
+    return api->newSession(fd, host, port, options);
 }
 
-CTlsSession::CTlsSession(int fd, const std::string& host, int port, const TlsOptions& options)
-    : sessionKey_(host + ":" + std::to_string(port)), fd_(fd) {
-    TlsFailure failure = TlsFailure::None;
-    std::string error;
-    ctx_ = CTlsContext::For(options, failure, error);
-    if (ctx_ == nullptr) {
-        Fail(failure, std::move(error));
-        return;
+std::unique_ptr<CDigest> NewDigest(std::string_view algorithm, std::string* why) {
+    std::string reason;
+    const TlsModuleApi* api = TlsModule(&reason);
+    std::unique_ptr<CDigest> digest = api != nullptr ? api->newDigest(algorithm) : nullptr;
+    if (digest == nullptr && why != nullptr) {
+        *why = api != nullptr ? "unknown digest " + std::string(algorithm) : reason;
     }
-    ssl_ = SSL_new(ctx_->Get());
-    if (ssl_ == nullptr || SSL_set_fd(ssl_, fd) != 1) {
-        Fail(TlsFailure::Handshake, TakeErrorText());
-        return;
-    }
-    SSL_set_app_data(ssl_, &sessionKey_);
-    X509_VERIFY_PARAM* param = SSL_get0_param(ssl_);
-    if (IsIpLiteral(host)) {
-        X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
-    } else {
-        // Server name indication is for names only (RFC 6066).
-        SSL_set_tlsext_host_name(ssl_, host.c_str());
-        SSL_set1_host(ssl_, host.c_str());
-    }
-    ctx_->OfferSession(ssl_, sessionKey_);
-    SSL_set_connect_state(ssl_);
-}
-
-CTlsSession::~CTlsSession() {
-    if (ssl_ != nullptr) {
-        SSL_free(ssl_);
-    }
-}
-
-void CTlsSession::Fail(TlsFailure kind, std::string text) {
-    failure_ = kind;
-    failureText_ = std::move(text);
-}
-
-void CTlsSession::TakeVerifyFailure() {
-    long result = SSL_get_verify_result(ssl_);
-    if (result != X509_V_OK) {
-        ERR_clear_error();
-        Fail(TlsFailure::Verify, VerifyReason(result));
-    } else {
-        Fail(TlsFailure::Handshake, TakeErrorText());
-    }
-}
-
-CTlsSession::Step CTlsSession::Handshake() {
-    if (failure_ != TlsFailure::None || ssl_ == nullptr) {
-        return Step::Failed;
-    }
-    CSigpipeGuard guard;
-    ERR_clear_error();
-    int result = SSL_do_handshake(ssl_);
-    if (result == 1) {
-        established_ = true;
-        return Step::Done;
-    }
-    switch (SSL_get_error(ssl_, result)) {
-        case SSL_ERROR_WANT_READ:
-            wantWrite_ = false;
-            return Step::WantRead;
-        case SSL_ERROR_WANT_WRITE:
-            wantWrite_ = true;
-            return Step::WantWrite;
-        default:
-            TakeVerifyFailure();
-            return Step::Failed;
-    }
-}
-
-int64_t CTlsSession::Read(char* data, size_t size, bool& broken) {
-    broken = false;
-    if (end_ != End::None) {
-        return ReportEnd(broken);
-    }
-    if (!established_ || size == 0) {
-        return -1;
-    }
-    CSigpipeGuard guard;
-    starved_ = false;
-    size_t total = 0;
-    // One SSL_read gives at most one record; the bytes of the records that
-    // are there already are gathered in one go.
-    while (total < size && !starved_ && end_ == End::None) {
-        ERR_clear_error();
-        size_t read = 0;
-        if (SSL_read_ex(ssl_, data + total, size - total, &read) == 1) {
-            total += read;
-            continue;
-        }
-        switch (SSL_get_error(ssl_, 0)) {
-            case SSL_ERROR_WANT_READ:
-            case SSL_ERROR_WANT_WRITE:
-                starved_ = true;
-                break;
-            case SSL_ERROR_ZERO_RETURN:
-                end_ = End::Closed;
-                break;
-            default:
-                // A cut without the close alert or a damaged record: the
-                // stream cannot be trusted from here on.
-                ERR_clear_error();
-                established_ = false;
-                end_ = End::Broken;
-                break;
-        }
-    }
-    if (total > 0) {
-        return static_cast<int64_t>(total);
-    }
-    return end_ != End::None ? ReportEnd(broken) : -1;
-}
-
-int64_t CTlsSession::ReportEnd(bool& broken) {
-    bool first = !endReported_;
-    endReported_ = true;
-    if (end_ == End::Broken) {
-        broken = first;
-        return -1;
-    }
-    return 0;
-}
-
-bool CTlsSession::HasPending() const {
-    if (end_ != End::None) {
-        return !endReported_;
-    }
-    // Read-ahead may hold the start of a record that only the socket can
-    // complete; that is no reason to read before poll says so.
-    return established_ && (SSL_pending(ssl_) > 0 || (!starved_ && SSL_has_pending(ssl_) == 1));
-}
-
-bool CTlsSession::Resumed() const {
-    return established_ && SSL_session_reused(ssl_) == 1;
-}
-
-bool CTlsSession::Write(const void* data, size_t size) {
-    CSigpipeGuard guard;
-    const char* next = static_cast<const char*>(data);
-    while (established_ && size > 0) {
-        ERR_clear_error();
-        size_t written = 0;
-        if (SSL_write_ex(ssl_, next, size, &written) == 1) {
-            next += written;
-            size -= written;
-            continue;
-        }
-        int error = SSL_get_error(ssl_, 0);
-        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
-            ERR_clear_error();
-            return false;
-        }
-        pollfd fd{fd_, static_cast<short>(error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
-        if (::poll(&fd, 1, kWriteStallMillis) <= 0) {
-            return false;
-        }
-    }
-    return size == 0;
-}
-
-void CTlsSession::Shutdown() {
-    if (established_) {
-        // One non-blocking call: the close alert goes out if the socket takes
-        // it; the peer's answer is not awaited.
-        CSigpipeGuard guard;
-        ERR_clear_error();
-        SSL_shutdown(ssl_);
-        ERR_clear_error();
-        established_ = false;
-    }
-}
-
-std::string CTlsSession::Description() const {
-    if (!established_) {
-        return "";
-    }
-    return std::string(SSL_get_version(ssl_)) + " " + SSL_get_cipher_name(ssl_);
+    return digest;
 }
 
 }  // namespace vardane

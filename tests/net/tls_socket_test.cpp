@@ -1,9 +1,11 @@
 // TLS on the event socket against nginx: the event rules the workers rely on
 // hold for bytes that the session decrypted ahead, and a failed check comes
 // back as a connect error with its reason.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "net/event_socket.h"
 #include "net/send_command.h"
@@ -130,6 +132,20 @@ TEST_F(TlsSocket, FailedCheckIsAConnectErrorWithItsReason) {
     ASSERT_NE(TlsOf(set, 0), nullptr);
     EXPECT_EQ(TlsOf(set, 0)->Failure(), TlsFailure::Verify);
     EXPECT_NE(TlsOf(set, 0)->FailureText().find("expired"), std::string::npos);
+}
+
+// The TLS code is loaded from its module on first use, and only a module of
+// this build: a missing file or another library is refused with its reason
+// and never called into.
+TEST(TlsModule, OnlyAModuleOfThisBuildIsLoaded) {
+    std::string why;
+    EXPECT_NE(TlsModule(&why), nullptr) << why;
+    EXPECT_EQ(LoadTlsModule("/nonexistent/libvardane-tls.so", why), nullptr);
+    EXPECT_NE(why.find("/nonexistent/libvardane-tls.so"), std::string::npos) << why;
+    Dl_info libc{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(&::strlen), &libc), 0);
+    EXPECT_EQ(LoadTlsModule(libc.dli_fname, why), nullptr);
+    EXPECT_NE(why.find("not a module"), std::string::npos) << why;
 }
 
 }  // namespace
