@@ -228,7 +228,9 @@ class CMainFrame : public ITaskOwner, private ITaskQueueListener {
     std::vector<std::string> ColumnHeaders() const;
     // The last error line a task logged in this session ("" none): why a
     // failed task failed.
-    std::string LastErrorLine(const std::string& id) const { return keptLogs_.LastError(id); }
+    std::string LastErrorLine(const std::string& id) const {
+        return keptLogs_.LastError(id, queue_.Find(id));
+    }
 
     CAppContext& Context() { return ctx_; }
     CWindowLoop& Loop() { return loop_; }

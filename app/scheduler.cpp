@@ -78,7 +78,7 @@ void CMainFrame::StartTaskById(const std::string& id) {
     keptLogs_.StartOver(id);
     const QueuedTask* queued = queue_.Find(id);
     const TaskProgressRecord record =
-        queued != nullptr ? queued->Record : ReadProgress(ProgressFilePath(ctx_.AppDir(), id));
+        queued != nullptr ? queued->Record() : ReadProgress(ProgressFilePath(ctx_.AppDir(), id));
     if (!slots_[slot]->Start(id, record)) {
         AfterAbandonedStart(slot, id);
     }
@@ -224,6 +224,9 @@ void CMainFrame::HandleTaskState(const TaskDescriptor& d) {
             ClearLog();
         }
     } else if (d.iState == stateStopped || d.iState == stateError) {
+        if (d.iState == stateError) {
+            keptLogs_.StoreWithTask(queue_, ctx_.AppDir(), d.TaskId);
+        }
         AfterTaskStopped(d.TaskId, StateFromStored(d.iState));
     }
     if (d.iState == stateCompleted) {

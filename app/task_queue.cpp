@@ -87,7 +87,7 @@ std::optional<QueuedTask> CTaskQueue::ReadTask(const std::string& id) const {
     task.Size = std::max<int64_t>(TextToInt(record.FileSize), 0);
     task.Pos = TextToInt(record.FilePos);
     task.PosText = record.FilePos;
-    task.Record = std::move(record);
+    task.SetRecord(record);
     return task;
 }
 
@@ -160,6 +160,9 @@ std::vector<std::string> CTaskQueue::Load() {
             !WriteListFile(path, ids)) {
             problems.push_back("cannot write " + path);
         }
+        // Sized once: grown as it fills, a list of 100,000 tasks held the old
+        // and the new array at once, half again as much memory as the tasks.
+        tasks.reserve(ids.size());
         for (const std::string& id : ids) {
             std::optional<QueuedTask> task = ReadTask(id);
             if (!task) {
@@ -168,8 +171,10 @@ std::vector<std::string> CTaskQueue::Load() {
             }
             if (task->IsComplete() && task->State != TaskStatus::Completed) {
                 task->State = TaskStatus::Completed;
-                task->Record.State = IntToText(stateCompleted);
-                (void)WriteProgress(task->Record, ProgressFilePath(appDir_, id));
+                TaskProgressRecord record = task->Record();
+                record.State = IntToText(stateCompleted);
+                (void)WriteProgress(record, ProgressFilePath(appDir_, id));
+                task->SetRecord(record);
             }
             tasks.push_back(std::move(*task));
         }
@@ -678,17 +683,24 @@ bool CTaskQueue::SetState(const std::string& id, TaskStatus state) {
         state == TaskStatus::Running || batchDepth_ > 0 ? Durability::Deferred : Durability::Now;
     batchSync_ = batchSync_ || (batchDepth_ > 0 && state != TaskStatus::Running);
     const std::string stored = IntToText(StoredState(state));
+    // The line that said why the last run failed says nothing of a new one.
+    auto change = [&](TaskProgressRecord& r) {
+        r.State = stored;
+        if (state == TaskStatus::Running) {
+            r.LastError.clear();
+        }
+    };
     bool written = true;
     if (task == nullptr) {
-        written = UpdateProgress(
-            path, [&](TaskProgressRecord& r) { r.State = stored; }, durability);
-    } else if (task->Record.State != stored) {
+        written = UpdateProgress(path, change, durability);
+    } else if (TaskProgressRecord changed = task->Record();
+               changed.State != stored ||
+               (state == TaskStatus::Running && !changed.LastError.empty())) {
         // The record is the file's content: no need to read it back.
-        TaskProgressRecord changed = task->Record;
-        changed.State = stored;
+        change(changed);
         written = WriteProgress(changed, path, durability);
         if (written) {
-            task->Record = std::move(changed);
+            task->SetRecord(changed);
         }
     }
     if (task != nullptr && task->State != state) {
@@ -754,7 +766,7 @@ void CTaskQueue::Adopt(const std::string& id, const TaskProgressRecord* record) 
     if (task == nullptr) {
         return;
     }
-    task->Record = *record;
+    task->SetRecord(*record);
     // The state follows from the task's end (SetState, SetCompleted).
     if (task->Name != record->LocalFileName) {
         task->Name = record->LocalFileName;
@@ -764,7 +776,7 @@ void CTaskQueue::Adopt(const std::string& id, const TaskProgressRecord* record) 
 
 std::string CTaskQueue::DownloadingTaskOfUrl(std::string_view url) const {
     for (const QueuedTask& task : Tasks(TaskList::Downloading)) {
-        if (EqualsNoCase(task.Record.BaseURL, url)) {
+        if (EqualsNoCase(PackedBaseUrl(task.PackedRecord), url)) {
             return task.Id;
         }
     }
@@ -784,7 +796,7 @@ void CTaskQueue::Refresh(const std::string& id) {
     if (task == nullptr || !read) {
         return;
     }
-    task->Record = std::move(read->Record);
+    task->PackedRecord = std::move(read->PackedRecord);
     unsigned fields = 0;
     if (task->Name != read->Name || task->Dir != read->Dir) {
         task->Name = read->Name;

@@ -158,6 +158,7 @@ void CMainFrame::DeriveRows(bool selectFirst) {
     }
     const size_t selectedBefore = selected.size();
     rows_.clear();
+    rows_.reserve(queue_.Tasks(ListOfView(view_)).size());
     size_t still = 0;
     const std::string category = CategoryFilter();
     for (const QueuedTask& task : queue_.Tasks(ListOfView(view_))) {
@@ -393,7 +394,7 @@ void CMainFrame::SelectLogThread(int n) {
     if (slot < 0) {
         // Its run has ended: what it logged in this session (nothing for a
         // task that last ran in an earlier one).
-        logList_ = keptLogs_.Lines(logTree_.TaskId, n - 1);
+        logList_ = keptLogs_.Lines(logTree_.TaskId, n - 1, queue_.Find(logTree_.TaskId));
     } else {
         for (const TaskLogEntry& entry : slots_[slot]->Task().ThreadLog(n - 1)) {
             logList_.push_back(LogLine{entry.Kind, DisplayText(entry.Text)});
