@@ -360,6 +360,8 @@ TEST_F(WindowTest, FailedTaskShowsItsErrorAfterItsRunEnded) {
     SlotRunning("5002").EndFromWorker(2);
     TearDown();
     frame->Close();
+    frame.reset();
+    engine.slots.clear();
     std::string bytes;
     ASSERT_TRUE(ReadFileBytes(ProgressFilePath(dir.Path(), "5001"), bytes));
     const std::string text = DecodeUtf16Le(bytes.substr(2));
