@@ -17,8 +17,8 @@
 namespace vardane {
 
 LogView::LogView(CAppContext& ctx, IMainFrameHost& host, const TaskScheduler& scheduler,
-                 const CKeptLogs& keptLogs)
-    : ctx_(ctx), host_(host), scheduler_(scheduler), keptLogs_(keptLogs) {}
+                 const CKeptLogs& keptLogs, const CTaskQueue& queue)
+    : ctx_(ctx), host_(host), scheduler_(scheduler), keptLogs_(keptLogs), queue_(queue) {}
 
 void LogView::Notify(unsigned parts) {
     host_.OnModelChanged(parts);
@@ -63,7 +63,7 @@ void LogView::SelectThread(int n) {
     if (slot < 0) {
         // Its run has ended: what it logged in this session (nothing for a
         // task that last ran in an earlier one).
-        logList_ = keptLogs_.Lines(logTree_.TaskId, n - 1);
+        logList_ = keptLogs_.Lines(logTree_.TaskId, n - 1, queue_.Find(logTree_.TaskId));
     } else {
         for (const TaskLogEntry& entry : scheduler_.ThreadLog(slot, n - 1)) {
             logList_.push_back(LogLine{entry.Kind, DisplayText(entry.Text)});
@@ -92,7 +92,7 @@ void LogView::Relabel() {
 }
 
 std::string LogView::LastErrorLine(const std::string& id) const {
-    return keptLogs_.LastError(id);
+    return keptLogs_.LastError(id, queue_.Find(id));
 }
 
 }  // namespace vardane

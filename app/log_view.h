@@ -14,6 +14,7 @@ namespace vardane {
 
 struct CAppContext;
 class CKeptLogs;
+class CTaskQueue;
 class IMainFrameHost;
 class TaskScheduler;
 struct TaskLogEntry;
@@ -21,7 +22,7 @@ struct TaskLogEntry;
 class LogView {
   public:
     LogView(CAppContext& ctx, IMainFrameHost& host, const TaskScheduler& scheduler,
-            const CKeptLogs& keptLogs);
+            const CKeptLogs& keptLogs, const CTaskQueue& queue);
 
     // No task: an empty tree and list.
     void Clear();
@@ -55,6 +56,8 @@ class LogView {
     IMainFrameHost& host_;
     const TaskScheduler& scheduler_;
     const CKeptLogs& keptLogs_;
+    // Where a failed task's line from an earlier session is kept.
+    const CTaskQueue& queue_;
     LogTreeState logTree_;
     std::vector<LogLine> logList_;
     unsigned logListGeneration_ = 0;

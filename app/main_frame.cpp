@@ -31,7 +31,7 @@ CMainFrame::CMainFrame(CAppContext& ctx, CWindowLoop& loop, IQuestions& question
       }),
       pane_(ctx, host, questions),
       speed_(ctx, host),
-      log_(ctx, host, scheduler_, keptLogs_),
+      log_(ctx, host, scheduler_, keptLogs_, queue_),
       view_(ctx, host, queue_, pane_, log_),
       scheduler_(ctx, loop, host, engine, queue_, *this, keptLogs_, recordSync_, view_),
       operations_(ctx, host, questions, queue_, scheduler_, recordSync_, view_) {}

@@ -13,6 +13,51 @@
 
 namespace vardane {
 
+namespace {
+
+struct StateName {
+    TaskState Status;
+    int Stored;
+    const char* Word;
+};
+
+// Stopped first: what an unknown stored number reads as.
+constexpr StateName kStates[] = {
+    {TaskState::Stopped, TaskState::Stopped, "stopped"},
+    {TaskState::Waiting, TaskState::Waiting, "waiting"},
+    {TaskState::Running, TaskState::Running, "running"},
+    {TaskState::Completed, TaskState::Completed, "completed"},
+    {TaskState::Failed, TaskState::Failed, "failed"},
+};
+
+const StateName& NameOf(TaskState state) {
+    for (const StateName& name : kStates) {
+        if (name.Status == state) {
+            return name;
+        }
+    }
+    return kStates[0];
+}
+
+}  // namespace
+
+int StoredState(TaskState state) {
+    return NameOf(state).Stored;
+}
+
+TaskState StateFromStored(int stored) {
+    for (const StateName& name : kStates) {
+        if (name.Stored == stored) {
+            return name.Status;
+        }
+    }
+    return TaskState::Stopped;
+}
+
+const char* StateWord(TaskState state) {
+    return NameOf(state).Word;
+}
+
 int QueuedTask::Percent() const {
     if (Size < 1) {
         return -1;
@@ -42,7 +87,7 @@ std::optional<QueuedTask> CTaskQueue::ReadTask(const std::string& id) const {
     task.Size = std::max<int64_t>(TextToInt(record.FileSize), 0);
     task.Pos = TextToInt(record.FilePos);
     task.PosText = record.FilePos;
-    task.Record = std::move(record);
+    task.SetRecord(record);
     return task;
 }
 
@@ -115,6 +160,9 @@ std::vector<std::string> CTaskQueue::Load() {
             !WriteListFile(path, ids)) {
             problems.push_back("cannot write " + path);
         }
+        // Sized once: grown as it fills, a list of 100,000 tasks held the old
+        // and the new array at once, half again as much memory as the tasks.
+        tasks.reserve(ids.size());
         for (const std::string& id : ids) {
             std::optional<QueuedTask> task = ReadTask(id);
             if (!task) {
@@ -123,8 +171,10 @@ std::vector<std::string> CTaskQueue::Load() {
             }
             if (task->IsComplete() && task->State != TaskState::Completed) {
                 task->State = TaskState::Completed;
-                task->Record.State = IntToText(StoredState(TaskState::Completed));
-                (void)WriteProgress(task->Record, ProgressFilePath(appDir_, id));
+                TaskProgressRecord record = task->Record();
+                record.State = IntToText(StoredState(TaskState::Completed));
+                (void)WriteProgress(record, ProgressFilePath(appDir_, id));
+                task->SetRecord(record);
             }
             tasks.push_back(std::move(*task));
         }
@@ -633,17 +683,24 @@ bool CTaskQueue::SetState(const std::string& id, TaskState state) {
         state == TaskState::Running || batchDepth_ > 0 ? Durability::Deferred : Durability::Now;
     batchSync_ = batchSync_ || (batchDepth_ > 0 && state != TaskState::Running);
     const std::string stored = IntToText(StoredState(state));
+    // The line that said why the last run failed says nothing of a new one.
+    auto change = [&](TaskProgressRecord& r) {
+        r.State = stored;
+        if (state == TaskState::Running) {
+            r.LastError.clear();
+        }
+    };
     bool written = true;
     if (task == nullptr) {
-        written = UpdateProgress(
-            path, [&](TaskProgressRecord& r) { r.State = stored; }, durability);
-    } else if (task->Record.State != stored) {
+        written = UpdateProgress(path, change, durability);
+    } else if (TaskProgressRecord changed = task->Record();
+               changed.State != stored ||
+               (state == TaskState::Running && !changed.LastError.empty())) {
         // The record is the file's content: no need to read it back.
-        TaskProgressRecord changed = task->Record;
-        changed.State = stored;
+        change(changed);
         written = WriteProgress(changed, path, durability);
         if (written) {
-            task->Record = std::move(changed);
+            task->SetRecord(changed);
         }
     }
     if (task != nullptr && task->State != state) {
@@ -709,7 +766,7 @@ void CTaskQueue::Adopt(const std::string& id, const TaskProgressRecord* record) 
     if (task == nullptr) {
         return;
     }
-    task->Record = *record;
+    task->SetRecord(*record);
     // The state follows from the task's end (SetState, SetCompleted).
     if (task->Name != record->LocalFileName) {
         task->Name = record->LocalFileName;
@@ -719,7 +776,7 @@ void CTaskQueue::Adopt(const std::string& id, const TaskProgressRecord* record) 
 
 std::string CTaskQueue::DownloadingTaskOfUrl(std::string_view url) const {
     for (const QueuedTask& task : Tasks(TaskList::Downloading)) {
-        if (EqualsNoCase(task.Record.BaseURL, url)) {
+        if (EqualsNoCase(PackedBaseUrl(task.PackedRecord), url)) {
             return task.Id;
         }
     }
@@ -739,7 +796,7 @@ void CTaskQueue::Refresh(const std::string& id) {
     if (task == nullptr || !read) {
         return;
     }
-    task->Record = std::move(read->Record);
+    task->PackedRecord = std::move(read->PackedRecord);
     unsigned fields = 0;
     if (task->Name != read->Name || task->Dir != read->Dir) {
         task->Name = read->Name;

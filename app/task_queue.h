@@ -37,8 +37,10 @@ struct QueuedTask {
     int BestPercent = -1;  // percent a running task reported, -1 none
     double SpeedKb = -1;   // -1 until the task ran in this session
     // The progress file's fields as the file holds them (while the task
-    // runs: as it held them at the start).
-    TaskProgressRecord Record;
+    // runs: as it held them at the start), packed.
+    std::string PackedRecord;
+    TaskProgressRecord Record() const { return UnpackProgress(PackedRecord); }
+    void SetRecord(const TaskProgressRecord& record) { PackedRecord = PackProgress(record); }
 
     // Percent done from Pos / Size, truncated, in integers: 9,999 of 10,000
     // bytes is 99, never 100. -1 when the size is unknown.

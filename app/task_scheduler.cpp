@@ -93,7 +93,7 @@ void TaskScheduler::StartTask(const std::string& id) {
     keptLogs_.StartOver(id);
     const QueuedTask* queued = queue_.Find(id);
     const TaskProgressRecord record =
-        queued != nullptr ? queued->Record : ReadProgress(ProgressFilePath(ctx_.AppDir(), id));
+        queued != nullptr ? queued->Record() : ReadProgress(ProgressFilePath(ctx_.AppDir(), id));
     if (!slots_[slot]->Start(id, record)) {
         AfterAbandonedStart(slot, id);
     }
@@ -242,6 +242,9 @@ void TaskScheduler::OnTaskEnded(const TaskDescriptor& d) {
         MoveToCompleted(d.TaskId);
         listener_.OnTaskCompleted();
     } else if (d.iState == TaskState::Stopped || d.iState == TaskState::Failed) {
+        if (d.iState == TaskState::Failed) {
+            keptLogs_.StoreWithTask(queue_, ctx_.AppDir(), d.TaskId);
+        }
         AfterTaskStopped(d.TaskId, d.iState);
     }
     if (d.iState == TaskState::Completed) {

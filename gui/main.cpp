@@ -4,6 +4,8 @@
 // front, and exits. vardane-cli commands on the same data root
 // are served by the window's process.
 #include <QApplication>
+#include <QFile>
+#include <QLabel>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -22,6 +24,29 @@ struct Arguments {
     std::optional<std::string> home;
     std::string url;
     bool ok = true;
+};
+
+// With VARDANE_TOOLTIP_LOG naming a file, each tooltip the program shows is
+// appended to it, one a line: what a pointer resting on a row shows is read
+// by the display test, as no X tool reads a tooltip's text.
+class TooltipLog : public QObject {
+  public:
+    TooltipLog(QObject* parent, const QString& path) : QObject(parent), path_(path) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* label = qobject_cast<QLabel*>(watched);
+        if (event->type() == QEvent::Show && label != nullptr &&
+            label->windowType() == Qt::ToolTip) {
+            QFile file(path_);
+            if (file.open(QIODevice::Append | QIODevice::Text)) {
+                file.write(label->text().simplified().toUtf8() + "\n");
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    QString path_;
 };
 
 Arguments Parse(int argc, char** argv) {
@@ -51,6 +76,9 @@ int main(int argc, char** argv) {
     // thread's stead.
     BlockTerminationSignals();
     QApplication app(argc, argv);
+    if (const QString log = qEnvironmentVariable("VARDANE_TOOLTIP_LOG"); !log.isEmpty()) {
+        app.installEventFilter(new TooltipLog(&app, log));
+    }
     Arguments args = Parse(argc, argv);
     if (!args.ok) {
         std::fprintf(stderr, "usage: vardane [--home DIR] [URL]\n");

@@ -1,5 +1,6 @@
 #include "task/progress_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <ctime>
 #include <mutex>
@@ -41,6 +42,7 @@ void ForEachNamedField(Record& r, Visit visit) {
 // ETag, LastModified and MDTM: the version of the server's file that the
 // stored bytes come from. Checksum: the digest the user gave for the file.
 // Cookie, Referer and UserAgent: the task's own request header values.
+// LastError: the line that said why the task failed.
 template <typename Record, typename Visit>
 void ForEachOptionalField(Record& r, Visit visit) {
     visit("ETag", r.Validators.ETag);
@@ -50,6 +52,53 @@ void ForEachOptionalField(Record& r, Visit visit) {
     visit("Cookie", r.Headers.Cookie);
     visit("Referer", r.Headers.Referer);
     visit("UserAgent", r.Headers.UserAgent);
+    visit("LastError", r.LastError);
+}
+
+// Every field of a record, in file order (BaseURL first).
+template <typename Record, typename Visit>
+void ForEachField(Record& r, Visit visit) {
+    ForEachNamedField(r, visit);
+    for (auto& block : r.Block) {
+        visit(kBlockKey, block);
+    }
+    ForEachOptionalField(r, visit);
+}
+
+// Packed length of a field: one byte below 255, else 255 and four bytes.
+void AppendLength(std::string& out, size_t size) {
+    if (size < 255) {
+        out += static_cast<char>(size);
+        return;
+    }
+    out += static_cast<char>(255);
+    for (int shift = 0; shift < 32; shift += 8) {
+        out += static_cast<char>((size >> shift) & 0xFF);
+    }
+}
+
+// The next field of packed, taken off its front; "" when it runs out.
+std::string_view TakeField(std::string_view& packed) {
+    if (packed.empty()) {
+        return {};
+    }
+    size_t size = static_cast<unsigned char>(packed[0]);
+    size_t head = 1;
+    if (size == 255) {
+        if (packed.size() < 5) {
+            packed = {};
+            return {};
+        }
+        size = 0;
+        for (int i = 0; i < 4; ++i) {
+            size |= static_cast<size_t>(static_cast<unsigned char>(packed[1 + i])) << (8 * i);
+        }
+        head = 5;
+    }
+    size = std::min(size, packed.size() - head);
+    std::string_view field = packed.substr(head, size);
+    packed.remove_prefix(head + size);
+    return field;
 }
 
 void StoreValue(TaskProgressRecord& record, std::string_view key, std::string_view value) {
@@ -213,6 +262,34 @@ TaskProgressRecord ParseProgress(std::string_view bytes) {
         StoreValue(record, line.substr(0, eq), line.substr(eq + 1));
     }
     return record;
+}
+
+std::string PackProgress(const TaskProgressRecord& record) {
+    size_t size = 0;
+    ForEachField(record,
+                 [&size](std::string_view, const std::string& value) { size += value.size() + 5; });
+    std::string packed;
+    packed.reserve(size);
+    ForEachField(record, [&packed](std::string_view, const std::string& value) {
+        AppendLength(packed, value.size());
+        packed += value;
+    });
+    packed.shrink_to_fit();
+    return packed;
+}
+
+TaskProgressRecord UnpackProgress(std::string_view packed) {
+    TaskProgressRecord record;
+    if (packed.empty()) {
+        return record;
+    }
+    ForEachField(record,
+                 [&packed](std::string_view, std::string& value) { value = TakeField(packed); });
+    return record;
+}
+
+std::string_view PackedBaseUrl(std::string_view packed) {
+    return TakeField(packed);
 }
 
 TaskProgressRecord ReadProgress(const std::string& path) {

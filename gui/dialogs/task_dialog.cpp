@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -47,6 +48,27 @@ QTreeWidgetItem* FindTreeItem(QTreeWidget* tree, TreeItem handle) {
     return nullptr;
 }
 
+// Enter in the address field accepts the dialog, as in every other field:
+// the field holds one address, and a line break would only make it invalid.
+class EnterAccepts : public QObject {
+  public:
+    explicit EnterAccepts(QDialog* dialog) : QObject(dialog), dialog_(dialog) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                dialog_->accept();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    QDialog* dialog_;
+};
+
 }  // namespace
 
 TaskDialog::TaskDialog(QWidget* parent, CEdtTaskDlg& model) : QDialog(parent), model_(model) {
@@ -72,6 +94,7 @@ QWidget* TaskDialog::BuildUrlAndFile() {
     url_ = new QPlainTextEdit(ToQ(MaskAddressForDisplay(realUrl)), box);
     url_->setObjectName(CEdtTaskDlg::kFieldUrl);
     url_->setTabChangesFocus(true);
+    url_->installEventFilter(new EnterAccepts(this));
     connect(url_, &QPlainTextEdit::textChanged, this, [this, realUrl] {
         model_.OnUrlChanged(UnmaskAddress(FromQ(url_->toPlainText()), realUrl));
         ShowLoginFields();

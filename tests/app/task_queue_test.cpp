@@ -123,7 +123,7 @@ TEST_F(TaskQueueTest, StatesAreWrittenFromTheAdoptedRecordWithoutReadingTheFile)
     EXPECT_EQ(queue.DownloadingTaskOfUrl("HTTP://127.0.0.1/A.BIN"), "1");
     EXPECT_EQ(queue.DownloadingTaskOfUrl("http://127.0.0.1/b.bin"), "");  // completed
 
-    TaskProgressRecord ran = queue.Find("1")->Record;
+    TaskProgressRecord ran = queue.Find("1")->Record();
     ran.State = "0";
     ran.LocalTempFileName = "a.bin.vd~";
     ran.FileSize = "1000";

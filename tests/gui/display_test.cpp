@@ -1,8 +1,10 @@
 // vardane on a real X display (Xvfb with a window manager), driven by real
 // key events (xdotool): a pasted link opens the New task dialog and becomes
 // a task, the keys start, stop and delete tasks, and a task the server
-// refuses fails. The outcome is read with vardane-cli from the window's
-// process. Skipped (loudly) without Xvfb; under CI=true that is a failure.
+// refuses fails and says why in its row's tooltip under the pointer. The
+// outcome is read with vardane-cli from the window's process, the tooltip
+// from the file the window logs tooltips to. Skipped (loudly) without Xvfb;
+// under CI=true that is a failure.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include <thread>
 
 #include "app/single_instance.h"
+#include "platform/file.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/support/require_server.h"
 #include "tests/support/server_process.h"
@@ -111,6 +114,8 @@ TEST(RealDisplay, PastedLinksAndKeysDriveTheWindow) {
     auto app = std::make_unique<QGuiApplication>(argc, argv);
 
     TempDir home("vardane-display-home");
+    const std::string tips = home.Path() + "tooltips.txt";
+    setenv("VARDANE_TOOLTIP_LOG", tips.c_str(), 1);
     // Both tasks run at once.
     ASSERT_EQ(
         0, RunCli(home.Path(), {"config", "HKCU\\SOFTWARE\\Vardane\\Connection", "MaxTasks", "2"})
@@ -156,7 +161,7 @@ TEST(RealDisplay, PastedLinksAndKeysDriveTheWindow) {
         Keys("ctrl+v");
         ASSERT_TRUE(Within(15000, [&] { return windows() > 1; })) << "no New task dialog";
         FocusNewest();
-        Keys("alt+o");  // OK: Return would go into the address field
+        Keys("Return");  // accepts, also with the focus in the address field
         ASSERT_TRUE(Within(15000, [&] { return StateOf(home.Path(), file, "") == "stopped"; }))
             << file << RunCli(home.Path(), {"list"}).out << gui.Diagnostics();
     }
@@ -168,6 +173,20 @@ TEST(RealDisplay, PastedLinksAndKeysDriveTheWindow) {
         return StateOf(home.Path(), "slow.bin", "") == "running" &&
                StateOf(home.Path(), "missing.bin", "") == "failed";
     })) << RunCli(home.Path(), {"list"}).out;
+
+    // The pointer rests on the rows, top down, until the failed one's
+    // tooltip says what the server answered.
+    bool told = false;
+    for (int y = 60; y < 360 && !told; y += 12) {
+        std::system(("xdotool mousemove --window " + main + " 60 " + std::to_string(y)).c_str());
+        told = Within(1200, [&] {
+            std::string text;
+            return ReadFileBytes(tips, text) && text.find("not found") != std::string::npos;
+        });
+    }
+    std::string shown;
+    ReadFileBytes(tips, shown);
+    EXPECT_TRUE(told) << shown;
     Keys("ctrl+t");
     ASSERT_TRUE(Within(15000, [&] { return StateOf(home.Path(), "slow.bin", "") == "stopped"; }))
         << RunCli(home.Path(), {"list"}).out;

@@ -146,26 +146,38 @@ TEST(ProgressFile, ChecksumKeyFollowsTheDesignedLinesOnlyWhenSet) {
     EXPECT_EQ(ParseProgress(Utf16LeFile("checksum=md5=00\r\n")).Checksum, "");
 }
 
-// The task's own header values: after every other key, only those set, kept
-// by an update and by a restart from zero; a file without them has none.
+// The task's own header values and its last error line: after every other
+// key, only those set, kept by an update and by a restart from zero; a file
+// without them has none. The packed form in memory holds every field.
 TEST(ProgressFile, RequestHeaderKeysFollowTheOtherKeysOnlyWhenSet) {
     TaskTestRoot root;
     std::string path = root.Path("Tasks/1.pro~");
     TaskProgressRecord record = ExampleRecord();
     record.Checksum = "md5=00";
     record.Headers = {"sid=a=b; x=1", "http://HOST/page?q=1", ""};
+    record.LastError = "File not found on the server";
     ASSERT_TRUE(WriteProgress(record, path));
     EXPECT_EQ(
         test::ReadFile(path),
         Utf16LeFile(std::string(kExampleText) +
-                    "Checksum=md5=00\r\nCookie=sid=a=b; x=1\r\nReferer=http://HOST/page?q=1\r\n"));
+                    "Checksum=md5=00\r\nCookie=sid=a=b; x=1\r\nReferer=http://HOST/page?q=1\r\n"
+                    "LastError=File not found on the server\r\n"));
     ASSERT_TRUE(UpdateProgress(path, [](TaskProgressRecord& r) {
         r.Headers.UserAgent = "Agent/1.0 (X11)";
         ForgetStoredBytes(r);
     }));
-    EXPECT_EQ(ReadProgress(path).Headers,
+    const TaskProgressRecord updated = ReadProgress(path);
+    EXPECT_EQ(updated.Headers,
               (RequestHeaders{"sid=a=b; x=1", "http://HOST/page?q=1", "Agent/1.0 (X11)"}));
+    EXPECT_EQ(updated.LastError, record.LastError);
     EXPECT_TRUE(ParseProgress(Utf16LeFile(kExampleText)).Headers.Empty());
+    EXPECT_EQ(ParseProgress(Utf16LeFile(kExampleText)).LastError, "");
+
+    record.Block[2] = std::string(300, 'x');  // a length beyond one byte
+    const std::string packed = PackProgress(record);
+    EXPECT_EQ(FormatProgress(UnpackProgress(packed)), FormatProgress(record));
+    EXPECT_EQ(PackedBaseUrl(packed), record.BaseURL);
+    EXPECT_EQ(FormatProgress(UnpackProgress("")), FormatProgress(TaskProgressRecord{}));
 }
 
 TEST(ProgressFile, MissingFileReadAndWrittenBackHoldsTheDefaults) {
