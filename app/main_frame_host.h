@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "task/task_state.h"
+
 namespace vardane {
 
 class CEdtCatDlg;

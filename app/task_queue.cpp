@@ -13,51 +13,6 @@
 
 namespace vardane {
 
-namespace {
-
-struct StateName {
-    TaskState Status;
-    int Stored;
-    const char* Word;
-};
-
-// Stopped first: what an unknown stored number reads as.
-constexpr StateName kStates[] = {
-    {TaskState::Stopped, TaskState::Stopped, "stopped"},
-    {TaskState::Waiting, TaskState::Waiting, "waiting"},
-    {TaskState::Running, TaskState::Running, "running"},
-    {TaskState::Completed, TaskState::Completed, "completed"},
-    {TaskState::Failed, TaskState::Failed, "failed"},
-};
-
-const StateName& NameOf(TaskState state) {
-    for (const StateName& name : kStates) {
-        if (name.Status == state) {
-            return name;
-        }
-    }
-    return kStates[0];
-}
-
-}  // namespace
-
-int StoredState(TaskState state) {
-    return NameOf(state).Stored;
-}
-
-TaskState StateFromStored(int stored) {
-    for (const StateName& name : kStates) {
-        if (name.Stored == stored) {
-            return name.Status;
-        }
-    }
-    return TaskState::Stopped;
-}
-
-const char* StateWord(TaskState state) {
-    return NameOf(state).Word;
-}
-
 int QueuedTask::Percent() const {
     if (Size < 1) {
         return -1;

@@ -96,7 +96,7 @@ void NoteServerDigest(CTaskSlot& slot, const HttpReplyInfo& info) {
     }
 }
 
-int VerifyDownload(CTaskSlot& slot, int64_t length) {
+TaskState VerifyDownload(CTaskSlot& slot, int64_t length) {
     CDownloadTask& task = slot.task;
     const std::string stored = TaskRecord(task).Checksum;
     std::optional<AnnouncedDigest> announced;
