@@ -1,4 +1,5 @@
 // One process per data root: the lock, the socket and the frames over it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -49,6 +50,9 @@ TEST(SingleInstanceTest, FramesTravelBothWaysOverTheSocket) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
         }
+        // The owner's connections do not block; this test reads as a client
+        // would, waiting for each frame.
+        fcntl(conn, F_SETFL, fcntl(conn, F_GETFL) & ~O_NONBLOCK);
         char type = 0;
         std::string payload;
         ASSERT_TRUE(ReadFrame(conn, type, payload));
