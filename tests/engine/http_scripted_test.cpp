@@ -33,7 +33,8 @@ std::string Reply(const std::string& status, const std::string& headers = "") {
 class ScriptedHttp : public ::testing::Test {
   protected:
     // Runs a task for url with threads connections; returns the final state.
-    std::optional<TaskState> Download(const std::string& url, int threads, const std::string& name = "data.bin") {
+    std::optional<TaskState> Download(const std::string& url, int threads,
+                                      const std::string& name = "data.bin") {
         id = h.AddTask(url, threads, name);
         return h.Run(slot, id, std::chrono::seconds(60));
     }
@@ -195,7 +196,8 @@ TEST_F(ScriptedHttp, ConnectionCutMidBodyResumesTheBlock) {
             o.cutAfter = 100 * 1024 + 7;
             o.cutWithReset = reset;
         }));
-        ASSERT_EQ(Download(server.Url("data.bin"), 1, reset ? "r.bin" : "data.bin"), TaskState::Completed)
+        ASSERT_EQ(Download(server.Url("data.bin"), 1, reset ? "r.bin" : "data.bin"),
+                  TaskState::Completed)
             << h.owner.Log();
         EXPECT_EQ(Downloaded(reset ? "r.bin" : "data.bin"), kBody);
         ASSERT_GE(server.Requests().size(), 2u);
