@@ -260,7 +260,10 @@ bool TaskOperations::Redownload(const std::vector<std::string>& ids) {
             if (queue_.ListOf(id).value_or(TaskList::Downloading) == TaskList::Downloading) {
                 continue;
             }
-            TaskProgressRecord record = ReadProgress(ProgressFilePath(ctx_.AppDir(), id));
+            const QueuedTask* queued = queue_.Find(id);
+            const TaskProgressRecord record =
+                queued != nullptr ? queued->Record()
+                                  : ReadProgress(ProgressFilePath(ctx_.AppDir(), id));
             // A fresh record: Folder 0, the Download category, no progress.
             TaskProgressRecord task;
             task.BaseURL = record.BaseURL;
