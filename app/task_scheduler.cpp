@@ -31,7 +31,8 @@ TaskScheduler::TaskScheduler(CAppContext& ctx, CWindowLoop& loop, IMainFrameHost
       owner_(owner),
       keptLogs_(keptLogs),
       sync_(sync),
-      listener_(listener) {
+      listener_(listener),
+      targetsFeed_(ctx, queue) {
     for (auto& slot : slots_) {
         slot = engine_.MakeSlot(ctx_);
     }
@@ -230,6 +231,7 @@ void TaskScheduler::OnTaskEnded(const TaskDescriptor& d) {
     std::unique_lock<std::mutex> lock(ctx_.ListLock);
     const bool noSuccessor = noSuccessorIds_.erase(d.TaskId) > 0;
     queue_.Adopt(d.TaskId, d.FinalRecord ? &*d.FinalRecord : nullptr);
+    ctx_.targets.Release(d.TaskId);
     for (int i = 0; i < kTaskSlots; ++i) {
         if (slotIds_[i] == d.TaskId) {
             slotIds_[i].clear();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/task_engine.h"
+#include "app/targets_feed.h"
 #include "app/task_queue.h"
 #include "platform/periodic_thread.h"
 #include "task/task_owner.h"
@@ -106,6 +107,10 @@ class TaskScheduler {
     CKeptLogs& keptLogs_;
     CDeferredSync& sync_;
     ISchedulerListener& listener_;
+    // The names the Downloading tasks aim at, for the workers' choice of a
+    // free name; a task's own claim ends with its run, once the queue holds
+    // the name it ended with.
+    TargetsFeed targetsFeed_;
 
     std::array<std::unique_ptr<ISlotEngine>, kTaskSlots> slots_;
     // Ids stopped with Stop All or at shutdown: their end starts no waiting

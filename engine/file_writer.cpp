@@ -25,22 +25,6 @@ namespace {
 // Zero-write chunk where the file system cannot reserve space at once.
 constexpr int64_t kZeroChunk = 40960;
 
-// Another downloading task targets candidate (same folder and name, case
-// ignored).
-bool UsedByOtherTask(CAppContext& ctx, const std::string& candidate, const std::string& ownId) {
-    for (const std::string& id : ReadListIds(ListFilePath(ctx.AppDir(), TaskList::Downloading))) {
-        if (id == ownId) {
-            continue;
-        }
-        TaskProgressRecord r = ReadProgress(ProgressFilePath(ctx.AppDir(), id));
-        if (!r.LocalFileName.empty() &&
-            EqualsNoCase(WithTrailingSlash(r.LocalDir) + r.LocalFileName, candidate)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Reserves size bytes: fallocate where the file system can, else zeros in
 // chunks. Returns 0, the errno of a failure, or -1 when the stop flag ended
 // it.
@@ -141,7 +125,7 @@ std::string ChooseLocalName(CTaskSlot& slot, int threadNo, bool* reuse) {
         for (int i = 0;; ++i) {
             std::string name = NumberedName(d.LocalFileName, i);
             std::string candidate = d.LocalDir + name;
-            if (PathExists(candidate) || UsedByOtherTask(slot.ctx, candidate, d.TaskId)) {
+            if (PathExists(candidate) || slot.ctx.targets.TakenByOther(candidate, d.TaskId)) {
                 continue;
             }
             OwnFileCheck check = CheckOwnFilePath(candidate + ".vd~");
@@ -152,6 +136,7 @@ std::string ChooseLocalName(CTaskSlot& slot, int threadNo, bool* reuse) {
             }
             *reuse = check == OwnFileCheck::Ours;
             task.SetLocalFileName(name);
+            slot.ctx.targets.Claim(d.TaskId, candidate);
             temp = task.TempPath();
             break;
         }
@@ -418,12 +403,13 @@ bool RenameAtCompletion(CTaskSlot& slot, int* error) {
         for (int i = 1; result == EEXIST; ++i) {
             name = NumberedName(d.LocalFileName, i);
             std::string candidate = d.LocalDir + name;
-            if (PathExists(candidate) || UsedByOtherTask(slot.ctx, candidate, d.TaskId)) {
+            if (PathExists(candidate) || slot.ctx.targets.TakenByOther(candidate, d.TaskId)) {
                 continue;
             }
             result = RenameNoReplace(temp, candidate);
         }
         if (result == 0) {
+            slot.ctx.targets.Claim(d.TaskId, d.LocalDir + name);
             {
                 std::lock_guard lock(task.TaskLock);
                 task.descriptor.LocalFileName = name;

@@ -14,6 +14,7 @@
 #include "platform/data_root.h"
 #include "platform/registry.h"
 #include "settings/app_settings.h"
+#include "settings/local_targets.h"
 
 namespace vardane {
 
@@ -46,6 +47,8 @@ struct CAppContext {
     std::mutex ListLock;
     // Guards the choice of local file names.
     std::mutex CreateFileLock;
+    // The names the Downloading tasks aim at, for that choice.
+    LocalTargets targets;
 
     // How https connections of one task check the server when a command
     // line said so (--ca-file, --insecure). A choice belongs to the command

@@ -261,10 +261,11 @@ TEST_F(DownloadTest, InterruptedGetResumesToTheExactFile) {
     EXPECT_NE(std::string::npos, nginx.AccessLog().find("206"));
 }
 
-TEST_F(DownloadTest, NameOptionSetsTheLocalFileName) {
+TEST_F(DownloadTest, NameOptionSetsAFreeLocalFileName) {
     VARDANE_REQUIRE_SERVER(NginxServer::kBinary);
     NginxServer nginx;
     std::string sha = MakeRandomFile(nginx.Root() + "server.bin", 200 * 1024 + 1);
+    MakeRandomFile(nginx.Root() + "other.bin", 1000);
     ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
     CliResult r =
         Cli({"get", nginx.Url("server.bin"), "--name", "renamed.dat", "--dir", target.Path()});
@@ -272,6 +273,17 @@ TEST_F(DownloadTest, NameOptionSetsTheLocalFileName) {
     // Another extension than the address's too: the typed name stands.
     EXPECT_EQ(sha, Sha256OfFile(target.Path() + "renamed.dat"));
     EXPECT_FALSE(FileExists(target.Path() + "server.bin"));
+
+    // A stopped task that aims at a name keeps it: a later download whose
+    // name is free on disk takes the next numbered one instead of sharing
+    // the first task's temporary file.
+    ASSERT_EQ(0, Cli({"add", nginx.Url("other.bin"), "--manual", "--name", "kept.dat", "--dir",
+                      target.Path()})
+                     .status);
+    r = Cli({"get", nginx.Url("server.bin"), "--name", "kept.dat", "--dir", target.Path()});
+    ASSERT_EQ(0, r.status) << r.out << r.err;
+    EXPECT_EQ(sha, Sha256OfFile(target.Path() + "kept(1).dat"));
+    EXPECT_FALSE(FileExists(target.Path() + "kept.dat"));
 }
 
 TEST_F(DownloadTest, FailedGetExitsOneWithTheTasksErrorLine) {
