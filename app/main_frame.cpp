@@ -146,7 +146,14 @@ void CMainFrame::Close() {
 // SendMessage: the caller waits until the window thread has handled them.
 // A closed loop drops them.
 void CMainFrame::OnTaskLog(const TaskLogEntry& e) {
-    loop_.Send([this, &e] { HandleTaskLog(e); });
+    // A worker does not wait for the window thread to take its line (a
+    // request logs about fifteen): the loop runs calls in order, so a task's
+    // lines still come before its end.
+    if (loop_.IsWindowThread()) {
+        HandleTaskLog(e);
+        return;
+    }
+    loop_.Post([this, e] { HandleTaskLog(e); });
 }
 
 void CMainFrame::OnTaskState(const TaskDescriptor& d) {
