@@ -118,6 +118,7 @@ void AdoptTempFd(CTaskSlot& slot, const std::string& path, int fd) {
     }
     slot.iTempFd = fd;
     slot.TempFdPath = path;
+    slot.iFileEpoch.fetch_add(1);
 }
 
 std::string NumberedName(const std::string& name, int i) {
@@ -308,8 +309,10 @@ bool RestartSingleStream(CTaskSlot& slot, int threadNo) {
     return true;
 }
 
-bool WriteTempStrict(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
-    std::lock_guard lock(slot.task.FileLock);
+namespace {
+
+// The write of WriteTempStrict, FileLock held.
+bool WriteTempLocked(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
     if (slot.iTempFd < 0) {
         slot.iTempFd = OpenOwnTemp(slot.TempFdPath);
         if (slot.iTempFd < 0) {
@@ -337,6 +340,25 @@ bool WriteTempStrict(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t
     return true;
 }
 
+}  // namespace
+
+bool WriteTempStrict(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
+    std::lock_guard lock(slot.task.FileLock);
+    return WriteTempLocked(slot, offset, bytes, n, error);
+}
+
+bool WriteTempIfSameFile(CTaskSlot& slot, uint64_t epoch, int64_t offset, const char* bytes,
+                         int64_t n, int* error) {
+    std::lock_guard lock(slot.task.FileLock);
+    if (slot.iFileEpoch.load() != epoch) {
+        if (error != nullptr) {
+            *error = 0;
+        }
+        return false;
+    }
+    return WriteTempLocked(slot, offset, bytes, n, error);
+}
+
 bool WriteTempLoose(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
     return WriteTempStrict(slot, offset, bytes, n, error);
 }
@@ -356,6 +378,7 @@ void CloseTempFile(CTaskSlot& slot) {
         close(slot.iTempFd);
         slot.iTempFd = -1;
     }
+    slot.iFileEpoch.fetch_add(1);
 }
 
 void DeleteTempFile(CTaskSlot& slot) {

@@ -43,6 +43,12 @@ class CTaskSlot;
 // the single-stream paths (a failed write there is no longer ignored).
 [[nodiscard]] bool WriteTempStrict(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n,
                                    int* error = nullptr);
+// WriteTempStrict for a write decided under TaskLock and made after it was
+// released (so that other workers need not wait for the disk): epoch is
+// slot.iFileEpoch as read then. When the temporary file has been closed or
+// replaced since, nothing is written and false comes back with *error 0.
+[[nodiscard]] bool WriteTempIfSameFile(CTaskSlot& slot, uint64_t epoch, int64_t offset,
+                                       const char* bytes, int64_t n, int* error = nullptr);
 [[nodiscard]] bool WriteTempLoose(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n,
                                   int* error = nullptr);
 // A failed write: logs the system's text of error and Log_WriteLocalFileFailed

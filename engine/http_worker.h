@@ -90,6 +90,11 @@ class CHttpHandler : public IProtocolHandler {
     void ReadBody(CWorker& w);
     // Writes received body bytes at the block's position and counts them.
     void Consume(CWorker& w, char* data, int64_t n);
+    bool AtStreamPosition(const TaskBlock& b) const;
+    void CountWritten(CWorker& w, int64_t take);
+    enum class SingleWrite : uint8_t { Written, Refused, Failed };
+    SingleWrite WriteSingleStream(CWorker& w, TaskDescriptor& d, TaskBlock& b, char* data,
+                                  int64_t n, int& error);
     // The server closed a single stream; graceful is false for a reset.
     void StreamClosed(CWorker& w, bool graceful);
 
