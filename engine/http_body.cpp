@@ -1,5 +1,8 @@
 // The HTTP body: reads within the speed quota, written straight to the
 // block's offset in the temporary file and counted only once on disk.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "engine/file_writer.h"
@@ -37,11 +40,16 @@ void CHttpHandler::ReadBody(CWorker& w) {
         r.iState = tsStop;  // the block went away (the task fell back to one stream)
         return;
     }
-    if (buffer_.empty()) {
+    // A plain connection's ranged body goes from the socket to the file
+    // through a pipe: no copy in user space and no read buffer, which was
+    // most of what each further connection kept resident.
+    const bool piped = rangeMode && TlsOf(r.Connections, 0) == nullptr && OpenPipe();
+    if (!piped && buffer_.empty()) {
         buffer_.resize(kUnlimitedReadBytes);
     }
-    size = std::min({size, quota, static_cast<int64_t>(buffer_.size())});
-    int64_t n = ReceiveBytes(r.Connections, 0, buffer_.data(), static_cast<size_t>(size));
+    size = std::min({size, quota, kUnlimitedReadBytes});
+    int64_t n = piped ? ReceiveIntoPipe(r.Connections, 0, pipe_[1], static_cast<size_t>(size))
+                      : ReceiveBytes(r.Connections, 0, buffer_.data(), static_cast<size_t>(size));
     ReturnQuota(w.ctx, quota - std::max<int64_t>(n, 0));
     if (n == 0) {
         if (rangeMode) {
@@ -49,9 +57,91 @@ void CHttpHandler::ReadBody(CWorker& w) {
         }
         return;
     }
-    if (n > 0) {
+    if (n > 0 && piped) {
+        ConsumePiped(w, n);
+    } else if (n > 0) {
         Consume(w, buffer_.data(), n);
     }
+}
+
+CHttpHandler::~CHttpHandler() {
+    ClosePipe();
+}
+
+bool CHttpHandler::OpenPipe() {
+    if (pipe_[0] >= 0) {
+        return true;
+    }
+    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        pipe_[0] = pipe_[1] = -1;
+        return false;
+    }
+    // A read's worth; a pipe that cannot grow (a lowered system maximum)
+    // only makes the reads smaller.
+    (void)::fcntl(pipe_[0], F_SETPIPE_SZ, static_cast<int>(kUnlimitedReadBytes));
+    return true;
+}
+
+// Also drops whatever is left in the pipe: bytes that were not written are
+// never counted, and the connection fetches them again.
+void CHttpHandler::ClosePipe() {
+    for (int& fd : pipe_) {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+}
+
+// Consume for n bytes waiting in the pipe, on a ranged connection.
+void CHttpHandler::ConsumePiped(CWorker& w, int64_t n) {
+    WorkerRecord& r = w.rec;
+    int64_t take = 0;
+    uint64_t epoch = 0;
+    if (w.IsStopped() || !ReserveWrite(w, n, take, epoch)) {
+        ClosePipe();
+        return;
+    }
+    int error = 0;
+    if (!MoveToTempIfSameFile(w.slot, epoch, streamPos_, pipe_[0], take, &error)) {
+        ClosePipe();
+        if (error == 0) {
+            r.iState = tsReconnect;  // the file was closed or replaced meanwhile
+            return;
+        }
+        ReportWriteFailure(w.slot, r.iThreadID, error);
+        r.iState = tsStop;
+        return;
+    }
+    if (take < n) {
+        ClosePipe();  // bytes past the block's end
+    }
+    CountWritten(w, take);
+}
+
+// Under TaskLock: how many of n bytes at the stream's position may be
+// written (take) and the file they go to (epoch); false when the connection
+// ends instead (its state set).
+bool CHttpHandler::ReserveWrite(CWorker& w, int64_t n, int64_t& take, uint64_t& epoch) {
+    WorkerRecord& r = w.rec;
+    std::lock_guard lock(w.task.TaskLock);
+    TaskDescriptor& d = w.task.descriptor;
+    if (!d.Blocks || w.slot.bFileChanged || !d.bRangeMode) {
+        r.iState = tsStop;  // a new version on the server, or one stream from the start now
+        return false;
+    }
+    TaskBlock& b = (*d.Blocks)[r.iID];
+    if (!AtStreamPosition(b)) {
+        r.iState = b.iFrom == 0 && b.iTo == 0 ? tsStop : tsReconnect;
+        return false;
+    }
+    take = std::min(n, b.iTo - b.iFrom + 1);
+    // Written after the lock is released: the bytes count as asked for, so
+    // no split hands them to another worker meanwhile (a split starts past
+    // what was asked).
+    b.iAsked = std::max(b.iAsked, b.iFrom + take - 1);
+    epoch = w.slot.iFileEpoch.load();
+    return true;
 }
 
 // Bytes are written only where this connection's stream stands in its
@@ -139,10 +229,9 @@ void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
     int error = 0;
     bool failed = false;
     if (n > 0 && !w.IsStopped()) {
-        bool ranged = false;
         int64_t take = 0;
         uint64_t epoch = 0;
-        {
+        if (!RangeMode(w)) {
             std::lock_guard lock(w.task.TaskLock);
             TaskDescriptor& d = w.task.descriptor;
             if (!d.Blocks) {
@@ -152,37 +241,23 @@ void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
                 r.iState = tsStop;  // another version is on the server: this file is dropped
                 return;
             }
-            TaskBlock& b = (*d.Blocks)[r.iID];
-            if (d.bRangeMode) {
-                if (!AtStreamPosition(b)) {
-                    r.iState = b.iFrom == 0 && b.iTo == 0 ? tsStop : tsReconnect;
-                    return;
-                }
-                take = std::min(n, b.iTo - b.iFrom + 1);
-                // Written after the lock is released: the bytes count as
-                // asked for, so no split hands them to another worker
-                // meanwhile (a split starts past what was asked).
-                b.iAsked = std::max(b.iAsked, b.iFrom + take - 1);
-                epoch = w.slot.iFileEpoch.load();
-                ranged = true;
-            } else {
-                SingleWrite done = WriteSingleStream(w, d, b, data, n, error);
-                if (done == SingleWrite::Refused) {
-                    return;
-                }
-                failed = done == SingleWrite::Failed;
+            SingleWrite done = WriteSingleStream(w, d, (*d.Blocks)[r.iID], data, n, error);
+            if (done == SingleWrite::Refused) {
+                return;
             }
-        }
-        // With several connections the disk write is what a worker holds
-        // longest; made outside TaskLock, the others' reads and bookkeeping
-        // do not wait for it.
-        if (ranged && !WriteTempIfSameFile(w.slot, epoch, streamPos_, data, take, &error)) {
+            failed = done == SingleWrite::Failed;
+        } else if (!ReserveWrite(w, n, take, epoch)) {
+            return;
+        } else if (!WriteTempIfSameFile(w.slot, epoch, streamPos_, data, take, &error)) {
+            // With several connections the disk write is what a worker
+            // holds longest; made outside TaskLock, the others' reads and
+            // bookkeeping do not wait for it.
             if (error == 0) {
                 r.iState = tsReconnect;  // the file was closed or replaced meanwhile
                 return;
             }
             failed = true;
-        } else if (ranged) {
+        } else {
             CountWritten(w, take);
         }
     }
