@@ -1,6 +1,7 @@
 // vardane-cli: the headless front end. The first process on a data root owns
 // it and runs the command itself; a later one hands its command line to the
 // owner and prints what comes back.
+#include <malloc.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -45,6 +46,10 @@ int RunAsOwner(const DataRoot& root, std::unique_ptr<CInstanceLock> lock, Comman
 
 int main(int argc, char** argv) {
     using namespace vardane;
+    // One malloc arena for every thread: the workers allocate next to
+    // nothing while bytes flow, and an arena of its own kept about 60 KB
+    // resident per worker.
+    mallopt(M_ARENA_MAX, 1);
     // Ctrl-C is read from a signalfd by the loop, in every thread's stead.
     BlockTerminationSignals();
     const char* argv0 = argc > 0 ? argv[0] : nullptr;

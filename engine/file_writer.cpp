@@ -102,6 +102,7 @@ void AdoptTempFd(CTaskSlot& slot, const std::string& path, int fd) {
     }
     slot.iTempFd = fd;
     slot.TempFdPath = path;
+    slot.iFileEpoch.fetch_add(1);
 }
 
 std::string NumberedName(const std::string& name, int i) {
@@ -293,8 +294,10 @@ bool RestartSingleStream(CTaskSlot& slot, int threadNo) {
     return true;
 }
 
-bool WriteTempStrict(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
-    std::lock_guard lock(slot.task.FileLock);
+namespace {
+
+// The write of WriteTempStrict, FileLock held.
+bool WriteTempLocked(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
     if (slot.iTempFd < 0) {
         slot.iTempFd = OpenOwnTemp(slot.TempFdPath);
         if (slot.iTempFd < 0) {
@@ -322,6 +325,61 @@ bool WriteTempStrict(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t
     return true;
 }
 
+}  // namespace
+
+bool WriteTempStrict(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
+    std::lock_guard lock(slot.task.FileLock);
+    return WriteTempLocked(slot, offset, bytes, n, error);
+}
+
+bool WriteTempIfSameFile(CTaskSlot& slot, uint64_t epoch, int64_t offset, const char* bytes,
+                         int64_t n, int* error) {
+    std::lock_guard lock(slot.task.FileLock);
+    if (slot.iFileEpoch.load() != epoch) {
+        if (error != nullptr) {
+            *error = 0;
+        }
+        return false;
+    }
+    return WriteTempLocked(slot, offset, bytes, n, error);
+}
+
+bool MoveToTempIfSameFile(CTaskSlot& slot, uint64_t epoch, int64_t offset, int pipeRead, int64_t n,
+                          int* error) {
+    std::lock_guard lock(slot.task.FileLock);
+    if (slot.iFileEpoch.load() != epoch) {
+        if (error != nullptr) {
+            *error = 0;
+        }
+        return false;
+    }
+    if (slot.iTempFd < 0) {
+        slot.iTempFd = OpenOwnTemp(slot.TempFdPath);
+        if (slot.iTempFd < 0) {
+            if (error != nullptr) {
+                *error = errno;
+            }
+            return false;
+        }
+    }
+    while (n > 0) {
+        loff_t at = offset;
+        ssize_t r = splice(pipeRead, nullptr, slot.iTempFd, &at, static_cast<size_t>(n), 0);
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        if (r <= 0) {
+            if (error != nullptr) {
+                *error = r < 0 ? errno : ENOSPC;
+            }
+            return false;
+        }
+        offset += r;
+        n -= r;
+    }
+    return true;
+}
+
 bool WriteTempLoose(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
     return WriteTempStrict(slot, offset, bytes, n, error);
 }
@@ -341,6 +399,7 @@ void CloseTempFile(CTaskSlot& slot) {
         close(slot.iTempFd);
         slot.iTempFd = -1;
     }
+    slot.iFileEpoch.fetch_add(1);
 }
 
 void DeleteTempFile(CTaskSlot& slot) {

@@ -1,5 +1,8 @@
 // The HTTP body: reads within the speed quota, written straight to the
 // block's offset in the temporary file and counted only once on disk.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "engine/file_writer.h"
@@ -37,11 +40,16 @@ void CHttpHandler::ReadBody(CWorker& w) {
         r.iState = tsStop;  // the block went away (the task fell back to one stream)
         return;
     }
-    if (buffer_.empty()) {
+    // A plain connection's ranged body goes from the socket to the file
+    // through a pipe: no copy in user space and no read buffer, which was
+    // most of what each further connection kept resident.
+    const bool piped = rangeMode && TlsOf(r.Connections, 0) == nullptr && OpenPipe();
+    if (!piped && buffer_.empty()) {
         buffer_.resize(kUnlimitedReadBytes);
     }
-    size = std::min({size, quota, static_cast<int64_t>(buffer_.size())});
-    int64_t n = ReceiveBytes(r.Connections, 0, buffer_.data(), static_cast<size_t>(size));
+    size = std::min({size, quota, kUnlimitedReadBytes});
+    int64_t n = piped ? ReceiveIntoPipe(r.Connections, 0, pipe_[1], static_cast<size_t>(size))
+                      : ReceiveBytes(r.Connections, 0, buffer_.data(), static_cast<size_t>(size));
     ReturnQuota(w.ctx, quota - std::max<int64_t>(n, 0));
     if (n == 0) {
         if (rangeMode) {
@@ -49,9 +57,164 @@ void CHttpHandler::ReadBody(CWorker& w) {
         }
         return;
     }
-    if (n > 0) {
+    if (n > 0 && piped) {
+        ConsumePiped(w, n);
+    } else if (n > 0) {
         Consume(w, buffer_.data(), n);
     }
+}
+
+CHttpHandler::~CHttpHandler() {
+    ClosePipe();
+}
+
+bool CHttpHandler::OpenPipe() {
+    if (pipe_[0] >= 0) {
+        return true;
+    }
+    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        pipe_[0] = pipe_[1] = -1;
+        return false;
+    }
+    // A read's worth; a pipe that cannot grow (a lowered system maximum)
+    // only makes the reads smaller.
+    (void)::fcntl(pipe_[0], F_SETPIPE_SZ, static_cast<int>(kUnlimitedReadBytes));
+    return true;
+}
+
+// Also drops whatever is left in the pipe: bytes that were not written are
+// never counted, and the connection fetches them again.
+void CHttpHandler::ClosePipe() {
+    for (int& fd : pipe_) {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+}
+
+// Consume for n bytes waiting in the pipe, on a ranged connection.
+void CHttpHandler::ConsumePiped(CWorker& w, int64_t n) {
+    WorkerRecord& r = w.rec;
+    int64_t take = 0;
+    uint64_t epoch = 0;
+    if (w.IsStopped() || !ReserveWrite(w, n, take, epoch)) {
+        ClosePipe();
+        return;
+    }
+    int error = 0;
+    if (!MoveToTempIfSameFile(w.slot, epoch, streamPos_, pipe_[0], take, &error)) {
+        ClosePipe();
+        if (error == 0) {
+            r.iState = tsReconnect;  // the file was closed or replaced meanwhile
+            return;
+        }
+        ReportWriteFailure(w.slot, r.iThreadID, error);
+        r.iState = tsStop;
+        return;
+    }
+    if (take < n) {
+        ClosePipe();  // bytes past the block's end
+    }
+    CountWritten(w, take);
+}
+
+// Under TaskLock: how many of n bytes at the stream's position may be
+// written (take) and the file they go to (epoch); false when the connection
+// ends instead (its state set).
+bool CHttpHandler::ReserveWrite(CWorker& w, int64_t n, int64_t& take, uint64_t& epoch) {
+    WorkerRecord& r = w.rec;
+    std::lock_guard lock(w.task.TaskLock);
+    TaskDescriptor& d = w.task.descriptor;
+    if (!d.Blocks || w.slot.bFileChanged || !d.bRangeMode) {
+        r.iState = tsStop;  // a new version on the server, or one stream from the start now
+        return false;
+    }
+    TaskBlock& b = (*d.Blocks)[r.iID];
+    if (!AtStreamPosition(b)) {
+        r.iState = b.iFrom == 0 && b.iTo == 0 ? tsStop : tsReconnect;
+        return false;
+    }
+    take = std::min(n, b.iTo - b.iFrom + 1);
+    // Written after the lock is released: the bytes count as asked for, so
+    // no split hands them to another worker meanwhile (a split starts past
+    // what was asked).
+    b.iAsked = std::max(b.iAsked, b.iFrom + take - 1);
+    epoch = w.slot.iFileEpoch.load();
+    return true;
+}
+
+// Bytes are written only where this connection's stream stands in its
+// block; anything else ends the connection.
+bool CHttpHandler::AtStreamPosition(const TaskBlock& b) const {
+    return b.iFrom != 0 && b.iTo != 0 && b.iFrom < b.iTo && b.iFrom - 1 == streamPos_;
+}
+
+// Counts take bytes written at the stream's position, TaskLock taken here.
+// The block may have changed while they were written (another worker fell
+// back to one stream, or the file changed on the server): then they are not
+// counted, and the connection ends as it would have before the write.
+void CHttpHandler::CountWritten(CWorker& w, int64_t take) {
+    WorkerRecord& r = w.rec;
+    std::lock_guard lock(w.task.TaskLock);
+    TaskDescriptor& d = w.task.descriptor;
+    if (!d.Blocks || w.slot.bFileChanged) {
+        r.iState = tsStop;
+        return;
+    }
+    TaskBlock& b = (*d.Blocks)[r.iID];
+    if (!d.bRangeMode || !AtStreamPosition(b) || b.iTo - b.iFrom + 1 < take) {
+        r.iState = (b.iFrom == 0 && b.iTo == 0) || !d.bRangeMode ? tsStop : tsReconnect;
+        return;
+    }
+    streamPos_ += take;
+    int64_t next = b.iFrom + take;
+    int64_t counted = take;
+    if (next - 1 == b.iTo) {
+        b.iFrom = b.iTo;  // finished
+        r.iState = tsReconnect;
+    } else if (next == b.iTo) {
+        // One byte would be left, which reads as finished: count one byte
+        // less and fetch the last two on a new connection.
+        b.iFrom = next - 1;
+        counted = take - 1;
+        r.iState = tsReconnect;
+    } else {
+        b.iFrom = next;
+        if (rangeEnd_ >= 0 && streamPos_ > rangeEnd_) {
+            // The block grew past what was asked for: ask again.
+            r.iState = tsReconnect;
+        }
+    }
+    d.iDownloaded += counted;
+    if (d.iDownloaded == d.iFileSize) {
+        w.task.FinishLocked(true);
+    }
+}
+
+// The one stream's bytes, TaskLock held: only its owner writes, from where
+// the stream stands.
+CHttpHandler::SingleWrite CHttpHandler::WriteSingleStream(CWorker& w, TaskDescriptor& d,
+                                                          TaskBlock& b, char* data, int64_t n,
+                                                          int& error) {
+    WorkerRecord& r = w.rec;
+    if (r.iThreadID != w.slot.iStreamOwner || b.iFrom < 1 || b.iFrom - 1 != streamPos_) {
+        r.iState = tsStop;
+        return SingleWrite::Refused;
+    }
+    int64_t take = d.iFileSize > 0 ? std::min(n, d.iFileSize - d.iDownloaded) : n;
+    if (take > 0 && !WriteTempLoose(w.slot, b.iFrom - 1, data, take, &error)) {
+        return SingleWrite::Failed;
+    }
+    if (take > 0) {
+        streamPos_ += take;
+        b.iFrom += take;
+        d.iDownloaded += take;
+    }
+    if (d.iFileSize > 0 && d.iDownloaded >= d.iFileSize) {
+        r.iState = tsStop;  // the stream is complete
+    }
+    return SingleWrite::Written;
 }
 
 void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
@@ -66,67 +229,36 @@ void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
     int error = 0;
     bool failed = false;
     if (n > 0 && !w.IsStopped()) {
-        std::lock_guard lock(w.task.TaskLock);
-        TaskDescriptor& d = w.task.descriptor;
-        if (!d.Blocks) {
-            return;
-        }
-        if (w.slot.bFileChanged) {
-            r.iState = tsStop;  // another version is on the server: this file is dropped
-            return;
-        }
-        TaskBlock& b = (*d.Blocks)[r.iID];
-        if (d.bRangeMode) {
-            // Bytes are written only where this connection's stream stands
-            // in the block; anything else ends the connection.
-            if (b.iFrom == 0 || b.iTo == 0 || b.iFrom >= b.iTo || b.iFrom - 1 != streamPos_) {
-                r.iState = b.iFrom == 0 && b.iTo == 0 ? tsStop : tsReconnect;
+        int64_t take = 0;
+        uint64_t epoch = 0;
+        if (!RangeMode(w)) {
+            std::lock_guard lock(w.task.TaskLock);
+            TaskDescriptor& d = w.task.descriptor;
+            if (!d.Blocks) {
                 return;
             }
-            int64_t take = std::min(n, b.iTo - b.iFrom + 1);
-            if (!WriteTempStrict(w.slot, b.iFrom - 1, data, take, &error)) {
-                failed = true;
-            } else {
-                streamPos_ += take;
-                int64_t next = b.iFrom + take;
-                int64_t counted = take;
-                if (next - 1 == b.iTo) {
-                    b.iFrom = b.iTo;  // finished
-                    r.iState = tsReconnect;
-                } else if (next == b.iTo) {
-                    // One byte would be left, which reads as finished: count
-                    // one byte less and fetch the last two on a new connection.
-                    b.iFrom = next - 1;
-                    counted = take - 1;
-                    r.iState = tsReconnect;
-                } else {
-                    b.iFrom = next;
-                    if (rangeEnd_ >= 0 && streamPos_ > rangeEnd_) {
-                        // The block grew past what was asked for: ask again.
-                        r.iState = tsReconnect;
-                    }
-                }
-                d.iDownloaded += counted;
-                if (d.iDownloaded == d.iFileSize) {
-                    w.task.FinishLocked(true);
-                }
+            if (w.slot.bFileChanged) {
+                r.iState = tsStop;  // another version is on the server: this file is dropped
+                return;
             }
+            SingleWrite done = WriteSingleStream(w, d, (*d.Blocks)[r.iID], data, n, error);
+            if (done == SingleWrite::Refused) {
+                return;
+            }
+            failed = done == SingleWrite::Failed;
+        } else if (!ReserveWrite(w, n, take, epoch)) {
+            return;
+        } else if (!WriteTempIfSameFile(w.slot, epoch, streamPos_, data, take, &error)) {
+            // With several connections the disk write is what a worker
+            // holds longest; made outside TaskLock, the others' reads and
+            // bookkeeping do not wait for it.
+            if (error == 0) {
+                r.iState = tsReconnect;  // the file was closed or replaced meanwhile
+                return;
+            }
+            failed = true;
         } else {
-            if (r.iThreadID != w.slot.iStreamOwner || b.iFrom < 1 || b.iFrom - 1 != streamPos_) {
-                r.iState = tsStop;
-                return;
-            }
-            int64_t take = d.iFileSize > 0 ? std::min(n, d.iFileSize - d.iDownloaded) : n;
-            if (take > 0 && !WriteTempLoose(w.slot, b.iFrom - 1, data, take, &error)) {
-                failed = true;
-            } else if (take > 0) {
-                streamPos_ += take;
-                b.iFrom += take;
-                d.iDownloaded += take;
-            }
-            if (d.iFileSize > 0 && d.iDownloaded >= d.iFileSize) {
-                r.iState = tsStop;  // the stream is complete
-            }
+            CountWritten(w, take);
         }
     }
     if (failed) {

@@ -75,7 +75,10 @@ void CHttpHandler::ReadReplyHeader(CWorker& w) {
     if (w.IsStopped()) {
         return;
     }
-    char chunk[16384];
+    // Reply headers are a few hundred bytes; what follows them is body,
+    // read by ReadBody. A bigger chunk only grows every worker's stack and
+    // header_ for good.
+    char chunk[4096];
     size_t room = std::min(sizeof chunk, kMaxHeaderBytes - header_.size());
     int64_t n = ReceiveBytes(w.rec.Connections, 0, chunk, room);
     if (n < 0) {

@@ -43,6 +43,10 @@ enum class RangeAnswer {
 
 class CHttpHandler : public IProtocolHandler {
   public:
+    CHttpHandler() = default;
+    ~CHttpHandler() override;
+    CHttpHandler(const CHttpHandler&) = delete;
+    CHttpHandler& operator=(const CHttpHandler&) = delete;
     int ConnectionCount() const override { return 1; }
     bool PreparesOnResume() const override { return true; }
     void ConnectStep(CWorker& w) override;
@@ -90,11 +94,22 @@ class CHttpHandler : public IProtocolHandler {
     void ReadBody(CWorker& w);
     // Writes received body bytes at the block's position and counts them.
     void Consume(CWorker& w, char* data, int64_t n);
+    // Consume for n body bytes received into the pipe (plain connections).
+    void ConsumePiped(CWorker& w, int64_t n);
+    bool OpenPipe();
+    void ClosePipe();
+    bool ReserveWrite(CWorker& w, int64_t n, int64_t& take, uint64_t& epoch);
+    bool AtStreamPosition(const TaskBlock& b) const;
+    void CountWritten(CWorker& w, int64_t take);
+    enum class SingleWrite : uint8_t { Written, Refused, Failed };
+    SingleWrite WriteSingleStream(CWorker& w, TaskDescriptor& d, TaskBlock& b, char* data,
+                                  int64_t n, int& error);
     // The server closed a single stream; graceful is false for a reset.
     void StreamClosed(CWorker& w, bool graceful);
 
     std::string header_;        // reply header bytes gathered so far
-    std::vector<char> buffer_;  // body reads, allocated once
+    std::vector<char> buffer_;  // body reads, allocated once (TLS and single streams)
+    int pipe_[2] = {-1, -1};    // ranged body reads of a plain connection, made once
     int redirects_ = 0;         // redirects in a row
     int64_t rangeStart_ = 0;    // first byte asked for by the request
     int64_t rangeEnd_ = -1;     // last byte asked for, -1 for the end of the file

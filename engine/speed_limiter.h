@@ -12,10 +12,10 @@ struct CAppContext;
 class CDownloadTask;
 class ITaskOwner;
 
-// Read size when the speed limit is off, and so the size of each
-// connection's read buffer, which a fast transfer fills whole: 128 KiB costs
-// no more CPU per byte than 256 KiB did (64 KiB does), and four connections
-// keep 512 KiB less resident.
+// Read size when the speed limit is off, and so the size of the read buffer
+// of a TLS connection or a single stream, which a fast transfer fills whole,
+// and of the pipe a plain ranged connection splices through: 128 KiB costs
+// no more CPU per byte than 256 KiB did (64 KiB does).
 inline constexpr int64_t kUnlimitedReadBytes = 128 * 1024;
 
 // What the kernel may buffer for one connection with the speed limit off:

@@ -230,6 +230,11 @@ class CTaskSlot {
     // -1 when closed. Guarded by task.FileLock.
     int iTempFd = -1;
     std::string TempFdPath;
+    // Changes whenever the kept-open file is closed or replaced (written
+    // under task.FileLock), so that a write decided under TaskLock and made
+    // after it was released never lands in a file that came after
+    // (WriteTempIfSameFile).
+    std::atomic<uint64_t> iFileEpoch{0};
 
     // Per-run engine state, reset by StartTask; guarded by task.TaskLock.
     bool bFilePrepared = false;      // local file and blocks prepared for this run
