@@ -137,23 +137,26 @@ std::vector<std::string> CTaskQueue::Load() {
     std::vector<std::string> problems = RebuildBadLists(listed);
     const TaskList all[] = {TaskList::Downloading, TaskList::Completed, TaskList::Deleted};
     // An id in two lists was being moved when the program stopped (the
-    // target is written first): it stays in the later list. The ids are
-    // looked up by view, and each list's lines are judged before any is
-    // taken out, which would move the texts the views show.
-    std::unordered_map<std::string_view, TaskList> home;
-    home.reserve(listed[0].size() + listed[1].size() + listed[2].size());
-    for (TaskList list : all) {
+    // target is written first): it stays in the later list. The ids of the
+    // later lists (usually far fewer than Downloading's) are looked up by
+    // view, and each list's lines are judged before any is taken out, which
+    // would move the texts the views show.
+    std::unordered_map<std::string_view, TaskList> later;
+    later.reserve(listed[1].size() + listed[2].size());
+    for (TaskList list : {TaskList::Completed, TaskList::Deleted}) {
         for (const std::string& id : listed[Index(list)]) {
-            home[id] = list;
+            later[id] = list;
         }
     }
     std::array<std::vector<bool>, 3> stays;
     for (TaskList list : all) {
         for (const std::string& id : listed[Index(list)]) {
-            stays[Index(list)].push_back(home[id] == list);
+            auto found = later.empty() ? later.end() : later.find(id);
+            stays[Index(list)].push_back(found == later.end() ? list == TaskList::Downloading
+                                                              : found->second == list);
         }
     }
-    home.clear();
+    later.clear();
     CTaskFileReader reader(appDir_);
     for (TaskList list : all) {
         std::vector<QueuedTask>& tasks = lists_[Index(list)];
