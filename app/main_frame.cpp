@@ -85,6 +85,9 @@ void CMainFrame::Create(const StartOptions& options) {
 
     pane_.Build();
 
+    // The view is shown before the lists are read: their load derives its
+    // rows once (100,000 of them at a time).
+    view_.SelectView(TaskView::Downloading);
     {
         std::lock_guard<std::mutex> lock(ctx_.ListLock);
         for (const std::string& problem : queue_.Load()) {
@@ -93,7 +96,6 @@ void CMainFrame::Create(const StartOptions& options) {
         // Tasks left running or waiting by the last run show as stopped.
         scheduler_.StopLeftovers();
     }
-    view_.SelectView(TaskView::Downloading);
     speed_.Load();
 
     if (options.StartThreads) {

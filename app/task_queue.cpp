@@ -4,6 +4,8 @@
 #include <array>
 #include <map>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 
 #include "platform/file.h"
 #include "platform/text.h"
@@ -27,48 +29,85 @@ int QueuedTask::Percent() const {
     return std::min(percent, 99);
 }
 
-std::optional<QueuedTask> CTaskQueue::ReadTask(const std::string& id) const {
-    std::string bytes;
-    if (!ReadProgressBytes(ProgressFilePath(appDir_, id), bytes)) {
-        return std::nullopt;  // missing, or not readable at all
+namespace {
+
+// Reads the progress files of many tasks with the same buffers.
+class CTaskFileReader {
+  public:
+    explicit CTaskFileReader(const std::string& appDir) : folder_(appDir + "Tasks/") {}
+
+    // The task of id, which it takes; false (id left as it was) when its
+    // file is missing or not readable at all.
+    bool Take(std::string& id, QueuedTask& task) {
+        path_ = folder_;
+        path_ += id;
+        path_ += ".pro~";  // ProgressFilePath
+        if (!ReadProgressBytes(path_, bytes_)) {
+            return false;
+        }
+        parser_.Parse(bytes_);
+        task.Id = std::move(id);
+        task.State =
+            StateFromStored(static_cast<int>(TextToInt(parser_.Text(ProgressField::State))));
+        task.Name = parser_.Text(ProgressField::LocalFileName);
+        task.Dir = parser_.Text(ProgressField::LocalDir);
+        task.Category = parser_.Text(ProgressField::Cat);
+        task.Size = std::max<int64_t>(TextToInt(parser_.Text(ProgressField::FileSize)), 0);
+        task.PosText = parser_.Text(ProgressField::FilePos);
+        task.Pos = TextToInt(task.PosText);
+        task.PackedRecord = parser_.Packed();
+        return true;
     }
-    TaskProgressRecord record = ParseProgress(bytes);
+
+  private:
+    std::string folder_;
+    std::string path_;
+    std::string bytes_;
+    CProgressParser parser_;
+};
+
+}  // namespace
+
+std::optional<QueuedTask> CTaskQueue::ReadTask(const std::string& id) const {
     QueuedTask task;
-    task.Id = id;
-    task.State = StateFromStored(static_cast<int>(TextToInt(record.State)));
-    task.Name = record.LocalFileName;
-    task.Dir = record.LocalDir;
-    task.Category = record.Cat;
-    task.Size = std::max<int64_t>(TextToInt(record.FileSize), 0);
-    task.Pos = TextToInt(record.FilePos);
-    task.PosText = record.FilePos;
-    task.SetRecord(record);
+    std::string taken = id;
+    if (!CTaskFileReader(appDir_).Take(taken, task)) {
+        return std::nullopt;
+    }
     return task;
 }
 
 // Without this a bad list reads as empty and the next change rewrites it,
-// and every task it held is lost to the lists.
-std::vector<std::string> CTaskQueue::RebuildBadLists() {
+// and every task it held is lost to the lists. Leaves the ids of each list
+// in listed.
+std::vector<std::string> CTaskQueue::RebuildBadLists(
+    std::array<std::vector<std::string>, 3>& listed) {
     std::vector<std::string> problems;
     const TaskList all[] = {TaskList::Downloading, TaskList::Completed, TaskList::Deleted};
     std::vector<TaskList> bad;
-    std::set<std::string> listed;
     for (TaskList list : all) {
         const std::string path = ListFilePath(appDir_, list);
-        if (IsListFileSound(path)) {
-            for (const std::string& id : ReadListIds(path)) {
-                listed.insert(id);
-            }
+        if (ReadSoundListIds(path, listed[Index(list)])) {
             continue;
         }
         std::string aside = SetAsideListFile(path);
         if (aside.empty()) {
             problems.push_back("cannot read " + path + " and cannot move it aside");
+            listed[Index(list)] = ReadListIds(path);
             continue;
         }
         problems.push_back("cannot read " + path + ": moved to " + aside +
                            ", rebuilt from the progress files");
         bad.push_back(list);
+    }
+    if (bad.empty()) {
+        return problems;
+    }
+    std::set<std::string> named;
+    for (TaskList list : all) {
+        if (std::find(bad.begin(), bad.end(), list) == bad.end()) {
+            named.insert(listed[Index(list)].begin(), listed[Index(list)].end());
+        }
     }
     for (TaskList list : bad) {
         // Unlisted tasks go back to the bad list: completed ones to
@@ -77,33 +116,48 @@ std::vector<std::string> CTaskQueue::RebuildBadLists() {
         for (const std::string& id : ProgressFileIds(appDir_)) {
             bool completed = GetTaskState(appDir_, id) == TaskState::Completed;
             bool here = list == bad.front() || (list == TaskList::Completed && completed);
-            if (listed.count(id) == 0 && here) {
+            if (named.count(id) == 0 && here) {
                 ids.push_back(id);
             }
         }
         for (const std::string& id : ids) {
-            listed.insert(id);
+            named.insert(id);
         }
         if (!WriteListFile(ListFilePath(appDir_, list), ids)) {
             problems.push_back("cannot write " + ListFilePath(appDir_, list));
+            ids.clear();  // the list file was moved aside: an empty list
         }
+        listed[Index(list)] = std::move(ids);
     }
     return problems;
 }
 
 std::vector<std::string> CTaskQueue::Load() {
-    std::vector<std::string> problems = RebuildBadLists();
+    std::array<std::vector<std::string>, 3> listed;
+    std::vector<std::string> problems = RebuildBadLists(listed);
     const TaskList all[] = {TaskList::Downloading, TaskList::Completed, TaskList::Deleted};
     // An id in two lists was being moved when the program stopped (the
-    // target is written first): it stays in the later list.
-    std::array<std::vector<std::string>, 3> listed;
-    std::map<std::string, TaskList> home;
-    for (TaskList list : all) {
-        listed[Index(list)] = ReadListIds(ListFilePath(appDir_, list));
+    // target is written first): it stays in the later list. The ids of the
+    // later lists (usually far fewer than Downloading's) are looked up by
+    // view, and each list's lines are judged before any is taken out, which
+    // would move the texts the views show.
+    std::unordered_map<std::string_view, TaskList> later;
+    later.reserve(listed[1].size() + listed[2].size());
+    for (TaskList list : {TaskList::Completed, TaskList::Deleted}) {
         for (const std::string& id : listed[Index(list)]) {
-            home[id] = list;
+            later[id] = list;
         }
     }
+    std::array<std::vector<bool>, 3> stays;
+    for (TaskList list : all) {
+        for (const std::string& id : listed[Index(list)]) {
+            auto found = later.empty() ? later.end() : later.find(id);
+            stays[Index(list)].push_back(found == later.end() ? list == TaskList::Downloading
+                                                              : found->second == list);
+        }
+    }
+    later.clear();
+    CTaskFileReader reader(appDir_);
     for (TaskList list : all) {
         std::vector<QueuedTask>& tasks = lists_[Index(list)];
         tasks.clear();
@@ -111,28 +165,37 @@ std::vector<std::string> CTaskQueue::Load() {
         whereValid_ = false;
         const std::string path = ListFilePath(appDir_, list);
         std::vector<std::string>& ids = listed[Index(list)];
-        if (std::erase_if(ids, [&](const std::string& id) { return home[id] != list; }) > 0 &&
-            !WriteListFile(path, ids)) {
-            problems.push_back("cannot write " + path);
+        size_t kept = 0;
+        for (size_t i = 0; i < ids.size(); ++i) {
+            if (stays[Index(list)][i] && kept++ != i) {
+                ids[kept - 1] = std::move(ids[i]);
+            }
+        }
+        if (kept < ids.size()) {
+            ids.resize(kept);
+            if (!WriteListFile(path, ids)) {
+                problems.push_back("cannot write " + path);
+            }
         }
         // Sized once: grown as it fills, a list of 100,000 tasks held the old
         // and the new array at once, half again as much memory as the tasks.
         tasks.reserve(ids.size());
-        for (const std::string& id : ids) {
-            std::optional<QueuedTask> task = ReadTask(id);
-            if (!task) {
+        for (std::string& id : ids) {
+            QueuedTask& task = tasks.emplace_back();
+            if (!reader.Take(id, task)) {
+                tasks.pop_back();
                 unreadable_[Index(list)].push_back({id, tasks.empty() ? "" : tasks.back().Id});
                 continue;
             }
-            if (task->IsComplete() && task->State != TaskState::Completed) {
-                task->State = TaskState::Completed;
-                TaskProgressRecord record = task->Record();
+            if (task.IsComplete() && task.State != TaskState::Completed) {
+                task.State = TaskState::Completed;
+                TaskProgressRecord record = task.Record();
                 record.State = IntToText(StoredState(TaskState::Completed));
-                (void)WriteProgress(record, ProgressFilePath(appDir_, id));
-                task->SetRecord(record);
+                (void)WriteProgress(record, ProgressFilePath(appDir_, task.Id));
+                task.SetRecord(record);
             }
-            tasks.push_back(std::move(*task));
         }
+        ids = {};
         for (ITaskQueueListener* l : listeners_) {
             l->OnListReset(list);
         }
@@ -143,6 +206,7 @@ std::vector<std::string> CTaskQueue::Load() {
 QueuedTask* CTaskQueue::FindMutable(const std::string& id, TaskList* list, int* index) {
     if (!whereValid_) {
         where_.clear();
+        where_.reserve(lists_[0].size() + lists_[1].size() + lists_[2].size());
         for (TaskList each : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
             const std::vector<QueuedTask>& tasks = lists_[Index(each)];
             for (size_t i = 0; i < tasks.size(); ++i) {

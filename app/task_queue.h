@@ -11,6 +11,7 @@
 // every change, as for the list files themselves.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -193,7 +194,7 @@ class CTaskQueue : public ITaskLookup {
     void KeepUnreadableInPlace(TaskList list, int index);
     bool MoveUnreadable(const std::string& id, std::optional<TaskList> to);
     bool MoveMany(const std::vector<std::string>& ids, std::optional<TaskList> to);
-    std::vector<std::string> RebuildBadLists();
+    std::vector<std::string> RebuildBadLists(std::array<std::vector<std::string>, 3>& listed);
     void Changed(TaskList list, int index, unsigned fields);
 
     std::string appDir_;

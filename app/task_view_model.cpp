@@ -75,7 +75,11 @@ void TaskViewModel::DeriveRows(bool selectFirst) {
     rows_.clear();
     size_t still = 0;
     const std::string category = pane_.CategoryFilter();
-    for (const QueuedTask& task : queue_.Tasks(ListOfView(pane_.CurrentView()))) {
+    const std::vector<QueuedTask>& tasks = queue_.Tasks(ListOfView(pane_.CurrentView()));
+    // Sized once: grown as it filled, 100,000 rows were moved seventeen
+    // times over.
+    rows_.reserve(tasks.size());
+    for (const QueuedTask& task : tasks) {
         if (category.empty() || EqualsNoCase(task.Category, category)) {
             rows_.push_back(BuildTaskRow(task));
             rows_.back().Selected = selected.count(task.Id) > 0;

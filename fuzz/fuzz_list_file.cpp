@@ -29,6 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(ids.size() <= count, bytes);
     // A list judged sound holds task ids only: digits.
     bool sound = vardane::IsListFileSound(path);
+    // The load's one read of a list judges and reads it alike.
+    std::vector<std::string> once;
+    FUZZ_CHECK(vardane::ReadSoundListIds(path, once) == sound, bytes);
+    FUZZ_CHECK(once == (sound ? ids : std::vector<std::string>{}), bytes);
     for (const std::string& id : ids) {
         FUZZ_CHECK(!id.empty(), bytes);
         FUZZ_CHECK(!sound || id.find_first_not_of("0123456789") == std::string::npos, bytes);

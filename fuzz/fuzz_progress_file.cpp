@@ -22,6 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path = vardane::fuzz::WriteScratchFile("task.pro~", data, size);
     vardane::TaskProgressRecord read = vardane::ReadProgress(path);
     FUZZ_CHECK(Fields(read) == Fields(vardane::ParseProgress(bytes)), bytes);
+    // The list's load packs what the parser viewed, without the record.
+    vardane::CProgressParser parser;
+    parser.Parse(bytes);
+    FUZZ_CHECK(parser.Packed() == vardane::PackProgress(read), bytes);
 
     std::string written = vardane::FormatProgress(read);
     FUZZ_CHECK(written.compare(0, 2, "\xFF\xFE") == 0, bytes);

@@ -480,7 +480,11 @@ void MainWindow::FollowView() {
     }
     shownView_ = view;
     shownCategory_ = category;
-    model_->ShowView(frame_.Pane().CurrentView(), category);
+    // The model follows the queue on its own: only another view or category
+    // needs a reset, which makes the sorted view map every row again.
+    if (!model_->IsShowing(frame_.Pane().CurrentView(), category)) {
+        model_->ShowView(frame_.Pane().CurrentView(), category);
+    }
     SelectFrameRowsInView();
 }
 

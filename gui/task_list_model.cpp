@@ -36,6 +36,10 @@ void TaskListModel::ShowView(TaskView view, const std::string& category) {
     endResetModel();
 }
 
+bool TaskListModel::IsShowing(TaskView view, const std::string& category) const {
+    return list_ == ListOfView(view) && category_ == category;
+}
+
 void TaskListModel::Relabel() {
     headers_.clear();
     for (const std::string& text : frame_.View().ColumnHeaders()) {

@@ -31,6 +31,7 @@ class TaskListModel : public QAbstractTableModel, private ITaskQueueListener {
 
     // Shows list filtered to category ("" the whole list), as the frame does.
     void ShowView(TaskView view, const std::string& category);
+    bool IsShowing(TaskView view, const std::string& category) const;
     // Column headers in the current language.
     void Relabel();
 

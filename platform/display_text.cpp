@@ -20,6 +20,10 @@ bool IsUnsafe(char32_t cp, bool keepTab) {
 }  // namespace
 
 std::string DisplayText(std::string_view text, bool keepTab) {
+    // Printable ASCII, what nearly every name is, shows as it is.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
+        return std::string(text);
+    }
     // Read as network text first: afterwards every byte is part of a
     // character, so a stray C1 byte is seen as the control it is.
     const std::string wide = AnsiToWide(text);

@@ -8,6 +8,48 @@ bool IsContinuation(unsigned char c) {
     return (c & 0xC0) == 0x80;
 }
 
+char16_t LittleEndianUnit(std::string_view bytes, size_t i) {
+    return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                 (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+}
+
+// The UTF-8 of count UTF-16 units, unit(i) giving each; a lone surrogate
+// becomes U+FFFD. Writes to out (room for three bytes a unit, the most a
+// unit takes: a pair takes four) and returns the length. One pass without a
+// string of units between: the load of 100,000 progress files spent a
+// quarter of its time converting.
+template <typename UnitAt>
+size_t ConvertUtf16(size_t count, UnitAt unit, char* out) {
+    size_t length = 0;
+    const auto put = [&](char byte) { out[length++] = byte; };
+    for (size_t i = 0; i < count; ++i) {
+        char32_t cp = unit(i);
+        if (cp < 0x80) {
+            put(static_cast<char>(cp));
+            continue;
+        }
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count && unit(i + 1) >= 0xDC00 &&
+            unit(i + 1) <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x800) {
+            put(static_cast<char>(0xC0 | (cp >> 6)));
+        } else if (cp < 0x10000) {
+            put(static_cast<char>(0xE0 | (cp >> 12)));
+            put(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        } else {
+            put(static_cast<char>(0xF0 | (cp >> 18)));
+            put(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            put(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        }
+        put(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+    return length;
+}
+
 }  // namespace
 
 size_t DecodeUtf8Char(std::string_view text, size_t pos, char32_t& cp) {
@@ -91,17 +133,9 @@ std::u16string Utf8ToUtf16(std::string_view text) {
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        }
-        AppendUtf8(out, cp);  // a lone surrogate becomes U+FFFD
-    }
+    std::string out(text.size() * 3, '\0');
+    out.resize(ConvertUtf16(
+        text.size(), [text](size_t i) { return text[i]; }, out.data()));
     return out;
 }
 
@@ -122,14 +156,38 @@ std::string Utf16LeFileBytes(std::string_view text) {
     return out;
 }
 
-std::string DecodeUtf16Le(std::string_view bytes) {
-    std::u16string units;
-    units.reserve(bytes.size() / 2);
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                       (static_cast<unsigned char>(bytes[i + 1]) << 8));
+void DecodeUtf16LeInto(std::string_view bytes, std::string& out) {
+    const size_t count = bytes.size() / 2;
+    out.resize(count * 3);
+    // Runs of ASCII, what the program's own files hold, go eight units at a
+    // time: a tenth of the instructions of a unit at a time.
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    size_t ascii = 0;
+    for (; ascii + 8 <= count; ascii += 8) {
+        const unsigned char* group = in + 2 * ascii;
+        unsigned high = 0;
+        unsigned low = 0;
+        for (size_t k = 0; k < 8; ++k) {
+            low |= group[2 * k];
+            high |= group[2 * k + 1];
+        }
+        if (high != 0 || low >= 0x80) {
+            break;
+        }
+        for (size_t k = 0; k < 8; ++k) {
+            out[ascii + k] = static_cast<char>(group[2 * k]);
+        }
     }
-    return Utf16ToUtf8(units);
+    const std::string_view rest = bytes.substr(2 * ascii);
+    out.resize(ascii + ConvertUtf16(
+                           count - ascii, [rest](size_t i) { return LittleEndianUnit(rest, i); },
+                           out.data() + ascii));
+}
+
+std::string DecodeUtf16Le(std::string_view bytes) {
+    std::string out;
+    DecodeUtf16LeInto(bytes, out);
+    return out;
 }
 
 }  // namespace vardane

@@ -25,5 +25,7 @@ std::string Utf16LeBytes(std::string_view text);
 std::string Utf16LeFileBytes(std::string_view text);
 // Decodes UTF-16LE bytes (an odd last byte is dropped) to UTF-8.
 std::string DecodeUtf16Le(std::string_view bytes);
+// The same into out, whose memory is used again (a parser of many files).
+void DecodeUtf16LeInto(std::string_view bytes, std::string& out);
 
 }  // namespace vardane

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 
@@ -65,16 +66,30 @@ void ForEachField(Record& r, Visit visit) {
     ForEachOptionalField(r, visit);
 }
 
-// Packed length of a field: one byte below 255, else 255 and four bytes.
-void AppendLength(std::string& out, size_t size) {
-    if (size < 255) {
-        out += static_cast<char>(size);
-        return;
+// The packed texts of a record: each after its length, one byte below 255,
+// else 255 and four bytes.
+std::string PackTexts(const std::array<std::string_view, kProgressFieldCount>& texts) {
+    size_t size = 0;
+    for (std::string_view text : texts) {
+        size += (text.size() < 255 ? 1 : 5) + text.size();
     }
-    out += static_cast<char>(255);
-    for (int shift = 0; shift < 32; shift += 8) {
-        out += static_cast<char>((size >> shift) & 0xFF);
+    std::string packed(size, '\0');
+    char* at = packed.data();
+    for (std::string_view text : texts) {
+        if (text.size() < 255) {
+            *at++ = static_cast<char>(text.size());
+        } else {
+            *at++ = static_cast<char>(255);
+            for (int shift = 0; shift < 32; shift += 8) {
+                *at++ = static_cast<char>((text.size() >> shift) & 0xFF);
+            }
+        }
+        if (!text.empty()) {
+            std::memcpy(at, text.data(), text.size());
+            at += text.size();
+        }
     }
+    return packed;
 }
 
 // The next field of packed, taken off its front; "" when it runs out.
@@ -101,24 +116,51 @@ std::string_view TakeField(std::string_view& packed) {
     return field;
 }
 
-void StoreValue(TaskProgressRecord& record, std::string_view key, std::string_view value) {
-    bool named = false;
-    auto store = [&](std::string_view name, std::string& field) {
-        if (!named && key == name) {
-            field = value;
-            named = true;
+// The key of each field in file order; a block's key is Block_<index>.
+constexpr std::array<std::string_view, kProgressFieldCount> kFieldKeys = {
+    "BaseURL",   "LocalDir",     "LocalFileName", "LocalTempFileName",
+    "ProxyHTTP", "ProxyFTP",     "State",         "ThreadCount",
+    "Folder",    "Cat",          "FileSize",      "FilePos",
+    "Block_0",   "Block_1",      "Block_2",       "Block_3",
+    "ETag",      "LastModified", "MDTM",          "Checksum",
+    "Cookie",    "Referer",      "UserAgent",     "LastError"};
+constexpr size_t kFirstBlock = static_cast<size_t>(ProgressField::Block0);
+constexpr size_t kBlockFields = std::tuple_size_v<decltype(TaskProgressRecord::Block)>;
+static_assert(static_cast<size_t>(ProgressField::Block3) + 1 == kFirstBlock + kBlockFields);
+static_assert(static_cast<size_t>(ProgressField::LastError) + 1 == kProgressFieldCount);
+
+// The field a key sets, kProgressFieldCount for none. Keys are
+// case-sensitive. Any other key that starts with Block_ sets the block of
+// its last character: Block_1 and Block_11 both mean 1. expected is the
+// field after the last one set: a file this program wrote holds its keys in
+// file order, so a key is nearly always that one.
+size_t FieldOfKey(std::string_view key, size_t expected) {
+    if (expected < kProgressFieldCount && key == kFieldKeys[expected]) {
+        return expected;
+    }
+    for (size_t i = 0; i < kProgressFieldCount; ++i) {
+        if ((i < kFirstBlock || i >= kFirstBlock + kBlockFields) && key == kFieldKeys[i]) {
+            return i;
         }
-    };
-    ForEachNamedField(record, store);
-    ForEachOptionalField(record, store);
-    if (named || key.substr(0, kBlockKey.size()) != kBlockKey) {
-        return;
     }
-    // The index is the key's last character: Block_1 and Block_11 both mean 1.
-    char last = key.back();
-    if (last >= '0' && last <= '3') {
-        record.Block[last - '0'] = value;
+    if (key.substr(0, kBlockKey.size()) == kBlockKey && key.back() >= '0' &&
+        static_cast<size_t>(key.back() - '0') < kBlockFields) {
+        return kFirstBlock + static_cast<size_t>(key.back() - '0');
     }
+    return kProgressFieldCount;
+}
+
+// The texts of a record without a file: the defaults of its fields.
+const std::array<std::string_view, kProgressFieldCount>& DefaultTexts() {
+    static const TaskProgressRecord defaults;
+    static const std::array<std::string_view, kProgressFieldCount> texts = [] {
+        std::array<std::string_view, kProgressFieldCount> all{};
+        size_t i = 0;
+        ForEachField(defaults,
+                     [&](std::string_view, const std::string& value) { all[i++] = value; });
+        return all;
+    }();
+    return texts;
 }
 
 // A wide C string ends at its first NUL character.
@@ -236,15 +278,16 @@ std::string FormatProgress(const TaskProgressRecord& record) {
     return Utf16LeFileBytes(text);
 }
 
-TaskProgressRecord ParseProgress(std::string_view bytes) {
-    TaskProgressRecord record;
+void CProgressParser::Parse(std::string_view bytes) {
+    texts_ = DefaultTexts();
     if (bytes.substr(0, kUtf16LeBom.size()) != kUtf16LeBom) {
-        return record;
+        return;
     }
-    std::string decoded = DecodeUtf16Le(bytes.substr(kUtf16LeBom.size()));
-    std::string_view text = UpToNul(decoded);
+    DecodeUtf16LeInto(bytes.substr(kUtf16LeBom.size()), decoded_);
+    std::string_view text = UpToNul(decoded_);
     // Lines end with CR LF; a last line without it is ignored, and the walk
     // stops at an empty line.
+    size_t expected = 0;
     for (;;) {
         size_t end = text.find(kCrLf);
         if (end == std::string_view::npos || end == 0) {
@@ -252,30 +295,40 @@ TaskProgressRecord ParseProgress(std::string_view bytes) {
         }
         std::string_view line = text.substr(0, end);
         text.remove_prefix(end + kCrLf.size());
-        if (line == kSection) {
-            continue;
-        }
         size_t eq = line.find('=');
-        if (eq == std::string_view::npos) {
-            continue;  // empty key: matches nothing
+        if (eq == std::string_view::npos || eq == 0) {
+            continue;  // the section line, or an empty key: matches nothing
         }
-        StoreValue(record, line.substr(0, eq), line.substr(eq + 1));
+        size_t field = FieldOfKey(line.substr(0, eq), expected);
+        if (field < kProgressFieldCount) {
+            texts_[field] = line.substr(eq + 1);
+            expected = field + 1;
+        }
     }
+}
+
+TaskProgressRecord CProgressParser::Record() const {
+    TaskProgressRecord record;
+    size_t i = 0;
+    ForEachField(record, [&](std::string_view, std::string& value) { value = texts_[i++]; });
     return record;
 }
 
+std::string CProgressParser::Packed() const {
+    return PackTexts(texts_);
+}
+
+TaskProgressRecord ParseProgress(std::string_view bytes) {
+    CProgressParser parser;
+    parser.Parse(bytes);
+    return parser.Record();
+}
+
 std::string PackProgress(const TaskProgressRecord& record) {
-    size_t size = 0;
-    ForEachField(record,
-                 [&size](std::string_view, const std::string& value) { size += value.size() + 5; });
-    std::string packed;
-    packed.reserve(size);
-    ForEachField(record, [&packed](std::string_view, const std::string& value) {
-        AppendLength(packed, value.size());
-        packed += value;
-    });
-    packed.shrink_to_fit();
-    return packed;
+    std::array<std::string_view, kProgressFieldCount> texts;
+    size_t i = 0;
+    ForEachField(record, [&](std::string_view, const std::string& value) { texts[i++] = value; });
+    return PackTexts(texts);
 }
 
 TaskProgressRecord UnpackProgress(std::string_view packed) {

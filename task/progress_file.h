@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -68,6 +69,53 @@ std::string_view PackedBaseUrl(std::string_view packed);
 // is not UTF-16LE with a byte-order mark.
 std::string FormatProgress(const TaskProgressRecord& record);
 TaskProgressRecord ParseProgress(std::string_view bytes);
+
+// The fields of a record in file order, which is also their packed order.
+enum class ProgressField : uint8_t {
+    BaseURL,
+    LocalDir,
+    LocalFileName,
+    LocalTempFileName,
+    ProxyHTTP,
+    ProxyFTP,
+    State,
+    ThreadCount,
+    Folder,
+    Cat,
+    FileSize,
+    FilePos,
+    Block0,
+    Block1,
+    Block2,
+    Block3,
+    ETag,
+    LastModified,
+    MDTM,
+    Checksum,
+    Cookie,
+    Referer,
+    UserAgent,
+    LastError,
+};
+inline constexpr size_t kProgressFieldCount = 24;
+
+// Parses progress files one after another as ParseProgress does, into texts
+// that view its own buffer: no string per key, and the packed record in one
+// allocation. The load of a list of 100,000 tasks parses every file, and a
+// record of two dozen strings for each was most of its time.
+class CProgressParser {
+  public:
+    // The texts stay valid until the next Parse.
+    void Parse(std::string_view bytes);
+    std::string_view Text(ProgressField field) const { return texts_[static_cast<size_t>(field)]; }
+    // PackProgress(Record()).
+    std::string Packed() const;
+    TaskProgressRecord Record() const;
+
+  private:
+    std::string decoded_;
+    std::array<std::string_view, kProgressFieldCount> texts_{};
+};
 
 // Never fails: a missing or unreadable file gives the defaults.
 TaskProgressRecord ReadProgress(const std::string& path);

@@ -42,6 +42,12 @@ bool ReadIds(const std::string& path, std::vector<std::string>& ids) {
     return true;
 }
 
+// A list id: digits, as a task id is, and never longer than this.
+bool IsListId(std::string_view line) {
+    return line.size() <= 40 &&
+           std::all_of(line.begin(), line.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 std::string ListLineBytes(std::string_view id) {
     std::string line(id);
     line += "\r\n";
@@ -91,12 +97,44 @@ bool IsListFileSound(const std::string& path) {
     }
     std::string line;
     while (reader.ReadLine(line)) {
-        line = StripLineEnds(std::move(line));
-        bool digits = line.size() <= 40 && std::all_of(line.begin(), line.end(),
-                                                       [](char c) { return c >= '0' && c <= '9'; });
-        if (!digits) {
+        if (!IsListId(StripLineEnds(std::move(line)))) {
             return false;
         }
+    }
+    return true;
+}
+
+bool ReadSoundListIds(const std::string& path, std::vector<std::string>& ids) {
+    ids.clear();
+    std::error_code error;
+    std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        return true;
+    }
+    std::string bytes;
+    if (status.type() != std::filesystem::file_type::regular || !ReadFileBytes(path, bytes)) {
+        return false;
+    }
+    if (bytes.substr(0, kUtf16LeBom.size()) != kUtf16LeBom) {
+        // Another tool's encoding: the line reader knows them all.
+        return IsListFileSound(path) && ReadIds(path, ids);
+    }
+    // The line reader's lines are the runs between CR and LF characters, and
+    // a conversion to UTF-8 never makes either byte: the lines of the whole
+    // text converted at once are the same.
+    const std::string text = DecodeUtf16Le(std::string_view(bytes).substr(kUtf16LeBom.size()));
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find_first_of("\r\n", start);
+        end = end == std::string::npos ? text.size() : end;
+        std::string_view line = std::string_view(text).substr(start, end - start);
+        if (!IsListId(line)) {
+            ids.clear();
+            return false;
+        }
+        if (!line.empty()) {
+            ids.emplace_back(line);
+        }
+        start = end + 1;
     }
     return true;
 }

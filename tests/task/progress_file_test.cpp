@@ -212,6 +212,33 @@ TEST(ProgressFile, ReadRules) {
     EXPECT_EQ(r.State, "1");
     EXPECT_EQ(r.ThreadCount, "1");
 
+    // Keys out of their order, repeated or unknown: each key sets its own
+    // field, the last time it appears.
+    r =
+        ParseProgress(Utf16LeFile("FilePos=5\r\nBaseURL=u\r\nBlock_11=3-4\r\nBlock_=x\r\n"
+                                  "=empty key\r\nFilePos=7\r\nCat=\r\nFolderX=9\r\n"));
+    EXPECT_EQ(r.FilePos, "7");
+    EXPECT_EQ(r.BaseURL, "u");
+    EXPECT_EQ(r.Block, (std::array<std::string, 4>{"", "3-4", "", ""}));
+    EXPECT_EQ(r.Cat, "");  // present but empty is not the default
+    EXPECT_EQ(r.Folder, "0");
+    // A lone surrogate reads as U+FFFD, other text as UTF-8; a NUL ends the
+    // text and an odd last byte is dropped.
+    const std::string bom("\xFF\xFE", 2);
+    r = ParseProgress(bom + test::AsciiUtf16Le("LocalFileName=a") +
+                      std::string("\x00\xD8\xE9\x00", 4) + test::AsciiUtf16Le("\r\nState=4\r\n") +
+                      std::string("\0\0", 2) + test::AsciiUtf16Le("Folder=3\r\n") + "\x41");
+    EXPECT_EQ(r.LocalFileName, "a\xEF\xBF\xBD\xC3\xA9");
+    EXPECT_EQ(r.State, "4");
+    EXPECT_EQ(r.Folder, "0");
+    // The packed record of the parser is that of the record it gives.
+    CProgressParser parser;
+    parser.Parse(Utf16LeFile(kExampleText));
+    EXPECT_EQ(parser.Packed(), PackProgress(ExampleRecord()));
+    EXPECT_EQ(parser.Text(ProgressField::Block3), "750001-1000003");
+    parser.Parse("");
+    EXPECT_EQ(parser.Packed(), PackProgress(TaskProgressRecord{}));
+
     // The walk stops at an empty line.
     EXPECT_EQ(ParseProgress(Utf16LeFile("State=0\r\n\r\nFolder=4\r\n")).Folder, "0");
     EXPECT_EQ(ParseProgress(Utf16LeFile("State=0\r\n\r\nFolder=4\r\n")).State, "0");

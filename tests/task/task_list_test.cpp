@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "task/progress_file.h"
 #include "task/url.h"
 #include "tests/task/task_test_root.h"
@@ -75,6 +77,44 @@ TEST_F(TaskListTest, ListsOfOtherToolsAreReadAndAppendedToReadably) {
     EXPECT_EQ(ReadListIds(list), (Ids{"8", "9"}));
     ASSERT_TRUE(RemoveListLine(list, "8"));
     EXPECT_EQ(test::ReadFile(list), Utf16LeFile("9\r\n"));
+}
+
+// The load reads each list once; what it gets must be what the line reader
+// and the soundness check give, for hostile bytes too.
+TEST_F(TaskListTest, OneReadOfAListAgreesWithTheLineReader) {
+    const std::string bom("\xFF\xFE", 2);
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {Utf16LeFile("1\r\n\r\n2\r3\n\n4"), true},   // any line end, none last
+        {Utf16LeFile("1\r\n2\r\n") + "\x33", true},  // odd last byte dropped
+        {Utf16LeFile(std::string(40, '9') + "\r\n"), true},
+        {Utf16LeFile(std::string(41, '9') + "\r\n"), false},
+        {Utf16LeFile("1\r\nx\r\n"), false},
+        {Utf16LeFile(std::string("1\0\r\n", 4)), false},       // NUL in a line
+        {bom + std::string("1\0\x00\xD8\r\0\n\0", 8), false},  // lone surrogate
+        {bom + std::string("\x31\x06\r\0\n\0", 6), false},     // U+0631, not a digit
+        {bom, true},
+        {"\xEF\xBB\xBF"
+         "5\n6\r\n",
+         true},  // another tool's encoding
+        {"5\r\n\xFF\r\n", false},
+    };
+    for (const auto& [bytes, sound] : cases) {
+        test::WriteFile(list, bytes);
+        Ids ids{"left over"};
+        EXPECT_EQ(ReadSoundListIds(list, ids), sound) << testing::PrintToString(bytes);
+        EXPECT_EQ(IsListFileSound(list), sound) << testing::PrintToString(bytes);
+        EXPECT_EQ(ids, sound ? ReadListIds(list) : Ids{}) << testing::PrintToString(bytes);
+    }
+    test::WriteFile(list, Utf16LeFile("1\r\n\r\n2\r3\n\n4"));
+    Ids ids;
+    ASSERT_TRUE(ReadSoundListIds(list, ids));
+    EXPECT_EQ(ids, (Ids{"1", "2", "3", "4"}));
+
+    std::string missing = root.Path("Tasks/Deleted.lst");
+    EXPECT_TRUE(ReadSoundListIds(missing, ids));
+    EXPECT_TRUE(ids.empty());
+    std::filesystem::create_directory(missing);  // a folder in its place
+    EXPECT_FALSE(ReadSoundListIds(missing, ids));
 }
 
 TEST_F(TaskListTest, UrlIsFoundByBaseUrlOfDownloadingTasksOnly) {
