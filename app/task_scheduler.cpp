@@ -186,8 +186,14 @@ void TaskScheduler::StopLeftovers() {
             ids.push_back(task.Id);
         }
     }
+    // One batch: after a crash with thousands left running or waiting, one
+    // flush and one notice instead of one per task.
+    queue_.BeginBatch();
     for (const std::string& id : ids) {
         WriteState(id, TaskState::Stopped);
+    }
+    if (!queue_.EndBatch()) {
+        host_.ReportError("cannot write the task states");
     }
 }
 
