@@ -600,16 +600,16 @@ int Receive(CConnectionSet& set, int slot, ReceiveBuffer& buffer) {
     return static_cast<int>(received);
 }
 
-bool SendBytes(int hSocket, const void* bytes, size_t size) {
+bool SendBytes(int socketFd, const void* bytes, size_t size) {
     // A command or request never fills a socket buffer on its own; the bound
     // only keeps a peer that stopped reading from holding the thread.
     constexpr int kStallMillis = 5000;
-    if (hSocket <= 0) {
+    if (socketFd <= 0) {
         return false;
     }
     const char* next = static_cast<const char*>(bytes);
     while (size > 0) {
-        ssize_t sent = ::send(hSocket, next, size, MSG_NOSIGNAL);
+        ssize_t sent = ::send(socketFd, next, size, MSG_NOSIGNAL);
         if (sent > 0) {
             next += sent;
             size -= static_cast<size_t>(sent);
@@ -619,7 +619,7 @@ bool SendBytes(int hSocket, const void* bytes, size_t size) {
             continue;
         }
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd fd{hSocket, POLLOUT, 0};
+            pollfd fd{socketFd, POLLOUT, 0};
             if (::poll(&fd, 1, kStallMillis) > 0 && (fd.revents & POLLOUT)) {
                 continue;
             }
@@ -691,11 +691,11 @@ bool BindSocket(CConnectionSet& set, int slot, const sockaddr_storage& address) 
                   AddressLength(address)) == 0;
 }
 
-bool PeerAddress(int hSocket, sockaddr_storage& address) {
+bool PeerAddress(int socketFd, sockaddr_storage& address) {
     address = sockaddr_storage{};
     socklen_t length = sizeof(address);
-    return hSocket > 0 &&
-           ::getpeername(hSocket, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+    return socketFd > 0 &&
+           ::getpeername(socketFd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
            (address.ss_family == AF_INET || address.ss_family == AF_INET6);
 }
 
@@ -717,14 +717,14 @@ int AcceptSocket(CConnectionSet& set, int slot) {
     return SlotHandle(::accept4(set[slot].hSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
 }
 
-void AdoptSocket(CConnectionSet& set, int slot, int hSocket) {
+void AdoptSocket(CConnectionSet& set, int slot, int socketFd) {
     if (!ValidSlot(slot)) {
         return;
     }
     CloseSocket(set, slot);
-    set[slot].hSocket = hSocket;
+    set[slot].hSocket = socketFd;
     CSocketEvent& event = EventOf(set, slot);
-    ResetEvent(event, event.iMask, hSocket != 0 ? Mode::Connected : Mode::Idle);
+    ResetEvent(event, event.iMask, socketFd != 0 ? Mode::Connected : Mode::Idle);
 }
 
 void BoundReceiveBuffer(CEventSocket& conn, int bytes) {

@@ -207,7 +207,7 @@ int64_t ReceiveBytes(CConnectionSet& set, int slot, char* data, size_t size);
 
 // Sends all of bytes on a socket, waiting (bounded) while the send buffer is
 // full. False on an error, a closed peer or a stall.
-bool SendBytes(int hSocket, const void* bytes, size_t size);
+bool SendBytes(int socketFd, const void* bytes, size_t size);
 
 // SendBytes on a slot, through its TLS session when it has one.
 bool SendOnSlot(CConnectionSet& set, int slot, const void* bytes, size_t size);
@@ -220,13 +220,13 @@ bool BindSocket(CConnectionSet& set, int slot, const sockaddr_in& address);
 bool LocalAddress(const CConnectionSet& set, int slot, sockaddr_storage& address);
 bool BindSocket(CConnectionSet& set, int slot, const sockaddr_storage& address);
 // The peer address of a connected socket; false when it has none.
-bool PeerAddress(int hSocket, sockaddr_storage& address);
+bool PeerAddress(int socketFd, sockaddr_storage& address);
 bool ListenSocket(CConnectionSet& set, int slot, int backlog);
 // Accepts one pending connection on a listening slot and arms FD_ACCEPT again.
 // Returns the new non-blocking socket, or 0 when there is none.
 int AcceptSocket(CConnectionSet& set, int slot);
 // Puts a connected socket (from AcceptSocket) into slot, closing what the slot
 // held; follow with RearmSocket to select its events.
-void AdoptSocket(CConnectionSet& set, int slot, int hSocket);
+void AdoptSocket(CConnectionSet& set, int slot, int socketFd);
 
 }  // namespace vardane
