@@ -27,7 +27,7 @@ int QueuedTask::Percent() const {
     return std::min(percent, 99);
 }
 
-std::optional<QueuedTask> CTaskQueue::ReadTask(const std::string& id) const {
+std::optional<QueuedTask> TaskQueue::ReadTask(const std::string& id) const {
     std::string bytes;
     if (!ReadProgressBytes(ProgressFilePath(appDir_, id), bytes)) {
         return std::nullopt;  // missing, or not readable at all
@@ -48,7 +48,7 @@ std::optional<QueuedTask> CTaskQueue::ReadTask(const std::string& id) const {
 
 // Without this a bad list reads as empty and the next change rewrites it,
 // and every task it held is lost to the lists.
-std::vector<std::string> CTaskQueue::RebuildBadLists() {
+std::vector<std::string> TaskQueue::RebuildBadLists() {
     std::vector<std::string> problems;
     const TaskList all[] = {TaskList::Downloading, TaskList::Completed, TaskList::Deleted};
     std::vector<TaskList> bad;
@@ -91,7 +91,7 @@ std::vector<std::string> CTaskQueue::RebuildBadLists() {
     return problems;
 }
 
-std::vector<std::string> CTaskQueue::Load() {
+std::vector<std::string> TaskQueue::Load() {
     std::vector<std::string> problems = RebuildBadLists();
     const TaskList all[] = {TaskList::Downloading, TaskList::Completed, TaskList::Deleted};
     // An id in two lists was being moved when the program stopped (the
@@ -140,7 +140,7 @@ std::vector<std::string> CTaskQueue::Load() {
     return problems;
 }
 
-QueuedTask* CTaskQueue::FindMutable(const std::string& id, TaskList* list, int* index) {
+QueuedTask* TaskQueue::FindMutable(const std::string& id, TaskList* list, int* index) {
     if (!whereValid_) {
         where_.clear();
         for (TaskList each : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
@@ -160,39 +160,39 @@ QueuedTask* CTaskQueue::FindMutable(const std::string& id, TaskList* list, int* 
     return &lists_[Index(*list)][static_cast<size_t>(*index)];
 }
 
-void CTaskQueue::Appended(TaskList list) {
+void TaskQueue::Appended(TaskList list) {
     const std::vector<QueuedTask>& tasks = lists_[Index(list)];
     if (whereValid_) {
         where_.emplace(tasks.back().Id, std::make_pair(list, static_cast<int>(tasks.size()) - 1));
     }
 }
 
-const QueuedTask* CTaskQueue::Find(const std::string& id) const {
+const QueuedTask* TaskQueue::Find(const std::string& id) const {
     TaskList list;
     int index;
-    return const_cast<CTaskQueue*>(this)->FindMutable(id, &list, &index);
+    return const_cast<TaskQueue*>(this)->FindMutable(id, &list, &index);
 }
 
-std::optional<TaskList> CTaskQueue::ListOf(const std::string& id) const {
+std::optional<TaskList> TaskQueue::ListOf(const std::string& id) const {
     TaskList list;
     int index;
-    if (const_cast<CTaskQueue*>(this)->FindMutable(id, &list, &index) == nullptr) {
+    if (const_cast<TaskQueue*>(this)->FindMutable(id, &list, &index) == nullptr) {
         return std::nullopt;
     }
     return list;
 }
 
-int CTaskQueue::IndexOf(TaskList list, const std::string& id) const {
+int TaskQueue::IndexOf(TaskList list, const std::string& id) const {
     TaskList found;
     int index;
-    if (const_cast<CTaskQueue*>(this)->FindMutable(id, &found, &index) == nullptr ||
+    if (const_cast<TaskQueue*>(this)->FindMutable(id, &found, &index) == nullptr ||
         found != list) {
         return -1;
     }
     return index;
 }
 
-std::vector<std::string> CTaskQueue::UnreadableIds(TaskList list) const {
+std::vector<std::string> TaskQueue::UnreadableIds(TaskList list) const {
     std::vector<std::string> ids;
     for (const UnreadableLine& line : unreadable_[Index(list)]) {
         ids.push_back(line.Id);
@@ -200,7 +200,7 @@ std::vector<std::string> CTaskQueue::UnreadableIds(TaskList list) const {
     return ids;
 }
 
-std::optional<TaskList> CTaskQueue::UnreadableListOf(const std::string& id) const {
+std::optional<TaskList> TaskQueue::UnreadableListOf(const std::string& id) const {
     for (TaskList list : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
         for (const UnreadableLine& line : unreadable_[Index(list)]) {
             if (line.Id == id) {
@@ -211,7 +211,7 @@ std::optional<TaskList> CTaskQueue::UnreadableListOf(const std::string& id) cons
     return std::nullopt;
 }
 
-std::vector<std::string> CTaskQueue::ListLines(TaskList list) const {
+std::vector<std::string> TaskQueue::ListLines(TaskList list) const {
     const std::vector<UnreadableLine>& lines = unreadable_[Index(list)];
     std::vector<std::string> ids;
     ids.reserve(lists_[Index(list)].size() + lines.size());
@@ -249,15 +249,15 @@ std::vector<std::string> CTaskQueue::ListLines(TaskList list) const {
     return ids;
 }
 
-bool CTaskQueue::WriteList(TaskList list, Durability durability) const {
+bool TaskQueue::WriteList(TaskList list, Durability durability) const {
     if (batchDepth_ > 0) {
-        const_cast<CTaskQueue*>(this)->batchChanges_[Index(list)] |= batchWrite;
+        const_cast<TaskQueue*>(this)->batchChanges_[Index(list)] |= batchWrite;
         return true;
     }
     return WriteListFile(ListFilePath(appDir_, list), ListLines(list), durability);
 }
 
-void CTaskQueue::KeepUnreadableInPlace(TaskList list, int index) {
+void TaskQueue::KeepUnreadableInPlace(TaskList list, int index) {
     const std::vector<QueuedTask>& tasks = lists_[Index(list)];
     const std::string& id = tasks[static_cast<size_t>(index)].Id;
     for (UnreadableLine& line : unreadable_[Index(list)]) {
@@ -269,7 +269,7 @@ void CTaskQueue::KeepUnreadableInPlace(TaskList list, int index) {
 
 // An unreadable line out of its list (to nullopt: gone), written as a task
 // move is: the target first.
-bool CTaskQueue::MoveUnreadable(const std::string& id, std::optional<TaskList> to) {
+bool TaskQueue::MoveUnreadable(const std::string& id, std::optional<TaskList> to) {
     std::optional<TaskList> from = UnreadableListOf(id);
     if (!from || (to && Index(*to) <= Index(*from))) {
         return false;
@@ -297,7 +297,7 @@ bool CTaskQueue::MoveUnreadable(const std::string& id, std::optional<TaskList> t
     return true;
 }
 
-bool CTaskQueue::Append(TaskList list, const std::string& id, bool writeList,
+bool TaskQueue::Append(TaskList list, const std::string& id, bool writeList,
                         Durability durability) {
     if (ListOf(id)) {
         return false;  // one id never stands in two lists
@@ -322,7 +322,7 @@ bool CTaskQueue::Append(TaskList list, const std::string& id, bool writeList,
     return true;
 }
 
-bool CTaskQueue::AppendMany(TaskList list, const std::vector<std::string>& ids) {
+bool TaskQueue::AppendMany(TaskList list, const std::vector<std::string>& ids) {
     std::vector<QueuedTask>& tasks = lists_[Index(list)];
     const size_t first = tasks.size();
     for (const std::string& id : ids) {
@@ -350,18 +350,18 @@ bool CTaskQueue::AppendMany(TaskList list, const std::vector<std::string>& ids) 
     return true;
 }
 
-bool CTaskQueue::RemoveMany(const std::vector<std::string>& ids) {
+bool TaskQueue::RemoveMany(const std::vector<std::string>& ids) {
     return MoveMany(ids, std::nullopt);
 }
 
-bool CTaskQueue::MoveManyToList(const std::vector<std::string>& ids, TaskList to) {
+bool TaskQueue::MoveManyToList(const std::vector<std::string>& ids, TaskList to) {
     return MoveMany(ids, to);
 }
 
 // One pass per list: the leaving tasks are marked, kept aside in the order
 // given and the list closed up, so that 10,000 ids cost what one list walk
 // costs rather than one walk each.
-bool CTaskQueue::MoveMany(const std::vector<std::string>& ids, std::optional<TaskList> to) {
+bool TaskQueue::MoveMany(const std::vector<std::string>& ids, std::optional<TaskList> to) {
     BeginBatch();
     std::unordered_map<std::string, size_t> order;
     std::vector<std::optional<QueuedTask>> leaving(ids.size());
@@ -415,7 +415,7 @@ bool CTaskQueue::MoveMany(const std::vector<std::string>& ids, std::optional<Tas
     return EndBatch();
 }
 
-bool CTaskQueue::SetOrder(TaskList list, const std::vector<std::string>& ids) {
+bool TaskQueue::SetOrder(TaskList list, const std::vector<std::string>& ids) {
     std::vector<QueuedTask>& tasks = lists_[Index(list)];
     if (ids.size() != tasks.size()) {
         return false;
@@ -459,11 +459,11 @@ bool CTaskQueue::SetOrder(TaskList list, const std::vector<std::string>& ids) {
     return true;
 }
 
-void CTaskQueue::BeginBatch() {
+void TaskQueue::BeginBatch() {
     ++batchDepth_;
 }
 
-bool CTaskQueue::EndBatch() {
+bool TaskQueue::EndBatch() {
     if (batchDepth_ == 0 || --batchDepth_ > 0) {
         return true;
     }
@@ -496,7 +496,7 @@ bool CTaskQueue::EndBatch() {
     return true;
 }
 
-bool CTaskQueue::Batched(TaskList list, unsigned change) {
+bool TaskQueue::Batched(TaskList list, unsigned change) {
     if (batchDepth_ == 0) {
         return false;
     }
@@ -504,7 +504,7 @@ bool CTaskQueue::Batched(TaskList list, unsigned change) {
     return true;
 }
 
-bool CTaskQueue::Remove(const std::string& id) {
+bool TaskQueue::Remove(const std::string& id) {
     TaskList list;
     int index;
     if (FindMutable(id, &list, &index) == nullptr) {
@@ -529,7 +529,7 @@ bool CTaskQueue::Remove(const std::string& id) {
     return true;
 }
 
-bool CTaskQueue::MoveToList(const std::string& id, TaskList to, Durability durability) {
+bool TaskQueue::MoveToList(const std::string& id, TaskList to, Durability durability) {
     TaskList from;
     int index;
     QueuedTask* task = FindMutable(id, &from, &index);
@@ -562,7 +562,7 @@ bool CTaskQueue::MoveToList(const std::string& id, TaskList to, Durability durab
     return written;
 }
 
-bool CTaskQueue::Move(const std::string& id, int to) {
+bool TaskQueue::Move(const std::string& id, int to) {
     TaskList list;
     int from;
     if (FindMutable(id, &list, &from) == nullptr) {
@@ -589,7 +589,7 @@ bool CTaskQueue::Move(const std::string& id, int to) {
     return true;
 }
 
-bool CTaskQueue::Swap(const std::string& a, const std::string& b) {
+bool TaskQueue::Swap(const std::string& a, const std::string& b) {
     TaskList listA;
     TaskList listB;
     int i;
@@ -621,7 +621,7 @@ bool CTaskQueue::Swap(const std::string& a, const std::string& b) {
     return true;
 }
 
-bool CTaskQueue::SetState(const std::string& id, TaskState state) {
+bool TaskQueue::SetState(const std::string& id, TaskState state) {
     TaskList list;
     int index;
     QueuedTask* task = FindMutable(id, &list, &index);
@@ -665,7 +665,7 @@ bool CTaskQueue::SetState(const std::string& id, TaskState state) {
     return written;
 }
 
-void CTaskQueue::SetProgress(const std::string& id, const std::string& name, int64_t size,
+void TaskQueue::SetProgress(const std::string& id, const std::string& name, int64_t size,
                              int64_t pos, int bestPercent, double speedKb) {
     TaskList list;
     int index;
@@ -686,7 +686,7 @@ void CTaskQueue::SetProgress(const std::string& id, const std::string& name, int
     Changed(list, index, fields);
 }
 
-void CTaskQueue::SetCompleted(const std::string& id, int64_t size, int64_t pos) {
+void TaskQueue::SetCompleted(const std::string& id, int64_t size, int64_t pos) {
     TaskList list;
     int index;
     QueuedTask* task = FindMutable(id, &list, &index);
@@ -701,7 +701,7 @@ void CTaskQueue::SetCompleted(const std::string& id, int64_t size, int64_t pos) 
     Changed(list, index, fieldProgress | fieldSpeed);
 }
 
-void CTaskQueue::SetSpeed(const std::string& id, double speedKb) {
+void TaskQueue::SetSpeed(const std::string& id, double speedKb) {
     TaskList list;
     int index;
     if (QueuedTask* task = FindMutable(id, &list, &index)) {
@@ -710,7 +710,7 @@ void CTaskQueue::SetSpeed(const std::string& id, double speedKb) {
     }
 }
 
-void CTaskQueue::Adopt(const std::string& id, const TaskProgressRecord* record) {
+void TaskQueue::Adopt(const std::string& id, const TaskProgressRecord* record) {
     if (record == nullptr) {
         Refresh(id);
         return;
@@ -729,7 +729,7 @@ void CTaskQueue::Adopt(const std::string& id, const TaskProgressRecord* record) 
     }
 }
 
-std::string CTaskQueue::DownloadingTaskOfUrl(std::string_view url) const {
+std::string TaskQueue::DownloadingTaskOfUrl(std::string_view url) const {
     for (const QueuedTask& task : Tasks(TaskList::Downloading)) {
         if (EqualsNoCase(PackedBaseUrl(task.PackedRecord), url)) {
             return task.Id;
@@ -738,12 +738,12 @@ std::string CTaskQueue::DownloadingTaskOfUrl(std::string_view url) const {
     return "";
 }
 
-bool CTaskQueue::IsTaskRunning(const std::string& id) const {
+bool TaskQueue::IsTaskRunning(const std::string& id) const {
     const QueuedTask* task = Find(id);
     return task != nullptr && task->State == TaskState::Running;
 }
 
-void CTaskQueue::Refresh(const std::string& id) {
+void TaskQueue::Refresh(const std::string& id) {
     TaskList list;
     int index;
     QueuedTask* task = FindMutable(id, &list, &index);
@@ -771,7 +771,7 @@ void CTaskQueue::Refresh(const std::string& id) {
     }
 }
 
-void CTaskQueue::Changed(TaskList list, int index, unsigned fields) {
+void TaskQueue::Changed(TaskList list, int index, unsigned fields) {
     if (Batched(list, batchFields)) {
         return;
     }
@@ -780,11 +780,11 @@ void CTaskQueue::Changed(TaskList list, int index, unsigned fields) {
     }
 }
 
-void CTaskQueue::AddListener(ITaskQueueListener* listener) {
+void TaskQueue::AddListener(ITaskQueueListener* listener) {
     listeners_.push_back(listener);
 }
 
-void CTaskQueue::RemoveListener(ITaskQueueListener* listener) {
+void TaskQueue::RemoveListener(ITaskQueueListener* listener) {
     listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
 }
 

@@ -9,7 +9,7 @@
 
 namespace vardane {
 
-void CHttpHandler::ReadBody(CWorker& w) {
+void HttpHandler::ReadBody(Worker& w) {
     WorkerRecord& r = w.rec;
     if (w.IsStopped()) {
         return;
@@ -23,18 +23,18 @@ void CHttpHandler::ReadBody(CWorker& w) {
     {
         std::lock_guard lock(w.task.TaskLock);
         const TaskDescriptor& d = w.task.descriptor;
-        rangeMode = d.bRangeMode;
+        rangeMode = d.RangeMode;
         if (d.Blocks) {
-            const TaskBlock& b = (*d.Blocks)[r.iID];
-            size = rangeMode ? std::max<int64_t>(1, b.iTo - b.iFrom + 1) : quota;
-            if (b.iFrom == 0 && b.iTo == 0) {
+            const TaskBlock& b = (*d.Blocks)[r.Id];
+            size = rangeMode ? std::max<int64_t>(1, b.To - b.From + 1) : quota;
+            if (b.From == 0 && b.To == 0) {
                 size = 0;
             }
         }
     }
     if (size == 0) {
         ReturnQuota(w.ctx, quota);
-        r.iState = tsStop;  // the block went away (the task fell back to one stream)
+        r.State = tsStop;  // the block went away (the task fell back to one stream)
         return;
     }
     if (buffer_.empty()) {
@@ -45,7 +45,7 @@ void CHttpHandler::ReadBody(CWorker& w) {
     ReturnQuota(w.ctx, quota - std::max<int64_t>(n, 0));
     if (n == 0) {
         if (rangeMode) {
-            r.iState = tsReconnect;
+            r.State = tsReconnect;
         }
         return;
     }
@@ -54,12 +54,12 @@ void CHttpHandler::ReadBody(CWorker& w) {
     }
 }
 
-void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
+void HttpHandler::Consume(Worker& w, char* data, int64_t n) {
     WorkerRecord& r = w.rec;
     if (chunked_) {
         n = static_cast<int64_t>(decoder_.Decode(data, static_cast<size_t>(n)));
         if (decoder_.Failed()) {
-            r.iState = tsDisconnect;
+            r.State = tsDisconnect;
             return;
         }
     }
@@ -71,85 +71,85 @@ void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
         if (!d.Blocks) {
             return;
         }
-        if (w.slot.bFileChanged) {
-            r.iState = tsStop;  // another version is on the server: this file is dropped
+        if (w.slot.FileChanged) {
+            r.State = tsStop;  // another version is on the server: this file is dropped
             return;
         }
-        TaskBlock& b = (*d.Blocks)[r.iID];
-        if (d.bRangeMode) {
+        TaskBlock& b = (*d.Blocks)[r.Id];
+        if (d.RangeMode) {
             // Bytes are written only where this connection's stream stands
             // in the block; anything else ends the connection.
-            if (b.iFrom == 0 || b.iTo == 0 || b.iFrom >= b.iTo || b.iFrom - 1 != streamPos_) {
-                r.iState = b.iFrom == 0 && b.iTo == 0 ? tsStop : tsReconnect;
+            if (b.From == 0 || b.To == 0 || b.From >= b.To || b.From - 1 != streamPos_) {
+                r.State = b.From == 0 && b.To == 0 ? tsStop : tsReconnect;
                 return;
             }
-            int64_t take = std::min(n, b.iTo - b.iFrom + 1);
-            if (!WriteTempStrict(w.slot, b.iFrom - 1, data, take, &error)) {
+            int64_t take = std::min(n, b.To - b.From + 1);
+            if (!WriteTempStrict(w.slot, b.From - 1, data, take, &error)) {
                 failed = true;
             } else {
                 streamPos_ += take;
-                int64_t next = b.iFrom + take;
+                int64_t next = b.From + take;
                 int64_t counted = take;
-                if (next - 1 == b.iTo) {
-                    b.iFrom = b.iTo;  // finished
-                    r.iState = tsReconnect;
-                } else if (next == b.iTo) {
+                if (next - 1 == b.To) {
+                    b.From = b.To;  // finished
+                    r.State = tsReconnect;
+                } else if (next == b.To) {
                     // One byte would be left, which reads as finished: count
                     // one byte less and fetch the last two on a new connection.
-                    b.iFrom = next - 1;
+                    b.From = next - 1;
                     counted = take - 1;
-                    r.iState = tsReconnect;
+                    r.State = tsReconnect;
                 } else {
-                    b.iFrom = next;
+                    b.From = next;
                     if (rangeEnd_ >= 0 && streamPos_ > rangeEnd_) {
                         // The block grew past what was asked for: ask again.
-                        r.iState = tsReconnect;
+                        r.State = tsReconnect;
                     }
                 }
-                d.iDownloaded += counted;
-                if (d.iDownloaded == d.iFileSize) {
+                d.Downloaded += counted;
+                if (d.Downloaded == d.FileSize) {
                     w.task.FinishLocked(true);
                 }
             }
         } else {
-            if (r.iThreadID != w.slot.iStreamOwner || b.iFrom < 1 || b.iFrom - 1 != streamPos_) {
-                r.iState = tsStop;
+            if (r.ThreadId != w.slot.StreamOwner || b.From < 1 || b.From - 1 != streamPos_) {
+                r.State = tsStop;
                 return;
             }
-            int64_t take = d.iFileSize > 0 ? std::min(n, d.iFileSize - d.iDownloaded) : n;
-            if (take > 0 && !WriteTempLoose(w.slot, b.iFrom - 1, data, take, &error)) {
+            int64_t take = d.FileSize > 0 ? std::min(n, d.FileSize - d.Downloaded) : n;
+            if (take > 0 && !WriteTempLoose(w.slot, b.From - 1, data, take, &error)) {
                 failed = true;
             } else if (take > 0) {
                 streamPos_ += take;
-                b.iFrom += take;
-                d.iDownloaded += take;
+                b.From += take;
+                d.Downloaded += take;
             }
-            if (d.iFileSize > 0 && d.iDownloaded >= d.iFileSize) {
-                r.iState = tsStop;  // the stream is complete
+            if (d.FileSize > 0 && d.Downloaded >= d.FileSize) {
+                r.State = tsStop;  // the stream is complete
             }
         }
     }
     if (failed) {
-        ReportWriteFailure(w.slot, r.iThreadID, error);
-        r.iState = tsStop;
+        ReportWriteFailure(w.slot, r.ThreadId, error);
+        r.State = tsStop;
         return;
     }
     if (chunked_ && decoder_.Done()) {
         if (!w.IsStopped()) {
             w.MarkStreamEnded();  // a stop may have cut the body: its end is unknown
         }
-        r.iState = tsStop;  // the last chunk ends the stream
+        r.State = tsStop;  // the last chunk ends the stream
     }
 }
 
 // The server closed a single stream: complete only when its end is known to
 // have come (a body without a length ends with a graceful close; a reset cuts
 // it); otherwise it is fetched again after the retry wait.
-void CHttpHandler::StreamClosed(CWorker& w, bool graceful) {
+void HttpHandler::StreamClosed(Worker& w, bool graceful) {
     TaskDescriptor d = w.task.Snapshot();
-    bool shortOfSize = d.iFileSize > 0 && d.iDownloaded < d.iFileSize;
+    bool shortOfSize = d.FileSize > 0 && d.Downloaded < d.FileSize;
     if ((chunked_ && !decoder_.Done()) || shortOfSize || !graceful) {
-        w.rec.iState = tsDisconnect;
+        w.rec.State = tsDisconnect;
     } else if (!w.IsStopped()) {
         w.MarkStreamEnded();
     }

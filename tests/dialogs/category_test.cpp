@@ -14,7 +14,7 @@ using test::ScriptedQuestions;
 
 const std::string kDownload = "SOFTWARE\\Vardane\\Categories\\Download";
 
-std::vector<std::string> ChildTexts(const CTreeModel& tree, TreeItem item) {
+std::vector<std::string> ChildTexts(const TreeModel& tree, TreeItem item) {
     std::vector<std::string> texts;
     for (TreeItem child : tree.Children(item)) {
         texts.push_back(tree.Text(child));
@@ -22,7 +22,7 @@ std::vector<std::string> ChildTexts(const CTreeModel& tree, TreeItem item) {
     return texts;
 }
 
-std::string DefaultValue(CRegistry& registry, const std::string& path) {
+std::string DefaultValue(Registry& registry, const std::string& path) {
     std::string value = "<missing>";
     registry.Store(RegRoot::CurrentUser).QueryValue(path, "", value);
     return value;
@@ -32,13 +32,13 @@ class CategoryTest : public ::testing::Test {
   protected:
     CategoryTest() { BuildMainFolderTree(TestRegistry(), Lang(), tree); }
 
-    CRegistry& TestRegistry() { return root.Ctx().registry; }
-    const CLangTable& Lang() { return root.Ctx().lang; }
+    Registry& TestRegistry() { return root.Ctx().registry; }
+    const LangTable& Lang() { return root.Ctx().lang; }
     TreeItem Item(const std::string& textPath) { return FindItemByTextPath(tree, textPath); }
 
     // Commands whose name dialog is answered with `typed` (nullptr: Cancel).
     CategoryCommandEnv Env(const char* typed) {
-        return CategoryCommandEnv{TestRegistry(), Lang(), questions, [this, typed](CEdtCatDlg& dlg) {
+        return CategoryCommandEnv{TestRegistry(), Lang(), questions, [this, typed](EdtCatDlg& dlg) {
                                       if (typed != nullptr) {
                                           dlg.SetEditText(typed);
                                           dlg.Ok(questions);
@@ -56,7 +56,7 @@ class CategoryTest : public ::testing::Test {
 
     DialogTestRoot root;
     ScriptedQuestions questions;
-    CTreeModel tree;
+    TreeModel tree;
 };
 
 TEST_F(CategoryTest, MainTreeShowsFoldersWithIconsAndSortedCategories) {
@@ -89,7 +89,7 @@ TEST_F(CategoryTest, TextPathsResolveToKeysAndBack) {
     EXPECT_FALSE(ResolveTextPath(TestRegistry(), "Downloading\\Nope\\Video"));
 
     // Two siblings whose values are equal ignoring case: the first enumerated.
-    CRegistryStore& hkcu = TestRegistry().Store(RegRoot::CurrentUser);
+    RegistryStore& hkcu = TestRegistry().Store(RegRoot::CurrentUser);
     hkcu.CreateKey(kDownload + "\\Zeta");
     hkcu.SetValue(kDownload + "\\Zeta", "", "Same");
     hkcu.CreateKey(kDownload + "\\Alpha");
@@ -129,14 +129,14 @@ TEST_F(CategoryTest, AddAndRenameRefuseDuplicatesIgnoringCase) {
     EXPECT_TRUE(tree.IsExpanded(Item("Completed\\Video")));
 
     // A fresh tree from the registry shows the same.
-    CTreeModel fresh;
+    TreeModel fresh;
     BuildMainFolderTree(TestRegistry(), Lang(), fresh);
     EXPECT_EQ(ChildTexts(fresh, FindItemByTextPath(fresh, "Downloading")),
               (std::vector<std::string>{"eBook", "Music", "Others", "Software", "tunes", "Video"}));
 }
 
 TEST_F(CategoryTest, NameDialogTrimsAndRefusesBlankNames) {
-    CEdtCatDlg dialog(Lang(), "Old");
+    EdtCatDlg dialog(Lang(), "Old");
     EXPECT_EQ(dialog.EditText(), "Old");
     EXPECT_EQ(dialog.Label(), "Name");
     dialog.SetEditText("   ");
@@ -145,7 +145,7 @@ TEST_F(CategoryTest, NameDialogTrimsAndRefusesBlankNames) {
     EXPECT_FALSE(dialog.Ok(questions));
     ASSERT_EQ(questions.asked.size(), 2u);
     EXPECT_EQ(questions.asked[0].Text, "Please enter a category name.");
-    EXPECT_EQ(questions.asked[0].FocusField, CEdtCatDlg::kFieldName);
+    EXPECT_EQ(questions.asked[0].FocusField, EdtCatDlg::kFieldName);
     EXPECT_FALSE(dialog.Accepted());
     dialog.SetEditText("\t Jazz \xE3\x80\x80");
     EXPECT_TRUE(dialog.Ok(questions));
@@ -168,7 +168,7 @@ TEST_F(CategoryTest, DeleteRemovesTheWholeSubTreeAfterYes) {
     questions.answers = {QuestionAnswer::Yes};
     EXPECT_TRUE(DeleteCategory(env, tree, Item("Downloading\\Music")));
     EXPECT_EQ(Item("Downloading\\Music"), kNoItem);
-    CRegistryStore& hkcu = TestRegistry().Store(RegRoot::CurrentUser);
+    RegistryStore& hkcu = TestRegistry().Store(RegRoot::CurrentUser);
     EXPECT_FALSE(hkcu.KeyExists(kDownload + "\\Music"));
     EXPECT_FALSE(hkcu.KeyExists(kDownload + "\\Music\\Jazz\\Bebop"));
     EXPECT_TRUE(hkcu.KeyExists(kDownload + "\\Video"));
