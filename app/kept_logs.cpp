@@ -97,7 +97,7 @@ void KeptLogs::StartOver(const std::string& id) {
 }
 
 std::vector<LogLine> KeptLogs::Lines(const std::string& id, int thread,
-                                      const QueuedTask* stored) const {
+                                     const QueuedTask* stored) const {
     auto it = lines_.find(id);
     if (it == lines_.end() || thread < 0 || thread >= kThreads) {
         std::string why = thread == 0 ? LastError(id, stored) : std::string();
@@ -125,7 +125,7 @@ int KeptLogs::LastErrorThread(const std::string& id) const {
 }
 
 bool KeptLogs::StoreWithTask(TaskQueue& queue, const std::string& appDir,
-                              const std::string& id) const {
+                             const std::string& id) const {
     auto it = errors_.find(id);
     const QueuedTask* task = queue.Find(id);
     if (it == errors_.end() || task == nullptr) {

@@ -20,8 +20,8 @@
 
 namespace vardane {
 
-MainFrame::MainFrame(AppContext& ctx, WindowLoop& loop, IQuestions& questions,
-                       IMainFrameHost& host, ITaskEngine& engine)
+MainFrame::MainFrame(AppContext& ctx, WindowLoop& loop, IQuestions& questions, IMainFrameHost& host,
+                     ITaskEngine& engine)
     : ctx_(ctx),
       loop_(loop),
       host_(host),

@@ -57,7 +57,7 @@ class MainFrame : public ITaskOwner {
   public:
     // The loop must have been created on (or bound to) the window thread.
     MainFrame(AppContext& ctx, WindowLoop& loop, IQuestions& questions, IMainFrameHost& host,
-               ITaskEngine& engine);
+              ITaskEngine& engine);
     ~MainFrame() override;
     MainFrame(const MainFrame&) = delete;
     MainFrame& operator=(const MainFrame&) = delete;

@@ -130,7 +130,7 @@ InstanceLock::~InstanceLock() {
 }
 
 std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& appDir,
-                                                         std::string* error) {
+                                                       std::string* error) {
     std::unique_ptr<InstanceLock> lock(new InstanceLock());
     const std::string path = InstanceLockPath(appDir);
     lock->lockFd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);

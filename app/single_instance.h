@@ -29,7 +29,7 @@ class InstanceLock {
     // /x/vardane.lock: owned by root"); it stays empty when the lock is
     // merely held, so waiting for the holder makes sense.
     static std::unique_ptr<InstanceLock> TryAcquire(const std::string& appDir,
-                                                     std::string* error = nullptr);
+                                                    std::string* error = nullptr);
 
     // Non-blocking listening socket; readable when a client connects.
     int ListenFd() const { return listenFd_; }

@@ -185,8 +185,7 @@ std::optional<TaskList> TaskQueue::ListOf(const std::string& id) const {
 int TaskQueue::IndexOf(TaskList list, const std::string& id) const {
     TaskList found;
     int index;
-    if (const_cast<TaskQueue*>(this)->FindMutable(id, &found, &index) == nullptr ||
-        found != list) {
+    if (const_cast<TaskQueue*>(this)->FindMutable(id, &found, &index) == nullptr || found != list) {
         return -1;
     }
     return index;
@@ -298,7 +297,7 @@ bool TaskQueue::MoveUnreadable(const std::string& id, std::optional<TaskList> to
 }
 
 bool TaskQueue::Append(TaskList list, const std::string& id, bool writeList,
-                        Durability durability) {
+                       Durability durability) {
     if (ListOf(id)) {
         return false;  // one id never stands in two lists
     }
@@ -666,7 +665,7 @@ bool TaskQueue::SetState(const std::string& id, TaskState state) {
 }
 
 void TaskQueue::SetProgress(const std::string& id, const std::string& name, int64_t size,
-                             int64_t pos, int bestPercent, double speedKb) {
+                            int64_t pos, int bestPercent, double speedKb) {
     TaskList list;
     int index;
     QueuedTask* task = FindMutable(id, &list, &index);

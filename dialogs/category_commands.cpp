@@ -45,8 +45,7 @@ bool KeyExists(Registry& registry, const std::string& path) {
 // parentKey + '\' + name, or, when a renamed category still holds that key
 // name, the first free name + " (2)", " (3)" ...: the old key must not be
 // taken over by the new category.
-std::string FreeKeyPath(Registry& registry, const std::string& parentKey,
-                        const std::string& name) {
+std::string FreeKeyPath(Registry& registry, const std::string& parentKey, const std::string& name) {
     std::string path = parentKey + "\\" + name;
     for (int n = 2; KeyExists(registry, path); ++n) {
         path = parentKey + "\\" + name + " (" + IntToText(n) + ")";

@@ -28,8 +28,7 @@ int ProxyIndex(int number, size_t count) {
 
 }  // namespace
 
-EdtTaskDlg::EdtTaskDlg(AppContext& ctx, IQuestions& questions)
-    : ctx_(ctx), questions_(questions) {
+EdtTaskDlg::EdtTaskDlg(AppContext& ctx, IQuestions& questions) : ctx_(ctx), questions_(questions) {
     static constexpr std::pair<std::string Labels::*, const char*> kLabelKeys[] = {
         {&Labels::Url, "EdtTaskDlg_URL"},         {&Labels::SaveTo, "EdtTaskDlg_SaveTo"},
         {&Labels::Rename, "EdtTaskDlg_Rename"},   {&Labels::Block, "EdtTaskDlg_Block"},

@@ -122,8 +122,8 @@ TaskState VerifyDownload(TaskSlot& slot, int64_t length) {
     std::string actual;
     std::string why;
     DigestOutcome outcome = DigestFile(
-        task.TempPath(), length, expected->Algorithm,
-        [&slot] { return slot.StopCommanded.load(); }, actual, &why);
+        task.TempPath(), length, expected->Algorithm, [&slot] { return slot.StopCommanded.load(); },
+        actual, &why);
     if (outcome == DigestOutcome::Stopped) {
         return TaskState::Stopped;  // the next start checks again
     }

@@ -321,8 +321,7 @@ bool WriteTempStrict(TaskSlot& slot, int64_t offset, const char* bytes, int64_t 
     }
     int64_t done = 0;
     while (done < n) {
-        ssize_t r =
-            pwrite(slot.TempFd, bytes + done, static_cast<size_t>(n - done), offset + done);
+        ssize_t r = pwrite(slot.TempFd, bytes + done, static_cast<size_t>(n - done), offset + done);
         if (r < 0 && errno == EINTR) {
             continue;
         }

@@ -254,7 +254,7 @@ void FtpHandler::Store(Worker& w, const char* bytes, int64_t n) {
         }
         TaskBlock& b = (*d.Blocks)[r.Id];
         result = d.RangeMode ? StoreRanged(w, d, b, bytes, n, error)
-                              : StoreStream(w, d, b, bytes, n, error);
+                             : StoreStream(w, d, b, bytes, n, error);
         // Only a block that ends before the file does cuts its transfer.
         blockEnd = b.To < d.FileSize ? b.To : 0;
     }
@@ -287,7 +287,7 @@ void FtpHandler::Store(Worker& w, const char* bytes, int64_t n) {
 // outstanding, since that reads as finished: the last-but-one byte is
 // written but counted only with the last one (held_).
 FtpHandler::StoreResult FtpHandler::StoreRanged(Worker& w, TaskDescriptor& d, TaskBlock& b,
-                                                  const char* bytes, int64_t n, int& error) {
+                                                const char* bytes, int64_t n, int& error) {
     if (b.From == 0 || b.To == 0) {
         return StoreResult::Continue;
     }
@@ -322,7 +322,7 @@ FtpHandler::StoreResult FtpHandler::StoreRanged(Worker& w, TaskDescriptor& d, Ta
 // (FinishTransfer), so the stream cannot look complete before that; bytes
 // beyond the size fail the try.
 FtpHandler::StoreResult FtpHandler::StoreStream(Worker& w, TaskDescriptor& d, TaskBlock& b,
-                                                  const char* bytes, int64_t n, int& error) {
+                                                const char* bytes, int64_t n, int& error) {
     const int64_t written = b.From - 1;
     if (d.FileSize > 0 && written + n > d.FileSize) {
         return StoreResult::SizeMismatch;

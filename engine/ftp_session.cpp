@@ -118,7 +118,7 @@ std::string FtpSession::OpenDataPath(int receiveBuffer) {
 // PASV and EPSV have one good answer each, PORT and EPRT a "2yz"; anything
 // else leaves no data path.
 FtpReply FtpSession::OnDataPathReply(const std::string& line, const std::string& code,
-                                      FtpDataTarget& target, int receiveBuffer) {
+                                     FtpDataTarget& target, int receiveBuffer) {
     bool ready = false;
     if (step_ == FtpStep::PassiveSent) {
         ready = IsPassiveReply(code) &&

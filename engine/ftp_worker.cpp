@@ -193,7 +193,7 @@ void FtpHandler::OnControlReply(Worker& w) {
 // the command it answers with (pending is sent after the last line). A
 // refusal the sequence cannot go on from fails the try.
 FtpHandler::LineResult FtpHandler::OnReplyLine(Worker& w, const std::string& line,
-                                                 const std::string& code, std::string& pending) {
+                                               const std::string& code, std::string& pending) {
     WorkerRecord& r = w.rec;
     switch (StateOf(w)) {
         case FtpState::Connected:
@@ -251,8 +251,7 @@ FtpHandler::LineResult FtpHandler::OnReplyLine(Worker& w, const std::string& lin
 
 // The states of the transfer itself: the data path, the position, RETR.
 FtpHandler::LineResult FtpHandler::OnTransferReply(Worker& w, const std::string& line,
-                                                     const std::string& code,
-                                                     std::string& pending) {
+                                                   const std::string& code, std::string& pending) {
     switch (StateOf(w)) {
         case FtpState::RestSent:
             if (code != "350" && restOffset_ > 0) {
@@ -286,7 +285,7 @@ FtpHandler::LineResult FtpHandler::OnTransferReply(Worker& w, const std::string&
 // connection after the retry wait. A refused PASS (or an account we do not
 // have) fails the try, counted at the next connect.
 FtpHandler::LineResult FtpHandler::OnLoginReply(Worker& w, const std::string& code,
-                                                  std::string& pending) {
+                                                std::string& pending) {
     WorkerRecord& r = w.rec;
     const bool afterUser = StateOf(w) == FtpState::UserSent;
     switch (session_->OnLoginReply(code, pending)) {
@@ -325,7 +324,7 @@ FtpHandler::LineResult FtpHandler::OnLoginReply(Worker& w, const std::string& co
 // The probe: 350 and 501 both mean the server knows REST (501 only disliked
 // the offset on an ASCII listing type); anything else means one stream.
 FtpHandler::LineResult FtpHandler::OnRestProbeReply(Worker& w, const std::string& code,
-                                                      std::string& pending) {
+                                                    std::string& pending) {
     WorkerRecord& r = w.rec;
     const bool ranges = code == "350" || code == "501";
     if (code == "350") {
@@ -358,12 +357,12 @@ FtpHandler::LineResult FtpHandler::OnSizeReply(Worker& w, const std::string& lin
 // Any final reply but "213 <time>" means the server keeps no time for the
 // file: the size alone is compared, as it always was.
 FtpHandler::LineResult FtpHandler::OnMdtmReply(Worker& w, const std::string& line,
-                                                 const std::string& code) {
+                                               const std::string& code) {
     return OnSizeKnown(w, probedSize_, code == "213" ? ParseMdtmReply(line) : "");
 }
 
 FtpHandler::LineResult FtpHandler::OnSizeKnown(Worker& w, int64_t size,
-                                                 const std::string& modTime) {
+                                               const std::string& modTime) {
     WorkerRecord& r = w.rec;
     const bool probe = r.ThreadId == 0 && !r.SizeChecked;
     if (!CheckVersionUnchanged(w, size, modTime)) {

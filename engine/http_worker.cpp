@@ -169,7 +169,7 @@ void HttpHandler::OnProxyReply(Worker& w, const ProxyRecord& proxy) {
 }
 
 std::string HttpHandler::CookieHeader(const Worker::Settings& s, const TaskDescriptor& d,
-                                       const std::string& appDir) {
+                                      const std::string& appDir) {
     if (!s.HTTPEnableCookies || s.CookieFile.empty()) {
         return "";
     }

@@ -234,7 +234,7 @@ class TaskSlot {
     // Per-run engine state, reset by StartTask; guarded by task.TaskLock.
     bool FilePrepared = false;      // local file and blocks prepared for this run
     int StreamOwner = 0;            // single-stream mode: the one thread that reads
-    std::string FtpSwitchUrl;        // a redirect to FTP waits for the last worker
+    std::string FtpSwitchUrl;       // a redirect to FTP waits for the last worker
     bool StreamEnded = false;       // the single stream ended as its protocol says
     bool RetriesExhausted = false;  // a worker gave up after too many tries
     bool FileChanged = false;       // a new version on the server: the last worker restarts

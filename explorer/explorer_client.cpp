@@ -28,8 +28,8 @@ bool IsLoggingIn(S s) {
 
 ExplorerClient::ExplorerClient(AppContext& ctx, IExplorerWindow* window)
     : ctx_(ctx),
-      session_(std::make_unique<FtpSession>(rec_.connections,
-                                             static_cast<IConnectionOwner&>(*this), ctx.lang)) {
+      session_(std::make_unique<FtpSession>(rec_.connections, static_cast<IConnectionOwner&>(*this),
+                                            ctx.lang)) {
     rec_.window = window;
     thread_ = std::thread([this] { Run(); });
 }
@@ -268,8 +268,8 @@ void ExplorerClient::OnReply() {
 }
 
 ExplorerClient::LineResult ExplorerClient::OnReplyLine(const std::string& line,
-                                                         const std::string& code,
-                                                         std::string& pending) {
+                                                       const std::string& code,
+                                                       std::string& pending) {
     switch (rec_.state) {
         case S::Connected:
         case S::UserSent:
@@ -321,7 +321,7 @@ ExplorerClient::LineResult ExplorerClient::OnReplyLine(const std::string& line,
 }
 
 ExplorerClient::LineResult ExplorerClient::OnLoginReply(const std::string& code,
-                                                          std::string& pending) {
+                                                        std::string& pending) {
     switch (session_->OnLoginReply(code, pending)) {
         case FtpReply::Next:
             rec_.state = session_->Step() == FtpStep::UserSent ? S::UserSent : S::PassSent;

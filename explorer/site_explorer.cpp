@@ -18,7 +18,7 @@ constexpr int kFolderIcon = 0;
 }  // namespace
 
 SiteExplorer::SiteExplorer(AppContext& ctx, WindowLoop& loop, IQuestions& questions,
-                             IExplorerHost& host)
+                           IExplorerHost& host)
     : ctx_(ctx), loop_(loop), questions_(questions), host_(host) {
     LoadSiteList();
     client_ = std::make_unique<ExplorerClient>(ctx_, static_cast<IExplorerWindow*>(this));

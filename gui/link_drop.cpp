@@ -85,8 +85,8 @@ DroppedLinks LinksOf(const QMimeData& data) {
     return data.hasText() ? LinksInText(data.text().toStdString()) : links;
 }
 
-void TakeLinks(const DroppedLinks& links, AppContext& ctx, MainFrame& frame,
-               IQuestions& questions, const std::function<void(const std::string&)>& openDialog) {
+void TakeLinks(const DroppedLinks& links, AppContext& ctx, MainFrame& frame, IQuestions& questions,
+               const std::function<void(const std::string&)>& openDialog) {
     for (const std::string& file : links.ListFiles) {
         if (Confirmed(questions, ctx, ctx.lang.GetLangText("Msg_ImportConfirm"))) {
             frame.Operations().ImportFile(file);

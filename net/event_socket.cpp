@@ -670,8 +670,8 @@ bool BindSocket(ConnectionSet& set, int slot, const sockaddr_in& address) {
     if (!ValidSlot(slot) || set[slot].Socket == 0) {
         return false;
     }
-    return ::bind(set[slot].Socket, reinterpret_cast<const sockaddr*>(&address),
-                  sizeof(address)) == 0;
+    return ::bind(set[slot].Socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) ==
+           0;
 }
 
 bool LocalAddress(const ConnectionSet& set, int slot, sockaddr_storage& address) {

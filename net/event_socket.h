@@ -84,7 +84,7 @@ constexpr int kErrorHostNotFound = -2;
 constexpr int kErrorTls = -3;
 
 struct EventSocket {
-    int Socket = 0;   // 0 when the slot has no socket (a socket is never fd 0)
+    int Socket = 0;    // 0 when the slot has no socket (a socket is never fd 0)
     std::string Host;  // host actually connected to (the proxy when one is used)
     int Port = 0;
     int ProxyStep = 0;       // 1 connect started, 2..4 handshake, 5 ready, 0 failed
@@ -123,9 +123,7 @@ struct ConnectionSet {
     std::array<SocketEvent, kConnectionSlots> events{};
 
     EventSocket& operator[](int slot) { return connections[static_cast<size_t>(slot)]; }
-    const EventSocket& operator[](int slot) const {
-        return connections[static_cast<size_t>(slot)];
-    }
+    const EventSocket& operator[](int slot) const { return connections[static_cast<size_t>(slot)]; }
 };
 
 // What EnumNetworkEvents reports for one slot.

@@ -135,7 +135,7 @@ class TlsContext {
     // when it cannot be made (an unreadable CA file, which is tried again
     // next time).
     static std::shared_ptr<TlsContext> For(const TlsOptions& options, TlsFailure& failure,
-                                            std::string& error);
+                                           std::string& error);
 
     explicit TlsContext(SSL_CTX* ctx) : ctx_(ctx) {}
     ~TlsContext() {
@@ -196,7 +196,7 @@ class TlsContext {
 };
 
 std::shared_ptr<TlsContext> TlsContext::For(const TlsOptions& options, TlsFailure& failure,
-                                              std::string& error) {
+                                            std::string& error) {
     // Kept for the life of the process and never destroyed: OpenSSL's own
     // clean-up at exit may run before a static destructor would.
     static auto* lock = new std::mutex;
@@ -307,8 +307,7 @@ class OpenSslSession final : public TlsSession {
     std::string failureText_;
 };
 
-OpenSslSession::OpenSslSession(int fd, const std::string& host, int port,
-                                 const TlsOptions& options)
+OpenSslSession::OpenSslSession(int fd, const std::string& host, int port, const TlsOptions& options)
     : sessionKey_(host + ":" + std::to_string(port)), fd_(fd) {
     TlsFailure failure = TlsFailure::None;
     std::string error;
@@ -514,7 +513,7 @@ class OpenSslDigest final : public Digest {
 };
 
 std::unique_ptr<TlsSession> NewSession(int fd, const std::string& host, int port,
-                                        const TlsOptions& options) {
+                                       const TlsOptions& options) {
     return std::make_unique<OpenSslSession>(fd, host, port, options);
 }
 

@@ -95,7 +95,7 @@ const TlsModuleApi* TlsModule(std::string* why) {
 }
 
 std::unique_ptr<TlsSession> NewTlsSession(int fd, const std::string& host, int port,
-                                           const TlsOptions& options) {
+                                          const TlsOptions& options) {
     std::string why;
     const TlsModuleApi* api = TlsModule(&why);
     if (api == nullptr) {

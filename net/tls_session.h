@@ -72,7 +72,7 @@ class TlsSession {
 // resumption. A set-up that failed (an unreadable CA file, no module) shows
 // in the first Handshake step.
 std::unique_ptr<TlsSession> NewTlsSession(int fd, const std::string& host, int port,
-                                           const TlsOptions& options);
+                                          const TlsOptions& options);
 
 // A digest being computed.
 class Digest {
@@ -93,7 +93,7 @@ struct TlsModuleApi {
     uint32_t abi;
     uint32_t size;  // sizeof(TlsModuleApi) in the module
     std::unique_ptr<TlsSession> (*newSession)(int fd, const std::string& host, int port,
-                                               const TlsOptions& options);
+                                              const TlsOptions& options);
     std::unique_ptr<Digest> (*newDigest)(std::string_view algorithm);
 };
 // Raised whenever the table or a class above changes its layout.

@@ -134,7 +134,7 @@ bool RegistryStore::DeleteKeyTree(std::string_view keyPath) {
 }
 
 bool RegistryStore::QueryValue(std::string_view keyPath, std::string_view name,
-                                std::string& out) const {
+                               std::string& out) const {
     std::lock_guard lock(impl_->mutex);
     const RegNode* node = impl_->Find(keyPath);
     if (node == nullptr) {
@@ -149,7 +149,7 @@ bool RegistryStore::QueryValue(std::string_view keyPath, std::string_view name,
 }
 
 bool RegistryStore::SetValue(std::string_view keyPath, std::string_view name,
-                              std::string_view value) {
+                             std::string_view value) {
     std::lock_guard lock(impl_->mutex);
     RegNode* node = impl_->Find(keyPath);
     if (node == nullptr) {

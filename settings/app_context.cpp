@@ -45,7 +45,7 @@ void AppContext::EndTlsRun(const std::string& id, const void* run) {
 }
 
 std::optional<AppContext::TlsChoice> AppContext::TlsChoiceOf(const std::string& id,
-                                                               const void* run) {
+                                                             const void* run) {
     std::lock_guard lock(tlsChoiceLock_);
     auto it = tlsChoices_.find(id);
     if (it == tlsChoices_.end() || it->second.run != run) {

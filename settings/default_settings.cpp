@@ -106,8 +106,7 @@ void TakeSpeedLimitValue(AppContext& ctx, const std::string& name, const std::st
     if (name == "SpeedLimit") {
         ctx.settings.SpeedLimit = SettingFlag(text);
     } else {
-        ctx.SpeedLimitKB =
-            std::clamp<int64_t>(TextToInt(text), kMinSpeedLimitKB, kMaxSpeedLimitKB);
+        ctx.SpeedLimitKB = std::clamp<int64_t>(TextToInt(text), kMinSpeedLimitKB, kMaxSpeedLimitKB);
     }
 }
 

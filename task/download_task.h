@@ -77,12 +77,12 @@ struct TaskDescriptor {
     std::string FileName;       // from the address or a Content-Disposition header
     std::string Protocol;       // "http://" or "ftp://"
     std::string ProgressPath;   // full path of the progress file
-    bool NoSuccessor = false;  // start no waiting task after this one; set by Finish
+    bool NoSuccessor = false;   // start no waiting task after this one; set by Finish
     std::string Referer;
-    int64_t FileSize = 0;             // 0 while unknown
+    int64_t FileSize = 0;              // 0 while unknown
     int ThreadCount = 1;               // worker threads, 1..4
-    int RunningThreads = 0;           // worker threads of this task now alive
-    int64_t Downloaded = 0;           // bytes received and accounted to blocks
+    int RunningThreads = 0;            // worker threads of this task now alive
+    int64_t Downloaded = 0;            // bytes received and accounted to blocks
     std::optional<TaskBlocks> Blocks;  // none before the file size is known
     // Bytes from the start that the first request asked for (0: all or
     // none); the first block of a fresh split covers at least those.
@@ -132,7 +132,7 @@ struct ThreadRecord {
     // kMaxThreadLog; guarded by the task's TaskLock.
     std::vector<TaskLogEntry> LogList;
     bool HasBlock = false;  // holds a claimed block to release on disconnect
-    std::string ListType;    // TYPE argument before an FTP listing: "A", "I" or ""
+    std::string ListType;   // TYPE argument before an FTP listing: "A", "I" or ""
 };
 
 // One task slot, constructed once and reused for every task run in it.
@@ -196,7 +196,7 @@ class DownloadTask {
     void Trace(const std::string& line) const;
 
     AppContext& ctx;
-    std::atomic<bool> Active{false};               // the slot holds a started task
+    std::atomic<bool> Active{false};                // the slot holds a started task
     std::array<ThreadRecord, kMaxThreads> threads;  // launch records; LogList under TaskLock
     TaskDescriptor descriptor;                      // under TaskLock
     std::mutex ProgressLock;                        // the record and the progress file
@@ -205,11 +205,11 @@ class DownloadTask {
     // behind to the progress file; the engine never reads that file back.
     // Guarded by ProgressLock, like the bytes last written to the file.
     TaskProgressRecord Record;
-    std::string RecordWritten;    // FormatProgress of what the file holds
-    bool RecordDurable = false;  // that content has been flushed
-    std::mutex FileLock;          // the temporary file
-    std::mutex TaskLock;          // descriptor, blocks, counters, log lists, speed samples
-    std::mutex StopLock;          // the stop flag
+    std::string RecordWritten;             // FormatProgress of what the file holds
+    bool RecordDurable = false;            // that content has been flushed
+    std::mutex FileLock;                   // the temporary file
+    std::mutex TaskLock;                   // descriptor, blocks, counters, log lists, speed samples
+    std::mutex StopLock;                   // the stop flag
     std::array<double, 5> SpeedSamples{};  // last five one-second speeds, KB/s
     int SampleCount = 0;                   // valid samples, 0..5
     // Written under StopLock; atomic as well so that hot loops may peek

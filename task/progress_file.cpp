@@ -389,8 +389,7 @@ TaskProgressRecord TaskRecord(DownloadTask& task) {
     return task.Record;
 }
 
-void StageTaskProgress(DownloadTask& task,
-                       const std::function<void(TaskProgressRecord&)>& change) {
+void StageTaskProgress(DownloadTask& task, const std::function<void(TaskProgressRecord&)>& change) {
     std::lock_guard progress(task.ProgressLock);
     change(task.Record);
 }

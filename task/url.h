@@ -37,7 +37,7 @@ UrlAuthority FindAuthority(std::string_view address);
 // The parts of an "http://", "https://" or "ftp://" address.
 struct UrlParts {
     std::string Protocol;        // "http://", "https://" or "ftp://", lower case
-    bool UserInfo = false;      // the authority holds an '@'
+    bool UserInfo = false;       // the authority holds an '@'
     std::string User, Password;  // %XX decoded
     std::string Host;            // an IPv6 literal without its brackets
     int Port = 0;                // from the address, else DefaultPort(Protocol)

@@ -124,8 +124,9 @@ TEST_F(CategoryTest, AddAndRenameRefuseDuplicatesIgnoringCase) {
     EXPECT_EQ(DefaultValue(TestRegistry(), kDownload + "\\Music"), "tunes");
     EXPECT_EQ(DefaultValue(TestRegistry(), kDownload + "\\Music (2)"), "Music");
     EXPECT_TRUE(Add("Completed\\Video", "Clips"));
-    EXPECT_EQ(DefaultValue(TestRegistry(), "SOFTWARE\\Vardane\\Categories\\Downloaded\\Video\\Clips"),
-              "Clips");
+    EXPECT_EQ(
+        DefaultValue(TestRegistry(), "SOFTWARE\\Vardane\\Categories\\Downloaded\\Video\\Clips"),
+        "Clips");
     EXPECT_TRUE(tree.IsExpanded(Item("Completed\\Video")));
 
     // A fresh tree from the registry shows the same.

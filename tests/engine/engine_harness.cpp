@@ -162,8 +162,7 @@ void EngineHarness::StopTicks() {
     ticks_.join();
 }
 
-bool EngineHarness::Start(TaskSlot& slot, const std::string& id,
-                          const TaskProgressRecord* record) {
+bool EngineHarness::Start(TaskSlot& slot, const std::string& id, const TaskProgressRecord* record) {
     slot.task.owner = &owner;
     StartTicks(slot);
     return StartTask(slot, id, "", record);
