@@ -16,10 +16,10 @@ namespace {
 // A list model that only follows the notices, as a Qt model would.
 class MirrorModel : public ITaskQueueListener {
   public:
-    explicit MirrorModel(const TaskQueue& queue) : queue_(queue) {}
+    explicit MirrorModel(const TaskQueue& queue) : source(queue) {}
     void OnTaskInserted(TaskList list, int index) override {
         log.push_back("insert " + std::to_string(index));
-        rows.insert(rows.begin() + index, queue_.Tasks(list)[index].Id);
+        rows.insert(rows.begin() + index, source.Tasks(list)[index].Id);
     }
     void OnTaskRemoved(TaskList, int index, const std::string& id) override {
         log.push_back("remove " + std::to_string(index));
@@ -37,13 +37,13 @@ class MirrorModel : public ITaskQueueListener {
     }
     std::vector<std::string> Ids(TaskList list) const {
         std::vector<std::string> ids;
-        for (const QueuedTask& task : queue_.Tasks(list)) {
+        for (const QueuedTask& task : source.Tasks(list)) {
             ids.push_back(task.Id);
         }
         return ids;
     }
 
-    const TaskQueue& queue_;
+    const TaskQueue& source;
     std::vector<std::string> rows;
     std::vector<std::string> log;
 };
