@@ -1,5 +1,5 @@
 // Command ids of the main window's menus, toolbar, pop-up menus and controls.
-// Front ends send them to CMainFrame::OnCommand; the menus carry them.
+// Front ends send them to MainFrame::OnCommand; the menus carry them.
 #pragma once
 
 namespace vardane {

@@ -14,7 +14,7 @@ namespace {
 
 // The view of a folder tree item: its first ancestor (or itself) with a
 // folder icon; Downloading when there is none.
-TaskView ViewOfItem(const CTreeModel& tree, TreeItem item) {
+TaskView ViewOfItem(const TreeModel& tree, TreeItem item) {
     for (TreeItem i = item; i != kNoItem; i = tree.Parent(i)) {
         switch (tree.Icon(i)) {
             case imgDownloading:
@@ -32,7 +32,7 @@ TaskView ViewOfItem(const CTreeModel& tree, TreeItem item) {
 
 }  // namespace
 
-FolderPane::FolderPane(CAppContext& ctx, IMainFrameHost& host, IQuestions& questions)
+FolderPane::FolderPane(AppContext& ctx, IMainFrameHost& host, IQuestions& questions)
     : ctx_(ctx), host_(host), questions_(questions) {}
 
 void FolderPane::Build() {
@@ -132,7 +132,7 @@ std::vector<MenuEntry> FolderPane::CategoryPopupMenu(TreeItem item) const {
 
 bool FolderPane::CategoryCommand(int id, TreeItem item) {
     CategoryCommandEnv env{ctx_.registry, ctx_.lang, questions_,
-                           [this](CEdtCatDlg& dialog) { host_.RunCategoryNameDialog(dialog); }};
+                           [this](EdtCatDlg& dialog) { host_.RunCategoryNameDialog(dialog); }};
     bool changed = false;
     if (id == ID_CATEGORY_NEW) {
         changed = AddCategory(env, folders_, item);

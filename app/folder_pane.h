@@ -12,13 +12,13 @@
 
 namespace vardane {
 
-struct CAppContext;
+struct AppContext;
 class IMainFrameHost;
 class IQuestions;
 
 class FolderPane {
   public:
-    FolderPane(CAppContext& ctx, IMainFrameHost& host, IQuestions& questions);
+    FolderPane(AppContext& ctx, IMainFrameHost& host, IQuestions& questions);
 
     // The title, menus and folder tree of the current language and registry.
     void Build();
@@ -47,7 +47,7 @@ class FolderPane {
     bool CategoryCommand(int id, TreeItem item);
 
     const std::string& Title() const { return title_; }
-    const CTreeModel& Folders() const { return folders_; }
+    const TreeModel& Folders() const { return folders_; }
     bool FolderTreeVisible() const { return treeVisible_; }
     const std::string& FolderButtonText() const { return folderButtonText_; }
     int CurrentTab() const { return tab_; }
@@ -57,12 +57,12 @@ class FolderPane {
   private:
     void RebuildMenus();
 
-    CAppContext& ctx_;
+    AppContext& ctx_;
     IMainFrameHost& host_;
     IQuestions& questions_;
     std::string title_;
     TaskView view_ = TaskView::Downloading;
-    CTreeModel folders_;
+    TreeModel folders_;
     bool treeVisible_ = false;
     std::string folderButtonText_;
     int tab_ = 0;

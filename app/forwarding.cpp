@@ -33,8 +33,8 @@ ForwardClient::Input ForwardClient::Read() {
     if (fd_ < 0) {
         return input;
     }
-    const CFrameReader::Status status = reader_.ReadFrom(fd_);
-    if (status == CFrameReader::Status::TooLarge) {
+    const FrameReader::Status status = reader_.ReadFrom(fd_);
+    if (status == FrameReader::Status::TooLarge) {
         Refuse(requested_ ? "vardane: too much data after the request; closed\n"
                           : "vardane: request refused: larger than 1 MiB\n");
         return input;
@@ -72,7 +72,7 @@ ForwardClient::Input ForwardClient::Read() {
                 return input;
         }
     }
-    if (status == CFrameReader::Status::Closed && fd_ >= 0) {
+    if (status == FrameReader::Status::Closed && fd_ >= 0) {
         // Before its request is complete a client that left has nothing to
         // run. After it, output is still written until the socket refuses
         // it; the command goes on without an audience.
@@ -185,7 +185,7 @@ ForwardOutcome ForwardCommand(int fd, const std::vector<std::string>& args, CliI
     ForwardOutcome outcome;
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     std::string pending = EncodeRequest(args, io);
-    CFrameReader reader(SIZE_MAX);
+    FrameReader reader(SIZE_MAX);
     Clock::time_point giveUp = Clock::time_point::max();
     for (;;) {
         if (outcome.interrupted && Clock::now() >= giveUp) {
@@ -213,7 +213,7 @@ ForwardOutcome ForwardCommand(int fd, const std::vector<std::string>& args, CliI
         if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
             continue;
         }
-        const CFrameReader::Status status = reader.ReadFrom(fd);
+        const FrameReader::Status status = reader.ReadFrom(fd);
         char type = 0;
         std::string payload;
         while (reader.Next(type, payload)) {
@@ -234,7 +234,7 @@ ForwardOutcome ForwardCommand(int fd, const std::vector<std::string>& args, CliI
                     break;
             }
         }
-        if (status != CFrameReader::Status::Open) {
+        if (status != FrameReader::Status::Open) {
             return outcome;
         }
     }

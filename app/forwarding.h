@@ -99,7 +99,7 @@ class ForwardClient : public CliIo {
     void Close();
 
     int fd_;
-    CFrameReader reader_{kMaxRequest};
+    FrameReader reader_{kMaxRequest};
     ForwardRequest request_;
     bool requested_ = false;
     bool finished_ = false;

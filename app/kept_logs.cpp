@@ -64,7 +64,7 @@ std::string ErrorLineToKeep(std::string_view text) {
     return Shortened(MaskAddresses(DisplayText(text, false)), kMaxLastErrorBytes);
 }
 
-void CKeptLogs::Add(const TaskLogEntry& entry) {
+void KeptLogs::Add(const TaskLogEntry& entry) {
     const bool hasThread = entry.ThreadNo >= 0 && entry.ThreadNo < kThreads;
     if (entry.Kind == LogKind::Error) {
         errors_[entry.TaskId] =
@@ -89,15 +89,15 @@ void CKeptLogs::Add(const TaskLogEntry& entry) {
     lines.push_back(LogLine{entry.Kind, DisplayText(entry.Text)});
 }
 
-void CKeptLogs::StartOver(const std::string& id) {
+void KeptLogs::StartOver(const std::string& id) {
     errors_.erase(id);
     if (lines_.erase(id) > 0) {
         order_.erase(std::find(order_.begin(), order_.end(), id));
     }
 }
 
-std::vector<LogLine> CKeptLogs::Lines(const std::string& id, int thread,
-                                      const QueuedTask* stored) const {
+std::vector<LogLine> KeptLogs::Lines(const std::string& id, int thread,
+                                     const QueuedTask* stored) const {
     auto it = lines_.find(id);
     if (it == lines_.end() || thread < 0 || thread >= kThreads) {
         std::string why = thread == 0 ? LastError(id, stored) : std::string();
@@ -110,7 +110,7 @@ std::vector<LogLine> CKeptLogs::Lines(const std::string& id, int thread,
     return {lines.begin(), lines.end()};
 }
 
-std::string CKeptLogs::LastError(const std::string& id, const QueuedTask* stored) const {
+std::string KeptLogs::LastError(const std::string& id, const QueuedTask* stored) const {
     auto it = errors_.find(id);
     if (it != errors_.end()) {
         return it->second.Text;
@@ -119,13 +119,13 @@ std::string CKeptLogs::LastError(const std::string& id, const QueuedTask* stored
     return stored != nullptr ? ErrorLineToKeep(stored->Record().LastError) : std::string();
 }
 
-int CKeptLogs::LastErrorThread(const std::string& id) const {
+int KeptLogs::LastErrorThread(const std::string& id) const {
     auto it = errors_.find(id);
     return it == errors_.end() ? 0 : it->second.Thread;
 }
 
-bool CKeptLogs::StoreWithTask(CTaskQueue& queue, const std::string& appDir,
-                              const std::string& id) const {
+bool KeptLogs::StoreWithTask(TaskQueue& queue, const std::string& appDir,
+                             const std::string& id) const {
     auto it = errors_.find(id);
     const QueuedTask* task = queue.Find(id);
     if (it == errors_.end() || task == nullptr) {

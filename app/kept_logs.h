@@ -19,7 +19,7 @@
 
 namespace vardane {
 
-class CKeptLogs {
+class KeptLogs {
   public:
     // Lines of this many tasks at most (the latest to log); error lines are
     // kept for every task.
@@ -43,7 +43,7 @@ class CKeptLogs {
     // Writes this session's error line of the failed task id into its
     // progress file (key LastError) and the queue's record. False when
     // there was none or the write failed.
-    bool StoreWithTask(CTaskQueue& queue, const std::string& appDir, const std::string& id) const;
+    bool StoreWithTask(TaskQueue& queue, const std::string& appDir, const std::string& id) const;
 
   private:
     struct Error {

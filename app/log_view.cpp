@@ -16,8 +16,8 @@
 
 namespace vardane {
 
-LogView::LogView(CAppContext& ctx, IMainFrameHost& host, const TaskScheduler& scheduler,
-                 const CKeptLogs& keptLogs, const CTaskQueue& queue)
+LogView::LogView(AppContext& ctx, IMainFrameHost& host, const TaskScheduler& scheduler,
+                 const KeptLogs& keptLogs, const TaskQueue& queue)
     : ctx_(ctx), host_(host), scheduler_(scheduler), keptLogs_(keptLogs), queue_(queue) {}
 
 void LogView::Notify(unsigned parts) {

@@ -12,17 +12,17 @@
 
 namespace vardane {
 
-struct CAppContext;
-class CKeptLogs;
-class CTaskQueue;
+struct AppContext;
+class KeptLogs;
+class TaskQueue;
 class IMainFrameHost;
 class TaskScheduler;
 struct TaskLogEntry;
 
 class LogView {
   public:
-    LogView(CAppContext& ctx, IMainFrameHost& host, const TaskScheduler& scheduler,
-            const CKeptLogs& keptLogs, const CTaskQueue& queue);
+    LogView(AppContext& ctx, IMainFrameHost& host, const TaskScheduler& scheduler,
+            const KeptLogs& keptLogs, const TaskQueue& queue);
 
     // No task: an empty tree and list.
     void Clear();
@@ -52,12 +52,12 @@ class LogView {
   private:
     void Notify(unsigned parts);
 
-    CAppContext& ctx_;
+    AppContext& ctx_;
     IMainFrameHost& host_;
     const TaskScheduler& scheduler_;
-    const CKeptLogs& keptLogs_;
+    const KeptLogs& keptLogs_;
     // Where a failed task's line from an earlier session is kept.
-    const CTaskQueue& queue_;
+    const TaskQueue& queue_;
     LogTreeState logTree_;
     std::vector<LogLine> logList_;
     unsigned logListGeneration_ = 0;

@@ -20,8 +20,8 @@
 
 namespace vardane {
 
-CMainFrame::CMainFrame(CAppContext& ctx, CWindowLoop& loop, IQuestions& questions,
-                       IMainFrameHost& host, ITaskEngine& engine)
+MainFrame::MainFrame(AppContext& ctx, WindowLoop& loop, IQuestions& questions, IMainFrameHost& host,
+                     ITaskEngine& engine)
     : ctx_(ctx),
       loop_(loop),
       host_(host),
@@ -36,7 +36,7 @@ CMainFrame::CMainFrame(CAppContext& ctx, CWindowLoop& loop, IQuestions& question
       scheduler_(ctx, loop, host, engine, queue_, *this, keptLogs_, recordSync_, view_),
       operations_(ctx, host, questions, queue_, scheduler_, recordSync_, view_) {}
 
-CMainFrame::~CMainFrame() {
+MainFrame::~MainFrame() {
     Close();
     // A failed flush reports through the loop: run that report while this
     // frame still exists.
@@ -44,7 +44,7 @@ CMainFrame::~CMainFrame() {
     loop_.Pump();
 }
 
-void CMainFrame::Create(const StartOptions& options) {
+void MainFrame::Create(const StartOptions& options) {
     if (created_) {
         return;
     }
@@ -52,11 +52,11 @@ void CMainFrame::Create(const StartOptions& options) {
     closed_ = false;
     {
         std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
-        ctx_.iRunningThreads = 0;
-        ctx_.iSpeedBudget = 0;
-        ctx_.fAvgSpeedKB = 0;
+        ctx_.RunningThreads = 0;
+        ctx_.SpeedBudget = 0;
+        ctx_.AvgSpeedKB = 0;
     }
-    ctx_.bClosing = false;
+    ctx_.Closing = false;
 
     // Defaults, then the record; both establish the current language.
     ctx_.settings.AppDir = ctx_.root.AppDir;
@@ -75,7 +75,7 @@ void CMainFrame::Create(const StartOptions& options) {
     {
         // A default folder that is unset or gone points at Download/ again;
         // the loaded record keeps its value until the next start.
-        CRegistryKey key(ctx_.registry);
+        RegistryKey key(ctx_.registry);
         key.Open(RegRoot::CurrentUser, GroupKeyPath("Default"), true);
         std::string folder = key.QueryString("DownloadFolder");
         if (folder.empty() || !DirectoryExists(folder)) {
@@ -112,7 +112,7 @@ void CMainFrame::Create(const StartOptions& options) {
     }
 }
 
-void CMainFrame::SettingsChanged() {
+void MainFrame::SettingsChanged() {
     const std::string language = ctx_.lang.Current();
     LoadSettings(ctx_);
     if (ctx_.lang.Current() != language) {
@@ -123,20 +123,20 @@ void CMainFrame::SettingsChanged() {
     scheduler_.FillFreeSlots();
 }
 
-void CMainFrame::Relabel() {
+void MainFrame::Relabel() {
     pane_.Relabel();
     log_.Relabel();
     view_.RefreshFileCount();
     host_.OnModelChanged(partTitle | partFolders | partLogTree);
 }
 
-void CMainFrame::Close() {
+void MainFrame::Close() {
     if (!created_ || closed_) {
         return;
     }
     closed_ = true;
     host_.SetWaitCursor(true);
-    ctx_.bClosing = true;
+    ctx_.Closing = true;
     scheduler_.Shutdown();
     recordSync_.Drain();
     loop_.Pump();
@@ -158,34 +158,34 @@ void CMainFrame::OnTaskLog(const TaskLogEntry& e) {
     loop_.Post([this, e] { HandleTaskLog(e); });
 }
 
-void CMainFrame::OnTaskState(const TaskDescriptor& d) {
+void MainFrame::OnTaskState(const TaskDescriptor& d) {
     loop_.Send([this, &d] { scheduler_.OnTaskEnded(d); });
 }
 
-void CMainFrame::OnTaskProgress(const TaskDescriptor& d) {
+void MainFrame::OnTaskProgress(const TaskDescriptor& d) {
     loop_.Send([this, &d] { HandleTaskProgress(d); });
 }
 
-void CMainFrame::OnTaskThreads(const TaskDescriptor& d) {
+void MainFrame::OnTaskThreads(const TaskDescriptor& d) {
     loop_.Send([this, &d] { view_.OnTaskThreads(d.TaskId); });
 }
 
-void CMainFrame::OnSpeedTick() {
+void MainFrame::OnSpeedTick() {
     loop_.Send([this] { HandleSpeedTick(); });
 }
 
-void CMainFrame::HandleTaskLog(const TaskLogEntry& e) {
+void MainFrame::HandleTaskLog(const TaskLogEntry& e) {
     host_.OnTaskLog(e);
     keptLogs_.Add(e);
     view_.OnTaskLog(e);
 }
 
-void CMainFrame::HandleTaskProgress(const TaskDescriptor& d) {
-    queue_.SetProgress(d.TaskId, d.LocalFileName, d.iFileSize, d.iDownloaded, d.iBestPercent,
-                       d.fAvgSpeedKB);
+void MainFrame::HandleTaskProgress(const TaskDescriptor& d) {
+    queue_.SetProgress(d.TaskId, d.LocalFileName, d.FileSize, d.Downloaded, d.BestPercent,
+                       d.AvgSpeedKB);
 }
 
-void CMainFrame::HandleSpeedTick() {
+void MainFrame::HandleSpeedTick() {
     speed_.OnSpeedTick();
     scheduler_.OnSpeedTick();
 }

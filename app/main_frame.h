@@ -14,7 +14,7 @@
 // Threading: every public member runs on the window thread (the thread bound
 // to Loop()). Workers, slot threads and the speed sampler reach the model
 // only through the ITaskOwner calls, which are forwarded with
-// CWindowLoop::Send and return after the window thread has handled them.
+// WindowLoop::Send and return after the window thread has handled them.
 #pragma once
 
 #include <string>
@@ -36,7 +36,7 @@
 
 namespace vardane {
 
-struct CAppContext;
+struct AppContext;
 class IQuestions;
 
 // How a front end asks the frame to come up.
@@ -53,14 +53,14 @@ struct StartOptions {
 
 enum class TaskCommandKind { Start, Stop, Delete };
 
-class CMainFrame : public ITaskOwner {
+class MainFrame : public ITaskOwner {
   public:
     // The loop must have been created on (or bound to) the window thread.
-    CMainFrame(CAppContext& ctx, CWindowLoop& loop, IQuestions& questions, IMainFrameHost& host,
-               ITaskEngine& engine);
-    ~CMainFrame() override;
-    CMainFrame(const CMainFrame&) = delete;
-    CMainFrame& operator=(const CMainFrame&) = delete;
+    MainFrame(AppContext& ctx, WindowLoop& loop, IQuestions& questions, IMainFrameHost& host,
+              ITaskEngine& engine);
+    ~MainFrame() override;
+    MainFrame(const MainFrame&) = delete;
+    MainFrame& operator=(const MainFrame&) = delete;
 
     // Start-up: defaults and settings, folders, views, list repair, threads,
     // DownloadAtStart, then the command-line address.
@@ -79,7 +79,7 @@ class CMainFrame : public ITaskOwner {
     void OnSpeedTick() override;
 
     // The parts.
-    const CTaskQueue& Queue() const { return queue_; }
+    const TaskQueue& Queue() const { return queue_; }
     TaskScheduler& Scheduler() { return scheduler_; }
     TaskOperations& Operations() { return operations_; }
     TaskViewModel& View() { return view_; }
@@ -111,8 +111,8 @@ class CMainFrame : public ITaskOwner {
     // An address handed over by another process or the command line.
     void OnAddressHandedOver(const std::string& url);
 
-    CAppContext& Context() { return ctx_; }
-    CWindowLoop& Loop() { return loop_; }
+    AppContext& Context() { return ctx_; }
+    WindowLoop& Loop() { return loop_; }
     ShellOpener& Opener() { return opener_; }
 
   private:
@@ -125,17 +125,17 @@ class CMainFrame : public ITaskOwner {
     void HandleTaskProgress(const TaskDescriptor& d);
     void HandleSpeedTick();
 
-    CAppContext& ctx_;
-    CWindowLoop& loop_;
+    AppContext& ctx_;
+    WindowLoop& loop_;
     IMainFrameHost& host_;
     ShellOpener opener_;
 
-    CTaskQueue queue_;
+    TaskQueue queue_;
     // What tasks logged, for the log view once their run has ended.
-    CKeptLogs keptLogs_;
+    KeptLogs keptLogs_;
     // Flushes a new task's record and list line while its download starts.
     // Drained by the destructor before the parts go.
-    CDeferredSync recordSync_;
+    DeferredSync recordSync_;
 
     // In the order they need each other (the log view only keeps a
     // reference to the scheduler until it is asked for a log).

@@ -1,4 +1,4 @@
-// What CMainFrame needs from its front end: to hear that its state changed,
+// What MainFrame needs from its front end: to hear that its state changed,
 // and to run the windows and dialogs that the model does not own. Every call
 // comes on the window thread. The defaults do nothing, which is what a
 // front end without that window wants.
@@ -11,7 +11,7 @@
 
 namespace vardane {
 
-class CEdtCatDlg;
+class EdtCatDlg;
 struct TaskLogEntry;
 
 // Parts of the model that changed (bit flags for OnModelChanged).
@@ -39,12 +39,12 @@ class IMainFrameHost {
     virtual void SetWaitCursor(bool /*wait*/) {}
 
     // Windows the model asks for. A front end runs the dialog model and calls
-    // back CMainFrame::OnNewTaskAdded / OnTaskEdited when it was accepted.
+    // back MainFrame::OnNewTaskAdded / OnTaskEdited when it was accepted.
     virtual void OpenNewTaskDialog(const std::string& /*url*/) {}
     virtual void OpenTaskProperties(const std::string& /*id*/) {}
     virtual void OpenSettings() {}
     virtual void OpenSiteExplorer() {}
-    // The Exit command: the front end closes the window (CMainFrame::Close).
+    // The Exit command: the front end closes the window (MainFrame::Close).
     virtual void CloseRequested() {}
     // A second start of the program without an address: the window comes to
     // the front (also out of the tray). False when there is no window.
@@ -55,7 +55,7 @@ class IMainFrameHost {
     }
     // Runs the category name dialog modally (OK and Cancel forwarded to it);
     // not accepted when the front end has no such dialog.
-    virtual void RunCategoryNameDialog(CEdtCatDlg& /*dialog*/) {}
+    virtual void RunCategoryNameDialog(EdtCatDlg& /*dialog*/) {}
 
     // A task's end was handled (also a start abandoned at once): its final
     // state, after the rows and lists were updated. ListLock may be held:

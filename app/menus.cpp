@@ -12,7 +12,7 @@ struct KeyedItem {
     int Command;
 };
 
-std::vector<MenuEntry> Localize(std::initializer_list<KeyedItem> items, const CLangTable& lang) {
+std::vector<MenuEntry> Localize(std::initializer_list<KeyedItem> items, const LangTable& lang) {
     std::vector<MenuEntry> menu;
     for (const KeyedItem& item : items) {
         if (item.Key == nullptr) {
@@ -26,7 +26,7 @@ std::vector<MenuEntry> Localize(std::initializer_list<KeyedItem> items, const CL
 
 }  // namespace
 
-std::vector<MenuEntry> BuildFileMenu(const CLangTable& lang) {
+std::vector<MenuEntry> BuildFileMenu(const LangTable& lang) {
     return Localize({{"Menu_Main_New", ID_NEW},
                      {"Menu_Main_Import", ID_IMPORT},
                      {"Menu_Main_Site", ID_SITE_EXPLORER},
@@ -36,7 +36,7 @@ std::vector<MenuEntry> BuildFileMenu(const CLangTable& lang) {
                     lang);
 }
 
-std::vector<MenuEntry> BuildControlMenu(TaskView view, const CLangTable& lang) {
+std::vector<MenuEntry> BuildControlMenu(TaskView view, const LangTable& lang) {
     if (view == TaskView::Downloading) {
         return Localize({{"Menu_Main_SelectAll", ID_SELECT_ALL},
                          {nullptr, 0},
@@ -62,7 +62,7 @@ std::vector<MenuEntry> BuildControlMenu(TaskView view, const CLangTable& lang) {
                     lang);
 }
 
-std::vector<MenuEntry> BuildTaskPopupMenu(TaskView view, const CLangTable& lang) {
+std::vector<MenuEntry> BuildTaskPopupMenu(TaskView view, const LangTable& lang) {
     std::vector<MenuEntry> popup;
     for (const MenuEntry& item : BuildControlMenu(view, lang)) {
         // An item whose text is empty becomes a separator, whatever its id.

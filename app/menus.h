@@ -9,7 +9,7 @@
 
 namespace vardane {
 
-class CLangTable;
+class LangTable;
 
 // The three views of the task list, also the index of their folder node.
 enum class TaskView { Downloading = 0, Completed = 1, Deleted = 2 };
@@ -19,10 +19,10 @@ struct ToolbarButton {
     int Image = -1;
 };
 
-std::vector<MenuEntry> BuildFileMenu(const CLangTable& lang);
-std::vector<MenuEntry> BuildControlMenu(TaskView view, const CLangTable& lang);
+std::vector<MenuEntry> BuildFileMenu(const LangTable& lang);
+std::vector<MenuEntry> BuildControlMenu(TaskView view, const LangTable& lang);
 // Task list pop-up: a copy of the Control menu of the view, item by item.
-std::vector<MenuEntry> BuildTaskPopupMenu(TaskView view, const CLangTable& lang);
+std::vector<MenuEntry> BuildTaskPopupMenu(TaskView view, const LangTable& lang);
 std::vector<ToolbarButton> ToolbarButtons();
 
 }  // namespace vardane

@@ -33,7 +33,7 @@ int OpenTerminationSignalFd() {
     return signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
-OwnerRuntime::OwnerRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock)
+OwnerRuntime::OwnerRuntime(AppContext& ctx, std::unique_ptr<InstanceLock> lock)
     : ctx_(ctx), lock_(std::move(lock)), engine_(MakeDownloadEngine()) {
     signalFd_ = OpenTerminationSignalFd();
 }
@@ -50,7 +50,7 @@ OwnerRuntime::~OwnerRuntime() {
 }
 
 void OwnerRuntime::Start(bool allowDownloadAtStart, IQuestions* frameQuestions) {
-    frame_ = std::make_unique<CMainFrame>(
+    frame_ = std::make_unique<MainFrame>(
         ctx_, loop_, frameQuestions != nullptr ? *frameQuestions : questions_, *this, *engine_);
     StartOptions options;
     options.AllowDownloadAtStart = allowDownloadAtStart;
@@ -302,7 +302,7 @@ void OwnerRuntime::OnTaskLog(const TaskLogEntry& entry) {
 // Without a dialog the New task flow takes the defaults: the task is added,
 // and started when DownloadImmediately says so.
 void OwnerRuntime::OpenNewTaskDialog(const std::string& url) {
-    CEdtTaskDlg dialog(ctx_, questions_);
+    EdtTaskDlg dialog(ctx_, questions_);
     dialog.SetTaskLookup(&frame_->Queue());
     dialog.InitNew(url);
     if (dialog.Ok()) {
@@ -316,7 +316,7 @@ std::optional<std::string> OwnerRuntime::ChooseImportFile(const std::string& /*f
     return file;
 }
 
-void OwnerRuntime::RunCategoryNameDialog(CEdtCatDlg& dialog) {
+void OwnerRuntime::RunCategoryNameDialog(EdtCatDlg& dialog) {
     if (!pendingCategoryName) {
         return;
     }
@@ -329,7 +329,7 @@ int OwnerRuntime::OfferLinks(const std::vector<std::string>& urls, const Request
                              bool startNow, CliIo& io) {
     int added = 0;
     for (const std::string& url : urls) {
-        CEdtTaskDlg dialog(ctx_, questions_);
+        EdtTaskDlg dialog(ctx_, questions_);
         dialog.InitNew(url);
         dialog.SetHeaders(headers);
         // A page repeats links and holds some that are no download: those

@@ -24,7 +24,7 @@
 
 namespace vardane {
 
-struct CAppContext;
+struct AppContext;
 class OwnerRuntime;
 
 // Exit statuses of vardane-cli.
@@ -65,7 +65,7 @@ using CommandExecutor =
 class OwnerRuntime : public IMainFrameHost {
   public:
     // lock: this process owns the data root and serves other processes.
-    OwnerRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock);
+    OwnerRuntime(AppContext& ctx, std::unique_ptr<InstanceLock> lock);
     ~OwnerRuntime() override;
     OwnerRuntime(const OwnerRuntime&) = delete;
     OwnerRuntime& operator=(const OwnerRuntime&) = delete;
@@ -76,9 +76,9 @@ class OwnerRuntime : public IMainFrameHost {
     // Shutdown: stops every task and waits for the workers.
     void Close();
 
-    CAppContext& Context() { return ctx_; }
-    CMainFrame& Frame() { return *frame_; }
-    CWindowLoop& Loop() { return loop_; }
+    AppContext& Context() { return ctx_; }
+    MainFrame& Frame() { return *frame_; }
+    WindowLoop& Loop() { return loop_; }
     CliQuestions& Questions() { return questions_; }
     void SetExecutor(CommandExecutor executor) { executor_ = std::move(executor); }
 
@@ -120,7 +120,7 @@ class OwnerRuntime : public IMainFrameHost {
     void OnTaskLog(const TaskLogEntry& entry) override;
     void OpenNewTaskDialog(const std::string& url) override;
     std::optional<std::string> ChooseImportFile(const std::string& filter) override;
-    void RunCategoryNameDialog(CEdtCatDlg& dialog) override;
+    void RunCategoryNameDialog(EdtCatDlg& dialog) override;
     // Printed on this process's standard error.
     void ReportError(const std::string& text) override;
 
@@ -149,12 +149,12 @@ class OwnerRuntime : public IMainFrameHost {
     // bounded wait).
     void FlushClients();
 
-    CAppContext& ctx_;
-    std::unique_ptr<CInstanceLock> lock_;
-    CWindowLoop loop_;
+    AppContext& ctx_;
+    std::unique_ptr<InstanceLock> lock_;
+    WindowLoop loop_;
     std::unique_ptr<ITaskEngine> engine_;
     CliQuestions questions_;
-    std::unique_ptr<CMainFrame> frame_;
+    std::unique_ptr<MainFrame> frame_;
     CommandExecutor executor_;
     std::list<Job> jobs_;
     std::list<std::unique_ptr<ForwardClient>> clients_;

@@ -119,7 +119,7 @@ std::string InstanceSocketPath(const std::string& appDir) {
     return appDir + "vardane.sock";
 }
 
-CInstanceLock::~CInstanceLock() {
+InstanceLock::~InstanceLock() {
     if (listenFd_ >= 0) {
         close(listenFd_);
         unlink(socketPath_.c_str());
@@ -129,9 +129,9 @@ CInstanceLock::~CInstanceLock() {
     }
 }
 
-std::unique_ptr<CInstanceLock> CInstanceLock::TryAcquire(const std::string& appDir,
-                                                         std::string* error) {
-    std::unique_ptr<CInstanceLock> lock(new CInstanceLock());
+std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& appDir,
+                                                       std::string* error) {
+    std::unique_ptr<InstanceLock> lock(new InstanceLock());
     const std::string path = InstanceLockPath(appDir);
     lock->lockFd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     // Only a lock another process holds is worth waiting for; a file we may
@@ -172,7 +172,7 @@ std::unique_ptr<CInstanceLock> CInstanceLock::TryAcquire(const std::string& appD
     return lock;
 }
 
-int CInstanceLock::Accept() const {
+int InstanceLock::Accept() const {
     if (listenFd_ < 0) {
         return -1;
     }
@@ -215,7 +215,7 @@ bool HandOverAddress(const std::string& appDir, const std::string& url, int time
     if (SendFrame(fd, 'U', url) && SendFrame(fd, 'E', "")) {
         // The owner answers at once; one that does not is not waited for.
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        CFrameReader reader(64 * 1024);
+        FrameReader reader(64 * 1024);
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         char type = 0;
@@ -223,11 +223,11 @@ bool HandOverAddress(const std::string& appDir, const std::string& url, int time
         while (!taken && std::chrono::steady_clock::now() < deadline) {
             pollfd pfd{fd, POLLIN, 0};
             poll(&pfd, 1, 200);
-            const CFrameReader::Status status = reader.ReadFrom(fd);
+            const FrameReader::Status status = reader.ReadFrom(fd);
             while (reader.Next(type, payload)) {
                 taken = taken || (type == 'X' && payload == "0");
             }
-            if (status != CFrameReader::Status::Open) {
+            if (status != FrameReader::Status::Open) {
                 break;
             }
         }
@@ -267,7 +267,7 @@ bool ReadFrame(int fd, char& type, std::string& payload) {
     return ReadAll(fd, payload.data(), size);
 }
 
-CFrameReader::Status CFrameReader::ReadFrom(int fd) {
+FrameReader::Status FrameReader::ReadFrom(int fd) {
     if (tooLarge_) {
         return Status::TooLarge;
     }
@@ -309,7 +309,7 @@ CFrameReader::Status CFrameReader::ReadFrom(int fd) {
     }
 }
 
-bool CFrameReader::Next(char& type, std::string& payload) {
+bool FrameReader::Next(char& type, std::string& payload) {
     if (tooLarge_ || buffer_.size() - pos_ < 5) {
         return false;
     }
@@ -332,7 +332,7 @@ bool CFrameReader::Next(char& type, std::string& payload) {
     return true;
 }
 
-void CFrameReader::Allow(size_t maxBytes) {
+void FrameReader::Allow(size_t maxBytes) {
     maxBytes_ = maxBytes;
     taken_ = buffer_.size() - pos_;
 }

@@ -16,11 +16,11 @@ std::string InstanceLockPath(const std::string& appDir);
 std::string InstanceSocketPath(const std::string& appDir);
 
 // Held by the first process for its whole life.
-class CInstanceLock {
+class InstanceLock {
   public:
-    ~CInstanceLock();
-    CInstanceLock(const CInstanceLock&) = delete;
-    CInstanceLock& operator=(const CInstanceLock&) = delete;
+    ~InstanceLock();
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
 
     // The lock and a listening socket, or nullptr when another process holds
     // the data root or the lock cannot be taken at all. In the second case
@@ -28,8 +28,8 @@ class CInstanceLock {
     // the folder belongs to another user, that user ("cannot lock
     // /x/vardane.lock: owned by root"); it stays empty when the lock is
     // merely held, so waiting for the holder makes sense.
-    static std::unique_ptr<CInstanceLock> TryAcquire(const std::string& appDir,
-                                                     std::string* error = nullptr);
+    static std::unique_ptr<InstanceLock> TryAcquire(const std::string& appDir,
+                                                    std::string* error = nullptr);
 
     // Non-blocking listening socket; readable when a client connects.
     int ListenFd() const { return listenFd_; }
@@ -38,7 +38,7 @@ class CInstanceLock {
     int Accept() const;
 
   private:
-    CInstanceLock() = default;
+    InstanceLock() = default;
     int lockFd_ = -1;
     int listenFd_ = -1;
     std::string socketPath_;
@@ -68,10 +68,10 @@ bool ReadFrame(int fd, char& type, std::string& payload);
 // that sends slowly, or not at all, holds nobody up. maxBytes caps what the
 // peer may send in all (a frame announcing more is refused before its bytes
 // come); the buffer never grows beyond it.
-class CFrameReader {
+class FrameReader {
   public:
     enum class Status { Open, Closed, TooLarge };
-    explicit CFrameReader(size_t maxBytes) : maxBytes_(maxBytes) {}
+    explicit FrameReader(size_t maxBytes) : maxBytes_(maxBytes) {}
     // Reads what the socket holds now. Closed: end of stream or an error.
     Status ReadFrom(int fd);
     // The next complete frame; false when none is complete yet.

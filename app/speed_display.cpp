@@ -14,14 +14,14 @@
 
 namespace vardane {
 
-SpeedDisplay::SpeedDisplay(CAppContext& ctx, IMainFrameHost& host) : ctx_(ctx), host_(host) {}
+SpeedDisplay::SpeedDisplay(AppContext& ctx, IMainFrameHost& host) : ctx_(ctx), host_(host) {}
 
 void SpeedDisplay::Load() {
     int64_t limit = 1024;
     bool limitOn = false;
     {
         std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
-        limit = ctx_.iSpeedLimitKB;
+        limit = ctx_.SpeedLimitKB;
         limitOn = ctx_.settings.SpeedLimit;
     }
     sliderValue_ = static_cast<int>(limit);
@@ -33,7 +33,7 @@ void SpeedDisplay::Reload() {
     bool limitOn = false;
     {
         std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
-        CRegistryKey key(ctx_.registry);
+        RegistryKey key(ctx_.registry);
         key.Open(RegRoot::CurrentUser, GroupKeyPath("Connection"), true);
         limitOn = SettingFlag(key.QueryString("SpeedLimit"));
         limit = std::clamp<int64_t>(TextToInt(key.QueryString("SpeedLimitKBSec")), 1, 1024);
@@ -46,7 +46,7 @@ void SpeedDisplay::SetSpeedLimitChecked(bool checked) {
     {
         std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
         ctx_.settings.SpeedLimit = checked;
-        ctx_.iSpeedLimitKB = checked ? sliderValue_ : 1024;
+        ctx_.SpeedLimitKB = checked ? sliderValue_ : 1024;
     }
     speedLimitChecked_ = checked;
     speedLimitCaption_ = IntToText(sliderValue_) + " KB/s";
@@ -62,7 +62,7 @@ void SpeedDisplay::OnSpeedLimitValue(int value) {
     {
         std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
         if (ctx_.settings.SpeedLimit && value > 0) {
-            ctx_.iSpeedLimitKB = sliderValue_;
+            ctx_.SpeedLimitKB = sliderValue_;
             taken = true;
         }
     }
@@ -78,9 +78,9 @@ void SpeedDisplay::WriteSpeedLimitSettings() {
     {
         std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
         limitOn = ctx_.settings.SpeedLimit;
-        limit = ctx_.iSpeedLimitKB;
+        limit = ctx_.SpeedLimitKB;
     }
-    CRegistryKey key(ctx_.registry);
+    RegistryKey key(ctx_.registry);
     key.Open(RegRoot::CurrentUser, GroupKeyPath("Connection"), true);
     key.SetString("SpeedLimit", limitOn ? "1" : "0");
     key.SetString("SpeedLimitKBSec", IntToText(limit));
@@ -90,7 +90,7 @@ void SpeedDisplay::OnSpeedTick() {
     double average = 0;
     {
         std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
-        average = ctx_.fAvgSpeedKB;
+        average = ctx_.AvgSpeedKB;
     }
     totalSpeedText_ = vardane::TotalSpeedText(average);
     host_.OnModelChanged(partTotalSpeed);

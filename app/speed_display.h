@@ -8,12 +8,12 @@
 
 namespace vardane {
 
-struct CAppContext;
+struct AppContext;
 class IMainFrameHost;
 
 class SpeedDisplay {
   public:
-    SpeedDisplay(CAppContext& ctx, IMainFrameHost& host);
+    SpeedDisplay(AppContext& ctx, IMainFrameHost& host);
 
     // Takes the flag and the limit the settings hold (start-up).
     void Load();
@@ -36,7 +36,7 @@ class SpeedDisplay {
     const std::string& SpeedLimitCaption() const { return speedLimitCaption_; }
 
   private:
-    CAppContext& ctx_;
+    AppContext& ctx_;
     IMainFrameHost& host_;
     std::string totalSpeedText_ = "0.0 KB/s";
     bool speedLimitChecked_ = false;

@@ -9,7 +9,7 @@
 
 namespace vardane {
 
-void CMainFrame::OnCommand(int id) {
+void MainFrame::OnCommand(int id) {
     switch (id) {
         case ID_NEW:
         case ID_TB_NEW:
@@ -85,7 +85,7 @@ void CMainFrame::OnCommand(int id) {
     }
 }
 
-void CMainFrame::TaskCommand(TaskCommandKind kind, bool all) {
+void MainFrame::TaskCommand(TaskCommandKind kind, bool all) {
     if (view_.Rows().empty()) {
         return;
     }
@@ -104,7 +104,7 @@ void CMainFrame::TaskCommand(TaskCommandKind kind, bool all) {
     host_.SetWaitCursor(false);
 }
 
-void CMainFrame::DownloadAgain() {
+void MainFrame::DownloadAgain() {
     if (pane_.CurrentView() == TaskView::Downloading || view_.Rows().empty()) {
         return;
     }
@@ -116,7 +116,7 @@ void CMainFrame::DownloadAgain() {
 
 // The first selected row's target (its folder for folderOnly); nothing
 // when nothing is selected.
-void CMainFrame::OpenSelected(bool folderOnly) {
+void MainFrame::OpenSelected(bool folderOnly) {
     std::vector<std::string> selected = view_.SelectedIds();
     std::string path;
     if (!selected.empty()) {
@@ -126,16 +126,16 @@ void CMainFrame::OpenSelected(bool folderOnly) {
     opener_.Open(path);
 }
 
-void CMainFrame::OnNewTaskAdded(const std::string& id, bool startNow) {
+void MainFrame::OnNewTaskAdded(const std::string& id, bool startNow) {
     view_.SelectView(TaskView::Downloading);
     operations_.Added(id, startNow);
 }
 
-void CMainFrame::OnTaskEdited(const std::string& id, bool startNow) {
+void MainFrame::OnTaskEdited(const std::string& id, bool startNow) {
     operations_.Edited(id, startNow);
 }
 
-void CMainFrame::OnAddressHandedOver(const std::string& url) {
+void MainFrame::OnAddressHandedOver(const std::string& url) {
     host_.OpenNewTaskDialog(url);
 }
 

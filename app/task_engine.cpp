@@ -7,10 +7,10 @@ namespace vardane {
 
 namespace {
 
-class CEngineSlot : public ISlotEngine {
+class EngineSlot : public ISlotEngine {
   public:
-    explicit CEngineSlot(CAppContext& ctx) : slot_(ctx) {}
-    CDownloadTask& Task() override { return slot_.task; }
+    explicit EngineSlot(AppContext& ctx) : slot_(ctx) {}
+    DownloadTask& Task() override { return slot_.task; }
     bool Start(const std::string& id, const TaskProgressRecord& record) override {
         return StartTask(slot_, id, "", &record);
     }
@@ -19,24 +19,24 @@ class CEngineSlot : public ISlotEngine {
     bool Idle() override { return slot_.Idle(); }
 
   private:
-    CTaskSlot slot_;
+    TaskSlot slot_;
 };
 
-class CDownloadEngine : public ITaskEngine {
+class DownloadEngine : public ITaskEngine {
   public:
-    std::unique_ptr<ISlotEngine> MakeSlot(CAppContext& ctx) override {
-        return std::make_unique<CEngineSlot>(ctx);
+    std::unique_ptr<ISlotEngine> MakeSlot(AppContext& ctx) override {
+        return std::make_unique<EngineSlot>(ctx);
     }
-    void SampleSpeed(CAppContext& ctx, ITaskOwner* owner) override { sampler_.Step(ctx, owner); }
+    void SampleSpeed(AppContext& ctx, ITaskOwner* owner) override { sampler_.Step(ctx, owner); }
 
   private:
-    CSpeedSampler sampler_;
+    SpeedSampler sampler_;
 };
 
 }  // namespace
 
 std::unique_ptr<ITaskEngine> MakeDownloadEngine() {
-    return std::make_unique<CDownloadEngine>();
+    return std::make_unique<DownloadEngine>();
 }
 
 }  // namespace vardane

@@ -8,16 +8,16 @@
 
 namespace vardane {
 
-class CDownloadTask;
+class DownloadTask;
 class ITaskOwner;
 struct TaskProgressRecord;
-struct CAppContext;
+struct AppContext;
 
 // One task slot with the engine behind it.
 class ISlotEngine {
   public:
     virtual ~ISlotEngine() = default;
-    virtual CDownloadTask& Task() = 0;
+    virtual DownloadTask& Task() = 0;
     // Starts task id in the slot with its record, which the caller has just
     // written to the progress file. True when a worker was launched, so the
     // task will report its end (handing its record back); false when the
@@ -34,9 +34,9 @@ class ISlotEngine {
 class ITaskEngine {
   public:
     virtual ~ITaskEngine() = default;
-    virtual std::unique_ptr<ISlotEngine> MakeSlot(CAppContext& ctx) = 0;
+    virtual std::unique_ptr<ISlotEngine> MakeSlot(AppContext& ctx) = 0;
     // The speed sampler's one-second step; it sends the speed tick to owner.
-    virtual void SampleSpeed(CAppContext& ctx, ITaskOwner* owner) = 0;
+    virtual void SampleSpeed(AppContext& ctx, ITaskOwner* owner) = 0;
 };
 
 // The download engine of engine/.

@@ -10,7 +10,7 @@
 namespace vardane {
 
 struct ImportRun {
-    CTextLineReader reader;
+    TextLineReader reader;
     std::string folder;  // the download folder every task gets
     bool startImmediately = false;
     std::vector<std::string> added;  // tasks written so far, not yet listed

@@ -27,8 +27,8 @@ constexpr unsigned kLinesPerStep = 1024;
 
 }  // namespace
 
-TaskOperations::TaskOperations(CAppContext& ctx, IMainFrameHost& host, IQuestions& questions,
-                               CTaskQueue& queue, TaskScheduler& scheduler, CDeferredSync& sync,
+TaskOperations::TaskOperations(AppContext& ctx, IMainFrameHost& host, IQuestions& questions,
+                               TaskQueue& queue, TaskScheduler& scheduler, DeferredSync& sync,
                                IOperationsListener& listener)
     : ctx_(ctx),
       host_(host),
@@ -369,7 +369,7 @@ bool TaskOperations::ContinueImport(ImportRun& run) {
         return false;
     }
     std::lock_guard<std::mutex> lock(ctx_.ListLock);
-    const CAppSettings& settings = ctx_.settings;
+    const AppSettings& settings = ctx_.settings;
     std::string line;
     for (unsigned lines = 0; lines < kLinesPerStep; ++lines) {
         if (!run.reader.ReadLine(line)) {

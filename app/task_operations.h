@@ -15,9 +15,9 @@
 
 namespace vardane {
 
-struct CAppContext;
-class CDeferredSync;
-class CTaskQueue;
+struct AppContext;
+class DeferredSync;
+class TaskQueue;
 class IMainFrameHost;
 class IQuestions;
 class TaskScheduler;
@@ -35,8 +35,8 @@ class IOperationsListener {
 class TaskOperations {
   public:
     // sync: flushes a new task's record and list line off this thread.
-    TaskOperations(CAppContext& ctx, IMainFrameHost& host, IQuestions& questions, CTaskQueue& queue,
-                   TaskScheduler& scheduler, CDeferredSync& sync, IOperationsListener& listener);
+    TaskOperations(AppContext& ctx, IMainFrameHost& host, IQuestions& questions, TaskQueue& queue,
+                   TaskScheduler& scheduler, DeferredSync& sync, IOperationsListener& listener);
     TaskOperations(const TaskOperations&) = delete;
     TaskOperations& operator=(const TaskOperations&) = delete;
 
@@ -81,12 +81,12 @@ class TaskOperations {
     void DeleteMany(const std::vector<std::string>& ids);
     bool Confirm(const char* key, bool defaultNo);
 
-    CAppContext& ctx_;
+    AppContext& ctx_;
     IMainFrameHost& host_;
     IQuestions& questions_;
-    CTaskQueue& queue_;
+    TaskQueue& queue_;
     TaskScheduler& scheduler_;
-    CDeferredSync& sync_;
+    DeferredSync& sync_;
     IOperationsListener& listener_;
 };
 

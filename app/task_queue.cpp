@@ -203,7 +203,7 @@ std::vector<std::string> CTaskQueue::Load() {
     return problems;
 }
 
-QueuedTask* CTaskQueue::FindMutable(const std::string& id, TaskList* list, int* index) {
+QueuedTask* TaskQueue::FindMutable(const std::string& id, TaskList* list, int* index) {
     if (!whereValid_) {
         where_.clear();
         where_.reserve(lists_[0].size() + lists_[1].size() + lists_[2].size());
@@ -224,39 +224,38 @@ QueuedTask* CTaskQueue::FindMutable(const std::string& id, TaskList* list, int* 
     return &lists_[Index(*list)][static_cast<size_t>(*index)];
 }
 
-void CTaskQueue::Appended(TaskList list) {
+void TaskQueue::Appended(TaskList list) {
     const std::vector<QueuedTask>& tasks = lists_[Index(list)];
     if (whereValid_) {
         where_.emplace(tasks.back().Id, std::make_pair(list, static_cast<int>(tasks.size()) - 1));
     }
 }
 
-const QueuedTask* CTaskQueue::Find(const std::string& id) const {
+const QueuedTask* TaskQueue::Find(const std::string& id) const {
     TaskList list;
     int index;
-    return const_cast<CTaskQueue*>(this)->FindMutable(id, &list, &index);
+    return const_cast<TaskQueue*>(this)->FindMutable(id, &list, &index);
 }
 
-std::optional<TaskList> CTaskQueue::ListOf(const std::string& id) const {
+std::optional<TaskList> TaskQueue::ListOf(const std::string& id) const {
     TaskList list;
     int index;
-    if (const_cast<CTaskQueue*>(this)->FindMutable(id, &list, &index) == nullptr) {
+    if (const_cast<TaskQueue*>(this)->FindMutable(id, &list, &index) == nullptr) {
         return std::nullopt;
     }
     return list;
 }
 
-int CTaskQueue::IndexOf(TaskList list, const std::string& id) const {
+int TaskQueue::IndexOf(TaskList list, const std::string& id) const {
     TaskList found;
     int index;
-    if (const_cast<CTaskQueue*>(this)->FindMutable(id, &found, &index) == nullptr ||
-        found != list) {
+    if (const_cast<TaskQueue*>(this)->FindMutable(id, &found, &index) == nullptr || found != list) {
         return -1;
     }
     return index;
 }
 
-std::vector<std::string> CTaskQueue::UnreadableIds(TaskList list) const {
+std::vector<std::string> TaskQueue::UnreadableIds(TaskList list) const {
     std::vector<std::string> ids;
     for (const UnreadableLine& line : unreadable_[Index(list)]) {
         ids.push_back(line.Id);
@@ -264,7 +263,7 @@ std::vector<std::string> CTaskQueue::UnreadableIds(TaskList list) const {
     return ids;
 }
 
-std::optional<TaskList> CTaskQueue::UnreadableListOf(const std::string& id) const {
+std::optional<TaskList> TaskQueue::UnreadableListOf(const std::string& id) const {
     for (TaskList list : {TaskList::Downloading, TaskList::Completed, TaskList::Deleted}) {
         for (const UnreadableLine& line : unreadable_[Index(list)]) {
             if (line.Id == id) {
@@ -275,7 +274,7 @@ std::optional<TaskList> CTaskQueue::UnreadableListOf(const std::string& id) cons
     return std::nullopt;
 }
 
-std::vector<std::string> CTaskQueue::ListLines(TaskList list) const {
+std::vector<std::string> TaskQueue::ListLines(TaskList list) const {
     const std::vector<UnreadableLine>& lines = unreadable_[Index(list)];
     std::vector<std::string> ids;
     ids.reserve(lists_[Index(list)].size() + lines.size());
@@ -313,15 +312,15 @@ std::vector<std::string> CTaskQueue::ListLines(TaskList list) const {
     return ids;
 }
 
-bool CTaskQueue::WriteList(TaskList list, Durability durability) const {
+bool TaskQueue::WriteList(TaskList list, Durability durability) const {
     if (batchDepth_ > 0) {
-        const_cast<CTaskQueue*>(this)->batchChanges_[Index(list)] |= batchWrite;
+        const_cast<TaskQueue*>(this)->batchChanges_[Index(list)] |= batchWrite;
         return true;
     }
     return WriteListFile(ListFilePath(appDir_, list), ListLines(list), durability);
 }
 
-void CTaskQueue::KeepUnreadableInPlace(TaskList list, int index) {
+void TaskQueue::KeepUnreadableInPlace(TaskList list, int index) {
     const std::vector<QueuedTask>& tasks = lists_[Index(list)];
     const std::string& id = tasks[static_cast<size_t>(index)].Id;
     for (UnreadableLine& line : unreadable_[Index(list)]) {
@@ -333,7 +332,7 @@ void CTaskQueue::KeepUnreadableInPlace(TaskList list, int index) {
 
 // An unreadable line out of its list (to nullopt: gone), written as a task
 // move is: the target first.
-bool CTaskQueue::MoveUnreadable(const std::string& id, std::optional<TaskList> to) {
+bool TaskQueue::MoveUnreadable(const std::string& id, std::optional<TaskList> to) {
     std::optional<TaskList> from = UnreadableListOf(id);
     if (!from || (to && Index(*to) <= Index(*from))) {
         return false;
@@ -361,8 +360,8 @@ bool CTaskQueue::MoveUnreadable(const std::string& id, std::optional<TaskList> t
     return true;
 }
 
-bool CTaskQueue::Append(TaskList list, const std::string& id, bool writeList,
-                        Durability durability) {
+bool TaskQueue::Append(TaskList list, const std::string& id, bool writeList,
+                       Durability durability) {
     if (ListOf(id)) {
         return false;  // one id never stands in two lists
     }
@@ -386,7 +385,7 @@ bool CTaskQueue::Append(TaskList list, const std::string& id, bool writeList,
     return true;
 }
 
-bool CTaskQueue::AppendMany(TaskList list, const std::vector<std::string>& ids) {
+bool TaskQueue::AppendMany(TaskList list, const std::vector<std::string>& ids) {
     std::vector<QueuedTask>& tasks = lists_[Index(list)];
     const size_t first = tasks.size();
     for (const std::string& id : ids) {
@@ -414,18 +413,18 @@ bool CTaskQueue::AppendMany(TaskList list, const std::vector<std::string>& ids) 
     return true;
 }
 
-bool CTaskQueue::RemoveMany(const std::vector<std::string>& ids) {
+bool TaskQueue::RemoveMany(const std::vector<std::string>& ids) {
     return MoveMany(ids, std::nullopt);
 }
 
-bool CTaskQueue::MoveManyToList(const std::vector<std::string>& ids, TaskList to) {
+bool TaskQueue::MoveManyToList(const std::vector<std::string>& ids, TaskList to) {
     return MoveMany(ids, to);
 }
 
 // One pass per list: the leaving tasks are marked, kept aside in the order
 // given and the list closed up, so that 10,000 ids cost what one list walk
 // costs rather than one walk each.
-bool CTaskQueue::MoveMany(const std::vector<std::string>& ids, std::optional<TaskList> to) {
+bool TaskQueue::MoveMany(const std::vector<std::string>& ids, std::optional<TaskList> to) {
     BeginBatch();
     std::unordered_map<std::string, size_t> order;
     std::vector<std::optional<QueuedTask>> leaving(ids.size());
@@ -479,7 +478,7 @@ bool CTaskQueue::MoveMany(const std::vector<std::string>& ids, std::optional<Tas
     return EndBatch();
 }
 
-bool CTaskQueue::SetOrder(TaskList list, const std::vector<std::string>& ids) {
+bool TaskQueue::SetOrder(TaskList list, const std::vector<std::string>& ids) {
     std::vector<QueuedTask>& tasks = lists_[Index(list)];
     if (ids.size() != tasks.size()) {
         return false;
@@ -523,11 +522,11 @@ bool CTaskQueue::SetOrder(TaskList list, const std::vector<std::string>& ids) {
     return true;
 }
 
-void CTaskQueue::BeginBatch() {
+void TaskQueue::BeginBatch() {
     ++batchDepth_;
 }
 
-bool CTaskQueue::EndBatch() {
+bool TaskQueue::EndBatch() {
     if (batchDepth_ == 0 || --batchDepth_ > 0) {
         return true;
     }
@@ -560,7 +559,7 @@ bool CTaskQueue::EndBatch() {
     return true;
 }
 
-bool CTaskQueue::Batched(TaskList list, unsigned change) {
+bool TaskQueue::Batched(TaskList list, unsigned change) {
     if (batchDepth_ == 0) {
         return false;
     }
@@ -568,7 +567,7 @@ bool CTaskQueue::Batched(TaskList list, unsigned change) {
     return true;
 }
 
-bool CTaskQueue::Remove(const std::string& id) {
+bool TaskQueue::Remove(const std::string& id) {
     TaskList list;
     int index;
     if (FindMutable(id, &list, &index) == nullptr) {
@@ -593,7 +592,7 @@ bool CTaskQueue::Remove(const std::string& id) {
     return true;
 }
 
-bool CTaskQueue::MoveToList(const std::string& id, TaskList to, Durability durability) {
+bool TaskQueue::MoveToList(const std::string& id, TaskList to, Durability durability) {
     TaskList from;
     int index;
     QueuedTask* task = FindMutable(id, &from, &index);
@@ -626,7 +625,7 @@ bool CTaskQueue::MoveToList(const std::string& id, TaskList to, Durability durab
     return written;
 }
 
-bool CTaskQueue::Move(const std::string& id, int to) {
+bool TaskQueue::Move(const std::string& id, int to) {
     TaskList list;
     int from;
     if (FindMutable(id, &list, &from) == nullptr) {
@@ -653,7 +652,7 @@ bool CTaskQueue::Move(const std::string& id, int to) {
     return true;
 }
 
-bool CTaskQueue::Swap(const std::string& a, const std::string& b) {
+bool TaskQueue::Swap(const std::string& a, const std::string& b) {
     TaskList listA;
     TaskList listB;
     int i;
@@ -685,7 +684,7 @@ bool CTaskQueue::Swap(const std::string& a, const std::string& b) {
     return true;
 }
 
-bool CTaskQueue::SetState(const std::string& id, TaskState state) {
+bool TaskQueue::SetState(const std::string& id, TaskState state) {
     TaskList list;
     int index;
     QueuedTask* task = FindMutable(id, &list, &index);
@@ -729,8 +728,8 @@ bool CTaskQueue::SetState(const std::string& id, TaskState state) {
     return written;
 }
 
-void CTaskQueue::SetProgress(const std::string& id, const std::string& name, int64_t size,
-                             int64_t pos, int bestPercent, double speedKb) {
+void TaskQueue::SetProgress(const std::string& id, const std::string& name, int64_t size,
+                            int64_t pos, int bestPercent, double speedKb) {
     TaskList list;
     int index;
     QueuedTask* task = FindMutable(id, &list, &index);
@@ -750,7 +749,7 @@ void CTaskQueue::SetProgress(const std::string& id, const std::string& name, int
     Changed(list, index, fields);
 }
 
-void CTaskQueue::SetCompleted(const std::string& id, int64_t size, int64_t pos) {
+void TaskQueue::SetCompleted(const std::string& id, int64_t size, int64_t pos) {
     TaskList list;
     int index;
     QueuedTask* task = FindMutable(id, &list, &index);
@@ -765,7 +764,7 @@ void CTaskQueue::SetCompleted(const std::string& id, int64_t size, int64_t pos) 
     Changed(list, index, fieldProgress | fieldSpeed);
 }
 
-void CTaskQueue::SetSpeed(const std::string& id, double speedKb) {
+void TaskQueue::SetSpeed(const std::string& id, double speedKb) {
     TaskList list;
     int index;
     if (QueuedTask* task = FindMutable(id, &list, &index)) {
@@ -774,7 +773,7 @@ void CTaskQueue::SetSpeed(const std::string& id, double speedKb) {
     }
 }
 
-void CTaskQueue::Adopt(const std::string& id, const TaskProgressRecord* record) {
+void TaskQueue::Adopt(const std::string& id, const TaskProgressRecord* record) {
     if (record == nullptr) {
         Refresh(id);
         return;
@@ -793,7 +792,7 @@ void CTaskQueue::Adopt(const std::string& id, const TaskProgressRecord* record) 
     }
 }
 
-std::string CTaskQueue::DownloadingTaskOfUrl(std::string_view url) const {
+std::string TaskQueue::DownloadingTaskOfUrl(std::string_view url) const {
     for (const QueuedTask& task : Tasks(TaskList::Downloading)) {
         if (EqualsNoCase(PackedBaseUrl(task.PackedRecord), url)) {
             return task.Id;
@@ -802,12 +801,12 @@ std::string CTaskQueue::DownloadingTaskOfUrl(std::string_view url) const {
     return "";
 }
 
-bool CTaskQueue::IsTaskRunning(const std::string& id) const {
+bool TaskQueue::IsTaskRunning(const std::string& id) const {
     const QueuedTask* task = Find(id);
     return task != nullptr && task->State == TaskState::Running;
 }
 
-void CTaskQueue::Refresh(const std::string& id) {
+void TaskQueue::Refresh(const std::string& id) {
     TaskList list;
     int index;
     QueuedTask* task = FindMutable(id, &list, &index);
@@ -835,7 +834,7 @@ void CTaskQueue::Refresh(const std::string& id) {
     }
 }
 
-void CTaskQueue::Changed(TaskList list, int index, unsigned fields) {
+void TaskQueue::Changed(TaskList list, int index, unsigned fields) {
     if (Batched(list, batchFields)) {
         return;
     }
@@ -844,11 +843,11 @@ void CTaskQueue::Changed(TaskList list, int index, unsigned fields) {
     }
 }
 
-void CTaskQueue::AddListener(ITaskQueueListener* listener) {
+void TaskQueue::AddListener(ITaskQueueListener* listener) {
     listeners_.push_back(listener);
 }
 
-void CTaskQueue::RemoveListener(ITaskQueueListener* listener) {
+void TaskQueue::RemoveListener(ITaskQueueListener* listener) {
     listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
 }
 

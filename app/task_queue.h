@@ -81,9 +81,9 @@ class ITaskQueueListener {
     virtual void OnListReordered(TaskList /*list*/, const std::vector<int>& /*newIndex*/) {}
 };
 
-class CTaskQueue : public ITaskLookup {
+class TaskQueue : public ITaskLookup {
   public:
-    explicit CTaskQueue(std::string appDir) : appDir_(std::move(appDir)) {}
+    explicit TaskQueue(std::string appDir) : appDir_(std::move(appDir)) {}
 
     // Reads the three lists and the progress file of every task. A task
     // whose file is complete counts as completed whatever its state said

@@ -20,9 +20,9 @@
 
 namespace vardane {
 
-TaskScheduler::TaskScheduler(CAppContext& ctx, CWindowLoop& loop, IMainFrameHost& host,
-                             ITaskEngine& engine, CTaskQueue& queue, ITaskOwner& owner,
-                             CKeptLogs& keptLogs, CDeferredSync& sync, ISchedulerListener& listener)
+TaskScheduler::TaskScheduler(AppContext& ctx, WindowLoop& loop, IMainFrameHost& host,
+                             ITaskEngine& engine, TaskQueue& queue, ITaskOwner& owner,
+                             KeptLogs& keptLogs, DeferredSync& sync, ISchedulerListener& listener)
     : ctx_(ctx),
       loop_(loop),
       host_(host),
@@ -39,7 +39,7 @@ TaskScheduler::TaskScheduler(CAppContext& ctx, CWindowLoop& loop, IMainFrameHost
 }
 
 bool TaskScheduler::IsSlotBusy(int slot) const {
-    return slots_[slot]->Task().bActive.load();
+    return slots_[slot]->Task().Active.load();
 }
 
 int TaskScheduler::SlotOfTask(const std::string& id) const {
@@ -104,7 +104,7 @@ void TaskScheduler::StartTask(const std::string& id) {
 // end of its own: the row would show running forever and the queue would
 // wait for an end that never comes. It is handled like a task end here.
 void TaskScheduler::AfterAbandonedStart(int slot, std::string id) {
-    slots_[slot]->Task().bActive = false;
+    slots_[slot]->Task().Active = false;
     slotIds_[slot].clear();
     // The start may have written the task's state (a bad address fails it).
     queue_.Refresh(id);
@@ -115,7 +115,7 @@ void TaskScheduler::AfterAbandonedStart(int slot, std::string id) {
     }
     AfterTaskStopped(id, state);
     host_.OnTaskEnded(id, state);
-    if (!ctx_.bClosing) {
+    if (!ctx_.Closing) {
         StartNextWaiting();
     }
 }
@@ -171,7 +171,7 @@ bool TaskScheduler::StartNextWaiting() {
 }
 
 void TaskScheduler::FillFreeSlots() {
-    for (int i = 0; i < kTaskSlots && !ctx_.bClosing && FreeSlotCount() > 0; ++i) {
+    for (int i = 0; i < kTaskSlots && !ctx_.Closing && FreeSlotCount() > 0; ++i) {
         if (!StartNextWaiting()) {
             break;
         }
@@ -213,7 +213,7 @@ bool TaskScheduler::HasActiveTasks() const {
 
 int TaskScheduler::RunningWorkerThreads() const {
     std::lock_guard<std::mutex> lock(ctx_.SpeedLock);
-    return ctx_.iRunningThreads;
+    return ctx_.RunningThreads;
 }
 
 // Completed: out of Downloading.lst into Completed.lst, State 1. An id that
@@ -245,28 +245,28 @@ void TaskScheduler::OnTaskEnded(const TaskDescriptor& d) {
     }
     if (pendingDeletes_.count(d.TaskId) > 0) {
         FinishDeletedTask(d);
-    } else if (d.iState == TaskState::Completed) {
-        queue_.SetCompleted(d.TaskId, d.iFileSize, d.iDownloaded);
+    } else if (d.State == TaskState::Completed) {
+        queue_.SetCompleted(d.TaskId, d.FileSize, d.Downloaded);
         MoveToCompleted(d.TaskId);
         listener_.OnTaskCompleted();
-    } else if (d.iState == TaskState::Stopped || d.iState == TaskState::Failed) {
-        if (d.iState == TaskState::Failed) {
+    } else if (d.State == TaskState::Stopped || d.State == TaskState::Failed) {
+        if (d.State == TaskState::Failed) {
             keptLogs_.StoreWithTask(queue_, ctx_.AppDir(), d.TaskId);
         }
-        AfterTaskStopped(d.TaskId, d.iState);
+        AfterTaskStopped(d.TaskId, d.State);
     }
-    if (d.iState == TaskState::Completed) {
+    if (d.State == TaskState::Completed) {
         host_.CompletionAlert(d.LocalFileName);
     }
     // A completed task frees its slot for the queue like any other end; only
     // Stop All and shutdown (and a failure the task itself marked) start
     // nothing in its place.
-    const bool taskSaysNone = d.bNoSuccessor && d.iState != TaskState::Completed;
-    if (!ctx_.bClosing && !noSuccessor && !taskSaysNone) {
+    const bool taskSaysNone = d.NoSuccessor && d.State != TaskState::Completed;
+    if (!ctx_.Closing && !noSuccessor && !taskSaysNone) {
         StartNextWaiting();
     }
     lock.unlock();
-    host_.OnTaskEnded(d.TaskId, d.iState);
+    host_.OnTaskEnded(d.TaskId, d.State);
 }
 
 void TaskScheduler::FinishDeletedTask(const TaskDescriptor& d) {
@@ -299,12 +299,12 @@ void TaskScheduler::OnSpeedTick() {
 void TaskScheduler::StartThreads() {
     threadsStopping_ = false;
     for (int i = 0; i < kTaskSlots; ++i) {
-        slotThreads_[i] = std::make_unique<CPeriodicThread>();
+        slotThreads_[i] = std::make_unique<PeriodicThread>();
         slotThreads_[i]->Start(std::chrono::milliseconds(1000), [this, i] { SlotStep(i); });
     }
     samplerThread_.Start(std::chrono::milliseconds(1000), [this] { SamplerStep(); });
     keepAwakeThread_.Start(std::chrono::seconds(20), [this] {
-        if (!ctx_.bClosing) {
+        if (!ctx_.Closing) {
             host_.KeepAwake();
         }
     });
@@ -314,7 +314,7 @@ void TaskScheduler::SlotStep(int slot) {
     if (threadsStopping_) {
         return;
     }
-    if (slots_[slot]->Task().bActive) {
+    if (slots_[slot]->Task().Active) {
         slots_[slot]->Tick();
     }
 }

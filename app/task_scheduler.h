@@ -22,10 +22,10 @@
 
 namespace vardane {
 
-struct CAppContext;
-class CDeferredSync;
-class CKeptLogs;
-class CWindowLoop;
+struct AppContext;
+class DeferredSync;
+class KeptLogs;
+class WindowLoop;
 class IMainFrameHost;
 
 inline constexpr int kTaskSlots = 4;
@@ -43,8 +43,8 @@ class TaskScheduler {
     // owner: what the slots' tasks and the speed sampler report to.
     // keptLogs: a started task's earlier lines are dropped there. sync:
     // flushes the lists a completion changed.
-    TaskScheduler(CAppContext& ctx, CWindowLoop& loop, IMainFrameHost& host, ITaskEngine& engine,
-                  CTaskQueue& queue, ITaskOwner& owner, CKeptLogs& keptLogs, CDeferredSync& sync,
+    TaskScheduler(AppContext& ctx, WindowLoop& loop, IMainFrameHost& host, ITaskEngine& engine,
+                  TaskQueue& queue, ITaskOwner& owner, KeptLogs& keptLogs, DeferredSync& sync,
                   ISchedulerListener& listener);
     TaskScheduler(const TaskScheduler&) = delete;
     TaskScheduler& operator=(const TaskScheduler&) = delete;
@@ -98,14 +98,14 @@ class TaskScheduler {
     // The queue's SetState; a failed write is reported, never ignored.
     void WriteState(const std::string& id, TaskState state);
 
-    CAppContext& ctx_;
-    CWindowLoop& loop_;
+    AppContext& ctx_;
+    WindowLoop& loop_;
     IMainFrameHost& host_;
     ITaskEngine& engine_;
-    CTaskQueue& queue_;
+    TaskQueue& queue_;
     ITaskOwner& owner_;
-    CKeptLogs& keptLogs_;
-    CDeferredSync& sync_;
+    KeptLogs& keptLogs_;
+    DeferredSync& sync_;
     ISchedulerListener& listener_;
     // The names the Downloading tasks aim at, for the workers' choice of a
     // free name; a task's own claim ends with its run, once the queue holds
@@ -127,9 +127,9 @@ class TaskScheduler {
     // tick the end is handled here, so that nothing waits for it forever.
     std::array<bool, kTaskSlots> quietSlots_{};
 
-    std::array<std::unique_ptr<CPeriodicThread>, kTaskSlots> slotThreads_;
-    CPeriodicThread samplerThread_;
-    CPeriodicThread keepAwakeThread_;
+    std::array<std::unique_ptr<PeriodicThread>, kTaskSlots> slotThreads_;
+    PeriodicThread samplerThread_;
+    PeriodicThread keepAwakeThread_;
     std::atomic<bool> threadsStopping_{false};
 };
 

@@ -13,7 +13,7 @@
 
 namespace vardane {
 
-TaskViewModel::TaskViewModel(CAppContext& ctx, IMainFrameHost& host, CTaskQueue& queue,
+TaskViewModel::TaskViewModel(AppContext& ctx, IMainFrameHost& host, TaskQueue& queue,
                              FolderPane& pane, LogView& log)
     : ctx_(ctx), host_(host), queue_(queue), pane_(pane), log_(log) {
     queue_.AddListener(this);

@@ -19,7 +19,7 @@
 
 namespace vardane {
 
-struct CAppContext;
+struct AppContext;
 class FolderPane;
 class IMainFrameHost;
 class LogView;
@@ -32,7 +32,7 @@ class TaskViewModel : private ITaskQueueListener,
                       public IOperationsListener {
   public:
     // Follows queue from now until it goes.
-    TaskViewModel(CAppContext& ctx, IMainFrameHost& host, CTaskQueue& queue, FolderPane& pane,
+    TaskViewModel(AppContext& ctx, IMainFrameHost& host, TaskQueue& queue, FolderPane& pane,
                   LogView& log);
     ~TaskViewModel() override;
     TaskViewModel(const TaskViewModel&) = delete;
@@ -90,9 +90,9 @@ class TaskViewModel : private ITaskQueueListener,
     void OnListChanged(TaskList list, bool fieldsOnly) override;
     void OnListReordered(TaskList list, const std::vector<int>& newIndex) override;
 
-    CAppContext& ctx_;
+    AppContext& ctx_;
     IMainFrameHost& host_;
-    CTaskQueue& queue_;
+    TaskQueue& queue_;
     FolderPane& pane_;
     LogView& log_;
     std::vector<TaskRow> rows_;

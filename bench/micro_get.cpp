@@ -39,8 +39,8 @@ class Owner : public ITaskOwner {
     }
     void OnTaskState(const TaskDescriptor& d) override {
         std::lock_guard lock(lock_);
-        state_ = d.iState;
-        ended = true;
+        state_ = d.State;
+        finished_ = true;
         ended_.notify_all();
     }
     void OnTaskProgress(const TaskDescriptor&) override {}
@@ -48,7 +48,7 @@ class Owner : public ITaskOwner {
     void OnSpeedTick() override {}
     TaskState Wait() {
         std::unique_lock lock(lock_);
-        ended_.wait(lock, [this] { return ended; });
+        ended_.wait(lock, [this] { return finished_; });
         return state_;
     }
 
@@ -56,7 +56,7 @@ class Owner : public ITaskOwner {
     std::mutex lock_;
     std::condition_variable ended_;
     TaskState state_ = TaskState::Stopped;
-    bool ended = false;
+    bool finished_ = false;
 };
 
 }  // namespace
@@ -73,9 +73,9 @@ int main(int argc, char** argv) {
     int64_t limit = argc >= 6 && std::strcmp(argv[4], "--limit") == 0 ? std::atoll(argv[5]) : 0;
     MakeDirectories(folder + "Tasks/");
     MakeDirectories(folder + "Download/");
-    CAppContext ctx(DataRoot{folder, ""});
-    CRegistryStore& user = ctx.registry.Store(RegRoot::CurrentUser);
-    CRegistryStore& machine = ctx.registry.Store(RegRoot::LocalMachine);
+    AppContext ctx(DataRoot{folder, ""});
+    RegistryStore& user = ctx.registry.Store(RegRoot::CurrentUser);
+    RegistryStore& machine = ctx.registry.Store(RegRoot::LocalMachine);
     user.BeginBatch();  // one write of each store instead of one per value
     machine.BeginBatch();
     WriteDefaultSettings(ctx);
@@ -85,10 +85,10 @@ int main(int argc, char** argv) {
     {
         std::lock_guard lock(ctx.SpeedLock);
         ctx.settings.SpeedLimit = limit > 0;
-        ctx.iSpeedLimitKB = limit > 0 ? limit : 1024;
+        ctx.SpeedLimitKB = limit > 0 ? limit : 1024;
         // A limited run starts with an empty budget, so every second of the
         // measured time carries one second's budget.
-        ctx.iSpeedBudget = limit > 0 ? 0 : ctx.iSpeedLimitKB * 1024;
+        ctx.SpeedBudget = limit > 0 ? 0 : ctx.SpeedLimitKB * 1024;
         ctx.settings.MinBlock = 100 * 1024;
     }
     std::string id = MakeTaskId(ctx.AppDir());
@@ -103,12 +103,12 @@ int main(int argc, char** argv) {
     AppendListLine(ListFilePath(ctx.AppDir(), TaskList::Downloading), id);
 
     Owner owner;
-    CTaskSlot slot(ctx);
+    TaskSlot slot(ctx);
     slot.task.owner = &owner;
     auto start = std::chrono::steady_clock::now();
     std::atomic<bool> done{false};
     std::thread ticks([&] {  // the app's one-second threads, on a steady schedule
-        CSpeedSampler sampler;
+        SpeedSampler sampler;
         auto next = start;
         while (!done) {
             next += std::chrono::seconds(1);
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
                     next, std::chrono::steady_clock::now() + std::chrono::milliseconds(50)));
             }
             sampler.Step(ctx, nullptr);
-            if (slot.task.bActive) {
+            if (slot.task.Active) {
                 TaskTick(slot.task);
             }
         }

@@ -31,8 +31,8 @@ class CategoriesCommand : public TaskCommand {
     }
 
     std::optional<int> Run(CliEnv& env) override {
-        CMainFrame& frame = env.rt.Frame();
-        const CTreeModel& tree = frame.Pane().Folders();
+        MainFrame& frame = env.rt.Frame();
+        const TreeModel& tree = frame.Pane().Folders();
         if (!add_->parsed() && !rename_->parsed() && !delete_->parsed()) {
             std::string text;
             for (TreeItem item : tree.AllItems()) {

@@ -97,10 +97,10 @@ std::string MaskSettingValue(std::string_view keyPath, std::string_view name,
     return MaskAddressForDisplay(value);
 }
 
-std::string FormatAllSettings(CRegistry& registry, bool showSecrets) {
+std::string FormatAllSettings(Registry& registry, bool showSecrets) {
     std::vector<std::string> lines;
     for (const RootName& r : kRoots) {
-        CRegistryStore& store = registry.Store(r.root);
+        RegistryStore& store = registry.Store(r.root);
         for (const std::string& key : store.AllKeys()) {
             for (const auto& [name, value] : store.Values(key)) {
                 const std::string shown = showSecrets ? value : MaskSettingValue(key, name, value);
@@ -156,13 +156,13 @@ class ConfigCommand : public TaskCommand {
     }
 
     std::optional<int> Run(CliEnv& env) override {
-        CAppContext& app = env.rt.Context();
+        AppContext& app = env.rt.Context();
         if (!key_) {
             env.io.Out(FormatAllSettings(app.registry, showSecrets_));
             return kStatusOk;
         }
         KeyName key = *ParseKeyName(*key_);
-        CRegistryStore& store = app.registry.Store(key.root);
+        RegistryStore& store = app.registry.Store(key.root);
         if (value_) {
             if (std::string why = RefusedSettingValue(key.path, *name_, *value_); !why.empty()) {
                 env.io.Err("vardane-cli: " + why + "\n");

@@ -14,14 +14,14 @@
 
 namespace vardane {
 
-class CRegistry;
+class Registry;
 
 std::unique_ptr<TaskCommand> MakeConfigCommand();
 
 // Every value of both stores as "ROOT\KEY\NAME=VALUE" (NAME "@" for the
 // default value; CR and LF in values written as \r and \n, other control
 // characters as '?'), sorted. Passwords show as ****** unless showSecrets.
-std::string FormatAllSettings(CRegistry& registry, bool showSecrets = false);
+std::string FormatAllSettings(Registry& registry, bool showSecrets = false);
 
 // value of keyPath\name as it may be printed: "******" for a value named
 // like a password, the password of a proxy record or of an address masked.

@@ -52,7 +52,7 @@ class LsCommand : public TaskCommand {
         return std::nullopt;
     }
     std::optional<int> Run(CliEnv& env) override {
-        CAppContext& ctx = env.rt.Context();
+        AppContext& ctx = env.rt.Context();
         std::string url;
         std::string folder;  // the plain server path that is listed
         SiteAddress site;
@@ -91,7 +91,7 @@ class LsCommand : public TaskCommand {
   private:
     class ListingJob : public CliJob {
       public:
-        ListingJob(CliIo& io, CAppContext& ctx, std::string url, SiteAddress site,
+        ListingJob(CliIo& io, AppContext& ctx, std::string url, SiteAddress site,
                    std::string folder, bool urls)
             : CliJob(io),
               url_(std::move(url)),
@@ -117,7 +117,7 @@ class LsCommand : public TaskCommand {
             if (!listing_) {
                 return std::nullopt;
             }
-            if (!listing_->bOk) {
+            if (!listing_->Ok) {
                 io.Err("vardane-cli: " +
                        DisplayText(MaskAddressForDisplay(EntryUrl(site_, folder_, "", true))) +
                        ": " + DisplayText(listing_->error) + "\n");
@@ -196,7 +196,7 @@ class SitesCommand : public TaskCommand {
         return cmd;
     }
     std::optional<int> Run(CliEnv& env) override {
-        CAppContext& ctx = env.rt.Context();
+        AppContext& ctx = env.rt.Context();
         const std::vector<SiteEntry> sites = LoadSites(ctx);
         if (!add_->parsed() && !edit_->parsed() && !delete_->parsed()) {
             std::string out;
@@ -257,9 +257,9 @@ class SitesCommand : public TaskCommand {
             fields.User = user_.value_or(fields.User);
             fields.Password = password_.value_or(fields.Password);
         }
-        CAppContext& ctx = env.rt.Context();
+        AppContext& ctx = env.rt.Context();
         const SiteDialogResult result = SaveSiteDialog(ctx, number, fields);
-        if (!result.bSaved) {
+        if (!result.Saved) {
             env.io.Err("vardane-cli: " + ctx.lang.GetLangText(result.MessageKey) + " (" +
                        result.MessageKey + ")\n");
             return kStatusFailed;

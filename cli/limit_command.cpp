@@ -51,7 +51,7 @@ class LimitCommand : public TaskCommand {
     }
 
     std::optional<int> Run(CliEnv& env) override {
-        CMainFrame& frame = env.rt.Frame();
+        MainFrame& frame = env.rt.Frame();
         if (value_) {
             if (*value_ == "off") {
                 frame.Speed().SetSpeedLimitChecked(false);

@@ -51,7 +51,7 @@ class AddCommand : public TaskCommand {
     std::optional<int> Run(CliEnv& env) override {
         int status = kStatusOk;
         for (const std::string& url : urls_) {
-            CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
+            EdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
             dialog.SetTaskLookup(&env.rt.Frame().Queue());
             dialog.InitNew(RestoreSiteLogin(env.rt.Context(), url));
             // add starts its tasks unless --manual says otherwise, whatever
@@ -94,7 +94,7 @@ class EditCommand : public TaskCommand {
         if (!env.rt.Frame().Queue().ListOf(id_)) {
             return ReportUnknownTasks(env.io, {id_});
         }
-        CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
+        EdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
         dialog.SetTaskLookup(&env.rt.Frame().Queue());
         dialog.InitEdit(id_);
         if (url_) {
@@ -151,7 +151,7 @@ class ImportCommand : public TaskCommand {
         return cmd;
     }
     std::optional<int> Run(CliEnv& env) override {
-        CMainFrame& frame = env.rt.Frame();
+        MainFrame& frame = env.rt.Frame();
         env.rt.pendingImportFile = AbsolutePath(env.io, file_);
         std::optional<std::string> path = frame.Operations().AskImportFile();
         if (!path) {
@@ -182,11 +182,11 @@ class ListCommand : public TaskCommand {
         return cmd;
     }
     std::optional<int> Run(CliEnv& env) override {
-        CMainFrame& frame = env.rt.Frame();
+        MainFrame& frame = env.rt.Frame();
         TaskView view = ParseView(view_).value_or(TaskView::Downloading);
         std::string category;
         if (category_) {
-            const CTreeModel& tree = frame.Pane().Folders();
+            const TreeModel& tree = frame.Pane().Folders();
             TreeItem viewItem = tree.Children(tree.Top())[static_cast<size_t>(view)];
             TreeItem item = FindItemByTextPath(tree, tree.Text(viewItem) + "\\" + *category_);
             if (item == kNoItem) {
@@ -305,7 +305,7 @@ class RowsCommand : public TaskCommand {
         return cmd;
     }
     std::optional<int> Run(CliEnv& env) override {
-        CMainFrame& frame = env.rt.Frame();
+        MainFrame& frame = env.rt.Frame();
         if (all_) {
             TaskView view = ParseView(view_).value_or(TaskView::Downloading);
             std::vector<std::string> ids;
@@ -340,7 +340,7 @@ class RowsCommand : public TaskCommand {
 
   private:
     // False when the user refused.
-    bool Apply(CMainFrame& frame, const std::vector<std::string>& ids) {
+    bool Apply(MainFrame& frame, const std::vector<std::string>& ids) {
         switch (action_) {
             case RowsAction::Delete:
                 return frame.Operations().Delete(ids);
@@ -391,7 +391,7 @@ void AddListCommands(std::vector<std::unique_ptr<TaskCommand>>& commands) {
     }
 }
 
-std::vector<std::string> KnownTasks(const CMainFrame& frame, const std::vector<std::string>& ids,
+std::vector<std::string> KnownTasks(const MainFrame& frame, const std::vector<std::string>& ids,
                                     std::optional<TaskList> list,
                                     std::vector<std::string>& unknown) {
     std::vector<std::string> known;

@@ -21,9 +21,9 @@
 namespace vardane {
 namespace {
 
-int RunAsOwner(const DataRoot& root, std::unique_ptr<CInstanceLock> lock, CommandLine& line,
+int RunAsOwner(const DataRoot& root, std::unique_ptr<InstanceLock> lock, CommandLine& line,
                CliIo& io) {
-    CAppContext ctx(root);
+    AppContext ctx(root);
     OwnerRuntime rt(ctx, std::move(lock));
     rt.SetExecutor([&rt](const std::vector<std::string>& args, CliIo& clientIo) {
         return RunForwardedCommand(rt, args, clientIo);
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     // Every wait here ends on Ctrl-C or SIGTERM.
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string error;
-        if (auto lock = CInstanceLock::TryAcquire(root.AppDir, &error)) {
+        if (auto lock = InstanceLock::TryAcquire(root.AppDir, &error)) {
             close(signalFd);
             return RunAsOwner(root, std::move(lock), *line, io);
         }

@@ -241,7 +241,7 @@ class NativeHost {
             return Forward(fd, args);
         }
         std::string error;
-        if (std::unique_ptr<CInstanceLock> lock = CInstanceLock::TryAcquire(root_.AppDir, &error)) {
+        if (std::unique_ptr<InstanceLock> lock = InstanceLock::TryAcquire(root_.AppDir, &error)) {
             return RunHere(std::move(lock), args);
         }
         if (error.empty()) {
@@ -268,11 +268,11 @@ class NativeHost {
         return d;
     }
 
-    Delivery RunHere(std::unique_ptr<CInstanceLock> lock, const std::vector<std::string>& args) {
+    Delivery RunHere(std::unique_ptr<InstanceLock> lock, const std::vector<std::string>& args) {
         CaptureIo io;
         Delivery d;
         d.where = Where::Here;
-        CAppContext ctx(root_);
+        AppContext ctx(root_);
         OwnerRuntime rt(ctx, std::move(lock));
         rt.SetExecutor([&rt](const std::vector<std::string>& forwarded, CliIo& clientIo) {
             return RunForwardedCommand(rt, forwarded, clientIo);
@@ -327,8 +327,8 @@ class NativeHost {
 
     // "Monitor the browser", as the settings store holds it now.
     bool MonitorsBrowser() {
-        CAppContext ctx(root_);
-        CRegistryKey key(ctx.registry);
+        AppContext ctx(root_);
+        RegistryKey key(ctx.registry);
         return key.Open(RegRoot::CurrentUser, GroupKeyPath("General"), false) &&
                key.QueryString("MonitorIE") == "1";
     }

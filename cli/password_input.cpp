@@ -94,7 +94,7 @@ std::optional<int> TakePasswordInput(std::unique_ptr<CommandLine>& line,
     return line->Parse(args, io);
 }
 
-std::string RestoreSiteLogin(CAppContext& ctx, const std::string& url) {
+std::string RestoreSiteLogin(AppContext& ctx, const std::string& url) {
     if (url.find(kMaskedSecret) == std::string::npos) {
         return url;
     }

@@ -14,7 +14,7 @@ namespace vardane {
 
 class CliIo;
 class CommandLine;
-struct CAppContext;
+struct AppContext;
 
 // After line parsed args: reads the password the command wants, puts it into
 // args as "--password=..." in place of --password-stdin (or after the rest)
@@ -26,6 +26,6 @@ std::optional<int> TakePasswordInput(std::unique_ptr<CommandLine>& line,
 // url as ls --urls prints it, with the login's password masked: when a saved
 // site has the same scheme, user and host, its real login takes the mask's
 // place. Any other address is returned unchanged.
-std::string RestoreSiteLogin(CAppContext& ctx, const std::string& url);
+std::string RestoreSiteLogin(AppContext& ctx, const std::string& url);
 
 }  // namespace vardane

@@ -18,7 +18,7 @@ namespace vardane {
 
 class CliIo;
 class OwnerRuntime;
-class CMainFrame;
+class MainFrame;
 struct DataRoot;
 
 struct CliEnv {
@@ -61,7 +61,7 @@ void AddBrowserCommands(std::vector<std::unique_ptr<TaskCommand>>& commands);
 
 // The ids of ids that stand in list (every list when list is nullopt); the
 // others are added to unknown.
-std::vector<std::string> KnownTasks(const CMainFrame& frame, const std::vector<std::string>& ids,
+std::vector<std::string> KnownTasks(const MainFrame& frame, const std::vector<std::string>& ids,
                                     std::optional<TaskList> list,
                                     std::vector<std::string>& unknown);
 // "vardane-cli: no task <id>" for each, status 1; 0 when ids is empty.

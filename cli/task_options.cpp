@@ -54,7 +54,7 @@ void TaskOptions::Register(CLI::App& command) {
                      "Keep folder, start mode, connections and proxies as the defaults");
 }
 
-bool TaskOptions::ApplyTo(CEdtTaskDlg& dialog, CliIo& io) const {
+bool TaskOptions::ApplyTo(EdtTaskDlg& dialog, CliIo& io) const {
     if (Dir) {
         dialog.SetSaveTo(WithTrailingSlash(AbsolutePath(io, *Dir)));
     }
@@ -111,7 +111,7 @@ void TaskOptions::ApplyHeaders(RequestHeaders& headers) const {
     }
 }
 
-bool TaskOptions::Accept(CEdtTaskDlg& dialog, CliIo& io) const {
+bool TaskOptions::Accept(EdtTaskDlg& dialog, CliIo& io) const {
     if (!ApplyTo(dialog, io)) {
         return false;
     }

@@ -11,7 +11,7 @@ class App;
 
 namespace vardane {
 
-class CEdtTaskDlg;
+class EdtTaskDlg;
 class CliIo;
 struct RequestHeaders;
 
@@ -33,11 +33,11 @@ struct TaskOptions {
     void Register(CLI::App& command);
     // Fills the dialog's fields; an option the dialog cannot take is
     // reported on io and gives false.
-    bool ApplyTo(CEdtTaskDlg& dialog, CliIo& io) const;
+    bool ApplyTo(EdtTaskDlg& dialog, CliIo& io) const;
     // ApplyTo, then OK: false when an option or the dialog refused or the
     // task's files could not be written (said on io). A save-to folder that
     // could not be made is a warning: the task stands.
-    bool Accept(CEdtTaskDlg& dialog, CliIo& io) const;
+    bool Accept(EdtTaskDlg& dialog, CliIo& io) const;
     // Whether --cookie, --referer or --user-agent was given.
     bool HeadersGiven() const { return Cookie || Referer || UserAgent; }
     // Those given replace their values in headers.

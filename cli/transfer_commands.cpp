@@ -32,10 +32,10 @@ namespace {
 // no later start of the task by anyone inherits them.
 class TlsChoiceHold {
   public:
-    TlsChoiceHold(CAppContext& ctx, std::string id, bool insecure, const std::string& caFile)
+    TlsChoiceHold(AppContext& ctx, std::string id, bool insecure, const std::string& caFile)
         : ctx_(ctx), id_(std::move(id)) {
         if (insecure || !caFile.empty()) {
-            ticket_ = ctx_.ChooseTls(id_, CAppContext::TlsChoice{insecure, caFile});
+            ticket_ = ctx_.ChooseTls(id_, AppContext::TlsChoice{insecure, caFile});
         }
     }
     ~TlsChoiceHold() {
@@ -47,7 +47,7 @@ class TlsChoiceHold {
     TlsChoiceHold& operator=(const TlsChoiceHold&) = delete;
 
   private:
-    CAppContext& ctx_;
+    AppContext& ctx_;
     std::string id_;
     uint64_t ticket_ = 0;
 };
@@ -142,7 +142,7 @@ class TransferJob : public CliJob {
     }
 
     std::optional<int> Result(OwnerRuntime& rt) override {
-        CMainFrame& frame = rt.Frame();
+        MainFrame& frame = rt.Frame();
         if (interrupted) {
             // Over once the stopped tasks have ended; tasks of others run on.
             bool busy =
@@ -194,15 +194,15 @@ class TransferJob : public CliJob {
         if (limitNoticed_) {
             return;
         }
-        CAppContext& ctx = rt.Context();
+        AppContext& ctx = rt.Context();
         bool on;
         int64_t limit;
         double average;
         {
             std::lock_guard lock(ctx.SpeedLock);
             on = ctx.settings.SpeedLimit;
-            limit = ctx.iSpeedLimitKB;
-            average = ctx.fAvgSpeedKB;
+            limit = ctx.SpeedLimitKB;
+            average = ctx.AvgSpeedKB;
         }
         if (!on || average < 0.9 * static_cast<double>(limit)) {
             return;
@@ -212,7 +212,7 @@ class TransferJob : public CliJob {
         io.Out("The speed limit of " + IntToText(limit) +
                " KB/s holds this download back: 'vardane-cli limit off' lifts it.\n");
     }
-    static bool AnySlotBusy(CMainFrame& frame) {
+    static bool AnySlotBusy(MainFrame& frame) {
         for (int i = 0; i < kTaskSlots; ++i) {
             if (frame.Scheduler().IsSlotBusy(i)) {
                 return true;
@@ -292,7 +292,7 @@ class GetCommand : public TaskCommand {
                 "vardane-cli: warning: --insecure: the server's certificate is not checked; "
                 "anyone on the way can read and change the download\n");
         }
-        CMainFrame& frame = env.rt.Frame();
+        MainFrame& frame = env.rt.Frame();
         url_ = RestoreSiteLogin(env.rt.Context(), url_);
         std::string id = frame.Queue().DownloadingTaskOfUrl(url_);
         std::unique_ptr<TlsChoiceHold> tls;
@@ -303,7 +303,7 @@ class GetCommand : public TaskCommand {
             tls = std::make_unique<TlsChoiceHold>(env.rt.Context(), id, insecure_, caFile_);
             frame.Operations().Start(id);
         } else {
-            CEdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
+            EdtTaskDlg dialog(env.rt.Context(), env.rt.Questions());
             dialog.SetTaskLookup(&frame.Queue());
             dialog.InitNew(url_);
             dialog.SetImmediately(true);
@@ -355,7 +355,7 @@ class GetCommand : public TaskCommand {
 // start, stop and run share this: the start or stop rule on named tasks of
 // the downloading list, or Start All / Stop All.
 int StartOrStopTasks(CliEnv& env, const std::vector<std::string>& ids, bool all, bool start) {
-    CMainFrame& frame = env.rt.Frame();
+    MainFrame& frame = env.rt.Frame();
     if (all) {
         start ? frame.Operations().StartAll() : frame.Operations().StopAll();
         return kStatusOk;

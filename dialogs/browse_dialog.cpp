@@ -54,7 +54,7 @@ void SortNoCase(std::vector<std::string>& names) {
 
 }  // namespace
 
-CBrowseDlg::CBrowseDlg(const CLangTable& lang, std::string filter) : filter_(std::move(filter)) {
+BrowseDlg::BrowseDlg(const LangTable& lang, std::string filter) : filter_(std::move(filter)) {
     caption_ = lang.GetLangText("BrowseDlg_Caption");
     if (!filter_.empty()) {
         caption_ += " " + filter_;
@@ -64,14 +64,14 @@ CBrowseDlg::CBrowseDlg(const CLangTable& lang, std::string filter) : filter_(std
     Fill(root_, "/");
 }
 
-bool CBrowseDlg::FilterAccepts(const std::string& fileName) const {
+bool BrowseDlg::FilterAccepts(const std::string& fileName) const {
     // The extension starts at the first dot: "a.b.wav" has ".b.wav".
     const size_t dot = fileName.find('.');
     const std::string extension = dot == std::string::npos ? "" : fileName.substr(dot);
     return ToLowerAscii(filter_).find(ToLowerAscii("*" + extension + ";")) != std::string::npos;
 }
 
-void CBrowseDlg::Fill(TreeItem item, const std::string& path) {
+void BrowseDlg::Fill(TreeItem item, const std::string& path) {
     const TreeItem first = tree_.FirstChild(item);
     if (first != kNoItem) {
         if (tree_.Text(first) != kPlaceholder) {
@@ -96,7 +96,7 @@ void CBrowseDlg::Fill(TreeItem item, const std::string& path) {
     tree_.Expand(item);
 }
 
-void CBrowseDlg::OnItemExpanding(TreeItem item, bool expand) {
+void BrowseDlg::OnItemExpanding(TreeItem item, bool expand) {
     if (!tree_.Exists(item) || tree_.Icon(item) == kIconFile) {
         return;
     }
@@ -118,7 +118,7 @@ void CBrowseDlg::OnItemExpanding(TreeItem item, bool expand) {
     }
 }
 
-std::string CBrowseDlg::PathOf(TreeItem item) const {
+std::string BrowseDlg::PathOf(TreeItem item) const {
     if (!tree_.Exists(item)) {
         return "";
     }
@@ -138,7 +138,7 @@ std::string CBrowseDlg::PathOf(TreeItem item) const {
     return path;
 }
 
-TreeItem CBrowseDlg::ExpandToPath(const std::string& path) {
+TreeItem BrowseDlg::ExpandToPath(const std::string& path) {
     TreeItem item = root_;
     size_t start = 0;
     while (start < path.size()) {
@@ -165,13 +165,13 @@ TreeItem CBrowseDlg::ExpandToPath(const std::string& path) {
     return item;
 }
 
-void CBrowseDlg::Ok() {
+void BrowseDlg::Ok() {
     result_ = PathOf(tree_.Selected());
 }
 
-std::string BrowseForPath(const CLangTable& lang, const std::string& filter,
+std::string BrowseForPath(const LangTable& lang, const std::string& filter,
                           const RunBrowseDialog& run) {
-    CBrowseDlg dialog(lang, filter);
+    BrowseDlg dialog(lang, filter);
     if (run) {
         run(dialog);
     }

@@ -1,4 +1,4 @@
-// CBrowseDlg: picks a folder, or a file of given types, from a lazily filled
+// BrowseDlg: picks a folder, or a file of given types, from a lazily filled
 // tree of the file system. Folder paths end with '/', file paths do not.
 #pragma once
 
@@ -10,7 +10,7 @@
 
 namespace vardane {
 
-class CBrowseDlg {
+class BrowseDlg {
   public:
     static constexpr int kIconRoot = 0;
     static constexpr int kIconFolder = 1;
@@ -23,13 +23,13 @@ class CBrowseDlg {
     // filter: patterns such as "*.wav;" ("*", the extension with its dot,
     // ";"), matched ignoring case; empty: folders only. Builds the root item
     // "/" and reads it.
-    CBrowseDlg(const CLangTable& lang, std::string filter);
+    BrowseDlg(const LangTable& lang, std::string filter);
 
     const std::string& Caption() const { return caption_; }
     const std::string& Description() const { return description_; }
     const std::string& Filter() const { return filter_; }
 
-    const CTreeModel& Tree() const { return tree_; }
+    const TreeModel& Tree() const { return tree_; }
     TreeItem RootItem() const { return root_; }
 
     // The user expands (true) or collapses (false) item: an expanding folder
@@ -57,16 +57,16 @@ class CBrowseDlg {
     std::string filter_;
     std::string caption_;
     std::string description_;
-    CTreeModel tree_;
+    TreeModel tree_;
     TreeItem root_ = kNoItem;
     std::string result_;
 };
 
 // Shows the dialog modally (the front end's part) and returns when it closed.
-using RunBrowseDialog = std::function<void(CBrowseDlg&)>;
+using RunBrowseDialog = std::function<void(BrowseDlg&)>;
 
 // Runs the browser with filter; the chosen path, or "" after Cancel.
-std::string BrowseForPath(const CLangTable& lang, const std::string& filter,
+std::string BrowseForPath(const LangTable& lang, const std::string& filter,
                           const RunBrowseDialog& run);
 
 }  // namespace vardane

@@ -12,7 +12,7 @@ namespace {
 
 // Runs the name dialog; nothing on cancel.
 std::optional<std::string> AskName(CategoryCommandEnv& env, const std::string& initial) {
-    CEdtCatDlg dialog(env.lang, initial);
+    EdtCatDlg dialog(env.lang, initial);
     if (env.runNameDialog) {
         env.runNameDialog(dialog);
     }
@@ -24,7 +24,7 @@ std::optional<std::string> AskName(CategoryCommandEnv& env, const std::string& i
 
 // True (after the message) when a child of parent other than except is
 // called name, ignoring case.
-bool RefuseDuplicate(CategoryCommandEnv& env, const CTreeModel& tree, TreeItem parent,
+bool RefuseDuplicate(CategoryCommandEnv& env, const TreeModel& tree, TreeItem parent,
                      TreeItem except, const std::string& name) {
     for (TreeItem child : tree.Children(parent)) {
         if (child != except && EqualsNoCase(tree.Text(child), name)) {
@@ -37,16 +37,15 @@ bool RefuseDuplicate(CategoryCommandEnv& env, const CTreeModel& tree, TreeItem p
     return false;
 }
 
-bool KeyExists(CRegistry& registry, const std::string& path) {
-    CRegistryKey key(registry);
+bool KeyExists(Registry& registry, const std::string& path) {
+    RegistryKey key(registry);
     return key.Open(RegRoot::CurrentUser, path, false);
 }
 
 // parentKey + '\' + name, or, when a renamed category still holds that key
 // name, the first free name + " (2)", " (3)" ...: the old key must not be
 // taken over by the new category.
-std::string FreeKeyPath(CRegistry& registry, const std::string& parentKey,
-                        const std::string& name) {
+std::string FreeKeyPath(Registry& registry, const std::string& parentKey, const std::string& name) {
     std::string path = parentKey + "\\" + name;
     for (int n = 2; KeyExists(registry, path); ++n) {
         path = parentKey + "\\" + name + " (" + IntToText(n) + ")";
@@ -55,7 +54,7 @@ std::string FreeKeyPath(CRegistry& registry, const std::string& parentKey,
 }
 
 // The key of item, when every text on its path still names a key.
-std::optional<std::string> ItemKey(CategoryCommandEnv& env, const CTreeModel& tree, TreeItem item) {
+std::optional<std::string> ItemKey(CategoryCommandEnv& env, const TreeModel& tree, TreeItem item) {
     if (!tree.Exists(item)) {
         return std::nullopt;
     }
@@ -64,7 +63,7 @@ std::optional<std::string> ItemKey(CategoryCommandEnv& env, const CTreeModel& tr
 
 }  // namespace
 
-bool AddCategory(CategoryCommandEnv& env, CTreeModel& tree, TreeItem parent) {
+bool AddCategory(CategoryCommandEnv& env, TreeModel& tree, TreeItem parent) {
     const std::optional<std::string> parentKey = ItemKey(env, tree, parent);
     if (!parentKey) {
         return false;
@@ -73,7 +72,7 @@ bool AddCategory(CategoryCommandEnv& env, CTreeModel& tree, TreeItem parent) {
     if (!name || RefuseDuplicate(env, tree, parent, kNoItem, *name)) {
         return false;
     }
-    CRegistryKey key(env.registry);
+    RegistryKey key(env.registry);
     key.Open(RegRoot::CurrentUser, FreeKeyPath(env.registry, *parentKey, *name), true);
     key.SetDefault(*name);
     tree.Insert(parent, *name, kCategoryIcon, true);
@@ -82,7 +81,7 @@ bool AddCategory(CategoryCommandEnv& env, CTreeModel& tree, TreeItem parent) {
     return true;
 }
 
-bool RenameCategory(CategoryCommandEnv& env, CTreeModel& tree, TreeItem item) {
+bool RenameCategory(CategoryCommandEnv& env, TreeModel& tree, TreeItem item) {
     const std::optional<std::string> keyPath = ItemKey(env, tree, item);
     if (!keyPath || *keyPath == kCategoriesKey) {
         return false;
@@ -92,7 +91,7 @@ bool RenameCategory(CategoryCommandEnv& env, CTreeModel& tree, TreeItem item) {
     if (!name || RefuseDuplicate(env, tree, parent, item, *name)) {
         return false;
     }
-    CRegistryKey key(env.registry);
+    RegistryKey key(env.registry);
     key.Open(RegRoot::CurrentUser, *keyPath, true);
     key.SetDefault(*name);
     tree.SetText(item, *name);
@@ -101,7 +100,7 @@ bool RenameCategory(CategoryCommandEnv& env, CTreeModel& tree, TreeItem item) {
     return true;
 }
 
-bool DeleteCategory(CategoryCommandEnv& env, CTreeModel& tree, TreeItem item) {
+bool DeleteCategory(CategoryCommandEnv& env, TreeModel& tree, TreeItem item) {
     if (!tree.Exists(item)) {
         return false;
     }
@@ -116,7 +115,7 @@ bool DeleteCategory(CategoryCommandEnv& env, CTreeModel& tree, TreeItem item) {
     if (!keyPath || *keyPath == kCategoriesKey) {
         return false;
     }
-    CRegistryKey::DeleteKey(env.registry, RegRoot::CurrentUser, *keyPath);
+    RegistryKey::DeleteKey(env.registry, RegRoot::CurrentUser, *keyPath);
     tree.Delete(item);
     return true;
 }

@@ -13,8 +13,8 @@ namespace vardane {
 
 // What the category commands work with.
 struct CategoryCommandEnv {
-    CRegistry& registry;
-    const CLangTable& lang;
+    Registry& registry;
+    const LangTable& lang;
     IQuestions& questions;
     RunCategoryNameDialog runNameDialog;
 };
@@ -22,9 +22,9 @@ struct CategoryCommandEnv {
 // Each returns true when the tree and the registry changed. A duplicate name
 // (ignoring case, among the siblings) is refused with Msg_CatExists; an item
 // whose texts no longer lead to its key is left alone.
-bool AddCategory(CategoryCommandEnv& env, CTreeModel& tree, TreeItem parent);
-bool RenameCategory(CategoryCommandEnv& env, CTreeModel& tree, TreeItem item);
+bool AddCategory(CategoryCommandEnv& env, TreeModel& tree, TreeItem parent);
+bool RenameCategory(CategoryCommandEnv& env, TreeModel& tree, TreeItem item);
 // Asks Msg_DelCatConfirm1/2 first; deletes the key with every sub-key.
-bool DeleteCategory(CategoryCommandEnv& env, CTreeModel& tree, TreeItem item);
+bool DeleteCategory(CategoryCommandEnv& env, TreeModel& tree, TreeItem item);
 
 }  // namespace vardane

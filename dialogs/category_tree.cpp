@@ -21,16 +21,16 @@ std::string JoinKey(std::string_view parent, std::string_view name) {
 
 // One step of the text path walk: the key path of the first sub-key of
 // keyPath whose unnamed value equals text ignoring case.
-std::optional<std::string> MatchSubKey(CRegistry& registry, const std::string& keyPath,
+std::optional<std::string> MatchSubKey(Registry& registry, const std::string& keyPath,
                                        std::string_view text) {
-    CRegistryKey key(registry);
+    RegistryKey key(registry);
     if (!key.Open(RegRoot::CurrentUser, keyPath, false)) {
         return std::nullopt;
     }
     std::string name;
     for (int index = 0; key.EnumSubKey(index, name); ++index) {
         const std::string childPath = JoinKey(keyPath, name);
-        CRegistryKey child(registry);
+        RegistryKey child(registry);
         child.Open(RegRoot::CurrentUser, childPath, false);
         if (EqualsNoCase(child.QueryDefault(), text)) {
             return childPath;
@@ -63,14 +63,14 @@ std::vector<std::string> SplitTextPath(std::string_view textPath) {
     return parts;
 }
 
-void FillCategoryBranch(CRegistry& registry, CTreeModel& tree, TreeItem parent,
+void FillCategoryBranch(Registry& registry, TreeModel& tree, TreeItem parent,
                         const std::string& keyPath, bool expand) {
-    CRegistryKey key(registry);
+    RegistryKey key(registry);
     if (key.Open(RegRoot::CurrentUser, keyPath, false)) {
         std::string name;
         for (int index = 0; key.EnumSubKey(index, name); ++index) {
             const std::string childPath = JoinKey(keyPath, name);
-            CRegistryKey child(registry);
+            RegistryKey child(registry);
             child.Open(RegRoot::CurrentUser, childPath, false);
             const TreeItem item = tree.Insert(parent, child.QueryDefault(), kCategoryIcon, true);
             FillCategoryBranch(registry, tree, item, childPath, expand);
@@ -82,7 +82,7 @@ void FillCategoryBranch(CRegistry& registry, CTreeModel& tree, TreeItem parent,
     }
 }
 
-ItemTextPath GetItemTextPath(const CTreeModel& tree, TreeItem item) {
+ItemTextPath GetItemTextPath(const TreeModel& tree, TreeItem item) {
     ItemTextPath result;
     result.Depth = tree.Depth(item);
     for (; tree.Exists(item) && tree.Parent(item) != kNoItem; item = tree.Parent(item)) {
@@ -91,7 +91,7 @@ ItemTextPath GetItemTextPath(const CTreeModel& tree, TreeItem item) {
     return result;
 }
 
-std::optional<std::string> ResolveTextPath(CRegistry& registry, std::string_view textPath) {
+std::optional<std::string> ResolveTextPath(Registry& registry, std::string_view textPath) {
     std::string keyPath(kCategoriesKey);
     for (const std::string& part : SplitTextPath(textPath)) {
         std::optional<std::string> next = MatchSubKey(registry, keyPath, part);
@@ -103,7 +103,7 @@ std::optional<std::string> ResolveTextPath(CRegistry& registry, std::string_view
     return keyPath;
 }
 
-std::string TextPathToKeyPath(CRegistry& registry, std::string_view textPath) {
+std::string TextPathToKeyPath(Registry& registry, std::string_view textPath) {
     std::string keyPath(kCategoriesKey);
     for (const std::string& part : SplitTextPath(textPath)) {
         if (std::optional<std::string> next = MatchSubKey(registry, keyPath, part)) {
@@ -113,7 +113,7 @@ std::string TextPathToKeyPath(CRegistry& registry, std::string_view textPath) {
     return keyPath;
 }
 
-void BuildMainFolderTree(CRegistry& registry, const CLangTable& lang, CTreeModel& tree) {
+void BuildMainFolderTree(Registry& registry, const LangTable& lang, TreeModel& tree) {
     tree.Clear();
     const TreeItem top = tree.Insert(kNoItem, lang.GetAppTitle(), kProgramIcon);
     for (int folder = 0; folder < 3; ++folder) {
@@ -124,7 +124,7 @@ void BuildMainFolderTree(CRegistry& registry, const CLangTable& lang, CTreeModel
     tree.Expand(top);
 }
 
-TreeItem BuildTaskFolderTree(CRegistry& registry, const CLangTable& lang, CTreeModel& tree,
+TreeItem BuildTaskFolderTree(Registry& registry, const LangTable& lang, TreeModel& tree,
                              int folderIndex) {
     tree.Clear();
     const TreeItem top = tree.Insert(kNoItem, lang.GetAppTitle(), kProgramIcon);
@@ -136,7 +136,7 @@ TreeItem BuildTaskFolderTree(CRegistry& registry, const CLangTable& lang, CTreeM
     return item;
 }
 
-TreeItem FindCategoryItem(CRegistry& registry, const CTreeModel& tree, std::string_view keyPath) {
+TreeItem FindCategoryItem(Registry& registry, const TreeModel& tree, std::string_view keyPath) {
     for (TreeItem item : tree.AllItems()) {
         if (tree.Parent(item) == kNoItem) {
             continue;  // the top item stands for no category
@@ -149,7 +149,7 @@ TreeItem FindCategoryItem(CRegistry& registry, const CTreeModel& tree, std::stri
     return kNoItem;
 }
 
-TreeItem FindItemByTextPath(const CTreeModel& tree, std::string_view textPath) {
+TreeItem FindItemByTextPath(const TreeModel& tree, std::string_view textPath) {
     TreeItem item = tree.Top();
     const std::vector<std::string> parts = SplitTextPath(textPath);
     if (parts.empty()) {
@@ -171,7 +171,7 @@ TreeItem FindItemByTextPath(const CTreeModel& tree, std::string_view textPath) {
     return item;
 }
 
-std::vector<MenuEntry> CategoryMenu(const CTreeModel& tree, const CLangTable& lang, TreeItem item) {
+std::vector<MenuEntry> CategoryMenu(const TreeModel& tree, const LangTable& lang, TreeItem item) {
     std::vector<MenuEntry> menu;
     const int depth = tree.Depth(item);
     if (depth >= 2) {

@@ -37,7 +37,7 @@ std::string_view FolderTextKey(int folderIndex);
 // Adds the sub-tree of keyPath (HKCU) below parent: each sub-key becomes an
 // item with its unnamed value as text, sorted among its siblings. expand:
 // also expand every filled item (the task dialog's tree).
-void FillCategoryBranch(CRegistry& registry, CTreeModel& tree, TreeItem parent,
+void FillCategoryBranch(Registry& registry, TreeModel& tree, TreeItem parent,
                         const std::string& keyPath, bool expand);
 
 // The texts from item up to, but not including, the top item, joined with
@@ -46,33 +46,33 @@ struct ItemTextPath {
     std::string Path;
     int Depth = 0;
 };
-ItemTextPath GetItemTextPath(const CTreeModel& tree, TreeItem item);
+ItemTextPath GetItemTextPath(const TreeModel& tree, TreeItem item);
 
 // Walks the text path component by component from SOFTWARE\Vardane\Categories:
 // the first sub-key whose unnamed value equals the component ignoring case
 // extends the path; a component that matches nothing is skipped.
-std::string TextPathToKeyPath(CRegistry& registry, std::string_view textPath);
+std::string TextPathToKeyPath(Registry& registry, std::string_view textPath);
 // The same walk, but nothing when a component matches no sub-key: what
 // changes the registry must not act on a shorter path than the item's.
-std::optional<std::string> ResolveTextPath(CRegistry& registry, std::string_view textPath);
+std::optional<std::string> ResolveTextPath(Registry& registry, std::string_view textPath);
 
 // The main window's folder tree: top item GetAppTitle() (icon 0, expanded)
 // with the three folders (icons 1, 2, 3) and their categories.
-void BuildMainFolderTree(CRegistry& registry, const CLangTable& lang, CTreeModel& tree);
+void BuildMainFolderTree(Registry& registry, const LangTable& lang, TreeModel& tree);
 // The task dialog's tree: top item GetAppTitle() with only the folder of
 // folderIndex below it, everything expanded. Returns the folder item.
-TreeItem BuildTaskFolderTree(CRegistry& registry, const CLangTable& lang, CTreeModel& tree,
+TreeItem BuildTaskFolderTree(Registry& registry, const LangTable& lang, TreeModel& tree,
                              int folderIndex);
 
 // The first item (display order) whose key path equals keyPath ignoring case.
-TreeItem FindCategoryItem(CRegistry& registry, const CTreeModel& tree, std::string_view keyPath);
+TreeItem FindCategoryItem(Registry& registry, const TreeModel& tree, std::string_view keyPath);
 // The item named by a text path such as "Downloading\Music" (texts compared
 // ignoring case, first match), starting below the top item.
-TreeItem FindItemByTextPath(const CTreeModel& tree, std::string_view textPath);
+TreeItem FindItemByTextPath(const TreeModel& tree, std::string_view textPath);
 
 // The category pop-up menu for the item under the tap point: none on the
 // top item, only "new" on a folder, new, edit and delete on a category.
-std::vector<MenuEntry> CategoryMenu(const CTreeModel& tree, const CLangTable& lang, TreeItem item);
+std::vector<MenuEntry> CategoryMenu(const TreeModel& tree, const LangTable& lang, TreeItem item);
 
 // Splits at every '\' (an empty text gives no components).
 std::vector<std::string> SplitTextPath(std::string_view textPath);

@@ -35,14 +35,14 @@ std::string TrimBlanks(const std::string& text) {
     return std::string(view);
 }
 
-CEdtCatDlg::CEdtCatDlg(const CLangTable& lang, std::string name)
+EdtCatDlg::EdtCatDlg(const LangTable& lang, std::string name)
     : lang_(lang),
       title_(lang.GetAppTitle()),
       label_(lang.GetLangText("EdtCatDlg_CatName")),
       editText_(name),
       name_(std::move(name)) {}
 
-bool CEdtCatDlg::Ok(IQuestions& questions) {
+bool EdtCatDlg::Ok(IQuestions& questions) {
     const std::string trimmed = TrimBlanks(editText_);
     if (trimmed.empty() || trimmed.find('\\') != std::string::npos) {
         ShowMessage(questions, lang_, lang_.GetLangText("Msg_InputCatName"), QuestionIcon::Error,

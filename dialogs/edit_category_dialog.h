@@ -1,4 +1,4 @@
-// CEdtCatDlg: asks for the name of a category.
+// EdtCatDlg: asks for the name of a category.
 #pragma once
 
 #include <functional>
@@ -9,13 +9,13 @@
 
 namespace vardane {
 
-class CEdtCatDlg {
+class EdtCatDlg {
   public:
     // Focus field of the name edit in refusals.
     static constexpr const char* kFieldName = "CatName";
 
     // name: the initial text, "" for a new category.
-    CEdtCatDlg(const CLangTable& lang, std::string name = "");
+    EdtCatDlg(const LangTable& lang, std::string name = "");
 
     const std::string& Title() const { return title_; }
     const std::string& Label() const { return label_; }
@@ -38,7 +38,7 @@ class CEdtCatDlg {
     const std::string& Name() const { return name_; }
 
   private:
-    const CLangTable& lang_;
+    const LangTable& lang_;
     std::string title_;
     std::string label_;
     std::string editText_;
@@ -48,7 +48,7 @@ class CEdtCatDlg {
 
 // Runs the dialog modally: the front end shows it and forwards OK and Cancel
 // until it closes. Callers then read Accepted() and Name().
-using RunCategoryNameDialog = std::function<void(CEdtCatDlg&)>;
+using RunCategoryNameDialog = std::function<void(EdtCatDlg&)>;
 
 // Text without leading and trailing white space (ASCII white space, the
 // no-break space and the ideographic space).

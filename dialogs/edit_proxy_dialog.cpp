@@ -31,9 +31,9 @@ bool ValidPort(const std::string& digits) {
 
 }  // namespace
 
-CEdtProxyDlg::CEdtProxyDlg(CAppContext& ctx, IQuestions& questions, ProxyRecord record, int row)
+EdtProxyDlg::EdtProxyDlg(AppContext& ctx, IQuestions& questions, ProxyRecord record, int row)
     : ctx_(ctx), questions_(questions), record_(std::move(record)), row_(row) {
-    const CLangTable& lang = ctx_.lang;
+    const LangTable& lang = ctx_.lang;
     labels_ = Labels{lang.GetAppTitle(),
                      lang.GetLangText("SettingDlg_Proxy_Name"),
                      lang.GetLangText("SettingDlg_Proxy_Type"),
@@ -58,7 +58,7 @@ CEdtProxyDlg::CEdtProxyDlg(CAppContext& ctx, IQuestions& questions, ProxyRecord 
     ftpDefault_ = ctx_.settings.ProxyFTP == row_ + 1;
 }
 
-void CEdtProxyDlg::SetPortText(std::string_view text) {
+void EdtProxyDlg::SetPortText(std::string_view text) {
     port_.clear();
     for (char c : text) {
         if (std::isdigit(static_cast<unsigned char>(c)) != 0) {
@@ -67,20 +67,20 @@ void CEdtProxyDlg::SetPortText(std::string_view text) {
     }
 }
 
-void CEdtProxyDlg::SetFtpDefault(bool checked) {
+void EdtProxyDlg::SetFtpDefault(bool checked) {
     if (FtpDefaultShown()) {
         ftpDefault_ = checked;
     }
 }
 
-bool CEdtProxyDlg::Refuse(const char* key, const char* field) {
+bool EdtProxyDlg::Refuse(const char* key, const char* field) {
     focusField_ = field;
     ShowMessage(questions_, ctx_.lang, ctx_.lang.GetLangText(key), QuestionIcon::Error,
                 QuestionButtons::Ok, QuestionAnswer::Ok, field);
     return false;
 }
 
-bool CEdtProxyDlg::Ok() {
+bool EdtProxyDlg::Ok() {
     focusField_.clear();
     if (name_.empty() || HoldsComma(name_)) {
         return Refuse("Msg_InputProxyName", kFieldName);
@@ -114,8 +114,8 @@ bool CEdtProxyDlg::Ok() {
 
 // The one value the sheet writes before its own OK: the settings record
 // follows at the next LoadSettings.
-void CEdtProxyDlg::WriteFtpDefault() {
-    CRegistryKey key(ctx_.registry);
+void EdtProxyDlg::WriteFtpDefault() {
+    RegistryKey key(ctx_.registry);
     key.Open(RegRoot::CurrentUser, GroupKeyPath("Default"), true);
     key.SetString("ProxyFTP", IntToText(row_ + 1));
 }

@@ -1,4 +1,4 @@
-// CEdtProxyDlg: edits one proxy record of the settings sheet's proxy list.
+// EdtProxyDlg: edits one proxy record of the settings sheet's proxy list.
 // The front end shows the fields, forwards every change and the buttons; the
 // model decides which controls are enabled and what OK accepts.
 #pragma once
@@ -12,9 +12,9 @@
 
 namespace vardane {
 
-struct CAppContext;
+struct AppContext;
 
-class CEdtProxyDlg {
+class EdtProxyDlg {
   public:
     // Fields named in Question::FocusField after a refusal.
     static constexpr const char* kFieldName = "ProxyName";
@@ -28,7 +28,7 @@ class CEdtProxyDlg {
     };
 
     // record: the row's record; row: its 0-based place in the list.
-    CEdtProxyDlg(CAppContext& ctx, IQuestions& questions, ProxyRecord record, int row);
+    EdtProxyDlg(AppContext& ctx, IQuestions& questions, ProxyRecord record, int row);
 
     const Labels& GetLabels() const { return labels_; }
     int Row() const { return row_; }
@@ -74,7 +74,7 @@ class CEdtProxyDlg {
     bool Refuse(const char* key, const char* field);
     void WriteFtpDefault();
 
-    CAppContext& ctx_;
+    AppContext& ctx_;
     IQuestions& questions_;
     Labels labels_;
     ProxyRecord record_;
@@ -89,6 +89,6 @@ class CEdtProxyDlg {
 
 // Runs the proxy dialog modally (the front end's part): it forwards the
 // fields, OK and Cancel until the model accepted or the user cancelled.
-using RunProxyDialog = std::function<void(CEdtProxyDlg&)>;
+using RunProxyDialog = std::function<void(EdtProxyDlg&)>;
 
 }  // namespace vardane

@@ -28,8 +28,7 @@ int ProxyIndex(int number, size_t count) {
 
 }  // namespace
 
-CEdtTaskDlg::CEdtTaskDlg(CAppContext& ctx, IQuestions& questions)
-    : ctx_(ctx), questions_(questions) {
+EdtTaskDlg::EdtTaskDlg(AppContext& ctx, IQuestions& questions) : ctx_(ctx), questions_(questions) {
     static constexpr std::pair<std::string Labels::*, const char*> kLabelKeys[] = {
         {&Labels::Url, "EdtTaskDlg_URL"},         {&Labels::SaveTo, "EdtTaskDlg_SaveTo"},
         {&Labels::Rename, "EdtTaskDlg_Rename"},   {&Labels::Block, "EdtTaskDlg_Block"},
@@ -47,22 +46,22 @@ CEdtTaskDlg::CEdtTaskDlg(CAppContext& ctx, IQuestions& questions)
     }
 }
 
-const std::vector<std::string>& CEdtTaskDlg::SplitEntries() {
+const std::vector<std::string>& EdtTaskDlg::SplitEntries() {
     static const std::vector<std::string> entries = {"1", "2", "3", "4"};
     return entries;
 }
 
-void CEdtTaskDlg::InitCommon() {
-    const CAppSettings& settings = ctx_.settings;
+void EdtTaskDlg::InitCommon() {
+    const AppSettings& settings = ctx_.settings;
     split_ = SplitIndex(settings.ThreadCnt);
     saveTo_ = settings.DownloadFolder;
     immediately_ = settings.DownloadImmediately;
     LoadProxyNames();
 }
 
-void CEdtTaskDlg::LoadProxyNames() {
+void EdtTaskDlg::LoadProxyNames() {
     proxyNames_.clear();
-    CRegistryKey key(ctx_.registry);
+    RegistryKey key(ctx_.registry);
     if (!key.Open(RegRoot::CurrentUser, GroupKeyPath("Proxy"), false)) {
         return;
     }
@@ -73,7 +72,7 @@ void CEdtTaskDlg::LoadProxyNames() {
     }
 }
 
-void CEdtTaskDlg::InitNew(std::string url, std::string clipboardText) {
+void EdtTaskDlg::InitNew(std::string url, std::string clipboardText) {
     newTask_ = true;
     taskId_.clear();
     checksum_.clear();
@@ -93,7 +92,7 @@ void CEdtTaskDlg::InitNew(std::string url, std::string clipboardText) {
     FillCategoryTree(categoryPath_);
 }
 
-void CEdtTaskDlg::InitEdit(std::string taskId) {
+void EdtTaskDlg::InitEdit(std::string taskId) {
     newTask_ = false;
     taskId_ = std::move(taskId);
     InitCommon();
@@ -114,7 +113,7 @@ void CEdtTaskDlg::InitEdit(std::string taskId) {
     FillCategoryTree(categoryPath_);
 }
 
-void CEdtTaskDlg::FillCategoryTree(const std::string& keyPath) {
+void EdtTaskDlg::FillCategoryTree(const std::string& keyPath) {
     BuildTaskFolderTree(ctx_.registry, ctx_.lang, categoryTree_, folderIndex_);
     categoryText_.clear();
     const TreeItem item = FindCategoryItem(ctx_.registry, categoryTree_, keyPath);
@@ -124,7 +123,7 @@ void CEdtTaskDlg::FillCategoryTree(const std::string& keyPath) {
     }
 }
 
-void CEdtTaskDlg::OnUrlChanged(std::string text) {
+void EdtTaskDlg::OnUrlChanged(std::string text) {
     url_ = std::move(text);
     TaskDescriptor parsed;
     const bool valid = ParseUrlInto(parsed, url_);
@@ -138,14 +137,14 @@ void CEdtTaskDlg::OnUrlChanged(std::string text) {
     }
 }
 
-void CEdtTaskDlg::OnBrowse(const RunBrowseDialog& run) {
+void EdtTaskDlg::OnBrowse(const RunBrowseDialog& run) {
     const std::string folder = BrowseForPath(ctx_.lang, "", run);
     if (!folder.empty()) {
         saveTo_ = folder;
     }
 }
 
-bool CEdtTaskDlg::SetConnections(int count) {
+bool EdtTaskDlg::SetConnections(int count) {
     if (count < 1 || count > 4) {
         return false;
     }
@@ -153,7 +152,7 @@ bool CEdtTaskDlg::SetConnections(int count) {
     return true;
 }
 
-bool CEdtTaskDlg::SetProxyHttp(int number) {
+bool EdtTaskDlg::SetProxyHttp(int number) {
     const int index = ProxyIndex(number, proxyNames_.size());
     if (index >= 0) {
         proxyHttp_ = index;
@@ -161,7 +160,7 @@ bool CEdtTaskDlg::SetProxyHttp(int number) {
     return index >= 0;
 }
 
-bool CEdtTaskDlg::SetProxyFtp(int number) {
+bool EdtTaskDlg::SetProxyFtp(int number) {
     const int index = ProxyIndex(number, proxyNames_.size());
     if (index >= 0) {
         proxyFtp_ = index;
@@ -169,7 +168,7 @@ bool CEdtTaskDlg::SetProxyFtp(int number) {
     return index >= 0;
 }
 
-void CEdtTaskDlg::OnCategorySelected(TreeItem item, bool byMouse) {
+void EdtTaskDlg::OnCategorySelected(TreeItem item, bool byMouse) {
     if (!categoryTree_.Exists(item)) {
         return;
     }
@@ -184,7 +183,7 @@ void CEdtTaskDlg::OnCategorySelected(TreeItem item, bool byMouse) {
     }
 }
 
-bool CEdtTaskDlg::SelectCategory(std::string_view path) {
+bool EdtTaskDlg::SelectCategory(std::string_view path) {
     TreeItem item = kNoItem;
     if (StartsWithNoCase(path, kCategoriesKey)) {
         item = FindCategoryItem(ctx_.registry, categoryTree_, path);
@@ -203,7 +202,7 @@ bool CEdtTaskDlg::SelectCategory(std::string_view path) {
     return true;
 }
 
-std::string CEdtTaskDlg::CategoryKeyPath() const {
+std::string EdtTaskDlg::CategoryKeyPath() const {
     const TreeItem item = categoryTree_.Selected();
     if (item == kNoItem || categoryTree_.Parent(item) == kNoItem) {
         // Nothing chosen (the task's category is gone): keep what it had.

@@ -1,4 +1,4 @@
-// CEdtTaskDlg: the new/edit task dialog as a model. The front end shows the
+// EdtTaskDlg: the new/edit task dialog as a model. The front end shows the
 // fields, forwards every change and the buttons, and asks the user what the
 // model asks through IQuestions. Without a display (vardane-cli) the caller
 // sets the fields directly and calls Ok().
@@ -16,9 +16,9 @@
 
 namespace vardane {
 
-struct CAppContext;
+struct AppContext;
 
-class CEdtTaskDlg {
+class EdtTaskDlg {
   public:
     // Fields named in Question::FocusField after a refusal.
     static constexpr const char* kFieldUrl = "URL";
@@ -37,7 +37,7 @@ class CEdtTaskDlg {
         std::string ProxyFtp = "Ftp";
     };
 
-    CEdtTaskDlg(CAppContext& ctx, IQuestions& questions);
+    EdtTaskDlg(AppContext& ctx, IQuestions& questions);
 
     // Initialisation for a new task: url may be "", then clipboardText (what
     // the front end's clipboard holds, "" for none) is taken.
@@ -75,7 +75,7 @@ class CEdtTaskDlg {
     const std::string& CategoryText() const { return categoryText_; }
     bool CategoryTreeShown() const { return categoryTreeShown_; }
     void OnCategoryButton() { categoryTreeShown_ = !categoryTreeShown_; }
-    const CTreeModel& CategoryTree() const { return categoryTree_; }
+    const TreeModel& CategoryTree() const { return categoryTree_; }
     // A selection in the tree; byMouse false for keyboard navigation.
     void OnCategorySelected(TreeItem item, bool byMouse);
     // Chooses a category as a tap would: a key path ("SOFTWARE\...") or a
@@ -153,7 +153,7 @@ class CEdtTaskDlg {
     std::string BuildFinalUrl() const;
     bool Apply();
 
-    CAppContext& ctx_;
+    AppContext& ctx_;
     IQuestions& questions_;
     const ITaskLookup* lookup_ = nullptr;
     Labels labels_;
@@ -165,7 +165,7 @@ class CEdtTaskDlg {
     int split_ = 0;
     std::string categoryText_;
     bool categoryTreeShown_ = false;
-    CTreeModel categoryTree_;
+    TreeModel categoryTree_;
     int folderIndex_ = 0;
     std::string categoryPath_;  // the task's Cat when no item is selected
     bool login_ = false;

@@ -40,10 +40,10 @@ std::string TargetFolder(std::string folder) {
 
 }  // namespace
 
-void CEdtTaskDlg::SaveAsDefault() {
+void EdtTaskDlg::SaveAsDefault() {
     std::lock_guard lock(ctx_.SpeedLock);
-    CAppSettings& settings = ctx_.settings;
-    CRegistryKey key(ctx_.registry);
+    AppSettings& settings = ctx_.settings;
+    RegistryKey key(ctx_.registry);
     key.Open(RegRoot::CurrentUser, GroupKeyPath("Default"), true);
 
     settings.DownloadFolder = saveTo_;
@@ -58,14 +58,14 @@ void CEdtTaskDlg::SaveAsDefault() {
     key.SetString("ProxyFTP", IntToText(proxyFtp_ + 1));
 }
 
-bool CEdtTaskDlg::Refuse(std::string text, QuestionIcon icon, const char* field) {
+bool EdtTaskDlg::Refuse(std::string text, QuestionIcon icon, const char* field) {
     focusField_ = field;
     ShowMessage(questions_, ctx_.lang, std::move(text), icon, QuestionButtons::Ok,
                 QuestionAnswer::Ok, field);
     return false;
 }
 
-std::string CEdtTaskDlg::BuildFinalUrl() const {
+std::string EdtTaskDlg::BuildFinalUrl() const {
     if (!StartsWithNoCase(url_, kFtpPrefix)) {
         return url_;
     }
@@ -73,8 +73,8 @@ std::string CEdtTaskDlg::BuildFinalUrl() const {
     return WithLogin(url_, withLogin ? user_ : "", withLogin ? password_ : "");
 }
 
-bool CEdtTaskDlg::Validate() {
-    const CLangTable& lang = ctx_.lang;
+bool EdtTaskDlg::Validate() {
+    const LangTable& lang = ctx_.lang;
     TaskDescriptor parsed;
     if (!ParseUrlInto(parsed, url_) || HasControlCharacter(url_)) {
         return Refuse(lang.GetLangText("Msg_InvalidURL"), QuestionIcon::Error, kFieldUrl);
@@ -124,7 +124,7 @@ bool CEdtTaskDlg::Validate() {
     return true;
 }
 
-bool CEdtTaskDlg::Apply() {
+bool EdtTaskDlg::Apply() {
     const std::string folder = TargetFolder(saveTo_);
     const std::string id = newTask_ ? MakeTaskId(ctx_.AppDir()) : taskId_;
     const std::string progressPath = ProgressFilePath(ctx_.AppDir(), id);
@@ -171,7 +171,7 @@ bool CEdtTaskDlg::Apply() {
     return true;
 }
 
-bool CEdtTaskDlg::Ok() {
+bool EdtTaskDlg::Ok() {
     focusField_.clear();
     writeFailed_ = false;
     if (!Validate()) {

@@ -2,7 +2,7 @@
 
 namespace vardane {
 
-QuestionAnswer ShowMessage(IQuestions& questions, const CLangTable& lang, std::string text,
+QuestionAnswer ShowMessage(IQuestions& questions, const LangTable& lang, std::string text,
                            QuestionIcon icon, QuestionButtons buttons, QuestionAnswer defaultAnswer,
                            std::string focusField) {
     Question question;

@@ -10,7 +10,7 @@
 namespace vardane {
 
 // Asks text with the caption GetAppTitle().
-QuestionAnswer ShowMessage(IQuestions& questions, const CLangTable& lang, std::string text,
+QuestionAnswer ShowMessage(IQuestions& questions, const LangTable& lang, std::string text,
                            QuestionIcon icon, QuestionButtons buttons = QuestionButtons::Ok,
                            QuestionAnswer defaultAnswer = QuestionAnswer::Ok,
                            std::string focusField = "");

@@ -17,7 +17,7 @@ namespace vardane {
 
 namespace {
 
-constexpr std::array<const char*, CSettingDlgSheet::kPageCount> kTabKeys = {
+constexpr std::array<const char*, SettingDlgSheet::kPageCount> kTabKeys = {
     "SettingDlg_Tab_General", "SettingDlg_Tab_Connection", "SettingDlg_Tab_Message",
     "SettingDlg_Tab_Protocol", "SettingDlg_Tab_Proxy"};
 
@@ -62,7 +62,7 @@ constexpr int kMaxEntries = 1000;
 // A group key opened without being created: a missing key loses its writes.
 class GroupWriter {
   public:
-    GroupWriter(CAppContext& ctx, std::string_view group) : key_(ctx.registry) {
+    GroupWriter(AppContext& ctx, std::string_view group) : key_(ctx.registry) {
         key_.Open(RegRoot::CurrentUser, GroupKeyPath(group), false);
     }
     void Text(std::string_view name, std::string_view value) {
@@ -74,19 +74,19 @@ class GroupWriter {
     void Number(std::string_view name, int64_t value) { Text(name, IntToText(value)); }
 
   private:
-    CRegistryKey key_;
+    RegistryKey key_;
 };
 
 // Writes of one OK reach the store file once.
 class StoreBatch {
   public:
-    explicit StoreBatch(CRegistryStore& store) : store_(store) { store_.BeginBatch(); }
+    explicit StoreBatch(RegistryStore& store) : store_(store) { store_.BeginBatch(); }
     ~StoreBatch() { store_.EndBatch(); }
     StoreBatch(const StoreBatch&) = delete;
     StoreBatch& operator=(const StoreBatch&) = delete;
 
   private:
-    CRegistryStore& store_;
+    RegistryStore& store_;
 };
 
 // A number field is valid when it holds only decimal digits (leading zeros
@@ -124,7 +124,7 @@ std::string CutText(std::string text, size_t max) {
 
 }  // namespace
 
-CSettingDlgSheet::CSettingDlgSheet(CAppContext& ctx, IQuestions& questions)
+SettingDlgSheet::SettingDlgSheet(AppContext& ctx, IQuestions& questions)
     : ctx_(ctx), questions_(questions) {
     InitLabels();
     InitGeneral();
@@ -134,7 +134,7 @@ CSettingDlgSheet::CSettingDlgSheet(CAppContext& ctx, IQuestions& questions)
     InitProxy();
 }
 
-void CSettingDlgSheet::InitLabels() {
+void SettingDlgSheet::InitLabels() {
     title_ = ctx_.lang.GetAppTitle();
     for (const char* key : kTabKeys) {
         // Tab texts are cut at 1023 characters.
@@ -145,22 +145,22 @@ void CSettingDlgSheet::InitLabels() {
     }
 }
 
-const std::string& CSettingDlgSheet::TabLabel(int page) const {
+const std::string& SettingDlgSheet::TabLabel(int page) const {
     static const std::string kNone;
     return page >= 0 && page < kPageCount ? Label(kTabKeys[page]) : kNone;
 }
 
-const std::string& CSettingDlgSheet::Label(std::string_view key) const {
+const std::string& SettingDlgSheet::Label(std::string_view key) const {
     static const std::string kNone;
     auto it = labels_.find(key);
     return it == labels_.end() ? kNone : it->second;
 }
 
-void CSettingDlgSheet::InitGeneral() {
-    const CAppSettings& s = ctx_.settings;
+void SettingDlgSheet::InitGeneral() {
+    const AppSettings& s = ctx_.settings;
     general_.MinAtStart = s.MinAtStart;
     general_.DownloadAtStart = s.DownloadAtStart;
-    CRegistryKey key(ctx_.registry);
+    RegistryKey key(ctx_.registry);
     key.Open(RegRoot::CurrentUser, GroupKeyPath("General"), false);
     general_.MinBlock = key.QueryString("MinBlock");
     general_.MonitorIE = s.MonitorIE;
@@ -178,13 +178,13 @@ void CSettingDlgSheet::InitGeneral() {
     }
 }
 
-const std::vector<std::string>& CSettingDlgSheet::MaxTasksEntries() {
+const std::vector<std::string>& SettingDlgSheet::MaxTasksEntries() {
     static const std::vector<std::string> entries = {"1", "2", "3", "4"};
     return entries;
 }
 
-void CSettingDlgSheet::InitConnection() {
-    const CAppSettings& s = ctx_.settings;
+void SettingDlgSheet::InitConnection() {
+    const AppSettings& s = ctx_.settings;
     connection_.ConnectionTimeOut = IntToText(s.ConnectionTimeOut);
     connection_.RetryWaitSec = IntToText(s.RetryWaitSec);
     connection_.MaxTasksSelection = std::clamp(s.MaxTasks, 1, 4) - 1;
@@ -192,8 +192,8 @@ void CSettingDlgSheet::InitConnection() {
     connection_.RetryCounts = IntToText(s.RetryCounts);
 }
 
-void CSettingDlgSheet::InitMessage() {
-    const CAppSettings& s = ctx_.settings;
+void SettingDlgSheet::InitMessage() {
+    const AppSettings& s = ctx_.settings;
     message_.Vibrative = s.Vibrative;
     message_.PlaySound = s.PlaySound;
     message_.ScreenNotify = s.ScreenNotify;
@@ -201,10 +201,10 @@ void CSettingDlgSheet::InitMessage() {
     message_.AlarmSec = IntToText(s.AlarmSec);
 }
 
-void CSettingDlgSheet::InitProtocol() {
+void SettingDlgSheet::InitProtocol() {
     protocol_.HTTPSendReferer = ctx_.settings.HTTPSendReferer;
     protocol_.HTTPEnableCookies = ctx_.settings.HTTPEnableCookies;
-    CRegistryKey key(ctx_.registry);
+    RegistryKey key(ctx_.registry);
     key.Open(RegRoot::CurrentUser, GroupKeyPath("Protocol"), false);
     const int count = std::min(SettingInt(key.QueryString("HTTPUserAgentCount")), kMaxEntries);
     for (int i = 1; i <= count; ++i) {
@@ -223,8 +223,8 @@ void CSettingDlgSheet::InitProtocol() {
     protocol_.UserDefinedAgent = key.QueryString("HTTPUserAgent_" + IntToText(count));
 }
 
-void CSettingDlgSheet::InitProxy() {
-    CRegistryKey key(ctx_.registry);
+void SettingDlgSheet::InitProxy() {
+    RegistryKey key(ctx_.registry);
     if (!key.Open(RegRoot::CurrentUser, GroupKeyPath("Proxy"), false)) {
         return;  // an unreadable Proxy key leaves the list empty
     }
@@ -235,7 +235,7 @@ void CSettingDlgSheet::InitProxy() {
     }
 }
 
-std::string CSettingDlgSheet::ProxyColumn(const ProxyRecord& row, int column) {
+std::string SettingDlgSheet::ProxyColumn(const ProxyRecord& row, int column) {
     switch (column) {
         case 0:
             return row.TypeName;
@@ -250,7 +250,7 @@ std::string CSettingDlgSheet::ProxyColumn(const ProxyRecord& row, int column) {
     }
 }
 
-void CSettingDlgSheet::OnBrowseSound(const RunBrowseDialog& run) {
+void SettingDlgSheet::OnBrowseSound(const RunBrowseDialog& run) {
     std::string path = BrowseForPath(ctx_.lang, "*.wav;", run);
     if (!path.empty()) {
         message_.SoundPath = std::move(path);
@@ -258,12 +258,12 @@ void CSettingDlgSheet::OnBrowseSound(const RunBrowseDialog& run) {
     }
 }
 
-bool CSettingDlgSheet::OnEditProxy(const RunProxyDialog& run) {
+bool SettingDlgSheet::OnEditProxy(const RunProxyDialog& run) {
     const int row = proxy_.Selection;
     if (row < 0 || static_cast<size_t>(row) >= proxy_.Rows.size()) {
         return false;
     }
-    CEdtProxyDlg dlg(ctx_, questions_, proxy_.Rows[row], row);
+    EdtProxyDlg dlg(ctx_, questions_, proxy_.Rows[row], row);
     run(dlg);
     if (!dlg.Accepted()) {
         return false;
@@ -276,13 +276,13 @@ bool CSettingDlgSheet::OnEditProxy(const RunProxyDialog& run) {
     return true;
 }
 
-void CSettingDlgSheet::SetCurrentPage(int page) {
+void SettingDlgSheet::SetCurrentPage(int page) {
     if (page >= 0 && page < kPageCount) {
         page_ = page;
     }
 }
 
-bool CSettingDlgSheet::Validate() {
+bool SettingDlgSheet::Validate() {
     struct NumberField {
         const std::string& text;
         bool checked;
@@ -316,7 +316,7 @@ bool CSettingDlgSheet::Validate() {
     return true;
 }
 
-bool CSettingDlgSheet::SaveSettings() {
+bool SettingDlgSheet::SaveSettings() {
     focusField_.clear();
     if (!Validate()) {
         return false;
@@ -335,7 +335,7 @@ bool CSettingDlgSheet::SaveSettings() {
     return true;
 }
 
-bool CSettingDlgSheet::Ok() {
+bool SettingDlgSheet::Ok() {
     if (!SaveSettings()) {
         return false;
     }
@@ -344,7 +344,7 @@ bool CSettingDlgSheet::Ok() {
     return true;
 }
 
-void CSettingDlgSheet::WriteGeneral() {
+void SettingDlgSheet::WriteGeneral() {
     GroupWriter g(ctx_, "General");
     g.Flag("MinAtStart", general_.MinAtStart);
     g.Flag("DownloadAtStart", general_.DownloadAtStart);
@@ -354,7 +354,7 @@ void CSettingDlgSheet::WriteGeneral() {
     g.Flag("CloseToTray", general_.CloseToTray);
 }
 
-void CSettingDlgSheet::WriteConnection() {
+void SettingDlgSheet::WriteConnection() {
     GroupWriter g(ctx_, "Connection");
     g.Text("ConnectionTimeOut", connection_.ConnectionTimeOut);
     g.Text("RetryWaitSec", connection_.RetryWaitSec);
@@ -363,7 +363,7 @@ void CSettingDlgSheet::WriteConnection() {
     g.Text("RetryCounts", connection_.RetryCounts);
 }
 
-void CSettingDlgSheet::WriteAlarm() {
+void SettingDlgSheet::WriteAlarm() {
     GroupWriter g(ctx_, "Alarm");
     g.Flag("Vibrative", message_.Vibrative);
     g.Flag("PlaySound", message_.PlaySound);
@@ -374,11 +374,11 @@ void CSettingDlgSheet::WriteAlarm() {
 
 // A new language becomes current at once, so the restart notice and every
 // later lookup already speak it; existing windows keep their texts.
-void CSettingDlgSheet::WriteLanguage() {
+void SettingDlgSheet::WriteLanguage() {
     if (general_.LanguageSelection < 0) {
         return;
     }
-    CRegistryKey key(ctx_.registry);
+    RegistryKey key(ctx_.registry);
     if (!key.Open(RegRoot::CurrentUser, GroupKeyPath("Language"), false)) {
         return;
     }
@@ -389,14 +389,14 @@ void CSettingDlgSheet::WriteLanguage() {
     }
     ctx_.settings.CurrentLang = code;
     ctx_.lang.SetCurrent(code);
-    CRegistryKey root(ctx_.registry);
+    RegistryKey root(ctx_.registry);
     root.Open(RegRoot::LocalMachine, kVardaneKey, true);
     root.SetString("CurrentLang", code);
     ShowMessage(questions_, ctx_.lang, ctx_.lang.GetLangText("Msg_RestartConfirm"),
                 QuestionIcon::Exclamation);
 }
 
-void CSettingDlgSheet::WriteProtocol() {
+void SettingDlgSheet::WriteProtocol() {
     GroupWriter g(ctx_, "Protocol");
     g.Flag("HTTPSendReferer", protocol_.HTTPSendReferer);
     g.Number("HTTPUserAgent", protocol_.UserAgentSelection + 1);
@@ -407,7 +407,7 @@ void CSettingDlgSheet::WriteProtocol() {
 }
 
 // Row r is stored as Proxy_<r+1> with the type r; ProxyCnt stays.
-void CSettingDlgSheet::WriteProxies() {
+void SettingDlgSheet::WriteProxies() {
     GroupWriter g(ctx_, "Proxy");
     for (size_t r = 0; r < proxy_.Rows.size(); ++r) {
         ProxyRecord record = proxy_.Rows[r];

@@ -1,4 +1,4 @@
-// CSettingDlgSheet: the settings sheet as a model. Five pages hold the values
+// SettingDlgSheet: the settings sheet as a model. Five pages hold the values
 // their controls show, every page filled when the sheet is made (OK reads
 // them all, also those the user never opened). OK checks the number fields,
 // writes every page to the settings store and reloads the settings record;
@@ -18,9 +18,9 @@
 
 namespace vardane {
 
-struct CAppContext;
+struct AppContext;
 
-class CSettingDlgSheet {
+class SettingDlgSheet {
   public:
     enum Page {
         kPageGeneral,
@@ -75,7 +75,7 @@ class CSettingDlgSheet {
         int Selection = -1;
     };
 
-    CSettingDlgSheet(CAppContext& ctx, IQuestions& questions);
+    SettingDlgSheet(AppContext& ctx, IQuestions& questions);
 
     // Title, tab and control labels, looked up when the sheet was made.
     const std::string& Title() const { return title_; }
@@ -132,7 +132,7 @@ class CSettingDlgSheet {
     void WriteProtocol();
     void WriteProxies();
 
-    CAppContext& ctx_;
+    AppContext& ctx_;
     IQuestions& questions_;
     std::string title_;
     std::map<std::string, std::string, std::less<>> labels_;

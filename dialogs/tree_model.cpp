@@ -11,11 +11,11 @@ const std::vector<TreeItem> kNoChildren;
 const std::string kNoText;
 }  // namespace
 
-CTreeModel::CTreeModel() {
+TreeModel::TreeModel() {
     Clear();
 }
 
-void CTreeModel::Clear() {
+void TreeModel::Clear() {
     // Handles are never reused: the next items count on from the last one.
     if (!nodes_.empty()) {
         base_ += static_cast<TreeItem>(nodes_.size()) - 1;
@@ -27,11 +27,11 @@ void CTreeModel::Clear() {
     Touch();
 }
 
-size_t CTreeModel::Index(TreeItem item) const {
+size_t TreeModel::Index(TreeItem item) const {
     return item == kNoItem ? 0 : static_cast<size_t>(item - base_);
 }
 
-CTreeModel::Node* CTreeModel::Find(TreeItem item) {
+TreeModel::Node* TreeModel::Find(TreeItem item) {
     if (item != kNoItem &&
         (item <= base_ || item - base_ >= static_cast<TreeItem>(nodes_.size()))) {
         return nullptr;
@@ -40,11 +40,11 @@ CTreeModel::Node* CTreeModel::Find(TreeItem item) {
     return node.alive ? &node : nullptr;
 }
 
-const CTreeModel::Node* CTreeModel::Find(TreeItem item) const {
-    return const_cast<CTreeModel*>(this)->Find(item);
+const TreeModel::Node* TreeModel::Find(TreeItem item) const {
+    return const_cast<TreeModel*>(this)->Find(item);
 }
 
-TreeItem CTreeModel::Insert(TreeItem parent, std::string text, int icon, bool sorted) {
+TreeItem TreeModel::Insert(TreeItem parent, std::string text, int icon, bool sorted) {
     if (Find(parent) == nullptr) {
         return kNoItem;
     }
@@ -70,7 +70,7 @@ TreeItem CTreeModel::Insert(TreeItem parent, std::string text, int icon, bool so
     return id;
 }
 
-void CTreeModel::Kill(TreeItem item) {
+void TreeModel::Kill(TreeItem item) {
     Node& node = nodes_[Index(item)];
     for (TreeItem child : node.children) {
         Kill(child);
@@ -81,7 +81,7 @@ void CTreeModel::Kill(TreeItem item) {
     node = Node{};
 }
 
-void CTreeModel::Delete(TreeItem item) {
+void TreeModel::Delete(TreeItem item) {
     Node* node = Find(item);
     if (node == nullptr || item == kNoItem) {
         return;
@@ -92,7 +92,7 @@ void CTreeModel::Delete(TreeItem item) {
     Touch();
 }
 
-void CTreeModel::DeleteChildren(TreeItem item) {
+void TreeModel::DeleteChildren(TreeItem item) {
     Node* node = Find(item);
     if (node == nullptr) {
         return;
@@ -105,26 +105,26 @@ void CTreeModel::DeleteChildren(TreeItem item) {
     Touch();
 }
 
-bool CTreeModel::Exists(TreeItem item) const {
+bool TreeModel::Exists(TreeItem item) const {
     return item != kNoItem && Find(item) != nullptr;
 }
 
-TreeItem CTreeModel::Parent(TreeItem item) const {
+TreeItem TreeModel::Parent(TreeItem item) const {
     const Node* node = Find(item);
     return node == nullptr ? kNoItem : node->parent;
 }
 
-const std::vector<TreeItem>& CTreeModel::Children(TreeItem item) const {
+const std::vector<TreeItem>& TreeModel::Children(TreeItem item) const {
     const Node* node = Find(item);
     return node == nullptr ? kNoChildren : node->children;
 }
 
-TreeItem CTreeModel::FirstChild(TreeItem item) const {
+TreeItem TreeModel::FirstChild(TreeItem item) const {
     const std::vector<TreeItem>& children = Children(item);
     return children.empty() ? kNoItem : children.front();
 }
 
-int CTreeModel::Depth(TreeItem item) const {
+int TreeModel::Depth(TreeItem item) const {
     int depth = 0;
     for (const Node* node = Find(item); node != nullptr && item != kNoItem;
          item = node->parent, node = Find(item)) {
@@ -133,43 +133,43 @@ int CTreeModel::Depth(TreeItem item) const {
     return depth;
 }
 
-const std::string& CTreeModel::Text(TreeItem item) const {
+const std::string& TreeModel::Text(TreeItem item) const {
     const Node* node = Find(item);
     return node == nullptr ? kNoText : node->text;
 }
 
-void CTreeModel::SetText(TreeItem item, std::string text) {
+void TreeModel::SetText(TreeItem item, std::string text) {
     if (Node* node = Find(item); node != nullptr && item != kNoItem) {
         node->text = std::move(text);
         Touch();
     }
 }
 
-int CTreeModel::Icon(TreeItem item) const {
+int TreeModel::Icon(TreeItem item) const {
     const Node* node = Find(item);
     return node == nullptr ? -1 : node->icon;
 }
 
-void CTreeModel::SetIcon(TreeItem item, int icon) {
+void TreeModel::SetIcon(TreeItem item, int icon) {
     if (Node* node = Find(item); node != nullptr && item != kNoItem) {
         node->icon = icon;
         Touch();
     }
 }
 
-bool CTreeModel::IsExpanded(TreeItem item) const {
+bool TreeModel::IsExpanded(TreeItem item) const {
     const Node* node = Find(item);
     return node != nullptr && node->expanded;
 }
 
-void CTreeModel::Expand(TreeItem item, bool expand) {
+void TreeModel::Expand(TreeItem item, bool expand) {
     if (Node* node = Find(item); node != nullptr && item != kNoItem) {
         node->expanded = expand;
         Touch();
     }
 }
 
-void CTreeModel::SortChildren(TreeItem item) {
+void TreeModel::SortChildren(TreeItem item) {
     Node* node = Find(item);
     if (node == nullptr) {
         return;
@@ -180,12 +180,12 @@ void CTreeModel::SortChildren(TreeItem item) {
     Touch();
 }
 
-void CTreeModel::Select(TreeItem item) {
+void TreeModel::Select(TreeItem item) {
     selected_ = Exists(item) ? item : kNoItem;
     Touch();
 }
 
-std::vector<TreeItem> CTreeModel::AllItems() const {
+std::vector<TreeItem> TreeModel::AllItems() const {
     std::vector<TreeItem> out;
     std::vector<TreeItem> stack(nodes_[0].children.rbegin(), nodes_[0].children.rend());
     while (!stack.empty()) {

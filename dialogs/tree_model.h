@@ -14,9 +14,9 @@ namespace vardane {
 using TreeItem = int;
 inline constexpr TreeItem kNoItem = 0;
 
-class CTreeModel {
+class TreeModel {
   public:
-    CTreeModel();
+    TreeModel();
 
     // Removes every item; handles given before become invalid.
     void Clear();

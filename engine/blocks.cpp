@@ -12,19 +12,19 @@ namespace vardane {
 
 namespace {
 
-// A block of one outstanding byte would read as finished (iFrom = iTo), so no
+// A block of one outstanding byte would read as finished (From = To), so no
 // split may leave one: the remainder split must leave at least two bytes on
 // each side.
 constexpr int64_t kMinSplitRemainder = 4;
 
 bool Outstanding(const TaskBlock& b) {
-    return b.iFrom != 0 && b.iTo != 0 && b.iFrom < b.iTo;
+    return b.From != 0 && b.To != 0 && b.From < b.To;
 }
 
 // Where a split of b may begin: past the bytes its worker's request already
 // asked for (the server is sending them; taken over they would come twice).
 int64_t SplitStart(const TaskBlock& b) {
-    return b.bLock && b.iAsked > b.iFrom ? std::min(b.iAsked, b.iTo) : b.iFrom;
+    return b.Lock && b.Asked > b.From ? std::min(b.Asked, b.To) : b.From;
 }
 
 // "from-to" as stored; false when it does not describe a usable block of a
@@ -35,10 +35,10 @@ bool ParseStoredBlock(const std::string& text, int64_t size, TaskBlock& out) {
         return false;
     }
     TaskBlock b;
-    b.iFrom = TextToInt(std::string_view(text).substr(0, dash));
-    b.iTo = TextToInt(std::string_view(text).substr(dash + 1));
-    bool unused = b.iFrom == 0 && b.iTo == 0;
-    bool valid = b.iFrom >= 1 && b.iTo <= size && b.iFrom <= b.iTo;
+    b.From = TextToInt(std::string_view(text).substr(0, dash));
+    b.To = TextToInt(std::string_view(text).substr(dash + 1));
+    bool unused = b.From == 0 && b.To == 0;
+    bool valid = b.From >= 1 && b.To <= size && b.From <= b.To;
     if (!unused && !valid) {
         return false;
     }
@@ -68,40 +68,40 @@ static TaskBlocks FreshSplit(int64_t size, int n, int64_t firstAsked) {
         start = std::min(firstAsked, size);
         for (--n; n > 0 && (size - start) / n < 2; --n) {
         }
-        blocks[0].iFrom = 1;
-        blocks[0].iTo = n == 0 ? size : start;
+        blocks[0].From = 1;
+        blocks[0].To = n == 0 ? size : start;
         first = 1;
     }
     const int64_t part = n > 0 ? (size - start) / n : 0;
     for (int i = 0; i < n; ++i) {
-        blocks[first + i].iFrom = start + i * part + 1;
-        blocks[first + i].iTo = i == n - 1 ? size : start + (i + 1) * part;
+        blocks[first + i].From = start + i * part + 1;
+        blocks[first + i].To = i == n - 1 ? size : start + (i + 1) * part;
     }
     return blocks;
 }
 
 int FindFreeBlock(TaskDescriptor& d, int64_t minBlock) {
-    if (!d.Blocks || d.iDownloaded == d.iFileSize) {
+    if (!d.Blocks || d.Downloaded == d.FileSize) {
         return -1;
     }
     TaskBlocks& blocks = *d.Blocks;
     for (int i = 0; i < kBlockCount; ++i) {
-        if (!blocks[i].bLock && Outstanding(blocks[i])) {
-            blocks[i].bLock = true;
-            blocks[i].iAsked = 0;
+        if (!blocks[i].Lock && Outstanding(blocks[i])) {
+            blocks[i].Lock = true;
+            blocks[i].Asked = 0;
             return i;
         }
     }
     int free = -1;
     for (int i = 0; i < kBlockCount && free < 0; ++i) {
-        if (!blocks[i].bLock && blocks[i].iFrom == blocks[i].iTo) {
+        if (!blocks[i].Lock && blocks[i].From == blocks[i].To) {
             free = i;
         }
     }
     int largest = -1;
     int64_t best = 0;
     for (int i = 0; i < kBlockCount; ++i) {
-        int64_t remaining = blocks[i].iTo - SplitStart(blocks[i]);
+        int64_t remaining = blocks[i].To - SplitStart(blocks[i]);
         if (Outstanding(blocks[i]) && remaining > best) {
             best = remaining;
             largest = i;
@@ -113,15 +113,15 @@ int FindFreeBlock(TaskDescriptor& d, int64_t minBlock) {
     TaskBlock& l = blocks[largest];
     TaskBlock& f = blocks[free];
     int64_t half = best / 2;
-    f.iTo = l.iTo;
-    l.iTo = SplitStart(l) + half;
-    f.iFrom = l.iTo + 1;
-    f.bLock = true;
-    f.iAsked = 0;
+    f.To = l.To;
+    l.To = SplitStart(l) + half;
+    f.From = l.To + 1;
+    f.Lock = true;
+    f.Asked = 0;
     return free;
 }
 
-bool PrepareBlocks(CDownloadTask& task) {
+bool PrepareBlocks(DownloadTask& task) {
     {
         std::lock_guard progress(task.ProgressLock);
         const TaskProgressRecord record = task.Record;
@@ -140,14 +140,14 @@ bool PrepareBlocks(CDownloadTask& task) {
         int64_t pos = TextToInt(record.FilePos);
         std::lock_guard lock(task.TaskLock);
         TaskDescriptor& d = task.descriptor;
-        d.iFileSize = size;
+        d.FileSize = size;
         TaskBlocks blocks{};
         bool stored = !record.Block[0].empty() && size > 0;
         int64_t outstanding = 0;
         for (int i = 0; stored && i < kBlockCount; ++i) {
             stored = ParseStoredBlock(record.Block[i], size, blocks[i]);
             if (Outstanding(blocks[i])) {
-                outstanding += blocks[i].iTo - blocks[i].iFrom + 1;
+                outstanding += blocks[i].To - blocks[i].From + 1;
             }
         }
         // The stored blocks say what is on disk; the position is derived from
@@ -155,10 +155,10 @@ bool PrepareBlocks(CDownloadTask& task) {
         // update (its blocks are saved all the same).
         (void)pos;
         if (stored) {
-            d.iDownloaded = d.iPrevDownloaded = size - outstanding;
+            d.Downloaded = d.PrevDownloaded = size - outstanding;
         } else {
-            blocks = FreshSplit(size, d.ThreadCount, d.iFirstAsked);
-            d.iDownloaded = d.iPrevDownloaded = 0;
+            blocks = FreshSplit(size, d.ThreadCount, d.FirstAsked);
+            d.Downloaded = d.PrevDownloaded = 0;
         }
         d.Blocks = blocks;
     }

@@ -35,7 +35,7 @@ struct FdCloser {
     }
 };
 
-void Log(CTaskSlot& slot, LogKind kind, std::string_view key, const std::string& values) {
+void Log(TaskSlot& slot, LogKind kind, std::string_view key, const std::string& values) {
     TaskLog(slot.task, kind, 0, slot.ctx.lang.GetLangText(key) + " " + values);
 }
 
@@ -55,7 +55,7 @@ DigestOutcome DigestFile(const std::string& path, int64_t length, ChecksumAlgori
         return fail(errno);
     }
     (void)::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    std::unique_ptr<CDigest> hash = NewDigest(ChecksumAlgorithmName(algorithm), why);
+    std::unique_ptr<Digest> hash = NewDigest(ChecksumAlgorithmName(algorithm), why);
     if (!hash) {
         return DigestOutcome::Failed;
     }
@@ -82,7 +82,7 @@ DigestOutcome DigestFile(const std::string& path, int64_t length, ChecksumAlgori
     return hash->Final(digest) ? DigestOutcome::Done : fail(EIO);
 }
 
-void NoteServerDigest(CTaskSlot& slot, const HttpReplyInfo& info) {
+void NoteServerDigest(TaskSlot& slot, const HttpReplyInfo& info) {
     if (!ReplyIsWholeFile(info.Status, info.ContentRange)) {
         return;  // a part's digest, or one that may be
     }
@@ -96,8 +96,8 @@ void NoteServerDigest(CTaskSlot& slot, const HttpReplyInfo& info) {
     }
 }
 
-TaskState VerifyDownload(CTaskSlot& slot, int64_t length) {
-    CDownloadTask& task = slot.task;
+TaskState VerifyDownload(TaskSlot& slot, int64_t length) {
+    DownloadTask& task = slot.task;
     const std::string stored = TaskRecord(task).Checksum;
     std::optional<AnnouncedDigest> announced;
     {
@@ -122,8 +122,8 @@ TaskState VerifyDownload(CTaskSlot& slot, int64_t length) {
     std::string actual;
     std::string why;
     DigestOutcome outcome = DigestFile(
-        task.TempPath(), length, expected->Algorithm,
-        [&slot] { return slot.bStopCommanded.load(); }, actual, &why);
+        task.TempPath(), length, expected->Algorithm, [&slot] { return slot.StopCommanded.load(); },
+        actual, &why);
     if (outcome == DigestOutcome::Stopped) {
         return TaskState::Stopped;  // the next start checks again
     }

@@ -13,7 +13,7 @@
 
 namespace vardane {
 
-class CTaskSlot;
+class TaskSlot;
 struct HttpReplyInfo;
 
 enum class DigestOutcome { Done, Stopped, Failed };
@@ -29,13 +29,13 @@ DigestOutcome DigestFile(const std::string& path, int64_t length, ChecksumAlgori
 // An HTTP reply that was accepted: when its body is the whole file and it
 // announces the file's digest, the first such digest of the run is kept for
 // the end.
-void NoteServerDigest(CTaskSlot& slot, const HttpReplyInfo& info);
+void NoteServerDigest(TaskSlot& slot, const HttpReplyInfo& info);
 
 // The check at the task's end, all length bytes in the temporary file:
 // TaskState::Completed when nothing is to be checked or the digest matches (one
 // log line), TaskState::Failed when it does not match (the line names both
 // digests) or cannot be computed, TaskState::Stopped when a stop command came
 // during the check.
-TaskState VerifyDownload(CTaskSlot& slot, int64_t length);
+TaskState VerifyDownload(TaskSlot& slot, int64_t length);
 
 }  // namespace vardane

@@ -28,7 +28,7 @@ constexpr int64_t kZeroChunk = 40960;
 // Reserves size bytes: fallocate where the file system can, else zeros in
 // chunks. Returns 0, the errno of a failure, or -1 when the stop flag ended
 // it.
-int Reserve(CDownloadTask& task, int fd, int64_t size) {
+int Reserve(DownloadTask& task, int fd, int64_t size) {
     if (size <= 0) {
         return 0;
     }
@@ -95,12 +95,12 @@ int OpenOwnTemp(const std::string& path) {
 }
 
 // The slot keeps fd, opened safely, as its temporary file.
-void AdoptTempFd(CTaskSlot& slot, const std::string& path, int fd) {
+void AdoptTempFd(TaskSlot& slot, const std::string& path, int fd) {
     std::lock_guard lock(slot.task.FileLock);
-    if (slot.iTempFd >= 0) {
-        close(slot.iTempFd);
+    if (slot.TempFd >= 0) {
+        close(slot.TempFd);
     }
-    slot.iTempFd = fd;
+    slot.TempFd = fd;
     slot.TempFdPath = path;
     slot.iFileEpoch.fetch_add(1);
 }
@@ -114,8 +114,8 @@ std::string NumberedName(const std::string& name, int i) {
 // and its temporary name holds nothing or a file of ours (reused). *reuse
 // tells which; a temporary file passed over is logged once the lock is
 // released (no owner call under a lock).
-std::string ChooseLocalName(CTaskSlot& slot, int threadNo, bool* reuse) {
-    CDownloadTask& task = slot.task;
+std::string ChooseLocalName(TaskSlot& slot, int threadNo, bool* reuse) {
+    DownloadTask& task = slot.task;
     std::vector<std::string> passedOver;
     std::string temp;
     {
@@ -150,7 +150,7 @@ std::string ChooseLocalName(CTaskSlot& slot, int threadNo, bool* reuse) {
 
 // The temporary file could not be opened or created: logged with errno's
 // text; always false.
-bool CreateFailed(CTaskSlot& slot, int threadNo, const std::string& temp) {
+bool CreateFailed(TaskSlot& slot, int threadNo, const std::string& temp) {
     int error = errno;
     TaskLog(slot.task, LogKind::Error, threadNo,
             slot.ctx.lang.GetLangText("Log_CreateLocalFileFailed") + " " + temp + " " +
@@ -175,8 +175,8 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
-    CDownloadTask& task = slot.task;
+bool CreateLocalFile(TaskSlot& slot, int threadNo) {
+    DownloadTask& task = slot.task;
     bool reuse = !TaskRecord(task).LocalTempFileName.empty();
     std::string temp = reuse ? task.TempPath() : ChooseLocalName(slot, threadNo, &reuse);
     if (reuse) {
@@ -191,7 +191,7 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
     int64_t size;
     {
         std::lock_guard lock(task.TaskLock);
-        size = task.descriptor.bRangeMode ? task.descriptor.iFileSize : 1;
+        size = task.descriptor.RangeMode ? task.descriptor.FileSize : 1;
     }
     // A size the disk cannot hold is refused before anything is reserved: a
     // server's word alone must not take the disk.
@@ -233,8 +233,8 @@ bool CreateLocalFile(CTaskSlot& slot, int threadNo) {
     return false;
 }
 
-bool PrepareLocalFile(CTaskSlot& slot, int threadNo) {
-    CDownloadTask& task = slot.task;
+bool PrepareLocalFile(TaskSlot& slot, int threadNo) {
+    DownloadTask& task = slot.task;
     // A recorded temporary file that has gone makes the stored progress
     // worthless: start the file afresh rather than write into a new, empty
     // one. So does one that is no longer our own file (a link or another
@@ -260,21 +260,21 @@ bool PrepareLocalFile(CTaskSlot& slot, int threadNo) {
     }
     std::lock_guard lock(task.TaskLock);
     const TaskDescriptor& d = task.descriptor;
-    slot.bFilePrepared = true;
-    return !(d.iFileSize > 0 && d.iDownloaded >= d.iFileSize);
+    slot.FilePrepared = true;
+    return !(d.FileSize > 0 && d.Downloaded >= d.FileSize);
 }
 
-bool RestartSingleStream(CTaskSlot& slot, int threadNo) {
-    CDownloadTask& task = slot.task;
+bool RestartSingleStream(TaskSlot& slot, int threadNo) {
+    DownloadTask& task = slot.task;
     DeleteTempFile(slot);
     {
         std::lock_guard lock(task.TaskLock);
         TaskBlocks blocks{};
-        blocks[0].iFrom = 1;
+        blocks[0].From = 1;
         task.descriptor.Blocks = blocks;
-        task.descriptor.bRangeMode = false;
+        task.descriptor.RangeMode = false;
         task.descriptor.Validators = {};  // a single stream never resumes
-        slot.bStreamEnded = false;
+        slot.StreamEnded = false;
     }
     // Nothing of an earlier ranged run may be resumed from now on (written
     // below, before the stream's first byte).
@@ -285,9 +285,9 @@ bool RestartSingleStream(CTaskSlot& slot, int threadNo) {
     {
         std::lock_guard lock(task.TaskLock);
         task.descriptor.ThreadCount = 1;
-        task.descriptor.iDownloaded = 0;
-        task.descriptor.iPrevDownloaded = 0;
-        slot.bFilePrepared = true;
+        task.descriptor.Downloaded = 0;
+        task.descriptor.PrevDownloaded = 0;
+        slot.FilePrepared = true;
     }
     UpdateTaskProgress(
         task, [](TaskProgressRecord& r) { r.ThreadCount = "1"; }, Durability::Deferred);
@@ -309,8 +309,7 @@ bool WriteTempLocked(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t
     }
     int64_t done = 0;
     while (done < n) {
-        ssize_t r =
-            pwrite(slot.iTempFd, bytes + done, static_cast<size_t>(n - done), offset + done);
+        ssize_t r = pwrite(slot.TempFd, bytes + done, static_cast<size_t>(n - done), offset + done);
         if (r < 0 && errno == EINTR) {
             continue;
         }
@@ -384,8 +383,8 @@ bool WriteTempLoose(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t 
     return WriteTempStrict(slot, offset, bytes, n, error);
 }
 
-void ReportWriteFailure(CTaskSlot& slot, int threadNo, int error) {
-    CDownloadTask& task = slot.task;
+void ReportWriteFailure(TaskSlot& slot, int threadNo, int error) {
+    DownloadTask& task = slot.task;
     std::string path = task.TempPath();
     TaskLog(task, LogKind::Error, threadNo, ErrorText(error) + " " + path);
     TaskLog(task, LogKind::Error, threadNo, slot.ctx.lang.GetLangText("Log_WriteLocalFileFailed"));
@@ -393,29 +392,29 @@ void ReportWriteFailure(CTaskSlot& slot, int threadNo, int error) {
     task.Finish(false);
 }
 
-void CloseTempFile(CTaskSlot& slot) {
+void CloseTempFile(TaskSlot& slot) {
     std::lock_guard lock(slot.task.FileLock);
-    if (slot.iTempFd >= 0) {
-        close(slot.iTempFd);
-        slot.iTempFd = -1;
+    if (slot.TempFd >= 0) {
+        close(slot.TempFd);
+        slot.TempFd = -1;
     }
     slot.iFileEpoch.fetch_add(1);
 }
 
-void DeleteTempFile(CTaskSlot& slot) {
+void DeleteTempFile(TaskSlot& slot) {
     std::string temp = slot.task.TempPath();
     CloseTempFile(slot);
     unlink(temp.c_str());
 }
 
-bool TruncateTempFile(CTaskSlot& slot, int64_t size) {
+bool TruncateTempFile(TaskSlot& slot, int64_t size) {
     std::string temp = slot.task.TempPath();
     std::lock_guard lock(slot.task.FileLock);
-    if (slot.iTempFd < 0) {
-        slot.iTempFd = OpenOwnTemp(temp);
+    if (slot.TempFd < 0) {
+        slot.TempFd = OpenOwnTemp(temp);
         slot.TempFdPath = temp;
     }
-    return slot.iTempFd >= 0 && ftruncate(slot.iTempFd, size) == 0;
+    return slot.TempFd >= 0 && ftruncate(slot.TempFd, size) == 0;
 }
 
 int64_t OwnTempFileSize(const std::string& path) {
@@ -426,8 +425,8 @@ int64_t OwnTempFileSize(const std::string& path) {
     return static_cast<int64_t>(st.st_size);
 }
 
-bool RenameAtCompletion(CTaskSlot& slot, int* error) {
-    CDownloadTask& task = slot.task;
+bool RenameAtCompletion(TaskSlot& slot, int* error) {
+    DownloadTask& task = slot.task;
     std::string temp = task.TempPath();
     // The name must still lead to the file we wrote: what was put in its
     // place never takes the target's name.
@@ -438,8 +437,8 @@ bool RenameAtCompletion(CTaskSlot& slot, int* error) {
     {
         std::lock_guard lock(task.FileLock);
         struct stat written {};
-        bool same = slot.iTempFd >= 0
-                        ? fstat(slot.iTempFd, &written) == 0 && written.st_dev == named.st_dev &&
+        bool same = slot.TempFd >= 0
+                        ? fstat(slot.TempFd, &written) == 0 && written.st_dev == named.st_dev &&
                               written.st_ino == named.st_ino && S_ISREG(named.st_mode)
                         : CheckOwnFile(named) == OwnFileCheck::Ours;
         if (!same) {

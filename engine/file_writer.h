@@ -13,11 +13,11 @@
 
 namespace vardane {
 
-class CTaskSlot;
+class TaskSlot;
 
 // CreateLocalFile, then PrepareBlocks. False when either fails, and false
 // when the size is known and every byte is already in (nothing to fetch).
-[[nodiscard]] bool PrepareLocalFile(CTaskSlot& slot, int threadNo);
+[[nodiscard]] bool PrepareLocalFile(TaskSlot& slot, int threadNo);
 
 // Picks a free local name (under CreateFileLock: no existing file or folder,
 // no other downloading task's target), records it, creates the temporary file
@@ -29,11 +29,11 @@ class CTaskSlot;
 // the next numbered name taken. Logs Log_MallocSpace before the reservation.
 // Failures log Log_CreateLocalFileFailed or the system's text, set TaskState::Failed
 // and Finish(false) where the task cannot go on.
-[[nodiscard]] bool CreateLocalFile(CTaskSlot& slot, int threadNo);
+[[nodiscard]] bool CreateLocalFile(TaskSlot& slot, int threadNo);
 
 // Size unknown: delete the temporary file, blocks [1,0],[0,0],[0,0],[0,0],
-// create the file again, ThreadCount 1, iDownloaded 0, progress rewritten.
-[[nodiscard]] bool RestartSingleStream(CTaskSlot& slot, int threadNo);
+// create the file again, ThreadCount 1, Downloaded 0, progress rewritten.
+[[nodiscard]] bool RestartSingleStream(TaskSlot& slot, int threadNo);
 
 // Writes all n bytes at offset of the temporary file (pwrite on the file
 // kept open; short writes are continued). Takes only FileLock, logs nothing,
@@ -41,7 +41,7 @@ class CTaskSlot;
 // *error and nothing is to be counted: the caller reports it with
 // ReportWriteFailure after releasing TaskLock. Loose is the same write for
 // the single-stream paths (a failed write there is no longer ignored).
-[[nodiscard]] bool WriteTempStrict(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n,
+[[nodiscard]] bool WriteTempStrict(TaskSlot& slot, int64_t offset, const char* bytes, int64_t n,
                                    int* error = nullptr);
 // WriteTempStrict for a write decided under TaskLock and made after it was
 // released (so that other workers need not wait for the disk): epoch is
@@ -59,15 +59,15 @@ class CTaskSlot;
 // A failed write: logs the system's text of error and Log_WriteLocalFileFailed
 // (kind 3) for thread threadNo, sets TaskState::Failed and Finish(false). Call
 // without any task lock.
-void ReportWriteFailure(CTaskSlot& slot, int threadNo, int error);
+void ReportWriteFailure(TaskSlot& slot, int threadNo, int error);
 
 // Closes the kept-open temporary file (task end, restart, deletion).
-void CloseTempFile(CTaskSlot& slot);
+void CloseTempFile(TaskSlot& slot);
 // Deletes the temporary file of the task (closing it first).
-void DeleteTempFile(CTaskSlot& slot);
+void DeleteTempFile(TaskSlot& slot);
 
 // Single stream at its end: cuts the open temporary file to size.
-[[nodiscard]] bool TruncateTempFile(CTaskSlot& slot, int64_t size);
+[[nodiscard]] bool TruncateTempFile(TaskSlot& slot, int64_t size);
 
 // Size of the temporary file at path when it is a regular file of this user
 // with one link (what a start would reuse), else 0.
@@ -79,6 +79,6 @@ int64_t OwnTempFileSize(const std::string& path);
 // the slot wrote is renamed. False with the errno in *error when the data
 // could not get a name (it then stays in the temporary file); true also when
 // there is no temporary file to rename.
-[[nodiscard]] bool RenameAtCompletion(CTaskSlot& slot, int* error);
+[[nodiscard]] bool RenameAtCompletion(TaskSlot& slot, int* error);
 
 }  // namespace vardane

@@ -19,7 +19,7 @@
 namespace vardane {
 
 // PASV (EPSV over IPv6), or PORT (EPRT) with the active-mode listener.
-bool CFtpHandler::OpenDataPath(CWorker& w) {
+bool FtpHandler::OpenDataPath(Worker& w) {
     const std::string command = session_->OpenDataPath(ReceiveBufferBytes(w.ctx));
     Enter(w, Proxy().PASV ? FtpState::PasvSent : FtpState::PortSent);
     if (command.empty()) {
@@ -32,7 +32,7 @@ bool CFtpHandler::OpenDataPath(CWorker& w) {
 
 // False when the reply refuses the data path or names no usable port: the
 // try fails at once.
-bool CFtpHandler::OnDataPathReply(CWorker& w, const std::string& line, const std::string& code) {
+bool FtpHandler::OnDataPathReply(Worker& w, const std::string& line, const std::string& code) {
     FtpDataTarget target;
     const bool passive = Proxy().PASV;
     if (session_->OnDataPathReply(line, code, target, ReceiveBufferBytes(w.ctx)) !=
@@ -47,8 +47,8 @@ bool CFtpHandler::OnDataPathReply(CWorker& w, const std::string& line, const std
     return true;
 }
 
-void CFtpHandler::OnAccept(CWorker& w, const NetworkEvents& events) {
-    if (events.iAcceptError != 0) {
+void FtpHandler::OnAccept(Worker& w, const NetworkEvents& events) {
+    if (events.AcceptError != 0) {
         Enter(w, FtpState::Disconnect);
         return;
     }
@@ -59,7 +59,7 @@ void CFtpHandler::OnAccept(CWorker& w, const NetworkEvents& events) {
 // matched) ends like one that sent its first part. A transfer reads what is
 // left first, then waits for the server's confirmation (or a ranged one asks
 // for the rest of its block again).
-void CFtpHandler::OnDataClosed(CWorker& w) {
+void FtpHandler::OnDataClosed(Worker& w) {
     WorkerRecord& r = w.rec;
     if (StateOf(w) == FtpState::Listing) {
         listDataDone_ = true;
@@ -88,7 +88,7 @@ void CFtpHandler::OnDataClosed(CWorker& w) {
     }
 }
 
-void CFtpHandler::FTPOnRecvData(CWorker& w) {
+void FtpHandler::FTPOnRecvData(Worker& w) {
     if (w.IsStopped()) {
         return;
     }
@@ -123,8 +123,8 @@ void CFtpHandler::FTPOnRecvData(CWorker& w) {
 // One receive on the data connection, fed to the connection's proxy
 // handshake (which is done at once on a direct or accepted connection). A
 // failed handshake drops the connection. False when nothing was received.
-bool CFtpHandler::ReceiveData(CWorker& w, DataChunk& chunk) {
-    CConnectionSet& set = w.rec.Connections;
+bool FtpHandler::ReceiveData(Worker& w, DataChunk& chunk) {
+    ConnectionSet& set = w.rec.Connections;
     chunk.n = Receive(set, slotData, chunk.buffer);
     if (chunk.n < 0) {
         return false;
@@ -139,7 +139,7 @@ bool CFtpHandler::ReceiveData(CWorker& w, DataChunk& chunk) {
 }
 
 // Only the first receive of the listing is used: its lines go to the log.
-void CFtpHandler::OnListingData(CWorker& w) {
+void FtpHandler::OnListingData(Worker& w) {
     DataChunk chunk;
     if (!ReceiveData(w, chunk) || chunk.step != proxyReady) {
         return;
@@ -161,22 +161,22 @@ void CFtpHandler::OnListingData(CWorker& w) {
 
 // The rest of the listing is not wanted: the connection is dropped and, once
 // LIST's own reply is in, the transfer is prepared.
-void CFtpHandler::EndListing(CWorker& w) {
-    CConnectionSet& set = w.rec.Connections;
+void FtpHandler::EndListing(Worker& w) {
+    ConnectionSet& set = w.rec.Connections;
     CloseSocket(set, slotData);
     CloseSocket(set, slotListen);
     Enter(w, FtpState::TypeBinarySent);
     w.SendText("TYPE I");
 }
 
-void CFtpHandler::OnDataHandshake(CWorker& w) {
+void FtpHandler::OnDataHandshake(Worker& w) {
     DataChunk chunk;
     ReceiveData(w, chunk);
 }
 
 // After RETR on a proxied passive connection the handshake may still be
 // finishing: the bytes after the proxy's reply are the first file data.
-void CFtpHandler::OnProxiedFirstData(CWorker& w) {
+void FtpHandler::OnProxiedFirstData(Worker& w) {
     DataChunk chunk;
     if (!ReceiveData(w, chunk) || chunk.step != proxyReady || chunk.Payload().empty()) {
         return;
@@ -188,7 +188,7 @@ void CFtpHandler::OnProxiedFirstData(CWorker& w) {
 }
 
 // Returns what one receive got: -1 nothing, 0 the end of the data.
-int64_t CFtpHandler::ReceiveFileData(CWorker& w) {
+int64_t FtpHandler::ReceiveFileData(Worker& w) {
     WorkerRecord& r = w.rec;
     {
         std::lock_guard lock(w.task.TaskLock);
@@ -204,17 +204,17 @@ int64_t CFtpHandler::ReceiveFileData(CWorker& w) {
     bool rangeMode;
     {
         std::lock_guard lock(w.task.TaskLock);
-        block = (*w.task.descriptor.Blocks)[r.iID];
-        rangeMode = w.task.descriptor.bRangeMode;
+        block = (*w.task.descriptor.Blocks)[r.Id];
+        rangeMode = w.task.descriptor.RangeMode;
     }
-    w.task.Trace("FTPOnRecvData,iThreadID=" + IntToText(r.iThreadID) + ",iID=" + IntToText(r.iID) +
-                 ",iFrom=" + IntToText(block.iFrom) + ",iTo=" + IntToText(block.iTo));
-    if (block.iFrom == 0 && block.iTo == 0) {
+    w.task.Trace("FTPOnRecvData,iThreadID=" + IntToText(r.ThreadId) + ",iID=" + IntToText(r.Id) +
+                 ",iFrom=" + IntToText(block.From) + ",iTo=" + IntToText(block.To));
+    if (block.From == 0 && block.To == 0) {
         ReturnQuota(w.ctx, quota);
         return -1;
     }
     // A ranged read never asks for more than the block still lacks.
-    const int64_t want = rangeMode ? block.iTo - (block.iFrom + iHeld_) + 1 : quota;
+    const int64_t want = rangeMode ? block.To - (block.From + held_) + 1 : quota;
     if (want < 1) {
         ReturnQuota(w.ctx, quota);
         Enter(w, FtpState::Reconnect);
@@ -241,7 +241,7 @@ int64_t CFtpHandler::ReceiveFileData(CWorker& w) {
 }
 
 // Writes n received bytes where this connection stands and counts them.
-void CFtpHandler::Store(CWorker& w, const char* bytes, int64_t n) {
+void FtpHandler::Store(Worker& w, const char* bytes, int64_t n) {
     WorkerRecord& r = w.rec;
     StoreResult result = StoreResult::Continue;
     int error = 0;
@@ -249,19 +249,19 @@ void CFtpHandler::Store(CWorker& w, const char* bytes, int64_t n) {
     {
         std::lock_guard lock(w.task.TaskLock);
         TaskDescriptor& d = w.task.descriptor;
-        if (!d.Blocks || w.slot.bFileChanged) {
+        if (!d.Blocks || w.slot.FileChanged) {
             return;  // nothing goes into the file of a version that is gone
         }
-        TaskBlock& b = (*d.Blocks)[r.iID];
-        result = d.bRangeMode ? StoreRanged(w, d, b, bytes, n, error)
-                              : StoreStream(w, d, b, bytes, n, error);
+        TaskBlock& b = (*d.Blocks)[r.Id];
+        result = d.RangeMode ? StoreRanged(w, d, b, bytes, n, error)
+                             : StoreStream(w, d, b, bytes, n, error);
         // Only a block that ends before the file does cuts its transfer.
-        blockEnd = b.iTo < d.iFileSize ? b.iTo : 0;
+        blockEnd = b.To < d.FileSize ? b.To : 0;
     }
     moved_ = true;
     switch (result) {
         case StoreResult::WriteFailed:
-            ReportWriteFailure(w.slot, r.iThreadID, error);
+            ReportWriteFailure(w.slot, r.ThreadId, error);
             Enter(w, FtpState::Stop);
             break;
         case StoreResult::BlockFinished:
@@ -285,33 +285,33 @@ void CFtpHandler::Store(CWorker& w, const char* bytes, int64_t n) {
 // Ranged mode, under TaskLock. Bytes past the block's end (it may have been
 // split meanwhile) are dropped. A block never rests with exactly one byte
 // outstanding, since that reads as finished: the last-but-one byte is
-// written but counted only with the last one (iHeld_).
-CFtpHandler::StoreResult CFtpHandler::StoreRanged(CWorker& w, TaskDescriptor& d, TaskBlock& b,
-                                                  const char* bytes, int64_t n, int& error) {
-    if (b.iFrom == 0 || b.iTo == 0) {
+// written but counted only with the last one (held_).
+FtpHandler::StoreResult FtpHandler::StoreRanged(Worker& w, TaskDescriptor& d, TaskBlock& b,
+                                                const char* bytes, int64_t n, int& error) {
+    if (b.From == 0 || b.To == 0) {
         return StoreResult::Continue;
     }
-    const int64_t pos = b.iFrom + iHeld_;
-    n = std::min(n, std::max<int64_t>(b.iTo - pos + 1, 0));
+    const int64_t pos = b.From + held_;
+    n = std::min(n, std::max<int64_t>(b.To - pos + 1, 0));
     if (n > 0 && !WriteTempStrict(w.slot, pos - 1, bytes, n, &error)) {
         return StoreResult::WriteFailed;
     }
     const int64_t next = pos + n;
-    const int64_t from = b.iFrom;
+    const int64_t from = b.From;
     bool finished = false;
-    if (next > b.iTo) {
-        b.iFrom = b.iTo;
-        iHeld_ = 0;
+    if (next > b.To) {
+        b.From = b.To;
+        held_ = 0;
         finished = true;
-    } else if (next == b.iTo) {
-        b.iFrom = next - 1;
-        iHeld_ = 1;
+    } else if (next == b.To) {
+        b.From = next - 1;
+        held_ = 1;
     } else {
-        b.iFrom = next;
-        iHeld_ = 0;
+        b.From = next;
+        held_ = 0;
     }
-    d.iDownloaded += finished ? b.iTo - from + 1 : b.iFrom - from;
-    if (d.iDownloaded == d.iFileSize) {
+    d.Downloaded += finished ? b.To - from + 1 : b.From - from;
+    if (d.Downloaded == d.FileSize) {
         w.task.FinishLocked(true);
     }
     return finished ? StoreResult::BlockFinished : StoreResult::Continue;
@@ -321,17 +321,17 @@ CFtpHandler::StoreResult CFtpHandler::StoreRanged(CWorker& w, TaskDescriptor& d,
 // size the last byte is counted only when the server confirms the end
 // (FinishTransfer), so the stream cannot look complete before that; bytes
 // beyond the size fail the try.
-CFtpHandler::StoreResult CFtpHandler::StoreStream(CWorker& w, TaskDescriptor& d, TaskBlock& b,
-                                                  const char* bytes, int64_t n, int& error) {
-    const int64_t written = b.iFrom - 1;
-    if (d.iFileSize > 0 && written + n > d.iFileSize) {
+FtpHandler::StoreResult FtpHandler::StoreStream(Worker& w, TaskDescriptor& d, TaskBlock& b,
+                                                const char* bytes, int64_t n, int& error) {
+    const int64_t written = b.From - 1;
+    if (d.FileSize > 0 && written + n > d.FileSize) {
         return StoreResult::SizeMismatch;
     }
     if (n > 0 && !WriteTempLoose(w.slot, written, bytes, n, &error)) {
         return StoreResult::WriteFailed;
     }
-    b.iFrom += n;
-    d.iDownloaded = d.iFileSize > 0 ? std::min(written + n, d.iFileSize - 1) : written + n;
+    b.From += n;
+    d.Downloaded = d.FileSize > 0 ? std::min(written + n, d.FileSize - 1) : written + n;
     return StoreResult::Continue;
 }
 

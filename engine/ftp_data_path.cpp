@@ -28,9 +28,9 @@ bool SameHost(const sockaddr_storage& a, const sockaddr_storage& b) {
 }
 
 // Whether the control connection runs directly over IPv6.
-bool DirectIpv6(const CConnectionSet& set, const ProxyRecord& proxy) {
+bool DirectIpv6(const ConnectionSet& set, const ProxyRecord& proxy) {
     sockaddr_storage peer{};
-    return proxy.Type == proxyDirect && PeerAddress(set[slotControl].hSocket, peer) &&
+    return proxy.Type == proxyDirect && PeerAddress(set[slotControl].Socket, peer) &&
            peer.ss_family == AF_INET6;
 }
 
@@ -46,26 +46,26 @@ int64_t PassivePort(const std::string& line) {
         return ParseEpsvPort(line);
     }
     const PasvReply reply = ParsePasvReply(line);
-    return reply.bFound ? reply.port : -1;
+    return reply.Found ? reply.port : -1;
 }
 
 }  // namespace
 
-std::string PassiveCommand(const CConnectionSet& set, const ProxyRecord& proxy) {
+std::string PassiveCommand(const ConnectionSet& set, const ProxyRecord& proxy) {
     return DirectIpv6(set, proxy) ? "EPSV" : "PASV";
 }
 
-std::string FtpDataHost(const CConnectionSet& set, const std::string& host,
+std::string FtpDataHost(const ConnectionSet& set, const std::string& host,
                         const ProxyRecord& proxy) {
     sockaddr_storage peer{};
-    if (proxy.Type != proxyDirect || !PeerAddress(set[slotControl].hSocket, peer)) {
+    if (proxy.Type != proxyDirect || !PeerAddress(set[slotControl].Socket, peer)) {
         return host;
     }
     std::string text = AddressText(peer);
     return text.empty() ? host : text;
 }
 
-bool ConnectPassiveData(CConnectionSet& set, const std::string& pasvLine, const std::string& host,
+bool ConnectPassiveData(ConnectionSet& set, const std::string& pasvLine, const std::string& host,
                         const ProxyRecord& proxy, FtpDataTarget& target, int receiveBuffer) {
     const int64_t passivePort = PassivePort(pasvLine);
     if (!IsValidPort(passivePort)) {
@@ -85,7 +85,7 @@ bool ConnectPassiveData(CConnectionSet& set, const std::string& pasvLine, const 
     return true;
 }
 
-std::string OpenPortListener(CConnectionSet& set, int receiveBuffer) {
+std::string OpenPortListener(ConnectionSet& set, int receiveBuffer) {
     sockaddr_storage local{};
     if (!LocalAddress(set, slotControl, local)) {
         return {};
@@ -112,13 +112,13 @@ std::string OpenPortListener(CConnectionSet& set, int receiveBuffer) {
                              static_cast<uint16_t>(port));
 }
 
-bool AcceptServerData(CConnectionSet& set, const ProxyRecord& proxy) {
+bool AcceptServerData(ConnectionSet& set, const ProxyRecord& proxy) {
     const int accepted = AcceptSocket(set, slotListen);
     if (accepted == 0) {
         return false;
     }
     sockaddr_storage server{}, peer{};
-    if (proxy.Type == proxyDirect && PeerAddress(set[slotControl].hSocket, server) &&
+    if (proxy.Type == proxyDirect && PeerAddress(set[slotControl].Socket, server) &&
         (!PeerAddress(accepted, peer) || !SameHost(peer, server))) {
         close(accepted);
         return false;

@@ -16,12 +16,12 @@ namespace vardane {
 // never the address a PASV reply names, so that a server cannot send the
 // client to another host. Direct: the address the control connection
 // reached; through a proxy: host, the server as the proxy's target.
-std::string FtpDataHost(const CConnectionSet& set, const std::string& host,
+std::string FtpDataHost(const ConnectionSet& set, const std::string& host,
                         const ProxyRecord& proxy);
 
 // "EPSV" when the control connection runs directly over IPv6, where PASV
 // cannot name a port; "PASV" otherwise.
-std::string PassiveCommand(const CConnectionSet& set, const ProxyRecord& proxy);
+std::string PassiveCommand(const ConnectionSet& set, const ProxyRecord& proxy);
 
 // Where a passive data connection is being opened (for the caller's log).
 struct FtpDataTarget {
@@ -34,19 +34,19 @@ struct FtpDataTarget {
 // when the connection is made). False, with nothing opened, when the line
 // names no usable port. receiveBuffer (when > 0) bounds what the kernel may
 // buffer on the data connection.
-bool ConnectPassiveData(CConnectionSet& set, const std::string& pasvLine, const std::string& host,
+bool ConnectPassiveData(ConnectionSet& set, const std::string& pasvLine, const std::string& host,
                         const ProxyRecord& proxy, FtpDataTarget& target, int receiveBuffer = 0);
 
 // Active mode: a listener in the listen slot on the control connection's
 // local address and a port of the system's choice. Returns the PORT command
 // (EPRT for an IPv6 address) that announces it, empty when it cannot be set
 // up. The accepted connection inherits the listener's receiveBuffer (when > 0).
-std::string OpenPortListener(CConnectionSet& set, int receiveBuffer = 0);
+std::string OpenPortListener(ConnectionSet& set, int receiveBuffer = 0);
 
 // Accepts a pending connection on the listener. On a direct connection only
 // the server itself may deliver the data: anyone else is turned away and the
 // listener stays. The accepted connection becomes the data slot (no proxy
 // handshake on it) and the listener is closed. True when it was adopted.
-bool AcceptServerData(CConnectionSet& set, const ProxyRecord& proxy);
+bool AcceptServerData(ConnectionSet& set, const ProxyRecord& proxy);
 
 }  // namespace vardane

@@ -63,7 +63,7 @@ PasvReply ParsePasvReply(std::string_view line) {
     // Each number is one byte of the port; anything else is no port at all.
     const bool sane = p1 >= 0 && p1 <= 255 && p2 >= 0 && p2 <= 255;
     reply.port = sane ? p1 * 256 + p2 : -1;
-    reply.bFound = true;
+    reply.Found = true;
     return reply;
 }
 
@@ -130,7 +130,7 @@ std::string OpensMultiLine(std::string_view line) {
 
 }  // namespace
 
-bool CFtpReplyReader::Feed(std::string_view bytes, std::vector<Line>& out) {
+bool FtpReplyReader::Feed(std::string_view bytes, std::vector<Line>& out) {
     if (failed_) {
         return false;
     }
@@ -169,7 +169,7 @@ bool CFtpReplyReader::Feed(std::string_view bytes, std::vector<Line>& out) {
     return true;
 }
 
-void CFtpReplyReader::Reset() {
+void FtpReplyReader::Reset() {
     partial_.clear();
     multiCode_.clear();
     replyBytes_ = 0;

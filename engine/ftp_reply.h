@@ -31,9 +31,9 @@ std::string ParseMdtmReply(std::string_view line);
 
 // What a "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)" line names.
 struct PasvReply {
-    bool bFound = false;  // "(" and four commas after it were present
-    std::string host;     // "h1.h2.h3.h4" as written by the server
-    int64_t port = 0;     // p1 * 256 + p2; -1 when a number is not a byte
+    bool Found = false;  // "(" and four commas after it were present
+    std::string host;    // "h1.h2.h3.h4" as written by the server
+    int64_t port = 0;    // p1 * 256 + p2; -1 when a number is not a byte
 };
 
 // From the first "(" the host runs up to the fourth comma after it, with every
@@ -71,11 +71,11 @@ bool IsNegative(std::string_view code);
 // a multi-line reply runs from "xyz-" to the line that starts with "xyz ".
 // Every reply is bounded so that a server that never ends one (an endless
 // greeting, a line without an end) cannot hold a client for ever.
-class CFtpReplyReader {
+class FtpReplyReader {
   public:
     struct Line {
         std::string text;  // without its line end
-        bool bLast;        // ends a reply: act on its ReplyCode
+        bool Last;         // ends a reply: act on its ReplyCode
     };
     static constexpr size_t kMaxReplyBytes = 64 * 1024;
 

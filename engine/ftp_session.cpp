@@ -9,7 +9,7 @@
 
 namespace vardane {
 
-void CFtpSession::Connect(const FtpServer& server) {
+void FtpSession::Connect(const FtpServer& server) {
     server_ = server;
     reader_.Reset();
     step_ = FtpStep::Connecting;
@@ -25,8 +25,8 @@ void CFtpSession::Connect(const FtpServer& server) {
     }
 }
 
-int CFtpSession::OnConnected(int slot, bool logConnected) {
-    CEventSocket& conn = set_[slot];
+int FtpSession::OnConnected(int slot, bool logConnected) {
+    EventSocket& conn = set_[slot];
     if (logConnected) {
         step_ = FtpStep::Greeting;
         owner_.ThreadLog(LogKind::Info, HostPortText(conn.Host, conn.Port) + " " +
@@ -36,7 +36,7 @@ int CFtpSession::OnConnected(int slot, bool logConnected) {
     return NegotiateProxy(owner_, conn, server_.proxy, nullptr, 0, consumed);
 }
 
-ControlRead CFtpSession::ReadReplies(std::vector<CFtpReplyReader::Line>& lines, bool& bounded) {
+ControlRead FtpSession::ReadReplies(std::vector<FtpReplyReader::Line>& lines, bool& bounded) {
     ReceiveBuffer buffer;
     const int n = Receive(set_, slotControl, buffer);
     if (n < 0) {
@@ -56,7 +56,7 @@ ControlRead CFtpSession::ReadReplies(std::vector<CFtpReplyReader::Line>& lines, 
     return ControlRead::Lines;
 }
 
-std::string CFtpSession::LogReply(const CFtpReplyReader::Line& raw) {
+std::string FtpSession::LogReply(const FtpReplyReader::Line& raw) {
     std::string line = AnsiToWide(raw.text);
     if (!line.empty()) {
         owner_.ThreadLog(LogKind::Received, line);
@@ -66,7 +66,7 @@ std::string CFtpSession::LogReply(const CFtpReplyReader::Line& raw) {
 
 // A server that greets with anything but "220" ("421 busy", junk) is not one
 // to log in to; USER may be answered with "230" when no password is needed.
-FtpReply CFtpSession::OnLoginReply(const std::string& code, std::string& pending) {
+FtpReply FtpSession::OnLoginReply(const std::string& code, std::string& pending) {
     switch (step_) {
         case FtpStep::Greeting:
             if (code != "220") {
@@ -96,17 +96,17 @@ FtpReply CFtpSession::OnLoginReply(const std::string& code, std::string& pending
     }
 }
 
-void CFtpSession::RetryLogin(std::string& pending) {
+void FtpSession::RetryLogin(std::string& pending) {
     pending = UserCommand(server_.user);
     step_ = FtpStep::UserSent;
 }
 
-std::string CFtpSession::TypeCommand(const std::string& type) {
+std::string FtpSession::TypeCommand(const std::string& type) {
     step_ = FtpStep::TypeSent;
     return "TYPE " + type;
 }
 
-std::string CFtpSession::OpenDataPath(int receiveBuffer) {
+std::string FtpSession::OpenDataPath(int receiveBuffer) {
     if (server_.proxy.PASV) {
         step_ = FtpStep::PassiveSent;
         return PassiveCommand(set_, server_.proxy);
@@ -117,8 +117,8 @@ std::string CFtpSession::OpenDataPath(int receiveBuffer) {
 
 // PASV and EPSV have one good answer each, PORT and EPRT a "2yz"; anything
 // else leaves no data path.
-FtpReply CFtpSession::OnDataPathReply(const std::string& line, const std::string& code,
-                                      FtpDataTarget& target, int receiveBuffer) {
+FtpReply FtpSession::OnDataPathReply(const std::string& line, const std::string& code,
+                                     FtpDataTarget& target, int receiveBuffer) {
     bool ready = false;
     if (step_ == FtpStep::PassiveSent) {
         ready = IsPassiveReply(code) &&
@@ -132,7 +132,7 @@ FtpReply CFtpSession::OnDataPathReply(const std::string& line, const std::string
     return ready ? FtpReply::DataReady : FtpReply::Failed;
 }
 
-void CFtpSession::SendPending(const std::string& pending) {
+void FtpSession::SendPending(const std::string& pending) {
     if (pending.empty()) {
         return;
     }
@@ -143,7 +143,7 @@ void CFtpSession::SendPending(const std::string& pending) {
     Send(pending);
 }
 
-void CFtpSession::Send(const std::string& command) {
+void FtpSession::Send(const std::string& command) {
     SendCommand(set_, owner_, command, {});
 }
 

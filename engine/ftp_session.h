@@ -17,7 +17,7 @@
 
 namespace vardane {
 
-class CLangTable;
+class LangTable;
 
 // The reply the session waits for.
 enum class FtpStep {
@@ -56,11 +56,11 @@ enum class ControlRead {
     Lines,    // the completed lines (maybe none) were appended
 };
 
-class CFtpSession {
+class FtpSession {
   public:
     // set: the client's connections (control, data, listener); owner: its
     // stop flag and log.
-    CFtpSession(CConnectionSet& set, IConnectionOwner& owner, const CLangTable& lang)
+    FtpSession(ConnectionSet& set, IConnectionOwner& owner, const LangTable& lang)
         : set_(set), owner_(owner), lang_(lang) {}
 
     const FtpServer& Server() const { return server_; }
@@ -81,10 +81,10 @@ class CFtpSession {
     // One receive on the control slot: the bytes a proxy handshake still owns
     // are taken by it, the rest assembled into lines. bounded is false when
     // the reply in progress outgrew the reader's bound.
-    ControlRead ReadReplies(std::vector<CFtpReplyReader::Line>& lines, bool& bounded);
+    ControlRead ReadReplies(std::vector<FtpReplyReader::Line>& lines, bool& bounded);
     // Logs a received line (kind received) as ANSI text turned wide; the
     // line as the client acts on it.
-    std::string LogReply(const CFtpReplyReader::Line& raw);
+    std::string LogReply(const FtpReplyReader::Line& raw);
 
     // The final reply of a login step (Greeting, UserSent, PassSent).
     FtpReply OnLoginReply(const std::string& code, std::string& pending);
@@ -110,12 +110,12 @@ class CFtpSession {
     void Send(const std::string& command);
 
   private:
-    CConnectionSet& set_;
+    ConnectionSet& set_;
     IConnectionOwner& owner_;
-    const CLangTable& lang_;
+    const LangTable& lang_;
     FtpServer server_;
     FtpStep step_ = FtpStep::Closed;
-    CFtpReplyReader reader_;
+    FtpReplyReader reader_;
 };
 
 }  // namespace vardane

@@ -19,14 +19,14 @@
 namespace vardane {
 
 std::unique_ptr<IProtocolHandler> MakeFtpHandler() {
-    return std::make_unique<CFtpHandler>();
+    return std::make_unique<FtpHandler>();
 }
 
-void CFtpHandler::ConnectStep(CWorker& w) {
+void FtpHandler::ConnectStep(Worker& w) {
     if (w.IsStopped()) {
         return;
     }
-    CConnectionSet& set = w.rec.Connections;
+    ConnectionSet& set = w.rec.Connections;
     w.SendText("QUIT");
     CloseSockets(set, kConnectionSlots);
     CreateSockets(set, kConnectionSlots);
@@ -37,21 +37,21 @@ void CFtpHandler::ConnectStep(CWorker& w) {
     {
         std::lock_guard lock(w.task.TaskLock);
         const TaskDescriptor& d = w.task.descriptor;
-        server = FtpServer{d.Host, d.iPort, d.User, d.Password, d.ProxyFTP};
+        server = FtpServer{d.Host, d.Port, d.User, d.Password, d.ProxyFTP};
         // The path of an ftp:// address names its bytes with %XX; the
         // parser has refused one that decodes to a CR, LF or NUL.
         path_ = PercentDecode(d.RequestPath);
     }
-    iHeld_ = 0;
+    held_ = 0;
     lastMove_ = std::chrono::steady_clock::now();
     Enter(w, FtpState::Connecting);
     if (!session_) {
-        session_ = std::make_unique<CFtpSession>(set, w, w.ctx.lang);
+        session_ = std::make_unique<FtpSession>(set, w, w.ctx.lang);
     }
     session_->Connect(server);
 }
 
-void CFtpHandler::EventStep(CWorker& w) {
+void FtpHandler::EventStep(Worker& w) {
     if (w.IsStopped()) {
         return;
     }
@@ -66,7 +66,7 @@ void CFtpHandler::EventStep(CWorker& w) {
     } else if (slot == kWaitTimeout) {
         w.OnIdleTick();
     } else {
-        r.iWaited = 0;
+        r.Waited = 0;
         NetworkEvents events;
         if (!EnumNetworkEvents(r.Connections, slot, events)) {
             if (StateOf(w) == FtpState::Connecting) {
@@ -77,28 +77,28 @@ void CFtpHandler::EventStep(CWorker& w) {
         }
     }
     CheckStall(w, stateBefore);
-    const CEventSocket& control = r.Connections[slotControl];
+    const EventSocket& control = r.Connections[slotControl];
     w.AfterStep(control.Host, control.Port);
 }
 
-void CFtpHandler::OnEvents(CWorker& w, int slot, const NetworkEvents& events) {
-    const int happened = events.lNetworkEvents;
-    if ((happened & FD_CONNECT) && !OnConnectEvent(w, slot, events)) {
+void FtpHandler::OnEvents(Worker& w, int slot, const NetworkEvents& events) {
+    const int happened = events.NetworkEvents;
+    if ((happened & kFdConnect) && !OnConnectEvent(w, slot, events)) {
         return;
     }
-    if ((happened & FD_ACCEPT) && !Proxy().PASV) {
+    if ((happened & kFdAccept) && !Proxy().PASV) {
         OnAccept(w, events);
     }
     // What came before a close is read first: the last reply or the last
     // bytes of the data.
-    if ((happened & (FD_READ | FD_CLOSE)) && StateOf(w) > FtpState::Connecting) {
+    if ((happened & (kFdRead | kFdClose)) && StateOf(w) > FtpState::Connecting) {
         if (slot == slotControl) {
             OnControlReply(w);
-        } else if (slot == slotData && (happened & FD_READ)) {
+        } else if (slot == slotData && (happened & kFdRead)) {
             FTPOnRecvData(w);
         }
     }
-    if (happened & FD_CLOSE) {
+    if (happened & kFdClose) {
         if (slot == slotControl && StateOf(w) != FtpState::Stop) {
             Enter(w, FtpState::Disconnect);
         } else if (slot == slotData) {
@@ -109,7 +109,7 @@ void CFtpHandler::OnEvents(CWorker& w, int slot, const NetworkEvents& events) {
 
 // Any state that waits for the server ends after ConnectionTimeOut without
 // moving on, also when the server keeps sending lines that change nothing.
-void CFtpHandler::CheckStall(CWorker& w, FtpState stateBefore) {
+void FtpHandler::CheckStall(Worker& w, FtpState stateBefore) {
     WorkerRecord& r = w.rec;
     const auto now = std::chrono::steady_clock::now();
     if (StateOf(w) != stateBefore || moved_) {
@@ -123,14 +123,14 @@ void CFtpHandler::CheckStall(CWorker& w, FtpState stateBefore) {
     if (now - lastMove_ >= std::chrono::seconds(w.ReadSettings().ConnectionTimeOut)) {
         w.LogKey(LogKind::Error, "Log_TimeOut");
         Enter(w, FtpState::Disconnect);
-        r.iWaited = 0;
+        r.Waited = 0;
     }
 }
 
 // False when the rest of the events must wait (handshake under way or
 // failed).
-bool CFtpHandler::OnConnectEvent(CWorker& w, int slot, const NetworkEvents& events) {
-    if (events.iConnectError != 0) {
+bool FtpHandler::OnConnectEvent(Worker& w, int slot, const NetworkEvents& events) {
+    if (events.ConnectError != 0) {
         if (StateOf(w) == FtpState::Connecting) {
             Enter(w, FtpState::Disconnect);
         }
@@ -148,11 +148,11 @@ bool CFtpHandler::OnConnectEvent(CWorker& w, int slot, const NetworkEvents& even
     return step == proxyReady;
 }
 
-void CFtpHandler::OnControlReply(CWorker& w) {
+void FtpHandler::OnControlReply(Worker& w) {
     if (w.IsStopped()) {
         return;
     }
-    std::vector<CFtpReplyReader::Line> lines;
+    std::vector<FtpReplyReader::Line> lines;
     bool bounded = true;
     const ControlRead read = session_->ReadReplies(lines, bounded);
     if (read == ControlRead::Failed) {
@@ -163,9 +163,9 @@ void CFtpHandler::OnControlReply(CWorker& w) {
         return;
     }
     std::string pending;
-    for (const CFtpReplyReader::Line& raw : lines) {
+    for (const FtpReplyReader::Line& raw : lines) {
         const std::string line = session_->LogReply(raw);
-        if (line.empty() || !raw.bLast) {
+        if (line.empty() || !raw.Last) {
             continue;  // a reply is acted upon at its last line
         }
         const std::string code = ReplyCode(line);
@@ -192,8 +192,8 @@ void CFtpHandler::OnControlReply(CWorker& w) {
 // One row of the command sequence per state: the reply that moves it on and
 // the command it answers with (pending is sent after the last line). A
 // refusal the sequence cannot go on from fails the try.
-CFtpHandler::LineResult CFtpHandler::OnReplyLine(CWorker& w, const std::string& line,
-                                                 const std::string& code, std::string& pending) {
+FtpHandler::LineResult FtpHandler::OnReplyLine(Worker& w, const std::string& line,
+                                               const std::string& code, std::string& pending) {
     WorkerRecord& r = w.rec;
     switch (StateOf(w)) {
         case FtpState::Connected:
@@ -250,9 +250,8 @@ CFtpHandler::LineResult CFtpHandler::OnReplyLine(CWorker& w, const std::string& 
 }
 
 // The states of the transfer itself: the data path, the position, RETR.
-CFtpHandler::LineResult CFtpHandler::OnTransferReply(CWorker& w, const std::string& line,
-                                                     const std::string& code,
-                                                     std::string& pending) {
+FtpHandler::LineResult FtpHandler::OnTransferReply(Worker& w, const std::string& line,
+                                                   const std::string& code, std::string& pending) {
     switch (StateOf(w)) {
         case FtpState::RestSent:
             if (code != "350" && restOffset_ > 0) {
@@ -285,8 +284,8 @@ CFtpHandler::LineResult CFtpHandler::OnTransferReply(CWorker& w, const std::stri
 // The login; a refused USER is a failed try, asked again on the same
 // connection after the retry wait. A refused PASS (or an account we do not
 // have) fails the try, counted at the next connect.
-CFtpHandler::LineResult CFtpHandler::OnLoginReply(CWorker& w, const std::string& code,
-                                                  std::string& pending) {
+FtpHandler::LineResult FtpHandler::OnLoginReply(Worker& w, const std::string& code,
+                                                std::string& pending) {
     WorkerRecord& r = w.rec;
     const bool afterUser = StateOf(w) == FtpState::UserSent;
     switch (session_->OnLoginReply(code, pending)) {
@@ -295,7 +294,7 @@ CFtpHandler::LineResult CFtpHandler::OnLoginReply(CWorker& w, const std::string&
                   session_->Step() == FtpStep::UserSent ? FtpState::UserSent : FtpState::PassSent);
             return LineResult::Next;
         case FtpReply::LoggedIn:
-            if (r.iThreadID == 0 && !r.bSizeChecked) {
+            if (r.ThreadId == 0 && !r.SizeChecked) {
                 pending = "REST 100";
                 Enter(w, FtpState::RestProbeSent);
             } else {
@@ -324,8 +323,8 @@ CFtpHandler::LineResult CFtpHandler::OnLoginReply(CWorker& w, const std::string&
 
 // The probe: 350 and 501 both mean the server knows REST (501 only disliked
 // the offset on an ASCII listing type); anything else means one stream.
-CFtpHandler::LineResult CFtpHandler::OnRestProbeReply(CWorker& w, const std::string& code,
-                                                      std::string& pending) {
+FtpHandler::LineResult FtpHandler::OnRestProbeReply(Worker& w, const std::string& code,
+                                                    std::string& pending) {
     WorkerRecord& r = w.rec;
     const bool ranges = code == "350" || code == "501";
     if (code == "350") {
@@ -335,16 +334,16 @@ CFtpHandler::LineResult CFtpHandler::OnRestProbeReply(CWorker& w, const std::str
     }
     {
         std::lock_guard lock(w.task.TaskLock);
-        w.task.descriptor.bRangeMode = ranges;
+        w.task.descriptor.RangeMode = ranges;
     }
     pending = "REST 0";
     Enter(w, FtpState::RestResetSent);
     return LineResult::Next;
 }
 
-CFtpHandler::LineResult CFtpHandler::OnSizeReply(CWorker& w, const std::string& line) {
+FtpHandler::LineResult FtpHandler::OnSizeReply(Worker& w, const std::string& line) {
     const int64_t size = ParseSizeReply(line);
-    if (w.rec.iThreadID == 0 && !w.rec.bSizeChecked && size > 0 && w.RangeMode()) {
+    if (w.rec.ThreadId == 0 && !w.rec.SizeChecked && size > 0 && w.RangeMode()) {
         // With the size, the file's time names the version whose bytes a
         // resumed download continues.
         probedSize_ = size;
@@ -357,15 +356,15 @@ CFtpHandler::LineResult CFtpHandler::OnSizeReply(CWorker& w, const std::string& 
 
 // Any final reply but "213 <time>" means the server keeps no time for the
 // file: the size alone is compared, as it always was.
-CFtpHandler::LineResult CFtpHandler::OnMdtmReply(CWorker& w, const std::string& line,
-                                                 const std::string& code) {
+FtpHandler::LineResult FtpHandler::OnMdtmReply(Worker& w, const std::string& line,
+                                               const std::string& code) {
     return OnSizeKnown(w, probedSize_, code == "213" ? ParseMdtmReply(line) : "");
 }
 
-CFtpHandler::LineResult CFtpHandler::OnSizeKnown(CWorker& w, int64_t size,
-                                                 const std::string& modTime) {
+FtpHandler::LineResult FtpHandler::OnSizeKnown(Worker& w, int64_t size,
+                                               const std::string& modTime) {
     WorkerRecord& r = w.rec;
-    const bool probe = r.iThreadID == 0 && !r.bSizeChecked;
+    const bool probe = r.ThreadId == 0 && !r.SizeChecked;
     if (!CheckVersionUnchanged(w, size, modTime)) {
         return LineResult::Stop;
     }
@@ -376,7 +375,7 @@ CFtpHandler::LineResult CFtpHandler::OnSizeKnown(CWorker& w, int64_t size,
     if (probe) {
         w.task.SetFileSize(size);
         if (!w.RangeMode()) {
-            if (!RestartSingleStream(w.slot, r.iThreadID)) {
+            if (!RestartSingleStream(w.slot, r.ThreadId)) {
                 Enter(w, FtpState::Stop);
                 return LineResult::Stop;
             }
@@ -390,16 +389,16 @@ CFtpHandler::LineResult CFtpHandler::OnSizeKnown(CWorker& w, int64_t size,
         Enter(w, FtpState::Stop);
         return LineResult::Stop;
     }
-    r.bSizeChecked = true;
+    r.SizeChecked = true;
     return LineResult::Next;
 }
 
 // SIZE refused (not "550"): the length is unknown, so the file comes as one
 // stream that ends when the server says the transfer is complete. A later
 // login of a ranged download knew the size: only this try fails.
-CFtpHandler::LineResult CFtpHandler::OnSizeUnknown(CWorker& w) {
+FtpHandler::LineResult FtpHandler::OnSizeUnknown(Worker& w) {
     WorkerRecord& r = w.rec;
-    const bool probe = r.iThreadID == 0 && !r.bSizeChecked;
+    const bool probe = r.ThreadId == 0 && !r.SizeChecked;
     if (!probe && w.RangeMode()) {
         Enter(w, FtpState::Disconnect);
         return LineResult::Stop;
@@ -407,21 +406,21 @@ CFtpHandler::LineResult CFtpHandler::OnSizeUnknown(CWorker& w) {
     if (probe) {
         {
             std::lock_guard lock(w.task.TaskLock);
-            w.task.descriptor.bRangeMode = false;
+            w.task.descriptor.RangeMode = false;
         }
-        if (!RestartSingleStream(w.slot, r.iThreadID)) {
+        if (!RestartSingleStream(w.slot, r.ThreadId)) {
             Enter(w, FtpState::Stop);
             return LineResult::Stop;
         }
     }
     StartStream(w);
-    r.bSizeChecked = true;
+    r.SizeChecked = true;
     return LineResult::Next;
 }
 
 // A stream always starts at byte 0 (the server has no REST, or no size to
 // split by), so a new login fetches the whole file again.
-void CFtpHandler::StartStream(CWorker& w) {
+void FtpHandler::StartStream(Worker& w) {
     WorkerRecord& r = w.rec;
     if (w.IsStopped()) {
         return;
@@ -430,9 +429,9 @@ void CFtpHandler::StartStream(CWorker& w) {
         std::lock_guard lock(w.task.TaskLock);
         TaskDescriptor& d = w.task.descriptor;
         if (d.Blocks) {
-            TaskBlock& b = (*d.Blocks)[r.iID];
-            b.iFrom = 1;
-            d.iDownloaded = 0;
+            TaskBlock& b = (*d.Blocks)[r.Id];
+            b.From = 1;
+            d.Downloaded = 0;
         }
     }
     FTPSetFilePos(w, 0);
@@ -440,7 +439,7 @@ void CFtpHandler::StartStream(CWorker& w) {
 
 // The final reply to LIST. An error means no listing comes: its data
 // connection is dropped and the download goes on without it.
-void CFtpHandler::OnListingReply(CWorker& w, const std::string& code) {
+void FtpHandler::OnListingReply(Worker& w, const std::string& code) {
     listReplyDone_ = true;
     if (IsNegative(code)) {
         listDataDone_ = true;
@@ -452,7 +451,7 @@ void CFtpHandler::OnListingReply(CWorker& w, const std::string& code) {
 
 // The final reply to RETR: an error fails the try; a confirmation completes
 // the transfer once its data connection has closed.
-void CFtpHandler::OnRetrReply(CWorker& w, const std::string& code) {
+void FtpHandler::OnRetrReply(Worker& w, const std::string& code) {
     if (IsNegative(code)) {
         Enter(w, FtpState::Disconnect);
         return;
@@ -466,7 +465,7 @@ void CFtpHandler::OnRetrReply(CWorker& w, const std::string& code) {
 // The data connection closed and the server confirmed the transfer. A block
 // that is not finished is asked for again; a stream is complete when its
 // length agrees with the size the server reported (or none was reported).
-void CFtpHandler::FinishTransfer(CWorker& w) {
+void FtpHandler::FinishTransfer(Worker& w) {
     WorkerRecord& r = w.rec;
     if (w.RangeMode()) {
         Enter(w, FtpState::Reconnect);
@@ -476,10 +475,10 @@ void CFtpHandler::FinishTransfer(CWorker& w) {
     {
         std::lock_guard lock(w.task.TaskLock);
         TaskDescriptor& d = w.task.descriptor;
-        size = d.iFileSize;
-        written = d.Blocks ? (*d.Blocks)[r.iID].iFrom - 1 : 0;
+        size = d.FileSize;
+        written = d.Blocks ? (*d.Blocks)[r.Id].From - 1 : 0;
         if (size <= 0 || written == size) {
-            d.iDownloaded = written;
+            d.Downloaded = written;
         }
     }
     if (size > 0 && written != size) {
@@ -497,9 +496,9 @@ void CFtpHandler::FinishTransfer(CWorker& w) {
 // temporary file of an earlier run (a server without MDTM: the size alone),
 // every later login the size with the one known. Another version starts the
 // task again from the first byte (FileChanged).
-bool CFtpHandler::CheckVersionUnchanged(CWorker& w, int64_t size, const std::string& modTime) {
+bool FtpHandler::CheckVersionUnchanged(Worker& w, int64_t size, const std::string& modTime) {
     WorkerRecord& r = w.rec;
-    const bool probe = r.iThreadID == 0 && !r.bSizeChecked;
+    const bool probe = r.ThreadId == 0 && !r.SizeChecked;
     int64_t known = 0;
     std::string knownTime;
     if (probe) {
@@ -510,7 +509,7 @@ bool CFtpHandler::CheckVersionUnchanged(CWorker& w, int64_t size, const std::str
         }
     } else {
         std::lock_guard lock(w.task.TaskLock);
-        known = w.task.descriptor.iFileSize;
+        known = w.task.descriptor.FileSize;
     }
     if ((known > 0 && known != size) ||
         (!knownTime.empty() && !modTime.empty() && knownTime != modTime)) {
@@ -526,8 +525,8 @@ bool CFtpHandler::CheckVersionUnchanged(CWorker& w, int64_t size, const std::str
 
 // Thread 0, first SIZE reply, ranges accepted: the local file and the blocks,
 // then the other threads.
-bool CFtpHandler::RangeStart(CWorker& w) {
-    if (!PrepareLocalFile(w.slot, w.rec.iThreadID)) {
+bool FtpHandler::RangeStart(Worker& w) {
+    if (!PrepareLocalFile(w.slot, w.rec.ThreadId)) {
         // Also when every byte is already in: the task then ends complete and
         // the temporary file becomes the target.
         Enter(w, FtpState::Stop);
@@ -537,7 +536,7 @@ bool CFtpHandler::RangeStart(CWorker& w) {
     return true;
 }
 
-bool CFtpHandler::FTPCheckBlock(CWorker& w) {
+bool FtpHandler::FTPCheckBlock(Worker& w) {
     WorkerRecord& r = w.rec;
     if (w.AtEnd() || !w.ClaimBlock("FTPCheckBlock")) {
         return false;
@@ -545,31 +544,31 @@ bool CFtpHandler::FTPCheckBlock(CWorker& w) {
     int64_t from;
     {
         std::lock_guard lock(w.task.TaskLock);
-        from = (*w.task.descriptor.Blocks)[r.iID].iFrom;
+        from = (*w.task.descriptor.Blocks)[r.Id].From;
     }
-    w.task.Trace("FTPCheckBlock,iThreadID=" + IntToText(r.iThreadID) + ",iID=" + IntToText(r.iID) +
+    w.task.Trace("FTPCheckBlock,iThreadID=" + IntToText(r.ThreadId) + ",iID=" + IntToText(r.Id) +
                  ",bHasBlock=1");
-    iHeld_ = 0;
+    held_ = 0;
     FTPSetFilePos(w, from - 1);
     return true;
 }
 
-void CFtpHandler::FTPSetFilePos(CWorker& w, int64_t offset) {
+void FtpHandler::FTPSetFilePos(Worker& w, int64_t offset) {
     WorkerRecord& r = w.rec;
     Enter(w, FtpState::RestSent);
     restOffset_ = offset;
     w.SendText("REST " + IntToText(offset));
-    w.task.Trace("FTPSetFilePos,iThreadID=" + IntToText(r.iThreadID) + ",iID=" + IntToText(r.iID) +
+    w.task.Trace("FTPSetFilePos,iThreadID=" + IntToText(r.ThreadId) + ",iID=" + IntToText(r.Id) +
                  ",pos=" + IntToText(offset));
 }
 
 // The file is not there (or not readable): the task fails, nothing more is
 // sent.
-void CFtpHandler::Fail550(CWorker& w) {
+void FtpHandler::Fail550(Worker& w) {
     w.LogKey(LogKind::Error, "Log_FileNotFound");
     {
         std::lock_guard lock(w.task.TaskLock);
-        w.task.descriptor.iState = TaskState::Failed;
+        w.task.descriptor.State = TaskState::Failed;
     }
     Enter(w, FtpState::Stop);
 }

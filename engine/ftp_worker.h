@@ -56,16 +56,16 @@ enum class FtpState : int {
     Stop = tsStop,
 };
 
-class CFtpHandler : public IProtocolHandler {
+class FtpHandler : public IProtocolHandler {
   public:
     int ConnectionCount() const override { return kConnectionSlots; }
     bool PreparesOnResume() const override { return false; }
-    void ConnectStep(CWorker& w) override;
-    void EventStep(CWorker& w) override;
+    void ConnectStep(Worker& w) override;
+    void EventStep(Worker& w) override;
 
   private:
-    static FtpState StateOf(const CWorker& w) { return static_cast<FtpState>(w.rec.iState); }
-    static void Enter(CWorker& w, FtpState state) { w.rec.iState = static_cast<int>(state); }
+    static FtpState StateOf(const Worker& w) { return static_cast<FtpState>(w.rec.State); }
+    static void Enter(Worker& w, FtpState state) { w.rec.State = static_cast<int>(state); }
 
     // What a reply line handler tells the line loop.
     enum class LineResult { Next, Stop };
@@ -73,36 +73,36 @@ class CFtpHandler : public IProtocolHandler {
     const ProxyRecord& Proxy() const { return session_->Server().proxy; }
 
     // ftp_worker.cpp: events and the control connection.
-    void OnEvents(CWorker& w, int slot, const NetworkEvents& events);
-    bool OnConnectEvent(CWorker& w, int slot, const NetworkEvents& events);
-    void OnControlReply(CWorker& w);
-    LineResult OnReplyLine(CWorker& w, const std::string& line, const std::string& code,
+    void OnEvents(Worker& w, int slot, const NetworkEvents& events);
+    bool OnConnectEvent(Worker& w, int slot, const NetworkEvents& events);
+    void OnControlReply(Worker& w);
+    LineResult OnReplyLine(Worker& w, const std::string& line, const std::string& code,
                            std::string& pending);
-    LineResult OnLoginReply(CWorker& w, const std::string& code, std::string& pending);
-    LineResult OnRestProbeReply(CWorker& w, const std::string& code, std::string& pending);
-    LineResult OnTransferReply(CWorker& w, const std::string& line, const std::string& code,
+    LineResult OnLoginReply(Worker& w, const std::string& code, std::string& pending);
+    LineResult OnRestProbeReply(Worker& w, const std::string& code, std::string& pending);
+    LineResult OnTransferReply(Worker& w, const std::string& line, const std::string& code,
                                std::string& pending);
-    LineResult OnSizeReply(CWorker& w, const std::string& line);
-    LineResult OnMdtmReply(CWorker& w, const std::string& line, const std::string& code);
-    LineResult OnSizeKnown(CWorker& w, int64_t size, const std::string& modTime);
-    LineResult OnSizeUnknown(CWorker& w);
-    void StartStream(CWorker& w);
-    void OnListingReply(CWorker& w, const std::string& code);
-    void OnRetrReply(CWorker& w, const std::string& code);
-    void FinishTransfer(CWorker& w);
-    void CheckStall(CWorker& w, FtpState stateBefore);
-    bool CheckVersionUnchanged(CWorker& w, int64_t size, const std::string& modTime);
-    bool RangeStart(CWorker& w);
-    bool FTPCheckBlock(CWorker& w);
-    void FTPSetFilePos(CWorker& w, int64_t offset);
-    void Fail550(CWorker& w);
+    LineResult OnSizeReply(Worker& w, const std::string& line);
+    LineResult OnMdtmReply(Worker& w, const std::string& line, const std::string& code);
+    LineResult OnSizeKnown(Worker& w, int64_t size, const std::string& modTime);
+    LineResult OnSizeUnknown(Worker& w);
+    void StartStream(Worker& w);
+    void OnListingReply(Worker& w, const std::string& code);
+    void OnRetrReply(Worker& w, const std::string& code);
+    void FinishTransfer(Worker& w);
+    void CheckStall(Worker& w, FtpState stateBefore);
+    bool CheckVersionUnchanged(Worker& w, int64_t size, const std::string& modTime);
+    bool RangeStart(Worker& w);
+    bool FTPCheckBlock(Worker& w);
+    void FTPSetFilePos(Worker& w, int64_t offset);
+    void Fail550(Worker& w);
 
     // ftp_data.cpp: the data connection and the receive paths.
-    bool OpenDataPath(CWorker& w);
-    bool OnDataPathReply(CWorker& w, const std::string& line, const std::string& code);
-    void OnAccept(CWorker& w, const NetworkEvents& events);
-    void OnDataClosed(CWorker& w);
-    void FTPOnRecvData(CWorker& w);
+    bool OpenDataPath(Worker& w);
+    bool OnDataPathReply(Worker& w, const std::string& line, const std::string& code);
+    void OnAccept(Worker& w, const NetworkEvents& events);
+    void OnDataClosed(Worker& w);
+    void FTPOnRecvData(Worker& w);
     // One receive on the data connection and what the proxy handshake made
     // of it.
     struct DataChunk {
@@ -115,24 +115,24 @@ class CFtpHandler : public IProtocolHandler {
             return std::string_view(buffer.data() + consumed, static_cast<size_t>(n - consumed));
         }
     };
-    bool ReceiveData(CWorker& w, DataChunk& chunk);
-    void OnListingData(CWorker& w);
-    void OnDataHandshake(CWorker& w);
-    void OnProxiedFirstData(CWorker& w);
-    int64_t ReceiveFileData(CWorker& w);
+    bool ReceiveData(Worker& w, DataChunk& chunk);
+    void OnListingData(Worker& w);
+    void OnDataHandshake(Worker& w);
+    void OnProxiedFirstData(Worker& w);
+    int64_t ReceiveFileData(Worker& w);
     // What storing received bytes did to the block.
     enum class StoreResult { Continue, BlockFinished, SizeMismatch, WriteFailed };
-    void Store(CWorker& w, const char* bytes, int64_t n);
-    StoreResult StoreRanged(CWorker& w, TaskDescriptor& d, TaskBlock& b, const char* bytes,
+    void Store(Worker& w, const char* bytes, int64_t n);
+    StoreResult StoreRanged(Worker& w, TaskDescriptor& d, TaskBlock& b, const char* bytes,
                             int64_t n, int& error);
-    StoreResult StoreStream(CWorker& w, TaskDescriptor& d, TaskBlock& b, const char* bytes,
+    StoreResult StoreStream(Worker& w, TaskDescriptor& d, TaskBlock& b, const char* bytes,
                             int64_t n, int& error);
-    void EndListing(CWorker& w);
+    void EndListing(Worker& w);
 
     // The login, TYPE and data path, created at the first connect on this
     // worker's connections. The server, credentials and proxy of a login are
     // a copy taken at each connect, so no step needs TaskLock for them.
-    std::unique_ptr<CFtpSession> session_;
+    std::unique_ptr<FtpSession> session_;
     std::string path_;  // the file's path on the server, decoded
     // The listing is over when its data connection is done with and its
     // final reply has come; only then is the next command sent, so that the
@@ -148,9 +148,9 @@ class CFtpHandler : public IProtocolHandler {
     std::chrono::steady_clock::time_point lastMove_{};
     bool moved_ = false;
     // Bytes of the claimed block already written but not yet counted: a block
-    // with exactly one byte outstanding would read as finished (iFrom = iTo),
+    // with exactly one byte outstanding would read as finished (From = To),
     // so the last-but-one byte is counted only together with the last one.
-    int64_t iHeld_ = 0;
+    int64_t held_ = 0;
     std::vector<char> buffer_;
 };
 

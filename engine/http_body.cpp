@@ -12,7 +12,7 @@
 
 namespace vardane {
 
-void CHttpHandler::ReadBody(CWorker& w) {
+void HttpHandler::ReadBody(Worker& w) {
     WorkerRecord& r = w.rec;
     if (w.IsStopped()) {
         return;
@@ -26,18 +26,18 @@ void CHttpHandler::ReadBody(CWorker& w) {
     {
         std::lock_guard lock(w.task.TaskLock);
         const TaskDescriptor& d = w.task.descriptor;
-        rangeMode = d.bRangeMode;
+        rangeMode = d.RangeMode;
         if (d.Blocks) {
-            const TaskBlock& b = (*d.Blocks)[r.iID];
-            size = rangeMode ? std::max<int64_t>(1, b.iTo - b.iFrom + 1) : quota;
-            if (b.iFrom == 0 && b.iTo == 0) {
+            const TaskBlock& b = (*d.Blocks)[r.Id];
+            size = rangeMode ? std::max<int64_t>(1, b.To - b.From + 1) : quota;
+            if (b.From == 0 && b.To == 0) {
                 size = 0;
             }
         }
     }
     if (size == 0) {
         ReturnQuota(w.ctx, quota);
-        r.iState = tsStop;  // the block went away (the task fell back to one stream)
+        r.State = tsStop;  // the block went away (the task fell back to one stream)
         return;
     }
     // A plain connection's ranged body goes from the socket to the file
@@ -53,7 +53,7 @@ void CHttpHandler::ReadBody(CWorker& w) {
     ReturnQuota(w.ctx, quota - std::max<int64_t>(n, 0));
     if (n == 0) {
         if (rangeMode) {
-            r.iState = tsReconnect;
+            r.State = tsReconnect;
         }
         return;
     }
@@ -222,7 +222,7 @@ void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
     if (chunked_) {
         n = static_cast<int64_t>(decoder_.Decode(data, static_cast<size_t>(n)));
         if (decoder_.Failed()) {
-            r.iState = tsDisconnect;
+            r.State = tsDisconnect;
             return;
         }
     }
@@ -262,26 +262,26 @@ void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
         }
     }
     if (failed) {
-        ReportWriteFailure(w.slot, r.iThreadID, error);
-        r.iState = tsStop;
+        ReportWriteFailure(w.slot, r.ThreadId, error);
+        r.State = tsStop;
         return;
     }
     if (chunked_ && decoder_.Done()) {
         if (!w.IsStopped()) {
             w.MarkStreamEnded();  // a stop may have cut the body: its end is unknown
         }
-        r.iState = tsStop;  // the last chunk ends the stream
+        r.State = tsStop;  // the last chunk ends the stream
     }
 }
 
 // The server closed a single stream: complete only when its end is known to
 // have come (a body without a length ends with a graceful close; a reset cuts
 // it); otherwise it is fetched again after the retry wait.
-void CHttpHandler::StreamClosed(CWorker& w, bool graceful) {
+void HttpHandler::StreamClosed(Worker& w, bool graceful) {
     TaskDescriptor d = w.task.Snapshot();
-    bool shortOfSize = d.iFileSize > 0 && d.iDownloaded < d.iFileSize;
+    bool shortOfSize = d.FileSize > 0 && d.Downloaded < d.FileSize;
     if ((chunked_ && !decoder_.Done()) || shortOfSize || !graceful) {
-        w.rec.iState = tsDisconnect;
+        w.rec.State = tsDisconnect;
     } else if (!w.IsStopped()) {
         w.MarkStreamEnded();
     }

@@ -41,7 +41,7 @@ bool SplitRedirect(const std::string& url, TaskDescriptor& d) {
     std::string path = p.Tail.empty() || p.Tail.front() != '/' ? "/" + p.Tail : p.Tail;
     d.Protocol = p.Protocol;
     d.Host = p.Host;
-    d.iPort = p.Port;
+    d.Port = p.Port;
     d.User = p.User;
     d.Password = p.Password;
     d.RequestPath = path;
@@ -54,7 +54,7 @@ bool SplitRedirect(const std::string& url, TaskDescriptor& d) {
 
 }  // namespace
 
-void FixFileNameByExtension(CDownloadTask& task) {
+void FixFileNameByExtension(DownloadTask& task) {
     TaskDescriptor d = task.Snapshot();
     if (EqualsNoCase(SplitPath(d.LocalFileName).Ext, SplitPath(d.FileName).Ext)) {
         return;
@@ -71,7 +71,7 @@ void FixFileNameByExtension(CDownloadTask& task) {
     }
 }
 
-void CHttpHandler::ReadReplyHeader(CWorker& w) {
+void HttpHandler::ReadReplyHeader(Worker& w) {
     if (w.IsStopped()) {
         return;
     }
@@ -85,7 +85,7 @@ void CHttpHandler::ReadReplyHeader(CWorker& w) {
         return;
     }
     if (n == 0) {
-        w.rec.iState = tsDisconnect;  // closed before the header was complete
+        w.rec.State = tsDisconnect;  // closed before the header was complete
         return;
     }
     header_.append(chunk, static_cast<size_t>(n));
@@ -93,7 +93,7 @@ void CHttpHandler::ReadReplyHeader(CWorker& w) {
     if (end == 0) {
         if (header_.size() >= kMaxHeaderBytes) {
             header_.clear();
-            w.rec.iState = tsDisconnect;  // no sane reply header is this long
+            w.rec.State = tsDisconnect;  // no sane reply header is this long
         }
         return;
     }
@@ -106,7 +106,7 @@ void CHttpHandler::ReadReplyHeader(CWorker& w) {
     }
 }
 
-bool CHttpHandler::ReadHeaderLines(CWorker& w, const std::string& header, HttpReplyInfo& info) {
+bool HttpHandler::ReadHeaderLines(Worker& w, const std::string& header, HttpReplyInfo& info) {
     WorkerRecord& r = w.rec;
     bool cookies = w.ReadSettings().HTTPEnableCookies;
     bool first = true;
@@ -114,7 +114,7 @@ bool CHttpHandler::ReadHeaderLines(CWorker& w, const std::string& header, HttpRe
         if (w.IsStopped()) {
             return false;
         }
-        TaskLog(w.task, LogKind::Received, r.iThreadID, MaskHeaderLine(line));
+        TaskLog(w.task, LogKind::Received, r.ThreadId, MaskHeaderLine(line));
         if (first) {
             info.Status = StatusCode(line);  // "" when the first line is no status line
             first = false;
@@ -153,41 +153,41 @@ bool CHttpHandler::ReadHeaderLines(CWorker& w, const std::string& header, HttpRe
     return true;
 }
 
-void CHttpHandler::RefuseReply(CWorker& w) {
+void HttpHandler::RefuseReply(Worker& w) {
     w.LogKey(LogKind::Error, "Log_BadReply");
-    w.rec.iState = tsDisconnect;
+    w.rec.State = tsDisconnect;
 }
 
 // Thread 0's first reply: a 200 with a length tells the file size, which must
 // agree with a temporary file already on disk. False when the task ends.
-bool CHttpHandler::TakeSize(CWorker& w, const HttpReplyInfo& info) {
+bool HttpHandler::TakeSize(Worker& w, const HttpReplyInfo& info) {
     ContentRange range;
     if (info.Status == "200" && info.ContentLength > 0 && !info.Chunked) {
         w.task.SetFileSize(info.ContentLength);
-    } else if (info.Status == "206" && w.task.Snapshot().iFileSize <= 0 &&
+    } else if (info.Status == "206" && w.task.Snapshot().FileSize <= 0 &&
                ParseContentRange(info.ContentRange, range) && range.Total > 0) {
         w.task.SetFileSize(range.Total);
     }
     std::string temp = w.task.TempPath();
     int64_t onDisk = OwnTempFileSize(temp);
-    int64_t size = w.task.Snapshot().iFileSize;
+    int64_t size = w.task.Snapshot().FileSize;
     if (onDisk > 0 && size != 0 && onDisk != size) {
         w.LogKey(LogKind::Error, "Log_FileSizeChange");
         w.task.SetState(TaskState::Failed);
-        w.rec.iState = tsStop;
+        w.rec.State = tsStop;
         return false;
     }
     return true;
 }
 
-void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
+void HttpHandler::FollowRedirect(Worker& w, const std::string& location) {
     WorkerRecord& r = w.rec;
     w.ReleaseBlock();
     std::string current = w.task.Snapshot().URL;
     if (++redirects_ > kMaxRedirects) {
         w.LogKey(LogKind::Error, "Log_TooManyRedirects", MaskUrlPassword(location));
         w.task.SetState(TaskState::Failed);
-        r.iState = tsStop;
+        r.State = tsStop;
         return;
     }
     std::string url = ResolveLocation(current, location);
@@ -196,7 +196,7 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
     if (url.empty() || !SplitRedirect(url, target)) {
         w.LogKey(LogKind::Error, "Log_InvalidURL", MaskUrlPassword(location));
         w.task.SetState(TaskState::Failed);
-        r.iState = tsStop;
+        r.State = tsStop;
         return;
     }
     // Leaving TLS exposes the rest of the download (and an FTP login) to
@@ -205,7 +205,7 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
         if (w.ReadSettings().RefuseHttpsDowngrade) {
             w.LogKey(LogKind::Error, "Log_HttpsDowngradeRefused", MaskUrlPassword(url));
             w.task.SetState(TaskState::Failed);
-            r.iState = tsStop;
+            r.State = tsStop;
             return;
         }
         w.LogKey(LogKind::Error, "Log_HttpsDowngrade", MaskUrlPassword(url));
@@ -215,7 +215,7 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
         TaskDescriptor& d = w.task.descriptor;
         d.Protocol = target.Protocol;
         d.Host = target.Host;
-        d.iPort = target.iPort;
+        d.Port = target.Port;
         d.User = target.User;
         d.Password = target.Password;
         d.RequestPath = target.RequestPath;
@@ -225,9 +225,9 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
     }
     if (target.Protocol == "ftp://") {
         FixFileNameByExtension(w.task);
-        r.iState = tsSwitchToFtp;
+        r.State = tsSwitchToFtp;
     } else {
-        r.iState = tsReconnect;
+        r.State = tsReconnect;
     }
 }
 
@@ -236,7 +236,7 @@ void CHttpHandler::FollowRedirect(CWorker& w, const std::string& location) {
 // of the file when the file ends first), with a length that agrees. A 206 to
 // a request without a range was never asked for. The first request may ask
 // for a range: a 200 to it is the whole file, as if it had asked for none.
-RangeAnswer CHttpHandler::CheckRange(CWorker& w, const HttpReplyInfo& info, bool probe) {
+RangeAnswer HttpHandler::CheckRange(Worker& w, const HttpReplyInfo& info, bool probe) {
     const bool ranged = rangeStart_ > 0 || rangeEnd_ >= 0;
     if (info.Status != "206") {
         if (ranged && probe && rangeStart_ == 0 && info.Status == "200") {
@@ -252,11 +252,11 @@ RangeAnswer CHttpHandler::CheckRange(CWorker& w, const HttpReplyInfo& info, bool
     if (info.ContentLength >= 0 && info.ContentLength != range.Last - range.First + 1) {
         return RangeAnswer::Wrong;
     }
-    int64_t size = w.task.Snapshot().iFileSize;
+    int64_t size = w.task.Snapshot().FileSize;
     if (range.Total > 0 && size > 0 && range.Total != size) {
         w.LogKey(LogKind::Error, "Log_FileSizeChange");
         w.task.SetState(TaskState::Failed);
-        w.rec.iState = tsStop;
+        w.rec.State = tsStop;
         return RangeAnswer::Fits;
     }
     if (size <= 0 && probe) {
@@ -277,32 +277,32 @@ RangeAnswer CHttpHandler::CheckRange(CWorker& w, const HttpReplyInfo& info, bool
 
 // The server does not honour ranges: the whole file is fetched again as one
 // stream from the first byte by the worker that noticed first; the others end.
-void CHttpHandler::FallBackToSingleStream(CWorker& w) {
+void HttpHandler::FallBackToSingleStream(Worker& w) {
     WorkerRecord& r = w.rec;
     w.LogKey(LogKind::Error, "Log_NotResumeSupport");
     bool owner = false;
     {
         std::lock_guard lock(w.task.TaskLock);
-        if (w.task.descriptor.bRangeMode) {
-            w.task.descriptor.bRangeMode = false;
-            w.slot.iStreamOwner = r.iThreadID;
+        if (w.task.descriptor.RangeMode) {
+            w.task.descriptor.RangeMode = false;
+            w.slot.StreamOwner = r.ThreadId;
             owner = true;
         }
     }
     w.ReleaseBlock();
-    if (!owner || !RestartSingleStream(w.slot, r.iThreadID)) {
-        r.iState = tsStop;
+    if (!owner || !RestartSingleStream(w.slot, r.ThreadId)) {
+        r.State = tsStop;
         return;
     }
-    r.iID = 0;
-    r.bSizeChecked = true;
-    r.iState = tsReconnect;
+    r.Id = 0;
+    r.SizeChecked = true;
+    r.State = tsReconnect;
 }
 
 // A 206 to the ranged first request must tell the file's size and come
 // unchunked; a 416 means there is no first byte. Anything else is judged
 // as any reply is.
-bool CHttpHandler::RangedProbeUsable(const HttpReplyInfo& info) {
+bool HttpHandler::RangedProbeUsable(const HttpReplyInfo& info) {
     if (info.Status == "416") {
         return false;
     }
@@ -312,37 +312,37 @@ bool CHttpHandler::RangedProbeUsable(const HttpReplyInfo& info) {
 }
 
 // Thread 0's first reply: ranged download of a known size, or one stream.
-bool CHttpHandler::DecideSize(CWorker& w) {
+bool HttpHandler::DecideSize(Worker& w) {
     WorkerRecord& r = w.rec;
-    int64_t size = w.task.Snapshot().iFileSize;
+    int64_t size = w.task.Snapshot().FileSize;
     if (size < 2 || chunked_) {
         // A size of 0 or 1 cannot be split into blocks (a one-byte block
         // reads as finished): one stream to the end.
         {
             std::lock_guard lock(w.task.TaskLock);
-            w.task.descriptor.bRangeMode = false;
-            w.slot.iStreamOwner = 0;
+            w.task.descriptor.RangeMode = false;
+            w.slot.StreamOwner = 0;
         }
         if (size == 0) {
             w.LogKey(LogKind::Error, "Log_NotResumeSupport");
         }
-        r.bSizeChecked = true;
-        r.iID = 0;
+        r.SizeChecked = true;
+        r.Id = 0;
         return RestartSingleStream(w.slot, 0);
     }
     {
         std::lock_guard lock(w.task.TaskLock);
-        w.task.descriptor.bRangeMode = true;
+        w.task.descriptor.RangeMode = true;
     }
     bool prepared;
     {
         std::lock_guard lock(w.task.TaskLock);
-        prepared = w.slot.bFilePrepared;
+        prepared = w.slot.FilePrepared;
     }
     if ((!prepared && !PrepareLocalFile(w.slot, 0)) || !w.ClaimBlock("HTTPCheckBlock")) {
         return false;
     }
-    r.bSizeChecked = true;
+    r.SizeChecked = true;
     return true;
 }
 
@@ -351,7 +351,7 @@ bool CHttpHandler::DecideSize(CWorker& w) {
 // reader: the stream ends like a ranged request would (after RequestBytes,
 // or at once after the body start while limiting), and the rest is asked
 // for on new connections. A ranged first request ends where it asked to.
-void CHttpHandler::EndProbeEarly(CWorker& w, int64_t bodyStart) {
+void HttpHandler::EndProbeEarly(Worker& w, int64_t bodyStart) {
     int64_t most = rangeEnd_ + 1;
     if (rangeEnd_ < 0) {
         bool limiting;
@@ -365,12 +365,12 @@ void CHttpHandler::EndProbeEarly(CWorker& w, int64_t bodyStart) {
     if (w.task.descriptor.ThreadCount <= 1) {
         return;  // one connection never splits: its stream is its request
     }
-    TaskBlock& b = (*w.task.descriptor.Blocks)[w.rec.iID];
-    b.iAsked = std::min(b.iTo, b.iFrom + most - 1);
-    rangeEnd_ = b.iAsked - 1;
+    TaskBlock& b = (*w.task.descriptor.Blocks)[w.rec.Id];
+    b.Asked = std::min(b.To, b.From + most - 1);
+    rangeEnd_ = b.Asked - 1;
 }
 
-void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& body) {
+void HttpHandler::OnReply(Worker& w, const HttpReplyInfo& info, std::string& body) {
     WorkerRecord& r = w.rec;
     if (!info.Location.empty()) {
         FollowRedirect(w, info.Location);
@@ -382,7 +382,7 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         RefuseReply(w);
         return;
     }
-    bool probe = r.iThreadID == 0 && !r.bSizeChecked;
+    bool probe = r.ThreadId == 0 && !r.SizeChecked;
     if (probe) {
         FixFileNameByExtension(w.task);
     }
@@ -394,7 +394,7 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         } else {
             w.LogKey(LogKind::Error, "Log_RequestRefused", info.Status);
         }
-        r.iState = tsStop;
+        r.State = tsStop;
         return;
     }
     if (probe && rangeEnd_ >= 0 && !unrangedProbe_ && !RangedProbeUsable(info)) {
@@ -404,11 +404,11 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         // a range, which tells the size as a plain reply does.
         unrangedProbe_ = true;
         w.MarkTryProgressed();
-        r.iState = tsReconnect;
+        r.State = tsReconnect;
         return;
     }
     if (info.Status != "200" && info.Status != "206") {
-        r.iState = tsDisconnect;
+        r.State = tsDisconnect;
         return;
     }
     if (!probe && VersionChanged(w, info)) {
@@ -424,14 +424,14 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
         FallBackToSingleStream(w);
         return;
     }
-    if (r.iState == tsStop || (probe && !TakeSize(w, info))) {
+    if (r.State == tsStop || (probe && !TakeSize(w, info))) {
         return;
     }
-    int64_t size = w.task.Snapshot().iFileSize;
+    int64_t size = w.task.Snapshot().FileSize;
     if (!probe && info.Status == "200" && info.ContentLength >= 0 && size > 0 &&
         info.ContentLength != size) {
         w.LogKey(LogKind::Error, "Log_FileSizeChange");  // the whole file again, of another size
-        r.iState = tsDisconnect;
+        r.State = tsDisconnect;
         return;
     }
     KeepValidators(w, info);
@@ -439,14 +439,14 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
     chunked_ = info.Chunked;
     if (probe) {
         std::lock_guard lock(w.task.TaskLock);
-        w.task.descriptor.iFirstAsked = rangeEnd_ >= 0 ? rangeEnd_ + 1 : 0;
+        w.task.descriptor.FirstAsked = rangeEnd_ >= 0 ? rangeEnd_ + 1 : 0;
     }
-    if (r.iThreadID == 0 && !r.bSizeChecked && !DecideSize(w)) {
-        r.iState = tsStop;
+    if (r.ThreadId == 0 && !r.SizeChecked && !DecideSize(w)) {
+        r.State = tsStop;
         return;
     }
     redirects_ = 0;
-    r.iState = tsReceiving;
+    r.State = tsReceiving;
     streamPos_ = rangeStart_;
     if (probe && RangeMode(w)) {
         EndProbeEarly(w, static_cast<int64_t>(body.size()));
@@ -454,11 +454,11 @@ void CHttpHandler::OnReply(CWorker& w, const HttpReplyInfo& info, std::string& b
     if (!body.empty()) {
         Consume(w, body.data(), static_cast<int64_t>(body.size()));
     }
-    if (r.iState == tsStop) {
+    if (r.State == tsStop) {
         return;
     }
     w.LogKey(LogKind::Info, "Log_StartRecv");
-    if (r.iThreadID == 0 && RangeMode(w)) {
+    if (r.ThreadId == 0 && RangeMode(w)) {
         w.StartOtherThreads();
     }
 }

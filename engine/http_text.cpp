@@ -266,7 +266,7 @@ std::vector<std::string> HeaderLines(std::string_view header) {
 
 namespace vardane {
 
-size_t CChunkDecoder::Decode(char* data, size_t n) {
+size_t ChunkDecoder::Decode(char* data, size_t n) {
     size_t out = 0;
     for (size_t i = 0; i < n && state_ != State::Done && state_ != State::Failed; ++i) {
         char c = data[i];

@@ -88,7 +88,7 @@ namespace vardane {
 
 // Decodes a body sent with "Transfer-Encoding: chunked", in place and across
 // any split of the input.
-class CChunkDecoder {
+class ChunkDecoder {
   public:
     // Replaces the n bytes at data by the body bytes they carry and returns
     // their number (never more than n).
@@ -97,7 +97,7 @@ class CChunkDecoder {
     bool Done() const { return state_ == State::Done; }
     // The input is not chunked encoding.
     bool Failed() const { return state_ == State::Failed; }
-    void Reset() { *this = CChunkDecoder(); }
+    void Reset() { *this = ChunkDecoder(); }
 
   private:
     enum class State {

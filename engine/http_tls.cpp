@@ -21,11 +21,11 @@ ProxyRecord EffectiveProxy(const TaskDescriptor& d) {
     return proxy;
 }
 
-TlsOptions CHttpHandler::TlsOptionsFor(CWorker& w, const TaskDescriptor& d) {
+TlsOptions HttpHandler::TlsOptionsFor(Worker& w, const TaskDescriptor& d) {
     TlsOptions options;
     options.caFile = w.ReadSettings().CAFile;
     // Only a choice this run of the task took at its start.
-    if (std::optional<CAppContext::TlsChoice> choice = w.ctx.TlsChoiceOf(d.TaskId, &w.slot)) {
+    if (std::optional<AppContext::TlsChoice> choice = w.ctx.TlsChoiceOf(d.TaskId, &w.slot)) {
         options.verify = !choice->insecure;
         if (!choice->caFile.empty()) {
             options.caFile = choice->caFile;
@@ -37,9 +37,9 @@ TlsOptions CHttpHandler::TlsOptionsFor(CWorker& w, const TaskDescriptor& d) {
     return options;
 }
 
-void CHttpHandler::BeginRequest(CWorker& w) {
+void HttpHandler::BeginRequest(Worker& w) {
     TaskDescriptor d = w.task.Snapshot();
-    CConnectionSet& set = w.rec.Connections;
+    ConnectionSet& set = w.rec.Connections;
     if (!IsHttps(d.Protocol) || TlsOf(set, 0) != nullptr) {
         SendRequest(w);
         return;
@@ -48,18 +48,18 @@ void CHttpHandler::BeginRequest(CWorker& w) {
     if (!options.verify) {
         w.LogKey(LogKind::Error, "Log_TlsInsecure");
     }
-    w.LogKey(LogKind::Info, "Log_TlsHandshake", HostPortText(d.Host, d.iPort));
+    w.LogKey(LogKind::Info, "Log_TlsHandshake", HostPortText(d.Host, d.Port));
     if (!StartTls(set, 0, d.Host, options)) {
-        w.rec.iState = tsDisconnect;
+        w.rec.State = tsDisconnect;
     }
 }
 
-void CHttpHandler::OnTlsDone(CWorker& w, int error) {
+void HttpHandler::OnTlsDone(Worker& w, int error) {
     WorkerRecord& r = w.rec;
-    const CTlsSession* tls = TlsOf(r.Connections, 0);
+    const TlsSession* tls = TlsOf(r.Connections, 0);
     if (error == 0) {
         w.LogKey(LogKind::Info, "Log_TlsEstablished", tls->Description());
-        if (r.iState == tsConnected) {
+        if (r.State == tsConnected) {
             SendRequest(w);
         }
         return;
@@ -70,11 +70,11 @@ void CHttpHandler::OnTlsDone(CWorker& w, int error) {
                                                       : "Log_TlsUnavailable",
                  tls->FailureText());
         w.task.SetState(TaskState::Failed);
-        r.iState = tsStop;
+        r.State = tsStop;
         return;
     }
     w.LogKey(LogKind::Error, "Log_TlsHandshakeFailed", tls->FailureText());
-    r.iState = tsDisconnect;
+    r.State = tsDisconnect;
 }
 
 }  // namespace vardane

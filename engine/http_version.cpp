@@ -8,7 +8,7 @@
 
 namespace vardane {
 
-void CHttpHandler::ReadValidatorLine(const std::string& line, HttpReplyInfo& info) {
+void HttpHandler::ReadValidatorLine(const std::string& line, HttpReplyInfo& info) {
     if (std::string v = HeaderField(line, "ETag"); !v.empty()) {
         info.Validators.ETag = UsableValidator(v);
     }
@@ -17,13 +17,13 @@ void CHttpHandler::ReadValidatorLine(const std::string& line, HttpReplyInfo& inf
     }
 }
 
-bool CHttpHandler::VersionChanged(CWorker& w, const HttpReplyInfo& info) const {
+bool HttpHandler::VersionChanged(Worker& w, const HttpReplyInfo& info) const {
     FileValidators known;
     int64_t size;
     {
         std::lock_guard lock(w.task.TaskLock);
         known = w.task.descriptor.Validators;
-        size = w.task.descriptor.iFileSize;
+        size = w.task.descriptor.FileSize;
     }
     if (size > 0) {
         ContentRange range;
@@ -50,10 +50,10 @@ bool CHttpHandler::VersionChanged(CWorker& w, const HttpReplyInfo& info) const {
     return info.Status == "200" && ranged && known.HasHttp();
 }
 
-void CHttpHandler::KeepValidators(CWorker& w, const HttpReplyInfo& info) {
+void HttpHandler::KeepValidators(Worker& w, const HttpReplyInfo& info) {
     std::lock_guard lock(w.task.TaskLock);
     FileValidators& known = w.task.descriptor.Validators;
-    if (!w.task.descriptor.bRangeMode || known.HasHttp()) {
+    if (!w.task.descriptor.RangeMode || known.HasHttp()) {
         return;
     }
     known.ETag = info.Validators.ETag;

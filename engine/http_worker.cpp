@@ -21,15 +21,15 @@
 namespace vardane {
 
 std::unique_ptr<IProtocolHandler> MakeHttpHandler() {
-    return std::make_unique<CHttpHandler>();
+    return std::make_unique<HttpHandler>();
 }
 
-void CHttpHandler::ConnectStep(CWorker& w) {
+void HttpHandler::ConnectStep(Worker& w) {
     header_.clear();
     if (w.IsStopped()) {
         return;
     }
-    CConnectionSet& set = w.rec.Connections;
+    ConnectionSet& set = w.rec.Connections;
     CloseSockets(set, 1);
     CreateSockets(set, 1);
     // Before the connect, so the window the server is offered is small from
@@ -38,57 +38,57 @@ void CHttpHandler::ConnectStep(CWorker& w) {
     if (!w.CountConnectAttempt(RestartsStream(w))) {
         return;
     }
-    w.rec.iState = tsConnecting;
+    w.rec.State = tsConnecting;
     TaskDescriptor d = w.task.Snapshot();
     const ProxyRecord& proxy = d.ProxyHTTP;
     if (proxy.Type == proxyDirect) {
-        w.LogKey(LogKind::Info, "Log_Connecting", HostPortText(d.Host, d.iPort));
-        ConnectSocket(set, 0, d.Host, d.iPort, d.Host, d.iPort);
+        w.LogKey(LogKind::Info, "Log_Connecting", HostPortText(d.Host, d.Port));
+        ConnectSocket(set, 0, d.Host, d.Port, d.Host, d.Port);
     } else {
         w.LogKey(LogKind::Info, "Log_ConnectingProxy", HostPortText(proxy.Server, proxy.Port));
-        ConnectSocket(set, 0, proxy.Server, proxy.Port, d.Host, d.iPort);
+        ConnectSocket(set, 0, proxy.Server, proxy.Port, d.Host, d.Port);
     }
 }
 
-ProxyRecord CHttpHandler::Proxy(CWorker& w) {
+ProxyRecord HttpHandler::Proxy(Worker& w) {
     std::lock_guard lock(w.task.TaskLock);
     return EffectiveProxy(w.task.descriptor);
 }
 
 // The next request fetches a single stream that already has bytes again
 // from its first byte (ChooseRange).
-bool CHttpHandler::RestartsStream(CWorker& w) {
+bool HttpHandler::RestartsStream(Worker& w) {
     std::lock_guard lock(w.task.TaskLock);
     const TaskDescriptor& d = w.task.descriptor;
-    return !d.bRangeMode && w.rec.bSizeChecked && d.iDownloaded > 0 &&
-           w.rec.iThreadID == w.slot.iStreamOwner;
+    return !d.RangeMode && w.rec.SizeChecked && d.Downloaded > 0 &&
+           w.rec.ThreadId == w.slot.StreamOwner;
 }
 
-bool CHttpHandler::RangeMode(CWorker& w) {
+bool HttpHandler::RangeMode(Worker& w) {
     std::lock_guard lock(w.task.TaskLock);
-    return w.task.descriptor.bRangeMode;
+    return w.task.descriptor.RangeMode;
 }
 
-void CHttpHandler::EventStep(CWorker& w) {
+void HttpHandler::EventStep(Worker& w) {
     if (w.IsStopped()) {
         return;
     }
     WorkerRecord& r = w.rec;
-    CConnectionSet& set = r.Connections;
+    ConnectionSet& set = r.Connections;
     int result = WaitForEvents(set, 1, kWaitMillis);
     if (result == kWaitFailed) {
-        r.iState = tsDisconnect;
+        r.State = tsDisconnect;
     } else if (result == kWaitTimeout) {
-        if (r.bPeerClosed && !RangeMode(w)) {
-            r.iState = tsStop;  // one stream of unknown length ends at the close
+        if (r.PeerClosed && !RangeMode(w)) {
+            r.State = tsStop;  // one stream of unknown length ends at the close
         }
         w.OnIdleTick();
     } else {
-        r.iWaited = 0;
+        r.Waited = 0;
         NetworkEvents events;
         if (!EnumNetworkEvents(set, 0, events)) {
-            if (r.iState == tsConnecting) {
-                r.iState = tsDisconnect;
+            if (r.State == tsConnecting) {
+                r.State = tsDisconnect;
             }
         } else {
             OnEvents(w, events);
@@ -97,63 +97,63 @@ void CHttpHandler::EventStep(CWorker& w) {
     w.AfterStep(set[0].Host, set[0].Port);
 }
 
-void CHttpHandler::OnEvents(CWorker& w, const NetworkEvents& events) {
+void HttpHandler::OnEvents(Worker& w, const NetworkEvents& events) {
     WorkerRecord& r = w.rec;
-    CEventSocket& conn = r.Connections[0];
-    if ((events.lNetworkEvents & FD_CONNECT) && TlsOf(r.Connections, 0) != nullptr) {
-        OnTlsDone(w, events.iConnectError);
-    } else if (events.lNetworkEvents & FD_CONNECT) {
-        r.bPeerClosed = false;
-        if (events.iConnectError == 0) {
+    EventSocket& conn = r.Connections[0];
+    if ((events.NetworkEvents & kFdConnect) && TlsOf(r.Connections, 0) != nullptr) {
+        OnTlsDone(w, events.ConnectError);
+    } else if (events.NetworkEvents & kFdConnect) {
+        r.PeerClosed = false;
+        if (events.ConnectError == 0) {
             OnConnect(w);
-        } else if (r.iState == tsConnecting) {
-            r.iState = tsDisconnect;
+        } else if (r.State == tsConnecting) {
+            r.State = tsDisconnect;
         }
     }
-    if ((events.lNetworkEvents & FD_READ) && r.iState > tsConnecting) {
+    if ((events.NetworkEvents & kFdRead) && r.State > tsConnecting) {
         ProxyRecord proxy = Proxy(w);
         if (proxy.Type == proxyDirect || conn.ProxyStep == proxyReady) {
-            if (r.iState == tsRequestSent) {
+            if (r.State == tsRequestSent) {
                 ReadReplyHeader(w);
-            } else if (r.iState == tsReceiving) {
+            } else if (r.State == tsReceiving) {
                 ReadBody(w);
             }
         } else {
             OnProxyReply(w, proxy);
         }
     }
-    if (events.lNetworkEvents & FD_CLOSE) {
-        r.bPeerClosed = true;
+    if (events.NetworkEvents & kFdClose) {
+        r.PeerClosed = true;
         // Everything queued has been read: a reply cut short is retried at
         // once instead of after the time-out.
-        if (r.iState == tsRequestSent) {
-            r.iState = tsDisconnect;
-        } else if (r.iState == tsReceiving && RangeMode(w)) {
-            r.iState = tsReconnect;
-        } else if (r.iState == tsReceiving) {
-            StreamClosed(w, events.iCloseError == 0);
+        if (r.State == tsRequestSent) {
+            r.State = tsDisconnect;
+        } else if (r.State == tsReceiving && RangeMode(w)) {
+            r.State = tsReconnect;
+        } else if (r.State == tsReceiving) {
+            StreamClosed(w, events.CloseError == 0);
         }
     }
 }
 
-void CHttpHandler::OnConnect(CWorker& w) {
+void HttpHandler::OnConnect(Worker& w) {
     WorkerRecord& r = w.rec;
-    CEventSocket& conn = r.Connections[0];
-    if (r.iState != tsRequestSent) {
-        r.iState = tsConnected;
-        TaskLog(w.task, LogKind::Info, r.iThreadID,
+    EventSocket& conn = r.Connections[0];
+    if (r.State != tsRequestSent) {
+        r.State = tsConnected;
+        TaskLog(w.task, LogKind::Info, r.ThreadId,
                 HostPortText(conn.Host, conn.Port) + " " + w.Text("Log_Connected"));
     }
     int64_t consumed = 0;
     int step = NegotiateProxy(w, conn, Proxy(w), nullptr, 0, consumed);
     if (step == proxyFailed) {
-        r.iState = tsDisconnect;
-    } else if (step == proxyReady && r.iState == tsConnected) {
+        r.State = tsDisconnect;
+    } else if (step == proxyReady && r.State == tsConnected) {
         BeginRequest(w);
     }
 }
 
-void CHttpHandler::OnProxyReply(CWorker& w, const ProxyRecord& proxy) {
+void HttpHandler::OnProxyReply(Worker& w, const ProxyRecord& proxy) {
     ReceiveBuffer buffer;
     int n = Receive(w.rec.Connections, 0, buffer);
     if (n <= 0) {
@@ -161,15 +161,15 @@ void CHttpHandler::OnProxyReply(CWorker& w, const ProxyRecord& proxy) {
     }
     int64_t consumed = 0;
     int step = NegotiateProxy(w, w.rec.Connections[0], proxy, buffer.data(), n, consumed);
-    if (step == proxyReady && w.rec.iState == tsConnected) {
+    if (step == proxyReady && w.rec.State == tsConnected) {
         BeginRequest(w);
     } else if (step == proxyFailed) {
-        w.rec.iState = tsDisconnect;
+        w.rec.State = tsDisconnect;
     }
 }
 
-std::string CHttpHandler::CookieHeader(const CWorker::Settings& s, const TaskDescriptor& d,
-                                       const std::string& appDir) {
+std::string HttpHandler::CookieHeader(const Worker::Settings& s, const TaskDescriptor& d,
+                                      const std::string& appDir) {
     if (!s.HTTPEnableCookies || s.CookieFile.empty()) {
         return "";
     }
@@ -182,7 +182,7 @@ std::string CHttpHandler::CookieHeader(const CWorker::Settings& s, const TaskDes
 // The byte range of this request (0-based, end -1 for the end of the file);
 // false when the worker must stop. A ranged request ends where its block
 // ends, so the server sends nothing that would be thrown away.
-bool CHttpHandler::ChooseRange(CWorker& w, int64_t& start, int64_t& end) {
+bool HttpHandler::ChooseRange(Worker& w, int64_t& start, int64_t& end) {
     WorkerRecord& r = w.rec;
     bool rangeMode, prepared;
     int owner, threads;
@@ -190,23 +190,23 @@ bool CHttpHandler::ChooseRange(CWorker& w, int64_t& start, int64_t& end) {
     {
         std::lock_guard lock(w.task.TaskLock);
         threads = w.task.descriptor.ThreadCount;
-        rangeMode = w.task.descriptor.bRangeMode;
-        prepared = w.slot.bFilePrepared;
-        owner = w.slot.iStreamOwner;
-        downloaded = w.task.descriptor.iDownloaded;
+        rangeMode = w.task.descriptor.RangeMode;
+        prepared = w.slot.FilePrepared;
+        owner = w.slot.StreamOwner;
+        downloaded = w.task.descriptor.Downloaded;
     }
     start = 0;
     end = -1;
-    if (!rangeMode && r.bSizeChecked) {
+    if (!rangeMode && r.SizeChecked) {
         // One stream: only its owner reads, and a new connection starts it
         // again from the first byte.
-        if (r.iThreadID != owner) {
+        if (r.ThreadId != owner) {
             return false;
         }
-        r.iID = 0;
-        return downloaded == 0 || RestartSingleStream(w.slot, r.iThreadID);
+        r.Id = 0;
+        return downloaded == 0 || RestartSingleStream(w.slot, r.ThreadId);
     }
-    if (r.iThreadID == 0 && !r.bSizeChecked) {
+    if (r.ThreadId == 0 && !r.SizeChecked) {
         // The first request learns the size. A task that splits asks only a
         // first piece of the file: what a server queues past the end of
         // block 0 would be sent twice (the server writes ahead of a reader
@@ -216,7 +216,7 @@ bool CHttpHandler::ChooseRange(CWorker& w, int64_t& start, int64_t& end) {
         }
         return true;
     }
-    if (r.iThreadID == 0 && !prepared && !PrepareLocalFile(w.slot, 0)) {
+    if (r.ThreadId == 0 && !prepared && !PrepareLocalFile(w.slot, 0)) {
         return false;
     }
     if (!w.ClaimBlock("HTTPCheckBlock")) {
@@ -224,32 +224,32 @@ bool CHttpHandler::ChooseRange(CWorker& w, int64_t& start, int64_t& end) {
     }
     const int64_t most = RequestBytes(w.ctx);
     std::lock_guard lock(w.task.TaskLock);
-    TaskBlock& b = (*w.task.descriptor.Blocks)[r.iID];
-    start = b.iFrom - 1;
+    TaskBlock& b = (*w.task.descriptor.Blocks)[r.Id];
+    start = b.From - 1;
     // One connection never splits: it asks for its whole block at once.
     const bool alone = w.task.descriptor.ThreadCount <= 1;
-    const int64_t last = alone ? b.iTo : std::min(b.iTo, b.iFrom + most - 1);
-    b.iAsked = last;
+    const int64_t last = alone ? b.To : std::min(b.To, b.From + most - 1);
+    b.Asked = last;
     // The whole file from its first byte needs no range.
-    if (start > 0 || last < w.task.descriptor.iFileSize) {
+    if (start > 0 || last < w.task.descriptor.FileSize) {
         end = last - 1;
     }
     return true;
 }
 
-void CHttpHandler::SendRequest(CWorker& w) {
+void HttpHandler::SendRequest(Worker& w) {
     int64_t start = 0, end = -1;
     if (!ChooseRange(w, start, end)) {
-        w.rec.iState = tsStop;
+        w.rec.State = tsStop;
         return;
     }
     TaskDescriptor d = w.task.Snapshot();
-    CWorker::Settings s = w.ReadSettings();
+    Worker::Settings s = w.ReadSettings();
     HttpRequest q;
     q.RequestPath = d.RequestPath;
     q.Url = d.URL;
     q.Host = d.Host;
-    q.Port = d.iPort;
+    q.Port = d.Port;
     if (s.HTTPSendReferer) {
         q.Referer = d.Referer;
     }
@@ -267,7 +267,7 @@ void CHttpHandler::SendRequest(CWorker& w) {
     rangeEnd_ = end;
     chunked_ = false;
     decoder_.Reset();
-    w.rec.iState = tsRequestSent;
+    w.rec.State = tsRequestSent;
     w.SendText(BuildHttpRequest(q));
 }
 

@@ -41,7 +41,7 @@ enum class RangeAnswer {
     Wrong,    // a 206 that was not asked for, or starts or ends elsewhere
 };
 
-class CHttpHandler : public IProtocolHandler {
+class HttpHandler : public IProtocolHandler {
   public:
     CHttpHandler() = default;
     ~CHttpHandler() override;
@@ -49,49 +49,49 @@ class CHttpHandler : public IProtocolHandler {
     CHttpHandler& operator=(const CHttpHandler&) = delete;
     int ConnectionCount() const override { return 1; }
     bool PreparesOnResume() const override { return true; }
-    void ConnectStep(CWorker& w) override;
-    void EventStep(CWorker& w) override;
+    void ConnectStep(Worker& w) override;
+    void EventStep(Worker& w) override;
 
   private:
-    void OnEvents(CWorker& w, const NetworkEvents& events);
-    void OnConnect(CWorker& w);
-    void OnProxyReply(CWorker& w, const ProxyRecord& proxy);
-    static ProxyRecord Proxy(CWorker& w);
+    void OnEvents(Worker& w, const NetworkEvents& events);
+    void OnConnect(Worker& w);
+    void OnProxyReply(Worker& w, const ProxyRecord& proxy);
+    static ProxyRecord Proxy(Worker& w);
 
     // TLS (engine/http_tls.cpp): an https connection starts its session once
     // the connection (or the proxy's tunnel) is up; the request follows when
     // the session is.
-    void BeginRequest(CWorker& w);
-    void OnTlsDone(CWorker& w, int error);
-    static TlsOptions TlsOptionsFor(CWorker& w, const TaskDescriptor& d);
-    static bool RangeMode(CWorker& w);
-    static bool RestartsStream(CWorker& w);
+    void BeginRequest(Worker& w);
+    void OnTlsDone(Worker& w, int error);
+    static TlsOptions TlsOptionsFor(Worker& w, const TaskDescriptor& d);
+    static bool RangeMode(Worker& w);
+    static bool RestartsStream(Worker& w);
 
     // Request.
-    bool ChooseRange(CWorker& w, int64_t& start, int64_t& end);
-    void SendRequest(CWorker& w);
-    static std::string CookieHeader(const CWorker::Settings& s, const TaskDescriptor& d,
+    bool ChooseRange(Worker& w, int64_t& start, int64_t& end);
+    void SendRequest(Worker& w);
+    static std::string CookieHeader(const Worker::Settings& s, const TaskDescriptor& d,
                                     const std::string& appDir);
 
     // Reply.
-    void ReadReplyHeader(CWorker& w);
-    bool ReadHeaderLines(CWorker& w, const std::string& header, HttpReplyInfo& info);
-    void OnReply(CWorker& w, const HttpReplyInfo& info, std::string& body);
-    void FollowRedirect(CWorker& w, const std::string& location);
+    void ReadReplyHeader(Worker& w);
+    bool ReadHeaderLines(Worker& w, const std::string& header, HttpReplyInfo& info);
+    void OnReply(Worker& w, const HttpReplyInfo& info, std::string& body);
+    void FollowRedirect(Worker& w, const std::string& location);
     // A reply that does not parse or does not answer the request: a failed
     // try, nothing of it is written.
-    void RefuseReply(CWorker& w);
-    bool TakeSize(CWorker& w, const HttpReplyInfo& info);
+    void RefuseReply(Worker& w);
+    bool TakeSize(Worker& w, const HttpReplyInfo& info);
     // engine/http_version.cpp: the version of the file a reply comes from.
     static void ReadValidatorLine(const std::string& line, HttpReplyInfo& info);
-    bool VersionChanged(CWorker& w, const HttpReplyInfo& info) const;
-    static void KeepValidators(CWorker& w, const HttpReplyInfo& info);
-    RangeAnswer CheckRange(CWorker& w, const HttpReplyInfo& info, bool probe);
+    bool VersionChanged(Worker& w, const HttpReplyInfo& info) const;
+    static void KeepValidators(Worker& w, const HttpReplyInfo& info);
+    RangeAnswer CheckRange(Worker& w, const HttpReplyInfo& info, bool probe);
     static bool RangedProbeUsable(const HttpReplyInfo& info);
-    void FallBackToSingleStream(CWorker& w);
-    bool DecideSize(CWorker& w);
-    void EndProbeEarly(CWorker& w, int64_t bodyStart);
-    void ReadBody(CWorker& w);
+    void FallBackToSingleStream(Worker& w);
+    bool DecideSize(Worker& w);
+    void EndProbeEarly(Worker& w, int64_t bodyStart);
+    void ReadBody(Worker& w);
     // Writes received body bytes at the block's position and counts them.
     void Consume(CWorker& w, char* data, int64_t n);
     // Consume for n body bytes received into the pipe (plain connections).
@@ -105,7 +105,7 @@ class CHttpHandler : public IProtocolHandler {
     SingleWrite WriteSingleStream(CWorker& w, TaskDescriptor& d, TaskBlock& b, char* data,
                                   int64_t n, int& error);
     // The server closed a single stream; graceful is false for a reset.
-    void StreamClosed(CWorker& w, bool graceful);
+    void StreamClosed(Worker& w, bool graceful);
 
     std::string header_;        // reply header bytes gathered so far
     std::vector<char> buffer_;  // body reads, allocated once (TLS and single streams)
@@ -116,7 +116,7 @@ class CHttpHandler : public IProtocolHandler {
     int64_t streamPos_ = 0;     // file offset of the next body byte on this connection
     bool chunked_ = false;
     bool unrangedProbe_ = false;  // the first request goes without a range (a 416 to it)
-    CChunkDecoder decoder_;
+    ChunkDecoder decoder_;
 };
 
 // The proxy an HTTP connection of d goes through: an "HTTP Get" proxy cannot
@@ -126,6 +126,6 @@ ProxyRecord EffectiveProxy(const TaskDescriptor& d);
 
 // Takes the descriptor's file name as the local name when the extensions
 // differ (the name made safe first; no effect once the temporary file exists).
-void FixFileNameByExtension(CDownloadTask& task);
+void FixFileNameByExtension(DownloadTask& task);
 
 }  // namespace vardane

@@ -34,24 +34,24 @@ double PushSample(std::array<double, 5>& samples, int& count, double sample) {
 
 }  // namespace
 
-int64_t RequestBytes(CAppContext& ctx) {
+int64_t RequestBytes(AppContext& ctx) {
     std::lock_guard lock(ctx.SpeedLock);
     if (!ctx.settings.SpeedLimit) {
         return kUnlimitedRequestBytes;
     }
-    return std::max<int64_t>(2 * ctx.iSpeedLimitKB * 1024, 256 * 1024);
+    return std::max<int64_t>(2 * ctx.SpeedLimitKB * 1024, 256 * 1024);
 }
 
-int ReceiveBufferBytes(CAppContext& ctx) {
+int ReceiveBufferBytes(AppContext& ctx) {
     std::lock_guard lock(ctx.SpeedLock);
     if (!ctx.settings.SpeedLimit) {
         return kUnlimitedReceiveBuffer;
     }
-    int64_t bytes = ctx.iSpeedLimitKB * 1024 / 16;
+    int64_t bytes = ctx.SpeedLimitKB * 1024 / 16;
     return static_cast<int>(std::clamp<int64_t>(bytes, kMinReceiveBuffer, kUnlimitedReceiveBuffer));
 }
 
-int64_t ProbeBytes(CAppContext& ctx) {
+int64_t ProbeBytes(AppContext& ctx) {
     {
         std::lock_guard lock(ctx.SpeedLock);
         if (!ctx.settings.SpeedLimit) {
@@ -61,40 +61,40 @@ int64_t ProbeBytes(CAppContext& ctx) {
     return ReceiveBufferBytes(ctx);
 }
 
-int64_t TakeQuota(CAppContext& ctx) {
+int64_t TakeQuota(AppContext& ctx) {
     std::lock_guard lock(ctx.SpeedLock);
     if (!ctx.settings.SpeedLimit) {
         // No limit: the budget only records what is read (it may go below
         // zero) so the sampler can measure the total speed.
-        ctx.iSpeedBudget -= kUnlimitedReadBytes;
+        ctx.SpeedBudget -= kUnlimitedReadBytes;
         return kUnlimitedReadBytes;
     }
-    int64_t budget = ctx.iSpeedBudget;
+    int64_t budget = ctx.SpeedBudget;
     if (budget < 1) {
         return 0;
     }
-    int64_t share = ctx.iRunningThreads > 0 ? ctx.iSpeedLimitKB * 1024 / ctx.iRunningThreads : 0;
+    int64_t share = ctx.RunningThreads > 0 ? ctx.SpeedLimitKB * 1024 / ctx.RunningThreads : 0;
     if (budget < share) {
-        ctx.iSpeedBudget = 0;
+        ctx.SpeedBudget = 0;
         return budget;
     }
-    ctx.iSpeedBudget = budget - share;
+    ctx.SpeedBudget = budget - share;
     return share;
 }
 
-void ReturnQuota(CAppContext& ctx, int64_t bytes) {
+void ReturnQuota(AppContext& ctx, int64_t bytes) {
     std::lock_guard lock(ctx.SpeedLock);
     if (bytes < 0) {
         bytes = 0;
     }
-    ctx.iSpeedBudget += bytes;
-    int64_t cap = ctx.iSpeedLimitKB * 1024;
-    if (ctx.settings.SpeedLimit && ctx.iSpeedBudget > cap) {
-        ctx.iSpeedBudget = cap;
+    ctx.SpeedBudget += bytes;
+    int64_t cap = ctx.SpeedLimitKB * 1024;
+    if (ctx.settings.SpeedLimit && ctx.SpeedBudget > cap) {
+        ctx.SpeedBudget = cap;
     }
 }
 
-int64_t WaitForQuota(CAppContext& ctx, CDownloadTask& task) {
+int64_t WaitForQuota(AppContext& ctx, DownloadTask& task) {
     while (true) {
         int64_t quota = TakeQuota(ctx);
         if (quota > 0) {
@@ -107,44 +107,44 @@ int64_t WaitForQuota(CAppContext& ctx, CDownloadTask& task) {
     }
 }
 
-void CSpeedSampler::Step(CAppContext& ctx, ITaskOwner* owner) {
+void SpeedSampler::Step(AppContext& ctx, ITaskOwner* owner) {
     {
         std::lock_guard lock(ctx.SpeedLock);
-        int64_t limit = ctx.iSpeedLimitKB * 1024;
+        int64_t limit = ctx.SpeedLimitKB * 1024;
         double sample = 0;
-        if (ctx.iRunningThreads >= 1) {
-            sample = static_cast<double>(limit - ctx.iSpeedBudget) * kBytesToKB;
+        if (ctx.RunningThreads >= 1) {
+            sample = static_cast<double>(limit - ctx.SpeedBudget) * kBytesToKB;
         }
-        ctx.iSpeedBudget = limit;
-        ctx.fAvgSpeedKB = PushSample(samples_, count_, sample);
+        ctx.SpeedBudget = limit;
+        ctx.AvgSpeedKB = PushSample(samples_, count_, sample);
     }
     if (owner != nullptr) {
         owner->OnSpeedTick();
     }
 }
 
-void TaskTick(CDownloadTask& task) {
+void TaskTick(DownloadTask& task) {
     bool save = false;
     {
         std::lock_guard lock(task.TaskLock);
         TaskDescriptor& d = task.descriptor;
         int percent = 0;
-        if (d.iFileSize >= 1) {
-            percent = static_cast<int>(static_cast<float>(d.iDownloaded) /
-                                       static_cast<float>(d.iFileSize) * 100.0f);
+        if (d.FileSize >= 1) {
+            percent = static_cast<int>(static_cast<float>(d.Downloaded) /
+                                       static_cast<float>(d.FileSize) * 100.0f);
         }
         double sample = 0;
-        if (!task.bStop.load()) {
-            sample = static_cast<double>(d.iDownloaded - d.iPrevDownloaded) * kBytesToKB;
+        if (!task.Stop.load()) {
+            sample = static_cast<double>(d.Downloaded - d.PrevDownloaded) * kBytesToKB;
         }
-        d.fAvgSpeedKB = PushSample(task.fSpeedSamples, task.iSampleCount, sample);
-        d.iPrevDownloaded = d.iDownloaded;
-        d.iBestPercent = std::max(d.iBestPercent, percent);
-        if (d.iSaveCounter > 1023) {
-            d.iSaveCounter = 0;
+        d.AvgSpeedKB = PushSample(task.SpeedSamples, task.SampleCount, sample);
+        d.PrevDownloaded = d.Downloaded;
+        d.BestPercent = std::max(d.BestPercent, percent);
+        if (d.SaveCounter > 1023) {
+            d.SaveCounter = 0;
             save = true;
         }
-        d.iSaveCounter = static_cast<int64_t>(static_cast<double>(d.iSaveCounter) + sample);
+        d.SaveCounter = static_cast<int64_t>(static_cast<double>(d.SaveCounter) + sample);
     }
     if (save) {
         (void)TrySaveProgress(task);  // never behind a worker's save

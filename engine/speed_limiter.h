@@ -8,8 +8,8 @@
 
 namespace vardane {
 
-struct CAppContext;
-class CDownloadTask;
+struct AppContext;
+class DownloadTask;
 class ITaskOwner;
 
 // Read size when the speed limit is off, and so the size of the read buffer
@@ -35,35 +35,35 @@ inline constexpr int64_t kUnlimitedRequestBytes = 32 * 1024 * 1024;
 inline constexpr int64_t kUnlimitedProbeBytes = 1024 * 1024;
 // The first request's bytes: kUnlimitedProbeBytes, or while limiting what
 // the receive buffer holds (a sixteenth of a second's budget).
-int64_t ProbeBytes(CAppContext& ctx);
+int64_t ProbeBytes(AppContext& ctx);
 // The most one ranged HTTP request asks for: two seconds of the limit's
 // budget (at least 256 KiB) while limiting, else kUnlimitedRequestBytes.
-int64_t RequestBytes(CAppContext& ctx);
+int64_t RequestBytes(AppContext& ctx);
 
 // The receive buffer a new connection asks for: with the limit on a
 // sixteenth of a second's budget (a slow reader leaves little in the kernel
 // for a split to throw away; the kernel doubles it for its bookkeeping), at
 // least kMinReceiveBuffer; with it off kUnlimitedReceiveBuffer.
-int ReceiveBufferBytes(CAppContext& ctx);
+int ReceiveBufferBytes(AppContext& ctx);
 
 // Bytes the calling reader may receive now. With the SpeedLimit flag on:
-// a share of the second's budget (iSpeedLimitKB * 1024 / iRunningThreads),
+// a share of the second's budget (SpeedLimitKB * 1024 / RunningThreads),
 // 0 when the budget is spent (the reader sleeps 10 ms and asks again). With
 // it off: kUnlimitedReadBytes at once; the budget still records the bytes so
 // the sampler measures the total speed.
-int64_t TakeQuota(CAppContext& ctx);
+int64_t TakeQuota(AppContext& ctx);
 // Gives back the part of a quota that was not received.
-void ReturnQuota(CAppContext& ctx, int64_t bytes);
+void ReturnQuota(AppContext& ctx, int64_t bytes);
 // TakeQuota, sleeping 10 ms while it is 0, until bytes come or the task
 // stops (then 0).
-int64_t WaitForQuota(CAppContext& ctx, CDownloadTask& task);
+int64_t WaitForQuota(AppContext& ctx, DownloadTask& task);
 
 // The speed sampler's one-second step: the total speed sample from the budget
-// used, the budget refilled, fAvgSpeedKB over the last five samples, then
+// used, the budget refilled, AvgSpeedKB over the last five samples, then
 // OnSpeedTick to owner (when not null), outside SpeedLock.
-class CSpeedSampler {
+class SpeedSampler {
   public:
-    void Step(CAppContext& ctx, ITaskOwner* owner);
+    void Step(AppContext& ctx, ITaskOwner* owner);
 
   private:
     std::array<double, 5> samples_{};
@@ -72,6 +72,6 @@ class CSpeedSampler {
 
 // A slot's one-second step while its task is active: percentage, task speed,
 // a progress rewrite after about each 1024 KB, then OnTaskProgress.
-void TaskTick(CDownloadTask& task);
+void TaskTick(DownloadTask& task);
 
 }  // namespace vardane

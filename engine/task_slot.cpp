@@ -17,27 +17,27 @@
 
 namespace vardane {
 
-CTaskSlot::CTaskSlot(CAppContext& context) : ctx(context), task(context) {}
+TaskSlot::TaskSlot(AppContext& context) : ctx(context), task(context) {}
 
-CTaskSlot::~CTaskSlot() {
-    bStopCommanded = true;
+TaskSlot::~TaskSlot() {
+    StopCommanded = true;
     task.Finish(true);
     JoinWorkers();
     StopSaver();
     CloseTempFile(*this);
 }
 
-void CTaskSlot::StartSaver() {
+void TaskSlot::StartSaver() {
     saver_.Start(kSaveInterval, [this] { SaveProgressIfDue(*this); });
 }
 
-void CTaskSlot::Stop(bool noSuccessor) {
+void TaskSlot::Stop(bool noSuccessor) {
     std::lock_guard lock(task.TaskLock);
-    bStopCommanded = true;  // a restart for a new version of the file must not undo it
+    StopCommanded = true;  // a restart for a new version of the file must not undo it
     task.FinishLocked(noSuccessor);
 }
 
-void CTaskSlot::ReapFinished() {
+void TaskSlot::ReapFinished() {
     for (auto it = threads_.begin(); it != threads_.end();) {
         if (it->done->load()) {
             it->thread.join();
@@ -48,13 +48,13 @@ void CTaskSlot::ReapFinished() {
     }
 }
 
-bool CTaskSlot::Idle() {
+bool TaskSlot::Idle() {
     std::lock_guard lock(threadsLock_);
     ReapFinished();
     return threads_.empty();
 }
 
-void CTaskSlot::JoinWorkers() {
+void TaskSlot::JoinWorkers() {
     while (true) {
         std::list<WorkerThread> batch;
         {
@@ -106,9 +106,9 @@ void CTaskSlot::Launch(const ThreadRecord& launch, std::unique_ptr<IProtocolHand
 
 namespace {
 
-void Abandon(CTaskSlot& slot, const std::string& id) {
+void Abandon(TaskSlot& slot, const std::string& id) {
     slot.ctx.EndTlsRun(id, &slot);
-    slot.task.bActive = false;
+    slot.task.Active = false;
     slot.task.SetStop(true);
 }
 
@@ -123,30 +123,30 @@ enum class RecordFrom {
     Kept,   // the record of the run before (a restart inside the engine)
 };
 
-bool StartRun(CTaskSlot& slot, const std::string& id, const std::string& urlOverride,
+bool StartRun(TaskSlot& slot, const std::string& id, const std::string& urlOverride,
               RecordFrom from, const TaskProgressRecord* given) {
-    CDownloadTask& task = slot.task;
-    task.bActive = true;
+    DownloadTask& task = slot.task;
+    task.Active = true;
     task.SetStop(false);
     task.ClearThreadLogs();
     std::string progressPath = ProgressFilePath(slot.ctx.AppDir(), id);
     {
         std::lock_guard lock(task.TaskLock);
         task.descriptor.TaskId = id;
-        task.descriptor.bNoSuccessor = false;
+        task.descriptor.NoSuccessor = false;
         task.descriptor.ProgressPath = progressPath;
-        task.fSpeedSamples = {};
-        task.iSampleCount = 0;
-        slot.bFilePrepared = false;
-        slot.iStreamOwner = 0;
+        task.SpeedSamples = {};
+        task.SampleCount = 0;
+        slot.FilePrepared = false;
+        slot.StreamOwner = 0;
         slot.FtpSwitchUrl.clear();
-        slot.bStreamEnded = false;
-        slot.bRetriesExhausted = false;
-        slot.bFileChanged = false;
-        slot.bStopCommanded = false;
+        slot.StreamEnded = false;
+        slot.RetriesExhausted = false;
+        slot.FileChanged = false;
+        slot.StopCommanded = false;
         slot.ServerDigest.reset();
         slot.lastSave = std::chrono::steady_clock::now();
-        slot.iSavedDownloaded = -1;
+        slot.SavedDownloaded = -1;
     }
     if (!FileExists(progressPath)) {
         Abandon(slot, id);
@@ -168,7 +168,7 @@ bool StartRun(CTaskSlot& slot, const std::string& id, const std::string& urlOver
                                                                  : TaskProgressRecord{};
             task.RecordWritten = std::move(bytes);
         }
-        task.bRecordDurable = false;
+        task.RecordDurable = false;
         record = task.Record;
     }
     if (!ProgressNumbersValid(record)) {
@@ -189,7 +189,7 @@ bool StartRun(CTaskSlot& slot, const std::string& id, const std::string& urlOver
         d.BaseURL = record.BaseURL;
         int threads = static_cast<int>(TextToInt(record.ThreadCount));
         d.ThreadCount = threads < 1 ? 1 : (threads > kMaxThreads ? kMaxThreads : threads);
-        d.iSaveCounter = 0;
+        d.SaveCounter = 0;
         d.ProxyHTTP = http;
         d.ProxyFTP = ftp;
     }
@@ -218,10 +218,10 @@ bool StartRun(CTaskSlot& slot, const std::string& id, const std::string& urlOver
         TaskDescriptor& d = task.descriptor;
         d.LocalDir = dir;
         d.LocalFileName = record.LocalFileName;
-        d.iFileSize = 0;
-        d.iBestPercent = -1;
-        d.iRunningThreads = 0;
-        d.iDownloaded = 0;
+        d.FileSize = 0;
+        d.BestPercent = -1;
+        d.RunningThreads = 0;
+        d.Downloaded = 0;
         // The version of the stored bytes; without a stored size there are none.
         d.Validators =
             record.FileSize.empty() ? FileValidators{} : UsableValidators(record.Validators);
@@ -230,9 +230,9 @@ bool StartRun(CTaskSlot& slot, const std::string& id, const std::string& urlOver
     }
     task.SetState(TaskState::Running);
     ThreadRecord launch;
-    launch.pTask = &task;
-    launch.iThreadID = 0;
-    launch.bSizeChecked = false;
+    launch.Task = &task;
+    launch.ThreadId = 0;
+    launch.SizeChecked = false;
     slot.StartSaver();
     slot.Launch(launch, MakeProtocolHandler(protocol));
     return true;
@@ -240,13 +240,13 @@ bool StartRun(CTaskSlot& slot, const std::string& id, const std::string& urlOver
 
 }  // namespace
 
-bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOverride,
+bool StartTask(TaskSlot& slot, const std::string& id, const std::string& urlOverride,
                const TaskProgressRecord* record) {
     return StartRun(slot, id, urlOverride, record != nullptr ? RecordFrom::Given : RecordFrom::File,
                     record);
 }
 
-bool RestartTask(CTaskSlot& slot, const std::string& urlOverride) {
+bool RestartTask(TaskSlot& slot, const std::string& urlOverride) {
     std::string id;
     {
         std::lock_guard lock(slot.task.TaskLock);
@@ -262,24 +262,24 @@ namespace {
 // blocks and validators) and the task starts again from the first byte,
 // unless the owner stopped it meanwhile or the file keeps changing. False
 // when the task is to end instead.
-bool RestartForNewVersion(CTaskSlot& slot) {
-    CDownloadTask& task = slot.task;
+bool RestartForNewVersion(TaskSlot& slot) {
+    DownloadTask& task = slot.task;
     bool again;
     std::string id, url;
     {
         std::lock_guard lock(task.TaskLock);
         TaskDescriptor& d = task.descriptor;
-        again = !slot.bStopCommanded && ++slot.iFileChanges <= CTaskSlot::kMaxFileChanges;
-        if (!again && !slot.bStopCommanded) {
-            d.iState = TaskState::Failed;
+        again = !slot.StopCommanded && ++slot.FileChanges <= TaskSlot::kMaxFileChanges;
+        if (!again && !slot.StopCommanded) {
+            d.State = TaskState::Failed;
         }
         id = d.TaskId;
         // FTP starts again at the address in use (it may have come by a
         // redirect); HTTP follows its redirects again.
         url = d.Protocol == "ftp://" ? d.URL : "";
         d.Blocks.reset();
-        d.iFileSize = 0;
-        d.iDownloaded = d.iPrevDownloaded = 0;
+        d.FileSize = 0;
+        d.Downloaded = d.PrevDownloaded = 0;
         d.Validators = {};
     }
     slot.StopSaver();
@@ -305,12 +305,12 @@ bool RestartForNewVersion(CTaskSlot& slot) {
 
 }  // namespace
 
-void WorkerEnd(CWorker& w, int n) {
+void WorkerEnd(Worker& w, int n) {
     CloseSockets(w.rec.Connections, n);
     int left = w.task.AddRunningThreads(-1);
     {
         std::lock_guard lock(w.ctx.SpeedLock);
-        w.ctx.iRunningThreads -= 1;
+        w.ctx.RunningThreads -= 1;
     }
     // Logged before the task end so that nothing touches the task after the
     // owner has been told it ended (it may start another task in the slot).
@@ -323,7 +323,7 @@ void WorkerEnd(CWorker& w, int n) {
     {
         std::lock_guard lock(w.task.TaskLock);
         ftpUrl = w.slot.FtpSwitchUrl;
-        changed = w.slot.bFileChanged;
+        changed = w.slot.FileChanged;
     }
     if (changed) {
         if (!RestartForNewVersion(w.slot)) {
@@ -341,34 +341,34 @@ void WorkerEnd(CWorker& w, int n) {
 
 namespace {
 
-TaskState FinalState(const CTaskSlot& slot, const TaskDescriptor& d) {
-    if (d.iState == TaskState::Failed) {
+TaskState FinalState(const TaskSlot& slot, const TaskDescriptor& d) {
+    if (d.State == TaskState::Failed) {
         return TaskState::Failed;
     }
-    if (d.iFileSize > 0 && d.iDownloaded >= d.iFileSize) {
+    if (d.FileSize > 0 && d.Downloaded >= d.FileSize) {
         return TaskState::Completed;
     }
     // One stream of unknown length is complete only when its protocol said
     // it ended; a close or a stop part-way leaves its bytes for the next run.
-    if (!d.bRangeMode && d.iFileSize <= 0 && slot.bStreamEnded) {
+    if (!d.RangeMode && d.FileSize <= 0 && slot.StreamEnded) {
         return TaskState::Completed;
     }
-    return slot.bRetriesExhausted ? TaskState::Failed : TaskState::Stopped;
+    return slot.RetriesExhausted ? TaskState::Failed : TaskState::Stopped;
 }
 
 }  // namespace
 
-void TaskEnd(CTaskSlot& slot) {
-    CDownloadTask& task = slot.task;
+void TaskEnd(TaskSlot& slot) {
+    DownloadTask& task = slot.task;
     TaskState state;
     int64_t downloaded;
     bool singleStream;
     {
         std::lock_guard lock(task.TaskLock);
-        slot.iFileChanges = 0;
+        slot.FileChanges = 0;
         state = FinalState(slot, task.descriptor);
-        downloaded = task.descriptor.iDownloaded;
-        singleStream = !task.descriptor.bRangeMode;
+        downloaded = task.descriptor.Downloaded;
+        singleStream = !task.descriptor.RangeMode;
     }
     // No periodic save may follow the final one (nor rewrite the progress
     // file of a task that has just completed).
@@ -381,7 +381,7 @@ void TaskEnd(CTaskSlot& slot) {
     // The final state and the live values in one write.
     {
         std::lock_guard lock(task.TaskLock);
-        task.descriptor.iState = state;
+        task.descriptor.State = state;
     }
     StageTaskProgress(task,
                       [state](TaskProgressRecord& r) { r.State = IntToText(StoredState(state)); });
@@ -408,33 +408,33 @@ void TaskEnd(CTaskSlot& slot) {
     TaskDescriptor snapshot;
     {
         std::lock_guard lock(task.TaskLock);
-        task.descriptor.iSaveCounter = 0;
+        task.descriptor.SaveCounter = 0;
         snapshot = task.descriptor;
     }
     snapshot.FinalRecord = TaskRecord(task);
     slot.ctx.EndTlsRun(snapshot.TaskId, &slot);
-    task.bActive = false;
+    task.Active = false;
     if (task.owner != nullptr) {
         task.owner->OnTaskState(snapshot);
     }
 }
 
-void SaveProgressIfDue(CTaskSlot& slot) {
+void SaveProgressIfDue(TaskSlot& slot) {
     const auto now = std::chrono::steady_clock::now();
     {
         std::lock_guard lock(slot.task.TaskLock);
-        const int64_t downloaded = slot.task.descriptor.iDownloaded;
-        if (downloaded == slot.iSavedDownloaded || now - slot.lastSave < CTaskSlot::kSaveInterval) {
+        const int64_t downloaded = slot.task.descriptor.Downloaded;
+        if (downloaded == slot.SavedDownloaded || now - slot.lastSave < TaskSlot::kSaveInterval) {
             return;
         }
-        slot.iSavedDownloaded = downloaded;
+        slot.SavedDownloaded = downloaded;
         slot.lastSave = now;
     }
     // Skipped while another save is under way (the next tick catches up).
     (void)TrySaveProgress(slot.task);
 }
 
-void TaskLog(CDownloadTask& task, LogKind kind, int n, std::string_view text) {
+void TaskLog(DownloadTask& task, LogKind kind, int n, std::string_view text) {
     if (text.empty() || text == "\r\n" || text == "\r\n\r\n") {
         return;
     }

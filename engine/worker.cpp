@@ -17,33 +17,33 @@ std::unique_ptr<IProtocolHandler> MakeProtocolHandler(std::string_view protocol)
     return EqualsNoCase(protocol, "ftp://") ? MakeFtpHandler() : MakeHttpHandler();
 }
 
-CWorker::CWorker(CTaskSlot& s, const ThreadRecord& launch, IProtocolHandler& h)
+Worker::Worker(TaskSlot& s, const ThreadRecord& launch, IProtocolHandler& h)
     : slot(s), task(s.task), ctx(s.ctx), handler(h), rec(launch) {}
 
-bool CWorker::IsStopped() {
+bool Worker::IsStopped() {
     return task.IsStopped();
 }
 
-void CWorker::ThreadLog(LogKind kind, const std::string& text) {
-    TaskLog(task, kind, rec.iThreadID, text);
+void Worker::ThreadLog(LogKind kind, const std::string& text) {
+    TaskLog(task, kind, rec.ThreadId, text);
 }
 
-std::string CWorker::Text(std::string_view key) const {
+std::string Worker::Text(std::string_view key) const {
     return ctx.lang.GetLangText(key);
 }
 
-void CWorker::LogKey(LogKind kind, std::string_view key, std::string_view values) {
+void Worker::LogKey(LogKind kind, std::string_view key, std::string_view values) {
     std::string line = Text(key);
     if (!values.empty()) {
         line += " ";
         line += values;
     }
-    TaskLog(task, kind, rec.iThreadID, line);
+    TaskLog(task, kind, rec.ThreadId, line);
 }
 
-CWorker::Settings CWorker::ReadSettings() const {
+Worker::Settings Worker::ReadSettings() const {
     std::lock_guard lock(ctx.SpeedLock);
-    const CAppSettings& s = ctx.settings;
+    const AppSettings& s = ctx.settings;
     Settings out;
     out.ConnectionTimeOut = s.ConnectionTimeOut;
     out.RetryWaitSec = s.RetryWaitSec;
@@ -59,21 +59,21 @@ CWorker::Settings CWorker::ReadSettings() const {
     return out;
 }
 
-bool CWorker::AtEnd() {
+bool Worker::AtEnd() {
     if (task.IsStopped()) {
         return true;
     }
     std::lock_guard lock(task.TaskLock);
     const TaskDescriptor& d = task.descriptor;
-    return d.iFileSize > 0 && d.iDownloaded >= d.iFileSize;
+    return d.FileSize > 0 && d.Downloaded >= d.FileSize;
 }
 
-bool CWorker::RangeMode() {
+bool Worker::RangeMode() {
     std::lock_guard lock(task.TaskLock);
-    return task.descriptor.bRangeMode;
+    return task.descriptor.RangeMode;
 }
 
-bool CWorker::ClaimBlock(std::string_view traceName) {
+bool Worker::ClaimBlock(std::string_view traceName) {
     if (task.IsStopped()) {
         return false;
     }
@@ -83,7 +83,7 @@ bool CWorker::ClaimBlock(std::string_view traceName) {
     {
         std::lock_guard lock(task.TaskLock);
         TaskDescriptor& d = task.descriptor;
-        if ((d.iFileSize >= 1 && d.iDownloaded == d.iFileSize) || !d.bRangeMode) {
+        if ((d.FileSize >= 1 && d.Downloaded == d.FileSize) || !d.RangeMode) {
             return false;
         }
         id = FindFreeBlock(d, minBlock);
@@ -92,82 +92,82 @@ bool CWorker::ClaimBlock(std::string_view traceName) {
         }
     }
     std::string name(traceName);
-    task.Trace(name + "Begin,iThreadID=" + IntToText(rec.iThreadID) + ",iID=" + IntToText(id));
+    task.Trace(name + "Begin,iThreadID=" + IntToText(rec.ThreadId) + ",iID=" + IntToText(id));
     if (id < 0) {
         return false;
     }
-    rec.iID = id;
+    rec.Id = id;
     try_.block = id;  // the try's progress is measured from here
-    try_.from = block.iFrom;
-    task.Trace(name + ",iThreadID=" + IntToText(rec.iThreadID) + ",iID=" + IntToText(id) +
-               ",iFrom=" + IntToText(block.iFrom) + ",iTo=" + IntToText(block.iTo));
-    rec.bHasBlock = true;
+    try_.from = block.From;
+    task.Trace(name + ",iThreadID=" + IntToText(rec.ThreadId) + ",iID=" + IntToText(id) +
+               ",iFrom=" + IntToText(block.From) + ",iTo=" + IntToText(block.To));
+    rec.HasBlock = true;
     return true;
 }
 
-void CWorker::ReleaseBlock() {
-    if (!rec.bHasBlock) {
+void Worker::ReleaseBlock() {
+    if (!rec.HasBlock) {
         return;
     }
-    task.Trace("SetBlockUsedState,tsDisconnect,iThreadID=" + IntToText(rec.iThreadID) +
-               ",iID=" + IntToText(rec.iID) + ",bHasBlock=1");
-    task.SetBlockUsedState(rec.iID, false);
-    rec.bHasBlock = false;
+    task.Trace("SetBlockUsedState,tsDisconnect,iThreadID=" + IntToText(rec.ThreadId) +
+               ",iID=" + IntToText(rec.Id) + ",bHasBlock=1");
+    task.SetBlockUsedState(rec.Id, false);
+    rec.HasBlock = false;
 }
 
-void CWorker::OnIdleTick() {
+void Worker::OnIdleTick() {
     const int timeOut = ReadSettings().ConnectionTimeOut;
-    if (rec.iWaited < timeOut * 1000) {
-        rec.iWaited += 500;
+    if (rec.Waited < timeOut * 1000) {
+        rec.Waited += 500;
     } else {
         LogKey(LogKind::Error, "Log_TimeOut");
-        rec.iState = tsDisconnect;
-        rec.iWaited = 0;
+        rec.State = tsDisconnect;
+        rec.Waited = 0;
     }
 }
 
-bool CWorker::TryProgressed() {
+bool Worker::TryProgressed() {
     ObserveProgress();
     return try_.progressed;
 }
 
-void CWorker::MarkTryProgressed() {
+void Worker::MarkTryProgressed() {
     std::lock_guard lock(task.TaskLock);
     try_.progressed = true;
 }
 
-// Bytes written move the iFrom of the block this worker holds (in one-stream
+// Bytes written move the From of the block this worker holds (in one-stream
 // mode the only thread's block 0); a redirect changes the address and a
-// fall-back to one stream the mode. Only the holder moves a block's iFrom.
-void CWorker::ObserveProgress() {
+// fall-back to one stream the mode. Only the holder moves a block's From.
+void Worker::ObserveProgress() {
     std::lock_guard lock(task.TaskLock);
     const TaskDescriptor& d = task.descriptor;
-    if (d.URL != try_.url || d.bRangeMode != try_.rangeMode) {
+    if (d.URL != try_.url || d.RangeMode != try_.rangeMode) {
         try_.progressed = true;
         try_.url = d.URL;
-        try_.rangeMode = d.bRangeMode;
+        try_.rangeMode = d.RangeMode;
     }
-    const bool holds = rec.bHasBlock || !d.bRangeMode;
-    if (!d.Blocks || !holds || rec.iID < 0 || rec.iID >= kBlockCount) {
+    const bool holds = rec.HasBlock || !d.RangeMode;
+    if (!d.Blocks || !holds || rec.Id < 0 || rec.Id >= kBlockCount) {
         try_.block = -1;
         return;
     }
-    const int64_t from = (*d.Blocks)[rec.iID].iFrom;
-    if (try_.block == rec.iID && from > try_.from) {
+    const int64_t from = (*d.Blocks)[rec.Id].From;
+    if (try_.block == rec.Id && from > try_.from) {
         try_.progressed = true;
     }
-    try_.block = rec.iID;
+    try_.block = rec.Id;
     try_.from = from;
 }
 
-void CWorker::BeginTry() {
+void Worker::BeginTry() {
     std::lock_guard lock(task.TaskLock);
     try_.progressed = false;
     try_.url = task.descriptor.URL;
-    try_.rangeMode = task.descriptor.bRangeMode;
+    try_.rangeMode = task.descriptor.RangeMode;
 }
 
-bool CWorker::CountConnectAttempt(bool restartsStream) {
+bool Worker::CountConnectAttempt(bool restartsStream) {
     const bool progressed = TryProgressed();
     if (restartsStream) {
         // The stream's bytes are thrown away, so the try counts however far
@@ -183,88 +183,88 @@ bool CWorker::CountConnectAttempt(bool restartsStream) {
             return false;
         }
     } else if (progressed) {
-        rec.iRetries = 0;
+        rec.Retries = 0;
     }
     BeginTry();
     return CountFailedTry();
 }
 
-bool CWorker::CountFailedTry() {
+bool Worker::CountFailedTry() {
     Settings s = ReadSettings();
     if (!s.RetryLimit) {
         return true;
     }
-    if (rec.iRetries >= s.RetryCounts) {
+    if (rec.Retries >= s.RetryCounts) {
         GiveUp();
         return false;
     }
-    rec.iRetries += 1;
+    rec.Retries += 1;
     return true;
 }
 
-void CWorker::GiveUp() {
+void Worker::GiveUp() {
     LogKey(LogKind::Error, "Log_TooManyRetry");
     ReleaseBlock();
     {
         std::lock_guard lock(task.TaskLock);
-        slot.bRetriesExhausted = true;
+        slot.RetriesExhausted = true;
     }
-    rec.iState = tsStop;
+    rec.State = tsStop;
 }
 
-void CWorker::FileChanged() {
+void Worker::FileChanged() {
     bool first;
     {
         // Under TaskLock, which every write of received bytes holds: once
         // this is set no worker writes into the old version's file.
         std::lock_guard lock(task.TaskLock);
-        first = !slot.bFileChanged;
-        slot.bFileChanged = true;
+        first = !slot.FileChanged;
+        slot.FileChanged = true;
         std::lock_guard stop(task.StopLock);
-        task.bStop.store(true);
+        task.Stop.store(true);
     }
     if (first) {
         LogKey(LogKind::Error, "Log_FileChanged");
     }
     ReleaseBlock();
-    rec.iState = tsStop;
+    rec.State = tsStop;
 }
 
-void CWorker::MarkStreamEnded() {
+void Worker::MarkStreamEnded() {
     std::lock_guard lock(task.TaskLock);
-    slot.bStreamEnded = true;
+    slot.StreamEnded = true;
 }
 
-void CWorker::LogRetry(const std::string& host, int port) {
+void Worker::LogRetry(const std::string& host, int port) {
     int wait = ReadSettings().RetryWaitSec;
-    rec.iRetryWait = wait;
+    rec.RetryWait = wait;
     LogKey(LogKind::Info, "Log_CanNotConnect", HostPortText(host, port));
-    TaskLog(task, LogKind::Info, rec.iThreadID,
+    TaskLog(task, LogKind::Info, rec.ThreadId,
             Text("Log_RetryWait1") + " " + IntToText(wait) + " " + Text("Log_RetryWait2"));
 }
 
-void CWorker::AfterStep(const std::string& host, int port) {
+void Worker::AfterStep(const std::string& host, int port) {
     ObserveProgress();
-    if (rec.iState == tsDisconnect || rec.iState == tsReconnect) {
+    if (rec.State == tsDisconnect || rec.State == tsReconnect) {
         ReleaseBlock();
     }
-    if (rec.iState == tsDisconnect) {
+    if (rec.State == tsDisconnect) {
         LogRetry(host, port);
-    } else if (rec.iState == tsReconnect && !try_.progressed) {
+    } else if (rec.State == tsReconnect && !try_.progressed) {
         // A new connection after a try that got nowhere waits like a failed
         // one, or a server that accepts and closes is hammered.
         int wait = ReadSettings().RetryWaitSec;
-        rec.iRetryWait = wait;
-        TaskLog(task, LogKind::Info, rec.iThreadID,
+        rec.RetryWait = wait;
+        TaskLog(task, LogKind::Info, rec.ThreadId,
                 Text("Log_RetryWait1") + " " + IntToText(wait) + " " + Text("Log_RetryWait2"));
     }
 }
 
-void CWorker::StartOtherThreads() {
-    if (rec.bThreadsStarted) {
+void Worker::StartOtherThreads() {
+    if (rec.ThreadsStarted) {
         return;
     }
-    rec.bThreadsStarted = true;
+    rec.ThreadsStarted = true;
     TaskDescriptor d = task.Snapshot();
     if (task.owner != nullptr) {
         task.owner->OnTaskThreads(d);
@@ -274,19 +274,19 @@ void CWorker::StartOtherThreads() {
             break;
         }
         ThreadRecord launch;
-        launch.pTask = &task;
-        launch.iThreadID = i;
-        launch.bSizeChecked = true;
-        launch.bHasBlock = false;
+        launch.Task = &task;
+        launch.ThreadId = i;
+        launch.SizeChecked = true;
+        launch.HasBlock = false;
         slot.Launch(launch, MakeProtocolHandler(d.Protocol));
     }
 }
 
-void CWorker::SendText(std::string_view text, std::string_view secret) {
+void Worker::SendText(std::string_view text, std::string_view secret) {
     SendCommand(rec.Connections, *this, text, secret);
 }
 
-void RetryWait(CDownloadTask& task, int seconds) {
+void RetryWait(DownloadTask& task, int seconds) {
     if (seconds <= 0) {
         return;
     }
@@ -297,7 +297,7 @@ void RetryWait(CDownloadTask& task, int seconds) {
         {
             std::lock_guard lock(task.TaskLock);
             const TaskDescriptor& d = task.descriptor;
-            if (d.iFileSize > 0 && d.iDownloaded >= d.iFileSize) {
+            if (d.FileSize > 0 && d.Downloaded >= d.FileSize) {
                 return;
             }
         }
@@ -307,43 +307,43 @@ void RetryWait(CDownloadTask& task, int seconds) {
 
 namespace {
 
-void AddProcessThreads(CAppContext& ctx, int delta) {
+void AddProcessThreads(AppContext& ctx, int delta) {
     std::lock_guard lock(ctx.SpeedLock);
-    ctx.iRunningThreads += delta;
+    ctx.RunningThreads += delta;
 }
 
 // The loop head: a stopped or complete task, or a block that was taken away,
 // ends the worker.
-void CheckLoopHead(CWorker& w) {
+void CheckLoopHead(Worker& w) {
     if (w.task.IsStopped()) {
-        w.rec.iState = tsStop;
+        w.rec.State = tsStop;
         return;
     }
     std::lock_guard lock(w.task.TaskLock);
     const TaskDescriptor& d = w.task.descriptor;
-    if (d.iFileSize > 0 && d.iDownloaded == d.iFileSize) {
-        w.rec.iState = tsStop;
-    } else if (d.Blocks && w.rec.iID >= 0 && w.rec.iID < kBlockCount) {
-        const TaskBlock& b = (*d.Blocks)[w.rec.iID];
-        if (b.iFrom == 0 && b.iTo == 0 && d.iDownloaded > 0) {
-            w.rec.iState = tsStop;
+    if (d.FileSize > 0 && d.Downloaded == d.FileSize) {
+        w.rec.State = tsStop;
+    } else if (d.Blocks && w.rec.Id >= 0 && w.rec.Id < kBlockCount) {
+        const TaskBlock& b = (*d.Blocks)[w.rec.Id];
+        if (b.From == 0 && b.To == 0 && d.Downloaded > 0) {
+            w.rec.State = tsStop;
         }
     }
 }
 
 // Thread 0 of a resumed task prepares the local file and blocks first.
-void PrepareResume(CWorker& w) {
+void PrepareResume(Worker& w) {
     if (TaskRecord(w.task).FileSize.empty()) {
         return;  // a new task: the first reply tells the size
     }
     if (!PrepareLocalFile(w.slot, 0)) {
-        w.rec.iState = tsStop;
+        w.rec.State = tsStop;
     }
-    w.rec.bSizeChecked = true;
+    w.rec.SizeChecked = true;
 }
 
 // A redirect led to FTP: the last worker of the task restarts it as FTP.
-void SwitchToFtp(CWorker& w) {
+void SwitchToFtp(Worker& w) {
     CloseSockets(w.rec.Connections, w.handler.ConnectionCount());
     std::string url;
     {
@@ -365,41 +365,41 @@ void SwitchToFtp(CWorker& w) {
 
 }  // namespace
 
-void RunWorker(CTaskSlot& slot, const ThreadRecord& launch, IProtocolHandler& handler) {
-    CWorker w(slot, launch, handler);
+void RunWorker(TaskSlot& slot, const ThreadRecord& launch, IProtocolHandler& handler) {
+    Worker w(slot, launch, handler);
     WorkerRecord& r = w.rec;
-    r.bThreadsStarted = false;
-    r.bPeerClosed = false;
-    r.bHasBlock = false;
-    r.iState = tsDisconnect;
-    r.iID = 0;
-    r.iRetries = 0;
-    r.iWaited = 0;
-    r.Connections = CConnectionSet{};
+    r.ThreadsStarted = false;
+    r.PeerClosed = false;
+    r.HasBlock = false;
+    r.State = tsDisconnect;
+    r.Id = 0;
+    r.Retries = 0;
+    r.Waited = 0;
+    r.Connections = ConnectionSet{};
     if (handler.PreparesOnResume()) {
-        r.bSizeChecked = false;
-        if (r.iThreadID == 0) {
+        r.SizeChecked = false;
+        if (r.ThreadId == 0) {
             PrepareResume(w);
         }
     }
     AddProcessThreads(w.ctx, 1);
     while (true) {
-        r.iRetryWait = 0;
+        r.RetryWait = 0;
         CheckLoopHead(w);
-        if (r.iState == tsSwitchToFtp) {
+        if (r.State == tsSwitchToFtp) {
             SwitchToFtp(w);
             return;
         }
-        if (r.iState == tsStop) {
+        if (r.State == tsStop) {
             WorkerEnd(w, handler.ConnectionCount());
             return;
         }
-        if (r.iState == tsDisconnect || r.iState == tsReconnect) {
+        if (r.State == tsDisconnect || r.State == tsReconnect) {
             handler.ConnectStep(w);
         } else {
             handler.EventStep(w);
         }
-        RetryWait(w.task, r.iRetryWait);
+        RetryWait(w.task, r.RetryWait);
     }
 }
 

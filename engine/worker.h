@@ -9,7 +9,7 @@
 // "ftp://"); an HTTP redirect to an ftp:// address sets tsSwitchToFtp and the
 // frame restarts the task as FTP on the same slot.
 //
-// Threads: every worker thread of a slot is owned by its CTaskSlot and joined
+// Threads: every worker thread of a slot is owned by its TaskSlot and joined
 // by it, so no worker ever outlives the task object it works on.
 #pragma once
 
@@ -32,9 +32,9 @@
 
 namespace vardane {
 
-struct CAppContext;
-class CTaskSlot;
-class CWorker;
+struct AppContext;
+class TaskSlot;
+class Worker;
 
 // The part of a worker that speaks one protocol.
 class IProtocolHandler {
@@ -47,9 +47,9 @@ class IProtocolHandler {
     // (HTTP: yes; FTP: no, it prepares after SIZE).
     virtual bool PreparesOnResume() const = 0;
     // State tsDisconnect or tsReconnect: close, reconnect.
-    virtual void ConnectStep(CWorker& w) = 0;
+    virtual void ConnectStep(Worker& w) = 0;
     // Every other state: wait up to 500 ms for network events and react.
-    virtual void EventStep(CWorker& w) = 0;
+    virtual void EventStep(Worker& w) = 0;
 };
 
 // Restarts of a single stream in a row that end no further than the best
@@ -69,23 +69,23 @@ struct WorkerRecord : ThreadRecord {
     explicit WorkerRecord(const ThreadRecord& launch) : ThreadRecord(launch) {}
     // Three connection slots with their network events; HTTP uses slot 0,
     // FTP also slots 1 and 2.
-    CConnectionSet Connections;
+    ConnectionSet Connections;
 };
 
 // One running worker: its own copy of the launch record and what the steps
 // need. Lives on the worker thread's stack; only that thread touches it.
-class CWorker : public IConnectionOwner {
+class Worker : public IConnectionOwner {
   public:
-    CWorker(CTaskSlot& slot, const ThreadRecord& launch, IProtocolHandler& handler);
+    Worker(TaskSlot& slot, const ThreadRecord& launch, IProtocolHandler& handler);
 
-    CTaskSlot& slot;
-    CDownloadTask& task;
-    CAppContext& ctx;
+    TaskSlot& slot;
+    DownloadTask& task;
+    AppContext& ctx;
     IProtocolHandler& handler;
     WorkerRecord rec;  // the thread's own record (connections, state, block)
 
-    int ThreadNo() const { return rec.iThreadID; }
-    int State() const { return rec.iState; }
+    int ThreadNo() const { return rec.ThreadId; }
+    int State() const { return rec.State; }
 
     // IConnectionOwner: the task's stop flag, and TaskLog for this thread.
     bool IsStopped() override;
@@ -99,14 +99,14 @@ class CWorker : public IConnectionOwner {
 
     // True when the task is stopped or all bytes of a known size are in.
     bool AtEnd();
-    // The task's bRangeMode, under TaskLock.
+    // The task's RangeMode, under TaskLock.
     bool RangeMode();
 
-    // Claims a block (FindFreeBlock under TaskLock) into rec.iID and sets
-    // bHasBlock. traceName is "HTTPCheckBlock" or "FTPCheckBlock". Fails
+    // Claims a block (FindFreeBlock under TaskLock) into rec.Id and sets
+    // HasBlock. traceName is "HTTPCheckBlock" or "FTPCheckBlock". Fails
     // when stopped, complete or nothing is left (the caller sets tsStop).
     bool ClaimBlock(std::string_view traceName);
-    // If bHasBlock: trace, SetBlockUsedState(iID, false), clear bHasBlock.
+    // If HasBlock: trace, SetBlockUsedState(Id, false), clear HasBlock.
     void ReleaseBlock();
 
     // A 500 ms wait without events: counts the time-out (Log_TimeOut and
@@ -147,7 +147,7 @@ class CWorker : public IConnectionOwner {
     void LogRetry(const std::string& host, int port);
 
     // Thread 0, once: OnTaskThreads to the owner, then launches workers 1 to
-    // ThreadCount - 1 with the same protocol (bSizeChecked set, no block).
+    // ThreadCount - 1 with the same protocol (SizeChecked set, no block).
     void StartOtherThreads();
 
     // SendCommand on this worker's connections (slot 0), logged as sent with
@@ -176,7 +176,7 @@ class CWorker : public IConnectionOwner {
     // What the current try started from, to see whether it got anywhere.
     struct TryMark {
         int block = -1;    // block observed, -1 when none is held
-        int64_t from = 0;  // its iFrom when observed
+        int64_t from = 0;  // its From when observed
         std::string url;
         bool rangeMode = false;
         bool progressed = false;
@@ -189,19 +189,19 @@ class CWorker : public IConnectionOwner {
 };
 
 // What a slot thread, a command or a test does with a task slot. Owns the
-// CDownloadTask and every worker thread started for it; the destructor stops
+// DownloadTask and every worker thread started for it; the destructor stops
 // the task and joins its workers. Destroy a slot only when no worker can be
 // blocked in an owner call that the destroying thread would have to serve
 // (pump the window loop until Idle(), or close the loop first).
-class CTaskSlot {
+class TaskSlot {
   public:
-    explicit CTaskSlot(CAppContext& context);
-    ~CTaskSlot();
-    CTaskSlot(const CTaskSlot&) = delete;
-    CTaskSlot& operator=(const CTaskSlot&) = delete;
+    explicit TaskSlot(AppContext& context);
+    ~TaskSlot();
+    TaskSlot(const TaskSlot&) = delete;
+    TaskSlot& operator=(const TaskSlot&) = delete;
 
-    CAppContext& ctx;
-    CDownloadTask task;
+    AppContext& ctx;
+    DownloadTask task;
 
     // Stop command: Finish(noSuccessor). The task reports its end later
     // through OnTaskState.
@@ -209,7 +209,7 @@ class CTaskSlot {
     // A stop command came since the task started (reset by StartTask under
     // TaskLock). The stop flag alone does not tell: a download that completes
     // sets it too.
-    std::atomic<bool> bStopCommanded{false};
+    std::atomic<bool> StopCommanded{false};
     // True when no worker thread of this slot is alive.
     bool Idle();
     // Waits until every worker thread has ended and joins them. Never call it
@@ -228,7 +228,7 @@ class CTaskSlot {
 
     // The temporary file kept open between writes (engine/file_writer.cpp);
     // -1 when closed. Guarded by task.FileLock.
-    int iTempFd = -1;
+    int TempFd = -1;
     std::string TempFdPath;
     // Changes whenever the kept-open file is closed or replaced (written
     // under task.FileLock), so that a write decided under TaskLock and made
@@ -237,15 +237,15 @@ class CTaskSlot {
     std::atomic<uint64_t> iFileEpoch{0};
 
     // Per-run engine state, reset by StartTask; guarded by task.TaskLock.
-    bool bFilePrepared = false;      // local file and blocks prepared for this run
-    int iStreamOwner = 0;            // single-stream mode: the one thread that reads
-    std::string FtpSwitchUrl;        // a redirect to FTP waits for the last worker
-    bool bStreamEnded = false;       // the single stream ended as its protocol says
-    bool bRetriesExhausted = false;  // a worker gave up after too many tries
-    bool bFileChanged = false;       // a new version on the server: the last worker restarts
+    bool FilePrepared = false;      // local file and blocks prepared for this run
+    int StreamOwner = 0;            // single-stream mode: the one thread that reads
+    std::string FtpSwitchUrl;       // a redirect to FTP waits for the last worker
+    bool StreamEnded = false;       // the single stream ended as its protocol says
+    bool RetriesExhausted = false;  // a worker gave up after too many tries
+    bool FileChanged = false;       // a new version on the server: the last worker restarts
     // Restarts for a new version since the owner started the task; a file
     // that keeps changing fails the task at kMaxFileChanges.
-    int iFileChanges = 0;
+    int FileChanges = 0;
     static constexpr int kMaxFileChanges = 3;
     // The whole file's digest as the first whole-file reply announced it.
     std::optional<AnnouncedDigest> ServerDigest;
@@ -253,7 +253,7 @@ class CTaskSlot {
     // so a killed process loses at most this much transfer.
     static constexpr std::chrono::milliseconds kSaveInterval{500};
     std::chrono::steady_clock::time_point lastSave{};
-    int64_t iSavedDownloaded = -1;
+    int64_t SavedDownloaded = -1;
 
   private:
     struct WorkerThread {
@@ -265,7 +265,7 @@ class CTaskSlot {
     std::mutex threadsLock_;
     std::list<WorkerThread> threads_;
 
-    CPeriodicThread saver_;
+    PeriodicThread saver_;
 };
 
 // Starts task id in slot: takes its record (record, which its owner has
@@ -274,18 +274,18 @@ class CTaskSlot {
 // not empty, else BaseURL), creates the target folder and launches worker 0.
 // Without a progress file nothing happens; an unparsable address sets
 // TaskState::Failed and logs Log_InvalidURL. Returns whether worker 0 was started.
-bool StartTask(CTaskSlot& slot, const std::string& id, const std::string& urlOverride = "",
+bool StartTask(TaskSlot& slot, const std::string& id, const std::string& urlOverride = "",
                const TaskProgressRecord* record = nullptr);
 // Starts the slot's task again on the record it has in memory (a redirect to
 // FTP, a new version of the file on the server).
-bool RestartTask(CTaskSlot& slot, const std::string& urlOverride);
+bool RestartTask(TaskSlot& slot, const std::string& urlOverride);
 
 // The worker thread body: main loop until tsStop (or tsSwitchToFtp).
-void RunWorker(CTaskSlot& slot, const ThreadRecord& launch, IProtocolHandler& handler);
+void RunWorker(TaskSlot& slot, const ThreadRecord& launch, IProtocolHandler& handler);
 
 // Sleeps up to seconds in 100 ms slices; returns early when the task is
 // stopped or complete. 0 returns at once.
-void RetryWait(CDownloadTask& task, int seconds);
+void RetryWait(DownloadTask& task, int seconds);
 
 // Under TaskLock: index of a block to work on (claimed), or -1. First an
 // unclaimed block with bytes outstanding; else the upper half of the largest
@@ -295,21 +295,21 @@ int FindFreeBlock(TaskDescriptor& d, int64_t minBlock);
 
 // First split of the file into ThreadCount blocks, or the blocks stored in
 // the progress file (resume); then the progress file is rewritten.
-bool PrepareBlocks(CDownloadTask& task);
+bool PrepareBlocks(DownloadTask& task);
 
 // Closes the first n connections of the worker, counts the thread out, logs
 // Log_Disconnected and, for the last thread of the task, runs TaskEnd.
-void WorkerEnd(CWorker& w, int n);
+void WorkerEnd(Worker& w, int n);
 // Rewrites the progress file when bytes came in since the last save and
 // kSaveInterval has passed (the slot's saver thread calls it).
-void SaveProgressIfDue(CTaskSlot& slot);
+void SaveProgressIfDue(TaskSlot& slot);
 // Final state, SaveProgress, rename of the temporary file on completion,
-// bActive cleared, OnTaskState to the owner.
-void TaskEnd(CTaskSlot& slot);
+// Active cleared, OnTaskState to the owner.
+void TaskEnd(TaskSlot& slot);
 
 // Adds a log line of thread n (0..3) to the task's log list and sends it to
 // the owner. Empty texts, "\r\n" and "\r\n\r\n" are dropped; CR and LF are
 // removed. Call without any task lock.
-void TaskLog(CDownloadTask& task, LogKind kind, int n, std::string_view text);
+void TaskLog(DownloadTask& task, LogKind kind, int n, std::string_view text);
 
 }  // namespace vardane

@@ -26,50 +26,50 @@ bool IsLoggingIn(S s) {
 
 }  // namespace
 
-CExplorerClient::CExplorerClient(CAppContext& ctx, IExplorerWindow* window)
+ExplorerClient::ExplorerClient(AppContext& ctx, IExplorerWindow* window)
     : ctx_(ctx),
-      session_(std::make_unique<CFtpSession>(rec_.connections,
-                                             static_cast<IConnectionOwner&>(*this), ctx.lang)) {
+      session_(std::make_unique<FtpSession>(rec_.connections, static_cast<IConnectionOwner&>(*this),
+                                            ctx.lang)) {
     rec_.window = window;
     thread_ = std::thread([this] { Run(); });
 }
 
-CExplorerClient::~CExplorerClient() {
+ExplorerClient::~ExplorerClient() {
     PostQuit();
     Join();
 }
 
-void CExplorerClient::Join() {
+void ExplorerClient::Join() {
     if (thread_.joinable()) {
         thread_.join();
     }
 }
 
-void CExplorerClient::PostConnect(const std::string& siteAddress) {
+void ExplorerClient::PostConnect(const std::string& siteAddress) {
     std::lock_guard lock(mutex_);
     queue_.push_back({Request::Connect, siteAddress});
     wake_.notify_one();
 }
 
-void CExplorerClient::PostCwd(const std::string& path) {
+void ExplorerClient::PostCwd(const std::string& path) {
     std::lock_guard lock(mutex_);
     queue_.push_back({Request::Cwd, path});
     wake_.notify_one();
 }
 
-void CExplorerClient::PostReset() {
+void ExplorerClient::PostReset() {
     std::lock_guard lock(mutex_);
     queue_.push_back({Request::Reset, {}});
     wake_.notify_one();
 }
 
-void CExplorerClient::PostQuit() {
+void ExplorerClient::PostQuit() {
     std::lock_guard lock(mutex_);
     queue_.push_back({Request::Quit, {}});
     wake_.notify_one();
 }
 
-void CExplorerClient::Run() {
+void ExplorerClient::Run() {
     for (;;) {
         std::optional<Message> message;
         {
@@ -98,7 +98,7 @@ void CExplorerClient::Run() {
     }
 }
 
-bool CExplorerClient::HandleMessage(const Message& m) {
+bool ExplorerClient::HandleMessage(const Message& m) {
     switch (m.request) {
         case Request::Quit:
             CloseSockets(rec_.connections, kConnectionSlots);
@@ -122,8 +122,8 @@ bool CExplorerClient::HandleMessage(const Message& m) {
     return true;
 }
 
-void CExplorerClient::ConnectStep() {
-    CConnectionSet& set = rec_.connections;
+void ExplorerClient::ConnectStep() {
+    ConnectionSet& set = rec_.connections;
     CloseSockets(set, kConnectionSlots);
     CreateSockets(set, kConnectionSlots);
     SiteAddress site;
@@ -147,7 +147,7 @@ void CExplorerClient::ConnectStep() {
     rec_.listing.clear();
 }
 
-int CExplorerClient::TimeOutMillis() {
+int ExplorerClient::TimeOutMillis() {
     int seconds;
     {
         std::lock_guard lock(ctx_.SpeedLock);
@@ -158,7 +158,7 @@ int CExplorerClient::TimeOutMillis() {
     return (seconds > 0 ? seconds : 60) * 1000;
 }
 
-void CExplorerClient::EventStep() {
+void ExplorerClient::EventStep() {
     const int slot = WaitForEvents(rec_.connections, kConnectionSlots);
     NetworkEvents events;
     if (slot == kWaitFailed) {
@@ -184,25 +184,25 @@ void CExplorerClient::EventStep() {
     }
 }
 
-void CExplorerClient::OnEvents(int slot, const NetworkEvents& events) {
-    const int happened = events.lNetworkEvents;
-    if (happened & FD_CONNECT) {
+void ExplorerClient::OnEvents(int slot, const NetworkEvents& events) {
+    const int happened = events.NetworkEvents;
+    if (happened & kFdConnect) {
         OnConnectEvent(slot, events);
     }
-    if ((happened & FD_ACCEPT) && !rec_.proxy.PASV && rec_.state != S::Stop) {
+    if ((happened & kFdAccept) && !rec_.proxy.PASV && rec_.state != S::Stop) {
         // A stranger turned away leaves the listener waiting for the server.
-        if (!session_->AcceptData() && events.iAcceptError != 0) {
+        if (!session_->AcceptData() && events.AcceptError != 0) {
             rec_.state = S::Stop;
         }
     }
-    if ((happened & (FD_READ | FD_CLOSE)) && rec_.state > S::Connecting && rec_.state != S::Stop) {
+    if ((happened & (kFdRead | kFdClose)) && rec_.state > S::Connecting && rec_.state != S::Stop) {
         if (slot == slotControl) {
             OnReply();
         } else if (slot == slotData) {
             ReadListing();
         }
     }
-    if ((happened & FD_CLOSE) && rec_.state != S::Stop) {
+    if ((happened & kFdClose) && rec_.state != S::Stop) {
         if (slot == slotControl) {
             rec_.state = S::Stop;
         } else if (slot == slotData) {
@@ -215,8 +215,8 @@ void CExplorerClient::OnEvents(int slot, const NetworkEvents& events) {
     }
 }
 
-void CExplorerClient::OnConnectEvent(int slot, const NetworkEvents& events) {
-    if (events.iConnectError != 0) {
+void ExplorerClient::OnConnectEvent(int slot, const NetworkEvents& events) {
+    if (events.ConnectError != 0) {
         // Also a data connection: the listing it was for will never come.
         rec_.state = S::Stop;
         return;
@@ -230,8 +230,8 @@ void CExplorerClient::OnConnectEvent(int slot, const NetworkEvents& events) {
     }
 }
 
-void CExplorerClient::OnReply() {
-    std::vector<CFtpReplyReader::Line> lines;
+void ExplorerClient::OnReply() {
+    std::vector<FtpReplyReader::Line> lines;
     bool bounded = true;
     const ControlRead read = session_->ReadReplies(lines, bounded);
     if (read == ControlRead::Failed) {
@@ -242,9 +242,9 @@ void CExplorerClient::OnReply() {
         return;
     }
     std::string pending;
-    for (const CFtpReplyReader::Line& raw : lines) {
+    for (const FtpReplyReader::Line& raw : lines) {
         const std::string line = session_->LogReply(raw);
-        if (line.empty() || !raw.bLast) {
+        if (line.empty() || !raw.Last) {
             continue;  // a reply is acted upon at its last line
         }
         const std::string code = ReplyCode(line);
@@ -267,9 +267,9 @@ void CExplorerClient::OnReply() {
     SendPending(pending);
 }
 
-CExplorerClient::LineResult CExplorerClient::OnReplyLine(const std::string& line,
-                                                         const std::string& code,
-                                                         std::string& pending) {
+ExplorerClient::LineResult ExplorerClient::OnReplyLine(const std::string& line,
+                                                       const std::string& code,
+                                                       std::string& pending) {
     switch (rec_.state) {
         case S::Connected:
         case S::UserSent:
@@ -320,8 +320,8 @@ CExplorerClient::LineResult CExplorerClient::OnReplyLine(const std::string& line
     }
 }
 
-CExplorerClient::LineResult CExplorerClient::OnLoginReply(const std::string& code,
-                                                          std::string& pending) {
+ExplorerClient::LineResult ExplorerClient::OnLoginReply(const std::string& code,
+                                                        std::string& pending) {
     switch (session_->OnLoginReply(code, pending)) {
         case FtpReply::Next:
             rec_.state = session_->Step() == FtpStep::UserSent ? S::UserSent : S::PassSent;
@@ -349,7 +349,7 @@ CExplorerClient::LineResult CExplorerClient::OnLoginReply(const std::string& cod
 
 // A refused login is asked again on the same connection, a few times only:
 // a server that refuses for ever must not keep the window busy.
-CExplorerClient::LineResult CExplorerClient::OnLoginRefused(std::string& pending) {
+ExplorerClient::LineResult ExplorerClient::OnLoginRefused(std::string& pending) {
     LogKey(LogKind::Info, "Log_CanNotConnect", HostPortText(rec_.host, rec_.port));
     if (++loginRefusals_ > kMaxLoginRefusals) {
         rec_.state = S::Stop;
@@ -367,7 +367,7 @@ CExplorerClient::LineResult CExplorerClient::OnLoginRefused(std::string& pending
     return LineResult::Next;
 }
 
-CExplorerClient::LineResult CExplorerClient::OpenDataPath(std::string& pending) {
+ExplorerClient::LineResult ExplorerClient::OpenDataPath(std::string& pending) {
     rec_.listing.clear();
     pending = session_->OpenDataPath();
     if (pending.empty()) {
@@ -378,11 +378,11 @@ CExplorerClient::LineResult CExplorerClient::OpenDataPath(std::string& pending) 
     return LineResult::Next;
 }
 
-void CExplorerClient::SendPending(const std::string& pending) {
+void ExplorerClient::SendPending(const std::string& pending) {
     session_->SendPending(pending);
 }
 
-void CExplorerClient::ReadListing() {
+void ExplorerClient::ReadListing() {
     if (rec_.state != S::Listing) {
         return;
     }
@@ -412,7 +412,7 @@ void CExplorerClient::ReadListing() {
 // server has confirmed the transfer, in either order; the next command must
 // not take the confirmation for its own reply. An empty folder ends the
 // operation as well, with no line.
-void CExplorerClient::DeliverWhenComplete() {
+void ExplorerClient::DeliverWhenComplete() {
     if (!listDataDone_ || !listReplyDone_) {
         return;
     }
@@ -427,7 +427,7 @@ void CExplorerClient::DeliverWhenComplete() {
     Idle();
 }
 
-void CExplorerClient::ChangeDirectory(const std::string& path) {
+void ExplorerClient::ChangeDirectory(const std::string& path) {
     // The folder comes as an address path: %XX stands for its byte. A CR, LF
     // or NUL would end the CWD line and carry a command of its own.
     std::string folder = PercentDecode(path);
@@ -453,7 +453,7 @@ void CExplorerClient::ChangeDirectory(const std::string& path) {
     rec_.state = S::CwdSent;
 }
 
-void CExplorerClient::FailureReport() {
+void ExplorerClient::FailureReport() {
     const std::string where = rec_.proxy.Type != proxyDirect
                                   ? HostPortText(rec_.proxy.Server, rec_.proxy.Port)
                                   : HostPortText(rec_.host, rec_.port);
@@ -463,7 +463,7 @@ void CExplorerClient::FailureReport() {
     Idle();
 }
 
-void CExplorerClient::Busy() {
+void ExplorerClient::Busy() {
     rec_.idle = false;
     rec_.waited = 0;
     if (rec_.window) {
@@ -471,14 +471,14 @@ void CExplorerClient::Busy() {
     }
 }
 
-void CExplorerClient::Idle() {
+void ExplorerClient::Idle() {
     rec_.idle = true;
     if (rec_.window) {
         rec_.window->OnExplorerIdle();
     }
 }
 
-void CExplorerClient::LogKey(LogKind kind, const char* key, const std::string& values) {
+void ExplorerClient::LogKey(LogKind kind, const char* key, const std::string& values) {
     std::string text = ctx_.lang.GetLangText(key);
     if (!values.empty()) {
         text += " " + values;
@@ -486,7 +486,7 @@ void CExplorerClient::LogKey(LogKind kind, const char* key, const std::string& v
     ThreadLog(kind, text);
 }
 
-void CExplorerClient::ThreadLog(LogKind kind, const std::string& text) {
+void ExplorerClient::ThreadLog(LogKind kind, const std::string& text) {
     if (text.empty() || text == "\r\n" || text == "\r\n\r\n" || !rec_.window) {
         return;
     }

@@ -19,8 +19,8 @@
 
 namespace vardane {
 
-struct CAppContext;
-class CFtpSession;
+struct AppContext;
+class FtpSession;
 
 // What the client reports, each call synchronous (the window has handled it
 // when it returns).
@@ -58,7 +58,7 @@ struct ExplorerRecord {
     ProxyRecord proxy;
     std::string targetDirectory;
     int waited = 0;  // ms without a network event while busy
-    CConnectionSet connections;
+    ConnectionSet connections;
     std::string host;
     int port = 21;
     bool paused = true;
@@ -66,18 +66,18 @@ struct ExplorerRecord {
     std::string listing;  // the listing received so far
 };
 
-class CExplorerClient : private IConnectionOwner {
+class ExplorerClient : private IConnectionOwner {
   public:
     // A listing larger than this is refused (a server that never ends one).
     static constexpr size_t kMaxListingBytes = 64u << 20;
     // Logins refused in a row before the client gives up.
     static constexpr int kMaxLoginRefusals = 3;
 
-    CExplorerClient(CAppContext& ctx, IExplorerWindow* window);
+    ExplorerClient(AppContext& ctx, IExplorerWindow* window);
     // Quits and joins the thread.
-    ~CExplorerClient() override;
-    CExplorerClient(const CExplorerClient&) = delete;
-    CExplorerClient& operator=(const CExplorerClient&) = delete;
+    ~ExplorerClient() override;
+    ExplorerClient(const ExplorerClient&) = delete;
+    ExplorerClient& operator=(const ExplorerClient&) = delete;
 
     void PostConnect(const std::string& siteAddress);
     // path is an address path: its %XX are decoded before CWD.
@@ -124,10 +124,10 @@ class CExplorerClient : private IConnectionOwner {
     bool IsStopped() override { return rec_.paused; }
     void ThreadLog(LogKind kind, const std::string& text) override;
 
-    CAppContext& ctx_;
+    AppContext& ctx_;
     ExplorerRecord rec_;
     // The login, TYPE and data path on rec_.connections.
-    std::unique_ptr<CFtpSession> session_;
+    std::unique_ptr<FtpSession> session_;
     int loginRefusals_ = 0;
     bool listDataDone_ = false;   // the listing's data connection has closed
     bool listReplyDone_ = false;  // the server confirmed the listing

@@ -11,8 +11,8 @@
 
 namespace vardane {
 
-int AddExplorerTask(CMainFrame& frame, const std::string& folder, const std::string& url) {
-    CAppContext& ctx = frame.Context();
+int AddExplorerTask(MainFrame& frame, const std::string& folder, const std::string& url) {
+    AppContext& ctx = frame.Context();
     if (!frame.Queue().DownloadingTaskOfUrl(url).empty()) {
         return IExplorerHost::alreadyQueued;
     }
@@ -20,7 +20,7 @@ int AddExplorerTask(CMainFrame& frame, const std::string& folder, const std::str
     if (!ParseUrlInto(parsed, url) || !IsSafeEntryName(parsed.FileName)) {
         return IExplorerHost::failed;
     }
-    const CAppSettings& settings = ctx.settings;
+    const AppSettings& settings = ctx.settings;
     const TaskProgressRecord record = NewStoppedTaskRecord(settings, url, folder, parsed.FileName);
     const std::string id = MakeTaskId(ctx.AppDir());
     const std::string progressPath = ProgressFilePath(ctx.AppDir(), id);
@@ -36,7 +36,7 @@ int AddExplorerTask(CMainFrame& frame, const std::string& folder, const std::str
     return IExplorerHost::added;
 }
 
-int CFrameExplorerHost::AddExplorerTask(const std::string& folder, const std::string& url) {
+int FrameExplorerHost::AddExplorerTask(const std::string& folder, const std::string& url) {
     return vardane::AddExplorerTask(frame_, folder, url);
 }
 

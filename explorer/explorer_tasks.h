@@ -9,25 +9,25 @@
 
 namespace vardane {
 
-class CMainFrame;
+class MainFrame;
 
 // Returns IExplorerHost::added,
 // IExplorerHost::alreadyQueued when the downloading list holds url, or
 // IExplorerHost::failed when url names no file (or its progress file cannot
 // be written).
-int AddExplorerTask(CMainFrame& frame, const std::string& folder, const std::string& url);
+int AddExplorerTask(MainFrame& frame, const std::string& folder, const std::string& url);
 
 // The explorer's host on a main window; the clipboard text is kept for the
 // front end to publish.
-class CFrameExplorerHost : public IExplorerHost {
+class FrameExplorerHost : public IExplorerHost {
   public:
-    explicit CFrameExplorerHost(CMainFrame& frame) : frame_(frame) {}
+    explicit FrameExplorerHost(MainFrame& frame) : frame_(frame) {}
     int AddExplorerTask(const std::string& folder, const std::string& url) override;
     void SetClipboardText(const std::string& text) override { clipboard_ = text; }
     const std::string& ClipboardText() const { return clipboard_; }
 
   private:
-    CMainFrame& frame_;
+    MainFrame& frame_;
     std::string clipboard_;
 };
 

@@ -14,7 +14,7 @@ namespace vardane {
 
 namespace {
 
-class CCollector : public IExplorerWindow {
+class Collector : public IExplorerWindow {
   public:
     void OnExplorerLog(LogKind kind, const std::string& text) override {
         std::lock_guard lock(mutex_);
@@ -69,9 +69,9 @@ std::string SiteUrlFolder(const std::string& url) {
     return site.path;
 }
 
-FolderListing ListFolder(CAppContext& ctx, const std::string& siteUrl, const std::string& path,
+FolderListing ListFolder(AppContext& ctx, const std::string& siteUrl, const std::string& path,
                          const std::atomic<bool>* cancel) {
-    CCollector collector;
+    Collector collector;
     int timeOut;
     {
         std::lock_guard lock(ctx.SpeedLock);
@@ -79,7 +79,7 @@ FolderListing ListFolder(CAppContext& ctx, const std::string& siteUrl, const std
     }
     bool ended, failed;
     {
-        CExplorerClient client(ctx, &collector);
+        ExplorerClient client(ctx, &collector);
         client.PostConnect(siteUrl);
         if (!path.empty()) {
             client.PostCwd(path);
@@ -90,8 +90,8 @@ FolderListing ListFolder(CAppContext& ctx, const std::string& siteUrl, const std
         failed = client.LastFailed();
     }
     FolderListing result = std::move(collector.result);
-    result.bOk = ended && !failed;
-    if (!result.bOk) {
+    result.Ok = ended && !failed;
+    if (!result.Ok) {
         result.error = collector.Error();
     }
     return result;

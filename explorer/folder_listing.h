@@ -9,10 +9,10 @@
 
 namespace vardane {
 
-struct CAppContext;
+struct AppContext;
 
 struct FolderListing {
-    bool bOk = false;
+    bool Ok = false;
     std::vector<std::string> lines;  // the listing lines as the server sent them
     std::string error;  // on failure: the server's refusal, else the client's last log line
 };
@@ -22,7 +22,7 @@ struct FolderListing {
 // ("ftp://[user:password@]host[:port]/..."). Ends at the latest when the
 // client's own time-out (ConnectionTimeOut) has run out, or soon after
 // cancel (when given) becomes true.
-FolderListing ListFolder(CAppContext& ctx, const std::string& siteUrl, const std::string& path,
+FolderListing ListFolder(AppContext& ctx, const std::string& siteUrl, const std::string& path,
                          const std::atomic<bool>* cancel = nullptr);
 
 // The folder an "ftp://host/a/b/" address names ("/a/b/"), "/" for none.

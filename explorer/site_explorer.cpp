@@ -17,14 +17,14 @@ constexpr int kFolderIcon = 0;
 
 }  // namespace
 
-CSiteExplorer::CSiteExplorer(CAppContext& ctx, CWindowLoop& loop, IQuestions& questions,
-                             IExplorerHost& host)
+SiteExplorer::SiteExplorer(AppContext& ctx, WindowLoop& loop, IQuestions& questions,
+                           IExplorerHost& host)
     : ctx_(ctx), loop_(loop), questions_(questions), host_(host) {
     LoadSiteList();
-    client_ = std::make_unique<CExplorerClient>(ctx_, static_cast<IExplorerWindow*>(this));
+    client_ = std::make_unique<ExplorerClient>(ctx_, static_cast<IExplorerWindow*>(this));
 }
 
-CSiteExplorer::~CSiteExplorer() {
+SiteExplorer::~SiteExplorer() {
     client_->PostQuit();
     while (!client_->Finished()) {
         loop_.WaitAndPump(kWaitMillis);
@@ -32,16 +32,16 @@ CSiteExplorer::~CSiteExplorer() {
     client_->Join();
 }
 
-void CSiteExplorer::LoadSiteList() {
+void SiteExplorer::LoadSiteList() {
     sites_ = LoadSites(ctx_);
 }
 
-bool CSiteExplorer::Confirm(const std::string& text) {
+bool SiteExplorer::Confirm(const std::string& text) {
     return ShowMessage(questions_, ctx_.lang, text, QuestionIcon::Question, QuestionButtons::YesNo,
                        QuestionAnswer::No) == QuestionAnswer::Yes;
 }
 
-bool CSiteExplorer::OpenSite(int row) {
+bool SiteExplorer::OpenSite(int row) {
     if (row < 0 || row >= static_cast<int>(sites_.size())) {
         return false;
     }
@@ -71,7 +71,7 @@ bool CSiteExplorer::OpenSite(int row) {
     return true;
 }
 
-bool CSiteExplorer::DeleteSiteRow(int row) {
+bool SiteExplorer::DeleteSiteRow(int row) {
     if (row < 0 || row >= static_cast<int>(sites_.size()) ||
         !Confirm(ctx_.lang.GetLangText("Msg_SiteDelConf"))) {
         return false;
@@ -81,7 +81,7 @@ bool CSiteExplorer::DeleteSiteRow(int row) {
     return true;
 }
 
-std::string CSiteExplorer::FolderPath(TreeItem item) const {
+std::string SiteExplorer::FolderPath(TreeItem item) const {
     std::string path = "/";
     std::vector<std::string> names;
     for (TreeItem i = item; i != kNoItem && tree_.Parent(i) != kNoItem; i = tree_.Parent(i)) {
@@ -93,7 +93,7 @@ std::string CSiteExplorer::FolderPath(TreeItem item) const {
     return path;
 }
 
-void CSiteExplorer::SelectFolder(TreeItem item) {
+void SiteExplorer::SelectFolder(TreeItem item) {
     if (busy_ || !tree_.Exists(item)) {
         return;
     }
@@ -105,10 +105,10 @@ void CSiteExplorer::SelectFolder(TreeItem item) {
     client_->PostCwd(EncodeUrlPath(ServerPath(item)));
 }
 
-void CSiteExplorer::TapRow(int row) {
+void SiteExplorer::TapRow(int row) {
     treeVisible_ = sitesVisible_ = false;
     if (row < 0 || row >= static_cast<int>(rows_.size()) ||
-        !rows_[static_cast<size_t>(row)].bFolder) {
+        !rows_[static_cast<size_t>(row)].Folder) {
         return;
     }
     for (TreeItem child : tree_.Children(folder_)) {
@@ -119,13 +119,13 @@ void CSiteExplorer::TapRow(int row) {
     }
 }
 
-void CSiteExplorer::Up() {
+void SiteExplorer::Up() {
     if (folder_ != kNoItem && tree_.Parent(folder_) != kNoItem) {
         SelectFolder(tree_.Parent(folder_));
     }
 }
 
-void CSiteExplorer::Refresh() {
+void SiteExplorer::Refresh() {
     if (siteUrl_.empty()) {
         return;
     }
@@ -134,30 +134,30 @@ void CSiteExplorer::Refresh() {
     client_->PostReset();
 }
 
-void CSiteExplorer::SelectAll() {
+void SiteExplorer::SelectAll() {
     for (ExplorerRow& r : rows_) {
-        r.bSelected = true;
+        r.Selected = true;
     }
 }
 
-void CSiteExplorer::SetRowSelected(int row, bool selected) {
+void SiteExplorer::SetRowSelected(int row, bool selected) {
     if (row >= 0 && row < static_cast<int>(rows_.size())) {
-        rows_[static_cast<size_t>(row)].bSelected = selected;
+        rows_[static_cast<size_t>(row)].Selected = selected;
     }
 }
 
-std::string CSiteExplorer::ServerPath(TreeItem item) const {
+std::string SiteExplorer::ServerPath(TreeItem item) const {
     return sitePath_ + FolderPath(item).substr(1);
 }
 
-std::string CSiteExplorer::RowUrl(int row) const {
+std::string SiteExplorer::RowUrl(int row) const {
     const ExplorerRow& r = rows_[static_cast<size_t>(row)];
-    return EntryUrl(site_, ServerPath(folder_), r.Name, r.bFolder);
+    return EntryUrl(site_, ServerPath(folder_), r.Name, r.Folder);
 }
 
-std::string CSiteExplorer::CopyUrl() {
+std::string SiteExplorer::CopyUrl() {
     for (size_t i = 0; i < rows_.size(); ++i) {
-        if (rows_[i].bSelected) {
+        if (rows_[i].Selected) {
             std::string url = RowUrl(static_cast<int>(i));
             host_.SetClipboardText(url);
             return url;
@@ -166,7 +166,7 @@ std::string CSiteExplorer::CopyUrl() {
     return {};
 }
 
-int CSiteExplorer::Download() {
+int SiteExplorer::Download() {
     std::string folder = ctx_.settings.DownloadFolder.empty()
                              ? std::string()
                              : WithTrailingSlash(ctx_.settings.DownloadFolder);
@@ -174,7 +174,7 @@ int CSiteExplorer::Download() {
     folder += siteName_ + FolderPath(folder_);
     int count = 0;
     for (size_t i = 0; i < rows_.size(); ++i) {
-        if (rows_[i].bSelected && !rows_[i].bFolder &&
+        if (rows_[i].Selected && !rows_[i].Folder &&
             host_.AddExplorerTask(folder, RowUrl(static_cast<int>(i))) == IExplorerHost::added) {
             ++count;
         }
@@ -185,19 +185,19 @@ int CSiteExplorer::Download() {
     return count;
 }
 
-void CSiteExplorer::OnExplorerLog(LogKind kind, const std::string& text) {
+void SiteExplorer::OnExplorerLog(LogKind kind, const std::string& text) {
     loop_.Send([&] { HandleLog(kind, text); });
 }
 
-void CSiteExplorer::OnExplorerBusy() {
+void SiteExplorer::OnExplorerBusy() {
     loop_.Send([&] { busy_ = true; });
 }
 
-void CSiteExplorer::OnExplorerIdle() {
+void SiteExplorer::OnExplorerIdle() {
     loop_.Send([&] { busy_ = false; });
 }
 
-void CSiteExplorer::HandleLog(LogKind kind, const std::string& text) {
+void SiteExplorer::HandleLog(LogKind kind, const std::string& text) {
     if (log_.size() >= kMaxLogLines) {
         log_.clear();
     }
@@ -212,14 +212,14 @@ void CSiteExplorer::HandleLog(LogKind kind, const std::string& text) {
 // Folders go above the files and into the tree; names that cannot stand as
 // one path component ("..", "a/b", control characters) stay in the log only,
 // so no task can be made to write outside its folder.
-void CSiteExplorer::AddListingLine(const std::string& text) {
+void SiteExplorer::AddListingLine(const std::string& text) {
     ListEntry entry;
     if (!ParseListEntry(text, entry) || !IsSafeEntryName(entry.name) || folder_ == kNoItem) {
         return;
     }
     if (entry.type == EntryType::Folder) {
         size_t firstFile = 0;
-        while (firstFile < rows_.size() && rows_[firstFile].bFolder) {
+        while (firstFile < rows_.size() && rows_[firstFile].Folder) {
             ++firstFile;
         }
         rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(firstFile),

@@ -1,7 +1,7 @@
 // The site explorer window as a model: the saved sites, the folder tree of
 // the open site, the file list built from the listing lines, the log list,
 // the busy state, the URL of a row and the download of the selected files.
-// It does no networking: it drives its CExplorerClient and shows what the
+// It does no networking: it drives its ExplorerClient and shows what the
 // client reports.
 //
 // Threading: every public member runs on the window thread (the thread bound
@@ -20,7 +20,7 @@
 
 namespace vardane {
 
-class CWindowLoop;
+class WindowLoop;
 class IQuestions;
 
 // What the explorer asks of the main window.
@@ -36,9 +36,9 @@ class IExplorerHost {
 struct ExplorerRow {
     std::string Name;
     std::string SizeText;  // "0" for a folder, "" when the listing gave none
-    bool bFolder = false;
-    bool bSelected = false;
-    int Icon() const { return bFolder ? 0 : 1; }
+    bool Folder = false;
+    bool Selected = false;
+    int Icon() const { return Folder ? 0 : 1; }
 };
 
 struct ExplorerLogLine {
@@ -46,7 +46,7 @@ struct ExplorerLogLine {
     std::string Text;
 };
 
-class CSiteExplorer : private IExplorerWindow {
+class SiteExplorer : private IExplorerWindow {
   public:
     static constexpr size_t kMaxLogLines = 255;
     // A longer log line is cut (a hostile listing line of megabytes).
@@ -55,11 +55,11 @@ class CSiteExplorer : private IExplorerWindow {
     static constexpr int kIconBusy = 9;
 
     // Loads the site list and starts the client thread.
-    CSiteExplorer(CAppContext& ctx, CWindowLoop& loop, IQuestions& questions, IExplorerHost& host);
+    SiteExplorer(AppContext& ctx, WindowLoop& loop, IQuestions& questions, IExplorerHost& host);
     // Ends the client, pumping the loop meanwhile (it may be sending).
-    ~CSiteExplorer() override;
-    CSiteExplorer(const CSiteExplorer&) = delete;
-    CSiteExplorer& operator=(const CSiteExplorer&) = delete;
+    ~SiteExplorer() override;
+    SiteExplorer(const SiteExplorer&) = delete;
+    SiteExplorer& operator=(const SiteExplorer&) = delete;
 
     // --- Site list -------------------------------------------------------
     void LoadSiteList();
@@ -98,7 +98,7 @@ class CSiteExplorer : private IExplorerWindow {
     bool SiteListVisible() const { return sitesVisible_; }
     bool Busy() const { return busy_; }
     int FoldersButtonIcon() const { return busy_ ? kIconBusy : kIconIdle; }
-    const CTreeModel& Folders() const { return tree_; }
+    const TreeModel& Folders() const { return tree_; }
     TreeItem CurrentFolder() const { return folder_; }
     const std::vector<ExplorerRow>& Rows() const { return rows_; }
     const std::vector<ExplorerLogLine>& LogLines() const { return log_; }
@@ -113,12 +113,12 @@ class CSiteExplorer : private IExplorerWindow {
     void AddListingLine(const std::string& text);
     bool Confirm(const std::string& text);
 
-    CAppContext& ctx_;
-    CWindowLoop& loop_;
+    AppContext& ctx_;
+    WindowLoop& loop_;
     IQuestions& questions_;
     IExplorerHost& host_;
     std::vector<SiteEntry> sites_;
-    CTreeModel tree_;
+    TreeModel tree_;
     TreeItem folder_ = kNoItem;
     std::vector<ExplorerRow> rows_;
     std::vector<ExplorerLogLine> log_;
@@ -128,7 +128,7 @@ class CSiteExplorer : private IExplorerWindow {
     bool busy_ = false;
     bool treeVisible_ = false;
     bool sitesVisible_ = false;
-    std::unique_ptr<CExplorerClient> client_;  // last: its thread calls into the above
+    std::unique_ptr<ExplorerClient> client_;  // last: its thread calls into the above
 };
 
 }  // namespace vardane

@@ -38,14 +38,14 @@ bool IsValidSiteName(std::string_view name) {
 
 }  // namespace
 
-bool ParseSiteUrl(std::string_view address, SiteAddress& site, bool bPasswordOptional) {
+bool ParseSiteUrl(std::string_view address, SiteAddress& site, bool passwordOptional) {
     UrlParts p;
     if (!StartsWithNoCase(address, kScheme) || !SplitUrl(address, p)) {
         return false;
     }
-    if (p.bUserInfo) {
-        const bool bUserOnly = bPasswordOptional && !p.User.empty();
-        if (!bUserOnly && (p.User.empty() || p.Password.empty())) {
+    if (p.UserInfo) {
+        const bool userOnly = passwordOptional && !p.User.empty();
+        if (!userOnly && (p.User.empty() || p.Password.empty())) {
             return false;
         }
     }
@@ -61,27 +61,27 @@ std::string SiteOrigin(const SiteAddress& site) {
 }
 
 std::string EntryUrl(const SiteAddress& site, std::string_view folderPath, std::string_view name,
-                     bool bFolder) {
+                     bool isFolder) {
     std::string path(folderPath);
     if (!path.ends_with('/')) {
         path += '/';
     }
     path += name;
-    if (bFolder && !path.ends_with('/')) {
+    if (isFolder && !path.ends_with('/')) {
         path += '/';
     }
     return SiteOrigin(site) + EncodeUrlPath(path);
 }
 
-std::vector<SiteEntry> LoadSites(CAppContext& ctx) {
+std::vector<SiteEntry> LoadSites(AppContext& ctx) {
     std::vector<SiteEntry> sites;
-    CRegistryKey key(ctx.registry);
+    RegistryKey key(ctx.registry);
     if (!key.Open(RegRoot::CurrentUser, SitesKey(), false)) {
         return sites;
     }
     const int count = key.SubKeyCount();
     for (int n = 1; n <= count; ++n) {
-        CRegistryKey site(ctx.registry);
+        RegistryKey site(ctx.registry);
         SiteEntry entry;
         if (site.Open(RegRoot::CurrentUser, SiteKey(n), false)) {
             entry.Name = site.QueryString("Name");
@@ -92,10 +92,10 @@ std::vector<SiteEntry> LoadSites(CAppContext& ctx) {
     return sites;
 }
 
-void WriteSite(CAppContext& ctx, int number, const SiteEntry& site) {
-    CRegistryKey key(ctx.registry);
+void WriteSite(AppContext& ctx, int number, const SiteEntry& site) {
+    RegistryKey key(ctx.registry);
     if (key.Open(RegRoot::CurrentUser, SiteKey(number), true)) {
-        CRegistryStore& store = ctx.registry.Store(RegRoot::CurrentUser);
+        RegistryStore& store = ctx.registry.Store(RegRoot::CurrentUser);
         store.BeginBatch();
         key.SetString("Name", site.Name);
         key.SetString("Url", site.Url);
@@ -103,16 +103,16 @@ void WriteSite(CAppContext& ctx, int number, const SiteEntry& site) {
     }
 }
 
-bool DeleteSite(CAppContext& ctx, int number) {
+bool DeleteSite(AppContext& ctx, int number) {
     std::vector<SiteEntry> sites = LoadSites(ctx);
     if (number < 1 || number > static_cast<int>(sites.size())) {
         return false;
     }
     sites.erase(sites.begin() + (number - 1));
     // One write of the store: a crash leaves the old list or the new one.
-    CRegistryStore& store = ctx.registry.Store(RegRoot::CurrentUser);
+    RegistryStore& store = ctx.registry.Store(RegRoot::CurrentUser);
     store.BeginBatch();
-    CRegistryKey::DeleteKey(ctx.registry, RegRoot::CurrentUser, SitesKey());
+    RegistryKey::DeleteKey(ctx.registry, RegRoot::CurrentUser, SitesKey());
     for (size_t i = 0; i < sites.size(); ++i) {
         WriteSite(ctx, static_cast<int>(i) + 1, sites[i]);
     }
@@ -129,7 +129,7 @@ int FindSite(const std::vector<SiteEntry>& sites, std::string_view name) {
     return 0;
 }
 
-SiteDialogFields OpenSiteDialog(CAppContext& ctx, int number, std::string_view clipboard) {
+SiteDialogFields OpenSiteDialog(AppContext& ctx, int number, std::string_view clipboard) {
     SiteDialogFields fields;
     if (number != -1) {
         const std::vector<SiteEntry> sites = LoadSites(ctx);
@@ -149,7 +149,7 @@ SiteDialogFields OpenSiteDialog(CAppContext& ctx, int number, std::string_view c
     return fields;
 }
 
-SiteDialogResult SaveSiteDialog(CAppContext& ctx, int number, const SiteDialogFields& fields) {
+SiteDialogResult SaveSiteDialog(AppContext& ctx, int number, const SiteDialogFields& fields) {
     SiteDialogResult result;
     auto refuse = [&](const char* key, SiteField focus) {
         result.MessageKey = key;
@@ -187,7 +187,7 @@ SiteDialogResult SaveSiteDialog(CAppContext& ctx, int number, const SiteDialogFi
     }
     result.Stored = {name, url};
     WriteSite(ctx, number, result.Stored);
-    result.bSaved = true;
+    result.Saved = true;
     return result;
 }
 

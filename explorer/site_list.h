@@ -12,7 +12,7 @@
 
 namespace vardane {
 
-struct CAppContext;
+struct AppContext;
 
 // What an "ftp://[user:password@]host[:port]/..." address names (split by
 // SplitUrl of task/url.h: the login is decoded, the path is as written).
@@ -26,9 +26,9 @@ struct SiteAddress {
 
 // Parses an FTP site address. False for another scheme, nothing after the
 // scheme, a user without a password (or the reverse), no "/" after the host,
-// an empty host or anything else SplitUrl refuses. With bPasswordOptional a user alone is taken
+// an empty host or anything else SplitUrl refuses. With passwordOptional a user alone is taken
 // (with an empty password), as a command line may give one.
-bool ParseSiteUrl(std::string_view address, SiteAddress& site, bool bPasswordOptional = false);
+bool ParseSiteUrl(std::string_view address, SiteAddress& site, bool passwordOptional = false);
 
 // "ftp://" + the percent-encoded login + host[:port], without a path: the
 // start of every address built for an entry of the site.
@@ -38,7 +38,7 @@ std::string SiteOrigin(const SiteAddress& site);
 // decoded server path ending with '/') of site; a folder's ends with '/'.
 // Path and name are percent-encoded, so the address reads back to them.
 std::string EntryUrl(const SiteAddress& site, std::string_view folderPath, std::string_view name,
-                     bool bFolder);
+                     bool isFolder);
 
 // address as it may be shown: MaskUrlPassword (task/url.h) under the name
 // the site code has used.
@@ -51,12 +51,12 @@ struct SiteEntry {
 };
 
 // Every saved site in number order (a missing key is an empty list).
-std::vector<SiteEntry> LoadSites(CAppContext& ctx);
+std::vector<SiteEntry> LoadSites(AppContext& ctx);
 // Writes Sites\Site_<number> (1-based).
-void WriteSite(CAppContext& ctx, int number, const SiteEntry& site);
+void WriteSite(AppContext& ctx, int number, const SiteEntry& site);
 // Removes site number (1-based) and renumbers the rest without a gap.
 // False when there is no such site.
-bool DeleteSite(CAppContext& ctx, int number);
+bool DeleteSite(AppContext& ctx, int number);
 // The number of the first site named name (case ignored), 0 when none.
 int FindSite(const std::vector<SiteEntry>& sites, std::string_view name);
 
@@ -71,7 +71,7 @@ struct SiteDialogFields {
 enum class SiteField { None, Name, Url, User, Password };
 
 struct SiteDialogResult {
-    bool bSaved = false;
+    bool Saved = false;
     std::string MessageKey;  // the refusal's text key, empty when saved
     SiteField Focus = SiteField::None;
     SiteEntry Stored;
@@ -79,11 +79,11 @@ struct SiteDialogResult {
 
 // The fields for opening the dialog on site number (-1: a new site, with
 // clipboard text, or "ftp://" when there is none).
-SiteDialogFields OpenSiteDialog(CAppContext& ctx, int number, std::string_view clipboard = {});
+SiteDialogFields OpenSiteDialog(AppContext& ctx, int number, std::string_view clipboard = {});
 
 // The dialog's OK: checks the fields, rebuilds the URL with the login and
 // writes the site (a new one after the last). Nothing is written on a
 // refusal.
-SiteDialogResult SaveSiteDialog(CAppContext& ctx, int number, const SiteDialogFields& fields);
+SiteDialogResult SaveSiteDialog(AppContext& ctx, int number, const SiteDialogFields& fields);
 
 }  // namespace vardane

@@ -7,7 +7,7 @@
 #include "engine/http_text.h"
 #include "fuzz/fuzz_support.h"
 
-using vardane::CChunkDecoder;
+using vardane::ChunkDecoder;
 
 namespace {
 
@@ -20,7 +20,7 @@ struct Decoded {
 // Cut lengths come from the bytes themselves (1..16), so the fuzzer explores
 // splits inside sizes, CR LF pairs and data alike.
 Decoded DecodeInPieces(std::string input, bool split) {
-    CChunkDecoder decoder;
+    ChunkDecoder decoder;
     Decoded out;
     size_t pos = 0;
     while (pos < input.size()) {

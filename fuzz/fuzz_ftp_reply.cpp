@@ -10,13 +10,13 @@
 #include "fuzz/fuzz_support.h"
 #include "platform/text.h"
 
-using vardane::CFtpReplyReader;
+using vardane::FtpReplyReader;
 
 namespace {
 
 // Receives cut where the input says (1..16 bytes) or the whole input at once.
-bool Assemble(const std::string& bytes, bool split, std::vector<CFtpReplyReader::Line>& lines) {
-    CFtpReplyReader reader;
+bool Assemble(const std::string& bytes, bool split, std::vector<FtpReplyReader::Line>& lines) {
+    FtpReplyReader reader;
     for (size_t pos = 0; pos < bytes.size();) {
         size_t n = split ? std::min<size_t>(1 + (bytes[pos] & 0x0F), bytes.size() - pos)
                          : bytes.size() - pos;
@@ -36,7 +36,7 @@ void CheckReplyLine(const std::string& line) {
     (void)vardane::IsNegative(code);
 
     vardane::PasvReply pasv = vardane::ParsePasvReply(line);
-    if (pasv.bFound) {
+    if (pasv.Found) {
         FUZZ_CHECK(pasv.port == -1 || (pasv.port >= 0 && pasv.port <= 65535 * 257), line);
         FUZZ_CHECK(pasv.host.find(',') == std::string::npos, line);
     } else {
@@ -48,13 +48,13 @@ void CheckReplyLine(const std::string& line) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string bytes(reinterpret_cast<const char*>(data), size);
-    std::vector<CFtpReplyReader::Line> whole, pieces;
+    std::vector<FtpReplyReader::Line> whole, pieces;
     bool wholeOk = Assemble(bytes, false, whole);
     FUZZ_CHECK(Assemble(bytes, true, pieces) == wholeOk, bytes);
     FUZZ_CHECK(whole.size() == pieces.size(), bytes);
     size_t total = 0;
     for (size_t i = 0; i < whole.size(); ++i) {
-        FUZZ_CHECK(whole[i].text == pieces[i].text && whole[i].bLast == pieces[i].bLast, bytes);
+        FUZZ_CHECK(whole[i].text == pieces[i].text && whole[i].Last == pieces[i].Last, bytes);
         FUZZ_CHECK(whole[i].text.find('\n') == std::string::npos, bytes);
         total += whole[i].text.size() + 1;
         std::string line = vardane::AnsiToWide(whole[i].text);

@@ -11,12 +11,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string bytes(reinterpret_cast<const char*>(data), size);
     std::string path = vardane::fuzz::WriteScratchFile("fuzz_lang", data, size);
-    vardane::CLangTable table({vardane::fuzz::ScratchDir()}, "fuzz_lang");
+    vardane::LangTable table({vardane::fuzz::ScratchDir()}, "fuzz_lang");
     (void)table.GetAppTitle();
     std::string name = vardane::GetProfileValue(path, "Lang", "Language", "-");
     FUZZ_CHECK(name.find("\r\n") == std::string::npos, bytes);
 
-    vardane::CTextLineReader reader;
+    vardane::TextLineReader reader;
     FUZZ_CHECK(reader.Open(path), path);
     std::string line;
     while (reader.ReadLine(line)) {

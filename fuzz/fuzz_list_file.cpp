@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string bytes(reinterpret_cast<const char*>(data), size);
     std::string path = vardane::fuzz::WriteScratchFile("Downloading.lst", data, size);
 
-    vardane::CTextLineReader reader;
+    vardane::TextLineReader reader;
     FUZZ_CHECK(reader.Open(path), path);
     std::string line;
     size_t count = 0;

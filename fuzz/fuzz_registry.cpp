@@ -14,7 +14,7 @@
 namespace {
 
 void CheckProxyRecord(const std::string& text) {
-    static const vardane::CLangTable lang;
+    static const vardane::LangTable lang;
     vardane::ProxyRecord r = vardane::ParseProxyRecord(text, lang);
     std::string written = vardane::FormatProxyRecord(r);
     vardane::ProxyRecord back = vardane::ParseProxyRecord(written, lang);
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     std::string path = vardane::fuzz::WriteScratchFile("HKCU.reg", data, size);
-    vardane::CRegistryStore store(path);
+    vardane::RegistryStore store(path);
     for (const std::string& key : store.AllKeys()) {
         FUZZ_CHECK(store.KeyExists(key), key);
         for (const auto& [name, value] : store.Values(key)) {

@@ -61,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (d.Host.front() != ':') {
             vardane::TaskDescriptor again;
             const std::string built =
-                vardane::BuildUrl(d.Protocol, d.User, d.Password, d.Host, d.iPort, d.RequestPath);
+                vardane::BuildUrl(d.Protocol, d.User, d.Password, d.Host, d.Port, d.RequestPath);
             FUZZ_CHECK(vardane::ParseUrlInto(again, built) && again.Host == d.Host &&
-                           again.iPort == d.iPort && again.User == d.User &&
+                           again.Port == d.Port && again.User == d.User &&
                            again.Password == d.Password,
                        built);
         }

@@ -72,7 +72,7 @@ QString WithAccessKey(const std::string& text, const std::string& letter) {
     return marked;
 }
 
-QString AccessText(const CLangTable& lang, const std::string& key) {
+QString AccessText(const LangTable& lang, const std::string& key) {
     return WithAccessKey(lang.GetLangText(key), lang.GetLangText("Access_" + key));
 }
 

@@ -12,7 +12,7 @@
 class QWidget;
 
 namespace vardane {
-class CLangTable;
+class LangTable;
 }
 
 namespace vardane::gui {
@@ -24,7 +24,7 @@ namespace vardane::gui {
 QString WithAccessKey(const std::string& text, const std::string& letter);
 
 // The text of key with the access key its language file gives it.
-QString AccessText(const CLangTable& lang, const std::string& key);
+QString AccessText(const LangTable& lang, const std::string& key);
 
 // Marks an access key on every button below root whose text has none: the
 // first letter of a word, else any letter, not used by another button there.

@@ -24,7 +24,7 @@ std::string AddressToOffer(bool linkToClipboard, const std::string& text,
     return IsDownloadAddress(address) && address != lastOffered ? address : "";
 }
 
-ClipboardWatch::ClipboardWatch(CAppContext& ctx, CompletionAlerter& alert, QObject* parent)
+ClipboardWatch::ClipboardWatch(AppContext& ctx, CompletionAlerter& alert, QObject* parent)
     : QObject(parent), ctx_(ctx), alert_(alert) {
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] { Changed(); });
 }

@@ -6,7 +6,7 @@
 #include <string>
 
 namespace vardane {
-struct CAppContext;
+struct AppContext;
 }
 
 namespace vardane::gui {
@@ -21,12 +21,12 @@ std::string AddressToOffer(bool linkToClipboard, const std::string& text,
 
 class ClipboardWatch : public QObject {
   public:
-    ClipboardWatch(CAppContext& ctx, CompletionAlerter& alert, QObject* parent = nullptr);
+    ClipboardWatch(AppContext& ctx, CompletionAlerter& alert, QObject* parent = nullptr);
 
   private:
     void Changed();
 
-    CAppContext& ctx_;
+    AppContext& ctx_;
     CompletionAlerter& alert_;
     std::string lastOffered_;
 };

@@ -62,7 +62,7 @@ std::string FindVibratorLed(const std::string& ledRoot) {
     return found;
 }
 
-CompletionAlerter::CompletionAlerter(CAppContext& ctx, std::string ledRoot)
+CompletionAlerter::CompletionAlerter(AppContext& ctx, std::string ledRoot)
     : ctx_(ctx), ledRoot_(std::move(ledRoot)) {
     QDBusConnection::sessionBus().connect(kService, kPath, kService,
                                           QStringLiteral("ActionInvoked"), this,
@@ -109,7 +109,7 @@ void CompletionAlerter::Vibrate() {
         return;
     }
     const int seconds = ctx_.settings.AlarmSec;
-    std::atomic<bool>& closing = ctx_.bClosing;
+    std::atomic<bool>& closing = ctx_.Closing;
     vibrations_.emplace_back([led, seconds, &closing] {
         SetBrightness(led, 1);
         for (int waited = 0; waited < seconds * 1000 && !closing; waited += 100) {
@@ -123,7 +123,7 @@ void CompletionAlerter::Vibrate() {
 // must never stop the window thread.
 void CompletionAlerter::Notify(const std::string& localFileName) {
     RemoveNotification();
-    const CLangTable& lang = ctx_.lang;
+    const LangTable& lang = ctx_.lang;
     const QString body =
         QString::fromStdString(localFileName + " " + lang.GetLangText("Notify_FileCompleted"));
     const QStringList actions = {

@@ -14,7 +14,7 @@
 class QSoundEffect;
 
 namespace vardane {
-struct CAppContext;
+struct AppContext;
 }
 
 namespace vardane::gui {
@@ -38,7 +38,7 @@ class CompletionAlerter : public QObject {
     Q_OBJECT
   public:
     // ledRoot: where LED class devices live (/sys/class/leds/ on a device).
-    CompletionAlerter(CAppContext& ctx, std::string ledRoot = "/sys/class/leds/");
+    CompletionAlerter(AppContext& ctx, std::string ledRoot = "/sys/class/leds/");
     ~CompletionAlerter() override;
 
     // Sound, vibration, notification, as the settings say.
@@ -67,7 +67,7 @@ class CompletionAlerter : public QObject {
     // Sends a notification; its id is stored in *id once the service answers.
     void Send(const QString& body, const QStringList& actions, uint replaces, uint* id);
 
-    CAppContext& ctx_;
+    AppContext& ctx_;
     std::string ledRoot_;
     uint notificationId_ = 0;
     uint offerId_ = 0;

@@ -53,7 +53,7 @@ QIcon ExplorerIcon(int icon) {
         case 6:
         case 7:
             return ImageIcon(imgLogKind0 + icon - 4);
-        case CSiteExplorer::kIconBusy:
+        case SiteExplorer::kIconBusy:
             return ImageIcon(imgTaskRunning);
         default:
             return ImageIcon(imgDownloading);
@@ -64,7 +64,7 @@ QIcon ExplorerIcon(int icon) {
 // clipboard.
 class WindowExplorerHost : public IExplorerHost {
   public:
-    explicit WindowExplorerHost(CMainFrame& frame) : tasks_(frame) {}
+    explicit WindowExplorerHost(MainFrame& frame) : tasks_(frame) {}
     int AddExplorerTask(const std::string& folder, const std::string& url) override {
         return tasks_.AddExplorerTask(folder, url);
     }
@@ -73,7 +73,7 @@ class WindowExplorerHost : public IExplorerHost {
     }
 
   private:
-    CFrameExplorerHost tasks_;
+    FrameExplorerHost tasks_;
 };
 
 // Names, folders and log lines come from the server: shown without the
@@ -83,20 +83,20 @@ QString ServerText(const std::string& text) {
 }
 
 bool ShowsRow(const QTreeWidgetItem* item, const ExplorerRow& row) {
-    return item->data(0, kFolderRole).toBool() == row.bFolder &&
+    return item->data(0, kFolderRole).toBool() == row.Folder &&
            item->text(0) == ServerText(row.Name) && item->text(1) == ToQ(row.SizeText);
 }
 
 QTreeWidgetItem* RowItem(const ExplorerRow& row) {
     auto* item = new QTreeWidgetItem({ServerText(row.Name), ToQ(row.SizeText)});
     item->setIcon(0, ExplorerIcon(row.Icon()));
-    item->setData(0, kFolderRole, row.bFolder);
+    item->setData(0, kFolderRole, row.Folder);
     item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     return item;
 }
 
 // A folder whose only child is the stand-in: not listed yet.
-bool OnlyPlaceholder(const CTreeModel& tree, TreeItem item) {
+bool OnlyPlaceholder(const TreeModel& tree, TreeItem item) {
     const std::vector<TreeItem>& children = tree.Children(item);
     return children.size() == 1 && tree.Text(children[0]) == kPlaceholder &&
            tree.Children(children[0]).empty();
@@ -104,14 +104,14 @@ bool OnlyPlaceholder(const CTreeModel& tree, TreeItem item) {
 
 }  // namespace
 
-ExplorerWindow::ExplorerWindow(QWidget* parent, CMainFrame& frame, IQuestions& questions)
+ExplorerWindow::ExplorerWindow(QWidget* parent, MainFrame& frame, IQuestions& questions)
     : QDialog(parent),
       frame_(frame),
       questions_(questions),
       modelQuestions_(questions),
       host_(std::make_unique<WindowExplorerHost>(frame)),
       model_(
-          std::make_unique<CSiteExplorer>(frame.Context(), frame.Loop(), modelQuestions_, *host_)) {
+          std::make_unique<SiteExplorer>(frame.Context(), frame.Loop(), modelQuestions_, *host_)) {
     setWindowTitle(ToQ(frame_.Pane().Title()));
     // On a desktop the saved sites are the first thing to pick from.
     model_->ToggleSiteList();
@@ -236,7 +236,7 @@ QWidget* ExplorerWindow::BuildHeaderBar() {
 
 void ExplorerWindow::BuildMenuBar() {
     auto* bar = new QMenuBar(this);
-    const CLangTable& lang = frame_.Context().lang;
+    const LangTable& lang = frame_.Context().lang;
     QAction* up = bar->addAction(AccessText(lang, "Menu_SiteExp_Up"));
     connect(up, &QAction::triggered, this, [this] { RunCommand(ID_EXP_UP); });
     QMenu* menu = bar->addMenu(AccessText(lang, "Menu_SiteExp_Ctrl"));
@@ -428,7 +428,7 @@ void ExplorerWindow::FillSites() {
 
 // Folders not listed yet show as expandable without their stand-in child.
 void ExplorerWindow::FillFolders() {
-    const CTreeModel& tree = model_->Folders();
+    const TreeModel& tree = model_->Folders();
     if (tree.Revision() == shownTreeRevision_) {
         return;
     }

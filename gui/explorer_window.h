@@ -1,4 +1,4 @@
-// The site explorer window: renders CSiteExplorer (the saved sites, the
+// The site explorer window: renders SiteExplorer (the saved sites, the
 // folder tree of the open site, its file list and the client's log) and
 // hands every user action back to it. It decides nothing a model test could
 // check; the client's reports reach the model through the window loop, and
@@ -20,7 +20,7 @@ class QToolButton;
 class QTreeWidget;
 
 namespace vardane {
-class CMainFrame;
+class MainFrame;
 }
 
 namespace vardane::gui {
@@ -44,10 +44,10 @@ class ExplorerWindow : public QDialog {
   public:
     // Picked files become tasks of frame; questions asks the confirmations
     // and shows the download count.
-    ExplorerWindow(QWidget* parent, CMainFrame& frame, IQuestions& questions);
+    ExplorerWindow(QWidget* parent, MainFrame& frame, IQuestions& questions);
     ~ExplorerWindow() override;
 
-    CSiteExplorer& Model() { return *model_; }
+    SiteExplorer& Model() { return *model_; }
     QTreeWidget& SiteList() { return *sites_; }
     QTreeWidget& FolderTree() { return *folders_; }
     QTreeWidget& FileList() { return *files_; }
@@ -91,11 +91,11 @@ class ExplorerWindow : public QDialog {
         IQuestions& questions_;
     };
 
-    CMainFrame& frame_;
+    MainFrame& frame_;
     IQuestions& questions_;
     CursorQuestions modelQuestions_;
     std::unique_ptr<IExplorerHost> host_;
-    std::unique_ptr<CSiteExplorer> model_;  // after host_: it reports there
+    std::unique_ptr<SiteExplorer> model_;  // after host_: it reports there
     QToolButton* foldersButton_ = nullptr;
     QToolButton* sitesButton_ = nullptr;
     QTreeWidget* sites_ = nullptr;

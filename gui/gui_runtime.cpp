@@ -43,7 +43,7 @@ class NullIo : public CliIo {
 
 }  // namespace
 
-GuiRuntime::GuiRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock)
+GuiRuntime::GuiRuntime(AppContext& ctx, std::unique_ptr<InstanceLock> lock)
     : OwnerRuntime(ctx, std::move(lock)),
       routed_(Questions(), qtQuestions_),
       alert_(std::make_unique<CompletionAlerter>(ctx)) {}
@@ -287,7 +287,7 @@ void GuiRuntime::OpenNewTaskDialog(const std::string& url) {
         if (shutDown_) {
             return;
         }
-        CEdtTaskDlg dialog(Context(), routed_);
+        EdtTaskDlg dialog(Context(), routed_);
         dialog.SetTaskLookup(&Frame().Queue());
         InitNewTask(dialog, url);
         if (ExecTaskDialog(window_, dialog)) {
@@ -297,7 +297,7 @@ void GuiRuntime::OpenNewTaskDialog(const std::string& url) {
 }
 
 void GuiRuntime::OpenTaskProperties(const std::string& id) {
-    CEdtTaskDlg dialog(Context(), routed_);
+    EdtTaskDlg dialog(Context(), routed_);
     dialog.SetTaskLookup(&Frame().Queue());
     dialog.InitEdit(id);
     if (ExecTaskDialog(window_, dialog)) {
@@ -312,7 +312,7 @@ void GuiRuntime::OpenSettings() {
 }
 
 void GuiRuntime::OpenSiteExplorer() {
-    CQtQuestions questions;
+    QtQuestions questions;
     ExplorerWindow explorer(window_, Frame(), questions);
     questions.SetParent(&explorer);
     connect(this, &GuiRuntime::LoopRan, &explorer, &ExplorerWindow::Render);
@@ -346,7 +346,7 @@ std::optional<std::string> GuiRuntime::ChooseImportFile(const std::string& filte
     return file.toStdString();
 }
 
-void GuiRuntime::RunCategoryNameDialog(CEdtCatDlg& dialog) {
+void GuiRuntime::RunCategoryNameDialog(EdtCatDlg& dialog) {
     if (pendingCategoryName) {
         OwnerRuntime::RunCategoryNameDialog(dialog);
         return;
@@ -370,7 +370,7 @@ int GuiRuntime::OfferLinks(const std::vector<std::string>& urls, const RequestHe
         if (shutDown_ || urls.empty()) {
             return;
         }
-        const CLangTable& lang = Context().lang;
+        const LangTable& lang = Context().lang;
         const auto count = static_cast<int64_t>(urls.size());
         std::string text =
             IntToText(count) + " " + lang.GetCountText("Msg_BrowserLinksConfirm", count) + "\n";

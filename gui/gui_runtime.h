@@ -28,20 +28,20 @@ class Tray;
 // command another process handed over go back to that process.
 class RoutedQuestions : public IQuestions {
   public:
-    RoutedQuestions(CliQuestions& cli, CQtQuestions& qt) : cli_(cli), qt_(qt) {}
+    RoutedQuestions(CliQuestions& cli, QtQuestions& qt) : cli_(cli), qt_(qt) {}
     QuestionAnswer Ask(const Question& question) override {
         return cli_.Bound() ? cli_.Ask(question) : qt_.Ask(question);
     }
 
   private:
     CliQuestions& cli_;
-    CQtQuestions& qt_;
+    QtQuestions& qt_;
 };
 
 class GuiRuntime : public QObject, public OwnerRuntime {
     Q_OBJECT
   public:
-    GuiRuntime(CAppContext& ctx, std::unique_ptr<CInstanceLock> lock);
+    GuiRuntime(AppContext& ctx, std::unique_ptr<InstanceLock> lock);
     ~GuiRuntime() override;
 
     // Start-up of the model, then the window (shown unless MinAtStart) and
@@ -61,7 +61,7 @@ class GuiRuntime : public QObject, public OwnerRuntime {
     void CloseRequested() override;
     bool RaiseWindow() override;
     std::optional<std::string> ChooseImportFile(const std::string& filter) override;
-    void RunCategoryNameDialog(CEdtCatDlg& dialog) override;
+    void RunCategoryNameDialog(EdtCatDlg& dialog) override;
     void ReportError(const std::string& text) override;
     void CompletionAlert(const std::string& localFileName) override;
     // A browser page's links: one question in the window, asked once the
@@ -83,7 +83,7 @@ class GuiRuntime : public QObject, public OwnerRuntime {
     void WatchClients();
     void ShutDown();
 
-    CQtQuestions qtQuestions_;
+    QtQuestions qtQuestions_;
     RoutedQuestions routed_;
     std::unique_ptr<CompletionAlerter> alert_;
     std::unique_ptr<IdleInhibitor> inhibitor_;

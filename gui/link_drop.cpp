@@ -20,7 +20,7 @@ void AddOnce(std::vector<std::string>& into, const std::string& item) {
     }
 }
 
-bool Confirmed(IQuestions& questions, const CAppContext& ctx, const std::string& text) {
+bool Confirmed(IQuestions& questions, const AppContext& ctx, const std::string& text) {
     Question q;
     q.Text = text;
     q.Caption = ctx.lang.GetAppTitle();
@@ -85,8 +85,8 @@ DroppedLinks LinksOf(const QMimeData& data) {
     return data.hasText() ? LinksInText(data.text().toStdString()) : links;
 }
 
-void TakeLinks(const DroppedLinks& links, CAppContext& ctx, CMainFrame& frame,
-               IQuestions& questions, const std::function<void(const std::string&)>& openDialog) {
+void TakeLinks(const DroppedLinks& links, AppContext& ctx, MainFrame& frame, IQuestions& questions,
+               const std::function<void(const std::string&)>& openDialog) {
     for (const std::string& file : links.ListFiles) {
         if (Confirmed(questions, ctx, ctx.lang.GetLangText("Msg_ImportConfirm"))) {
             frame.Operations().ImportFile(file);
@@ -104,7 +104,7 @@ void TakeLinks(const DroppedLinks& links, CAppContext& ctx, CMainFrame& frame,
     // Each as the New task dialog would add it with its defaults: a refused
     // one (already a task) is said and the others still come.
     for (const std::string& address : links.Addresses) {
-        CEdtTaskDlg dialog(ctx, questions);
+        EdtTaskDlg dialog(ctx, questions);
         dialog.InitNew(address);
         if (dialog.Ok()) {
             frame.OnNewTaskAdded(dialog.TaskId(), dialog.StartImmediately());

@@ -10,9 +10,9 @@
 class QMimeData;
 
 namespace vardane {
-class CMainFrame;
+class MainFrame;
 class IQuestions;
-struct CAppContext;
+struct AppContext;
 }  // namespace vardane
 
 namespace vardane::gui {
@@ -37,7 +37,7 @@ DroppedLinks LinksOf(const QMimeData& data);
 // with it (openDialog); several become one task each with the defaults
 // after one confirmation; a list file is imported after the import's own
 // confirmation.
-void TakeLinks(const DroppedLinks& links, CAppContext& ctx, CMainFrame& frame,
-               IQuestions& questions, const std::function<void(const std::string&)>& openDialog);
+void TakeLinks(const DroppedLinks& links, AppContext& ctx, MainFrame& frame, IQuestions& questions,
+               const std::function<void(const std::string&)>& openDialog);
 
 }  // namespace vardane::gui

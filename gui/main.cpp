@@ -85,11 +85,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     DataRoot root = ResolveDataRoot(args.home, argc > 0 ? argv[0] : nullptr);
-    std::unique_ptr<CInstanceLock> lock;
+    std::unique_ptr<InstanceLock> lock;
     // The owner may be going away just as this process arrives: try again.
     for (int attempt = 0; attempt < 50 && !lock; ++attempt) {
         std::string error;
-        lock = CInstanceLock::TryAcquire(root.AppDir, &error);
+        lock = InstanceLock::TryAcquire(root.AppDir, &error);
         if (lock) {
             break;
         }
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
                      root.AppDir.c_str());
         return 1;
     }
-    CAppContext ctx(root);
+    AppContext ctx(root);
     int status = 0;
     {
         gui::GuiRuntime runtime(ctx, std::move(lock));

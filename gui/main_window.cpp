@@ -134,7 +134,7 @@ QColor Colour(Rgb rgb) {
 
 }  // namespace
 
-MainWindow::MainWindow(CMainFrame& frame, std::function<void()> onClose)
+MainWindow::MainWindow(MainFrame& frame, std::function<void()> onClose)
     : frame_(frame), onClose_(std::move(onClose)) {
     setWindowIcon(ProgramIcon());
     BuildWidgets();
@@ -150,7 +150,7 @@ QTableView& MainWindow::TaskTable() {
 }
 
 QString MainWindow::MenuText(const MenuEntry& entry) const {
-    const CLangTable& lang = frame_.Context().lang;
+    const LangTable& lang = frame_.Context().lang;
     return WithAccessKey(entry.Text,
                          lang.GetLangText(std::string("Access_") + MenuKeyOf(entry.CommandId)));
 }
@@ -445,7 +445,7 @@ void MainWindow::FillToolbar() {
 }
 
 void MainWindow::FillFolderTree() {
-    const CTreeModel& tree = frame_.Pane().Folders();
+    const TreeModel& tree = frame_.Pane().Folders();
     folderTree_->clear();
     std::function<void(TreeItem, QTreeWidgetItem*)> add = [&](TreeItem parent,
                                                               QTreeWidgetItem* into) {

@@ -1,4 +1,4 @@
-// The main window: renders CMainFrame (menus, toolbar, folder tree, task
+// The main window: renders MainFrame (menus, toolbar, folder tree, task
 // list, log tree and list, speed display and limit) and hands every user
 // action back to it. It decides nothing a model test could check.
 #pragma once
@@ -25,7 +25,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace vardane {
-class CMainFrame;
+class MainFrame;
 }
 
 namespace vardane::gui {
@@ -37,7 +37,7 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
   public:
     // onClose runs once when the window closes (it shuts the frame down).
-    MainWindow(CMainFrame& frame, std::function<void()> onClose);
+    MainWindow(MainFrame& frame, std::function<void()> onClose);
     ~MainWindow() override;
 
     // The frame's OnModelChanged parts, rendered.
@@ -92,7 +92,7 @@ class MainWindow : public QMainWindow {
     // A menu entry's text with its access key.
     QString MenuText(const MenuEntry& entry) const;
 
-    CMainFrame& frame_;
+    MainFrame& frame_;
     std::function<void()> onClose_;
     TaskListModel* model_ = nullptr;
     QMenu* fileMenu_ = nullptr;

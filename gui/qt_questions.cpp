@@ -4,7 +4,7 @@
 
 namespace vardane::gui {
 
-QuestionAnswer CQtQuestions::Ask(const Question& question) {
+QuestionAnswer QtQuestions::Ask(const Question& question) {
     return MessageBoxQuestions(parent_).Ask(question);
 }
 

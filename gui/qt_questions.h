@@ -8,7 +8,7 @@
 
 namespace vardane::gui {
 
-class CQtQuestions : public IQuestions {
+class QtQuestions : public IQuestions {
   public:
     // Boxes open over parent (may be null).
     void SetParent(QWidget* parent) { parent_ = parent; }

@@ -47,10 +47,10 @@ QLineEdit* Edit(const std::string& text, const char* name, QWidget* parent) {
 
 }  // namespace
 
-SiteDialog::SiteDialog(QWidget* parent, CAppContext& ctx, int number, IQuestions& questions,
+SiteDialog::SiteDialog(QWidget* parent, AppContext& ctx, int number, IQuestions& questions,
                        const std::string& clipboard)
     : QDialog(parent), ctx_(ctx), number_(number), questions_(questions) {
-    const CLangTable& lang = ctx_.lang;
+    const LangTable& lang = ctx_.lang;
     const SiteDialogFields fields = OpenSiteDialog(ctx_, number_, clipboard);
     setWindowTitle(ToQ(lang.GetAppTitle()));
     auto* layout = new QVBoxLayout(this);
@@ -94,7 +94,7 @@ void SiteDialog::accept() {
     fields.User = FromQ(user_->text());
     fields.Password = FromQ(password_->text());
     const SiteDialogResult result = SaveSiteDialog(ctx_, number_, fields);
-    if (result.bSaved) {
+    if (result.Saved) {
         QDialog::accept();
         return;
     }
@@ -106,7 +106,7 @@ void SiteDialog::accept() {
     FocusField(this, FieldName(result.Focus));
 }
 
-bool ExecSiteDialog(QWidget* parent, CAppContext& ctx, int number, IQuestions& questions) {
+bool ExecSiteDialog(QWidget* parent, AppContext& ctx, int number, IQuestions& questions) {
     const std::string clipboard = FromQ(QGuiApplication::clipboard()->text());
     SiteDialog dialog(parent, ctx, number, questions, number == -1 ? clipboard : std::string());
     return dialog.exec() == QDialog::Accepted;

@@ -12,7 +12,7 @@ class QPlainTextEdit;
 
 namespace vardane {
 class IQuestions;
-struct CAppContext;
+struct AppContext;
 }  // namespace vardane
 
 namespace vardane::gui {
@@ -22,7 +22,7 @@ class SiteDialog : public QDialog {
   public:
     // number: the site edited (1-based), or -1 for a new one, whose address
     // starts as clipboard (or "ftp://" when that is empty).
-    SiteDialog(QWidget* parent, CAppContext& ctx, int number, IQuestions& questions,
+    SiteDialog(QWidget* parent, AppContext& ctx, int number, IQuestions& questions,
                const std::string& clipboard = {});
     // Saves when the fields pass; otherwise tells why and stays open.
     void accept() override;
@@ -30,7 +30,7 @@ class SiteDialog : public QDialog {
   private:
     void ShowLoginFields();
 
-    CAppContext& ctx_;
+    AppContext& ctx_;
     int number_;
     IQuestions& questions_;
     QLineEdit* name_ = nullptr;
@@ -41,6 +41,6 @@ class SiteDialog : public QDialog {
 };
 
 // Runs the dialog on the clipboard's text; true when the site was saved.
-bool ExecSiteDialog(QWidget* parent, CAppContext& ctx, int number, IQuestions& questions);
+bool ExecSiteDialog(QWidget* parent, AppContext& ctx, int number, IQuestions& questions);
 
 }  // namespace vardane::gui

@@ -11,7 +11,7 @@
 
 namespace vardane::gui {
 
-TaskListModel::TaskListModel(CMainFrame& frame, QObject* parent)
+TaskListModel::TaskListModel(MainFrame& frame, QObject* parent)
     : QAbstractTableModel(parent), frame_(frame) {
     Relabel();
     frame_.AddQueueListener(this);

@@ -14,7 +14,7 @@
 #include "app/task_rows.h"
 
 namespace vardane {
-class CMainFrame;
+class MainFrame;
 }
 
 namespace vardane::gui {
@@ -26,7 +26,7 @@ class TaskListModel : public QAbstractTableModel, private ITaskQueueListener {
     // shows.
     static constexpr int kTimeLeftColumn = kColumnCount;
 
-    explicit TaskListModel(CMainFrame& frame, QObject* parent = nullptr);
+    explicit TaskListModel(MainFrame& frame, QObject* parent = nullptr);
     ~TaskListModel() override;
 
     // Shows list filtered to category ("" the whole list), as the frame does.
@@ -61,7 +61,7 @@ class TaskListModel : public QAbstractTableModel, private ITaskQueueListener {
     void OnListChanged(TaskList list, bool fieldsOnly) override;
     void OnListReordered(TaskList list, const std::vector<int>& newIndex) override;
 
-    CMainFrame& frame_;
+    MainFrame& frame_;
     TaskList list_ = TaskList::Downloading;
     std::string category_;
     // Queue index of each shown task, ascending.

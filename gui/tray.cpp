@@ -25,7 +25,7 @@ bool HidesOnClose(bool closeToTray, bool trayAvailable, bool tasksActive) {
     return closeToTray && trayAvailable && tasksActive;
 }
 
-Tray::Tray(CMainFrame& frame, std::function<QWidget*()> window, std::function<void()> quit,
+Tray::Tray(MainFrame& frame, std::function<QWidget*()> window, std::function<void()> quit,
            QObject* parent)
     : QObject(parent), frame_(frame), window_(std::move(window)) {
     menu_ = new QMenu();
@@ -66,7 +66,7 @@ Tray::~Tray() {
 }
 
 void Tray::Refresh() {
-    const CLangTable& lang = frame_.Context().lang;
+    const LangTable& lang = frame_.Context().lang;
     show_->setText(QString::fromStdString(lang.GetLangText("Tray_Show")));
     startAll_->setText(AccessText(lang, "Menu_Main_StartAll"));
     stopAll_->setText(AccessText(lang, "Menu_Main_StopAll"));

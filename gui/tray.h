@@ -12,7 +12,7 @@ class QSystemTrayIcon;
 class QWidget;
 
 namespace vardane {
-class CMainFrame;
+class MainFrame;
 }
 
 namespace vardane::gui {
@@ -27,7 +27,7 @@ class Tray : public QObject {
     Q_OBJECT
   public:
     // window: what Show presents; quit: the explicit quit.
-    Tray(CMainFrame& frame, std::function<QWidget*()> window, std::function<void()> quit,
+    Tray(MainFrame& frame, std::function<QWidget*()> window, std::function<void()> quit,
          QObject* parent = nullptr);
     ~Tray() override;
 
@@ -38,7 +38,7 @@ class Tray : public QObject {
     QMenu* Menu() { return menu_; }
 
   private:
-    CMainFrame& frame_;
+    MainFrame& frame_;
     std::function<QWidget*()> window_;
     QSystemTrayIcon* icon_ = nullptr;
     QMenu* menu_ = nullptr;

@@ -15,15 +15,15 @@ constexpr const char* kGeometry = "WindowGeometry";
 constexpr const char* kColumns = "TaskColumnWidths";
 constexpr const char* kReadable = "ReadableSizes";
 
-std::string Query(CRegistry& registry, const char* name) {
-    CRegistryKey key(registry);
+std::string Query(Registry& registry, const char* name) {
+    RegistryKey key(registry);
     return key.Open(RegRoot::CurrentUser, GroupKeyPath("Window"), false) ? key.QueryString(name)
                                                                          : std::string();
 }
 
 }  // namespace
 
-void RestoreWindowLayout(CRegistry& registry, QMainWindow& window, TaskListView& list) {
+void RestoreWindowLayout(Registry& registry, QMainWindow& window, TaskListView& list) {
     const std::string geometry = Query(registry, kGeometry);
     if (!geometry.empty()) {
         // restoreGeometry checks what it is given and keeps the window on
@@ -37,19 +37,19 @@ void RestoreWindowLayout(CRegistry& registry, QMainWindow& window, TaskListView&
     list.SetReadableUnits(StoredReadableUnits(registry));
 }
 
-void SaveWindowLayout(CRegistry& registry, const QMainWindow& window, const TaskListView& list) {
-    CRegistryKey key(registry);
+void SaveWindowLayout(Registry& registry, const QMainWindow& window, const TaskListView& list) {
+    RegistryKey key(registry);
     key.Open(RegRoot::CurrentUser, GroupKeyPath("Window"), true);
     key.SetString(kGeometry, window.saveGeometry().toBase64().toStdString());
     key.SetString(kColumns, list.ColumnWidthsText().toStdString());
 }
 
-bool StoredReadableUnits(CRegistry& registry) {
+bool StoredReadableUnits(Registry& registry) {
     return Query(registry, kReadable) != "0";
 }
 
-void StoreReadableUnits(CRegistry& registry, bool on) {
-    CRegistryKey key(registry);
+void StoreReadableUnits(Registry& registry, bool on) {
+    RegistryKey key(registry);
     key.Open(RegRoot::CurrentUser, GroupKeyPath("Window"), true);
     key.SetString(kReadable, on ? "1" : "0");
 }

@@ -4,7 +4,7 @@
 #pragma once
 
 namespace vardane {
-class CRegistry;
+class Registry;
 }
 
 class QMainWindow;
@@ -14,10 +14,10 @@ namespace vardane::gui {
 class TaskListView;
 
 // A value that is missing or does not fit leaves that part as it is.
-void RestoreWindowLayout(CRegistry& registry, QMainWindow& window, TaskListView& list);
-void SaveWindowLayout(CRegistry& registry, const QMainWindow& window, const TaskListView& list);
+void RestoreWindowLayout(Registry& registry, QMainWindow& window, TaskListView& list);
+void SaveWindowLayout(Registry& registry, const QMainWindow& window, const TaskListView& list);
 // Readable units (true, the default) or the list's own bytes and KB/s.
-bool StoredReadableUnits(CRegistry& registry);
-void StoreReadableUnits(CRegistry& registry, bool on);
+bool StoredReadableUnits(Registry& registry);
+void StoreReadableUnits(Registry& registry, bool on);
 
 }  // namespace vardane::gui

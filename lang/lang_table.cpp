@@ -20,7 +20,7 @@ std::shared_ptr<const Table> LoadTable(const std::string& path) {
     if (path.empty()) {
         return table;
     }
-    CTextLineReader reader;
+    TextLineReader reader;
     if (!reader.Open(path)) {
         return table;
     }
@@ -50,27 +50,27 @@ std::string FindLangFile(const std::vector<std::string>& folders, std::string_vi
 
 }  // namespace
 
-CLangTable::CLangTable(std::vector<std::string> folders, std::string code)
+LangTable::LangTable(std::vector<std::string> folders, std::string code)
     : folders_(std::move(folders)), code_(std::move(code)) {}
 
-void CLangTable::SetFolders(std::vector<std::string> folders) {
+void LangTable::SetFolders(std::vector<std::string> folders) {
     std::lock_guard lock(mutex_);
     folders_ = std::move(folders);
     table_.reset();
 }
 
-void CLangTable::SetCurrent(std::string code) {
+void LangTable::SetCurrent(std::string code) {
     std::lock_guard lock(mutex_);
     code_ = std::move(code);
     table_.reset();
 }
 
-std::string CLangTable::Current() const {
+std::string LangTable::Current() const {
     std::lock_guard lock(mutex_);
     return code_;
 }
 
-std::string CLangTable::GetLangText(std::string_view key) const {
+std::string LangTable::GetLangText(std::string_view key) const {
     std::shared_ptr<const Table> table;
     {
         std::lock_guard lock(mutex_);
@@ -83,7 +83,7 @@ std::string CLangTable::GetLangText(std::string_view key) const {
     return it == table->end() ? std::string() : it->second;
 }
 
-std::string CLangTable::GetCountText(std::string_view key, int64_t count) const {
+std::string LangTable::GetCountText(std::string_view key, int64_t count) const {
     if (count == 1) {
         std::string one = GetLangText(std::string(key) + "_One");
         if (!one.empty()) {
@@ -93,7 +93,7 @@ std::string CLangTable::GetCountText(std::string_view key, int64_t count) const 
     return GetLangText(key);
 }
 
-std::string CLangTable::LangFilePath(std::string_view code) const {
+std::string LangTable::LangFilePath(std::string_view code) const {
     std::lock_guard lock(mutex_);
     return FindLangFile(folders_, code);
 }

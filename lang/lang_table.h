@@ -15,12 +15,12 @@ namespace vardane {
 // Lookups are cached per file (loaded on first use, first match wins); a
 // file changed on disk is seen after the next start or after SetCurrent.
 // Thread-safe: workers look up log texts while the window thread runs.
-class CLangTable {
+class LangTable {
   public:
-    CLangTable() = default;
+    LangTable() = default;
     // folders: each ends with '/', best first; the file of a code is the
     // first <folder><code> that exists.
-    CLangTable(std::vector<std::string> folders, std::string code);
+    LangTable(std::vector<std::string> folders, std::string code);
 
     void SetFolders(std::vector<std::string> folders);
     void SetCurrent(std::string code);

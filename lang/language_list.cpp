@@ -9,9 +9,9 @@
 
 namespace vardane {
 
-std::vector<LanguageEntry> LanguageList(CRegistry& registry, const CLangTable& lang) {
+std::vector<LanguageEntry> LanguageList(Registry& registry, const LangTable& lang) {
     std::vector<LanguageEntry> list;
-    CRegistryKey key(registry);
+    RegistryKey key(registry);
     if (!key.Open(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Language", false)) {
         return list;
     }

@@ -7,8 +7,8 @@
 
 namespace vardane {
 
-class CLangTable;
-class CRegistry;
+class LangTable;
+class Registry;
 
 struct LanguageEntry {
     std::string Code;
@@ -20,6 +20,6 @@ struct LanguageEntry {
 };
 
 // Lang_1 .. Lang_<Lang_Cnt> of HKCU SOFTWARE\Vardane\Language, in that order.
-std::vector<LanguageEntry> LanguageList(CRegistry& registry, const CLangTable& lang);
+std::vector<LanguageEntry> LanguageList(Registry& registry, const LangTable& lang);
 
 }  // namespace vardane

@@ -12,7 +12,7 @@ namespace vardane {
 class IConnectionOwner {
   public:
     virtual ~IConnectionOwner() = default;
-    // The owner's stop flag (a task's bStop, the explorer's paused flag).
+    // The owner's stop flag (a task's Stop, the explorer's paused flag).
     virtual bool IsStopped() = 0;
     // Adds a log line for the owner's thread.
     virtual void ThreadLog(LogKind kind, const std::string& text) = 0;

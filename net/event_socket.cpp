@@ -18,9 +18,9 @@ namespace vardane {
 
 namespace {
 
-using Mode = CSocketEvent::Mode;
+using Mode = SocketEvent::Mode;
 
-CSocketEvent& EventOf(CConnectionSet& set, int slot) {
+SocketEvent& EventOf(ConnectionSet& set, int slot) {
     return set.events[static_cast<size_t>(slot)];
 }
 
@@ -33,14 +33,14 @@ int CreationMask(int slot) {
 }
 
 // A fresh event: nothing recorded, everything armed.
-void ResetEvent(CSocketEvent& event, int mask, Mode mode) {
-    event = CSocketEvent{};
-    event.iMask = mask;
+void ResetEvent(SocketEvent& event, int mask, Mode mode) {
+    event = SocketEvent{};
+    event.Mask = mask;
     event.mode = mode;
 }
 
-void Record(CSocketEvent& event, int bits) {
-    event.iPending |= bits & event.iMask;
+void Record(SocketEvent& event, int bits) {
+    event.Pending |= bits & event.Mask;
 }
 
 // 0 means "no socket" in a slot, so a descriptor that came out as 0 (stdin
@@ -71,9 +71,9 @@ socklen_t AddressLength(const sockaddr_storage& address) {
     return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
 }
 
-void ApplyReceiveBuffer(const CEventSocket& conn) {
-    if (conn.hSocket != 0 && conn.ReceiveBuffer > 0) {
-        ::setsockopt(conn.hSocket, SOL_SOCKET, SO_RCVBUF, &conn.ReceiveBuffer,
+void ApplyReceiveBuffer(const EventSocket& conn) {
+    if (conn.Socket != 0 && conn.ReceiveBuffer > 0) {
+        ::setsockopt(conn.Socket, SOL_SOCKET, SO_RCVBUF, &conn.ReceiveBuffer,
                      sizeof conn.ReceiveBuffer);
     }
 }
@@ -81,18 +81,18 @@ void ApplyReceiveBuffer(const CEventSocket& conn) {
 // Gives the slot a socket of family, replacing one of another family (a
 // socket is created IPv4 before its host is known). A socket that has tried
 // a connect cannot try another: reuse false always gives a fresh one.
-bool EnsureFamily(CEventSocket& conn, int family, bool reuse = true) {
-    if (reuse && conn.hSocket != 0 && SocketFamily(conn.hSocket) == family) {
+bool EnsureFamily(EventSocket& conn, int family, bool reuse = true) {
+    if (reuse && conn.Socket != 0 && SocketFamily(conn.Socket) == family) {
         return true;
     }
     int fresh = NewSocket(family);
     if (fresh == 0) {
         return false;
     }
-    if (conn.hSocket != 0) {
-        ::close(conn.hSocket);
+    if (conn.Socket != 0) {
+        ::close(conn.Socket);
     }
-    conn.hSocket = fresh;
+    conn.Socket = fresh;
     ApplyReceiveBuffer(conn);
     return true;
 }
@@ -157,12 +157,12 @@ int QueuedBytes(int fd) {
     return count;
 }
 
-void ConnectDone(CSocketEvent& event, int error) {
-    event.iConnectError = error;
-    Record(event, FD_CONNECT);
+void ConnectDone(SocketEvent& event, int error) {
+    event.ConnectError = error;
+    Record(event, kFdConnect);
     if (error == 0) {
         event.mode = Mode::Connected;
-        Record(event, FD_WRITE);
+        Record(event, kFdWrite);
     } else {
         event.mode = Mode::Closed;
     }
@@ -173,7 +173,7 @@ void ConnectDone(CSocketEvent& event, int error) {
 // with a reset or a full hang-up; a slot that has nothing left to report is
 // not polled at all, so a level-triggered condition never wakes the wait
 // again.
-bool PollSpec(const CSocketEvent& event, short& wanted) {
+bool PollSpec(const SocketEvent& event, short& wanted) {
     wanted = 0;
     switch (event.mode) {
         case Mode::Connecting:
@@ -183,42 +183,42 @@ bool PollSpec(const CSocketEvent& event, short& wanted) {
             return false;  // polled for what the session wants (PollEntry)
         case Mode::Listening:
             wanted = POLLIN;
-            return event.bAcceptArmed && (event.iMask & FD_ACCEPT);
+            return event.AcceptArmed && (event.Mask & kFdAccept);
         case Mode::Connected:
-            if (!(event.iMask & (FD_READ | FD_CLOSE))) {
+            if (!(event.Mask & (kFdRead | kFdClose))) {
                 return false;
             }
-            wanted = event.bReadArmed ? POLLIN | POLLRDHUP : 0;
+            wanted = event.ReadArmed ? POLLIN | POLLRDHUP : 0;
             return true;
         default:
             return false;
     }
 }
 
-void RecordClose(CSocketEvent& event, int fd, short revents) {
-    event.iCloseError = (revents & POLLERR) ? SocketError(fd) : 0;
+void RecordClose(SocketEvent& event, int fd, short revents) {
+    event.CloseError = (revents & POLLERR) ? SocketError(fd) : 0;
     event.mode = Mode::Closed;
-    Record(event, FD_CLOSE);
+    Record(event, kFdClose);
 }
 
 // Turns what poll saw on a slot into recorded events. On a slot that speaks
 // TLS the socket's end is not the stream's: only the session can tell a
 // close alert (a clean end) from a cut, so readiness is handed to the next
 // receive, which records the close (ReceiveBytes).
-void TranslateReadiness(CSocketEvent& event, int fd, short revents, bool tls) {
+void TranslateReadiness(SocketEvent& event, int fd, short revents, bool tls) {
     if (revents == 0) {
         return;
     }
     if (tls && event.mode == Mode::Connected) {
-        if (event.bReadArmed) {
-            event.bReadArmed = false;
-            Record(event, FD_READ);
+        if (event.ReadArmed) {
+            event.ReadArmed = false;
+            Record(event, kFdRead);
         } else {
             // A reset or hang-up while a read is still owed: no close alert
             // came first, or the receive would have recorded it.
             RecordClose(event, fd, revents);
-            if (event.iCloseError == 0) {
-                event.iCloseError = ECONNRESET;
+            if (event.CloseError == 0) {
+                event.CloseError = ECONNRESET;
             }
         }
         return;
@@ -228,21 +228,21 @@ void TranslateReadiness(CSocketEvent& event, int fd, short revents, bool tls) {
             ConnectDone(event, SocketError(fd));
             break;
         case Mode::Listening:
-            event.bAcceptArmed = false;
-            event.iAcceptError = (revents & POLLERR) ? SocketError(fd) : 0;
-            Record(event, FD_ACCEPT);
+            event.AcceptArmed = false;
+            event.AcceptError = (revents & POLLERR) ? SocketError(fd) : 0;
+            Record(event, kFdAccept);
             break;
         case Mode::Connected:
-            if (!event.bReadArmed) {
+            if (!event.ReadArmed) {
                 // A reset: the kernel has dropped whatever was queued.
                 RecordClose(event, fd, revents);
                 break;
             }
             // Data still queued comes first; the close follows once it has
             // been read.
-            event.bReadArmed = false;
+            event.ReadArmed = false;
             if (QueuedBytes(fd) > 0) {
-                Record(event, FD_READ);
+                Record(event, kFdRead);
             } else {
                 RecordClose(event, fd, revents);
             }
@@ -253,12 +253,12 @@ void TranslateReadiness(CSocketEvent& event, int fd, short revents, bool tls) {
 }
 
 // One handshake step; its end is reported like a connect.
-void StepHandshake(CEventSocket& conn, CSocketEvent& event) {
+void StepHandshake(EventSocket& conn, SocketEvent& event) {
     switch (conn.Tls->Handshake()) {
-        case CTlsSession::Step::Done:
+        case TlsSession::Step::Done:
             ConnectDone(event, 0);
             break;
-        case CTlsSession::Step::Failed:
+        case TlsSession::Step::Failed:
             ConnectDone(event, kErrorTls);
             break;
         default:
@@ -268,30 +268,30 @@ void StepHandshake(CEventSocket& conn, CSocketEvent& event) {
 
 // Bytes the session decrypted ahead sit in user space, where poll cannot see
 // them: they count as a read event of their own.
-void RecordTlsPending(CEventSocket& conn, CSocketEvent& event) {
-    if (conn.Tls && event.mode == Mode::Connected && event.bReadArmed && (event.iMask & FD_READ) &&
+void RecordTlsPending(EventSocket& conn, SocketEvent& event) {
+    if (conn.Tls && event.mode == Mode::Connected && event.ReadArmed && (event.Mask & kFdRead) &&
         conn.Tls->HasPending()) {
-        event.bReadArmed = false;
-        Record(event, FD_READ);
+        event.ReadArmed = false;
+        Record(event, kFdRead);
     }
 }
 
 // What a slot is polled for now, -1 when it is not polled.
-pollfd PollEntry(const CEventSocket& conn, const CSocketEvent& event) {
+pollfd PollEntry(const EventSocket& conn, const SocketEvent& event) {
     short wanted = 0;
-    if (conn.hSocket == 0) {
+    if (conn.Socket == 0) {
         return pollfd{-1, 0, 0};
     }
     if (event.mode == Mode::Handshaking) {
-        return pollfd{conn.hSocket, conn.Tls->WantedEvents(), 0};
+        return pollfd{conn.Socket, conn.Tls->WantedEvents(), 0};
     }
-    return pollfd{PollSpec(event, wanted) ? conn.hSocket : -1, wanted, 0};
+    return pollfd{PollSpec(event, wanted) ? conn.Socket : -1, wanted, 0};
 }
 
 // Starts a connect to the next address still to try; an address refused at
 // once gives way to the one after it. With none left, the last error is the
 // connect's outcome.
-void ConnectNextAddress(CEventSocket& conn, CSocketEvent& event, bool first) {
+void ConnectNextAddress(EventSocket& conn, SocketEvent& event, bool first) {
     int error = ECONNREFUSED;
     for (bool reuse = first; !conn.Fallbacks.empty(); reuse = false) {
         sockaddr_storage address = conn.Fallbacks.front();
@@ -303,7 +303,7 @@ void ConnectNextAddress(CEventSocket& conn, CSocketEvent& event, bool first) {
         event.mode = Mode::Connecting;
         conn.AttemptDeadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(kAttemptMillis);
-        if (::connect(conn.hSocket, reinterpret_cast<const sockaddr*>(&address),
+        if (::connect(conn.Socket, reinterpret_cast<const sockaddr*>(&address),
                       AddressLength(address)) == 0) {
             ConnectDone(event, 0);
             return;
@@ -318,11 +318,11 @@ void ConnectNextAddress(CEventSocket& conn, CSocketEvent& event, bool first) {
 
 // A connect that failed, or outlived its attempt while other addresses wait,
 // moves on to the next address instead of reporting.
-bool RetryConnect(CEventSocket& conn, CSocketEvent& event, short revents) {
+bool RetryConnect(EventSocket& conn, SocketEvent& event, short revents) {
     if (event.mode != Mode::Connecting || conn.Fallbacks.empty()) {
         return false;
     }
-    bool failed = revents != 0 && SocketError(conn.hSocket) != 0;
+    bool failed = revents != 0 && SocketError(conn.Socket) != 0;
     bool late = std::chrono::steady_clock::now() >= conn.AttemptDeadline;
     if (!failed && !(revents == 0 && late)) {
         return false;
@@ -332,10 +332,10 @@ bool RetryConnect(CEventSocket& conn, CSocketEvent& event, short revents) {
 }
 
 // The nearest end of a connect attempt that another address waits behind.
-std::chrono::steady_clock::time_point NearestAttemptEnd(const CConnectionSet& set, int count,
+std::chrono::steady_clock::time_point NearestAttemptEnd(const ConnectionSet& set, int count,
                                                         std::chrono::steady_clock::time_point end) {
     for (int i = 0; i < count; ++i) {
-        const CEventSocket& conn = set[i];
+        const EventSocket& conn = set[i];
         if (set.events[static_cast<size_t>(i)].mode == Mode::Connecting &&
             !conn.Fallbacks.empty() && conn.AttemptDeadline < end) {
             end = conn.AttemptDeadline;
@@ -344,9 +344,9 @@ std::chrono::steady_clock::time_point NearestAttemptEnd(const CConnectionSet& se
     return end;
 }
 
-int FirstSignalled(const CConnectionSet& set, int count) {
+int FirstSignalled(const ConnectionSet& set, int count) {
     for (int i = 0; i < count; ++i) {
-        if (set.events[static_cast<size_t>(i)].iPending != 0) {
+        if (set.events[static_cast<size_t>(i)].Pending != 0) {
             return i;
         }
     }
@@ -355,26 +355,26 @@ int FirstSignalled(const CConnectionSet& set, int count) {
 
 }  // namespace
 
-bool CreateSocket(CConnectionSet& set, int slot) {
+bool CreateSocket(ConnectionSet& set, int slot) {
     if (!ValidSlot(slot)) {
         return false;
     }
     CloseSocket(set, slot);
-    set[slot].hSocket = NewSocket();
+    set[slot].Socket = NewSocket();
     set[slot].ReceiveBuffer = 0;
     ResetEvent(EventOf(set, slot), CreationMask(slot), Mode::Idle);
-    return set[slot].hSocket != 0;
+    return set[slot].Socket != 0;
 }
 
-bool CreateSockets(CConnectionSet& set, int n) {
+bool CreateSockets(ConnectionSet& set, int n) {
     for (int i = 0; i < n && i < kConnectionSlots; ++i) {
-        set[i].hSocket = NewSocket();
+        set[i].Socket = NewSocket();
         ResetEvent(EventOf(set, i), CreationMask(i), Mode::Idle);
     }
     return true;
 }
 
-void CloseSocket(CConnectionSet& set, int slot) {
+void CloseSocket(ConnectionSet& set, int slot) {
     if (!ValidSlot(slot)) {
         return;
     }
@@ -382,15 +382,15 @@ void CloseSocket(CConnectionSet& set, int slot) {
         set[slot].Tls->Shutdown();
         set[slot].Tls.reset();
     }
-    if (set[slot].hSocket != 0) {
-        ::close(set[slot].hSocket);
-        set[slot].hSocket = 0;
+    if (set[slot].Socket != 0) {
+        ::close(set[slot].Socket);
+        set[slot].Socket = 0;
     }
-    CSocketEvent& event = EventOf(set, slot);
-    ResetEvent(event, event.iMask, Mode::Idle);
+    SocketEvent& event = EventOf(set, slot);
+    ResetEvent(event, event.Mask, Mode::Idle);
 }
 
-void CloseSockets(CConnectionSet& set, int n) {
+void CloseSockets(ConnectionSet& set, int n) {
     for (int i = 0; i < n && i < kConnectionSlots; ++i) {
         CloseSocket(set, i);
     }
@@ -465,22 +465,22 @@ int AddressPort(const sockaddr_storage& address) {
     return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
 }
 
-bool ConnectSocket(CConnectionSet& set, int slot, const std::string& host, int port,
+bool ConnectSocket(ConnectionSet& set, int slot, const std::string& host, int port,
                    const std::string& targetHost, int targetPort) {
     if (!ValidSlot(slot)) {
         return false;
     }
-    CEventSocket& conn = set[slot];
+    EventSocket& conn = set[slot];
     conn.Host = host;
     conn.ProxyStep = 1;
     conn.Port = port;
     conn.TargetHost = targetHost;
     conn.TargetPort = targetPort;
-    if (conn.hSocket == 0) {
+    if (conn.Socket == 0) {
         return false;
     }
-    CSocketEvent& event = EventOf(set, slot);
-    event.iPending = 0;
+    SocketEvent& event = EventOf(set, slot);
+    event.Pending = 0;
     conn.Fallbacks = ResolveAddresses(host, port);
     if (conn.Fallbacks.empty()) {
         ConnectDone(event, kErrorHostNotFound);
@@ -490,19 +490,19 @@ bool ConnectSocket(CConnectionSet& set, int slot, const std::string& host, int p
     return true;
 }
 
-void RearmSocket(CConnectionSet& set, int slot, int mask) {
+void RearmSocket(ConnectionSet& set, int slot, int mask) {
     if (!ValidSlot(slot)) {
         return;
     }
-    CSocketEvent& event = EventOf(set, slot);
+    SocketEvent& event = EventOf(set, slot);
     Mode mode = event.mode;
     ResetEvent(event, mask, mode);
     if (mode == Mode::Connected) {
-        Record(event, FD_WRITE);
+        Record(event, kFdWrite);
     }
 }
 
-int WaitForEvents(CConnectionSet& set, int count, int timeoutMs) {
+int WaitForEvents(ConnectionSet& set, int count, int timeoutMs) {
     if (count < 1 || count > kConnectionSlots) {
         return kWaitFailed;
     }
@@ -553,27 +553,27 @@ int WaitForEvents(CConnectionSet& set, int count, int timeoutMs) {
     }
 }
 
-bool EnumNetworkEvents(CConnectionSet& set, int slot, NetworkEvents& events) {
+bool EnumNetworkEvents(ConnectionSet& set, int slot, NetworkEvents& events) {
     events = NetworkEvents{};
-    if (!ValidSlot(slot) || set[slot].hSocket == 0) {
+    if (!ValidSlot(slot) || set[slot].Socket == 0) {
         return false;
     }
-    CSocketEvent& event = EventOf(set, slot);
-    events.lNetworkEvents = event.iPending;
-    events.iConnectError = (event.iPending & FD_CONNECT) ? event.iConnectError : 0;
-    events.iAcceptError = (event.iPending & FD_ACCEPT) ? event.iAcceptError : 0;
-    events.iCloseError = (event.iPending & FD_CLOSE) ? event.iCloseError : 0;
-    event.iPending = 0;
+    SocketEvent& event = EventOf(set, slot);
+    events.NetworkEvents = event.Pending;
+    events.ConnectError = (event.Pending & kFdConnect) ? event.ConnectError : 0;
+    events.AcceptError = (event.Pending & kFdAccept) ? event.AcceptError : 0;
+    events.CloseError = (event.Pending & kFdClose) ? event.CloseError : 0;
+    event.Pending = 0;
     return true;
 }
 
-int64_t ReceiveBytes(CConnectionSet& set, int slot, char* data, size_t size) {
+int64_t ReceiveBytes(ConnectionSet& set, int slot, char* data, size_t size) {
     // A zero-byte receive would read as "peer closed"; it is "nothing" here.
-    if (!ValidSlot(slot) || set[slot].hSocket == 0 || size == 0) {
+    if (!ValidSlot(slot) || set[slot].Socket == 0 || size == 0) {
         return -1;
     }
-    CSocketEvent& event = EventOf(set, slot);
-    event.bReadArmed = true;
+    SocketEvent& event = EventOf(set, slot);
+    event.ReadArmed = true;
     if (set[slot].Tls) {
         bool broken = false;
         int64_t received = set[slot].Tls->Read(data, size, broken);
@@ -581,13 +581,13 @@ int64_t ReceiveBytes(CConnectionSet& set, int slot, char* data, size_t size) {
             // The session's word on the end: its close alert is a clean
             // close (the peer may hold the connection open for ours); a cut
             // without it or a damaged record is a reset, whatever TCP says.
-            event.iCloseError = broken ? ECONNRESET : 0;
+            event.CloseError = broken ? ECONNRESET : 0;
             event.mode = Mode::Closed;
-            Record(event, FD_CLOSE);
+            Record(event, kFdClose);
         }
         return received;
     }
-    ssize_t received = ::recv(set[slot].hSocket, data, size, 0);
+    ssize_t received = ::recv(set[slot].Socket, data, size, 0);
     return received < 0 ? -1 : static_cast<int64_t>(received);
 }
 
@@ -610,16 +610,16 @@ int Receive(CConnectionSet& set, int slot, ReceiveBuffer& buffer) {
     return static_cast<int>(received);
 }
 
-bool SendBytes(int hSocket, const void* bytes, size_t size) {
+bool SendBytes(int socketFd, const void* bytes, size_t size) {
     // A command or request never fills a socket buffer on its own; the bound
     // only keeps a peer that stopped reading from holding the thread.
     constexpr int kStallMillis = 5000;
-    if (hSocket <= 0) {
+    if (socketFd <= 0) {
         return false;
     }
     const char* next = static_cast<const char*>(bytes);
     while (size > 0) {
-        ssize_t sent = ::send(hSocket, next, size, MSG_NOSIGNAL);
+        ssize_t sent = ::send(socketFd, next, size, MSG_NOSIGNAL);
         if (sent > 0) {
             next += sent;
             size -= static_cast<size_t>(sent);
@@ -629,7 +629,7 @@ bool SendBytes(int hSocket, const void* bytes, size_t size) {
             continue;
         }
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd fd{hSocket, POLLOUT, 0};
+            pollfd fd{socketFd, POLLOUT, 0};
             if (::poll(&fd, 1, kStallMillis) > 0 && (fd.revents & POLLOUT)) {
                 continue;
             }
@@ -639,105 +639,105 @@ bool SendBytes(int hSocket, const void* bytes, size_t size) {
     return true;
 }
 
-bool SendOnSlot(CConnectionSet& set, int slot, const void* bytes, size_t size) {
+bool SendOnSlot(ConnectionSet& set, int slot, const void* bytes, size_t size) {
     if (!ValidSlot(slot)) {
         return false;
     }
     if (set[slot].Tls) {
         return set[slot].Tls->Write(bytes, size);
     }
-    return SendBytes(set[slot].hSocket, bytes, size);
+    return SendBytes(set[slot].Socket, bytes, size);
 }
 
-bool StartTls(CConnectionSet& set, int slot, const std::string& host, const TlsOptions& options) {
-    if (!ValidSlot(slot) || set[slot].hSocket == 0 || EventOf(set, slot).mode != Mode::Connected) {
+bool StartTls(ConnectionSet& set, int slot, const std::string& host, const TlsOptions& options) {
+    if (!ValidSlot(slot) || set[slot].Socket == 0 || EventOf(set, slot).mode != Mode::Connected) {
         return false;
     }
-    CEventSocket& conn = set[slot];
-    CSocketEvent& event = EventOf(set, slot);
-    conn.Tls = NewTlsSession(conn.hSocket, host, conn.TargetPort, options);
-    event.iPending &= ~(FD_WRITE | FD_READ);
-    event.bReadArmed = true;
+    EventSocket& conn = set[slot];
+    SocketEvent& event = EventOf(set, slot);
+    conn.Tls = NewTlsSession(conn.Socket, host, conn.TargetPort, options);
+    event.Pending &= ~(kFdWrite | kFdRead);
+    event.ReadArmed = true;
     event.mode = Mode::Handshaking;
     StepHandshake(conn, event);
     return true;
 }
 
-CTlsSession* TlsOf(const CConnectionSet& set, int slot) {
+TlsSession* TlsOf(const ConnectionSet& set, int slot) {
     return ValidSlot(slot) ? set[slot].Tls.get() : nullptr;
 }
 
-bool LocalAddress(const CConnectionSet& set, int slot, sockaddr_in& address) {
-    if (!ValidSlot(slot) || set[slot].hSocket == 0) {
+bool LocalAddress(const ConnectionSet& set, int slot, sockaddr_in& address) {
+    if (!ValidSlot(slot) || set[slot].Socket == 0) {
         return false;
     }
     socklen_t length = sizeof(address);
-    return ::getsockname(set[slot].hSocket, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+    return ::getsockname(set[slot].Socket, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
            address.sin_family == AF_INET;
 }
 
-bool BindSocket(CConnectionSet& set, int slot, const sockaddr_in& address) {
-    if (!ValidSlot(slot) || set[slot].hSocket == 0) {
+bool BindSocket(ConnectionSet& set, int slot, const sockaddr_in& address) {
+    if (!ValidSlot(slot) || set[slot].Socket == 0) {
         return false;
     }
-    return ::bind(set[slot].hSocket, reinterpret_cast<const sockaddr*>(&address),
-                  sizeof(address)) == 0;
+    return ::bind(set[slot].Socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) ==
+           0;
 }
 
-bool LocalAddress(const CConnectionSet& set, int slot, sockaddr_storage& address) {
-    if (!ValidSlot(slot) || set[slot].hSocket == 0) {
+bool LocalAddress(const ConnectionSet& set, int slot, sockaddr_storage& address) {
+    if (!ValidSlot(slot) || set[slot].Socket == 0) {
         return false;
     }
     socklen_t length = sizeof(address);
-    return ::getsockname(set[slot].hSocket, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+    return ::getsockname(set[slot].Socket, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
            (address.ss_family == AF_INET || address.ss_family == AF_INET6);
 }
 
-bool BindSocket(CConnectionSet& set, int slot, const sockaddr_storage& address) {
-    if (!ValidSlot(slot) || set[slot].hSocket == 0 || !EnsureFamily(set[slot], address.ss_family)) {
+bool BindSocket(ConnectionSet& set, int slot, const sockaddr_storage& address) {
+    if (!ValidSlot(slot) || set[slot].Socket == 0 || !EnsureFamily(set[slot], address.ss_family)) {
         return false;
     }
-    return ::bind(set[slot].hSocket, reinterpret_cast<const sockaddr*>(&address),
+    return ::bind(set[slot].Socket, reinterpret_cast<const sockaddr*>(&address),
                   AddressLength(address)) == 0;
 }
 
-bool PeerAddress(int hSocket, sockaddr_storage& address) {
+bool PeerAddress(int socketFd, sockaddr_storage& address) {
     address = sockaddr_storage{};
     socklen_t length = sizeof(address);
-    return hSocket > 0 &&
-           ::getpeername(hSocket, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+    return socketFd > 0 &&
+           ::getpeername(socketFd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
            (address.ss_family == AF_INET || address.ss_family == AF_INET6);
 }
 
-bool ListenSocket(CConnectionSet& set, int slot, int backlog) {
-    if (!ValidSlot(slot) || set[slot].hSocket == 0 || ::listen(set[slot].hSocket, backlog) != 0) {
+bool ListenSocket(ConnectionSet& set, int slot, int backlog) {
+    if (!ValidSlot(slot) || set[slot].Socket == 0 || ::listen(set[slot].Socket, backlog) != 0) {
         return false;
     }
-    CSocketEvent& event = EventOf(set, slot);
+    SocketEvent& event = EventOf(set, slot);
     event.mode = Mode::Listening;
-    event.bAcceptArmed = true;
+    event.AcceptArmed = true;
     return true;
 }
 
-int AcceptSocket(CConnectionSet& set, int slot) {
-    if (!ValidSlot(slot) || set[slot].hSocket == 0) {
+int AcceptSocket(ConnectionSet& set, int slot) {
+    if (!ValidSlot(slot) || set[slot].Socket == 0) {
         return 0;
     }
-    EventOf(set, slot).bAcceptArmed = true;
-    return SlotHandle(::accept4(set[slot].hSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    EventOf(set, slot).AcceptArmed = true;
+    return SlotHandle(::accept4(set[slot].Socket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
 }
 
-void AdoptSocket(CConnectionSet& set, int slot, int hSocket) {
+void AdoptSocket(ConnectionSet& set, int slot, int socketFd) {
     if (!ValidSlot(slot)) {
         return;
     }
     CloseSocket(set, slot);
-    set[slot].hSocket = hSocket;
-    CSocketEvent& event = EventOf(set, slot);
-    ResetEvent(event, event.iMask, hSocket != 0 ? Mode::Connected : Mode::Idle);
+    set[slot].Socket = socketFd;
+    SocketEvent& event = EventOf(set, slot);
+    ResetEvent(event, event.Mask, socketFd != 0 ? Mode::Connected : Mode::Idle);
 }
 
-void BoundReceiveBuffer(CEventSocket& conn, int bytes) {
+void BoundReceiveBuffer(EventSocket& conn, int bytes) {
     conn.ReceiveBuffer = bytes > 0 ? bytes : 0;
     ApplyReceiveBuffer(conn);
 }

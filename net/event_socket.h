@@ -2,32 +2,32 @@
 // workers and the FTP directory client.
 //
 // A record that owns connections (a worker's thread record, the explorer's
-// record) embeds one CConnectionSet: exactly three connection slots and the
+// record) embeds one ConnectionSet: exactly three connection slots and the
 // event state of each. The owner creates sockets, starts connects, waits at
 // most 500 ms for network events on all three slots at once, reads which
 // events occurred and reacts. Nothing here blocks except the host name lookup.
 //
 // Events follow the Winsock event-selection rules the callers were written
 // for, on top of level-triggered poll():
-// - FD_CONNECT is recorded once per connect, with its error code (a failed
+// - kFdConnect is recorded once per connect, with its error code (a failed
 //   name lookup or an immediately refused connect arrives the same way);
-// - FD_READ is recorded once and again only after the next Receive on that
+// - kFdRead is recorded once and again only after the next Receive on that
 //   slot, so a read event that the owner ignores never wakes the wait again;
-// - FD_CLOSE is recorded once per connection, after the data still queued
+// - kFdClose is recorded once per connection, after the data still queued
 //   has been read;
-// - FD_ACCEPT is recorded once and again only after the next AcceptSocket;
-// - FD_WRITE is recorded once when a connection is established or re-armed.
+// - kFdAccept is recorded once and again only after the next AcceptSocket;
+// - kFdWrite is recorded once when a connection is established or re-armed.
 // Recorded events stay pending until EnumNetworkEvents reads and resets them.
 //
 // A slot may carry a TLS session (StartTls) once its TCP connection, and a
 // proxy tunnel if any, is up. The handshake runs inside WaitForEvents and ends
-// in a second FD_CONNECT; from then on Receive, ReceiveBytes and SendOnSlot
+// in a second kFdConnect; from then on Receive, ReceiveBytes and SendOnSlot
 // carry plain bytes through the session, and bytes that the session has
-// already decrypted produce FD_READ like bytes queued in the socket. The end
+// already decrypted produce kFdRead like bytes queued in the socket. The end
 // of a TLS stream is the session's to say: a receive that meets the peer's
-// close alert returns 0 and records FD_CLOSE with error 0, also while the
+// close alert returns 0 and records kFdClose with error 0, also while the
 // peer keeps the connection open; a TCP close without that alert (a cut) or
-// a damaged record records FD_CLOSE with ECONNRESET.
+// a damaged record records kFdClose with ECONNRESET.
 //
 // A set belongs to the one thread that owns its record. The set is a plain
 // copyable value (a launch record is copied into the worker's own record
@@ -52,11 +52,11 @@
 namespace vardane {
 
 // Network event bits, as Winsock numbers them.
-constexpr int FD_READ = 0x01;
-constexpr int FD_WRITE = 0x02;
-constexpr int FD_ACCEPT = 0x08;
-constexpr int FD_CONNECT = 0x10;
-constexpr int FD_CLOSE = 0x20;
+constexpr int kFdRead = 0x01;
+constexpr int kFdWrite = 0x02;
+constexpr int kFdAccept = 0x08;
+constexpr int kFdConnect = 0x10;
+constexpr int kFdClose = 0x20;
 
 // Event masks by use.
 constexpr int kMaskConnection = 0x33;  // slots 0 and 1, a passive data socket
@@ -77,20 +77,20 @@ constexpr size_t kReceiveSize = 4096;
 // 4096 data bytes and a terminating zero byte.
 using ReceiveBuffer = std::array<char, kReceiveSize + 1>;
 
-// Error code of FD_CONNECT when the host name could not be resolved.
+// Error code of kFdConnect when the host name could not be resolved.
 constexpr int kErrorHostNotFound = -2;
-// Error code of the FD_CONNECT that ends a failed TLS handshake; the session
+// Error code of the kFdConnect that ends a failed TLS handshake; the session
 // tells why (TlsOf).
 constexpr int kErrorTls = -3;
 
-struct CEventSocket {
-    int hSocket = 0;   // 0 when the slot has no socket (a socket is never fd 0)
+struct EventSocket {
+    int Socket = 0;    // 0 when the slot has no socket (a socket is never fd 0)
     std::string Host;  // host actually connected to (the proxy when one is used)
     int Port = 0;
     int ProxyStep = 0;       // 1 connect started, 2..4 handshake, 5 ready, 0 failed
     std::string TargetHost;  // the server the protocol talks to
     int TargetPort = 0;
-    std::shared_ptr<CTlsSession> Tls;  // set by StartTls, dropped by CloseSocket
+    std::shared_ptr<TlsSession> Tls;  // set by StartTls, dropped by CloseSocket
     // Addresses of Host still to try when the current connect is refused or
     // takes longer than kAttemptMillis.
     std::vector<sockaddr_storage> Fallbacks;
@@ -106,50 +106,48 @@ constexpr int kAttemptMillis = 3000;
 
 // The event of one slot: the selected mask, what was recorded and not yet
 // read, and what the poll emulation needs to keep the Winsock rules.
-struct CSocketEvent {
+struct SocketEvent {
     enum class Mode : uint8_t { Idle, Connecting, Handshaking, Connected, Listening, Closed };
-    int iMask = 0;
-    int iPending = 0;
-    int iConnectError = 0;
-    int iAcceptError = 0;
-    int iCloseError = 0;
+    int Mask = 0;
+    int Pending = 0;
+    int ConnectError = 0;
+    int AcceptError = 0;
+    int CloseError = 0;
     Mode mode = Mode::Idle;
-    bool bReadArmed = true;    // a read (or close) may be recorded
-    bool bAcceptArmed = true;  // an accept may be recorded
+    bool ReadArmed = true;    // a read (or close) may be recorded
+    bool AcceptArmed = true;  // an accept may be recorded
 };
 
-struct CConnectionSet {
-    std::array<CEventSocket, kConnectionSlots> connections{};
-    std::array<CSocketEvent, kConnectionSlots> events{};
+struct ConnectionSet {
+    std::array<EventSocket, kConnectionSlots> connections{};
+    std::array<SocketEvent, kConnectionSlots> events{};
 
-    CEventSocket& operator[](int slot) { return connections[static_cast<size_t>(slot)]; }
-    const CEventSocket& operator[](int slot) const {
-        return connections[static_cast<size_t>(slot)];
-    }
+    EventSocket& operator[](int slot) { return connections[static_cast<size_t>(slot)]; }
+    const EventSocket& operator[](int slot) const { return connections[static_cast<size_t>(slot)]; }
 };
 
 // What EnumNetworkEvents reports for one slot.
 struct NetworkEvents {
-    int lNetworkEvents = 0;
-    int iConnectError = 0;  // errno of FD_CONNECT (kErrorHostNotFound for a lookup failure)
-    int iAcceptError = 0;
-    int iCloseError = 0;  // 0 for a graceful close, else errno (a reset)
+    int NetworkEvents = 0;
+    int ConnectError = 0;  // errno of kFdConnect (kErrorHostNotFound for a lookup failure)
+    int AcceptError = 0;
+    int CloseError = 0;  // 0 for a graceful close, else errno (a reset)
 };
 
 // Creates a TCP socket in each of the slots 0..n-1 with a fresh event selecting
 // kMaskConnection (kMaskListenSlot for slot 2). Close the old sockets first:
 // creation overwrites the handle. Returns true.
-bool CreateSockets(CConnectionSet& set, int n);
+bool CreateSockets(ConnectionSet& set, int n);
 // Closes the sockets of slots 0..n-1 and clears their handles and pending
 // events.
-void CloseSockets(CConnectionSet& set, int n);
+void CloseSockets(ConnectionSet& set, int n);
 // Closes one slot's socket.
-void CloseSocket(CConnectionSet& set, int slot);
+void CloseSocket(ConnectionSet& set, int slot);
 // Closes slot's socket (if any) and creates a new one with a fresh event.
 // Bounds what the kernel may buffer for the slot's connection (bytes > 0),
 // now and on every socket that later replaces this one.
-void BoundReceiveBuffer(CEventSocket& conn, int bytes);
-bool CreateSocket(CConnectionSet& set, int slot);
+void BoundReceiveBuffer(EventSocket& conn, int bytes);
+bool CreateSocket(ConnectionSet& set, int slot);
 
 // IPv4 address of host (dotted form used as is, else a name lookup) and port.
 // False when the lookup fails.
@@ -172,35 +170,35 @@ int AddressPort(const sockaddr_storage& address);
 // Stores host, proxy step 1, port, target host and port in the slot and
 // starts a non-blocking connect to the first address of host; a refused or
 // slow connect goes on with the next one (the slot's socket is replaced when
-// the address family changes). The outcome arrives as FD_CONNECT with the
+// the address family changes). The outcome arrives as kFdConnect with the
 // error code of the last attempt, also for a failed lookup or a connect
 // refused at once.
-bool ConnectSocket(CConnectionSet& set, int slot, const std::string& host, int port,
+bool ConnectSocket(ConnectionSet& set, int slot, const std::string& host, int port,
                    const std::string& targetHost, int targetPort);
 
 // Starts a TLS session for host on a connected slot. The outcome arrives as
-// FD_CONNECT: error 0 when the session is up (with FD_WRITE), kErrorTls when
+// kFdConnect: error 0 when the session is up (with kFdWrite), kErrorTls when
 // it failed. False when the slot is not connected.
-bool StartTls(CConnectionSet& set, int slot, const std::string& host, const TlsOptions& options);
+bool StartTls(ConnectionSet& set, int slot, const std::string& host, const TlsOptions& options);
 // The slot's TLS session, nullptr when it has none.
-CTlsSession* TlsOf(const CConnectionSet& set, int slot);
+TlsSession* TlsOf(const ConnectionSet& set, int slot);
 
 // Replaces the slot's event by a new one selecting mask; pending events are
 // dropped and the read/accept events are armed again.
-void RearmSocket(CConnectionSet& set, int slot, int mask);
+void RearmSocket(ConnectionSet& set, int slot, int mask);
 
 // Waits at most timeoutMs (at most 500 ms) for an event on slots 0..count-1.
 // Returns the lowest signalled slot, kWaitTimeout or kWaitFailed.
-int WaitForEvents(CConnectionSet& set, int count = kConnectionSlots, int timeoutMs = kWaitMillis);
+int WaitForEvents(ConnectionSet& set, int count = kConnectionSlots, int timeoutMs = kWaitMillis);
 
 // Reads and resets the events recorded for slot. False when the slot has no
 // socket.
-bool EnumNetworkEvents(CConnectionSet& set, int slot, NetworkEvents& events);
+bool EnumNetworkEvents(ConnectionSet& set, int slot, NetworkEvents& events);
 
 // One recv of up to kReceiveSize bytes into buffer, cleared first, followed by
 // a zero byte. Returns the count, 0 when the peer closed, -1 when there is
 // nothing to process. Arms the read event again.
-int Receive(CConnectionSet& set, int slot, ReceiveBuffer& buffer);
+int Receive(ConnectionSet& set, int slot, ReceiveBuffer& buffer);
 // One recv of up to size bytes. Same results and re-arming as Receive; a
 // size of 0 receives nothing and returns -1.
 int64_t ReceiveBytes(CConnectionSet& set, int slot, char* data, size_t size);
@@ -211,26 +209,26 @@ int64_t ReceiveIntoPipe(CConnectionSet& set, int slot, int pipeWrite, size_t siz
 
 // Sends all of bytes on a socket, waiting (bounded) while the send buffer is
 // full. False on an error, a closed peer or a stall.
-bool SendBytes(int hSocket, const void* bytes, size_t size);
+bool SendBytes(int socketFd, const void* bytes, size_t size);
 
 // SendBytes on a slot, through its TLS session when it has one.
-bool SendOnSlot(CConnectionSet& set, int slot, const void* bytes, size_t size);
+bool SendOnSlot(ConnectionSet& set, int slot, const void* bytes, size_t size);
 
 // FTP active mode: local address of a slot's socket, bind, listen, accept.
-bool LocalAddress(const CConnectionSet& set, int slot, sockaddr_in& address);
-bool BindSocket(CConnectionSet& set, int slot, const sockaddr_in& address);
+bool LocalAddress(const ConnectionSet& set, int slot, sockaddr_in& address);
+bool BindSocket(ConnectionSet& set, int slot, const sockaddr_in& address);
 // The same for either family; BindSocket replaces the slot's socket by one of
 // the address's family first when they differ.
-bool LocalAddress(const CConnectionSet& set, int slot, sockaddr_storage& address);
-bool BindSocket(CConnectionSet& set, int slot, const sockaddr_storage& address);
+bool LocalAddress(const ConnectionSet& set, int slot, sockaddr_storage& address);
+bool BindSocket(ConnectionSet& set, int slot, const sockaddr_storage& address);
 // The peer address of a connected socket; false when it has none.
-bool PeerAddress(int hSocket, sockaddr_storage& address);
-bool ListenSocket(CConnectionSet& set, int slot, int backlog);
-// Accepts one pending connection on a listening slot and arms FD_ACCEPT again.
+bool PeerAddress(int socketFd, sockaddr_storage& address);
+bool ListenSocket(ConnectionSet& set, int slot, int backlog);
+// Accepts one pending connection on a listening slot and arms kFdAccept again.
 // Returns the new non-blocking socket, or 0 when there is none.
-int AcceptSocket(CConnectionSet& set, int slot);
+int AcceptSocket(ConnectionSet& set, int slot);
 // Puts a connected socket (from AcceptSocket) into slot, closing what the slot
 // held; follow with RearmSocket to select its events.
-void AdoptSocket(CConnectionSet& set, int slot, int hSocket);
+void AdoptSocket(ConnectionSet& set, int slot, int socketFd);
 
 }  // namespace vardane

@@ -25,8 +25,8 @@ struct Reply {
 };
 
 // Sends one SOCKS request and logs its first two bytes.
-void SendSocks(IConnectionOwner& owner, const CEventSocket& conn, const std::string& request) {
-    SendBytes(conn.hSocket, request.data(), request.size());
+void SendSocks(IConnectionOwner& owner, const EventSocket& conn, const std::string& request) {
+    SendBytes(conn.Socket, request.data(), request.size());
     owner.ThreadLog(LogKind::Sent,
                     "Socks " + HexBytes(request.data(), std::min<size_t>(2, request.size())));
 }
@@ -35,7 +35,7 @@ void SendSocks(IConnectionOwner& owner, const CEventSocket& conn, const std::str
 // address when the target has one (what a proxy is most likely to reach),
 // else an IPv6 one. A target that does not resolve fails the handshake rather
 // than sending the address 0.0.0.0, which a proxy would take as its own host.
-bool ResolveTarget(const CEventSocket& conn, sockaddr_storage& target) {
+bool ResolveTarget(const EventSocket& conn, sockaddr_storage& target) {
     std::vector<sockaddr_storage> found = ResolveAddresses(conn.TargetHost, conn.TargetPort);
     if (found.empty()) {
         return false;
@@ -46,7 +46,7 @@ bool ResolveTarget(const CEventSocket& conn, sockaddr_storage& target) {
     return true;
 }
 
-int SendSocks5Connect(IConnectionOwner& owner, const CEventSocket& conn) {
+int SendSocks5Connect(IConnectionOwner& owner, const EventSocket& conn) {
     sockaddr_storage target{};
     if (!ResolveTarget(conn, target)) {
         return proxyFailed;
@@ -55,7 +55,7 @@ int SendSocks5Connect(IConnectionOwner& owner, const CEventSocket& conn) {
     return proxySocks5ConnectSent;
 }
 
-int SendHttpConnect(IConnectionOwner& owner, const CEventSocket& conn, const ProxyRecord& proxy) {
+int SendHttpConnect(IConnectionOwner& owner, const EventSocket& conn, const ProxyRecord& proxy) {
     std::string request = ConnectRequestLine(conn.TargetHost, conn.TargetPort);
     owner.ThreadLog(LogKind::Sent, request.substr(0, request.size() - 2));
     if (proxy.Authenticate) {
@@ -65,12 +65,12 @@ int SendHttpConnect(IConnectionOwner& owner, const CEventSocket& conn, const Pro
     }
     request += "\r\n";
     const std::string bytes = WideToAnsi(request);
-    SendBytes(conn.hSocket, bytes.data(), bytes.size());
+    SendBytes(conn.Socket, bytes.data(), bytes.size());
     return proxyRequestSent;
 }
 
 // Step 1: the TCP connect succeeded; open the handshake.
-int OnConnected(IConnectionOwner& owner, const CEventSocket& conn, const ProxyRecord& proxy) {
+int OnConnected(IConnectionOwner& owner, const EventSocket& conn, const ProxyRecord& proxy) {
     switch (proxy.Type) {
         case proxySocks5:
             SendSocks(owner, conn, Socks5Greeting(proxy.Authenticate));
@@ -99,7 +99,7 @@ int OnConnected(IConnectionOwner& owner, const CEventSocket& conn, const ProxyRe
 }
 
 // Step 2 (SOCKS5): the method the proxy chose.
-int OnSocks5Method(IConnectionOwner& owner, const CEventSocket& conn, const ProxyRecord& proxy,
+int OnSocks5Method(IConnectionOwner& owner, const EventSocket& conn, const ProxyRecord& proxy,
                    const Reply& reply) {
     if (reply.StartsWith(0x05, 0x00)) {
         return SendSocks5Connect(owner, conn);
@@ -135,7 +135,7 @@ int OnHttpConnectReply(IConnectionOwner& owner, const Reply& reply, int64_t& con
 
 // Step 3: the reply to the SOCKS4 request, the SOCKS5 credentials or the HTTP
 // CONNECT request.
-int OnRequestReply(IConnectionOwner& owner, const CEventSocket& conn, const ProxyRecord& proxy,
+int OnRequestReply(IConnectionOwner& owner, const EventSocket& conn, const ProxyRecord& proxy,
                    const Reply& reply, int64_t& consumed) {
     switch (proxy.Type) {
         case proxySocks5:
@@ -167,7 +167,7 @@ int OnSocks5ConnectReply(const Reply& reply, int64_t& consumed) {
     return proxyReady;
 }
 
-int NextStep(IConnectionOwner& owner, const CEventSocket& conn, const ProxyRecord& proxy,
+int NextStep(IConnectionOwner& owner, const EventSocket& conn, const ProxyRecord& proxy,
              const Reply& reply, int64_t& consumed) {
     const bool socks5 = proxy.Type == proxySocks5;
     switch (conn.ProxyStep) {
@@ -186,7 +186,7 @@ int NextStep(IConnectionOwner& owner, const CEventSocket& conn, const ProxyRecor
 
 }  // namespace
 
-int NegotiateProxy(IConnectionOwner& owner, CEventSocket& conn, const ProxyRecord& proxy,
+int NegotiateProxy(IConnectionOwner& owner, EventSocket& conn, const ProxyRecord& proxy,
                    const char* data, int64_t length, int64_t& consumed) {
     if (proxy.Type == proxyDirect || conn.ProxyStep == proxyReady) {
         consumed = 0;

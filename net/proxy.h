@@ -19,7 +19,7 @@ enum ProxyType : int {
     proxySocks5 = 4,
 };
 
-// Values of CEventSocket::ProxyStep.
+// Values of EventSocket::ProxyStep.
 enum ProxyStepValue : int {
     proxyFailed = 0,
     proxyConnectStarted = 1,
@@ -36,7 +36,7 @@ enum ProxyStepValue : int {
 // the number of leading bytes that belonged to the proxy (never more than
 // length); the bytes after them are protocol data. Otherwise consumed is left
 // as the caller set it.
-int NegotiateProxy(IConnectionOwner& owner, CEventSocket& conn, const ProxyRecord& proxy,
+int NegotiateProxy(IConnectionOwner& owner, EventSocket& conn, const ProxyRecord& proxy,
                    const char* data, int64_t length, int64_t& consumed);
 
 }  // namespace vardane

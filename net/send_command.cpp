@@ -8,9 +8,9 @@
 
 namespace vardane {
 
-void SendCommand(CConnectionSet& set, IConnectionOwner& owner, std::string_view command,
+void SendCommand(ConnectionSet& set, IConnectionOwner& owner, std::string_view command,
                  std::string_view secret) {
-    if (owner.IsStopped() || set[slotControl].hSocket == 0) {
+    if (owner.IsStopped() || set[slotControl].Socket == 0) {
         return;
     }
     std::vector<std::string> lines;
@@ -30,9 +30,9 @@ void SendCommand(CConnectionSet& set, IConnectionOwner& owner, std::string_view 
 
 namespace {
 
-class CPassLineOwner : public IConnectionOwner {
+class PassLineOwner : public IConnectionOwner {
   public:
-    explicit CPassLineOwner(IConnectionOwner& inner) : inner_(inner) {}
+    explicit PassLineOwner(IConnectionOwner& inner) : inner_(inner) {}
     bool IsStopped() override { return inner_.IsStopped(); }
     void ThreadLog(LogKind kind, const std::string& text) override {
         inner_.ThreadLog(kind, kind == LogKind::Sent ? std::string("PASS ******") : text);
@@ -44,8 +44,8 @@ class CPassLineOwner : public IConnectionOwner {
 
 }  // namespace
 
-void SendPassCommand(CConnectionSet& set, IConnectionOwner& owner, std::string_view password) {
-    CPassLineOwner masked(owner);
+void SendPassCommand(ConnectionSet& set, IConnectionOwner& owner, std::string_view password) {
+    PassLineOwner masked(owner);
     SendCommand(set, masked, "PASS " + std::string(password), password);
 }
 

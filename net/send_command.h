@@ -14,11 +14,11 @@ namespace vardane {
 // with kind LogKind::Sent: occurrences of secret (when not empty) become "******",
 // and so do the values of Proxy-Authorization, Authorization and Cookie
 // lines. Sends nothing when the owner is stopped or slot 0 has no socket.
-void SendCommand(CConnectionSet& set, IConnectionOwner& owner, std::string_view command,
+void SendCommand(ConnectionSet& set, IConnectionOwner& owner, std::string_view command,
                  std::string_view secret);
 
 // Sends "PASS <password>" and logs it as "PASS ******" whatever the password
 // is (also an empty one, or one that occurs inside "PASS ").
-void SendPassCommand(CConnectionSet& set, IConnectionOwner& owner, std::string_view password);
+void SendPassCommand(ConnectionSet& set, IConnectionOwner& owner, std::string_view password);
 
 }  // namespace vardane

@@ -61,7 +61,7 @@ std::string TakeErrorText() {
 // whole life) costs one system call here instead of four.
 class CSigpipeGuard {
   public:
-    CSigpipeGuard() {
+    SigpipeGuard() {
         sigemptyset(&pipe_);
         sigaddset(&pipe_, SIGPIPE);
         pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
@@ -83,8 +83,8 @@ class CSigpipeGuard {
         }
         pthread_sigmask(SIG_SETMASK, &old_, nullptr);
     }
-    CSigpipeGuard(const CSigpipeGuard&) = delete;
-    CSigpipeGuard& operator=(const CSigpipeGuard&) = delete;
+    SigpipeGuard(const SigpipeGuard&) = delete;
+    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
 
   private:
     sigset_t pipe_{};
@@ -138,16 +138,16 @@ std::string CaFileStamp(const std::string& path) {
 // with its certificate check. A context never serves another way of
 // checking, so a session made without the check is never resumed by a
 // connection that checks.
-class CTlsContext {
+class TlsContext {
   public:
     // The context for options, made on first use; nullptr with error set
     // when it cannot be made (an unreadable CA file, which is tried again
     // next time).
-    static std::shared_ptr<CTlsContext> For(const TlsOptions& options, TlsFailure& failure,
-                                            std::string& error);
+    static std::shared_ptr<TlsContext> For(const TlsOptions& options, TlsFailure& failure,
+                                           std::string& error);
 
-    explicit CTlsContext(SSL_CTX* ctx) : ctx_(ctx) {}
-    ~CTlsContext() {
+    explicit TlsContext(SSL_CTX* ctx) : ctx_(ctx) {}
+    ~TlsContext() {
         for (auto& [key, list] : sessions_) {
             for (SSL_SESSION* session : list) {
                 SSL_SESSION_free(session);
@@ -155,8 +155,8 @@ class CTlsContext {
         }
         SSL_CTX_free(ctx_);
     }
-    CTlsContext(const CTlsContext&) = delete;
-    CTlsContext& operator=(const CTlsContext&) = delete;
+    TlsContext(const TlsContext&) = delete;
+    TlsContext& operator=(const TlsContext&) = delete;
 
     SSL_CTX* Get() const { return ctx_; }
 
@@ -178,7 +178,7 @@ class CTlsContext {
   private:
     // OpenSSL hands over each new session of a connection here.
     static int OnNewSession(SSL* ssl, SSL_SESSION* session) {
-        auto* self = static_cast<CTlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+        auto* self = static_cast<TlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
         auto* server = static_cast<const std::string*>(SSL_get_app_data(ssl));
         if (self == nullptr || server == nullptr || server->empty()) {
             return 0;
@@ -204,12 +204,12 @@ class CTlsContext {
     std::map<std::string, std::deque<SSL_SESSION*>> sessions_;
 };
 
-std::shared_ptr<CTlsContext> CTlsContext::For(const TlsOptions& options, TlsFailure& failure,
-                                              std::string& error) {
+std::shared_ptr<TlsContext> TlsContext::For(const TlsOptions& options, TlsFailure& failure,
+                                            std::string& error) {
     // Kept for the life of the process and never destroyed: OpenSSL's own
     // clean-up at exit may run before a static destructor would.
     static auto* lock = new std::mutex;
-    static auto* contexts = new std::map<std::string, std::shared_ptr<CTlsContext>>;
+    static auto* contexts = new std::map<std::string, std::shared_ptr<TlsContext>>;
     std::string key = (options.verify ? "1|" : "0|") + options.caFile + "|" +
                       (options.verify ? CaFileStamp(options.caFile) : "");
     std::lock_guard guard(*lock);
@@ -222,7 +222,7 @@ std::shared_ptr<CTlsContext> CTlsContext::For(const TlsOptions& options, TlsFail
         error = TakeErrorText();
         return nullptr;
     }
-    auto made = std::make_shared<CTlsContext>(ctx);
+    auto made = std::make_shared<TlsContext>(ctx);
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     SSL_CTX_set_mode(ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     SSL_CTX_set_read_ahead(ctx, 1);
@@ -248,7 +248,7 @@ std::shared_ptr<CTlsContext> CTlsContext::For(const TlsOptions& options, TlsFail
     }
     SSL_CTX_set_app_data(ctx, made.get());
     SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
-    SSL_CTX_sess_set_new_cb(ctx, &CTlsContext::OnNewSession);
+    SSL_CTX_sess_set_new_cb(ctx, &TlsContext::OnNewSession);
     (*contexts)[key] = made;
     return made;
 }
@@ -276,12 +276,12 @@ std::string VerifyReason(long result) {
     }
 }
 
-class COpenSslSession final : public CTlsSession {
+class OpenSslSession final : public TlsSession {
   public:
-    COpenSslSession(int fd, const std::string& host, int port, const TlsOptions& options);
-    ~COpenSslSession() override;
-    COpenSslSession(const COpenSslSession&) = delete;
-    COpenSslSession& operator=(const COpenSslSession&) = delete;
+    OpenSslSession(int fd, const std::string& host, int port, const TlsOptions& options);
+    ~OpenSslSession() override;
+    OpenSslSession(const OpenSslSession&) = delete;
+    OpenSslSession& operator=(const OpenSslSession&) = delete;
 
     Step Handshake() override;
     short WantedEvents() const override { return wantWrite_ ? POLLOUT : POLLIN; }
@@ -301,7 +301,7 @@ class COpenSslSession final : public CTlsSession {
     void TakeVerifyFailure();
     int64_t ReportEnd(bool& broken);
 
-    std::shared_ptr<CTlsContext> ctx_;
+    std::shared_ptr<TlsContext> ctx_;
     std::string sessionKey_;  // host and port: whose sessions may be resumed
     SSL* ssl_ = nullptr;
     int fd_ = 0;
@@ -316,12 +316,11 @@ class COpenSslSession final : public CTlsSession {
     std::string failureText_;
 };
 
-COpenSslSession::COpenSslSession(int fd, const std::string& host, int port,
-                                 const TlsOptions& options)
+OpenSslSession::OpenSslSession(int fd, const std::string& host, int port, const TlsOptions& options)
     : sessionKey_(host + ":" + std::to_string(port)), fd_(fd) {
     TlsFailure failure = TlsFailure::None;
     std::string error;
-    ctx_ = CTlsContext::For(options, failure, error);
+    ctx_ = TlsContext::For(options, failure, error);
     if (ctx_ == nullptr) {
         Fail(failure, std::move(error));
         return;
@@ -344,18 +343,18 @@ COpenSslSession::COpenSslSession(int fd, const std::string& host, int port,
     SSL_set_connect_state(ssl_);
 }
 
-COpenSslSession::~COpenSslSession() {
+OpenSslSession::~OpenSslSession() {
     if (ssl_ != nullptr) {
         SSL_free(ssl_);
     }
 }
 
-void COpenSslSession::Fail(TlsFailure kind, std::string text) {
+void OpenSslSession::Fail(TlsFailure kind, std::string text) {
     failure_ = kind;
     failureText_ = std::move(text);
 }
 
-void COpenSslSession::TakeVerifyFailure() {
+void OpenSslSession::TakeVerifyFailure() {
     long result = SSL_get_verify_result(ssl_);
     if (result != X509_V_OK) {
         ERR_clear_error();
@@ -365,11 +364,11 @@ void COpenSslSession::TakeVerifyFailure() {
     }
 }
 
-CTlsSession::Step COpenSslSession::Handshake() {
+TlsSession::Step OpenSslSession::Handshake() {
     if (failure_ != TlsFailure::None || ssl_ == nullptr) {
         return Step::Failed;
     }
-    CSigpipeGuard guard;
+    SigpipeGuard guard;
     ERR_clear_error();
     int result = SSL_do_handshake(ssl_);
     if (result == 1) {
@@ -389,7 +388,7 @@ CTlsSession::Step COpenSslSession::Handshake() {
     }
 }
 
-int64_t COpenSslSession::Read(char* data, size_t size, bool& broken) {
+int64_t OpenSslSession::Read(char* data, size_t size, bool& broken) {
     broken = false;
     if (end_ != End::None) {
         return ReportEnd(broken);
@@ -397,7 +396,7 @@ int64_t COpenSslSession::Read(char* data, size_t size, bool& broken) {
     if (!established_ || size == 0) {
         return -1;
     }
-    CSigpipeGuard guard;
+    SigpipeGuard guard;
     starved_ = false;
     size_t total = 0;
     // One SSL_read gives at most one record; the bytes of the records that
@@ -432,7 +431,7 @@ int64_t COpenSslSession::Read(char* data, size_t size, bool& broken) {
     return end_ != End::None ? ReportEnd(broken) : -1;
 }
 
-int64_t COpenSslSession::ReportEnd(bool& broken) {
+int64_t OpenSslSession::ReportEnd(bool& broken) {
     bool first = !endReported_;
     endReported_ = true;
     if (end_ == End::Broken) {
@@ -442,7 +441,7 @@ int64_t COpenSslSession::ReportEnd(bool& broken) {
     return 0;
 }
 
-bool COpenSslSession::HasPending() const {
+bool OpenSslSession::HasPending() const {
     if (end_ != End::None) {
         return !endReported_;
     }
@@ -451,12 +450,12 @@ bool COpenSslSession::HasPending() const {
     return established_ && (SSL_pending(ssl_) > 0 || (!starved_ && SSL_has_pending(ssl_) == 1));
 }
 
-bool COpenSslSession::Resumed() const {
+bool OpenSslSession::Resumed() const {
     return established_ && SSL_session_reused(ssl_) == 1;
 }
 
-bool COpenSslSession::Write(const void* data, size_t size) {
-    CSigpipeGuard guard;
+bool OpenSslSession::Write(const void* data, size_t size) {
+    SigpipeGuard guard;
     const char* next = static_cast<const char*>(data);
     while (established_ && size > 0) {
         ERR_clear_error();
@@ -479,11 +478,11 @@ bool COpenSslSession::Write(const void* data, size_t size) {
     return size == 0;
 }
 
-void COpenSslSession::Shutdown() {
+void OpenSslSession::Shutdown() {
     if (established_) {
         // One non-blocking call: the close alert goes out if the socket takes
         // it; the peer's answer is not awaited.
-        CSigpipeGuard guard;
+        SigpipeGuard guard;
         ERR_clear_error();
         SSL_shutdown(ssl_);
         ERR_clear_error();
@@ -491,19 +490,19 @@ void COpenSslSession::Shutdown() {
     }
 }
 
-std::string COpenSslSession::Description() const {
+std::string OpenSslSession::Description() const {
     if (!established_) {
         return "";
     }
     return std::string(SSL_get_version(ssl_)) + " " + SSL_get_cipher_name(ssl_);
 }
 
-class COpenSslDigest final : public CDigest {
+class OpenSslDigest final : public Digest {
   public:
-    explicit COpenSslDigest(EVP_MD_CTX* ctx) : ctx_(ctx) {}
-    ~COpenSslDigest() override { EVP_MD_CTX_free(ctx_); }
-    COpenSslDigest(const COpenSslDigest&) = delete;
-    COpenSslDigest& operator=(const COpenSslDigest&) = delete;
+    explicit OpenSslDigest(EVP_MD_CTX* ctx) : ctx_(ctx) {}
+    ~OpenSslDigest() override { EVP_MD_CTX_free(ctx_); }
+    OpenSslDigest(const OpenSslDigest&) = delete;
+    OpenSslDigest& operator=(const OpenSslDigest&) = delete;
 
     bool Update(const void* data, size_t size) override {
         return EVP_DigestUpdate(ctx_, data, size) == 1;
@@ -522,12 +521,12 @@ class COpenSslDigest final : public CDigest {
     EVP_MD_CTX* ctx_;
 };
 
-std::unique_ptr<CTlsSession> NewSession(int fd, const std::string& host, int port,
-                                        const TlsOptions& options) {
-    return std::make_unique<COpenSslSession>(fd, host, port, options);
+std::unique_ptr<TlsSession> NewSession(int fd, const std::string& host, int port,
+                                       const TlsOptions& options) {
+    return std::make_unique<OpenSslSession>(fd, host, port, options);
 }
 
-std::unique_ptr<CDigest> NewDigestByName(std::string_view algorithm) {
+std::unique_ptr<Digest> NewDigestByName(std::string_view algorithm) {
     const EVP_MD* md = EVP_get_digestbyname(std::string(algorithm).c_str());
     EVP_MD_CTX* ctx = md != nullptr ? EVP_MD_CTX_new() : nullptr;
     if (ctx == nullptr) {
@@ -538,7 +537,7 @@ std::unique_ptr<CDigest> NewDigestByName(std::string_view algorithm) {
         ERR_clear_error();
         return nullptr;
     }
-    return std::make_unique<COpenSslDigest>(ctx);
+    return std::make_unique<OpenSslDigest>(ctx);
 }
 
 const TlsModuleApi kApi{kTlsModuleAbi, sizeof(TlsModuleApi), &NewSession, &NewDigestByName};

@@ -28,9 +28,9 @@ std::vector<std::string> ModuleCandidates() {
 
 // The session of a connection whose module could not be loaded: it fails at
 // once and says why, as a certificate that does not verify would.
-class CUnavailableSession final : public CTlsSession {
+class UnavailableSession final : public TlsSession {
   public:
-    explicit CUnavailableSession(std::string why) : why_(std::move(why)) {}
+    explicit UnavailableSession(std::string why) : why_(std::move(why)) {}
     Step Handshake() override { return Step::Failed; }
     short WantedEvents() const override { return 0x001; }
     int64_t Read(char*, size_t, bool& broken) override {
@@ -94,20 +94,20 @@ const TlsModuleApi* TlsModule(std::string* why) {
     return api;
 }
 
-std::unique_ptr<CTlsSession> NewTlsSession(int fd, const std::string& host, int port,
-                                           const TlsOptions& options) {
+std::unique_ptr<TlsSession> NewTlsSession(int fd, const std::string& host, int port,
+                                          const TlsOptions& options) {
     std::string why;
     const TlsModuleApi* api = TlsModule(&why);
     if (api == nullptr) {
-        return std::make_unique<CUnavailableSession>(why);
+        return std::make_unique<UnavailableSession>(why);
     }
     return api->newSession(fd, host, port, options);
 }
 
-std::unique_ptr<CDigest> NewDigest(std::string_view algorithm, std::string* why) {
+std::unique_ptr<Digest> NewDigest(std::string_view algorithm, std::string* why) {
     std::string reason;
     const TlsModuleApi* api = TlsModule(&reason);
-    std::unique_ptr<CDigest> digest = api != nullptr ? api->newDigest(algorithm) : nullptr;
+    std::unique_ptr<Digest> digest = api != nullptr ? api->newDigest(algorithm) : nullptr;
     if (digest == nullptr && why != nullptr) {
         *why = api != nullptr ? "unknown digest " + std::string(algorithm) : reason;
     }

@@ -33,9 +33,9 @@ struct TlsOptions {
 // Unavailable (no TLS module) are not.
 enum class TlsFailure { None, Handshake, Verify, Unavailable };
 
-class CTlsSession {
+class TlsSession {
   public:
-    virtual ~CTlsSession() = default;
+    virtual ~TlsSession() = default;
 
     enum class Step { Done, WantRead, WantWrite, Failed };
     // One handshake step; call again on the readiness it asks for.
@@ -71,13 +71,13 @@ class CTlsSession {
 // connection to host and port under the same options is offered for
 // resumption. A set-up that failed (an unreadable CA file, no module) shows
 // in the first Handshake step.
-std::unique_ptr<CTlsSession> NewTlsSession(int fd, const std::string& host, int port,
-                                           const TlsOptions& options);
+std::unique_ptr<TlsSession> NewTlsSession(int fd, const std::string& host, int port,
+                                          const TlsOptions& options);
 
 // A digest being computed.
-class CDigest {
+class Digest {
   public:
-    virtual ~CDigest() = default;
+    virtual ~Digest() = default;
     virtual bool Update(const void* data, size_t size) = 0;
     // The digest's bytes; the object is spent afterwards.
     virtual bool Final(std::string& digest) = 0;
@@ -85,16 +85,16 @@ class CDigest {
 
 // A digest by OpenSSL's name ("md5", "sha1", "sha256", "sha512"); nullptr
 // with *why set when the module is missing or the name unknown.
-std::unique_ptr<CDigest> NewDigest(std::string_view algorithm, std::string* why = nullptr);
+std::unique_ptr<Digest> NewDigest(std::string_view algorithm, std::string* why = nullptr);
 
 // What the module hands the program: one table, checked for the layout this
 // build expects before anything in it is called.
 struct TlsModuleApi {
     uint32_t abi;
     uint32_t size;  // sizeof(TlsModuleApi) in the module
-    std::unique_ptr<CTlsSession> (*newSession)(int fd, const std::string& host, int port,
-                                               const TlsOptions& options);
-    std::unique_ptr<CDigest> (*newDigest)(std::string_view algorithm);
+    std::unique_ptr<TlsSession> (*newSession)(int fd, const std::string& host, int port,
+                                              const TlsOptions& options);
+    std::unique_ptr<Digest> (*newDigest)(std::string_view algorithm);
 };
 // Raised whenever the table or a class above changes its layout.
 inline constexpr uint32_t kTlsModuleAbi = 1;

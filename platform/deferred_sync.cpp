@@ -6,10 +6,10 @@
 
 namespace vardane {
 
-CDeferredSync::CDeferredSync(std::function<void(const std::string&)> onFailure)
+DeferredSync::DeferredSync(std::function<void(const std::string&)> onFailure)
     : onFailure_(std::move(onFailure)), thread_([this] { Run(); }) {}
 
-CDeferredSync::~CDeferredSync() {
+DeferredSync::~DeferredSync() {
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
@@ -18,7 +18,7 @@ CDeferredSync::~CDeferredSync() {
     thread_.join();
 }
 
-void CDeferredSync::Add(std::string path) {
+void DeferredSync::Add(std::string path) {
     {
         std::lock_guard lock(mutex_);
         queue_.push_back(std::move(path));
@@ -26,12 +26,12 @@ void CDeferredSync::Add(std::string path) {
     wake_.notify_one();
 }
 
-void CDeferredSync::Drain() {
+void DeferredSync::Drain() {
     std::unique_lock lock(mutex_);
     drained_.wait(lock, [this] { return queue_.empty() && !busy_; });
 }
 
-void CDeferredSync::Run() {
+void DeferredSync::Run() {
     std::unique_lock lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });

@@ -14,15 +14,15 @@
 
 namespace vardane {
 
-class CDeferredSync {
+class DeferredSync {
   public:
     // onFailure runs on the sync thread with the path of a file that could
     // not be flushed.
-    explicit CDeferredSync(std::function<void(const std::string&)> onFailure = {});
+    explicit DeferredSync(std::function<void(const std::string&)> onFailure = {});
     // Flushes what is still queued, then joins the thread.
-    ~CDeferredSync();
-    CDeferredSync(const CDeferredSync&) = delete;
-    CDeferredSync& operator=(const CDeferredSync&) = delete;
+    ~DeferredSync();
+    DeferredSync(const DeferredSync&) = delete;
+    DeferredSync& operator=(const DeferredSync&) = delete;
 
     // Queues a flush of path and of its folder (the name), in the order
     // added. A path gone by then is skipped.

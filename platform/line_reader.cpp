@@ -13,11 +13,11 @@ constexpr int32_t kReplacement = 0xFFFD;
 
 }  // namespace
 
-CTextLineReader::~CTextLineReader() {
+TextLineReader::~TextLineReader() {
     Close();
 }
 
-bool CTextLineReader::Open(const std::string& path) {
+bool TextLineReader::Open(const std::string& path) {
     Close();
     file_ = std::fopen(path.c_str(), "rb");
     if (file_ == nullptr) {
@@ -43,7 +43,7 @@ bool CTextLineReader::Open(const std::string& path) {
     return true;
 }
 
-void CTextLineReader::Close() {
+void TextLineReader::Close() {
     if (file_ != nullptr) {
         std::fclose(file_);
         file_ = nullptr;
@@ -53,11 +53,11 @@ void CTextLineReader::Close() {
     pushback_ = -1;
 }
 
-bool CTextLineReader::AtEnd() const {
+bool TextLineReader::AtEnd() const {
     return eof_;
 }
 
-bool CTextLineReader::Refill() {
+bool TextLineReader::Refill() {
     fill_ = pos_ = 0;
     if (file_ != nullptr) {
         fill_ = std::fread(buffer_, 1, sizeof buffer_, file_);
@@ -65,14 +65,14 @@ bool CTextLineReader::Refill() {
     return fill_ > 0;
 }
 
-int CTextLineReader::PeekByte() {
+int TextLineReader::PeekByte() {
     if (pos_ >= fill_ && !Refill()) {
         return -1;
     }
     return buffer_[pos_];
 }
 
-int CTextLineReader::ReadByte() {
+int TextLineReader::ReadByte() {
     const int byte = PeekByte();
     if (byte >= 0) {
         ++pos_;
@@ -80,7 +80,7 @@ int CTextLineReader::ReadByte() {
     return byte;
 }
 
-int32_t CTextLineReader::ReadUtf8Unit() {
+int32_t TextLineReader::ReadUtf8Unit() {
     const int lead = ReadByte();
     if (lead < 0x80) {
         return lead;  // ASCII or the end of the file
@@ -108,7 +108,7 @@ int32_t CTextLineReader::ReadUtf8Unit() {
     return static_cast<int32_t>(cp);
 }
 
-int32_t CTextLineReader::ReadUnit() {
+int32_t TextLineReader::ReadUnit() {
     if (pushback_ >= 0) {
         const int32_t unit = pushback_;
         pushback_ = -1;
@@ -132,7 +132,7 @@ int32_t CTextLineReader::ReadUnit() {
     return -1;
 }
 
-void CTextLineReader::AppendUnit(std::string& bytes, std::u16string& units, int32_t unit) const {
+void TextLineReader::AppendUnit(std::string& bytes, std::u16string& units, int32_t unit) const {
     switch (encoding_) {
         case Encoding::Ansi:
             bytes += static_cast<char>(unit);
@@ -147,7 +147,7 @@ void CTextLineReader::AppendUnit(std::string& bytes, std::u16string& units, int3
     }
 }
 
-bool CTextLineReader::ReadLine(std::string& line) {
+bool TextLineReader::ReadLine(std::string& line) {
     line.clear();
     if (eof_) {
         return false;

@@ -14,14 +14,14 @@ namespace vardane {
 // at the very end of the file does not start another (empty) line. UTF-16
 // surrogate pairs and 4-byte UTF-8 sequences are decoded; bytes that are not
 // UTF-8 in a file marked as UTF-8 read as U+FFFD.
-class CTextLineReader {
+class TextLineReader {
   public:
     enum class Encoding { Ansi, Utf16Le, Utf16Be, Utf8 };
 
-    CTextLineReader() = default;
-    ~CTextLineReader();
-    CTextLineReader(const CTextLineReader&) = delete;
-    CTextLineReader& operator=(const CTextLineReader&) = delete;
+    TextLineReader() = default;
+    ~TextLineReader();
+    TextLineReader(const TextLineReader&) = delete;
+    TextLineReader& operator=(const TextLineReader&) = delete;
 
     // False when the file cannot be opened; a reader that failed to open is
     // at its end.

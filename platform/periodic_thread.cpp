@@ -2,7 +2,7 @@
 
 namespace vardane {
 
-void CPeriodicThread::Start(std::chrono::milliseconds period, std::function<void()> step) {
+void PeriodicThread::Start(std::chrono::milliseconds period, std::function<void()> step) {
     Stop();
     std::lock_guard started(mutex_);
     stop_ = false;
@@ -26,7 +26,7 @@ void CPeriodicThread::Start(std::chrono::milliseconds period, std::function<void
     });
 }
 
-void CPeriodicThread::Stop() {
+void PeriodicThread::Stop() {
     // One caller takes the thread to join it, so that two threads stopping
     // at once never join it twice.
     std::thread running;

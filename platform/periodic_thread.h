@@ -11,12 +11,12 @@
 
 namespace vardane {
 
-class CPeriodicThread {
+class PeriodicThread {
   public:
-    CPeriodicThread() = default;
-    ~CPeriodicThread() { Stop(); }
-    CPeriodicThread(const CPeriodicThread&) = delete;
-    CPeriodicThread& operator=(const CPeriodicThread&) = delete;
+    PeriodicThread() = default;
+    ~PeriodicThread() { Stop(); }
+    PeriodicThread(const PeriodicThread&) = delete;
+    PeriodicThread& operator=(const PeriodicThread&) = delete;
 
     // Starts the thread (stopping a running one first): step runs every
     // period, the first time one period after Start, until Stop.

@@ -9,7 +9,7 @@
 
 namespace vardane {
 
-struct CRegistryStore::Impl {
+struct RegistryStore::Impl {
     mutable std::mutex mutex;
     RegNode root;
     int batchDepth = 0;
@@ -58,7 +58,7 @@ void CollectKeys(const RegNode& node, const std::string& path, std::vector<std::
 
 }  // namespace
 
-CRegistryStore::CRegistryStore(std::string path)
+RegistryStore::RegistryStore(std::string path)
     : impl_(std::make_unique<Impl>()), path_(std::move(path)) {
     std::string text;
     if (!FileExists(path_) || !ReadFileBytes(path_, text)) {
@@ -71,9 +71,9 @@ CRegistryStore::CRegistryStore(std::string path)
     }
 }
 
-CRegistryStore::~CRegistryStore() = default;
+RegistryStore::~RegistryStore() = default;
 
-void CRegistryStore::WriteLocked() {
+void RegistryStore::WriteLocked() {
     if (impl_->batchDepth > 0) {
         impl_->dirty = true;
         return;
@@ -84,12 +84,12 @@ void CRegistryStore::WriteLocked() {
     impl_->dirty = !ok;  // retried with the next write
 }
 
-bool CRegistryStore::KeyExists(std::string_view keyPath) const {
+bool RegistryStore::KeyExists(std::string_view keyPath) const {
     std::lock_guard lock(impl_->mutex);
     return impl_->Find(keyPath) != nullptr;
 }
 
-bool CRegistryStore::CreateKey(std::string_view keyPath) {
+bool RegistryStore::CreateKey(std::string_view keyPath) {
     const auto parts = SplitKeyPath(keyPath);
     if (!parts) {
         return false;
@@ -112,7 +112,7 @@ bool CRegistryStore::CreateKey(std::string_view keyPath) {
     return true;
 }
 
-bool CRegistryStore::DeleteKeyTree(std::string_view keyPath) {
+bool RegistryStore::DeleteKeyTree(std::string_view keyPath) {
     const auto parts = SplitKeyPath(keyPath);
     if (!parts) {
         return false;
@@ -133,8 +133,8 @@ bool CRegistryStore::DeleteKeyTree(std::string_view keyPath) {
     return true;
 }
 
-bool CRegistryStore::QueryValue(std::string_view keyPath, std::string_view name,
-                                std::string& out) const {
+bool RegistryStore::QueryValue(std::string_view keyPath, std::string_view name,
+                               std::string& out) const {
     std::lock_guard lock(impl_->mutex);
     const RegNode* node = impl_->Find(keyPath);
     if (node == nullptr) {
@@ -148,8 +148,8 @@ bool CRegistryStore::QueryValue(std::string_view keyPath, std::string_view name,
     return true;
 }
 
-bool CRegistryStore::SetValue(std::string_view keyPath, std::string_view name,
-                              std::string_view value) {
+bool RegistryStore::SetValue(std::string_view keyPath, std::string_view name,
+                             std::string_view value) {
     std::lock_guard lock(impl_->mutex);
     RegNode* node = impl_->Find(keyPath);
     if (node == nullptr) {
@@ -163,7 +163,7 @@ bool CRegistryStore::SetValue(std::string_view keyPath, std::string_view name,
     return true;
 }
 
-std::vector<std::string> CRegistryStore::SubKeys(std::string_view keyPath) const {
+std::vector<std::string> RegistryStore::SubKeys(std::string_view keyPath) const {
     std::vector<std::string> names;
     std::lock_guard lock(impl_->mutex);
     if (const RegNode* node = impl_->Find(keyPath)) {
@@ -174,7 +174,7 @@ std::vector<std::string> CRegistryStore::SubKeys(std::string_view keyPath) const
     return names;
 }
 
-std::vector<std::pair<std::string, std::string>> CRegistryStore::Values(
+std::vector<std::pair<std::string, std::string>> RegistryStore::Values(
     std::string_view keyPath) const {
     std::vector<std::pair<std::string, std::string>> values;
     std::lock_guard lock(impl_->mutex);
@@ -186,35 +186,35 @@ std::vector<std::pair<std::string, std::string>> CRegistryStore::Values(
     return values;
 }
 
-std::vector<std::string> CRegistryStore::AllKeys() const {
+std::vector<std::string> RegistryStore::AllKeys() const {
     std::vector<std::string> keys;
     std::lock_guard lock(impl_->mutex);
     CollectKeys(impl_->root, "", keys);
     return keys;
 }
 
-void CRegistryStore::BeginBatch() {
+void RegistryStore::BeginBatch() {
     std::lock_guard lock(impl_->mutex);
     ++impl_->batchDepth;
 }
 
-void CRegistryStore::EndBatch() {
+void RegistryStore::EndBatch() {
     std::lock_guard lock(impl_->mutex);
     if (impl_->batchDepth > 0 && --impl_->batchDepth == 0 && impl_->dirty) {
         WriteLocked();
     }
 }
 
-CRegistry::CRegistry(const std::string& dataRoot)
+Registry::Registry(const std::string& dataRoot)
     : hklm_(WithTrailingSlash(dataRoot) + "Registry/HKLM.reg"),
       hkcu_(WithTrailingSlash(dataRoot) + "Registry/HKCU.reg") {}
 
-CRegistryStore& CRegistry::Store(RegRoot root) {
+RegistryStore& Registry::Store(RegRoot root) {
     return root == RegRoot::LocalMachine ? hklm_ : hkcu_;
 }
 
-bool CRegistryKey::Open(RegRoot root, std::string_view path, bool create) {
-    CRegistryStore& store = registry_->Store(root);
+bool RegistryKey::Open(RegRoot root, std::string_view path, bool create) {
+    RegistryStore& store = registry_->Store(root);
     if (store.KeyExists(path) || (create && store.CreateKey(path))) {
         root_ = root;
         path_ = std::string(path);
@@ -228,12 +228,12 @@ bool CRegistryKey::Open(RegRoot root, std::string_view path, bool create) {
     return true;
 }
 
-void CRegistryKey::Close() {
+void RegistryKey::Close() {
     open_ = false;
     path_.clear();
 }
 
-std::string CRegistryKey::QueryString(std::string_view name) const {
+std::string RegistryKey::QueryString(std::string_view name) const {
     std::string value;
     if (open_ && !registry_->Store(root_).QueryValue(path_, name, value)) {
         value.clear();
@@ -241,13 +241,13 @@ std::string CRegistryKey::QueryString(std::string_view name) const {
     return value;
 }
 
-void CRegistryKey::SetString(std::string_view name, std::string_view value) {
+void RegistryKey::SetString(std::string_view name, std::string_view value) {
     if (open_) {
         registry_->Store(root_).SetValue(path_, name, value);
     }
 }
 
-bool CRegistryKey::EnumSubKey(int index, std::string& name) const {
+bool RegistryKey::EnumSubKey(int index, std::string& name) const {
     if (!open_ || index < 0) {
         return false;
     }
@@ -259,11 +259,11 @@ bool CRegistryKey::EnumSubKey(int index, std::string& name) const {
     return true;
 }
 
-int CRegistryKey::SubKeyCount() const {
+int RegistryKey::SubKeyCount() const {
     return open_ ? static_cast<int>(registry_->Store(root_).SubKeys(path_).size()) : 0;
 }
 
-bool CRegistryKey::DeleteKey(CRegistry& registry, RegRoot root, std::string_view path) {
+bool RegistryKey::DeleteKey(Registry& registry, RegRoot root, std::string_view path) {
     return registry.Store(root).DeleteKeyTree(path);
 }
 

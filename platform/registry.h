@@ -1,5 +1,5 @@
 // The settings store: two file-backed registries (HKLM and HKCU) under the
-// data root's Registry/ folder, reached through CRegistryKey.
+// data root's Registry/ folder, reached through RegistryKey.
 //
 // File format (UTF-8 text, human-editable):
 //   [SOFTWARE\Vardane\Connection]
@@ -24,14 +24,14 @@ namespace vardane {
 enum class RegRoot { LocalMachine, CurrentUser };
 
 // One file-backed hive. Thread-safe.
-class CRegistryStore {
+class RegistryStore {
   public:
     // Loads path if it exists. A file that does not parse is renamed to
     // path + ".corrupt-<time>" and the store starts empty.
-    explicit CRegistryStore(std::string path);
-    ~CRegistryStore();
-    CRegistryStore(const CRegistryStore&) = delete;
-    CRegistryStore& operator=(const CRegistryStore&) = delete;
+    explicit RegistryStore(std::string path);
+    ~RegistryStore();
+    RegistryStore(const RegistryStore&) = delete;
+    RegistryStore& operator=(const RegistryStore&) = delete;
 
     const std::string& Path() const { return path_; }
     // Name the corrupt file was moved to at load, empty when none.
@@ -72,23 +72,23 @@ class CRegistryStore {
 };
 
 // Both hives of one data root.
-class CRegistry {
+class Registry {
   public:
     // Opens (and creates on first write) <dataRoot>Registry/HKLM.reg and
     // <dataRoot>Registry/HKCU.reg.
-    explicit CRegistry(const std::string& dataRoot);
-    CRegistryStore& Store(RegRoot root);
+    explicit Registry(const std::string& dataRoot);
+    RegistryStore& Store(RegRoot root);
 
   private:
-    CRegistryStore hklm_;
-    CRegistryStore hkcu_;
+    RegistryStore hklm_;
+    RegistryStore hkcu_;
 };
 
 // Holds one open key. Mirrors the small wrapper the program uses everywhere.
-class CRegistryKey {
+class RegistryKey {
   public:
-    explicit CRegistryKey(CRegistry& registry) : registry_(&registry) {}
-    ~CRegistryKey() { Close(); }
+    explicit RegistryKey(Registry& registry) : registry_(&registry) {}
+    ~RegistryKey() { Close(); }
 
     // Opens root\path. Without create, false when the key does not exist.
     // With create, the key is made when missing and the result is true in
@@ -110,10 +110,10 @@ class CRegistryKey {
     bool EnumSubKey(int index, std::string& name) const;
     int SubKeyCount() const;
     // Deletes root\path with all its sub-keys.
-    static bool DeleteKey(CRegistry& registry, RegRoot root, std::string_view path);
+    static bool DeleteKey(Registry& registry, RegRoot root, std::string_view path);
 
   private:
-    CRegistry* registry_;
+    Registry* registry_;
     RegRoot root_ = RegRoot::CurrentUser;
     std::string path_;
     bool open_ = false;

@@ -9,16 +9,16 @@
 
 namespace vardane {
 
-struct CWindowLoop::Call {
+struct WindowLoop::Call {
     std::function<void()> fn;
     bool finished = false;  // ran, or dropped by Close
     bool ran = false;
 };
 
-CWindowLoop::CWindowLoop()
+WindowLoop::WindowLoop()
     : owner_(std::this_thread::get_id()), wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
-CWindowLoop::~CWindowLoop() {
+WindowLoop::~WindowLoop() {
     Close();
     // Blocked senders still read their call's state under our mutex.
     std::unique_lock lock(mutex_);
@@ -29,17 +29,17 @@ CWindowLoop::~CWindowLoop() {
     }
 }
 
-void CWindowLoop::BindToCurrentThread() {
+void WindowLoop::BindToCurrentThread() {
     std::lock_guard lock(mutex_);
     owner_ = std::this_thread::get_id();
 }
 
-bool CWindowLoop::IsWindowThread() const {
+bool WindowLoop::IsWindowThread() const {
     std::lock_guard lock(mutex_);
     return owner_ == std::this_thread::get_id();
 }
 
-void CWindowLoop::EnqueueLocked(std::shared_ptr<Call> call) {
+void WindowLoop::EnqueueLocked(std::shared_ptr<Call> call) {
     if (queue_.empty() && wakeFd_ >= 0) {
         const uint64_t one = 1;
         [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
@@ -47,21 +47,21 @@ void CWindowLoop::EnqueueLocked(std::shared_ptr<Call> call) {
     queue_.push_back(std::move(call));
 }
 
-void CWindowLoop::ClearWakeLocked() {
+void WindowLoop::ClearWakeLocked() {
     if (queue_.empty() && wakeFd_ >= 0) {
         uint64_t count = 0;
         [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
     }
 }
 
-void CWindowLoop::Finish(Call& call, bool ran) {
+void WindowLoop::Finish(Call& call, bool ran) {
     std::lock_guard lock(mutex_);
     call.finished = true;
     call.ran = ran;
     finished_.notify_all();
 }
 
-bool CWindowLoop::Send(std::function<void()> fn) {
+bool WindowLoop::Send(std::function<void()> fn) {
     if (IsWindowThread()) {
         {
             std::lock_guard lock(mutex_);
@@ -86,7 +86,7 @@ bool CWindowLoop::Send(std::function<void()> fn) {
     return call->ran;
 }
 
-bool CWindowLoop::Post(std::function<void()> fn) {
+bool WindowLoop::Post(std::function<void()> fn) {
     auto call = std::make_shared<Call>();
     call->fn = std::move(fn);
     std::lock_guard lock(mutex_);
@@ -97,7 +97,7 @@ bool CWindowLoop::Post(std::function<void()> fn) {
     return true;
 }
 
-size_t CWindowLoop::Pump() {
+size_t WindowLoop::Pump() {
     if (!IsWindowThread()) {
         return 0;
     }
@@ -134,7 +134,7 @@ size_t CWindowLoop::Pump() {
     return ran;
 }
 
-size_t CWindowLoop::WaitAndPump(int timeoutMs) {
+size_t WindowLoop::WaitAndPump(int timeoutMs) {
     if (!IsWindowThread()) {
         return 0;
     }
@@ -143,7 +143,7 @@ size_t CWindowLoop::WaitAndPump(int timeoutMs) {
     return Pump();
 }
 
-void CWindowLoop::Close() {
+void WindowLoop::Close() {
     std::lock_guard lock(mutex_);
     closed_ = true;
     for (const auto& call : queue_) {

@@ -15,13 +15,13 @@
 
 namespace vardane {
 
-class CWindowLoop {
+class WindowLoop {
   public:
     // The constructing thread becomes the window thread.
-    CWindowLoop();
-    ~CWindowLoop();
-    CWindowLoop(const CWindowLoop&) = delete;
-    CWindowLoop& operator=(const CWindowLoop&) = delete;
+    WindowLoop();
+    ~WindowLoop();
+    WindowLoop(const WindowLoop&) = delete;
+    WindowLoop& operator=(const WindowLoop&) = delete;
 
     // Makes the calling thread the window thread.
     void BindToCurrentThread();

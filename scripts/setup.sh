@@ -16,6 +16,8 @@ if [[ "${1:-}" == "--tests" ]]; then
     packages+=(dbus-daemon xvfb xdotool openbox)
     # The libFuzzer targets (scripts/fuzz.sh) build with clang.
     packages+=(clang libfuzzer-14-dev)
+    # The naming check (tools/naming/check_naming.py) runs clang-tidy 14.
+    packages+=(clang-tidy-14)
 fi
 
 if [[ "${1:-}" == "--tests" || "${1:-}" == "--package" ]]; then

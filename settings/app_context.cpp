@@ -4,13 +4,13 @@
 
 namespace vardane {
 
-CAppContext::CAppContext(DataRoot dataRoot)
+AppContext::AppContext(DataRoot dataRoot)
     : root(std::move(dataRoot)), registry(root.AppDir), lang(LanguageFolders(root), "") {
     settings.AppDir = root.AppDir;
     settings.AppPath = root.AppPath;
 }
 
-uint64_t CAppContext::ChooseTls(const std::string& id, const TlsChoice& choice) {
+uint64_t AppContext::ChooseTls(const std::string& id, const TlsChoice& choice) {
     std::lock_guard lock(tlsChoiceLock_);
     HeldTlsChoice& held = tlsChoices_[id];
     if (held.run != nullptr) {
@@ -20,7 +20,7 @@ uint64_t CAppContext::ChooseTls(const std::string& id, const TlsChoice& choice) 
     return held.ticket;
 }
 
-void CAppContext::DropTlsChoice(const std::string& id, uint64_t ticket) {
+void AppContext::DropTlsChoice(const std::string& id, uint64_t ticket) {
     std::lock_guard lock(tlsChoiceLock_);
     auto it = tlsChoices_.find(id);
     if (it != tlsChoices_.end() && it->second.ticket == ticket) {
@@ -28,7 +28,7 @@ void CAppContext::DropTlsChoice(const std::string& id, uint64_t ticket) {
     }
 }
 
-void CAppContext::ClaimTlsChoice(const std::string& id, const void* run) {
+void AppContext::ClaimTlsChoice(const std::string& id, const void* run) {
     std::lock_guard lock(tlsChoiceLock_);
     auto it = tlsChoices_.find(id);
     if (it != tlsChoices_.end() && it->second.run == nullptr) {
@@ -36,7 +36,7 @@ void CAppContext::ClaimTlsChoice(const std::string& id, const void* run) {
     }
 }
 
-void CAppContext::EndTlsRun(const std::string& id, const void* run) {
+void AppContext::EndTlsRun(const std::string& id, const void* run) {
     std::lock_guard lock(tlsChoiceLock_);
     auto it = tlsChoices_.find(id);
     if (it != tlsChoices_.end() && it->second.run == run) {
@@ -44,8 +44,8 @@ void CAppContext::EndTlsRun(const std::string& id, const void* run) {
     }
 }
 
-std::optional<CAppContext::TlsChoice> CAppContext::TlsChoiceOf(const std::string& id,
-                                                               const void* run) {
+std::optional<AppContext::TlsChoice> AppContext::TlsChoiceOf(const std::string& id,
+                                                             const void* run) {
     std::lock_guard lock(tlsChoiceLock_);
     auto it = tlsChoices_.find(id);
     if (it == tlsChoices_.end() || it->second.run != run) {

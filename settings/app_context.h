@@ -18,30 +18,30 @@
 
 namespace vardane {
 
-struct CAppContext {
+struct AppContext {
     // Opens the settings store of root; writes nothing. The start-up pass
     // (WriteDefaultSettings, LoadSettings) fills settings.
-    explicit CAppContext(DataRoot root);
-    CAppContext(const CAppContext&) = delete;
-    CAppContext& operator=(const CAppContext&) = delete;
+    explicit AppContext(DataRoot root);
+    AppContext(const AppContext&) = delete;
+    AppContext& operator=(const AppContext&) = delete;
 
     const std::string& AppDir() const { return root.AppDir; }
 
     DataRoot root;
-    CRegistry registry;
-    CLangTable lang;
-    CAppSettings settings;
+    Registry registry;
+    LangTable lang;
+    AppSettings settings;
 
     // Runtime state beside the settings.
-    std::atomic<bool> bClosing{false};
+    std::atomic<bool> Closing{false};
 
-    // Guards settings.SpeedLimit, iSpeedLimitKB, iSpeedBudget, the speed
-    // samples, fAvgSpeedKB and iRunningThreads; also held by LoadSettings.
+    // Guards settings.SpeedLimit, SpeedLimitKB, SpeedBudget, the speed
+    // samples, AvgSpeedKB and RunningThreads; also held by LoadSettings.
     std::mutex SpeedLock;
-    int iRunningThreads = 0;
-    int64_t iSpeedLimitKB = 1024;
-    int64_t iSpeedBudget = 0;
-    double fAvgSpeedKB = 0;
+    int RunningThreads = 0;
+    int64_t SpeedLimitKB = 1024;
+    int64_t SpeedBudget = 0;
+    double AvgSpeedKB = 0;
 
     // Guards the list files and the task list view.
     std::mutex ListLock;

@@ -1,4 +1,4 @@
-// The settings record: one instance per program, inside CAppContext. Fields
+// The settings record: one instance per program, inside AppContext. Fields
 // are named after the registry values they come from.
 #pragma once
 
@@ -7,7 +7,7 @@
 
 namespace vardane {
 
-struct CAppSettings {
+struct AppSettings {
     // Data root with its trailing '/', and the full path of the executable.
     std::string AppDir;
     std::string AppPath;
@@ -31,8 +31,8 @@ struct CAppSettings {
     int RetryCounts = 0;
     int ConnectionTimeOut = 0;  // seconds
     int RetryWaitSec = 0;       // seconds
-    // Read and written under CAppContext::SpeedLock; the limit itself is
-    // CAppContext::iSpeedLimitKB.
+    // Read and written under AppContext::SpeedLock; the limit itself is
+    // AppContext::SpeedLimitKB.
     bool SpeedLimit = true;
 
     // Alarm

@@ -31,9 +31,9 @@ std::string CategoryPath(std::string_view parent, std::string_view name) {
 
 // A missing folder key is made with its default sub-categories; an existing
 // one only gets its name in the current language.
-void BuildFolderKey(CAppContext& ctx, const CategoryName& folder) {
+void BuildFolderKey(AppContext& ctx, const CategoryName& folder) {
     std::string path = CategoryPath(kCategoriesKey, folder.key);
-    CRegistryKey key(ctx.registry);
+    RegistryKey key(ctx.registry);
     bool existed = key.Open(RegRoot::CurrentUser, path, false);
     if (!existed) {
         key.Open(RegRoot::CurrentUser, path, true);
@@ -43,7 +43,7 @@ void BuildFolderKey(CAppContext& ctx, const CategoryName& folder) {
         return;
     }
     for (const CategoryName& sub : kDefaultSubCategories) {
-        CRegistryKey subKey(ctx.registry);
+        RegistryKey subKey(ctx.registry);
         subKey.Open(RegRoot::CurrentUser, CategoryPath(path, sub.key), true);
         subKey.SetDefault(ctx.lang.GetLangText(sub.langKey));
     }
@@ -51,10 +51,10 @@ void BuildFolderKey(CAppContext& ctx, const CategoryName& folder) {
 
 }  // namespace
 
-void BuildDefaultCategories(CAppContext& ctx) {
+void BuildDefaultCategories(AppContext& ctx) {
     BuildFolderKey(ctx, {"Download", "MainDlg_Folder_Downloading"});
     BuildFolderKey(ctx, {"Downloaded", "MainDlg_Folder_Completed"});
-    CRegistryKey deleted(ctx.registry);
+    RegistryKey deleted(ctx.registry);
     deleted.Open(RegRoot::CurrentUser, CategoryPath(kCategoriesKey, "Deleted"), true);
     deleted.SetDefault(ctx.lang.GetLangText("MainDlg_Folder_Deleted"));
 }

@@ -3,12 +3,12 @@
 
 namespace vardane {
 
-struct CAppContext;
+struct AppContext;
 
 // The three folder keys Download, Downloaded and Deleted: their unnamed values
 // follow the current language at every start. A missing Download or
 // Downloaded key is made with the sub-categories Music, Video, Software,
 // eBook and Others, named in the language current at that moment.
-void BuildDefaultCategories(CAppContext& ctx);
+void BuildDefaultCategories(AppContext& ctx);
 
 }  // namespace vardane

@@ -82,8 +82,8 @@ std::vector<DefaultGroup> DefaultGroups(const std::string& appDir) {
 
 // AppPath and CurrentLang under HKLM; the language code becomes current at
 // once, so the category names below are looked up in it.
-void WriteMachineDefaults(CAppContext& ctx) {
-    CRegistryKey key(ctx.registry);
+void WriteMachineDefaults(AppContext& ctx) {
+    RegistryKey key(ctx.registry);
     key.Open(RegRoot::LocalMachine, kVardaneKey, true);
     if (key.QueryString("AppPath").empty()) {
         key.SetString("AppPath", ctx.settings.AppPath);
@@ -101,22 +101,21 @@ void WriteMachineDefaults(CAppContext& ctx) {
 // not read again by LoadSettings. The limit is kept within what the limit
 // control can show (1..1024 KB/s): a hand-edited 0 or "abc" would otherwise
 // stop every download, and a huge number would overflow the byte budget.
-void TakeSpeedLimitValue(CAppContext& ctx, const std::string& name, const std::string& text) {
+void TakeSpeedLimitValue(AppContext& ctx, const std::string& name, const std::string& text) {
     std::lock_guard lock(ctx.SpeedLock);
     if (name == "SpeedLimit") {
         ctx.settings.SpeedLimit = SettingFlag(text);
     } else {
-        ctx.iSpeedLimitKB =
-            std::clamp<int64_t>(TextToInt(text), kMinSpeedLimitKB, kMaxSpeedLimitKB);
+        ctx.SpeedLimitKB = std::clamp<int64_t>(TextToInt(text), kMinSpeedLimitKB, kMaxSpeedLimitKB);
     }
 }
 
 }  // namespace
 
-void WriteDefaultSettings(CAppContext& ctx) {
+void WriteDefaultSettings(AppContext& ctx) {
     WriteMachineDefaults(ctx);
     for (const DefaultGroup& group : DefaultGroups(ctx.settings.AppDir)) {
-        CRegistryKey key(ctx.registry);
+        RegistryKey key(ctx.registry);
         key.Open(RegRoot::CurrentUser, GroupKeyPath(group.group), true);
         for (const DefaultValue& value : group.values) {
             std::string text = key.QueryString(value.name);
@@ -129,7 +128,7 @@ void WriteDefaultSettings(CAppContext& ctx) {
             }
         }
     }
-    CRegistryKey categories(ctx.registry);
+    RegistryKey categories(ctx.registry);
     categories.Open(RegRoot::CurrentUser, kCategoriesKey, true);
     BuildDefaultCategories(ctx);
 }

@@ -5,7 +5,7 @@
 
 namespace vardane {
 
-struct CAppContext;
+struct AppContext;
 
 // Range of the speed limit in KB/s (the limit control's range).
 inline constexpr int64_t kMinSpeedLimitKB = 1;
@@ -14,8 +14,8 @@ inline constexpr int64_t kMaxSpeedLimitKB = 1024;
 // Writes the default of every value of the settings store that reads empty
 // (values holding text are never overwritten), sets CurrentLang in the record
 // and in ctx.lang, takes SpeedLimit and SpeedLimitKBSec into the record and
-// ctx.iSpeedLimitKB, and builds or refreshes the category tree.
+// ctx.SpeedLimitKB, and builds or refreshes the category tree.
 // Needs ctx.settings.AppDir and AppPath.
-void WriteDefaultSettings(CAppContext& ctx);
+void WriteDefaultSettings(AppContext& ctx);
 
 }  // namespace vardane

@@ -15,7 +15,7 @@ namespace {
 // A group key opened with creation: a key that cannot be made reads as empty.
 class GroupReader {
   public:
-    GroupReader(CAppContext& ctx, std::string_view group) : key_(ctx.registry), group_(group) {
+    GroupReader(AppContext& ctx, std::string_view group) : key_(ctx.registry), group_(group) {
         key_.Open(RegRoot::CurrentUser, GroupKeyPath(group), true);
     }
     std::string Text(std::string_view name) const { return key_.QueryString(name); }
@@ -27,13 +27,13 @@ class GroupReader {
     bool Flag(std::string_view name) const { return SettingFlag(Text(name)); }
 
   private:
-    CRegistryKey key_;
+    RegistryKey key_;
     std::string group_;
 };
 
-void LoadGeneral(CAppContext& ctx) {
+void LoadGeneral(AppContext& ctx) {
     GroupReader g(ctx, "General");
-    CAppSettings& s = ctx.settings;
+    AppSettings& s = ctx.settings;
     s.MinAtStart = g.Flag("MinAtStart");
     s.DownloadAtStart = g.Flag("DownloadAtStart");
     s.MinBlock = int64_t{g.Int("MinBlock")} * 1024;  // stored in KB
@@ -42,9 +42,9 @@ void LoadGeneral(CAppContext& ctx) {
     s.CloseToTray = g.Flag("CloseToTray");
 }
 
-void LoadConnection(CAppContext& ctx) {
+void LoadConnection(AppContext& ctx) {
     GroupReader g(ctx, "Connection");
-    CAppSettings& s = ctx.settings;
+    AppSettings& s = ctx.settings;
     s.ConnectionTimeOut = g.Int("ConnectionTimeOut");
     s.RetryWaitSec = g.Int("RetryWaitSec");
     s.MaxTasks = g.Int("MaxTasks");
@@ -52,9 +52,9 @@ void LoadConnection(CAppContext& ctx) {
     s.RetryCounts = g.Int("RetryCounts");
 }
 
-void LoadAlarm(CAppContext& ctx) {
+void LoadAlarm(AppContext& ctx) {
     GroupReader g(ctx, "Alarm");
-    CAppSettings& s = ctx.settings;
+    AppSettings& s = ctx.settings;
     s.Vibrative = g.Flag("Vibrative");
     s.PlaySound = g.Flag("PlaySound");
     s.SoundPath = g.Text("SoundPath");
@@ -73,9 +73,9 @@ std::string SelectedUserAgent(const GroupReader& g) {
     return UserAgentFromEntry(g.Text("HTTPUserAgent_" + number));
 }
 
-void LoadProtocol(CAppContext& ctx) {
+void LoadProtocol(AppContext& ctx) {
     GroupReader g(ctx, "Protocol");
-    CAppSettings& s = ctx.settings;
+    AppSettings& s = ctx.settings;
     s.HTTPSendReferer = g.Flag("HTTPSendReferer");
     s.HTTPEnableCookies = g.Flag("HTTPEnableCookies");
     s.UserAgent = SelectedUserAgent(g);
@@ -84,8 +84,8 @@ void LoadProtocol(CAppContext& ctx) {
     s.RefuseHttpsDowngrade = g.Flag("RefuseHttpsDowngrade");
 }
 
-void LoadCurrentLang(CAppContext& ctx) {
-    CRegistryKey key(ctx.registry);
+void LoadCurrentLang(AppContext& ctx) {
+    RegistryKey key(ctx.registry);
     key.Open(RegRoot::LocalMachine, kVardaneKey, true);
     ctx.settings.CurrentLang = key.QueryString("CurrentLang");
     if (ctx.lang.Current() != ctx.settings.CurrentLang) {
@@ -93,9 +93,9 @@ void LoadCurrentLang(CAppContext& ctx) {
     }
 }
 
-void LoadDefault(CAppContext& ctx) {
+void LoadDefault(AppContext& ctx) {
     GroupReader g(ctx, "Default");
-    CAppSettings& s = ctx.settings;
+    AppSettings& s = ctx.settings;
     s.DownloadFolder = g.Text("DownloadFolder");
     s.DownloadImmediately = g.Flag("DownloadImmediately");
     s.ThreadCnt = g.Int("ThreadCnt");
@@ -105,7 +105,7 @@ void LoadDefault(CAppContext& ctx) {
 
 }  // namespace
 
-void LoadSettings(CAppContext& ctx) {
+void LoadSettings(AppContext& ctx) {
     std::lock_guard lock(ctx.SpeedLock);
     LoadGeneral(ctx);
     LoadConnection(ctx);

@@ -25,7 +25,7 @@ std::string TakeField(std::string_view& rest) {
 
 }  // namespace
 
-std::string ProxyTypeName(int type, const CLangTable& lang) {
+std::string ProxyTypeName(int type, const LangTable& lang) {
     switch (type) {
         case 0:
             return lang.GetLangText("SettingDlg_Proxy_Direct");
@@ -42,7 +42,7 @@ std::string ProxyTypeName(int type, const CLangTable& lang) {
     }
 }
 
-ProxyRecord ParseProxyRecord(std::string_view text, const CLangTable& lang) {
+ProxyRecord ParseProxyRecord(std::string_view text, const LangTable& lang) {
     ProxyRecord record;
     std::string_view rest = text;
     record.Type = SettingInt(TakeField(rest));
@@ -70,8 +70,8 @@ std::string FormatProxyRecord(const ProxyRecord& record) {
     return text;
 }
 
-ProxyRecord LoadProxyRecord(CAppContext& ctx, int n) {
-    CRegistryKey key(ctx.registry);
+ProxyRecord LoadProxyRecord(AppContext& ctx, int n) {
+    RegistryKey key(ctx.registry);
     std::string text;
     if (key.Open(RegRoot::CurrentUser, GroupKeyPath("Proxy"), false)) {
         text = key.QueryString("Proxy_" + IntToText(n));

@@ -13,7 +13,7 @@ namespace {
 // Holds both stores in one batch while the start-up pass sets many values.
 class BatchScope {
   public:
-    explicit BatchScope(CRegistry& registry) : registry_(registry) {
+    explicit BatchScope(Registry& registry) : registry_(registry) {
         registry_.Store(RegRoot::LocalMachine).BeginBatch();
         registry_.Store(RegRoot::CurrentUser).BeginBatch();
     }
@@ -25,12 +25,12 @@ class BatchScope {
     BatchScope& operator=(const BatchScope&) = delete;
 
   private:
-    CRegistry& registry_;
+    Registry& registry_;
 };
 
 }  // namespace
 
-void RunSettingsStartup(CAppContext& ctx) {
+void RunSettingsStartup(AppContext& ctx) {
     ctx.lang.SetFolders(LanguageFolders(ctx.root));
     BatchScope batch(ctx.registry);
     WriteDefaultSettings(ctx);

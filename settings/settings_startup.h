@@ -3,12 +3,12 @@
 
 namespace vardane {
 
-struct CAppContext;
+struct AppContext;
 
 // Points ctx.lang at the language folders of the data root, then runs
 // WriteDefaultSettings and LoadSettings as one batch of the settings store
 // (each store file is written once). Afterwards the record is filled and
 // ctx.lang looks texts up in the current language.
-void RunSettingsStartup(CAppContext& ctx);
+void RunSettingsStartup(AppContext& ctx);
 
 }  // namespace vardane

@@ -5,19 +5,19 @@
 
 namespace vardane {
 
-CDownloadTask::CDownloadTask(CAppContext& context) : ctx(context) {
+DownloadTask::DownloadTask(AppContext& context) : ctx(context) {
     for (ThreadRecord& record : threads) {
-        record.pTask = this;
+        record.Task = this;
     }
     Reset();
     SetStop(true);  // an idle slot counts as stopped
 }
 
-CDownloadTask::~CDownloadTask() {
+DownloadTask::~DownloadTask() {
     Finish(false);
 }
 
-void CDownloadTask::Reset() {
+void DownloadTask::Reset() {
     std::lock_guard lock(TaskLock);
     TaskDescriptor& d = descriptor;
     d.Blocks.reset();
@@ -28,91 +28,91 @@ void CDownloadTask::Reset() {
     d.FileName.clear();
     d.LocalDir.clear();
     d.LocalFileName.clear();
-    d.iPort = 0;
-    d.iFileSize = 0;
-    d.iDownloaded = 0;
-    d.iPrevDownloaded = 0;
-    d.bRangeMode = true;
+    d.Port = 0;
+    d.FileSize = 0;
+    d.Downloaded = 0;
+    d.PrevDownloaded = 0;
+    d.RangeMode = true;
     d.Validators = {};
 }
 
-void CDownloadTask::SetBlockUsedState(int index, bool lock) {
+void DownloadTask::SetBlockUsedState(int index, bool lock) {
     if (index < 0) {
         return;
     }
     {
         std::lock_guard guard(TaskLock);
         if (descriptor.Blocks && index < kBlockCount) {
-            (*descriptor.Blocks)[index].bLock = lock;
+            (*descriptor.Blocks)[index].Lock = lock;
         }
     }
     Trace("SetBlockUsedState,iID=" + IntToText(index) + ",bLock=" + IntToText(lock ? 1 : 0));
 }
 
-bool CDownloadTask::IsStopped() {
+bool DownloadTask::IsStopped() {
     std::lock_guard lock(StopLock);
-    return bStop.load();
+    return Stop.load();
 }
 
-void CDownloadTask::SetStop(bool stop) {
+void DownloadTask::SetStop(bool stop) {
     std::lock_guard lock(StopLock);
-    bStop.store(stop);
+    Stop.store(stop);
 }
 
-void CDownloadTask::Finish(bool noSuccessor) {
+void DownloadTask::Finish(bool noSuccessor) {
     std::lock_guard lock(TaskLock);
     FinishLocked(noSuccessor);
 }
 
-void CDownloadTask::FinishLocked(bool noSuccessor) {
-    descriptor.bNoSuccessor = noSuccessor;
+void DownloadTask::FinishLocked(bool noSuccessor) {
+    descriptor.NoSuccessor = noSuccessor;
     std::lock_guard lock(StopLock);
-    if (!bStop.load()) {
-        bStop.store(true);
+    if (!Stop.load()) {
+        Stop.store(true);
     }
 }
 
-int CDownloadTask::AddRunningThreads(int delta) {
+int DownloadTask::AddRunningThreads(int delta) {
     std::lock_guard lock(TaskLock);
-    descriptor.iRunningThreads += delta;
-    return descriptor.iRunningThreads;
+    descriptor.RunningThreads += delta;
+    return descriptor.RunningThreads;
 }
 
-int CDownloadTask::GetRunningThreads() {
+int DownloadTask::GetRunningThreads() {
     std::lock_guard lock(TaskLock);
-    return descriptor.iRunningThreads;
+    return descriptor.RunningThreads;
 }
 
-int64_t CDownloadTask::GetDownloaded() {
+int64_t DownloadTask::GetDownloaded() {
     std::lock_guard lock(TaskLock);
-    return descriptor.iDownloaded;
+    return descriptor.Downloaded;
 }
 
-TaskDescriptor CDownloadTask::Snapshot() {
+TaskDescriptor DownloadTask::Snapshot() {
     std::lock_guard lock(TaskLock);
     return descriptor;
 }
 
-void CDownloadTask::SetState(TaskState state, Durability durability) {
+void DownloadTask::SetState(TaskState state, Durability durability) {
     {
         std::lock_guard lock(TaskLock);
-        descriptor.iState = state;
+        descriptor.State = state;
     }
     UpdateTaskProgress(
         *this, [state](TaskProgressRecord& r) { r.State = IntToText(StoredState(state)); },
         durability);
 }
 
-void CDownloadTask::SetFileSize(int64_t size) {
+void DownloadTask::SetFileSize(int64_t size) {
     {
         std::lock_guard lock(TaskLock);
-        descriptor.iFileSize = size;
+        descriptor.FileSize = size;
     }
     // Written with the blocks, which follow at once (or with the task's end).
     StageTaskProgress(*this, [size](TaskProgressRecord& r) { r.FileSize = IntToText(size); });
 }
 
-bool CDownloadTask::SetLocalFileName(const std::string& name) {
+bool DownloadTask::SetLocalFileName(const std::string& name) {
     std::lock_guard progress(ProgressLock);
     if (!Record.LocalTempFileName.empty()) {
         return false;  // the temporary file already carries the old name
@@ -127,16 +127,16 @@ bool CDownloadTask::SetLocalFileName(const std::string& name) {
     return true;
 }
 
-std::string CDownloadTask::LocalPath() {
+std::string DownloadTask::LocalPath() {
     std::lock_guard lock(TaskLock);
     return descriptor.LocalPath();
 }
 
-std::string CDownloadTask::TempPath() {
+std::string DownloadTask::TempPath() {
     return LocalPath() + ".vd~";
 }
 
-void CDownloadTask::AppendThreadLog(int n, TaskLogEntry entry) {
+void DownloadTask::AppendThreadLog(int n, TaskLogEntry entry) {
     if (n < 0 || n >= kMaxThreads) {
         return;
     }
@@ -148,7 +148,7 @@ void CDownloadTask::AppendThreadLog(int n, TaskLogEntry entry) {
     log.push_back(std::move(entry));
 }
 
-std::vector<TaskLogEntry> CDownloadTask::ThreadLog(int n) {
+std::vector<TaskLogEntry> DownloadTask::ThreadLog(int n) {
     if (n < 0 || n >= kMaxThreads) {
         return {};
     }
@@ -156,14 +156,14 @@ std::vector<TaskLogEntry> CDownloadTask::ThreadLog(int n) {
     return threads[n].LogList;
 }
 
-void CDownloadTask::ClearThreadLogs() {
+void DownloadTask::ClearThreadLogs() {
     std::lock_guard lock(TaskLock);
     for (ThreadRecord& record : threads) {
         record.LogList.clear();
     }
 }
 
-void CDownloadTask::Trace(const std::string& line) const {
+void DownloadTask::Trace(const std::string& line) const {
     if (TraceHook) {
         TraceHook(line);
     }

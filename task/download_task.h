@@ -26,8 +26,8 @@
 
 namespace vardane {
 
-struct CAppContext;
-class CDownloadTask;
+struct AppContext;
+class DownloadTask;
 
 // Worker thread states of the HTTP side. The FTP worker uses its own values
 // 3..21 (engine/), so a record keeps its state as a plain int.
@@ -47,27 +47,27 @@ inline constexpr int kBlockCount = 4;
 inline constexpr size_t kMaxThreadLog = 30;
 inline constexpr size_t kReplyBufferSize = 4096;
 
-// One byte range, 1-based and inclusive. iFrom = iTo = 0: unused element;
-// iFrom = iTo != 0: finished; iFrom < iTo: bytes outstanding. Single-stream
-// mode uses element 0 as [iFrom, 0] and only advances iFrom.
+// One byte range, 1-based and inclusive. From = To = 0: unused element;
+// From = To != 0: finished; From < To: bytes outstanding. Single-stream
+// mode uses element 0 as [From, 0] and only advances From.
 struct TaskBlock {
-    int64_t iFrom = 0;   // position of the next byte to fetch (file offset iFrom - 1)
-    int64_t iTo = 0;     // position of the last byte of the block
-    bool bLock = false;  // a worker has claimed the block
+    int64_t From = 0;   // position of the next byte to fetch (file offset From - 1)
+    int64_t To = 0;     // position of the last byte of the block
+    bool Lock = false;  // a worker has claimed the block
     // Last byte position that the claiming worker's request asked for (0:
     // none known). The server is already sending those bytes, so a split
     // leaves them to that worker. Kept in memory only.
-    int64_t iAsked = 0;
+    int64_t Asked = 0;
 };
 
 using TaskBlocks = std::array<TaskBlock, kBlockCount>;
 
 // Connection and progress fields of a task; copied whole into worker steps
-// and owner notifications. The live copy in CDownloadTask is guarded by
+// and owner notifications. The live copy in DownloadTask is guarded by
 // TaskLock.
 struct TaskDescriptor {
     std::string Host;
-    int iPort = 0;
+    int Port = 0;
     std::string User, Password;
     std::string LocalDir;       // target folder, ends with '/'
     std::string LocalFileName;  // target file name inside LocalDir
@@ -77,25 +77,25 @@ struct TaskDescriptor {
     std::string FileName;       // from the address or a Content-Disposition header
     std::string Protocol;       // "http://" or "ftp://"
     std::string ProgressPath;   // full path of the progress file
-    bool bNoSuccessor = false;  // start no waiting task after this one; set by Finish
+    bool NoSuccessor = false;   // start no waiting task after this one; set by Finish
     std::string Referer;
-    int64_t iFileSize = 0;             // 0 while unknown
+    int64_t FileSize = 0;              // 0 while unknown
     int ThreadCount = 1;               // worker threads, 1..4
-    int iRunningThreads = 0;           // worker threads of this task now alive
-    int64_t iDownloaded = 0;           // bytes received and accounted to blocks
+    int RunningThreads = 0;            // worker threads of this task now alive
+    int64_t Downloaded = 0;            // bytes received and accounted to blocks
     std::optional<TaskBlocks> Blocks;  // none before the file size is known
     // Bytes from the start that the first request asked for (0: all or
     // none); the first block of a fresh split covers at least those.
-    int64_t iFirstAsked = 0;
-    int iBestPercent = -1;        // highest completion percentage seen
-    int64_t iPrevDownloaded = 0;  // iDownloaded at the last one-second tick
-    double fAvgSpeedKB = 0;       // mean of the speed samples, KB/s
-    bool bRangeMode = true;       // size known, byte ranges used; false: one stream
+    int64_t FirstAsked = 0;
+    int BestPercent = -1;        // highest completion percentage seen
+    int64_t PrevDownloaded = 0;  // Downloaded at the last one-second tick
+    double AvgSpeedKB = 0;       // mean of the speed samples, KB/s
+    bool RangeMode = true;       // size known, byte ranges used; false: one stream
     std::string TaskId;
-    TaskState iState = TaskState::Stopped;
+    TaskState State = TaskState::Stopped;
     ProxyRecord ProxyHTTP;
     ProxyRecord ProxyFTP;
-    int64_t iSaveCounter = 0;  // KB received since the progress file was rewritten
+    int64_t SaveCounter = 0;  // KB received since the progress file was rewritten
     // The server's version of the file whose bytes the task holds (empty
     // while unknown); a ranged request asks for that version only.
     FileValidators Validators;
@@ -115,48 +115,48 @@ struct TaskDescriptor {
 // Launch record of one worker. The worker runs on its own copy; the copy in
 // the task is the launch record and holds the thread's log list.
 struct ThreadRecord {
-    CDownloadTask* pTask = nullptr;
-    int64_t iQuota = 0;         // bytes this thread may read now
-    int iID = 0;                // index of the claimed block (see bHasBlock)
-    int iThreadID = 0;          // 0..3; thread 0 probes and starts the others
-    int iState = tsDisconnect;  // ThreadState or an FTP state
-    int iRetryWait = 0;         // seconds before the next connect
-    int iRetries = 0;           // failed connects counted under RetryLimit
-    int iWaited = 0;            // milliseconds without network events
-    bool bSizeChecked = false;  // local file and blocks are ready
+    DownloadTask* Task = nullptr;
+    int64_t Quota = 0;         // bytes this thread may read now
+    int Id = 0;                // index of the claimed block (see HasBlock)
+    int ThreadId = 0;          // 0..3; thread 0 probes and starts the others
+    int State = tsDisconnect;  // ThreadState or an FTP state
+    int RetryWait = 0;         // seconds before the next connect
+    int Retries = 0;           // failed connects counted under RetryLimit
+    int Waited = 0;            // milliseconds without network events
+    bool SizeChecked = false;  // local file and blocks are ready
     std::array<char, kReplyBufferSize> ReplyBuffer{};  // response header so far
-    int iReplyLength = 0;
-    bool bThreadsStarted = false;  // thread 0 has launched the others
-    bool bPeerClosed = false;      // the server closed the connection
+    int ReplyLength = 0;
+    bool ThreadsStarted = false;  // thread 0 has launched the others
+    bool PeerClosed = false;      // the server closed the connection
     // Recent log entries of this thread (launch record only), at most
     // kMaxThreadLog; guarded by the task's TaskLock.
     std::vector<TaskLogEntry> LogList;
-    bool bHasBlock = false;  // holds a claimed block to release on disconnect
-    std::string ListType;    // TYPE argument before an FTP listing: "A", "I" or ""
+    bool HasBlock = false;  // holds a claimed block to release on disconnect
+    std::string ListType;   // TYPE argument before an FTP listing: "A", "I" or ""
 };
 
 // One task slot, constructed once and reused for every task run in it.
-class CDownloadTask {
+class DownloadTask {
   public:
     // Builds the records and descriptor, resets, and leaves the slot idle
     // (stopped).
-    explicit CDownloadTask(CAppContext& context);
-    ~CDownloadTask();
-    CDownloadTask(const CDownloadTask&) = delete;
-    CDownloadTask& operator=(const CDownloadTask&) = delete;
+    explicit DownloadTask(AppContext& context);
+    ~DownloadTask();
+    DownloadTask(const DownloadTask&) = delete;
+    DownloadTask& operator=(const DownloadTask&) = delete;
 
     // Releases the blocks and clears the address and local name fields;
     // port, sizes and counters 0, range mode on. Locks stay in place.
     // Takes TaskLock.
     void Reset();
 
-    // index >= 0 only: sets the element's bLock (when blocks exist) under
+    // index >= 0 only: sets the element's Lock (when blocks exist) under
     // TaskLock, then sends a trace line. Call without TaskLock.
     void SetBlockUsedState(int index, bool lock);
 
     bool IsStopped();
     void SetStop(bool stop);
-    // Sets bNoSuccessor to noSuccessor and the stop flag. Takes TaskLock then
+    // Sets NoSuccessor to noSuccessor and the stop flag. Takes TaskLock then
     // StopLock; a caller that already holds TaskLock uses FinishLocked.
     void Finish(bool noSuccessor);
     void FinishLocked(bool noSuccessor);
@@ -195,8 +195,8 @@ class CDownloadTask {
     // Sends a fixed-format trace line to TraceHook (no-op when unset).
     void Trace(const std::string& line) const;
 
-    CAppContext& ctx;
-    std::atomic<bool> bActive{false};               // the slot holds a started task
+    AppContext& ctx;
+    std::atomic<bool> Active{false};                // the slot holds a started task
     std::array<ThreadRecord, kMaxThreads> threads;  // launch records; LogList under TaskLock
     TaskDescriptor descriptor;                      // under TaskLock
     std::mutex ProgressLock;                        // the record and the progress file
@@ -205,16 +205,16 @@ class CDownloadTask {
     // behind to the progress file; the engine never reads that file back.
     // Guarded by ProgressLock, like the bytes last written to the file.
     TaskProgressRecord Record;
-    std::string RecordWritten;    // FormatProgress of what the file holds
-    bool bRecordDurable = false;  // that content has been flushed
-    std::mutex FileLock;          // the temporary file
-    std::mutex TaskLock;          // descriptor, blocks, counters, log lists, speed samples
-    std::mutex StopLock;          // the stop flag
-    std::array<double, 5> fSpeedSamples{};  // last five one-second speeds, KB/s
-    int iSampleCount = 0;                   // valid samples, 0..5
+    std::string RecordWritten;             // FormatProgress of what the file holds
+    bool RecordDurable = false;            // that content has been flushed
+    std::mutex FileLock;                   // the temporary file
+    std::mutex TaskLock;                   // descriptor, blocks, counters, log lists, speed samples
+    std::mutex StopLock;                   // the stop flag
+    std::array<double, 5> SpeedSamples{};  // last five one-second speeds, KB/s
+    int SampleCount = 0;                   // valid samples, 0..5
     // Written under StopLock; atomic as well so that hot loops may peek
     // without the lock. Use IsStopped/SetStop.
-    std::atomic<bool> bStop{true};
+    std::atomic<bool> Stop{true};
     ITaskOwner* owner = nullptr;  // receiver of notifications; nullptr = none
     // Receiver of the fixed-format trace lines; set before the task runs.
     std::function<void(const std::string&)> TraceHook;

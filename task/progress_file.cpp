@@ -379,7 +379,7 @@ namespace {
 
 // Writes the task's record when it differs from what the file holds. With
 // the task's ProgressLock held.
-bool WriteTaskRecordLocked(CDownloadTask& task, Durability durability) {
+bool WriteTaskRecordLocked(DownloadTask& task, Durability durability) {
     std::string path;
     {
         std::lock_guard lock(task.TaskLock);
@@ -392,9 +392,9 @@ bool WriteTaskRecordLocked(CDownloadTask& task, Durability durability) {
     if (bytes == task.RecordWritten) {
         // Nothing new: a rewrite would only cost a rename and its flushes
         // beside a busy disk. Durable still means durable.
-        if (durability == Durability::Now && !task.bRecordDurable) {
-            task.bRecordDurable = SyncExistingFile(path);
-            return task.bRecordDurable;
+        if (durability == Durability::Now && !task.RecordDurable) {
+            task.RecordDurable = SyncExistingFile(path);
+            return task.RecordDurable;
         }
         return true;
     }
@@ -402,11 +402,11 @@ bool WriteTaskRecordLocked(CDownloadTask& task, Durability durability) {
         return false;
     }
     task.RecordWritten = std::move(bytes);
-    task.bRecordDurable = durability == Durability::Now;
+    task.RecordDurable = durability == Durability::Now;
     return true;
 }
 
-void MergeLiveValues(CDownloadTask& task, TaskProgressRecord& record) {
+void MergeLiveValues(DownloadTask& task, TaskProgressRecord& record) {
     std::lock_guard lock(task.TaskLock);
     TaskDescriptor& d = task.descriptor;
     if (!record.BaseURL.empty()) {
@@ -415,53 +415,52 @@ void MergeLiveValues(CDownloadTask& task, TaskProgressRecord& record) {
         record.BaseURL = d.BaseURL;
     }
     record.ThreadCount = IntToText(d.ThreadCount);
-    if (d.iFileSize > 0 && d.iState != TaskState::Failed && d.bRangeMode) {
-        record.FileSize = IntToText(d.iFileSize);
-        record.FilePos = IntToText(d.iDownloaded);
+    if (d.FileSize > 0 && d.State != TaskState::Failed && d.RangeMode) {
+        record.FileSize = IntToText(d.FileSize);
+        record.FilePos = IntToText(d.Downloaded);
         record.Validators = d.Validators;
     }
     if (d.Blocks) {
         for (int i = 0; i < kBlockCount; ++i) {
             const TaskBlock& b = (*d.Blocks)[i];
-            record.Block[i] = IntToText(b.iFrom) + "-" + IntToText(b.iTo);
+            record.Block[i] = IntToText(b.From) + "-" + IntToText(b.To);
         }
     }
 }
 
 }  // namespace
 
-void AdoptTaskRecord(CDownloadTask& task, const TaskProgressRecord& record, std::string fileBytes) {
+void AdoptTaskRecord(DownloadTask& task, const TaskProgressRecord& record, std::string fileBytes) {
     std::lock_guard progress(task.ProgressLock);
     task.Record = record;
     task.RecordWritten = std::move(fileBytes);
-    task.bRecordDurable = false;
+    task.RecordDurable = false;
 }
 
-TaskProgressRecord TaskRecord(CDownloadTask& task) {
+TaskProgressRecord TaskRecord(DownloadTask& task) {
     std::lock_guard progress(task.ProgressLock);
     return task.Record;
 }
 
-void StageTaskProgress(CDownloadTask& task,
-                       const std::function<void(TaskProgressRecord&)>& change) {
+void StageTaskProgress(DownloadTask& task, const std::function<void(TaskProgressRecord&)>& change) {
     std::lock_guard progress(task.ProgressLock);
     change(task.Record);
 }
 
-bool UpdateTaskProgress(CDownloadTask& task, const std::function<void(TaskProgressRecord&)>& change,
+bool UpdateTaskProgress(DownloadTask& task, const std::function<void(TaskProgressRecord&)>& change,
                         Durability durability) {
     std::lock_guard progress(task.ProgressLock);
     change(task.Record);
     return WriteTaskRecordLocked(task, durability);
 }
 
-void SaveProgress(CDownloadTask& task, Durability durability) {
+void SaveProgress(DownloadTask& task, Durability durability) {
     std::lock_guard progress(task.ProgressLock);
     MergeLiveValues(task, task.Record);
     WriteTaskRecordLocked(task, durability);
 }
 
-bool TrySaveProgress(CDownloadTask& task) {
+bool TrySaveProgress(DownloadTask& task) {
     std::unique_lock progress(task.ProgressLock, std::try_to_lock);
     if (!progress.owns_lock()) {
         return false;
@@ -482,7 +481,7 @@ void SetTaskState(const std::string& appDir, std::string_view id, TaskState stat
     });
 }
 
-TaskProgressRecord NewStoppedTaskRecord(const CAppSettings& settings, std::string_view url,
+TaskProgressRecord NewStoppedTaskRecord(const AppSettings& settings, std::string_view url,
                                         std::string_view folder, std::string_view fileName) {
     TaskProgressRecord record;
     record.BaseURL = url;

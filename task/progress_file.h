@@ -16,9 +16,9 @@
 
 namespace vardane {
 
-struct CAppSettings;
+struct AppSettings;
 
-class CDownloadTask;
+class DownloadTask;
 
 inline constexpr std::string_view kDefaultCategoryPath = "SOFTWARE\\Vardane\\Categories\\Download";
 
@@ -37,7 +37,7 @@ struct TaskProgressRecord {
     std::string Cat = std::string(kDefaultCategoryPath);
     std::string FileSize;  // empty while unknown
     std::string FilePos;
-    std::array<std::string, 4> Block;  // "iFrom-iTo"
+    std::array<std::string, 4> Block;  // "From-To"
 
     // Keys after the designed lines, each written only when it has a value
     // (a record without them is written as before and still loads).
@@ -128,7 +128,7 @@ bool WriteProgress(const TaskProgressRecord& record, const std::string& path,
 // with the proxies and connection count of settings, no temporary file,
 // Folder 0 and the Download category (an import, a file picked in the site
 // explorer).
-TaskProgressRecord NewStoppedTaskRecord(const CAppSettings& settings, std::string_view url,
+TaskProgressRecord NewStoppedTaskRecord(const AppSettings& settings, std::string_view url,
                                         std::string_view folder, std::string_view fileName);
 // Read, change, write back. Takes no lock.
 bool UpdateProgress(const std::string& path, const std::function<void(TaskProgressRecord&)>& change,
@@ -148,22 +148,22 @@ bool ProgressNumbersValid(const TaskProgressRecord& record);
 // zero. Returns the record as it is now. Takes no lock.
 TaskProgressRecord SetAsideCorruptProgress(const std::string& path);
 
-// The record of a running task lives in CDownloadTask::Record, under its
+// The record of a running task lives in DownloadTask::Record, under its
 // ProgressLock. The functions below change it there and write the progress
 // file behind it; none reads the file. Call them without any task lock.
 
 // Takes record as the task's record; fileBytes is what its progress file
 // holds now (FormatProgress of record when the owner has just written it),
 // so that a save with nothing new writes nothing.
-void AdoptTaskRecord(CDownloadTask& task, const TaskProgressRecord& record, std::string fileBytes);
+void AdoptTaskRecord(DownloadTask& task, const TaskProgressRecord& record, std::string fileBytes);
 // A copy of the task's record.
-TaskProgressRecord TaskRecord(CDownloadTask& task);
+TaskProgressRecord TaskRecord(DownloadTask& task);
 // Changes the record in memory only: the next save writes it. For values
 // that matter only together with a later save (a size, a name, the
 // temporary file before its first byte is written).
-void StageTaskProgress(CDownloadTask& task, const std::function<void(TaskProgressRecord&)>& change);
+void StageTaskProgress(DownloadTask& task, const std::function<void(TaskProgressRecord&)>& change);
 // Changes the record and writes the file when its content changed.
-bool UpdateTaskProgress(CDownloadTask& task, const std::function<void(TaskProgressRecord&)>& change,
+bool UpdateTaskProgress(DownloadTask& task, const std::function<void(TaskProgressRecord&)>& change,
                         Durability durability = Durability::Now);
 // Merges the task's live values (BaseURL, ThreadCount, FileSize, FilePos,
 // blocks) into its record and writes the file when it changed.
@@ -171,11 +171,11 @@ bool UpdateTaskProgress(CDownloadTask& task, const std::function<void(TaskProgre
 // goes: replaced by rename all the same, but not flushed (the bytes they
 // count are not flushed either, and a flush waits behind every other writer
 // of the disk while the workers wait for the lock).
-void SaveProgress(CDownloadTask& task, Durability durability = Durability::Now);
+void SaveProgress(DownloadTask& task, Durability durability = Durability::Now);
 // SaveProgress(task, Durability::Deferred) unless another save holds the
 // ProgressLock: a worker never waits behind a save that the disk holds up.
 // False when it skipped.
-bool TrySaveProgress(CDownloadTask& task);
+bool TrySaveProgress(DownloadTask& task);
 
 // Sees every read and write of a progress file (tests count them). One
 // observer per process; nullptr removes it. Called without any lock held

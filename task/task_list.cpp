@@ -28,7 +28,7 @@ std::string StripLineEnds(std::string line) {
 // Empty lines come only from hand edits or other tools; they are skipped so
 // that the tasks after them are not lost.
 bool ReadIds(const std::string& path, std::vector<std::string>& ids) {
-    CTextLineReader reader;
+    TextLineReader reader;
     if (!reader.Open(path)) {
         return false;
     }
@@ -91,7 +91,7 @@ bool IsListFileSound(const std::string& path) {
     if (status.type() == std::filesystem::file_type::not_found) {
         return true;
     }
-    CTextLineReader reader;
+    TextLineReader reader;
     if (status.type() != std::filesystem::file_type::regular || !reader.Open(path)) {
         return false;
     }
@@ -216,7 +216,7 @@ bool SwapListLines(const std::string& path, std::string_view a, std::string_view
     return WriteListFile(path, ids);
 }
 
-bool IsUrlInDownloadList(CAppContext& ctx, std::string_view address) {
+bool IsUrlInDownloadList(AppContext& ctx, std::string_view address) {
     std::lock_guard lock(ctx.ListLock);
     const std::string& appDir = ctx.AppDir();
     for (const std::string& id : ReadListIds(ListFilePath(appDir, TaskList::Downloading))) {

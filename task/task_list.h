@@ -12,7 +12,7 @@
 
 namespace vardane {
 
-struct CAppContext;
+struct AppContext;
 
 enum class TaskList { Downloading, Completed, Deleted };
 
@@ -51,6 +51,6 @@ std::vector<std::string> ProgressFileIds(const std::string& appDir);
 
 // Whether a task of Downloading.lst was created with address (its progress
 // file's BaseURL, ASCII case ignored). Takes ctx.ListLock.
-bool IsUrlInDownloadList(CAppContext& ctx, std::string_view address);
+bool IsUrlInDownloadList(AppContext& ctx, std::string_view address);
 
 }  // namespace vardane

@@ -204,7 +204,7 @@ bool SplitUrl(std::string_view address, UrlParts& p) {
     if (a.At != UrlAuthority::npos) {
         std::string_view info = address.substr(a.Begin, a.At - a.Begin);
         size_t colon = info.find(':');
-        p.bUserInfo = true;
+        p.UserInfo = true;
         p.User = PercentDecode(info.substr(0, colon));
         if (colon != std::string_view::npos) {
             p.Password = PercentDecode(info.substr(colon + 1));
@@ -290,13 +290,13 @@ bool ParseUrlInto(TaskDescriptor& d, std::string_view address) {
         d.Referer = WithLogin(address.substr(0, address.rfind('/')), "", "");
     }
     // user:password@ in front of the host; both parts must be non-empty.
-    if (p.bUserInfo && (p.User.empty() || p.Password.empty())) {
+    if (p.UserInfo && (p.User.empty() || p.Password.empty())) {
         return false;
     }
     d.User = p.User;
     d.Password = p.Password;
     d.Host = p.Host;
-    d.iPort = p.Port;
+    d.Port = p.Port;
     if (p.Tail.empty() || p.Tail.front() != '/' || p.Tail.find('.') == std::string::npos) {
         return false;
     }
@@ -310,7 +310,7 @@ bool ParseUrlInto(TaskDescriptor& d, std::string_view address) {
     return true;
 }
 
-bool ParseUrl(CDownloadTask& task, std::string_view address) {
+bool ParseUrl(DownloadTask& task, std::string_view address) {
     std::lock_guard lock(task.TaskLock);
     return ParseUrlInto(task.descriptor, address);
 }

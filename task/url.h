@@ -7,7 +7,7 @@
 
 namespace vardane {
 
-class CDownloadTask;
+class DownloadTask;
 struct TaskDescriptor;
 
 // A byte below 0x20 or DEL: no address, name or login may carry one into a
@@ -37,7 +37,7 @@ UrlAuthority FindAuthority(std::string_view address);
 // The parts of an "http://", "https://" or "ftp://" address.
 struct UrlParts {
     std::string Protocol;        // "http://", "https://" or "ftp://", lower case
-    bool bUserInfo = false;      // the authority holds an '@'
+    bool UserInfo = false;       // the authority holds an '@'
     std::string User, Password;  // %XX decoded
     std::string Host;            // an IPv6 literal without its brackets
     int Port = 0;                // from the address, else DefaultPort(Protocol)
@@ -79,7 +79,7 @@ std::string WithLogin(std::string_view address, std::string_view user, std::stri
 // "#fragment" and its blanks are sent as %20. The file name is percent-decoded
 // (unless that would give no plain name). On false the fields changed before
 // the failure keep their new values.
-bool ParseUrl(CDownloadTask& task, std::string_view address);
+bool ParseUrl(DownloadTask& task, std::string_view address);
 // The same on a descriptor the caller guards.
 bool ParseUrlInto(TaskDescriptor& d, std::string_view address);
 

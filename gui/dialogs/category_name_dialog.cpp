@@ -9,14 +9,14 @@
 
 namespace vardane::gui {
 
-CategoryNameDialog::CategoryNameDialog(QWidget* parent, CEdtCatDlg& model, IQuestions& questions)
+CategoryNameDialog::CategoryNameDialog(QWidget* parent, EdtCatDlg& model, IQuestions& questions)
     : QDialog(parent), model_(model), questions_(questions) {
     setWindowTitle(ToQ(model_.Title()));
     auto* layout = new QVBoxLayout(this);
     auto* row = new QHBoxLayout;
     row->addWidget(KeyLabel(model_.Label(), "EdtCatDlg_CatName", this));
     auto* edit = new QLineEdit(ToQ(model_.EditText()), this);
-    edit->setObjectName(CEdtCatDlg::kFieldName);
+    edit->setObjectName(EdtCatDlg::kFieldName);
     connect(edit, &QLineEdit::textChanged, this,
             [this](const QString& text) { model_.SetEditText(FromQ(text)); });
     row->addWidget(edit, 1);
@@ -28,7 +28,7 @@ void CategoryNameDialog::accept() {
     if (model_.Ok(questions_)) {
         QDialog::accept();
     } else {
-        FocusField(this, CEdtCatDlg::kFieldName);
+        FocusField(this, EdtCatDlg::kFieldName);
     }
 }
 
@@ -37,18 +37,18 @@ void CategoryNameDialog::reject() {
     QDialog::reject();
 }
 
-void ExecCategoryNameDialog(QWidget* parent, CEdtCatDlg& model, IQuestions& questions) {
+void ExecCategoryNameDialog(QWidget* parent, EdtCatDlg& model, IQuestions& questions) {
     CategoryNameDialog dialog(parent, model, questions);
     dialog.exec();
 }
 
-void ExecCategoryNameDialog(QWidget* parent, CEdtCatDlg& model) {
+void ExecCategoryNameDialog(QWidget* parent, EdtCatDlg& model) {
     MessageBoxQuestions questions(parent);
     ExecCategoryNameDialog(parent, model, questions);
 }
 
 RunCategoryNameDialog CategoryNameRunner(QWidget* parent) {
-    return [parent](CEdtCatDlg& model) { ExecCategoryNameDialog(parent, model); };
+    return [parent](EdtCatDlg& model) { ExecCategoryNameDialog(parent, model); };
 }
 
 }  // namespace vardane::gui

@@ -24,7 +24,7 @@ namespace vardane::gui {
 
 class TaskDialog : public QDialog {
   public:
-    TaskDialog(QWidget* parent, CEdtTaskDlg& model);
+    TaskDialog(QWidget* parent, EdtTaskDlg& model);
     void accept() override;
     void reject() override;
 
@@ -37,7 +37,7 @@ class TaskDialog : public QDialog {
     void ShowCategory();
     void OnCategoryItem(QTreeWidgetItem* item, bool byMouse);
 
-    CEdtTaskDlg& model_;
+    EdtTaskDlg& model_;
     bool refreshing_ = false;
     QPlainTextEdit* url_ = nullptr;
     QLineEdit* saveTo_ = nullptr;
@@ -51,25 +51,25 @@ class TaskDialog : public QDialog {
 
 class CategoryNameDialog : public QDialog {
   public:
-    CategoryNameDialog(QWidget* parent, CEdtCatDlg& model, IQuestions& questions);
+    CategoryNameDialog(QWidget* parent, EdtCatDlg& model, IQuestions& questions);
     void accept() override;
     void reject() override;
 
   private:
-    CEdtCatDlg& model_;
+    EdtCatDlg& model_;
     IQuestions& questions_;
 };
 
 class ProxyDialog : public QDialog {
   public:
-    ProxyDialog(QWidget* parent, CEdtProxyDlg& model);
+    ProxyDialog(QWidget* parent, EdtProxyDlg& model);
     void accept() override;
     void reject() override;
 
   private:
     void ShowEnabledFields();
 
-    CEdtProxyDlg& model_;
+    EdtProxyDlg& model_;
     QWidget* server_ = nullptr;
     QWidget* port_ = nullptr;
     QWidget* authenticate_ = nullptr;
@@ -79,7 +79,7 @@ class ProxyDialog : public QDialog {
 
 class SettingsSheetDialog : public QDialog {
   public:
-    SettingsSheetDialog(QWidget* parent, CSettingDlgSheet& model);
+    SettingsSheetDialog(QWidget* parent, SettingDlgSheet& model);
     void accept() override;
     void reject() override;
 
@@ -92,7 +92,7 @@ class SettingsSheetDialog : public QDialog {
     void ShowProxyRows();
     void EditProxy();
 
-    CSettingDlgSheet& model_;
+    SettingDlgSheet& model_;
     QTabWidget* tabs_ = nullptr;
     QTreeWidget* proxies_ = nullptr;
 };

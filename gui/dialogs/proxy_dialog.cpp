@@ -10,23 +10,23 @@
 
 namespace vardane::gui {
 
-ProxyDialog::ProxyDialog(QWidget* parent, CEdtProxyDlg& model) : QDialog(parent), model_(model) {
-    const CEdtProxyDlg::Labels& labels = model_.GetLabels();
+ProxyDialog::ProxyDialog(QWidget* parent, EdtProxyDlg& model) : QDialog(parent), model_(model) {
+    const EdtProxyDlg::Labels& labels = model_.GetLabels();
     setWindowTitle(ToQ(labels.Title));
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;
     layout->addLayout(form);
-    CEdtProxyDlg& m = model_;
+    EdtProxyDlg& m = model_;
     form->addRow(KeyLabel(labels.Name, "SettingDlg_Proxy_Name", this),
-                 BoundEdit(m.Name(), CEdtProxyDlg::kFieldName, this,
+                 BoundEdit(m.Name(), EdtProxyDlg::kFieldName, this,
                            [&m](std::string text) { m.SetName(std::move(text)); }));
     auto* type = new QLineEdit(ToQ(m.TypeName()), this);
     type->setReadOnly(true);
     form->addRow(KeyLabel(labels.Type, "SettingDlg_Proxy_Type", this), type);
-    server_ = BoundEdit(m.Server(), CEdtProxyDlg::kFieldServer, this,
+    server_ = BoundEdit(m.Server(), EdtProxyDlg::kFieldServer, this,
                         [&m](std::string text) { m.SetServer(std::move(text)); });
     form->addRow(KeyLabel(labels.Server, "SettingDlg_Proxy_Server", this), server_);
-    auto* port = BoundEdit(m.PortText(), CEdtProxyDlg::kFieldPort, this,
+    auto* port = BoundEdit(m.PortText(), EdtProxyDlg::kFieldPort, this,
                            [&m](const std::string& text) { m.SetPortText(text); });
     port->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), port));
     port_ = port;
@@ -42,7 +42,7 @@ ProxyDialog::ProxyDialog(QWidget* parent, CEdtProxyDlg& model) : QDialog(parent)
                                   [&m](bool on) { m.SetFtpDefault(on); });
     ftpDefault->setVisible(m.FtpDefaultShown());
     form->addRow(ftpDefault);
-    user_ = BoundEdit(m.User(), CEdtProxyDlg::kFieldUser, this,
+    user_ = BoundEdit(m.User(), EdtProxyDlg::kFieldUser, this,
                       [&m](std::string text) { m.SetUser(std::move(text)); });
     form->addRow(KeyLabel(labels.User, "SettingDlg_Proxy_Uid", this), user_);
     auto* password = BoundEdit(m.Password(), "ProxyPwd", this,

@@ -18,7 +18,7 @@ namespace vardane::gui {
 
 namespace {
 
-using Sheet = CSettingDlgSheet;
+using Sheet = SettingDlgSheet;
 
 // A number edit followed by its unit ("KB", the localized seconds).
 QHBoxLayout* WithUnit(QWidget* edit, const QString& unit, QWidget* parent) {

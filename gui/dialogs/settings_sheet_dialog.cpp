@@ -11,7 +11,7 @@
 
 namespace vardane::gui {
 
-SettingsSheetDialog::SettingsSheetDialog(QWidget* parent, CSettingDlgSheet& model)
+SettingsSheetDialog::SettingsSheetDialog(QWidget* parent, SettingDlgSheet& model)
     : QDialog(parent), model_(model) {
     setWindowTitle(ToQ(model_.Title()));
     auto* layout = new QVBoxLayout(this);
@@ -19,7 +19,7 @@ SettingsSheetDialog::SettingsSheetDialog(QWidget* parent, CSettingDlgSheet& mode
     tabs_->setObjectName("Pages");
     QWidget* pages[] = {BuildGeneral(), BuildConnection(), BuildMessage(), BuildProtocol(),
                         BuildProxy()};
-    for (int page = 0; page < CSettingDlgSheet::kPageCount; ++page) {
+    for (int page = 0; page < SettingDlgSheet::kPageCount; ++page) {
         tabs_->addTab(pages[page], ToQ(model_.TabLabel(page)));
     }
     // Every page's tab stays in sight: the sheet is as wide as its tabs,
@@ -66,7 +66,7 @@ void SettingsSheetDialog::ShowProxyRows() {
     for (const ProxyRecord& record : model_.Proxy().Rows) {
         auto* item = new QTreeWidgetItem(proxies_);
         for (int column = 0; column < 4; ++column) {
-            item->setText(column, ToQ(CSettingDlgSheet::ProxyColumn(record, column)));
+            item->setText(column, ToQ(SettingDlgSheet::ProxyColumn(record, column)));
         }
     }
     if (current >= 0) {
@@ -76,7 +76,7 @@ void SettingsSheetDialog::ShowProxyRows() {
 
 void SettingsSheetDialog::EditProxy() {
     model_.Proxy().Selection = proxies_->indexOfTopLevelItem(proxies_->currentItem());
-    if (model_.OnEditProxy([this](CEdtProxyDlg& dlg) {
+    if (model_.OnEditProxy([this](EdtProxyDlg& dlg) {
             ProxyDialog dialog(this, dlg);
             dialog.exec();
         })) {
@@ -99,8 +99,8 @@ void SettingsSheetDialog::reject() {
     QDialog::reject();
 }
 
-bool ExecSettingsSheet(QWidget* parent, CAppContext& ctx, IQuestions& questions) {
-    CSettingDlgSheet model(ctx, questions);
+bool ExecSettingsSheet(QWidget* parent, AppContext& ctx, IQuestions& questions) {
+    SettingDlgSheet model(ctx, questions);
     SettingsSheetDialog dialog(parent, model);
     dialog.exec();
     return model.Accepted();

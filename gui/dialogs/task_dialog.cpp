@@ -28,7 +28,7 @@ namespace {
 constexpr int kItemRole = Qt::UserRole;
 
 // Adds the model's children of item below parent (nullptr: top level).
-void AddTreeItems(QTreeWidget* tree, QTreeWidgetItem* parent, const CTreeModel& model,
+void AddTreeItems(QTreeWidget* tree, QTreeWidgetItem* parent, const TreeModel& model,
                   TreeItem item) {
     for (TreeItem child : model.Children(item)) {
         auto* node = parent != nullptr ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
@@ -71,8 +71,8 @@ class EnterAccepts : public QObject {
 
 }  // namespace
 
-TaskDialog::TaskDialog(QWidget* parent, CEdtTaskDlg& model) : QDialog(parent), model_(model) {
-    const CEdtTaskDlg::Labels& labels = model_.GetLabels();
+TaskDialog::TaskDialog(QWidget* parent, EdtTaskDlg& model) : QDialog(parent), model_(model) {
+    const EdtTaskDlg::Labels& labels = model_.GetLabels();
     setWindowTitle(ToQ(labels.Title));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(BuildUrlAndFile());
@@ -85,14 +85,14 @@ TaskDialog::TaskDialog(QWidget* parent, CEdtTaskDlg& model) : QDialog(parent), m
 }
 
 QWidget* TaskDialog::BuildUrlAndFile() {
-    const CEdtTaskDlg::Labels& labels = model_.GetLabels();
+    const EdtTaskDlg::Labels& labels = model_.GetLabels();
     auto* box = new QWidget(this);
     auto* form = new QFormLayout(box);
     // The address shows its password masked (the password field holds it
     // behind dots); an edit that keeps the masked login keeps the real one.
     const std::string realUrl = model_.Url();
     url_ = new QPlainTextEdit(ToQ(MaskAddressForDisplay(realUrl)), box);
-    url_->setObjectName(CEdtTaskDlg::kFieldUrl);
+    url_->setObjectName(EdtTaskDlg::kFieldUrl);
     url_->setTabChangesFocus(true);
     url_->installEventFilter(new EnterAccepts(this));
     connect(url_, &QPlainTextEdit::textChanged, this, [this, realUrl] {
@@ -130,12 +130,12 @@ QWidget* TaskDialog::BuildUrlAndFile() {
     });
     form->addRow(KeyLabel(labels.Rename, "EdtTaskDlg_Rename", box), rename_);
 
-    auto* split = BoundCombo(CEdtTaskDlg::SplitEntries(), model_.SplitSelection(), "Block", box,
+    auto* split = BoundCombo(EdtTaskDlg::SplitEntries(), model_.SplitSelection(), "Block", box,
                              [this](int index) { model_.SetConnections(index + 1); });
     form->addRow(KeyLabel(labels.Block, "EdtTaskDlg_Block", box), split);
 
     auto* checksum = new QLineEdit(ToQ(model_.ChecksumEntry()), box);
-    checksum->setObjectName(CEdtTaskDlg::kFieldChecksum);
+    checksum->setObjectName(EdtTaskDlg::kFieldChecksum);
     checksum->setPlaceholderText("sha256=...");
     connect(checksum, &QLineEdit::textChanged, this,
             [this](const QString& text) { model_.SetChecksumEntry(FromQ(text)); });
@@ -183,7 +183,7 @@ QWidget* TaskDialog::BuildCategory() {
 }
 
 QWidget* TaskDialog::BuildLogin() {
-    const CEdtTaskDlg::Labels& labels = model_.GetLabels();
+    const EdtTaskDlg::Labels& labels = model_.GetLabels();
     auto* box = new QWidget(this);
     auto* form = new QFormLayout(box);
     login_ = new QCheckBox(ToQ(labels.Login), box);
@@ -196,7 +196,7 @@ QWidget* TaskDialog::BuildLogin() {
     });
     form->addRow(login_);
     user_ = new QLineEdit(box);
-    user_->setObjectName(CEdtTaskDlg::kFieldUid);
+    user_->setObjectName(EdtTaskDlg::kFieldUid);
     connect(user_, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (!refreshing_) {
             model_.SetUser(FromQ(text));
@@ -204,7 +204,7 @@ QWidget* TaskDialog::BuildLogin() {
     });
     form->addRow(KeyLabel(labels.Uid, "EdtTaskDlg_Uid", box), user_);
     password_ = new QLineEdit(box);
-    password_->setObjectName(CEdtTaskDlg::kFieldPwd);
+    password_->setObjectName(EdtTaskDlg::kFieldPwd);
     password_->setEchoMode(QLineEdit::Password);
     connect(password_, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (!refreshing_) {
@@ -216,7 +216,7 @@ QWidget* TaskDialog::BuildLogin() {
 }
 
 QWidget* TaskDialog::BuildStartAndProxy() {
-    const CEdtTaskDlg::Labels& labels = model_.GetLabels();
+    const EdtTaskDlg::Labels& labels = model_.GetLabels();
     auto* box = new QWidget(this);
     auto* layout = new QHBoxLayout(box);
     auto* start = new QGroupBox(ToQ(labels.Start), box);
@@ -288,13 +288,13 @@ void TaskDialog::reject() {
     QDialog::reject();
 }
 
-bool ExecTaskDialog(QWidget* parent, CEdtTaskDlg& model) {
+bool ExecTaskDialog(QWidget* parent, EdtTaskDlg& model) {
     TaskDialog dialog(parent, model);
     dialog.exec();
     return model.Accepted();
 }
 
-void InitNewTask(CEdtTaskDlg& model, const std::string& url) {
+void InitNewTask(EdtTaskDlg& model, const std::string& url) {
     std::string clipboard;
     if (url.empty()) {
         clipboard = FromQ(QGuiApplication::clipboard()->text());

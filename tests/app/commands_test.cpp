@@ -178,7 +178,7 @@ TEST_F(CommandsTest, ANewTaskStartsBeforeItsFilesAreFlushedAndTheyAreFlushedByTh
     CreateFrame();
     synced.clear();
     SetSyncFunctionForTest(RecordingSync);
-    CEdtTaskDlg dialog(*ctx, questions);
+    EdtTaskDlg dialog(*ctx, questions);
     dialog.InitNew("http://127.0.0.1/new.bin");
     ASSERT_TRUE(dialog.Ok());
     std::set<std::string> whileWriting;
@@ -473,9 +473,9 @@ TEST_F(CommandsTest, ProgressRefreshesTheRowAndTheLogListKeepsThirtyLines) {
 
     TaskDescriptor d = SlotRunning("101").Task().Snapshot();
     d.LocalFileName = "a(1).bin";
-    d.iFileSize = 0;
-    d.iDownloaded = 5000;
-    d.fAvgSpeedKB = 12.34;
+    d.FileSize = 0;
+    d.Downloaded = 5000;
+    d.AvgSpeedKB = 12.34;
     frame->OnTaskProgress(d);
     const TaskRow& row = frame->View().Rows()[0];
     EXPECT_EQ((std::array<std::string, 6>{"a(1).bin", "??%", "??", "5000", "12.3 KB/s", "101"}),
@@ -548,7 +548,7 @@ TEST_F(CommandsTest, CommandLineAddressOpensTheNewTaskDialogLast) {
     StartOptions options;
     options.StartThreads = false;
     options.CommandLineUrl = "http://127.0.0.1/x.zip";
-    frame = std::make_unique<CMainFrame>(*ctx, loop, questions, host, engine);
+    frame = std::make_unique<MainFrame>(*ctx, loop, questions, host, engine);
     frame->Create(options);
     EXPECT_EQ(Ids({"http://127.0.0.1/x.zip"}), host.newTaskUrls);
 }

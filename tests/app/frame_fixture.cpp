@@ -28,7 +28,7 @@ bool FakeSlot::Start(const std::string& id, const TaskProgressRecord& /*record*/
         task_.descriptor.BaseURL = record.BaseURL;
         task_.descriptor.LocalDir = record.LocalDir;
         task_.descriptor.LocalFileName = record.LocalFileName;
-        task_.descriptor.iState = TaskState::Running;
+        task_.descriptor.State = TaskState::Running;
     }
     for (const std::string& bad : engine_.failAtStart) {
         if (bad == id) {
@@ -37,7 +37,7 @@ bool FakeSlot::Start(const std::string& id, const TaskProgressRecord& /*record*/
         }
     }
     task_.SetStop(false);
-    task_.bActive = true;
+    task_.Active = true;
     return true;
 }
 
@@ -49,7 +49,7 @@ void FakeSlot::Stop(bool noSuccessor) {
 }
 
 bool FakeSlot::Idle() {
-    return !task_.bActive && workerDone_;
+    return !task_.Active && workerDone_;
 }
 
 void FakeSlot::EndInBackground(TaskState state) {
@@ -57,11 +57,11 @@ void FakeSlot::EndInBackground(TaskState state) {
     TaskDescriptor d;
     {
         std::lock_guard<std::mutex> lock(task_.TaskLock);
-        task_.descriptor.iState = state;
+        task_.descriptor.State = state;
         d = task_.descriptor;
     }
     SetTaskState(task_.ctx.AppDir(), d.TaskId, state);
-    task_.bActive = false;
+    task_.Active = false;
     workerDone_ = false;
     worker_ = std::thread([this, d] {
         task_.owner->OnTaskState(d);
@@ -83,7 +83,7 @@ void FakeSlot::JoinWorker() {
     }
 }
 
-std::unique_ptr<ISlotEngine> FakeEngine::MakeSlot(CAppContext& ctx) {
+std::unique_ptr<ISlotEngine> FakeEngine::MakeSlot(AppContext& ctx) {
     auto slot = std::make_unique<FakeSlot>(ctx, *this);
     slots.push_back(slot.get());
     return slot;
@@ -91,7 +91,7 @@ std::unique_ptr<ISlotEngine> FakeEngine::MakeSlot(CAppContext& ctx) {
 
 FrameTest::FrameTest() {
     // The real executable, so that the language files beside it are found.
-    ctx = std::make_unique<CAppContext>(DataRoot{dir.Path(), ExecutablePath(nullptr)});
+    ctx = std::make_unique<AppContext>(DataRoot{dir.Path(), ExecutablePath(nullptr)});
     engine.loop = &loop;
     MakeDirectories(dir.Path() + "Tasks/");
     SetSetting("Connection", "MaxTasks", "1");
@@ -107,7 +107,7 @@ FrameTest::~FrameTest() {
 
 void FrameTest::SetSetting(const std::string& group, const std::string& name,
                            const std::string& value) {
-    CRegistryKey key(ctx->registry);
+    RegistryKey key(ctx->registry);
     key.Open(RegRoot::CurrentUser, GroupKeyPath(group), true);
     key.SetString(name, value);
 }
@@ -135,7 +135,7 @@ void FrameTest::AddTasks(int count) {
 }
 
 void FrameTest::CreateFrame(bool downloadAtStart) {
-    frame = std::make_unique<CMainFrame>(*ctx, loop, questions, host, engine);
+    frame = std::make_unique<MainFrame>(*ctx, loop, questions, host, engine);
     StartOptions options;
     options.StartThreads = false;
     options.AllowDownloadAtStart = downloadAtStart;
@@ -167,7 +167,7 @@ void FrameTest::SelectIds(const std::vector<std::string>& ids) {
 
 FakeSlot& FrameTest::SlotRunning(const std::string& id) {
     for (FakeSlot* slot : engine.slots) {
-        if (slot->Task().bActive && slot->Task().Snapshot().TaskId == id) {
+        if (slot->Task().Active && slot->Task().Snapshot().TaskId == id) {
             return *slot;
         }
     }

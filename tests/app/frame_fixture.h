@@ -1,4 +1,4 @@
-// A CMainFrame on its own temporary data root, with a scripted engine whose
+// A MainFrame on its own temporary data root, with a scripted engine whose
 // tasks end when the test says so, recorded questions and a recording host.
 #pragma once
 
@@ -30,15 +30,15 @@ class FakeEngine;
 // A slot whose task "runs" from Start until the test ends it.
 class FakeSlot : public ISlotEngine {
   public:
-    FakeSlot(CAppContext& ctx, FakeEngine& engine) : task_(ctx), engine_(engine) {}
+    FakeSlot(AppContext& ctx, FakeEngine& engine) : task_(ctx), engine_(engine) {}
     ~FakeSlot() override;
-    CDownloadTask& Task() override { return task_; }
+    DownloadTask& Task() override { return task_; }
     bool Start(const std::string& id, const TaskProgressRecord& record) override;
     void Stop(bool noSuccessor) override;
     void Tick() override {}
     bool Idle() override;
 
-    // Ends the task as its last worker would: final state written, bActive
+    // Ends the task as its last worker would: final state written, Active
     // cleared, then the end reported from a worker thread (which blocks until
     // the window thread has handled it).
     void EndFromWorker(TaskState state);
@@ -48,7 +48,7 @@ class FakeSlot : public ISlotEngine {
     void JoinWorker();
 
   private:
-    CDownloadTask task_;
+    DownloadTask task_;
     FakeEngine& engine_;
     std::thread worker_;
     std::atomic<bool> workerDone_{true};
@@ -56,8 +56,8 @@ class FakeSlot : public ISlotEngine {
 
 class FakeEngine : public ITaskEngine {
   public:
-    std::unique_ptr<ISlotEngine> MakeSlot(CAppContext& ctx) override;
-    void SampleSpeed(CAppContext&, ITaskOwner* owner) override {
+    std::unique_ptr<ISlotEngine> MakeSlot(AppContext& ctx) override;
+    void SampleSpeed(AppContext&, ITaskOwner* owner) override {
         if (owner != nullptr) {
             owner->OnSpeedTick();
         }
@@ -69,7 +69,7 @@ class FakeEngine : public ITaskEngine {
     std::vector<std::string> failAtStart;
     // When set, Stop ends the task from a worker thread at once (state 2).
     bool endOnStop = false;
-    CWindowLoop* loop = nullptr;
+    WindowLoop* loop = nullptr;
 };
 
 // Answers every question with a fixed answer and keeps what was asked.
@@ -126,12 +126,12 @@ class FrameTest : public ::testing::Test {
     FakeSlot& SlotRunning(const std::string& id);
 
     TempDir dir;
-    std::unique_ptr<CAppContext> ctx;
-    CWindowLoop loop;
+    std::unique_ptr<AppContext> ctx;
+    WindowLoop loop;
     RecordingQuestions questions;
     RecordingHost host;
     FakeEngine engine;
-    std::unique_ptr<CMainFrame> frame;
+    std::unique_ptr<MainFrame> frame;
 };
 
 }  // namespace vardane::test

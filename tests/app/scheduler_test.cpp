@@ -74,15 +74,15 @@ TEST_F(SchedulerTest, ACompletedTaskShowsItsWholeSizeAtOnce) {
     for (const char* id : {"101", "102"}) {
         FakeSlot& slot = SlotRunning(id);
         TaskDescriptor d = slot.Task().Snapshot();
-        d.iFileSize = 1000;
-        d.iDownloaded = 600;
-        d.iBestPercent = 60;
-        d.fAvgSpeedKB = 512;
+        d.FileSize = 1000;
+        d.Downloaded = 600;
+        d.BestPercent = 60;
+        d.AvgSpeedKB = 512;
         frame->OnTaskProgress(d);
         {
             std::lock_guard<std::mutex> lock(slot.Task().TaskLock);
-            slot.Task().descriptor.iFileSize = id == std::string("101") ? 1000 : 0;
-            slot.Task().descriptor.iDownloaded = 1000;  // 102: one stream of unknown size
+            slot.Task().descriptor.FileSize = id == std::string("101") ? 1000 : 0;
+            slot.Task().descriptor.Downloaded = 1000;  // 102: one stream of unknown size
         }
         slot.EndFromWorker(TaskState::Completed);
     }
@@ -177,12 +177,12 @@ TEST_F(SchedulerTest, ShutdownDrainsWorkersStartsNothingAndKeepsTheSpeedLimit) {
     frame->Speed().OnSpeedLimitValue(300);  // unchecked: no effect
     {
         std::lock_guard<std::mutex> lock(ctx->SpeedLock);
-        EXPECT_EQ(1024, ctx->iSpeedLimitKB);
+        EXPECT_EQ(1024, ctx->SpeedLimitKB);
     }
     frame->Speed().SetSpeedLimitChecked(true);
     {
         std::lock_guard<std::mutex> lock(ctx->SpeedLock);
-        EXPECT_EQ(300, ctx->iSpeedLimitKB);
+        EXPECT_EQ(300, ctx->SpeedLimitKB);
     }
     frame->Speed().OnSpeedLimitValue(120);
     EXPECT_EQ("120 KB/s", frame->Speed().SpeedLimitCaption());
@@ -196,7 +196,7 @@ TEST_F(SchedulerTest, ShutdownDrainsWorkersStartsNothingAndKeepsTheSpeedLimit) {
     EXPECT_EQ(std::vector<std::string>({"101", "102"}), engine.started);
     EXPECT_EQ(TaskState::Waiting, FileState("103"));
 
-    CRegistryKey key(ctx->registry);
+    RegistryKey key(ctx->registry);
     key.Open(RegRoot::CurrentUser, GroupKeyPath("Connection"), false);
     EXPECT_EQ("1", key.QueryString("SpeedLimit"));
     EXPECT_EQ("120", key.QueryString("SpeedLimitKBSec"));
@@ -210,7 +210,7 @@ TEST_F(SchedulerTest, SpeedLimitOffIsStoredAs1024) {
     EXPECT_EQ(50, frame->Speed().SpeedLimitSliderValue());
     frame->OnCommand(ID_SPEEDLIMIT_CHECK);
     frame->Close();
-    CRegistryKey key(ctx->registry);
+    RegistryKey key(ctx->registry);
     key.Open(RegRoot::CurrentUser, GroupKeyPath("Connection"), false);
     EXPECT_EQ("0", key.QueryString("SpeedLimit"));
     EXPECT_EQ("1024", key.QueryString("SpeedLimitKBSec"));
@@ -221,7 +221,7 @@ TEST_F(SchedulerTest, CategoryViewStillFeedsTheWholeQueue) {
     CreateFrame();
     frame->OnCommand(ID_START_ALL);
     // Show a category that holds none of the tasks.
-    const CTreeModel& tree = frame->Pane().Folders();
+    const TreeModel& tree = frame->Pane().Folders();
     TreeItem downloading = tree.Children(tree.Top())[0];
     ASSERT_FALSE(tree.Children(downloading).empty());
     frame->View().SelectFolderItem(tree.Children(downloading)[0]);

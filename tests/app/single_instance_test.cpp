@@ -15,12 +15,12 @@ namespace {
 
 TEST(SingleInstanceTest, SecondOwnerIsRefusedUntilTheFirstGoesAway) {
     TempDir dir;
-    auto first = CInstanceLock::TryAcquire(dir.Path());
+    auto first = InstanceLock::TryAcquire(dir.Path());
     ASSERT_TRUE(first);
     EXPECT_GE(first->ListenFd(), 0);
-    EXPECT_FALSE(CInstanceLock::TryAcquire(dir.Path()));
+    EXPECT_FALSE(InstanceLock::TryAcquire(dir.Path()));
     first.reset();
-    auto again = CInstanceLock::TryAcquire(dir.Path());
+    auto again = InstanceLock::TryAcquire(dir.Path());
     EXPECT_TRUE(again) << "a released (or crashed) owner leaves nothing that blocks";
 }
 
@@ -29,7 +29,7 @@ TEST(SingleInstanceTest, FramesTravelBothWaysOverTheSocket) {
     TempDir base;
     std::string deep = base.MakeDir(std::string(60, 'a') + "/" + std::string(60, 'b'));
     for (const std::string& root : {base.Path(), deep}) {
-        auto owner = CInstanceLock::TryAcquire(root);
+        auto owner = InstanceLock::TryAcquire(root);
         ASSERT_TRUE(owner);
         std::thread client([&] {
             int fd = ConnectToInstance(root);
@@ -72,26 +72,26 @@ TEST(SingleInstanceTest, FramesTravelBothWaysOverTheSocket) {
 TEST(SingleInstanceTest, FrameReaderTakesPiecesAndKeepsItsCap) {
     int pair[2];
     ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair));
-    CFrameReader reader(100);
+    FrameReader reader(100);
     const std::string bytes = EncodeFrame('A', "list") + EncodeFrame('E', "");
     char type = 0;
     std::string payload, types;
     for (char byte : bytes) {
         ASSERT_EQ(1, write(pair[1], &byte, 1));
-        ASSERT_EQ(CFrameReader::Status::Open, reader.ReadFrom(pair[0]));
+        ASSERT_EQ(FrameReader::Status::Open, reader.ReadFrom(pair[0]));
         while (reader.Next(type, payload)) {
             types += type + payload;
         }
     }
     EXPECT_EQ("AlistE", types);
-    EXPECT_EQ(CFrameReader::Status::Open, reader.ReadFrom(pair[0])) << "nothing there yet";
+    EXPECT_EQ(FrameReader::Status::Open, reader.ReadFrom(pair[0])) << "nothing there yet";
 
     const std::string big = EncodeFrame('A', std::string(200, 'x')).substr(0, 5);
     ASSERT_EQ(5, write(pair[1], big.data(), big.size()));
-    EXPECT_EQ(CFrameReader::Status::TooLarge, reader.ReadFrom(pair[0]));
+    EXPECT_EQ(FrameReader::Status::TooLarge, reader.ReadFrom(pair[0]));
     close(pair[1]);
-    CFrameReader fresh(1000);
-    EXPECT_EQ(CFrameReader::Status::Closed, fresh.ReadFrom(pair[0]));
+    FrameReader fresh(1000);
+    EXPECT_EQ(FrameReader::Status::Closed, fresh.ReadFrom(pair[0]));
     close(pair[0]);
 }
 

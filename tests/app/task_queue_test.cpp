@@ -16,10 +16,10 @@ namespace {
 // A list model that only follows the notices, as a Qt model would.
 class MirrorModel : public ITaskQueueListener {
   public:
-    explicit MirrorModel(const CTaskQueue& queue) : queue_(queue) {}
+    explicit MirrorModel(const TaskQueue& queue) : source(queue) {}
     void OnTaskInserted(TaskList list, int index) override {
         log.push_back("insert " + std::to_string(index));
-        rows.insert(rows.begin() + index, queue_.Tasks(list)[index].Id);
+        rows.insert(rows.begin() + index, source.Tasks(list)[index].Id);
     }
     void OnTaskRemoved(TaskList, int index, const std::string& id) override {
         log.push_back("remove " + std::to_string(index));
@@ -37,13 +37,13 @@ class MirrorModel : public ITaskQueueListener {
     }
     std::vector<std::string> Ids(TaskList list) const {
         std::vector<std::string> ids;
-        for (const QueuedTask& task : queue_.Tasks(list)) {
+        for (const QueuedTask& task : source.Tasks(list)) {
             ids.push_back(task.Id);
         }
         return ids;
     }
 
-    const CTaskQueue& queue_;
+    const TaskQueue& source;
     std::vector<std::string> rows;
     std::vector<std::string> log;
 };
@@ -54,7 +54,7 @@ TEST_F(TaskQueueTest, NoticesLetAModelFollowAddsMovesAndRemovals) {
     for (const char* id : {"1", "2", "3", "4", "5"}) {
         AddTask(id, "http://127.0.0.1/x.bin");
     }
-    CTaskQueue queue(dir.Path());
+    TaskQueue queue(dir.Path());
     MirrorModel model(queue);
     queue.AddListener(&model);
     queue.Load();
@@ -117,7 +117,7 @@ class CountReads : public IProgressFileObserver {
 TEST_F(TaskQueueTest, StatesAreWrittenFromTheAdoptedRecordWithoutReadingTheFile) {
     AddTask("1", "http://127.0.0.1/a.bin");
     AddTask("2", "http://127.0.0.1/b.bin", TaskState::Completed, TaskList::Completed);
-    CTaskQueue queue(dir.Path());
+    TaskQueue queue(dir.Path());
     queue.Load();
     CountReads counted;
     EXPECT_EQ(queue.DownloadingTaskOfUrl("HTTP://127.0.0.1/A.BIN"), "1");
@@ -149,7 +149,7 @@ TEST_F(TaskQueueTest, OperationsByIdLeaveTheViewAndTheSelectionAlone) {
     frame->Operations().Start("102");  // one slot: waits
     frame->Operations().Start("103");
     frame->Operations().Stop("102");
-    const CTaskQueue& queue = frame->Queue();
+    const TaskQueue& queue = frame->Queue();
     EXPECT_EQ(TaskState::Running, queue.Find("101")->State);
     EXPECT_EQ(TaskState::Stopped, queue.Find("102")->State);
     EXPECT_EQ(TaskState::Waiting, queue.Find("103")->State) << "a stop by id touches one task";
@@ -186,7 +186,7 @@ TEST_F(TaskQueueTest, ABadListIsSetAsideAndRebuiltFromTheProgressFiles) {
         } else {
             ASSERT_TRUE(WriteFileAtomic(list, std::string("\x01\xfe garbage\n\x9c\x00zz", 16)));
         }
-        CTaskQueue queue(dir.Path());
+        TaskQueue queue(dir.Path());
         std::vector<std::string> problems = queue.Load();
         ASSERT_EQ(1u, problems.size());
         EXPECT_NE(std::string::npos, problems[0].find("Downloading.lst")) << problems[0];
@@ -202,7 +202,7 @@ TEST_F(TaskQueueTest, ABadListIsSetAsideAndRebuiltFromTheProgressFiles) {
 TEST_F(TaskQueueTest, AMoveCutShortLeavesTheTaskInTheLaterListNeverInNone) {
     AddTasks(3);
     {
-        CTaskQueue queue(dir.Path());
+        TaskQueue queue(dir.Path());
         queue.Load();
         MirrorModel model(queue);
         queue.AddListener(&model);
@@ -218,7 +218,7 @@ TEST_F(TaskQueueTest, AMoveCutShortLeavesTheTaskInTheLaterListNeverInNone) {
 
     // As a crash between the two writes of moving 102 would leave them.
     ASSERT_TRUE(WriteListFile(ListFilePath(dir.Path(), TaskList::Completed), {"101", "102"}));
-    CTaskQueue queue(dir.Path());
+    TaskQueue queue(dir.Path());
     EXPECT_TRUE(queue.Load().empty());
     EXPECT_EQ(1u, queue.Tasks(TaskList::Downloading).size());
     EXPECT_EQ(2u, queue.Tasks(TaskList::Completed).size());
@@ -252,7 +252,7 @@ TEST_F(TaskQueueTest, AMoveWhoseWriteFailsLeavesTheTaskListed) {
         ASSERT_TRUE(WriteListFile(ListFilePath(dir.Path(), TaskList::Downloading), {"101", "102"}));
         ASSERT_TRUE(WriteListFile(ListFilePath(dir.Path(), TaskList::Deleted), {}));
         {
-            CTaskQueue queue(dir.Path());
+            TaskQueue queue(dir.Path());
             ASSERT_TRUE(queue.Load().empty());
             failingList = c.failing;
             SetSyncFunctionForTest(FailingSync);
@@ -260,7 +260,7 @@ TEST_F(TaskQueueTest, AMoveWhoseWriteFailsLeavesTheTaskListed) {
             SetSyncFunctionForTest(nullptr);
             failingList.clear();
         }
-        CTaskQueue reloaded(dir.Path());
+        TaskQueue reloaded(dir.Path());
         EXPECT_TRUE(reloaded.Load().empty());
         EXPECT_EQ(c.after, reloaded.ListOf("101")) << c.failing;
         EXPECT_EQ(TaskList::Downloading, reloaded.ListOf("102"));
@@ -287,7 +287,7 @@ TEST_F(TaskQueueTest, ALineWhoseRecordIsMissingIsKeptUntilItsOwnDelete) {
 
     // Restored: the next load shows it where it stood.
     ASSERT_TRUE(WriteFileAtomic(record, saved));
-    CTaskQueue reloaded(dir.Path());
+    TaskQueue reloaded(dir.Path());
     reloaded.Load();
     EXPECT_EQ("102", reloaded.Tasks(TaskList::Downloading).at(0).Id);
 

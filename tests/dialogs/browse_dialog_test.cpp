@@ -21,7 +21,7 @@ class BrowseDialogTest : public ::testing::Test {
         }
     }
 
-    std::vector<std::string> Children(const CBrowseDlg& dlg, TreeItem item) {
+    std::vector<std::string> Children(const BrowseDlg& dlg, TreeItem item) {
         std::vector<std::string> texts;
         for (TreeItem child : dlg.Tree().Children(item)) {
             texts.push_back(dlg.Tree().Text(child) + "#" + std::to_string(dlg.Tree().Icon(child)));
@@ -30,11 +30,11 @@ class BrowseDialogTest : public ::testing::Test {
     }
 
     TempDir dir{"vardane-browse"};
-    CLangTable lang;  // no language file: every label is empty
+    LangTable lang;  // no language file: every label is empty
 };
 
 TEST_F(BrowseDialogTest, FilterListsFoldersThenMatchingFiles) {
-    CBrowseDlg dlg(lang, "*.wav;");
+    BrowseDlg dlg(lang, "*.wav;");
     EXPECT_EQ(dlg.Caption(), " *.wav;");
     const TreeItem item = dlg.ExpandToPath(dir.Path());
     EXPECT_EQ(dlg.PathOf(item), dir.Path());
@@ -49,7 +49,7 @@ TEST_F(BrowseDialogTest, FilterListsFoldersThenMatchingFiles) {
 }
 
 TEST_F(BrowseDialogTest, EmptyFilterListsFoldersOnlyAndFolderPathsEndWithSlash) {
-    CBrowseDlg dlg(lang, "");
+    BrowseDlg dlg(lang, "");
     EXPECT_EQ(dlg.Tree().Text(dlg.RootItem()), "/");
     const TreeItem item = dlg.ExpandToPath(dir.Path() + "gamma/inner");
     EXPECT_EQ(dlg.Tree().Text(item), "inner");
@@ -67,19 +67,19 @@ TEST_F(BrowseDialogTest, EmptyFilterListsFoldersOnlyAndFolderPathsEndWithSlash) 
 }
 
 TEST_F(BrowseDialogTest, FoldersAreReadOnceWhenFirstExpanded) {
-    CBrowseDlg dlg(lang, "");
+    BrowseDlg dlg(lang, "");
     const TreeItem item = dlg.ExpandToPath(dir.Path());
     const TreeItem beta = dlg.Tree().Children(item)[1];
     // Unread: one placeholder child, closed folder icon.
     EXPECT_EQ(Children(dlg, beta), (std::vector<std::string>{std::string(".\\//") + "#1"}));
     dir.MakeDir("beta/one");
     dlg.OnItemExpanding(beta, true);
-    EXPECT_EQ(dlg.Tree().Icon(beta), CBrowseDlg::kIconOpenFolder);
+    EXPECT_EQ(dlg.Tree().Icon(beta), BrowseDlg::kIconOpenFolder);
     EXPECT_EQ(Children(dlg, beta), (std::vector<std::string>{"one#1"}));
 
     dir.MakeDir("beta/two");
     dlg.OnItemExpanding(beta, false);
-    EXPECT_EQ(dlg.Tree().Icon(beta), CBrowseDlg::kIconFolder);
+    EXPECT_EQ(dlg.Tree().Icon(beta), BrowseDlg::kIconFolder);
     EXPECT_FALSE(dlg.Tree().IsExpanded(beta));
     dlg.OnItemExpanding(beta, true);
     EXPECT_TRUE(dlg.Tree().IsExpanded(beta));
@@ -87,8 +87,8 @@ TEST_F(BrowseDialogTest, FoldersAreReadOnceWhenFirstExpanded) {
 }
 
 TEST_F(BrowseDialogTest, BrowseForPathReturnsNothingWhenCancelled) {
-    EXPECT_EQ(BrowseForPath(lang, "", [](CBrowseDlg& dlg) { dlg.Cancel(); }), "");
-    const std::string chosen = BrowseForPath(lang, "", [&](CBrowseDlg& dlg) {
+    EXPECT_EQ(BrowseForPath(lang, "", [](BrowseDlg& dlg) { dlg.Cancel(); }), "");
+    const std::string chosen = BrowseForPath(lang, "", [&](BrowseDlg& dlg) {
         dlg.ExpandToPath(dir.Path() + "beta");
         dlg.Ok();
     });

@@ -14,7 +14,7 @@ using test::ScriptedQuestions;
 
 const std::string kDownload = "SOFTWARE\\Vardane\\Categories\\Download";
 
-std::vector<std::string> ChildTexts(const CTreeModel& tree, TreeItem item) {
+std::vector<std::string> ChildTexts(const TreeModel& tree, TreeItem item) {
     std::vector<std::string> texts;
     for (TreeItem child : tree.Children(item)) {
         texts.push_back(tree.Text(child));
@@ -22,7 +22,7 @@ std::vector<std::string> ChildTexts(const CTreeModel& tree, TreeItem item) {
     return texts;
 }
 
-std::string DefaultValue(CRegistry& registry, const std::string& path) {
+std::string DefaultValue(Registry& registry, const std::string& path) {
     std::string value = "<missing>";
     registry.Store(RegRoot::CurrentUser).QueryValue(path, "", value);
     return value;
@@ -30,15 +30,15 @@ std::string DefaultValue(CRegistry& registry, const std::string& path) {
 
 class CategoryTest : public ::testing::Test {
   protected:
-    CategoryTest() { BuildMainFolderTree(Registry(), Lang(), tree); }
+    CategoryTest() { BuildMainFolderTree(TestRegistry(), Lang(), tree); }
 
-    CRegistry& Registry() { return root.Ctx().registry; }
-    const CLangTable& Lang() { return root.Ctx().lang; }
+    Registry& TestRegistry() { return root.Ctx().registry; }
+    const LangTable& Lang() { return root.Ctx().lang; }
     TreeItem Item(const std::string& textPath) { return FindItemByTextPath(tree, textPath); }
 
     // Commands whose name dialog is answered with `typed` (nullptr: Cancel).
     CategoryCommandEnv Env(const char* typed) {
-        return CategoryCommandEnv{Registry(), Lang(), questions, [this, typed](CEdtCatDlg& dlg) {
+        return CategoryCommandEnv{TestRegistry(), Lang(), questions, [this, typed](EdtCatDlg& dlg) {
                                       if (typed != nullptr) {
                                           dlg.SetEditText(typed);
                                           dlg.Ok(questions);
@@ -56,7 +56,7 @@ class CategoryTest : public ::testing::Test {
 
     DialogTestRoot root;
     ScriptedQuestions questions;
-    CTreeModel tree;
+    TreeModel tree;
 };
 
 TEST_F(CategoryTest, MainTreeShowsFoldersWithIconsAndSortedCategories) {
@@ -81,21 +81,21 @@ TEST_F(CategoryTest, TextPathsResolveToKeysAndBack) {
     EXPECT_EQ(GetItemTextPath(tree, Item("Downloading\\Music")).Path, "Downloading\\Music");
     EXPECT_EQ(GetItemTextPath(tree, Item("Downloading\\Music")).Depth, 3);
     EXPECT_EQ(GetItemTextPath(tree, tree.Top()).Depth, 1);
-    EXPECT_EQ(TextPathToKeyPath(Registry(), "downloading\\MUSIC"), kDownload + "\\Music");
-    EXPECT_EQ(TextPathToKeyPath(Registry(), "Completed\\Software"),
+    EXPECT_EQ(TextPathToKeyPath(TestRegistry(), "downloading\\MUSIC"), kDownload + "\\Music");
+    EXPECT_EQ(TextPathToKeyPath(TestRegistry(), "Completed\\Software"),
               "SOFTWARE\\Vardane\\Categories\\Downloaded\\Software");
     // A component that matches nothing is skipped.
-    EXPECT_EQ(TextPathToKeyPath(Registry(), "Downloading\\Nope\\Video"), kDownload + "\\Video");
-    EXPECT_FALSE(ResolveTextPath(Registry(), "Downloading\\Nope\\Video"));
+    EXPECT_EQ(TextPathToKeyPath(TestRegistry(), "Downloading\\Nope\\Video"), kDownload + "\\Video");
+    EXPECT_FALSE(ResolveTextPath(TestRegistry(), "Downloading\\Nope\\Video"));
 
     // Two siblings whose values are equal ignoring case: the first enumerated.
-    CRegistryStore& hkcu = Registry().Store(RegRoot::CurrentUser);
+    RegistryStore& hkcu = TestRegistry().Store(RegRoot::CurrentUser);
     hkcu.CreateKey(kDownload + "\\Zeta");
     hkcu.SetValue(kDownload + "\\Zeta", "", "Same");
     hkcu.CreateKey(kDownload + "\\Alpha");
     hkcu.SetValue(kDownload + "\\Alpha", "", "SAME");
-    EXPECT_EQ(TextPathToKeyPath(Registry(), "Downloading\\same"), kDownload + "\\Alpha");
-    EXPECT_EQ(FindCategoryItem(Registry(), tree, kDownload + "\\music"),
+    EXPECT_EQ(TextPathToKeyPath(TestRegistry(), "Downloading\\same"), kDownload + "\\Alpha");
+    EXPECT_EQ(FindCategoryItem(TestRegistry(), tree, kDownload + "\\music"),
               Item("Downloading\\Music"));
 }
 
@@ -108,7 +108,7 @@ TEST_F(CategoryTest, AddAndRenameRefuseDuplicatesIgnoringCase) {
 
     // Rename keeps the key, changes its value; the new name is then taken.
     EXPECT_TRUE(Rename("Downloading\\Music", "Tunes"));
-    EXPECT_EQ(DefaultValue(Registry(), kDownload + "\\Music"), "Tunes");
+    EXPECT_EQ(DefaultValue(TestRegistry(), kDownload + "\\Music"), "Tunes");
     EXPECT_EQ(ChildTexts(tree, Item("Downloading")),
               (std::vector<std::string>{"eBook", "Others", "Software", "Tunes", "Video"}));
     EXPECT_FALSE(Add("Downloading", "TUNES"));
@@ -116,27 +116,28 @@ TEST_F(CategoryTest, AddAndRenameRefuseDuplicatesIgnoringCase) {
     EXPECT_EQ(questions.asked.size(), 3u);
     EXPECT_TRUE(Rename("Downloading\\Tunes", "tunes"));   // itself is no duplicate
     EXPECT_FALSE(Rename("Downloading\\tunes", nullptr));  // cancel
-    EXPECT_EQ(DefaultValue(Registry(), kDownload + "\\Music"), "tunes");
+    EXPECT_EQ(DefaultValue(TestRegistry(), kDownload + "\\Music"), "tunes");
 
     // The old name is free again, but its key still holds the renamed
     // category: the new one gets a key of its own.
     EXPECT_TRUE(Add("Downloading", "Music"));
-    EXPECT_EQ(DefaultValue(Registry(), kDownload + "\\Music"), "tunes");
-    EXPECT_EQ(DefaultValue(Registry(), kDownload + "\\Music (2)"), "Music");
+    EXPECT_EQ(DefaultValue(TestRegistry(), kDownload + "\\Music"), "tunes");
+    EXPECT_EQ(DefaultValue(TestRegistry(), kDownload + "\\Music (2)"), "Music");
     EXPECT_TRUE(Add("Completed\\Video", "Clips"));
-    EXPECT_EQ(DefaultValue(Registry(), "SOFTWARE\\Vardane\\Categories\\Downloaded\\Video\\Clips"),
-              "Clips");
+    EXPECT_EQ(
+        DefaultValue(TestRegistry(), "SOFTWARE\\Vardane\\Categories\\Downloaded\\Video\\Clips"),
+        "Clips");
     EXPECT_TRUE(tree.IsExpanded(Item("Completed\\Video")));
 
     // A fresh tree from the registry shows the same.
-    CTreeModel fresh;
-    BuildMainFolderTree(Registry(), Lang(), fresh);
+    TreeModel fresh;
+    BuildMainFolderTree(TestRegistry(), Lang(), fresh);
     EXPECT_EQ(ChildTexts(fresh, FindItemByTextPath(fresh, "Downloading")),
               (std::vector<std::string>{"eBook", "Music", "Others", "Software", "tunes", "Video"}));
 }
 
 TEST_F(CategoryTest, NameDialogTrimsAndRefusesBlankNames) {
-    CEdtCatDlg dialog(Lang(), "Old");
+    EdtCatDlg dialog(Lang(), "Old");
     EXPECT_EQ(dialog.EditText(), "Old");
     EXPECT_EQ(dialog.Label(), "Name");
     dialog.SetEditText("   ");
@@ -145,7 +146,7 @@ TEST_F(CategoryTest, NameDialogTrimsAndRefusesBlankNames) {
     EXPECT_FALSE(dialog.Ok(questions));
     ASSERT_EQ(questions.asked.size(), 2u);
     EXPECT_EQ(questions.asked[0].Text, "Please enter a category name.");
-    EXPECT_EQ(questions.asked[0].FocusField, CEdtCatDlg::kFieldName);
+    EXPECT_EQ(questions.asked[0].FocusField, EdtCatDlg::kFieldName);
     EXPECT_FALSE(dialog.Accepted());
     dialog.SetEditText("\t Jazz \xE3\x80\x80");
     EXPECT_TRUE(dialog.Ok(questions));
@@ -168,7 +169,7 @@ TEST_F(CategoryTest, DeleteRemovesTheWholeSubTreeAfterYes) {
     questions.answers = {QuestionAnswer::Yes};
     EXPECT_TRUE(DeleteCategory(env, tree, Item("Downloading\\Music")));
     EXPECT_EQ(Item("Downloading\\Music"), kNoItem);
-    CRegistryStore& hkcu = Registry().Store(RegRoot::CurrentUser);
+    RegistryStore& hkcu = TestRegistry().Store(RegRoot::CurrentUser);
     EXPECT_FALSE(hkcu.KeyExists(kDownload + "\\Music"));
     EXPECT_FALSE(hkcu.KeyExists(kDownload + "\\Music\\Jazz\\Bebop"));
     EXPECT_TRUE(hkcu.KeyExists(kDownload + "\\Video"));
@@ -178,15 +179,15 @@ TEST_F(CategoryTest, DeleteRemovesTheWholeSubTreeAfterYes) {
 TEST_F(CategoryTest, AnItemThatNoLongerLeadsToItsKeyIsLeftAlone) {
     // Renamed behind the tree's back: the item's texts match no key, and the
     // walk would stop at the folder. Nothing may be deleted or renamed there.
-    Registry().Store(RegRoot::CurrentUser).SetValue(kDownload + "\\Video", "", "Films");
+    TestRegistry().Store(RegRoot::CurrentUser).SetValue(kDownload + "\\Video", "", "Films");
     questions.answers = {QuestionAnswer::Yes};
     CategoryCommandEnv env = Env("Clips");
     EXPECT_FALSE(DeleteCategory(env, tree, Item("Downloading\\Video")));
     EXPECT_FALSE(RenameCategory(env, tree, Item("Downloading\\Video")));
     EXPECT_FALSE(AddCategory(env, tree, Item("Downloading\\Video")));
-    EXPECT_TRUE(Registry().Store(RegRoot::CurrentUser).KeyExists(kDownload + "\\Music"));
-    EXPECT_EQ(DefaultValue(Registry(), kDownload), "Downloading");
-    EXPECT_FALSE(Registry().Store(RegRoot::CurrentUser).KeyExists(kDownload + "\\Clips"));
+    EXPECT_TRUE(TestRegistry().Store(RegRoot::CurrentUser).KeyExists(kDownload + "\\Music"));
+    EXPECT_EQ(DefaultValue(TestRegistry(), kDownload), "Downloading");
+    EXPECT_FALSE(TestRegistry().Store(RegRoot::CurrentUser).KeyExists(kDownload + "\\Clips"));
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ class DialogTestRoot {
   public:
     DialogTestRoot() : ctx_(MakeRoot(dir_)) { RunSettingsStartup(ctx_); }
 
-    CAppContext& Ctx() { return ctx_; }
+    AppContext& Ctx() { return ctx_; }
     const std::string& AppDir() const { return dir_.Path(); }
     std::string Path(const std::string& name) const { return dir_ / name; }
 
@@ -98,7 +98,7 @@ class DialogTestRoot {
     static void MakeDirectoryOf(const std::string& path) { WriteFile(path + ".keep", ""); }
 
     TempDir dir_{"vardane-dialogs"};
-    CAppContext ctx_;
+    AppContext ctx_;
 };
 
 }  // namespace vardane::test

@@ -16,13 +16,13 @@ namespace {
 
 using test::DialogTestRoot;
 using test::ScriptedQuestions;
-using Sheet = CSettingDlgSheet;
+using Sheet = SettingDlgSheet;
 
 class SettingSheetTest : public ::testing::Test {
   protected:
-    CAppContext& Ctx() { return root.Ctx(); }
+    AppContext& Ctx() { return root.Ctx(); }
     std::string Value(std::string_view group, std::string_view name) {
-        CRegistryKey key(Ctx().registry);
+        RegistryKey key(Ctx().registry);
         key.Open(RegRoot::CurrentUser, GroupKeyPath(group), false);
         return key.QueryString(name);
     }
@@ -31,9 +31,9 @@ class SettingSheetTest : public ::testing::Test {
                test::ReadFile(root.Path("Registry/HKLM.reg"));
     }
     // Runs the proxy dialog of the selected row with edit applied to it.
-    bool EditProxy(Sheet& sheet, int row, const std::function<void(CEdtProxyDlg&)>& edit) {
+    bool EditProxy(Sheet& sheet, int row, const std::function<void(EdtProxyDlg&)>& edit) {
         sheet.Proxy().Selection = row;
-        return sheet.OnEditProxy([&](CEdtProxyDlg& dlg) {
+        return sheet.OnEditProxy([&](EdtProxyDlg& dlg) {
             edit(dlg);
             EXPECT_TRUE(dlg.Ok());
         });
@@ -125,7 +125,7 @@ TEST_F(SettingSheetTest, OkWritesEveryPageAsTypedAndReloadsTheRecord) {
     // The user-defined text goes to the last entry whatever is selected.
     EXPECT_EQ(Value("Protocol", "HTTPUserAgent_5"), "MyAgent/1");
 
-    const CAppSettings& s = Ctx().settings;
+    const AppSettings& s = Ctx().settings;
     EXPECT_TRUE(s.MinAtStart);
     EXPECT_EQ(s.MinBlock, 10 * 1024);
     EXPECT_EQ(s.ConnectionTimeOut, 45);
@@ -164,7 +164,7 @@ TEST_F(SettingSheetTest, AnotherLanguageIsWrittenAndSpeaksAtOnce) {
     EXPECT_EQ(questions.asked[0].Caption, "Vardane-CHS");
     EXPECT_EQ(questions.asked[0].Icon, QuestionIcon::Exclamation);
     EXPECT_EQ(questions.asked[0].Buttons, QuestionButtons::Ok);
-    CRegistryKey key(Ctx().registry);
+    RegistryKey key(Ctx().registry);
     key.Open(RegRoot::LocalMachine, kVardaneKey, false);
     EXPECT_EQ(key.QueryString("CurrentLang"), "CHS");
     EXPECT_EQ(Ctx().settings.CurrentLang, "CHS");
@@ -179,8 +179,8 @@ TEST_F(SettingSheetTest, AnotherLanguageIsWrittenAndSpeaksAtOnce) {
 TEST_F(SettingSheetTest, ProxyEditsReachTheStoreOnlyWithOk) {
     Sheet cancelled(Ctx(), questions);
     ASSERT_EQ(cancelled.Proxy().Rows.size(), 5u);
-    EXPECT_FALSE(cancelled.OnEditProxy([](CEdtProxyDlg&) { ADD_FAILURE() << "no row selected"; }));
-    ASSERT_TRUE(EditProxy(cancelled, 2, [](CEdtProxyDlg& dlg) {
+    EXPECT_FALSE(cancelled.OnEditProxy([](EdtProxyDlg&) { ADD_FAILURE() << "no row selected"; }));
+    ASSERT_TRUE(EditProxy(cancelled, 2, [](EdtProxyDlg& dlg) {
         dlg.SetServer("proxy.local");
         dlg.SetPortText("80x80");
     }));
@@ -191,7 +191,7 @@ TEST_F(SettingSheetTest, ProxyEditsReachTheStoreOnlyWithOk) {
     EXPECT_EQ(Value("Proxy", "Proxy_3"), "2,1,Http Get,,,,,");
 
     Sheet sheet(Ctx(), questions);
-    ASSERT_TRUE(EditProxy(sheet, 2, [](CEdtProxyDlg& dlg) {
+    ASSERT_TRUE(EditProxy(sheet, 2, [](EdtProxyDlg& dlg) {
         dlg.SetName("Office");
         dlg.SetServer("10.0.0.1");
         dlg.SetPortText("3128");
@@ -208,7 +208,7 @@ TEST_F(SettingSheetTest, ProxyEditsReachTheStoreOnlyWithOk) {
 
 TEST_F(SettingSheetTest, ProxyDialogRefusesAnIncompleteRecordInOrder) {
     Sheet sheet(Ctx(), questions);
-    CEdtProxyDlg dlg(Ctx(), questions, sheet.Proxy().Rows[1], 1);
+    EdtProxyDlg dlg(Ctx(), questions, sheet.Proxy().Rows[1], 1);
     EXPECT_TRUE(dlg.ServerEnabled());
     EXPECT_FALSE(dlg.LoginEnabled());
     const auto expectRefusal = [&](const char* text, const char* field) {
@@ -220,22 +220,22 @@ TEST_F(SettingSheetTest, ProxyDialogRefusesAnIncompleteRecordInOrder) {
         EXPECT_EQ(dlg.FocusField(), field);
     };
     dlg.SetName("");
-    expectRefusal("Proxy name?", CEdtProxyDlg::kFieldName);
+    expectRefusal("Proxy name?", EdtProxyDlg::kFieldName);
     // A comma outside the password would shift the stored fields.
     dlg.SetName("a,b");
-    expectRefusal("Proxy name?", CEdtProxyDlg::kFieldName);
+    expectRefusal("Proxy name?", EdtProxyDlg::kFieldName);
     dlg.SetName("Tunnel");
-    expectRefusal("Proxy server?", CEdtProxyDlg::kFieldServer);
+    expectRefusal("Proxy server?", EdtProxyDlg::kFieldServer);
     dlg.SetServer("127.0.0.1");
     dlg.SetPortText("");
-    expectRefusal("Proxy port?", CEdtProxyDlg::kFieldPort);
+    expectRefusal("Proxy port?", EdtProxyDlg::kFieldPort);
     dlg.SetPortText("70000");
-    expectRefusal("Proxy port?", CEdtProxyDlg::kFieldPort);
+    expectRefusal("Proxy port?", EdtProxyDlg::kFieldPort);
     dlg.SetPortText("8080");
     dlg.SetAuthenticate(true);
     EXPECT_TRUE(dlg.LoginEnabled());
     dlg.SetUser("u");
-    expectRefusal("Proxy login?", CEdtProxyDlg::kFieldUser);
+    expectRefusal("Proxy login?", EdtProxyDlg::kFieldUser);
     dlg.SetPassword("p");
     EXPECT_FALSE(dlg.Accepted());
     EXPECT_EQ(Value("Default", "ProxyFTP"), "1");
@@ -246,13 +246,13 @@ TEST_F(SettingSheetTest, ProxyDialogRefusesAnIncompleteRecordInOrder) {
     EXPECT_EQ(Value("Default", "ProxyFTP"), "2");
 
     // A direct connection needs no server, port or login.
-    CEdtProxyDlg direct(Ctx(), questions, sheet.Proxy().Rows[0], 0);
+    EdtProxyDlg direct(Ctx(), questions, sheet.Proxy().Rows[0], 0);
     EXPECT_FALSE(direct.ServerEnabled());
     EXPECT_TRUE(direct.Ok());
     EXPECT_EQ(FormatProxyRecord(direct.Record()), "0,1,Direct Connection,,0,0,,");
 
     // HTTP GET cannot carry FTP: its box is hidden and stays unchecked.
-    CEdtProxyDlg get(Ctx(), questions, sheet.Proxy().Rows[2], 2);
+    EdtProxyDlg get(Ctx(), questions, sheet.Proxy().Rows[2], 2);
     EXPECT_FALSE(get.FtpDefaultShown());
     get.SetFtpDefault(true);
     EXPECT_FALSE(get.FtpDefault());

@@ -7,7 +7,7 @@ namespace vardane {
 namespace {
 
 TEST(TreeModelTest, HandlesOfDeletedOrClearedItemsStayInvalid) {
-    CTreeModel tree;
+    TreeModel tree;
     const TreeItem top = tree.Insert(kNoItem, "top", 0);
     const TreeItem b = tree.Insert(top, "b", 1, true);
     const TreeItem a = tree.Insert(top, "A", 1, true);

@@ -152,7 +152,7 @@ class ChecksumDownload : public ::testing::Test {
         return h.ctx.lang.GetLangText(key) + " " + values;
     }
     EngineHarness h;
-    CTaskSlot slot{h.ctx};
+    TaskSlot slot{h.ctx};
     std::string id;
     std::string name;
     int runs = 0;
@@ -226,9 +226,9 @@ TEST_F(ChecksumDownload, StopDuringTheCheckStaysAStop) {
         slot.task.descriptor.LocalFileName = "data.bin";
     }
     const auto size = static_cast<int64_t>(kBody.size());
-    slot.bStopCommanded = true;
+    slot.StopCommanded = true;
     EXPECT_EQ(VerifyDownload(slot, size), TaskState::Stopped);
-    slot.bStopCommanded = false;
+    slot.StopCommanded = false;
     EXPECT_EQ(VerifyDownload(slot, size), TaskState::Completed);
     // A file shorter than its bytes cannot be what was downloaded.
     EXPECT_EQ(VerifyDownload(slot, size + 1), TaskState::Failed);

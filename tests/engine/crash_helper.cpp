@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: engine_crash_helper <data root> <task id>\n");
         return 2;
     }
-    CAppContext ctx(DataRoot{argv[1], ""});
+    AppContext ctx(DataRoot{argv[1], ""});
     WriteDefaultSettings(ctx);
     LoadSettings(ctx);
     {
@@ -27,15 +27,15 @@ int main(int argc, char** argv) {
         ctx.settings.MinBlock = 64 * 1024;
         ctx.settings.RetryWaitSec = 1;
     }
-    CTaskSlot slot(ctx);
+    TaskSlot slot(ctx);
     if (!StartTask(slot, argv[2])) {
         return 1;
     }
-    CSpeedSampler sampler;
+    SpeedSampler sampler;
     while (true) {  // the one-second steps, faster
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         sampler.Step(ctx, nullptr);
-        if (slot.task.bActive) {
+        if (slot.task.Active) {
             TaskTick(slot.task);
         }
     }

@@ -53,7 +53,7 @@ TEST(DownloadFolder, LinksAtTheTemporaryNameAreNeverWrittenThrough) {
         ASSERT_EQ(
             p.hard ? link(outside.c_str(), temp.c_str()) : symlink(outside.c_str(), temp.c_str()),
             0);
-        CTaskSlot slot(h.ctx);
+        TaskSlot slot(h.ctx);
         ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << p.what << "\n" << h.owner.Log();
         EXPECT_TRUE(ReadFile(h.DownloadDir + "f(1).bin") == o.body) << p.what;
         if (p.dangling) {

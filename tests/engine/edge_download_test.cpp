@@ -37,7 +37,7 @@ TEST(EdgeDownload, TinyFilesOverFourConnections) {
         RangeServer server(Serving(body));
         std::string name = "tiny" + std::to_string(size) + ".bin";
         std::string id = h.AddTask(server.Url(name), 4, name);
-        CTaskSlot slot(h.ctx);
+        TaskSlot slot(h.ctx);
         const int ends = h.owner.Ends();
         ASSERT_EQ(h.Run(slot, id, std::chrono::seconds(30)), TaskState::Completed) << size << "\n"
                                                                                    << h.owner.Log();
@@ -55,7 +55,7 @@ TEST(EdgeDownload, TinyFilesOverFourConnections) {
 TEST(EdgeDownload, FreshSplitMatchesTheDesignedExample) {
     EngineHarness h;
     std::string id = h.AddTask("http://127.0.0.1:1/file.zip", 4);
-    CTaskSlot slot(h.ctx);
+    TaskSlot slot(h.ctx);
     AdoptTaskRecord(slot.task, h.Progress(id), "");
     StageTaskProgress(slot.task, [](TaskProgressRecord& r) { r.FileSize = "1000003"; });
     ASSERT_TRUE(ParseUrl(slot.task, "http://127.0.0.1:1/file.zip"));
@@ -73,8 +73,8 @@ TEST(EdgeDownload, FreshSplitMatchesTheDesignedExample) {
         p.FilePos = "200000";
     });
     ASSERT_TRUE(PrepareBlocks(slot.task));
-    EXPECT_EQ(slot.task.descriptor.iDownloaded, 200000);
-    EXPECT_EQ((*slot.task.descriptor.Blocks)[1].iFrom, 350001);
+    EXPECT_EQ(slot.task.descriptor.Downloaded, 200000);
+    EXPECT_EQ((*slot.task.descriptor.Blocks)[1].From, 350001);
 }
 
 // A sparse file a little over 4 GiB whose last bytes are random: the task
@@ -107,7 +107,7 @@ TEST(EdgeDownload, OffsetsPastFourGiB) {
         r.Block = {IntToText(done) + "-" + IntToText(done),
                    IntToText(done + 1) + "-" + IntToText(size), "0-0", "0-0"};
     });
-    CTaskSlot slot(h.ctx);
+    TaskSlot slot(h.ctx);
     ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(h.owner.LogHas("Range: bytes=" + IntToText(done) + "-"));
     std::string result = h.DownloadDir + "big.bin";
@@ -158,7 +158,7 @@ TEST(EdgeDownload, FullDiskFailsClearlyLosesNothingAndResumes) {
             // while the data is written.
             WriteFile(h.dir.Path() + "small/" + name + ".vd~", "");
         }
-        CTaskSlot slot(h.ctx);
+        TaskSlot slot(h.ctx);
         ASSERT_EQ(h.Run(slot, id), TaskState::Failed) << h.owner.Log();
         if (reserved) {
             // Refused before anything is reserved, with the sizes.
@@ -176,7 +176,7 @@ TEST(EdgeDownload, FullDiskFailsClearlyLosesNothingAndResumes) {
         // Started again after space was freed: completes with the exact bytes.
         std::vector<std::string> ids = ReadListIds(h.dir.Path() + "Tasks/Downloading.lst");
         std::string id = ids[name[0] == 'a' ? 0 : 1];
-        CTaskSlot slot(h.ctx);
+        TaskSlot slot(h.ctx);
         ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
         EXPECT_TRUE(ReadFile(h.dir.Path() + "small/" + name) == body) << name;
     }
@@ -207,7 +207,7 @@ TEST(EdgeDownload, NamesTakenMeanwhileAreNeitherReplacedNorWrittenThrough) {
         });
         std::string id =
             h.AddTask("http://127.0.0.1:" + std::to_string(server.Port()) + "/data.bin", 1);
-        CTaskSlot slot(h.ctx);
+        TaskSlot slot(h.ctx);
         slot.task.owner = &h.owner;
         h.StartTicks(slot);
         ASSERT_TRUE(StartTask(slot, id));
@@ -232,13 +232,13 @@ TEST(EdgeDownload, NamesTakenMeanwhileAreNeitherReplacedNorWrittenThrough) {
         slot.JoinWorkers();
         EXPECT_EQ(ReadFile(outside), "someone else's") << plant;
         if (plant == LinkAtTemp) {
-            EXPECT_EQ(h.owner.Last().iState, TaskState::Failed) << h.owner.Log();
+            EXPECT_EQ(h.owner.Last().State, TaskState::Failed) << h.owner.Log();
             EXPECT_EQ(h.Progress(id).State, "5");
             EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_RenameFailed")));
             EXPECT_FALSE(PathExists(target));
             continue;
         }
-        EXPECT_EQ(h.owner.Last().iState, TaskState::Completed) << h.owner.Log();
+        EXPECT_EQ(h.owner.Last().State, TaskState::Completed) << h.owner.Log();
         EXPECT_TRUE(ReadFile(h.DownloadDir + "data(1).bin") == body) << plant;
         EXPECT_EQ(ReadFile(target), "someone else's") << plant;
         EXPECT_EQ(h.Progress(id).LocalFileName, "data(1).bin");
@@ -257,11 +257,11 @@ TEST(TaskSlotLife, WorkersNeverWaitBehindAProgressSave) {
     RangeServer server(o);
     EngineHarness h;
     std::string id = h.AddTask(server.Url("data.bin"), 2, "data.bin");
-    CTaskSlot slot(h.ctx);
+    TaskSlot slot(h.ctx);
     slot.task.owner = &h.owner;
     h.StartTicks(slot);
     ASSERT_TRUE(StartTask(slot, id));
-    auto downloaded = [&slot] { return slot.task.Snapshot().iDownloaded; };
+    auto downloaded = [&slot] { return slot.task.Snapshot().Downloaded; };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (downloaded() == 0 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -277,7 +277,7 @@ TEST(TaskSlotLife, WorkersNeverWaitBehindAProgressSave) {
     ASSERT_TRUE(h.owner.WaitForEnd(std::chrono::seconds(30)));
     h.StopTicks();
     slot.JoinWorkers();
-    EXPECT_EQ(h.owner.Last().iState, TaskState::Completed) << h.owner.Log();
+    EXPECT_EQ(h.owner.Last().State, TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(ReadFile(h.DownloadDir + "data.bin") == body);
 }
 
@@ -289,7 +289,7 @@ TEST(TaskSlotLife, StartStopAndDestroyManyTimes) {
     for (int i = 0; i < 12; ++i) {
         std::string name = "f" + std::to_string(i) + ".bin";
         std::string id = h.AddTask(server.Url(name), 1 + i % 4, name);
-        auto slot = std::make_unique<CTaskSlot>(h.ctx);
+        auto slot = std::make_unique<TaskSlot>(h.ctx);
         slot->task.owner = &h.owner;
         ASSERT_TRUE(StartTask(*slot, id));
         std::this_thread::sleep_for(std::chrono::milliseconds(i * 17 % 60));
@@ -299,7 +299,7 @@ TEST(TaskSlotLife, StartStopAndDestroyManyTimes) {
         slot.reset();  // stops (when still running) and joins every worker
     }
     std::lock_guard lock(h.ctx.SpeedLock);
-    EXPECT_EQ(h.ctx.iRunningThreads, 0);
+    EXPECT_EQ(h.ctx.RunningThreads, 0);
 }
 
 }  // namespace

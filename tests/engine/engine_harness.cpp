@@ -72,15 +72,15 @@ EngineHarness::EngineHarness(std::chrono::milliseconds period)
     MakeDirectories(dir.Path() + "Tasks/");
     DownloadDir = dir.MakeDir("Download");
     // One write of each store instead of one per value.
-    CRegistryStore& user = ctx.registry.Store(RegRoot::CurrentUser);
-    CRegistryStore& machine = ctx.registry.Store(RegRoot::LocalMachine);
+    RegistryStore& user = ctx.registry.Store(RegRoot::CurrentUser);
+    RegistryStore& machine = ctx.registry.Store(RegRoot::LocalMachine);
     user.BeginBatch();
     machine.BeginBatch();
     WriteDefaultSettings(ctx);
     machine.EndBatch();
     user.EndBatch();
     LoadSettings(ctx);
-    Configure([](CAppSettings& s) {
+    Configure([](AppSettings& s) {
         s.ConnectionTimeOut = 5;
         s.RetryWaitSec = 1;
         s.RetryLimit = false;
@@ -94,7 +94,7 @@ EngineHarness::~EngineHarness() {
     StopTicks();
 }
 
-void EngineHarness::Configure(const std::function<void(CAppSettings&)>& change) {
+void EngineHarness::Configure(const std::function<void(AppSettings&)>& change) {
     std::lock_guard lock(ctx.SpeedLock);
     change(ctx.settings);
 }
@@ -102,8 +102,8 @@ void EngineHarness::Configure(const std::function<void(CAppSettings&)>& change) 
 void EngineHarness::SetSpeedLimit(bool on, int64_t kb) {
     std::lock_guard lock(ctx.SpeedLock);
     ctx.settings.SpeedLimit = on;
-    ctx.iSpeedLimitKB = on ? kb : 1024;
-    ctx.iSpeedBudget = ctx.iSpeedLimitKB * 1024;
+    ctx.SpeedLimitKB = on ? kb : 1024;
+    ctx.SpeedBudget = ctx.SpeedLimitKB * 1024;
 }
 
 std::string EngineHarness::AddTask(const std::string& url, int threads,
@@ -134,7 +134,7 @@ TaskProgressRecord EngineHarness::Progress(const std::string& id) {
     return ReadProgress(ProgressPath(id));
 }
 
-void EngineHarness::StartTicks(CTaskSlot& slot) {
+void EngineHarness::StartTicks(TaskSlot& slot) {
     StopTicks();
     tickStop_ = false;
     ticks_ = std::thread([this, &slot] {
@@ -142,7 +142,7 @@ void EngineHarness::StartTicks(CTaskSlot& slot) {
         while (!tickWake_.wait_for(lock, period_, [this] { return tickStop_; })) {
             lock.unlock();
             sampler_.Step(ctx, &owner);
-            if (slot.task.bActive) {
+            if (slot.task.Active) {
                 TaskTick(slot.task);
             }
             lock.lock();
@@ -162,14 +162,13 @@ void EngineHarness::StopTicks() {
     ticks_.join();
 }
 
-bool EngineHarness::Start(CTaskSlot& slot, const std::string& id,
-                          const TaskProgressRecord* record) {
+bool EngineHarness::Start(TaskSlot& slot, const std::string& id, const TaskProgressRecord* record) {
     slot.task.owner = &owner;
     StartTicks(slot);
     return StartTask(slot, id, "", record);
 }
 
-bool EngineHarness::StopAndJoin(CTaskSlot& slot, bool noSuccessor,
+bool EngineHarness::StopAndJoin(TaskSlot& slot, bool noSuccessor,
                                 std::chrono::milliseconds timeout) {
     slot.Stop(noSuccessor);
     const bool ended = owner.WaitForEnd(timeout);
@@ -179,12 +178,12 @@ bool EngineHarness::StopAndJoin(CTaskSlot& slot, bool noSuccessor,
 }
 
 void EngineHarness::SetProxy(const ProxyRecord& record) {
-    CRegistryKey key(ctx.registry);
+    RegistryKey key(ctx.registry);
     key.Open(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Proxy", true);
     key.SetString("Proxy_1", FormatProxyRecord(record));
 }
 
-std::optional<TaskState> EngineHarness::Run(CTaskSlot& slot, const std::string& id,
+std::optional<TaskState> EngineHarness::Run(TaskSlot& slot, const std::string& id,
                                             std::chrono::milliseconds timeout,
                                             const TaskProgressRecord* record) {
     if (!Start(slot, id, record)) {
@@ -203,7 +202,7 @@ std::optional<TaskState> EngineHarness::Run(CTaskSlot& slot, const std::string& 
     if (!ended) {
         return std::nullopt;
     }
-    return owner.Last().iState;
+    return owner.Last().State;
 }
 
 }  // namespace vardane::test

@@ -59,7 +59,7 @@ class EngineHarness {
     ~EngineHarness();
 
     // Changes settings under SpeedLock.
-    void Configure(const std::function<void(CAppSettings&)>& change);
+    void Configure(const std::function<void(AppSettings&)>& change);
     void SetSpeedLimit(bool on, int64_t kb);
 
     // Writes a progress file for url (LocalDir the download folder, the file
@@ -73,25 +73,25 @@ class EngineHarness {
     // fails with the task's log, and the task is stopped and joined.
     // With a record the task starts from it, as from its owner's hands;
     // without one the engine reads the progress file.
-    std::optional<TaskState> Run(CTaskSlot& slot, const std::string& id,
+    std::optional<TaskState> Run(TaskSlot& slot, const std::string& id,
                                  std::chrono::milliseconds timeout = std::chrono::seconds(60),
                                  const TaskProgressRecord* record = nullptr);
     // Starts id in slot with the ticks running and returns at once, for a
     // test that stops the task part-way with StopAndJoin.
-    bool Start(CTaskSlot& slot, const std::string& id, const TaskProgressRecord* record = nullptr);
+    bool Start(TaskSlot& slot, const std::string& id, const TaskProgressRecord* record = nullptr);
     // Stops the task, waits for its end, then ends the ticks and joins the
     // workers; false when the task did not end in time.
-    bool StopAndJoin(CTaskSlot& slot, bool noSuccessor = false,
+    bool StopAndJoin(TaskSlot& slot, bool noSuccessor = false,
                      std::chrono::milliseconds timeout = std::chrono::seconds(60));
     // Starts the ticks for slot (Run does it); StopTicks ends them.
-    void StartTicks(CTaskSlot& slot);
+    void StartTicks(TaskSlot& slot);
     void StopTicks();
     // The proxy record of new tasks (Proxy_1, both protocols' default).
     void SetProxy(const ProxyRecord& record);
 
     TempDir dir{"vardane-engine"};
     std::string DownloadDir;
-    CAppContext ctx;
+    AppContext ctx;
     TestOwner owner;
 
   private:
@@ -100,7 +100,7 @@ class EngineHarness {
     std::mutex tickLock_;
     std::condition_variable tickWake_;
     bool tickStop_ = false;
-    CSpeedSampler sampler_;
+    SpeedSampler sampler_;
 };
 
 }  // namespace vardane::test

@@ -101,7 +101,7 @@ class FtpFailsAtRetryLimit : public FtpLiveness,
 // try counts, so the limit ends the task: failed, the retry-limit line in the
 // log, nothing in the download folder.
 TEST_P(FtpFailsAtRetryLimit, TaskFailsAndLeavesNothing) {
-    h.Configure([](CAppSettings& s) {
+    h.Configure([](AppSettings& s) {
         s.RetryLimit = true;
         s.RetryCounts = 2;
         s.ConnectionTimeOut = 1;
@@ -146,7 +146,7 @@ TEST(FtpProgress, SavedWhileDataFlows) {
     MakeRandomFile(server.Root() + "file.bin", 4 * 1024 * 1024);
     ASSERT_TRUE(server.Start()) << server.Diagnostics();
     EngineHarness h;
-    CTaskSlot slot{h.ctx};
+    TaskSlot slot{h.ctx};
     std::string id = h.AddTask(server.Url("file.bin"), 2);
     h.SetSpeedLimit(true, 128);
     ASSERT_TRUE(h.Start(slot, id));

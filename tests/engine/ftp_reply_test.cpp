@@ -36,15 +36,15 @@ TEST(FtpReply, SizeReplyIsSixtyFourBit) {
 }
 
 TEST(FtpReply, PasvReplyMalformedOrHostile) {
-    EXPECT_FALSE(ParsePasvReply("227 Entering Passive Mode").bFound);
-    EXPECT_FALSE(ParsePasvReply("227 (1,2,3)").bFound);
+    EXPECT_FALSE(ParsePasvReply("227 Entering Passive Mode").Found);
+    EXPECT_FALSE(ParsePasvReply("227 (1,2,3)").Found);
     // Only four commas: the host is there, the port numbers are missing.
     PasvReply r = ParsePasvReply("227 (10,0,0,1,");
-    EXPECT_TRUE(r.bFound);
+    EXPECT_TRUE(r.Found);
     EXPECT_FALSE(IsValidPort(r.port));
     // Numbers that would overflow give an unusable port, never a wrapped one.
     r = ParsePasvReply("227 (1,2,3,4,99999999999999999999,1)");
-    EXPECT_TRUE(r.bFound);
+    EXPECT_TRUE(r.Found);
     EXPECT_FALSE(IsValidPort(r.port));
     r = ParsePasvReply("227 (1,2,3,4,256,0)");
     EXPECT_FALSE(IsValidPort(r.port));
@@ -68,37 +68,37 @@ TEST(FtpReply, EpsvReplyNamesOnlyAPort) {
 // Lines split across receives are joined; only the line that closes a
 // multi-line reply (same code, then a blank) is marked as its end.
 TEST(FtpReplyReader, JoinsSplitLinesAndFindsTheEndOfMultiLineReplies) {
-    CFtpReplyReader reader;
-    std::vector<CFtpReplyReader::Line> lines;
+    FtpReplyReader reader;
+    std::vector<FtpReplyReader::Line> lines;
     ASSERT_TRUE(reader.Feed("220-Welcome\r\n 220 not the end\r\n220 rea", lines));
     ASSERT_TRUE(reader.Feed("dy\r\n331 Password\n", lines));
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0].text, "220-Welcome");
-    EXPECT_FALSE(lines[0].bLast);
-    EXPECT_FALSE(lines[1].bLast);
+    EXPECT_FALSE(lines[0].Last);
+    EXPECT_FALSE(lines[1].Last);
     EXPECT_EQ(lines[2].text, "220 ready");
-    EXPECT_TRUE(lines[2].bLast);
+    EXPECT_TRUE(lines[2].Last);
     EXPECT_EQ(lines[3].text, "331 Password");
-    EXPECT_TRUE(lines[3].bLast);
+    EXPECT_TRUE(lines[3].Last);
 }
 
 // A reply that never ends (an endless greeting, a line without an end) is
 // refused once it passes the bound, however it is cut into receives.
 TEST(FtpReplyReader, BoundsEveryReply) {
-    CFtpReplyReader reader;
-    std::vector<CFtpReplyReader::Line> lines;
+    FtpReplyReader reader;
+    std::vector<FtpReplyReader::Line> lines;
     ASSERT_TRUE(reader.Feed("220-Welcome\r\n", lines));
     bool ok = true;
-    for (size_t sent = 0; ok && sent < 2 * CFtpReplyReader::kMaxReplyBytes; sent += 10) {
+    for (size_t sent = 0; ok && sent < 2 * FtpReplyReader::kMaxReplyBytes; sent += 10) {
         ok = reader.Feed("220-more\r\n", lines);
     }
     EXPECT_FALSE(ok);
     reader.Reset();
     EXPECT_TRUE(reader.Feed("220 ok\r\n", lines));
-    EXPECT_FALSE(reader.Feed(std::string(CFtpReplyReader::kMaxReplyBytes + 1, 'x'), lines));
+    EXPECT_FALSE(reader.Feed(std::string(FtpReplyReader::kMaxReplyBytes + 1, 'x'), lines));
     // Many short replies are fine: the bound is per reply.
     reader.Reset();
-    for (size_t sent = 0; sent < 2 * CFtpReplyReader::kMaxReplyBytes; sent += 8) {
+    for (size_t sent = 0; sent < 2 * FtpReplyReader::kMaxReplyBytes; sent += 8) {
         ASSERT_TRUE(reader.Feed("200 ok\r\n", lines));
     }
 }

@@ -36,7 +36,7 @@ class PureFtpd : public ::testing::TestWithParam<PureCase> {
 
     PureFtpServer server;
     EngineHarness h;
-    CTaskSlot slot{h.ctx};
+    TaskSlot slot{h.ctx};
 };
 
 TEST_P(PureFtpd, UserDownloadsTheExactFile) {
@@ -145,7 +145,7 @@ class FtpThroughProxy : public ::testing::TestWithParam<ProxyCase> {
     std::unique_ptr<DanteServer> dante_;
     std::unique_ptr<MicroSocks> socks_;
     EngineHarness h;
-    CTaskSlot slot{h.ctx};
+    TaskSlot slot{h.ctx};
 
   private:
     template <typename ProxyServer>

@@ -64,7 +64,7 @@ class FtpOn : public ::testing::Test {
 
     Server server;
     EngineHarness h;
-    CTaskSlot slot{h.ctx};
+    TaskSlot slot{h.ctx};
 };
 using FtpVsftpd = FtpOn<FtpServer>;
 
@@ -125,7 +125,7 @@ TEST_F(FtpVsftpd, StoppedTaskResumesAtStoredBlocks) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     ASSERT_TRUE(h.StopAndJoin(slot));
-    ASSERT_EQ(h.owner.Last().iState, TaskState::Stopped) << h.owner.Log();
+    ASSERT_EQ(h.owner.Last().State, TaskState::Stopped) << h.owner.Log();
 
     TaskProgressRecord stored = h.Progress(id);
     EXPECT_GE(TextToInt(stored.FilePos), 256 * 1024);
@@ -207,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(Logins, FtpPyftpdLogins,
 // retry limit with the server's reply in the log, and leaves no file.
 TEST_F(FtpPyftpd, WrongPasswordFailsAtTheRetryLimit) {
     Serve(1000);
-    h.Configure([](CAppSettings& s) {
+    h.Configure([](AppSettings& s) {
         s.RetryLimit = true;
         s.RetryCounts = 2;
     });

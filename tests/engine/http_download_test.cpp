@@ -47,7 +47,7 @@ TEST_P(NginxDownload, FileArrivesByteExactAndTheTaskCompletes) {
     ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
     EngineHarness h;
     std::string id = h.AddTask(nginx.Url("data/file.bin"), GetParam());
-    CTaskSlot slot(h.ctx);
+    TaskSlot slot(h.ctx);
     ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "file.bin"), digest);
     EXPECT_FALSE(FileExists(h.DownloadDir + "file.bin.vd~"));
@@ -75,7 +75,7 @@ TEST(NginxShortFiles, EmptyAndShortFilesArriveExactWithoutBytesSentTwice) {
     EngineHarness h;
     for (const char* name : {"short.bin", "empty.bin"}) {
         std::string id = h.AddTask(nginx.Url(name), 4);
-        CTaskSlot slot(h.ctx);
+        TaskSlot slot(h.ctx);
         ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << name << h.owner.Log();
     }
     EXPECT_EQ(Sha256OfFile(h.DownloadDir + "short.bin"), digest);
@@ -126,7 +126,7 @@ TEST(NginxRecord, RunsFromTheHandedRecordAndLeavesTheFileEqualToIt) {
         // As the queue starts a task: State 0 written, then the record handed over.
         record.State = "0";
         ASSERT_TRUE(WriteProgress(record, h.ProgressPath(id)));
-        CTaskSlot slot(h.ctx);
+        TaskSlot slot(h.ctx);
         if (expected == TaskState::Stopped) {
             ASSERT_TRUE(h.Start(slot, id, &record));
             for (int i = 0; i < 3000 && slot.task.GetDownloaded() < 256 * 1024; ++i) {
@@ -138,7 +138,7 @@ TEST(NginxRecord, RunsFromTheHandedRecordAndLeavesTheFileEqualToIt) {
                 << h.owner.Log();
         }
         const TaskDescriptor end = h.owner.Last();
-        ASSERT_EQ(end.iState, expected) << h.owner.Log();
+        ASSERT_EQ(end.State, expected) << h.owner.Log();
         ASSERT_TRUE(end.FinalRecord);
         std::string disk;
         ASSERT_TRUE(ReadFileBytes(h.ProgressPath(id), disk));

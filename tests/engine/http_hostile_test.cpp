@@ -22,7 +22,7 @@ const std::string kBody = RandomBytes(300 * 1024 + 77, 5);
 class HostileHttp : public ::testing::Test {
   protected:
     void SetUp() override {
-        h.Configure([](CAppSettings& s) {
+        h.Configure([](AppSettings& s) {
             s.RetryWaitSec = 0;
             s.RetryLimit = true;
             s.RetryCounts = 3;
@@ -40,7 +40,7 @@ class HostileHttp : public ::testing::Test {
         return o;
     }
     EngineHarness h;
-    CTaskSlot slot{h.ctx};
+    TaskSlot slot{h.ctx};
     std::string id;
 };
 
@@ -84,7 +84,7 @@ TEST_F(HostileHttp, ServerThatCutsEveryReplyAtTheSamePointIsGivenUp) {
          {Case{"plain.bin", false, false, true, 1}, Case{"chunked.bin", true, false, true, 1},
           Case{"tls.bin", false, true, true, 1}, Case{"tls4.bin", false, true, true, 4},
           Case{"unlimited.bin", false, false, false, 1}}) {
-        h.Configure([&](CAppSettings& s) {
+        h.Configure([&](AppSettings& s) {
             s.RetryLimit = c.limited;
             s.CAFile = SharedTestPki().CaFile();
         });
@@ -148,7 +148,7 @@ TEST_F(HostileHttp, StoppedUnknownLengthBodyIsStoppedNotCompleted) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ASSERT_TRUE(h.StopAndJoin(slot));
-    EXPECT_EQ(h.owner.Last().iState, TaskState::Stopped) << h.owner.Log();
+    EXPECT_EQ(h.owner.Last().State, TaskState::Stopped) << h.owner.Log();
     EXPECT_FALSE(FileExists(h.DownloadDir + "data.bin"));
     EXPECT_TRUE(FileExists(h.DownloadDir + "data.bin.vd~"));
 }

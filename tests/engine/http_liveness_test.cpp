@@ -16,14 +16,14 @@ class HttpLiveness : public ::testing::Test {
         return h.Run(slot, h.AddTask(server.Url("data.bin"), 1, "data.bin"));
     }
     EngineHarness h;
-    CTaskSlot slot{h.ctx};
+    TaskSlot slot{h.ctx};
 };
 
 // A server that always answers 503, and one whose 206 never brings its body:
 // every try counts although the server accepts it, each new connection
 // waits the retry time first, and the limit ends the task.
 TEST_F(HttpLiveness, AcceptedRepliesWithoutBytesCountAsFailedTries) {
-    h.Configure([](CAppSettings& s) {
+    h.Configure([](AppSettings& s) {
         s.RetryLimit = true;
         s.RetryCounts = 3;
     });

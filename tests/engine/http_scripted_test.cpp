@@ -42,7 +42,7 @@ class ScriptedHttp : public ::testing::Test {
         return ReadFile(h.DownloadDir + name);
     }
     EngineHarness h;
-    CTaskSlot slot{h.ctx};
+    TaskSlot slot{h.ctx};
     std::string id;
 };
 
@@ -210,7 +210,7 @@ TEST_F(ScriptedHttp, ConnectionCutMidBodyResumesTheBlock) {
 }
 
 TEST_F(ScriptedHttp, StalledConnectionTimesOutAndResumes) {
-    h.Configure([](CAppSettings& s) { s.ConnectionTimeOut = 1; });
+    h.Configure([](AppSettings& s) { s.ConnectionTimeOut = 1; });
     RangeServer server(With([&](RangeServerOptions& o) {
         o.stallConnection = 0;
         o.stallAfter = 64 * 1024;
@@ -221,7 +221,7 @@ TEST_F(ScriptedHttp, StalledConnectionTimesOutAndResumes) {
 }
 
 TEST_F(ScriptedHttp, RangeReplyStartingElsewhereIsAFailedTryNeverWritten) {
-    h.Configure([](CAppSettings& s) { s.RetryWaitSec = 0; });
+    h.Configure([](AppSettings& s) { s.RetryWaitSec = 0; });
     // Larger than three first requests, so that every connection asks.
     const std::string body = RandomBytes(4 * 1024 * 1024, 12);
     // Once: the next try gets the right bytes, and the file must be exact.
@@ -235,7 +235,7 @@ TEST_F(ScriptedHttp, RangeReplyStartingElsewhereIsAFailedTryNeverWritten) {
     EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_BadReply")));
 
     // Always: the try fails each time and the task ends short, not complete.
-    h.Configure([](CAppSettings& s) {
+    h.Configure([](AppSettings& s) {
         s.RetryLimit = true;
         s.RetryCounts = 2;
     });
@@ -282,7 +282,7 @@ TEST_F(ScriptedHttp, CookiesFromTheCookieFileAreSentButNeverLogged) {
     WriteFile(h.dir.Path() + "cookies.txt",
               "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\ts3cret\n"
               "other.host\tFALSE\t/\tFALSE\t0\tnot\tme\n");
-    h.Configure([](CAppSettings& s) { s.CookieFile = "cookies.txt"; });
+    h.Configure([](AppSettings& s) { s.CookieFile = "cookies.txt"; });
     RangeServer server(With());
     ASSERT_EQ(Download(server.Url("data.bin"), 1), TaskState::Completed);
     ASSERT_FALSE(server.Requests().empty());

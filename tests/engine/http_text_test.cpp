@@ -143,7 +143,7 @@ TEST(ChunkDecoder, DecodesAcrossArbitrarySplitsAndFindsTheEnd) {
     const std::string wire =
         "4\r\nWiki\r\n6;ext=1\r\npedia \r\nE\r\nin \r\n\r\nchunks.\r\n0\r\nX: y\r\n\r\n";
     for (size_t step = 1; step <= wire.size(); ++step) {
-        CChunkDecoder dec;
+        ChunkDecoder dec;
         std::string out;
         for (size_t at = 0; at < wire.size(); at += step) {
             std::string piece = wire.substr(at, step);
@@ -153,7 +153,7 @@ TEST(ChunkDecoder, DecodesAcrossArbitrarySplitsAndFindsTheEnd) {
         EXPECT_EQ(out, "Wikipedia in \r\n\r\nchunks.") << step;
         EXPECT_TRUE(dec.Done()) << step;
     }
-    CChunkDecoder bad;
+    ChunkDecoder bad;
     std::string junk = "zz\r\n";
     bad.Decode(junk.data(), junk.size());
     EXPECT_TRUE(bad.Failed());

@@ -29,14 +29,14 @@ class Https : public HttpsTest {
     }
     // The harness trusts the test CA through the CAFile setting.
     void TrustTestCa() {
-        h.Configure([](CAppSettings& s) { s.CAFile = Pki().CaFile(); });
+        h.Configure([](AppSettings& s) { s.CAFile = Pki().CaFile(); });
     }
     // A certificate that does not verify ends the task after one handshake.
     void ExpectRejected(const CertPair& cert, const std::string& reason,
                         const std::string& caFile = Pki().CaFile(),
                         const std::string& host = "127.0.0.1") {
         auto nginx = Serve(cert, 1000);
-        h.Configure([&](CAppSettings& s) { s.CAFile = caFile; });
+        h.Configure([&](AppSettings& s) { s.CAFile = caFile; });
         std::string id = h.AddTask(HostUrl(host, nginx->Port()), 2);
         ASSERT_EQ(h.Run(slot, id), TaskState::Failed) << h.owner.Log();
         EXPECT_TRUE(h.owner.LogHas(reason)) << h.owner.Log();
@@ -50,7 +50,7 @@ class Https : public HttpsTest {
     }
 
     EngineHarness h;
-    CTaskSlot slot{h.ctx};
+    TaskSlot slot{h.ctx};
 };
 
 TEST_F(Https, OneAndFourConnectionsWriteTheExactFile) {
@@ -80,7 +80,7 @@ TEST_F(Https, StoppedTaskResumesWithTheRest) {
         saved = TextToInt(h.Progress(id).FilePos);
     }
     ASSERT_TRUE(h.StopAndJoin(slot));
-    ASSERT_EQ(h.owner.Last().iState, TaskState::Stopped) << h.owner.Log();
+    ASSERT_EQ(h.owner.Last().State, TaskState::Stopped) << h.owner.Log();
     ASSERT_GT(TextToInt(h.Progress(id).FilePos), 0);
     ASSERT_LT(TextToInt(h.Progress(id).FilePos), size);
 
@@ -185,7 +185,7 @@ TEST_F(Https, UnknownLengthEndsWithTheCloseAlertNotTheTcpClose) {
     TinyProxy tiny;
     ASSERT_TRUE(tiny.Start()) << tiny.Diagnostics();
     const std::string body = RandomBytes(400 * 1000, 21);
-    h.Configure([](CAppSettings& s) {
+    h.Configure([](AppSettings& s) {
         s.CAFile = Pki().CaFile();
         s.ConnectionTimeOut = 5;
         s.RetryWaitSec = 0;
@@ -252,8 +252,8 @@ TEST_F(Https, InsecureTaskAcceptsAnyCertificateAndSaysSo) {
 TEST(HttpsStall, SilentHandshakeEndsInTheConnectionTimeOut) {
     ScriptedServer silent([](ScriptedConnection& c) { c.WaitForClose(); });
     EngineHarness h;
-    CTaskSlot slot(h.ctx);
-    h.Configure([](CAppSettings& s) {
+    TaskSlot slot(h.ctx);
+    h.Configure([](AppSettings& s) {
         s.ConnectionTimeOut = 1;
         s.RetryLimit = true;
         s.RetryCounts = 2;

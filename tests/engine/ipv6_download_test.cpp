@@ -30,7 +30,7 @@ class Ipv6Http : public ::testing::Test {
     }
 
     EngineHarness h;
-    CTaskSlot slot{h.ctx};
+    TaskSlot slot{h.ctx};
 };
 
 TEST_F(Ipv6Http, BracketedLiteralDownloadsTheExactFile) {
@@ -62,7 +62,7 @@ TEST_F(Ipv6Http, HttpsChecksTheCertificateAgainstTheIpv6Address) {
     NginxServer nginx(options);
     const std::string digest = MakeRandomFile(nginx.Root() + "file.bin", 2 * 1024 * 1024 + 3);
     ASSERT_TRUE(nginx.Start()) << nginx.Diagnostics();
-    h.Configure([&](CAppSettings& s) { s.CAFile = pki.CaFile(); });
+    h.Configure([&](AppSettings& s) { s.CAFile = pki.CaFile(); });
     ExpectExactFile(nginx.Url("file.bin"), digest);
 }
 
@@ -84,7 +84,7 @@ class Ipv6Ftp : public ::testing::TestWithParam<bool> {
 
     FtpServer server{{}, true};
     EngineHarness h;
-    CTaskSlot slot{h.ctx};
+    TaskSlot slot{h.ctx};
 };
 
 // Passive mode must use EPSV and active mode EPRT: PASV and PORT cannot name

@@ -55,11 +55,11 @@ TEST(Resume, StoppedTaskResumesAndFetchesOnlyTheRest) {
     RangeServer server(SlowServer());
     EngineHarness h;
     std::string id = h.AddTask(server.Url("data.bin"), 2);
-    CTaskSlot slot(h.ctx);
+    TaskSlot slot(h.ctx);
     ASSERT_TRUE(h.Start(slot, id));
     ASSERT_GT(WaitForSavedPosition(h, id, kSize / 4), 0) << h.owner.Log();
     ASSERT_TRUE(h.StopAndJoin(slot));
-    EXPECT_EQ(h.owner.Last().iState, TaskState::Stopped);
+    EXPECT_EQ(h.owner.Last().State, TaskState::Stopped);
     int64_t saved = TextToInt(h.Progress(id).FilePos);
     ASSERT_LT(saved, kSize);
     EXPECT_TRUE(FileExists(h.DownloadDir + "data.bin.vd~"));
@@ -94,7 +94,7 @@ TEST(Resume, KilledProcessResumesFromTheProgressFileAlone) {
     ASSERT_LT(saved, kSize);
 
     server.ResetBytesSent();
-    CTaskSlot slot(h.ctx);
+    TaskSlot slot(h.ctx);
     ASSERT_EQ(h.Run(slot, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(ReadFile(h.DownloadDir + "data.bin"), SlowServer().body);
     RecordProperty("refetched",
@@ -125,7 +125,7 @@ TEST(Resume, ImpossibleStoredNumbersRestartTheTaskFromZero) {
             r.LocalTempFileName = name + ".vd~";
             r.Block[0] = "11-20";
         }));
-        CTaskSlot slot(h.ctx);
+        TaskSlot slot(h.ctx);
         ASSERT_EQ(h.Run(slot, id, std::chrono::seconds(30)), TaskState::Completed) << h.owner.Log();
         EXPECT_TRUE(ReadFile(h.DownloadDir + name) == o.body) << size;
         EXPECT_TRUE(h.owner.LogHas(h.ctx.lang.GetLangText("Log_ProgressCorrupt")));
@@ -160,11 +160,11 @@ void PutFile(const std::string& path, const std::string& bytes, time_t mtime) {
 }
 
 // Starts id, lets it save some progress, stops it; returns the saved position.
-int64_t StopPartWay(EngineHarness& h, CTaskSlot& slot, const std::string& id) {
+int64_t StopPartWay(EngineHarness& h, TaskSlot& slot, const std::string& id) {
     EXPECT_TRUE(h.Start(slot, id));
     int64_t pos = WaitForSavedPosition(h, id, 256 * 1024);
     EXPECT_TRUE(h.StopAndJoin(slot));
-    EXPECT_EQ(h.owner.Last().iState, TaskState::Stopped);
+    EXPECT_EQ(h.owner.Last().State, TaskState::Stopped);
     return pos > 0 ? TextToInt(h.Progress(id).FilePos) : -1;
 }
 
@@ -215,7 +215,7 @@ TEST_P(ChangedFile, ResumeEndsWithTheServersCurrentFile) {
         url = scripted->Url("data.bin");
     }
     std::string id = h.AddTask(url, c.threads);
-    CTaskSlot slot(h.ctx);
+    TaskSlot slot(h.ctx);
     const int64_t saved = StopPartWay(h, slot, id);
     ASSERT_GT(saved, 0) << h.owner.Log();
     ASSERT_LT(saved, kChangeSize);
@@ -269,7 +269,7 @@ TEST(ChangedFileWhileRunning, EveryWorkerStopsAndTheTaskStartsAgainOnce) {
     RangeServer server(o);
     EngineHarness h;
     std::string id = h.AddTask(server.Url("data.bin"), 4);
-    CTaskSlot slot(h.ctx);
+    TaskSlot slot(h.ctx);
     ASSERT_TRUE(h.Start(slot, id));
     ASSERT_GT(WaitForSavedPosition(h, id, 128 * 1024), 0) << h.owner.Log();
     const std::string after = RandomBytes(kChangeSize, 44);
@@ -278,7 +278,7 @@ TEST(ChangedFileWhileRunning, EveryWorkerStopsAndTheTaskStartsAgainOnce) {
     h.StopTicks();
     slot.JoinWorkers();
     ASSERT_TRUE(ended) << h.owner.Log();
-    EXPECT_EQ(h.owner.Last().iState, TaskState::Completed) << h.owner.Log();
+    EXPECT_EQ(h.owner.Last().State, TaskState::Completed) << h.owner.Log();
     EXPECT_TRUE(ReadFile(h.DownloadDir + "data.bin") == after);
     const std::string log = h.owner.Log();
     const std::string changed = h.ctx.lang.GetLangText("Log_FileChanged");

@@ -30,7 +30,7 @@ class ScriptedFtpTask : public ::testing::Test {
     ScriptedFtp& Server() { return *server_; }
 
     EngineHarness h;
-    CTaskSlot slot{h.ctx};
+    TaskSlot slot{h.ctx};
     std::string id;
 
   private:

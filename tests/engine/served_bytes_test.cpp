@@ -35,7 +35,7 @@ std::optional<std::pair<int64_t, int64_t>> RangeOf(const std::string& request) {
 class ServedBytes : public ::testing::Test {
   protected:
     EngineHarness h;
-    CTaskSlot slot{h.ctx};
+    TaskSlot slot{h.ctx};
 };
 
 // The second connection stalls; another worker takes over the part of its block
@@ -43,7 +43,7 @@ class ServedBytes : public ::testing::Test {
 // seconds' worth). The stalled worker asks again for exactly what is left
 // of its shrunk block, and every ranged request names its end.
 TEST_F(ServedBytes, RequestsAfterASplitEndWhereTheirBlocksEnd) {
-    h.Configure([](CAppSettings& s) {
+    h.Configure([](AppSettings& s) {
         s.ConnectionTimeOut = 1;
         s.RetryWaitSec = 0;
     });
@@ -95,7 +95,7 @@ TEST_F(ServedBytes, FirstRequestAsksForAFirstPieceOnlyWhenTheTaskSplits) {
     EXPECT_EQ(*first, std::make_pair(int64_t{0}, int64_t{64 * 1024 / 16 - 1}));
 
     RangeServer alone(o);
-    CTaskSlot other(h.ctx);
+    TaskSlot other(h.ctx);
     id = h.AddTask(alone.Url("one.bin"), 1, "one.bin");
     ASSERT_EQ(h.Run(other, id), TaskState::Completed) << h.owner.Log();
     EXPECT_EQ(ReadFile(h.DownloadDir + "one.bin"), kBody);
@@ -109,7 +109,7 @@ TEST_F(ServedBytes, FirstRequestAsksForAFirstPieceOnlyWhenTheTaskSplits) {
 TEST_F(ServedBytes, SplitsUnderTheLimitThrowAwayHalfAReadPerConnectionAtMost) {
     const int64_t kb = 64;
     const int threads = 2;
-    h.Configure([](CAppSettings& s) { s.MinBlock = 16 * 1024; });
+    h.Configure([](AppSettings& s) { s.MinBlock = 16 * 1024; });
     h.SetSpeedLimit(true, kb);
     RangeServerOptions o;
     o.body = kBody;

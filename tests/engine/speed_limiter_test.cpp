@@ -12,7 +12,7 @@ TEST(SpeedLimiter, LimitOnSharesTheBudgetAndNeverHandsOutMoreThanASecondsWorth) 
     h.SetSpeedLimit(true, 10);
     {
         std::lock_guard lock(h.ctx.SpeedLock);
-        h.ctx.iRunningThreads = 2;
+        h.ctx.RunningThreads = 2;
     }
     int64_t total = 0;
     for (int i = 0; i < 10; ++i) {
@@ -26,8 +26,8 @@ TEST(SpeedLimiter, LimitOnSharesTheBudgetAndNeverHandsOutMoreThanASecondsWorth) 
     EXPECT_EQ(TakeQuota(h.ctx), 100);  // less than a share left: all of it
     ReturnQuota(h.ctx, 1 << 30);
     std::lock_guard lock(h.ctx.SpeedLock);
-    EXPECT_EQ(h.ctx.iSpeedBudget, 10240);  // capped at one second's worth
-    h.ctx.iRunningThreads = 0;
+    EXPECT_EQ(h.ctx.SpeedBudget, 10240);  // capped at one second's worth
+    h.ctx.RunningThreads = 0;
 }
 
 TEST(SpeedLimiter, LimitOffNeverWaitsAndTheSamplerMeasuresWhatWasRead) {
@@ -35,7 +35,7 @@ TEST(SpeedLimiter, LimitOffNeverWaitsAndTheSamplerMeasuresWhatWasRead) {
     h.SetSpeedLimit(false, 0);
     {
         std::lock_guard lock(h.ctx.SpeedLock);
-        h.ctx.iRunningThreads = 1;
+        h.ctx.RunningThreads = 1;
     }
     // 4 full reads, 3 of them received in full, one not at all: 3 full
     // reads in this second, counted although the budget is off.
@@ -47,14 +47,14 @@ TEST(SpeedLimiter, LimitOffNeverWaitsAndTheSamplerMeasuresWhatWasRead) {
         ReturnQuota(h.ctx, kUnlimitedReadBytes);
     }
     ReturnQuota(h.ctx, kUnlimitedReadBytes);
-    CSpeedSampler sampler;
+    SpeedSampler sampler;
     sampler.Step(h.ctx, &h.owner);
     {
         std::lock_guard lock(h.ctx.SpeedLock);
         // 3 reads in the first of five slots.
-        EXPECT_NEAR(h.ctx.fAvgSpeedKB, 3 * kUnlimitedReadBytes / 1024 * 0.2, 0.5);
-        EXPECT_EQ(h.ctx.iSpeedBudget, 1024 * 1024);
-        h.ctx.iRunningThreads = 0;
+        EXPECT_NEAR(h.ctx.AvgSpeedKB, 3 * kUnlimitedReadBytes / 1024 * 0.2, 0.5);
+        EXPECT_EQ(h.ctx.SpeedBudget, 1024 * 1024);
+        h.ctx.RunningThreads = 0;
     }
     EXPECT_EQ(h.owner.speedTicks.load(), 1);
     // Nothing running: the average decays to 0 over five samples.
@@ -62,7 +62,7 @@ TEST(SpeedLimiter, LimitOffNeverWaitsAndTheSamplerMeasuresWhatWasRead) {
         sampler.Step(h.ctx, nullptr);
     }
     std::lock_guard lock(h.ctx.SpeedLock);
-    EXPECT_EQ(h.ctx.fAvgSpeedKB, 0);
+    EXPECT_EQ(h.ctx.AvgSpeedKB, 0);
 }
 
 }  // namespace

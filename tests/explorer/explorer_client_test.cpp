@@ -43,7 +43,7 @@ TEST(ExplorerScripted, MsDosListingAndTheLoginOnTheWire) {
     ScriptedFtp server("", options);
     RecordingWindow window;
     {
-        CExplorerClient client(root.Ctx(), &window);
+        ExplorerClient client(root.Ctx(), &window);
         client.PostConnect(SiteOf(server, "joe:Pw-9@"));
         client.PostCwd("/pub/");
         ASSERT_TRUE(window.WaitIdles(1));
@@ -72,7 +72,7 @@ TEST(ExplorerScripted, CwdReusesTheConnectionAndResetReturnsToTheFolder) {
     ExplorerRoot root;
     ScriptedFtp server("", ScriptOptions{});
     RecordingWindow window;
-    CExplorerClient client(root.Ctx(), &window);
+    ExplorerClient client(root.Ctx(), &window);
     client.PostConnect(SiteOf(server));
     ASSERT_TRUE(window.WaitIdles(1));
     client.PostCwd("/sub%20dir/");
@@ -96,7 +96,7 @@ TEST(ExplorerScripted, MissingFolderEndsWithTheServersReply) {
     options.cwdReply = "550 No such directory\r\n";
     ScriptedFtp server("", options);
     const FolderListing r = ListFolder(root.Ctx(), SiteOf(server), "/nothing/");
-    EXPECT_FALSE(r.bOk);
+    EXPECT_FALSE(r.Ok);
     EXPECT_EQ(r.error, "550 No such directory");
     EXPECT_FALSE(Has(server.Commands(), "LIST -la"));
 }
@@ -111,7 +111,7 @@ TEST(ExplorerScripted, SilentServerAndEndlessRefusalEndTheOperation) {
     ScriptedFtp quiet("", silent);
     RecordingWindow window;
     {
-        CExplorerClient client(root.Ctx(), &window);
+        ExplorerClient client(root.Ctx(), &window);
         client.PostConnect(SiteOf(quiet));
         ASSERT_TRUE(window.WaitIdles(1));
         EXPECT_TRUE(client.LastFailed());
@@ -122,10 +122,10 @@ TEST(ExplorerScripted, SilentServerAndEndlessRefusalEndTheOperation) {
     refusing.refuseUser = 1000;
     ScriptedFtp refuser("", refusing);
     const FolderListing r = ListFolder(root.Ctx(), SiteOf(refuser), "/");
-    EXPECT_FALSE(r.bOk);
+    EXPECT_FALSE(r.Ok);
     const std::vector<std::string> commands = refuser.Commands();
     EXPECT_LE(std::count(commands.begin(), commands.end(), "USER anonymous"),
-              CExplorerClient::kMaxLoginRefusals + 1);
+              ExplorerClient::kMaxLoginRefusals + 1);
 }
 
 // Real servers ----------------------------------------------------------------
@@ -160,24 +160,24 @@ class ExplorerVsftpd : public ::testing::Test {
 TEST_F(ExplorerVsftpd, RootSubFolderEmptyAndMissingFolder) {
     const std::string site = server.Url("");
     FolderListing r = ListFolder(root.Ctx(), site, "/");
-    ASSERT_TRUE(r.bOk) << r.error;
+    ASSERT_TRUE(r.Ok) << r.error;
     auto entries = Entries(r);
     EXPECT_EQ(entries["with space"].type, EntryType::Folder);
     EXPECT_EQ(entries["big.bin"].size, 5LL << 30);
 
     r = ListFolder(root.Ctx(), site, "/with space/");
-    ASSERT_TRUE(r.bOk) << r.error;
+    ASSERT_TRUE(r.Ok) << r.error;
     entries = Entries(r);
     EXPECT_EQ(entries["Grüße – ünïcode.txt"].size, 5);
 
     // An empty folder ends the operation at once, not at the time-out.
     root.Ctx().settings.ConnectionTimeOut = 300;
     r = ListFolder(root.Ctx(), site, "/empty/");
-    EXPECT_TRUE(r.bOk) << r.error;
+    EXPECT_TRUE(r.Ok) << r.error;
     root.Ctx().settings.ConnectionTimeOut = 10;
 
     r = ListFolder(root.Ctx(), site, "/missing/");
-    EXPECT_FALSE(r.bOk);
+    EXPECT_FALSE(r.Ok);
     EXPECT_EQ(r.error.substr(0, 3), "550") << r.error;
 }
 
@@ -186,7 +186,7 @@ TEST_F(ExplorerVsftpd, ActiveModeAndThroughSocks5) {
     active.PASV = false;
     root.SetFtpProxy(active);
     FolderListing r = ListFolder(root.Ctx(), server.Url(""), "/with space/");
-    ASSERT_TRUE(r.bOk) << r.error;
+    ASSERT_TRUE(r.Ok) << r.error;
     EXPECT_EQ(Entries(r).count("Grüße – ünïcode.txt"), 1u);
 
     VARDANE_REQUIRE_SERVER(test::MicroSocks::kBinary);
@@ -195,7 +195,7 @@ TEST_F(ExplorerVsftpd, ActiveModeAndThroughSocks5) {
     root.SetFtpProxy(
         test::MakeProxy(proxySocks5, "127.0.0.1", socks.Port(), "proxyuser", "proxypass"));
     r = ListFolder(root.Ctx(), server.Url(""), "/");
-    ASSERT_TRUE(r.bOk) << r.error;
+    ASSERT_TRUE(r.Ok) << r.error;
     EXPECT_EQ(Entries(r)["big.bin"].size, 5LL << 30);
 }
 
@@ -209,7 +209,7 @@ TEST(ExplorerPyftpdlib, UserLogin) {
     const std::string login =
         std::string(test::PyFtpServer::kUser) + ":" + test::PyFtpServer::kPassword + "@";
     const FolderListing r = ListFolder(root.Ctx(), server.Url("", login), "/docs/");
-    ASSERT_TRUE(r.bOk) << r.error;
+    ASSERT_TRUE(r.Ok) << r.error;
     ASSERT_EQ(r.lines.size(), 1u);
     ListEntry e;
     ASSERT_TRUE(ParseListEntry(r.lines[0], e)) << r.lines[0];

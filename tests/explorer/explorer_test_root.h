@@ -23,11 +23,11 @@ class ExplorerRoot {
         RunSettingsStartup(ctx_);
         ctx_.settings.ConnectionTimeOut = 10;
     }
-    CAppContext& Ctx() { return ctx_; }
+    AppContext& Ctx() { return ctx_; }
     const TempDir& Dir() const { return dir_; }
     // The FTP proxy (number 1) the client loads at every connect.
     void SetFtpProxy(const ProxyRecord& record) {
-        CRegistryKey key(ctx_.registry);
+        RegistryKey key(ctx_.registry);
         key.Open(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Proxy", true);
         key.SetString("Proxy_1", FormatProxyRecord(record));
         ctx_.settings.ProxyFTP = 1;
@@ -40,7 +40,7 @@ class ExplorerRoot {
         return DataRoot{dir.Path(), dir.Path() + "vardane"};
     }
     TempDir dir_{"vardane-explorer"};
-    CAppContext ctx_;
+    AppContext ctx_;
 };
 
 class RecordingWindow : public IExplorerWindow {

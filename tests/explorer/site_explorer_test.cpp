@@ -19,7 +19,7 @@ class SiteExplorerTest : public test::FrameTest {
   protected:
     // Pumps the window loop until the explorer has rows and is idle (at most
     // 30 s).
-    bool WaitListed(CSiteExplorer& explorer) {
+    bool WaitListed(SiteExplorer& explorer) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (std::chrono::steady_clock::now() < end) {
             loop.WaitAndPump(100);
@@ -64,26 +64,26 @@ TEST_F(SiteExplorerTest, PickedFilesBecomeTasksInsideTheSiteFolder) {
     CreateFrame();
     ctx->settings.DownloadFolder = dir.Path() + "Download";
     ctx->settings.ConnectionTimeOut = 10;
-    CFrameExplorerHost host(*frame);
-    CSiteExplorer explorer(*ctx, loop, questions, host);
+    FrameExplorerHost host(*frame);
+    SiteExplorer explorer(*ctx, loop, questions, host);
     ASSERT_EQ(explorer.Sites().size(), 1u);
     ASSERT_TRUE(explorer.OpenSite(0));
     ASSERT_TRUE(WaitListed(explorer));
 
     const std::vector<ExplorerRow>& rows = explorer.Rows();
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_TRUE(rows[0].bFolder);
+    EXPECT_TRUE(rows[0].Folder);
     EXPECT_EQ(rows[0].Name, "sub");
     EXPECT_EQ(rows[1].Name, "a.bin");
     EXPECT_EQ(rows[2].Name, "two words.iso");
     EXPECT_EQ(rows[2].SizeText, "5368709120");
-    const CTreeModel& tree = explorer.Folders();
+    const TreeModel& tree = explorer.Folders();
     ASSERT_EQ(tree.Children(tree.Top()).size(), 1u);
     bool weirdLogged = false, longCut = false;
     for (const ExplorerLogLine& l : explorer.LogLines()) {
         weirdLogged = weirdLogged || l.Text == "weird line";
-        longCut = longCut || l.Text.size() == CSiteExplorer::kMaxLogText;
-        EXPECT_LE(l.Text.size(), CSiteExplorer::kMaxLogText);
+        longCut = longCut || l.Text.size() == SiteExplorer::kMaxLogText;
+        EXPECT_LE(l.Text.size(), SiteExplorer::kMaxLogText);
     }
     EXPECT_TRUE(weirdLogged);
     EXPECT_TRUE(longCut);
@@ -128,11 +128,11 @@ TEST_F(SiteExplorerTest, SiteWithAPathListsThereAndBuildsItsAddresses) {
     ctx->settings.DownloadFolder = dir.Path() + "Download";
     const SiteDialogResult saved =
         SaveSiteDialog(*ctx, -1, {"S", origin + "/my%20pub/", true, "alice", "p@ss:w0rd"});
-    ASSERT_TRUE(saved.bSaved);
+    ASSERT_TRUE(saved.Saved);
     const std::string base = "ftp://alice:p%40ss%3Aw0rd@" + origin.substr(6);
     EXPECT_EQ(saved.Stored.Url, base + "/my%20pub/");
-    CFrameExplorerHost host(*frame);
-    CSiteExplorer explorer(*ctx, loop, questions, host);
+    FrameExplorerHost host(*frame);
+    SiteExplorer explorer(*ctx, loop, questions, host);
     ASSERT_TRUE(explorer.OpenSite(0));
     ASSERT_TRUE(WaitListed(explorer));
     ASSERT_EQ(explorer.Rows().size(), 2u);

@@ -31,7 +31,7 @@ class AlertTest : public ::testing::Test {
     }
 
     TempDir dir;
-    CAppContext ctx;
+    AppContext ctx;
     std::string ledRoot;
 };
 
@@ -48,7 +48,7 @@ TEST_F(AlertTest, VibratorGoesOffAgainAndAClosingEndsItEarly) {
     // A vibration of 99 s ends as soon as the program closes.
     ctx.settings.AlarmSec = 99;
     alert.Raise("b.bin");
-    ctx.bClosing = true;
+    ctx.Closing = true;
     alert.Shutdown();
     EXPECT_EQ(Brightness(), "0\n");
 }

@@ -142,7 +142,7 @@ TEST_F(DesktopWindowTest, EveryMenuItemHasItsOwnAccessKeyInEveryLanguage) {
     check("Downloading");
     frame->View().SelectView(TaskView::Completed);
     check("Completed");
-    CRegistryKey key(ctx->registry);
+    RegistryKey key(ctx->registry);
     ASSERT_TRUE(key.Open(RegRoot::LocalMachine, kVardaneKey, true));
     key.SetString("CurrentLang", "CHS");
     frame->SettingsChanged();

@@ -138,7 +138,7 @@ TEST(RealDisplay, PastedLinksAndKeysDriveTheWindow) {
     };
     // A dialog just opened: the window manager may not have given it the
     // keyboard yet.
-    auto FocusNewest = [&] {
+    auto focusNewest = [&] {
         std::string last;
         for (const std::string& id :
              Lines(Output("xdotool search --onlyvisible --name '^Vardane$' 2>/dev/null"))) {
@@ -160,7 +160,7 @@ TEST(RealDisplay, PastedLinksAndKeysDriveTheWindow) {
             QString::fromStdString(nginx.Url(file == "slow.bin" ? "slow/" + file : file)));
         Keys("ctrl+v");
         ASSERT_TRUE(Within(15000, [&] { return windows() > 1; })) << "no New task dialog";
-        FocusNewest();
+        focusNewest();
         Keys("Return");  // accepts, also with the focus in the address field
         ASSERT_TRUE(Within(15000, [&] { return StateOf(home.Path(), file, "") == "stopped"; }))
             << file << RunCli(home.Path(), {"list"}).out << gui.Diagnostics();
@@ -194,7 +194,7 @@ TEST(RealDisplay, PastedLinksAndKeysDriveTheWindow) {
     // Delete asks (No is its default): yes with the button's access key.
     Keys("Delete");
     ASSERT_TRUE(Within(15000, [&] { return windows() > 1; })) << "no delete question";
-    FocusNewest();
+    focusNewest();
     Keys("alt+y");
     ASSERT_TRUE(Within(15000, [&] {
         return Lines(RunCli(home.Path(), {"list", "deleted"}).out).size() == 2;

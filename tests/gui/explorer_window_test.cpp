@@ -179,9 +179,9 @@ TEST(ExplorerRuntime, SiteCommandOpensAnExplorerThatFollowsTheClient) {
     ASSERT_TRUE(server.Start()) << server.Diagnostics();
     TempDir dir("vardane-explorer-runtime");
     ASSERT_TRUE(MakeDirectories(dir.Path() + "Tasks/"));
-    CAppContext ctx(DataRoot{dir.Path(), ExecutablePath(nullptr)});
+    AppContext ctx(DataRoot{dir.Path(), ExecutablePath(nullptr)});
     WriteSite(ctx, 1, {"Local", server.Url("")});
-    gui::GuiRuntime runtime(ctx, CInstanceLock::TryAcquire(ctx.AppDir()));
+    gui::GuiRuntime runtime(ctx, InstanceLock::TryAcquire(ctx.AppDir()));
     runtime.StartWindow("");
 
     // Answers the confirmation, opens the site, waits for its row, exits;

@@ -55,8 +55,8 @@ ForwardOutcome Forward(const std::string& root, const std::vector<std::string>& 
 TEST(OwnerRuntime, ServesOtherProcessesWhileADialogIsOpen) {
     TempDir dir("vardane-owner-dialog");
     ASSERT_TRUE(MakeDirectories(dir.Path() + "Tasks/"));
-    CAppContext ctx(DataRoot{dir.Path(), ExecutablePath(nullptr)});
-    gui::GuiRuntime runtime(ctx, CInstanceLock::TryAcquire(ctx.AppDir()));
+    AppContext ctx(DataRoot{dir.Path(), ExecutablePath(nullptr)});
+    gui::GuiRuntime runtime(ctx, InstanceLock::TryAcquire(ctx.AppDir()));
     runtime.SetExecutor([&runtime](const std::vector<std::string>& args, CliIo& io) {
         return RunForwardedCommand(runtime, args, io);
     });

@@ -193,7 +193,7 @@ TEST_F(WindowTest, TappingAFolderShowsItsTasksAndItsPopupMenu) {
     EXPECT_TRUE(has(commands(), ID_START));
     EXPECT_EQ(ShownIds(), (std::vector<std::string>{"2001"}));
 
-    const CTreeModel& tree = frame->Pane().Folders();
+    const TreeModel& tree = frame->Pane().Folders();
     window->TapFolder(tree.Children(tree.Top())[1]);
     QApplication::processEvents();
     EXPECT_EQ(ShownIds(), (std::vector<std::string>{"2002"}));
@@ -225,7 +225,7 @@ TEST_F(WindowTest, LanguageSwitchRelabelsTheWindow) {
     const QStringList english = texts();
     ASSERT_TRUE(english.contains("&File"));
 
-    CRegistryKey key(ctx->registry);
+    RegistryKey key(ctx->registry);
     ASSERT_TRUE(key.Open(RegRoot::LocalMachine, kVardaneKey, true));
     key.SetString("CurrentLang", "CHS");
     frame->SettingsChanged();

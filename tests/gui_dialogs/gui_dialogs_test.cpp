@@ -49,7 +49,7 @@ void Show(QWidget* window) {
 
 class GuiDialogsTest : public ::testing::Test {
   protected:
-    CAppContext& Ctx() { return root.Ctx(); }
+    AppContext& Ctx() { return root.Ctx(); }
 
     DialogTestRoot root;
     ScriptedQuestions questions;
@@ -57,7 +57,7 @@ class GuiDialogsTest : public ::testing::Test {
 
 TEST_F(GuiDialogsTest, TaskDialogRefusalFocusesTheNamedField) {
     QGuiApplication::clipboard()->setText("ftp://ftp.example/pub/file.zip");
-    CEdtTaskDlg model(Ctx(), questions);
+    EdtTaskDlg model(Ctx(), questions);
     InitNewTask(model, "");
     TaskDialog dialog(nullptr, model);
     Show(&dialog);
@@ -65,8 +65,8 @@ TEST_F(GuiDialogsTest, TaskDialogRefusalFocusesTheNamedField) {
               "ftp://ftp.example/pub/file.zip");
     EXPECT_EQ(Child<QLineEdit>(&dialog, "Rename")->text(), "file.zip");
 
-    auto* user = Child<QLineEdit>(&dialog, CEdtTaskDlg::kFieldUid);
-    auto* password = Child<QLineEdit>(&dialog, CEdtTaskDlg::kFieldPwd);
+    auto* user = Child<QLineEdit>(&dialog, EdtTaskDlg::kFieldUid);
+    auto* password = Child<QLineEdit>(&dialog, EdtTaskDlg::kFieldPwd);
     EXPECT_FALSE(user->isEnabled());
     Child<QCheckBox>(&dialog, "Login")->setChecked(true);
     EXPECT_TRUE(user->isEnabled());
@@ -82,7 +82,7 @@ TEST_F(GuiDialogsTest, TaskDialogRefusalFocusesTheNamedField) {
     EXPECT_EQ(user->text(), "bob");
     EXPECT_EQ(password->text(), "pw");
     // A checksum that is none keeps the dialog open on its field.
-    auto* checksum = Child<QLineEdit>(&dialog, CEdtTaskDlg::kFieldChecksum);
+    auto* checksum = Child<QLineEdit>(&dialog, EdtTaskDlg::kFieldChecksum);
     checksum->setText("md5=123");
     ClickOk(&dialog);
     ASSERT_EQ(questions.asked.size(), 2u);
@@ -106,7 +106,7 @@ TEST_F(GuiDialogsTest, TaskDialogShowsTheAddressMaskedAndStoresTheRealOne) {
     };
     bool byEnter = false;
     for (const auto& [url, stored] : cases) {
-        CEdtTaskDlg model(Ctx(), questions);
+        EdtTaskDlg model(Ctx(), questions);
         InitNewTask(model, url);
         TaskDialog dialog(nullptr, model);
         Show(&dialog);
@@ -129,20 +129,20 @@ TEST_F(GuiDialogsTest, TaskDialogShowsTheAddressMaskedAndStoresTheRealOne) {
 }
 
 TEST_F(GuiDialogsTest, SettingsSheetRefusesOutOfRangeAndWritesTheStore) {
-    CSettingDlgSheet model(Ctx(), questions);
+    SettingDlgSheet model(Ctx(), questions);
     SettingsSheetDialog dialog(nullptr, model);
     Show(&dialog);
     auto* tabs = Child<QTabWidget>(&dialog, "Pages");
-    auto* timeOut = Child<QLineEdit>(&dialog, CSettingDlgSheet::kFieldConnectionTimeOut);
+    auto* timeOut = Child<QLineEdit>(&dialog, SettingDlgSheet::kFieldConnectionTimeOut);
     timeOut->setText("91");
-    Child<QLineEdit>(&dialog, CSettingDlgSheet::kFieldMinBlock)->setText("512");
+    Child<QLineEdit>(&dialog, SettingDlgSheet::kFieldMinBlock)->setText("512");
     Child<QComboBox>(&dialog, "MaxTasks")->setCurrentIndex(3);
-    tabs->setCurrentIndex(CSettingDlgSheet::kPageProxy);
+    tabs->setCurrentIndex(SettingDlgSheet::kPageProxy);
     ClickOk(&dialog);
     ASSERT_EQ(questions.asked.size(), 1u);
     EXPECT_EQ(questions.asked[0].Text, "1 to 90");
     EXPECT_TRUE(dialog.isVisible());
-    EXPECT_EQ(tabs->currentIndex(), CSettingDlgSheet::kPageConnection);
+    EXPECT_EQ(tabs->currentIndex(), SettingDlgSheet::kPageConnection);
     EXPECT_EQ(QApplication::focusWidget(), timeOut);
     EXPECT_EQ(timeOut->selectedText(), "91");
 
@@ -153,8 +153,8 @@ TEST_F(GuiDialogsTest, SettingsSheetRefusesOutOfRangeAndWritesTheStore) {
     EXPECT_TRUE(model.Accepted());
 
     // What the store file holds, read by a fresh store.
-    CRegistry stored(root.AppDir());
-    CRegistryKey key(stored);
+    Registry stored(root.AppDir());
+    RegistryKey key(stored);
     ASSERT_TRUE(key.Open(RegRoot::CurrentUser, GroupKeyPath("Connection"), false));
     EXPECT_EQ(key.QueryString("ConnectionTimeOut"), "60");
     EXPECT_EQ(key.QueryString("MaxTasks"), "4");
@@ -166,7 +166,7 @@ TEST_F(GuiDialogsTest, SettingsSheetRefusesOutOfRangeAndWritesTheStore) {
 // Made small, the dialogs still show every page's tab and a whole folder
 // path.
 TEST_F(GuiDialogsTest, DialogsShowAllTheyHold) {
-    CSettingDlgSheet sheet(Ctx(), questions);
+    SettingDlgSheet sheet(Ctx(), questions);
     SettingsSheetDialog dialog(nullptr, sheet);
     dialog.resize(342, 320);
     Show(&dialog);
@@ -175,7 +175,7 @@ TEST_F(GuiDialogsTest, DialogsShowAllTheyHold) {
         EXPECT_TRUE(bar->rect().contains(bar->tabRect(tab))) << tab;
     }
 
-    CEdtTaskDlg model(Ctx(), questions);
+    EdtTaskDlg model(Ctx(), questions);
     InitNewTask(model, "http://example.com/a.zip");
     TaskDialog task(nullptr, model);
     Show(&task);
@@ -188,12 +188,12 @@ TEST_F(GuiDialogsTest, LanguageSwitchRelabelsTheNextDialog) {
     test::WriteFile(root.Path("Lang/CHS"),
                     Utf16LeFileBytes("[Lang]\r\nLanguage=Chinese\r\nAppTitle=Vardane-CHS\r\n"
                                      "EdtTaskDlg_URL=URL-CHS\r\n"));
-    CEdtTaskDlg before(Ctx(), questions);
+    EdtTaskDlg before(Ctx(), questions);
     InitNewTask(before, "http://example.com/a.zip");
     TaskDialog old(nullptr, before);
     EXPECT_EQ(Child<QLabel>(&old, "EdtTaskDlg_URL")->text(), "Address");
 
-    CSettingDlgSheet sheet(Ctx(), questions);
+    SettingDlgSheet sheet(Ctx(), questions);
     SettingsSheetDialog dialog(nullptr, sheet);
     auto* languages = Child<QComboBox>(&dialog, "Language");
     ASSERT_EQ(languages->count(), 3);
@@ -202,7 +202,7 @@ TEST_F(GuiDialogsTest, LanguageSwitchRelabelsTheNextDialog) {
     ClickOk(&dialog);
     ASSERT_TRUE(sheet.Accepted());
 
-    CEdtTaskDlg after(Ctx(), questions);
+    EdtTaskDlg after(Ctx(), questions);
     InitNewTask(after, "http://example.com/a.zip");
     TaskDialog next(nullptr, after);
     EXPECT_EQ(Child<QLabel>(&next, "EdtTaskDlg_URL")->text(), "URL-CHS");

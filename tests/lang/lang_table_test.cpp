@@ -53,7 +53,7 @@ TEST_F(LangTableTest, LookupRulesHoldInEveryEncoding) {
     for (const auto& [code, bytes] : files) {
         SCOPED_TRACE(code);
         ASSERT_TRUE(WriteFile(Folder() + code, bytes));
-        CLangTable lang({Folder()}, code);
+        LangTable lang({Folder()}, code);
         EXPECT_EQ(lang.GetLangText("Log_Connected"), "connected %s  ");
         EXPECT_EQ(lang.GetLangText("log_connected"), "connected %s  ");
         EXPECT_EQ(lang.GetLangText("LOG_TIMEOUT"), "timed out");
@@ -69,10 +69,10 @@ TEST_F(LangTableTest, LookupRulesHoldInEveryEncoding) {
 }
 
 TEST_F(LangTableTest, MissingFileOrFolderGivesEmptyTexts) {
-    CLangTable none({Folder()}, "Eng");
+    LangTable none({Folder()}, "Eng");
     EXPECT_EQ(none.GetAppTitle(), "");
     EXPECT_EQ(none.LangFilePath("Eng"), "");
-    CLangTable empty;
+    LangTable empty;
     EXPECT_EQ(empty.GetLangText("AppTitle"), "");
 }
 
@@ -82,7 +82,7 @@ TEST_F(LangTableTest, FirstFolderHoldingTheFileWins) {
     ASSERT_TRUE(WriteFile(second + "Eng", "AppTitle=second\r\n"));
     ASSERT_TRUE(WriteFile(second + "CHS", "AppTitle=chs\r\n"));
     ASSERT_TRUE(WriteFile(first + "Eng", "AppTitle=first\r\n"));
-    CLangTable lang({first, second}, "Eng");
+    LangTable lang({first, second}, "Eng");
     EXPECT_EQ(lang.GetAppTitle(), "first");
     EXPECT_EQ(lang.LangFilePath("CHS"), second + "CHS");
     lang.SetCurrent("CHS");
@@ -91,7 +91,7 @@ TEST_F(LangTableTest, FirstFolderHoldingTheFileWins) {
 
 TEST_F(LangTableTest, ChangedFileIsSeenAfterSetCurrent) {
     ASSERT_TRUE(WriteFile(Folder() + "Eng", "AppTitle=old\r\n"));
-    CLangTable lang({Folder()}, "Eng");
+    LangTable lang({Folder()}, "Eng");
     EXPECT_EQ(lang.GetAppTitle(), "old");
     ASSERT_TRUE(WriteFile(Folder() + "Eng", "AppTitle=new\r\n"));
     EXPECT_EQ(lang.GetAppTitle(), "old");  // loaded once
@@ -103,7 +103,7 @@ TEST_F(LangTableTest, ChangedFileIsSeenAfterSetCurrent) {
 TEST_F(LangTableTest, ConcurrentLookupsWhileTheLanguageChanges) {
     ASSERT_TRUE(WriteFile(Folder() + "A", "Log_StartRecv=a\r\n"));
     ASSERT_TRUE(WriteFile(Folder() + "B", "Log_StartRecv=b\r\n"));
-    CLangTable lang({Folder()}, "A");
+    LangTable lang({Folder()}, "A");
     std::vector<std::thread> readers;
     for (int t = 0; t < 4; ++t) {
         readers.emplace_back([&lang] {

@@ -59,11 +59,11 @@ TEST(LanguageListTest, ListsCodesWithNamesAndTheCurrentOne) {
     ASSERT_TRUE(WriteFile(folder + "CHS", Utf16LeFileBytes("AppTitle=Vardane\r\n")));
     ASSERT_TRUE(WriteFile(folder + "U8", "[Lang]\r\nLanguage=UTF-8\r\n"));
 
-    CRegistry registry(dir.Path());
-    CLangTable lang({folder}, "chs");
+    Registry registry(dir.Path());
+    LangTable lang({folder}, "chs");
     EXPECT_TRUE(LanguageList(registry, lang).empty());
 
-    CRegistryKey key(registry);
+    RegistryKey key(registry);
     ASSERT_TRUE(key.Open(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Language", true));
     key.SetString("Lang_Cnt", "5");
     key.SetString("Lang_1", "Eng");

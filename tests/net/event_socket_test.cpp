@@ -34,14 +34,14 @@ class EventSocketTest : public ::testing::Test {
         return n > 0 ? std::string(buffer.data(), static_cast<size_t>(n)) : std::string();
     }
 
-    CConnectionSet set;
+    ConnectionSet set;
 };
 
 TEST_F(EventSocketTest, ConnectIsReportedOnce) {
     ScriptedServer server([](ScriptedConnection& c) { c.WaitForClose(); });
     NetworkEvents events = Connect(server.Port());
-    EXPECT_TRUE(events.lNetworkEvents & FD_CONNECT);
-    EXPECT_EQ(events.iConnectError, 0);
+    EXPECT_TRUE(events.NetworkEvents & kFdConnect);
+    EXPECT_EQ(events.ConnectError, 0);
     EXPECT_TRUE(StaysQuiet(set, slotControl));
 }
 
@@ -54,8 +54,8 @@ TEST_F(EventSocketTest, FailedConnectIsAnEventWithItsError) {
         CreateSockets(set, 1);
         ConnectSocket(set, slotControl, host, port, host, port);
         NetworkEvents events = NextEvents(set, slotControl);
-        EXPECT_TRUE(events.lNetworkEvents & FD_CONNECT);
-        EXPECT_EQ(events.iConnectError, error) << host;
+        EXPECT_TRUE(events.NetworkEvents & kFdConnect);
+        EXPECT_EQ(events.ConnectError, error) << host;
         EXPECT_TRUE(StaysQuiet(set, slotControl));
         CloseSockets(set, 1);
     }
@@ -93,19 +93,19 @@ TEST_F(EventSocketTest, Ipv6LiteralConnectsOnAnIpv6SocketKeepingItsReceiveBound)
     ConnectSocket(set, slotControl, "::1", AddressPort(bound), "::1", AddressPort(bound));
     NetworkEvents events = NextEvents(set, slotControl);
     int accepted = ::accept(listener, nullptr, nullptr);
-    EXPECT_EQ(events.iConnectError, 0);
+    EXPECT_EQ(events.ConnectError, 0);
     int buffer = 0;
     socklen_t size = sizeof buffer;
-    ::getsockopt(set[slotControl].hSocket, SOL_SOCKET, SO_RCVBUF, &buffer, &size);
+    ::getsockopt(set[slotControl].Socket, SOL_SOCKET, SO_RCVBUF, &buffer, &size);
     EXPECT_LE(buffer, 2 * 8192) << "the kernel doubles what was asked";
     sockaddr_storage peer{}, local{};
-    EXPECT_TRUE(PeerAddress(set[slotControl].hSocket, peer));
+    EXPECT_TRUE(PeerAddress(set[slotControl].Socket, peer));
     EXPECT_EQ(AddressText(peer), "::1");
     EXPECT_TRUE(LocalAddress(set, slotControl, local));
     EXPECT_EQ(AddressText(local), "::1");
     ASSERT_GT(accepted, 0);
     ASSERT_EQ(::send(accepted, "six", 3, 0), 3);
-    EXPECT_EQ(NextEvents(set, slotControl).lNetworkEvents & FD_READ, FD_READ);
+    EXPECT_EQ(NextEvents(set, slotControl).NetworkEvents & kFdRead, kFdRead);
     EXPECT_EQ(ReceiveText(), "six");
     ::close(accepted);
     ::close(listener);
@@ -119,14 +119,14 @@ TEST_F(EventSocketTest, IgnoredReadEventDoesNotWakeTheWaitAgain) {
         c.Write("second");
         c.WaitForClose();
     });
-    ASSERT_TRUE(Connect(server.Port()).lNetworkEvents & FD_CONNECT);
-    EXPECT_TRUE(NextEvents(set, slotControl).lNetworkEvents & FD_READ);
+    ASSERT_TRUE(Connect(server.Port()).NetworkEvents & kFdConnect);
+    EXPECT_TRUE(NextEvents(set, slotControl).NetworkEvents & kFdRead);
     // The owner does not receive: the queued bytes cause no further event.
     EXPECT_TRUE(StaysQuiet(set, slotControl));
     EXPECT_TRUE(StaysQuiet(set, slotControl));
     EXPECT_EQ(ReceiveText(), "first");
     more.set_value();
-    EXPECT_TRUE(NextEvents(set, slotControl).lNetworkEvents & FD_READ);
+    EXPECT_TRUE(NextEvents(set, slotControl).NetworkEvents & kFdRead);
     EXPECT_EQ(ReceiveText(), "second");
 }
 
@@ -135,10 +135,10 @@ TEST_F(EventSocketTest, DataLeftAfterAReceiveIsReportedAgain) {
         c.Write(std::string(10000, 'x'));
         c.WaitForClose();
     });
-    ASSERT_TRUE(Connect(server.Port()).lNetworkEvents & FD_CONNECT);
+    ASSERT_TRUE(Connect(server.Port()).NetworkEvents & kFdConnect);
     size_t total = 0;
     while (total < 10000) {
-        ASSERT_TRUE(NextEvents(set, slotControl).lNetworkEvents & FD_READ) << total;
+        ASSERT_TRUE(NextEvents(set, slotControl).NetworkEvents & kFdRead) << total;
         total += ReceiveText().size();
     }
     EXPECT_EQ(total, 10000u);
@@ -147,14 +147,14 @@ TEST_F(EventSocketTest, DataLeftAfterAReceiveIsReportedAgain) {
 
 TEST_F(EventSocketTest, CloseComesOnceAndAfterTheQueuedData) {
     ScriptedServer server([](ScriptedConnection& c) { c.Write("tail"); });
-    ASSERT_TRUE(Connect(server.Port()).lNetworkEvents & FD_CONNECT);
+    ASSERT_TRUE(Connect(server.Port()).NetworkEvents & kFdConnect);
     ASSERT_TRUE(server.WaitForConnections(1));
     NetworkEvents events = NextEvents(set, slotControl);
-    EXPECT_EQ(events.lNetworkEvents & (FD_READ | FD_CLOSE), FD_READ);
+    EXPECT_EQ(events.NetworkEvents & (kFdRead | kFdClose), kFdRead);
     EXPECT_EQ(ReceiveText(), "tail");
     events = NextEvents(set, slotControl);
-    EXPECT_TRUE(events.lNetworkEvents & FD_CLOSE);
-    EXPECT_EQ(events.iCloseError, 0);
+    EXPECT_TRUE(events.NetworkEvents & kFdClose);
+    EXPECT_EQ(events.CloseError, 0);
     ReceiveBuffer buffer;
     EXPECT_EQ(Receive(set, slotControl, buffer), 0);
     EXPECT_TRUE(StaysQuiet(set, slotControl));
@@ -165,11 +165,11 @@ TEST_F(EventSocketTest, ResetIsACloseWithAnError) {
         c.ReadLine();
         c.Reset();
     });
-    ASSERT_TRUE(Connect(server.Port()).lNetworkEvents & FD_CONNECT);
-    SendBytes(set[0].hSocket, "go\r\n", 4);
+    ASSERT_TRUE(Connect(server.Port()).NetworkEvents & kFdConnect);
+    SendBytes(set[0].Socket, "go\r\n", 4);
     NetworkEvents events = NextEvents(set, slotControl);
-    EXPECT_TRUE(events.lNetworkEvents & FD_CLOSE);
-    EXPECT_EQ(events.iCloseError, ECONNRESET);
+    EXPECT_TRUE(events.NetworkEvents & kFdClose);
+    EXPECT_EQ(events.CloseError, ECONNRESET);
     EXPECT_TRUE(StaysQuiet(set, slotControl));
 }
 
@@ -180,20 +180,20 @@ TEST_F(EventSocketTest, ResetWhileAReadEventIsIgnoredIsStillReported) {
         readSeen.get_future().wait();
         c.Reset();
     });
-    ASSERT_TRUE(Connect(server.Port()).lNetworkEvents & FD_CONNECT);
-    EXPECT_TRUE(NextEvents(set, slotControl).lNetworkEvents & FD_READ);
+    ASSERT_TRUE(Connect(server.Port()).NetworkEvents & kFdConnect);
+    EXPECT_TRUE(NextEvents(set, slotControl).NetworkEvents & kFdRead);
     readSeen.set_value();
     NetworkEvents events = NextEvents(set, slotControl);
-    EXPECT_TRUE(events.lNetworkEvents & FD_CLOSE);
-    EXPECT_EQ(events.iCloseError, ECONNRESET);
+    EXPECT_TRUE(events.NetworkEvents & kFdClose);
+    EXPECT_EQ(events.CloseError, ECONNRESET);
     EXPECT_TRUE(StaysQuiet(set, slotControl));
 }
 
 TEST_F(EventSocketTest, ClosedSlotsStaySilentAndReportNoEvents) {
     ScriptedServer server([](ScriptedConnection& c) { c.Write("x"); });
-    ASSERT_TRUE(Connect(server.Port()).lNetworkEvents & FD_CONNECT);
+    ASSERT_TRUE(Connect(server.Port()).NetworkEvents & kFdConnect);
     CloseSockets(set, 1);
-    EXPECT_EQ(set[0].hSocket, 0);
+    EXPECT_EQ(set[0].Socket, 0);
     EXPECT_EQ(WaitForEvents(set, 3, 50), kWaitTimeout);
     NetworkEvents events;
     EXPECT_FALSE(EnumNetworkEvents(set, slotControl, events));
@@ -215,8 +215,8 @@ TEST_F(EventSocketTest, ActiveModeListenAcceptAndAdopt) {
     int client = ConnectLoopback(port);
     ASSERT_GE(client, 0);
     NetworkEvents events = NextEvents(set, slotListen);
-    EXPECT_TRUE(events.lNetworkEvents & FD_ACCEPT);
-    EXPECT_EQ(events.iAcceptError, 0);
+    EXPECT_TRUE(events.NetworkEvents & kFdAccept);
+    EXPECT_EQ(events.AcceptError, 0);
     int accepted = AcceptSocket(set, slotListen);
     ASSERT_GT(accepted, 0);
     AdoptSocket(set, slotData, accepted);
@@ -226,11 +226,11 @@ TEST_F(EventSocketTest, ActiveModeListenAcceptAndAdopt) {
     ::send(client, "listing", 7, MSG_NOSIGNAL);
     ::close(client);
     events = NextEvents(set, slotData);
-    EXPECT_TRUE(events.lNetworkEvents & FD_READ);
+    EXPECT_TRUE(events.NetworkEvents & kFdRead);
     ReceiveBuffer buffer;
     ASSERT_EQ(Receive(set, slotData, buffer), 7);
     EXPECT_STREQ(buffer.data(), "listing");
-    EXPECT_TRUE(NextEvents(set, slotData).lNetworkEvents & FD_CLOSE);
+    EXPECT_TRUE(NextEvents(set, slotData).NetworkEvents & kFdClose);
 }
 
 TEST_F(EventSocketTest, WaitReturnsTheLowestSignalledSlot) {
@@ -248,8 +248,8 @@ TEST_F(EventSocketTest, WaitReturnsTheLowestSignalledSlot) {
         first = WaitForEvents(set);
     }
     ASSERT_GE(first, 0);
-    EXPECT_TRUE(NextEvents(set, slotControl).lNetworkEvents & FD_CONNECT);
-    EXPECT_TRUE(NextEvents(set, slotData).lNetworkEvents & FD_CONNECT);
+    EXPECT_TRUE(NextEvents(set, slotControl).NetworkEvents & kFdConnect);
+    EXPECT_TRUE(NextEvents(set, slotData).NetworkEvents & kFdConnect);
 }
 
 TEST_F(EventSocketTest, ReceiveTerminatesTheTextAndReportsNothingAsMinusOne) {
@@ -257,8 +257,8 @@ TEST_F(EventSocketTest, ReceiveTerminatesTheTextAndReportsNothingAsMinusOne) {
         c.Write("220 ready\r\n");
         c.WaitForClose();
     });
-    ASSERT_TRUE(Connect(server.Port()).lNetworkEvents & FD_CONNECT);
-    ASSERT_TRUE(NextEvents(set, slotControl).lNetworkEvents & FD_READ);
+    ASSERT_TRUE(Connect(server.Port()).NetworkEvents & kFdConnect);
+    ASSERT_TRUE(NextEvents(set, slotControl).NetworkEvents & kFdRead);
     ReceiveBuffer buffer;
     buffer.fill('z');
     ASSERT_EQ(Receive(set, slotControl, buffer), 11);

@@ -4,13 +4,13 @@
 
 namespace vardane::test {
 
-NetworkEvents NextEvents(CConnectionSet& set, int slot, int slices) {
+NetworkEvents NextEvents(ConnectionSet& set, int slot, int slices) {
     NetworkEvents events;
     for (int i = 0; i < slices; ++i) {
         int result = WaitForEvents(set);
         if (result == slot) {
             EnumNetworkEvents(set, slot, events);
-            if (events.lNetworkEvents != FD_WRITE) {
+            if (events.NetworkEvents != kFdWrite) {
                 return events;
             }
             events = NetworkEvents{};
@@ -27,24 +27,24 @@ NetworkEvents NextEvents(CConnectionSet& set, int slot, int slices) {
     return events;
 }
 
-bool StaysQuiet(CConnectionSet& set, int slot) {
+bool StaysQuiet(ConnectionSet& set, int slot) {
     return WaitForEvents(set, slot + 1) == kWaitTimeout;
 }
 
-HandshakeResult ConnectThrough(CConnectionSet& set, IConnectionOwner& owner,
+HandshakeResult ConnectThrough(ConnectionSet& set, IConnectionOwner& owner,
                                const ProxyRecord& proxy, const std::string& host, int port,
                                const std::string& targetHost, int targetPort) {
     HandshakeResult result;
     ConnectSocket(set, slotControl, host, port, targetHost, targetPort);
     NetworkEvents events = NextEvents(set, slotControl);
-    if (!(events.lNetworkEvents & FD_CONNECT) || events.iConnectError != 0) {
+    if (!(events.NetworkEvents & kFdConnect) || events.ConnectError != 0) {
         return result;
     }
     int64_t consumed = 0;
     result.step = NegotiateProxy(owner, set[slotControl], proxy, nullptr, 0, consumed);
     while (result.step != proxyFailed && result.step != proxyReady) {
         events = NextEvents(set, slotControl);
-        if (!(events.lNetworkEvents & FD_READ)) {
+        if (!(events.NetworkEvents & kFdRead)) {
             result.step = -1;
             return result;
         }
@@ -64,18 +64,18 @@ HandshakeResult ConnectThrough(CConnectionSet& set, IConnectionOwner& owner,
     return result;
 }
 
-std::string ExchangeOnSlot(CConnectionSet& set, const std::string& request, std::string leftover) {
-    SendBytes(set[slotControl].hSocket, request.data(), request.size());
+std::string ExchangeOnSlot(ConnectionSet& set, const std::string& request, std::string leftover) {
+    SendBytes(set[slotControl].Socket, request.data(), request.size());
     std::string reply = std::move(leftover);
     for (;;) {
         NetworkEvents events = NextEvents(set, slotControl);
-        if (events.lNetworkEvents & FD_READ) {
+        if (events.NetworkEvents & kFdRead) {
             ReceiveBuffer buffer;
             int received = Receive(set, slotControl, buffer);
             if (received > 0) {
                 reply.append(buffer.data(), static_cast<size_t>(received));
             }
-        } else if (events.lNetworkEvents == 0 || (events.lNetworkEvents & FD_CLOSE)) {
+        } else if (events.NetworkEvents == 0 || (events.NetworkEvents & kFdClose)) {
             return reply;
         }
     }

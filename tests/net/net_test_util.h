@@ -55,12 +55,12 @@ class RecordingOwner : public IConnectionOwner {
 };
 
 // Waits (a bounded number of 500 ms slices) until slot is signalled and
-// returns its events; lNetworkEvents is 0 when nothing came. A lone FD_WRITE
+// returns its events; NetworkEvents is 0 when nothing came. A lone kFdWrite
 // (recorded when a connection is set up) is skipped.
-NetworkEvents NextEvents(CConnectionSet& set, int slot, int slices = 20);
+NetworkEvents NextEvents(ConnectionSet& set, int slot, int slices = 20);
 
 // True when the next wait on slot times out with nothing recorded.
-bool StaysQuiet(CConnectionSet& set, int slot);
+bool StaysQuiet(ConnectionSet& set, int slot);
 
 struct HandshakeResult {
     int step = -1;         // 5 ready, 0 failed, -1 the connection failed first
@@ -70,13 +70,13 @@ struct HandshakeResult {
 // Connects slot 0 of set to host:port (the proxy, or the server itself for a
 // direct record) with target as the server, and runs NegotiateProxy on the
 // connect event and every receive until it returns 0 or 5.
-HandshakeResult ConnectThrough(CConnectionSet& set, IConnectionOwner& owner,
+HandshakeResult ConnectThrough(ConnectionSet& set, IConnectionOwner& owner,
                                const ProxyRecord& proxy, const std::string& host, int port,
                                const std::string& targetHost, int targetPort);
 
 // Sends request on slot 0 and returns everything received until the peer
 // closes, starting with leftover.
-std::string ExchangeOnSlot(CConnectionSet& set, const std::string& request,
+std::string ExchangeOnSlot(ConnectionSet& set, const std::string& request,
                            std::string leftover = {});
 
 }  // namespace vardane::test

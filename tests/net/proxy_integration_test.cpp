@@ -50,7 +50,7 @@ class ProxyIntegrationTest : public ::testing::Test {
 
     NginxServer nginx_;
     std::string sha_;
-    CConnectionSet set_;
+    ConnectionSet set_;
     RecordingOwner owner_;
 };
 

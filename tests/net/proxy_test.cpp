@@ -62,7 +62,7 @@ class ProxyTest : public ::testing::Test {
         return all;
     }
 
-    CConnectionSet set;
+    ConnectionSet set;
     RecordingOwner owner;
     ProxyRecord proxy;
 };
@@ -179,7 +179,7 @@ TEST_F(ProxyTest, DirectAndHttpGetSendNothing) {
 }
 
 TEST_F(ProxyTest, OnceReadyLaterReceivesConsumeNothing) {
-    CEventSocket conn;
+    EventSocket conn;
     conn.ProxyStep = proxyReady;
     ProxyRecord socks = MakeProxy(proxySocks5, "127.0.0.1", 1);
     int64_t consumed = 7;
@@ -194,7 +194,7 @@ TEST_F(ProxyTest, OnceReadyLaterReceivesConsumeNothing) {
 }
 
 TEST_F(ProxyTest, ShortSocksReplyNeverConsumesMoreThanItHas) {
-    CEventSocket conn;
+    EventSocket conn;
     conn.ProxyStep = proxySocks5ConnectSent;
     ProxyRecord socks = MakeProxy(proxySocks5, "127.0.0.1", 1);
     int64_t consumed = 0;

@@ -20,7 +20,7 @@ class SendCommandTest : public ::testing::Test {
         wire_.clear();
         CreateSockets(set, 1);
         ConnectSocket(set, slotControl, "127.0.0.1", server_.Port(), "127.0.0.1", server_.Port());
-        ASSERT_TRUE(NextEvents(set, slotControl).lNetworkEvents & FD_CONNECT);
+        ASSERT_TRUE(NextEvents(set, slotControl).NetworkEvents & kFdConnect);
     }
 
     // Closes the connection and returns everything the peer received.
@@ -31,7 +31,7 @@ class SendCommandTest : public ::testing::Test {
         return wire_;
     }
 
-    CConnectionSet set;
+    ConnectionSet set;
     RecordingOwner owner;
 
   private:
@@ -52,7 +52,7 @@ TEST_F(SendCommandTest, NothingWhenEmptyStoppedOrWithoutSocket) {
     owner.stopped = true;
     SendCommand(set, owner, "QUIT", "");
     owner.stopped = false;
-    CConnectionSet empty;
+    ConnectionSet empty;
     SendCommand(empty, owner, "QUIT", "");
     EXPECT_EQ(Wire(), "");
     EXPECT_TRUE(owner.Log().empty());

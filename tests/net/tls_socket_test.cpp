@@ -25,8 +25,8 @@ class TlsSocket : public HttpsTest {
         CreateSockets(set, 1);
         ConnectSocket(set, 0, "127.0.0.1", port, "127.0.0.1", port);
         NetworkEvents connected = NextEvents(set, 0);
-        EXPECT_TRUE(connected.lNetworkEvents & FD_CONNECT);
-        EXPECT_EQ(connected.iConnectError, 0);
+        EXPECT_TRUE(connected.NetworkEvents & kFdConnect);
+        EXPECT_EQ(connected.ConnectError, 0);
         EXPECT_TRUE(StartTls(set, 0, "127.0.0.1", options));
         return NextEvents(set, 0);
     }
@@ -36,14 +36,14 @@ class TlsSocket : public HttpsTest {
     // handshake resumed an earlier session.
     bool FetchOnce(int port, const TlsOptions& options) {
         NetworkEvents done = Handshake(port, options);
-        EXPECT_EQ(done.iConnectError, 0);
+        EXPECT_EQ(done.ConnectError, 0);
         bool resumed = TlsOf(set, 0)->Resumed();
         SendCommand(set, owner, "GET /a.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "");
         std::string reply;
         while (reply.size() < body.size() ||
                reply.compare(reply.size() - body.size(), body.size(), body) != 0) {
             NetworkEvents e = NextEvents(set, 0, 4);
-            if (!(e.lNetworkEvents & FD_READ)) {
+            if (!(e.NetworkEvents & kFdRead)) {
                 ADD_FAILURE() << reply.size() << " bytes so far";
                 break;
             }
@@ -60,7 +60,7 @@ class TlsSocket : public HttpsTest {
     }
 
     TestPki& pki = Pki();
-    CConnectionSet set;
+    ConnectionSet set;
     RecordingOwner owner;
     std::string body;
 };
@@ -72,8 +72,8 @@ class TlsSocket : public HttpsTest {
 TEST_F(TlsSocket, BytesHeldInsideTheSessionRaiseReadEvents) {
     auto nginx = Serve(pki.Good());
     NetworkEvents done = Handshake(nginx->Port());
-    ASSERT_TRUE(done.lNetworkEvents & FD_CONNECT);
-    ASSERT_EQ(done.iConnectError, 0) << TlsOf(set, 0)->FailureText();
+    ASSERT_TRUE(done.NetworkEvents & kFdConnect);
+    ASSERT_EQ(done.ConnectError, 0) << TlsOf(set, 0)->FailureText();
     SendCommand(set, owner, "GET /a.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "");
     std::string reply;
     auto complete = [&] {
@@ -82,7 +82,7 @@ TEST_F(TlsSocket, BytesHeldInsideTheSessionRaiseReadEvents) {
     };
     while (!complete()) {
         NetworkEvents e = NextEvents(set, 0, 4);
-        ASSERT_TRUE(e.lNetworkEvents & FD_READ) << reply.size() << " bytes so far";
+        ASSERT_TRUE(e.NetworkEvents & kFdRead) << reply.size() << " bytes so far";
         char chunk[7];
         int64_t n = ReceiveBytes(set, 0, chunk, sizeof chunk);
         if (n > 0) {
@@ -100,12 +100,12 @@ TEST_F(TlsSocket, LastByteHeldInsideTheSessionIsARead) {
         }
     });
     NetworkEvents done = Handshake(server.Port());
-    ASSERT_EQ(done.iConnectError, 0) << TlsOf(set, 0)->FailureText();
+    ASSERT_EQ(done.ConnectError, 0) << TlsOf(set, 0)->FailureText();
     std::string got;
     char chunk[10] = {};
     for (int turn = 0; turn < 3 && got.size() < 10; ++turn) {
         NetworkEvents e = NextEvents(set, 0, 4);
-        ASSERT_TRUE(e.lNetworkEvents & FD_READ) << got.size() << " bytes so far";
+        ASSERT_TRUE(e.NetworkEvents & kFdRead) << got.size() << " bytes so far";
         int64_t n = ReceiveBytes(set, 0, chunk, got.empty() ? 9 : 1);
         got.append(chunk, static_cast<size_t>(std::max<int64_t>(n, 0)));
     }
@@ -127,8 +127,8 @@ TEST_F(TlsSocket, LaterConnectionsResumeOnlyUnderTheSameChecks) {
 TEST_F(TlsSocket, FailedCheckIsAConnectErrorWithItsReason) {
     auto nginx = Serve(pki.Expired());
     NetworkEvents done = Handshake(nginx->Port());
-    ASSERT_TRUE(done.lNetworkEvents & FD_CONNECT);
-    EXPECT_EQ(done.iConnectError, kErrorTls);
+    ASSERT_TRUE(done.NetworkEvents & kFdConnect);
+    EXPECT_EQ(done.ConnectError, kErrorTls);
     ASSERT_NE(TlsOf(set, 0), nullptr);
     EXPECT_EQ(TlsOf(set, 0)->Failure(), TlsFailure::Verify);
     EXPECT_NE(TlsOf(set, 0)->FailureText().find("expired"), std::string::npos);

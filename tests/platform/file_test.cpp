@@ -132,7 +132,7 @@ TEST(DeferredSync, SyncsInOrderReportsFailuresAndFinishesOnDestruction) {
     std::vector<std::string> failed;
     SetSyncFunctionForTest(RecordingSync);
     {
-        CDeferredSync sync([&failed](const std::string& path) { failed.push_back(path); });
+        DeferredSync sync([&failed](const std::string& path) { failed.push_back(path); });
         sync.Add(dir / "gone");
         sync.Add(dir / "a");
         sync.Drain();

@@ -11,12 +11,12 @@ namespace {
 
 using test::TempDir;
 using Lines = std::vector<std::string>;
-using Encoding = CTextLineReader::Encoding;
+using Encoding = TextLineReader::Encoding;
 
 // Reads until AtEnd, which must turn true with the last line itself: a flag
 // set late shows as an extra empty line in every expectation below.
 Lines ReadAll(const std::string& path, Encoding* encoding = nullptr) {
-    CTextLineReader reader;
+    TextLineReader reader;
     EXPECT_TRUE(reader.Open(path));
     if (encoding != nullptr) {
         *encoding = reader.GetEncoding();
@@ -115,7 +115,7 @@ TEST(TextLineReader, InvalidBytesPerEncoding) {
 
 TEST(TextLineReader, MissingFileIsAtItsEnd) {
     TempDir dir;
-    CTextLineReader reader;
+    TextLineReader reader;
     EXPECT_FALSE(reader.Open(dir / "missing"));
     EXPECT_TRUE(reader.AtEnd());
     std::string line = "x";

@@ -29,7 +29,7 @@ struct StepCounter {
 };
 
 TEST(PeriodicThread, StepsRepeatAndStartStopRepeats) {
-    CPeriodicThread thread;
+    PeriodicThread thread;
     StepCounter counter;
     EXPECT_FALSE(thread.Running());
     for (int round = 0; round < 3; ++round) {
@@ -46,7 +46,7 @@ TEST(PeriodicThread, StepsRepeatAndStartStopRepeats) {
 TEST(PeriodicThread, StopWakesALongSleepAtOnce) {
     StepCounter counter;
     {
-        CPeriodicThread thread;
+        PeriodicThread thread;
         thread.Start(1h, [&] { counter.Step(); });
         thread.Stop();  // would hang for an hour without the wake-up
         thread.Start(1h, [&] { counter.Step(); });
@@ -55,7 +55,7 @@ TEST(PeriodicThread, StopWakesALongSleepAtOnce) {
 }
 
 TEST(PeriodicThread, StopFromInsideTheStepEndsTheLoop) {
-    CPeriodicThread thread;
+    PeriodicThread thread;
     StepCounter counter;
     thread.Start(1ms, [&] {
         counter.Step();

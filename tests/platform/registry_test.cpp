@@ -25,8 +25,8 @@ std::string ReadText(const std::string& path) {
 
 TEST(Registry, WritesTheDocumentedFileFormat) {
     TempDir dir;
-    CRegistry registry(dir.Path());
-    CRegistryKey key(registry);
+    Registry registry(dir.Path());
+    RegistryKey key(registry);
     ASSERT_TRUE(key.Open(kCu, "SOFTWARE\\Vardane\\Connection", true));
     key.SetString("MaxTasks", "1");
     key.SetDefault("the key's \"default\"");
@@ -58,17 +58,17 @@ TEST(Registry, HostileNamesAndValuesSurviveARoundTrip) {
     };
     const std::string keyPath = "SOFTWARE\\Vardane\\[odd]=key \"name\"]";
     {
-        CRegistry registry(dir.Path());
-        CRegistryKey key(registry);
+        Registry registry(dir.Path());
+        RegistryKey key(registry);
         ASSERT_TRUE(key.Open(kCu, keyPath, true));
         for (const auto& [name, value] : hostile) {
             key.SetString(name, value);
         }
         key.SetDefault("\\");
     }
-    CRegistry again(dir.Path());
+    Registry again(dir.Path());
     EXPECT_TRUE(again.Store(kCu).SetAsideName().empty());
-    CRegistryKey key(again);
+    RegistryKey key(again);
     ASSERT_TRUE(key.Open(kCu, keyPath, false));
     for (const auto& [name, value] : hostile) {
         EXPECT_EQ(key.QueryString(name), value) << name;
@@ -78,13 +78,13 @@ TEST(Registry, HostileNamesAndValuesSurviveARoundTrip) {
 
 TEST(Registry, NamesAreCaseInsensitiveAndKeepTheirFirstCase) {
     TempDir dir;
-    CRegistry registry(dir.Path());
-    CRegistryKey key(registry);
+    Registry registry(dir.Path());
+    RegistryKey key(registry);
     ASSERT_TRUE(key.Open(kCu, "Software\\Vardane", true));
     key.SetString("MaxTasks", "1");
     key.SetString("MAXTASKS", "2");
 
-    CRegistryKey other(registry);
+    RegistryKey other(registry);
     ASSERT_TRUE(other.Open(kCu, "SOFTWARE\\vardane", false));
     EXPECT_EQ(other.QueryString("maxtasks"), "2");
     const auto values = registry.Store(kCu).Values("software\\VARDANE");
@@ -98,12 +98,12 @@ TEST(Registry, NamesAreCaseInsensitiveAndKeepTheirFirstCase) {
 
 TEST(Registry, SubKeysEnumerateInCaseInsensitiveOrder) {
     TempDir dir;
-    CRegistry registry(dir.Path());
+    Registry registry(dir.Path());
     for (const char* name : {"video", "Music", "eBook", "_first", "Soft", "apps"}) {
-        CRegistryKey key(registry);
+        RegistryKey key(registry);
         ASSERT_TRUE(key.Open(kCu, std::string("Cat\\") + name, true));
     }
-    CRegistryKey cat(registry);
+    RegistryKey cat(registry);
     ASSERT_TRUE(cat.Open(kCu, "cat", false));
     EXPECT_EQ(cat.SubKeyCount(), 6);
     std::vector<std::string> names;
@@ -118,8 +118,8 @@ TEST(Registry, SubKeysEnumerateInCaseInsensitiveOrder) {
 
 TEST(Registry, OpenCreateCloseAndDelete) {
     TempDir dir;
-    CRegistry registry(dir.Path());
-    CRegistryKey key(registry);
+    Registry registry(dir.Path());
+    RegistryKey key(registry);
     EXPECT_FALSE(key.Open(kCu, "A\\B", false));
     EXPECT_FALSE(key.IsOpen());
     EXPECT_TRUE(key.Open(kCu, "A\\B\\C", true));
@@ -136,13 +136,13 @@ TEST(Registry, OpenCreateCloseAndDelete) {
     key.SetString("v", "x");
     EXPECT_EQ(key.QueryString("v"), "");
 
-    EXPECT_TRUE(CRegistryKey::DeleteKey(registry, kCu, "a\\b"));
+    EXPECT_TRUE(RegistryKey::DeleteKey(registry, kCu, "a\\b"));
     EXPECT_FALSE(registry.Store(kCu).KeyExists("A\\B\\C"));
     EXPECT_TRUE(registry.Store(kCu).KeyExists("A"));
-    EXPECT_FALSE(CRegistryKey::DeleteKey(registry, kCu, "A\\B"));
+    EXPECT_FALSE(RegistryKey::DeleteKey(registry, kCu, "A\\B"));
     EXPECT_FALSE(registry.Store(kLm).KeyExists("A"));  // two separate hives
 
-    CRegistry reread(dir.Path());
+    Registry reread(dir.Path());
     EXPECT_EQ(reread.Store(kCu).AllKeys(), std::vector<std::string>{"A"});
 }
 
@@ -156,17 +156,17 @@ TEST(Registry, CorruptFileIsSetAsideAndTheStoreStartsEmpty) {
           std::string("[A]\n\"x\"=\"bad \\q escape\"\n"),
           std::string("[A]\n\"x\"=\"1\" trailing\n"), std::string("[A]\njunk\n")}) {
         ASSERT_TRUE(WriteFileAtomic(path, bad, 0600));
-        CRegistry registry(dir.Path());
-        CRegistryStore& store = registry.Store(kCu);
+        Registry registry(dir.Path());
+        RegistryStore& store = registry.Store(kCu);
         ASSERT_FALSE(store.SetAsideName().empty()) << bad;
         EXPECT_TRUE(store.AllKeys().empty()) << bad;  // never half-read
         EXPECT_EQ(ReadText(store.SetAsideName()), bad);
         EXPECT_FALSE(FileExists(path));
         // Usable at once: the next write makes a fresh file.
-        CRegistryKey key(registry);
+        RegistryKey key(registry);
         ASSERT_TRUE(key.Open(kCu, "Good", true));
         key.SetString("a", "2");
-        CRegistry reread(dir.Path());
+        Registry reread(dir.Path());
         EXPECT_TRUE(reread.Store(kCu).SetAsideName().empty());
         std::string value;
         EXPECT_TRUE(reread.Store(kCu).QueryValue("Good", "a", value));
@@ -190,9 +190,9 @@ TEST(Registry, HandEditedFilesAreAccepted) {
                                 "\r\n"
                                 "[software\\VARDANE]\n"
                                 "@=\"dflt\"\n"));
-    CRegistry registry(dir.Path());
+    Registry registry(dir.Path());
     EXPECT_TRUE(registry.Store(kLm).SetAsideName().empty());
-    CRegistryKey key(registry);
+    RegistryKey key(registry);
     ASSERT_TRUE(key.Open(kLm, "SOFTWARE\\Vardane", false));
     EXPECT_EQ(key.QueryString("apppath"), "/opt/vardane");
     EXPECT_EQ(key.QueryDefault(), "dflt");
@@ -200,8 +200,8 @@ TEST(Registry, HandEditedFilesAreAccepted) {
 
 TEST(Registry, BatchWritesOnceAtTheEnd) {
     TempDir dir;
-    CRegistry registry(dir.Path());
-    CRegistryStore& store = registry.Store(kCu);
+    Registry registry(dir.Path());
+    RegistryStore& store = registry.Store(kCu);
     const std::string path = dir / "Registry/HKCU.reg";
     store.BeginBatch();
     store.BeginBatch();
@@ -217,12 +217,12 @@ TEST(Registry, BatchWritesOnceAtTheEnd) {
 TEST(Registry, ConcurrentWritersLoseNothing) {
     TempDir dir;
     {
-        CRegistry registry(dir.Path());
+        Registry registry(dir.Path());
         std::vector<std::thread> threads;
         for (int t = 0; t < 4; ++t) {
             threads.emplace_back([&registry, t] {
                 for (int i = 0; i < 25; ++i) {
-                    CRegistryKey key(registry);
+                    RegistryKey key(registry);
                     key.Open(kCu, "T\\" + std::to_string(t), true);
                     key.SetString("v" + std::to_string(i), std::to_string(i));
                 }
@@ -232,7 +232,7 @@ TEST(Registry, ConcurrentWritersLoseNothing) {
             thread.join();
         }
     }
-    CRegistry reread(dir.Path());
+    Registry reread(dir.Path());
     for (int t = 0; t < 4; ++t) {
         EXPECT_EQ(reread.Store(kCu).Values("T\\" + std::to_string(t)).size(), 25u);
     }

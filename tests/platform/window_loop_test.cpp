@@ -10,13 +10,13 @@
 namespace vardane {
 namespace {
 
-bool WakeReadable(const CWindowLoop& loop, int timeoutMs) {
+bool WakeReadable(const WindowLoop& loop, int timeoutMs) {
     pollfd p{loop.WakeFd(), POLLIN, 0};
     return ::poll(&p, 1, timeoutMs) == 1;
 }
 
 TEST(WindowLoop, ConcurrentSendersRunOnceInOrderOnTheWindowThread) {
-    CWindowLoop loop;
+    WindowLoop loop;
     constexpr int kSenders = 8;
     constexpr int kCalls = 200;
     const auto windowThread = std::this_thread::get_id();
@@ -55,7 +55,7 @@ TEST(WindowLoop, ConcurrentSendersRunOnceInOrderOnTheWindowThread) {
 }
 
 TEST(WindowLoop, SendOnTheWindowThreadRunsInline) {
-    CWindowLoop loop;
+    WindowLoop loop;
     int ran = 0;
     EXPECT_TRUE(loop.Send([&] { ++ran; }));
     EXPECT_EQ(ran, 1);
@@ -78,7 +78,7 @@ TEST(WindowLoop, SendOnTheWindowThreadRunsInline) {
 }
 
 TEST(WindowLoop, WakeDescriptorIsReadableWhileCallsAreQueued) {
-    CWindowLoop loop;
+    WindowLoop loop;
     EXPECT_FALSE(WakeReadable(loop, 0));
     std::vector<int> order;
     loop.Post([&] { order.push_back(1); });
@@ -98,7 +98,7 @@ TEST(WindowLoop, WakeDescriptorIsReadableWhileCallsAreQueued) {
 }
 
 TEST(WindowLoop, NestedPumpRunsEveryCallExactlyOnce) {
-    CWindowLoop loop;
+    WindowLoop loop;
     std::vector<int> order;
     loop.Post([&] {
         order.push_back(1);
@@ -121,7 +121,7 @@ TEST(WindowLoop, NestedPumpRunsEveryCallExactlyOnce) {
 }
 
 TEST(WindowLoop, CloseReleasesBlockedSendersWithoutRunningTheirCalls) {
-    CWindowLoop loop;
+    WindowLoop loop;
     std::atomic<bool> ran{false};
     std::atomic<int> result{-1};
     std::thread sender([&] { result = loop.Send([&] { ran = true; }) ? 1 : 0; });
@@ -140,7 +140,7 @@ TEST(WindowLoop, CloseReleasesBlockedSendersWithoutRunningTheirCalls) {
 }
 
 TEST(WindowLoop, DestroyingTheLoopReleasesABlockedSender) {
-    auto loop = std::make_unique<CWindowLoop>();
+    auto loop = std::make_unique<WindowLoop>();
     std::atomic<int> result{-1};
     std::thread sender([&, raw = loop.get()] { result = raw->Send([] {}) ? 1 : 0; });
     ASSERT_TRUE(WakeReadable(*loop, -1));
@@ -152,7 +152,7 @@ TEST(WindowLoop, DestroyingTheLoopReleasesABlockedSender) {
 // The shutdown of the main window: ask the workers to stop, then pump until
 // the last one has ended, while they keep sending to the window.
 TEST(WindowLoop, ShutdownPumpsUntilWorkersEnd) {
-    CWindowLoop loop;
+    WindowLoop loop;
     std::atomic<bool> stop{false};
     std::atomic<int> running{0};
     std::atomic<int> sent{0};

@@ -22,7 +22,7 @@ class ProxyRecordTest : public ::testing::Test {
         lang_.SetCurrent("Eng");
     }
     TempDir dir_{"vardane-proxy"};
-    CLangTable lang_;
+    LangTable lang_;
 };
 
 // Every field of a record, with the type's display name, on one line.
@@ -67,12 +67,12 @@ TEST_F(ProxyRecordTest, MissingFieldsAreEmptyAndTheRestIsThePassword) {
 }
 
 TEST_F(ProxyRecordTest, LoadsEntriesFromTheStore) {
-    CAppContext ctx(RootOf(dir_));
+    AppContext ctx(RootOf(dir_));
     RunSettingsStartup(ctx);
     EXPECT_EQ(Fields(LoadProxyRecord(ctx, 1)), "0|pasv|Direct Connection||0|-|||Direct connection");
     EXPECT_EQ(LoadProxyRecord(ctx, 3).TypeName, "HTTP Get");
 
-    CRegistryKey key(ctx.registry);
+    RegistryKey key(ctx.registry);
     ASSERT_TRUE(key.Open(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Proxy", false));
     key.SetString("Proxy_2", "1,1,Squid,127.0.0.1,3128,1,bob,p,w");
     EXPECT_EQ(Fields(LoadProxyRecord(ctx, 2)),

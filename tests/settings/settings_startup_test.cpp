@@ -54,9 +54,9 @@ class SettingsStartupTest : public ::testing::Test {
     }
 
     // A fresh program start on the same data root.
-    CAppContext& Start() {
+    AppContext& Start() {
         ctx_.reset();
-        ctx_ = std::make_unique<CAppContext>(RootOf(dir_));
+        ctx_ = std::make_unique<AppContext>(RootOf(dir_));
         RunSettingsStartup(*ctx_);
         return *ctx_;
     }
@@ -64,22 +64,22 @@ class SettingsStartupTest : public ::testing::Test {
     // Sets a value of the store as the user would by hand between two starts.
     void SetByHand(RegRoot root, const std::string& key, const std::string& name,
                    const std::string& value) {
-        CRegistry registry(dir_.Path());
+        Registry registry(dir_.Path());
         registry.Store(root).CreateKey(key);
         registry.Store(root).SetValue(key, name, value);
     }
 
     TempDir dir_{"vardane-settings"};
-    std::unique_ptr<CAppContext> ctx_;
+    std::unique_ptr<AppContext> ctx_;
 };
 
 // The defaults themselves live in one table (default_settings.cpp); this
 // checks what start-up derives: paths from the data root, texts from the
 // language file, units, and that the store reached the disk.
 TEST_F(SettingsStartupTest, FirstStartWritesTheDefaultsToDiskAndLoadsThem) {
-    CAppContext& ctx = Start();
+    AppContext& ctx = Start();
     std::vector<std::string> written = DumpRegistry(ctx.registry);
-    CRegistry reread(dir_.Path());
+    Registry reread(dir_.Path());
     EXPECT_EQ(DumpRegistry(reread), written);
     const std::string cu = "HKCU\\SOFTWARE\\Vardane\\";
     for (const std::string& line :
@@ -90,11 +90,11 @@ TEST_F(SettingsStartupTest, FirstStartWritesTheDefaultsToDiskAndLoadsThem) {
         EXPECT_NE(std::find(written.begin(), written.end(), line), written.end()) << line;
     }
 
-    const CAppSettings& s = ctx.settings;
+    const AppSettings& s = ctx.settings;
     EXPECT_EQ(s.AppDir, dir_.Path());
     EXPECT_EQ(ctx.lang.Current(), "Eng");
     EXPECT_EQ(s.MinBlock, 100 * 1024) << "stored in KB";
-    EXPECT_EQ(ctx.iSpeedLimitKB, 1024);
+    EXPECT_EQ(ctx.SpeedLimitKB, 1024);
     EXPECT_EQ(s.UserAgent, "Mozilla/4.0 (compatible; MSIE 4.01; Windows CE; PPC; 240x320)");
     EXPECT_EQ(s.SpeedLimitText, "Speed limit");
     EXPECT_EQ(s.DownloadFolder, dir_.Path() + "Download/");
@@ -110,8 +110,8 @@ TEST_F(SettingsStartupTest, EmptiedValuesComeBackAndTextIsNeverOverwritten) {
     SetByHand(RegRoot::LocalMachine, "SOFTWARE\\Vardane", "CurrentLang", "");
     SetByHand(RegRoot::LocalMachine, "SOFTWARE\\Vardane", "AppPath", "/opt/elsewhere/vardane");
 
-    CAppContext& ctx = Start();
-    CRegistryKey key(ctx.registry);
+    AppContext& ctx = Start();
+    RegistryKey key(ctx.registry);
     ASSERT_TRUE(key.Open(RegRoot::CurrentUser, connection, false));
     EXPECT_EQ(key.QueryString("MaxTasks"), "1");
     EXPECT_EQ(key.QueryString("RetryCounts"), "abc");
@@ -121,7 +121,7 @@ TEST_F(SettingsStartupTest, EmptiedValuesComeBackAndTextIsNeverOverwritten) {
     EXPECT_EQ(ctx.settings.MinBlock, 7 * 1024);
     EXPECT_EQ(ctx.settings.CurrentLang, "Eng");
 
-    CRegistryKey machine(ctx.registry);
+    RegistryKey machine(ctx.registry);
     ASSERT_TRUE(machine.Open(RegRoot::LocalMachine, "SOFTWARE\\Vardane", false));
     EXPECT_EQ(machine.QueryString("CurrentLang"), "Eng");
     EXPECT_EQ(machine.QueryString("AppPath"), "/opt/elsewhere/vardane");
@@ -132,20 +132,20 @@ TEST_F(SettingsStartupTest, SpeedLimitValuesAreTakenAsStored) {
     const std::string connection = "SOFTWARE\\Vardane\\Connection";
     SetByHand(RegRoot::CurrentUser, connection, "SpeedLimit", "0");
     SetByHand(RegRoot::CurrentUser, connection, "SpeedLimitKBSec", "300");
-    CAppContext& ctx = Start();
+    AppContext& ctx = Start();
     EXPECT_FALSE(ctx.settings.SpeedLimit);
-    EXPECT_EQ(ctx.iSpeedLimitKB, 300);
+    EXPECT_EQ(ctx.SpeedLimitKB, 300);
 
     // Out of the limit control's range: kept in the store, clamped in use.
     SetByHand(RegRoot::CurrentUser, connection, "SpeedLimit", "1");
     SetByHand(RegRoot::CurrentUser, connection, "SpeedLimitKBSec", "abc");
     Start();
     EXPECT_TRUE(ctx_->settings.SpeedLimit);
-    EXPECT_EQ(ctx_->iSpeedLimitKB, 1);
+    EXPECT_EQ(ctx_->SpeedLimitKB, 1);
     SetByHand(RegRoot::CurrentUser, connection, "SpeedLimitKBSec", "99999999999999999999");
     Start();
-    EXPECT_EQ(ctx_->iSpeedLimitKB, 1024);
-    CRegistryKey key(ctx_->registry);
+    EXPECT_EQ(ctx_->SpeedLimitKB, 1024);
+    RegistryKey key(ctx_->registry);
     ASSERT_TRUE(key.Open(RegRoot::CurrentUser, connection, false));
     EXPECT_EQ(key.QueryString("SpeedLimitKBSec"), "99999999999999999999");
 }
@@ -155,7 +155,7 @@ TEST_F(SettingsStartupTest, OutOfRangeValuesAreClampedWhenLoaded) {
     SetByHand(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\General", "MinBlock",
               "99999999999999999999");
     SetByHand(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Connection", "MaxTasks", "-1");
-    CAppContext& ctx = Start();
+    AppContext& ctx = Start();
     EXPECT_EQ(ctx.settings.MinBlock, 1024 * 1024);
     EXPECT_EQ(ctx.settings.MaxTasks, 1) << "0 or less would leave every task waiting";
     SetByHand(RegRoot::CurrentUser, "SOFTWARE\\Vardane\\Connection", "MaxTasks", "0");
@@ -207,7 +207,7 @@ TEST_F(SettingsStartupTest, UserAgentBeyondTheCountIsNotUsed) {
 TEST_F(SettingsStartupTest, CategoryRootsFollowTheLanguageSubCategoriesKeepTheirs) {
     Start();
     SetByHand(RegRoot::LocalMachine, "SOFTWARE\\Vardane", "CurrentLang", "Deu");
-    CAppContext& ctx = Start();
+    AppContext& ctx = Start();
     EXPECT_EQ(ctx.settings.CurrentLang, "Deu");
     EXPECT_EQ(ctx.settings.SpeedLimitText, "Tempolimit");
 
@@ -234,15 +234,15 @@ TEST_F(SettingsStartupTest, CategoryRootsFollowTheLanguageSubCategoriesKeepTheir
 TEST_F(SettingsStartupTest, MissingFolderKeyIsRebuiltInTheCurrentLanguage) {
     Start();
     {
-        CRegistry registry(dir_.Path());
-        CRegistryStore& store = registry.Store(RegRoot::CurrentUser);
+        Registry registry(dir_.Path());
+        RegistryStore& store = registry.Store(RegRoot::CurrentUser);
         ASSERT_TRUE(store.DeleteKeyTree("SOFTWARE\\Vardane\\Categories\\Download"));
         store.CreateKey("SOFTWARE\\Vardane\\Categories\\Downloaded\\Mine");
         store.SetValue("SOFTWARE\\Vardane\\Categories\\Downloaded\\Mine", "", "Mine");
     }
     SetByHand(RegRoot::LocalMachine, "SOFTWARE\\Vardane", "CurrentLang", "Deu");
-    CAppContext& ctx = Start();
-    CRegistryStore& store = ctx.registry.Store(RegRoot::CurrentUser);
+    AppContext& ctx = Start();
+    RegistryStore& store = ctx.registry.Store(RegRoot::CurrentUser);
     EXPECT_EQ(store.SubKeys("SOFTWARE\\Vardane\\Categories\\Download"),
               (std::vector<std::string>{"eBook", "Music", "Others", "Software", "Video"}));
     std::string text;
@@ -255,7 +255,7 @@ TEST_F(SettingsStartupTest, MissingFolderKeyIsRebuiltInTheCurrentLanguage) {
 
 TEST_F(SettingsStartupTest, MissingLanguageFileLeavesTextsEmpty) {
     SetByHand(RegRoot::LocalMachine, "SOFTWARE\\Vardane", "CurrentLang", "Xyz");
-    CAppContext& ctx = Start();
+    AppContext& ctx = Start();
     EXPECT_EQ(ctx.settings.CurrentLang, "Xyz");
     EXPECT_EQ(ctx.settings.SpeedLimitText, "");
     std::string text = "unset";

@@ -30,11 +30,11 @@ inline DataRoot RootOf(const TempDir& dir) {
 
 // Every value of both stores as "ROOT\KEY\NAME=VALUE" ("@" names the default
 // value), sorted.
-inline std::vector<std::string> DumpRegistry(CRegistry& registry) {
+inline std::vector<std::string> DumpRegistry(Registry& registry) {
     std::vector<std::string> lines;
     for (auto [root, name] :
          {std::pair{RegRoot::LocalMachine, "HKLM"}, std::pair{RegRoot::CurrentUser, "HKCU"}}) {
-        CRegistryStore& store = registry.Store(root);
+        RegistryStore& store = registry.Store(root);
         for (const std::string& key : store.AllKeys()) {
             for (const auto& [value, text] : store.Values(key)) {
                 lines.push_back(std::string(name) + "\\" + key + "\\" +

@@ -12,15 +12,15 @@ using test::TaskTestRoot;
 class DownloadTaskTest : public ::testing::Test {
   protected:
     TaskTestRoot root;
-    CAppContext ctx{DataRoot{root.AppDir(), ""}};
-    CDownloadTask task{ctx};
+    AppContext ctx{DataRoot{root.AppDir(), ""}};
+    DownloadTask task{ctx};
 };
 
 // A slot reused for the next task carries nothing of the last one over.
 TEST_F(DownloadTaskTest, ResetClearsTheTask) {
     task.descriptor.Host = "h";
-    task.descriptor.iFileSize = 9;
-    task.descriptor.bRangeMode = false;
+    task.descriptor.FileSize = 9;
+    task.descriptor.RangeMode = false;
     task.descriptor.Blocks = TaskBlocks{};
     task.descriptor.LocalDir = "/d/";
     task.descriptor.LocalFileName = "f.zip";
@@ -29,8 +29,8 @@ TEST_F(DownloadTaskTest, ResetClearsTheTask) {
     TaskDescriptor d = task.Snapshot();
     EXPECT_FALSE(d.Blocks.has_value());
     EXPECT_EQ(d.Host, "");
-    EXPECT_EQ(d.iFileSize, 0);
-    EXPECT_TRUE(d.bRangeMode);
+    EXPECT_EQ(d.FileSize, 0);
+    EXPECT_TRUE(d.RangeMode);
     EXPECT_EQ(task.LocalPath(), "");
 }
 
@@ -43,13 +43,13 @@ TEST_F(DownloadTaskTest, BlockUsedStateIsTracedForRealIndexesOnly) {
     task.SetBlockUsedState(2, true);  // no block array yet: only the trace
     task.descriptor.Blocks = TaskBlocks{};
     task.SetBlockUsedState(2, true);
-    EXPECT_TRUE((*task.descriptor.Blocks)[2].bLock);
+    EXPECT_TRUE((*task.descriptor.Blocks)[2].Lock);
     task.SetBlockUsedState(2, false);
     task.SetBlockUsedState(9, true);  // beyond the array: nothing touched
     EXPECT_EQ(trace, (std::vector<std::string>{
                          "SetBlockUsedState,iID=2,bLock=1", "SetBlockUsedState,iID=2,bLock=1",
                          "SetBlockUsedState,iID=2,bLock=0", "SetBlockUsedState,iID=9,bLock=1"}));
-    EXPECT_FALSE((*task.descriptor.Blocks)[2].bLock);
+    EXPECT_FALSE((*task.descriptor.Blocks)[2].Lock);
 }
 
 TEST_F(DownloadTaskTest, ThreadLogKeepsAtMostThirtyEntriesDroppedInOneGo) {

@@ -258,14 +258,14 @@ class SaveProgressTest : public ::testing::Test {
         d.ProgressPath = path;
         d.BaseURL = "http://task/b.zip";
         d.ThreadCount = 3;
-        d.iFileSize = 1000;
-        d.iDownloaded = 600;
-        d.iState = TaskState::Running;
+        d.FileSize = 1000;
+        d.Downloaded = 600;
+        d.State = TaskState::Running;
     }
 
     TaskTestRoot root;
-    CAppContext ctx{DataRoot{root.AppDir(), ""}};
-    CDownloadTask task{ctx};
+    AppContext ctx{DataRoot{root.AppDir(), ""}};
+    DownloadTask task{ctx};
     std::string path;
 };
 
@@ -286,7 +286,7 @@ TEST_F(SaveProgressTest, MergesLiveValuesIntoTheFile) {
 
 TEST_F(SaveProgressTest, KeepsSizeAndPositionOfAFailedOrSingleStreamTask) {
     StageTaskProgress(task, [](TaskProgressRecord& r) { r.BaseURL.clear(); });
-    task.descriptor.iState = TaskState::Failed;
+    task.descriptor.State = TaskState::Failed;
     SaveProgress(task);
     TaskProgressRecord r = ReadProgress(path);
     EXPECT_EQ(r.BaseURL, "http://task/b.zip");  // an empty file address gets the task's
@@ -294,8 +294,8 @@ TEST_F(SaveProgressTest, KeepsSizeAndPositionOfAFailedOrSingleStreamTask) {
     EXPECT_EQ(r.FilePos, "50");
     EXPECT_EQ(r.Block[0], "");  // no block array: blocks untouched
 
-    task.descriptor.iState = TaskState::Running;
-    task.descriptor.bRangeMode = false;
+    task.descriptor.State = TaskState::Running;
+    task.descriptor.RangeMode = false;
     SaveProgress(task);
     EXPECT_EQ(ReadProgress(path).FileSize, "100");
 }
@@ -303,7 +303,7 @@ TEST_F(SaveProgressTest, KeepsSizeAndPositionOfAFailedOrSingleStreamTask) {
 TEST_F(SaveProgressTest, SizesBeyond32BitsRoundTrip) {
     const int64_t size = 5LL << 30;  // 5 GiB
     task.SetFileSize(size);
-    task.descriptor.iDownloaded = size - 7;
+    task.descriptor.Downloaded = size - 7;
     task.descriptor.Blocks = TaskBlocks{{{size - 6, size, false}}};
     SaveProgress(task);
     TaskProgressRecord r = ReadProgress(path);

@@ -118,7 +118,7 @@ TEST_F(TaskListTest, OneReadOfAListAgreesWithTheLineReader) {
 }
 
 TEST_F(TaskListTest, UrlIsFoundByBaseUrlOfDownloadingTasksOnly) {
-    CAppContext ctx(DataRoot{root.AppDir(), ""});
+    AppContext ctx(DataRoot{root.AppDir(), ""});
     auto addTask = [&](const std::string& id, const std::string& url, TaskList where) {
         TaskProgressRecord r;
         r.BaseURL = url;

@@ -16,8 +16,8 @@ namespace {
 
 TEST(TaskLocks, ConcurrentProgressAndStateUpdatesNeitherDeadlockNorTearTheFile) {
     test::TaskTestRoot root;
-    CAppContext ctx(DataRoot{root.AppDir(), ""});
-    CDownloadTask task(ctx);
+    AppContext ctx(DataRoot{root.AppDir(), ""});
+    DownloadTask task(ctx);
     std::string path = ProgressFilePath(root.AppDir(), "1");
     TaskProgressRecord initial;
     initial.BaseURL = "http://u:secret@h/f.zip";
@@ -36,8 +36,8 @@ TEST(TaskLocks, ConcurrentProgressAndStateUpdatesNeitherDeadlockNorTearTheFile) 
             for (int i = 0; i < kRounds; ++i) {
                 {
                     std::lock_guard lock(task.TaskLock);  // the receive path
-                    task.descriptor.iDownloaded += 1;
-                    (*task.descriptor.Blocks)[n].iFrom += 1;
+                    task.descriptor.Downloaded += 1;
+                    (*task.descriptor.Blocks)[n].From += 1;
                 }
                 task.SetBlockUsedState(n, i % 2 == 0);
                 task.SetFileSize(1000 + i);

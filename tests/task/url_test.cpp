@@ -78,7 +78,7 @@ TEST(ParseUrl, AddressTable) {
     for (const Case& c : cases) {
         TaskDescriptor d = Parsed(c.address);
         EXPECT_EQ(d.Host, c.host) << c.address;
-        EXPECT_EQ(d.iPort, c.port) << c.address;
+        EXPECT_EQ(d.Port, c.port) << c.address;
         EXPECT_EQ(d.User, c.user) << c.address;
         EXPECT_EQ(d.Password, c.password) << c.address;
         EXPECT_EQ(d.RequestPath, c.path) << c.address;
@@ -145,8 +145,8 @@ TEST(ParseUrl, RefusedAddresses) {
 
 TEST(ParseUrl, OnTaskClearsRefererAndRequestPathBeforeFailing) {
     TaskTestRoot root;
-    CAppContext ctx(DataRoot{root.AppDir(), ""});
-    CDownloadTask task(ctx);
+    AppContext ctx(DataRoot{root.AppDir(), ""});
+    DownloadTask task(ctx);
     ASSERT_TRUE(ParseUrl(task, "http://host/x.php?a=1"));
     EXPECT_FALSE(ParseUrl(task, "http://other"));
     TaskDescriptor d = task.Snapshot();
@@ -164,7 +164,7 @@ TEST(BuildUrl, RoundTripsThroughTheParser) {
     EXPECT_EQ(url.find(' '), std::string::npos);
     TaskDescriptor d = Parsed(url);
     EXPECT_EQ(d.Host, "::1");
-    EXPECT_EQ(d.iPort, 2121);
+    EXPECT_EQ(d.Port, 2121);
     EXPECT_EQ(d.User, "me@x");
     EXPECT_EQ(d.Password, "p@ss:w/0rd");
     EXPECT_EQ(PercentDecode(d.RequestPath), "/a b/" + name);
