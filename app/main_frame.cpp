@@ -147,7 +147,7 @@ void MainFrame::Close() {
 // Notifications arrive on worker and slot threads and behave like
 // SendMessage: the caller waits until the window thread has handled them.
 // A closed loop drops them.
-void CMainFrame::OnTaskLog(const TaskLogEntry& e) {
+void MainFrame::OnTaskLog(const TaskLogEntry& e) {
     // A worker does not wait for the window thread to take its line (a
     // request logs about fifteen): the loop runs calls in order, so a task's
     // lines still come before its end.

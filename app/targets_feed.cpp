@@ -6,7 +6,7 @@
 
 namespace vardane {
 
-TargetsFeed::TargetsFeed(CAppContext& ctx, CTaskQueue& queue) : ctx_(ctx), queue_(queue) {
+TargetsFeed::TargetsFeed(AppContext& ctx, TaskQueue& queue) : ctx_(ctx), queue_(queue) {
     queue_.AddListener(this);
     Publish(TaskList::Downloading);
 }

@@ -11,11 +11,11 @@
 
 namespace vardane {
 
-struct CAppContext;
+struct AppContext;
 
 class TargetsFeed : public ITaskQueueListener {
   public:
-    TargetsFeed(CAppContext& ctx, CTaskQueue& queue);
+    TargetsFeed(AppContext& ctx, TaskQueue& queue);
     ~TargetsFeed() override;
     TargetsFeed(const TargetsFeed&) = delete;
     TargetsFeed& operator=(const TargetsFeed&) = delete;
@@ -35,8 +35,8 @@ class TargetsFeed : public ITaskQueueListener {
   private:
     void Publish(TaskList list);
 
-    CAppContext& ctx_;
-    CTaskQueue& queue_;
+    AppContext& ctx_;
+    TaskQueue& queue_;
 };
 
 }  // namespace vardane

@@ -32,9 +32,9 @@ int QueuedTask::Percent() const {
 namespace {
 
 // Reads the progress files of many tasks with the same buffers.
-class CTaskFileReader {
+class TaskFileReader {
   public:
-    explicit CTaskFileReader(const std::string& appDir) : folder_(appDir + "Tasks/") {}
+    explicit TaskFileReader(const std::string& appDir) : folder_(appDir + "Tasks/") {}
 
     // The task of id, which it takes; false (id left as it was) when its
     // file is missing or not readable at all.
@@ -63,15 +63,15 @@ class CTaskFileReader {
     std::string folder_;
     std::string path_;
     std::string bytes_;
-    CProgressParser parser_;
+    ProgressParser parser_;
 };
 
 }  // namespace
 
-std::optional<QueuedTask> CTaskQueue::ReadTask(const std::string& id) const {
+std::optional<QueuedTask> TaskQueue::ReadTask(const std::string& id) const {
     QueuedTask task;
     std::string taken = id;
-    if (!CTaskFileReader(appDir_).Take(taken, task)) {
+    if (!TaskFileReader(appDir_).Take(taken, task)) {
         return std::nullopt;
     }
     return task;
@@ -80,7 +80,7 @@ std::optional<QueuedTask> CTaskQueue::ReadTask(const std::string& id) const {
 // Without this a bad list reads as empty and the next change rewrites it,
 // and every task it held is lost to the lists. Leaves the ids of each list
 // in listed.
-std::vector<std::string> CTaskQueue::RebuildBadLists(
+std::vector<std::string> TaskQueue::RebuildBadLists(
     std::array<std::vector<std::string>, 3>& listed) {
     std::vector<std::string> problems;
     const TaskList all[] = {TaskList::Downloading, TaskList::Completed, TaskList::Deleted};
@@ -132,7 +132,7 @@ std::vector<std::string> CTaskQueue::RebuildBadLists(
     return problems;
 }
 
-std::vector<std::string> CTaskQueue::Load() {
+std::vector<std::string> TaskQueue::Load() {
     std::array<std::vector<std::string>, 3> listed;
     std::vector<std::string> problems = RebuildBadLists(listed);
     const TaskList all[] = {TaskList::Downloading, TaskList::Completed, TaskList::Deleted};
@@ -157,7 +157,7 @@ std::vector<std::string> CTaskQueue::Load() {
         }
     }
     later.clear();
-    CTaskFileReader reader(appDir_);
+    TaskFileReader reader(appDir_);
     for (TaskList list : all) {
         std::vector<QueuedTask>& tasks = lists_[Index(list)];
         tasks.clear();

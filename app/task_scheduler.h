@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/task_engine.h"
 #include "app/targets_feed.h"
+#include "app/task_engine.h"
 #include "app/task_queue.h"
 #include "platform/periodic_thread.h"
 #include "task/task_owner.h"

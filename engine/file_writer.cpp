@@ -102,7 +102,7 @@ void AdoptTempFd(TaskSlot& slot, const std::string& path, int fd) {
     }
     slot.TempFd = fd;
     slot.TempFdPath = path;
-    slot.iFileEpoch.fetch_add(1);
+    slot.FileEpoch.fetch_add(1);
 }
 
 std::string NumberedName(const std::string& name, int i) {
@@ -297,10 +297,10 @@ bool RestartSingleStream(TaskSlot& slot, int threadNo) {
 namespace {
 
 // The write of WriteTempStrict, FileLock held.
-bool WriteTempLocked(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
-    if (slot.iTempFd < 0) {
-        slot.iTempFd = OpenOwnTemp(slot.TempFdPath);
-        if (slot.iTempFd < 0) {
+bool WriteTempLocked(TaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
+    if (slot.TempFd < 0) {
+        slot.TempFd = OpenOwnTemp(slot.TempFdPath);
+        if (slot.TempFd < 0) {
             if (error != nullptr) {
                 *error = errno;
             }
@@ -326,15 +326,15 @@ bool WriteTempLocked(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t
 
 }  // namespace
 
-bool WriteTempStrict(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
+bool WriteTempStrict(TaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
     std::lock_guard lock(slot.task.FileLock);
     return WriteTempLocked(slot, offset, bytes, n, error);
 }
 
-bool WriteTempIfSameFile(CTaskSlot& slot, uint64_t epoch, int64_t offset, const char* bytes,
+bool WriteTempIfSameFile(TaskSlot& slot, uint64_t epoch, int64_t offset, const char* bytes,
                          int64_t n, int* error) {
     std::lock_guard lock(slot.task.FileLock);
-    if (slot.iFileEpoch.load() != epoch) {
+    if (slot.FileEpoch.load() != epoch) {
         if (error != nullptr) {
             *error = 0;
         }
@@ -343,18 +343,18 @@ bool WriteTempIfSameFile(CTaskSlot& slot, uint64_t epoch, int64_t offset, const 
     return WriteTempLocked(slot, offset, bytes, n, error);
 }
 
-bool MoveToTempIfSameFile(CTaskSlot& slot, uint64_t epoch, int64_t offset, int pipeRead, int64_t n,
+bool MoveToTempIfSameFile(TaskSlot& slot, uint64_t epoch, int64_t offset, int pipeRead, int64_t n,
                           int* error) {
     std::lock_guard lock(slot.task.FileLock);
-    if (slot.iFileEpoch.load() != epoch) {
+    if (slot.FileEpoch.load() != epoch) {
         if (error != nullptr) {
             *error = 0;
         }
         return false;
     }
-    if (slot.iTempFd < 0) {
-        slot.iTempFd = OpenOwnTemp(slot.TempFdPath);
-        if (slot.iTempFd < 0) {
+    if (slot.TempFd < 0) {
+        slot.TempFd = OpenOwnTemp(slot.TempFdPath);
+        if (slot.TempFd < 0) {
             if (error != nullptr) {
                 *error = errno;
             }
@@ -363,7 +363,7 @@ bool MoveToTempIfSameFile(CTaskSlot& slot, uint64_t epoch, int64_t offset, int p
     }
     while (n > 0) {
         loff_t at = offset;
-        ssize_t r = splice(pipeRead, nullptr, slot.iTempFd, &at, static_cast<size_t>(n), 0);
+        ssize_t r = splice(pipeRead, nullptr, slot.TempFd, &at, static_cast<size_t>(n), 0);
         if (r < 0 && errno == EINTR) {
             continue;
         }
@@ -379,7 +379,7 @@ bool MoveToTempIfSameFile(CTaskSlot& slot, uint64_t epoch, int64_t offset, int p
     return true;
 }
 
-bool WriteTempLoose(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
+bool WriteTempLoose(TaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
     return WriteTempStrict(slot, offset, bytes, n, error);
 }
 
@@ -398,7 +398,7 @@ void CloseTempFile(TaskSlot& slot) {
         close(slot.TempFd);
         slot.TempFd = -1;
     }
-    slot.iFileEpoch.fetch_add(1);
+    slot.FileEpoch.fetch_add(1);
 }
 
 void DeleteTempFile(TaskSlot& slot) {

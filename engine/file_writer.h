@@ -45,16 +45,16 @@ class TaskSlot;
                                    int* error = nullptr);
 // WriteTempStrict for a write decided under TaskLock and made after it was
 // released (so that other workers need not wait for the disk): epoch is
-// slot.iFileEpoch as read then. When the temporary file has been closed or
+// slot.FileEpoch as read then. When the temporary file has been closed or
 // replaced since, nothing is written and false comes back with *error 0.
-[[nodiscard]] bool WriteTempIfSameFile(CTaskSlot& slot, uint64_t epoch, int64_t offset,
+[[nodiscard]] bool WriteTempIfSameFile(TaskSlot& slot, uint64_t epoch, int64_t offset,
                                        const char* bytes, int64_t n, int* error = nullptr);
 // WriteTempIfSameFile for n bytes waiting in a pipe (received with
 // ReceiveIntoPipe): they are moved into the file without a copy in user
 // space. On failure some of them may still be in the pipe.
-[[nodiscard]] bool MoveToTempIfSameFile(CTaskSlot& slot, uint64_t epoch, int64_t offset,
+[[nodiscard]] bool MoveToTempIfSameFile(TaskSlot& slot, uint64_t epoch, int64_t offset,
                                         int pipeRead, int64_t n, int* error = nullptr);
-[[nodiscard]] bool WriteTempLoose(CTaskSlot& slot, int64_t offset, const char* bytes, int64_t n,
+[[nodiscard]] bool WriteTempLoose(TaskSlot& slot, int64_t offset, const char* bytes, int64_t n,
                                   int* error = nullptr);
 // A failed write: logs the system's text of error and Log_WriteLocalFileFailed
 // (kind 3) for thread threadNo, sets TaskState::Failed and Finish(false). Call

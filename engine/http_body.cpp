@@ -64,11 +64,11 @@ void HttpHandler::ReadBody(Worker& w) {
     }
 }
 
-CHttpHandler::~CHttpHandler() {
+HttpHandler::~HttpHandler() {
     ClosePipe();
 }
 
-bool CHttpHandler::OpenPipe() {
+bool HttpHandler::OpenPipe() {
     if (pipe_[0] >= 0) {
         return true;
     }
@@ -84,7 +84,7 @@ bool CHttpHandler::OpenPipe() {
 
 // Also drops whatever is left in the pipe: bytes that were not written are
 // never counted, and the connection fetches them again.
-void CHttpHandler::ClosePipe() {
+void HttpHandler::ClosePipe() {
     for (int& fd : pipe_) {
         if (fd >= 0) {
             ::close(fd);
@@ -94,7 +94,7 @@ void CHttpHandler::ClosePipe() {
 }
 
 // Consume for n bytes waiting in the pipe, on a ranged connection.
-void CHttpHandler::ConsumePiped(CWorker& w, int64_t n) {
+void HttpHandler::ConsumePiped(Worker& w, int64_t n) {
     WorkerRecord& r = w.rec;
     int64_t take = 0;
     uint64_t epoch = 0;
@@ -106,11 +106,11 @@ void CHttpHandler::ConsumePiped(CWorker& w, int64_t n) {
     if (!MoveToTempIfSameFile(w.slot, epoch, streamPos_, pipe_[0], take, &error)) {
         ClosePipe();
         if (error == 0) {
-            r.iState = tsReconnect;  // the file was closed or replaced meanwhile
+            r.State = tsReconnect;  // the file was closed or replaced meanwhile
             return;
         }
-        ReportWriteFailure(w.slot, r.iThreadID, error);
-        r.iState = tsStop;
+        ReportWriteFailure(w.slot, r.ThreadId, error);
+        r.State = tsStop;
         return;
     }
     if (take < n) {
@@ -122,102 +122,101 @@ void CHttpHandler::ConsumePiped(CWorker& w, int64_t n) {
 // Under TaskLock: how many of n bytes at the stream's position may be
 // written (take) and the file they go to (epoch); false when the connection
 // ends instead (its state set).
-bool CHttpHandler::ReserveWrite(CWorker& w, int64_t n, int64_t& take, uint64_t& epoch) {
+bool HttpHandler::ReserveWrite(Worker& w, int64_t n, int64_t& take, uint64_t& epoch) {
     WorkerRecord& r = w.rec;
     std::lock_guard lock(w.task.TaskLock);
     TaskDescriptor& d = w.task.descriptor;
-    if (!d.Blocks || w.slot.bFileChanged || !d.bRangeMode) {
-        r.iState = tsStop;  // a new version on the server, or one stream from the start now
+    if (!d.Blocks || w.slot.FileChanged || !d.RangeMode) {
+        r.State = tsStop;  // a new version on the server, or one stream from the start now
         return false;
     }
-    TaskBlock& b = (*d.Blocks)[r.iID];
+    TaskBlock& b = (*d.Blocks)[r.Id];
     if (!AtStreamPosition(b)) {
-        r.iState = b.iFrom == 0 && b.iTo == 0 ? tsStop : tsReconnect;
+        r.State = b.From == 0 && b.To == 0 ? tsStop : tsReconnect;
         return false;
     }
-    take = std::min(n, b.iTo - b.iFrom + 1);
+    take = std::min(n, b.To - b.From + 1);
     // Written after the lock is released: the bytes count as asked for, so
     // no split hands them to another worker meanwhile (a split starts past
     // what was asked).
-    b.iAsked = std::max(b.iAsked, b.iFrom + take - 1);
-    epoch = w.slot.iFileEpoch.load();
+    b.Asked = std::max(b.Asked, b.From + take - 1);
+    epoch = w.slot.FileEpoch.load();
     return true;
 }
 
 // Bytes are written only where this connection's stream stands in its
 // block; anything else ends the connection.
-bool CHttpHandler::AtStreamPosition(const TaskBlock& b) const {
-    return b.iFrom != 0 && b.iTo != 0 && b.iFrom < b.iTo && b.iFrom - 1 == streamPos_;
+bool HttpHandler::AtStreamPosition(const TaskBlock& b) const {
+    return b.From != 0 && b.To != 0 && b.From < b.To && b.From - 1 == streamPos_;
 }
 
 // Counts take bytes written at the stream's position, TaskLock taken here.
 // The block may have changed while they were written (another worker fell
 // back to one stream, or the file changed on the server): then they are not
 // counted, and the connection ends as it would have before the write.
-void CHttpHandler::CountWritten(CWorker& w, int64_t take) {
+void HttpHandler::CountWritten(Worker& w, int64_t take) {
     WorkerRecord& r = w.rec;
     std::lock_guard lock(w.task.TaskLock);
     TaskDescriptor& d = w.task.descriptor;
-    if (!d.Blocks || w.slot.bFileChanged) {
-        r.iState = tsStop;
+    if (!d.Blocks || w.slot.FileChanged) {
+        r.State = tsStop;
         return;
     }
-    TaskBlock& b = (*d.Blocks)[r.iID];
-    if (!d.bRangeMode || !AtStreamPosition(b) || b.iTo - b.iFrom + 1 < take) {
-        r.iState = (b.iFrom == 0 && b.iTo == 0) || !d.bRangeMode ? tsStop : tsReconnect;
+    TaskBlock& b = (*d.Blocks)[r.Id];
+    if (!d.RangeMode || !AtStreamPosition(b) || b.To - b.From + 1 < take) {
+        r.State = (b.From == 0 && b.To == 0) || !d.RangeMode ? tsStop : tsReconnect;
         return;
     }
     streamPos_ += take;
-    int64_t next = b.iFrom + take;
+    int64_t next = b.From + take;
     int64_t counted = take;
-    if (next - 1 == b.iTo) {
-        b.iFrom = b.iTo;  // finished
-        r.iState = tsReconnect;
-    } else if (next == b.iTo) {
+    if (next - 1 == b.To) {
+        b.From = b.To;  // finished
+        r.State = tsReconnect;
+    } else if (next == b.To) {
         // One byte would be left, which reads as finished: count one byte
         // less and fetch the last two on a new connection.
-        b.iFrom = next - 1;
+        b.From = next - 1;
         counted = take - 1;
-        r.iState = tsReconnect;
+        r.State = tsReconnect;
     } else {
-        b.iFrom = next;
+        b.From = next;
         if (rangeEnd_ >= 0 && streamPos_ > rangeEnd_) {
             // The block grew past what was asked for: ask again.
-            r.iState = tsReconnect;
+            r.State = tsReconnect;
         }
     }
-    d.iDownloaded += counted;
-    if (d.iDownloaded == d.iFileSize) {
+    d.Downloaded += counted;
+    if (d.Downloaded == d.FileSize) {
         w.task.FinishLocked(true);
     }
 }
 
 // The one stream's bytes, TaskLock held: only its owner writes, from where
 // the stream stands.
-CHttpHandler::SingleWrite CHttpHandler::WriteSingleStream(CWorker& w, TaskDescriptor& d,
-                                                          TaskBlock& b, char* data, int64_t n,
-                                                          int& error) {
+HttpHandler::SingleWrite HttpHandler::WriteSingleStream(Worker& w, TaskDescriptor& d, TaskBlock& b,
+                                                        char* data, int64_t n, int& error) {
     WorkerRecord& r = w.rec;
-    if (r.iThreadID != w.slot.iStreamOwner || b.iFrom < 1 || b.iFrom - 1 != streamPos_) {
-        r.iState = tsStop;
+    if (r.ThreadId != w.slot.StreamOwner || b.From < 1 || b.From - 1 != streamPos_) {
+        r.State = tsStop;
         return SingleWrite::Refused;
     }
-    int64_t take = d.iFileSize > 0 ? std::min(n, d.iFileSize - d.iDownloaded) : n;
-    if (take > 0 && !WriteTempLoose(w.slot, b.iFrom - 1, data, take, &error)) {
+    int64_t take = d.FileSize > 0 ? std::min(n, d.FileSize - d.Downloaded) : n;
+    if (take > 0 && !WriteTempLoose(w.slot, b.From - 1, data, take, &error)) {
         return SingleWrite::Failed;
     }
     if (take > 0) {
         streamPos_ += take;
-        b.iFrom += take;
-        d.iDownloaded += take;
+        b.From += take;
+        d.Downloaded += take;
     }
-    if (d.iFileSize > 0 && d.iDownloaded >= d.iFileSize) {
-        r.iState = tsStop;  // the stream is complete
+    if (d.FileSize > 0 && d.Downloaded >= d.FileSize) {
+        r.State = tsStop;  // the stream is complete
     }
     return SingleWrite::Written;
 }
 
-void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
+void HttpHandler::Consume(Worker& w, char* data, int64_t n) {
     WorkerRecord& r = w.rec;
     if (chunked_) {
         n = static_cast<int64_t>(decoder_.Decode(data, static_cast<size_t>(n)));
@@ -237,11 +236,11 @@ void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
             if (!d.Blocks) {
                 return;
             }
-            if (w.slot.bFileChanged) {
-                r.iState = tsStop;  // another version is on the server: this file is dropped
+            if (w.slot.FileChanged) {
+                r.State = tsStop;  // another version is on the server: this file is dropped
                 return;
             }
-            SingleWrite done = WriteSingleStream(w, d, (*d.Blocks)[r.iID], data, n, error);
+            SingleWrite done = WriteSingleStream(w, d, (*d.Blocks)[r.Id], data, n, error);
             if (done == SingleWrite::Refused) {
                 return;
             }
@@ -253,7 +252,7 @@ void CHttpHandler::Consume(CWorker& w, char* data, int64_t n) {
             // holds longest; made outside TaskLock, the others' reads and
             // bookkeeping do not wait for it.
             if (error == 0) {
-                r.iState = tsReconnect;  // the file was closed or replaced meanwhile
+                r.State = tsReconnect;  // the file was closed or replaced meanwhile
                 return;
             }
             failed = true;

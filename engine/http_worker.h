@@ -43,10 +43,10 @@ enum class RangeAnswer {
 
 class HttpHandler : public IProtocolHandler {
   public:
-    CHttpHandler() = default;
-    ~CHttpHandler() override;
-    CHttpHandler(const CHttpHandler&) = delete;
-    CHttpHandler& operator=(const CHttpHandler&) = delete;
+    HttpHandler() = default;
+    ~HttpHandler() override;
+    HttpHandler(const HttpHandler&) = delete;
+    HttpHandler& operator=(const HttpHandler&) = delete;
     int ConnectionCount() const override { return 1; }
     bool PreparesOnResume() const override { return true; }
     void ConnectStep(Worker& w) override;
@@ -93,17 +93,17 @@ class HttpHandler : public IProtocolHandler {
     void EndProbeEarly(Worker& w, int64_t bodyStart);
     void ReadBody(Worker& w);
     // Writes received body bytes at the block's position and counts them.
-    void Consume(CWorker& w, char* data, int64_t n);
+    void Consume(Worker& w, char* data, int64_t n);
     // Consume for n body bytes received into the pipe (plain connections).
-    void ConsumePiped(CWorker& w, int64_t n);
+    void ConsumePiped(Worker& w, int64_t n);
     bool OpenPipe();
     void ClosePipe();
-    bool ReserveWrite(CWorker& w, int64_t n, int64_t& take, uint64_t& epoch);
+    bool ReserveWrite(Worker& w, int64_t n, int64_t& take, uint64_t& epoch);
     bool AtStreamPosition(const TaskBlock& b) const;
-    void CountWritten(CWorker& w, int64_t take);
+    void CountWritten(Worker& w, int64_t take);
     enum class SingleWrite : uint8_t { Written, Refused, Failed };
-    SingleWrite WriteSingleStream(CWorker& w, TaskDescriptor& d, TaskBlock& b, char* data,
-                                  int64_t n, int& error);
+    SingleWrite WriteSingleStream(Worker& w, TaskDescriptor& d, TaskBlock& b, char* data, int64_t n,
+                                  int& error);
     // The server closed a single stream; graceful is false for a reset.
     void StreamClosed(Worker& w, bool graceful);
 

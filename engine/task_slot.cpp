@@ -85,7 +85,7 @@ void HoldBackSigpipe() {
 
 }  // namespace
 
-void CTaskSlot::Launch(const ThreadRecord& launch, std::unique_ptr<IProtocolHandler> handler) {
+void TaskSlot::Launch(const ThreadRecord& launch, std::unique_ptr<IProtocolHandler> handler) {
     auto done = std::make_shared<std::atomic<bool>>(false);
     // Counted before the thread runs: a worker that ends before the ones it
     // launched have started must not take itself for the last one (the task

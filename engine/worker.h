@@ -234,7 +234,7 @@ class TaskSlot {
     // under task.FileLock), so that a write decided under TaskLock and made
     // after it was released never lands in a file that came after
     // (WriteTempIfSameFile).
-    std::atomic<uint64_t> iFileEpoch{0};
+    std::atomic<uint64_t> FileEpoch{0};
 
     // Per-run engine state, reset by StartTask; guarded by task.TaskLock.
     bool FilePrepared = false;      // local file and blocks prepared for this run

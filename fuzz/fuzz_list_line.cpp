@@ -28,9 +28,9 @@ void CheckLine(const std::string& line) {
     FUZZ_CHECK(line.find(e.name) != std::string::npos, line);
     if (vardane::IsSafeEntryName(e.name)) {
         // What may become a local file name never leaves its folder.
-        FUZZ_CHECK(e.name != "." && e.name != ".." &&
-                       e.name.find_first_of("/\\") == std::string::npos,
-                   e.name);
+        FUZZ_CHECK(
+            e.name != "." && e.name != ".." && e.name.find_first_of("/\\") == std::string::npos,
+            e.name);
         for (unsigned char c : e.name) {
             FUZZ_CHECK(c >= 0x20 && c != 0x7F, e.name);
         }

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vardane::TaskProgressRecord read = vardane::ReadProgress(path);
     FUZZ_CHECK(Fields(read) == Fields(vardane::ParseProgress(bytes)), bytes);
     // The list's load packs what the parser viewed, without the record.
-    vardane::CProgressParser parser;
+    vardane::ProgressParser parser;
     parser.Parse(bytes);
     FUZZ_CHECK(parser.Packed() == vardane::PackProgress(read), bytes);
 

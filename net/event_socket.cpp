@@ -591,17 +591,17 @@ int64_t ReceiveBytes(ConnectionSet& set, int slot, char* data, size_t size) {
     return received < 0 ? -1 : static_cast<int64_t>(received);
 }
 
-int64_t ReceiveIntoPipe(CConnectionSet& set, int slot, int pipeWrite, size_t size) {
-    if (!ValidSlot(slot) || set[slot].hSocket == 0 || set[slot].Tls || size == 0 || pipeWrite < 0) {
+int64_t ReceiveIntoPipe(ConnectionSet& set, int slot, int pipeWrite, size_t size) {
+    if (!ValidSlot(slot) || set[slot].Socket == 0 || set[slot].Tls || size == 0 || pipeWrite < 0) {
         return -1;
     }
-    EventOf(set, slot).bReadArmed = true;
+    EventOf(set, slot).ReadArmed = true;
     ssize_t moved =
-        ::splice(set[slot].hSocket, nullptr, pipeWrite, nullptr, size, SPLICE_F_NONBLOCK);
+        ::splice(set[slot].Socket, nullptr, pipeWrite, nullptr, size, SPLICE_F_NONBLOCK);
     return moved < 0 ? -1 : static_cast<int64_t>(moved);
 }
 
-int Receive(CConnectionSet& set, int slot, ReceiveBuffer& buffer) {
+int Receive(ConnectionSet& set, int slot, ReceiveBuffer& buffer) {
     buffer.fill(0);
     int64_t received = ReceiveBytes(set, slot, buffer.data(), kReceiveSize);
     if (received > 0) {

@@ -201,11 +201,11 @@ bool EnumNetworkEvents(ConnectionSet& set, int slot, NetworkEvents& events);
 int Receive(ConnectionSet& set, int slot, ReceiveBuffer& buffer);
 // One recv of up to size bytes. Same results and re-arming as Receive; a
 // size of 0 receives nothing and returns -1.
-int64_t ReceiveBytes(CConnectionSet& set, int slot, char* data, size_t size);
+int64_t ReceiveBytes(ConnectionSet& set, int slot, char* data, size_t size);
 // ReceiveBytes for a plain connection (no TLS session) whose bytes go to a
 // file: up to size bytes are moved into the empty pipe pipeWrite (splice)
 // instead of being copied to user space. Same results and re-arming.
-int64_t ReceiveIntoPipe(CConnectionSet& set, int slot, int pipeWrite, size_t size);
+int64_t ReceiveIntoPipe(ConnectionSet& set, int slot, int pipeWrite, size_t size);
 
 // Sends all of bytes on a socket, waiting (bounded) while the send buffer is
 // full. False on an error, a closed peer or a stall.

@@ -59,7 +59,7 @@ std::string TakeErrorText() {
 // signal is held back on this thread for the call and a new one discarded.
 // A thread that holds it back already (the engine's workers do, for their
 // whole life) costs one system call here instead of four.
-class CSigpipeGuard {
+class SigpipeGuard {
   public:
     SigpipeGuard() {
         sigemptyset(&pipe_);
@@ -72,7 +72,7 @@ class CSigpipeGuard {
             wasPending_ = sigismember(&pending, SIGPIPE) == 1;
         }
     }
-    ~CSigpipeGuard() {
+    ~SigpipeGuard() {
         if (heldBefore_) {
             return;  // the thread's own choice, left as it was
         }

@@ -278,7 +278,7 @@ std::string FormatProgress(const TaskProgressRecord& record) {
     return Utf16LeFileBytes(text);
 }
 
-void CProgressParser::Parse(std::string_view bytes) {
+void ProgressParser::Parse(std::string_view bytes) {
     texts_ = DefaultTexts();
     if (bytes.substr(0, kUtf16LeBom.size()) != kUtf16LeBom) {
         return;
@@ -307,19 +307,19 @@ void CProgressParser::Parse(std::string_view bytes) {
     }
 }
 
-TaskProgressRecord CProgressParser::Record() const {
+TaskProgressRecord ProgressParser::Record() const {
     TaskProgressRecord record;
     size_t i = 0;
     ForEachField(record, [&](std::string_view, std::string& value) { value = texts_[i++]; });
     return record;
 }
 
-std::string CProgressParser::Packed() const {
+std::string ProgressParser::Packed() const {
     return PackTexts(texts_);
 }
 
 TaskProgressRecord ParseProgress(std::string_view bytes) {
-    CProgressParser parser;
+    ProgressParser parser;
     parser.Parse(bytes);
     return parser.Record();
 }

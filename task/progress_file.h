@@ -103,7 +103,7 @@ inline constexpr size_t kProgressFieldCount = 24;
 // that view its own buffer: no string per key, and the packed record in one
 // allocation. The load of a list of 100,000 tasks parses every file, and a
 // record of two dozen strings for each was most of its time.
-class CProgressParser {
+class ProgressParser {
   public:
     // The texts stay valid until the next Parse.
     void Parse(std::string_view bytes);

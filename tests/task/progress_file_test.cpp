@@ -232,7 +232,7 @@ TEST(ProgressFile, ReadRules) {
     EXPECT_EQ(r.State, "4");
     EXPECT_EQ(r.Folder, "0");
     // The packed record of the parser is that of the record it gives.
-    CProgressParser parser;
+    ProgressParser parser;
     parser.Parse(Utf16LeFile(kExampleText));
     EXPECT_EQ(parser.Packed(), PackProgress(ExampleRecord()));
     EXPECT_EQ(parser.Text(ProgressField::Block3), "750001-1000003");
