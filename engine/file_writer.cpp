@@ -296,8 +296,11 @@ bool RestartSingleStream(TaskSlot& slot, int threadNo) {
 
 namespace {
 
-// The write of WriteTempStrict, FileLock held.
-bool WriteTempLocked(TaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
+// Moves n bytes into the kept-open temporary file at offset, opening it if
+// needed, FileLock held. move(fd, done) moves some of what is left and
+// returns how much, as write does.
+template <typename Move>
+bool WriteTempLocked(TaskSlot& slot, int64_t n, int* error, Move move) {
     if (slot.TempFd < 0) {
         slot.TempFd = OpenOwnTemp(slot.TempFdPath);
         if (slot.TempFd < 0) {
@@ -309,7 +312,7 @@ bool WriteTempLocked(TaskSlot& slot, int64_t offset, const char* bytes, int64_t 
     }
     int64_t done = 0;
     while (done < n) {
-        ssize_t r = pwrite(slot.TempFd, bytes + done, static_cast<size_t>(n - done), offset + done);
+        ssize_t r = move(slot.TempFd, done);
         if (r < 0 && errno == EINTR) {
             continue;
         }
@@ -324,59 +327,45 @@ bool WriteTempLocked(TaskSlot& slot, int64_t offset, const char* bytes, int64_t 
     return true;
 }
 
+bool PwriteTempLocked(TaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
+    return WriteTempLocked(slot, n, error, [&](int fd, int64_t done) {
+        return pwrite(fd, bytes + done, static_cast<size_t>(n - done), offset + done);
+    });
+}
+
+// Whether the kept-open file is still the one of epoch, FileLock held;
+// *error 0 when it is not.
+bool SameFile(TaskSlot& slot, uint64_t epoch, int* error) {
+    if (slot.FileEpoch.load() == epoch) {
+        return true;
+    }
+    if (error != nullptr) {
+        *error = 0;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool WriteTempStrict(TaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
     std::lock_guard lock(slot.task.FileLock);
-    return WriteTempLocked(slot, offset, bytes, n, error);
+    return PwriteTempLocked(slot, offset, bytes, n, error);
 }
 
 bool WriteTempIfSameFile(TaskSlot& slot, uint64_t epoch, int64_t offset, const char* bytes,
                          int64_t n, int* error) {
     std::lock_guard lock(slot.task.FileLock);
-    if (slot.FileEpoch.load() != epoch) {
-        if (error != nullptr) {
-            *error = 0;
-        }
-        return false;
-    }
-    return WriteTempLocked(slot, offset, bytes, n, error);
+    return SameFile(slot, epoch, error) && PwriteTempLocked(slot, offset, bytes, n, error);
 }
 
 bool MoveToTempIfSameFile(TaskSlot& slot, uint64_t epoch, int64_t offset, int pipeRead, int64_t n,
                           int* error) {
     std::lock_guard lock(slot.task.FileLock);
-    if (slot.FileEpoch.load() != epoch) {
-        if (error != nullptr) {
-            *error = 0;
-        }
-        return false;
-    }
-    if (slot.TempFd < 0) {
-        slot.TempFd = OpenOwnTemp(slot.TempFdPath);
-        if (slot.TempFd < 0) {
-            if (error != nullptr) {
-                *error = errno;
-            }
-            return false;
-        }
-    }
-    while (n > 0) {
-        loff_t at = offset;
-        ssize_t r = splice(pipeRead, nullptr, slot.TempFd, &at, static_cast<size_t>(n), 0);
-        if (r < 0 && errno == EINTR) {
-            continue;
-        }
-        if (r <= 0) {
-            if (error != nullptr) {
-                *error = r < 0 ? errno : ENOSPC;
-            }
-            return false;
-        }
-        offset += r;
-        n -= r;
-    }
-    return true;
+    return SameFile(slot, epoch, error) &&
+           WriteTempLocked(slot, n, error, [&](int fd, int64_t done) {
+               loff_t at = offset + done;
+               return splice(pipeRead, nullptr, fd, &at, static_cast<size_t>(n - done), 0);
+           });
 }
 
 bool WriteTempLoose(TaskSlot& slot, int64_t offset, const char* bytes, int64_t n, int* error) {
