@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -55,7 +57,15 @@ int SlotHandle(int fd) {
 }
 
 int NewSocket(int family = AF_INET) {
-    return SlotHandle(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    int fd = SlotHandle(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    // Every send here is a whole message (a command, a request, a TLS flight)
+    // that the peer answers; Nagle would hold one sent right after another
+    // (the request after the TLS Finished) for the peer's delayed ACK.
+    int on = 1;
+    if (fd != 0) {
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+    return fd;
 }
 
 int SocketFamily(int fd) {

@@ -3,6 +3,8 @@
 // back as a connect error with its reason.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 
 #include <algorithm>
 #include <cstring>
@@ -110,6 +112,28 @@ TEST_F(TlsSocket, LastByteHeldInsideTheSessionIsARead) {
         got.append(chunk, static_cast<size_t>(std::max<int64_t>(n, 0)));
     }
     EXPECT_EQ(got, "0123456789");
+}
+
+// A request goes out as one write: sent a line at a time it took one TLS
+// record per line, and every line after the first waited for the server's
+// delayed acknowledgement (about 40 ms a request).
+TEST_F(TlsSocket, ARequestIsOneRecordOnASocketWithoutDelay) {
+    std::optional<std::string> first;
+    ScriptedServer server([&](ScriptedConnection& c) {
+        if (c.StartTls(pki.Good().cert, pki.Good().key)) {
+            first = c.ReadOnce();
+            c.WaitForClose();
+        }
+    });
+    ASSERT_EQ(Handshake(server.Port()).ConnectError, 0);
+    int noDelay = 0;
+    socklen_t length = sizeof noDelay;
+    ASSERT_EQ(::getsockopt(set[0].Socket, IPPROTO_TCP, TCP_NODELAY, &noDelay, &length), 0);
+    EXPECT_EQ(noDelay, 1);
+    SendCommand(set, owner, "GET /a HTTP/1.1\r\nHost: h:443\r\nConnection: close\r\n\r\n", "");
+    CloseSockets(set, 1);
+    server.WaitForHandlers(1);
+    EXPECT_EQ(first, "GET /a HTTP/1.1\r\nHost: h:443\r\nConnection: close\r\n\r\n");
 }
 
 // A later connection to the same server resumes the session of an earlier

@@ -103,6 +103,13 @@ std::optional<std::string> ScriptedConnection::ReadExactly(size_t n,
     return Take(n);
 }
 
+std::optional<std::string> ScriptedConnection::ReadOnce(std::chrono::milliseconds timeout) {
+    if (buffer_.empty() && !Fill(std::chrono::steady_clock::now() + timeout)) {
+        return std::nullopt;
+    }
+    return Take(buffer_.size());
+}
+
 std::string ScriptedConnection::ReadToClose(std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (Fill(deadline)) {

@@ -50,6 +50,9 @@ class ScriptedConnection {
     std::optional<std::string> ReadLine(std::chrono::milliseconds timeout = kTimeout);
     // Exactly n bytes (recorded as one request).
     std::optional<std::string> ReadExactly(size_t n, std::chrono::milliseconds timeout = kTimeout);
+    // What one read brings (over TLS one record, so a test sees how the
+    // peer cut its writes); nullopt as for ReadUntil.
+    std::optional<std::string> ReadOnce(std::chrono::milliseconds timeout = kTimeout);
     // Everything until the peer closes (recorded when not empty).
     std::string ReadToClose(std::chrono::milliseconds timeout = kTimeout);
     // True when the peer closed (EOF) within timeout, reading and dropping
