@@ -176,11 +176,19 @@ class TlsContext {
     }
 
   private:
-    // OpenSSL hands over each new session of a connection here.
-    static int OnNewSession(SSL* ssl, SSL_SESSION* session) {
+    // OpenSSL hands over each new session of a connection here. The one it
+    // hands over stays the connection's current session, and the next
+    // ticket on that connection is copied from it; a copy is kept instead,
+    // so the connection that resumes it shares no session with a connection
+    // still running on another thread.
+    static int OnNewSession(SSL* ssl, SSL_SESSION* fresh) {
         auto* self = static_cast<TlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
         auto* server = static_cast<const std::string*>(SSL_get_app_data(ssl));
         if (self == nullptr || server == nullptr || server->empty()) {
+            return 0;
+        }
+        SSL_SESSION* session = SSL_SESSION_dup(fresh);
+        if (session == nullptr) {
             return 0;
         }
         std::lock_guard lock(self->lock_);
@@ -196,7 +204,7 @@ class TlsContext {
             list.pop_front();
         }
         list.push_back(session);
-        return 1;  // the reference is ours now
+        return 0;  // the copy is kept; OpenSSL drops its reference to fresh
     }
 
     SSL_CTX* ctx_;
